@@ -1,0 +1,80 @@
+#include "app/busoption.h"
+
+#include "onewire/tmex.h"
+#include "platform/tmexlibrary.h"
+#include "sim/simbackend.h"
+#include "sim/simbusloader.h"
+
+namespace {
+
+std::unique_ptr<BusBackend> &installed()
+{
+    static std::unique_ptr<BusBackend> backend;
+    return backend;
+}
+
+const char kPrefix[] = "--bus=";
+
+QString defaultDriverName()
+{
+#ifdef _WIN32
+    return QStringLiteral("IBFS64.dll");
+#else
+    return QStringLiteral("IBFS64");
+#endif
+}
+
+} // namespace
+
+QString BusOption::value(const QStringList &args)
+{
+    QString chosen;
+    bool found = false;
+    for (const QString &arg : args) {
+        if (arg.startsWith(QLatin1String(kPrefix))) {
+            chosen = arg.mid(int(sizeof kPrefix) - 1);
+            found = true;
+        }
+    }
+    if (!found)
+        chosen = QString::fromLocal8Bit(qgetenv("ORVEX_BUS"));
+    return chosen;
+}
+
+std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error)
+{
+    if (value.isEmpty()) {
+#ifdef _WIN32
+        QString ignored;
+        if (auto driver = TmexLibrary::load(defaultDriverName(), &ignored))
+            return driver;
+#endif
+        return SimBusLoader::loadDemo(error);
+    }
+    if (value == QLatin1String("sim"))
+        return SimBusLoader::loadDemo(error);
+    if (value.startsWith(QLatin1String("sim:")) && value.size() > 4)
+        return SimBusLoader::loadFile(value.mid(4), error);
+    if (value == QLatin1String("tmex"))
+        return TmexLibrary::load(defaultDriverName(), error);
+    if (value.startsWith(QLatin1String("tmex:")) && value.size() > 5)
+        return TmexLibrary::load(value.mid(5), error);
+    if (error)
+        *error = QStringLiteral("--bus=%1: unknown bus (expected sim, sim:FILE, tmex or tmex:PATH)").arg(value);
+    return nullptr;
+}
+
+bool BusOption::install(const QStringList &args, QString *error)
+{
+    std::unique_ptr<BusBackend> backend = open(value(args), error);
+    if (!backend)
+        return false;
+    Tmex::setBackend(backend.get());
+    installed() = std::move(backend);
+    return true;
+}
+
+SimBackend *BusOption::simulated()
+{
+    return dynamic_cast<SimBackend *>(installed().get());
+}

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class BusBackend;
+class SimBackend;
+
+// Chooses the bus backend at start-up: "--bus=VALUE" on the command line
+// (the last one wins) or the environment variable ORVEX_BUS, with VALUE one of
+//   sim          the built-in demo bus
+//   sim:FILE     a simulated bus described by a JSON file
+//   tmex         the TMEX driver (IBFS64.dll on Windows)
+//   tmex:PATH    a TMEX-compatible driver library at PATH
+// Without either: the TMEX driver where one is installed, else the demo bus.
+class BusOption
+{
+public:
+    // The chosen value ("" for the default), from the arguments or the environment.
+    static QString value(const QStringList &args);
+    // Opens the backend named by `value`; on failure null and a one-line *error.
+    static std::unique_ptr<BusBackend> open(const QString &value, QString *error);
+    // Opens the chosen backend and makes it the target of the TMEX calls for
+    // the rest of the process. On failure returns false with a one-line *error.
+    static bool install(const QStringList &args, QString *error);
+    // The installed backend when it is a simulated bus, else null.
+    static SimBackend *simulated();
+};

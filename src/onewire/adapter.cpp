@@ -1,0 +1,129 @@
+#include "onewire/adapter.h"
+
+#include "app/logging.h"
+#include "onewire/tmex.h"
+
+#include <cstring>
+
+Adapter &Adapter::instance()
+{
+    static Adapter adapter;
+    return adapter;
+}
+
+void Adapter::forgetSession()
+{
+    m_session = 0;
+    m_portNum = 0;
+    m_portType = 0;
+    std::memset(m_searchState, 0, sizeof m_searchState);
+    std::memset(m_accessState, 0, sizeof m_accessState);
+    m_status.clear();
+}
+
+int Adapter::open()
+{
+    m_status = QStringLiteral("Error TMReadDefaultPort port=%1  portType=%2").arg(m_portNum).arg(m_portType);
+    if (TMValidSession(m_session) == 1 && TMSetup(m_session) == 1)
+        return 1;
+
+    if (TMReadDefaultPort(&m_portNum, &m_portType) < 1)
+        return -1;
+
+    m_status = QStringLiteral("Error TMExtendedStartSession port=%1  portType=%2").arg(m_portNum).arg(m_portType);
+    m_session = TMExtendedStartSession(m_portNum, m_portType, nullptr);
+    if (m_session < 1) {
+        m_status += QStringLiteral("\nError setup driver port");
+        return -3;
+    }
+
+    m_status = QStringLiteral("Error TMSetup session=%1").arg(m_session);
+    const short setup = TMSetup(m_session);
+    if (setup != 1 && setup != 2) {
+        if (m_session > 0) {
+            TMEndSession(m_session);
+            m_session = 0;
+        }
+        m_status += QStringLiteral("\nAdapter not found");
+        return -2;
+    }
+
+    m_status = QStringLiteral("Adapter found, No error");
+    if (TMAutoOverDrive(m_session, m_searchState, 1) == 1) {
+        m_status += QStringLiteral("; Info: OverDrive ON");
+    } else {
+        TMAutoOverDrive(m_session, m_searchState, 0);
+        m_status += QStringLiteral("; Info: OverDrive OFF");
+    }
+    return 1;
+}
+
+int Adapter::resetBus()
+{
+    if (TMValidSession(m_session) != 0)
+        return TMTouchReset(m_session);
+    return -1;
+}
+
+int Adapter::search(RomList &roms)
+{
+    if (m_session < 1)
+        return -4;
+    roms.clear();
+    if (TMFirst(m_session, m_searchState) < 1)
+        return 1;
+
+    RomId rom(8, 0);
+    if (TMRom(m_session, m_searchState, rom.data()) < 1) {
+        qCDebug(logCritical()) << "Fail on read ROM";
+        return 1;
+    }
+    if (romIsValid(rom)) {
+        qCDebug(logInfo()) << "TMFirst Find new device: serial number: " << romToText(rom, false);
+        roms.append(rom);
+    }
+
+    while (TMNext(m_session, m_searchState) >= 1) {
+        rom[0] = 0;
+        if (TMRom(m_session, m_searchState, rom.data()) < 1)
+            continue;
+        if (!romIsValid(rom))
+            continue;
+        if (roms.contains(rom)) {
+            qCDebug(logInfo()) << "TMNext Find dublicate serial number " << romToText(rom, false);
+            continue;
+        }
+        qCDebug(logInfo()) << "TMNext Find new device: serial number: " << romToText(rom, false);
+        roms.append(rom);
+    }
+    return 1;
+}
+
+bool Adapter::romIsValid(const RomId &rom)
+{
+    if (rom.size() != 8)
+        return false;
+    bool allZero = true, allOnes = true;
+    for (short e : rom) {
+        allZero = allZero && (e & 0xFF) == 0x00;
+        allOnes = allOnes && (e & 0xFF) == 0xFF;
+    }
+    if (allZero || allOnes)
+        return false;
+    uint8_t crc = 0;
+    for (short e : rom) {
+        crc ^= uint8_t(e & 0xFF);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? uint8_t((crc >> 1) ^ 0x8C) : uint8_t(crc >> 1);
+    }
+    return crc == 0;
+}
+
+QString Adapter::findAdapterSerial(const RomList &roms, bool reversed)
+{
+    for (const RomId &rom : roms) {
+        if (!rom.isEmpty() && ((rom.at(0) & 0xFF) == 0x01 || (rom.at(0) & 0xFF) == 0x81))
+            return romToText(rom, reversed);
+    }
+    return QString();
+}

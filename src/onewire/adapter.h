@@ -1,0 +1,48 @@
+#pragma once
+
+#include "onewire/romid.h"
+
+#include <QString>
+#include <cstdint>
+
+// The one TMEX session on the adapter's default port, its two driver state
+// buffers, and the bus search. Created on first use; its destruction does not
+// end the session.
+class Adapter
+{
+public:
+    static Adapter &instance();
+
+    // Makes sure a set-up session exists: 1 usable, -1 no default port,
+    // -3 the session could not be started, -2 the adapter could not be set up.
+    int open();
+    // A reset pulse when the session is valid (its result), else -1.
+    int resetBus();
+    int sessionHandle() const { return m_session; }
+    uint8_t *accessStateBuffer() { return m_accessState; }
+    QString statusText() const { return m_status; }
+
+    // Fills `roms` with the valid identifiers on the bus, in search order,
+    // without duplicates. -4 without a session (roms untouched), else 1.
+    int search(RomList &roms);
+
+    // 8 elements, not all 0x00 or all 0xFF, Dallas CRC-8 over all 8 is 0.
+    static bool romIsValid(const RomId &rom);
+    // Text form of the first identifier of family 0x01 or 0x81, or "".
+    static QString findAdapterSerial(const RomList &roms, bool reversed);
+
+    // Tests: forget the session, as in a freshly started program.
+    void forgetSession();
+
+private:
+    Adapter() = default;
+    Adapter(const Adapter &) = delete;
+    Adapter &operator=(const Adapter &) = delete;
+
+    int32_t m_session = 0;
+    int16_t m_portNum = 0;
+    int16_t m_portType = 0;
+    uint8_t m_searchState[16000] = {};
+    uint8_t m_accessState[32000] = {};
+    QString m_status;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+class BusBackend;
+
+// The TMEX 1-Wire driver calls the program uses, with the driver's names and
+// argument shapes. Each forwards to the active BusBackend (Tmex::setBackend).
+// Without a backend every call fails with -1 (0 for TMValidSession).
+
+short TMReadDefaultPort(short *portNum, short *portType);
+int32_t TMExtendedStartSession(short portNum, short portType, void *sessionOptions);
+short TMValidSession(int32_t session);
+short TMSetup(int32_t session);
+short TMAutoOverDrive(int32_t session, void *stateBuffer, short mode);
+short TMEndSession(int32_t session);
+short TMTouchReset(int32_t session);
+short TMTouchByte(int32_t session, short outByte);
+short TMTouchBit(int32_t session, short outBit);
+short TMFirst(int32_t session, void *stateBuffer);
+short TMNext(int32_t session, void *stateBuffer);
+short TMRom(int32_t session, void *stateBuffer, short *rom);
+short TMStrongAccess(int32_t session, void *stateBuffer);
+short TMAccess(int32_t session, void *stateBuffer);
+short TMOneWireLevel(int32_t session, short operation, short levelType, short primed);
+short TMCRC(short length, unsigned char *buffer, unsigned short seed, short crcType);
+
+class Tmex
+{
+public:
+    // Makes `backend` the target of every TMEX call; the caller keeps ownership
+    // and must keep it alive while it is active. Null detaches.
+    static void setBackend(BusBackend *backend);
+    static BusBackend *backend();
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <cstdint>
+
+// One implementation of the TMEX 1-Wire driver calls. The program's TMEX
+// functions (onewire/tmex.h) forward every call to the backend chosen at
+// start-up: the simulated bus, or a TMEX-compatible driver library.
+// Results follow the TMEX conventions: sessions are 32-bit handles (positive
+// when valid), everything else is a 16-bit signed result, negative on error.
+class BusBackend
+{
+public:
+    virtual ~BusBackend() = default;
+
+    virtual short readDefaultPort(short *portNum, short *portType) = 0;
+    virtual int32_t extendedStartSession(short portNum, short portType, void *options) = 0;
+    virtual short validSession(int32_t session) = 0;
+    virtual short setup(int32_t session) = 0;
+    virtual short autoOverDrive(int32_t session, void *state, short mode) = 0;
+    virtual short endSession(int32_t session) = 0;
+    virtual short touchReset(int32_t session) = 0;
+    virtual short touchByte(int32_t session, short outByte) = 0;
+    virtual short touchBit(int32_t session, short outBit) = 0;
+    virtual short first(int32_t session, void *state) = 0;
+    virtual short next(int32_t session, void *state) = 0;
+    virtual short rom(int32_t session, void *state, short *romBuffer) = 0;
+    virtual short strongAccess(int32_t session, void *state) = 0;
+    virtual short access(int32_t session, void *state) = 0;
+    virtual short oneWireLevel(int32_t session, short operation, short levelType, short primed) = 0;
+    virtual short crc(short length, unsigned char *buffer, unsigned short seed, short crcType) = 0;
+
+    // Shown by orvexctl and in the log: what the program is talking to.
+    virtual QString description() const = 0;
+};

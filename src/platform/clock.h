@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QDateTime>
+
+// The one source of time for the whole program: the millisecond tick of the
+// conversion waits, plain sleeps, waits that process GUI events and the
+// current date and time. Tests and benchmarks switch it to virtual time, where
+// waiting costs no real time and only the simulated bus and explicit waits
+// move the clock forward. Single-threaded like the rest of the program.
+class Clock
+{
+public:
+    // Monotonic milliseconds; stands in for the Windows tick counter. Does not wrap.
+    static qint64 tickMs();
+    static qint64 tickUs();
+
+    // The current local date and time.
+    static QDateTime now();
+
+    // Sleeps without processing events.
+    static void sleepMs(int ms);
+
+    // Lets pending GUI events run once; takes no time of its own.
+    static void processEvents();
+
+    // One pass of a busy-wait loop: lets pending events run, then one
+    // millisecond passes (real sleep, or a virtual step).
+    static void pollEvents();
+
+    // Waits `ms` milliseconds while processing events.
+    static void waitProcessingEvents(int ms);
+
+    // Time taken by simulated bus activity: moves virtual time forward;
+    // in real time the work itself took the time, so nothing happens.
+    static void spendUs(qint64 us);
+
+    // Virtual time starts at `start` (local time) and only moves when waited on.
+    static void setVirtual(const QDateTime &start = QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)));
+    static void setReal();
+    static bool isVirtual();
+
+    // Virtual time only: moves the clock forward, as if that much time had passed.
+    static void advanceMs(qint64 ms);
+};

@@ -1,0 +1,191 @@
+#include "platform/dialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+Dialogs::Responder &responder()
+{
+    static Dialogs::Responder r;
+    return r;
+}
+
+QList<DialogRequest> &requests()
+{
+    static QList<DialogRequest> list;
+    return list;
+}
+
+bool autoDecline()
+{
+    return qgetenv("ORVEX_DIALOGS") == "auto";
+}
+
+// Declines whatever was asked: "No" where offered, otherwise the default
+// button, otherwise the first button; input and folder dialogs are cancelled.
+DialogAnswer decline(const DialogRequest &request)
+{
+    DialogAnswer answer;
+    if (request.kind == DialogRequest::Message) {
+        if (request.buttons & QMessageBox::No)
+            answer.button = QMessageBox::No;
+        else if (request.defaultButton != QMessageBox::NoButton)
+            answer.button = request.defaultButton;
+        else {
+            for (int b = QMessageBox::FirstButton; b <= QMessageBox::LastButton; b <<= 1) {
+                if (request.buttons & b) {
+                    answer.button = QMessageBox::StandardButton(b);
+                    break;
+                }
+            }
+        }
+    }
+    return answer;
+}
+
+bool answerWithoutUi(const DialogRequest &request, DialogAnswer *answer)
+{
+    requests().append(request);
+    if (responder()) {
+        *answer = responder()(request);
+        return true;
+    }
+    if (autoDecline()) {
+        QTextStream err(stderr);
+        err.setCodec("UTF-8");
+        err << "dialog: " << request.title << ": " << request.text << "\n";
+        *answer = decline(request);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
+                                             const QString &text, QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::Message;
+    request.icon = icon;
+    request.title = title;
+    request.text = text;
+    request.buttons = buttons;
+    request.defaultButton = defaultButton;
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer))
+        return answer.button;
+    QMessageBox box(icon, title, text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    return QMessageBox::StandardButton(box.exec());
+}
+
+QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &title, const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)
+{
+    return message(QMessageBox::Question, parent, title, text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton Dialogs::warning(QWidget *parent, const QString &title, const QString &text,
+                                             QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    return message(QMessageBox::Warning, parent, title, text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton Dialogs::information(QWidget *parent, const QString &title, const QString &text,
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton)
+{
+    return message(QMessageBox::Information, parent, title, text, buttons, defaultButton);
+}
+
+bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value, int min,
+                     int max, int step, int *out, bool fixedSize)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::InputInt;
+    request.title = title;
+    request.text = label;
+    request.intValue = value;
+    request.intMin = min;
+    request.intMax = max;
+    request.intStep = step;
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer)) {
+        if (answer.accepted && out)
+            *out = answer.intValue;
+        return answer.accepted;
+    }
+    bool ok = false;
+    Qt::WindowFlags flags;
+    if (fixedSize)
+        flags |= Qt::MSWindowsFixedSizeDialogHint;
+    const int result = QInputDialog::getInt(parent, title, label, value, min, max, step, &ok, flags);
+    if (ok && out)
+        *out = result;
+    return ok;
+}
+
+bool Dialogs::getText(QWidget *parent, const QString &title, const QString &label, const QString &text,
+                      const QString &whatsThis, QString *out)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::InputText;
+    request.title = title;
+    request.text = label;
+    request.textValue = text;
+    request.whatsThis = whatsThis;
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer)) {
+        if (answer.accepted && out)
+            *out = answer.textValue;
+        return answer.accepted;
+    }
+    QInputDialog dialog(parent);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setTextValue(text);
+    dialog.setWhatsThis(whatsThis);
+    const bool ok = dialog.exec() == QDialog::Accepted;
+    if (ok && out)
+        *out = dialog.textValue();
+    return ok;
+}
+
+QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::Directory;
+    request.textValue = startDir;
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer))
+        return answer.accepted ? answer.textValue : QString();
+    QFileDialog dialog(parent, QString(), startDir);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().first();
+}
+
+void Dialogs::setResponder(Responder r)
+{
+    responder() = std::move(r);
+}
+
+QList<DialogRequest> Dialogs::history()
+{
+    return requests();
+}
+
+void Dialogs::clearHistory()
+{
+    requests().clear();
+}

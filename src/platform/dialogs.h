@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QList>
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// What the program asked the operator.
+struct DialogRequest
+{
+    enum Kind { Message, InputInt, InputText, Directory };
+    Kind kind = Message;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;          // message text, or the input dialog's label
+    QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    int intValue = 0, intMin = 0, intMax = 0, intStep = 1;
+    QString textValue;     // initial text, or the folder a directory dialog opens at
+    QString whatsThis;
+};
+
+// The operator's answer.
+struct DialogAnswer
+{
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+    bool accepted = false; // input and directory dialogs
+    int intValue = 0;
+    QString textValue;     // text entered, or the folder chosen
+};
+
+// Every question, warning and input dialog of the program goes through here,
+// so tests can answer them and no test hangs on a modal box. Without a
+// responder the real Qt dialogs run; with ORVEX_DIALOGS=auto in the
+// environment (used when tests start the program as a separate process) each
+// request is printed on standard error and declined.
+class Dialogs
+{
+public:
+    using Responder = std::function<DialogAnswer(const DialogRequest &)>;
+
+    static QMessageBox::StandardButton message(QMessageBox::Icon icon, QWidget *parent,
+                                               const QString &title, const QString &text,
+                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
+                                                QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
+                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton warning(QWidget *parent, const QString &title, const QString &text,
+                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    static QMessageBox::StandardButton information(QWidget *parent, const QString &title, const QString &text,
+                                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                                   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // Integer input; returns whether the operator confirmed, the value in *out.
+    static bool getInt(QWidget *parent, const QString &title, const QString &label, int value,
+                       int min, int max, int step, int *out, bool fixedSize = false);
+    // Text input; returns whether the operator confirmed, the text in *out.
+    static bool getText(QWidget *parent, const QString &title, const QString &label,
+                        const QString &text, const QString &whatsThis, QString *out);
+    // Folder choice; returns the chosen folder, or an empty text when cancelled.
+    static QString getExistingDirectory(QWidget *parent, const QString &startDir);
+
+    // Tests: answer every request with `responder`; null restores the default.
+    static void setResponder(Responder responder);
+    // Every request since the last clearHistory(), in order.
+    static QList<DialogRequest> history();
+    static void clearHistory();
+};

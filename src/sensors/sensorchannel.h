@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+// One measured quantity of a device: filled by the device's driver, shown as
+// one table row and written to one measurement file. A plain value record,
+// copied as a whole.
+struct SensorChannel
+{
+    double value = std::numeric_limits<double>::quiet_NaN();     // NaN = no value
+    double rangeMax = std::numeric_limits<double>::quiet_NaN();
+    double rangeMin = std::numeric_limits<double>::quiet_NaN();
+    double alarmHigh = std::numeric_limits<double>::quiet_NaN(); // DS18x20 only
+    double alarmLow = std::numeric_limits<double>::quiet_NaN();  // DS18x20 only
+    QString unit;              // e.g. "C"
+    QString type;              // e.g. "DS18S20 Temperature sensor"
+    QString mark;              // short channel mark, e.g. "T"
+    QString fileName;          // the channel's measurement file, kept by the recorder
+    uint8_t subtype = 0;       // Pt100 emulator: 0 unknown, 1 Pt100, 2 100П
+    uint64_t i2cSerialHigh = 0;
+    uint64_t i2cSerialLow = 0;
+    uint8_t i2cAddress = 0;    // 8-bit address byte (7-bit address << 1); 0 for 1-Wire sensors
+    int32_t hubChannel = 0;    // -1 = not behind a multi-hub; every driver sets it
+    uint8_t subchannel = 0;    // index of the quantity within its sensor
+    uint8_t updated = 0;       // update history: 1 when filled, shifted left per search pass
+    bool writtenThisCycle = false;
+    float calibration = 0;     // offset reported by a Pt100 emulator
+    bool isEmulator = false;
+    bool calibrateRequest = false;
+    float calibrationTarget = 0;
+    bool resetCalibration = false;
+    uint8_t requestedSubtype = 0;
+    bool subtypeWriteRequest = false;
+    QDateTime time;            // invalid = no time
+
+    // Live: filled by its driver in one of the last two search passes.
+    bool isLive() const { return (updated & 3) != 0; }
+};

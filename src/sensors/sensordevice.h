@@ -1,0 +1,26 @@
+#pragma once
+
+#include "sensors/sensorchannel.h"
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+// One 1-Wire device found by the search, with the channels its driver fills.
+// Owned by the Sensor; owns its channels.
+struct SensorDevice
+{
+    // The ROM packed big-endian in bus order: family code in bits 63..56,
+    // CRC in bits 7..0. Devices are matched by key.
+    uint64_t key = 0;
+    // The ROM in reverse bus order: element 0 the CRC, element 7 the family
+    // code. Its text form is what the table, file headers and names show.
+    QVector<short> rom;
+    uint8_t family = 0;
+    QString name;
+    // Bit 0: found by the latest search; shifted left per search pass.
+    uint8_t presence = 0;
+    QVector<SensorChannel> channels;
+
+    bool isPresent() const { return (presence & 3) != 0; }
+};

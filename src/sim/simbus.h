@@ -1,0 +1,97 @@
+#pragma once
+
+#include "platform/wiremaster.h"
+
+#include <QByteArray>
+#include <QVector>
+#include <memory>
+#include <vector>
+
+class SimDevice;
+
+// The simulated adapter and its wire. Owns the devices and runs the ROM layer
+// of each one bit by bit; selected devices get the function-layer slots.
+// Every reset, slot and byte is charged to the clock at the speed the bus runs
+// (standard or overdrive), so conversions and waits line up with bus traffic.
+class SimBus : public WireMaster
+{
+public:
+    SimBus();
+    ~SimBus() override;
+
+    // Adds a device; the bus owns it from now on. Returns it for convenience.
+    SimDevice *addDevice(std::unique_ptr<SimDevice> device);
+    // Removes and destroys the device at `index` (a device unplugged from the bus).
+    void removeDevice(int index);
+    int deviceCount() const { return int(m_slots.size()); }
+    SimDevice *device(int index) const;
+    // The device with this ROM (bus order), or null.
+    SimDevice *findDevice(const QByteArray &rom) const;
+
+    // Adapter faults and settings.
+    void setConnected(bool plugged) { m_connected = plugged; }
+    void setDefaultPort(bool configured, short portNum = 0, short portType = 6);
+    void setSetupFails(bool fails) { m_setupFails = fails; }
+    void setOverdriveCapable(bool capable) { m_overdriveCapable = capable; }
+    bool overdrive() const { return m_overdrive; }
+    bool strongPullupOn() const { return m_strongPullup; }
+
+    // Fault: the device stays silent in the next `count` search passes.
+    void hideFromSearches(SimDevice *device, int count);
+    // Called at the start of every search pass (the driver's TMFirst).
+    void beginSearchPass();
+    // Fault: the next `count` bytes read from `device` arrive with `xorMask` applied.
+    void corruptReads(SimDevice *device, int count, uint8_t xorMask = 0x01);
+
+    // Wire statistics, for tests and benchmarks.
+    long long resetCount() const { return m_resets; }
+
+    // WireMaster
+    bool defaultPort(short *portNum, short *portType) const override;
+    bool connected() const override { return m_connected; }
+    bool setUp() override;
+    int reset() override;
+    int touchBit(int bit) override;
+    int touchByte(int byte) override;
+    bool setOverdrive(bool on) override;
+    void setStrongPullup(bool armed) override;
+
+private:
+    enum class RomState { Idle, RomCommand, ReadRom, MatchRom, Search, Selected };
+
+    struct Slot
+    {
+        std::unique_ptr<SimDevice> device;
+        RomState state = RomState::Idle;
+        int bitIndex = 0;       // ROM bit being sent or compared
+        int searchPhase = 0;    // 0 send bit, 1 send complement, 2 read direction
+        uint8_t command = 0;    // ROM command being received
+        int commandBits = 0;
+        bool overdriveMatch = false;
+        bool resumeFlag = false;
+        int hiddenSearches = 0; // fault: silent in this many search passes
+        bool hiddenNow = false;
+        int corruptCount = 0;   // fault: bytes still to corrupt
+        uint8_t corruptMask = 0;
+        bool active() const { return device && state != RomState::Idle; }
+    };
+
+    bool inRomLayer() const;
+    int romLayerBit(int bit);
+    void romCommand(Slot &slot);
+    void select(Slot &slot, bool resumable);
+    void spendSlots(int slots);
+    Slot *slotOf(SimDevice *device);
+
+    std::vector<Slot> m_slots;
+    bool m_connected = true;
+    bool m_hasDefaultPort = true;
+    short m_portNum = 0;
+    short m_portType = 6;
+    bool m_setupFails = false;
+    bool m_overdriveCapable = true;
+    bool m_overdrive = false;
+    bool m_strongPullupArmed = false;
+    bool m_strongPullup = false;
+    long long m_resets = 0;
+};

@@ -1,0 +1,223 @@
+#include "sim/simbusloader.h"
+
+#include "onewire/crc.h"
+#include "sim/simbackend.h"
+#include "sim/simdevice.h"
+#include "sim/simdevicefactory.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSet>
+
+static void initDemoResource()
+{
+    Q_INIT_RESOURCE(sim);
+}
+
+namespace {
+
+QString lineColumn(const QByteArray &text, int offset)
+{
+    int line = 1, column = 1;
+    for (int i = 0; i < offset && i < text.size(); ++i) {
+        if (text.at(i) == '\n') {
+            ++line;
+            column = 1;
+        } else if ((uchar(text.at(i)) & 0xC0) != 0x80) {
+            ++column;
+        }
+    }
+    return QStringLiteral("%1:%2").arg(line).arg(column);
+}
+
+// Parses 14 or 16 hexadecimal digits (blanks ignored) into 8 ROM bytes;
+// with 14 digits the CRC is appended.
+bool parseRom(const QString &text, QByteArray *rom, QString *why)
+{
+    QString digits = text;
+    digits.remove(QLatin1Char(' '));
+    if (digits.size() != 14 && digits.size() != 16) {
+        *why = QStringLiteral("a ROM has 14 hexadecimal digits (CRC added) or 16");
+        return false;
+    }
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    if (bytes.size() * 2 != digits.size() || QString::fromLatin1(bytes.toHex()).compare(digits, Qt::CaseInsensitive) != 0) {
+        *why = QStringLiteral("\"%1\" is not hexadecimal").arg(text);
+        return false;
+    }
+    *rom = bytes;
+    if (rom->size() == 7)
+        rom->append(char(Crc::dallas8(*rom)));
+    return true;
+}
+
+QByteArray defaultRom(int family, int index)
+{
+    QByteArray rom(1, char(family));
+    quint64 x = quint64(index + 1) * 0x9E3779B97F4A7C15ULL;
+    for (int i = 0; i < 6; ++i)
+        rom.append(char((x >> (8 * (i + 1))) & 0xFF));
+    rom.append(char(Crc::dallas8(rom)));
+    return rom;
+}
+
+bool readInt(const QJsonObject &o, const char *key, int min, int max, int *out, QString *why)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    if (!v.isDouble() || v.toDouble() != double(v.toInt()) || v.toInt() < min || v.toInt() > max) {
+        *why = QStringLiteral("%1: expected a whole number from %2 to %3").arg(QLatin1String(key)).arg(min).arg(max);
+        return false;
+    }
+    *out = v.toInt();
+    return true;
+}
+
+bool readBool(const QJsonObject &o, const char *key, bool *out, QString *why)
+{
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    if (!v.isBool()) {
+        *why = QStringLiteral("%1: expected true or false").arg(QLatin1String(key));
+        return false;
+    }
+    *out = v.toBool();
+    return true;
+}
+
+} // namespace
+
+std::unique_ptr<SimBackend> SimBusLoader::load(const QByteArray &json, const QString &sourceName, QString *error)
+{
+    auto fail = [&](const QString &position, const QString &what) {
+        if (error)
+            *error = QStringLiteral("%1:%2: %3").arg(sourceName, position, what);
+        return std::unique_ptr<SimBackend>();
+    };
+
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
+    if (parseError.error != QJsonParseError::NoError)
+        return fail(lineColumn(json, parseError.offset), parseError.errorString());
+    if (!doc.isObject())
+        return fail(QStringLiteral("1:1"), QStringLiteral("the description must be a JSON object"));
+    const QJsonObject root = doc.object();
+    for (const QString &key : root.keys()) {
+        if (key != QLatin1String("adapter") && key != QLatin1String("devices") && key != QLatin1String("comment"))
+            return fail(key, QStringLiteral("unknown key (expected adapter, devices)"));
+    }
+
+    auto backend = std::make_unique<SimBackend>();
+    SimBus &bus = backend->bus();
+    QString why;
+
+    const QJsonValue adapterValue = root.value(QStringLiteral("adapter"));
+    if (!adapterValue.isUndefined() && !adapterValue.isObject())
+        return fail(QStringLiteral("adapter"), QStringLiteral("expected an object"));
+    const QJsonObject adapter = adapterValue.toObject();
+    bool plugged = true, hasPort = true, setupFails = false, overdrive = true;
+    int port = 0, portType = 6, setupResult = 1;
+    if (!readBool(adapter, "plugged", &plugged, &why) || !readBool(adapter, "defaultPort", &hasPort, &why)
+        || !readBool(adapter, "setupFails", &setupFails, &why) || !readBool(adapter, "overdrive", &overdrive, &why)
+        || !readInt(adapter, "port", 0, 15, &port, &why) || !readInt(adapter, "portType", 0, 255, &portType, &why)
+        || !readInt(adapter, "setupResult", 1, 2, &setupResult, &why))
+        return fail(QStringLiteral("adapter.") + why.section(QLatin1Char(':'), 0, 0), why.section(QStringLiteral(": "), 1));
+    for (const QString &key : adapter.keys()) {
+        static const QSet<QString> known = {QStringLiteral("plugged"), QStringLiteral("defaultPort"),
+                                            QStringLiteral("setupFails"), QStringLiteral("overdrive"),
+                                            QStringLiteral("port"), QStringLiteral("portType"),
+                                            QStringLiteral("setupResult"), QStringLiteral("comment")};
+        if (!known.contains(key))
+            return fail(QStringLiteral("adapter.") + key, QStringLiteral("unknown key"));
+    }
+    bus.setConnected(plugged);
+    bus.setDefaultPort(hasPort, short(port), short(portType));
+    bus.setSetupFails(setupFails);
+    bus.setOverdriveCapable(overdrive);
+    backend->setSetupResultAfterStart(short(setupResult));
+
+    const QJsonValue devicesValue = root.value(QStringLiteral("devices"));
+    if (!devicesValue.isUndefined() && !devicesValue.isArray())
+        return fail(QStringLiteral("devices"), QStringLiteral("expected an array"));
+    const QJsonArray devices = devicesValue.toArray();
+    QSet<QByteArray> roms;
+    for (int i = 0; i < devices.size(); ++i) {
+        const QString path = QStringLiteral("devices[%1]").arg(i);
+        if (!devices.at(i).isObject())
+            return fail(path, QStringLiteral("expected an object"));
+        const QJsonObject entry = devices.at(i).toObject();
+        const QString type = entry.value(QStringLiteral("type")).toString();
+        if (type.isEmpty())
+            return fail(path + QStringLiteral(".type"), QStringLiteral("missing device type"));
+        const int family = SimDeviceFactory::defaultFamily(type);
+        if (family == 0)
+            return fail(path + QStringLiteral(".type"),
+                        QStringLiteral("unknown device type \"%1\" (known: %2)")
+                            .arg(type, SimDeviceFactory::types().join(QStringLiteral(", "))));
+        QByteArray rom;
+        const QJsonValue romValue = entry.value(QStringLiteral("rom"));
+        if (romValue.isUndefined()) {
+            rom = defaultRom(family, i);
+        } else if (!romValue.isString() || !parseRom(romValue.toString(), &rom, &why)) {
+            return fail(path + QStringLiteral(".rom"), romValue.isString() ? why : QStringLiteral("expected a text of hexadecimal digits"));
+        }
+        if (roms.contains(rom))
+            return fail(path + QStringLiteral(".rom"), QStringLiteral("the same ROM is already on the bus"));
+        roms.insert(rom);
+
+        int missSearches = 0, reportTwice = 0, failRomReads = 0, corruptReads = 0;
+        bool silent = false;
+        if (!readInt(entry, "missSearches", 0, 1000000, &missSearches, &why)
+            || !readInt(entry, "reportTwice", 0, 1000000, &reportTwice, &why)
+            || !readInt(entry, "failRomReads", 0, 1000000, &failRomReads, &why)
+            || !readInt(entry, "corruptReads", 0, 1000000, &corruptReads, &why)
+            || !readBool(entry, "silent", &silent, &why))
+            return fail(path + QLatin1Char('.') + why.section(QLatin1Char(':'), 0, 0), why.section(QStringLiteral(": "), 1));
+
+        std::unique_ptr<SimDevice> device = SimDeviceFactory::create(type, rom, entry, &why);
+        if (!device)
+            return fail(path + QLatin1Char('.') + why.section(QLatin1Char(':'), 0, 0), why.section(QStringLiteral(": "), 1));
+        SimDevice *added = bus.addDevice(std::move(device));
+        added->setSilent(silent);
+        if (missSearches)
+            bus.hideFromSearches(added, missSearches);
+        if (corruptReads)
+            bus.corruptReads(added, corruptReads);
+        if (reportTwice)
+            backend->reportTwice(added, reportTwice);
+        if (failRomReads)
+            backend->failRomReads(added, failRomReads);
+    }
+    if (error)
+        error->clear();
+    return backend;
+}
+
+std::unique_ptr<SimBackend> SimBusLoader::loadFile(const QString &path, QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("%1: cannot read the bus file: %2").arg(path, file.errorString());
+        return nullptr;
+    }
+    return load(file.readAll(), path, error);
+}
+
+QByteArray SimBusLoader::demoJson()
+{
+    initDemoResource();
+    QFile file(QStringLiteral(":/sim/demobus.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+std::unique_ptr<SimBackend> SimBusLoader::loadDemo(QString *error)
+{
+    return load(demoJson(), QStringLiteral("demo bus"), error);
+}
