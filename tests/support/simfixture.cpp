@@ -1,0 +1,52 @@
+#include "support/simfixture.h"
+
+#include "onewire/adapter.h"
+#include "onewire/crc.h"
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+
+SimFixture::SimFixture()
+    : SimFixture(std::make_unique<SimBackend>())
+{
+}
+
+SimFixture::SimFixture(std::unique_ptr<SimBackend> backend)
+    : session(0)
+    , m_backend(std::move(backend))
+{
+    if (!Clock::isVirtual())
+        Clock::setVirtual();
+    m_backend->setTrafficLogging(true);
+    Tmex::setBackend(m_backend.get());
+    Adapter::instance().forgetSession();
+}
+
+SimFixture::~SimFixture()
+{
+    Tmex::setBackend(nullptr);
+    Adapter::instance().forgetSession();
+}
+
+int SimFixture::open()
+{
+    const int result = Adapter::instance().open();
+    session = Adapter::instance().sessionHandle();
+    return result;
+}
+
+QByteArray SimFixture::rom(uint8_t family, quint64 serial)
+{
+    QByteArray bytes(1, char(family));
+    for (int i = 0; i < 6; ++i)
+        bytes.append(char((serial >> (8 * i)) & 0xFF));
+    bytes.append(char(Crc::dallas8(bytes)));
+    return bytes;
+}
+
+RomId SimFixture::romId(const QByteArray &rom)
+{
+    RomId id;
+    for (char c : rom)
+        id << short(uchar(c));
+    return id;
+}

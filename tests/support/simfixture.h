@@ -1,0 +1,45 @@
+#pragma once
+
+#include "onewire/romid.h"
+#include "sim/simbackend.h"
+
+#include <QByteArray>
+#include <memory>
+
+class SimDevice;
+
+// A simulated bus installed as the TMEX backend, in virtual time, with the
+// traffic log on. The adapter session is forgotten on construction, so every
+// fixture starts like a freshly started program.
+class SimFixture
+{
+public:
+    SimFixture();
+    explicit SimFixture(std::unique_ptr<SimBackend> backend);
+    ~SimFixture();
+
+    SimBackend &backend() { return *m_backend; }
+    SimBus &bus() { return m_backend->bus(); }
+
+    // Adds a device and returns it (owned by the bus).
+    template <typename T>
+    T *add(std::unique_ptr<T> device)
+    {
+        T *raw = device.get();
+        bus().addDevice(std::move(device));
+        return raw;
+    }
+
+    // Opens the adapter session; returns Adapter::open()'s result.
+    int open();
+    // The session handle the drivers get (a copy they point at).
+    int32_t session;
+
+    // A ROM with the family code and serial bytes given and the right CRC.
+    static QByteArray rom(uint8_t family, quint64 serial);
+    // The same ROM as the drivers' buffer (bus order, 8 shorts).
+    static RomId romId(const QByteArray &rom);
+
+private:
+    std::unique_ptr<SimBackend> m_backend;
+};
