@@ -1,0 +1,60 @@
+#include "sensors/acquisition.h"
+
+#include "app/logging.h"
+#include "onewire/adapter.h"
+#include "onewire/familynames.h"
+#include "platform/clock.h"
+#include "sensors/sensor.h"
+
+Acquisition::Acquisition(Sensor *sensor)
+    : m_sensor(sensor)
+{
+}
+
+Acquisition::Result Acquisition::refresh()
+{
+    Result result;
+    Adapter &adapter = Adapter::instance();
+    result.openResult = adapter.open();
+    if (result.openResult != 1)
+        return result;
+
+    adapter.resetBus();
+    Clock::sleepMs(10);
+
+    RomList first;
+    int kept = adapter.search(first);
+    result.roms = first;
+    if (first.size() != m_prevCycleSensCounter) {
+        qDebug() << "snRoms1.count() != prevCycleSensCounter (" << first.size() << " != "
+                 << m_prevCycleSensCounter << ")";
+        // A device that missed one search usually answers the next one.
+        for (int i = 0; i < 9; ++i) {
+            Clock::processEvents();
+            Clock::sleepMs(10);
+        }
+        RomList second;
+        const int secondResult = adapter.search(second);
+        if (second.size() > first.size()) {
+            result.roms = second;
+            kept = secondResult;
+        }
+    }
+    m_prevCycleSensCounter = result.roms.size();
+    result.searchResult = kept;
+    result.adapterSerial = Adapter::findAdapterSerial(result.roms, true);
+
+    if (kept == 1) {
+        m_sensor->ageAll();
+        for (int i = 0; i < result.roms.size(); ++i) {
+            const RomId &rom = result.roms.at(i);
+            const int added = m_sensor->addOrMark(rom);
+            qCDebug(logInfo()) << "Add Sensor " << i << " (" << added << ")  SN= " << romToText(rom, false)
+                               << "; " << romToText(rom, true) << "; " << FamilyNames::describe(rom.at(0) & 0xFF);
+        }
+        m_sensor->purge();
+    } else {
+        m_sensor->clear();
+    }
+    return result;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "onewire/romid.h"
+
+#include <QString>
+
+class Sensor;
+
+// What one acquisition tick does on the bus, without widgets, so the window's
+// timer and orvexctl run the very same steps: open the adapter, search (twice
+// when the device count changed), bring the sensor object's device list up to
+// date. The measurement cycle itself is Sensor::measureAll.
+class Acquisition
+{
+public:
+    explicit Acquisition(Sensor *sensor);
+
+    struct Result
+    {
+        int openResult = 0;      // Adapter::open(): 1 when the adapter is usable
+        int searchResult = 0;    // Adapter::search() of the kept list (1 = searched)
+        RomList roms;            // the identifiers kept
+        QString adapterSerial;   // identity chip, CRC first; "" when none
+    };
+
+    // Opens the adapter and, when it is there, resets the bus, searches and
+    // updates the device list.
+    Result refresh();
+
+    int previousCount() const { return m_prevCycleSensCounter; }
+
+private:
+    Sensor *m_sensor;
+    int m_prevCycleSensCounter = 0;
+};

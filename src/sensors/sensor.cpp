@@ -1,0 +1,159 @@
+#include "sensors/sensor.h"
+
+#include "app/logging.h"
+#include "i2c/i2cbridge.h"
+#include "onewire/adapter.h"
+#include "platform/clock.h"
+
+#include <QTime>
+
+Sensor::Sensor()
+    : QObject(nullptr)
+{
+}
+
+Sensor::~Sensor()
+{
+    clear();
+}
+
+void Sensor::clear()
+{
+    qDeleteAll(m_devices);
+    m_devices.clear();
+}
+
+void Sensor::ageAll()
+{
+    for (SensorDevice *device : m_devices) {
+        device->presence = uint8_t(device->presence << 1);
+        for (SensorChannel &channel : device->channels)
+            channel.updated = uint8_t(channel.updated << 1);
+    }
+}
+
+uint64_t Sensor::keyOf(const RomId &rom)
+{
+    if (rom.size() != 8)
+        return 0;
+    uint64_t key = 0;
+    for (short element : rom)
+        key = (key << 8) | uint64_t(element & 0xFF);
+    return key;
+}
+
+int Sensor::addOrMark(const RomId &rom)
+{
+    const uint64_t key = keyOf(rom);
+    for (SensorDevice *device : m_devices) {
+        if (device->key == key) {
+            device->presence = uint8_t((device->presence << 1) | 1);
+            return 0;
+        }
+    }
+    auto *device = new SensorDevice;
+    device->key = key;
+    for (int i = 0; i < 8; ++i)
+        device->rom << short((key >> (8 * i)) & 0xFF);
+    device->family = rom.isEmpty() ? 0 : uint8_t(rom.at(0) & 0xFF);
+    device->presence = 1;
+    m_devices.append(device);
+    return m_devices.size();
+}
+
+int Sensor::purge()
+{
+    int removed = 0;
+    for (int i = 0; i < m_devices.size();) {
+        SensorDevice *device = m_devices.at(i);
+        if (!device->isPresent()) {
+            delete device;
+            m_devices.remove(i);
+            ++removed;
+            i = 0; // the walk starts again from the first device
+            continue;
+        }
+        for (int c = device->channels.size() - 1; c >= 0; --c) {
+            if (!device->channels.at(c).isLive())
+                device->channels.remove(c);
+        }
+        ++i;
+    }
+    return removed;
+}
+
+void Sensor::measureAll(const std::function<bool()> &stop)
+{
+    if (startCycle() >= 0) {
+        while (readNext() != -1) {
+            if (stop && stop())
+                break;
+        }
+    }
+    // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until the next reset.
+    int32_t session = Adapter::instance().sessionHandle();
+    short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    I2cBridge bridges(&session, Adapter::instance().accessStateBuffer(), unusedRom, nullptr);
+    bridges.sendSleepCommand();
+}
+
+int Sensor::startCycle()
+{
+    m_cursor = 0;
+    m_broadcastDone = false;
+    m_lastFamily = -1;
+    if (m_devices.isEmpty())
+        return -1;
+    for (SensorDevice *device : m_devices) {
+        for (SensorChannel &channel : device->channels)
+            channel.writtenThisCycle = false;
+    }
+    return readDevice(*m_devices.first()) >= 0 ? 1 : 0;
+}
+
+int Sensor::readNext()
+{
+    ++m_cursor;
+    if (m_cursor >= m_devices.size())
+        return -1;
+    return readDevice(*m_devices.at(m_cursor)) >= 0 ? 1 : 0;
+}
+
+int Sensor::readDevice(SensorDevice &device)
+{
+    short romBuffer[8];
+    for (int i = 0; i < 8; ++i)
+        romBuffer[i] = device.rom.size() == 8 ? device.rom.at(7 - i) : 0;
+
+    if (!m_scanAllType && m_lastFamily != -1 && device.family != m_lastFamily)
+        return 0;
+
+    Clock::processEvents();
+
+    int32_t session = Adapter::instance().sessionHandle();
+    uint8_t *state = Adapter::instance().accessStateBuffer();
+    switch (device.family) {
+    case 0x19: {
+        m_lastFamily = device.family;
+        I2cBridge bridge(&session, state, romBuffer, this);
+        m_activeBridge = &bridge;
+        bridge.readSensors(device);
+        m_activeBridge = nullptr;
+        return 1;
+    }
+    case 0x21:
+    case 0x26:
+    case 0x41:
+        m_lastFamily = device.family;
+        return 1;
+    default:
+        m_lastFamily = -1;
+        return 0;
+    }
+}
+
+void Sensor::requestStop()
+{
+    if (m_activeBridge)
+        m_activeBridge->requestStop();
+}

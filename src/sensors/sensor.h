@@ -1,0 +1,78 @@
+#pragma once
+
+#include "onewire/romid.h"
+#include "sensors/sensordevice.h"
+
+#include <QObject>
+#include <QVector>
+#include <functional>
+
+class I2cBridge;
+class TableMan;
+
+// The program's model of the bus: one SensorDevice per ROM the search found,
+// each with the channels its family driver fills; the upkeep after each
+// search and the measurement cycle that reads every device by family.
+// Owns its devices. GUI thread only.
+class Sensor : public QObject
+{
+    Q_OBJECT
+public:
+    Sensor();
+    ~Sensor() override;
+
+    // The window's scan options ("Settings/ScanAllChannel", "Settings/ScanAllType"),
+    // pushed by the window whenever they change so every device read sees the
+    // current values; both true until set (as without a window).
+    void setScanAllChannel(bool on) { m_scanAllChannel = on; }
+    void setScanAllType(bool on) { m_scanAllType = on; }
+    void setTableMan(TableMan *table) { m_tableMan = table; }
+    TableMan *tableMan() const { return m_tableMan; }
+    QVector<SensorDevice *> *devices() { return &m_devices; }
+
+    bool scanAllChannelSetting() const { return m_scanAllChannel; }
+    bool scanAllTypeSetting() const { return m_scanAllType; }
+
+    int lastI2cAddress() const { return m_lastI2cAddress; }
+    void setLastI2cAddress(int address) { m_lastI2cAddress = address; }
+
+    // Device-list upkeep, once per search pass: ageAll, addOrMark per ROM, purge.
+    void clear();
+    void ageAll();
+    // 0 for a known device, else the new device count.
+    int addOrMark(const RomId &rom);
+    // Removes devices missing from two passes and channels not filled in two
+    // passes; returns the number of devices removed.
+    int purge();
+
+    // The device key of a ROM in bus order; 0 unless it has 8 elements.
+    static uint64_t keyOf(const RomId &rom);
+
+    // One measurement cycle: every device read in list order, stopping after
+    // the current device once `stop` returns true, then the bridges' speed and
+    // sleep broadcast. The table update is the caller's.
+    void measureAll(const std::function<bool()> &stop = std::function<bool()>());
+
+    // 1 if the first device read returned 0 or more, 0 if it failed, -1 without devices.
+    int startCycle();
+    // As startCycle for the next device; -1 past the last one.
+    int readNext();
+    // 1 read or recognised, 0 skipped or unknown family, -1 read failed.
+    int readDevice(SensorDevice &device);
+    // Asks a bridge read in progress to stop (closing the program).
+    void requestStop();
+
+signals:
+    void reqEndProgGramm();
+
+private:
+    QVector<SensorDevice *> m_devices;
+    int32_t m_cursor = 0;
+    bool m_broadcastDone = false;
+    TableMan *m_tableMan = nullptr;
+    int32_t m_lastFamily = -1;
+    int32_t m_lastI2cAddress = -1;
+    bool m_scanAllChannel = true;
+    bool m_scanAllType = true;
+    I2cBridge *m_activeBridge = nullptr;
+};
