@@ -1,4 +1,7 @@
+#include "app/appstate.h"
 #include "app/busoption.h"
+#include "app/mainwindow.h"
+#include "app/switches.h"
 
 #include <QApplication>
 #include <QTextStream>
@@ -6,6 +9,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QCoreApplication::setApplicationVersion(QStringLiteral(ORVEX_VERSION));
     QStringList args;
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
@@ -15,5 +19,25 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << error << "\n";
         return 2;
     }
-    return 0;
+
+    auto *window = new MainWindow();
+    // Only after the window exists: nothing its set-up does may see a switch.
+    Switches::parse(args);
+    window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
+                           + QCoreApplication::applicationVersion());
+    if (window->instanceState() < 0) {
+        delete window;
+        return 1;
+    }
+
+    if (!Switches::defaultLogOutput())
+        window->installLogHandler();
+    window->showShtHeater(AppState::instance().shtMode());
+    window->show();
+    const int result = app.exec();
+    delete window;
+    // The log file goes away with the process-wide objects; later messages
+    // take Qt's default output.
+    qInstallMessageHandler(nullptr);
+    return result;
 }

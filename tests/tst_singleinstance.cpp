@@ -1,0 +1,141 @@
+#include <QDateTime>
+#include <QProcess>
+#include <QSharedMemory>
+#include <QSystemSemaphore>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// Segments listed by the kernel: creator pid -> number of attached processes.
+// Empty when the listing is unavailable.
+QMap<qint64, int> segmentsByCreator(bool *available)
+{
+    QMap<qint64, int> result;
+    QFile file("/proc/sysvipc/shm");
+    *available = file.open(QIODevice::ReadOnly);
+    if (!*available)
+        return result;
+    const QList<QByteArray> header = file.readLine().simplified().split(' ');
+    const int cpid = header.indexOf("cpid");
+    const int nattch = header.indexOf("nattch");
+    while (!file.atEnd()) {
+        const QList<QByteArray> row = file.readLine().simplified().split(' ');
+        if (cpid >= 0 && nattch >= 0 && row.size() > qMax(cpid, nattch))
+            result.insert(row.at(cpid).toLongLong(), row.at(nattch).toInt());
+    }
+    return result;
+}
+
+bool segmentCreatedBy(qint64 pid)
+{
+    bool available = false;
+    return segmentsByCreator(&available).contains(pid);
+}
+
+} // namespace
+
+// Real copies of the program on one instance key: the guard must refuse a
+// second copy while one runs, and must not be fooled by a crashed copy's
+// leftover segment.
+class TstSingleInstance : public QObject
+{
+    Q_OBJECT
+private:
+    QString key;
+    QTemporaryDir config;
+    std::vector<std::unique_ptr<QProcess>> started;
+
+    QProcess *launch()
+    {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("ORVEX_DIALOGS", "auto");
+        env.insert("ORVEX_BUS", "sim");
+        env.insert("ORVEX_INSTANCE_KEY", key);
+        env.insert("XDG_CONFIG_HOME", config.path());
+        process->setProcessEnvironment(env);
+        process->start(ORVEX_BIN, QStringList());
+        process->waitForStarted(10000);
+        started.push_back(std::move(process));
+        return started.back().get();
+    }
+
+    // Waits until `process` has created its segment (it is then the running copy).
+    static bool waitUntilHolding(QProcess *process)
+    {
+        QDeadlineTimer deadline(15000);
+        while (!deadline.hasExpired()) {
+            if (process->state() != QProcess::Running)
+                return false;
+            if (segmentCreatedBy(process->processId()))
+                return true;
+            QTest::qWait(20);
+        }
+        return false;
+    }
+
+    static void expectRefused(QProcess *process)
+    {
+        QVERIFY(process->waitForFinished(15000));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 1);
+        const QString err = QString::fromUtf8(process->readAllStandardError());
+        QVERIFY2(err.contains("dialog: : Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."),
+                 qPrintable(err));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        bool available = false;
+        segmentsByCreator(&available);
+        if (!available)
+            QSKIP("the kernel's shared-memory listing is not available");
+        key = QString("orvex-test-%1-%2").arg(QCoreApplication::applicationPid())
+                  .arg(QDateTime::currentMSecsSinceEpoch());
+    }
+
+    void secondCopyRefusedAndCrashedCopyForgotten()
+    {
+        QProcess *a = launch();
+        QVERIFY(waitUntilHolding(a));
+
+        expectRefused(launch());
+        QCOMPARE(a->state(), QProcess::Running); // the first copy is unaffected
+
+        // A crash leaves A's segment behind with nobody attached.
+        const qint64 aPid = a->processId();
+        a->kill();
+        QVERIFY(a->waitForFinished(5000));
+        bool available = false;
+        QCOMPARE(segmentsByCreator(&available).value(aPid, -1), 0);
+
+        QProcess *c = launch();
+        QVERIFY2(waitUntilHolding(c), "a copy started after a crash must run");
+        QVERIFY(!segmentCreatedBy(aPid));
+
+        expectRefused(launch());
+        QCOMPARE(c->state(), QProcess::Running);
+    }
+
+    void cleanupTestCase()
+    {
+        for (auto &process : started) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+        // Killed copies leave the segment and its lock behind: remove both.
+        QSharedMemory probe(key);
+        if (probe.attach())
+            probe.detach();
+        QSystemSemaphore lock(key, 1, QSystemSemaphore::Create);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSingleInstance)
+#include "tst_singleinstance.moc"

@@ -1,0 +1,53 @@
+#include "app/appstate.h"
+#include "app/switches.h"
+
+#include <QtTest>
+
+class TstSwitches : public QObject
+{
+    Q_OBJECT
+private slots:
+    void parse_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("ldbg");
+        QTest::addColumn<bool>("pt100");
+        QTest::addColumn<bool>("v1");
+        QTest::addColumn<bool>("sht");
+
+        QTest::newRow("none") << QStringList{"/opt/orvex/orvex"} << false << false << false << false;
+        QTest::newRow("upper case") << QStringList{"-PT100"} << false << true << false << false;
+        QTest::newRow("prefix of a longer argument") << QStringList{"-Pt100x"} << false << true << false << false;
+        QTest::newRow("-v12") << QStringList{"-v12"} << false << false << true << false;
+        QTest::newRow("too short") << QStringList{"-sh", "-pt10", "-ldb", "-v"} << false << false << false << false;
+        QTest::newRow("no dash") << QStringList{"pt100", "sht"} << false << false << false << false;
+        QTest::newRow("bus option") << QStringList{"--bus=sim"} << false << false << false << false;
+        QTest::newRow("any order")
+            << QStringList{"orvex", "-SHT", "-v1", "--bus=sim:x.json", "-LDBG", "-pt100"} << true << true << true << true;
+        QTest::newRow("two of four") << QStringList{"-sht", "-ldbg"} << true << false << false << true;
+    }
+
+    void parse()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, ldbg);
+        QFETCH(bool, pt100);
+        QFETCH(bool, v1);
+        QFETCH(bool, sht);
+
+        Switches::resetForTest();
+        AppState::instance().resetForTest();
+        Switches::parse(args);
+
+        QCOMPARE(Switches::defaultLogOutput(), ldbg);
+        QCOMPARE(Switches::pt100Mode(), pt100);
+        QCOMPARE(Switches::logFileEnabled(), v1);
+        QCOMPARE(Switches::shtMode(), sht);
+        // The two copies other parts read.
+        QCOMPARE(AppState::instance().pt100Mode(), pt100);
+        QCOMPARE(AppState::instance().shtMode(), sht);
+    }
+};
+
+QTEST_APPLESS_MAIN(TstSwitches)
+#include "tst_switches.moc"
