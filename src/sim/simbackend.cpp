@@ -159,7 +159,9 @@ short SimBackend::first(int32_t session, void *state)
 {
     m_bus.beginSearchPass();
     m_duplicatePending = false;
+    m_bus.setSearching(true);
     const short result = WireBackend::first(session, state);
+    m_bus.setSearching(false);
     notePassResult(state, result);
     return short(log("TMFirst", {}, result));
 }
@@ -171,7 +173,9 @@ short SimBackend::next(int32_t session, void *state)
         m_duplicatePending = false;
         return short(log("TMNext", {}, 1));
     }
+    m_bus.setSearching(true);
     const short result = WireBackend::next(session, state);
+    m_bus.setSearching(false);
     notePassResult(state, result);
     return short(log("TMNext", {}, result));
 }
