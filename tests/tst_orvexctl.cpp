@@ -90,6 +90,9 @@ private slots:
             Adapter::instance().search(roms);
             for (const RomId &rom : roms)
                 expected << romToText(rom, false);
+            // Every chip on the demo bus has a valid ROM, the identity chip among them.
+            QCOMPARE(roms.size(), f.bus().deviceCount());
+            QVERIFY(!Adapter::findAdapterSerial(roms, true).isEmpty());
         }
         const Run run = orvexctl({"scan", "--bus=sim"});
         QCOMPARE(run.exitCode, 0);

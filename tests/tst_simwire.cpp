@@ -65,24 +65,17 @@ private slots:
         for (int i = 0; i < 8; ++i)
             expected[i] = char(expected.at(i) & b->rom().at(i));
         QCOMPARE(collided, expected);
-    }
 
-    void readRomAlone()
-    {
-        SimFixture f;
-        const QByteArray rom = SimFixture::rom(0x3B, 0xA1B2C3D4E5F6ULL);
-        f.add(std::make_unique<EchoChip>(rom, 0x5A));
-        QCOMPARE(f.open(), 1);
+        // Alone, a device answers Read ROM with its ROM and CRC and stays selected.
+        b->setSilent(true);
         TMTouchReset(f.session);
         TMTouchByte(f.session, kReadRom);
         unsigned char read[8];
         for (unsigned char &byte : read)
             byte = uchar(TMTouchByte(f.session, 0xFF));
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(read), 8), rom);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(read), 8), a->rom());
         QCOMPARE(TMCRC(8, read, 0, 0), short(0));
-        QCOMPARE(TMCRC(7, read, 0, 0), short(uchar(rom.at(7))));
-        // Read ROM leaves the device selected.
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A));
+        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0xF0));
     }
 
     // TMAccess: reset, then Match ROM (0x55 and the 8 ROM bytes). Only the
@@ -132,12 +125,6 @@ private slots:
         TMRom(f.session, buffer, rom.data());
         a->setSilent(true);
         QCOMPARE(TMStrongAccess(f.session, buffer), short(0));
-        a->setSilent(false);
-
-        f.bus().setConnected(false);
-        QVERIFY(TMStrongAccess(f.session, buffer) < 1);
-        QVERIFY(TMTouchByte(f.session, 0xFF) < 0);
-        QVERIFY(TMTouchReset(f.session) < 0);
     }
 
     // The two state buffers keep separate current devices, and TMRom reads
