@@ -88,21 +88,26 @@ int32_t WireBackend::extendedStartSession(short portNum, short portType, void *)
     return m_session;
 }
 
+bool WireBackend::sessionOk(int32_t session) const
+{
+    return session > 0 && session == m_session && m_master->connected();
+}
+
 short WireBackend::validSession(int32_t session)
 {
-    return (session > 0 && session == m_session && m_master->connected()) ? 1 : 0;
+    return sessionOk(session) ? 1 : 0;
 }
 
 short WireBackend::setup(int32_t session)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return 0;
     return m_master->setUp() ? 1 : 0;
 }
 
 short WireBackend::autoOverDrive(int32_t session, void *, short mode)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     if (mode == 0) {
         m_master->setOverdrive(false);
@@ -121,35 +126,35 @@ short WireBackend::endSession(int32_t session)
 
 short WireBackend::touchReset(int32_t session)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     return short(m_master->reset());
 }
 
 short WireBackend::touchByte(int32_t session, short outByte)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     return short(m_master->touchByte(outByte & 0xFF));
 }
 
 short WireBackend::touchBit(int32_t session, short outBit)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     return short(m_master->touchBit(outBit ? 1 : 0));
 }
 
 short WireBackend::first(int32_t session, void *state)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     return search(state, true);
 }
 
 short WireBackend::next(int32_t session, void *state)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     return search(state, false);
 }
@@ -227,7 +232,7 @@ short WireBackend::search(void *state, bool restart)
 
 short WireBackend::rom(int32_t session, void *state, short *romBuffer)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     if (!state || !romBuffer)
         return -1;
@@ -251,7 +256,7 @@ short WireBackend::rom(int32_t session, void *state, short *romBuffer)
 // end of the search it alone is selected.
 short WireBackend::strongAccess(int32_t session, void *state)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     uint8_t rom[8];
     if (!currentRom(state, rom))
@@ -278,7 +283,7 @@ short WireBackend::strongAccess(int32_t session, void *state)
 
 short WireBackend::access(int32_t session, void *state)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     uint8_t rom[8];
     if (!currentRom(state, rom))
@@ -297,7 +302,7 @@ short WireBackend::access(int32_t session, void *state)
 
 short WireBackend::oneWireLevel(int32_t session, short operation, short levelType, short)
 {
-    if (!validSession(session))
+    if (!sessionOk(session))
         return kInvalidSession;
     if (operation != 0)
         return 0; // only "set" is supported; reading the level reports normal

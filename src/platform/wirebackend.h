@@ -43,6 +43,9 @@ public:
 
 protected:
     WireMaster *master() const { return m_master; }
+    // Whether `session` is the open session on a connected adapter. Used
+    // inside the calls instead of validSession(), which a subclass may log.
+    bool sessionOk(int32_t session) const;
     // The ROM the buffer currently points at (bus order), or false if none.
     static bool currentRom(const void *state, uint8_t rom[8]);
 

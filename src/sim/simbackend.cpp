@@ -159,19 +159,23 @@ short SimBackend::first(int32_t session, void *state)
 {
     m_bus.beginSearchPass();
     m_duplicatePending = false;
+    m_bus.setSearching(true);
     const short result = WireBackend::first(session, state);
+    m_bus.setSearching(false);
     notePassResult(state, result);
     return short(log("TMFirst", {}, result));
 }
 
 short SimBackend::next(int32_t session, void *state)
 {
-    if (m_duplicatePending && validSession(session) == 1) {
+    if (m_duplicatePending && sessionOk(session)) {
         // The driver reports the same device again, as a glitching adapter does.
         m_duplicatePending = false;
         return short(log("TMNext", {}, 1));
     }
+    m_bus.setSearching(true);
     const short result = WireBackend::next(session, state);
+    m_bus.setSearching(false);
     notePassResult(state, result);
     return short(log("TMNext", {}, result));
 }
@@ -183,7 +187,7 @@ short SimBackend::rom(int32_t session, void *state, short *romBuffer)
         args << (romBuffer[i] & 0xFF);
     short result;
     uint8_t current[8];
-    if (romBuffer && romBuffer[0] == 0 && m_failRomCount > 0 && validSession(session) == 1
+    if (romBuffer && romBuffer[0] == 0 && m_failRomCount > 0 && sessionOk(session)
         && currentRom(state, current) && romBytes(current) == m_failRom) {
         --m_failRomCount;
         result = 0;

@@ -157,6 +157,7 @@ void SimBus::select(Slot &slot, bool resumable)
 void SimBus::romCommand(Slot &slot)
 {
     SimDevice *device = slot.device.get();
+    const bool hidden = m_searching && slot.hiddenNow;
     slot.bitIndex = 0;
     slot.searchPhase = 0;
     switch (slot.command) {
@@ -180,10 +181,10 @@ void SimBus::romCommand(Slot &slot)
         slot.state = device->supportsOverdrive() ? RomState::Selected : RomState::Idle;
         break;
     case kSearchRom:
-        slot.state = slot.hiddenNow ? RomState::Idle : RomState::Search;
+        slot.state = hidden ? RomState::Idle : RomState::Search;
         break;
     case kAlarmSearch:
-        slot.state = (!slot.hiddenNow && device->alarmCondition()) ? RomState::Search : RomState::Idle;
+        slot.state = (!hidden && device->alarmCondition()) ? RomState::Search : RomState::Idle;
         break;
     case kResume:
         slot.state = (slot.resumeFlag && device->supportsResume()) ? RomState::Selected : RomState::Idle;

@@ -36,10 +36,14 @@ public:
     bool overdrive() const { return m_overdrive; }
     bool strongPullupOn() const { return m_strongPullup; }
 
-    // Fault: the device stays silent in the next `count` search passes.
+    // Fault: the device stays silent in the next `count` search passes. It is
+    // missing from those searches only; a selection still finds it.
     void hideFromSearches(SimDevice *device, int count);
     // Called at the start of every search pass (the driver's TMFirst).
     void beginSearchPass();
+    // The driver brackets each step of a search pass (TMFirst, TMNext) with
+    // these; hidden devices keep out of the Search ROMs issued in between.
+    void setSearching(bool searching) { m_searching = searching; }
     // Fault: the next `count` bytes read from `device` arrive with `xorMask` applied.
     void corruptReads(SimDevice *device, int count, uint8_t xorMask = 0x01);
 
@@ -93,5 +97,6 @@ private:
     bool m_overdrive = false;
     bool m_strongPullupArmed = false;
     bool m_strongPullup = false;
+    bool m_searching = false;
     long long m_resets = 0;
 };

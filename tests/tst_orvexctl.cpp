@@ -1,0 +1,170 @@
+#include "onewire/adapter.h"
+#include "onewire/familynames.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out; // lines, without the final empty one
+    QStringList err;
+};
+
+QStringList lines(const QByteArray &text)
+{
+    QStringList list = QString::fromUtf8(text).split('\n');
+    if (!list.isEmpty() && list.last().isEmpty())
+        list.removeLast();
+    return list;
+}
+
+// Runs orvexctl with a clean bus environment plus `env` ("NAME=value").
+Run orvexctl(const QStringList &args, const QStringList &env = {})
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ORVEX_BUS");
+    environment.remove("ORVEX_SIM_BUS");
+    for (const QString &e : env)
+        environment.insert(e.section('=', 0, 0), e.section('=', 1));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ORVEXCTL_BIN), args);
+    Run run;
+    if (!process.waitForFinished(30000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = lines(process.readAllStandardOutput());
+    run.err = lines(process.readAllStandardError());
+    return run;
+}
+
+QString busFile(const char *name)
+{
+    return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
+}
+
+// Checks the ROM lines of a scan: bus-order text, reversed text, family
+// description, two blanks apart; returns the ROMs in bus order.
+QStringList romLines(const QStringList &out)
+{
+    QStringList roms;
+    const QRegularExpression format("^([0-9A-F]{16})  ([0-9A-F]{16})  (.+)$");
+    for (const QString &line : out) {
+        const QRegularExpressionMatch m = format.match(line);
+        if (!m.hasMatch())
+            return {QStringLiteral("bad line: ") + line};
+        QString reversed;
+        for (int i = 14; i >= 0; i -= 2)
+            reversed += m.captured(1).mid(i, 2);
+        if (m.captured(2) != reversed || m.captured(3) != FamilyNames::describe(m.captured(1).left(2).toInt(nullptr, 16)))
+            return {QStringLiteral("bad line: ") + line};
+        roms << m.captured(1);
+    }
+    return roms;
+}
+
+} // namespace
+
+class TstOrvexctl : public QObject
+{
+    Q_OBJECT
+private slots:
+    void scanDemoBus()
+    {
+        // What the search finds on the demo bus in this process.
+        QStringList expected;
+        QString status;
+        {
+            SimFixture f(SimBusLoader::loadDemo(nullptr));
+            QCOMPARE(f.open(), 1);
+            status = Adapter::instance().statusText();
+            RomList roms;
+            Adapter::instance().search(roms);
+            for (const RomId &rom : roms)
+                expected << romToText(rom, false);
+            // Every chip on the demo bus has a valid ROM, the identity chip among them.
+            QCOMPARE(roms.size(), f.bus().deviceCount());
+            QVERIFY(!Adapter::findAdapterSerial(roms, true).isEmpty());
+        }
+        const Run run = orvexctl({"scan", "--bus=sim"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY(run.err.isEmpty());
+        QVERIFY(!run.out.isEmpty());
+        QCOMPARE(run.out.first(), status);
+        QVERIFY(status.startsWith("Adapter found, No error; Info: OverDrive "));
+        QCOMPARE(romLines(run.out.mid(1)), expected);
+    }
+
+    void busFromEnvironmentAndUnplugged()
+    {
+        const QString unplugged = QStringLiteral("ORVEX_BUS=sim:") + busFile("unplugged.json");
+        Run run = orvexctl({"scan"}, {unplugged});
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.out.size(), 2);
+        QVERIFY(run.out.at(0).startsWith("Error TMSetup session="));
+        QCOMPARE(run.out.at(1), QStringLiteral("Adapter not found"));
+        QVERIFY(run.err.isEmpty());
+
+        // The option wins over the environment.
+        run = orvexctl({"scan", "--bus=sim"}, {unplugged});
+        QCOMPARE(run.exitCode, 0);
+    }
+
+    void badOptions()
+    {
+        for (const QStringList &args : {QStringList(), QStringList({"probe"}), QStringList({"scan", "--fast"})}) {
+            const Run run = orvexctl(args);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY(run.out.isEmpty());
+            QVERIFY(!run.err.isEmpty());
+        }
+        for (const char *value : {"--bus=nonsense", "--bus=sim:", "--bus=tmex:"}) {
+            const Run run = orvexctl({"scan", value});
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY(run.out.isEmpty());
+            QCOMPARE(run.err.size(), 1);
+        }
+    }
+
+    // A bad bus file: one error line naming the file and the place, nothing else.
+    void badBusFiles()
+    {
+        for (const char *name : {"syntax.json", "unknowntype.json", "badrom.json", "duplicaterom.json",
+                                  "badvalue.json", "absent.json"}) {
+            const Run run = orvexctl({"scan", "--bus=sim:" + busFile(name)});
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY(run.out.isEmpty());
+            QCOMPARE(run.err.size(), 1);
+            QVERIFY2(run.err.first().startsWith(busFile(name) + ":"), qPrintable(run.err.first()));
+        }
+    }
+
+    // The same scan through the run-time loaded driver library.
+    void scanThroughDriverLibrary()
+    {
+        const QString bus = QStringLiteral("ORVEX_SIM_BUS=") + busFile("several.json");
+        Run run = orvexctl({"scan", QStringLiteral("--bus=tmex:" SIMTMEX_LIB)}, {bus});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out.value(0), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+        // Wire order; the device reported twice is listed once.
+        QCOMPARE(romLines(run.out.mid(1)),
+                 QStringList({"280102030405069E", "2801020304058612", "814E2A1B00000025", "3BAA00000000016F"}));
+
+        run = orvexctl({"scan", "--bus=tmex:/nonexistent/libtmex.so"});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.out.isEmpty());
+        QCOMPARE(run.err.size(), 1);
+        QVERIFY(run.err.first().startsWith("/nonexistent/libtmex.so: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOrvexctl)
+#include "tst_orvexctl.moc"
