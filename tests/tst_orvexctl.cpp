@@ -126,7 +126,7 @@ private slots:
             QVERIFY(run.out.isEmpty());
             QVERIFY(!run.err.isEmpty());
         }
-        for (const char *value : {"--bus=nonsense", "--bus=sim:", "--bus=tmex:"}) {
+        for (const char *value : {"--bus=nonsense", "--bus=sim:", "--bus=tmex:", "--bus="}) {
             const Run run = orvexctl({"scan", value});
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.out.isEmpty());

@@ -66,7 +66,13 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
 
 bool BusOption::install(const QStringList &args, QString *error)
 {
-    std::unique_ptr<BusBackend> backend = open(value(args), error);
+    const QString chosen = value(args);
+    if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
+        if (error)
+            *error = QStringLiteral("--bus=: no bus given (expected sim, sim:FILE, tmex or tmex:PATH)");
+        return false;
+    }
+    std::unique_ptr<BusBackend> backend = open(chosen, error);
     if (!backend)
         return false;
     Tmex::setBackend(backend.get());
