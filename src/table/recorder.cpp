@@ -199,10 +199,19 @@ QByteArray Recorder::dataLineBytes(const SensorDevice &device, int index) const
     return line.toUtf8() + LineEnd;
 }
 
-bool Recorder::writeAll(QFile &file, const QByteArray &bytes)
+bool Recorder::writeAll(QFile &file, const QByteArray &bytes, QString *reason)
 {
     const qint64 written = m_writeStep ? m_writeStep(file, bytes) : file.write(bytes);
-    return written == bytes.size() && file.flush();
+    if (written != bytes.size()) {
+        *reason = written < 0 ? file.errorString()
+                              : QStringLiteral("%1 of %2 bytes written").arg(written).arg(bytes.size());
+        return false;
+    }
+    if (!file.flush()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 bool Recorder::createWithHeader(const QString &path, const SensorDevice &device, int index)
@@ -212,10 +221,14 @@ bool Recorder::createWithHeader(const QString &path, const SensorDevice &device,
         noteFailure(path, QStringLiteral("ErrorCreateFile"), file.errorString());
         return false;
     }
-    const bool ok = writeAll(file, headerBytes(device, index));
+    QString reason;
+    bool ok = writeAll(file, headerBytes(device, index), &reason);
     file.close();
-    if (!ok || file.error() != QFileDevice::NoError) {
-        const QString reason = file.errorString();
+    if (ok && file.error() != QFileDevice::NoError) {
+        ok = false;
+        reason = file.errorString();
+    }
+    if (!ok) {
         // A file with half a header must not be continued: the next attempt
         // creates it afresh.
         file.remove();
@@ -279,10 +292,14 @@ int Recorder::appendReading(SensorDevice &device, int index)
         return -1;
     }
     const qint64 sizeBefore = file.size();
-    const bool ok = writeAll(file, line);
+    QString reason;
+    bool ok = writeAll(file, line, &reason);
     file.close();
-    if (!ok || file.error() != QFileDevice::NoError) {
-        const QString reason = file.errorString();
+    if (ok && file.error() != QFileDevice::NoError) {
+        ok = false;
+        reason = file.errorString();
+    }
+    if (!ok) {
         // Cut off whatever part of the line got in, so the retry leaves
         // exactly one whole line.
         if (QFileInfo(path).size() != sizeBefore && !QFile::resize(path, sizeBefore))

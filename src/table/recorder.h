@@ -99,8 +99,9 @@ private:
     QByteArray dataLineBytes(const SensorDevice &device, int index) const;
     // Creates `path` holding only the header; false (and no file) on failure.
     bool createWithHeader(const QString &path, const SensorDevice &device, int index);
-    // One write of `bytes` into `file`, checked to the last byte and flushed.
-    bool writeAll(QFile &file, const QByteArray &bytes);
+    // One write of `bytes` into `file`, checked to the last byte and flushed;
+    // on failure `*reason` says why.
+    bool writeAll(QFile &file, const QByteArray &bytes, QString *reason);
     void noteFailure(const QString &path, const QString &what, const QString &reason);
     void noteSuccess(const QString &path);
 
