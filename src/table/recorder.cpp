@@ -82,8 +82,7 @@ void Recorder::resetForTest()
     m_lastSplit.clear();
     m_lastWrittenTime.clear();
     m_headerOwed.clear();
-    m_failingPaths.clear();
-    m_lastFailingPath.clear();
+    m_failures.clear();
     m_writeStep = nullptr;
 }
 
@@ -316,26 +315,37 @@ int Recorder::appendReading(SensorDevice &device, int index)
 void Recorder::noteFailure(const QString &path, const QString &what, const QString &reason)
 {
     qCDebug(logCritical()) << what << path << reason;
-    m_failingPaths.insert(path);
-    m_lastFailingPath = path;
+    m_failures.insert(path, Clock::tickMs());
 }
 
 void Recorder::noteSuccess(const QString &path)
 {
-    m_failingPaths.remove(path);
-    if (m_failingPaths.isEmpty())
-        m_lastFailingPath.clear();
-    else if (m_lastFailingPath == path)
-        m_lastFailingPath = *m_failingPaths.constBegin();
+    m_failures.remove(path);
 }
 
 QString Recorder::problemText() const
 {
-    if (m_failingPaths.isEmpty())
+    // A file that nothing has tried to write for this long (its channel is
+    // gone) no longer counts: every shown channel is written at least every
+    // 300 s.
+    const qint64 forgetMs = 600000;
+    const qint64 now = Clock::tickMs();
+    QString latestPath;
+    qint64 latestMs = 0;
+    int count = 0;
+    for (auto it = m_failures.constBegin(); it != m_failures.constEnd(); ++it) {
+        if (now - it.value() > forgetMs)
+            continue;
+        ++count;
+        if (latestPath.isEmpty() || it.value() >= latestMs) {
+            latestPath = it.key();
+            latestMs = it.value();
+        }
+    }
+    if (count == 0)
         return QString();
-    QString text = QStringLiteral("Ошибка записи файла ") + QFileInfo(m_lastFailingPath).fileName();
-    if (m_failingPaths.size() > 1)
-        text += QStringLiteral(" (файлов с ошибкой: ") + QString::number(m_failingPaths.size())
-            + QLatin1Char(')');
+    QString text = QStringLiteral("Ошибка записи файла ") + QFileInfo(latestPath).fileName();
+    if (count > 1)
+        text += QStringLiteral(" (файлов с ошибкой: ") + QString::number(count) + QLatin1Char(')');
     return text;
 }

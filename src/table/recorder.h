@@ -80,8 +80,9 @@ public:
     static bool sanitizeTemplate(QString &text);
 
     // Empty while recording works; otherwise a short text for the operator
-    // naming a file that could not be written. Cleared once every failing
-    // file has been written again.
+    // naming the file that failed last, e.g. "Ошибка записи файла T0_....csv".
+    // A file stops counting once it is written again, or when nothing has
+    // tried to write it for ten minutes.
     QString problemText() const;
 
     // Tests: replace the step that puts a prepared block of bytes into the
@@ -117,8 +118,7 @@ private:
     QHash<QString, QDateTime> m_lastWrittenTime;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
-    // Paths whose last write failed, and the latest of them.
-    QSet<QString> m_failingPaths;
-    QString m_lastFailingPath;
+    // Paths whose last write failed, with the tick of that failure.
+    QHash<QString, qint64> m_failures;
     WriteStep m_writeStep;
 };
