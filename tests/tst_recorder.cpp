@@ -13,25 +13,11 @@
 using namespace TableSupport;
 
 namespace {
-
-const quint64 ThermometerKey = 0x28FF641E1D16035Aull; // ROM text 5A03161D1E64FF28
-const double NaN = std::nan("");
-
-const QByteArray Header1W =
+const quint64 Thermometer = 0x28FF641E1D16035Aull; // ROM text 5A03161D1E64FF28
+const QByteArray Header =
     "\"Sensor 1WireAddr\";'5A03161D1E64FF28\r\n\"I2C address\";'0\r\nI2C Serial;\r\n"
     "MultiHub Channel;'-1\r\nSubchannel sensor;'0\r\nSensor type;DS18B20 Temperature sensor\r\n"
     "Sensor mark;T\r\nSensor Unit;C\r\n ; ;\r\nDATA;TIME;Value;Sample;Deviation\r\n";
-
-QDateTime at(int h, int m, int s)
-{
-    return QDateTime(QDate(2025, 1, 27), QTime(h, m, s));
-}
-
-QByteArray expected(const QString &name)
-{
-    return readFile(QStringLiteral(TEST_DATA_DIR "/recorder/") + name);
-}
-
 } // namespace
 
 class TstRecorder : public QObject
@@ -39,16 +25,20 @@ class TstRecorder : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SensorDevice> dev;
     Recorder &rec = Recorder::instance();
 
-    // One reading as the cycle hands it over: a fresh value and time.
-    int record(SensorDevice &device, double value, const QDateTime &time, int index = 0)
+    // A new cycle's reading: 10 s later, a new value.
+    int record(double value, int index = 0)
     {
-        device.channels[index].value = value;
-        device.channels[index].time = time;
-        device.channels[index].writtenThisCycle = false;
-        return rec.appendReading(device, index);
+        Clock::advanceMs(10000);
+        SensorChannel &ch = dev->channels[index];
+        ch.value = value;
+        ch.time = Clock::now();
+        ch.writtenThisCycle = false;
+        return rec.appendReading(*dev, index);
     }
+    QString path() const { return rec.filePathFor(*dev, 0); }
 
 private slots:
     void init()
@@ -57,267 +47,139 @@ private slots:
         AppState::instance().resetForTest();
         rec.resetForTest();
         dir.reset(new QTemporaryDir);
-        QVERIFY(dir->isValid());
         rec.setFolder(dir->path());
-        rec.setFirstSplit(QStringLiteral("'"));
-        rec.setNameTemplate(QString::fromLatin1(Recorder::OneWireTemplate));
+        rec.setFirstSplit("'");
+        rec.setNameTemplate(Recorder::OneWireTemplate);
+        dev.reset(makeDevice(Thermometer));
+        dev->channels.append(channel(21.5));
     }
 
-    void thermometerFileMatchesByteForByte()
+    void filesMatchByteForByte()
     {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
         QCOMPARE(rec.writeHeader(*dev, 0), 1);
         QCOMPARE(rec.appendReading(*dev, 0), 1);
         rec.setSample0(20);
-        QCOMPARE(record(*dev, 21.5, at(14, 3, 15)), 1);
-        QCOMPARE(record(*dev, -0.5, at(14, 3, 25)), 1);
-        QCOMPARE(record(*dev, NaN, at(14, 3, 35)), 1);
+        QCOMPARE(record(21.5) + record(-0.5) + record(std::nan("")), 3);
         rec.setSample0(NO_SAMPLE);
-        rec.setSample1(30); // no effect on subchannel 0
-        QCOMPARE(record(*dev, 100.126, at(14, 3, 45)), 1);
+        rec.setSample1(30);                                  // not for subchannel 0
+        QCOMPARE(record(100.126), 1);
+        QCOMPARE(dev->channels[0].fileName, dir->path() + "/T0_5A03161D1E64FF28.csv");
+        QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv"));
 
-        const QString path = dir->path() + "/T0_5A03161D1E64FF28.csv";
-        QCOMPARE(dev->channels[0].fileName, path);
-        QCOMPARE(readFile(path), expected("ds18b20_default.csv"));
-    }
-
-    void i2cFileWithCustomSeparatorsMatches()
-    {
         rec.setFirstSplit("\"");
         rec.setLastSplit("\"");
-        rec.setNameTemplate(QString::fromLatin1(Recorder::ShortDefaultTemplate));
-        std::unique_ptr<SensorDevice> dev(makeDevice(0x19C3B2A1000000B3ull));
-        SensorChannel ch = i2cChannel(45.5, at(14, 3, 5), 1, 5, 0x88, 0x1234, 0xABCDEF);
-        ch.type = QStringLiteral("SHT3x Датчик влажности");
-        ch.mark = "H";
-        ch.unit = "%";
-        dev->channels.append(ch);
+        rec.setNameTemplate(Recorder::ShortDefaultTemplate);
+        Clock::setVirtual();
+        dev.reset(makeDevice(0x19C3B2A1000000B3ull));
+        dev->channels.append(channel(45.5, 1, 5, 0x88, 0x1234, 0xABCDEF));
+        dev->channels[0].type = QStringLiteral("SHT3x Датчик влажности");
+        dev->channels[0].mark = "H";
+        dev->channels[0].unit = "%";
         rec.setSample1(40.25);
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0), 2);
         rec.setSample1(NO_SAMPLE);
-        rec.setSample0(10); // subchannel 1 ignores sample 0
-        QCOMPARE(record(*dev, -12, at(14, 4, 5)), 1);
-
-        const QString path = rec.filePathFor(*dev, 0);
-        QCOMPARE(QFileInfo(path).fileName(),
+        rec.setSample0(10);                                  // not for subchannel 1
+        Clock::advanceMs(50000);
+        QCOMPARE(record(-12), 1);
+        QCOMPARE(QFileInfo(path()).fileName(),
                  QStringLiteral("H1_B3000000A1B2C3190000000000001234-_0000000000ABCDEF_136_5.csv"));
-        const QByteArray content = readFile(path);
-        QVERIFY(!content.startsWith("\xEF\xBB\xBF"));
-        QCOMPARE(content, expected("i2c_custom.csv"));
+        QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/i2c_custom.csv"));
     }
 
-    void serialHeaderLineForms()
+    void templateExpansion()
     {
-        rec.setNameTemplate("%TS%%SC%_%I2CSNH%_%I2CSNL%");
-        rec.setLastSplit("x");
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(i2cChannel(1, at(14, 3, 5), 0, 0, 0x88, 0, 0x35));
-        dev->channels.append(i2cChannel(1, at(14, 3, 5), 1, 0, 0x88, 0x1234, 0));
-        dev->channels.append(i2cChannel(1, at(14, 3, 5), 2, 0, 0x88, 0, 0));
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(rec.writeHeader(*dev, i), 1);
-        QCOMPARE(fileLines(rec.filePathFor(*dev, 0)).value(2), QByteArray("I2C Serial;'0000000000000035x"));
-        QCOMPARE(fileLines(rec.filePathFor(*dev, 1)).value(2), QByteArray("I2C Serial;'0000000000001234-"));
-        QCOMPARE(fileLines(rec.filePathFor(*dev, 2)).value(2), QByteArray("I2C Serial;"));
-        QCOMPARE(fileLines(rec.filePathFor(*dev, 0)).value(0), QByteArray("\"Sensor 1WireAddr\";'5A03161D1E64FF28x"));
-        QCOMPARE(fileLines(rec.filePathFor(*dev, 0)).value(1), QByteArray("\"I2C address\";'136x"));
-    }
-
-    void templateExamples()
-    {
-        QCOMPARE(AppState::instance().startTime(), at(14, 3, 5));
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString full = QString::fromLatin1(Recorder::DefaultTemplate);
-        QCOMPARE(Recorder::expandTemplate(full, *dev, 0), QStringLiteral("2025.01.27-14.03.05_T0_5A03161D1E64FF28"));
-        QCOMPARE(Recorder::expandTemplate(Recorder::OneWireTemplate, *dev, 0), QStringLiteral("T0_5A03161D1E64FF28"));
-        QCOMPARE(Recorder::expandTemplate(Recorder::I2cTemplate, *dev, 0), QStringLiteral("T0"));
-        QCOMPARE(Recorder::expandTemplate(Recorder::ShortDefaultTemplate, *dev, 0), QStringLiteral("T0_5A03161D1E64FF28"));
-
-        std::unique_ptr<SensorDevice> example(makeDevice(0x2C000003A8551994ull));
-        example->channels.append(i2cChannel(0, at(14, 3, 5), 1, 3, 0xEE, 0, 0x35));
-        QCOMPARE(Recorder::expandTemplate(full, *example, 0),
-                 QStringLiteral("2025.01.27-14.03.05_T1_941955A80300002C0000000000000035_238_3"));
-        QCOMPARE(Recorder::expandTemplate(Recorder::I2cTemplate, *example, 0), QStringLiteral("T1_0000000000000035_3"));
+        const QString full = Recorder::DefaultTemplate;
         rec.resetForTest();
         QCOMPARE(rec.nameTemplate(), full);
 
-        // Out of range: no name, no path.
-        QCOMPARE(Recorder::expandTemplate(full, *dev, 1), QString());
-        QCOMPARE(rec.filePathFor(*dev, -1), QString());
-        QCOMPARE(rec.appendReading(*dev, 5), -1);
-    }
+        const QList<QPair<QString, QString>> examples = {
+            {full, "2025.01.27-14.03.05_T0_5A03161D1E64FF28"}, {Recorder::OneWireTemplate, "T0_5A03161D1E64FF28"},
+            {Recorder::I2cTemplate, "T0"}, {"a b:c/d,f", "a_b_c_d_f"}, {"x%ts%y", "x_ts_y"}, {"№%TS%", "NT"},
+            {"Ёж-é(1)!", "Ёж-_(1)!"}, {"a__b___c____d", "ab_cd"}, {"_a_%MHCH%_", "_a"}, {"A%I2CA%B", "A_B"}};
+        for (const auto &example : examples)
+            QCOMPARE(Recorder::expandTemplate(example.first, *dev, 0), example.second);
+        dev->channels[0].i2cAddress = 0x80;
+        dev->channels[0].mark = QStringLiteral("№%SC%");          // text brought in is expanded too
+        QCOMPARE(Recorder::expandTemplate("%TS%_%I2CA%", *dev, 0), QStringLiteral("N0_128"));
 
-    void templateFiltersAndUnderscores()
-    {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(1, at(14, 3, 5)));
-        SensorChannel &ch = dev->channels[0];
-        auto expand = [&](const QString &t) { return Recorder::expandTemplate(t, *dev, 0); };
+        SensorDevice example = *dev;
+        example.rom = {0x94, 0x19, 0x55, 0xA8, 0x03, 0x00, 0x00, 0x2C};
+        example.channels[0] = channel(0, 1, 3, 0xEE, 0, 0x35);
+        QCOMPARE(Recorder::expandTemplate(full, example, 0),
+                 QStringLiteral("2025.01.27-14.03.05_T1_941955A80300002C0000000000000035_238_3"));
+        QCOMPARE(rec.filePathFor(example, 1), QString());
 
-        QCOMPARE(expand("a b:c/d\\e,f"), QStringLiteral("a_b_c_d_e_f"));
-        QCOMPARE(expand("x%ts%y"), QStringLiteral("x_ts_y"));      // lower case is no token
-        QCOMPARE(expand("№%TS%"), QStringLiteral("NT"));
-        QCOMPARE(expand("Ёлка_ёж-é(1)!"), QStringLiteral("Ёлка_ёж-_(1)!"));
-        QCOMPARE(expand("a__b___c____d"), QStringLiteral("ab_cd"));
-        QCOMPARE(expand("_a_%MHCH%_%I2CSNH%_"), QStringLiteral("_a"));
-        QCOMPARE(expand("%I2CA%"), QString());                      // "_" for no address, then trimmed
-        QCOMPARE(expand("A%I2CA%B"), QStringLiteral("A_B"));
-        ch.i2cAddress = 0x80;
-        QCOMPARE(expand("%I2CA%"), QStringLiteral("128"));
-        ch.mark = QStringLiteral("№%SC%");                          // brought-in tokens still expand
-        ch.subchannel = 2;
-        QCOMPARE(expand("%TS%"), QStringLiteral("N2"));
-        QCOMPARE(expand(QStringLiteral("a\U0001F600b")), QStringLiteral("a_b"));
-
-        rec.setNameTemplate("__");
-        QCOMPARE(rec.filePathFor(*dev, 0), dir->path() + "/.csv");
-
-        QString name = "a!b%c d";
-        QVERIFY(Recorder::sanitizeFileName(name));
-        QCOMPARE(name, QStringLiteral("a!b_c_d"));
-        QString templ = "a!b%c d№";
-        QVERIFY(Recorder::sanitizeTemplate(templ));
-        QCOMPARE(templ, QStringLiteral("a_b%c_dN"));
-        QString clean = "%TS%_Тест.(1)";
-        QVERIFY(!Recorder::sanitizeTemplate(clean));
-        QCOMPARE(clean, QStringLiteral("%TS%_Тест.(1)"));
-    }
-
-    void existingFileIsContinued()
-    {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString path = rec.filePathFor(*dev, 0);
-        QFile old(path);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("earlier run\r\n");
-        old.close();
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(readFile(path), QByteArray("earlier run\r\n2025.01.27;14:03:05;21,50\r\n"));
+        QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
+        QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
+        QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
     }
 
     void oneLinePerReading()
     {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString path = rec.filePathFor(*dev, 0);
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
+        QFile old(path());
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier run\r\n") > 0);
+        old.close();
+        QCOMPARE(rec.writeHeader(*dev, 0), 1);                   // existing file: continued
         QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QVERIFY(dev->channels[0].writtenThisCycle);
-        QCOMPARE(rec.appendReading(*dev, 0), 2);               // same cycle
+        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // same cycle
         dev->channels[0].writtenThisCycle = false;
-        QCOMPARE(rec.appendReading(*dev, 0), 2);               // next cycle, read failed: same reading
-        QVERIFY(dev->channels[0].writtenThisCycle);
-        QCOMPARE(fileLines(path).size(), 11);
+        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // next cycle, read failed: same reading
+        QCOMPARE(readFile(path()), QByteArray("earlier run\r\n2025.01.27;14:03:05;21,50\r\n"));
 
-        // A new template takes effect at once; the stored file name stays.
-        rec.setNameTemplate("other_%SN1W%");
-        QCOMPARE(record(*dev, 22, at(14, 3, 15)), 1);
-        QCOMPARE(dev->channels[0].fileName, path);
-        QCOMPARE(readFile(dir->path() + "/other_5A03161D1E64FF28.csv"), QByteArray("2025.01.27;14:03:15;22,00\r\n"));
-        QCOMPARE(fileLines(path).size(), 11);
-    }
+        QVERIFY(QFile::remove(path()));
+        QCOMPARE(record(21.75), 1);                              // re-created without a header
+        QCOMPARE(readFile(path()), QByteArray("2025.01.27;14:03:15;21,75\r\n"));
 
-    void deletedFileIsRecreatedWithoutHeader()
-    {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString path = rec.filePathFor(*dev, 0);
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
+        const QString first = path();
+        rec.setNameTemplate("other");                            // takes effect; fileName stays
+        dev->channels[0].time = QDateTime();
+        dev->channels[0].writtenThisCycle = false;
         QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QVERIFY(QFile::remove(path));
-        QCOMPARE(record(*dev, 21.75, at(14, 3, 15)), 1);
-        QCOMPARE(readFile(path), QByteArray("2025.01.27;14:03:15;21,75\r\n"));
+        QCOMPARE(readFile(dir->path() + "/other.csv"), QByteArray(";;21,75\r\n"));
+        QCOMPARE(dev->channels[0].fileName, first);
     }
 
-    void invalidTimeWritesEmptyFields()
+    void failuresLeaveNothingHalfWritten()
     {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, QDateTime()));
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(readFile(rec.filePathFor(*dev, 0)), QByteArray(";;21,50\r\n"));
-    }
-
-    void missingFolderIsRetriedAndHeaderKept()
-    {
-        const QString folder = dir->path() + "/later";
-        rec.setFolder(folder);
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        QCOMPARE(rec.writeHeader(*dev, 0), -1);
-        QCOMPARE(rec.appendReading(*dev, 0), -1);
-        QCOMPARE(rec.appendReading(*dev, 0), -1);
+        const QString folder = dir->path();
+        rec.setFolder(folder + "/later");                        // missing folder
+        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0) + rec.appendReading(*dev, 0), -3);
         QVERIFY(!dev->channels[0].writtenThisCycle);
         QVERIFY(rec.problemText().contains("T0_5A03161D1E64FF28.csv"));
-
-        QVERIFY(QDir().mkpath(folder));
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 2);
-        QCOMPARE(readFile(rec.filePathFor(*dev, 0)), Header1W + "2025.01.27;14:03:05;21,50\r\n");
+        QVERIFY(QDir().mkpath(folder + "/later"));
+        QCOMPARE(rec.appendReading(*dev, 0), 1);                 // the owed header comes first
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
         QCOMPARE(rec.problemText(), QString());
 
-        // A folder path that is a plain file cannot hold files either.
-        rec.setFolder(rec.filePathFor(*dev, 0));
-        QCOMPARE(record(*dev, 1, at(14, 3, 15)), -1);
-        QVERIFY(!rec.problemText().isEmpty());
-    }
-
-    void shortWriteLeavesNoPartialLine()
-    {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString path = rec.filePathFor(*dev, 0);
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        const QByteArray before = readFile(path);
-
-        rec.setWriteStepForTest([](QFile &file, const QByteArray &bytes) {
-            return file.write(bytes.left(bytes.size() / 2));
-        });
-        QCOMPARE(record(*dev, 22.5, at(14, 3, 15)), -1);
+        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
+        QCOMPARE(record(22.5), -1);
         QVERIFY(!dev->channels[0].writtenThisCycle);
-        QCOMPARE(readFile(path), before);
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
         QVERIFY(!rec.problemText().isEmpty());
-
         rec.setWriteStepForTest(nullptr);
         QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(readFile(path), before + "2025.01.27;14:03:15;22,50\r\n");
-        QCOMPARE(rec.problemText(), QString());
-    }
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n2025.01.27;14:03:15;22,50\r\n");
 
-    void failedHeaderIsWrittenByNextReading()
-    {
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        const QString path = rec.filePathFor(*dev, 0);
-        rec.setWriteStepForTest([](QFile &file, const QByteArray &bytes) {
-            file.write(bytes.left(7));
-            return qint64(-1);
-        });
+        rec.setFolder(folder);                                   // header cut short: no file left
+        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
         QCOMPARE(rec.writeHeader(*dev, 0), -1);
-        QVERIFY(!QFile::exists(path));
-        QCOMPARE(rec.appendReading(*dev, 0), -1);
-        QVERIFY(!QFile::exists(path));
+        QVERIFY(!QFile::exists(path()));
         rec.setWriteStepForTest(nullptr);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(readFile(path), Header1W + "2025.01.27;14:03:05;21,50\r\n");
-    }
+        QCOMPARE(record(23), 1);
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:25;23,00\r\n");
 
-    void fullDiskIsAFailure()
-    {
+        rec.setFolder(folder + "/gone");                         // a failure nobody retries fades
+        QCOMPARE(record(23.5), -1);
+        Clock::advanceMs(600001);
+        QCOMPARE(rec.problemText(), QString());
+        rec.setFolder(folder);
+
         if (!QFileInfo::exists("/dev/full"))
             QSKIP("no /dev/full here");
-        std::unique_ptr<SensorDevice> dev(makeDevice(ThermometerKey));
-        dev->channels.append(thermometer(21.5, at(14, 3, 5)));
-        QVERIFY(QFile::link("/dev/full", rec.filePathFor(*dev, 0)));
-        QCOMPARE(rec.writeHeader(*dev, 0), 1); // exists: left alone
-        QCOMPARE(rec.appendReading(*dev, 0), -1);
-        QVERIFY(!dev->channels[0].writtenThisCycle);
-        QVERIFY(!rec.problemText().isEmpty());
+        rec.setNameTemplate("full");
+        QVERIFY(QFile::link("/dev/full", path()));
+        QCOMPARE(record(24), -1);
+        QVERIFY(!dev->channels[0].writtenThisCycle && !rec.problemText().isEmpty());
     }
 };
 

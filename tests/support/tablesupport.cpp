@@ -1,5 +1,7 @@
 #include "support/tablesupport.h"
 
+#include "platform/clock.h"
+
 #include <QFile>
 
 namespace TableSupport {
@@ -15,55 +17,35 @@ SensorDevice *makeDevice(quint64 key)
     return device;
 }
 
-SensorChannel thermometer(double value, const QDateTime &time, uint8_t subchannel)
+SensorChannel channel(double value, uint8_t subchannel, int hubChannel, uint8_t address,
+                      quint64 serialHigh, quint64 serialLow)
 {
-    SensorChannel channel;
-    channel.value = value;
-    channel.time = time;
-    channel.rangeMax = 125.0;
-    channel.rangeMin = -55.0;
-    channel.unit = QStringLiteral("C");
-    channel.type = QStringLiteral("DS18B20 Temperature sensor");
-    channel.mark = QStringLiteral("T");
-    channel.hubChannel = -1;
-    channel.subchannel = subchannel;
-    channel.updated = 1;
-    return channel;
-}
-
-SensorChannel i2cChannel(double value, const QDateTime &time, uint8_t subchannel, int hubChannel,
-                         uint8_t address, quint64 serialHigh, quint64 serialLow)
-{
-    SensorChannel channel = thermometer(value, time, subchannel);
-    channel.type = QStringLiteral("SHT3x Temperature sensor");
-    channel.hubChannel = hubChannel;
-    channel.i2cAddress = address;
-    channel.i2cSerialHigh = serialHigh;
-    channel.i2cSerialLow = serialLow;
-    return channel;
+    SensorChannel ch;
+    ch.value = value;
+    ch.time = Clock::now();
+    ch.unit = QStringLiteral("C");
+    ch.type = QStringLiteral("DS18B20 Temperature sensor");
+    ch.mark = QStringLiteral("T");
+    ch.hubChannel = hubChannel;
+    ch.subchannel = subchannel;
+    ch.i2cAddress = address;
+    ch.i2cSerialHigh = serialHigh;
+    ch.i2cSerialLow = serialLow;
+    ch.updated = 1;
+    return ch;
 }
 
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QList<QByteArray> fileLines(const QString &path)
+QStringList fileLines(const QString &path)
 {
-    QByteArray content = readFile(path);
-    QList<QByteArray> lines;
-    while (!content.isEmpty()) {
-        const int end = content.indexOf("\r\n");
-        if (end < 0) {
-            lines.append(content);
-            break;
-        }
-        lines.append(content.left(end));
-        content.remove(0, end + 2);
-    }
+    QStringList lines = QString::fromUtf8(readFile(path)).split(QStringLiteral("\r\n"));
+    if (lines.last().isEmpty())
+        lines.removeLast();
     return lines;
 }
 
