@@ -1,0 +1,351 @@
+#include "table/recorder.h"
+
+#include "app/appstate.h"
+#include "app/logging.h"
+#include "onewire/romid.h"
+#include "platform/clock.h"
+#include "sensors/sensordevice.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QFileInfo>
+#include <cmath>
+
+namespace {
+
+const char *const LineEnd = "\r\n";
+
+// Digits, Latin letters, the 33 + 33 Russian letters and "-._()" plus one
+// extra character: "!" for file names, "%" for templates.
+const QString &fileNameChars()
+{
+    static const QString chars = QStringLiteral(
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+        "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя-._()!");
+    return chars;
+}
+
+const QString &templateChars()
+{
+    static const QString chars = QStringLiteral(
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+        "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя-._()%");
+    return chars;
+}
+
+// Keeps the characters of `allowed`, turns "№" into "N" and anything else
+// (a surrogate pair counting as one character) into "_".
+bool filterChars(QString &text, const QString &allowed)
+{
+    QString result;
+    result.reserve(text.size());
+    bool replaced = false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (allowed.contains(c)) {
+            result += c;
+            continue;
+        }
+        replaced = true;
+        if (c == QChar(0x2116)) {
+            result += QLatin1Char('N');
+            continue;
+        }
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        result += QLatin1Char('_');
+    }
+    text = result;
+    return replaced;
+}
+
+QString hex16(quint64 value)
+{
+    return QString::number(value, 16).toUpper().rightJustified(16, QLatin1Char('0'));
+}
+
+} // namespace
+
+Recorder &Recorder::instance()
+{
+    static Recorder recorder;
+    return recorder;
+}
+
+void Recorder::resetForTest()
+{
+    m_folder.clear();
+    m_nameTemplate = QString::fromLatin1(DefaultTemplate);
+    m_sample0 = NO_SAMPLE;
+    m_sample1 = NO_SAMPLE;
+    m_firstSplit.clear();
+    m_lastSplit.clear();
+    m_lastWrittenTime.clear();
+    m_headerOwed.clear();
+    m_failures.clear();
+    m_writeStep = nullptr;
+}
+
+QString Recorder::formatNumber(double x)
+{
+    return QString::number(x, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+bool Recorder::sanitizeFileName(QString &text)
+{
+    return filterChars(text, fileNameChars());
+}
+
+bool Recorder::sanitizeTemplate(QString &text)
+{
+    return filterChars(text, templateChars());
+}
+
+QString Recorder::expandTemplate(const QString &templateText, const SensorDevice &device, int index)
+{
+    if (index < 0 || index >= device.channels.size())
+        return QString();
+    const SensorChannel &channel = device.channels.at(index);
+    QString name = templateText;
+
+    name.replace(QLatin1String("%SN1W%"), romToText(device.rom, false));
+    const QString serialHigh = channel.i2cSerialHigh != 0
+        ? QLatin1Char('_') + hex16(channel.i2cSerialHigh) + QLatin1Char('-') : QString();
+    const QString serialLow = channel.i2cSerialLow != 0 ? hex16(channel.i2cSerialLow) : QString();
+    name.replace(QLatin1String("%I2CSNH%"), serialHigh);
+    name.replace(QLatin1String("%I2CSNL%"), serialLow);
+    name.replace(QLatin1String("%MHCH%"),
+                 channel.hubChannel < 0 ? QString() : QString::number(channel.hubChannel));
+    name.replace(QLatin1String("%TS%"), channel.mark);
+    name.replace(QLatin1String("%SC%"), QString::number(channel.subchannel));
+    name.replace(QLatin1String("%I2CA%"),
+                 channel.i2cAddress != 0 ? QString::number(channel.i2cAddress) : QStringLiteral("_"));
+    const QDateTime start = AppState::instance().startTime();
+    name.replace(QLatin1String("%DATE%"), start.toString(QStringLiteral("yyyy.MM.dd")));
+    name.replace(QLatin1String("%TIME%"), start.toString(QStringLiteral("hh.mm.ss")));
+
+    sanitizeFileName(name);
+    while (name.contains(QLatin1String("__")))
+        name.replace(QLatin1String("__"), QString());
+    while (name.endsWith(QLatin1Char('_')))
+        name.chop(1);
+    return name;
+}
+
+QString Recorder::filePathFor(const SensorDevice &device, int index) const
+{
+    if (index < 0 || index >= device.channels.size())
+        return QString();
+    return m_folder + QLatin1Char('/') + expandTemplate(m_nameTemplate, device, index)
+        + QLatin1String(".csv");
+}
+
+QByteArray Recorder::headerBytes(const SensorDevice &device, int index) const
+{
+    const SensorChannel &channel = device.channels.at(index);
+    const QString &fs = m_firstSplit;
+    const QString &ls = m_lastSplit;
+
+    QString serialHigh;
+    if (channel.i2cSerialHigh != 0)
+        serialHigh = fs + hex16(channel.i2cSerialHigh) + QLatin1Char('-');
+    QString serialLow;
+    if (channel.i2cSerialLow != 0)
+        serialLow = (serialHigh.isEmpty() ? fs : QString()) + hex16(channel.i2cSerialLow) + ls;
+
+    const QStringList lines = {
+        QStringLiteral("\"Sensor 1WireAddr\";") + fs + romToText(device.rom, false) + ls,
+        QStringLiteral("\"I2C address\";") + fs + QString::number(channel.i2cAddress) + ls,
+        QStringLiteral("I2C Serial;") + serialHigh + serialLow,
+        QStringLiteral("MultiHub Channel;") + fs + QString::number(channel.hubChannel) + ls,
+        QStringLiteral("Subchannel sensor;") + fs + QString::number(channel.subchannel) + ls,
+        QStringLiteral("Sensor type;") + channel.type,
+        QStringLiteral("Sensor mark;") + channel.mark,
+        QStringLiteral("Sensor Unit;") + channel.unit,
+        QStringLiteral(" ; ;"),
+        QStringLiteral("DATA;TIME;Value;Sample;Deviation"),
+    };
+    QByteArray bytes;
+    for (const QString &line : lines)
+        bytes += line.toUtf8() + LineEnd;
+    return bytes;
+}
+
+QByteArray Recorder::dataLineBytes(const SensorDevice &device, int index) const
+{
+    const SensorChannel &channel = device.channels.at(index);
+
+    QString samples;
+    if (channel.subchannel == 0 && isSampleSet(m_sample0))
+        samples = QLatin1Char(';') + formatNumber(m_sample0) + QLatin1Char(';')
+            + formatNumber(channel.value - m_sample0);
+    else if (channel.subchannel == 1 && isSampleSet(m_sample1))
+        samples = QLatin1Char(';') + formatNumber(m_sample1) + QLatin1Char(';')
+            + formatNumber(channel.value - m_sample1);
+
+    const QString value = std::isnan(channel.value) ? QStringLiteral("---") : formatNumber(channel.value);
+
+    const QDate date = channel.time.date();
+    const QTime time = channel.time.time();
+    const QString dateText = date.isValid() ? date.toString(QStringLiteral("yyyy.MM.dd")) : QString();
+    const QString timeText = time.isValid() ? time.toString(QStringLiteral("hh:mm:ss")) : QString();
+    if (!date.isValid() || !time.isValid()) {
+        qDebug() << "CheckValidDate " << dateText;
+        qDebug() << "CheckValidTime " << timeText;
+    }
+
+    const QString line = dateText + QLatin1Char(';') + timeText + QLatin1Char(';') + value + samples;
+    return line.toUtf8() + LineEnd;
+}
+
+bool Recorder::writeAll(QFile &file, const QByteArray &bytes, QString *reason)
+{
+    const qint64 written = m_writeStep ? m_writeStep(file, bytes) : file.write(bytes);
+    if (written != bytes.size()) {
+        *reason = written < 0 ? file.errorString()
+                              : QStringLiteral("%1 of %2 bytes written").arg(written).arg(bytes.size());
+        return false;
+    }
+    if (!file.flush()) {
+        *reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool Recorder::createWithHeader(const QString &path, const SensorDevice &device, int index)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        noteFailure(path, QStringLiteral("ErrorCreateFile"), file.errorString());
+        return false;
+    }
+    QString reason;
+    bool ok = writeAll(file, headerBytes(device, index), &reason);
+    file.close();
+    if (ok && file.error() != QFileDevice::NoError) {
+        ok = false;
+        reason = file.errorString();
+    }
+    if (!ok) {
+        // A file with half a header must not be continued: the next attempt
+        // creates it afresh.
+        file.remove();
+        noteFailure(path, QStringLiteral("ErrorWriteHeader"), reason);
+        return false;
+    }
+    noteSuccess(path);
+    return true;
+}
+
+int Recorder::writeHeader(SensorDevice &device, int index)
+{
+    const QString path = filePathFor(device, index);
+    if (path.isEmpty())
+        return -1;
+    if (QFileInfo::exists(path)) {
+        m_headerOwed.remove(path);
+        return 1;
+    }
+    if (!createWithHeader(path, device, index)) {
+        m_headerOwed.insert(path);
+        return -1;
+    }
+    m_headerOwed.remove(path);
+    return 1;
+}
+
+int Recorder::appendReading(SensorDevice &device, int index)
+{
+    const QString path = filePathFor(device, index);
+    if (path.isEmpty())
+        return -1;
+    SensorChannel &channel = device.channels[index];
+    if (channel.fileName.isEmpty())
+        channel.fileName = path;
+    if (channel.writtenThisCycle)
+        return 2;
+    const QString channelKey = romToText(device.rom, false) + QLatin1Char('/')
+        + QString::number(channel.subchannel) + QLatin1Char('/') + QString::number(channel.hubChannel)
+        + QLatin1Char('/') + QString::number(channel.i2cAddress);
+    if (channel.time.isValid() && m_lastWrittenTime.value(channelKey) == channel.time) {
+        channel.writtenThisCycle = true;
+        return 2;
+    }
+
+    qDebug() << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz: ")) << "DEV= "
+             << romToText(device.rom, false) << "; val=" << channel.value;
+
+    // A header that failed when the row was created is still owed.
+    if (m_headerOwed.contains(path)) {
+        if (!QFileInfo::exists(path) && !createWithHeader(path, device, index))
+            return -1;
+        m_headerOwed.remove(path);
+    }
+
+    const QByteArray line = dataLineBytes(device, index);
+
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        noteFailure(path, QStringLiteral("ErrorOpenFile"), file.errorString());
+        return -1;
+    }
+    const qint64 sizeBefore = file.size();
+    QString reason;
+    bool ok = writeAll(file, line, &reason);
+    file.close();
+    if (ok && file.error() != QFileDevice::NoError) {
+        ok = false;
+        reason = file.errorString();
+    }
+    if (!ok) {
+        // Cut off whatever part of the line got in, so the retry leaves
+        // exactly one whole line.
+        if (QFileInfo(path).size() != sizeBefore && !QFile::resize(path, sizeBefore))
+            qCDebug(logCritical()) << "ErrorTruncateFile " << path;
+        noteFailure(path, QStringLiteral("ErrorWriteFile"), reason);
+        return -1;
+    }
+    noteSuccess(path);
+    m_lastWrittenTime.insert(channelKey, channel.time);
+    channel.writtenThisCycle = true;
+    return 1;
+}
+
+void Recorder::noteFailure(const QString &path, const QString &what, const QString &reason)
+{
+    qCDebug(logCritical()) << what << path << reason;
+    m_failures.insert(path, Clock::tickMs());
+}
+
+void Recorder::noteSuccess(const QString &path)
+{
+    m_failures.remove(path);
+}
+
+QString Recorder::problemText() const
+{
+    // A file that nothing has tried to write for this long (its channel is
+    // gone) no longer counts: every shown channel is written at least every
+    // 300 s.
+    const qint64 forgetMs = 600000;
+    const qint64 now = Clock::tickMs();
+    QString latestPath;
+    qint64 latestMs = 0;
+    int count = 0;
+    for (auto it = m_failures.constBegin(); it != m_failures.constEnd(); ++it) {
+        if (now - it.value() > forgetMs)
+            continue;
+        ++count;
+        if (latestPath.isEmpty() || it.value() >= latestMs) {
+            latestPath = it.key();
+            latestMs = it.value();
+        }
+    }
+    if (count == 0)
+        return QString();
+    QString text = QStringLiteral("Ошибка записи файла ") + QFileInfo(latestPath).fileName();
+    if (count > 1)
+        text += QStringLiteral(" (файлов с ошибкой: ") + QString::number(count) + QLatin1Char(')');
+    return text;
+}

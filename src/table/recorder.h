@@ -1,0 +1,124 @@
+#pragma once
+
+#include "table/nosample.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <functional>
+
+class QFile;
+struct SensorDevice;
+
+// Writes the measurement files: one semicolon-separated file per channel in
+// the output folder, named from a template, with a ten-line header and one
+// line per reading. Files are UTF-8 without a byte-order mark, with CR LF line
+// ends on every platform. A file is open only during one call.
+//
+// A reading counts as written only when its whole line reached the file: a
+// failed open, write or flush leaves no partial line behind and leaves the
+// channel's writtenThisCycle clear, so the next table update tries again.
+// Failures are logged and kept visible through problemText().
+class Recorder
+{
+public:
+    // The template used until the settings give another one; also the
+    // "full default" preset.
+    static constexpr const char *DefaultTemplate =
+        "%DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%";
+    // Presets offered by the template window.
+    static constexpr const char *OneWireTemplate = "%TS%%SC%_%SN1W%";
+    static constexpr const char *I2cTemplate = "%TS%%SC%_%I2CSNL%_%MHCH%";
+    static constexpr const char *ShortDefaultTemplate =
+        "%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%";
+    static constexpr const char *FullDefaultTemplate = DefaultTemplate;
+
+    static Recorder &instance();
+
+    // Empty folder: recording is off (the table manager then never calls the writers).
+    QString folder() const { return m_folder; }
+    void setFolder(const QString &folder) { m_folder = folder; }
+    QString nameTemplate() const { return m_nameTemplate; }
+    void setNameTemplate(const QString &text) { m_nameTemplate = text; }
+    void setSample0(double sample) { m_sample0 = sample; }
+    void setSample1(double sample) { m_sample1 = sample; }
+    // Written before (first) and after (last) the numbers of header lines 1 to 5.
+    QString firstSplit() const { return m_firstSplit; }
+    void setFirstSplit(const QString &text) { m_firstSplit = text; }
+    QString lastSplit() const { return m_lastSplit; }
+    void setLastSplit(const QString &text) { m_lastSplit = text; }
+
+    // folder/<expanded template>.csv for channel `index`; empty when `index`
+    // is outside the device's channels.
+    QString filePathFor(const SensorDevice &device, int index) const;
+
+    // Creates the channel's file with its ten header lines unless a file of
+    // that name exists. Returns 1 done or not needed, -1 failure (then no file
+    // is left behind, and the next appendReading for that path writes the
+    // header first).
+    int writeHeader(SensorDevice &device, int index);
+
+    // Appends the channel's reading as one line and sets its writtenThisCycle.
+    // Stores the path in the channel's fileName the first time. A reading is
+    // written once: when the channel still holds the reading last written for
+    // it (same measurement time, e.g. after a failed read), nothing is added.
+    // Returns 1 written, 2 already written (in this cycle, or the same
+    // reading), -1 failure (nothing written, writtenThisCycle stays clear).
+    int appendReading(SensorDevice &device, int index);
+
+    // Fixed notation with two decimals and a decimal comma: -0.5 -> "-0,50".
+    static QString formatNumber(double x);
+
+    // The file base name (no folder, no extension) that `templateText` gives
+    // for channel `index` of `device`; empty for an index outside the channels.
+    static QString expandTemplate(const QString &templateText, const SensorDevice &device, int index);
+    // Replace, in place, every character that may not appear in a file name
+    // (or in a template) by "_", and "№" by "N". Return whether anything changed.
+    static bool sanitizeFileName(QString &text);
+    static bool sanitizeTemplate(QString &text);
+
+    // Empty while recording works; otherwise a short text for the operator
+    // naming the file that failed last, e.g. "Ошибка записи файла T0_....csv".
+    // A file stops counting once it is written again, or when nothing has
+    // tried to write it for ten minutes.
+    QString problemText() const;
+
+    // Tests: replace the step that puts a prepared block of bytes into the
+    // open file (must return the count of bytes written, or -1); null restores
+    // the plain write.
+    using WriteStep = std::function<qint64(QFile &file, const QByteArray &bytes)>;
+    void setWriteStepForTest(WriteStep step) { m_writeStep = std::move(step); }
+    // Tests: back to the state of a fresh program.
+    void resetForTest();
+
+private:
+    Recorder() = default;
+
+    QByteArray headerBytes(const SensorDevice &device, int index) const;
+    QByteArray dataLineBytes(const SensorDevice &device, int index) const;
+    // Creates `path` holding only the header; false (and no file) on failure.
+    bool createWithHeader(const QString &path, const SensorDevice &device, int index);
+    // One write of `bytes` into `file`, checked to the last byte and flushed;
+    // on failure `*reason` says why.
+    bool writeAll(QFile &file, const QByteArray &bytes, QString *reason);
+    void noteFailure(const QString &path, const QString &what, const QString &reason);
+    void noteSuccess(const QString &path);
+
+    QString m_folder;
+    QString m_nameTemplate = QString::fromLatin1(DefaultTemplate);
+    double m_sample0 = NO_SAMPLE;
+    double m_sample1 = NO_SAMPLE;
+    QString m_firstSplit;
+    QString m_lastSplit;
+
+    // Measurement time of the last line written per channel (keyed like the
+    // table's rows: ROM text, subchannel, hub channel, I2C address).
+    QHash<QString, QDateTime> m_lastWrittenTime;
+    // Paths whose header could not be written: their file still owes it.
+    QSet<QString> m_headerOwed;
+    // Paths whose last write failed, with the tick of that failure.
+    QHash<QString, qint64> m_failures;
+    WriteStep m_writeStep;
+};

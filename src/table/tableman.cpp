@@ -1,0 +1,304 @@
+#include "table/tableman.h"
+
+#include "app/appstate.h"
+#include "onewire/romid.h"
+#include "sensors/sensordevice.h"
+#include "table/recorder.h"
+
+#include <QHeaderView>
+#include <QTableWidget>
+#include <cmath>
+
+namespace {
+
+QString fixed2(double x)
+{
+    return QString::number(x, 'f', 2);
+}
+
+// NaN shows as "---".
+QString valueText(double x)
+{
+    return std::isnan(x) ? QStringLiteral("---") : fixed2(x);
+}
+
+// Upper-case hexadecimal without leading zeros: "high low", either half
+// omitted when zero.
+QString i2cSerialText(const SensorChannel &channel)
+{
+    QString text;
+    if (channel.i2cSerialHigh != 0)
+        text = QString::number(channel.i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
+    if (channel.i2cSerialLow != 0)
+        text += QString::number(channel.i2cSerialLow, 16).toUpper();
+    return text;
+}
+
+} // namespace
+
+TableMan::TableMan(QTableWidget *table)
+    : QObject(nullptr)
+    , table(table)
+{
+}
+
+void TableMan::init(QVector<SensorDevice *> *devices)
+{
+    channelMask = 0xFF;
+    if (devices)
+        this->devices = devices;
+    if (!table)
+        return;
+
+    table->clearContents();
+    table->clear();
+    table->setRowCount(0);
+    table->setColumnCount(ColumnCount);
+    table->setHorizontalHeaderLabels({
+        QStringLiteral("Серийный номер 1W"),
+        QStringLiteral("Канал\nдатчика"),
+        QStringLiteral("Мультихаб\nНомер\nканала"),
+        QStringLiteral("I2C SN"),
+        QStringLiteral("I2C ADDR"),
+        QStringLiteral("Тип"),
+        QStringLiteral("Значение"),
+        QStringLiteral("Калибровочное смещение"),
+        QStringLiteral("Ед.изм."),
+        QStringLiteral("Exist"),
+        QStringLiteral("Отклон. канал 0"),
+        QStringLiteral("Отклон. канал 1"),
+        QStringLiteral("Имя файла"),
+    });
+    table->setShowGrid(true);
+    table->setSelectionMode(QAbstractItemView::SingleSelection);
+    table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table->horizontalHeader()->setStretchLastSection(true);
+    table->setTextElideMode(Qt::ElideRight);
+    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    if (outputFolder.isEmpty())
+        table->hideColumn(ColFileName);
+
+    update();
+
+    for (int column : {ColCalibration, ColExist, ColI2cAddress, ColDeviation0, ColDeviation1})
+        table->hideColumn(column);
+}
+
+QString TableMan::cellText(int row, int column) const
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+void TableMan::setCellText(int row, int column, const QString &text)
+{
+    QTableWidgetItem *item = table->item(row, column);
+    if (item)
+        item->setData(Qt::DisplayRole, text);
+    else
+        table->setItem(row, column, new QTableWidgetItem(text));
+}
+
+void TableMan::setColumnShown(int column, bool shown)
+{
+    if (table->isColumnHidden(column) == shown)
+        table->setColumnHidden(column, !shown);
+}
+
+void TableMan::update()
+{
+    averageValue = 0;
+    if (!devices || !table)
+        return;
+
+    for (int row = 0; row < table->rowCount(); ++row)
+        setCellText(row, ColExist, QStringLiteral("0"));
+
+    bool anyI2cSerial = false;
+    bool anyEmulator = false;
+    bool anySubchannel = false;
+    bool anyHub = false;
+    double sum = 0;
+    int count = 0;
+    for (SensorDevice *device : *devices) {
+        if (!device || !device->isPresent())
+            continue;
+        QVector<SensorChannel> &channels = device->channels;
+        for (int i = channels.size() - 1; i >= 0; --i) {
+            if (!channels.at(i).isLive())
+                channels.remove(i);
+        }
+        if (channels.isEmpty())
+            continue;
+        refreshDevice(*device);
+        // Hidden channels count too: the mask only decides what is shown.
+        for (const SensorChannel &channel : qAsConst(channels)) {
+            anyI2cSerial |= channel.i2cSerialHigh != 0 || channel.i2cSerialLow != 0;
+            anyEmulator |= channel.isEmulator;
+            anySubchannel |= channel.subchannel != 0;
+            anyHub |= channel.hubChannel >= 0;
+            if (channel.subchannel == 0) {
+                sum += channel.value;
+                ++count;
+            }
+        }
+    }
+
+    // Rows not refreshed above belong to vanished, dropped or masked channels.
+    for (int row = table->rowCount() - 1; row >= 0; --row) {
+        if (cellText(row, ColExist) == QLatin1String("0"))
+            table->removeRow(row);
+    }
+
+    setColumnShown(ColI2cSerial, anyI2cSerial);
+    setColumnShown(ColHubChannel, anyHub);
+    setColumnShown(ColCalibration, anyEmulator && AppState::instance().pt100Mode());
+    emit btnCalibrateStatusChange(anyEmulator);
+    setColumnShown(ColSubchannel, anySubchannel);
+
+    if (count > 0)
+        averageValue = sum / count;
+
+    setFilter(filter);
+}
+
+void TableMan::refreshDevice(SensorDevice &device)
+{
+    if (!table)
+        return;
+    const QString romText = romToText(device.rom, false);
+    Recorder &recorder = Recorder::instance();
+    for (int index = 0; index < device.channels.size(); ++index) {
+        const SensorChannel &channel = device.channels.at(index);
+        if (channel.subchannel >= 8 || !(channelMask & (1u << channel.subchannel)))
+            continue;
+        const int row = findRow(romText, channel.subchannel, channel.hubChannel, channel.i2cAddress);
+        if (row < 0) {
+            if (!recorder.folder().isEmpty()) {
+                recorder.writeHeader(device, index);
+                recorder.appendReading(device, index);
+            }
+            appendRow(device, romText, index);
+            continue;
+        }
+        refreshRow(row, device, index);
+        if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
+            recorder.appendReading(device, index);
+            setCellText(row, ColFileName, device.channels.at(index).fileName);
+        }
+    }
+}
+
+void TableMan::appendRow(const SensorDevice &device, const QString &romText, int index)
+{
+    const SensorChannel &channel = device.channels.at(index);
+    const QString texts[ColumnCount] = {
+        romText,
+        QString::number(channel.subchannel),
+        QString::number(channel.hubChannel),
+        i2cSerialText(channel),
+        QString::number(channel.i2cAddress),
+        channel.type,
+        valueText(channel.value),
+        channel.isEmulator ? QString::number(channel.calibration, 'g', 6) : QString(),
+        channel.unit,
+        QStringLiteral("1"),
+        fixed2(0),
+        fixed2(0),
+        channel.fileName,
+    };
+    const int row = table->rowCount();
+    table->insertRow(row);
+    for (int column = 0; column < ColumnCount; ++column)
+        table->setItem(row, column, new QTableWidgetItem(texts[column]));
+}
+
+void TableMan::refreshRow(int row, const SensorDevice &device, int index)
+{
+    const SensorChannel &channel = device.channels.at(index);
+    setCellText(row, ColType, channel.type);
+    setCellText(row, ColValue, valueText(channel.value));
+    setCellText(row, ColExist, QStringLiteral("1"));
+    setCellText(row, ColCalibration, fixed2(channel.calibration));
+
+    const bool anySample = isSampleSet(sample0) || isSampleSet(sample1);
+    if (channel.subchannel == 0) {
+        if (isSampleSet(sample0)) {
+            setColumnShown(ColDeviation0, true);
+            setCellText(row, ColDeviation0, valueText(channel.value - sample0));
+        }
+        if (anySample)
+            setCellText(row, ColDeviation1, QStringLiteral("."));
+    } else if (channel.subchannel == 1) {
+        if (isSampleSet(sample1)) {
+            setColumnShown(ColDeviation1, true);
+            setCellText(row, ColDeviation1, valueText(channel.value - sample1));
+        }
+        if (anySample)
+            setCellText(row, ColDeviation0, QStringLiteral("."));
+    }
+    if (!isSampleSet(sample0))
+        setColumnShown(ColDeviation0, false);
+    if (!isSampleSet(sample1))
+        setColumnShown(ColDeviation1, false);
+}
+
+int TableMan::findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const
+{
+    if (!table)
+        return -1;
+    const QString subchannelText = QString::number(subchannel);
+    const QString hubText = QString::number(hubChannel);
+    const QString addressText = QString::number(i2cAddress);
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (cellText(row, ColRom) == romText && cellText(row, ColHubChannel) == hubText
+            && cellText(row, ColI2cAddress) == addressText && cellText(row, ColSubchannel) == subchannelText)
+            return row;
+    }
+    return -1;
+}
+
+void TableMan::setFilter(const QString &text)
+{
+    filter = text;
+    if (!table)
+        return;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const bool shown = text.isEmpty() || cellText(row, ColRom).contains(text, Qt::CaseInsensitive);
+        table->setRowHidden(row, !shown);
+    }
+}
+
+void TableMan::requestCalibration(bool reset)
+{
+    if (!devices)
+        return;
+    for (SensorDevice *device : *devices) {
+        if (!device || !device->isPresent())
+            continue;
+        for (SensorChannel &channel : device->channels) {
+            if (!channel.isLive())
+                continue;
+            channel.calibrationTarget = float(sample0);
+            channel.resetCalibration = reset;
+            channel.calibrateRequest = true;
+        }
+    }
+}
+
+void TableMan::requestSubtype(uint8_t subtype)
+{
+    if (!devices)
+        return;
+    for (SensorDevice *device : *devices) {
+        if (!device || !device->isPresent())
+            continue;
+        for (SensorChannel &channel : device->channels) {
+            if (!channel.isLive())
+                continue;
+            channel.requestedSubtype = subtype;
+            channel.subtypeWriteRequest = true;
+        }
+    }
+}

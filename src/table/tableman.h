@@ -1,0 +1,90 @@
+#pragma once
+
+#include "table/nosample.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+class QTableWidget;
+struct SensorDevice;
+
+// Keeps the main window's sensor table in step with the device records: one
+// row per shown channel of every present device. Each update refreshes or
+// creates rows, drops the rows of vanished channels, decides the optional
+// columns, computes the channel-0 average, shows the deviations from the two
+// reference samples and hands every new reading to the Recorder.
+class TableMan : public QObject
+{
+    Q_OBJECT
+public:
+    enum Column {
+        ColRom = 0,
+        ColSubchannel = 1,
+        ColHubChannel = 2,
+        ColI2cSerial = 3,
+        ColI2cAddress = 4,  // never shown: part of the row's identity
+        ColType = 5,
+        ColValue = 6,
+        ColCalibration = 7,
+        ColUnit = 8,
+        ColExist = 9,       // never shown: "1" for rows seen in the current update
+        ColDeviation0 = 10,
+        ColDeviation1 = 11,
+        ColFileName = 12,   // full path of the channel's measurement file
+        ColumnCount = 13
+    };
+
+    // `table` is not owned and may be null (then updates only reset the average).
+    explicit TableMan(QTableWidget *table);
+
+    void setOutputFolder(const QString &folder) { outputFolder = folder; }
+    // Sets up the columns, attaches the device list (null keeps the previous
+    // one) and runs update(). The list is read in place and never owned;
+    // update() removes channels that are no longer live from it.
+    void init(QVector<SensorDevice *> *devices);
+    void update();
+
+    // Bit n set: channels with subchannel n are shown and recorded. The
+    // caller runs update() afterwards.
+    void setChannelMask(uint8_t mask) { channelMask = mask; }
+    // NO_SAMPLE clears a sample. The caller runs update() afterwards.
+    void setSample0(double sample) { sample0 = sample; }
+    void setSample1(double sample) { sample1 = sample; }
+    // Shows only the rows whose ROM text contains `text`, ignoring case; an
+    // empty text shows every row.
+    void setFilter(const QString &text);
+    // Mean of every live channel-0 value found by the last update (0 when
+    // there was none, NaN when one of them was NaN).
+    double average() const { return averageValue; }
+
+    // Leave calibration (against sample 0) or sub-type write requests in
+    // every live channel of every present device, shown or not.
+    void requestCalibration(bool reset);
+    void requestSubtype(uint8_t subtype);
+
+    // The first row showing this channel, or -1.
+    int findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const;
+    void refreshDevice(SensorDevice &device);
+
+signals:
+    // Whether some live channel belongs to a Pt100 emulator; sent on every update.
+    void btnCalibrateStatusChange(bool status);
+
+private:
+    void setCellText(int row, int column, const QString &text);
+    QString cellText(int row, int column) const;
+    void setColumnShown(int column, bool shown);
+    void appendRow(const SensorDevice &device, const QString &romText, int index);
+    void refreshRow(int row, const SensorDevice &device, int index);
+
+    QTableWidget *table;
+    QVector<SensorDevice *> *devices = nullptr;
+    uint8_t channelMask = 0xFF;
+    QString outputFolder;
+    double sample0 = NO_SAMPLE;
+    double sample1 = NO_SAMPLE;
+    QString filter;
+    double averageValue = 0;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "sensors/sensordevice.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+// Device records for the table and recorder tests, shaped as the sensor
+// object and the drivers leave them.
+namespace TableSupport {
+
+// A present device whose bus-order ROM packs to `key`; its rom vector is
+// reversed (CRC first), as the sensor object stores it.
+SensorDevice *makeDevice(quint64 key);
+
+// A live, freshly filled channel: a DS18B20-like one by default (hub -1, no
+// I2C fields), an I2C one when `hubChannel` is 0 or more.
+SensorChannel channel(double value, uint8_t subchannel = 0, int hubChannel = -1, uint8_t address = 0,
+                      quint64 serialHigh = 0, quint64 serialLow = 0);
+
+QByteArray readFile(const QString &path);
+// The file's lines without their CR LF ends.
+QStringList fileLines(const QString &path);
+
+} // namespace TableSupport

@@ -1,0 +1,187 @@
+#include "app/appstate.h"
+#include "platform/clock.h"
+#include "support/tablesupport.h"
+#include "table/recorder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+using namespace TableSupport;
+
+namespace {
+const quint64 Thermometer = 0x28FF641E1D16035Aull; // ROM text 5A03161D1E64FF28
+const QByteArray Header =
+    "\"Sensor 1WireAddr\";'5A03161D1E64FF28\r\n\"I2C address\";'0\r\nI2C Serial;\r\n"
+    "MultiHub Channel;'-1\r\nSubchannel sensor;'0\r\nSensor type;DS18B20 Temperature sensor\r\n"
+    "Sensor mark;T\r\nSensor Unit;C\r\n ; ;\r\nDATA;TIME;Value;Sample;Deviation\r\n";
+} // namespace
+
+class TstRecorder : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<SensorDevice> dev;
+    Recorder &rec = Recorder::instance();
+
+    // A new cycle's reading: 10 s later, a new value.
+    int record(double value, int index = 0)
+    {
+        Clock::advanceMs(10000);
+        SensorChannel &ch = dev->channels[index];
+        ch.value = value;
+        ch.time = Clock::now();
+        ch.writtenThisCycle = false;
+        return rec.appendReading(*dev, index);
+    }
+    QString path() const { return rec.filePathFor(*dev, 0); }
+
+private slots:
+    void init()
+    {
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        rec.resetForTest();
+        dir.reset(new QTemporaryDir);
+        rec.setFolder(dir->path());
+        rec.setFirstSplit("'");
+        rec.setNameTemplate(Recorder::OneWireTemplate);
+        dev.reset(makeDevice(Thermometer));
+        dev->channels.append(channel(21.5));
+    }
+
+    void filesMatchByteForByte()
+    {
+        QCOMPARE(rec.writeHeader(*dev, 0), 1);
+        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        rec.setSample0(20);
+        QCOMPARE(record(21.5) + record(-0.5) + record(std::nan("")), 3);
+        rec.setSample0(NO_SAMPLE);
+        rec.setSample1(30);                                  // not for subchannel 0
+        QCOMPARE(record(100.126), 1);
+        QCOMPARE(dev->channels[0].fileName, dir->path() + "/T0_5A03161D1E64FF28.csv");
+        QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv"));
+
+        rec.setFirstSplit("\"");
+        rec.setLastSplit("\"");
+        rec.setNameTemplate(Recorder::ShortDefaultTemplate);
+        Clock::setVirtual();
+        dev.reset(makeDevice(0x19C3B2A1000000B3ull));
+        dev->channels.append(channel(45.5, 1, 5, 0x88, 0x1234, 0xABCDEF));
+        dev->channels[0].type = QStringLiteral("SHT3x Датчик влажности");
+        dev->channels[0].mark = "H";
+        dev->channels[0].unit = "%";
+        rec.setSample1(40.25);
+        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0), 2);
+        rec.setSample1(NO_SAMPLE);
+        rec.setSample0(10);                                  // not for subchannel 1
+        Clock::advanceMs(50000);
+        QCOMPARE(record(-12), 1);
+        QCOMPARE(QFileInfo(path()).fileName(),
+                 QStringLiteral("H1_B3000000A1B2C3190000000000001234-_0000000000ABCDEF_136_5.csv"));
+        QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/i2c_custom.csv"));
+    }
+
+    void templateExpansion()
+    {
+        const QString full = Recorder::DefaultTemplate;
+        rec.resetForTest();
+        QCOMPARE(rec.nameTemplate(), full);
+
+        const QList<QPair<QString, QString>> examples = {
+            {full, "2025.01.27-14.03.05_T0_5A03161D1E64FF28"}, {Recorder::OneWireTemplate, "T0_5A03161D1E64FF28"},
+            {Recorder::I2cTemplate, "T0"}, {"a b:c/d,f", "a_b_c_d_f"}, {"x%ts%y", "x_ts_y"}, {"№%TS%", "NT"},
+            {"Ёж-é(1)!", "Ёж-_(1)!"}, {"a__b___c____d", "ab_cd"}, {"_a_%MHCH%_", "_a"}, {"A%I2CA%B", "A_B"}};
+        for (const auto &example : examples)
+            QCOMPARE(Recorder::expandTemplate(example.first, *dev, 0), example.second);
+        dev->channels[0].i2cAddress = 0x80;
+        dev->channels[0].mark = QStringLiteral("№%SC%");          // text brought in is expanded too
+        QCOMPARE(Recorder::expandTemplate("%TS%_%I2CA%", *dev, 0), QStringLiteral("N0_128"));
+
+        SensorDevice example = *dev;
+        example.rom = {0x94, 0x19, 0x55, 0xA8, 0x03, 0x00, 0x00, 0x2C};
+        example.channels[0] = channel(0, 1, 3, 0xEE, 0, 0x35);
+        QCOMPARE(Recorder::expandTemplate(full, example, 0),
+                 QStringLiteral("2025.01.27-14.03.05_T1_941955A80300002C0000000000000035_238_3"));
+        QCOMPARE(rec.filePathFor(example, 1), QString());
+
+        QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
+        QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
+        QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
+    }
+
+    void oneLinePerReading()
+    {
+        QFile old(path());
+        QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier run\r\n") > 0);
+        old.close();
+        QCOMPARE(rec.writeHeader(*dev, 0), 1);                   // existing file: continued
+        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // same cycle
+        dev->channels[0].writtenThisCycle = false;
+        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // next cycle, read failed: same reading
+        QCOMPARE(readFile(path()), QByteArray("earlier run\r\n2025.01.27;14:03:05;21,50\r\n"));
+
+        QVERIFY(QFile::remove(path()));
+        QCOMPARE(record(21.75), 1);                              // re-created without a header
+        QCOMPARE(readFile(path()), QByteArray("2025.01.27;14:03:15;21,75\r\n"));
+
+        const QString first = path();
+        rec.setNameTemplate("other");                            // takes effect; fileName stays
+        dev->channels[0].time = QDateTime();
+        dev->channels[0].writtenThisCycle = false;
+        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QCOMPARE(readFile(dir->path() + "/other.csv"), QByteArray(";;21,75\r\n"));
+        QCOMPARE(dev->channels[0].fileName, first);
+    }
+
+    void failuresLeaveNothingHalfWritten()
+    {
+        const QString folder = dir->path();
+        rec.setFolder(folder + "/later");                        // missing folder
+        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0) + rec.appendReading(*dev, 0), -3);
+        QVERIFY(!dev->channels[0].writtenThisCycle);
+        QVERIFY(rec.problemText().contains("T0_5A03161D1E64FF28.csv"));
+        QVERIFY(QDir().mkpath(folder + "/later"));
+        QCOMPARE(rec.appendReading(*dev, 0), 1);                 // the owed header comes first
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
+        QCOMPARE(rec.problemText(), QString());
+
+        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
+        QCOMPARE(record(22.5), -1);
+        QVERIFY(!dev->channels[0].writtenThisCycle);
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
+        QVERIFY(!rec.problemText().isEmpty());
+        rec.setWriteStepForTest(nullptr);
+        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n2025.01.27;14:03:15;22,50\r\n");
+
+        rec.setFolder(folder);                                   // header cut short: no file left
+        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
+        QCOMPARE(rec.writeHeader(*dev, 0), -1);
+        QVERIFY(!QFile::exists(path()));
+        rec.setWriteStepForTest(nullptr);
+        QCOMPARE(record(23), 1);
+        QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:25;23,00\r\n");
+
+        rec.setFolder(folder + "/gone");                         // a failure nobody retries fades
+        QCOMPARE(record(23.5), -1);
+        Clock::advanceMs(600001);
+        QCOMPARE(rec.problemText(), QString());
+        rec.setFolder(folder);
+
+        if (!QFileInfo::exists("/dev/full"))
+            QSKIP("no /dev/full here");
+        rec.setNameTemplate("full");
+        QVERIFY(QFile::link("/dev/full", path()));
+        QCOMPARE(record(24), -1);
+        QVERIFY(!dev->channels[0].writtenThisCycle && !rec.problemText().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstRecorder)
+#include "tst_recorder.moc"

@@ -1,0 +1,279 @@
+#include "app/appstate.h"
+#include "platform/clock.h"
+#include "support/tablesupport.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QDir>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <memory>
+
+using namespace TableSupport;
+
+namespace {
+const double NaN = std::nan("");
+const quint64 KeyA = 0x28FF641E1D16035Aull;      // 5A03161D1E64FF28
+const quint64 KeyB = 0x2800000000F12812ull;      // 1228F10000000028
+const quint64 KeyBridge = 0x19C3B2A1000000B3ull; // B3000000A1B2C319
+} // namespace
+
+class TstTableMan : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<QTableWidget> table;
+    std::unique_ptr<TableMan> tm;
+    QVector<SensorDevice *> devices;
+
+    SensorDevice *add(quint64 key, const QVector<SensorChannel> &channels)
+    {
+        devices.append(makeDevice(key));
+        devices.last()->channels = channels;
+        return devices.last();
+    }
+    // A column's cell texts from the top, joined by "|".
+    QString col(int c) const
+    {
+        QStringList texts;
+        for (int row = 0; row < table->rowCount(); ++row)
+            texts << table->item(row, c)->text();
+        return texts.join('|');
+    }
+    QString hiddenColumns() const
+    {
+        QStringList hidden;
+        for (int c = 0; c < table->columnCount(); ++c)
+            if (table->isColumnHidden(c))
+                hidden << QString::number(c);
+        return hidden.join(',');
+    }
+    // A new cycle in which the `read` devices deliver `value` + subchannel.
+    void cycle(const QVector<SensorDevice *> &read, double value)
+    {
+        Clock::advanceMs(10000);
+        for (SensorDevice *d : qAsConst(devices))
+            for (SensorChannel &ch : d->channels) {
+                ch.writtenThisCycle = false;
+                if (read.contains(d)) {
+                    ch.value = value + ch.subchannel;
+                    ch.time = Clock::now();
+                    ch.updated = 1;
+                }
+            }
+    }
+    int dataLines(const SensorChannel &ch) const { return fileLines(ch.fileName).size() - 10; }
+
+private slots:
+    void init()
+    {
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        dir.reset(new QTemporaryDir);
+        Recorder::instance().setFolder(dir->path());
+        Recorder::instance().setNameTemplate(Recorder::ShortDefaultTemplate);
+        Recorder::instance().setFirstSplit("'");
+        table.reset(new QTableWidget);
+        tm.reset(new TableMan(table.get()));
+        tm->setOutputFolder(dir->path());
+    }
+    void cleanup()
+    {
+        qDeleteAll(devices);
+        devices.clear();
+    }
+
+    void rowsAndRecording()
+    {
+        SensorDevice *a = add(KeyA, {channel(21.237), channel(-3.5, 1)});
+        tm->init(&devices);
+        QStringList headers;
+        for (int c = 0; c < table->columnCount(); ++c)
+            headers << table->horizontalHeaderItem(c)->text();
+        QCOMPARE(headers.join('|'), QStringLiteral("Серийный номер 1W|Канал\nдатчика|Мультихаб\nНомер\nканала|I2C SN|"
+                                                   "I2C ADDR|Тип|Значение|Калибровочное смещение|Ед.изм.|Exist|"
+                                                   "Отклон. канал 0|Отклон. канал 1|Имя файла"));
+        QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10,11"));
+        QCOMPARE(col(0) + col(1) + col(2), QStringLiteral("5A03161D1E64FF28|5A03161D1E64FF280|1-1|-1"));
+        QCOMPARE(col(6) + col(7) + col(10) + col(11), QStringLiteral("21.24|-3.50|0.00|0.000.00|0.00"));
+        QCOMPARE(col(12), dir->path() + "/T0_5A03161D1E64FF28.csv|" + dir->path() + "/T1_5A03161D1E64FF28.csv");
+        QCOMPARE(fileLines(a->channels[0].fileName).value(10), QStringLiteral("2025.01.27;14:03:05;21,24"));
+        tm->update();
+        cycle({a}, NaN);
+        tm->update();
+        tm->update();
+        QCOMPARE(dataLines(a->channels[0]) + dataLines(a->channels[1]), 4);
+        QCOMPARE(fileLines(a->channels[1].fileName).last(), QStringLiteral("2025.01.27;14:03:15;---"));
+        QCOMPARE(col(6) + col(7), QStringLiteral("---|---0.00|0.00"));
+
+        Recorder::instance().setFolder(QString());              // recording off
+        TableMan off(table.get());
+        off.init(&devices);
+        cycle({a}, 7);
+        off.update();
+        QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10,11,12"));
+        QCOMPARE(col(6) + QString::number(dataLines(a->channels[0])), QStringLiteral("7.00|8.002"));
+    }
+
+    void maskAndFilter()
+    {
+        SensorDevice *a = add(KeyA, {channel(1), channel(1, 1)});
+        SensorDevice *b = add(KeyB, {channel(3), channel(3, 1), channel(3, 9)});
+        tm->init(&devices);
+        QCOMPARE(col(6), QStringLiteral("1.00|1.00|3.00|3.00"));          // subchannel 9 never shown
+        tm->setChannelMask(0x0D);
+        tm->update();
+        QCOMPARE(col(6), QStringLiteral("1.00|3.00"));
+        cycle({a, b}, 10);
+        tm->update();
+        QCOMPARE(dataLines(a->channels[0]) * 10 + dataLines(a->channels[1]), 21);
+        tm->setChannelMask(0x0F);
+        tm->update();                                                    // back at the bottom, recorded
+        QCOMPARE(col(6) + col(10), QStringLiteral("10.00|10.00|11.00|11.000.00|0.00|0.00|0.00"));
+        QCOMPARE(fileLines(a->channels[1].fileName).count("DATA;TIME;Value;Sample;Deviation") * 10
+                     + dataLines(a->channels[1]), 12);
+
+        a->channels[0].type = "x28fx";
+        tm->setFilter("28f");                                            // ROM text only, any case
+        add(0x2800000000F12800ull, {channel(1)});
+        tm->update();                                                    // new rows obey it too
+        QString shown;
+        for (int row = 0; row < table->rowCount(); ++row)
+            shown += table->isRowHidden(row) ? '-' : '+';
+        QCOMPARE(shown, QStringLiteral("-+-++"));
+        tm->setFilter("");
+        QVERIFY(!table->isRowHidden(0) && !table->isRowHidden(2));
+    }
+
+    void averageDeviationsAndOptionalColumns()
+    {
+        QSignalSpy spy(tm.get(), &TableMan::btnCalibrateStatusChange);
+        tm->init(&devices);
+        QCOMPARE(tm->average(), 0.0);
+        SensorDevice *a = add(KeyA, {channel(21.237), channel(30, 1)});
+        add(KeyBridge, {channel(23.763, 0, 0, 0x88, 0x1234, 0xABCDEF), channel(100, 2, 1, 0x88, 0, 0x35)});
+        tm->setSample0(20.5);
+        tm->update();
+        tm->update();
+        QCOMPARE(tm->average(), 22.5);
+        QCOMPARE(hiddenColumns(), QStringLiteral("4,7,9,11"));
+        QCOMPARE(col(3) + " " + col(10) + " " + col(11), QStringLiteral("||1234 ABCDEF|35 0.74|.|3.26|0.00 .|0.00|.|0.00"));
+        QCOMPARE(spy.takeLast().at(0).toBool(), false);
+        tm->setChannelMask(0x02);                                        // hidden channels still count
+        tm->update();
+        QCOMPARE(tm->average(), 22.5);
+
+        tm->setChannelMask(0xFF);
+        a->channels[0].value = NaN;
+        tm->setSample1(31);
+        SensorChannel emulator = channel(1, 1);
+        emulator.isEmulator = true;
+        emulator.calibration = 0.3f;
+        add(0x3B00000000000001ull, {emulator});
+        tm->update();
+        QCOMPARE(table->item(4, 7)->text(), QStringLiteral("0.3"));     // new row: 6 significant digits
+        tm->update();
+        QVERIFY(std::isnan(tm->average()));
+        QCOMPARE(col(10).left(5) + " " + col(11).left(7), QStringLiteral(".|--- -1.00|."));
+        QCOMPARE(table->item(4, 7)->text() + " " + hiddenColumns(), QStringLiteral("0.30 4,7,9"));
+        QCOMPARE(spy.takeLast().at(0).toBool(), true);                  // even with -pt100 off
+        AppState::instance().setPt100Mode(true);
+        tm->setSample0(NO_SAMPLE);
+        tm->update();
+        QCOMPARE(hiddenColumns(), QStringLiteral("4,9,10"));
+        a->channels.remove(0);
+        devices[1]->presence = devices[2]->presence = 4;
+        tm->update();
+        QCOMPARE(tm->average(), 0.0);
+        QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10"));
+        QCOMPARE(spy.takeLast().at(0).toBool(), false);
+    }
+
+    void requestsReachLiveChannelsOfPresentDevices()
+    {
+        SensorDevice *a = add(KeyA, {channel(1)});
+        SensorDevice *b = add(KeyB, {channel(2), channel(3, 1), channel(4, 3)});
+        tm->init(&devices);
+        b->channels[1].updated = 4;                                      // not filled for two passes
+        a->presence = 8;                                                 // missed by two searches
+        tm->setChannelMask(0x01);                                        // hidden channels are asked too
+        tm->setSample0(21.0);
+        tm->requestCalibration(true);
+        tm->requestSubtype(2);
+        QString asked;
+        for (const SensorChannel &ch : a->channels + b->channels)
+            asked += QString("%1%2%3%4 ").arg(ch.calibrateRequest).arg(ch.resetCalibration)
+                         .arg(ch.subtypeWriteRequest).arg(ch.calibrationTarget + ch.requestedSubtype);
+        QCOMPARE(asked, QStringLiteral("0000 11123 0000 11123 "));
+    }
+
+    // 200 cycles as the sensor object drives them: each file holds its header
+    // and one line per reading, in order, through failed reads, NaN values, a
+    // device that leaves and comes back and a folder that is away for the
+    // first update of some cycles.
+    void integrityOver200Cycles()
+    {
+        const quint64 keyD = 0x10000000002F8A01ull;
+        for (quint64 key : {KeyA, KeyBridge, KeyB, keyD})
+            add(key, {channel(0, 0, key == KeyBridge ? 2 : -1)});
+        devices[1]->channels << channel(0, 1, 2);
+        tm->init(&devices);
+        QMap<QString, QStringList> expected;                             // data lines per file
+        auto expectNew = [&]() {
+            for (SensorDevice *d : qAsConst(devices))
+                for (const SensorChannel &ch : d->channels)
+                    if (ch.updated == 1)
+                        expected[ch.fileName] << ch.time.toString("yyyy.MM.dd;hh:mm:ss;")
+                                                     + (std::isnan(ch.value) ? "---" : Recorder::formatNumber(ch.value));
+        };
+        expectNew();
+        const QString away = dir->path() + "_away";
+        for (int n = 1; n <= 200; ++n) {
+            const bool dFound = n < 100 || n > 102;
+            for (SensorDevice *d : qAsConst(devices)) {                  // search pass
+                d->presence = uint8_t(d->presence << 1) | (d->key != keyD || dFound);
+                for (SensorChannel &ch : d->channels)
+                    ch.updated = uint8_t(ch.updated << 1);
+            }
+            for (int i = devices.size() - 1; i >= 0; --i)
+                if (!devices[i]->isPresent())
+                    delete devices.takeAt(i);
+            if (n == 103)
+                add(keyD, {channel(0)});
+            QVector<SensorDevice *> read;
+            for (SensorDevice *d : qAsConst(devices))
+                if ((d->key != keyD || dFound) && (d->key != KeyB || n % 7 != 0))
+                    read << d;
+            cycle(read, n);
+            if (n % 5 == 0)
+                devices[1]->channels[1].value = NaN;
+            const bool folderAway = n % 50 == 25;
+            QVERIFY(!folderAway || QDir().rename(dir->path(), away));
+            tm->update();
+            QCOMPARE(Recorder::instance().problemText().isEmpty(), !folderAway);
+            QVERIFY(!folderAway || QDir().rename(away, dir->path()));
+            for (int k = 0; k <= n % 2; ++k)
+                tm->update();
+            QCOMPARE(Recorder::instance().problemText(), QString());
+            expectNew();
+        }
+        QCOMPARE(col(0).right(16), QStringLiteral("018A2F0000000010"));   // came back at the bottom
+        QCOMPARE(expected.size(), 5);
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+            const QStringList lines = fileLines(it.key());
+            QCOMPARE(lines.value(0).left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
+            QCOMPARE(lines.value(9), QStringLiteral("DATA;TIME;Value;Sample;Deviation"));
+            QCOMPARE(lines.mid(10), it.value());
+        }
+        QCOMPARE(expected[devices[0]->channels[0].fileName].size(), 201);
+        QCOMPARE(expected[devices[2]->channels[0].fileName].size(), 201 - 200 / 7);
+    }
+};
+
+QTEST_MAIN(TstTableMan)
+#include "tst_tableman.moc"
