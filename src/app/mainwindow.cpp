@@ -6,14 +6,41 @@
 #include "app/logging.h"
 #include "app/logmessagehandler.h"
 #include "app/singleinstance.h"
+#include "onewire/adapter.h"
+#include "onewire/familynames.h"
 #include "platform/clock.h"
+#include "platform/desktop.h"
 #include "platform/dialogs.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "table/filenametemplate.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QSettings>
 #include <QTextCodec>
+#include <QTimer>
 #include <clocale>
+#include <cmath>
+
+namespace {
+
+const char kWaitingStyle[] = "background-color: red;";
+const char kOverrunStyle[] = "background-color: rgb(252,252,194);";
+const char kDoneStyle[] = "background-color: lightgreen;";
+
+// The start of a cycle that was never due: the first tick is always due.
+QDateTime epoch()
+{
+    return QDateTime::fromMSecsSinceEpoch(0);
+}
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -27,7 +54,15 @@ MainWindow::MainWindow(QWidget *parent)
     }
     m_instanceState = 1;
 
+    sensor = new Sensor;
+    acquisition = new Acquisition(sensor);
     initSettings();
+
+    lastCycleTime = epoch();
+    appTimer = new QTimer;
+    connect(appTimer, &QTimer::timeout, this, &MainWindow::onAppTimer);
+    appTimer->setInterval(2000);
+    appTimer->start();
 
     ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: yellow"));
     ui->frmUsbAdaptSignal->setMinimumWidth(15);
@@ -46,7 +81,17 @@ MainWindow::MainWindow(QWidget *parent)
     ui->rb100P->hide();
     ui->rbPt100->hide();
 
+    for (QAction *action : {ui->action_0, ui->action_1, ui->action_2, ui->action_3, ui->action_4, ui->action_5})
+        action->setChecked(true);
+    channelEnabled[0] = ui->action_0->isChecked();
+    channelEnabled[1] = ui->action_1->isChecked();
+    channelEnabled[2] = ui->action_2->isChecked();
+    channelEnabled[3] = ui->action_3->isChecked();
+    ui->action_4->setChecked(m_scanAllChannel);
+    ui->action_5->setChecked(m_scanAllType);
+
     m_exitRequested = false;
+    adapterFound = false;
 
     chooseLogFile();
 }
@@ -75,8 +120,342 @@ void MainWindow::initSettings()
     setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                    + QCoreApplication::applicationVersion());
 
+    outPath.clear();
+
+    QSettings &settings = appSettings();
+    interval = settings.value(QStringLiteral("Time/Interval"), 30).toInt();
+    m_scanAllChannel = settings.value(QStringLiteral("Settings/ScanAllChannel"), true).toBool();
+    m_scanAllType = settings.value(QStringLiteral("Settings/ScanAllType"), true).toBool();
+    sensor->setScanAllChannel(m_scanAllChannel);
+    sensor->setScanAllType(m_scanAllType);
+    Recorder &recorder = Recorder::instance();
+    recorder.setNameTemplate(settings.value(QStringLiteral("Settings/OutFileFormat"),
+                                            QString::fromLatin1(Recorder::DefaultTemplate)).toString());
+    recorder.setFirstSplit(settings.value(QStringLiteral("Settings/FirstSplit"), QStringLiteral("'")).toString());
+    recorder.setLastSplit(settings.value(QStringLiteral("Settings/LastSplit"), QString()).toString());
+
     ui->frmWrFile->setMinimumWidth(15);
     ui->frmWrFile->setMinimumHeight(15);
+
+    if (Dialogs::question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        outPath = settings.value(QStringLiteral("File/Path"), QString()).toString();
+        qDebug() << "Read settings path = " << outPath;
+        const QString chosen = Dialogs::getExistingDirectory(nullptr, outPath);
+        if (chosen.isEmpty()) {
+            ui->lineFilePath->clear();
+            outPath.clear();
+            ui->lblWriteToFile->setText(QStringLiteral("Запись отключена. "));
+            ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: grey"));
+        } else {
+            outPath = chosen;
+            ui->lineFilePath->setText(outPath);
+            settings.setValue(QStringLiteral("File/Path"), outPath);
+            ui->lblWriteToFile->setText(QStringLiteral("Запись включена. "));
+            ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: green"));
+        }
+    }
+
+    if (outPath.isEmpty())
+        ui->gpbFile->hide();
+    recorder.setFolder(outPath);
+
+    if (outPath.isEmpty()) {
+        ui->lblTextTimeTo->hide();
+        ui->lblTimeTo->hide();
+        ui->lblInterval->hide();
+        ui->lblCurrentInterval->hide();
+        interval = 0;
+    } else {
+        int chosen = interval;
+        if (Dialogs::getInt(this, QStringLiteral("Задание параметров"),
+                            QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen,
+                            true)) {
+            interval = chosen;
+            settings.setValue(QStringLiteral("Time/Interval"), interval);
+            ui->lblTimeTo->show();
+            ui->lblTimeTo->setText(QString::number(interval) + QStringLiteral("сек."));
+            ui->lblInterval->setText(QString::number(interval) + QStringLiteral("сек."));
+        }
+    }
+
+    tableMan = new TableMan(ui->tblSens);
+    tableMan->setOutputFolder(outPath);
+    tableMan->init(sensor->devices());
+    sensor->setTableMan(tableMan);
+    connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
+}
+
+// Every tick stops the timer and restarts it when done, so ticks never
+// overlap a cycle and the 2 s period counts from the end of the work.
+void MainWindow::onAppTimer()
+{
+    appTimer->stop();
+    if (interval < 1) {
+        Clock::processEvents();
+    } else {
+        const QDateTime now = Clock::now();
+        qint64 left = 0;
+        if (lastCycleTime != epoch())
+            left = qMax<qint64>(0, interval - (now.toSecsSinceEpoch() - lastCycleTime.toSecsSinceEpoch()));
+        ui->lblTimeTo->setText(QString::number(left) + QStringLiteral("сек."));
+        if (now < lastCycleTime.addSecs(interval)) {
+            if (adapterFound) {
+                appTimer->start();
+                return;
+            }
+            // A missing adapter is retried on every tick.
+        } else {
+            lastCycleTime = now;
+        }
+    }
+
+    if (acquisition->open() != 1) {
+        adapterFound = false;
+        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB не найден."));
+        ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: red"));
+        ui->lineSnUSBadapter->clear();
+        ui->lblTextTimeTo->hide();
+        ui->lblTimeTo->hide();
+    } else {
+        adapterFound = true;
+        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
+        ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: green"));
+        ui->lblTextTimeTo->show();
+        ui->lblTimeTo->show();
+        const Acquisition::Result found = acquisition->update();
+        if (found.adapterSerial != ui->lineSnUSBadapter->text())
+            ui->lineSnUSBadapter->setText(found.adapterSerial);
+    }
+
+    ui->lblTimeTo->setStyleSheet(QLatin1String(kWaitingStyle));
+    ui->lblTimeTo->setText(QStringLiteral("идет замер"));
+    cycleGet();
+
+    if (interval >= 1 && lastCycleTime.addSecs(interval) < Clock::now())
+        ui->lblTimeTo->setStyleSheet(QLatin1String(kOverrunStyle));
+    else
+        ui->lblTimeTo->setStyleSheet(QLatin1String(kDoneStyle));
+    appTimer->start();
+}
+
+int MainWindow::checkAdapter()
+{
+    return Adapter::instance().open();
+}
+
+QString MainWindow::getDescriptionFamily(QVector<short> snv)
+{
+    return FamilyNames::describe(snv.isEmpty() ? -1 : (snv.at(0) & 0xFF));
+}
+
+void MainWindow::cycleGet()
+{
+    sensor->measureAll([this] { return m_exitRequested; });
+    tableMan->update();
+    ui->lblAverage->setText(QString::number(tableMan->average(), 'f', 2));
+    showRecordingProblem();
+}
+
+// Recording trouble stays visible beside the recording state until a write
+// succeeds again.
+void MainWindow::showRecordingProblem()
+{
+    if (outPath.isEmpty())
+        return;
+    const QString problem = Recorder::instance().problemText();
+    ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
+    ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
+                                                   : QStringLiteral("background-color: orange"));
+}
+
+void MainWindow::btnCalibrateStatusChange(bool status)
+{
+    const bool visible = status && AppState::instance().pt100Mode();
+    for (QWidget *w : {static_cast<QWidget *>(ui->btnCalibrate), static_cast<QWidget *>(ui->btnResetCal),
+                       static_cast<QWidget *>(ui->btnSetSubtype), static_cast<QWidget *>(ui->rb100P),
+                       static_cast<QWidget *>(ui->rbPt100)})
+        w->setVisible(visible);
+}
+
+void MainWindow::toggleChannel(int channel)
+{
+    QAction *actions[4] = {ui->action_0, ui->action_1, ui->action_2, ui->action_3};
+    channelEnabled[channel] = !channelEnabled[channel];
+    actions[channel]->setChecked(channelEnabled[channel]);
+    uint8_t mask = 0;
+    for (int i = 0; i < 4; ++i)
+        mask |= channelEnabled[i] ? uint8_t(1 << i) : 0;
+    tableMan->setChannelMask(mask);
+    tableMan->update();
+}
+
+void MainWindow::on_action_0_triggered() { toggleChannel(0); }
+void MainWindow::on_action_1_triggered() { toggleChannel(1); }
+void MainWindow::on_action_2_triggered() { toggleChannel(2); }
+void MainWindow::on_action_3_triggered() { toggleChannel(3); }
+
+void MainWindow::on_action_4_triggered()
+{
+    m_scanAllChannel = !m_scanAllChannel;
+    ui->action_4->setChecked(m_scanAllChannel);
+    sensor->setScanAllChannel(m_scanAllChannel);
+    appSettings().setValue(QStringLiteral("Settings/ScanAllChannel"), m_scanAllChannel);
+}
+
+void MainWindow::on_action_5_triggered()
+{
+    m_scanAllType = !m_scanAllType;
+    ui->action_5->setChecked(m_scanAllType);
+    sensor->setScanAllType(m_scanAllType);
+    appSettings().setValue(QStringLiteral("Settings/ScanAllType"), m_scanAllType);
+}
+
+void MainWindow::on_action_6_triggered()
+{
+    AppState::instance().setFileNameTemplate(Recorder::instance().nameTemplate());
+    auto *window = new FileNameTemplate(nullptr);
+    window->show();
+}
+
+void MainWindow::on_action_11_triggered()
+{
+    QString first, last;
+    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПЕРЕД числом"), QStringLiteral("По умолчанию: '"),
+                          Recorder::instance().firstSplit(), QString(), &first))
+        return;
+    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПОСЛЕ числа"), QStringLiteral("По умолчанию: "),
+                          Recorder::instance().lastSplit(),
+                          QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы"),
+                          &last))
+        return;
+    Recorder::instance().setFirstSplit(first);
+    Recorder::instance().setLastSplit(last);
+    appSettings().setValue(QStringLiteral("Settings/FirstSplit"), first);
+    appSettings().setValue(QStringLiteral("Settings/LastSplit"), last);
+}
+
+void MainWindow::on_action_7_triggered()
+{
+    Dialogs::information(nullptr, QStringLiteral("О программе"),
+                         QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022"), QMessageBox::Ok);
+}
+
+void MainWindow::takeSample(int which)
+{
+    QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
+    QString text = field->text();
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    double value = QLocale::c().toDouble(text.trimmed(), &ok);
+    if (ok && std::isfinite(value)) {
+        field->setStyleSheet(QString());
+    } else {
+        field->setStyleSheet(QStringLiteral("background-color: red"));
+        value = NO_SAMPLE;
+    }
+    (which == 0 ? sample0 : sample1) = value;
+    if (which == 0) {
+        tableMan->setSample0(value);
+        Recorder::instance().setSample0(value);
+    } else {
+        tableMan->setSample1(value);
+        Recorder::instance().setSample1(value);
+    }
+    tableMan->update();
+}
+
+void MainWindow::resetSample(int which)
+{
+    QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
+    field->setText(which == 0 ? QStringLiteral("Образец канал 0") : QStringLiteral("Образец канал 1"));
+    field->setStyleSheet(QString());
+    (which == 0 ? sample0 : sample1) = NO_SAMPLE;
+    if (which == 0) {
+        tableMan->setSample0(NO_SAMPLE);
+        Recorder::instance().setSample0(NO_SAMPLE);
+    } else {
+        tableMan->setSample1(NO_SAMPLE);
+        Recorder::instance().setSample1(NO_SAMPLE);
+    }
+    tableMan->update();
+}
+
+void MainWindow::on_lineSampleCh1_editingFinished() { takeSample(0); }
+void MainWindow::on_lineSampleCh2_editingFinished() { takeSample(1); }
+void MainWindow::on_btnResetSample1_clicked() { resetSample(0); }
+void MainWindow::on_btnResetSample2_clicked() { resetSample(1); }
+
+void MainWindow::on_btnCopyAverage_clicked()
+{
+    ui->lineSampleCh1->setText(ui->lblAverage->text());
+    takeSample(0);
+    tableMan->update();
+}
+
+void MainWindow::on_btnCalibrate_clicked()
+{
+    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение калибровки"),
+                          QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
+                                         "Подтверждаете запись новых значений?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        tableMan->requestCalibration(false);
+}
+
+void MainWindow::on_btnResetCal_clicked()
+{
+    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение сброса калибровки"),
+                          QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
+                                         "Подтверждаете запись новых значений?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
+        tableMan->requestCalibration(true);
+}
+
+void MainWindow::on_btnSetSubtype_clicked()
+{
+    if (ui->rb100P->isChecked())
+        tableMan->requestSubtype(2);
+    else if (ui->rbPt100->isChecked())
+        tableMan->requestSubtype(1);
+    else
+        Dialogs::warning(nullptr, QStringLiteral("Установка типа сенсора"),
+                         QStringLiteral("Следует выбрать один из типов сенсора"), QMessageBox::Yes);
+}
+
+void MainWindow::on_edtFiltre_textChanged(const QString &arg1)
+{
+    if (tableMan)
+        tableMan->setFilter(arg1);
+}
+
+void MainWindow::on_btnResetFiltre_clicked()
+{
+    ui->edtFiltre->clear();
+}
+
+void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
+    menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::showSensorInExplorer()
+{
+    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first()->row();
+    QTableWidgetItem *item = ui->tblSens->item(row, 12);
+    const QString path = item ? item->data(Qt::DisplayRole).toString() : QString();
+    if (!path.isEmpty() && QFile::exists(path))
+        Desktop::showInFileManager(path, this);
+}
+
+void MainWindow::on_btnOpenPath_clicked()
+{
+    Desktop::openFolder(outPath);
 }
 
 // The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program, or
@@ -106,6 +485,8 @@ void MainWindow::showShtHeater(bool visible)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_exitRequested = true;
+    if (sensor)
+        sensor->requestStop();
     event->accept();
 }
 

@@ -1,6 +1,14 @@
 #pragma once
 
+#include <QDateTime>
 #include <QMainWindow>
+#include <QPoint>
+#include <QVector>
+
+class Acquisition;
+class QTimer;
+class Sensor;
+class TableMan;
 
 namespace Ui {
 class MainWindow;
@@ -22,6 +30,15 @@ public:
     // The window was closed or Exit chosen; a measurement cycle stops reading.
     bool exitRequested() const { return m_exitRequested; }
 
+    // The scan options of the menu ("Settings/ScanAllChannel", "Settings/ScanAllType").
+    bool scanAllChannel() const { return m_scanAllChannel; }
+    bool scanAllType() const { return m_scanAllType; }
+    // The sensor object and table manager (null in a refused copy).
+    Sensor *sensorObject() const { return sensor; }
+    TableMan *tableManager() const { return tableMan; }
+    // Seconds between measurements; below 1 every tick measures.
+    int measurementInterval() const { return interval; }
+
     // Makes logMessageHandler the process's Qt message handler.
     void installLogHandler();
     // Shows or hides the SHT heater group box.
@@ -30,14 +47,62 @@ public:
 protected:
     void closeEvent(QCloseEvent *event) override;
 
+public slots:
+    // One tick of the 2-second application timer.
+    void onAppTimer();
+    int checkAdapter();
+    QString getDescriptionFamily(QVector<short> snv);
+    // One measurement cycle, the table update and the average.
+    void cycleGet();
+    void btnCalibrateStatusChange(bool status);
+
 private slots:
+    void on_btnOpenPath_clicked();
     void initSettings();
+    void on_action_0_triggered();
+    void on_action_1_triggered();
+    void on_action_2_triggered();
+    void on_action_3_triggered();
+    void on_action_4_triggered();
+    void on_action_5_triggered();
     void on_action_triggered();
+    void on_action_6_triggered();
+    void on_lineSampleCh1_editingFinished();
+    void on_lineSampleCh2_editingFinished();
+    void on_btnResetSample1_clicked();
+    void on_btnResetSample2_clicked();
+    void on_edtFiltre_textChanged(const QString &arg1);
+    void on_btnResetFiltre_clicked();
+    void on_tblSens_customContextMenuRequested(const QPoint &pos);
+    void showSensorInExplorer();
+    void on_btnCopyAverage_clicked();
+    void on_action_7_triggered();
+    void on_action_11_triggered();
+    void on_btnCalibrate_clicked();
+    void on_btnResetCal_clicked();
+    void on_btnSetSubtype_clicked();
 
 private:
     void chooseLogFile();
+    void toggleChannel(int channel);
+    void takeSample(int which);
+    void resetSample(int which);
+    void showRecordingProblem();
 
     Ui::MainWindow *ui;
+    QTimer *appTimer = nullptr;
+    Sensor *sensor = nullptr;
+    QString outPath;
+    int interval = 0;
+    QDateTime lastCycleTime;
+    TableMan *tableMan = nullptr;
+    bool channelEnabled[4] = {true, true, true, true};
+    bool m_scanAllChannel = true;
+    bool m_scanAllType = true;
     bool m_exitRequested = false;
+    bool adapterFound = false;
     int m_instanceState = 0;
+    double sample0 = -32768.0;
+    double sample1 = -32768.0;
+    Acquisition *acquisition = nullptr;
 };

@@ -13,12 +13,25 @@ Acquisition::Acquisition(Sensor *sensor)
 
 Acquisition::Result Acquisition::refresh()
 {
-    Result result;
-    Adapter &adapter = Adapter::instance();
-    result.openResult = adapter.open();
-    if (result.openResult != 1)
+    const int opened = open();
+    if (opened != 1) {
+        Result result;
+        result.openResult = opened;
         return result;
+    }
+    return update();
+}
 
+int Acquisition::open()
+{
+    return Adapter::instance().open();
+}
+
+Acquisition::Result Acquisition::update()
+{
+    Result result;
+    result.openResult = 1;
+    Adapter &adapter = Adapter::instance();
     adapter.resetBus();
     Clock::sleepMs(10);
 

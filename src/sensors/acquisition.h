@@ -23,9 +23,13 @@ public:
         QString adapterSerial;   // identity chip, CRC first; "" when none
     };
 
-    // Opens the adapter and, when it is there, resets the bus, searches and
-    // updates the device list.
+    // open() and, when the adapter is there, update().
     Result refresh();
+    // Adapter::open(): 1 when the adapter is usable.
+    int open();
+    // With the adapter open: resets the bus, searches and brings the device
+    // list up to date (or clears it when there is no session).
+    Result update();
 
     int previousCount() const { return m_prevCycleSensCounter; }
 
