@@ -23,10 +23,10 @@ public:
     };
 
     // Status codes besides 1 (success).
-    static const int kNotSelected = -1;   // the device could not be selected or addressed
-    static const int kPowerOnValue = -5;  // the +85 °C reset value: no conversion has happened
-    static const int kSuspectCount = -6;  // DS18S20: COUNT_PER_C - COUNT_REMAIN = 1, taken once more
-    static const int kBadScratchpad = -7; // CRC error (or a scratchpad that gives no temperature)
+    static constexpr int kNotSelected = -1;   // the device could not be selected or addressed
+    static constexpr int kPowerOnValue = -5;  // the +85 °C reset value: no conversion has happened
+    static constexpr int kSuspectCount = -6;  // DS18S20: COUNT_PER_C - COUNT_REMAIN = 1, taken once more
+    static constexpr int kBadScratchpad = -7; // CRC error (or a scratchpad that gives no temperature)
 
     struct Family
     {

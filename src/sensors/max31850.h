@@ -17,10 +17,10 @@ class Max31850
 {
 public:
     // Status codes besides 1 (success).
-    static const int kNotSelected = -1;
-    static const int kNoTemperature = -6;   // fault bits set, or a voltage outside the table
-    static const int kBadScratchpad = -7;   // CRC error
-    static const int kUnknownAnswer = -14;  // the calibration answer is neither an emulator's nor all 0xFF
+    static constexpr int kNotSelected = -1;
+    static constexpr int kNoTemperature = -6;   // fault bits set, or a voltage outside the table
+    static constexpr int kBadScratchpad = -7;   // CRC error
+    static constexpr int kUnknownAnswer = -14;  // the calibration answer is neither an emulator's nor all 0xFF
 
     // Largest offset, either way, an emulator accepts from the calibrate command.
     static constexpr double kMaxOffsetCelsius = 5.0;

@@ -3,6 +3,12 @@
 #include <QJsonValue>
 #include <cmath>
 
+namespace {
+
+const double kTwoPi = 6.283185307179586;
+
+} // namespace
+
 SimTemperature::SimTemperature(double celsius)
     : m_mean(celsius)
 {
@@ -22,7 +28,7 @@ double SimTemperature::at(qint64 tickMs) const
     if (isConstant())
         return m_mean;
     const double seconds = tickMs / 1000.0 + m_phaseS;
-    return m_mean + m_amplitude * std::sin(2.0 * M_PI * seconds / m_periodS);
+    return m_mean + m_amplitude * std::sin(kTwoPi * seconds / m_periodS);
 }
 
 bool SimTemperature::fromJson(const QJsonObject &entry, const char *key, SimTemperature *out, QString *error)
