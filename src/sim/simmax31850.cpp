@@ -51,11 +51,6 @@ void SimMax31850::finishConversion()
     bool powered = false;
     if (!m_conversion.takeFinished(&powered) || !m_pinned.isEmpty())
         return;
-    if (!powered) {
-        // Browned out: the chip restarted with empty registers.
-        m_registers[0] = m_registers[1] = m_registers[2] = m_registers[3] = 0;
-        return;
-    }
     const qint64 atMs = m_conversion.startMs();
     const double cold = m_cold.at(atMs);
     // 14-bit thermocouple value in bits 15..2, 12-bit cold junction in bits 15..4.
@@ -74,7 +69,7 @@ void SimMax31850::startCommand(uint8_t command)
     m_index = 0;
     switch (command) {
     case kConvertT:
-        m_conversion.start(kConversionUs, m_parasite);
+        m_conversion.start(kConversionUs, false);
         ++m_conversionsStarted;
         m_phase = Phase::Convert;
         break;
@@ -106,10 +101,9 @@ uint8_t SimMax31850::functionByte(uint8_t fromMaster)
         return m_index < m_readout.size() ? uint8_t(m_readout.at(m_index++)) : 0xFF;
     case Phase::Convert:
         return m_conversion.busy() ? 0x00 : 0xFF;
-    case Phase::ReadPowerSupply:
-        return m_parasite ? 0x00 : 0xFF;
     case Phase::Extra:
         return extraCommandByte(fromMaster);
+    case Phase::ReadPowerSupply: // external power: the slots read 1
     case Phase::Idle:
         break;
     }
@@ -122,8 +116,6 @@ int SimMax31850::functionBit(int)
     switch (m_phase) {
     case Phase::Convert:
         return m_conversion.busy() ? 0 : 1;
-    case Phase::ReadPowerSupply:
-        return m_parasite ? 0 : 1;
     default:
         return 1;
     }
@@ -152,7 +144,6 @@ bool SimMax31850::configure(const QJsonObject &entry, QString *error)
     if (!SimTemperature::fromJson(entry, "temperature", &m_hot, error)
         || !SimTemperature::fromJson(entry, "coldJunction", &m_cold, error)
         || !SimJson::readInt(entry, "address", 0, 15, &address, error)
-        || !SimJson::readBool(entry, "parasite", &m_parasite, error)
         || !SimJson::readHex(entry, "scratchpad", 8, &pinned, error)
         || !SimJson::readInt(entry, "crcErrors", 0, 1000000, &m_crcErrors, error))
         return false;

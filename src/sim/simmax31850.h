@@ -8,9 +8,9 @@
 #include <memory>
 
 // A MAX31850 thermocouple converter (family 0x3B) with a type K
-// thermocouple. Convert T 0x44 (100 ms), Read Scratchpad 0xBE, Read Power
-// Supply 0xB4; every other function command is ignored, so its answer reads
-// as 0xFF bytes. The chip's value assumes a linear type K slope from its cold
+// thermocouple, externally powered. Convert T 0x44 (100 ms), Read Scratchpad
+// 0xBE, Read Power Supply 0xB4; every other function command is ignored, so
+// its answer reads as 0xFF bytes. The chip's value assumes a linear type K slope from its cold
 // junction: Tc + (E(Th) - E(Tc)) / 41.276 µV/°C, in 0.25 °C steps; the cold
 // junction in 0.0625 °C steps. Before the first conversion both read 0.
 class SimMax31850 : public SimDevice
@@ -25,7 +25,6 @@ public:
     void setColdJunction(const SimTemperature &temperature) { m_cold = temperature; }
     // Shown from the next conversion on (fault flag in byte 0, the kind in byte 2).
     void setFault(Fault fault) { m_fault = fault; }
-    void setParasite(bool parasite) { m_parasite = parasite; }
     // Fixes the 8 register bytes; conversions no longer change them.
     void pinScratchpad(const QByteArray &eightBytes);
     // Fault: the next `count` Read Scratchpad answers carry a wrong CRC byte.
@@ -39,7 +38,7 @@ public:
     static double chipCelsius(double hotCelsius, double coldCelsius);
 
     // A bus-file entry: "temperature", "coldJunction", "fault", "address",
-    // "parasite", "scratchpad", "crcErrors".
+    // "scratchpad", "crcErrors".
     static std::unique_ptr<SimDevice> fromJson(const QByteArray &rom, const QJsonObject &entry, QString *error);
 
     uint8_t functionByte(uint8_t fromMaster) override;
@@ -71,7 +70,6 @@ private:
     Phase m_phase = Phase::Idle;
     int m_index = 0;
     Fault m_fault = NoFault;
-    bool m_parasite = false;
     int m_crcErrors = 0;
     int m_conversionsStarted = 0;
 };
