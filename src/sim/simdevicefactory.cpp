@@ -1,6 +1,10 @@
 #include "sim/simdevicefactory.h"
 
+#include "sim/simds18b20.h"
+#include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
+#include "sim/simmax31850.h"
+#include "sim/simpt100emulator.h"
 #include "sim/simromdevice.h"
 
 namespace {
@@ -32,6 +36,10 @@ std::unique_ptr<SimDevice> makeIdentity(const QByteArray &rom, const QJsonObject
 const Entry kEntries[] = {
     {"identity", 0x81, makeIdentity},
     {"rom", 0x01, makeRom},
+    {"ds18s20", 0x10, SimDs18s20::fromJson},
+    {"ds18b20", 0x28, SimDs18b20::fromJson},
+    {"max31850", 0x3B, SimMax31850::fromJson},
+    {"pt100emulator", 0x3B, SimPt100Emulator::fromJson},
 };
 
 } // namespace

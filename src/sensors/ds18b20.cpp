@@ -1,0 +1,49 @@
+#include "sensors/ds18b20.h"
+
+#include "onewire/tmex.h"
+
+namespace {
+
+const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true};
+
+uint8_t byteAt(const QByteArray &scratchpad, int index)
+{
+    return uint8_t(scratchpad.at(index));
+}
+
+} // namespace
+
+Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+{
+}
+
+int Ds18b20::check(const QByteArray &scratchpad, int)
+{
+    QByteArray bytes = scratchpad;
+    if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
+        return kBadScratchpad;
+    const int raw = (byteAt(scratchpad, 1) << 8) | byteAt(scratchpad, 0);
+    if (raw == 0x0550 && byteAt(scratchpad, 6) == 0x0C && byteAt(scratchpad, 7) == 0x10)
+        return kPowerOnValue;
+    return 0;
+}
+
+double Ds18b20::temperature(const QByteArray &scratchpad)
+{
+    int raw = int16_t((byteAt(scratchpad, 1) << 8) | byteAt(scratchpad, 0));
+    switch (byteAt(scratchpad, 4) >> 5) {
+    case 0:
+        raw &= ~7;
+        break;
+    case 1:
+        raw &= ~3;
+        break;
+    case 2:
+        raw &= ~1;
+        break;
+    default:
+        break;
+    }
+    return raw * 0.0625;
+}

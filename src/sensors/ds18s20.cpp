@@ -1,0 +1,49 @@
+#include "sensors/ds18s20.h"
+
+#include "onewire/tmex.h"
+
+#include <cmath>
+
+namespace {
+
+const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false};
+
+uint8_t byteAt(const QByteArray &scratchpad, int index)
+{
+    return uint8_t(scratchpad.at(index));
+}
+
+} // namespace
+
+Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+{
+}
+
+int Ds18s20::check(const QByteArray &scratchpad, int previousStatus)
+{
+    const uint8_t countRemain = byteAt(scratchpad, 6);
+    const uint8_t countPerC = byteAt(scratchpad, 7);
+    if (byteAt(scratchpad, 0) == 0xAA && byteAt(scratchpad, 1) == 0x00 && countRemain == 0x0C && countPerC == 0x10)
+        return kPowerOnValue;
+    // A second such reading in a row is a true one.
+    if (countPerC - countRemain == 1 && previousStatus != kSuspectCount)
+        return kSuspectCount;
+    QByteArray bytes = scratchpad;
+    if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
+        return kBadScratchpad;
+    // All-zero bytes pass the CRC but hold no count to divide by.
+    if (countPerC == 0)
+        return kBadScratchpad;
+    return 0;
+}
+
+double Ds18s20::temperature(const QByteArray &scratchpad)
+{
+    const int16_t raw = int16_t((byteAt(scratchpad, 1) << 8) | byteAt(scratchpad, 0));
+    const int tempRead = raw & ~1;
+    const double countRemain = byteAt(scratchpad, 6);
+    const double countPerC = byteAt(scratchpad, 7);
+    const double celsius = (countPerC - countRemain) / countPerC + tempRead * 0.5 - 0.25;
+    return std::trunc(celsius * 100.0 + 0.5) / 100.0;
+}

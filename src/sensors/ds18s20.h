@@ -1,0 +1,19 @@
+#pragma once
+
+#include "sensors/ds18x20.h"
+
+// Driver of the DS18S20 thermometer (family 0x10): 9-bit register refined
+// with COUNT_REMAIN / COUNT_PER_C to 1/16 °C.
+class Ds18s20 : public Ds18x20
+{
+public:
+    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+
+    // Power-on value, then a COUNT reading that is measured once more, then
+    // the CRC; 0 when the scratchpad may be used.
+    static int check(const QByteArray &scratchpad, int previousStatus);
+    // T = (COUNT_PER_C - COUNT_REMAIN) / COUNT_PER_C + TEMP_READ - 0.25, with
+    // TEMP_READ the register without its 0.5 °C bit; kept to 1/100 °C as
+    // T * 100 + 0.5 truncated toward zero. Needs COUNT_PER_C > 0.
+    static double temperature(const QByteArray &scratchpad);
+};

@@ -1,0 +1,168 @@
+#include "sensors/ds18x20.h"
+
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+#include "sensors/sensordevice.h"
+
+#include <limits>
+
+namespace {
+
+const short kSkipRom = 0xCC;
+const short kConvertT = 0x44;
+const short kReadScratchpad = 0xBE;
+const short kWriteScratchpad = 0x4E;
+const short kCopyScratchpad = 0x48;
+const uint8_t kTwelveBits = 0x7F;
+const int kAttempts = 4;
+const int kScratchpadSize = 9;
+// Copy Scratchpad needs up to 10 ms; the EEPROM gets a generous margin.
+const int kEepromWaitMs = 100;
+
+} // namespace
+
+Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+    : m_family(family)
+    , m_session(session)
+    , m_state(state)
+    , m_romBuffer(romBuffer)
+    , m_value(std::numeric_limits<double>::quiet_NaN())
+    , m_sensor(sensor)
+{
+}
+
+double Ds18x20::alarmCelsius(uint8_t byte)
+{
+    if (byte == 0xFF)
+        return 125.0;
+    if (byte & 0x80)
+        return -(256.0 - byte);
+    return byte;
+}
+
+void Ds18x20::waitWhileBusy(int ms)
+{
+    const qint64 start = Clock::tickMs();
+    while (Clock::tickMs() < start + ms) {
+        Clock::pollEvents();
+        TMValidSession(*m_session);
+    }
+}
+
+void Ds18x20::convert()
+{
+    // Parasite-powered chips draw their conversion current through the strong
+    // pull-up, armed here to start right after the command byte.
+    TMOneWireLevel(*m_session, 0, 1, 2);
+    TMTouchByte(*m_session, kConvertT);
+    waitWhileBusy(m_waitMs);
+    TMOneWireLevel(*m_session, 0, 0, 0);
+}
+
+bool Ds18x20::readScratchpad()
+{
+    if (TMStrongAccess(*m_session, m_state) < 1)
+        return false;
+    TMTouchByte(*m_session, kReadScratchpad);
+    m_scratchpad.clear();
+    for (int i = 0; i < kScratchpadSize; ++i)
+        m_scratchpad.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+    return true;
+}
+
+bool Ds18x20::storeTwelveBits()
+{
+    if (TMStrongAccess(*m_session, m_state) < 1)
+        return false;
+    TMTouchByte(*m_session, kWriteScratchpad);
+    TMTouchByte(*m_session, uint8_t(m_scratchpad.at(2)));
+    TMTouchByte(*m_session, uint8_t(m_scratchpad.at(3)));
+    TMTouchByte(*m_session, kTwelveBits);
+    if (TMStrongAccess(*m_session, m_state) < 1)
+        return false;
+    TMTouchByte(*m_session, kCopyScratchpad);
+    waitWhileBusy(kEepromWaitMs);
+    return true;
+}
+
+int Ds18x20::convertAndRead(double *out, int mode)
+{
+    *out = std::numeric_limits<double>::quiet_NaN();
+    m_value = *out;
+    int status = kNotSelected;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        const int previous = status;
+        if (previous == kPowerOnValue || previous == kSuspectCount) {
+            // A suspicious reading is measured again by this device alone.
+            if (TMRom(*m_session, m_state, m_romBuffer) < 1 || TMStrongAccess(*m_session, m_state) < 1) {
+                status = kNotSelected;
+                mode = ConvertThis;
+                continue;
+            }
+            convert();
+            mode = ConvertThis;
+        } else {
+            if (TMRom(*m_session, m_state, m_romBuffer) < 1) {
+                status = kNotSelected;
+                continue;
+            }
+            if (mode == ConvertThis) {
+                if (TMStrongAccess(*m_session, m_state) < 1) {
+                    status = kNotSelected;
+                    continue;
+                }
+                convert();
+            } else if (mode == ConvertAll) {
+                TMTouchReset(*m_session);
+                TMTouchByte(*m_session, kSkipRom);
+                convert();
+                mode = ConvertThis;
+            }
+        }
+
+        if (!readScratchpad()) {
+            status = kNotSelected;
+            continue;
+        }
+        const int verdict = m_family.check(m_scratchpad, previous);
+        if (verdict != 0) {
+            status = verdict;
+            continue;
+        }
+        if (m_family.forcesTwelveBits && uint8_t(m_scratchpad.at(4)) != kTwelveBits && !storeTwelveBits()) {
+            status = kNotSelected;
+            continue;
+        }
+        m_value = m_family.temperature(m_scratchpad);
+        *out = m_value;
+        m_time = Clock::now();
+        return 1;
+    }
+    return status;
+}
+
+void Ds18x20::fillChannels(SensorDevice &device)
+{
+    if (device.channels.size() > 1)
+        device.channels.remove(0, device.channels.size() - 1);
+    if (device.channels.isEmpty())
+        device.channels.append(SensorChannel());
+    SensorChannel &channel = device.channels[0];
+    channel.value = m_value;
+    channel.time = m_time;
+    if (m_scratchpad.size() == kScratchpadSize) {
+        channel.alarmHigh = alarmCelsius(uint8_t(m_scratchpad.at(2)));
+        channel.alarmLow = alarmCelsius(uint8_t(m_scratchpad.at(3)));
+    }
+    channel.rangeMax = 125.0;
+    channel.rangeMin = -55.0;
+    channel.unit = QStringLiteral("C");
+    channel.i2cSerialHigh = 0;
+    channel.i2cSerialLow = 0;
+    channel.i2cAddress = 0;
+    channel.hubChannel = -1;
+    channel.subchannel = 0;
+    channel.type = QString::fromLatin1(m_family.channelType);
+    channel.mark = QStringLiteral("T");
+    channel.updated = 1;
+}

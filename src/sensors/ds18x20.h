@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <cstdint>
+
+class Sensor;
+struct SensorDevice;
+
+// The bus procedure the DS18S20 and DS18B20 drivers share: selection,
+// conversion under strong pull-up, scratchpad read, retries, and the fill of
+// the device's one channel. What differs between the chips (scratchpad checks,
+// temperature arithmetic, the DS18B20's resolution correction) comes in a
+// Family description from the derived driver. Built on the stack for one read.
+class Ds18x20
+{
+public:
+    // Conversion modes of convertAndRead.
+    enum Mode {
+        ConvertThis = 0,     // select this device and convert it alone
+        ConvertAll = 1,      // broadcast Convert T to the whole bus, then read this one
+        ReadOnly = 2,        // a broadcast conversion has already run in this cycle
+    };
+
+    // Status codes besides 1 (success).
+    static constexpr int kNotSelected = -1;   // the device could not be selected or addressed
+    static constexpr int kPowerOnValue = -5;  // the +85 °C reset value: no conversion has happened
+    static constexpr int kSuspectCount = -6;  // DS18S20: COUNT_PER_C - COUNT_REMAIN = 1, taken once more
+    static constexpr int kBadScratchpad = -7; // CRC error (or a scratchpad that gives no temperature)
+
+    struct Family
+    {
+        const char *channelType;
+        // 0 when the scratchpad may be used, else the status of the attempt.
+        // `previousStatus` is the status the previous attempt ended with.
+        int (*check)(const QByteArray &scratchpad, int previousStatus);
+        // Temperature in °C from a scratchpad that passed the check.
+        double (*temperature)(const QByteArray &scratchpad);
+        // The device is set to 12-bit resolution when it reports another.
+        bool forcesTwelveBits;
+    };
+
+    void setWait(int ms) { m_waitMs = ms; }
+    int waitMs() const { return m_waitMs; }
+
+    // Reads the temperature, converting first as `mode` says; at most 4
+    // attempts. Returns 1, or the status of the last attempt; *out gets the
+    // temperature, NaN on failure.
+    int convertAndRead(double *out, int mode);
+
+    // Writes the result into the device's single channel record (cutting a
+    // longer vector to its last record, adding one to an empty vector).
+    void fillChannels(SensorDevice &device);
+
+    double value() const { return m_value; }
+    QDateTime time() const { return m_time; }
+    // The 9 bytes of the last attempt that read them; empty before.
+    QByteArray scratchpad() const { return m_scratchpad; }
+
+    // An alarm register byte as °C: 0xFF is the factory "no alarm" value 125.
+    static double alarmCelsius(uint8_t byte);
+
+protected:
+    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+
+private:
+    // Convert T with the strong pull-up on during the conversion wait.
+    void convert();
+    // Read Scratchpad after selecting the device; false when it cannot be selected.
+    bool readScratchpad();
+    // Write Scratchpad with the 12-bit configuration, then Copy Scratchpad.
+    bool storeTwelveBits();
+    void waitWhileBusy(int ms);
+
+    const Family &m_family;
+    int32_t *m_session;
+    uint8_t *m_state;
+    short *m_romBuffer;
+    int m_waitMs = 700;
+    QByteArray m_scratchpad;
+    double m_value;
+    Sensor *m_sensor;
+    QDateTime m_time;
+};

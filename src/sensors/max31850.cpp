@@ -1,0 +1,374 @@
+#include "sensors/max31850.h"
+
+#include "app/appstate.h"
+#include "app/logging.h"
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
+#include "sensors/typektable.h"
+
+#include <QDebug>
+#include <QStringList>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+const short kConvertT = 0x44;
+const short kReadScratchpad = 0xBE;
+const short kReadCalibration = 0xFC;
+const short kWriteCalibration = 0xFE;
+const short kReadSubtype = 0xFA;
+const short kWriteSubtype = 0xFB;
+const int kAttempts = 4;
+const int kScratchpadSize = 9;
+const int kConversionMs = 100;
+// The chip turns the thermocouple voltage into °C with this linear slope.
+const double kChipSlopeMvPerC = 41.276 / 1000.0;
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+QString clockText(const QDateTime &time)
+{
+    return time.toString(QStringLiteral("hh:mm:ss"));
+}
+
+// Sub-type codes on the wire: 0 Pt100, 1 100П, 0xFF unknown.
+uint8_t subtypeCode(uint8_t subtype)
+{
+    switch (subtype) {
+    case 1:
+        return 0x00;
+    case 2:
+        return 0x01;
+    default:
+        return 0xFF;
+    }
+}
+
+uint8_t subtypeFromCode(uint8_t code)
+{
+    switch (code) {
+    case 0x00:
+        return 1;
+    case 0x01:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+void warnOperator(const QString &text)
+{
+    Dialogs::warning(nullptr, QStringLiteral("ВНИМАНИЕ!"), text, QMessageBox::Yes, QMessageBox::NoButton);
+}
+
+} // namespace
+
+Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+    : m_session(session)
+    , m_state(state)
+    , m_romBuffer(romBuffer)
+    , m_hotValue(kNaN)
+    , m_coldValue(kNaN)
+    , m_sensor(sensor)
+{
+    qDebug() << "create Max31850 " << clockText(Clock::now());
+}
+
+Max31850::~Max31850()
+{
+    qDebug() << "destroy Max31850 " << clockText(Clock::now());
+}
+
+bool Max31850::selectOnce()
+{
+    return TMRom(*m_session, m_state, m_romBuffer) >= 1 && TMStrongAccess(*m_session, m_state) >= 1;
+}
+
+bool Max31850::select()
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (selectOnce())
+            return true;
+    }
+    return false;
+}
+
+void Max31850::waitWhileConverting(int ms)
+{
+    const qint64 start = Clock::tickMs();
+    while (Clock::tickMs() < start + ms) {
+        Clock::pollEvents();
+        TMValidSession(*m_session);
+    }
+}
+
+int Max31850::convertAndRead(double *hot, double *cold)
+{
+    *hot = kNaN;
+    *cold = kNaN;
+    int status = kNotSelected;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!selectOnce()) {
+            status = kNotSelected;
+            continue;
+        }
+        TMOneWireLevel(*m_session, 0, 1, 2);
+        TMTouchByte(*m_session, kConvertT);
+        waitWhileConverting(kConversionMs);
+        TMOneWireLevel(*m_session, 0, 0, 0);
+
+        if (TMStrongAccess(*m_session, m_state) < 1) {
+            status = kNotSelected;
+            continue;
+        }
+        TMTouchByte(*m_session, kReadScratchpad);
+        m_scratchpad.clear();
+        for (int i = 0; i < kScratchpadSize; ++i)
+            m_scratchpad.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+
+        QByteArray bytes = m_scratchpad;
+        if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0) {
+            qDebug() << "Error CRC MAX31850";
+            status = kBadScratchpad;
+            continue;
+        }
+        if (toTemperature(m_scratchpad, hot, cold) != 1) {
+            qDebug() << "Error Convert Temperature MAX31850";
+            status = kNoTemperature;
+            continue;
+        }
+        m_hotTime = Clock::now();
+        m_coldTime = m_hotTime;
+        qDebug() << "max31850DT convert: " << clockText(m_hotTime);
+        return 1;
+    }
+    return status;
+}
+
+int Max31850::toTemperature(const QByteArray &scratchpad, double *hot, double *cold)
+{
+    *hot = kNaN;
+    *cold = kNaN;
+    m_hotValue = kNaN;
+    m_coldValue = kNaN;
+    const uint8_t b0 = uint8_t(scratchpad.at(0));
+    const uint8_t b1 = uint8_t(scratchpad.at(1));
+    const uint8_t b2 = uint8_t(scratchpad.at(2));
+    const uint8_t b3 = uint8_t(scratchpad.at(3));
+    if ((b0 & 0x01) || (b2 & 0x07))
+        return kNoTemperature;
+
+    // The chip's value, turned back into the voltage it was computed from.
+    // The cold junction is deliberately not taken out again.
+    const int16_t hotRaw = int16_t((b1 << 8) | (b0 & 0xFC));
+    const double millivolts = hotRaw * 0.0625 * kChipSlopeMvPerC;
+
+    const int16_t coldRaw = int16_t((b3 << 8) | (b2 & 0xF0));
+    m_coldValue = std::trunc(coldRaw * 0.00390625 * 100.0) / 100.0;
+    *cold = m_coldValue;
+
+    const double *table = TypeKTable::values();
+    int i = 0;
+    while (i < TypeKTable::kSize && table[i] <= millivolts)
+        ++i;
+    if (i == 0 || i >= TypeKTable::kSize - 1)
+        return kNoTemperature;
+    const double celsius = (i + TypeKTable::kFirstCelsius) + (millivolts - table[i]) / (table[i] - table[i - 1]);
+    m_hotValue = std::trunc(celsius * 100.0) / 100.0;
+    *hot = m_hotValue;
+    return 1;
+}
+
+int Max31850::readCalibration(float *offset, bool *isEmulator)
+{
+    const bool pt100Mode = AppState::instance().pt100Mode();
+    int result = kUnknownAnswer;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!select())
+            return kNotSelected;
+        TMTouchByte(*m_session, kReadCalibration);
+        uint8_t answer[8];
+        QStringList hex;
+        for (uint8_t &byte : answer) {
+            byte = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
+            hex << QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        }
+        qDebug() << "ReadCalibrateValue " << hex.join(QLatin1Char(' '));
+
+        bool complemented = true;
+        for (int i = 0; i < 4; ++i)
+            complemented = complemented && answer[i] == uint8_t(~answer[i + 4]);
+        if (complemented) {
+            if (pt100Mode)
+                qDebug() << "Sensor - EMULATOR Pt100";
+            const uint32_t bits = uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16
+                                  | uint32_t(answer[3]) << 24;
+            float value;
+            std::memcpy(&value, &bits, sizeof value);
+            qDebug() << "FloatAs = " << value;
+            *offset = value;
+            *isEmulator = true;
+            return 1;
+        }
+
+        *isEmulator = false;
+        *offset = 0.0f;
+        bool allOnes = true;
+        for (uint8_t byte : answer)
+            allOnes = allOnes && byte == 0xFF;
+        result = allOnes ? 1 : kUnknownAnswer;
+        if (pt100Mode)
+            qDebug() << "Sensor not emulator Pt100";
+        if (result == 1)
+            return result;
+    }
+    return result;
+}
+
+int Max31850::writeCalibration(float offset)
+{
+    if (!select())
+        return kNotSelected;
+    uint32_t bits;
+    std::memcpy(&bits, &offset, sizeof bits);
+    TMTouchByte(*m_session, kWriteCalibration);
+    for (int shift = 24; shift >= 0; shift -= 8)
+        TMTouchByte(*m_session, short((bits >> shift) & 0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8)
+        TMTouchByte(*m_session, short(~(bits >> shift) & 0xFF));
+    return 1;
+}
+
+int Max31850::readSubtype(uint8_t *subtype)
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!select())
+            return kNotSelected;
+        TMTouchByte(*m_session, kReadSubtype);
+        const uint8_t code = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
+        const uint8_t check = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
+        if (code == uint8_t(~check)) {
+            *subtype = subtypeFromCode(code);
+            return 1;
+        }
+        *subtype = 0;
+    }
+    return kNotSelected;
+}
+
+int Max31850::writeSubtype(uint8_t subtype)
+{
+    if (!select())
+        return kNotSelected;
+    const uint8_t code = subtypeCode(subtype);
+    TMTouchByte(*m_session, kWriteSubtype);
+    TMTouchByte(*m_session, code);
+    TMTouchByte(*m_session, uint8_t(~code));
+    return 1;
+}
+
+// Writes a new offset only when it is a number computed from a measured value
+// and a set reference sample, within ±kMaxOffsetCelsius; a reset writes 0
+// and needs neither. Every refusal is shown to the operator.
+void Max31850::serveCalibrationRequest(SensorChannel &channel)
+{
+    const float offset = float(double(channel.calibrationTarget) - (channel.value - double(channel.calibration)));
+    qDebug() << "Write new value calibrate = " << offset;
+    if (channel.resetCalibration) {
+        writeCalibration(0.0f);
+    } else if (channel.calibrationTarget <= kNoSampleLimit) {
+        warnOperator(QStringLiteral("Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!"));
+    } else if (!std::isfinite(offset)) {
+        warnOperator(QStringLiteral("Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!"));
+    } else if (offset >= -kMaxOffsetCelsius && offset <= kMaxOffsetCelsius) {
+        writeCalibration(offset);
+    } else {
+        warnOperator(QStringLiteral("Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
+    }
+    channel.calibrateRequest = false;
+    channel.resetCalibration = false;
+}
+
+void Max31850::fillChannels(SensorDevice &device)
+{
+    const bool pt100Mode = AppState::instance().pt100Mode();
+    qCDebug(logInfo()) << "CreateNewAndADD MAX31850 " << QString::number(device.key, 16).toUpper();
+    qCDebug(logInfo()) << "MAX31850 fillChannel channel.count= " << device.channels.size();
+    if (device.channels.size() != 2) {
+        device.channels.clear();
+        device.channels.append(SensorChannel());
+        device.channels.append(SensorChannel());
+    }
+
+    SensorChannel &hot = device.channels[0];
+    hot.value = m_hotValue;
+    if (!m_hotTime.isValid())
+        m_hotTime = Clock::now();
+    hot.time = m_hotTime;
+    qDebug() << "max31850Set " << clockText(m_hotTime);
+    hot.alarmHigh = kNaN;
+    hot.alarmLow = kNaN;
+    hot.rangeMax = 1372.0;
+    hot.rangeMin = -270.0;
+    hot.unit = QStringLiteral("C");
+    hot.i2cSerialHigh = 0;
+    hot.i2cSerialLow = 0;
+    hot.i2cAddress = 0;
+    hot.hubChannel = -1;
+    hot.subchannel = 0;
+    hot.mark = QStringLiteral("T");
+    hot.updated = 1;
+    hot.writtenThisCycle = false;
+
+    readCalibration(&hot.calibration, &hot.isEmulator);
+    hot.type = QStringLiteral("MAX31850 Temperature sensor");
+    if (hot.isEmulator) {
+        if (pt100Mode)
+            hot.type = QStringLiteral("MAX31850Emulator");
+        readSubtype(&hot.subtype);
+        if (!pt100Mode)
+            hot.subtype = 0;
+        else if (hot.subtype == 1)
+            hot.type += QStringLiteral(" Pt100");
+        else if (hot.subtype == 2)
+            hot.type += QStringLiteral(" 100П");
+    }
+    qDebug() << "ReadNewCalibration Data = ";
+
+    if (hot.calibrateRequest)
+        serveCalibrationRequest(hot);
+    if (hot.subtypeWriteRequest) {
+        writeSubtype(hot.requestedSubtype);
+        hot.subtypeWriteRequest = false;
+    }
+    const bool emulatorType = hot.isEmulator && pt100Mode;
+
+    SensorChannel &cold = device.channels[1];
+    cold.value = m_coldValue;
+    if (!m_coldTime.isValid())
+        m_coldTime = Clock::now();
+    cold.time = m_coldTime;
+    qDebug() << "max318502Set " << clockText(m_coldTime);
+    cold.alarmHigh = kNaN;
+    cold.alarmLow = kNaN;
+    cold.rangeMax = 127.0;
+    cold.rangeMin = -55.0;
+    cold.unit = QStringLiteral("C");
+    cold.i2cSerialHigh = 0;
+    cold.i2cSerialLow = 0;
+    cold.i2cAddress = 0;
+    cold.hubChannel = -1;
+    cold.subchannel = 1;
+    cold.type = emulatorType ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")
+                             : QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor");
+    cold.mark = QStringLiteral("T");
+    cold.updated = 1;
+    cold.writtenThisCycle = false;
+    cold.isEmulator = false;
+    cold.calibration = 0;
+    cold.subtype = 0;
+}

@@ -1,0 +1,62 @@
+#include "sim/simjson.h"
+
+#include <QJsonValue>
+
+namespace {
+
+bool fail(QString *error, const char *key, const QString &what)
+{
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(QLatin1String(key), what);
+    return false;
+}
+
+} // namespace
+
+bool SimJson::readInt(const QJsonObject &entry, const char *key, int min, int max, int *out, QString *error)
+{
+    const QJsonValue v = entry.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    if (!v.isDouble() || v.toDouble() != double(v.toInt()) || v.toInt() < min || v.toInt() > max)
+        return fail(error, key, QStringLiteral("expected a whole number from %1 to %2").arg(min).arg(max));
+    *out = v.toInt();
+    return true;
+}
+
+bool SimJson::readBool(const QJsonObject &entry, const char *key, bool *out, QString *error)
+{
+    const QJsonValue v = entry.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    if (!v.isBool())
+        return fail(error, key, QStringLiteral("expected true or false"));
+    *out = v.toBool();
+    return true;
+}
+
+bool SimJson::readNumber(const QJsonObject &entry, const char *key, double *out, QString *error)
+{
+    const QJsonValue v = entry.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    if (!v.isDouble())
+        return fail(error, key, QStringLiteral("expected a number"));
+    *out = v.toDouble();
+    return true;
+}
+
+bool SimJson::readHex(const QJsonObject &entry, const char *key, int size, QByteArray *out, QString *error)
+{
+    const QJsonValue v = entry.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    QString digits = v.toString();
+    digits.remove(QLatin1Char(' '));
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    if (!v.isString() || digits.size() != 2 * size
+        || QString::fromLatin1(bytes.toHex()).compare(digits, Qt::CaseInsensitive) != 0)
+        return fail(error, key, QStringLiteral("expected %1 bytes as hexadecimal digits").arg(size));
+    *out = bytes;
+    return true;
+}

@@ -1,0 +1,360 @@
+#include "app/appstate.h"
+#include "onewire/adapter.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sensors/max31850.h"
+#include "sensors/sensordevice.h"
+#include "sim/simmax31850.h"
+#include "sim/simpt100emulator.h"
+#include "support/simfixture.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+// One read of one device, set up as the dispatcher does it.
+struct Read
+{
+    Read(SimFixture &f, const QByteArray &rom)
+        : romBuffer(SimFixture::romId(rom))
+        , driver(&f.session, Adapter::instance().accessStateBuffer(), romBuffer.data(), nullptr)
+    {
+    }
+    int run() { return driver.convertAndRead(&hot, &cold); }
+    // The dispatcher's sequence: up to 4 reads, then the fill.
+    void readAndFill(SensorDevice &device)
+    {
+        for (int i = 0; i < 4 && run() != 1; ++i) {
+        }
+        driver.fillChannels(device);
+    }
+
+    RomId romBuffer;
+    Max31850 driver;
+    double hot = 0;
+    double cold = 0;
+};
+
+QByteArray hex(const char *digits)
+{
+    return QByteArray::fromHex(digits);
+}
+
+// What the devices answered to the `count` bytes after the first `command`
+// sent from log entry `from` on.
+QByteArray answersAfter(SimFixture &f, int from, uint8_t command, int count)
+{
+    const QVector<TrafficEntry> &log = f.backend().traffic();
+    QByteArray answers;
+    bool found = false;
+    for (int i = from; i < log.size() && answers.size() < count; ++i) {
+        if (log[i].call != QLatin1String("TMTouchByte"))
+            continue;
+        if (found)
+            answers.append(char(log[i].result));
+        else
+            found = log[i].args.value(0) == command;
+    }
+    return answers;
+}
+
+// The bytes sent after the first `command` from log entry `from` on.
+QByteArray sentAfter(SimFixture &f, int from, uint8_t command, int count)
+{
+    const QByteArray bytes = f.backend().touchedBytes(from);
+    const int at = bytes.indexOf(char(command));
+    return at < 0 ? QByteArray() : bytes.mid(at + 1, count);
+}
+
+const char *kZeroScratchpad = "00000000F0FFFFFF";
+
+} // namespace
+
+class TstMax31850 : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        Dialogs::setResponder([](const DialogRequest &) {
+            DialogAnswer a;
+            a.button = QMessageBox::Yes;
+            return a;
+        });
+    }
+    void init()
+    {
+        Dialogs::clearHistory();
+        AppState::instance().setPt100Mode(true);
+    }
+
+    // The worked scratchpads, and the checks that give -6: fault bits (no
+    // cold junction then) and a voltage beyond the table (cold junction kept).
+    void workedScratchpads()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31850)));
+        QCOMPARE(f.open(), 1);
+        const double nan = std::nan("");
+        struct Case { const char *registers; int result; double hot, cold; } cases[] = {
+            {"40060019F0FFFFFF", 1, 100.75, 25.0},
+            {"90010019F0FFFFFF", 1, 25.77, 25.0},
+            {kZeroScratchpad, 1, 0.0, 0.0},
+            {"41060019F0FFFFFF", Max31850::kNoTemperature, nan, nan},
+            {"40060119F0FFFFFF", Max31850::kNoTemperature, nan, nan},
+            {"FC7F0019F0FFFFFF", Max31850::kNoTemperature, nan, 25.0},
+            {"60F0F0FFF0FFFFFF", Max31850::kNoTemperature, nan, -0.06}, // -250 °C by the chip's slope
+        };
+        for (const Case &c : cases) {
+            chip->pinScratchpad(hex(c.registers));
+            const int from = f.backend().traffic().size();
+            const int conversions = chip->conversionsStarted();
+            Read r(f, chip->rom());
+            QCOMPARE(r.run(), c.result);
+            QCOMPARE(std::isnan(r.hot), std::isnan(c.hot));
+            QCOMPARE(std::isnan(r.cold), std::isnan(c.cold));
+            if (!std::isnan(c.hot))
+                QCOMPARE(r.hot, c.hot);
+            if (!std::isnan(c.cold))
+                QCOMPARE(r.cold, c.cold);
+            QCOMPARE(chip->conversionsStarted() - conversions, c.result == 1 ? 1 : 4);
+            QCOMPARE(f.backend().touchedBytes(from).left(11), hex("44BEFFFFFFFFFFFFFFFFFF"));
+        }
+        const QVector<TrafficEntry> &log = f.backend().traffic();
+        int strongPullups = 0;
+        for (const TrafficEntry &e : log)
+            strongPullups += e.call == QLatin1String("TMOneWireLevel") && e.args == QVector<int>{0, 1, 2};
+        QCOMPARE(strongPullups, chip->conversionsStarted());
+    }
+
+    // CRC errors are retried within the read; four give -7; a silent device -1.
+    void crcAndSelectionFailures()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x1), 300.0, 25.0));
+        QCOMPARE(f.open(), 1);
+        chip->failCrc(1);
+        Read once(f, chip->rom());
+        QCOMPARE(once.run(), 1);
+        QCOMPARE(chip->conversionsStarted(), 2);
+        QVERIFY(std::fabs(once.cold - 25.0) < 1e-9);
+
+        chip->failCrc(4);
+        Read always(f, chip->rom());
+        QCOMPARE(always.run(), Max31850::kBadScratchpad);
+        QVERIFY(std::isnan(always.hot));
+
+        chip->setSilent(true);
+        Read gone(f, chip->rom());
+        QCOMPARE(gone.run(), Max31850::kNotSelected);
+        float offset = 7.0f;
+        bool emulator = true;
+        QCOMPARE(gone.driver.readCalibration(&offset, &emulator), Max31850::kNotSelected);
+        QCOMPARE(offset, 7.0f); // untouched
+    }
+
+    // 0xFC: eight 0xFF from a plain chip, the complemented float from an
+    // emulator, anything else retried and finally -14.
+    void emulatorDetection()
+    {
+        SimFixture f;
+        auto *plain = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x2)));
+        auto *emulator = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x3), 20.0, 1.0f));
+        QCOMPARE(f.open(), 1);
+
+        int from = f.backend().traffic().size();
+        Read p(f, plain->rom());
+        float offset = 3.0f;
+        bool isEmulator = true;
+        QCOMPARE(p.driver.readCalibration(&offset, &isEmulator), 1);
+        QVERIFY(!isEmulator);
+        QCOMPARE(offset, 0.0f);
+        QCOMPARE(answersAfter(f, from, 0xFC, 8), hex("FFFFFFFFFFFFFFFF"));
+        QCOMPARE(f.backend().touchedBytes(from), hex("FCFFFFFFFFFFFFFFFF"));
+
+        from = f.backend().traffic().size();
+        Read e(f, emulator->rom());
+        QCOMPARE(e.driver.readCalibration(&offset, &isEmulator), 1);
+        QVERIFY(isEmulator);
+        QCOMPARE(offset, 1.0f);
+        QCOMPARE(answersAfter(f, from, 0xFC, 8), hex("0000803FFFFF7FC0"));
+
+        emulator->failCalibrationReads(4);
+        QCOMPARE(e.driver.readCalibration(&offset, &isEmulator), Max31850::kUnknownAnswer);
+        QVERIFY(!isEmulator);
+        QCOMPARE(offset, 0.0f);
+    }
+
+    // new offset = target - (value - stored offset); within ±5 (ends
+    // included) it is written, beyond it the operator is warned and nothing
+    // is written; a reset writes 0 whatever the offset.
+    void calibrationLimits()
+    {
+        SimFixture f;
+        auto *emulator = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x4), 0.0, 0.25f));
+        emulator->pinScratchpad(hex(kZeroScratchpad)); // the hot junction reads exactly 0.0
+        QCOMPARE(f.open(), 1);
+
+        SensorDevice device;
+        Read(f, emulator->rom()).readAndFill(device);
+        QCOMPARE(device.channels[0].value, 0.0);
+        QCOMPARE(device.channels[0].calibration, 0.25f);
+
+        // The value is 0, so each new offset is the target plus the stored one.
+        struct Case { float target; bool reset; const char *written; float offsetAfter; bool warned; } cases[] = {
+            {0.75f, false, "3F800000C07FFFFF", 1.0f, false},  // 0.75 + 0.25 = 1
+            {4.0f, false, "40A00000BF5FFFFF", 5.0f, false},   // 4 + 1 = 5, the upper end
+            {-10.0f, false, "C0A000003F5FFFFF", -5.0f, false}, // -10 + 5 = -5, the lower end
+            {10.25f, false, nullptr, -5.0f, true},            // 10.25 - 5 = 5.25: refused
+            {30.0f, true, "00000000FFFFFFFF", 0.0f, false},   // reset: 0 whatever the offset
+        };
+        for (const Case &c : cases) {
+            device.channels[0].calibrateRequest = true;
+            device.channels[0].calibrationTarget = c.target;
+            device.channels[0].resetCalibration = c.reset;
+            Dialogs::clearHistory();
+            const int from = f.backend().traffic().size();
+            Read(f, emulator->rom()).readAndFill(device);
+            if (c.written)
+                QCOMPARE(sentAfter(f, from, 0xFE, 8), hex(c.written));
+            else
+                QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
+            QCOMPARE(emulator->offset(), c.offsetAfter);
+            QCOMPARE(Dialogs::history().size(), c.warned ? 1 : 0);
+            if (c.warned) {
+                const DialogRequest w = Dialogs::history().first();
+                QCOMPARE(w.icon, QMessageBox::Warning);
+                QCOMPARE(w.title, QStringLiteral("ВНИМАНИЕ!"));
+                QCOMPARE(w.text, QStringLiteral("Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
+                QCOMPARE(w.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+            }
+            QVERIFY(!device.channels[0].calibrateRequest);
+            QVERIFY(!device.channels[0].resetCalibration);
+        }
+        // The channel shows the offset the device reports at the next read.
+        Read(f, emulator->rom()).readAndFill(device);
+        QCOMPARE(device.channels[0].calibration, 0.0f);
+    }
+
+    // No value or no reference sample: nothing is written, the operator is
+    // told why; a reset still writes 0.
+    void calibrationWithoutValueOrSample()
+    {
+        SimFixture f;
+        auto *broken = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x5), 20.0, 0.5f));
+        broken->setFault(SimMax31850::OpenCircuit);
+        auto *fine = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x6), 20.0, 0.5f));
+        QCOMPARE(f.open(), 1);
+
+        SensorDevice noValue;
+        noValue.channels.resize(2);
+        noValue.channels[0].calibrateRequest = true;
+        noValue.channels[0].calibrationTarget = 20.0f;
+        int from = f.backend().traffic().size();
+        Read(f, broken->rom()).readAndFill(noValue);
+        QVERIFY(std::isnan(noValue.channels[0].value));
+        QVERIFY(noValue.channels[0].time.isValid());
+        QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
+        QCOMPARE(broken->offset(), 0.5f);
+        QCOMPARE(Dialogs::history().size(), 1);
+        QVERIFY(Dialogs::history().first().text.contains(QStringLiteral("не дал значения")));
+        QVERIFY(!noValue.channels[0].calibrateRequest);
+
+        noValue.channels[0].calibrateRequest = true;
+        noValue.channels[0].resetCalibration = true;
+        Read(f, broken->rom()).readAndFill(noValue);
+        QCOMPARE(broken->offset(), 0.0f);
+
+        Dialogs::clearHistory();
+        SensorDevice noSample;
+        noSample.channels.resize(2);
+        noSample.channels[0].calibrateRequest = true;
+        noSample.channels[0].calibrationTarget = -32768.0f;
+        from = f.backend().traffic().size();
+        Read(f, fine->rom()).readAndFill(noSample);
+        QVERIFY(!std::isnan(noSample.channels[0].value));
+        QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
+        QCOMPARE(fine->offsetWrites(), 0);
+        QCOMPARE(Dialogs::history().size(), 1);
+        QVERIFY(Dialogs::history().first().text.contains(QStringLiteral("Эталонное значение не задано")));
+    }
+
+    // Sub-types read in both codes and shown in the type with the switch;
+    // written as code and complement.
+    void subtypes()
+    {
+        SimFixture f;
+        auto *emulator = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x7), 20.0, 0.0f, 0x00));
+        QCOMPARE(f.open(), 1);
+        SensorDevice device;
+        Read(f, emulator->rom()).readAndFill(device);
+        QCOMPARE(device.channels[0].subtype, uint8_t(1));
+        QCOMPARE(device.channels[0].type, QStringLiteral("MAX31850Emulator Pt100"));
+        QCOMPARE(device.channels[1].type, QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor "));
+
+        struct Case { uint8_t requested; const char *sent; uint8_t code; uint8_t shown; const char *type; } cases[] = {
+            {2, "01FE", 0x01, 2, "MAX31850Emulator 100П"},
+            {1, "00FF", 0x00, 1, "MAX31850Emulator Pt100"},
+            {0, "FF00", 0xFF, 0, "MAX31850Emulator"},
+        };
+        for (const Case &c : cases) {
+            device.channels[0].requestedSubtype = c.requested;
+            device.channels[0].subtypeWriteRequest = true;
+            const int from = f.backend().traffic().size();
+            Read(f, emulator->rom()).readAndFill(device);
+            QCOMPARE(sentAfter(f, from, 0xFB, 2), hex(c.sent));
+            QCOMPARE(emulator->subtypeCode(), c.code);
+            QVERIFY(!device.channels[0].subtypeWriteRequest);
+            Read(f, emulator->rom()).readAndFill(device);
+            QCOMPARE(device.channels[0].subtype, c.shown);
+            QCOMPARE(device.channels[0].type, QString::fromUtf8(c.type));
+        }
+
+        // Without the switch the emulator reads as a plain thermocouple channel.
+        AppState::instance().setPt100Mode(false);
+        emulator->setSubtypeCode(0x01);
+        Read(f, emulator->rom()).readAndFill(device);
+        QVERIFY(device.channels[0].isEmulator);
+        QCOMPARE(device.channels[0].subtype, uint8_t(0));
+        QCOMPARE(device.channels[0].type, QStringLiteral("MAX31850 Temperature sensor"));
+        QCOMPARE(device.channels[1].type, QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor"));
+    }
+
+    // Two channels whatever was there before; a failed read still fills
+    // them, with NaN and the current time.
+    void fillGivesTwoChannels()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x8), 100.0, 25.0));
+        QCOMPARE(f.open(), 1);
+        SensorDevice device;
+        device.channels.resize(1);
+        device.channels[0].calibration = 2.0f;
+        Read(f, chip->rom()).readAndFill(device);
+        QCOMPARE(device.channels.size(), 2);
+        const SensorChannel &hot = device.channels[0];
+        const SensorChannel &cold = device.channels[1];
+        QCOMPARE(hot.value, 100.75);
+        QCOMPARE(cold.value, 25.0);
+        QCOMPARE(hot.type, QStringLiteral("MAX31850 Temperature sensor"));
+        QCOMPARE(hot.calibration, 0.0f); // a plain chip reports no offset
+        QCOMPARE(cold.subchannel, uint8_t(1));
+        QCOMPARE(hot.time, cold.time);
+
+        device.channels.resize(3);
+        chip->setSilent(true);
+        Clock::advanceMs(5000);
+        Read failed(f, chip->rom());
+        failed.readAndFill(device);
+        QCOMPARE(device.channels.size(), 2);
+        QVERIFY(std::isnan(device.channels[0].value));
+        QVERIFY(std::isnan(device.channels[1].value));
+        QVERIFY(qAbs(device.channels[0].time.msecsTo(Clock::now())) < 1000);
+        QVERIFY(device.channels[1].time.isValid());
+    }
+};
+
+QTEST_MAIN(TstMax31850)
+#include "tst_max31850.moc"
