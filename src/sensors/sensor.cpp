@@ -4,8 +4,36 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "platform/clock.h"
+#include "sensors/ds18b20.h"
+#include "sensors/ds18s20.h"
+#include "sensors/max31850.h"
 
 #include <QTime>
+
+namespace {
+
+// One DS18x20 read: the first thermometer of a cycle broadcasts the
+// conversion, which then serves every other one. -1 when the device could
+// not be selected (its channel untouched), else 1 with the channel filled.
+int readThermometer(Ds18x20 &driver, SensorDevice &device, bool &broadcastDone)
+{
+    driver.setWait(1000);
+    double value = 0;
+    int result;
+    if (broadcastDone) {
+        result = driver.convertAndRead(&value, Ds18x20::ReadOnly);
+    } else {
+        result = driver.convertAndRead(&value, Ds18x20::ConvertAll);
+        if (result != -1)
+            broadcastDone = true;
+    }
+    if (result == -1)
+        return -1;
+    driver.fillChannels(device);
+    return 1;
+}
+
+} // namespace
 
 Sensor::Sensor()
     : QObject(nullptr)
@@ -133,6 +161,38 @@ int Sensor::readDevice(SensorDevice &device)
     int32_t session = Adapter::instance().sessionHandle();
     uint8_t *state = Adapter::instance().accessStateBuffer();
     switch (device.family) {
+    case 0x10:
+    case 0x28: {
+        m_lastFamily = device.family;
+        if (device.family == 0x10) {
+            Ds18s20 driver(&session, state, romBuffer, this);
+            return readThermometer(driver, device, m_broadcastDone);
+        }
+        Ds18b20 driver(&session, state, romBuffer, this);
+        return readThermometer(driver, device, m_broadcastDone);
+    }
+    case 0x3B: {
+        m_lastFamily = device.family;
+        Max31850 driver(&session, state, romBuffer, this);
+        double hot = 0, cold = 0;
+        for (int call = 1; call <= 4; ++call) {
+            const int result = driver.convertAndRead(&hot, &cold);
+            if (result == 1) {
+                if (call > 1)
+                    qDebug() << "ErrorReadValue ThisOK --- " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz"))
+                             << "; " << 4 - call;
+                driver.fillChannels(device);
+                return result;
+            }
+            Clock::processEvents();
+            Clock::sleepMs(10);
+            if (call < 4)
+                qDebug() << "ErrorReadValue " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz")) << "; "
+                         << 3 - call;
+        }
+        driver.fillChannels(device);
+        return -1;
+    }
     case 0x19: {
         m_lastFamily = device.family;
         I2cBridge bridge(&session, state, romBuffer, this);
