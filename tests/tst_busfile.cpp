@@ -64,6 +64,11 @@ private slots:
              "x:devices[0].missSearches: expected a whole number from 0 to 1000000"},
             {"{\"devices\": [{\"type\": \"identity\", \"rom\": \"28 01 02 03 04 05 06\"}]}",
              "x:devices[0].rom: an identity chip has family 81 or 01"},
+            // A misspelt key must not be ignored silently.
+            {"{\"devices\": [{\"type\": \"ds18b20\", \"resolutoin\": 9}]}",
+             "x:devices[0].resolutoin: unknown key for a ds18b20"},
+            {"{\"devices\": [{\"type\": \"ds18s20\", \"resolution\": 9}]}",
+             "x:devices[0].resolution: unknown key for a ds18s20"},
         };
         for (const auto &c : cases) {
             QString error;

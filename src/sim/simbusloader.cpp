@@ -4,6 +4,7 @@
 #include "sim/simbackend.h"
 #include "sim/simdevice.h"
 #include "sim/simdevicefactory.h"
+#include "sim/simjson.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -63,32 +64,6 @@ QByteArray defaultRom(int family, int index)
     return rom;
 }
 
-bool readInt(const QJsonObject &o, const char *key, int min, int max, int *out, QString *why)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined())
-        return true;
-    if (!v.isDouble() || v.toDouble() != double(v.toInt()) || v.toInt() < min || v.toInt() > max) {
-        *why = QStringLiteral("%1: expected a whole number from %2 to %3").arg(QLatin1String(key)).arg(min).arg(max);
-        return false;
-    }
-    *out = v.toInt();
-    return true;
-}
-
-bool readBool(const QJsonObject &o, const char *key, bool *out, QString *why)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined())
-        return true;
-    if (!v.isBool()) {
-        *why = QStringLiteral("%1: expected true or false").arg(QLatin1String(key));
-        return false;
-    }
-    *out = v.toBool();
-    return true;
-}
-
 } // namespace
 
 std::unique_ptr<SimBackend> SimBusLoader::load(const QByteArray &json, const QString &sourceName, QString *error)
@@ -121,10 +96,10 @@ std::unique_ptr<SimBackend> SimBusLoader::load(const QByteArray &json, const QSt
     const QJsonObject adapter = adapterValue.toObject();
     bool plugged = true, hasPort = true, setupFails = false, overdrive = true;
     int port = 0, portType = 6, setupResult = 1;
-    if (!readBool(adapter, "plugged", &plugged, &why) || !readBool(adapter, "defaultPort", &hasPort, &why)
-        || !readBool(adapter, "setupFails", &setupFails, &why) || !readBool(adapter, "overdrive", &overdrive, &why)
-        || !readInt(adapter, "port", 0, 15, &port, &why) || !readInt(adapter, "portType", 0, 255, &portType, &why)
-        || !readInt(adapter, "setupResult", 1, 2, &setupResult, &why))
+    if (!SimJson::readBool(adapter, "plugged", &plugged, &why) || !SimJson::readBool(adapter, "defaultPort", &hasPort, &why)
+        || !SimJson::readBool(adapter, "setupFails", &setupFails, &why) || !SimJson::readBool(adapter, "overdrive", &overdrive, &why)
+        || !SimJson::readInt(adapter, "port", 0, 15, &port, &why) || !SimJson::readInt(adapter, "portType", 0, 255, &portType, &why)
+        || !SimJson::readInt(adapter, "setupResult", 1, 2, &setupResult, &why))
         return fail(QStringLiteral("adapter.") + why.section(QLatin1Char(':'), 0, 0), why.section(QStringLiteral(": "), 1));
     for (const QString &key : adapter.keys()) {
         static const QSet<QString> known = {QStringLiteral("plugged"), QStringLiteral("defaultPort"),
@@ -169,13 +144,23 @@ std::unique_ptr<SimBackend> SimBusLoader::load(const QByteArray &json, const QSt
             return fail(path + QStringLiteral(".rom"), QStringLiteral("the same ROM is already on the bus"));
         roms.insert(rom);
 
+        static const QStringList common = {QStringLiteral("type"), QStringLiteral("rom"), QStringLiteral("comment"),
+                                           QStringLiteral("missSearches"), QStringLiteral("reportTwice"),
+                                           QStringLiteral("failRomReads"), QStringLiteral("corruptReads"),
+                                           QStringLiteral("silent")};
+        const QStringList own = SimDeviceFactory::keys(type);
+        for (const QString &key : entry.keys()) {
+            if (!common.contains(key) && !own.contains(key))
+                return fail(path + QLatin1Char('.') + key, QStringLiteral("unknown key for a %1").arg(type));
+        }
+
         int missSearches = 0, reportTwice = 0, failRomReads = 0, corruptReads = 0;
         bool silent = false;
-        if (!readInt(entry, "missSearches", 0, 1000000, &missSearches, &why)
-            || !readInt(entry, "reportTwice", 0, 1000000, &reportTwice, &why)
-            || !readInt(entry, "failRomReads", 0, 1000000, &failRomReads, &why)
-            || !readInt(entry, "corruptReads", 0, 1000000, &corruptReads, &why)
-            || !readBool(entry, "silent", &silent, &why))
+        if (!SimJson::readInt(entry, "missSearches", 0, 1000000, &missSearches, &why)
+            || !SimJson::readInt(entry, "reportTwice", 0, 1000000, &reportTwice, &why)
+            || !SimJson::readInt(entry, "failRomReads", 0, 1000000, &failRomReads, &why)
+            || !SimJson::readInt(entry, "corruptReads", 0, 1000000, &corruptReads, &why)
+            || !SimJson::readBool(entry, "silent", &silent, &why))
             return fail(path + QLatin1Char('.') + why.section(QLatin1Char(':'), 0, 0), why.section(QStringLiteral(": "), 1));
 
         std::unique_ptr<SimDevice> device = SimDeviceFactory::create(type, rom, entry, &why);

@@ -16,6 +16,7 @@ struct Entry
     const char *type;
     int family;
     Maker make;
+    const char *keys; // the entry keys the chip reads, blank-separated
 };
 
 std::unique_ptr<SimDevice> makeRom(const QByteArray &rom, const QJsonObject &entry, QString *)
@@ -33,35 +34,48 @@ std::unique_ptr<SimDevice> makeIdentity(const QByteArray &rom, const QJsonObject
     return std::make_unique<SimIdentityChip>(rom);
 }
 
+#define THERMOMETER_KEYS "temperature th tl parasite scratchpad powerOnReads crcErrors"
+#define THERMOCOUPLE_KEYS "temperature coldJunction fault address scratchpad crcErrors"
+
 const Entry kEntries[] = {
-    {"identity", 0x81, makeIdentity},
-    {"rom", 0x01, makeRom},
-    {"ds18s20", 0x10, SimDs18s20::fromJson},
-    {"ds18b20", 0x28, SimDs18b20::fromJson},
-    {"max31850", 0x3B, SimMax31850::fromJson},
-    {"pt100emulator", 0x3B, SimPt100Emulator::fromJson},
+    {"identity", 0x81, makeIdentity, ""},
+    {"rom", 0x01, makeRom, "overdrive"},
+    {"ds18s20", 0x10, SimDs18s20::fromJson, THERMOMETER_KEYS " countReadings"},
+    {"ds18b20", 0x28, SimDs18b20::fromJson, THERMOMETER_KEYS " resolution"},
+    {"max31850", 0x3B, SimMax31850::fromJson, THERMOCOUPLE_KEYS},
+    {"pt100emulator", 0x3B, SimPt100Emulator::fromJson, THERMOCOUPLE_KEYS " offset subtypeCode badCalibrationReads"},
 };
+
+const Entry *find(const QString &type)
+{
+    for (const Entry &e : kEntries) {
+        if (type == QLatin1String(e.type))
+            return &e;
+    }
+    return nullptr;
+}
 
 } // namespace
 
 std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const QByteArray &rom,
                                                     const QJsonObject &entry, QString *error)
 {
-    for (const Entry &e : kEntries) {
-        if (type == QLatin1String(e.type))
-            return e.make(rom, entry, error);
-    }
+    if (const Entry *e = find(type))
+        return e->make(rom, entry, error);
     *error = QStringLiteral("type: unknown device type \"%1\" (known: %2)").arg(type, types().join(QStringLiteral(", ")));
     return nullptr;
 }
 
 int SimDeviceFactory::defaultFamily(const QString &type)
 {
-    for (const Entry &e : kEntries) {
-        if (type == QLatin1String(e.type))
-            return e.family;
-    }
-    return 0;
+    const Entry *e = find(type);
+    return e ? e->family : 0;
+}
+
+QStringList SimDeviceFactory::keys(const QString &type)
+{
+    const Entry *e = find(type);
+    return e ? QString::fromLatin1(e->keys).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
 }
 
 QStringList SimDeviceFactory::types()

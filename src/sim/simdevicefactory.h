@@ -22,4 +22,6 @@ public:
     // 0 for an unknown type.
     static int defaultFamily(const QString &type);
     static QStringList types();
+    // The entry keys a chip of this type reads, besides the ones every device has.
+    static QStringList keys(const QString &type);
 };
