@@ -154,15 +154,6 @@ void Ds18x20::fillChannels(SensorDevice &device)
         channel.alarmHigh = alarmCelsius(uint8_t(m_scratchpad.at(2)));
         channel.alarmLow = alarmCelsius(uint8_t(m_scratchpad.at(3)));
     }
-    channel.rangeMax = 125.0;
-    channel.rangeMin = -55.0;
-    channel.unit = QStringLiteral("C");
-    channel.i2cSerialHigh = 0;
-    channel.i2cSerialLow = 0;
-    channel.i2cAddress = 0;
-    channel.hubChannel = -1;
-    channel.subchannel = 0;
+    channel.setNativeTemperature(-55.0, 125.0, 0);
     channel.type = QString::fromLatin1(m_family.channelType);
-    channel.mark = QStringLiteral("T");
-    channel.updated = 1;
 }

@@ -310,18 +310,9 @@ void Max31850::fillChannels(SensorDevice &device)
         m_hotTime = Clock::now();
     hot.time = m_hotTime;
     qDebug() << "max31850Set " << clockText(m_hotTime);
+    hot.setNativeTemperature(-270.0, 1372.0, 0);
     hot.alarmHigh = kNaN;
     hot.alarmLow = kNaN;
-    hot.rangeMax = 1372.0;
-    hot.rangeMin = -270.0;
-    hot.unit = QStringLiteral("C");
-    hot.i2cSerialHigh = 0;
-    hot.i2cSerialLow = 0;
-    hot.i2cAddress = 0;
-    hot.hubChannel = -1;
-    hot.subchannel = 0;
-    hot.mark = QStringLiteral("T");
-    hot.updated = 1;
     hot.writtenThisCycle = false;
 
     readCalibration(&hot.calibration, &hot.isEmulator);
@@ -353,20 +344,11 @@ void Max31850::fillChannels(SensorDevice &device)
         m_coldTime = Clock::now();
     cold.time = m_coldTime;
     qDebug() << "max318502Set " << clockText(m_coldTime);
+    cold.setNativeTemperature(-55.0, 127.0, 1);
     cold.alarmHigh = kNaN;
     cold.alarmLow = kNaN;
-    cold.rangeMax = 127.0;
-    cold.rangeMin = -55.0;
-    cold.unit = QStringLiteral("C");
-    cold.i2cSerialHigh = 0;
-    cold.i2cSerialLow = 0;
-    cold.i2cAddress = 0;
-    cold.hubChannel = -1;
-    cold.subchannel = 1;
     cold.type = emulatorType ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")
                              : QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor");
-    cold.mark = QStringLiteral("T");
-    cold.updated = 1;
     cold.writtenThisCycle = false;
     cold.isEmulator = false;
     cold.calibration = 0;

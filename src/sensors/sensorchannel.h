@@ -37,6 +37,23 @@ struct SensorChannel
     bool subtypeWriteRequest = false;
     QDateTime time;            // invalid = no time
 
+    // The fields every native 1-Wire thermometer channel carries: a
+    // temperature in "C" marked "T", no I2C identity, not behind a hub.
+    // Marks the channel as filled in this pass.
+    void setNativeTemperature(double minCelsius, double maxCelsius, uint8_t index)
+    {
+        rangeMax = maxCelsius;
+        rangeMin = minCelsius;
+        unit = QStringLiteral("C");
+        i2cSerialHigh = 0;
+        i2cSerialLow = 0;
+        i2cAddress = 0;
+        hubChannel = -1;
+        subchannel = index;
+        mark = QStringLiteral("T");
+        updated = 1;
+    }
+
     // Live: filled by its driver in one of the last two search passes.
     bool isLive() const { return (updated & 3) != 0; }
 };
