@@ -270,7 +270,7 @@ void TableMan::setFilter(const QString &text)
     }
 }
 
-void TableMan::requestCalibration(bool reset)
+void TableMan::forEachLiveChannel(const std::function<void(SensorChannel &)> &action)
 {
     if (!devices)
         return;
@@ -278,27 +278,26 @@ void TableMan::requestCalibration(bool reset)
         if (!device || !device->isPresent())
             continue;
         for (SensorChannel &channel : device->channels) {
-            if (!channel.isLive())
-                continue;
-            channel.calibrationTarget = float(sample0);
-            channel.resetCalibration = reset;
-            channel.calibrateRequest = true;
+            if (channel.isLive())
+                action(channel);
         }
     }
 }
 
+void TableMan::requestCalibration(bool reset)
+{
+    const float target = float(sample0);
+    forEachLiveChannel([&](SensorChannel &channel) {
+        channel.calibrationTarget = target;
+        channel.resetCalibration = reset;
+        channel.calibrateRequest = true;
+    });
+}
+
 void TableMan::requestSubtype(uint8_t subtype)
 {
-    if (!devices)
-        return;
-    for (SensorDevice *device : *devices) {
-        if (!device || !device->isPresent())
-            continue;
-        for (SensorChannel &channel : device->channels) {
-            if (!channel.isLive())
-                continue;
-            channel.requestedSubtype = subtype;
-            channel.subtypeWriteRequest = true;
-        }
-    }
+    forEachLiveChannel([&](SensorChannel &channel) {
+        channel.requestedSubtype = subtype;
+        channel.subtypeWriteRequest = true;
+    });
 }

@@ -6,8 +6,10 @@
 #include <QString>
 #include <QVector>
 #include <cstdint>
+#include <functional>
 
 class QTableWidget;
+struct SensorChannel;
 struct SensorDevice;
 
 // Keeps the main window's sensor table in step with the device records: one
@@ -73,6 +75,8 @@ signals:
     void btnCalibrateStatusChange(bool status);
 
 private:
+    // Every live channel of every present device, shown or not.
+    void forEachLiveChannel(const std::function<void(SensorChannel &)> &action);
     void setCellText(int row, int column, const QString &text);
     QString cellText(int row, int column) const;
     void setColumnShown(int column, bool shown);
