@@ -1,6 +1,7 @@
 #include "onewire/tmex.h"
 
 #include "platform/busbackend.h"
+#include "platform/clock.h"
 
 namespace {
 BusBackend *activeBackend = nullptr;
@@ -14,6 +15,15 @@ void Tmex::setBackend(BusBackend *backend)
 BusBackend *Tmex::backend()
 {
     return activeBackend;
+}
+
+void Tmex::waitKeepingSession(int32_t session, int ms)
+{
+    const qint64 start = Clock::tickMs();
+    while (Clock::tickMs() < start + ms) {
+        Clock::pollEvents();
+        TMValidSession(session);
+    }
 }
 
 short TMReadDefaultPort(short *portNum, short *portType)

@@ -32,4 +32,9 @@ public:
     // and must keep it alive while it is active. Null detaches.
     static void setBackend(BusBackend *backend);
     static BusBackend *backend();
+
+    // Waits `ms` milliseconds on the tick counter while letting the GUI run
+    // and calling TMValidSession, which keeps the session alive during a
+    // conversion.
+    static void waitKeepingSession(int32_t session, int ms);
 };

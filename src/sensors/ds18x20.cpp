@@ -42,11 +42,7 @@ double Ds18x20::alarmCelsius(uint8_t byte)
 
 void Ds18x20::waitWhileBusy(int ms)
 {
-    const qint64 start = Clock::tickMs();
-    while (Clock::tickMs() < start + ms) {
-        Clock::pollEvents();
-        TMValidSession(*m_session);
-    }
+    Tmex::waitKeepingSession(*m_session, ms);
 }
 
 void Ds18x20::convert()

@@ -99,11 +99,7 @@ bool Max31850::select()
 
 void Max31850::waitWhileConverting(int ms)
 {
-    const qint64 start = Clock::tickMs();
-    while (Clock::tickMs() < start + ms) {
-        Clock::pollEvents();
-        TMValidSession(*m_session);
-    }
+    Tmex::waitKeepingSession(*m_session, ms);
 }
 
 int Max31850::convertAndRead(double *hot, double *cold)
