@@ -5,6 +5,7 @@
 #include "app/appstate.h"
 #include "app/logging.h"
 #include "app/logmessagehandler.h"
+#include "app/recordersettings.h"
 #include "app/singleinstance.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
@@ -129,10 +130,7 @@ void MainWindow::initSettings()
     sensor->setScanAllChannel(m_scanAllChannel);
     sensor->setScanAllType(m_scanAllType);
     Recorder &recorder = Recorder::instance();
-    recorder.setNameTemplate(settings.value(QStringLiteral("Settings/OutFileFormat"),
-                                            QString::fromLatin1(Recorder::DefaultTemplate)).toString());
-    recorder.setFirstSplit(settings.value(QStringLiteral("Settings/FirstSplit"), QStringLiteral("'")).toString());
-    recorder.setLastSplit(settings.value(QStringLiteral("Settings/LastSplit"), QString()).toString());
+    loadRecorderSettings(settings, recorder);
 
     ui->frmWrFile->setMinimumWidth(15);
     ui->frmWrFile->setMinimumHeight(15);

@@ -1,16 +1,27 @@
 // orvexctl: checks a 1-Wire bus and its readings from a terminal, without
 // the window, through the same adapter, search, sensor model and drivers.
 
+#include "app/appsettings.h"
+#include "app/appstate.h"
 #include "app/busoption.h"
+#include "app/recordersettings.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "platform/clock.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTableWidget>
+#include <QTextCodec>
 #include <QTextStream>
 #include <cmath>
+#include <cstring>
+#include <memory>
 
 namespace {
 
@@ -34,12 +45,26 @@ QTextStream &err()
 
 const char kUsage[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
-    "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast] [--verbose]\n"
+    "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
+    "                     [--record DIR [--template TEMPLATE]] [--verbose]\n"
     "  --bus=sim | sim:FILE | tmex | tmex:PATH   the bus (default: ORVEX_BUS, else the driver or the demo bus)\n"
     "  --cycles N      measurement cycles to run (default 1)\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
     "  --fast          simulated bus only: run in virtual time, without real waiting\n"
+    "  --start T       with --fast: the virtual clock's start, local time yyyy-MM-ddThh:mm:ss (default: now)\n"
+    "  --record DIR    write the measurement files into the existing folder DIR, as the window does\n"
+    "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
+    "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
     "  --verbose       print the program's log messages on standard error\n";
+
+struct ReadOptions
+{
+    int cycles = 1;
+    int intervalS = 0;
+    QString recordFolder;   // empty: no recording
+    bool templateGiven = false;
+    QString nameTemplate;   // already cleaned
+};
 
 int usageError(const QString &what)
 {
@@ -91,21 +116,60 @@ void printCycle(int cycle, const QVector<SensorDevice *> &devices)
     out().flush();
 }
 
-int read(int cycles, int intervalS)
+// The files are written by the window's own table manager and recorder, on a
+// table that is never shown: after every cycle the table update hands each
+// new reading to the recorder, exactly as the window's timer does.
+class RecordingTable
+{
+public:
+    RecordingTable(Sensor &sensor, const ReadOptions &options)
+        : m_tableMan(&m_table)
+    {
+        Recorder &recorder = Recorder::instance();
+        loadRecorderSettings(appSettings(), recorder);
+        if (options.templateGiven)
+            recorder.setNameTemplate(options.nameTemplate);
+        recorder.setFolder(options.recordFolder);
+        m_tableMan.setOutputFolder(options.recordFolder);
+        m_tableMan.init(sensor.devices());
+        sensor.setTableMan(&m_tableMan);
+    }
+
+    // Returns the recorder's complaint after this update; empty when all went well.
+    QString update()
+    {
+        m_tableMan.update();
+        return Recorder::instance().problemText();
+    }
+
+private:
+    QTableWidget m_table;
+    TableMan m_tableMan;
+};
+
+int read(const ReadOptions &options)
 {
     Sensor sensor;
     Acquisition acquisition(&sensor);
+    std::unique_ptr<RecordingTable> recording;
+    if (!options.recordFolder.isEmpty())
+        recording = std::make_unique<RecordingTable>(sensor, options);
     int opened = 0;
-    for (int cycle = 1; cycle <= cycles; ++cycle) {
+    for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
         const Acquisition::Result result = acquisition.refresh();
         opened = result.openResult;
         if (opened != 1)
             err() << "orvexctl: cycle " << cycle << ": " << Adapter::instance().statusText() << "\n";
         sensor.measureAll();
+        if (recording) {
+            const QString problem = recording->update();
+            if (!problem.isEmpty())
+                err() << "orvexctl: cycle " << cycle << ": " << problem << "\n";
+        }
         printCycle(cycle, *sensor.devices());
-        if (cycle < cycles) {
-            const qint64 waitMs = startMs + qint64(intervalS) * 1000 - Clock::tickMs();
+        if (cycle < options.cycles) {
+            const qint64 waitMs = startMs + qint64(options.intervalS) * 1000 - Clock::tickMs();
             if (waitMs > 0)
                 Clock::sleepMs(int(waitMs));
         }
@@ -127,14 +191,45 @@ bool takeNumber(QStringList &args, int index, int min, int max, int *out)
     return true;
 }
 
+bool takeText(QStringList &args, int index, QString *out)
+{
+    if (index + 1 >= args.size())
+        return false;
+    *out = args.takeAt(index + 1);
+    return true;
+}
+
+// Whether `option` stands on the command line; for the choices that must be
+// made before the application object exists.
+bool hasOption(int argc, char *argv[], const char *option)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], option) == 0)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
-    if (!args.removeAll(QStringLiteral("--verbose")))
+    // Recording goes through a (never shown) table widget, so it needs the
+    // GUI application object; it must start on a machine without a display.
+    // Before the application object, whose platform set-up may complain on
+    // standard error where only orvexctl's own lines belong.
+    if (!hasOption(argc, argv, "--verbose"))
         qInstallMessageHandler(quietHandler);
+    std::unique_ptr<QCoreApplication> app;
+    if (hasOption(argc, argv, "--record")) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QStringList args = app->arguments().mid(1);
+    args.removeAll(QStringLiteral("--verbose"));
 
     if (args.isEmpty())
         return usageError(QStringLiteral("no command"));
@@ -142,23 +237,67 @@ int main(int argc, char *argv[])
     if (command != QLatin1String("scan") && command != QLatin1String("read"))
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
-    int cycles = 1, intervalS = 0;
+    ReadOptions options;
     bool fast = false;
+    bool startGiven = false;
+    QString startText;
+    QString templateText;
     for (int i = 0; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (arg.startsWith(QLatin1String("--bus=")))
             continue;
-        if (command == QLatin1String("read") && arg == QLatin1String("--cycles")) {
-            if (!takeNumber(args, i, 1, 1000000, &cycles))
+        const bool read = command == QLatin1String("read");
+        if (read && arg == QLatin1String("--cycles")) {
+            if (!takeNumber(args, i, 1, 1000000, &options.cycles))
                 return usageError(QStringLiteral("--cycles takes a whole number from 1"));
-        } else if (command == QLatin1String("read") && arg == QLatin1String("--interval")) {
-            if (!takeNumber(args, i, 0, 86400, &intervalS))
+        } else if (read && arg == QLatin1String("--interval")) {
+            if (!takeNumber(args, i, 0, 86400, &options.intervalS))
                 return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
-        } else if (command == QLatin1String("read") && arg == QLatin1String("--fast")) {
+        } else if (read && arg == QLatin1String("--fast")) {
             fast = true;
+        } else if (read && arg == QLatin1String("--start")) {
+            if (!takeText(args, i, &startText))
+                return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss"));
+            startGiven = true;
+        } else if (read && arg == QLatin1String("--record")) {
+            if (!takeText(args, i, &options.recordFolder) || options.recordFolder.isEmpty())
+                return usageError(QStringLiteral("--record takes a folder"));
+        } else if (read && arg == QLatin1String("--template")) {
+            if (!takeText(args, i, &templateText))
+                return usageError(QStringLiteral("--template takes a file-name template"));
+            options.templateGiven = true;
         } else {
             return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
         }
+    }
+
+    QDateTime start;
+    if (startGiven) {
+        if (!fast)
+            return usageError(QStringLiteral("--start needs --fast"));
+        start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        if (!start.isValid())
+            return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
+    }
+    if (options.templateGiven) {
+        if (options.recordFolder.isEmpty())
+            return usageError(QStringLiteral("--template needs --record"));
+        // As the template window takes a template: blank means the default,
+        // characters that may not stand in a file name become "_".
+        if (templateText.trimmed().isEmpty())
+            templateText = QString::fromLatin1(Recorder::DefaultTemplate);
+        Recorder::sanitizeTemplate(templateText);
+        options.nameTemplate = templateText;
+    }
+    if (!options.recordFolder.isEmpty()) {
+        const QFileInfo folder(options.recordFolder);
+        if (!folder.isDir()) {
+            err() << "orvexctl: --record: no folder \"" << options.recordFolder << "\"\n";
+            return 2;
+        }
+        options.recordFolder = QDir::cleanPath(folder.absoluteFilePath());
+        // File names may hold Russian letters; the window writes them in UTF-8.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
     }
 
     QString error;
@@ -171,7 +310,9 @@ int main(int argc, char *argv[])
     if (fast) {
         if (!BusOption::simulated())
             return usageError(QStringLiteral("--fast needs a simulated bus"));
-        Clock::setVirtual(QDateTime::currentDateTime());
+        Clock::setVirtual(start.isValid() ? start : Clock::now());
     }
-    return read(cycles, intervalS);
+    // Created only now, so %DATE% and %TIME% name the clock's start.
+    AppState::instance();
+    return read(options);
 }

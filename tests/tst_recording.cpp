@@ -1,0 +1,256 @@
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/mainwindow.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
+#include "support/tablesupport.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+using TableSupport::fileLines;
+using TableSupport::readFile;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QStringList out;
+    QStringList err;
+};
+
+// Runs orvexctl with `env` entries "NAME=value" set and "NAME" removed.
+Run orvexctl(const QStringList &args, const QStringList &env)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("ORVEX_BUS");
+    for (const QString &e : env) {
+        if (e.contains('='))
+            environment.insert(e.section('=', 0, 0), e.section('=', 1));
+        else
+            environment.remove(e);
+    }
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(ORVEXCTL_BIN), args);
+    Run run;
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    return run;
+}
+
+QString dataLine(const SensorChannel &channel)
+{
+    return channel.time.toString("yyyy.MM.dd;hh:mm:ss;")
+           + (std::isnan(channel.value) ? QStringLiteral("---") : Recorder::formatNumber(channel.value));
+}
+
+// Every file of `path` by name, with its contents.
+QMap<QString, QByteArray> folderContents(const QString &path)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(path).entryList(QDir::Files))
+        files[name] = readFile(path + "/" + name);
+    return files;
+}
+
+const QDateTime Start(QDate(2025, 3, 14), QTime(9, 26, 53));
+
+} // namespace
+
+class TstRecording : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir settingsDir; // the window's settings and orvexctl's XDG_CONFIG_HOME
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-recording-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+
+    // The window's tick steps over the demo bus for 200 cycles: each channel's
+    // file holds its header and exactly the readings of the cycles, once each,
+    // in order, although some cycles update the table twice.
+    void demoBusOverTwoHundredCycles()
+    {
+        QTemporaryDir dir;
+        SimFixture f(SimBusLoader::loadDemo(nullptr));
+        f.backend().setTrafficLogging(false);
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        Recorder::instance().setFolder(dir.path());
+        Recorder::instance().setFirstSplit("'");
+        Sensor sensor;
+        Acquisition acquisition(&sensor);
+        QTableWidget table;
+        TableMan tableMan(&table);
+        tableMan.setOutputFolder(dir.path());
+        tableMan.init(sensor.devices());
+        sensor.setTableMan(&tableMan);
+
+        QMap<QString, QStringList> expected; // data lines per file
+        QElapsedTimer real;
+        real.start();
+        for (int n = 0; n < 200; ++n) {
+            Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
+            QCOMPARE(acquisition.refresh().openResult, 1);
+            sensor.measureAll();
+            for (int k = 0; k <= n % 2; ++k)
+                tableMan.update();
+            for (const SensorDevice *device : qAsConst(*sensor.devices()))
+                for (const SensorChannel &channel : device->channels)
+                    expected[channel.fileName] << dataLine(channel);
+        }
+        qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
+        QVERIFY(real.elapsed() < 30000); // waits in virtual time cost nothing
+
+        QCOMPARE(expected.size(), 8); // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), expected.size());
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+            const QStringList lines = fileLines(it.key());
+            QCOMPARE(lines.value(0).left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
+            QCOMPARE(lines.value(9), QStringLiteral("DATA;TIME;Value;Sample;Deviation"));
+            const QStringList data = lines.mid(10);
+            QCOMPARE(data.size(), 200);
+            QCOMPARE(data, it.value());
+            for (int i = 1; i < data.size(); ++i)
+                QVERIFY2(data[i - 1].left(19) < data[i].left(19), qPrintable(data[i]));
+            QVERIFY(!data.join('\n').contains("---"));
+        }
+    }
+
+    // The window and orvexctl over the same bus, start and cycles write the
+    // same files, byte for byte; both take the separators (and orvexctl the
+    // template, unless given) from the stored settings.
+    void windowAndOrvexctlWriteTheSameFiles()
+    {
+        const QString bus = QStringLiteral(TEST_DATA_DIR "/buses/recording.json");
+        const QString nameTemplate = "%DATE%-%TIME%_%TS%%SC%_%SN1W%_%MHCH%";
+        const int cycles = 12, intervalS = 5;
+        QSettings &settings = appSettings();
+        settings.setValue("Settings/OutFileFormat", nameTemplate);
+        settings.setValue("Settings/FirstSplit", "\"");
+        settings.setValue("Settings/LastSplit", "\"");
+        settings.sync();
+
+        QTemporaryDir windowDir;
+        {
+            QString error;
+            SimFixture f(SimBusLoader::loadFile(bus, &error));
+            f.backend().setTrafficLogging(false);
+            Clock::setVirtual(Start);
+            AppState::instance().resetForTest();
+            Recorder::instance().resetForTest();
+            Dialogs::setResponder([&](const DialogRequest &request) {
+                DialogAnswer answer{QMessageBox::Yes, true, intervalS, {}};
+                if (request.kind == DialogRequest::Directory)
+                    answer.textValue = windowDir.path();
+                return answer;
+            });
+            MainWindow window;
+            Dialogs::setResponder(nullptr);
+            QCOMPARE(window.instanceState(), 1);
+            QCOMPARE(window.measurementInterval(), intervalS);
+            for (int k = 0; k < cycles; ++k) {
+                const qint64 dueMs = qint64(k) * intervalS * 1000;
+                QVERIFY(Clock::tickMs() <= dueMs);
+                Clock::advanceMs(dueMs - Clock::tickMs());
+                window.onAppTimer();
+            }
+        }
+        const QMap<QString, QByteArray> windowFiles = folderContents(windowDir.path());
+        QCOMPARE(windowFiles.size(), 6);
+        for (auto it = windowFiles.constBegin(); it != windowFiles.constEnd(); ++it) {
+            QVERIFY2(it.key().startsWith("2025.03.14-09.26.53_T"), qPrintable(it.key()));
+            QCOMPARE(it.value().count("\r\n"), 10 + cycles);
+            QVERIFY(it.value().startsWith("\"Sensor 1WireAddr\";\""));
+        }
+
+        // Given on the command line, the template is cleaned as the template window does.
+        const QStringList common{"read", "--bus=sim:" + bus, "--fast", "--start", Start.toString(Qt::ISODate),
+                                 "--cycles", QString::number(cycles), "--interval", QString::number(intervalS)};
+        for (const QStringList &extra : {QStringList{"--template", "%DATE%-%TIME% %TS%%SC%_%SN1W%_%MHCH%"},
+                                         QStringList()}) {
+            QTemporaryDir ctlDir;
+            const Run run = orvexctl(common + QStringList{"--record", ctlDir.path()} + extra,
+                                     {"XDG_CONFIG_HOME=" + settingsDir.path()});
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.err, QStringList());
+            QCOMPARE(folderContents(ctlDir.path()), windowFiles);
+        }
+    }
+
+    // Recording from a terminal of a machine without a display: the default
+    // template names the files after --start; a file that cannot be written is
+    // reported every cycle while the others go on; bad options exit with 2.
+    void orvexctlWithoutADisplay()
+    {
+        const QStringList noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
+                                    "XDG_CONFIG_HOME=" + settingsDir.path() + "/empty"};
+        QCOMPARE(orvexctl({"scan", "--bus=sim"}, noDisplay).exitCode, 0);
+
+        QTemporaryDir dir;
+        const QString blocked = "2025.01.27-14.03.05_T0_9503161D1E64FF28.csv";
+        QVERIFY(QDir(dir.path()).mkdir(blocked));
+        const Run run = orvexctl({"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "2",
+                                  "--record", dir.path()},
+                                 noDisplay);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.err, QStringList({"orvexctl: cycle 1: Ошибка записи файла " + blocked,
+                                       "orvexctl: cycle 2: Ошибка записи файла " + blocked}));
+        const QStringList written = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(written.size(), 7);
+        for (const QString &name : written) {
+            QVERIFY2(name.startsWith("2025.01.27-14.03.05_T"), qPrintable(name));
+            const QStringList lines = fileLines(dir.path() + "/" + name);
+            QCOMPARE(lines.size(), 12);
+            QCOMPARE(lines.first().left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
+        }
+
+        QTemporaryDir notAFolder;
+        QFile file(notAFolder.path() + "/file");
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (const QString &folder : {notAFolder.path() + "/absent", file.fileName()}) {
+            const Run bad = orvexctl({"read", "--bus=sim", "--record", folder}, noDisplay);
+            QCOMPARE(bad.exitCode, 2);
+            QVERIFY(bad.out.isEmpty());
+            QCOMPARE(bad.err, QStringList("orvexctl: --record: no folder \"" + folder + "\""));
+        }
+        for (const QStringList &args :
+             {QStringList{"read", "--bus=sim", "--template", "%TS%"}, QStringList{"read", "--bus=sim", "--record"},
+              QStringList{"read", "--bus=sim", "--start", "2025-01-27T14:03:05"},
+              QStringList{"read", "--bus=sim", "--fast", "--start", "27.01.2025"}}) {
+            const Run bad = orvexctl(args, noDisplay);
+            QCOMPARE(bad.exitCode, 2);
+            QVERIFY(bad.out.isEmpty());
+            QVERIFY(!bad.err.isEmpty());
+        }
+    }
+};
+
+QTEST_MAIN(TstRecording)
+#include "tst_recording.moc"
