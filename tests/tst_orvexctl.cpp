@@ -118,6 +118,24 @@ private slots:
         QCOMPARE(run.exitCode, 0);
     }
 
+    // The operator's stored scan options apply: with "all types" off the
+    // first recognised family (the demo bus's DS18S20) is the only one read.
+    void readHonoursStoredScanOptions()
+    {
+        QTemporaryDir config;
+        QDir(config.path()).mkpath(QStringLiteral("Tresvant"));
+        QFile ini(config.path() + QStringLiteral("/Tresvant/Орвекс.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Settings]\nScanAllType=false\n");
+        ini.close();
+        const Run locked = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path()});
+        QCOMPARE(locked.exitCode, 0);
+        QCOMPARE(locked.out.size(), 1);
+        QVERIFY(locked.out.first().contains(QLatin1String("DS18S20 Temperature sensor")));
+        const Run all = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path() + "/none"});
+        QCOMPARE(all.out.size(), 8);
+    }
+
     void badOptions()
     {
         for (const QStringList &args : {QStringList(), QStringList({"probe"}), QStringList({"scan", "--fast"})}) {

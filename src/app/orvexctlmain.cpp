@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTextCodec>
 #include <QTextStream>
@@ -150,6 +151,9 @@ private:
 int read(const ReadOptions &options)
 {
     Sensor sensor;
+    // The operator's scan options, as the window applies them.
+    sensor.setScanAllChannel(appSettings().value(QStringLiteral("Settings/ScanAllChannel"), true).toBool());
+    sensor.setScanAllType(appSettings().value(QStringLiteral("Settings/ScanAllType"), true).toBool());
     Acquisition acquisition(&sensor);
     std::unique_ptr<RecordingTable> recording;
     if (!options.recordFolder.isEmpty())
