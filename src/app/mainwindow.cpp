@@ -219,8 +219,11 @@ void MainWindow::onAppTimer()
         adapterFound = true;
         ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: green"));
-        ui->lblTextTimeTo->show();
-        ui->lblTimeTo->show();
+        // Without an interval there is no countdown to bring back.
+        if (interval >= 1) {
+            ui->lblTextTimeTo->show();
+            ui->lblTimeTo->show();
+        }
         const Acquisition::Result found = acquisition->update();
         if (found.adapterSerial != ui->lineSnUSBadapter->text())
             ui->lineSnUSBadapter->setText(found.adapterSerial);

@@ -38,6 +38,9 @@ public:
     TableMan *tableManager() const { return tableMan; }
     // Seconds between measurements; below 1 every tick measures.
     int measurementInterval() const { return interval; }
+    // The 2-second application timer (null in a refused copy); tests stop it
+    // and drive onAppTimer() themselves.
+    QTimer *applicationTimer() const { return appTimer; }
 
     // Makes logMessageHandler the process's Qt message handler.
     void installLogHandler();

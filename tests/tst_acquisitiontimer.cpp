@@ -1,0 +1,348 @@
+#include "app/appstate.h"
+#include "app/mainwindow.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sensors/sensor.h"
+#include "sim/simds18b20.h"
+#include "sim/simidentitychip.h"
+#include "sim/simmax31850.h"
+#include "sim/simpt100emulator.h"
+#include "support/simfixture.h"
+#include "table/tableman.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+QStringList &captured()
+{
+    static QStringList messages;
+    return messages;
+}
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    captured() << text;
+}
+
+int countMessages(const QString &start)
+{
+    int n = 0;
+    for (const QString &m : captured())
+        n += m.startsWith(start) ? 1 : 0;
+    return n;
+}
+
+const QByteArray kIdentityRom = SimFixture::rom(0x81, 0x1B2A4E);
+
+// A window on a simulated bus with the start-up questions answered: record
+// or not, into a temporary folder, at `intervalS` seconds. Its timer is
+// stopped; the test drives the ticks and moves virtual time itself.
+struct Rig
+{
+    SimFixture f;
+    QTemporaryDir folder;
+    std::unique_ptr<MainWindow> window;
+
+    Rig() { f.add(std::make_unique<SimIdentityChip>(kIdentityRom)); }
+
+    void start(bool record, int intervalS)
+    {
+        const QString path = folder.path();
+        Dialogs::setResponder([=](const DialogRequest &r) {
+            DialogAnswer a;
+            if (r.kind == DialogRequest::Message)
+                a.button = record ? QMessageBox::Yes : QMessageBox::No;
+            a.accepted = true;
+            a.textValue = path;
+            a.intValue = intervalS;
+            return a;
+        });
+        window = std::make_unique<MainWindow>();
+        window->applicationTimer()->stop();
+    }
+
+    // One timer tick; the tick must leave the timer running again.
+    void tick()
+    {
+        window->onAppTimer();
+        QVERIFY(window->applicationTimer()->isActive());
+        window->applicationTimer()->stop();
+    }
+
+    template <typename T = QWidget>
+    T *child(const char *name)
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    QString text(const char *label) { return child<QLabel>(label)->text(); }
+    QString style(const char *name) { return child(name)->styleSheet(); }
+    bool countdownShown() { return !child("lblTextTimeTo")->isHidden() && !child("lblTimeTo")->isHidden(); }
+    int trafficSize() { return f.backend().traffic().size(); }
+};
+
+const char kLightGreen[] = "background-color: lightgreen;";
+const char kOverrun[] = "background-color: rgb(252,252,194);";
+
+} // namespace
+
+// The window's 2-second tick: countdown, due measurements, the adapter
+// indicator, the repeat search and closing in the middle of a cycle.
+class TstAcquisitionTimer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        static QTemporaryDir settings;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-timer-test-%1-%2")
+                                          .arg(QCoreApplication::applicationPid())
+                                          .arg(QDateTime::currentMSecsSinceEpoch())
+                                          .toUtf8());
+        qInstallMessageHandler(captureMessage);
+    }
+
+    void init()
+    {
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        captured().clear();
+    }
+
+    void cleanupTestCase()
+    {
+        qInstallMessageHandler(nullptr);
+        Dialogs::setResponder(nullptr);
+    }
+
+    // Interval 5: the first tick is due; waiting ticks 2 s apart count down
+    // in whole seconds without touching the bus; the cycle starts on the
+    // first tick at which 5 s have passed since the last due one.
+    void countdownAndDueTicks()
+    {
+        Rig rig;
+        auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
+        rig.start(true, 5);
+        QCOMPARE(rig.text("lblInterval"), QString("5сек."));
+
+        rig.tick();
+        QCOMPARE(tc->conversionsStarted(), 1);
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
+        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
+        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
+                 romToText(SimFixture::romId(kIdentityRom), true));
+        QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
+        QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
+        QVERIFY(rig.countdownShown());
+
+        for (const char *left : {"3сек.", "1сек."}) {
+            Clock::advanceMs(2000);
+            const int before = rig.trafficSize();
+            rig.tick();
+            QCOMPARE(rig.text("lblTimeTo"), QString::fromUtf8(left));
+            QCOMPARE(rig.trafficSize(), before);
+        }
+        Clock::advanceMs(2000);
+        const qint64 due = Clock::tickMs();
+        rig.tick();
+        QCOMPARE(tc->conversionsStarted(), 2);
+        QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
+
+        // One millisecond short of the interval is still waiting.
+        Clock::advanceMs(due + 4999 - Clock::tickMs());
+        rig.tick();
+        QCOMPARE(tc->conversionsStarted(), 2);
+        QVERIFY(rig.text("lblTimeTo").endsWith("сек."));
+        Clock::advanceMs(1);
+        rig.tick();
+        QCOMPARE(tc->conversionsStarted(), 3);
+    }
+
+    // Unplugged while waiting: noticed at the next due tick, then retried on
+    // every tick (each running a cycle) without moving the due time.
+    void adapterUnpluggedAndBack()
+    {
+        Rig rig;
+        auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
+        rig.start(true, 5);
+        const qint64 first = Clock::tickMs();
+        rig.tick();
+
+        rig.f.bus().setConnected(false);
+        Clock::advanceMs(2000);
+        rig.tick(); // waiting: the adapter is not looked at
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
+        QVERIFY(rig.text("lblTimeTo").endsWith("сек."));
+
+        Clock::advanceMs(first + 5000 - Clock::tickMs());
+        const qint64 due = Clock::tickMs();
+        rig.tick();
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
+        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB не найден."));
+        QVERIFY(rig.child<QLineEdit>("lineSnUSBadapter")->text().isEmpty());
+        QVERIFY(!rig.countdownShown());
+
+        Clock::advanceMs(2000);
+        rig.tick(); // not due, adapter missing: a cycle all the same
+        QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
+        QCOMPARE(tc->conversionsStarted(), 1);
+
+        rig.f.bus().setConnected(true);
+        Clock::advanceMs(1000);
+        rig.tick();
+        QVERIFY(Clock::tickMs() < due + 5000);
+        QCOMPARE(tc->conversionsStarted(), 2);
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
+        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
+        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
+                 romToText(SimFixture::romId(kIdentityRom), true));
+        QVERIFY(rig.countdownShown());
+
+        // The retries left the due time where it was.
+        Clock::advanceMs(due + 5000 - Clock::tickMs());
+        rig.tick();
+        QCOMPARE(tc->conversionsStarted(), 3);
+    }
+
+    // A cycle longer than the interval is marked; without recording every
+    // tick measures and the countdown stays out of sight.
+    void overrunAndContinuous()
+    {
+        {
+            Rig rig;
+            rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
+            rig.start(true, 1);
+            rig.tick();
+            QCOMPARE(rig.style("lblTimeTo"), QString(kOverrun));
+        }
+        Rig rig;
+        auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
+        rig.start(false, 7);
+        QCOMPARE(rig.window->measurementInterval(), 0);
+        QVERIFY(rig.child("gpbFile")->isHidden());
+        for (int i = 1; i <= 3; ++i) {
+            rig.tick();
+            QCOMPARE(t->conversionsStarted(), i);
+            QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
+            for (const char *name : {"lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
+                QVERIFY2(rig.child(name)->isHidden(), name);
+        }
+    }
+
+    // A device that misses one search is found by the repeat search and
+    // keeps an unbroken presence history, its channel and its row.
+    void repeatSearchBridgesAMiss()
+    {
+        Rig rig;
+        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
+        auto *shy = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 25.0));
+        rig.start(false, 0);
+        const QString repeat = "snRoms1.count() != prevCycleSensCounter (";
+        rig.tick();
+        QCOMPARE(countMessages(repeat), 1); // 3 found, 0 before
+        rig.tick();
+        QCOMPARE(countMessages(repeat), 1);
+
+        const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
+        const QVector<SensorDevice *> before = devices;
+        SensorDevice *shyDevice = nullptr;
+        for (SensorDevice *d : devices)
+            shyDevice = d->key == Sensor::keyOf(SimFixture::romId(shy->rom())) ? d : shyDevice;
+        QVERIFY(shyDevice);
+
+        rig.f.bus().hideFromSearches(shy, 1);
+        rig.tick();
+        QCOMPARE(countMessages(repeat), 2);
+        QVERIFY(captured().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
+        QCOMPARE(devices, before);
+        QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
+        QCOMPARE(shyDevice->channels.size(), 1);
+        QCOMPARE(shyDevice->channels[0].updated, uint8_t(1));
+        QCOMPARE(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0, true);
+
+        // Missing from both searches: the shorter list is all there is.
+        rig.f.bus().hideFromSearches(shy, 2);
+        rig.tick();
+        QCOMPARE(countMessages(repeat), 3);
+        QCOMPARE(devices.size(), 3);
+        QCOMPARE(shyDevice->presence & 0x03, 0x02);
+    }
+
+    // Closing the window while the first device is read: the cycle stops
+    // after the next read (the stop is checked after each further device),
+    // and the bridge broadcast, the table and the average still follow.
+    void closingDuringCycle()
+    {
+        Rig rig;
+        QVector<SimDs18b20 *> chips;
+        for (quint64 serial : {1, 2, 3})
+            chips << rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, serial), 20.0));
+        rig.start(true, 5);
+        rig.tick(); // settles the device count, so no repeat search below
+        const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
+        QCOMPARE(devices.size(), 4);
+        QCOMPARE(rig.text("lblAverage"), QString("20.00"));
+
+        QMap<quint64, double> next;
+        for (int i = 0; i < chips.size(); ++i) {
+            chips[i]->setTemperature(SimTemperature(23.0 + 3 * i));
+            next[Sensor::keyOf(SimFixture::romId(chips[i]->rom()))] = 23.0 + 3 * i;
+        }
+        Clock::advanceMs(5000);
+        const int from = rig.trafficSize();
+        QTimer::singleShot(0, rig.window.get(), &QWidget::close);
+        rig.tick();
+        QVERIFY(rig.window->exitRequested());
+
+        // The search lists the thermometers before the identity chip.
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(devices[i]->family, uint8_t(0x28));
+        QCOMPARE(devices[0]->channels[0].value, next[devices[0]->key]);
+        QCOMPARE(devices[1]->channels[0].value, next[devices[1]->key]);
+        QCOMPARE(devices[2]->channels[0].value, 20.0);
+        QVERIFY(rig.f.backend().touchedBytes(from).endsWith(QByteArray::fromHex("CCD200CC1E")));
+        const double mean = (next[devices[0]->key] + next[devices[1]->key] + 20.0) / 3;
+        QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
+    }
+
+    // The calibration widgets follow the table's signal only with the
+    // Pt100 switch; an emulator on the bus raises it after a cycle.
+    void calibrationWidgets()
+    {
+        const char *names[] = {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"};
+        for (bool pt100 : {false, true}) {
+            AppState::instance().setPt100Mode(pt100);
+            Rig rig;
+            rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
+            rig.start(false, 0);
+            rig.window->btnCalibrateStatusChange(true);
+            for (const char *name : names)
+                QCOMPARE(rig.child(name)->isHidden(), !pt100);
+            rig.window->btnCalibrateStatusChange(false);
+            for (const char *name : names)
+                QVERIFY(rig.child(name)->isHidden());
+            rig.tick();
+            for (const char *name : names)
+                QCOMPARE(rig.child(name)->isHidden(), !pt100);
+        }
+        // A plain thermocouple converter does not show them.
+        Rig rig;
+        rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
+        rig.start(false, 0);
+        rig.tick();
+        for (const char *name : names)
+            QVERIFY(rig.child(name)->isHidden());
+    }
+};
+
+QTEST_MAIN(TstAcquisitionTimer)
+#include "tst_acquisitiontimer.moc"

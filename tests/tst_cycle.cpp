@@ -1,0 +1,228 @@
+#include "platform/clock.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "sim/simbusloader.h"
+#include "sim/simds18b20.h"
+#include "sim/simds18s20.h"
+#include "sim/simmax31850.h"
+#include "sim/simromdevice.h"
+#include "support/simfixture.h"
+
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+QStringList &captured()
+{
+    static QStringList messages;
+    return messages;
+}
+
+void captureMessage(QtMsgType, const QMessageLogContext &, const QString &text)
+{
+    captured() << text;
+}
+
+// Broadcast conversions: Skip ROM followed by Convert T.
+int broadcasts(const QByteArray &wire)
+{
+    return wire.count(QByteArray::fromHex("CC44"));
+}
+
+// A chip of `family` for the dispatch tests: a thermometer at `celsius`
+// where the family is one, else a chip with nothing but its ROM.
+std::unique_ptr<SimDevice> chipOf(uint8_t family, quint64 serial, double celsius)
+{
+    const QByteArray rom = SimFixture::rom(family, serial);
+    if (family == 0x28)
+        return std::make_unique<SimDs18b20>(rom, celsius);
+    if (family == 0x10)
+        return std::make_unique<SimDs18s20>(rom, celsius);
+    return std::make_unique<SimRomDevice>(rom);
+}
+
+// Whether the log holds a selection of this ROM.
+bool selected(SimFixture &f, int from, const QByteArray &rom)
+{
+    const QVector<TrafficEntry> &log = f.backend().traffic();
+    for (int i = from; i < log.size(); ++i) {
+        if (log[i].call == QLatin1String("TMRom") && log[i].rom == SimFixture::romId(rom))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+// The measurement cycle with the real drivers over the simulated bus,
+// without a window: the family lock, the shared broadcast conversion and
+// the thermocouple converter's four tries.
+class TstCycle : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { qInstallMessageHandler(captureMessage); }
+    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
+    void init() { captured().clear(); }
+
+    // ScanAllType off: the first recognised family locks the cycle; other
+    // families are passed over without a bus selection. An unknown family
+    // leaves the lock unset.
+    void familyLock()
+    {
+        struct Case
+        {
+            QVector<uint8_t> order;
+            QVector<bool> read;
+            bool scanAllType;
+        } cases[] = {
+            {{0x28, 0x28, 0x10}, {true, true, false}, false},
+            {{0x01, 0x10, 0x28}, {false, true, false}, false},
+            {{0x26, 0x28}, {false, false}, false},
+            {{0x26, 0x28, 0x10}, {false, true, true}, true},
+        };
+        for (const Case &c : cases) {
+            SimFixture f;
+            Sensor sensor;
+            sensor.setScanAllType(c.scanAllType);
+            QVector<QByteArray> roms;
+            for (int i = 0; i < c.order.size(); ++i) {
+                roms << f.add(chipOf(c.order[i], i + 1, 20.0 + i))->rom();
+                sensor.addOrMark(SimFixture::romId(roms.last()));
+            }
+            QCOMPARE(f.open(), 1);
+            const int from = f.backend().traffic().size();
+            sensor.measureAll();
+            for (int i = 0; i < c.order.size(); ++i) {
+                const SensorDevice *d = sensor.devices()->at(i);
+                QCOMPARE(d->family, c.order[i]);
+                if (c.order[i] == 0x28 || c.order[i] == 0x10) {
+                    QCOMPARE(selected(f, from, roms[i]), c.read[i]);
+                    QCOMPARE(d->channels.size(), c.read[i] ? 1 : 0);
+                    if (c.read[i])
+                        QCOMPARE(d->channels[0].value, 20.0 + i);
+                }
+            }
+        }
+    }
+
+    // One broadcast conversion per cycle serves every thermometer; a first
+    // thermometer that cannot be selected leaves the broadcast to the next.
+    void oneBroadcastPerCycle()
+    {
+        SimFixture f;
+        QVector<SimDs18x20 *> chips{
+            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 21.5)),
+            f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 2), 19.0)),
+            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 3), -3.25)),
+        };
+        Sensor sensor;
+        for (SimDs18x20 *chip : chips)
+            sensor.addOrMark(SimFixture::romId(chip->rom()));
+        QCOMPARE(f.open(), 1);
+
+        for (double shift : {0.0, 2.0}) {
+            for (int i = 0; i < chips.size(); ++i)
+                chips[i]->setTemperature(SimTemperature(QVector<double>{21.5, 19.0, -3.25}[i] + shift));
+            const int from = f.backend().traffic().size();
+            sensor.measureAll();
+            const QByteArray wire = f.backend().touchedBytes(from);
+            QCOMPARE(broadcasts(wire), 1);
+            QCOMPARE(wire.count(char(0x44)), 1);
+            QCOMPARE(sensor.devices()->at(0)->channels[0].value, 21.5 + shift);
+            QCOMPARE(sensor.devices()->at(1)->channels[0].value, 19.0 + shift);
+            QCOMPARE(sensor.devices()->at(2)->channels[0].value, -3.25 + shift);
+        }
+
+        // A silent first thermometer: its channel is left alone and the
+        // second one converts again, so the third does not read a stale value.
+        chips[0]->setSilent(true);
+        for (SimDs18x20 *chip : chips)
+            chip->setTemperature(SimTemperature(30.0));
+        const int from = f.backend().traffic().size();
+        QCOMPARE(sensor.startCycle(), 0);
+        QCOMPARE(sensor.readNext(), 1);
+        QCOMPARE(sensor.readNext(), 1);
+        QCOMPARE(sensor.readNext(), -1);
+        QCOMPARE(broadcasts(f.backend().touchedBytes(from)), 2);
+        QCOMPARE(sensor.devices()->at(0)->channels[0].value, 21.5 + 2.0);
+        QCOMPARE(sensor.devices()->at(1)->channels[0].value, 30.0);
+        QCOMPARE(sensor.devices()->at(2)->channels[0].value, 30.0);
+    }
+
+    // The demo bus, as the program runs it: one broadcast however many
+    // thermometers, and every device gets its channels.
+    void demoBusCycle()
+    {
+        QString error;
+        SimFixture f(SimBusLoader::loadDemo(&error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Sensor sensor;
+        Acquisition acquisition(&sensor);
+        for (int cycle = 0; cycle < 2; ++cycle) {
+            QCOMPARE(acquisition.refresh().openResult, 1);
+            const int from = f.backend().traffic().size();
+            sensor.measureAll();
+            QCOMPARE(broadcasts(f.backend().touchedBytes(from)), 1);
+        }
+        QCOMPARE(sensor.devices()->size(), 8);
+        int thermometers = 0;
+        for (const SensorDevice *d : *sensor.devices()) {
+            const bool ds18x20 = d->family == 0x28 || d->family == 0x10;
+            thermometers += ds18x20 ? 1 : 0;
+            const int expected = ds18x20 ? 1 : d->family == 0x3B ? 2 : 0;
+            QCOMPARE(d->channels.size(), expected);
+            for (const SensorChannel &c : d->channels)
+                QVERIFY(std::isfinite(c.value) && c.value != 85.0);
+        }
+        QCOMPARE(thermometers, 4);
+    }
+
+    // Four failed calls give NaN channels and -1; a call that succeeds after
+    // failures is logged with how many calls were left.
+    void thermocoupleTries()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 5), 300.0, 25.0));
+        Sensor sensor;
+        sensor.addOrMark(SimFixture::romId(chip->rom()));
+        SensorDevice &device = *sensor.devices()->first();
+        QCOMPARE(f.open(), 1);
+        const QRegularExpression line(R"(^ErrorReadValue\s+"?\d\d:\d\d:\d\d:\d{3}"?\s*;\s+(\d)$)");
+        const QRegularExpression okLine(R"(^ErrorReadValue ThisOK ---\s+"?\d\d:\d\d:\d\d:\d{3}"?\s*;\s+(\d)$)");
+        auto counts = [](const QRegularExpression &re) {
+            QStringList found;
+            for (const QString &m : captured()) {
+                const QRegularExpressionMatch match = re.match(m);
+                if (match.hasMatch())
+                    found << match.captured(1);
+            }
+            return found;
+        };
+
+        chip->setSilent(true);
+        QCOMPARE(sensor.readDevice(device), -1);
+        QCOMPARE(counts(line), QStringList({"2", "1", "0"}));
+        QVERIFY(counts(okLine).isEmpty());
+        QCOMPARE(device.channels.size(), 2);
+        for (const SensorChannel &c : device.channels) {
+            QVERIFY(std::isnan(c.value));
+            QVERIFY(c.time.isValid());
+            QCOMPARE(c.updated, uint8_t(1));
+        }
+
+        // The driver tries 4 times per call: one call's worth of CRC errors.
+        chip->setSilent(false);
+        chip->failCrc(4);
+        captured().clear();
+        QCOMPARE(sensor.readDevice(device), 1);
+        QCOMPARE(counts(line), QStringList({"2"}));
+        QCOMPARE(counts(okLine), QStringList({"2"}));
+        QVERIFY(std::isfinite(device.channels[0].value));
+        QCOMPARE(device.channels[1].value, 25.0);
+    }
+};
+
+QTEST_MAIN(TstCycle)
+#include "tst_cycle.moc"
