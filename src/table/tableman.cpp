@@ -112,6 +112,7 @@ void TableMan::update()
     if (!devices || !table)
         return;
 
+    rowsAdded = false;
     for (int row = 0; row < table->rowCount(); ++row)
         setCellText(row, ColExist, QStringLiteral("0"));
 
@@ -160,6 +161,9 @@ void TableMan::update()
     if (count > 0)
         averageValue = sum / count;
 
+    // New rows: widen the columns to the new texts once, not on every refresh.
+    if (rowsAdded)
+        table->resizeColumnsToContents();
     setFilter(filter);
 }
 
@@ -192,6 +196,7 @@ void TableMan::refreshDevice(SensorDevice &device)
 
 void TableMan::appendRow(const SensorDevice &device, const QString &romText, int index)
 {
+    rowsAdded = true;
     const SensorChannel &channel = device.channels.at(index);
     const QString texts[ColumnCount] = {
         romText,

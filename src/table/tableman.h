@@ -91,4 +91,5 @@ private:
     double sample1 = NO_SAMPLE;
     QString filter;
     double averageValue = 0;
+    bool rowsAdded = false; // rows were created in the update in progress
 };
