@@ -7,6 +7,7 @@
 #include "sim/simidentitychip.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
+#include "support/logcapture.h"
 #include "support/simfixture.h"
 #include "table/tableman.h"
 
@@ -21,24 +22,7 @@
 
 namespace {
 
-QStringList &captured()
-{
-    static QStringList messages;
-    return messages;
-}
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    captured() << text;
-}
-
-int countMessages(const QString &start)
-{
-    int n = 0;
-    for (const QString &m : captured())
-        n += m.startsWith(start) ? 1 : 0;
-    return n;
-}
+LogCapture *messages = nullptr;
 
 const QByteArray kIdentityRom = SimFixture::rom(0x81, 0x1B2A4E);
 
@@ -107,19 +91,20 @@ private slots:
                                           .arg(QCoreApplication::applicationPid())
                                           .arg(QDateTime::currentMSecsSinceEpoch())
                                           .toUtf8());
-        qInstallMessageHandler(captureMessage);
+        messages = new LogCapture;
     }
 
     void init()
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        captured().clear();
+        messages->clear();
     }
 
     void cleanupTestCase()
     {
-        qInstallMessageHandler(nullptr);
+        delete messages;
+        messages = nullptr;
         Dialogs::setResponder(nullptr);
     }
 
@@ -248,9 +233,9 @@ private slots:
         rig.start(false, 0);
         const QString repeat = "snRoms1.count() != prevCycleSensCounter (";
         rig.tick();
-        QCOMPARE(countMessages(repeat), 1); // 3 found, 0 before
+        QCOMPARE(messages->count(repeat), 1); // 3 found, 0 before
         rig.tick();
-        QCOMPARE(countMessages(repeat), 1);
+        QCOMPARE(messages->count(repeat), 1);
 
         const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
         const QVector<SensorDevice *> before = devices;
@@ -261,8 +246,8 @@ private slots:
 
         rig.f.bus().hideFromSearches(shy, 1);
         rig.tick();
-        QCOMPARE(countMessages(repeat), 2);
-        QVERIFY(captured().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
+        QCOMPARE(messages->count(repeat), 2);
+        QVERIFY(messages->texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
         QCOMPARE(devices, before);
         QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
         QCOMPARE(shyDevice->channels.size(), 1);
@@ -272,7 +257,7 @@ private slots:
         // Missing from both searches: the shorter list is all there is.
         rig.f.bus().hideFromSearches(shy, 2);
         rig.tick();
-        QCOMPARE(countMessages(repeat), 3);
+        QCOMPARE(messages->count(repeat), 3);
         QCOMPARE(devices.size(), 3);
         QCOMPARE(shyDevice->presence & 0x03, 0x02);
     }

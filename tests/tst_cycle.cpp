@@ -6,6 +6,7 @@
 #include "sim/simds18s20.h"
 #include "sim/simmax31850.h"
 #include "sim/simromdevice.h"
+#include "support/logcapture.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
@@ -13,16 +14,7 @@
 
 namespace {
 
-QStringList &captured()
-{
-    static QStringList messages;
-    return messages;
-}
-
-void captureMessage(QtMsgType, const QMessageLogContext &, const QString &text)
-{
-    captured() << text;
-}
+LogCapture *messages = nullptr;
 
 // Broadcast conversions: Skip ROM followed by Convert T.
 int broadcasts(const QByteArray &wire)
@@ -62,9 +54,9 @@ class TstCycle : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { qInstallMessageHandler(captureMessage); }
-    void cleanupTestCase() { qInstallMessageHandler(nullptr); }
-    void init() { captured().clear(); }
+    void initTestCase() { messages = new LogCapture; }
+    void cleanupTestCase() { delete messages; }
+    void init() { messages->clear(); }
 
     // ScanAllType off: the first recognised family locks the cycle; other
     // families are passed over without a bus selection. An unknown family
@@ -193,7 +185,7 @@ private slots:
         const QRegularExpression okLine(R"(^ErrorReadValue ThisOK ---\s+"?\d\d:\d\d:\d\d:\d{3}"?\s*;\s+(\d)$)");
         auto counts = [](const QRegularExpression &re) {
             QStringList found;
-            for (const QString &m : captured()) {
+            for (const QString &m : messages->texts()) {
                 const QRegularExpressionMatch match = re.match(m);
                 if (match.hasMatch())
                     found << match.captured(1);
@@ -215,7 +207,7 @@ private slots:
         // The driver tries 4 times per call: one call's worth of CRC errors.
         chip->setSilent(false);
         chip->failCrc(4);
-        captured().clear();
+        messages->clear();
         QCOMPARE(sensor.readDevice(device), 1);
         QCOMPARE(counts(line), QStringList({"2"}));
         QCOMPARE(counts(okLine), QStringList({"2"}));

@@ -3,6 +3,7 @@
 #include "onewire/tmex.h"
 #include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
+#include "support/logcapture.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
@@ -10,26 +11,6 @@
 
 namespace {
 
-// Messages logged while a Capture is alive, as "category: text".
-QStringList *captured = nullptr;
-
-void captureHandler(QtMsgType, const QMessageLogContext &context, const QString &text)
-{
-    if (captured)
-        *captured << QString::fromLatin1(context.category ? context.category : "") + QStringLiteral(": ") + text;
-}
-
-struct Capture
-{
-    QStringList lines;
-    QtMessageHandler previous;
-    Capture() : previous(qInstallMessageHandler(captureHandler)) { captured = &lines; }
-    ~Capture()
-    {
-        captured = nullptr;
-        qInstallMessageHandler(previous);
-    }
-};
 
 // A debug stream quotes streamed strings and puts a blank between items.
 QString quoted(const RomId &rom)
@@ -91,12 +72,12 @@ private slots:
         SimDevice *thermo = addRom(f, 0x28, 0x0000A1B2C3D4ULL);
         SimDevice *identity = f.add(std::make_unique<SimIdentityChip>(SimFixture::rom(0x81, 0x1B2A4E)));
         QCOMPARE(f.open(), 1);
-        Capture log;
+        LogCapture log;
         RomList roms;
         QCOMPARE(Adapter::instance().search(roms), 1);
         // 0x28 sends bit 0 = 0 first, so it comes before 0x81.
         QCOMPARE(roms, RomList({idOf(thermo), idOf(identity)}));
-        QCOMPARE(log.lines, QStringList({"Info: TMFirst Find new device: serial number: " + quoted(idOf(thermo)),
+        QCOMPARE(log.lines(), QStringList({"Info: TMFirst Find new device: serial number: " + quoted(idOf(thermo)),
                                          "Info: TMNext Find new device: serial number: " + quoted(idOf(identity))}));
         QCOMPARE(Adapter::findAdapterSerial(roms, true), romToText(idOf(identity), true));
     }
@@ -140,12 +121,12 @@ private slots:
 
         for (const RomId &twice : order) { // first found by TMFirst, then by TMNext
             f.backend().reportTwice(deviceOf(f, twice));
-            Capture log;
+            LogCapture log;
             QCOMPARE(Adapter::instance().search(roms), 1);
             QCOMPARE(roms, order);
-            QVERIFY2(log.lines.contains("Info: TMNext Find dublicate serial number " + quoted(twice)),
-                     qPrintable(log.lines.join('\n')));
-            QCOMPARE(log.lines.size(), 3);
+            QVERIFY2(log.lines().contains("Info: TMNext Find dublicate serial number " + quoted(twice)),
+                     qPrintable(log.lines().join('\n')));
+            QCOMPARE(log.lines().size(), 3);
         }
     }
 
@@ -162,22 +143,22 @@ private slots:
         {
             // The first ROM cannot be read: the search gives up with an empty list.
             f.backend().failRomReads(deviceOf(f, order.at(0)), 1);
-            Capture log;
+            LogCapture log;
             RomList roms;
             const int mark = f.backend().traffic().size();
             QCOMPARE(Adapter::instance().search(roms), 1);
             QVERIFY(roms.isEmpty());
-            QCOMPARE(log.lines, QStringList({"Critical: Fail on read ROM"}));
+            QCOMPARE(log.lines(), QStringList({"Critical: Fail on read ROM"}));
             QVERIFY(!f.backend().trafficText(mark).contains("TMNext"));
         }
         {
             // A later one: only that device is left out, silently.
             f.backend().failRomReads(deviceOf(f, order.at(1)), 1);
-            Capture log;
+            LogCapture log;
             RomList roms;
             QCOMPARE(Adapter::instance().search(roms), 1);
             QCOMPARE(roms, RomList({order.at(0), order.at(2)}));
-            QCOMPARE(log.lines.size(), 2);
+            QCOMPARE(log.lines().size(), 2);
         }
     }
 
@@ -193,11 +174,11 @@ private slots:
         f.add(std::make_unique<SimRomDevice>(badCrc));
         SimDevice *good = addRom(f, 0x10, 0x66);
         QCOMPARE(f.open(), 1);
-        Capture log;
+        LogCapture log;
         RomList roms;
         QCOMPARE(Adapter::instance().search(roms), 1);
         QCOMPARE(roms, RomList({idOf(good)}));
-        QCOMPARE(log.lines, QStringList({"Info: TMNext Find new device: serial number: " + quoted(idOf(good))}));
+        QCOMPARE(log.lines(), QStringList({"Info: TMNext Find new device: serial number: " + quoted(idOf(good))}));
     }
 
     // Missing from one search is a glitch of that search only: the device
