@@ -11,6 +11,7 @@
 #include "support/simfixture.h"
 #include "table/tableman.h"
 
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -301,6 +302,39 @@ private slots:
 
     // The calibration widgets follow the table's signal only with the
     // Pt100 switch; an emulator on the bus raises it after a cycle.
+    // Recording trouble shows beside the recording state, and goes when
+    // writing works again; no partial or repeated line is left behind.
+    void recordingFailureIsVisible()
+    {
+        Rig rig;
+        rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 9), 100.0));
+        rig.start(true, 1);
+        rig.tick();
+        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
+        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
+        const QStringList files = QDir(rig.folder.path()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 2);
+
+        const QString moved = rig.folder.path() + QStringLiteral("-away");
+        QVERIFY(QDir().rename(rig.folder.path(), moved));
+        Clock::advanceMs(2000);
+        rig.tick();
+        QVERIFY(rig.text("lblWriteToFile").startsWith(QStringLiteral("Запись включена. Ошибка записи")));
+        QCOMPARE(rig.style("frmWrFile"), QString("background-color: orange"));
+
+        QVERIFY(QDir().rename(moved, rig.folder.path()));
+        Clock::advanceMs(2000);
+        rig.tick();
+        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
+        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
+        for (const QString &name : files) {
+            QFile file(rig.folder.path() + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            // Ten header lines, the first and the third cycle's readings.
+            QCOMPARE(file.readAll().count('\n'), 12);
+        }
+    }
+
     void calibrationWidgets()
     {
         const char *names[] = {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"};
