@@ -342,6 +342,21 @@ void MainWindow::on_action_7_triggered()
                          QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022"), QMessageBox::Ok);
 }
 
+// Hands a reference sample (NO_SAMPLE: none) to the window, the table and
+// the recorder together, then refreshes the table.
+void MainWindow::applySample(int which, double value)
+{
+    (which == 0 ? sample0 : sample1) = value;
+    if (which == 0) {
+        tableMan->setSample0(value);
+        Recorder::instance().setSample0(value);
+    } else {
+        tableMan->setSample1(value);
+        Recorder::instance().setSample1(value);
+    }
+    tableMan->update();
+}
+
 void MainWindow::takeSample(int which)
 {
     QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
@@ -355,15 +370,7 @@ void MainWindow::takeSample(int which)
         field->setStyleSheet(QStringLiteral("background-color: red"));
         value = NO_SAMPLE;
     }
-    (which == 0 ? sample0 : sample1) = value;
-    if (which == 0) {
-        tableMan->setSample0(value);
-        Recorder::instance().setSample0(value);
-    } else {
-        tableMan->setSample1(value);
-        Recorder::instance().setSample1(value);
-    }
-    tableMan->update();
+    applySample(which, value);
 }
 
 void MainWindow::resetSample(int which)
@@ -371,15 +378,7 @@ void MainWindow::resetSample(int which)
     QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
     field->setText(which == 0 ? QStringLiteral("Образец канал 0") : QStringLiteral("Образец канал 1"));
     field->setStyleSheet(QString());
-    (which == 0 ? sample0 : sample1) = NO_SAMPLE;
-    if (which == 0) {
-        tableMan->setSample0(NO_SAMPLE);
-        Recorder::instance().setSample0(NO_SAMPLE);
-    } else {
-        tableMan->setSample1(NO_SAMPLE);
-        Recorder::instance().setSample1(NO_SAMPLE);
-    }
-    tableMan->update();
+    applySample(which, NO_SAMPLE);
 }
 
 void MainWindow::on_lineSampleCh1_editingFinished() { takeSample(0); }

@@ -89,6 +89,7 @@ private:
     void chooseLogFile();
     void toggleChannel(int channel);
     void takeSample(int which);
+    void applySample(int which, double value);
     void resetSample(int which);
     void showRecordingProblem();
 

@@ -31,8 +31,6 @@ public:
     // list up to date (or clears it when there is no session).
     Result update();
 
-    int previousCount() const { return m_prevCycleSensCounter; }
-
 private:
     Sensor *m_sensor;
     int m_prevCycleSensCounter = 0;

@@ -116,7 +116,6 @@ int SimBus::reset()
     if (!m_connected)
         return -1;
     Clock::spendUs(m_overdrive ? kResetOverdriveUs : kResetStandardUs);
-    ++m_resets;
     setStrongPullup(false);
     bool presence = false;
     for (Slot &slot : m_slots) {

@@ -47,8 +47,6 @@ public:
     // Fault: the next `count` bytes read from `device` arrive with `xorMask` applied.
     void corruptReads(SimDevice *device, int count, uint8_t xorMask = 0x01);
 
-    // Wire statistics, for tests and benchmarks.
-    long long resetCount() const { return m_resets; }
 
     // WireMaster
     bool defaultPort(short *portNum, short *portType) const override;
@@ -98,5 +96,4 @@ private:
     bool m_strongPullupArmed = false;
     bool m_strongPullup = false;
     bool m_searching = false;
-    long long m_resets = 0;
 };
