@@ -35,7 +35,7 @@ class TstRecorder : public QObject
         SensorChannel &ch = dev->channels[index];
         ch.value = value;
         ch.time = Clock::now();
-        ch.writtenThisCycle = false;
+        ch.markFilled();
         return rec.appendReading(*dev, index);
     }
     QString path() const { return rec.filePathFor(*dev, 0); }
@@ -132,8 +132,8 @@ private slots:
 
         const QString first = path();
         rec.setNameTemplate("other");                            // takes effect; fileName stays
-        dev->channels[0].time = QDateTime();
-        dev->channels[0].writtenThisCycle = false;
+        dev->channels[0].time = QDateTime();                     // a fresh reading without a time
+        dev->channels[0].markFilled();
         QCOMPARE(rec.appendReading(*dev, 0), 1);
         QCOMPARE(readFile(dir->path() + "/other.csv"), QByteArray(";;21,75\r\n"));
         QCOMPARE(dev->channels[0].fileName, first);

@@ -62,7 +62,7 @@ class TstTableMan : public QObject
                 if (read.contains(d)) {
                     ch.value = value + ch.subchannel;
                     ch.time = Clock::now();
-                    ch.updated = 1;
+                    ch.markFilled();
                 }
             }
     }

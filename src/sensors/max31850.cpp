@@ -309,7 +309,6 @@ void Max31850::fillChannels(SensorDevice &device)
     hot.setNativeTemperature(-270.0, 1372.0, 0);
     hot.alarmHigh = kNaN;
     hot.alarmLow = kNaN;
-    hot.writtenThisCycle = false;
 
     readCalibration(&hot.calibration, &hot.isEmulator);
     hot.type = QStringLiteral("MAX31850 Temperature sensor");
@@ -345,7 +344,6 @@ void Max31850::fillChannels(SensorDevice &device)
     cold.alarmLow = kNaN;
     cold.type = emulatorType ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")
                              : QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor");
-    cold.writtenThisCycle = false;
     cold.isEmulator = false;
     cold.calibration = 0;
     cold.subtype = 0;

@@ -36,10 +36,32 @@ struct SensorChannel
     uint8_t requestedSubtype = 0;
     bool subtypeWriteRequest = false;
     QDateTime time;            // invalid = no time
+    // Which fill of the channel the record holds: a new, larger number every
+    // time a driver fills it (0 before the first fill). A reading is written
+    // and announced at most once, by this number, whatever the times say.
+    uint64_t reading = 0;
+    // The last reading the table announced to its listeners (TableMan).
+    uint64_t announcedReading = 0;
+
+    // A driver has just put a fresh reading into the record: it counts as
+    // updated in this pass, is not yet written and gets its own number.
+    void markFilled()
+    {
+        updated = 1;
+        writtenThisCycle = false;
+        reading = nextReadingNumber();
+    }
+
+    // Process-wide, increasing; GUI thread only like the rest of the model.
+    static uint64_t nextReadingNumber()
+    {
+        static uint64_t last = 0;
+        return ++last;
+    }
 
     // The fields every native 1-Wire thermometer channel carries: a
     // temperature in "C" marked "T", no I2C identity, not behind a hub.
-    // Marks the channel as filled in this pass.
+    // Marks the channel as freshly filled (markFilled).
     void setNativeTemperature(double minCelsius, double maxCelsius, uint8_t index)
     {
         rangeMax = maxCelsius;
@@ -51,7 +73,7 @@ struct SensorChannel
         hubChannel = -1;
         subchannel = index;
         mark = QStringLiteral("T");
-        updated = 1;
+        markFilled();
     }
 
     // Live: filled by its driver in one of the last two search passes.

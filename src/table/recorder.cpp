@@ -80,7 +80,7 @@ void Recorder::resetForTest()
     m_sample1 = NO_SAMPLE;
     m_firstSplit.clear();
     m_lastSplit.clear();
-    m_lastWrittenTime.clear();
+    m_lastWrittenReading.clear();
     m_headerOwed.clear();
     m_failures.clear();
     m_writeStep = nullptr;
@@ -268,10 +268,9 @@ int Recorder::appendReading(SensorDevice &device, int index)
     const QString channelKey = romToText(device.rom, false) + QLatin1Char('/')
         + QString::number(channel.subchannel) + QLatin1Char('/') + QString::number(channel.hubChannel)
         + QLatin1Char('/') + QString::number(channel.i2cAddress);
-    if (channel.time.isValid() && m_lastWrittenTime.value(channelKey) == channel.time) {
-        channel.writtenThisCycle = true;
+    const auto last = m_lastWrittenReading.constFind(channelKey);
+    if (last != m_lastWrittenReading.constEnd() && channel.reading <= last.value())
         return 2;
-    }
 
     qDebug() << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz: ")) << "DEV= "
              << romToText(device.rom, false) << "; val=" << channel.value;
@@ -307,7 +306,7 @@ int Recorder::appendReading(SensorDevice &device, int index)
         return -1;
     }
     noteSuccess(path);
-    m_lastWrittenTime.insert(channelKey, channel.time);
+    m_lastWrittenReading.insert(channelKey, channel.reading);
     channel.writtenThisCycle = true;
     return 1;
 }

@@ -62,8 +62,9 @@ public:
 
     // Appends the channel's reading as one line and sets its writtenThisCycle.
     // Stores the path in the channel's fileName the first time. A reading is
-    // written once: when the channel still holds the reading last written for
-    // it (same measurement time, e.g. after a failed read), nothing is added.
+    // written once: when the channel still holds a reading already written
+    // for it (its `reading` number, e.g. after a failed read that left the
+    // record alone), nothing is added and nothing is marked.
     // Returns 1 written, 2 already written (in this cycle, or the same
     // reading), -1 failure (nothing written, writtenThisCycle stays clear).
     int appendReading(SensorDevice &device, int index);
@@ -113,9 +114,9 @@ private:
     QString m_firstSplit;
     QString m_lastSplit;
 
-    // Measurement time of the last line written per channel (keyed like the
-    // table's rows: ROM text, subchannel, hub channel, I2C address).
-    QHash<QString, QDateTime> m_lastWrittenTime;
+    // The reading number of the last line written per channel (keyed like
+    // the table's rows: ROM text, subchannel, hub channel, I2C address).
+    QHash<QString, uint64_t> m_lastWrittenReading;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
     // Paths whose last write failed, with the tick of that failure.

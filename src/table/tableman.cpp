@@ -184,12 +184,17 @@ void TableMan::refreshDevice(SensorDevice &device)
                 recorder.appendReading(device, index);
             }
             appendRow(device, romText, index);
-            continue;
+        } else {
+            refreshRow(row, device, index);
+            if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
+                recorder.appendReading(device, index);
+                setCellText(row, ColFileName, device.channels.at(index).fileName);
+            }
         }
-        refreshRow(row, device, index);
-        if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
-            recorder.appendReading(device, index);
-            setCellText(row, ColFileName, device.channels.at(index).fileName);
+        SensorChannel &shown = device.channels[index];
+        if (shown.reading > shown.announcedReading) {
+            shown.announcedReading = shown.reading;
+            emit readingTaken(device, index);
         }
     }
 }

@@ -73,6 +73,11 @@ public:
 signals:
     // Whether some live channel belongs to a Pt100 emulator; sent on every update.
     void btnCalibrateStatusChange(bool status);
+    // A shown channel holds a reading not announced before: sent once per
+    // reading (by its `reading` number), whether or not recording is on, after
+    // the row shows it and the recorder has been handed it. The references
+    // are valid only during the call.
+    void readingTaken(const SensorDevice &device, int index);
 
 private:
     // Every live channel of every present device, shown or not.

@@ -31,7 +31,7 @@ SensorChannel channel(double value, uint8_t subchannel, int hubChannel, uint8_t 
     ch.i2cAddress = address;
     ch.i2cSerialHigh = serialHigh;
     ch.i2cSerialLow = serialLow;
-    ch.updated = 1;
+    ch.markFilled();
     return ch;
 }
 
