@@ -33,7 +33,7 @@ private slots:
     void init()
     {
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer{QMessageBox::Ok, true, 0, {}}; });
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
         Clock::setVirtual();
         AppState::instance().resetForTest();
         AppState::instance().setFileNameTemplate("%SN1W%");

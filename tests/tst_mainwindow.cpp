@@ -85,7 +85,7 @@ private slots:
                                           .toUtf8());
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer{QMessageBox::No, false, 0, {}}; });
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
         QCoreApplication::setApplicationVersion(ORVEX_VERSION);
         window = std::make_unique<MainWindow>();
         QCOMPARE(window->instanceState(), 1);

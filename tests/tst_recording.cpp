@@ -166,7 +166,8 @@ private slots:
             AppState::instance().resetForTest();
             Recorder::instance().resetForTest();
             Dialogs::setResponder([&](const DialogRequest &request) {
-                DialogAnswer answer{QMessageBox::Yes, true, intervalS, {}};
+                DialogAnswer answer = DialogAnswer::pressed(QMessageBox::Yes, true);
+                answer.intValue = intervalS;
                 if (request.kind == DialogRequest::Directory)
                     answer.textValue = windowDir.path();
                 return answer;

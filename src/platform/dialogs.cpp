@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QTextStream>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -16,6 +17,13 @@ Dialogs::Responder &responder()
 QList<DialogRequest> &requests()
 {
     static QList<DialogRequest> list;
+    return list;
+}
+
+// Dialogs a test left open: the request and who waits for its answer.
+QList<std::pair<DialogRequest, Dialogs::Done>> &pendingDialogs()
+{
+    static QList<std::pair<DialogRequest, Dialogs::Done>> list;
     return list;
 }
 
@@ -175,6 +183,123 @@ QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
     return dialog.selectedFiles().first();
 }
 
+namespace {
+
+// The Qt dialog for a request, not yet shown; deletes itself when closed.
+// `answer` reads the answer off it once it is finished.
+QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function<DialogAnswer(int)> *answer)
+{
+    QDialog *dialog = nullptr;
+    switch (request.kind) {
+    case DialogRequest::Message: {
+        auto *box = new QMessageBox(request.icon, request.title, request.text, request.buttons, parent);
+        box->setDefaultButton(request.defaultButton);
+        *answer = [](int result) {
+            DialogAnswer a;
+            a.button = QMessageBox::StandardButton(result);
+            a.accepted = true;
+            return a;
+        };
+        dialog = box;
+        break;
+    }
+    case DialogRequest::InputInt:
+    case DialogRequest::InputText: {
+        auto *input = new QInputDialog(parent);
+        input->setWindowTitle(request.title);
+        input->setLabelText(request.text);
+        input->setWhatsThis(request.whatsThis);
+        if (request.kind == DialogRequest::InputInt) {
+            input->setInputMode(QInputDialog::IntInput);
+            input->setIntRange(request.intMin, request.intMax);
+            input->setIntStep(request.intStep);
+            input->setIntValue(request.intValue);
+        } else {
+            input->setInputMode(QInputDialog::TextInput);
+            input->setTextValue(request.textValue);
+        }
+        *answer = [input](int result) {
+            DialogAnswer a;
+            a.accepted = result == QDialog::Accepted;
+            a.intValue = input->intValue();
+            a.textValue = input->textValue();
+            return a;
+        };
+        dialog = input;
+        break;
+    }
+    case DialogRequest::Directory:
+    case DialogRequest::OpenFiles:
+    case DialogRequest::SaveFile: {
+        auto *files = new QFileDialog(parent, request.title, request.textValue, request.nameFilter);
+        if (request.kind == DialogRequest::Directory) {
+            files->setFileMode(QFileDialog::Directory);
+            files->setOption(QFileDialog::ShowDirsOnly, true);
+        } else if (request.kind == DialogRequest::OpenFiles) {
+            files->setFileMode(QFileDialog::ExistingFiles);
+        } else {
+            files->setFileMode(QFileDialog::AnyFile);
+            files->setAcceptMode(QFileDialog::AcceptSave);
+        }
+        *answer = [files](int result) {
+            DialogAnswer a;
+            a.files = files->selectedFiles();
+            a.accepted = result == QDialog::Accepted && !a.files.isEmpty();
+            if (a.accepted)
+                a.textValue = a.files.first();
+            return a;
+        };
+        dialog = files;
+        break;
+    }
+    }
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog;
+}
+
+} // namespace
+
+void Dialogs::ask(QWidget *parent, const DialogRequest &request, Done done)
+{
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer)) {
+        if (answer.pending)
+            pendingDialogs().append({request, std::move(done)});
+        else if (done)
+            done(answer);
+        return;
+    }
+    std::function<DialogAnswer(int)> read;
+    QDialog *dialog = makeDialog(parent, request, &read);
+    // Modal for the operator, but shown without an event loop of its own:
+    // whatever opened it returns at once and measuring goes on.
+    dialog->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(dialog, &QDialog::finished, dialog, [read, done](int result) {
+        if (done)
+            done(read(result));
+    });
+    dialog->show();
+}
+
+int Dialogs::pendingCount()
+{
+    return pendingDialogs().size();
+}
+
+DialogRequest Dialogs::pendingRequest(int index)
+{
+    return pendingDialogs().value(index).first;
+}
+
+void Dialogs::answerPending(const DialogAnswer &answer)
+{
+    if (pendingDialogs().isEmpty())
+        return;
+    const Done done = pendingDialogs().takeFirst().second;
+    if (done)
+        done(answer);
+}
+
 void Dialogs::setResponder(Responder r)
 {
     responder() = std::move(r);
@@ -188,4 +313,5 @@ QList<DialogRequest> Dialogs::history()
 void Dialogs::clearHistory()
 {
     requests().clear();
+    pendingDialogs().clear();
 }

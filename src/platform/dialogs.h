@@ -10,7 +10,7 @@ class QWidget;
 // What the program asked the operator.
 struct DialogRequest
 {
-    enum Kind { Message, InputInt, InputText, Directory };
+    enum Kind { Message, InputInt, InputText, Directory, OpenFiles, SaveFile };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;
@@ -18,28 +18,53 @@ struct DialogRequest
     QMessageBox::StandardButtons buttons = QMessageBox::Ok;
     QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
     int intValue = 0, intMin = 0, intMax = 0, intStep = 1;
-    QString textValue;     // initial text, or the folder a directory dialog opens at
+    QString textValue;     // initial text, or the folder or file a file dialog opens at
     QString whatsThis;
+    QString nameFilter;    // file dialogs, e.g. "CSV (*.csv)"
 };
 
 // The operator's answer.
 struct DialogAnswer
 {
+    // A button pressed; `accepted` as input and file dialogs report it.
+    static DialogAnswer pressed(QMessageBox::StandardButton button, bool accepted = false)
+    {
+        DialogAnswer a;
+        a.button = button;
+        a.accepted = accepted;
+        return a;
+    }
+
     QMessageBox::StandardButton button = QMessageBox::NoButton;
     bool accepted = false; // input and directory dialogs
     int intValue = 0;
-    QString textValue;     // text entered, or the folder chosen
+    QString textValue;     // text entered, or the folder or file chosen
+    QStringList files;     // OpenFiles: every file chosen
+    // Tests only: the operator has not answered yet; the dialog stays open
+    // until Dialogs::answerPending() delivers the answer.
+    bool pending = false;
 };
 
-// Every question, warning and input dialog of the program goes through here,
-// so tests can answer them and no test hangs on a modal box. Without a
+// Every question, warning, input and file dialog of the program goes through
+// here, so tests can answer them and no test hangs on a modal box. Without a
 // responder the real Qt dialogs run; with ORVEX_DIALOGS=auto in the
 // environment (used when tests start the program as a separate process) each
 // request is printed on standard error and declined.
+//
+// ask() never waits: measuring goes on while its dialog is open, because no
+// event loop of the dialog's own runs inside whatever code opened it. The
+// waiting forms (message(), getInt(), ...) run a nested event loop and are
+// only for the start-up questions, before anything measures.
 class Dialogs
 {
 public:
     using Responder = std::function<DialogAnswer(const DialogRequest &)>;
+    using Done = std::function<void(const DialogAnswer &)>;
+
+    // Shows the dialog and returns at once; `done` (may be empty) runs with
+    // the answer when the operator closes it. A responder answers at once,
+    // unless its answer is marked pending.
+    static void ask(QWidget *parent, const DialogRequest &request, Done done = Done());
 
     static QMessageBox::StandardButton message(QMessageBox::Icon icon, QWidget *parent,
                                                const QString &title, const QString &text,
@@ -66,6 +91,11 @@ public:
 
     // Tests: answer every request with `responder`; null restores the default.
     static void setResponder(Responder responder);
+    // Tests: dialogs opened by ask() whose responder answer was pending, oldest first.
+    static int pendingCount();
+    static DialogRequest pendingRequest(int index = 0);
+    // Tests: closes the oldest pending dialog with `answer` (its done runs now).
+    static void answerPending(const DialogAnswer &answer);
     // Every request since the last clearHistory(), in order.
     static QList<DialogRequest> history();
     static void clearHistory();
