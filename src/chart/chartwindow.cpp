@@ -105,7 +105,7 @@ ChartWindow::ChartWindow(TableMan *tableMan)
     splitter->addWidget(m_legend);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({860, 240});
+    splitter->setSizes({780, 320});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(splitter, 1);
@@ -153,8 +153,9 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
     auto *item = new QListWidgetItem(swatch(color), channel->name() + QStringLiteral(", ") + channel->unitText());
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
-    item->setToolTip(channel->filePath.isEmpty() ? QStringLiteral("Показания этого запуска")
-                                                 : QDir::toNativeSeparators(channel->filePath));
+    item->setToolTip(item->text() + QLatin1Char('\n')
+                     + (channel->filePath.isEmpty() ? QStringLiteral("Показания этого запуска")
+                                                    : QDir::toNativeSeparators(channel->filePath)));
     const QSignalBlocker blocker(m_legend);
     m_legend->addItem(item);
     return true;

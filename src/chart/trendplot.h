@@ -43,6 +43,8 @@ public:
     // Where the reference samples 0 and 1 come from (NO_SAMPLE: not set);
     // asked at every drawing, so a changed sample shows at the next one.
     void setSampleSource(std::function<double(int which)> source);
+    // Reference sample 0 or 1 as drawn now (NO_SAMPLE: none).
+    double sample(int which) const;
 
     // The time range shown, ms since the epoch.
     qint64 viewFromMs() const;
@@ -98,7 +100,6 @@ private:
 
     Layout layoutFor(const QRect &bounds) const;
     int sampleAxis(const Layout &layout, int which) const;
-    double sample(int which) const;
     void wholeRunRange(qint64 *fromMs, qint64 *toMs) const;
     void paintChart(QPainter &painter, const QRect &bounds) const;
     void paintTimeAxis(QPainter &painter, const QRect &plot) const;
