@@ -175,7 +175,7 @@ private slots:
         const MeasurementFileReader::Result i2c =
             MeasurementFileReader::read(TEST_DATA_DIR "/recorder/i2c_custom.csv", "\"", "\"");
         QVERIFY2(i2c.problem.isEmpty(), qPrintable(i2c.problem));
-        QCOMPARE(i2c.channel->name(), QString("1234 ABCDEF к.5 SHT3x Датчик влажности (файл)"));
+        QCOMPARE(i2c.channel->name(), QString("1234 ABCDEF к.5 (файл) SHT3x Датчик влажности"));
         QCOMPARE(i2c.channel->i2cAddress, 136);
         QCOMPARE(i2c.channel->subchannel, 1);
         QCOMPARE(i2c.channel->unit, QString("%"));

@@ -150,10 +150,11 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
     }
     const QColor color = Palette[m_colorIndex++ % int(sizeof(Palette) / sizeof(Palette[0]))];
     m_plot->addLine(channel, color);
-    auto *item = new QListWidgetItem(swatch(color), channel->name() + QStringLiteral(", ") + channel->unitText());
+    auto *item = new QListWidgetItem(swatch(color), channel->identity() + QLatin1Char('\n') + channel->type
+                                         + QStringLiteral(", ") + channel->unitText());
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
-    item->setToolTip(item->text() + QLatin1Char('\n')
+    item->setToolTip(channel->name() + QLatin1Char('\n')
                      + (channel->filePath.isEmpty() ? QStringLiteral("Показания этого запуска")
                                                     : QDir::toNativeSeparators(channel->filePath)));
     const QSignalBlocker blocker(m_legend);

@@ -24,22 +24,26 @@ QString TrendChannel::keyOf(const QString &romText, int subchannel, int hubChann
         + QString::number(hubChannel) + QLatin1Char('/') + QString::number(i2cAddress);
 }
 
-QString TrendChannel::name() const
+QString TrendChannel::identity() const
 {
-    QString identity;
+    QString text;
     if (i2cSerialHigh != 0 || i2cSerialLow != 0) {
         if (i2cSerialHigh != 0)
-            identity = QString::number(i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
-        identity += QString::number(i2cSerialLow, 16).toUpper();
+            text = QString::number(i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
+        text += QString::number(i2cSerialLow, 16).toUpper();
         if (hubChannel >= 0)
-            identity += QStringLiteral(" к.") + QString::number(hubChannel);
+            text += QStringLiteral(" к.") + QString::number(hubChannel);
     } else {
-        identity = romText;
+        text = romText;
     }
-    QString text = identity + QLatin1Char(' ') + type;
     if (!filePath.isEmpty())
         text += QStringLiteral(" (файл)");
     return text;
+}
+
+QString TrendChannel::name() const
+{
+    return identity() + QLatin1Char(' ') + type;
 }
 
 QString TrendChannel::unitText(const QString &unit)

@@ -33,8 +33,10 @@ struct TrendChannel
     static QString keyOf(const QString &romText, int subchannel, int hubChannel, int i2cAddress);
     QString key() const { return keyOf(romText, subchannel, hubChannel, i2cAddress); }
 
-    // For legends and exports: the ROM, or for a sensor behind a bridge its
-    // I2C serial and hub channel, then the type; "(файл)" for a file's line.
+    // The ROM, or for a sensor behind a bridge its I2C serial and hub
+    // channel; "(файл)" after it for a file's line.
+    QString identity() const;
+    // For legends and exports: the identity, then the type.
     QString name() const;
     // The unit as people write it: "°C" for "C".
     QString unitText() const { return unitText(unit); }

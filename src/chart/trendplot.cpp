@@ -527,6 +527,8 @@ void TrendPlot::paintCursor(QPainter &painter, const QRect &plot) const
     box.moveLeft(m_cursorX + 10);
     if (box.right() > plot.left() + plot.width() - 4)
         box.moveRight(m_cursorX - 10);
+    if (box.left() < plot.left() + 4)
+        box.moveLeft(plot.left() + 4);
     painter.setPen(QColor(160, 160, 160));
     painter.setBrush(QColor(255, 255, 255, 230));
     painter.drawRect(box);
