@@ -231,6 +231,20 @@ private slots:
         sendMouse(plot, QEvent::MouseButtonRelease, QPoint(area.left() + 400, axisY), Qt::NoButton);
         QVERIFY(qAbs(plot->viewFromMs() - a) <= 1000 && qAbs(plot->viewToMs() - b) <= 1000);
 
+        // A view up to the newest reading moves along with the next cycle.
+        auto newestOfAll = [&] {
+            qint64 newest = 0;
+            for (int i = 0; i < plot->lineCount(); ++i)
+                newest = qMax(newest, plot->line(i).channel->series->lastMs());
+            return newest;
+        };
+        const qint64 newest = newestOfAll();
+        plot->setView(newest - 5000, newest + 1000);
+        tick();
+        QVERIFY(newestOfAll() > newest);
+        QCOMPARE(plot->viewToMs(), newestOfAll() + 1000);
+        QVERIFY(!plot->showsWholeRun());
+
         chart->findChild<QPushButton *>(QStringLiteral("btnWholeRun"))->click();
         QVERIFY(plot->showsWholeRun());
 
@@ -275,7 +289,7 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList rows = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(rows.first(), QStringLiteral("Канал;Ед.изм.;Начало;Конец;Мин;Макс;Показаний"));
-        QCOMPARE(rows.size(), 1 + 8 * 6);
+        QCOMPARE(rows.size(), 1 + 8 * 7);
         const TrendChannel &channel = *plot->line(0).channel;
         const TrendRecord last = channel.series->record(channel.series->size() - 1);
         const QString when = QDateTime::fromMSecsSinceEpoch(last.firstMs).toString("yyyy.MM.dd hh:mm:ss");

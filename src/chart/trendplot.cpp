@@ -156,6 +156,7 @@ void TrendPlot::setView(qint64 fromMs, qint64 toMs)
     m_fromMs = middle - span / 2;
     m_toMs = m_fromMs + span;
     m_wholeRun = false;
+    m_newestMs = newestMs();
     update();
     emit viewChanged();
 }
@@ -167,8 +168,25 @@ void TrendPlot::showWholeRun()
     emit viewChanged();
 }
 
+qint64 TrendPlot::newestMs() const
+{
+    qint64 newest = 0;
+    for (const Line &line : m_lines) {
+        if (!line.channel->series->isEmpty())
+            newest = qMax(newest, line.channel->series->lastMs());
+    }
+    return newest;
+}
+
 void TrendPlot::dataChanged()
 {
+    const qint64 newest = newestMs();
+    if (!m_wholeRun && m_toMs >= m_newestMs && newest > m_newestMs) {
+        m_fromMs += newest - m_newestMs;
+        m_toMs += newest - m_newestMs;
+        emit viewChanged();
+    }
+    m_newestMs = newest;
     update();
 }
 

@@ -54,7 +54,8 @@ public:
     // Shows the whole run of every line and keeps following it as it grows.
     void showWholeRun();
     bool showsWholeRun() const { return m_wholeRun; }
-    // New readings arrived: draw again soon.
+    // New readings arrived: draw again soon. A view that reaches past the
+    // newest reading moves along with the new ones.
     void dataChanged();
 
     // Value axes in drawing order: the units of the visible lines, each once.
@@ -110,12 +111,14 @@ private:
     void paintLegend(QPainter &painter, const QRect &bounds) const;
     QString valueText(const Line &line, qint64 timeMs) const;
     void zoomAround(qint64 timeMs, double factor);
+    qint64 newestMs() const;
 
     QVector<Line> m_lines;
     std::function<double(int)> m_sampleSource;
     bool m_wholeRun = true;
     qint64 m_fromMs = 0;
     qint64 m_toMs = 0;
+    qint64 m_newestMs = 0; // the newest reading when the view was last set or moved along
 
     enum class Drag { None, Pan, Band };
     Drag m_drag = Drag::None;
