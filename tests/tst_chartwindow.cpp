@@ -332,6 +332,19 @@ private slots:
         QCOMPARE(opened.series->size(), 5);
         QVERIFY(chart->plot()->showsWholeRun());
         QVERIFY(chart->plot()->viewFromMs() < opened.series->firstMs());
+        // The same file again, after it grew: the line takes the new readings.
+        const QString copy = outDir.path() + "/growing.csv";
+        QVERIFY(QFile::copy(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), copy));
+        chart->loadFiles({copy});
+        QCOMPARE(chart->plot()->lineCount(), 10);
+        QFile growing(copy);
+        QVERIFY(growing.open(QIODevice::Append));
+        growing.write("2025.01.27;14:03:55;22,00\r\n");
+        growing.close();
+        chart->loadFiles({copy});
+        QCOMPARE(chart->plot()->lineCount(), 10);
+        QCOMPARE(chart->plot()->line(9).channel->series->size(), 6);
+
         const QList<DialogRequest> asked = Dialogs::history();
         QVERIFY(!asked.isEmpty());
         QCOMPARE(asked.last().kind, DialogRequest::Message);

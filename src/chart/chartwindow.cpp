@@ -145,8 +145,11 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
         return false;
     const QString source = sourceOf(*channel);
     for (int i = 0; i < m_plot->lineCount(); ++i) {
-        if (sourceOf(*m_plot->line(i).channel) == source)
+        if (sourceOf(*m_plot->line(i).channel) == source) {
+            if (!channel->filePath.isEmpty())
+                m_plot->replaceChannel(i, channel);
             return false;
+        }
     }
     const QColor color = Palette[m_colorIndex++ % int(sizeof(Palette) / sizeof(Palette[0]))];
     m_plot->addLine(channel, color);
@@ -257,8 +260,10 @@ void ChartWindow::loadFiles(const QStringList &paths)
             MeasurementFileReader::read(path, recorder.firstSplit(), recorder.lastSplit());
         if (!result.problem.isEmpty())
             problems << result.problem;
-        if (result.channel)
-            added = addChannel(result.channel) || added;
+        if (result.channel) {
+            addChannel(result.channel);
+            added = true;
+        }
     }
     if (added)
         m_plot->showWholeRun();

@@ -38,7 +38,9 @@ public:
     static QList<ChartWindow *> openWindows();
 
     // Adds a line; false when this channel (the same live channel, or the
-    // same file) is already shown.
+    // same file) is already shown. A file shown already takes the readings
+    // just read, so opening a file that is still being written again brings
+    // its line up to date.
     bool addChannel(const std::shared_ptr<TrendChannel> &channel);
 
     TrendPlot *plot() const { return m_plot; }

@@ -81,6 +81,14 @@ void TrendPlot::removeLine(int index)
     update();
 }
 
+void TrendPlot::replaceChannel(int index, const std::shared_ptr<TrendChannel> &channel)
+{
+    if (index < 0 || index >= m_lines.size() || !channel)
+        return;
+    m_lines[index].channel = channel;
+    update();
+}
+
 void TrendPlot::setLineVisible(int index, bool visible)
 {
     if (index < 0 || index >= m_lines.size() || m_lines[index].visible == visible)

@@ -36,6 +36,8 @@ public:
 
     void addLine(const std::shared_ptr<TrendChannel> &channel, const QColor &color);
     void removeLine(int index);
+    // Puts a fresh copy of a line's channel in its place (a file read again).
+    void replaceChannel(int index, const std::shared_ptr<TrendChannel> &channel);
     int lineCount() const { return m_lines.size(); }
     const Line &line(int index) const { return m_lines.at(index); }
     void setLineVisible(int index, bool visible);
