@@ -7,6 +7,8 @@
 #include "app/logmessagehandler.h"
 #include "app/recordersettings.h"
 #include "app/singleinstance.h"
+#include "chart/chartwindow.h"
+#include "chart/trendarchive.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "platform/clock.h"
@@ -178,6 +180,8 @@ void MainWindow::initSettings()
     }
 
     tableMan = new TableMan(ui->tblSens);
+    // Every reading the table shows is kept for the charts from the start.
+    connect(tableMan, &TableMan::readingTaken, &TrendArchive::instance(), &TrendArchive::record);
     tableMan->setOutputFolder(outPath);
     tableMan->init(sensor->devices());
     sensor->setTableMan(tableMan);
@@ -438,6 +442,7 @@ void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
+    menu->addAction(QStringLiteral("Показать график"), this, &MainWindow::showSensorChart);
     menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
 }
 
@@ -451,6 +456,13 @@ void MainWindow::showSensorInExplorer()
     const QString path = item ? item->data(Qt::DisplayRole).toString() : QString();
     if (!path.isEmpty() && QFile::exists(path))
         Desktop::showInFileManager(path, this);
+}
+
+// A chart window on the selected row's channel; more can be added there.
+void MainWindow::showSensorChart()
+{
+    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
+    ChartWindow::showForRow(ui->tblSens, selected.isEmpty() ? -1 : selected.first()->row(), tableMan);
 }
 
 void MainWindow::on_btnOpenPath_clicked()

@@ -78,6 +78,7 @@ private slots:
     void on_btnResetFiltre_clicked();
     void on_tblSens_customContextMenuRequested(const QPoint &pos);
     void showSensorInExplorer();
+    void showSensorChart();
     void on_btnCopyAverage_clicked();
     void on_action_7_triggered();
     void on_action_11_triggered();

@@ -54,6 +54,8 @@ public:
     // NO_SAMPLE clears a sample. The caller runs update() afterwards.
     void setSample0(double sample) { sample0 = sample; }
     void setSample1(double sample) { sample1 = sample; }
+    // Reference sample 0 or 1 (NO_SAMPLE when not set).
+    double sample(int which) const { return which == 0 ? sample0 : sample1; }
     // Shows only the rows whose ROM text contains `text`, ignoring case; an
     // empty text shows every row.
     void setFilter(const QString &text);

@@ -1,0 +1,120 @@
+// Cost of a trend chart over a long run: 8 channels with a week of readings
+// at 1 s (a slow wave, spikes and now and then a failed reading) are fed
+// into the trend store, then a 1600 x 800 chart of them is drawn again and
+// again: the whole week, one day in the middle and the last hour. Reports
+// the time per reading stored, the memory per channel (and for 100 such
+// channels) and the time per redraw.
+//
+// usage: bench_chart [days]   (default 7)
+
+#include "chart/trendchannel.h"
+#include "chart/trendplot.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTextStream>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+namespace {
+
+const int Channels = 8;
+const int Redraws = 20;
+
+struct Timing
+{
+    double meanMs = 0;
+    double maxMs = 0;
+};
+
+Timing redraw(TrendPlot &plot)
+{
+    QImage image(plot.size(), QImage::Format_ARGB32_Premultiplied);
+    Timing timing;
+    for (int i = 0; i < Redraws; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        plot.render(&image);
+        const double ms = double(timer.nsecsElapsed()) / 1e6;
+        timing.meanMs += ms / Redraws;
+        timing.maxMs = qMax(timing.maxMs, ms);
+    }
+    return timing;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int days = argc > 1 ? qMax(1, QString::fromLocal8Bit(argv[1]).toInt()) : 7;
+    const int readings = days * 24 * 3600;
+    QTextStream out(stdout);
+
+    const qint64 start = QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)).toMSecsSinceEpoch();
+    std::vector<std::shared_ptr<TrendChannel>> channels;
+    for (int c = 0; c < Channels; ++c) {
+        auto channel = std::make_shared<TrendChannel>();
+        channel->romText = QStringLiteral("%1000000000028").arg(c + 1, 3, 10, QLatin1Char('0'));
+        channel->type = QStringLiteral("DS18B20 Temperature sensor");
+        channel->unit = c < 6 ? QStringLiteral("C") : QStringLiteral("%");
+        channels.push_back(channel);
+    }
+    QElapsedTimer fill;
+    fill.start();
+    for (int i = 0; i < readings; ++i) {
+        for (int c = 0; c < Channels; ++c) {
+            double value = 20.0 + 3.0 * c + 2.0 * std::sin(i / (600.0 + 97.0 * c)) + 0.05 * ((i * 7 + c) % 11);
+            if ((i + 1000 * c) % 86399 == 0)
+                value += 15.0;
+            if ((i + 333 * c) % 40009 < 3)
+                value = std::numeric_limits<double>::quiet_NaN();
+            channels[size_t(c)]->series->append(start + qint64(i) * 1000, value);
+        }
+    }
+    const double fillNs = double(fill.nsecsElapsed()) / (double(readings) * Channels);
+
+    TrendPlot plot;
+    plot.resize(1600, 800);
+    const QColor colors[Channels] = {Qt::blue, Qt::red, Qt::darkGreen, Qt::magenta,
+                                     Qt::darkCyan, Qt::darkYellow, Qt::black, Qt::darkRed};
+    for (int c = 0; c < Channels; ++c)
+        plot.addLine(channels[size_t(c)], colors[c]);
+    plot.setSampleSource([](int which) { return which == 0 ? 21.0 : 24.0; });
+
+    qint64 bytes = 0;
+    int records = 0;
+    for (const auto &channel : channels) {
+        bytes += channel->series->memoryBytes();
+        records += channel->series->size();
+    }
+
+    out << "Trend chart, " << Channels << " channels, " << days << " day(s) at 1 s ("
+        << readings << " readings per channel), " << plot.width() << " x " << plot.height() << "\n";
+    out << "  storing a reading:        " << QString::number(fillNs, 'f', 0) << " ns\n";
+    out << "  memory per channel:       " << QString::number(double(bytes) / Channels / 1024, 'f', 0)
+        << " KiB (" << records / Channels << " records, cells of "
+        << channels[0]->series->cellMs() / 1000 << " s); 100 channels: "
+        << QString::number(double(bytes) / Channels * 100 / (1024 * 1024), 'f', 1) << " MiB\n";
+
+    plot.showWholeRun();
+    Timing t = redraw(plot);
+    out << "  redraw, whole run:        " << QString::number(t.meanMs, 'f', 1) << " ms (max "
+        << QString::number(t.maxMs, 'f', 1) << ")\n";
+    const qint64 middle = start + qint64(readings / 2) * 1000;
+    plot.setView(middle - 12 * 3600 * 1000LL, middle + 12 * 3600 * 1000LL);
+    t = redraw(plot);
+    out << "  redraw, one day:          " << QString::number(t.meanMs, 'f', 1) << " ms (max "
+        << QString::number(t.maxMs, 'f', 1) << ")\n";
+    const qint64 end = start + qint64(readings) * 1000;
+    plot.setView(end - 3600 * 1000LL, end);
+    t = redraw(plot);
+    out << "  redraw, last hour:        " << QString::number(t.meanMs, 'f', 1) << " ms (max "
+        << QString::number(t.maxMs, 'f', 1) << ")\n";
+    return 0;
+}

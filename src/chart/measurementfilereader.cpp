@@ -1,0 +1,195 @@
+#include "chart/measurementfilereader.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStringList>
+#include <cmath>
+#include <functional>
+#include <limits>
+
+namespace {
+
+const int HeaderLines = 10;
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// The field as written between the configured separators, else with any
+// quotes, apostrophes and blanks around it taken off; empty optional when
+// neither form passes `valid`.
+bool unwrap(const QString &raw, const QString &firstSplit, const QString &lastSplit,
+            const std::function<bool(const QString &)> &valid, QString *out)
+{
+    QString text = raw;
+    if (!firstSplit.isEmpty() && text.startsWith(firstSplit))
+        text.remove(0, firstSplit.size());
+    if (!lastSplit.isEmpty() && text.endsWith(lastSplit))
+        text.chop(lastSplit.size());
+    if (valid(text)) {
+        *out = text;
+        return true;
+    }
+    static const QRegularExpression wrapping(QStringLiteral("^[\\s'\"]+|[\\s'\"]+$"));
+    text = raw;
+    text.remove(wrapping);
+    if (valid(text)) {
+        *out = text;
+        return true;
+    }
+    return false;
+}
+
+bool isRomText(const QString &text)
+{
+    static const QRegularExpression rom(QStringLiteral("^[0-9A-F]{16}$"));
+    return rom.match(text).hasMatch();
+}
+
+bool isInteger(const QString &text)
+{
+    bool ok = false;
+    QLocale::c().toInt(text, &ok);
+    return ok;
+}
+
+// "" or "HHHHHHHHHHHHHHHH-" and/or "LLLLLLLLLLLLLLLL": the I2C serial line's parts.
+const QRegularExpression &serialPattern()
+{
+    static const QRegularExpression pattern(QStringLiteral("^(?:([0-9A-F]{16})-)?([0-9A-F]{16})?$"));
+    return pattern;
+}
+
+// A data line's value: "---" is a failed reading; else a number with a decimal comma.
+bool parseValue(const QString &text, double *value)
+{
+    if (text == QLatin1String("---")) {
+        *value = NaN;
+        return true;
+    }
+    QString number = text;
+    number.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    *value = QLocale::c().toDouble(number, &ok);
+    return ok && std::isfinite(*value);
+}
+
+} // namespace
+
+MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, const QString &firstSplit,
+                                                          const QString &lastSplit)
+{
+    Result result;
+    const QString name = QFileInfo(path).fileName();
+    auto at = [&](int line, const QString &what) {
+        return QStringLiteral("Файл «%1», строка %2: %3").arg(name).arg(line).arg(what);
+    };
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.problem = QStringLiteral("Файл «%1» не открывается: %2").arg(name, file.errorString());
+        return result;
+    }
+    QByteArray bytes = file.readAll();
+    file.close();
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    // Only whole lines: the writer may be in the middle of the last one.
+    bytes.truncate(bytes.lastIndexOf('\n') + 1);
+    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    lines.removeLast(); // after the last line end
+    for (QString &line : lines) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+    }
+
+    // The header: each line's tag, and what follows it.
+    static const char *const tags[HeaderLines] = {
+        "\"Sensor 1WireAddr\";", "\"I2C address\";", "I2C Serial;", "MultiHub Channel;",
+        "Subchannel sensor;",    "Sensor type;",     "Sensor mark;", "Sensor Unit;",
+        " ; ;",                  "DATA;TIME;Value;Sample;Deviation",
+    };
+    QString rest[HeaderLines];
+    for (int i = 0; i < HeaderLines; ++i) {
+        const QString tag = QString::fromUtf8(tags[i]);
+        if (i >= lines.size()) {
+            result.problem = i == 0 ? QStringLiteral("Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.").arg(name)
+                                    : at(i + 1, QStringLiteral("заголовок файла не дописан."));
+            return result;
+        }
+        const QString &line = lines.at(i);
+        if (!line.startsWith(tag) || (i >= 8 && line != tag)) {
+            result.problem = at(i + 1, QStringLiteral("это не файл измерений (ожидалось «%1»).").arg(tag));
+            return result;
+        }
+        rest[i] = line.mid(tag.size());
+    }
+
+    auto channel = std::make_shared<TrendChannel>();
+    channel->filePath = path;
+    QString field;
+    auto badHeader = [&](int line, const QString &what) {
+        result.problem = at(line, QStringLiteral("заголовок повреждён (%1).").arg(what));
+        return result;
+    };
+    if (!unwrap(rest[0], firstSplit, lastSplit, isRomText, &channel->romText))
+        return badHeader(1, QStringLiteral("нет номера 1-Wire"));
+    if (!unwrap(rest[1], firstSplit, lastSplit, isInteger, &field))
+        return badHeader(2, QStringLiteral("нет адреса I2C"));
+    channel->i2cAddress = field.toInt();
+    const auto isSerial = [](const QString &text) { return serialPattern().match(text).hasMatch(); };
+    if (!unwrap(rest[2], firstSplit, lastSplit, isSerial, &field))
+        return badHeader(3, QStringLiteral("неверный серийный номер I2C"));
+    const QRegularExpressionMatch serial = serialPattern().match(field);
+    channel->i2cSerialHigh = serial.captured(1).toULongLong(nullptr, 16);
+    channel->i2cSerialLow = serial.captured(2).toULongLong(nullptr, 16);
+    if (!unwrap(rest[3], firstSplit, lastSplit, isInteger, &field))
+        return badHeader(4, QStringLiteral("нет канала мультихаба"));
+    channel->hubChannel = field.toInt();
+    if (!unwrap(rest[4], firstSplit, lastSplit, isInteger, &field))
+        return badHeader(5, QStringLiteral("нет номера канала датчика"));
+    channel->subchannel = field.toInt();
+    channel->type = rest[5].trimmed();
+    channel->unit = rest[7].trimmed();
+
+    TrendSeries &series = *channel->series;
+    int firstDamaged = 0;
+    for (int i = HeaderLines; i < lines.size(); ++i) {
+        const QStringList fields = lines.at(i).split(QLatin1Char(';'));
+        double value = NaN;
+        bool ok = (fields.size() == 3 || fields.size() == 5) && parseValue(fields.at(2), &value);
+        const QString dateText = ok ? fields.at(0) : QString();
+        const QString timeText = ok ? fields.at(1) : QString();
+        if (ok && (dateText.isEmpty() || timeText.isEmpty())) {
+            // A reading without a time: a gap after the one before.
+            if (!series.isEmpty())
+                series.append(series.lastMs(), NaN);
+            ++result.readings;
+            continue;
+        }
+        QDateTime time;
+        if (ok) {
+            time = QDateTime(QDate::fromString(dateText, QStringLiteral("yyyy.MM.dd")),
+                             QTime::fromString(timeText, QStringLiteral("hh:mm:ss")));
+            ok = time.isValid();
+        }
+        if (!ok) {
+            if (firstDamaged == 0)
+                firstDamaged = i + 1;
+            ++result.damagedLines;
+            if (!series.isEmpty())
+                series.append(series.lastMs(), NaN);
+            continue;
+        }
+        series.append(time.toMSecsSinceEpoch(), value);
+        ++result.readings;
+    }
+    if (firstDamaged > 0) {
+        QString what = QStringLiteral("строка повреждена и пропущена");
+        if (result.damagedLines > 1)
+            what += QStringLiteral(" (всего повреждённых строк: %1)").arg(result.damagedLines);
+        result.problem = at(firstDamaged, what + QLatin1Char('.'));
+    }
+    result.channel = channel;
+    return result;
+}

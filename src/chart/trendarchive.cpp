@@ -1,0 +1,49 @@
+#include "chart/trendarchive.h"
+
+#include "platform/clock.h"
+#include "sensors/sensordevice.h"
+
+#include <cmath>
+
+TrendArchive &TrendArchive::instance()
+{
+    static TrendArchive archive;
+    return archive;
+}
+
+void TrendArchive::resetForTest()
+{
+    m_channels.clear();
+    m_byKey.clear();
+}
+
+qint64 TrendArchive::memoryBytes() const
+{
+    qint64 bytes = 0;
+    for (const auto &channel : m_channels)
+        bytes += channel->series->memoryBytes();
+    return bytes;
+}
+
+void TrendArchive::record(const SensorDevice &device, int index)
+{
+    if (index < 0 || index >= device.channels.size())
+        return;
+    const SensorChannel &reading = device.channels.at(index);
+    TrendChannel identity = TrendChannel::describe(device, index);
+    const QString key = identity.key();
+    std::shared_ptr<TrendChannel> &channel = m_byKey[key];
+    if (!channel) {
+        channel = std::make_shared<TrendChannel>(std::move(identity));
+        m_channels.append(channel);
+    } else {
+        channel->type = identity.type;
+        channel->unit = identity.unit;
+    }
+    // A failed reading may carry no time, or the time of the last good one:
+    // its gap belongs to now.
+    const bool failed = std::isnan(reading.value);
+    const QDateTime time = (failed || !reading.time.isValid()) ? Clock::now() : reading.time;
+    channel->series->append(time.toMSecsSinceEpoch(), reading.value);
+    emit readingAdded(key);
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "chart/trendchannel.h"
+
+#include <QHash>
+#include <QObject>
+#include <QVector>
+#include <memory>
+
+struct SensorDevice;
+
+// Every reading the sensor table has shown since the program started, per
+// channel, for the charts: fed by TableMan::readingTaken whether or not
+// recording is on and whether or not a chart is open. One process-wide
+// instance, created on first use; channels are never dropped, so a chart
+// can show a channel that has left the table. Memory per channel is bounded
+// (TrendSeries).
+class TrendArchive : public QObject
+{
+    Q_OBJECT
+public:
+    static TrendArchive &instance();
+
+    // Every channel in the order of its first reading.
+    QVector<std::shared_ptr<TrendChannel>> channels() const { return m_channels; }
+    // The channel with this key (TrendChannel::keyOf), or null.
+    std::shared_ptr<TrendChannel> channel(const QString &key) const { return m_byKey.value(key); }
+    // Bytes held for the readings of every channel.
+    qint64 memoryBytes() const;
+
+    // Tests: forget every channel.
+    void resetForTest();
+
+public slots:
+    // Keeps the reading now in channel `index` of `device`. A channel's type
+    // and unit follow its latest reading. Does not process events.
+    void record(const SensorDevice &device, int index);
+
+signals:
+    // A reading was added to the channel with this key.
+    void readingAdded(const QString &key);
+
+private:
+    TrendArchive() = default;
+
+    QVector<std::shared_ptr<TrendChannel>> m_channels;
+    QHash<QString, std::shared_ptr<TrendChannel>> m_byKey;
+};

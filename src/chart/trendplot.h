@@ -1,0 +1,132 @@
+#pragma once
+
+#include "chart/trendchannel.h"
+
+#include <QColor>
+#include <QImage>
+#include <QVector>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+class QRubberBand;
+
+// The drawing of a chart: lines over a local-time axis, one value axis per
+// unit (alternating left and right), the reference samples as horizontal
+// lines and the band between them, and a cursor that shows the time and
+// every line's value under the mouse.
+//
+// Each line is drawn from its series' per-column summary, so a pixel column
+// shows the minimum and maximum of its interval, whatever the length of the
+// run; lines break at gaps. Mouse: the wheel zooms the time axis around the
+// pointer, dragging pans, dragging along the time axis (or with Shift in the
+// plot) picks a time range, a double click shows the whole run.
+class TrendPlot : public QWidget
+{
+    Q_OBJECT
+public:
+    struct Line
+    {
+        std::shared_ptr<TrendChannel> channel;
+        QColor color;
+        bool visible = true;
+    };
+
+    explicit TrendPlot(QWidget *parent = nullptr);
+
+    void addLine(const std::shared_ptr<TrendChannel> &channel, const QColor &color);
+    void removeLine(int index);
+    // Puts a fresh copy of a line's channel in its place (a file read again).
+    void replaceChannel(int index, const std::shared_ptr<TrendChannel> &channel);
+    int lineCount() const { return m_lines.size(); }
+    const Line &line(int index) const { return m_lines.at(index); }
+    void setLineVisible(int index, bool visible);
+
+    // Where the reference samples 0 and 1 come from (NO_SAMPLE: not set);
+    // asked at every drawing, so a changed sample shows at the next one.
+    void setSampleSource(std::function<double(int which)> source);
+    // Reference sample 0 or 1 as drawn now (NO_SAMPLE: none).
+    double sample(int which) const;
+
+    // The time range shown, ms since the epoch.
+    qint64 viewFromMs() const;
+    qint64 viewToMs() const;
+    // Shows [fromMs, toMs] and stops following the whole run.
+    void setView(qint64 fromMs, qint64 toMs);
+    // Shows the whole run of every line and keeps following it as it grows.
+    void showWholeRun();
+    bool showsWholeRun() const { return m_wholeRun; }
+    // New readings arrived: draw again soon. A view that reaches past the
+    // newest reading moves along with the new ones.
+    void dataChanged();
+
+    // Value axes in drawing order: the units of the visible lines, each once.
+    QStringList axisUnits() const;
+    // The rectangle the lines are drawn in, for a widget of the current size.
+    QRect plotArea() const;
+    int xAt(qint64 timeMs) const;
+    qint64 timeAt(int x) const;
+
+    // The cursor's text at `timeMs`: the local time, then for every visible
+    // line its name and the value under the cursor ("—" where it has none).
+    QStringList cursorLines(qint64 timeMs) const;
+    // Every visible line's readings in the view, one row per stored record,
+    // semicolon-separated with decimal commas, UTF-8, CR LF line ends.
+    QByteArray csv() const;
+    // The chart as drawn now (without the cursor), with a legend below.
+    QImage image() const;
+
+signals:
+    void viewChanged();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    struct Axis
+    {
+        QString unit;
+        double min = 0, max = 1;
+    };
+    struct Layout
+    {
+        QRect plot;
+        QVector<Axis> axes;
+        QVector<int> axisOfLine; // per line, -1 when hidden
+    };
+
+    Layout layoutFor(const QRect &bounds) const;
+    int sampleAxis(const Layout &layout, int which) const;
+    void wholeRunRange(qint64 *fromMs, qint64 *toMs) const;
+    void paintChart(QPainter &painter, const QRect &bounds) const;
+    void paintTimeAxis(QPainter &painter, const QRect &plot) const;
+    void paintValueAxes(QPainter &painter, const Layout &layout) const;
+    void paintSamples(QPainter &painter, const Layout &layout) const;
+    void paintLine(QPainter &painter, const Layout &layout, int index) const;
+    void paintCursor(QPainter &painter, const QRect &plot) const;
+    void paintLegend(QPainter &painter, const QRect &bounds) const;
+    QString valueText(const Line &line, qint64 timeMs) const;
+    void zoomAround(qint64 timeMs, double factor);
+    qint64 newestMs() const;
+
+    QVector<Line> m_lines;
+    std::function<double(int)> m_sampleSource;
+    bool m_wholeRun = true;
+    qint64 m_fromMs = 0;
+    qint64 m_toMs = 0;
+    qint64 m_newestMs = 0; // the newest reading when the view was last set or moved along
+
+    enum class Drag { None, Pan, Band };
+    Drag m_drag = Drag::None;
+    int m_pressX = 0;
+    qint64 m_pressFromMs = 0;
+    qint64 m_pressToMs = 0;
+    int m_cursorX = -1;
+    QRubberBand *m_band = nullptr;
+};

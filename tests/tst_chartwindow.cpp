@@ -1,0 +1,373 @@
+#include "app/appstate.h"
+#include "app/mainwindow.h"
+#include "chart/chartwindow.h"
+#include "chart/trendarchive.h"
+#include "chart/trendplot.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QWheelEvent>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// A row's channel key and value text, as the table shows them.
+struct Shown
+{
+    QString key;
+    QString value;
+};
+
+QList<Shown> tableReadings(QTableWidget *table)
+{
+    QList<Shown> rows;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        auto text = [&](int column) { return table->item(row, column)->text(); };
+        rows.append({TrendChannel::keyOf(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
+                                         text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
+                     text(TableMan::ColValue)});
+    }
+    return rows;
+}
+
+// A series' readings as the table writes values: 2 decimals, "---" for a gap.
+QStringList seriesTexts(const TrendSeries &series)
+{
+    QStringList texts;
+    for (int i = 0; i < series.size(); ++i) {
+        const TrendRecord r = series.record(i);
+        texts << (r.isGap() ? QStringLiteral("---") : QString::number(r.min, 'f', 2));
+    }
+    return texts;
+}
+
+void sendMouse(QWidget *w, QEvent::Type type, const QPoint &pos, Qt::MouseButtons buttons,
+               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, pos, w->mapToGlobal(pos), button, buttons, modifiers);
+    QApplication::sendEvent(w, &event);
+}
+
+QAction *actionNamed(QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Chart windows over the demo bus driven by the main window's tick: the
+// lines hold what the table showed, the view commands, the legend, the
+// reference samples, the exports, opening files while measuring goes on, and
+// several windows at once.
+class TstChartWindow : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir settingsDir;
+    QTemporaryDir outDir;
+    std::unique_ptr<SimFixture> sim;
+    std::unique_ptr<MainWindow> window;
+    QTableWidget *table = nullptr;
+    QMap<QString, QStringList> shownByKey; // every value the table showed, per channel
+
+    // One tick of the window's timer (it measures at every tick: no
+    // recording, no interval), noting what the table shows.
+    void tick()
+    {
+        Clock::advanceMs(2000);
+        window->onAppTimer();
+        window->applicationTimer()->stop();
+        for (const Shown &row : tableReadings(table))
+            shownByKey[row.key] << row.value;
+    }
+
+    ChartWindow *openChartFromRow(int row)
+    {
+        table->selectRow(row);
+        const int before = ChartWindow::openWindows().size();
+        QMetaObject::invokeMethod(window.get(), "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
+        QMenu *menu = window->findChildren<QMenu *>().value(window->findChildren<QMenu *>().size() - 1);
+        if (!menu)
+            return nullptr;
+        QAction *chart = actionNamed(menu, QStringLiteral("Показать график"));
+        if (!chart || !actionNamed(menu, QStringLiteral("Показать в проводнике")))
+            return nullptr;
+        chart->trigger();
+        menu->close();
+        return ChartWindow::openWindows().size() == before + 1 ? ChartWindow::openWindows().last() : nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-chart-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+        sim = std::make_unique<SimFixture>(SimBusLoader::loadDemo(nullptr));
+        sim->backend().setTrafficLogging(false);
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        TrendArchive::instance().resetForTest();
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        window = std::make_unique<MainWindow>();
+        window->applicationTimer()->stop();
+        table = window->findChild<QTableWidget *>(QStringLiteral("tblSens"));
+        QVERIFY(table);
+    }
+
+    void cleanupTestCase()
+    {
+        for (ChartWindow *w : ChartWindow::openWindows())
+            delete w;
+        window.reset();
+        Dialogs::setResponder(nullptr);
+    }
+
+    // Readings are kept from the first cycle, before any chart is open; a
+    // chart opened from the context menu and given every channel holds, per
+    // line, exactly the values the table showed, cycle by cycle.
+    void linesHoldWhatTheTableShowed()
+    {
+        for (int i = 0; i < 3; ++i)
+            tick();
+        QCOMPARE(table->rowCount(), 8);
+        QCOMPARE(TrendArchive::instance().channels().size(), 8);
+
+        ChartWindow *chart = openChartFromRow(2);
+        QVERIFY(chart);
+        QVERIFY(chart->isWindow() && chart->isVisible());
+        QCOMPARE(chart->plot()->lineCount(), 1);
+        QCOMPARE(chart->plot()->line(0).channel->key(), tableReadings(table).at(2).key);
+
+        auto *add = chart->findChild<QToolButton *>(QStringLiteral("btnAddChannel"));
+        QVERIFY(add && add->menu());
+        QMetaObject::invokeMethod(add->menu(), "aboutToShow");
+        QAction *all = actionNamed(add->menu(), QStringLiteral("Все каналы"));
+        QVERIFY(all);
+        all->trigger();
+        QCOMPARE(chart->plot()->lineCount(), 8);
+        QCOMPARE(chart->legend()->count(), 8);
+        QMetaObject::invokeMethod(add->menu(), "aboutToShow");
+        QCOMPARE(add->menu()->actions().size(), 1); // nothing left to add
+
+        for (int i = 0; i < 3; ++i)
+            tick();
+        QCOMPARE(chart->plot()->axisUnits(), QStringList{"°C"});
+        for (int i = 0; i < chart->plot()->lineCount(); ++i) {
+            const TrendChannel &channel = *chart->plot()->line(i).channel;
+            QCOMPARE(seriesTexts(*channel.series), shownByKey.value(channel.key()));
+            QCOMPARE(shownByKey.value(channel.key()).size(), 6);
+        }
+
+        // The cursor at the last cycle shows the table's values.
+        const TrendSeries &first = *chart->plot()->line(0).channel->series;
+        const QStringList cursor = chart->plot()->cursorLines(first.lastMs());
+        QCOMPARE(cursor.size(), 9);
+        QCOMPARE(cursor.at(0), QDateTime::fromMSecsSinceEpoch(first.lastMs()).toString("dd.MM.yyyy hh:mm:ss"));
+        const QList<Shown> now = tableReadings(table);
+        for (int i = 0; i < 8; ++i) {
+            const TrendChannel &channel = *chart->plot()->line(i).channel;
+            for (const Shown &row : now) {
+                if (row.key == channel.key() && channel.series->lastMs() == first.lastMs())
+                    QCOMPARE(cursor.at(i + 1), channel.name() + ": " + row.value + " °C");
+            }
+        }
+    }
+
+    // Wheel zoom around the pointer, panning by dragging, a range picked
+    // along the time axis, the whole run again; hiding a line in the legend
+    // takes it out of the cursor and the CSV.
+    void viewAndLegend()
+    {
+        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        QVERIFY(chart);
+        TrendPlot *plot = chart->plot();
+        plot->resize(900, 500);
+        QVERIFY(plot->showsWholeRun());
+        const TrendSeries &series = *plot->line(0).channel->series;
+        QVERIFY(plot->viewFromMs() < series.firstMs() && plot->viewToMs() > series.lastMs());
+
+        const QRect area = plot->plotArea();
+        const QPoint middle = area.center();
+        const qint64 under = plot->timeAt(middle.x());
+        const qint64 span = plot->viewToMs() - plot->viewFromMs();
+        QWheelEvent wheel(QPointF(middle), QPointF(plot->mapToGlobal(middle)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &wheel);
+        QVERIFY(!plot->showsWholeRun());
+        QVERIFY(qAbs((plot->viewToMs() - plot->viewFromMs()) - span * 8 / 10) <= span / 100);
+        QVERIFY(qAbs(plot->timeAt(middle.x()) - under) <= span / area.width() + 1);
+
+        const qint64 from = plot->viewFromMs();
+        const qint64 msPerPx = (plot->viewToMs() - from) / area.width();
+        sendMouse(plot, QEvent::MouseButtonPress, middle, Qt::LeftButton);
+        sendMouse(plot, QEvent::MouseMove, middle + QPoint(100, 0), Qt::LeftButton);
+        sendMouse(plot, QEvent::MouseButtonRelease, middle + QPoint(100, 0), Qt::NoButton);
+        QVERIFY(qAbs((from - plot->viewFromMs()) - 100 * msPerPx) <= msPerPx + 1);
+
+        const int axisY = area.bottom() + 10;
+        const qint64 a = plot->timeAt(area.left() + 100), b = plot->timeAt(area.left() + 400);
+        sendMouse(plot, QEvent::MouseButtonPress, QPoint(area.left() + 100, axisY), Qt::LeftButton);
+        sendMouse(plot, QEvent::MouseMove, QPoint(area.left() + 400, axisY), Qt::LeftButton);
+        sendMouse(plot, QEvent::MouseButtonRelease, QPoint(area.left() + 400, axisY), Qt::NoButton);
+        QVERIFY(qAbs(plot->viewFromMs() - a) <= 1000 && qAbs(plot->viewToMs() - b) <= 1000);
+
+        // A view up to the newest reading moves along with the next cycle.
+        auto newestOfAll = [&] {
+            qint64 newest = 0;
+            for (int i = 0; i < plot->lineCount(); ++i)
+                newest = qMax(newest, plot->line(i).channel->series->lastMs());
+            return newest;
+        };
+        const qint64 newest = newestOfAll();
+        plot->setView(newest - 5000, newest + 1000);
+        tick();
+        QVERIFY(newestOfAll() > newest);
+        QCOMPARE(plot->viewToMs(), newestOfAll() + 1000);
+        QVERIFY(!plot->showsWholeRun());
+
+        chart->findChild<QPushButton *>(QStringLiteral("btnWholeRun"))->click();
+        QVERIFY(plot->showsWholeRun());
+
+        const QString hidden = plot->line(1).channel->name();
+        chart->legend()->item(1)->setCheckState(Qt::Unchecked);
+        QVERIFY(!plot->line(1).visible);
+        QCOMPARE(plot->cursorLines(series.lastMs()).size(), 8);
+        QVERIFY(!QString::fromUtf8(plot->csv()).contains(hidden));
+        chart->legend()->item(1)->setCheckState(Qt::Checked);
+        QVERIFY(QString::fromUtf8(plot->csv()).contains(hidden));
+    }
+
+    // The reference samples entered in the main window are drawn; PNG and
+    // CSV are written where the save dialog says; the CSV holds every shown
+    // reading with its time, decimal commas, the chart's names.
+    void samplesAndExports()
+    {
+        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        TrendPlot *plot = chart->plot();
+        QCOMPARE(plot->sample(0), NO_SAMPLE);
+        auto *field = window->findChild<QLineEdit *>(QStringLiteral("lineSampleCh1"));
+        field->setText(QStringLiteral("21,5"));
+        QMetaObject::invokeMethod(field, "editingFinished");
+        QCOMPARE(plot->sample(0), 21.5);
+        QCOMPARE(plot->sample(1), NO_SAMPLE);
+
+        Dialogs::setResponder([&](const DialogRequest &request) {
+            DialogAnswer answer = DialogAnswer::pressed(QMessageBox::Ok, true);
+            if (request.kind == DialogRequest::SaveFile)
+                answer.textValue = outDir.path() + (request.nameFilter.contains("png") ? "/chart" : "/view.csv");
+            return answer;
+        });
+        chart->findChild<QPushButton *>(QStringLiteral("btnExportPng"))->click();
+        chart->findChild<QPushButton *>(QStringLiteral("btnExportCsv"))->click();
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+
+        const QImage image(outDir.path() + "/chart.png");
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() >= plot->width() && image.height() > plot->height()); // the legend below
+
+        QFile file(outDir.path() + "/view.csv");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QStringList rows = QString::fromUtf8(file.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(rows.first(), QStringLiteral("Канал;Ед.изм.;Начало;Конец;Мин;Макс;Показаний"));
+        QCOMPARE(rows.size(), 1 + 8 * 7);
+        const TrendChannel &channel = *plot->line(0).channel;
+        const TrendRecord last = channel.series->record(channel.series->size() - 1);
+        const QString when = QDateTime::fromMSecsSinceEpoch(last.firstMs).toString("yyyy.MM.dd hh:mm:ss");
+        const QString value = Recorder::formatNumber(last.min);
+        QVERIFY(rows.contains(channel.name() + ";°C;" + when + ";" + when + ";" + value + ";" + value + ";1"));
+    }
+
+    // "Открыть файлы измерений…" asks through the dialog layer and measuring
+    // goes on while the dialog is open; a foreign file is named with its
+    // line, the good one becomes a line of its own.
+    void openFilesWhileMeasuring()
+    {
+        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        const QString foreign = outDir.path() + "/notes.csv";
+        QFile notes(foreign);
+        QVERIFY(notes.open(QIODevice::WriteOnly));
+        notes.write("shopping list\r\n");
+        notes.close();
+
+        Dialogs::clearHistory();
+        Dialogs::setResponder([](const DialogRequest &request) {
+            DialogAnswer answer = DialogAnswer::pressed(QMessageBox::No);
+            answer.pending = request.kind == DialogRequest::OpenFiles;
+            return answer;
+        });
+        chart->findChild<QPushButton *>(QStringLiteral("btnOpenFiles"))->click();
+        QCOMPARE(Dialogs::pendingCount(), 1);
+        QCOMPARE(Dialogs::pendingRequest().title, QStringLiteral("Открыть файлы измерений"));
+        const quint64 before = chart->plot()->line(0).channel->series->readingCount();
+        tick();
+        QCOMPARE(chart->plot()->line(0).channel->series->readingCount(), before + 1);
+
+        DialogAnswer files = DialogAnswer::pressed(QMessageBox::Open, true);
+        files.files = QStringList{QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), foreign};
+        Dialogs::answerPending(files);
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        QCOMPARE(chart->plot()->lineCount(), 9);
+        const TrendChannel &opened = *chart->plot()->line(8).channel;
+        QCOMPARE(opened.romText, QStringLiteral("5A03161D1E64FF28"));
+        QCOMPARE(opened.series->size(), 5);
+        QVERIFY(chart->plot()->showsWholeRun());
+        QVERIFY(chart->plot()->viewFromMs() < opened.series->firstMs());
+        // The same file again, after it grew: the line takes the new readings.
+        const QString copy = outDir.path() + "/growing.csv";
+        QVERIFY(QFile::copy(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), copy));
+        chart->loadFiles({copy});
+        QCOMPARE(chart->plot()->lineCount(), 10);
+        QFile growing(copy);
+        QVERIFY(growing.open(QIODevice::Append));
+        growing.write("2025.01.27;14:03:55;22,00\r\n");
+        growing.close();
+        chart->loadFiles({copy});
+        QCOMPARE(chart->plot()->lineCount(), 10);
+        QCOMPARE(chart->plot()->line(9).channel->series->size(), 6);
+
+        const QList<DialogRequest> asked = Dialogs::history();
+        QVERIFY(!asked.isEmpty());
+        QCOMPARE(asked.last().kind, DialogRequest::Message);
+        QVERIFY2(asked.last().text.contains("«notes.csv», строка 1"), qPrintable(asked.last().text));
+    }
+
+    // Several windows at once, each its own top-level window that does not
+    // keep the program alive; closing one deletes it.
+    void severalWindows()
+    {
+        ChartWindow *second = openChartFromRow(0);
+        QVERIFY(second);
+        QCOMPARE(ChartWindow::openWindows().size(), 2);
+        for (ChartWindow *w : ChartWindow::openWindows()) {
+            QVERIFY(w->isWindow());
+            QVERIFY(!w->testAttribute(Qt::WA_QuitOnClose));
+            QVERIFY(QApplication::topLevelWidgets().contains(w));
+        }
+        QVERIFY(second->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(ChartWindow::openWindows().size(), 1);
+    }
+};
+
+QTEST_MAIN(TstChartWindow)
+#include "tst_chartwindow.moc"

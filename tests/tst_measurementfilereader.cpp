@@ -1,0 +1,261 @@
+#include "app/appstate.h"
+#include "chart/measurementfilereader.h"
+#include "platform/clock.h"
+#include "support/tablesupport.h"
+#include "table/recorder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <limits>
+#include <memory>
+
+using namespace TableSupport;
+
+namespace {
+
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+const QDateTime Start(QDate(2025, 1, 27), QTime(14, 3, 5));
+
+struct Expected
+{
+    qint64 ms;
+    double value; // NaN: a gap
+};
+
+void appendBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Append));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), qint64(bytes.size()));
+}
+
+// The readings of a series as (time, value), gaps as NaN.
+QVector<Expected> readingsOf(const TrendSeries &series)
+{
+    QVector<Expected> out;
+    for (int i = 0; i < series.size(); ++i) {
+        const TrendRecord r = series.record(i);
+        out.append({r.firstMs, r.isGap() ? NaN : r.min});
+    }
+    return out;
+}
+
+bool same(const QVector<Expected> &a, const QVector<Expected> &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (int i = 0; i < a.size(); ++i) {
+        if (a[i].ms != b[i].ms || std::isnan(a[i].value) != std::isnan(b[i].value)
+            || (!std::isnan(a[i].value) && qAbs(a[i].value - b[i].value) > 1e-9))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// Measurement files read back for a chart: files the recorder wrote, with
+// any separators, failed readings, a line still being written, and files
+// that are not measurement files or are damaged.
+class TstMeasurementFileReader : public QObject
+{
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir;
+    Recorder &recorder = Recorder::instance();
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    }
+
+    void init()
+    {
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        recorder.resetForTest();
+        dir.reset(new QTemporaryDir);
+        recorder.setFolder(dir->path());
+    }
+
+    void filesTheRecorderWrote_data()
+    {
+        QTest::addColumn<QString>("firstSplit");
+        QTest::addColumn<QString>("lastSplit");
+        QTest::addColumn<bool>("i2c");
+        QTest::newRow("default separators, thermometer") << "'" << "" << false;
+        QTest::newRow("default separators, I2C channel") << "'" << "" << true;
+        QTest::newRow("quotes, I2C channel") << "\"" << "\"" << true;
+        QTest::newRow("brackets, thermometer") << "[[" << "]]" << false;
+        QTest::newRow("hex letters, I2C channel") << "AB" << "F" << true;
+        QTest::newRow("none, I2C channel") << "" << "" << true;
+    }
+
+    // What the recorder writes comes back: the identity of the channel, its
+    // type and unit, every reading at its second with its 2-decimal value,
+    // failed readings as gaps (also those written without a time).
+    void filesTheRecorderWrote()
+    {
+        QFETCH(QString, firstSplit);
+        QFETCH(QString, lastSplit);
+        QFETCH(bool, i2c);
+        recorder.setFirstSplit(firstSplit);
+        recorder.setLastSplit(lastSplit);
+        std::unique_ptr<SensorDevice> device(makeDevice(i2c ? 0x19C3B2A1000000B3ull : 0x28FF641E1D16035Aull));
+        device->channels.append(i2c ? channel(45.5, 1, 5, 0x88, 0x1234, 0xABCDEF) : channel(21.5));
+        if (i2c) {
+            device->channels[0].type = QStringLiteral("SHT3x Датчик влажности");
+            device->channels[0].unit = QStringLiteral("%");
+        }
+        SensorChannel &ch = device->channels[0];
+        QCOMPARE(recorder.writeHeader(*device, 0), 1);
+        QCOMPARE(recorder.appendReading(*device, 0), 1);
+        QVector<Expected> expected{{Start.toMSecsSinceEpoch(), ch.value}};
+        recorder.setSample0(20);
+        recorder.setSample1(40);
+        const double values[] = {21.5, -0.5, NaN, 100.126, NaN, 22.0};
+        for (int i = 0; i < 6; ++i) {
+            Clock::advanceMs(10000);
+            ch.value = values[i];
+            ch.time = i == 4 ? QDateTime() : Clock::now(); // a reading without a time
+            ch.markFilled();
+            QCOMPARE(recorder.appendReading(*device, 0), 1);
+            const qint64 ms = i == 4 ? expected.last().ms : Clock::now().toMSecsSinceEpoch();
+            expected.append({ms, i == 3 ? 100.13 : values[i]});
+        }
+
+        const MeasurementFileReader::Result result =
+            MeasurementFileReader::read(ch.fileName, firstSplit, lastSplit);
+        QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
+        QVERIFY(result.channel);
+        const TrendChannel wanted = TrendChannel::describe(*device, 0);
+        const TrendChannel &got = *result.channel;
+        QCOMPARE(got.key(), wanted.key());
+        QCOMPARE(got.i2cSerialHigh, wanted.i2cSerialHigh);
+        QCOMPARE(got.i2cSerialLow, wanted.i2cSerialLow);
+        QCOMPARE(got.type, wanted.type);
+        QCOMPARE(got.unit, wanted.unit);
+        QCOMPARE(got.filePath, ch.fileName);
+        QCOMPARE(result.readings, 7);
+        QCOMPARE(result.damagedLines, 0);
+        QVERIFY(same(readingsOf(*got.series), expected));
+
+        // Files from a run with other separators (quotes or apostrophes)
+        // are read with today's settings as well.
+        if (firstSplit == "'" || firstSplit == "\"") {
+            const MeasurementFileReader::Result other = MeasurementFileReader::read(ch.fileName, "<", ">");
+            QVERIFY2(other.problem.isEmpty(), qPrintable(other.problem));
+            QCOMPARE(other.channel->key(), wanted.key());
+            QCOMPARE(other.channel->i2cSerialLow, wanted.i2cSerialLow);
+        }
+    }
+
+    // The files checked byte for byte against the recorder elsewhere.
+    void recordedExamples()
+    {
+        const MeasurementFileReader::Result thermometer =
+            MeasurementFileReader::read(TEST_DATA_DIR "/recorder/ds18b20_default.csv", "'", "");
+        QVERIFY2(thermometer.problem.isEmpty(), qPrintable(thermometer.problem));
+        QCOMPARE(thermometer.channel->romText, QString("5A03161D1E64FF28"));
+        QCOMPARE(thermometer.channel->hubChannel, -1);
+        QCOMPARE(thermometer.channel->unitText(), QString("°C"));
+        const qint64 t0 = Start.toMSecsSinceEpoch();
+        QVERIFY(same(readingsOf(*thermometer.channel->series),
+                     {{t0, 21.5}, {t0 + 10000, 21.5}, {t0 + 20000, -0.5}, {t0 + 30000, NaN}, {t0 + 40000, 100.13}}));
+
+        const MeasurementFileReader::Result i2c =
+            MeasurementFileReader::read(TEST_DATA_DIR "/recorder/i2c_custom.csv", "\"", "\"");
+        QVERIFY2(i2c.problem.isEmpty(), qPrintable(i2c.problem));
+        QCOMPARE(i2c.channel->name(), QString("1234 ABCDEF к.5 (файл) SHT3x Датчик влажности"));
+        QCOMPARE(i2c.channel->i2cAddress, 136);
+        QCOMPARE(i2c.channel->subchannel, 1);
+        QCOMPARE(i2c.channel->unit, QString("%"));
+        QVERIFY(same(readingsOf(*i2c.channel->series), {{t0, 45.5}, {t0 + 60000, -12.0}}));
+    }
+
+    // A file still being written is read to its last whole line; the rest
+    // comes at the next reading of the file.
+    void lineStillBeingWritten()
+    {
+        recorder.setFirstSplit("'");
+        std::unique_ptr<SensorDevice> device(makeDevice(0x28FF641E1D16035Aull));
+        device->channels.append(channel(21.5));
+        QCOMPARE(recorder.writeHeader(*device, 0) + recorder.appendReading(*device, 0), 2);
+        const QString path = device->channels[0].fileName;
+        appendBytes(path, "2025.01.27;14:03:15;2");
+        MeasurementFileReader::Result result = MeasurementFileReader::read(path, "'", "");
+        QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
+        QCOMPARE(result.channel->series->size(), 1);
+        appendBytes(path, "2,25\r\n");
+        result = MeasurementFileReader::read(path, "'", "");
+        QCOMPARE(result.channel->series->size(), 2);
+        QCOMPARE(result.channel->series->record(1).min, 22.25);
+
+        // A header still being written is not mistaken for a foreign file.
+        const QString fresh = dir->path() + "/fresh.csv";
+        writeFile(fresh, TableSupport::readFile(path).left(60));
+        result = MeasurementFileReader::read(fresh, "'", "");
+        QVERIFY(!result.channel);
+        QVERIFY2(result.problem.contains("«fresh.csv», строка 3: заголовок файла не дописан"),
+                 qPrintable(result.problem));
+    }
+
+    // Files that are not measurement files, or are damaged, are named with
+    // the line at fault; readable lines of a damaged file are still shown,
+    // with a gap where a line was lost.
+    void foreignAndDamagedFiles()
+    {
+        const QString foreign = dir->path() + "/prices.csv";
+        writeFile(foreign, "Item;Price\r\nTea;1,20\r\n");
+        MeasurementFileReader::Result result = MeasurementFileReader::read(foreign, "'", "");
+        QVERIFY(!result.channel);
+        QVERIFY2(result.problem.startsWith("Файл «prices.csv», строка 1: это не файл измерений"),
+                 qPrintable(result.problem));
+
+        QByteArray header = TableSupport::readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv");
+        header.truncate(header.indexOf("Deviation\r\n") + 11);
+        const QString badHeader = dir->path() + "/badheader.csv";
+        writeFile(badHeader, QByteArray(header).replace("MultiHub Channel;'-1", "MultiHub Channel;'x"));
+        result = MeasurementFileReader::read(badHeader, "'", "");
+        QVERIFY(!result.channel);
+        QVERIFY2(result.problem.startsWith("Файл «badheader.csv», строка 4: заголовок повреждён"),
+                 qPrintable(result.problem));
+
+        const QString damaged = dir->path() + "/damaged.csv";
+        writeFile(damaged, header + "2025.01.27;14:03:05;21,50\r\n2025.01.27;14:03:15;21,60\r\n"
+                           "2025.13.45;14:03:25;\x01\x02\r\n2025.01.27;14:03:35;21,80\r\n"
+                           "2025.01.27;14:03:45;abc\r\n2025.01.27;14:03:55;21,90\r\n");
+        result = MeasurementFileReader::read(damaged, "'", "");
+        QVERIFY(result.channel);
+        QCOMPARE(result.damagedLines, 2);
+        QCOMPARE(result.readings, 4);
+        QVERIFY2(result.problem.startsWith("Файл «damaged.csv», строка 13: строка повреждена и пропущена"),
+                 qPrintable(result.problem));
+        QVERIFY(result.problem.contains("2"));
+        const qint64 t0 = Start.toMSecsSinceEpoch();
+        QVERIFY(same(readingsOf(*result.channel->series), {{t0, 21.5}, {t0 + 10000, 21.6}, {t0 + 10000, NaN},
+                                                           {t0 + 30000, 21.8}, {t0 + 30000, NaN}, {t0 + 50000, 21.9}}));
+
+        const QString empty = dir->path() + "/empty.csv";
+        writeFile(empty, "");
+        result = MeasurementFileReader::read(empty, "'", "");
+        QVERIFY(!result.channel);
+        QVERIFY2(result.problem.contains("«empty.csv»"), qPrintable(result.problem));
+
+        result = MeasurementFileReader::read(dir->path() + "/missing.csv", "'", "");
+        QVERIFY(!result.channel);
+        QVERIFY2(result.problem.startsWith("Файл «missing.csv» не открывается"), qPrintable(result.problem));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMeasurementFileReader)
+#include "tst_measurementfilereader.moc"
