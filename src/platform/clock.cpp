@@ -79,6 +79,12 @@ void Clock::sleepMs(int ms)
         QThread::msleep(static_cast<unsigned long>(ms));
 }
 
+void Clock::holdLineMs(int ms)
+{
+    if (ms > 0 && !state().virtualTime)
+        QThread::msleep(static_cast<unsigned long>(ms));
+}
+
 void Clock::processEvents()
 {
     if (QCoreApplication::instance())
@@ -162,8 +168,9 @@ bool Clock::setVirtualShared(const QString &path, const QDateTime &start, QStrin
 
 bool Clock::waitForInput(const std::function<bool(int sliceMs)> &poll, int timeoutMs)
 {
-    // Short slices keep the window responsive while a slow adapter answers.
-    const int kSliceMs = 10;
+    // Short slices: the window stays responsive while a slow adapter answers,
+    // and an emulated adapter in this thread answers between them.
+    const int kSliceMs = 2;
     QElapsedTimer waited;
     waited.start();
     for (;;) {

@@ -29,6 +29,10 @@ public:
     // millisecond passes (real sleep, or a virtual step).
     static void pollEvents();
 
+    // Holds a serial line state (a break) for `ms` milliseconds of real
+    // time. Line timing is no bus time: on a virtual clock it takes none.
+    static void holdLineMs(int ms);
+
     // Waits `ms` milliseconds while processing events.
     static void waitProcessingEvents(int ms);
 

@@ -77,6 +77,13 @@ void Ds2480b::setProblem(const QString &text)
     m_problem = text;
 }
 
+QString Ds2480b::problem() const
+{
+    if (m_problem.isEmpty() && !connected())
+        return SerialLink::missingPortText(m_path);
+    return m_problem;
+}
+
 bool Ds2480b::defaultPort(short *portNum, short *portType) const
 {
     *portNum = 0;
@@ -138,7 +145,7 @@ bool Ds2480b::powerUp()
     // E3 changes nothing.
     m_link.write(QByteArray(1, char(kCommandMode)));
     m_link.sendBreak(kBreakMs);
-    Clock::sleepMs(kBreakMs);
+    Clock::holdLineMs(kBreakMs);
     // The timing byte: a reset command at 9600 baud, which the chip uses to
     // calibrate and does not answer.
     m_link.write(QByteArray(1, char(kReset)));

@@ -31,7 +31,7 @@ public:
 
     QString path() const { return m_path; }
     // Why the adapter is not usable, in words for the operator; empty when it is.
-    QString problem() const { return m_problem; }
+    QString problem() const;
     // How long an answer may take; the default suits a USB-serial adapter.
     void setReadTimeoutMs(int ms) { m_timeoutMs = ms; }
 

@@ -15,6 +15,11 @@ SerialLink::~SerialLink()
     close();
 }
 
+QString SerialLink::missingPortText(const QString &path)
+{
+    return QStringLiteral("%1: no such port (is the adapter plugged in?)").arg(path);
+}
+
 bool SerialLink::open(const QString &path, QString *error)
 {
     close();
@@ -32,7 +37,7 @@ bool SerialLink::open(const QString &path, QString *error)
                              .arg(path);
                 break;
             case QSerialPort::DeviceNotFoundError:
-                *error = QStringLiteral("%1: no such port (is the adapter plugged in?)").arg(path);
+                *error = missingPortText(path);
                 break;
             default:
                 *error = QStringLiteral("%1: %2").arg(path, m_port.errorString());
@@ -131,16 +136,21 @@ QByteArray SerialLink::read(int count, int timeoutMs)
 
 void SerialLink::discardInput(int settleMs)
 {
-    // Lets the bytes still on their way arrive (an emulated adapter in this
-    // thread answers while events run) until the line stays quiet for
-    // `settleMs`, then drops them all.
-    while (isOpen()) {
+    // Lets the bytes still on their way arrive until the line has been quiet
+    // for `settleMs`, then drops them all. Short waits with events run in
+    // between, so an emulated adapter in this thread gets to answer.
+    const int kSliceMs = 2;
+    int quietMs = 0;
+    while (isOpen() && quietMs < settleMs) {
         Clock::processEvents();
-        if (m_port.bytesAvailable() > 0)
+        if (m_port.bytesAvailable() > 0) {
             m_port.readAll();
-        if (!m_port.waitForReadyRead(settleMs)) {
+            quietMs = 0;
+        } else if (m_port.waitForReadyRead(kSliceMs)) {
+            quietMs = 0;
+        } else {
             checkFailure();
-            break;
+            quietMs += kSliceMs;
         }
     }
     if (isOpen())
@@ -152,6 +162,6 @@ void SerialLink::sendBreak(int ms)
     if (!isOpen())
         return;
     m_port.setBreakEnabled(true);
-    Clock::sleepMs(ms);
+    Clock::holdLineMs(ms);
     m_port.setBreakEnabled(false);
 }

@@ -14,6 +14,9 @@ public:
     SerialLink();
     ~SerialLink();
 
+    // What to tell the operator about a port whose device node is missing.
+    static QString missingPortText(const QString &path);
+
     // Opens `path`. On failure false and *error says why in words for the
     // operator, with the remedy where there is one (the dialout group).
     bool open(const QString &path, QString *error);
