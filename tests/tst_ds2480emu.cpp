@@ -1,3 +1,5 @@
+#include "support/orvexctlrun.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -42,33 +44,9 @@ private:
     QString m_path;
 };
 
-struct Run
+OrvexctlRun orvexctl(const QStringList &args, const QStringList &env = {})
 {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Run orvexctl(const QStringList &args, const QStringList &env = {})
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("ORVEX_BUS"));
-    environment.remove(QStringLiteral("ORVEX_SHARED_CLOCK"));
-    for (const QString &e : env)
-        environment.insert(e.section('=', 0, 0), e.section('=', 1));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(ORVEXCTL_BIN), args);
-    Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env);
 }
 
 // Every file of a folder, by name.
@@ -97,8 +75,8 @@ private slots:
     {
         Emulator emulator({busFile("serial.json")});
         QVERIFY(!emulator.path().isEmpty());
-        const Run serial = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
-        const Run sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        const OrvexctlRun serial = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
+        const OrvexctlRun sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + busFile("serial.json")});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.out.count('\n'), 21);
@@ -121,9 +99,9 @@ private slots:
                                     QStringLiteral("2025-01-27T14:03:05"), QStringLiteral("--cycles"),
                                     QStringLiteral("4"), QStringLiteral("--interval"), QStringLiteral("30"),
                                     QStringLiteral("--record")};
-        const Run serial = orvexctl(common + QStringList{serialFolder, QStringLiteral("--bus=serial:") + emulator.path()},
+        const OrvexctlRun serial = orvexctl(common + QStringList{serialFolder, QStringLiteral("--bus=serial:") + emulator.path()},
                                     {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
-        const Run sim = orvexctl(common + QStringList{simFolder, QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, QStringLiteral("--bus=sim:") + busFile("serial.json")});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.err, sim.err);
@@ -139,7 +117,7 @@ private slots:
     void fastNeedsSharedClock()
     {
         Emulator emulator({});
-        const Run run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"),
+        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"),
                                   QStringLiteral("--bus=serial:") + emulator.path()});
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains("ORVEX_SHARED_CLOCK"));
@@ -152,7 +130,7 @@ private slots:
         Emulator emulator({});
         Emulator silent({QStringLiteral("--silent")});
         const QString missing = QStringLiteral("/dev/ttyNOSUCHPORT");
-        Run run = orvexctl({QStringLiteral("ports"), emulator.path(), silent.path(), missing});
+        OrvexctlRun run = orvexctl({QStringLiteral("ports"), emulator.path(), silent.path(), missing});
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
@@ -172,14 +150,14 @@ private slots:
         const QString clock = dir.filePath(QStringLiteral("clock"));
         Emulator emulator({QStringLiteral("--clock"), clock, busFile("serial.json")});
         emulator.command("vanish 400");
-        const Run run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--cycles"),
+        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--cycles"),
                                   QStringLiteral("3"), QStringLiteral("--bus=serial:") + emulator.path()},
                                  {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("orvexctl: cycle 2: Error TMSetup"));
         QVERIFY(run.err.contains("orvexctl: cycle 3: Error TMSetup"));
         QVERIFY(run.err.contains("Adapter not found"));
-        const Run scan = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
+        const OrvexctlRun scan = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
         QCOMPARE(scan.exitCode, 1);
         QVERIFY(scan.err.contains("no such port"));
     }

@@ -56,6 +56,17 @@ const int kSettleMs = 20;
 // TMEX's port type for a DS9097U (DS2480B) serial adapter.
 const short kPortType = 5;
 
+// The bit a Single Bit command read: its answer repeats bits 7..2 of the
+// command and carries the bit in bits 1..0 (00 or 11). -1 when garbled.
+int bitAnswer(uint8_t command, uint8_t answer)
+{
+    if ((answer & 0xFC) != (command & 0xFC))
+        return -1;
+    if ((answer & 0x03) == 0x03)
+        return 1;
+    return (answer & 0x03) == 0x00 ? 0 : -1;
+}
+
 int bitOf(const uint8_t bytes[8], int index)
 {
     return (bytes[index / 8] >> (index % 8)) & 1;
@@ -103,12 +114,17 @@ bool Ds2480b::ready() const
     return m_ready && m_link.isOpen();
 }
 
-bool Ds2480b::exchange(const QByteArray &out, int count, QByteArray *answer)
+bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray *answer)
 {
     if (!m_link.write(out))
         return false;
-    *answer = count > 0 ? m_link.read(count, m_timeoutMs) : QByteArray();
-    return answer->size() == count;
+    *answer = m_link.read(pulses + count, m_timeoutMs);
+    if (answer->size() != pulses + count)
+        return false;
+    if (pulses && (uint8_t(answer->at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
+        return false;
+    answer->remove(0, pulses);
+    return true;
 }
 
 void Ds2480b::enterCommandMode(QByteArray *out)
@@ -156,7 +172,7 @@ bool Ds2480b::powerUp()
     QByteArray config;
     config.append(char(kSpudInfinite));
     config.append(char(kReadBaudRate));
-    if (!exchange(config, 2, &answer) || uint8_t(answer.at(0)) != kSpudInfiniteAnswer
+    if (!exchange(config, 0, 2, &answer) || uint8_t(answer.at(0)) != kSpudInfiniteAnswer
         || uint8_t(answer.at(1)) != kBaud9600Answer) {
         if (m_link.lost())
             setProblem(QStringLiteral("%1: the adapter is gone (unplugged?)").arg(m_path));
@@ -190,7 +206,7 @@ bool Ds2480b::setUp()
         enterCommandMode(&out);
         out.append(char(kReadBaudRate));
         QByteArray answer;
-        if (exchange(out, pulses + 1, &answer) && uint8_t(answer.at(pulses)) == kBaud9600Answer)
+        if (exchange(out, pulses, 1, &answer) && uint8_t(answer.at(0)) == kBaud9600Answer)
             return true;
         if (!m_link.isOpen())
             m_ready = false;
@@ -216,11 +232,9 @@ int Ds2480b::reset()
     enterCommandMode(&out);
     out.append(char(kReset | kSpeedStandard));
     QByteArray answer;
-    if (!exchange(out, pulses + 1, &answer))
+    if (!exchange(out, pulses, 1, &answer))
         return fail();
-    if (pulses && (uint8_t(answer.at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
-        return fail();
-    const uint8_t result = uint8_t(answer.at(pulses));
+    const uint8_t result = uint8_t(answer.at(0));
     if ((result & 0xC0) != 0xC0)
         return fail();
     switch (result & 0x03) {
@@ -245,15 +259,13 @@ int Ds2480b::touchBit(int bit)
     const uint8_t command = uint8_t(kSingleBit | (bit ? kBitOne : 0) | kSpeedStandard);
     out.append(char(command));
     QByteArray answer;
-    if (!exchange(out, pulses + 1, &answer))
+    if (!exchange(out, pulses, 1, &answer))
         return fail();
-    const uint8_t a = uint8_t(answer.at(pulses));
-    if ((a & 0xFC) != (command & 0xFC) || ((a & 0x03) != 0x00 && (a & 0x03) != 0x03))
-        return fail();
+    const int read = bitAnswer(command, uint8_t(answer.at(0)));
     // Writing 0 holds the line low: nothing can read back 1.
-    if (!bit && (a & 0x03))
+    if (read < 0 || (!bit && read))
         return fail();
-    return (a & 0x03) ? 1 : 0;
+    return read;
 }
 
 int Ds2480b::touchByteWithPullup(int byte)
@@ -269,18 +281,14 @@ int Ds2480b::touchByteWithPullup(int byte)
         commands.append(char(command));
     }
     QByteArray answer;
-    if (!exchange(out + commands, pulses + 8, &answer))
-        return fail();
-    if (pulses && (uint8_t(answer.at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
+    if (!exchange(out + commands, pulses, 8, &answer))
         return fail();
     int read = 0;
     for (int i = 0; i < 8; ++i) {
-        const uint8_t a = uint8_t(answer.at(pulses + i));
-        const uint8_t command = uint8_t(commands.at(i));
-        if ((a & 0xFC) != (command & 0xFC) || ((a & 0x03) != 0x00 && (a & 0x03) != 0x03))
+        const int bit = bitAnswer(uint8_t(commands.at(i)), uint8_t(answer.at(i)));
+        if (bit < 0)
             return fail();
-        if (a & 0x03)
-            read |= 1 << i;
+        read |= bit << i;
     }
     m_pullupOn = true;
     if (read & ~byte & 0xFF)
@@ -302,11 +310,9 @@ int Ds2480b::touchByte(int byte)
     if (byte == kCommandMode)
         out.append(char(byte)); // sent twice: data, not the switch to command mode
     QByteArray answer;
-    if (!exchange(out, pulses + 1, &answer))
+    if (!exchange(out, pulses, 1, &answer))
         return fail();
-    if (pulses && (uint8_t(answer.at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
-        return fail();
-    const int read = uint8_t(answer.at(pulses));
+    const int read = uint8_t(answer.at(0));
     // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
     if (read & ~byte & 0xFF)
         return fail();
@@ -326,7 +332,7 @@ void Ds2480b::setStrongPullup(bool armed)
     QByteArray out;
     endPullup(&out);
     QByteArray answer;
-    if (!exchange(out, 1, &answer) || (uint8_t(answer.at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
+    if (!exchange(out, 1, 0, &answer))
         fail();
 }
 
@@ -357,12 +363,10 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     enterCommandMode(&out);
     out.append(char(kAcceleratorOff | kSpeedStandard));
     QByteArray answer;
-    if (!exchange(out, pulses + 16, &answer))
-        return fail();
-    if (pulses && (uint8_t(answer.at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
+    if (!exchange(out, pulses, 16, &answer))
         return fail();
     for (int n = 0; n < 64; ++n) {
-        const uint8_t a = uint8_t(answer.at(pulses + n / 4));
+        const uint8_t a = uint8_t(answer.at(n / 4));
         if (a & (1 << (2 * (n % 4) + 1)))
             rom[n / 8] |= uint8_t(1 << (n % 8));
         if (a & (1 << (2 * (n % 4))))

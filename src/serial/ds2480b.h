@@ -58,8 +58,11 @@ private:
     bool powerUp();
     // After a garbled or missing answer: resynchronises and returns -1.
     int fail();
-    // Sends `out` and reads exactly `count` answer bytes into *answer.
-    bool exchange(const QByteArray &out, int count, QByteArray *answer);
+    // Sends `out` and reads the answers: the pulse response of a pull-up
+    // that `out` ends (`pulses`, 0 or 1, from endPullup), checked and dropped,
+    // then exactly `count` bytes into *answer. False when one is missing or
+    // the pulse response is garbled.
+    bool exchange(const QByteArray &out, int pulses, int count, QByteArray *answer);
     // The bytes that end a running strong pull-up (0xF1), with the number of
     // answer bytes they bring; the pull-up is then off.
     int endPullup(QByteArray *out);
