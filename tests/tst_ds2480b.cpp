@@ -220,6 +220,20 @@ private slots:
             const QByteArray scratchpad = readScratchpad(f.session);
             QCOMPARE(scratchpad.left(2), pullup ? hex("9001") : hex("5005"));
         }
+
+        // A reset ends a pull-up that is still on, and disarms it.
+        SerialFixture f;
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x78), 25.0));
+        QCOMPARE(f.open(), 1);
+        TMOneWireLevel(f.session, 0, 1, 2);
+        TMTouchByte(f.session, 0xCC);
+        QVERIFY(f.chip().pulseRunning());
+        f.clearLines();
+        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
+        QCOMPARE(f.chip().hostBytes(), hex("F1C1E1CC"));
+        QCOMPARE(f.chip().answerBytes(), hex("ECCDCC"));
+        QVERIFY(!f.chip().pulseRunning());
     }
 
     // A garbled or lost answer byte is never taken as data: the operation
