@@ -1,6 +1,7 @@
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "sim/simbusloader.h"
+#include "support/orvexctlrun.h"
 #include "support/simfixture.h"
 
 #include <QProcess>
@@ -26,23 +27,13 @@ QStringList lines(const QByteArray &text)
 // Runs orvexctl with a clean bus environment plus `env` ("NAME=value").
 Run orvexctl(const QStringList &args, const QStringList &env = {})
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("ORVEX_BUS");
-    environment.remove("ORVEX_SIM_BUS");
-    for (const QString &e : env)
-        environment.insert(e.section('=', 0, 0), e.section('=', 1));
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(ORVEXCTL_BIN), args);
+    const OrvexctlRun r = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env, 30000);
     Run run;
-    if (!process.waitForFinished(30000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
+    run.exitCode = r.exitCode;
+    if (r.exitCode != -1) {
+        run.out = lines(r.out);
+        run.err = lines(r.err);
     }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = lines(process.readAllStandardOutput());
-    run.err = lines(process.readAllStandardError());
     return run;
 }
 

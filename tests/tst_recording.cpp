@@ -6,6 +6,7 @@
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
+#include "support/orvexctlrun.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
@@ -35,26 +36,11 @@ struct Run
 // Runs orvexctl with `env` entries "NAME=value" set and "NAME" removed.
 Run orvexctl(const QStringList &args, const QStringList &env)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("ORVEX_BUS");
-    for (const QString &e : env) {
-        if (e.contains('='))
-            environment.insert(e.section('=', 0, 0), e.section('=', 1));
-        else
-            environment.remove(e);
-    }
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(ORVEXCTL_BIN), args);
+    const OrvexctlRun r = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env);
     Run run;
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
-    run.err = QString::fromUtf8(process.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
+    run.exitCode = r.exitCode;
+    run.out = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
+    run.err = QString::fromUtf8(r.err).split('\n', Qt::SkipEmptyParts);
     return run;
 }
 

@@ -2,6 +2,7 @@
 
 #include "onewire/tmex.h"
 #include "platform/tmexlibrary.h"
+#include "serial/serialbackend.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 
@@ -59,8 +60,10 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
         return TmexLibrary::load(defaultDriverName(), error);
     if (value.startsWith(QLatin1String("tmex:")) && value.size() > 5)
         return TmexLibrary::load(value.mid(5), error);
+    if (value.startsWith(QLatin1String("serial:")) && value.size() > 7)
+        return std::make_unique<SerialBackend>(value.mid(7));
     if (error)
-        *error = QStringLiteral("--bus=%1: unknown bus (expected sim, sim:FILE, tmex or tmex:PATH)").arg(value);
+        *error = QStringLiteral("--bus=%1: unknown bus (expected sim, sim:FILE, tmex, tmex:PATH or serial:PORT)").arg(value);
     return nullptr;
 }
 
@@ -69,7 +72,7 @@ bool BusOption::install(const QStringList &args, QString *error)
     const QString chosen = value(args);
     if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
         if (error)
-            *error = QStringLiteral("--bus=: no bus given (expected sim, sim:FILE, tmex or tmex:PATH)");
+            *error = QStringLiteral("--bus=: no bus given (expected sim, sim:FILE, tmex, tmex:PATH or serial:PORT)");
         return false;
     }
     std::unique_ptr<BusBackend> backend = open(chosen, error);

@@ -13,6 +13,7 @@ class SimBackend;
 //   sim:FILE     a simulated bus described by a JSON file
 //   tmex         the TMEX driver (IBFS64.dll on Windows)
 //   tmex:PATH    a TMEX-compatible driver library at PATH
+//   serial:PORT  a DS2480B serial adapter on the port PORT (/dev/ttyUSB0)
 // Without either: the TMEX driver where one is installed, else the demo bus.
 class BusOption
 {

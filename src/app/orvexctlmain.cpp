@@ -7,8 +7,11 @@
 #include "app/recordersettings.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
+#include "onewire/tmex.h"
+#include "platform/busbackend.h"
 #include "platform/clock.h"
 #include "sensors/acquisition.h"
+#include "serial/serialports.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -46,17 +49,21 @@ QTextStream &err()
 
 const char kUsage[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
+    "       orvexctl ports [PORT...]\n"
     "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
     "                     [--record DIR [--template TEMPLATE]] [--verbose]\n"
-    "  --bus=sim | sim:FILE | tmex | tmex:PATH   the bus (default: ORVEX_BUS, else the driver or the demo bus)\n"
+    "  --bus=sim | sim:FILE | tmex | tmex:PATH | serial:PORT   the bus (default: ORVEX_BUS, else the\n"
+    "                  driver or the demo bus)\n"
     "  --cycles N      measurement cycles to run (default 1)\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
-    "  --fast          simulated bus only: run in virtual time, without real waiting\n"
+    "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
+    "                  bus, the emulated adapter's clock file in ORVEX_SHARED_CLOCK (ds2480-emu --clock)\n"
     "  --start T       with --fast: the virtual clock's start, local time yyyy-MM-ddThh:mm:ss (default: now)\n"
     "  --record DIR    write the measurement files into the existing folder DIR, as the window does\n"
     "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
     "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
-    "  --verbose       print the program's log messages on standard error\n";
+    "  --verbose       print the program's log messages on standard error\n"
+    "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n";
 
 struct ReadOptions
 {
@@ -80,6 +87,8 @@ int scan()
     out() << adapter.statusText() << "\n";
     if (opened != 1) {
         out().flush();
+        if (Tmex::backend() && !Tmex::backend()->problem().isEmpty())
+            err() << "orvexctl: " << Tmex::backend()->problem() << "\n";
         return 1;
     }
     RomList roms;
@@ -182,6 +191,27 @@ int read(const ReadOptions &options)
     return opened == 1 ? 0 : 1;
 }
 
+// One line per port: the port, "DS2480B" or "no DS2480B: why", and what
+// the system says about the port. Exit code 0 when an adapter answered.
+int ports(const QStringList &paths)
+{
+    const int kProbeTimeoutMs = 250;
+    const QVector<SerialPorts::Report> reports = SerialPorts::survey(paths, kProbeTimeoutMs);
+    if (reports.isEmpty())
+        err() << "orvexctl: no serial ports\n";
+    bool found = false;
+    for (const SerialPorts::Report &r : reports) {
+        out() << r.path << "  " << (r.ds2480b ? QStringLiteral("DS2480B") : QStringLiteral("no DS2480B: ") + r.problem);
+        if (!r.description.isEmpty())
+            out() << "  (" << r.description << ")";
+        out() << "\n";
+        found = found || r.ds2480b;
+    }
+    out().flush();
+    err().flush();
+    return found ? 0 : 1;
+}
+
 bool takeNumber(QStringList &args, int index, int min, int max, int *out)
 {
     if (index + 1 >= args.size())
@@ -238,6 +268,8 @@ int main(int argc, char *argv[])
     if (args.isEmpty())
         return usageError(QStringLiteral("no command"));
     const QString command = args.takeFirst();
+    if (command == QLatin1String("ports"))
+        return ports(args);
     if (command != QLatin1String("scan") && command != QLatin1String("read"))
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
@@ -312,9 +344,18 @@ int main(int argc, char *argv[])
     if (command == QLatin1String("scan"))
         return scan();
     if (fast) {
-        if (!BusOption::simulated())
-            return usageError(QStringLiteral("--fast needs a simulated bus"));
-        Clock::setVirtual(start.isValid() ? start : Clock::now());
+        // An emulated adapter in another process shares its virtual clock.
+        const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
+        if (!BusOption::simulated() && sharedClock.isEmpty())
+            return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
+                                             "in ORVEX_SHARED_CLOCK"));
+        const QDateTime begin = start.isValid() ? start : Clock::now();
+        if (sharedClock.isEmpty()) {
+            Clock::setVirtual(begin);
+        } else if (!Clock::setVirtualShared(sharedClock, begin, &error)) {
+            err() << "orvexctl: ORVEX_SHARED_CLOCK: " << error << "\n";
+            return 2;
+        }
     }
     // Created only now, so %DATE% and %TIME% name the clock's start.
     AppState::instance();

@@ -32,4 +32,8 @@ public:
 
     // Shown by orvexctl and in the log: what the program is talking to.
     virtual QString description() const = 0;
+    // Why the adapter cannot be used, in words for the operator (a port that
+    // may not be opened, an adapter that does not answer); empty when there
+    // is nothing to add to the session's status.
+    virtual QString problem() const { return QString(); }
 };

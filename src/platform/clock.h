@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDateTime>
+#include <QString>
+#include <functional>
 
 // The one source of time for the whole program: the millisecond tick of the
 // conversion waits, plain sleeps, waits that process GUI events and the
@@ -27,6 +29,10 @@ public:
     // millisecond passes (real sleep, or a virtual step).
     static void pollEvents();
 
+    // Holds a serial line state (a break) for `ms` milliseconds of real
+    // time. Line timing is no bus time: on a virtual clock it takes none.
+    static void holdLineMs(int ms);
+
     // Waits `ms` milliseconds while processing events.
     static void waitProcessingEvents(int ms);
 
@@ -41,4 +47,19 @@ public:
 
     // Virtual time only: moves the clock forward, as if that much time had passed.
     static void advanceMs(qint64 ms);
+
+    // Virtual time kept in the file at `path` (created when missing), shared
+    // by every process that maps the same file: a program and the emulated
+    // adapter it talks to then run on one clock, each charging the time it
+    // spends. The clock reads `start` now; it goes on from where the file
+    // stands. False with a one-line *error when the file cannot be mapped.
+    static bool setVirtualShared(const QString &path, const QDateTime &start, QString *error);
+
+    // Waits for input that another party produces (a serial port) for at most
+    // `timeoutMs` milliseconds of real time, also on a virtual clock: the
+    // other party answers in real time, and whoever simulates the bus charges
+    // the bus time. `poll(sliceMs)` waits at most that long for input and
+    // returns true once enough is there. Pending events run between polls, so
+    // a party in this thread (an emulated adapter) gets its turn.
+    static bool waitForInput(const std::function<bool(int sliceMs)> &poll, int timeoutMs);
 };

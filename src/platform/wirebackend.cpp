@@ -191,36 +191,31 @@ short WireBackend::search(void *state, bool restart)
     if (m_master->touchByte(kSearchRom) < 0)
         return -1;
 
+    // Before the last discrepancy the previous ROM is followed, at it the 1
+    // branch is taken, after it the 0 branches.
+    uint8_t path[8];
+    std::memcpy(path, s.rom, 8);
+    for (int bit = 1; bit <= 64; ++bit) {
+        if (bit >= s.lastDiscrepancy)
+            setRomBit(path, bit - 1, bit == s.lastDiscrepancy ? 1 : 0);
+    }
     uint8_t rom[8];
-    std::memcpy(rom, s.rom, 8);
+    uint8_t discrepancies[8];
+    const int found = m_master->searchTriplets(path, rom, discrepancies);
+    if (found < 0)
+        return -1;
+    if (found == 0) {
+        // Nobody answered: the devices left the bus during the search.
+        s.lastDiscrepancy = 0;
+        s.lastDevice = 0;
+        s.romValid = 0;
+        store(state, s);
+        return 0;
+    }
     int lastZero = 0;
     for (int bit = 1; bit <= 64; ++bit) {
-        const int idBit = m_master->touchBit(1);
-        const int cmpBit = m_master->touchBit(1);
-        if (idBit < 0 || cmpBit < 0)
-            return -1;
-        if (idBit == 1 && cmpBit == 1) {
-            // Nobody answered: the devices left the bus during the search.
-            s.lastDiscrepancy = 0;
-            s.lastDevice = 0;
-            s.romValid = 0;
-            store(state, s);
-            return 0;
-        }
-        int direction;
-        if (idBit != cmpBit) {
-            direction = idBit;
-        } else {
-            if (bit < s.lastDiscrepancy)
-                direction = romBit(rom, bit - 1);
-            else
-                direction = (bit == s.lastDiscrepancy) ? 1 : 0;
-            if (direction == 0)
-                lastZero = bit;
-        }
-        setRomBit(rom, bit - 1, direction);
-        if (m_master->touchBit(direction) < 0)
-            return -1;
+        if (romBit(discrepancies, bit - 1) && romBit(rom, bit - 1) == 0)
+            lastZero = bit;
     }
     s.lastDiscrepancy = int16_t(lastZero);
     s.lastDevice = lastZero == 0;
@@ -266,19 +261,14 @@ short WireBackend::strongAccess(int32_t session, void *state)
         return presence < 0 ? -1 : 0;
     if (m_master->touchByte(kSearchRom) < 0)
         return -1;
-    for (int bit = 0; bit < 64; ++bit) {
-        const int idBit = m_master->touchBit(1);
-        const int cmpBit = m_master->touchBit(1);
-        if (idBit < 0 || cmpBit < 0)
-            return -1;
-        const int want = romBit(rom, bit);
-        // A device with bit 0 pulls idBit low; one with bit 1 pulls cmpBit low.
-        if ((want == 0 && idBit != 0) || (want == 1 && cmpBit != 0))
-            return 0;
-        if (m_master->touchBit(want) < 0)
-            return -1;
-    }
-    return 1;
+    // Where both values are present the search follows the ROM; the device is
+    // there exactly when the search ends on its ROM.
+    uint8_t found[8];
+    uint8_t discrepancies[8];
+    const int result = m_master->searchTriplets(rom, found, discrepancies);
+    if (result <= 0)
+        return result < 0 ? -1 : 0;
+    return std::memcmp(found, rom, 8) == 0 ? 1 : 0;
 }
 
 short WireBackend::access(int32_t session, void *state)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+
 // The few primitives a 1-Wire bus master offers. Everything above it — the
 // ROM search, device selection, sessions and CRCs — lives once in WireBackend.
 // A master that is unplugged answers every bus call with -1.
@@ -26,6 +28,20 @@ public:
     // standard speed) unless every device on the bus follows.
     virtual bool setOverdrive(bool on) = 0;
     // Armed: the line is held strongly high from the end of the next byte
-    // until disarmed (power for converting parasite-powered chips).
+    // until disarmed or the next reset (power for converting parasite-powered chips).
     virtual void setStrongPullup(bool armed) = 0;
+
+    // The 64 bit positions of a Search ROM whose command byte the caller has
+    // just sent. At each position the devices still taking part send their bit
+    // and its complement (wired-AND), and the master writes the direction it
+    // takes: the only value present, or, where both are present (a
+    // discrepancy), the bit of `path` at that position. Bits are numbered as
+    // in a ROM: bit 0 is the least significant bit of byte 0.
+    // Fills `rom` with the directions taken and `discrepancies` with a 1 bit at
+    // every position where both values were present.
+    // Returns 1; 0 when at some position no device answered (the devices left
+    // the bus); -1 when the adapter failed.
+    // The default runs three time slots per position through touchBit; a
+    // master with a search accelerator does the whole pass at once.
+    virtual int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
 };

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSerialPort>
+#include <QString>
+
+// One serial port, opened exclusively at 9600 baud, 8 data bits, no parity,
+// one stop bit, no flow control: the line to a DS2480B. Reads wait through
+// the clock layer with a timeout; a port that fails (an unplugged USB adapter,
+// a vanished device node) is closed and reported as lost.
+class SerialLink
+{
+public:
+    SerialLink();
+    ~SerialLink();
+
+    // What to tell the operator about a port whose device node is missing.
+    static QString missingPortText(const QString &path);
+
+    // Opens `path`. On failure false and *error says why in words for the
+    // operator, with the remedy where there is one (the dialout group).
+    bool open(const QString &path, QString *error);
+    void close();
+    bool isOpen() const;
+    // The port failed since it was opened; it is closed.
+    bool lost() const { return m_lost; }
+
+    // Sends the bytes; false when the port failed.
+    bool write(const QByteArray &bytes);
+    // Reads exactly `count` bytes, waiting at most `timeoutMs` for them.
+    // Returns what came: fewer bytes on a timeout or a failed port.
+    QByteArray read(int count, int timeoutMs);
+    // Drops whatever was received and not read yet, and whatever still
+    // arrives until the line has been quiet for `settleMs`.
+    void discardInput(int settleMs);
+    // Holds the line at the start polarity for `ms` milliseconds: the DS2480B
+    // takes this as a master reset.
+    void sendBreak(int ms);
+
+private:
+    void checkFailure();
+
+    QSerialPort m_port;
+    bool m_lost = false;
+};

@@ -1,0 +1,254 @@
+#include "sim/simds2480b.h"
+
+#include "platform/clock.h"
+#include "sim/simbus.h"
+
+namespace {
+
+// Strong pull-up durations of the SPUD parameter (value codes 000..101), µs;
+// 110 must not be used, 111 is infinite.
+const qint64 kSpudUs[6] = {16400, 65500, 131000, 262000, 524000, 1048000};
+const int kSpud = 3;
+const int kInfinite = 7;
+
+const uint8_t kDataMode = 0xE1;
+const uint8_t kCommandMode = 0xE3;
+const uint8_t kEndPulse = 0xF1;
+// The pulse response after a single bit's strong pull-up: 111 like the
+// answer to a Pulse command (its code with bits 1..0 = 0).
+const uint8_t kPulseAnswer = 0xEC;
+
+bool isSingleBit(uint8_t b)
+{
+    return (b & 0xE1) == 0x81;
+}
+
+} // namespace
+
+SimDs2480b::SimDs2480b(SimBus *bus)
+    : m_bus(bus)
+{
+    powerOn();
+}
+
+void SimDs2480b::powerOn()
+{
+    m_state = State::AwaitTiming;
+    // Every parameter at value code 000 (9600 baud, 16.4 ms pull-up): a
+    // master sets what it relies on.
+    for (int &p : m_parameters)
+        p = 0;
+    m_accelerator = false;
+    if (m_pulse)
+        m_bus->setStrongPullup(false);
+    m_pulse = false;
+}
+
+void SimDs2480b::clearLog()
+{
+    m_hostLog.clear();
+    m_answerLog.clear();
+}
+
+void SimDs2480b::answer(uint8_t b)
+{
+    const qint64 index = m_answerCount++;
+    if (index == m_dropAt)
+        return;
+    if (index == m_corruptAt)
+        b ^= m_corruptMask;
+    m_out.append(char(b));
+}
+
+QByteArray SimDs2480b::receive(const QByteArray &fromHost)
+{
+    m_hostLog += fromHost;
+    m_out.clear();
+    if (m_silent)
+        return m_out;
+    m_in = fromHost;
+    for (m_pos = 0; m_pos < m_in.size(); ++m_pos) {
+        const uint8_t b = uint8_t(m_in.at(m_pos));
+        switch (m_state) {
+        case State::AwaitTiming:
+            // The first byte after power-on sets the chip's timing; no answer.
+            m_state = State::Command;
+            break;
+        case State::Command:
+            command(b);
+            break;
+        case State::Data:
+            if (b == kCommandMode)
+                m_state = State::Check;
+            else
+                dataByte(b);
+            break;
+        case State::Check:
+            // E3 E3 is the data byte E3; E3 and anything else is a command.
+            if (b == kCommandMode) {
+                m_state = State::Data;
+                dataByte(b);
+            } else {
+                m_state = State::Command;
+                command(b);
+            }
+            break;
+        }
+    }
+    m_answerLog += m_out;
+    return m_out;
+}
+
+void SimDs2480b::command(uint8_t b)
+{
+    if (m_pulse) {
+        // F1 ends an infinite pulse; the pulse response is its only answer.
+        endPulse();
+        if (b == kEndPulse)
+            return;
+    }
+    if ((b & 0x80) == 0) {
+        configuration(b);
+        return;
+    }
+    if ((b & 0x01) == 0)
+        return; // not a command
+    const int speed = (b >> 2) & 0x03;
+    switch ((b >> 5) & 0x03) {
+    case 0: // Single Bit
+        singleBits(b);
+        break;
+    case 1: // Search Accelerator on or off; no answer
+        m_accelerator = (b & 0x10) != 0;
+        break;
+    case 2: { // 1-Wire Reset
+        int result;
+        if (speed == 2 && !m_bus->setOverdrive(true)) {
+            result = 3; // only overdrive devices hear an overdrive reset
+        } else {
+            if (speed != 2)
+                m_bus->setOverdrive(false);
+            result = m_bus->reset() > 0 ? 1 : 3;
+        }
+        if (m_resetResult >= 0)
+            result = m_resetResult;
+        // 110, chip revision 011, result.
+        answer(uint8_t(0xCC | result));
+        break;
+    }
+    case 3:
+        if (speed == 3) { // Pulse: its answer comes when it ends
+            startPulse(uint8_t(b & 0xFC));
+            if (m_parameters[kSpud] != kInfinite)
+                endPulse();
+        } else if (b == kDataMode) {
+            m_state = State::Data;
+        }
+        // E3 in command mode changes nothing; F1 without a pulse is ignored.
+        break;
+    }
+}
+
+void SimDs2480b::configuration(uint8_t b)
+{
+    if ((b & 0x01) == 0)
+        return;
+    const int parameter = (b >> 4) & 0x07;
+    const int value = (b >> 1) & 0x07;
+    if (parameter == 0) {
+        answer(uint8_t(m_parameters[value] << 1));
+        return;
+    }
+    m_parameters[parameter] = value;
+    answer(uint8_t(b & 0xFE));
+}
+
+bool SimDs2480b::pulledByteAhead() const
+{
+    if (m_pos + 8 > m_in.size())
+        return false;
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t c = uint8_t(m_in.at(m_pos + i));
+        if (!isSingleBit(c) || ((c & 0x02) != 0) != (i == 7))
+            return false;
+    }
+    return true;
+}
+
+void SimDs2480b::singleBits(uint8_t b)
+{
+    if (pulledByteAhead()) {
+        int byte = 0;
+        for (int i = 0; i < 8; ++i)
+            byte |= ((uint8_t(m_in.at(m_pos + i)) >> 4) & 1) << i;
+        // Armed: the bus holds the pull-up from the end of this byte.
+        m_bus->setStrongPullup(true);
+        const int read = m_bus->touchByte(byte);
+        for (int i = 0; i < 8; ++i)
+            answer(uint8_t((uint8_t(m_in.at(m_pos + i)) & 0xFC) | (((read >> i) & 1) ? 0x03 : 0x00)));
+        m_pos += 7;
+        startPulse(kPulseAnswer);
+        if (m_parameters[kSpud] != kInfinite)
+            endPulse();
+        return;
+    }
+    const int read = m_bus->touchBit((b >> 4) & 1);
+    answer(uint8_t((b & 0xFC) | (read > 0 ? 0x03 : 0x00)));
+    if (b & 0x02) {
+        startPulse(kPulseAnswer);
+        if (m_parameters[kSpud] != kInfinite)
+            endPulse();
+    }
+}
+
+void SimDs2480b::startPulse(uint8_t pulseAnswer)
+{
+    m_pulse = true;
+    m_pulseAnswer = pulseAnswer;
+}
+
+// Ends the pulse that runs: a predefined duration is charged to the clock
+// first. The chip then sends the pulse response.
+void SimDs2480b::endPulse()
+{
+    const int code = m_parameters[kSpud];
+    if (code < 6)
+        Clock::spendUs(kSpudUs[code]);
+    m_bus->setStrongPullup(false);
+    m_pulse = false;
+    answer(m_pulseAnswer);
+}
+
+void SimDs2480b::dataByte(uint8_t b)
+{
+    if (!m_accelerator) {
+        answer(uint8_t(m_bus->touchByte(b)));
+        return;
+    }
+    // Search accelerator: the byte carries the preferred directions of four
+    // ROM bits in bits 1, 3, 5, 7; each gives three time slots (the bit, its
+    // complement, the direction taken) and comes back as the direction taken
+    // (r') and the discrepancy flag (d) in bits 2j+1 and 2j. Once no device
+    // answers, every later direction and flag is 1.
+    uint8_t result = 0;
+    for (int j = 0; j < 4; ++j) {
+        const int preferred = (b >> (2 * j + 1)) & 1;
+        const int idBit = m_bus->touchBit(1);
+        const int cmpBit = m_bus->touchBit(1);
+        int direction;
+        int flag;
+        if (idBit != cmpBit) {
+            direction = idBit;
+            flag = 0;
+        } else if (idBit == 0) {
+            direction = preferred;
+            flag = 1;
+        } else {
+            direction = 1;
+            flag = 1;
+        }
+        m_bus->touchBit(direction);
+        result |= uint8_t((direction << (2 * j + 1)) | (flag << (2 * j)));
+    }
+    answer(result);
+}

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <QByteArray>
+#include <cstdint>
+
+class SimBus;
+
+// The DS2480B serial 1-Wire line driver, simulated in front of a simulated
+// bus: the bytes a host sends go in, the chip's answers come out, and the
+// 1-Wire side runs on the SimBus, which charges the bus time to the clock.
+//
+// Modelled: the wait for the timing byte after power-on, command mode and
+// data mode with the E1/E3 switches and the doubled E3, the configuration
+// parameters (written, read back), 1-Wire reset with its answer byte, single
+// bits, the search accelerator, strong pull-up after a single bit or a pulse,
+// of a predefined duration (charged to the clock) or infinite until F1.
+// Not modelled: a break (a pseudo-terminal does not carry one), the strong
+// pull-up armed for every byte in data mode, 12 V programming pulses, the
+// baud rates other than 9600.
+//
+// The simulated chips take their function layer byte by byte, so eight
+// single-bit commands in a row whose last one starts the strong pull-up (how
+// a master sends a byte that must power a conversion) reach the bus as one
+// byte followed by the pull-up; any other single bit is one time slot.
+class SimDs2480b
+{
+public:
+    // The bus is not owned and must outlive the chip.
+    explicit SimDs2480b(SimBus *bus);
+
+    // Feeds bytes from the host; returns the answers to send back.
+    QByteArray receive(const QByteArray &fromHost);
+
+    // Power-on: waiting for the timing byte, every setting at its default.
+    void powerOn();
+
+    // Faults. A silent chip takes every byte and answers nothing.
+    void setSilent(bool silent) { m_silent = silent; }
+    // The answer byte `index` bytes from now (0: the next one) is lost.
+    void dropAnswer(int index = 0) { m_dropAt = m_answerCount + index; }
+    // The answer byte `index` bytes from now arrives with `mask` XOR-ed in.
+    void corruptAnswer(int index = 0, uint8_t mask = 0x80)
+    {
+        m_corruptAt = m_answerCount + index;
+        m_corruptMask = mask;
+    }
+    // Every reset answers with this result in bits 1..0 (0 shorted,
+    // 1 presence, 2 alarming presence, 3 none), whatever the bus does; -1: the bus decides.
+    void setResetResult(int result) { m_resetResult = result; }
+
+    // What went over the line, for tests.
+    QByteArray hostBytes() const { return m_hostLog; }
+    QByteArray answerBytes() const { return m_answerLog; }
+    void clearLog();
+    // Value code of a configuration parameter (1..7).
+    int parameter(int code) const { return m_parameters[code & 7]; }
+    bool pulseRunning() const { return m_pulse; }
+
+private:
+    enum class State { AwaitTiming, Command, Data, Check };
+
+    // Handles the command at m_in[m_pos]; may consume more bytes.
+    void command(uint8_t b);
+    void configuration(uint8_t b);
+    void singleBits(uint8_t b);
+    void dataByte(uint8_t b);
+    void startPulse(uint8_t pulseAnswer);
+    void endPulse();
+    void answer(uint8_t b);
+    // Whether m_in holds, from m_pos on, eight single-bit commands whose last
+    // one alone starts the strong pull-up.
+    bool pulledByteAhead() const;
+
+    SimBus *m_bus;
+    State m_state = State::AwaitTiming;
+    int m_parameters[8] = {};
+    bool m_accelerator = false;
+    bool m_pulse = false;
+    uint8_t m_pulseAnswer = 0;
+    QByteArray m_in;
+    int m_pos = 0;
+    QByteArray m_out;
+
+    bool m_silent = false;
+    qint64 m_answerCount = 0;
+    qint64 m_dropAt = -1;
+    qint64 m_corruptAt = -1;
+    uint8_t m_corruptMask = 0;
+    int m_resetResult = -1;
+    QByteArray m_hostLog;
+    QByteArray m_answerLog;
+};

@@ -1,0 +1,119 @@
+#include "sim/simpty.h"
+
+#include "sim/simds2480b.h"
+
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+SimPty::SimPty(SimDs2480b *chip)
+    : m_chip(chip)
+{
+}
+
+SimPty::~SimPty()
+{
+    unplug();
+    if (!m_link.isEmpty())
+        QFile::remove(m_link);
+}
+
+QString SimPty::path() const
+{
+    return m_link.isEmpty() ? m_device : m_link;
+}
+
+bool SimPty::open(const QString &linkPath, QString *error)
+{
+    m_link = linkPath;
+    return replug(error);
+}
+
+bool SimPty::replug(QString *error)
+{
+    unplug();
+    auto fail = [&](const char *what) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+        unplug();
+        return false;
+    };
+    m_master = posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_master < 0)
+        return fail("posix_openpt");
+    if (grantpt(m_master) != 0 || unlockpt(m_master) != 0)
+        return fail("grantpt");
+    const char *name = ptsname(m_master);
+    if (!name)
+        return fail("ptsname");
+    m_device = QString::fromLocal8Bit(name);
+    m_slave = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_slave < 0)
+        return fail("open");
+    // Raw bytes both ways, as on a serial line.
+    termios t;
+    if (tcgetattr(m_slave, &t) == 0) {
+        cfmakeraw(&t);
+        cfsetispeed(&t, B9600);
+        cfsetospeed(&t, B9600);
+        tcsetattr(m_slave, TCSANOW, &t);
+    }
+    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+    if (!m_link.isEmpty()) {
+        QFile::remove(m_link);
+        if (!QFile::link(m_device, m_link))
+            return fail("symlink");
+    }
+    m_chip->powerOn();
+    m_notifier = std::make_unique<QSocketNotifier>(m_master, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this]() { readable(); });
+    return true;
+}
+
+void SimPty::unplug()
+{
+    m_notifier.reset();
+    if (m_master >= 0)
+        ::close(m_master);
+    if (m_slave >= 0)
+        ::close(m_slave);
+    m_master = -1;
+    m_slave = -1;
+    m_vanishAfter = -1;
+}
+
+void SimPty::readable()
+{
+    char buffer[4096];
+    const ssize_t n = ::read(m_master, buffer, sizeof buffer);
+    if (n <= 0)
+        return;
+    QByteArray bytes(buffer, int(n));
+    bool vanish = false;
+    if (m_vanishAfter >= 0 && bytes.size() >= m_vanishAfter) {
+        bytes.truncate(m_vanishAfter);
+        vanish = true;
+    } else if (m_vanishAfter >= 0) {
+        m_vanishAfter -= bytes.size();
+    }
+    const QByteArray answer = m_chip->receive(bytes);
+    if (vanish) {
+        unplug();
+        return;
+    }
+    for (int done = 0; done < answer.size();) {
+        const ssize_t w = ::write(m_master, answer.constData() + done, size_t(answer.size() - done));
+        if (w <= 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                continue;
+            break;
+        }
+        done += int(w);
+    }
+}

@@ -1,0 +1,316 @@
+#include "onewire/adapter.h"
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "sim/simds18b20.h"
+#include "sim/simromdevice.h"
+#include "support/serialfixture.h"
+#include "support/simfixture.h"
+
+#include <QtTest>
+
+namespace {
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// Reads the scratchpad of the only device on the bus through the TMEX calls.
+QByteArray readScratchpad(int32_t session)
+{
+    TMTouchReset(session);
+    TMTouchByte(session, 0xCC);
+    TMTouchByte(session, 0xBE);
+    QByteArray bytes;
+    for (int i = 0; i < 9; ++i)
+        bytes.append(char(TMTouchByte(session, 0xFF)));
+    return bytes;
+}
+
+// The readings of one cycle by ROM text (bus order): the first channel's value.
+QMap<QString, double> cycle(Sensor &sensor, Acquisition &acquisition, int *openResult)
+{
+    *openResult = acquisition.refresh().openResult;
+    sensor.measureAll();
+    QMap<QString, double> values;
+    for (const SensorDevice *device : *sensor.devices()) {
+        if (!device->channels.isEmpty() && device->channels.at(0).updated & 1)
+            values.insert(romToText(device->rom, true), device->channels.at(0).value);
+    }
+    return values;
+}
+
+} // namespace
+
+// The DS2480B master against the emulated chip on a real pseudo-terminal:
+// the bytes on the serial line and what the master makes of the answers.
+class TstDs2480b : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
+
+    // Power-up: E3 (leaves data mode should the chip miss the break), the
+    // break, the timing byte C1 (which a chip just reset does not answer),
+    // then SPUD = infinite (3F, echoed as 3E) and a read of the baud rate
+    // (0F, answered 00 = 9600). Later opens ask the chip once more; a chip
+    // that does not answer is an adapter not found, retried on every open.
+    void powerUp()
+    {
+        SerialFixture f;
+        QCOMPARE(f.open(), 1);
+        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+        QCOMPARE(f.chip().hostBytes(), hex("E3C13F0F"));
+        // The emulator took E3 as its timing byte and answered C1 as a
+        // reset (no presence on the empty bus), which the master dropped.
+        QCOMPARE(f.chip().answerBytes(), hex("CF3E00"));
+        QCOMPARE(f.chip().parameter(3), 7);
+        f.clearLines();
+        QCOMPARE(f.open(), 1);
+        QCOMPARE(f.chip().hostBytes(), hex("0F"));
+        QVERIFY(f.backend().problem().isEmpty());
+
+        SerialFixture silent;
+        silent.chip().setSilent(true);
+        QCOMPARE(silent.open(), -2);
+        QVERIFY(Adapter::instance().statusText().endsWith(QStringLiteral("Adapter not found")));
+        QVERIFY(silent.backend().problem().contains(QStringLiteral("no DS2480B answers")));
+        QCOMPARE(silent.open(), -2);
+        silent.chip().setSilent(false);
+        QCOMPARE(silent.open(), 1);
+        QVERIFY(silent.backend().problem().isEmpty());
+    }
+
+    // The datasheet's sequences: reset C1 → CD; Read ROM: E1, 33 → 33,
+    // FF × 8 → the ROM, E3 before the next command; Match ROM: 55 and the
+    // ROM echoed; Read Scratchpad: BE, then FF × 9 → the scratchpad. An E3
+    // in the data goes out twice and comes back once.
+    void datasheetSequences()
+    {
+        SerialFixture f;
+        const QByteArray rom = SimFixture::rom(0x28, 0xE3A1B2);
+        QVERIFY(rom.contains(char(0xE3)));
+        auto *chip = f.add(std::make_unique<SimDs18b20>(rom, 21.5));
+        QCOMPARE(f.open(), 1);
+
+        f.clearLines();
+        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(f.chip().hostBytes(), hex("C1"));
+        QCOMPARE(f.chip().answerBytes(), hex("CD"));
+
+        f.clearLines();
+        QCOMPARE(TMTouchByte(f.session, 0x33), short(0x33));
+        QByteArray read;
+        for (int i = 0; i < 8; ++i)
+            read.append(char(TMTouchByte(f.session, 0xFF)));
+        QCOMPARE(read, rom);
+        TMTouchReset(f.session);
+        QCOMPARE(f.chip().hostBytes(), hex("E133FFFFFFFFFFFFFFFFE3C1"));
+        QCOMPARE(f.chip().answerBytes(), hex("33") + rom + hex("CD"));
+
+        f.clearLines();
+        RomId id = SimFixture::romId(rom);
+        QCOMPARE(TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data()), short(1));
+        QCOMPARE(TMAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+        QByteArray doubled = rom;
+        doubled.replace(char(0xE3), QByteArray(2, char(0xE3)));
+        QCOMPARE(f.chip().hostBytes(), hex("C1E155") + doubled);
+        QCOMPARE(f.chip().answerBytes(), hex("CD55") + rom);
+
+        f.clearLines();
+        QCOMPARE(TMTouchByte(f.session, 0xBE), short(0xBE));
+        QByteArray scratchpad;
+        for (int i = 0; i < 9; ++i)
+            scratchpad.append(char(TMTouchByte(f.session, 0xFF)));
+        QCOMPARE(scratchpad, chip->scratchpad());
+        QCOMPARE(f.chip().hostBytes(), hex("BEFFFFFFFFFFFFFFFFFF"));
+        QCOMPARE(f.chip().answerBytes(), hex("BE") + scratchpad);
+    }
+
+    // The reset answer's bits 1..0 (00 shorted, 01 presence, 10 alarming
+    // presence, 11 none) and the single bit's answer (bits 1..0 both the
+    // bit read; writing 0 reads 0).
+    void answerDecoding()
+    {
+        SerialFixture f;
+        f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x42)));
+        QCOMPARE(f.open(), 1);
+        const struct { int result; short presence; } cases[] = {{1, 1}, {2, 1}, {3, 0}, {0, 0}};
+        for (const auto &c : cases) {
+            f.chip().setResetResult(c.result);
+            QCOMPARE(TMTouchReset(f.session), c.presence);
+        }
+        QVERIFY(f.backend().problem().contains(QStringLiteral("shorted")));
+        f.chip().setResetResult(-1);
+        QCOMPARE(TMTouchReset(f.session), short(1));
+
+        f.clearLines();
+        QCOMPARE(TMTouchBit(f.session, 1), short(1));
+        QCOMPARE(TMTouchBit(f.session, 0), short(0));
+        QCOMPARE(f.chip().hostBytes(), hex("9181"));
+        QCOMPARE(f.chip().answerBytes(), hex("9380"));
+    }
+
+    // 20 devices: the search accelerator finds them in the order the
+    // simulated bus gives the bit-by-bit search; one pass is reset, F0,
+    // accelerator on, 16 bytes of path out and 16 in, accelerator off.
+    void searchAccelerator()
+    {
+        QVector<QByteArray> roms;
+        for (int i = 0; i < 20; ++i)
+            roms << SimFixture::rom(i % 3 ? 0x28 : 0x10, quint64(i + 1) * 0x9E3779B1ULL);
+        RomList expected;
+        {
+            SimFixture sim;
+            for (const QByteArray &rom : roms)
+                sim.add(std::make_unique<SimRomDevice>(rom));
+            QCOMPARE(sim.open(), 1);
+            QCOMPARE(Adapter::instance().search(expected), 1);
+        }
+        QCOMPARE(expected.size(), 20);
+
+        SerialFixture f;
+        for (const QByteArray &rom : roms)
+            f.add(std::make_unique<SimRomDevice>(rom));
+        QCOMPARE(f.open(), 1);
+        RomList found;
+        QCOMPARE(Adapter::instance().search(found), 1);
+        QCOMPARE(found, expected);
+
+        f.clearLines();
+        uint8_t state[64] = {};
+        QCOMPARE(TMFirst(f.session, state), short(1));
+        const QByteArray host = f.chip().hostBytes();
+        QCOMPARE(host.left(6), hex("C1E1F0E3B1E1"));
+        QCOMPARE(host.mid(6, 16), QByteArray(16, '\0'));
+        QCOMPARE(host.mid(22), hex("E3A1"));
+        QCOMPARE(f.chip().answerBytes().size(), 2 + 16);
+        short first[8] = {0};
+        TMRom(f.session, state, first);
+        QCOMPARE(RomId(first, first + 8), expected.first());
+    }
+
+    // Parasite power: Convert T armed with the strong pull-up goes out as
+    // eight single bits, the last one starting the pull-up (83), which F1
+    // ends after the wait (answered EC); the chip converts. Without it the
+    // chip browns out and keeps the power-on +85 °C.
+    void parasitePower()
+    {
+        for (const bool pullup : {true, false}) {
+            SerialFixture f;
+            auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x77), 25.0));
+            chip->setParasite(true);
+            QCOMPARE(f.open(), 1);
+            TMTouchReset(f.session);
+            TMTouchByte(f.session, 0xCC);
+            f.clearLines();
+            if (pullup)
+                TMOneWireLevel(f.session, 0, 1, 2);
+            QCOMPARE(TMTouchByte(f.session, 0x44), short(0x44));
+            Tmex::waitKeepingSession(f.session, 800);
+            TMOneWireLevel(f.session, 0, 0, 0);
+            if (pullup) {
+                QCOMPARE(f.chip().hostBytes(), hex("E38181918181819183F1"));
+                QCOMPARE(f.chip().answerBytes(), hex("8080938080809380EC"));
+            } else {
+                QCOMPARE(f.chip().hostBytes(), hex("44"));
+            }
+            const QByteArray scratchpad = readScratchpad(f.session);
+            QCOMPARE(scratchpad.left(2), pullup ? hex("9001") : hex("5005"));
+        }
+
+        // A reset ends a pull-up that is still on, and disarms it.
+        SerialFixture f;
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x78), 25.0));
+        QCOMPARE(f.open(), 1);
+        TMOneWireLevel(f.session, 0, 1, 2);
+        TMTouchByte(f.session, 0xCC);
+        QVERIFY(f.chip().pulseRunning());
+        f.clearLines();
+        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
+        QCOMPARE(f.chip().hostBytes(), hex("F1C1E1CC"));
+        QCOMPARE(f.chip().answerBytes(), hex("ECCDCC"));
+        QVERIFY(!f.chip().pulseRunning());
+    }
+
+    // A garbled or lost answer byte is never taken as data: the operation
+    // fails, the master resynchronises the chip (E3, break, C1, the
+    // configuration) and the next operation works on the same session.
+    void resynchronisation()
+    {
+        SerialFixture f;
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x99), 20.0));
+        QCOMPARE(f.open(), 1);
+        QCOMPARE(TMTouchReset(f.session), short(1));
+
+        const QByteArray resync = hex("E3C13F0F");
+        struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(int32_t)> op; } faults[] = {
+            {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
+             [](int32_t s) { return TMTouchByte(s, 0xCC); }},
+            {"reset answer", [](SimDs2480b &c) { c.corruptAnswer(0, 0x40); },
+             [](int32_t s) { return TMTouchReset(s); }},
+            {"single bit answer", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
+             [](int32_t s) { return TMTouchBit(s, 1); }},
+            {"lost echo", [](SimDs2480b &c) { c.dropAnswer(0); },
+             [](int32_t s) { return TMTouchByte(s, 0xCC); }},
+            {"lost search answer", [](SimDs2480b &c) { c.dropAnswer(5); },
+             [](int32_t s) { uint8_t st[64] = {}; return TMFirst(s, st); }},
+        };
+        for (const Fault &fault : faults) {
+            f.clearLines();
+            fault.arm(f.chip());
+            QVERIFY2(fault.op(f.session) < 1 || QByteArray(fault.what) == "lost search answer", fault.what);
+            QVERIFY2(f.chip().hostBytes().endsWith(resync), fault.what);
+            QCOMPARE(TMValidSession(f.session), short(1));
+            QCOMPARE(TMTouchReset(f.session), short(1));
+            QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
+        }
+        QCOMPARE(f.open(), 1);
+        RomList roms;
+        Adapter::instance().search(roms);
+        QCOMPARE(roms.size(), 1);
+    }
+
+    // The adapter is pulled out in the middle of a cycle: the cycle ends
+    // without readings, the session is invalid, every open reports the
+    // adapter not found; plugged in again, the next cycle reads again.
+    void unplugAndReplug()
+    {
+        SerialFixture f;
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x11), 21.0));
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x22), 22.0));
+        Sensor sensor;
+        Acquisition acquisition(&sensor);
+        int opened = 0;
+        QMap<QString, double> values = cycle(sensor, acquisition, &opened);
+        QCOMPARE(opened, 1);
+        QCOMPARE(values.size(), 2);
+        QCOMPARE(values.value(romToText(SimFixture::romId(SimFixture::rom(0x28, 0x22)), false)), 22.0);
+
+        // Enough for the next open and search, not for the readings.
+        f.port().vanishAfter(60);
+        const qint64 startMs = Clock::tickMs();
+        values = cycle(sensor, acquisition, &opened);
+        QCOMPARE(opened, 1);
+        QVERIFY(values.isEmpty());
+        QVERIFY(!f.port().plugged());
+        QVERIFY(Clock::tickMs() - startMs < 20000);
+        QCOMPARE(TMValidSession(Adapter::instance().sessionHandle()), short(0));
+        QCOMPARE(Adapter::instance().open(), -2);
+        QVERIFY(f.backend().problem().contains(QStringLiteral("gone")));
+        QCOMPARE(Adapter::instance().open(), -2);
+
+        QString error;
+        QVERIFY2(f.port().replug(&error), qPrintable(error));
+        values = cycle(sensor, acquisition, &opened);
+        QCOMPARE(opened, 1);
+        QCOMPARE(values.size(), 2);
+        QVERIFY(f.backend().problem().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDs2480b)
+#include "tst_ds2480b.moc"

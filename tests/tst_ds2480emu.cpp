@@ -1,0 +1,167 @@
+#include "support/orvexctlrun.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QString busFile(const char *name)
+{
+    return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
+}
+
+// ds2480-emu in its own process; stops it on destruction.
+class Emulator
+{
+public:
+    explicit Emulator(const QStringList &args)
+    {
+        m_process.start(QStringLiteral(DS2480_EMU_BIN), args);
+        if (m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000))
+            m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    }
+    ~Emulator()
+    {
+        m_process.write("quit\n");
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+    QString path() const { return m_path; }
+    // Sends a command line and waits for its "ok".
+    void command(const QByteArray &line)
+    {
+        m_process.write(line + '\n');
+        m_process.waitForReadyRead(5000);
+        m_process.readAll();
+    }
+
+private:
+    QProcess m_process;
+    QString m_path;
+};
+
+OrvexctlRun orvexctl(const QStringList &args, const QStringList &env = {})
+{
+    return runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env);
+}
+
+// Every file of a folder, by name.
+QMap<QString, QByteArray> files(const QString &folder)
+{
+    QMap<QString, QByteArray> contents;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList(QDir::Files)) {
+        QFile file(dir.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            contents.insert(name, file.readAll());
+    }
+    return contents;
+}
+
+} // namespace
+
+// The real programs end to end: orvexctl over the emulated adapter's
+// pseudo-terminal against the same bus file on the simulated bus.
+class TstDs2480Emu : public QObject
+{
+    Q_OBJECT
+private slots:
+    // Twenty devices: the same adapter status and ROM lines, in the same order.
+    void scanMatchesSimulatedBus()
+    {
+        Emulator emulator({busFile("serial.json")});
+        QVERIFY(!emulator.path().isEmpty());
+        const OrvexctlRun serial = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
+        const OrvexctlRun sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        QCOMPARE(serial.exitCode, 0);
+        QCOMPARE(sim.exitCode, 0);
+        QCOMPARE(serial.out.count('\n'), 21);
+        QCOMPARE(serial.out, sim.out);
+    }
+
+    // Recording in virtual time on the emulator's clock: the measurement
+    // files and the printed readings are byte for byte those of the
+    // simulated bus, times included.
+    void recordingMatchesSimulatedBus()
+    {
+        QTemporaryDir dir;
+        const QString clock = dir.filePath(QStringLiteral("clock"));
+        const QString serialFolder = dir.filePath(QStringLiteral("serial"));
+        const QString simFolder = dir.filePath(QStringLiteral("sim"));
+        QVERIFY(QDir().mkpath(serialFolder) && QDir().mkpath(simFolder));
+        Emulator emulator({QStringLiteral("--clock"), clock, busFile("serial.json")});
+        QVERIFY(!emulator.path().isEmpty());
+        const QStringList common = {QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--start"),
+                                    QStringLiteral("2025-01-27T14:03:05"), QStringLiteral("--cycles"),
+                                    QStringLiteral("4"), QStringLiteral("--interval"), QStringLiteral("30"),
+                                    QStringLiteral("--record")};
+        const OrvexctlRun serial = orvexctl(common + QStringList{serialFolder, QStringLiteral("--bus=serial:") + emulator.path()},
+                                    {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
+        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        QCOMPARE(serial.exitCode, 0);
+        QCOMPARE(sim.exitCode, 0);
+        QCOMPARE(serial.err, sim.err);
+        QCOMPARE(serial.out, sim.out);
+        const QMap<QString, QByteArray> serialFiles = files(serialFolder);
+        QVERIFY(serialFiles.size() >= 9);
+        QCOMPARE(serialFiles, files(simFolder));
+        // The parasite-powered thermometers got their strong pull-up.
+        QVERIFY(!serial.out.contains("\t85.00\t"));
+    }
+
+    // --fast over a serial bus needs the emulator's clock.
+    void fastNeedsSharedClock()
+    {
+        Emulator emulator({});
+        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"),
+                                  QStringLiteral("--bus=serial:") + emulator.path()});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains("ORVEX_SHARED_CLOCK"));
+    }
+
+    // ports: a DS2480B answers on the emulator's port, not where nothing
+    // answers or nothing is; the exit code says whether one was found.
+    void ports()
+    {
+        Emulator emulator({});
+        Emulator silent({QStringLiteral("--silent")});
+        const QString missing = QStringLiteral("/dev/ttyNOSUCHPORT");
+        OrvexctlRun run = orvexctl({QStringLiteral("ports"), emulator.path(), silent.path(), missing});
+        QCOMPARE(run.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.at(0), emulator.path() + QStringLiteral("  DS2480B"));
+        QVERIFY(lines.at(1).startsWith(silent.path() + QStringLiteral("  no DS2480B: ")));
+        QVERIFY(lines.at(1).contains(QStringLiteral("no DS2480B answers")));
+        QVERIFY(lines.at(2).startsWith(missing + QStringLiteral("  no DS2480B: ")));
+        run = orvexctl({QStringLiteral("ports"), silent.path()});
+        QCOMPARE(run.exitCode, 1);
+    }
+
+    // The adapter is pulled out during a run: the cycle ends, every later
+    // cycle reports the adapter not found, and orvexctl says why.
+    void unplugDuringRead()
+    {
+        QTemporaryDir dir;
+        const QString clock = dir.filePath(QStringLiteral("clock"));
+        Emulator emulator({QStringLiteral("--clock"), clock, busFile("serial.json")});
+        emulator.command("vanish 400");
+        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--cycles"),
+                                  QStringLiteral("3"), QStringLiteral("--bus=serial:") + emulator.path()},
+                                 {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains("orvexctl: cycle 2: Error TMSetup"));
+        QVERIFY(run.err.contains("orvexctl: cycle 3: Error TMSetup"));
+        QVERIFY(run.err.contains("Adapter not found"));
+        const OrvexctlRun scan = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
+        QCOMPARE(scan.exitCode, 1);
+        QVERIFY(scan.err.contains("no such port"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDs2480Emu)
+#include "tst_ds2480emu.moc"
