@@ -1,6 +1,7 @@
 #include "sim/simdevicefactory.h"
 
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
 #include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
 #include "sim/simmax31850.h"
@@ -44,6 +45,7 @@ const Entry kEntries[] = {
     {"ds18b20", 0x28, SimDs18b20::fromJson, THERMOMETER_KEYS " resolution"},
     {"max31850", 0x3B, SimMax31850::fromJson, THERMOCOUPLE_KEYS},
     {"pt100emulator", 0x3B, SimPt100Emulator::fromJson, THERMOCOUPLE_KEYS " offset subtypeCode badCalibrationReads"},
+    {"ds28e17", 0x19, SimDs28e17::fromJson, "hub i2c extraBusyUs stuckBusy"},
 };
 
 const Entry *find(const QString &type)
