@@ -7,6 +7,7 @@
 #include "app/logmessagehandler.h"
 #include "app/recordersettings.h"
 #include "app/singleinstance.h"
+#include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "platform/clock.h"
@@ -494,4 +495,15 @@ void MainWindow::on_action_triggered()
 {
     m_exitRequested = true;
     close();
+}
+
+// The SHT heater durations: for sensors seen from now on and every known one.
+void MainWindow::on_spinBoxShtPeriodHeat_valueChanged(int arg1)
+{
+    setHeaterPause(arg1);
+}
+
+void MainWindow::on_spinBoxShtTimeHeat_valueChanged(int arg1)
+{
+    setHeaterOnTime(arg1);
 }
