@@ -57,20 +57,18 @@ Bmp280Sensor::Bmp280Sensor(int32_t *session, uint8_t *accessState, short *rom, I
 int Bmp280Sensor::probe(uint64_t &serial)
 {
     m_serial = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select())
-            continue;
+    QByteArray id;
+    const int result = attempts([this, &id] {
         if (write({kChipId}, I2cBridge::kNoStop) < 0)
-            continue;
+            return I2cBridge::kFailed;
         selectAgain();
-        QByteArray id;
-        if (read(id, 1) < 0)
-            continue;
-        m_serial = uint8_t(id.at(0));
-        serial = m_serial;
-        return 1;
-    }
-    return I2cBridge::kFailed;
+        return read(id, 1) >= 0 ? 1 : I2cBridge::kFailed;
+    });
+    if (result != 1)
+        return I2cBridge::kFailed;
+    m_serial = uint8_t(id.at(0));
+    serial = m_serial;
+    return 1;
 }
 
 bool Bmp280Sensor::compensate(const Calibration &c, int32_t adcT, int32_t adcP, double *celsius, double *kPa)
@@ -100,43 +98,34 @@ bool Bmp280Sensor::compensate(const Calibration &c, int32_t adcT, int32_t adcP, 
 
 int Bmp280Sensor::measure()
 {
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        result = I2cBridge::kTransferFailed;
+    return attempts([this] {
         if (write({kConfig, 0x00}) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         selectAgain();
         if (write({kControl, kForcedX8}) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         Clock::sleepMs(kConversionMs);
         selectAgain();
         if (write({kData}, I2cBridge::kNoStop) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         selectAgain();
         QByteArray data;
         if (read(data, 6) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         m_pressureTime = Clock::now();
         m_temperatureTime = m_pressureTime;
         selectAgain();
         if (write({kCalibration}, I2cBridge::kNoStop) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         selectAgain();
         QByteArray calibration;
         if (read(calibration, 24) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         if (!compensate(Calibration::fromBytes(calibration), adcValue(data, 3), adcValue(data, 0), &m_temperature,
-                        &m_pressure)) {
-            result = I2cBridge::kPressureDivisor;
-            continue;
-        }
+                        &m_pressure))
+            return I2cBridge::kPressureDivisor;
         return 1;
-    }
-    return result;
+    });
 }
 
 void Bmp280Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const

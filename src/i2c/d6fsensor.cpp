@@ -31,13 +31,7 @@ D6fSensor::D6fSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBrid
 
 int D6fSensor::probe(uint64_t &)
 {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select())
-            continue;
-        if (write({0x0B, 0x00}) >= 0)
-            return 1;
-    }
-    return I2cBridge::kFailed;
+    return attempts([this] { return write({0x0B, 0x00}) >= 0 ? 1 : I2cBridge::kFailed; });
 }
 
 double D6fSensor::pressureFromRaw(uint16_t raw)
@@ -59,40 +53,27 @@ int D6fSensor::readResult(uint8_t registerLow, uint16_t &raw)
     if (write({kReadBuffer}, I2cBridge::kNoStop) < 0)
         return I2cBridge::kTransferFailed;
     Clock::sleepMs(1);
-    selectAgain();
-    QByteArray bytes;
-    if (read(bytes, 2) < 0)
-        return I2cBridge::kTransferFailed;
-    raw = wordAt(bytes, 0);
-    return 1;
+    return readWord(raw);
 }
 
 int D6fSensor::measure()
 {
     m_pressureTime = Clock::now();
     m_temperatureTime = m_pressureTime;
-    int result = I2cBridge::kFailed;
     uint16_t raw = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        result = I2cBridge::kTransferFailed;
+    const int result = attempts([this, &raw] {
         if (write({kAccess, kRegisterHigh, kSensorControl, kWriteOneByte, kStartMeasurement}) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         Clock::sleepMs(30);
         selectAgain();
-        result = readResult(kPressureResult, raw);
-        if (result != 1)
-            continue;
+        const int pressure = readResult(kPressureResult, raw);
+        if (pressure != 1)
+            return pressure;
         m_pressureTime = Clock::now();
         m_pressure = pressureFromRaw(raw);
         selectAgain();
-        result = readResult(kTemperatureResult, raw);
-        if (result == 1)
-            break;
-    }
+        return readResult(kTemperatureResult, raw);
+    });
     if (result != 1)
         return result;
     m_temperatureTime = Clock::now();

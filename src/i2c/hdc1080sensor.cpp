@@ -26,25 +26,22 @@ int Hdc1080Sensor::probe(uint64_t &serial)
 {
     m_serial = 0;
     QByteArray buffer;
-    bool complete = false;
-    for (int attempt = 0; attempt < kAttempts && !complete; ++attempt) {
+    const int result = attempts([this, &buffer] {
         buffer.clear();
-        if (!select())
-            continue;
-        complete = true;
-        for (int i = 0; i < 3 && complete; ++i) {
+        for (int i = 0; i < 3; ++i) {
             if (i > 0)
                 selectAgain();
             QByteArray word;
-            complete = write({kSerialRegisters[i]}) >= 0;
-            if (complete) {
-                selectAgain();
-                complete = read(word, 2) >= 0;
-            }
+            if (write({kSerialRegisters[i]}) < 0)
+                return I2cBridge::kFailed;
+            selectAgain();
+            if (read(word, 2) < 0)
+                return I2cBridge::kFailed;
             buffer += word;
         }
-    }
-    if (!complete)
+        return 1;
+    });
+    if (result != 1)
         return I2cBridge::kFailed;
     for (int i = 0; i < buffer.size() && i < 8; ++i)
         m_serial = (m_serial << 8) | uint8_t(buffer.at(i));
@@ -57,35 +54,23 @@ int Hdc1080Sensor::convert(uint8_t pointer, uint16_t &raw)
     if (write({pointer}) < 0)
         return I2cBridge::kTransferFailed;
     Clock::sleepMs(kConversionMs);
-    selectAgain();
-    QByteArray bytes;
-    if (read(bytes, 2) < 0)
-        return I2cBridge::kTransferFailed;
-    raw = wordAt(bytes, 0);
-    return 1;
+    return readWord(raw);
 }
 
 int Hdc1080Sensor::measure()
 {
     m_temperatureTime = Clock::now();
     m_humidityTime = m_temperatureTime;
-    int result = I2cBridge::kFailed;
     uint16_t raw = 0;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        result = convert(kTemperature, raw);
-        if (result != 1)
-            continue;
+    const int result = attempts([this, &raw] {
+        const int converted = convert(kTemperature, raw);
+        if (converted != 1)
+            return converted;
         m_temperature = truncated(raw / 65536.0 * 165.0 - 40.0, 2);
         m_temperatureTime = Clock::now();
         selectAgain();
-        result = convert(kHumidity, raw);
-        if (result == 1)
-            break;
-    }
+        return convert(kHumidity, raw);
+    });
     if (result != 1)
         return result;
     m_humidityTime = Clock::now();

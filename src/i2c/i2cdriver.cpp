@@ -27,6 +27,17 @@ void I2cDriver::selectAgain()
     I2cBridge::accessDevice(m_session, m_accessState);
 }
 
+int I2cDriver::attempts(const std::function<int()> &attempt)
+{
+    int result = I2cBridge::kFailed;
+    for (int i = 0; i < kAttempts; ++i) {
+        result = select() ? attempt() : I2cBridge::kFailed;
+        if (result >= 1)
+            break;
+    }
+    return result;
+}
+
 int I2cDriver::write(std::initializer_list<uint8_t> bytes, int mode)
 {
     QByteArray data;
@@ -63,6 +74,16 @@ void I2cDriver::appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_
         channel.markFilled();
         device.channels.append(channel);
     }
+}
+
+int I2cDriver::readWord(uint16_t &word)
+{
+    selectAgain();
+    QByteArray bytes;
+    if (read(bytes, 2) < 0)
+        return I2cBridge::kTransferFailed;
+    word = wordAt(bytes, 0);
+    return 1;
 }
 
 uint16_t I2cDriver::wordAt(const QByteArray &bytes, int index)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 
 class I2cBridge;
@@ -29,11 +30,19 @@ protected:
 
     bool select();
     void selectAgain();
+    // Up to kAttempts attempts of one operation: each begins with select()
+    // (the attempt fails with kFailed when it does not succeed), then runs
+    // `attempt`, whose result ends the attempts when it is 1 or more.
+    // Returns that result, or the last attempt's code.
+    int attempts(const std::function<int()> &attempt);
     // One write to the driver's address (mode 0 with a stop, 1 without);
     // the bridge's result.
     int write(std::initializer_list<uint8_t> bytes, int mode = 0);
     // One read of `length` bytes from the driver's address; the bridge's result.
     int read(QByteArray &out, int length);
+    // A new transaction of the attempt (selectAgain) reading one word, most
+    // significant byte first: 1, or kTransferFailed.
+    int readWord(uint16_t &word);
 
     // One measured quantity of the sensor as the drivers describe it.
     struct Quantity

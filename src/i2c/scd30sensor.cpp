@@ -62,51 +62,38 @@ Scd30Sensor::Scd30Sensor(int32_t *session, uint8_t *accessState, short *rom, I2c
 int Scd30Sensor::probe(QByteArray &text)
 {
     text.clear();
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        result = I2cBridge::kFailed;
-        if (!select())
-            continue;
+    QByteArray collected;
+    const int result = attempts([this, &collected] {
         if (write({0xD0, 0x33}) < 0)
-            continue;
+            return I2cBridge::kFailed;
         selectAgain();
         QByteArray bytes;
         if (read(bytes, 48) < 0)
-            continue;
-        QByteArray collected;
-        if (!collectWords(bytes, true, &collected)) {
-            result = I2cBridge::kScd30Crc;
-            continue;
-        }
-        m_serialText = collected;
-        text = collected;
-        return 1;
-    }
-    return result;
+            return I2cBridge::kFailed;
+        return collectWords(bytes, true, &collected) ? 1 : I2cBridge::kScd30Crc;
+    });
+    if (result != 1)
+        return result;
+    m_serialText = collected;
+    text = collected;
+    return 1;
 }
 
 int Scd30Sensor::dataReady(uint16_t &status)
 {
     status = 0;
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        result = I2cBridge::kTransferFailed;
+    return attempts([this, &status] {
         if (write({0x02, 0x02}) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         Clock::sleepMs(4);
         selectAgain();
         QByteArray bytes;
-        const int read = this->read(bytes, 2);
-        if (read < 0)
-            continue;
+        const int count = read(bytes, 2);
+        if (count < 0)
+            return I2cBridge::kTransferFailed;
         status = wordAt(bytes, 0);
-        return read;
-    }
-    return result;
+        return count;
+    });
 }
 
 int Scd30Sensor::measure()
@@ -121,40 +108,28 @@ int Scd30Sensor::measure()
     if (!ready)
         return I2cBridge::kScd30NotReady;
 
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        result = I2cBridge::kTransferFailed;
+    return attempts([this] {
         if (write({0x03, 0x00}) < 0)
-            continue;
+            return I2cBridge::kTransferFailed;
         Clock::sleepMs(3);
         selectAgain();
         QByteArray bytes;
-        result = read(bytes, 18);
-        if (result < 0) {
-            result = I2cBridge::kTransferFailed;
-            continue;
-        }
+        const int count = read(bytes, 18);
+        if (count < 0)
+            return I2cBridge::kTransferFailed;
         QByteArray data;
-        if (!collectWords(bytes, false, &data)) {
-            result = I2cBridge::kScd30Crc;
-            continue;
-        }
+        if (!collectWords(bytes, false, &data))
+            return I2cBridge::kScd30Crc;
         m_measureTime = Clock::now();
         if (data.size() != 12) {
             m_co2 = m_temperature = m_humidity = kNaN;
-            result = I2cBridge::kTransferFailed;
-            continue;
+            return I2cBridge::kTransferFailed;
         }
         m_co2 = floatAt(data, 0);
         m_temperature = floatAt(data, 4);
         m_humidity = floatAt(data, 8);
-        break;
-    }
-    return result;
+        return count;
+    });
 }
 
 void Scd30Sensor::splitSerial(const QByteArray &text, uint64_t *high, uint64_t *low)

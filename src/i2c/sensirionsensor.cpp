@@ -1,6 +1,7 @@
 #include "i2c/sensirionsensor.h"
 
 #include "i2c/i2cbridge.h"
+#include "onewire/tmex.h"
 #include "platform/clock.h"
 
 namespace {
@@ -24,6 +25,19 @@ int SensirionSensor::readSerialNumber(QByteArray &six)
         return wordsValid(six, 2) ? 1 : I2cBridge::kCrcMismatch;
     }
     return I2cBridge::kFailed;
+}
+
+uint64_t SensirionSensor::romShaped(uint8_t family, const uint8_t six[6])
+{
+    unsigned char id[8];
+    id[0] = family;
+    for (int i = 0; i < 6; ++i)
+        id[1 + i] = six[i];
+    id[7] = uint8_t(TMCRC(7, id, 0, 0));
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | id[i];
+    return value;
 }
 
 int SensirionSensor::singleShot(QByteArray &out, int length, int words)

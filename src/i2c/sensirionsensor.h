@@ -20,4 +20,8 @@ protected:
     // 15 ms, `length` bytes read. 1, kTransferFailed (a failed write or
     // read) or kCrcMismatch (a word's CRC; `words` words are checked).
     int singleShot(QByteArray &out, int length, int words);
+    // An identifier in the shape of a 1-Wire ROM read in bus order: `family`,
+    // the six bytes, the Dallas CRC-8 of those seven (TMCRC); byte 0 in the
+    // low 8 bits.
+    static uint64_t romShaped(uint8_t family, const uint8_t six[6]);
 };

@@ -4,7 +4,6 @@
 #include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
 #include "onewire/crc.h"
-#include "onewire/tmex.h"
 #include "platform/clock.h"
 #include "sensors/sensordevice.h"
 
@@ -36,15 +35,7 @@ Sht3xSensor::Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2c
 
 uint64_t Sht3xSensor::identifier(const QByteArray &six)
 {
-    unsigned char id[8];
-    id[0] = kFamily;
-    for (int i = 0; i < 6; ++i)
-        id[1 + i] = uint8_t(six.at(i));
-    id[7] = uint8_t(TMCRC(7, id, 0, 0));
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | id[i];
-    return value;
+    return romShaped(kFamily, reinterpret_cast<const uint8_t *>(six.constData()));
 }
 
 int Sht3xSensor::probe(uint64_t &serial)
@@ -61,22 +52,17 @@ int Sht3xSensor::probe(uint64_t &serial)
 
 int Sht3xSensor::measure()
 {
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
+    const int result = attempts([this] {
         QByteArray bytes;
-        result = singleShot(bytes, 6, 2);
-        if (result != 1)
-            continue;
-        m_temperature = truncated(wordAt(bytes, 0) / 65535.0 * 175.0 - 45.0, 2);
-        m_humidity = truncated(wordAt(bytes, 3) / 65535.0 * 100.0, 2);
-        m_temperatureTime = Clock::now();
-        m_humidityTime = m_temperatureTime;
-        break;
-    }
+        const int shot = singleShot(bytes, 6, 2);
+        if (shot == 1) {
+            m_temperature = truncated(wordAt(bytes, 0) / 65535.0 * 175.0 - 45.0, 2);
+            m_humidity = truncated(wordAt(bytes, 3) / 65535.0 * 100.0, 2);
+            m_temperatureTime = Clock::now();
+            m_humidityTime = m_temperatureTime;
+        }
+        return shot;
+    });
     uint16_t status = 0;
     if (AppState::instance().shtMode() && readStatus(status) == 1)
         m_heaterState = (status & kHeaterBit) ? 1 : 0;
@@ -88,16 +74,13 @@ int Sht3xSensor::measure()
 int Sht3xSensor::readStatus(uint16_t &status)
 {
     QByteArray bytes;
-    bool read = false;
-    for (int attempt = 0; attempt < kAttempts && !read; ++attempt) {
-        if (!select())
-            continue;
+    const int result = attempts([this, &bytes] {
         if (write({0xF3, 0x2D}) < 0)
-            continue;
+            return I2cBridge::kFailed;
         selectAgain();
-        read = this->read(bytes, 3) >= 0;
-    }
-    if (!read)
+        return read(bytes, 3) >= 0 ? 1 : I2cBridge::kFailed;
+    });
+    if (result != 1)
         return I2cBridge::kFailed;
     const uint8_t crc = Crc::sensirion8(bytes.left(2));
     qDebug() << "crc_calc222 " << int(crc) << "; " << int(uint8_t(bytes.at(2)));
@@ -110,13 +93,7 @@ int Sht3xSensor::readStatus(uint16_t &status)
 bool Sht3xSensor::setHeater(bool on)
 {
     qDebug() << Clock::now().time() << (on ? "  ++SETHEAT" : "  SETHEAT --");
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select())
-            continue;
-        if (write({0x30, uint8_t(on ? 0x6D : 0x66)}) >= 0)
-            return true;
-    }
-    return false;
+    return attempts([this, on] { return write({0x30, uint8_t(on ? 0x6D : 0x66)}) >= 0 ? 1 : I2cBridge::kFailed; }) == 1;
 }
 
 void Sht3xSensor::heaterStep()

@@ -1,7 +1,6 @@
 #include "i2c/sts3xsensor.h"
 
 #include "i2c/i2cbridge.h"
-#include "onewire/tmex.h"
 #include "platform/clock.h"
 #include "sensors/sensordevice.h"
 
@@ -37,15 +36,10 @@ uint64_t Sts3xSensor::identifier(uint16_t word1, uint16_t word2)
 {
     const uint8_t input[4] = {uint8_t(word1 & 0xFF), uint8_t(word1 >> 8), uint8_t(word2 & 0xFF), uint8_t(word2 >> 8)};
     const uint64_t hash = sensorIdHash48(input);
-    unsigned char id[8];
-    id[0] = kFamily;
+    uint8_t six[6];
     for (int i = 0; i < 6; ++i)
-        id[1 + i] = uint8_t(hash >> (8 * i));
-    id[7] = uint8_t(TMCRC(7, id, 0, 0));
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = (value << 8) | id[i];
-    return value;
+        six[i] = uint8_t(hash >> (8 * i));
+    return romShaped(kFamily, six);
 }
 
 int Sts3xSensor::probe(uint64_t &serial)
@@ -62,21 +56,15 @@ int Sts3xSensor::probe(uint64_t &serial)
 
 int Sts3xSensor::measure()
 {
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!select()) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
+    return attempts([this] {
         QByteArray bytes;
-        result = singleShot(bytes, 4, 1); // the fourth byte is not used
-        if (result != 1)
-            continue;
-        m_temperature = truncated(wordAt(bytes, 0) / 65535.0 * 175.0 - 45.0, 2);
-        m_measureTime = Clock::now();
-        return 1;
-    }
-    return result;
+        const int result = singleShot(bytes, 4, 1); // the fourth byte is not used
+        if (result == 1) {
+            m_temperature = truncated(wordAt(bytes, 0) / 65535.0 * 175.0 - 45.0, 2);
+            m_measureTime = Clock::now();
+        }
+        return result;
+    });
 }
 
 void Sts3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const

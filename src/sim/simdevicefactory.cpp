@@ -7,6 +7,7 @@
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "sim/simromdevice.h"
+#include "sim/simtypetable.h"
 
 namespace {
 
@@ -48,21 +49,12 @@ const Entry kEntries[] = {
     {"ds28e17", 0x19, SimDs28e17::fromJson, "hub i2c extraBusyUs stuckBusy"},
 };
 
-const Entry *find(const QString &type)
-{
-    for (const Entry &e : kEntries) {
-        if (type == QLatin1String(e.type))
-            return &e;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const QByteArray &rom,
                                                     const QJsonObject &entry, QString *error)
 {
-    if (const Entry *e = find(type))
+    if (const Entry *e = SimTypeTable::find(kEntries, type))
         return e->make(rom, entry, error);
     *error = QStringLiteral("type: unknown device type \"%1\" (known: %2)").arg(type, types().join(QStringLiteral(", ")));
     return nullptr;
@@ -70,20 +62,16 @@ std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const Q
 
 int SimDeviceFactory::defaultFamily(const QString &type)
 {
-    const Entry *e = find(type);
+    const Entry *e = SimTypeTable::find(kEntries, type);
     return e ? e->family : 0;
 }
 
 QStringList SimDeviceFactory::keys(const QString &type)
 {
-    const Entry *e = find(type);
-    return e ? QString::fromLatin1(e->keys).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+    return SimTypeTable::keys(kEntries, type);
 }
 
 QStringList SimDeviceFactory::types()
 {
-    QStringList list;
-    for (const Entry &e : kEntries)
-        list << QLatin1String(e.type);
-    return list;
+    return SimTypeTable::types(kEntries);
 }

@@ -7,6 +7,7 @@
 #include "sim/simscd30.h"
 #include "sim/simsht3x.h"
 #include "sim/simsts3x.h"
+#include "sim/simtypetable.h"
 
 namespace {
 
@@ -29,20 +30,11 @@ const Entry kEntries[] = {
      "co2 temperature humidity measurement serial intervalS measuring neverReady crcErrors"},
 };
 
-const Entry *find(const QString &type)
-{
-    for (const Entry &e : kEntries) {
-        if (type == QLatin1String(e.type))
-            return &e;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 std::unique_ptr<SimI2cSlave> SimI2cFactory::create(const QString &type, const QJsonObject &entry, QString *error)
 {
-    const Entry *e = find(type);
+    const Entry *e = SimTypeTable::find(kEntries, type);
     if (!e) {
         *error = QStringLiteral("type: unknown I2C chip type \"%1\" (known: %2)")
                      .arg(type, types().join(QStringLiteral(", ")));
@@ -71,16 +63,12 @@ std::unique_ptr<SimI2cSlave> SimI2cFactory::create(const QString &type, const QJ
 
 QStringList SimI2cFactory::types()
 {
-    QStringList list;
-    for (const Entry &e : kEntries)
-        list << QLatin1String(e.type);
-    return list;
+    return SimTypeTable::types(kEntries);
 }
 
 QStringList SimI2cFactory::keys(const QString &type)
 {
-    const Entry *e = find(type);
-    return e ? QString::fromLatin1(e->keys).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+    return SimTypeTable::keys(kEntries, type);
 }
 
 QStringList SimI2cFactory::commonKeys()
