@@ -199,6 +199,70 @@ private slots:
         QCOMPARE(bridge->readData(0xEF, out, 1), 1);
     }
 
+    // The bridge commands the program does not use, as the simulated chip
+    // answers them, and a sensor that holds the clock during its conversion.
+    void otherBridgeCommands()
+    {
+        BridgeRig rig;
+        auto *sht = rig.add(std::make_unique<SimSht3x>());
+        rig.add(std::make_unique<SimBmp280>());
+        auto bridge = rig.bridge();
+        auto send = [&](const QByteArray &body, bool withCrc) {
+            rig.select();
+            QByteArray packet = body;
+            if (withCrc) {
+                const uint16_t crc = uint16_t(~Crc::maxim16(body));
+                packet += char(crc & 0xFF);
+                packet += char(crc >> 8);
+            }
+            for (char b : packet)
+                TMTouchByte(rig.f.session, uint8_t(b));
+            int polls = 1;
+            while (TMTouchBit(rig.f.session, 1) == 1 && polls < 100) {
+                Clock::sleepMs(1);
+                ++polls;
+            }
+            return polls;
+        };
+        auto readBack = [&](int count) {
+            QByteArray bytes;
+            for (int i = 0; i < count; ++i)
+                bytes += char(TMTouchByte(rig.f.session, 0xFF));
+            return bytes;
+        };
+        // Write-Read Data With Stop: status, write status, data.
+        send(fromHex("2DEE01D001"), true);
+        QCOMPARE(readBack(3), fromHex("000058"));
+        // Write Data No Stop, then Write Data Only With Stop: one register write in two packets.
+        send(fromHex("5AEE01F5"), true);
+        QCOMPARE(readBack(2), fromHex("0000"));
+        send(fromHex("7801A0"), true);
+        QCOMPARE(readBack(2), fromHex("0000"));
+        send(fromHex("2DEE01F501"), true);
+        QCOMPARE(readBack(3), fromHex("0000A0"));
+        // Write Data Only with nothing left open: start error, nothing sent.
+        send(fromHex("6901A0"), true);
+        QCOMPARE(uint8_t(readBack(1).at(0)), SimDs28e17::kStartError);
+        // Read Configuration (100 kHz after the bridge object's broadcast), Read Device Revision.
+        send(fromHex("E1"), false);
+        QCOMPARE(readBack(1), fromHex("00"));
+        send(fromHex("C4"), false);
+        QCOMPARE(readBack(1), fromHex("01"));
+
+        // Reading a single shot at once: with clock stretching the bridge
+        // stays busy until the conversion is over; without, the address is refused.
+        send(fromHex("4B88022C06"), true);
+        readBack(2);
+        const int held = send(fromHex("878906"), true);
+        QVERIFY2(held >= 5, qPrintable(QString::number(held)));
+        QCOMPARE(readBack(1), fromHex("00"));
+        send(fromHex("4B88022400"), true);
+        readBack(2);
+        send(fromHex("878906"), true);
+        QCOMPARE(uint8_t(readBack(1).at(0)), SimDs28e17::kAddressNack);
+        QCOMPARE(sht->measurementsStarted(), 2);
+    }
+
     // Discovery at 0x70, else 0x40; later selections only where it was found;
     // refused channel bytes; nothing after channel 47.
     void hubSelection()
