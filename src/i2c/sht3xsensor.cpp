@@ -93,7 +93,8 @@ int Sht3xSensor::readStatus(uint16_t &status)
 bool Sht3xSensor::setHeater(bool on)
 {
     qDebug() << Clock::now().time() << (on ? "  ++SETHEAT" : "  SETHEAT --");
-    return attempts([this, on] { return write({0x30, uint8_t(on ? 0x6D : 0x66)}) >= 0 ? 1 : I2cBridge::kFailed; }) == 1;
+    const uint8_t command = on ? 0x6D : 0x66;
+    return attempts([this, command] { return write({0x30, command}) >= 0 ? 1 : I2cBridge::kFailed; }) == 1;
 }
 
 void Sht3xSensor::heaterStep()

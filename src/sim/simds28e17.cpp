@@ -184,7 +184,8 @@ void SimDs28e17::carryOut()
 {
     m_phase = Phase::Result;
     const QByteArray body = m_packet.left(m_packet.size() - 2);
-    const uint16_t sent = uint16_t(uint8_t(m_packet.at(m_packet.size() - 2)) | uint8_t(m_packet.at(m_packet.size() - 1)) << 8);
+    const int size = m_packet.size();
+    const uint16_t sent = uint16_t(uint8_t(m_packet.at(size - 2)) | uint8_t(m_packet.at(size - 1)) << 8);
     const uint8_t command = uint8_t(body.at(0));
     const bool isRead = command == kReadWithStop;
     if (uint16_t(~Crc::maxim16(body)) != sent) {
