@@ -158,16 +158,23 @@ private slots:
             sensor.measureAll();
             QCOMPARE(broadcasts(f.backend().touchedBytes(from)), 1);
         }
-        QCOMPARE(sensor.devices()->size(), 8);
+        QCOMPARE(sensor.devices()->size(), 10);
         int thermometers = 0;
+        QList<int> bridgeChannels;
         for (const SensorDevice *d : *sensor.devices()) {
             const bool ds18x20 = d->family == 0x28 || d->family == 0x10;
             thermometers += ds18x20 ? 1 : 0;
+            if (d->family == 0x19) {
+                bridgeChannels << d->channels.size();
+                continue;
+            }
             const int expected = ds18x20 ? 1 : d->family == 0x3B ? 2 : 0;
             QCOMPARE(d->channels.size(), expected);
             for (const SensorChannel &c : d->channels)
                 QVERIFY(std::isfinite(c.value) && c.value != 85.0);
         }
+        // The bridge with the hub carries all six sensor types, the other one sensor.
+        QCOMPARE(bridgeChannels, QList<int>({12, 2}));
         QCOMPARE(thermometers, 4);
     }
 

@@ -43,12 +43,15 @@ QString busFile(const char *name)
 }
 
 // Checks the ROM lines of a scan: bus-order text, reversed text, family
-// description, two blanks apart; returns the ROMs in bus order.
+// description, two blanks apart; returns the ROMs in bus order. The indented
+// lines that describe what answers behind a bridge are left out.
 QStringList romLines(const QStringList &out)
 {
     QStringList roms;
     const QRegularExpression format("^([0-9A-F]{16})  ([0-9A-F]{16})  (.+)$");
     for (const QString &line : out) {
+        if (line.startsWith("    "))
+            continue;
         const QRegularExpressionMatch m = format.match(line);
         if (!m.hasMatch())
             return {QStringLiteral("bad line: ") + line};
@@ -92,6 +95,23 @@ private slots:
         QCOMPARE(run.out.first(), status);
         QVERIFY(status.startsWith("Adapter found, No error; Info: OverDrive "));
         QCOMPARE(romLines(run.out.mid(1)), expected);
+
+        // Each bridge is followed by its sensors: hub channel, address byte, serial, channel types.
+        const int bridge = run.out.indexOf(QRegularExpression("^195C2E810B0000A9  .*"));
+        QVERIFY(bridge > 0);
+        const QStringList behind = run.out.mid(bridge + 1, 6);
+        QCOMPARE(behind.first(), QStringLiteral("    hub channel 0  I2C address 0x88  I2C serial DEF079C51214A43  "
+                                                "SHT3x temperature channel, SHT3x humidity channel"));
+        QStringList hubChannels;
+        for (const QString &line : behind)
+            hubChannels << line.section(' ', 6, 6);
+        QCOMPARE(hubChannels, QStringList({"0", "2", "3", "6", "8", "9"}));
+        QCOMPARE(behind.at(4), QStringLiteral("    hub channel 8  I2C address 0xD8  I2C serial -  "
+                                              "D6F OMRON pressure channel, D6F OMRON temperature channel"));
+        const int single = run.out.indexOf(QRegularExpression("^19A73D520C0000E2  .*"));
+        QVERIFY(single > 0);
+        QVERIFY(run.out.value(single + 1).startsWith("    hub channel 0  I2C address 0x80  I2C serial C2011779480  HDC1080"));
+        QVERIFY(!run.out.value(single + 2).startsWith("    "));
     }
 
     void busFromEnvironmentAndUnplugged()
@@ -124,7 +144,12 @@ private slots:
         QCOMPARE(locked.out.size(), 1);
         QVERIFY(locked.out.first().contains(QLatin1String("DS18S20 Temperature sensor")));
         const Run all = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path() + "/none"});
-        QCOMPARE(all.out.size(), 8);
+        QCOMPARE(all.out.size(), 22); // 8 channels of 1-Wire chips, 12 + 2 behind the bridges
+        // The I2C channels: ROM, subchannel, hub channel, I2C serial, type, value, unit.
+        for (const char *line : {R"(^1\tA900000B812E5C19\t2\t9\t2D9F 4C1E0A5B44761C07\tSDC30 humidity channel\t\d+\.\d\d\t%RH$)",
+                                 R"(^1\tA900000B812E5C19\t0\t6\t58\tBMP280 pressure channel\t10\d\.\d\d\tkPa$)",
+                                 R"(^1\tE200000C523DA719\t1\t0\tC2011779480\tHDC1080 humidity channel\t\d+\.\d\d\t%$)"})
+            QVERIFY2(all.out.indexOf(QRegularExpression(line)) >= 0, line);
     }
 
     void badOptions()

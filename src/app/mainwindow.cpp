@@ -9,6 +9,7 @@
 #include "app/singleinstance.h"
 #include "chart/chartwindow.h"
 #include "chart/trendarchive.h"
+#include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "platform/clock.h"
@@ -506,4 +507,15 @@ void MainWindow::on_action_triggered()
 {
     m_exitRequested = true;
     close();
+}
+
+// The SHT heater durations: for sensors seen from now on and every known one.
+void MainWindow::on_spinBoxShtPeriodHeat_valueChanged(int arg1)
+{
+    setHeaterPause(arg1);
+}
+
+void MainWindow::on_spinBoxShtTimeHeat_valueChanged(int arg1)
+{
+    setHeaterOnTime(arg1);
 }

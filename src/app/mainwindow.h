@@ -85,6 +85,8 @@ private slots:
     void on_btnCalibrate_clicked();
     void on_btnResetCal_clicked();
     void on_btnSetSubtype_clicked();
+    void on_spinBoxShtPeriodHeat_valueChanged(int arg1);
+    void on_spinBoxShtTimeHeat_valueChanged(int arg1);
 
 private:
     void chooseLogFile();

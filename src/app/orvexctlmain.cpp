@@ -5,6 +5,7 @@
 #include "app/appstate.h"
 #include "app/busoption.h"
 #include "app/recordersettings.h"
+#include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "onewire/tmex.h"
@@ -80,6 +81,41 @@ int usageError(const QString &what)
     return 2;
 }
 
+QString i2cSerialText(const SensorChannel &channel);
+
+// What answers behind a DS28E17: every hub channel and sensor type is tried
+// (the stored scan options do not narrow it), one indented line per sensor:
+// hub channel, I2C address byte, I2C serial, the sensor's channel types.
+void describeBridge(const RomId &rom, Sensor &sensor)
+{
+    SensorDevice device;
+    int32_t session = Adapter::instance().sessionHandle();
+    RomId buffer = rom;
+    I2cBridge bridge(&session, Adapter::instance().accessStateBuffer(), buffer.data(), &sensor);
+    bridge.readSensors(device);
+    if (device.channels.isEmpty()) {
+        out() << "    no I2C sensor answers\n";
+        return;
+    }
+    QStringList lines;
+    QStringList keys;
+    for (const SensorChannel &c : device.channels) {
+        const QString key = QStringLiteral("%1/%2/%3").arg(c.hubChannel).arg(c.i2cAddress).arg(i2cSerialText(c));
+        const int at = keys.indexOf(key);
+        if (at >= 0) {
+            lines[at] += QStringLiteral(", ") + c.type;
+            continue;
+        }
+        keys << key;
+        lines << QStringLiteral("    hub channel %1  I2C address 0x%2  I2C serial %3  %4")
+                     .arg(c.hubChannel)
+                     .arg(QString::number(c.i2cAddress, 16).toUpper().rightJustified(2, QLatin1Char('0')))
+                     .arg(i2cSerialText(c).isEmpty() ? QStringLiteral("-") : i2cSerialText(c), c.type);
+    }
+    for (const QString &line : lines)
+        out() << line << "\n";
+}
+
 int scan()
 {
     Adapter &adapter = Adapter::instance();
@@ -93,9 +129,12 @@ int scan()
     }
     RomList roms;
     adapter.search(roms);
+    Sensor sensor;
     for (const RomId &rom : roms) {
         out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
               << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
+        if ((rom.at(0) & 0xFF) == 0x19)
+            describeBridge(rom, sensor);
     }
     out().flush();
     return 0;

@@ -1,14 +1,40 @@
 #include "i2c/i2cbridge.h"
 
+#include "i2c/bmp280sensor.h"
+#include "i2c/d6fsensor.h"
+#include "i2c/hdc1080sensor.h"
+#include "i2c/multihub.h"
+#include "i2c/scd30sensor.h"
+#include "i2c/sht3xsensor.h"
+#include "i2c/sts3xsensor.h"
+#include "onewire/crc.h"
 #include "onewire/tmex.h"
+#include "platform/clock.h"
 #include "sensors/sensor.h"
 #include "sensors/sensordevice.h"
 
+#include <type_traits>
+
 namespace {
+
 const short kSkipRom = 0xCC;
 const short kWriteConfiguration = 0xD2;
 const short kEnableSleepMode = 0x1E;
+const uint8_t kWriteWithStop = 0x4B;
+const uint8_t kWriteNoStop = 0x5A;
+const uint8_t kReadWithStop = 0x87;
+const int kBusyPolls = 60;
+
+// The packet's CRC-16 as it is sent: complemented, low byte first.
+QByteArray withCrc(QByteArray packet)
+{
+    const uint16_t crc = uint16_t(~Crc::maxim16(packet));
+    packet.append(char(crc & 0xFF));
+    packet.append(char(crc >> 8));
+    return packet;
 }
+
+} // namespace
 
 I2cBridge::I2cBridge(int32_t *session, uint8_t *accessState, short *rom, Sensor *sensor)
     : m_session(session)
@@ -48,11 +74,178 @@ int I2cBridge::sendSleepCommand()
     return TMTouchByte(*m_session, kEnableSleepMode);
 }
 
-// The sensors behind a bridge are discovered and read by the I2C drivers,
-// which come with the bridge transport; until then a bridge read only starts
-// a fresh cycle for the bridge's channels.
+bool I2cBridge::selectDevice(int32_t *session, uint8_t *accessState, short *rom)
+{
+    return TMRom(*session, accessState, rom) >= 1 && TMStrongAccess(*session, accessState) >= 1;
+}
+
+void I2cBridge::accessDevice(int32_t *session, uint8_t *accessState)
+{
+    TMAccess(*session, accessState);
+}
+
+int I2cBridge::waitWhileBusy()
+{
+    for (int poll = 0; poll < kBusyPolls; ++poll) {
+        const short bit = TMTouchBit(*m_session, 1);
+        if (bit < 0)
+            return kFailed;
+        if (bit == 0)
+            return kBusyPolls - poll;
+        Clock::pollEvents();
+    }
+    return kFailed;
+}
+
+int I2cBridge::writeData(uint8_t address, const QByteArray &data, int mode)
+{
+    if (data.isEmpty() || data.size() > kMaxWriteBytes || (mode != kWithStop && mode != kNoStop))
+        return kBadRequest;
+    QByteArray packet;
+    packet.append(char(mode == kWithStop ? kWriteWithStop : kWriteNoStop));
+    packet.append(char(address));
+    packet.append(char(data.size()));
+    packet.append(data);
+    for (char byte : withCrc(packet)) {
+        if (TMTouchByte(*m_session, uint8_t(byte)) < 0)
+            return kFailed;
+    }
+    if (waitWhileBusy() < 0)
+        return kFailed;
+    const short status = TMTouchByte(*m_session, 0xFF);
+    const short writeStatus = TMTouchByte(*m_session, 0xFF);
+    if (status != 0 || writeStatus != 0)
+        return kTransferFailed;
+    return data.size();
+}
+
+int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
+{
+    out.clear();
+    // Lengths outside 1..59 are refused as they are: the length byte on the
+    // wire must never be a wrapped-around value.
+    if (length < 1 || length > kMaxReadBytes)
+        return kBadRequest;
+    QByteArray packet;
+    packet.append(char(kReadWithStop));
+    packet.append(char(address | 1));
+    packet.append(char(length));
+    for (char byte : withCrc(packet)) {
+        if (TMTouchByte(*m_session, uint8_t(byte)) < 0)
+            return kTransferFailed;
+    }
+    if (waitWhileBusy() < 0)
+        return kFailed;
+    if (TMTouchByte(*m_session, 0xFF) != 0)
+        return kFailed;
+    for (int i = 0; i < length; ++i)
+        out.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+    return length;
+}
+
+template <typename Driver>
+bool I2cBridge::readType(SensorDevice &found, uint8_t hubChannel)
+{
+    Driver driver(m_session, m_accessState, m_rom, this);
+    typename Driver::Serial serial{};
+    if (driver.probe(serial) <= 0)
+        return false;
+    m_knownAddress = Driver::kAddress;
+    if (m_sensor)
+        m_sensor->setLastI2cAddress(Driver::kAddress);
+    driver.measure();
+    driver.fillChannels(found, hubChannel);
+    if constexpr (std::is_same<Driver, Sht3xSensor>::value)
+        driver.heaterStep();
+    return true;
+}
+
 void I2cBridge::readSensors(SensorDevice &device)
 {
+    // The probe order, with each type's address byte.
+    struct Probe
+    {
+        uint8_t address;
+        bool (I2cBridge::*read)(SensorDevice &, uint8_t);
+    };
+    static const Probe kProbes[] = {
+        {Hdc1080Sensor::kAddress, &I2cBridge::readType<Hdc1080Sensor>},
+        {Sts3xSensor::kAddress, &I2cBridge::readType<Sts3xSensor>},
+        {Sht3xSensor::kAddress, &I2cBridge::readType<Sht3xSensor>},
+        {Bmp280Sensor::kAddress, &I2cBridge::readType<Bmp280Sensor>},
+        {D6fSensor::kAddress, &I2cBridge::readType<D6fSensor>},
+        {Scd30Sensor::kAddress, &I2cBridge::readType<Scd30Sensor>},
+    };
+
     for (SensorChannel &channel : device.channels)
         channel.writtenThisCycle = false;
+    MultiHub hub(m_session, m_accessState, m_rom, this);
+    const bool scanAllTypes = m_sensor ? m_sensor->scanAllTypeSetting() : true;
+    if (m_sensor) {
+        m_sensor->setLastI2cAddress(-1);
+        m_knownAddress = m_sensor->lastI2cAddress();
+    }
+
+    hub.selectChannel(0); // there may be no hub
+    if (m_stopRequested) {
+        hub.selectChannel(0);
+        return;
+    }
+    int emptyChannels = 0;
+    for (;;) {
+        ++emptyChannels;
+        const uint8_t hubChannel = hub.channel();
+        SensorDevice found;
+        found.key = device.key;
+        found.rom = device.rom;
+        found.family = device.family;
+        found.name = device.name;
+        found.presence = device.presence;
+        for (const Probe &probe : kProbes) {
+            if (!scanAllTypes && m_knownAddress != -1 && m_knownAddress != probe.address)
+                continue;
+            Clock::processEvents();
+            if ((this->*probe.read)(found, hubChannel))
+                emptyChannels = 0;
+        }
+        if (!found.channels.isEmpty())
+            mergeChannels(device, found);
+
+        m_scanAllChannels = m_sensor ? m_sensor->scanAllChannelSetting() : true;
+        if (hub.nextChannel() < 1 || m_stopRequested)
+            break;
+        if (emptyChannels >= 2 && !m_scanAllChannels)
+            break;
+    }
+    hub.selectChannel(0);
+}
+
+void I2cBridge::mergeChannels(SensorDevice &device, const SensorDevice &found)
+{
+    for (const SensorChannel &c : found.channels) {
+        SensorChannel *match = nullptr;
+        for (SensorChannel &d : device.channels) {
+            if (d.i2cAddress == c.i2cAddress && d.i2cSerialHigh == c.i2cSerialHigh
+                && d.i2cSerialLow == c.i2cSerialLow && d.hubChannel == c.hubChannel && d.subchannel == c.subchannel) {
+                match = &d;
+                break;
+            }
+        }
+        if (!match) {
+            device.channels.append(c);
+            continue;
+        }
+        match->value = c.value;
+        match->time = c.time;
+        match->writtenThisCycle = c.writtenThisCycle;
+        match->alarmHigh = c.alarmHigh;
+        match->rangeMax = c.rangeMax;
+        match->alarmLow = c.alarmLow;
+        match->rangeMin = c.rangeMin;
+        match->hubChannel = c.hubChannel;
+        match->updated = c.updated;
+        // The fresh reading's number, so it is written and announced once;
+        // what the table has announced stays with the record.
+        match->reading = c.reading;
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <cstdint>
 
 class Sensor;
@@ -7,11 +8,32 @@ struct SensorDevice;
 
 // The DS28E17 1-Wire-to-I2C bridge. Built on the stack for one use: a read of
 // one bridge, or the once-per-cycle configuration of all bridges at once.
+//
+// I2C addresses are address bytes: the 7-bit address shifted left by one
+// with the read/write bit clear (0x88 for 0x44); readData sets the bit itself.
 class I2cBridge
 {
 public:
+    // Result codes of the transport and of the I2C drivers besides 1 (or a byte count).
+    static constexpr int kFailed = -1;           // selection, a write packet's exchange, busy wait, read status
+    static constexpr int kPressureDivisor = -6;  // BMP280 calibration gives a zero divisor
+    static constexpr int kCrcMismatch = -7;      // Sensirion CRC-8 of a word
+    static constexpr int kHubRefused = -8;       // the multi-hub did not take a channel byte
+    static constexpr int kBadRequest = -9;       // length or write mode out of range; nothing sent
+    static constexpr int kTransferFailed = -10;  // write status, read packet exchange; any failed I2C step of a driver
+    static constexpr int kNoMoreChannels = -11;  // no hub channel after 47
+    static constexpr int kScd30Crc = -12;        // SCD30 word CRC
+    static constexpr int kScd30NotReady = -13;   // SCD30 never reported data ready
+
+    // Write modes of writeData.
+    static constexpr int kWithStop = 0;          // 0x4B Write Data With Stop
+    static constexpr int kNoStop = 1;            // 0x5A Write Data No Stop: a read follows with a repeated start
+
+    static constexpr int kMaxWriteBytes = 26;
+    static constexpr int kMaxReadBytes = 59;
+
     // Stores the fields and reconfigures every bridge on the bus to 100 kHz.
-    // `sensor` may be null (the cycle's broadcast).
+    // `sensor` may be null (the cycle's broadcast); then both scan options count as on.
     I2cBridge(int32_t *session, uint8_t *accessState, short *rom, Sensor *sensor);
 
     // Broadcast Write Configuration (Skip ROM, 0xD2, speed byte: 0 for 100 kHz,
@@ -20,11 +42,47 @@ public:
     int setBusSpeed(int kHz);
     // Broadcast Enable Sleep Mode (Skip ROM, 0x1E); the bridges wake at the next reset.
     int sendSleepCommand();
-    // Discovery and read of everything behind the bridge into `device`.
+
+    // One I2C write of 1..26 bytes to `address`, ended with a stop (mode 0)
+    // or left open for a repeated-start read (mode 1). Context: the bridge is
+    // selected. Returns the byte count, or kBadRequest (nothing sent),
+    // kFailed, kTransferFailed (status or write status not 0: the address or
+    // a data byte was not acknowledged, or the packet's CRC was refused).
+    int writeData(uint8_t address, const QByteArray &data, int mode);
+    // One I2C read of 1..59 bytes from `address` into `out` (cleared first),
+    // ended with a stop. Context: the bridge is selected. Returns `length`,
+    // or kBadRequest (nothing sent), kTransferFailed (a packet exchange
+    // failed), kFailed (busy wait, or status not 0).
+    int readData(uint8_t address, QByteArray &out, int length);
+    // Polls the busy bit after a packet, up to 60 reads 1 ms apart with the
+    // GUI events processed in between. Returns the reads left including the
+    // one that found the bridge done (60 on the first), or kFailed.
+    int waitWhileBusy();
+
+    // The selection that begins every attempt: TMRom and TMStrongAccess, both 1 or more.
+    static bool selectDevice(int32_t *session, uint8_t *accessState, short *rom);
+    // The selection before every further transaction of an attempt (TMAccess,
+    // whose result is not examined).
+    static void accessDevice(int32_t *session, uint8_t *accessState);
+
+    // Discovery and read of everything behind the bridge, hub channel by hub
+    // channel, into `device`'s channel list. Leaves the hub on channel 0.
     void readSensors(SensorDevice &device);
+    // Ends readSensors at the next channel (the program is closing).
     void requestStop() { m_stopRequested = true; }
 
+    // The channels of `found` (one hub channel's sensors) merged into
+    // `device`: a channel with the same I2C address, serial, hub channel and
+    // subchannel is updated in place (its reading, value, time, ranges,
+    // alarms, updated and written flags); any other is appended.
+    static void mergeChannels(SensorDevice &device, const SensorDevice &found);
+
 private:
+    // Probes one sensor type on the current channel and, when it answers,
+    // measures it and appends its channels to `found`. True when it answered.
+    template <typename Driver>
+    bool readType(SensorDevice &found, uint8_t hubChannel);
+
     int32_t *m_session;
     uint8_t *m_accessState;
     short *m_rom;

@@ -1,11 +1,13 @@
 #include "sim/simdevicefactory.h"
 
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
 #include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "sim/simromdevice.h"
+#include "sim/simtypetable.h"
 
 namespace {
 
@@ -44,23 +46,15 @@ const Entry kEntries[] = {
     {"ds18b20", 0x28, SimDs18b20::fromJson, THERMOMETER_KEYS " resolution"},
     {"max31850", 0x3B, SimMax31850::fromJson, THERMOCOUPLE_KEYS},
     {"pt100emulator", 0x3B, SimPt100Emulator::fromJson, THERMOCOUPLE_KEYS " offset subtypeCode badCalibrationReads"},
+    {"ds28e17", 0x19, SimDs28e17::fromJson, "hub i2c extraBusyUs stuckBusy"},
 };
-
-const Entry *find(const QString &type)
-{
-    for (const Entry &e : kEntries) {
-        if (type == QLatin1String(e.type))
-            return &e;
-    }
-    return nullptr;
-}
 
 } // namespace
 
 std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const QByteArray &rom,
                                                     const QJsonObject &entry, QString *error)
 {
-    if (const Entry *e = find(type))
+    if (const Entry *e = SimTypeTable::find(kEntries, type))
         return e->make(rom, entry, error);
     *error = QStringLiteral("type: unknown device type \"%1\" (known: %2)").arg(type, types().join(QStringLiteral(", ")));
     return nullptr;
@@ -68,20 +62,16 @@ std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const Q
 
 int SimDeviceFactory::defaultFamily(const QString &type)
 {
-    const Entry *e = find(type);
+    const Entry *e = SimTypeTable::find(kEntries, type);
     return e ? e->family : 0;
 }
 
 QStringList SimDeviceFactory::keys(const QString &type)
 {
-    const Entry *e = find(type);
-    return e ? QString::fromLatin1(e->keys).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+    return SimTypeTable::keys(kEntries, type);
 }
 
 QStringList SimDeviceFactory::types()
 {
-    QStringList list;
-    for (const Entry &e : kEntries)
-        list << QLatin1String(e.type);
-    return list;
+    return SimTypeTable::types(kEntries);
 }

@@ -1,5 +1,6 @@
 #include "sim/simjson.h"
 
+#include <QJsonArray>
 #include <QJsonValue>
 
 namespace {
@@ -58,5 +59,36 @@ bool SimJson::readHex(const QJsonObject &entry, const char *key, int size, QByte
         || QString::fromLatin1(bytes.toHex()).compare(digits, Qt::CaseInsensitive) != 0)
         return fail(error, key, QStringLiteral("expected %1 bytes as hexadecimal digits").arg(size));
     *out = bytes;
+    return true;
+}
+
+bool SimJson::readIntList(const QJsonObject &entry, const char *key, int min, int max, QList<int> *out,
+                          QString *error)
+{
+    const QJsonValue v = entry.value(QLatin1String(key));
+    if (v.isUndefined())
+        return true;
+    QList<int> values;
+    bool ok = v.isArray();
+    for (const QJsonValue &item : v.toArray()) {
+        ok = ok && item.isDouble() && item.toDouble() == double(item.toInt()) && item.toInt() >= min
+             && item.toInt() <= max;
+        values << item.toInt();
+    }
+    if (!ok)
+        return fail(error, key, QStringLiteral("expected a list of whole numbers from %1 to %2").arg(min).arg(max));
+    *out = values;
+    return true;
+}
+
+bool SimJson::checkKeys(const QJsonObject &entry, const QStringList &known, const QString &owner, QString *error)
+{
+    for (const QString &key : entry.keys()) {
+        if (key != QLatin1String("comment") && !known.contains(key)) {
+            if (error)
+                *error = QStringLiteral("%1: unknown key for %2").arg(key, owner);
+            return false;
+        }
+    }
     return true;
 }

@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 // Readers for the optional keys of a chip's bus-file entry. Each leaves *out
 // alone when the key is absent, and on a bad value returns false with *error
@@ -15,4 +17,10 @@ public:
     static bool readNumber(const QJsonObject &entry, const char *key, double *out, QString *error);
     // Hexadecimal digits, blanks allowed, exactly `size` bytes.
     static bool readHex(const QJsonObject &entry, const char *key, int size, QByteArray *out, QString *error);
+    // An array of whole numbers from `min` to `max`.
+    static bool readIntList(const QJsonObject &entry, const char *key, int min, int max, QList<int> *out,
+                            QString *error);
+    // Every key of `entry` is one of `known` (or "comment"); otherwise false
+    // with *error "key: unknown key for <owner>".
+    static bool checkKeys(const QJsonObject &entry, const QStringList &known, const QString &owner, QString *error);
 };

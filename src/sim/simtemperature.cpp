@@ -31,7 +31,8 @@ double SimTemperature::at(qint64 tickMs) const
     return m_mean + m_amplitude * std::sin(kTwoPi * seconds / m_periodS);
 }
 
-bool SimTemperature::fromJson(const QJsonObject &entry, const char *key, SimTemperature *out, QString *error)
+bool SimTemperature::fromJson(const QJsonObject &entry, const char *key, SimTemperature *out, QString *error,
+                              const char *unit)
 {
     const QJsonValue v = entry.value(QLatin1String(key));
     if (v.isUndefined())
@@ -48,8 +49,8 @@ bool SimTemperature::fromJson(const QJsonObject &entry, const char *key, SimTemp
     if (!v.isObject() || !mean.isDouble() || !amplitude.isDouble() || !period.isDouble() || period.toDouble() <= 0
         || !(phase.isUndefined() || phase.isDouble())) {
         if (error)
-            *error = QStringLiteral("%1: expected °C, or {\"mean\", \"amplitude\", \"periodS\" > 0, \"phaseS\"}")
-                         .arg(QLatin1String(key));
+            *error = QStringLiteral("%1: expected %2, or {\"mean\", \"amplitude\", \"periodS\" > 0, \"phaseS\"}")
+                         .arg(QLatin1String(key), QString::fromUtf8(unit));
         return false;
     }
     *out = curve(mean.toDouble(), amplitude.toDouble(), period.toDouble(), phase.toDouble(0.0));

@@ -5,6 +5,8 @@
 
 // What a simulated thermometer measures: a constant, or a slow sine on the
 // clock so a demo moves. Deterministic: the same clock gives the same value.
+// Other slowly moving quantities (humidity, pressure, CO2) use it as well,
+// with their own unit.
 class SimTemperature
 {
 public:
@@ -18,7 +20,9 @@ public:
     // Reads `key` of a bus-file entry: a number (°C), or an object
     // {"mean": °C, "amplitude": °C, "periodS": s, "phaseS": s}. Leaves *out
     // alone when the key is absent; false with *error "key: ..." when bad.
-    static bool fromJson(const QJsonObject &entry, const char *key, SimTemperature *out, QString *error);
+    // `unit` names the quantity's unit in the error text.
+    static bool fromJson(const QJsonObject &entry, const char *key, SimTemperature *out, QString *error,
+                         const char *unit = "°C");
 
 private:
     double m_mean;

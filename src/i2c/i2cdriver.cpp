@@ -1,0 +1,109 @@
+#include "i2c/i2cdriver.h"
+
+#include "i2c/i2cbridge.h"
+#include "onewire/crc.h"
+#include "platform/clock.h"
+#include "sensors/sensordevice.h"
+
+#include <cmath>
+#include <limits>
+
+I2cDriver::I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge, uint8_t address)
+    : m_session(session)
+    , m_accessState(accessState)
+    , m_rom(rom)
+    , m_bridge(bridge)
+    , m_address(address)
+{
+}
+
+bool I2cDriver::select()
+{
+    return I2cBridge::selectDevice(m_session, m_accessState, m_rom);
+}
+
+void I2cDriver::selectAgain()
+{
+    I2cBridge::accessDevice(m_session, m_accessState);
+}
+
+int I2cDriver::attempts(const std::function<int()> &attempt)
+{
+    int result = I2cBridge::kFailed;
+    for (int i = 0; i < kAttempts; ++i) {
+        result = select() ? attempt() : I2cBridge::kFailed;
+        if (result >= 1)
+            break;
+    }
+    return result;
+}
+
+int I2cDriver::write(std::initializer_list<uint8_t> bytes, int mode)
+{
+    QByteArray data;
+    for (uint8_t b : bytes)
+        data.append(char(b));
+    return m_bridge->writeData(m_address, data, mode);
+}
+
+int I2cDriver::read(QByteArray &out, int length)
+{
+    return m_bridge->readData(m_address, out, length);
+}
+
+void I2cDriver::appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
+                               std::initializer_list<Quantity> quantities) const
+{
+    uint8_t index = 0;
+    for (const Quantity &q : quantities) {
+        SensorChannel channel;
+        channel.value = q.value;
+        channel.time = q.time.isValid() ? q.time : Clock::now();
+        channel.rangeMin = q.rangeMin;
+        channel.rangeMax = q.rangeMax;
+        channel.alarmHigh = std::numeric_limits<double>::quiet_NaN();
+        channel.alarmLow = std::numeric_limits<double>::quiet_NaN();
+        channel.unit = QLatin1String(q.unit);
+        channel.type = QLatin1String(q.type);
+        channel.mark = QLatin1String(q.mark);
+        channel.i2cSerialHigh = serialHigh;
+        channel.i2cSerialLow = serialLow;
+        channel.i2cAddress = m_address;
+        channel.hubChannel = hubChannel;
+        channel.subchannel = index++;
+        channel.markFilled();
+        device.channels.append(channel);
+    }
+}
+
+int I2cDriver::readWord(uint16_t &word)
+{
+    selectAgain();
+    QByteArray bytes;
+    if (read(bytes, 2) < 0)
+        return I2cBridge::kTransferFailed;
+    word = wordAt(bytes, 0);
+    return 1;
+}
+
+uint16_t I2cDriver::wordAt(const QByteArray &bytes, int index)
+{
+    return uint16_t((uint8_t(bytes.at(index)) << 8) | uint8_t(bytes.at(index + 1)));
+}
+
+bool I2cDriver::wordsValid(const QByteArray &bytes, int words)
+{
+    if (bytes.size() < 3 * words)
+        return false;
+    for (int i = 0; i < words; ++i) {
+        if (Crc::sensirion8(bytes.mid(3 * i, 2)) != uint8_t(bytes.at(3 * i + 2)))
+            return false;
+    }
+    return true;
+}
+
+double I2cDriver::truncated(double value, int decimals)
+{
+    const double scale = std::pow(10.0, decimals);
+    return std::trunc(value * scale) / scale;
+}

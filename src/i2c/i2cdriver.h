@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+
+class I2cBridge;
+struct SensorDevice;
+
+// What every I2C sensor driver behind a DS28E17 shares: the bridge it talks
+// through, its address byte, the transactions of one attempt and the shape of
+// its channel records. A driver is a plain class built on the stack for one
+// read; it derives from this one without virtual functions and offers
+// probe(), measure() and fillChannels(device, hubChannel).
+//
+// Every operation of a driver makes up to kAttempts attempts. An attempt
+// begins with select() (TMRom and TMStrongAccess) and every further
+// transaction of it with selectAgain() (TMAccess).
+class I2cDriver
+{
+public:
+    static constexpr int kAttempts = 4;
+
+    uint8_t address() const { return m_address; }
+
+protected:
+    I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge, uint8_t address);
+
+    bool select();
+    void selectAgain();
+    // Up to kAttempts attempts of one operation: each begins with select()
+    // (the attempt fails with kFailed when it does not succeed), then runs
+    // `attempt`, whose result ends the attempts when it is 1 or more.
+    // Returns that result, or the last attempt's code.
+    int attempts(const std::function<int()> &attempt);
+    // One write to the driver's address (mode 0 with a stop, 1 without);
+    // the bridge's result.
+    int write(std::initializer_list<uint8_t> bytes, int mode = 0);
+    // One read of `length` bytes from the driver's address; the bridge's result.
+    int read(QByteArray &out, int length);
+    // A new transaction of the attempt (selectAgain) reading one word, most
+    // significant byte first: 1, or kTransferFailed.
+    int readWord(uint16_t &word);
+
+    // One measured quantity of the sensor as the drivers describe it.
+    struct Quantity
+    {
+        double value;
+        QDateTime time;
+        double rangeMin;
+        double rangeMax;
+        const char *unit;
+        const char *type;
+        const char *mark;
+    };
+    // Appends one channel record per quantity, subchannels 0, 1, ... in
+    // order, each marked as a fresh reading. A quantity without a time (its
+    // measurement failed before taking one) gets the time of the fill, so a
+    // recorded "no value" line still carries its date and time.
+    void appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
+                        std::initializer_list<Quantity> quantities) const;
+
+    // The word of two bytes, most significant first, starting at `index`.
+    static uint16_t wordAt(const QByteArray &bytes, int index);
+    // Whether the first `words` triples of `bytes` (two data bytes, then
+    // their Sensirion CRC-8) are whole and intact.
+    static bool wordsValid(const QByteArray &bytes, int words);
+    // Cuts a value toward zero to `decimals` decimals.
+    static double truncated(double value, int decimals);
+
+    int32_t *m_session;
+    uint8_t *m_accessState;
+    short *m_rom;
+    I2cBridge *m_bridge;
+
+private:
+    const uint8_t m_address;
+};

@@ -1,0 +1,52 @@
+#include "i2c/sensirionsensor.h"
+
+#include "i2c/i2cbridge.h"
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+
+namespace {
+
+const uint8_t kSerialNumber[2] = {0x37, 0x80};
+const uint8_t kSingleShot[2] = {0x2C, 0x06}; // high repeatability, clock stretching
+const int kConversionMs = 15;
+
+} // namespace
+
+int SensirionSensor::readSerialNumber(QByteArray &six)
+{
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (!select())
+            continue;
+        if (write({kSerialNumber[0], kSerialNumber[1]}) < 0)
+            continue;
+        selectAgain();
+        if (read(six, 6) < 0)
+            continue;
+        return wordsValid(six, 2) ? 1 : I2cBridge::kCrcMismatch;
+    }
+    return I2cBridge::kFailed;
+}
+
+uint64_t SensirionSensor::romShaped(uint8_t family, const uint8_t six[6])
+{
+    unsigned char id[8];
+    id[0] = family;
+    for (int i = 0; i < 6; ++i)
+        id[1 + i] = six[i];
+    id[7] = uint8_t(TMCRC(7, id, 0, 0));
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = (value << 8) | id[i];
+    return value;
+}
+
+int SensirionSensor::singleShot(QByteArray &out, int length, int words)
+{
+    if (write({kSingleShot[0], kSingleShot[1]}) < 0)
+        return I2cBridge::kTransferFailed;
+    Clock::sleepMs(kConversionMs);
+    selectAgain();
+    if (read(out, length) < 0)
+        return I2cBridge::kTransferFailed;
+    return wordsValid(out, words) ? 1 : I2cBridge::kCrcMismatch;
+}

@@ -1,0 +1,331 @@
+#include "i2c/i2cbridge.h"
+#include "i2c/multihub.h"
+#include "onewire/crc.h"
+#include "onewire/tmex.h"
+#include "platform/clock.h"
+#include "sim/simbmp280.h"
+#include "sim/simhdc1080.h"
+#include "sim/simsht3x.h"
+#include "support/bridgerig.h"
+
+#include <QTimer>
+#include <QtTest>
+
+// The DS28E17 transport and the multi-hub, through the simulated bridge:
+// the packets on the wire, their bounds, the busy wait and the status bytes.
+class TstI2cBridge : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    }
+
+    // The two example packets, and what comes back for them.
+    void examplePackets()
+    {
+        BridgeRig rig;
+        auto *sht = rig.add(std::make_unique<SimSht3x>());
+        sht->pinRawTemperature(0x6666);
+        auto bridge = rig.bridge();
+        QVERIFY(rig.select());
+        int from = rig.mark();
+        QCOMPARE(bridge->writeData(0x88, fromHex("2C06"), I2cBridge::kWithStop), 2);
+        QVector<BridgePacket> p = rig.packets(from);
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p[0].packet, fromHex("4B88022C064D53"));
+        QCOMPARE(p[0].status, 0);
+        QCOMPARE(p[0].writeStatus, 0);
+
+        Clock::sleepMs(15);
+        I2cBridge::accessDevice(rig.session(), rig.state());
+        from = rig.mark();
+        QByteArray out("stale");
+        QCOMPARE(bridge->readData(0x88, out, 6), 6);
+        p = rig.packets(from);
+        QCOMPARE(p.size(), 1);
+        QCOMPARE(p[0].packet, fromHex("878906A844"));
+        QCOMPARE(p[0].status, 0);
+        QCOMPARE(out.size(), 6);
+        QCOMPARE(out.left(2), fromHex("6666"));
+        QCOMPARE(uint8_t(out.at(2)), Crc::sensirion8(fromHex("6666")));
+        QCOMPARE(p[0].data, out);
+    }
+
+    // Lengths and modes out of range: -9 and nothing on the bus; the largest
+    // lengths go out whole.
+    void bounds()
+    {
+        BridgeRig rig;
+        rig.add(std::make_unique<SimBmp280>());
+        auto bridge = rig.bridge();
+        QVERIFY(rig.select());
+        QByteArray out;
+        for (int count : {0, 27}) {
+            const int from = rig.mark();
+            QCOMPARE(bridge->writeData(0xEE, QByteArray(count, char(0xF5)), 0), I2cBridge::kBadRequest);
+            QCOMPARE(rig.mark(), from);
+        }
+        int from = rig.mark();
+        QCOMPARE(bridge->writeData(0xEE, fromHex("F500"), 2), I2cBridge::kBadRequest);
+        QCOMPARE(rig.mark(), from);
+        // 257 would wrap to a length byte of 1 if it were taken modulo 256.
+        for (int length : {0, 60, -1, 257}) {
+            out = "x";
+            QCOMPARE(bridge->readData(0xEE, out, length), I2cBridge::kBadRequest);
+            QCOMPARE(rig.mark(), from);
+            QVERIFY(out.isEmpty());
+        }
+
+        QCOMPARE(bridge->writeData(0xEE, QByteArray(26, char(0xF5)), 0), 26);
+        QVector<QByteArray> packets = rig.packetBytes(from);
+        QCOMPARE(packets.size(), 1);
+        QCOMPARE(packets[0].size(), 31);
+        QCOMPARE(packets[0].left(3), fromHex("4BEE1A"));
+
+        I2cBridge::accessDevice(rig.session(), rig.state()); // a new command needs a new selection
+        from = rig.mark();
+        QCOMPARE(bridge->readData(0xEE, out, 59), 59);
+        packets = rig.packetBytes(from);
+        QCOMPARE(packets.size(), 1);
+        const QByteArray head = fromHex("87EF3B");
+        const uint16_t crc = uint16_t(~Crc::maxim16(head));
+        QCOMPARE(packets[0], head + char(crc & 0xFF) + char(crc >> 8));
+        QCOMPARE(out.size(), 59);
+    }
+
+    // The busy wait: 60 reads 1 ms apart processing events, then -1; a
+    // status byte or a write-status byte that is not 0; a refused packet.
+    void busyAndStatus()
+    {
+        BridgeRig rig;
+        auto *sht = rig.add(std::make_unique<SimSht3x>());
+        auto bridge = rig.bridge();
+        QVERIFY(rig.select());
+
+        rig.chip->setStuckBusy(1);
+        int events = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] { ++events; });
+        ticker.start(0);
+        int from = rig.mark();
+        const qint64 startMs = Clock::tickMs();
+        QCOMPARE(bridge->writeData(0x88, fromHex("3780"), 0), I2cBridge::kFailed);
+        ticker.stop();
+        QCOMPARE(rig.callCount("TMTouchBit", from), 60);
+        QVERIFY(Clock::tickMs() - startMs >= 60);
+        QVERIFY(events >= 59);
+        QCOMPARE(bridge->waitWhileBusy(), I2cBridge::kFailed); // still stuck until a reset
+
+        // After a reset the bridge works; a quick answer is found on the first or second poll.
+        QVERIFY(rig.select());
+        from = rig.mark();
+        QCOMPARE(bridge->writeData(0x88, fromHex("3780"), 0), 2);
+        QVERIFY(rig.callCount("TMTouchBit", from) <= 2);
+
+        // A data byte not acknowledged: status 0, write status 1.
+        sht->setNackData(true);
+        I2cBridge::accessDevice(rig.session(), rig.state());
+        from = rig.mark();
+        QCOMPARE(bridge->writeData(0x88, fromHex("3780"), 0), I2cBridge::kTransferFailed);
+        QVector<BridgePacket> p = rig.packets(from);
+        QCOMPARE(p[0].status, 0);
+        QCOMPARE(p[0].writeStatus, 1);
+        sht->setNackData(false);
+
+        // An address not acknowledged: status bit 1; a read then fails with -1.
+        I2cBridge::accessDevice(rig.session(), rig.state());
+        from = rig.mark();
+        QCOMPARE(bridge->writeData(0x8A, fromHex("3780"), 0), I2cBridge::kTransferFailed);
+        QCOMPARE(rig.packets(from)[0].status, int(SimDs28e17::kAddressNack));
+        I2cBridge::accessDevice(rig.session(), rig.state());
+        QByteArray out;
+        QCOMPARE(bridge->readData(0x8A, out, 2), I2cBridge::kFailed);
+        I2cBridge::accessDevice(rig.session(), rig.state());
+
+        // A packet whose CRC does not match is refused before any I2C traffic.
+        const int measurements = sht->measurementsStarted();
+        const int transactions = rig.chip->transactions();
+        for (int b : {0x4B, 0x88, 0x02, 0x2C, 0x06, 0x4D, 0x54})
+            TMTouchByte(rig.f.session, short(b));
+        QCOMPARE(TMTouchBit(rig.f.session, 1), short(0));
+        QCOMPARE(TMTouchByte(rig.f.session, 0xFF), short(SimDs28e17::kCrcError));
+        QCOMPARE(rig.chip->transactions(), transactions);
+        QCOMPARE(sht->measurementsStarted(), measurements);
+    }
+
+    // Speed and sleep are broadcasts; the speed sets how long a transaction
+    // keeps the bridge busy; a sleeping bridge wakes at the next reset.
+    void speedAndSleep()
+    {
+        BridgeRig rig;
+        rig.add(std::make_unique<SimBmp280>());
+        QCOMPARE(rig.chip->speedKHz(), 400); // power-on
+        auto bridge = rig.bridge();
+        QCOMPARE(rig.chip->speedKHz(), 100);
+        for (const auto &c : {std::make_pair(400, 0x01), std::make_pair(250, 0x03), std::make_pair(900, 0x02),
+                              std::make_pair(100, 0x00)}) {
+            const int from = rig.mark();
+            bridge->setBusSpeed(c.first);
+            QCOMPARE(rig.f.backend().touchedBytes(from), QByteArray("\xCC\xD2", 2) + char(c.second));
+            QCOMPARE(rig.callCount("TMTouchReset", from), 1);
+        }
+
+        // 25 bytes at 100 kHz keep it busy about 2.3 ms, at 900 kHz about 0.25 ms.
+        auto pollsForRead = [&] {
+            rig.select();
+            QByteArray out;
+            const int from = rig.mark();
+            bridge->readData(0xEE, out, 24);
+            return rig.callCount("TMTouchBit", from);
+        };
+        const int slow = pollsForRead();
+        bridge->setBusSpeed(900);
+        const int fast = pollsForRead();
+        QCOMPARE(slow, 4);
+        QCOMPARE(fast, 2);
+
+        const int from = rig.mark();
+        bridge->sendSleepCommand();
+        QCOMPARE(rig.f.backend().touchedBytes(from), QByteArray("\xCC\x1E", 2));
+        QVERIFY(rig.chip->asleep());
+        QCOMPARE(rig.chip->sleeps(), 1);
+        QVERIFY(rig.select()); // its reset wakes the bridge
+        QVERIFY(!rig.chip->asleep());
+        QByteArray out;
+        bridge->setBusSpeed(100);
+        QVERIFY(rig.select());
+        QCOMPARE(bridge->readData(0xEF, out, 1), 1);
+    }
+
+    // The bridge commands the program does not use, as the simulated chip
+    // answers them, and a sensor that holds the clock during its conversion.
+    void otherBridgeCommands()
+    {
+        BridgeRig rig;
+        auto *sht = rig.add(std::make_unique<SimSht3x>());
+        rig.add(std::make_unique<SimBmp280>());
+        auto bridge = rig.bridge();
+        auto send = [&](const QByteArray &body, bool withCrc) {
+            rig.select();
+            QByteArray packet = body;
+            if (withCrc) {
+                const uint16_t crc = uint16_t(~Crc::maxim16(body));
+                packet += char(crc & 0xFF);
+                packet += char(crc >> 8);
+            }
+            for (char b : packet)
+                TMTouchByte(rig.f.session, uint8_t(b));
+            int polls = 1;
+            while (TMTouchBit(rig.f.session, 1) == 1 && polls < 100) {
+                Clock::sleepMs(1);
+                ++polls;
+            }
+            return polls;
+        };
+        auto readBack = [&](int count) {
+            QByteArray bytes;
+            for (int i = 0; i < count; ++i)
+                bytes += char(TMTouchByte(rig.f.session, 0xFF));
+            return bytes;
+        };
+        // Write-Read Data With Stop: status, write status, data.
+        send(fromHex("2DEE01D001"), true);
+        QCOMPARE(readBack(3), fromHex("000058"));
+        // Write Data No Stop, then Write Data Only With Stop: one register write in two packets.
+        send(fromHex("5AEE01F5"), true);
+        QCOMPARE(readBack(2), fromHex("0000"));
+        send(fromHex("7801A0"), true);
+        QCOMPARE(readBack(2), fromHex("0000"));
+        send(fromHex("2DEE01F501"), true);
+        QCOMPARE(readBack(3), fromHex("0000A0"));
+        // Write Data Only with nothing left open: start error, nothing sent.
+        send(fromHex("6901A0"), true);
+        QCOMPARE(uint8_t(readBack(1).at(0)), SimDs28e17::kStartError);
+        // Read Configuration (100 kHz after the bridge object's broadcast), Read Device Revision.
+        send(fromHex("E1"), false);
+        QCOMPARE(readBack(1), fromHex("00"));
+        send(fromHex("C4"), false);
+        QCOMPARE(readBack(1), fromHex("01"));
+
+        // Reading a single shot at once: with clock stretching the bridge
+        // stays busy until the conversion is over; without, the address is refused.
+        send(fromHex("4B88022C06"), true);
+        readBack(2);
+        const int held = send(fromHex("878906"), true);
+        QVERIFY2(held >= 5, qPrintable(QString::number(held)));
+        QCOMPARE(readBack(1), fromHex("00"));
+        send(fromHex("4B88022400"), true);
+        readBack(2);
+        send(fromHex("878906"), true);
+        QCOMPARE(uint8_t(readBack(1).at(0)), SimDs28e17::kAddressNack);
+        QCOMPARE(sht->measurementsStarted(), 2);
+    }
+
+    // Discovery at 0x70, else 0x40; later selections only where it was found;
+    // refused channel bytes; nothing after channel 47.
+    void hubSelection()
+    {
+        for (uint8_t address : {SimMultiHub::kFirstAddress, SimMultiHub::kSecondAddress}) {
+            BridgeRig rig;
+            SimMultiHub *simHub = rig.addHub(address);
+            auto bridge = rig.bridge();
+            MultiHub hub(rig.session(), rig.state(), rig.romBuffer(), bridge.get());
+            int from = rig.mark();
+            QCOMPARE(hub.selectChannel(3), 1);
+            QCOMPARE(hub.channel(), uint8_t(0));
+            QCOMPARE(simHub->selectedChannel(), 3);
+            const QVector<int> expected = address == SimMultiHub::kFirstAddress ? QVector<int>{0x70}
+                                                                                  : QVector<int>{0x70, 0x40};
+            QCOMPARE(rig.writeAddresses(from), expected);
+            QCOMPARE(rig.packetBytes(from).last().mid(2, 2), fromHex("0103"));
+            QCOMPARE(hub.hubAddress(), uint8_t(address << 1));
+
+            from = rig.mark();
+            QCOMPARE(hub.nextChannel(), 1);
+            QCOMPARE(hub.channel(), uint8_t(1));
+            QCOMPARE(rig.writeAddresses(from), QVector<int>{address << 1});
+        }
+
+        BridgeRig rig;
+        SimMultiHub *simHub = rig.addHub();
+        simHub->refuseChannel(5);
+        auto bridge = rig.bridge();
+        MultiHub hub(rig.session(), rig.state(), rig.romBuffer(), bridge.get());
+        QCOMPARE(hub.selectChannel(0), 1);
+        int from = rig.mark();
+        QCOMPARE(hub.selectChannel(5), I2cBridge::kHubRefused);
+        QCOMPARE(rig.writeAddresses(from), QVector<int>(4, 0x70));
+        for (int i = 1; i <= 4; ++i)
+            QCOMPARE(hub.nextChannel(), 1);
+        QCOMPARE(hub.nextChannel(), I2cBridge::kHubRefused);
+        QCOMPARE(hub.channel(), uint8_t(4));
+        for (int i = 6; i <= 47; ++i)
+            QCOMPARE(hub.selectChannel(uint8_t(i)), 1);
+        QCOMPARE(simHub->selectedChannel(), 47);
+
+        BridgeRig full;
+        full.addHub();
+        auto fullBridge = full.bridge();
+        MultiHub walk(full.session(), full.state(), full.romBuffer(), fullBridge.get());
+        for (int i = 1; i <= 47; ++i)
+            QCOMPARE(walk.nextChannel(), 1);
+        from = full.mark();
+        QCOMPARE(walk.nextChannel(), I2cBridge::kNoMoreChannels);
+        QCOMPARE(full.mark(), from);
+        QCOMPARE(walk.channel(), uint8_t(47));
+
+        // No hub at all: one try at each address, -8.
+        BridgeRig bare;
+        auto bareBridge = bare.bridge();
+        MultiHub none(bare.session(), bare.state(), bare.romBuffer(), bareBridge.get());
+        from = bare.mark();
+        QCOMPARE(none.selectChannel(0), I2cBridge::kHubRefused);
+        QCOMPARE(bare.writeAddresses(from), (QVector<int>{0x70, 0x40}));
+        QCOMPARE(none.hubAddress(), uint8_t(0));
+    }
+};
+
+QTEST_MAIN(TstI2cBridge)
+#include "tst_i2cbridge.moc"
