@@ -121,7 +121,7 @@ private slots:
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         qputenv("ORVEX_INSTANCE_KEY", QString("orvex-chart-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
-        sim = std::make_unique<SimFixture>(SimBusLoader::loadDemo(nullptr));
+        sim = std::make_unique<SimFixture>(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
         sim->backend().setTrafficLogging(false);
         Clock::setVirtual();
         AppState::instance().resetForTest();
