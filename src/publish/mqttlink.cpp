@@ -230,7 +230,7 @@ QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) co
         *lasting = s.connackCode != 3;
         switch (s.connackCode) {
         case 4:
-            return QStringLiteral("брокер отклонил имя пользователя или пароль");
+            return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль");
         case 5:
             return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав");
         case 2:
@@ -296,7 +296,7 @@ void MqttLink::run(std::shared_ptr<Shared> s)
         const QString reason = s->failureText(rc, systemError, &lasting);
         s->post([reason, lasting](MqttLink &link) {
             // Logged here: the log's handler belongs to the owner's thread.
-            qCDebug(logInfo()) << "MQTT: no connection -" << reason;
+            qCDebug(logWarning()) << "MQTT: no connection -" << reason;
             link.m_connected = false;
             ++link.m_failedAttempts;
             emit link.connectionFailed(reason, lasting);
