@@ -104,7 +104,7 @@ bool MqttConfig::parseUrl(QString *error)
     const QUrl parsed(url, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
     if (!parsed.isValid() || (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
-        || parsed.host().isEmpty()) {
+        || parsed.host().isEmpty() || parsed.hasQuery() || parsed.hasFragment()) {
         *error = QStringLiteral("the MQTT broker must be given as mqtt://host[:port][/prefix] or mqtts://...");
         return false;
     }
