@@ -27,7 +27,7 @@ MqttConfig MqttConfig::fromSettings(QSettings &settings, QString *error)
     MqttConfig config;
     const auto text = [&](const char *key) { return settings.value(QLatin1String(key)).toString().trimmed(); };
     config.url = text("Mqtt/Url");
-    config.topicPrefix = text("Mqtt/TopicPrefix");
+    config.prefixSetting = text("Mqtt/TopicPrefix");
     config.clientId = text("Mqtt/ClientId");
     config.username = text("Mqtt/Username");
     config.passwordFile = text("Mqtt/PasswordFile");
@@ -123,8 +123,7 @@ bool MqttConfig::parseUrl(QString *error)
         path.remove(0, 1);
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);
-    if (!path.isEmpty())
-        topicPrefix = path;
+    topicPrefix = path.isEmpty() ? prefixSetting : path;
     if (topicPrefix.contains(QLatin1Char('+')) || topicPrefix.contains(QLatin1Char('#'))) {
         *error = QStringLiteral("the MQTT topic prefix must not hold \"+\" or \"#\"");
         return false;

@@ -17,7 +17,8 @@ struct MqttConfig
     QString host;            // from the URL
     int port = 0;            // from the URL: 1883, or 8883 for mqtts
     bool tls = false;        // mqtts
-    QString topicPrefix;     // the URL's path, else "Mqtt/TopicPrefix", else "orvex"
+    QString topicPrefix;     // the URL's path, else prefixSetting, else "orvex"
+    QString prefixSetting;   // "Mqtt/TopicPrefix"
     QString hostName;        // this machine as the topics name it
     QString clientId;        // default "orvex-" + hostName
     QString username;

@@ -86,11 +86,6 @@ QList<MqttTestSubscriber::Message> MqttTestSubscriber::matching(const QString &f
     return found;
 }
 
-QList<MqttTestSubscriber::Message> MqttTestSubscriber::live(const QString &topic) const
-{
-    return matching(topic, false);
-}
-
 void MqttTestSubscriber::clear()
 {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -34,9 +34,9 @@ public:
     void disconnect();
 
     QList<Message> messages() const;
-    // Messages on `topic` as published (not replays of retained ones).
-    QList<Message> live(const QString &topic) const;
-    // Messages whose topic matches the MQTT filter `filter`.
+    // Messages whose topic matches the MQTT filter `filter`; without
+    // `includeRetained`, only those delivered as published (no replays of
+    // retained ones to a new subscription).
     QList<Message> matching(const QString &filter, bool includeRetained) const;
     void clear();
 
