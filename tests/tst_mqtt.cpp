@@ -278,6 +278,7 @@ private slots:
         bench.run(5);
         QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() == 40; }, kBrokerMs));
 
+        QVERIFY(subscriber.sync());
         broker.stop();
         QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
         bench.run(10);
@@ -460,8 +461,10 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
         QCOMPARE(label->styleSheet(), QStringLiteral("background-color: lightgreen"));
         window.onAppTimer();
-        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 8; }, kBrokerMs));
+        // Acknowledged too (nothing queued), so none of them can come twice.
+        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 8 && label->text() == connected; }, kBrokerMs));
 
+        QVERIFY(subscriber.sync());
         broker.stop();
         QVERIFY(QTest::qWaitFor([&] { return label->text().startsWith("MQTT: нет связи"); }, kBrokerMs));
         window.onAppTimer();

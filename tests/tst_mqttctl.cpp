@@ -232,6 +232,7 @@ private slots:
                 return acknowledged.size() >= 16 && QFileInfo(queue + "/queue.log").size() == 0;
             },
             kBrokerMs));
+        QVERIFY(subscriber.sync());
         broker.stop();
         // These may have gone out just before the broker stopped, unacknowledged.
         const QList<Message> beforeStop = states(subscriber);

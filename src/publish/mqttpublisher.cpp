@@ -78,7 +78,9 @@ bool MqttPublisher::start(QString *error)
     settings.username = m_config.username;
     settings.willTopic = ChannelMessages::availabilityTopic(m_config);
     settings.willPayload = QByteArrayLiteral("offline");
-    if (!m_link.start(settings, error)) {
+    const bool started = m_link.start(settings, error);
+    settings.password.fill('\0');
+    if (!started) {
         fail(*error);
         return false;
     }
@@ -109,7 +111,7 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
                 sendDirect(topic, payload, true, Sent::Other);
         }
         m_registry->seen(id, topic, now);
-        m_registry->save(now, kRegistrySaveS);
+        saveRegistrySoon();
     }
 
     m_queue->append(messages.stateTopic(), messages.statePayload(), true, true);
@@ -142,10 +144,24 @@ void MqttPublisher::forgetGoneChannels(const QDateTime &now)
     }
     if (!gone.isEmpty()) {
         // Kept in the registry until the broker confirms, also across a restart.
-        m_registry->save(now, kRegistrySaveS);
+        saveRegistrySoon();
         if (m_link.isConnected())
             sendWithdrawals(gone);
     }
+}
+
+// The file is written (and synced) once the current work is done, not in the
+// middle of a measurement cycle, and once for all the channels of a cycle.
+void MqttPublisher::saveRegistrySoon()
+{
+    if (m_registrySaveQueued)
+        return;
+    m_registrySaveQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_registrySaveQueued = false;
+        if (m_registry)
+            m_registry->save(Clock::now(), kRegistrySaveS);
+    });
 }
 
 void MqttPublisher::sendWithdrawals(const QMap<QString, QByteArray> &withdrawals)
@@ -222,7 +238,7 @@ void MqttPublisher::onDelivered(int messageId)
         m_queue->reportedDropped(sent.value);
     } else if (sent.kind == Sent::Withdrawal) {
         m_registry->confirmWithdrawal(sent.channel);
-        m_registry->save(Clock::now(), kRegistrySaveS);
+        saveRegistrySoon();
     }
     if (m_queue->readings() < m_queue->limit())
         m_limitReached = false;

@@ -106,6 +106,7 @@ private:
     void sendDroppedReport();
     // Withdraws the discovery entries of channels gone for good.
     void forgetGoneChannels(const QDateTime &now);
+    void saveRegistrySoon();
 
     MqttConfig m_config;
     MqttLink m_link;
@@ -119,5 +120,6 @@ private:
     State m_state = State::Off;
     QString m_reason;
     bool m_limitReached = false;
+    bool m_registrySaveQueued = false;
     bool m_started = false;
 };

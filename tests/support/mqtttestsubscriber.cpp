@@ -12,6 +12,7 @@ MqttTestSubscriber::MqttTestSubscriber(const QString &clientId, const QStringLis
     mosquitto_connect_callback_set(m_client, onConnect);
     mosquitto_subscribe_callback_set(m_client, onSubscribe);
     mosquitto_message_callback_set(m_client, onMessage);
+    mosquitto_publish_callback_set(m_client, onPublish);
     mosquitto_reconnect_delay_set(m_client, 1, 1, false);
 }
 
@@ -38,6 +39,26 @@ void MqttTestSubscriber::disconnect()
 {
     mosquitto_disconnect(m_client);
     mosquitto_loop_stop(m_client, false);
+}
+
+bool MqttTestSubscriber::sync()
+{
+    int messageId = 0;
+    if (mosquitto_publish(m_client, &messageId, "orvex-test/sync", 0, nullptr, 1, false) != MOSQ_ERR_SUCCESS)
+        return false;
+    return QTest::qWaitFor(
+        [&] {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            return m_acknowledged == messageId;
+        },
+        5000);
+}
+
+void MqttTestSubscriber::onPublish(mosquitto *, void *self, int messageId)
+{
+    auto *subscriber = static_cast<MqttTestSubscriber *>(self);
+    std::lock_guard<std::mutex> lock(subscriber->m_mutex);
+    subscriber->m_acknowledged = messageId;
 }
 
 void MqttTestSubscriber::onConnect(mosquitto *client, void *self, int code)

@@ -32,6 +32,10 @@ public:
     bool connectTo(int port);
     // Ends the session cleanly; what arrived stays readable.
     void disconnect();
+    // Waits until the broker has taken this client's acknowledgements of
+    // everything received so far (a message of its own acknowledged after
+    // them), so that a broker stopped now will not deliver any of it again.
+    bool sync();
 
     QList<Message> messages() const;
     // Messages whose topic matches the MQTT filter `filter`; without
@@ -44,10 +48,12 @@ private:
     static void onConnect(mosquitto *, void *self, int code);
     static void onSubscribe(mosquitto *, void *self, int, int, const int *);
     static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
+    static void onPublish(mosquitto *, void *self, int messageId);
 
     mosquitto *m_client = nullptr;
     QStringList m_filters;
     mutable std::mutex m_mutex;
     QList<Message> m_messages;
     int m_subscribed = 0;
+    int m_acknowledged = 0; // the last message of its own the broker acknowledged
 };
