@@ -221,14 +221,13 @@ void MqttLink::stop(const QByteArray &lastTopic, const QByteArray &lastPayload, 
 
 QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) const
 {
-    const Shared &s = *this;
     *lasting = false;
     switch (rc) {
     case kTimedOut:
-        return QStringLiteral("брокер не ответил за %1 с").arg(s.settings.connectTimeoutMs / 1000);
+        return QStringLiteral("брокер не ответил за %1 с").arg(settings.connectTimeoutMs / 1000);
     case MOSQ_ERR_CONN_REFUSED:
-        *lasting = s.connackCode != 3;
-        switch (s.connackCode) {
+        *lasting = connackCode != 3;
+        switch (connackCode) {
         case 4:
             return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль");
         case 5:
@@ -237,15 +236,15 @@ QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) co
             return QStringLiteral("брокер отклонил идентификатор клиента");
         default:
             return QStringLiteral("брокер отклонил подключение: ")
-                   + QString::fromUtf8(mosquitto_connack_string(s.connackCode));
+                   + QString::fromUtf8(mosquitto_connack_string(connackCode));
         }
     case MOSQ_ERR_TLS:
     case MOSQ_ERR_TLS_HANDSHAKE:
         *lasting = true;
         return QStringLiteral("ошибка TLS: ")
-               + (s.tlsError.empty() ? QStringLiteral("согласование не удалось") : QString::fromStdString(s.tlsError));
+               + (tlsError.empty() ? QStringLiteral("согласование не удалось") : QString::fromStdString(tlsError));
     case MOSQ_ERR_EAI:
-        return QStringLiteral("адрес брокера %1 не найден").arg(s.settings.host);
+        return QStringLiteral("адрес брокера %1 не найден").arg(settings.host);
     case MOSQ_ERR_ERRNO:
         return QStringLiteral("нет связи: ")
                + QString::fromStdString(std::error_code(systemError, std::generic_category()).message());

@@ -17,6 +17,7 @@ void MqttStatusLabel::refresh()
     if (!m_publisher)
         return;
     setText(m_publisher->statusText());
+    setToolTip(text());
     switch (m_publisher->state()) {
     case MqttPublisher::State::Connected:
         setStyleSheet(QStringLiteral("background-color: lightgreen"));
