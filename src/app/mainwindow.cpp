@@ -15,6 +15,8 @@
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
+#include "publish/mqttpublisher.h"
+#include "publish/mqttstatuslabel.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "table/filenametemplate.h"
@@ -27,6 +29,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QSettings>
+#include <QStatusBar>
 #include <QTextCodec>
 #include <QTimer>
 #include <clocale>
@@ -187,6 +190,13 @@ void MainWindow::initSettings()
     tableMan->init(sensor->devices());
     sensor->setTableMan(tableMan);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
+
+    // Publishing to a broker, when the settings ask for it: every reading the
+    // table announces, and the broker's state in the status bar.
+    if (MqttPublisher *mqtt = MqttPublisher::fromSettings(settings, this)) {
+        mqtt->attach(tableMan);
+        statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    }
 }
 
 // Every tick stops the timer and restarts it when done, so ticks never

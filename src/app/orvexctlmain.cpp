@@ -11,6 +11,8 @@
 #include "onewire/tmex.h"
 #include "platform/busbackend.h"
 #include "platform/clock.h"
+#include "publish/mqttconfig.h"
+#include "publish/mqttpublisher.h"
 #include "sensors/acquisition.h"
 #include "serial/serialports.h"
 #include "sensors/sensor.h"
@@ -52,7 +54,7 @@ const char kUsage[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
-    "                     [--record DIR [--template TEMPLATE]] [--verbose]\n"
+    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n"
     "  --bus=sim | sim:FILE | tmex | tmex:PATH | serial:PORT   the bus (default: ORVEX_BUS, else the\n"
     "                  driver or the demo bus)\n"
     "  --cycles N      measurement cycles to run (default 1)\n"
@@ -73,11 +75,12 @@ struct ReadOptions
     QString recordFolder;   // empty: no recording
     bool templateGiven = false;
     QString nameTemplate;   // already cleaned
+    MqttConfig mqtt;        // publishing when enabled()
 };
 
 int usageError(const QString &what)
 {
-    err() << "orvexctl: " << what << "\n" << kUsage;
+    err() << "orvexctl: " << what << "\n" << kUsage << MqttConfig::optionsUsage();
     return 2;
 }
 
@@ -184,6 +187,8 @@ public:
         sensor.setTableMan(&m_tableMan);
     }
 
+    TableMan *tableMan() { return &m_tableMan; }
+
     // Returns the recorder's complaint after this update; empty when all went well.
     QString update()
     {
@@ -204,8 +209,24 @@ int read(const ReadOptions &options)
     sensor.setScanAllType(appSettings().value(QStringLiteral("Settings/ScanAllType"), true).toBool());
     Acquisition acquisition(&sensor);
     std::unique_ptr<RecordingTable> recording;
-    if (!options.recordFolder.isEmpty())
+    if (!options.recordFolder.isEmpty() || options.mqtt.enabled())
         recording = std::make_unique<RecordingTable>(sensor, options);
+    // Publishing hears every reading from the same table as the recorder.
+    std::unique_ptr<MqttPublisher> mqtt;
+    if (options.mqtt.enabled()) {
+        mqtt = std::make_unique<MqttPublisher>(options.mqtt);
+        QString error;
+        if (!mqtt->start(&error)) {
+            err() << "orvexctl: MQTT: " << error << "\n";
+            return 2;
+        }
+        MqttPublisher *publisher = mqtt.get();
+        QObject::connect(publisher, &MqttPublisher::stateChanged, publisher, [publisher] {
+            err() << "orvexctl: " << publisher->statusText() << "\n";
+            err().flush();
+        });
+        mqtt->attach(recording->tableMan());
+    }
     int opened = 0;
     for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
@@ -225,6 +246,13 @@ int read(const ReadOptions &options)
             if (waitMs > 0)
                 Clock::sleepMs(int(waitMs));
         }
+    }
+    if (mqtt) {
+        if (!mqtt->waitUntilDelivered(options.mqtt.finishWaitS * 1000))
+            err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << options.mqtt.queueFolder
+                  << "\n";
+        mqtt->disconnect();
+        mqtt.reset();
     }
     err().flush();
     return opened == 1 ? 0 : 1;
@@ -294,7 +322,7 @@ int main(int argc, char *argv[])
     if (!hasOption(argc, argv, "--verbose"))
         qInstallMessageHandler(quietHandler);
     std::unique_ptr<QCoreApplication> app;
-    if (hasOption(argc, argv, "--record")) {
+    if (hasOption(argc, argv, "--record") || hasOption(argc, argv, "--mqtt")) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
         app = std::make_unique<QApplication>(argc, argv);
@@ -313,6 +341,13 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
     ReadOptions options;
+    if (command == QLatin1String("read")) {
+        // The stored "Mqtt/..." settings are the defaults; only --mqtt turns publishing on.
+        QString error;
+        options.mqtt = MqttConfig::fromSettings(appSettings(), &error);
+        if (!MqttConfig::takeOptions(args, &options.mqtt, &error))
+            return usageError(error);
+    }
     bool fast = false;
     bool startGiven = false;
     QString startText;

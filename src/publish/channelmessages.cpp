@@ -1,0 +1,174 @@
+#include "publish/channelmessages.h"
+
+#include "onewire/familynames.h"
+#include "onewire/romid.h"
+#include "publish/mqttconfig.h"
+#include "sensors/sensordevice.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <cmath>
+
+namespace {
+
+QString hex(uint64_t value, int digits = 0)
+{
+    return QStringLiteral("%1").arg(value, digits, 16, QLatin1Char('0')).toUpper();
+}
+
+QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+QString firstWord(const QString &text)
+{
+    return text.trimmed().section(QLatin1Char(' '), 0, 0);
+}
+
+// Home Assistant's device class and unit for the channel's unit text, as the
+// drivers write it; no device class for a unit it has none for.
+void describeUnit(const QString &unit, QString *deviceClass, QString *haUnit)
+{
+    *haUnit = unit;
+    if (unit == QLatin1String("C")) {
+        *deviceClass = QStringLiteral("temperature");
+        *haUnit = QStringLiteral("°C");
+    } else if (unit == QLatin1String("%") || unit == QLatin1String("%RH")) {
+        *deviceClass = QStringLiteral("humidity");
+        *haUnit = QStringLiteral("%");
+    } else if (unit == QLatin1String("Pa") || unit == QLatin1String("kPa") || unit == QLatin1String("hPa")) {
+        *deviceClass = QStringLiteral("pressure");
+    } else if (unit == QLatin1String("ppm")) {
+        *deviceClass = QStringLiteral("carbon_dioxide");
+    }
+}
+
+} // namespace
+
+ChannelMessages::ChannelMessages(const MqttConfig &config, const SensorDevice &device, int index)
+    : m_config(config)
+    , m_device(device)
+    , m_channel(device.channels.at(index))
+    , m_rom(romToText(device.rom, false))
+{
+    m_id = m_rom;
+    if (isI2c()) {
+        m_id += QStringLiteral("_h%1_a%2_s%3-%4")
+                    .arg(m_channel.hubChannel)
+                    .arg(hex(m_channel.i2cAddress, 2), hex(m_channel.i2cSerialHigh), hex(m_channel.i2cSerialLow));
+    }
+    m_id += QLatin1Char('_') + QString::number(m_channel.subchannel);
+}
+
+bool ChannelMessages::isI2c() const
+{
+    return m_channel.hubChannel >= 0 || m_channel.i2cAddress != 0;
+}
+
+QByteArray ChannelMessages::stateTopic() const
+{
+    return (m_config.topicPrefix + QLatin1Char('/') + m_config.hostName + QLatin1Char('/') + m_id
+            + QStringLiteral("/state"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::configTopic() const
+{
+    return (m_config.discoveryPrefix + QStringLiteral("/sensor/orvex_") + m_config.hostName + QLatin1Char('/') + m_id
+            + QStringLiteral("/config"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::availabilityTopic(const MqttConfig &config)
+{
+    return (config.topicPrefix + QLatin1Char('/') + config.hostName + QStringLiteral("/availability")).toUtf8();
+}
+
+QByteArray ChannelMessages::droppedTopic(const MqttConfig &config)
+{
+    return (config.topicPrefix + QLatin1Char('/') + config.hostName + QStringLiteral("/dropped")).toUtf8();
+}
+
+QString ChannelMessages::isoTime(const QDateTime &time)
+{
+    if (!time.isValid())
+        return QString();
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QByteArray ChannelMessages::statePayload() const
+{
+    const bool i2c = isI2c();
+    const QString time = isoTime(m_channel.time);
+    return compact({
+        {QStringLiteral("value"), std::isfinite(m_channel.value) ? QJsonValue(m_channel.value) : QJsonValue()},
+        {QStringLiteral("unit"), m_channel.unit},
+        {QStringLiteral("time"), time.isEmpty() ? QJsonValue() : QJsonValue(time)},
+        {QStringLiteral("rom"), m_rom},
+        {QStringLiteral("subchannel"), int(m_channel.subchannel)},
+        {QStringLiteral("hubChannel"), int(m_channel.hubChannel)},
+        {QStringLiteral("i2cSerial"), i2c ? QJsonValue(hex(m_channel.i2cSerialHigh, 16) + hex(m_channel.i2cSerialLow, 16))
+                                          : QJsonValue()},
+        {QStringLiteral("i2cAddress"), i2c ? QJsonValue(int(m_channel.i2cAddress)) : QJsonValue()},
+        {QStringLiteral("type"), m_channel.type},
+    });
+}
+
+QByteArray ChannelMessages::configPayload() const
+{
+    QJsonObject device;
+    if (isI2c()) {
+        const QString sensorId = m_id.section(QLatin1Char('_'), 0, -2);
+        // Without a serial number the sensor is known by its 7-bit address.
+        const QString serial = m_channel.i2cSerialHigh != 0 ? hex(m_channel.i2cSerialHigh) + hex(m_channel.i2cSerialLow, 16)
+                               : m_channel.i2cSerialLow != 0 ? hex(m_channel.i2cSerialLow)
+                                                             : QStringLiteral("0x") + hex(m_channel.i2cAddress >> 1, 2);
+        device = {
+            {QStringLiteral("identifiers"), QJsonArray{QStringLiteral("orvex_") + sensorId}},
+            {QStringLiteral("name"), QStringLiteral("%1 %2 (%3, канал %4)")
+                                         .arg(firstWord(m_channel.type), serial, m_rom)
+                                         .arg(m_channel.hubChannel)},
+            {QStringLiteral("model"), firstWord(m_channel.type)},
+            {QStringLiteral("via_device"), QStringLiteral("orvex_") + m_rom},
+        };
+    } else {
+        const QString model = FamilyNames::describe(m_device.family);
+        device = {
+            {QStringLiteral("identifiers"), QJsonArray{QStringLiteral("orvex_") + m_rom}},
+            {QStringLiteral("name"), firstWord(model) + QLatin1Char(' ') + m_rom},
+            {QStringLiteral("model"), model},
+        };
+    }
+    QString deviceClass, unit;
+    describeUnit(m_channel.unit, &deviceClass, &unit);
+    const QString name = m_channel.type.trimmed();
+    const QString state = QString::fromUtf8(stateTopic());
+    QJsonObject config{
+        {QStringLiteral("name"), name.isEmpty() ? QStringLiteral("Канал %1").arg(m_channel.subchannel) : name},
+        {QStringLiteral("unique_id"), QStringLiteral("orvex_") + m_config.hostName + QLatin1Char('_') + m_id},
+        {QStringLiteral("state_topic"), state},
+        {QStringLiteral("value_template"), QStringLiteral("{{ value_json.value }}")},
+        {QStringLiteral("json_attributes_topic"), state},
+        {QStringLiteral("state_class"), QStringLiteral("measurement")},
+        {QStringLiteral("availability_topic"), QString::fromUtf8(availabilityTopic(m_config))},
+        {QStringLiteral("payload_available"), QStringLiteral("online")},
+        {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
+        {QStringLiteral("qos"), 1},
+        {QStringLiteral("device"), device},
+        {QStringLiteral("origin"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("Орвекс")},
+                     {QStringLiteral("sw_version"), QStringLiteral(ORVEX_VERSION)}}},
+    };
+    if (!unit.isEmpty())
+        config.insert(QStringLiteral("unit_of_measurement"), unit);
+    if (!deviceClass.isEmpty())
+        config.insert(QStringLiteral("device_class"), deviceClass);
+    return compact(config);
+}
+
+QByteArray ChannelMessages::droppedPayload(uint64_t count, const QDateTime &now)
+{
+    return compact({{QStringLiteral("dropped"), double(count)}, {QStringLiteral("time"), isoTime(now)}});
+}

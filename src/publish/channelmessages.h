@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QString>
+
+struct MqttConfig;
+struct SensorChannel;
+struct SensorDevice;
+
+// What one channel's reading looks like on the broker: its identifier, its
+// topics and the JSON of its state and of its Home Assistant discovery entry.
+//
+// Topics: <prefix>/<host>/<channel id>/state for the readings,
+// <prefix>/<host>/availability for "online"/"offline", <prefix>/<host>/dropped
+// for the count of readings lost at the queue's bound, and
+// <discovery prefix>/sensor/orvex_<host>/<channel id>/config for discovery.
+class ChannelMessages
+{
+public:
+    ChannelMessages(const MqttConfig &config, const SensorDevice &device, int index);
+
+    // Stable across restarts, unique on the bus, and made of letters, digits,
+    // "_" and "-": the ROM (as the table shows it) and the sub-channel, for an
+    // I2C channel also the hub channel, the address and the serial number.
+    // "9503161D1E64FF28_0", "1F0000002B4CE119_h3_a88_s0-1A2B3C4D_1".
+    QString channelId() const { return m_id; }
+    QByteArray stateTopic() const;
+    QByteArray configTopic() const;
+
+    // {"value": number or null, "unit", "time" (ISO 8601 with offset),
+    //  "rom", "subchannel", "hubChannel", "i2cSerial", "i2cAddress", "type"};
+    // the I2C fields are null for a native 1-Wire channel.
+    QByteArray statePayload() const;
+    // The discovery entry: one sensor whose device is the 1-Wire chip (or the
+    // I2C sensor, reached through its bridge), with the unit and device class
+    // Home Assistant knows for the channel's unit.
+    QByteArray configPayload() const;
+
+    static QByteArray availabilityTopic(const MqttConfig &config);
+    static QByteArray droppedTopic(const MqttConfig &config);
+    // {"dropped": count, "time": now}
+    static QByteArray droppedPayload(uint64_t count, const QDateTime &now);
+    // ISO 8601 with milliseconds and the offset from UTC; null for an invalid time.
+    static QString isoTime(const QDateTime &time);
+
+private:
+    bool isI2c() const;
+
+    const MqttConfig &m_config;
+    const SensorDevice &m_device;
+    const SensorChannel &m_channel;
+    QString m_rom;
+    QString m_id;
+};

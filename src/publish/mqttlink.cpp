@@ -1,0 +1,314 @@
+#include "publish/mqttlink.h"
+
+#include "app/logging.h"
+
+#include <mosquitto.h>
+
+#include <QMetaObject>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <system_error>
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+using Ms = std::chrono::milliseconds;
+
+// How long one pass of the network loop may wait for the socket, and so how
+// late the thread notices a stop.
+const int kLoopWaitMs = 250;
+// Our own result code for an attempt the broker did not answer in time.
+const int kTimedOut = -1;
+
+void initLibrary()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+} // namespace
+
+// What the owner and the network thread share. The owner's thread touches
+// `client` only before it sets `stopping`; after that only the network thread
+// does, and it destroys the client when it ends.
+struct MqttLink::Shared
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    // Guarded by `mutex`:
+    bool stopping = false;
+    bool finished = false;
+    SteadyClock::time_point stopDeadline;
+    MqttLink *owner = nullptr; // null once the owner no longer listens
+
+    mosquitto *client = nullptr;
+    Settings settings;         // read-only once the thread runs
+    std::atomic<bool> sessionUp{false};
+    // Network thread only: what the library said about the current attempt.
+    int connackCode = -1;
+    std::string tlsError;
+
+    // The library's callbacks, all on the network thread; `userData` is the Shared.
+    static void onConnect(mosquitto *, void *userData, int code);
+    static void onDisconnect(mosquitto *, void *userData, int);
+    static void onPublish(mosquitto *, void *userData, int messageId);
+    static void onLog(mosquitto *, void *userData, int level, const char *text);
+    // The words for why an attempt ended with the library's result `rc`.
+    QString failureText(int rc, int systemError, bool *lasting) const;
+
+    bool isStopping()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return stopping;
+    }
+
+    // Runs `action` on the owner's thread, unless the owner has stopped listening.
+    template <typename Action>
+    void post(Action action)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (MqttLink *link = owner) {
+            QMetaObject::invokeMethod(
+                link,
+                [link, action] {
+                    if (link->m_shared) // a stop() since the post: no more signals
+                        action(*link);
+                },
+                Qt::QueuedConnection);
+        }
+    }
+};
+
+void MqttLink::Shared::onConnect(mosquitto *, void *userData, int code)
+{
+    Shared *s = static_cast<Shared *>(userData);
+    s->connackCode = code;
+    if (code == 0) {
+        s->sessionUp = true;
+        s->post([](MqttLink &link) {
+            link.m_connected = true;
+            emit link.connected();
+        });
+    }
+}
+
+void MqttLink::Shared::onDisconnect(mosquitto *, void *userData, int)
+{
+    static_cast<Shared *>(userData)->sessionUp = false;
+}
+
+void MqttLink::Shared::onPublish(mosquitto *, void *userData, int messageId)
+{
+    static_cast<Shared *>(userData)->post([messageId](MqttLink &link) { emit link.delivered(messageId); });
+}
+
+// Keeps the TLS library's own words for a failed handshake
+// ("OpenSSL Error[0]: error:0A000086:SSL routines::certificate verify failed").
+void MqttLink::Shared::onLog(mosquitto *, void *userData, int level, const char *text)
+{
+    if (level == MOSQ_LOG_ERR && text && std::strstr(text, "OpenSSL Error")) {
+        const char *last = std::strrchr(text, ':');
+        static_cast<Shared *>(userData)->tlsError = last ? last + 1 : text;
+    }
+}
+
+MqttLink::MqttLink(QObject *parent)
+    : QObject(parent)
+{
+}
+
+MqttLink::~MqttLink()
+{
+    stop(QByteArray(), QByteArray(), 0);
+}
+
+bool MqttLink::start(Settings settings, QString *error)
+{
+    initLibrary();
+    auto s = std::make_shared<Shared>();
+    s->client = mosquitto_new(settings.clientId.toUtf8().constData(), true, s.get());
+    if (!s->client) {
+        *error = QStringLiteral("клиент MQTT не создан");
+        return false;
+    }
+    mosquitto_threaded_set(s->client, true);
+    mosquitto_connect_callback_set(s->client, Shared::onConnect);
+    mosquitto_disconnect_callback_set(s->client, Shared::onDisconnect);
+    mosquitto_publish_callback_set(s->client, Shared::onPublish);
+    mosquitto_log_callback_set(s->client, Shared::onLog);
+    if (!settings.username.isEmpty()) {
+        mosquitto_username_pw_set(s->client, settings.username.toUtf8().constData(),
+                                  settings.password.isEmpty() ? nullptr : settings.password.constData());
+    }
+    // The library keeps its own copy; none stays here.
+    settings.password.fill('\0');
+    settings.password.clear();
+    if (!settings.willTopic.isEmpty()) {
+        mosquitto_will_set(s->client, settings.willTopic.constData(), settings.willPayload.size(),
+                           settings.willPayload.constData(), 1, true);
+    }
+    if (settings.tls) {
+        const int rc = settings.caFile.isEmpty()
+                           ? mosquitto_int_option(s->client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
+                           : mosquitto_tls_set(s->client, settings.caFile.toLocal8Bit().constData(), nullptr,
+                                               nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            *error = settings.caFile.isEmpty()
+                         ? QStringLiteral("TLS не настраивается: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)))
+                         : QStringLiteral("файл сертификатов ЦС %1 не читается").arg(settings.caFile);
+            mosquitto_destroy(s->client);
+            return false;
+        }
+    }
+    s->settings = settings;
+    s->owner = this;
+    m_shared = s;
+    m_connected = false;
+    m_failedAttempts = 0;
+    m_thread = std::thread(&MqttLink::run, s);
+    return true;
+}
+
+int MqttLink::publish(const QByteArray &topic, const QByteArray &payload, bool retain)
+{
+    if (!m_shared)
+        return 0;
+    int messageId = 0;
+    const int rc = mosquitto_publish(m_shared->client, &messageId, topic.constData(), payload.size(),
+                                     payload.constData(), 1, retain);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        qCDebug(logCritical()) << "MQTT publish refused:" << topic << mosquitto_strerror(rc);
+        return 0;
+    }
+    return messageId;
+}
+
+void MqttLink::stop(const QByteArray &lastTopic, const QByteArray &lastPayload, int waitMs)
+{
+    if (!m_shared)
+        return;
+    const std::shared_ptr<Shared> s = std::move(m_shared);
+    {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->owner = nullptr;
+    }
+    // The client is still ours until `stopping` is set.
+    if (m_connected) {
+        if (!lastTopic.isEmpty())
+            mosquitto_publish(s->client, nullptr, lastTopic.constData(), lastPayload.size(),
+                              lastPayload.constData(), 0, true);
+        mosquitto_disconnect(s->client);
+    }
+    m_connected = false;
+    std::unique_lock<std::mutex> lock(s->mutex);
+    s->stopping = true;
+    s->stopDeadline = SteadyClock::now() + Ms(waitMs);
+    s->wake.notify_all();
+    const bool finished = s->wake.wait_for(lock, Ms(waitMs), [&] { return s->finished; });
+    lock.unlock();
+    if (finished) {
+        m_thread.join();
+    } else {
+        qCDebug(logWarning()) << "MQTT: the network thread is still busy; leaving it to end alone";
+        m_thread.detach();
+    }
+}
+
+QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) const
+{
+    *lasting = false;
+    switch (rc) {
+    case kTimedOut:
+        return QStringLiteral("брокер не ответил за %1 с").arg(settings.connectTimeoutMs / 1000);
+    case MOSQ_ERR_CONN_REFUSED:
+        *lasting = connackCode != 3;
+        switch (connackCode) {
+        case 4:
+            return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль");
+        case 5:
+            return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав");
+        case 2:
+            return QStringLiteral("брокер отклонил идентификатор клиента");
+        default:
+            return QStringLiteral("брокер отклонил подключение: ")
+                   + QString::fromUtf8(mosquitto_connack_string(connackCode));
+        }
+    case MOSQ_ERR_TLS:
+    case MOSQ_ERR_TLS_HANDSHAKE:
+        *lasting = true;
+        return QStringLiteral("ошибка TLS: ")
+               + (tlsError.empty() ? QStringLiteral("согласование не удалось") : QString::fromStdString(tlsError));
+    case MOSQ_ERR_EAI:
+        return QStringLiteral("адрес брокера %1 не найден").arg(settings.host);
+    case MOSQ_ERR_ERRNO:
+        return QStringLiteral("нет связи: ")
+               + QString::fromStdString(std::error_code(systemError, std::generic_category()).message());
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_NO_CONN:
+        return QStringLiteral("связь потеряна");
+    case MOSQ_ERR_KEEPALIVE:
+        return QStringLiteral("брокер перестал отвечать");
+    default:
+        return QString::fromUtf8(mosquitto_strerror(rc));
+    }
+}
+
+void MqttLink::run(std::shared_ptr<Shared> s)
+{
+    const Settings &settings = s->settings;
+    const QByteArray host = settings.host.toUtf8();
+    int pauseMs = settings.retryMinMs;
+    bool first = true;
+    while (!s->isStopping()) {
+        s->connackCode = -1;
+        s->tlsError.clear();
+        // Connected once, later attempts reuse the address and keep the
+        // messages not yet acknowledged; they go out again first.
+        int rc = first ? mosquitto_connect_async(s->client, host.constData(), settings.port, settings.keepAliveS)
+                       : mosquitto_reconnect_async(s->client);
+        int systemError = errno;
+        first = false;
+        const SteadyClock::time_point began = SteadyClock::now();
+        bool wasUp = false;
+        while (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop(s->client, kLoopWaitMs, 1);
+            systemError = errno;
+            wasUp |= s->sessionUp;
+            {
+                // Stopping: go on only while a clean disconnection is being sent.
+                std::lock_guard<std::mutex> lock(s->mutex);
+                if (s->stopping && (!s->sessionUp || SteadyClock::now() > s->stopDeadline))
+                    break;
+            }
+            if (!wasUp && SteadyClock::now() - began > Ms(settings.connectTimeoutMs))
+                rc = kTimedOut;
+        }
+        if (s->isStopping())
+            break;
+        s->sessionUp = false;
+        bool lasting = false;
+        const QString reason = s->failureText(rc, systemError, &lasting);
+        s->post([reason, lasting](MqttLink &link) {
+            // Logged here: the log's handler belongs to the owner's thread.
+            qCDebug(logWarning()) << "MQTT: no connection -" << reason;
+            link.m_connected = false;
+            ++link.m_failedAttempts;
+            emit link.connectionFailed(reason, lasting);
+        });
+        if (wasUp)
+            pauseMs = settings.retryMinMs;
+        std::unique_lock<std::mutex> lock(s->mutex);
+        s->wake.wait_for(lock, Ms(pauseMs), [&] { return s->stopping; });
+        pauseMs = qMin(pauseMs * 2, settings.retryMaxMs);
+    }
+    mosquitto_destroy(s->client);
+    s->client = nullptr;
+    std::lock_guard<std::mutex> lock(s->mutex);
+    s->finished = true;
+    s->wake.notify_all();
+}

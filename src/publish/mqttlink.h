@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <thread>
+
+// One client connection to an MQTT broker (MQTT 3.1.1 through libmosquitto),
+// kept up by a network thread of its own. Name look-up, connecting, the TLS
+// handshake, keep-alive and reconnecting with a doubling pause all happen on
+// that thread, so the thread that owns the link never waits for the network:
+// it hands messages over with publish() and hears back through queued
+// signals, in its own event loop. A message handed over stays with the
+// library until the broker acknowledges it, across lost connections, and goes
+// out in the order handed over.
+//
+// The network works in real time whatever the program's clock does: the
+// broker is a real peer.
+class MqttLink : public QObject
+{
+    Q_OBJECT
+public:
+    struct Settings
+    {
+        QString host;
+        int port = 1883;
+        bool tls = false;
+        QString caFile;        // empty with tls: the system's certificates
+        QString clientId;
+        QString username;
+        QByteArray password;   // handed to the library and cleared here
+        QByteArray willTopic;  // the broker publishes willPayload there (retained) if the link breaks
+        QByteArray willPayload;
+        int keepAliveS = 30;
+        int retryMinMs = 500;  // the pause after a failed attempt, doubled up to retryMaxMs
+        int retryMaxMs = 30000;
+        int connectTimeoutMs = 10000; // an attempt without the broker's answer by then is given up
+    };
+
+    explicit MqttLink(QObject *parent = nullptr);
+    // Stops without waiting (see stop()).
+    ~MqttLink() override;
+
+    // Sets the client up and starts the network thread, which connects at once.
+    // False with *error when the settings cannot work (an unreadable CA file).
+    bool start(Settings settings, QString *error);
+
+    // Hands over a QoS 1 message; returns its message identifier (above 0), or 0
+    // when the library refused it. Allowed while disconnected: it goes out after
+    // the next connection. Owner's thread only, between start() and stop().
+    int publish(const QByteArray &topic, const QByteArray &payload, bool retain);
+
+    // Ends the link: when connected, publishes `lastPayload` retained on
+    // `lastTopic` (QoS 0, so it leaves before the disconnection) and
+    // disconnects cleanly, so the broker does not publish the last will. Waits
+    // up to `waitMs` for the network thread; one still busy then (a stuck name
+    // look-up) is left to finish alone. No signal comes after this call.
+    void stop(const QByteArray &lastTopic, const QByteArray &lastPayload, int waitMs);
+
+    // Whether the broker has accepted the connection, as far as the signals told.
+    bool isConnected() const { return m_connected; }
+    // Connection attempts that have failed so far.
+    int failedAttempts() const { return m_failedAttempts; }
+
+signals:
+    void connected();
+    // An attempt failed or the connection was lost; the thread tries again after
+    // its pause. `lasting`: the broker refused us (credentials, certificates),
+    // which trying again does not mend by itself.
+    void connectionFailed(const QString &reason, bool lasting);
+    // The broker acknowledged the message publish() returned `messageId` for.
+    void delivered(int messageId);
+
+private:
+    struct Shared;
+    static void run(std::shared_ptr<Shared> shared);
+
+    std::shared_ptr<Shared> m_shared;
+    std::thread m_thread;
+    bool m_connected = false;
+    int m_failedAttempts = 0;
+};

@@ -1,0 +1,323 @@
+#include "publish/mqttpublisher.h"
+
+#include "app/logging.h"
+#include "platform/clock.h"
+#include "publish/channelmessages.h"
+#include "publish/channelregistry.h"
+#include "publish/publishqueue.h"
+#include "sensors/sensordevice.h"
+#include "table/tableman.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace {
+
+// Queued messages handed to the link and not yet acknowledged, at most. The
+// library keeps those across a lost connection; the rest wait on disk.
+const int kSendWindow = 64;
+// How often channels are checked for being gone for good, and how often
+// their last-seen times are written, in seconds of the program's clock.
+const int kForgetCheckS = 60;
+const int kRegistrySaveS = 600;
+// The wait for the network thread when the publisher is destroyed.
+const int kExitWaitMs = 2000;
+
+} // namespace
+
+MqttPublisher::MqttPublisher(const MqttConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+{
+    connect(&m_link, &MqttLink::connected, this, &MqttPublisher::onConnected);
+    connect(&m_link, &MqttLink::connectionFailed, this, &MqttPublisher::onConnectionFailed);
+    connect(&m_link, &MqttLink::delivered, this, &MqttPublisher::onDelivered);
+}
+
+MqttPublisher::~MqttPublisher()
+{
+    stop(kExitWaitMs);
+}
+
+MqttPublisher *MqttPublisher::fromSettings(QSettings &settings, QObject *parent)
+{
+    QString error;
+    const MqttConfig config = MqttConfig::fromSettings(settings, &error);
+    if (!config.enabled())
+        return nullptr;
+    auto *publisher = new MqttPublisher(config, parent);
+    if (!error.isEmpty())
+        publisher->fail(error);
+    else
+        publisher->start(&error);
+    return publisher;
+}
+
+bool MqttPublisher::start(QString *error)
+{
+    m_queue = std::make_unique<PublishQueue>(m_config.queueFolder, m_config.queueLimit);
+    if (!m_queue->open(error)) {
+        m_queue.reset();
+        fail(*error);
+        return false;
+    }
+    m_registry = std::make_unique<ChannelRegistry>(m_config.queueFolder + QStringLiteral("/channels.json"));
+    m_registry->load();
+
+    MqttLink::Settings settings;
+    if (!m_config.readPassword(&settings.password, error)) {
+        fail(*error);
+        return false;
+    }
+    settings.host = m_config.host;
+    settings.port = m_config.port;
+    settings.tls = m_config.tls;
+    settings.caFile = m_config.caFile;
+    settings.clientId = m_config.clientId;
+    settings.username = m_config.username;
+    settings.willTopic = ChannelMessages::availabilityTopic(m_config);
+    settings.willPayload = QByteArrayLiteral("offline");
+    const bool started = m_link.start(settings, error);
+    settings.password.fill('\0');
+    if (!started) {
+        fail(*error);
+        return false;
+    }
+    m_started = true;
+    setState(State::Connecting, QString());
+    return true;
+}
+
+void MqttPublisher::attach(TableMan *tableMan)
+{
+    connect(tableMan, &TableMan::readingTaken, this, &MqttPublisher::takeReading);
+}
+
+void MqttPublisher::takeReading(const SensorDevice &device, int index)
+{
+    if (!m_started || index < 0 || index >= device.channels.size())
+        return;
+    const ChannelMessages messages(m_config, device, index);
+    const QDateTime now = Clock::now();
+    if (m_config.discovery) {
+        const QString id = messages.channelId();
+        const QByteArray topic = messages.configTopic();
+        const QByteArray payload = messages.configPayload();
+        auto known = m_configs.find(id);
+        if (known == m_configs.end() || known->second != payload) {
+            m_configs.insert(id, qMakePair(topic, payload));
+            if (m_link.isConnected())
+                sendDirect(topic, payload, true, Sent::Other);
+        }
+        m_registry->seen(id, topic, now);
+        saveRegistrySoon();
+    }
+
+    m_queue->append(messages.stateTopic(), messages.statePayload(), true, true);
+    if (m_queue->atLimit() && !m_limitReached) {
+        m_limitReached = true;
+        qCDebug(logWarning()) << "MQTT queue full:" << m_queue->limit()
+                              << "readings waiting; the oldest are dropped from now on";
+        emit stateChanged();
+    } else if (m_limitReached && m_queue->readings() < m_queue->limit()) {
+        m_limitReached = false;
+    }
+    sendQueued();
+    if (!m_nextForgetCheck.isValid())
+        m_nextForgetCheck = now.addSecs(kForgetCheckS);
+    else if (now >= m_nextForgetCheck)
+        forgetGoneChannels(now);
+    emit statusChanged();
+}
+
+void MqttPublisher::forgetGoneChannels(const QDateTime &now)
+{
+    m_nextForgetCheck = now.addSecs(kForgetCheckS);
+    if (!m_config.discovery || m_config.forgetAfterH <= 0)
+        return;
+    const QMap<QString, QByteArray> gone = m_registry->forget(now.addSecs(-qint64(m_config.forgetAfterH) * 3600));
+    for (auto it = gone.constBegin(); it != gone.constEnd(); ++it) {
+        qCDebug(logInfo()) << "MQTT: channel" << it.key() << "unseen for" << m_config.forgetAfterH
+                           << "h; its discovery entry is withdrawn";
+        m_configs.remove(it.key());
+    }
+    if (!gone.isEmpty()) {
+        // Kept in the registry until the broker confirms, also across a restart.
+        saveRegistrySoon();
+        if (m_link.isConnected())
+            sendWithdrawals(gone);
+    }
+}
+
+// The file is written (and synced) once the current work is done, not in the
+// middle of a measurement cycle, and once for all the channels of a cycle.
+void MqttPublisher::saveRegistrySoon()
+{
+    if (m_registrySaveQueued)
+        return;
+    m_registrySaveQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_registrySaveQueued = false;
+        if (m_registry)
+            m_registry->save(Clock::now(), kRegistrySaveS);
+    });
+}
+
+void MqttPublisher::sendWithdrawals(const QMap<QString, QByteArray> &withdrawals)
+{
+    for (auto it = withdrawals.constBegin(); it != withdrawals.constEnd(); ++it)
+        sendDirect(it.value(), QByteArray(), true, Sent::Withdrawal, 0, it.key());
+}
+
+void MqttPublisher::sendQueued()
+{
+    if (!m_link.isConnected())
+        return;
+    while (m_queuedInFlight < kSendWindow) {
+        const PublishQueue::Message *message = m_queue->takeNext();
+        if (!message)
+            break;
+        const int id = m_link.publish(message->topic, message->payload, message->retain);
+        if (id > 0) {
+            m_outstanding.insert(id, {Sent::Queued, message->seq, QString()});
+            ++m_queuedInFlight;
+        }
+        // A message the library refuses stays queued; the next start tries it again.
+    }
+}
+
+void MqttPublisher::sendDirect(const QByteArray &topic, const QByteArray &payload, bool retain, Sent kind,
+                               uint64_t value, const QString &channel)
+{
+    const int id = m_link.publish(topic, payload, retain);
+    if (id > 0)
+        m_outstanding.insert(id, {kind, value, channel});
+}
+
+void MqttPublisher::sendDroppedReport()
+{
+    const uint64_t dropped = m_queue->droppedUnreported();
+    if (dropped > 0) {
+        sendDirect(ChannelMessages::droppedTopic(m_config), ChannelMessages::droppedPayload(dropped, Clock::now()),
+                   false, Sent::DroppedReport, dropped);
+    }
+}
+
+void MqttPublisher::onConnected()
+{
+    qCDebug(logInfo()) << "MQTT: connected to" << m_config.brokerText();
+    sendDirect(ChannelMessages::availabilityTopic(m_config), QByteArrayLiteral("online"), true, Sent::Other);
+    if (m_config.discovery) {
+        sendWithdrawals(m_registry->withdrawals());
+        for (const auto &config : qAsConst(m_configs))
+            sendDirect(config.first, config.second, true, Sent::Other);
+    }
+    sendDroppedReport();
+    sendQueued();
+    setState(State::Connected, QString());
+}
+
+void MqttPublisher::onConnectionFailed(const QString &reason, bool lasting)
+{
+    setState(lasting ? State::Failed : State::Reconnecting, reason);
+}
+
+void MqttPublisher::onDelivered(int messageId)
+{
+    const auto it = m_outstanding.find(messageId);
+    if (it == m_outstanding.end())
+        return;
+    const Outstanding sent = it.value();
+    m_outstanding.erase(it);
+    if (sent.kind == Sent::Queued) {
+        m_queue->acknowledge(sent.value);
+        --m_queuedInFlight;
+        sendQueued();
+    } else if (sent.kind == Sent::DroppedReport) {
+        m_queue->reportedDropped(sent.value);
+    } else if (sent.kind == Sent::Withdrawal) {
+        m_registry->confirmWithdrawal(sent.channel);
+        saveRegistrySoon();
+    }
+    if (m_queue->readings() < m_queue->limit())
+        m_limitReached = false;
+    emit statusChanged();
+}
+
+bool MqttPublisher::waitUntilDelivered(int ms)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (queued() > 0 && m_state != State::Failed && elapsed.elapsed() < ms) {
+        // The broker answers in real time; a change of status ends each wait.
+        QEventLoop loop;
+        connect(this, &MqttPublisher::statusChanged, &loop, &QEventLoop::quit);
+        QTimer::singleShot(int(ms - elapsed.elapsed()), &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return queued() == 0;
+}
+
+void MqttPublisher::stop(int waitMs)
+{
+    if (!m_started)
+        return;
+    m_started = false;
+    m_link.stop(ChannelMessages::availabilityTopic(m_config), QByteArrayLiteral("offline"), waitMs);
+    m_registry->save(Clock::now(), kRegistrySaveS, true);
+    if (queued() > 0)
+        qCDebug(logInfo()) << "MQTT:" << queued() << "message(s) stay queued in" << m_config.queueFolder;
+    setState(State::Off, QString());
+}
+
+int MqttPublisher::queued() const
+{
+    return m_queue ? m_queue->size() : 0;
+}
+
+void MqttPublisher::fail(const QString &reason)
+{
+    qCDebug(logCritical()) << "MQTT:" << reason;
+    setState(State::Failed, reason);
+}
+
+void MqttPublisher::setState(State state, const QString &reason)
+{
+    const bool changed = state != m_state || reason != m_reason;
+    m_state = state;
+    m_reason = reason;
+    if (changed)
+        emit stateChanged();
+    emit statusChanged();
+}
+
+QString MqttPublisher::statusText() const
+{
+    QString text;
+    switch (m_state) {
+    case State::Off:
+        text = QStringLiteral("MQTT: выключено");
+        break;
+    case State::Connecting:
+        text = QStringLiteral("MQTT: подключение к %1").arg(m_config.brokerText());
+        break;
+    case State::Connected:
+        text = QStringLiteral("MQTT: подключено к %1").arg(m_config.brokerText());
+        break;
+    case State::Reconnecting:
+        text = QStringLiteral("MQTT: нет связи с %1 (%2), повторное подключение").arg(m_config.brokerText(), m_reason);
+        break;
+    case State::Failed:
+        text = QStringLiteral("MQTT: ошибка: %1").arg(m_reason);
+        break;
+    }
+    if (queued() > 0)
+        text += QStringLiteral("; в очереди %1").arg(queued());
+    if (m_queue && m_queue->droppedThisRun() > 0) {
+        text += QStringLiteral("; очередь полна (%1), отброшено старых показаний: %2")
+                    .arg(m_queue->limit())
+                    .arg(m_queue->droppedThisRun());
+    }
+    return text;
+}

@@ -1,0 +1,240 @@
+#include "publish/publishqueue.h"
+
+#include "app/logging.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLockFile>
+#include <QSaveFile>
+
+namespace {
+
+const char kLogName[] = "queue.log";
+const char kLockName[] = "queue.lock";
+// Acknowledged lines are cleared out once there are this many and more of
+// them than queued messages, so a rewrite costs little per acknowledgement.
+const int kRewriteAfterDeadLines = 1000;
+
+QByteArray jsonLine(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray messageLine(const PublishQueue::Message &message)
+{
+    return jsonLine({{QStringLiteral("seq"), double(message.seq)},
+                     {QStringLiteral("topic"), QString::fromUtf8(message.topic)},
+                     {QStringLiteral("payload"), QString::fromUtf8(message.payload)},
+                     {QStringLiteral("retain"), message.retain},
+                     {QStringLiteral("reading"), message.reading}});
+}
+
+QByteArray numberLine(const char *key, uint64_t value)
+{
+    return jsonLine({{QLatin1String(key), double(value)}});
+}
+
+uint64_t number(const QJsonObject &object, const char *key)
+{
+    const double value = object.value(QLatin1String(key)).toDouble(-1);
+    return value >= 0 ? uint64_t(value) : 0;
+}
+
+} // namespace
+
+PublishQueue::PublishQueue(const QString &folder, int limit)
+    : m_folder(folder)
+    , m_limit(qMax(1, limit))
+{
+}
+
+PublishQueue::~PublishQueue() = default;
+
+bool PublishQueue::open(QString *error)
+{
+    if (!QDir().mkpath(m_folder)) {
+        *error = QStringLiteral("не удалось создать папку очереди %1").arg(m_folder);
+        return false;
+    }
+    m_lock = std::make_unique<QLockFile>(m_folder + QLatin1Char('/') + QLatin1String(kLockName));
+    // Never stale by age: only a lock whose program is gone is taken over.
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        qint64 pid = 0;
+        QString host, application;
+        m_lock->getLockInfo(&pid, &host, &application);
+        *error = m_lock->error() == QLockFile::LockFailedError
+                     ? QStringLiteral("очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
+                     : QStringLiteral("нет доступа к очереди %1").arg(m_folder);
+        m_lock.reset();
+        return false;
+    }
+
+    m_file.setFileName(m_folder + QLatin1Char('/') + QLatin1String(kLogName));
+    if (m_file.exists()) {
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            *error = QStringLiteral("не удалось прочитать очередь %1: %2").arg(m_file.fileName(), m_file.errorString());
+            return false;
+        }
+        int skipped = 0;
+        while (!m_file.atEnd()) {
+            const QByteArray line = m_file.readLine();
+            const QJsonObject object = QJsonDocument::fromJson(line).object();
+            if (object.contains(QLatin1String("seq"))) {
+                Message message;
+                message.seq = number(object, "seq");
+                message.topic = object.value(QLatin1String("topic")).toString().toUtf8();
+                message.payload = object.value(QLatin1String("payload")).toString().toUtf8();
+                message.retain = object.value(QLatin1String("retain")).toBool();
+                message.reading = object.value(QLatin1String("reading")).toBool();
+                if (message.seq == 0 || message.topic.isEmpty()) {
+                    ++skipped;
+                    continue;
+                }
+                m_nextSeq = qMax(m_nextSeq, message.seq + 1);
+                m_messages[message.seq] = message;
+            } else if (object.contains(QLatin1String("ack"))) {
+                m_messages.erase(number(object, "ack"));
+            } else if (object.contains(QLatin1String("drop"))) {
+                m_messages.erase(number(object, "drop"));
+                ++m_droppedUnreported;
+            } else if (object.contains(QLatin1String("dropped"))) {
+                m_droppedUnreported += number(object, "dropped");
+            } else if (object.contains(QLatin1String("reported"))) {
+                m_droppedUnreported -= qMin(m_droppedUnreported, number(object, "reported"));
+            } else {
+                ++skipped; // the torn last line of a crash, or not ours
+            }
+        }
+        m_file.close();
+        if (skipped > 0)
+            qCDebug(logWarning()) << "MQTT queue: skipped" << skipped << "unreadable line(s) in" << m_file.fileName();
+    }
+    for (const auto &entry : m_messages)
+        m_readings += entry.second.reading ? 1 : 0;
+    if (!m_messages.empty() || m_droppedUnreported > 0)
+        qCDebug(logInfo()) << "MQTT queue: taking over" << m_messages.size() << "message(s) from" << m_file.fileName();
+    // Anew, so that a torn line cannot swallow the next one.
+    if (!rewrite()) {
+        *error = QStringLiteral("не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
+        return false;
+    }
+    return true;
+}
+
+uint64_t PublishQueue::append(const QByteArray &topic, const QByteArray &payload, bool retain, bool reading)
+{
+    m_atLimit = false;
+    if (reading && m_readings >= m_limit)
+        dropOldestReading();
+    Message message;
+    message.seq = m_nextSeq++;
+    message.topic = topic;
+    message.payload = payload;
+    message.retain = retain;
+    message.reading = reading;
+    m_messages[message.seq] = message;
+    m_readings += reading ? 1 : 0;
+    writeLine(messageLine(message));
+    return message.seq;
+}
+
+// The oldest reading not handed out yet: one already handed to the link may
+// be on its way and cannot be called back.
+void PublishQueue::dropOldestReading()
+{
+    for (auto it = m_messages.upper_bound(m_sentUpTo); it != m_messages.end(); ++it) {
+        if (!it->second.reading)
+            continue;
+        const uint64_t seq = it->first;
+        m_messages.erase(it);
+        --m_readings;
+        ++m_droppedUnreported;
+        ++m_droppedThisRun;
+        m_atLimit = true;
+        writeLine(numberLine("drop", seq));
+        noteDead(2);
+        return;
+    }
+}
+
+const PublishQueue::Message *PublishQueue::takeNext()
+{
+    const auto it = m_messages.upper_bound(m_sentUpTo);
+    if (it == m_messages.end())
+        return nullptr;
+    m_sentUpTo = it->first;
+    return &it->second;
+}
+
+void PublishQueue::acknowledge(uint64_t seq)
+{
+    const auto it = m_messages.find(seq);
+    if (it == m_messages.end())
+        return;
+    m_readings -= it->second.reading ? 1 : 0;
+    m_messages.erase(it);
+    writeLine(numberLine("ack", seq));
+    noteDead(2);
+}
+
+void PublishQueue::reportedDropped(uint64_t count)
+{
+    count = qMin(count, m_droppedUnreported);
+    if (count == 0)
+        return;
+    m_droppedUnreported -= count;
+    writeLine(numberLine("reported", count));
+    noteDead(1);
+}
+
+// `lines` more lines of the file stand for nothing queued any more.
+void PublishQueue::noteDead(int lines)
+{
+    m_deadLines += lines;
+    if (m_messages.empty() && m_droppedUnreported == 0) {
+        if (m_file.isOpen() && m_file.resize(0))
+            m_deadLines = 0;
+    } else if (m_deadLines > kRewriteAfterDeadLines && m_deadLines > int(m_messages.size())) {
+        rewrite();
+    }
+}
+
+bool PublishQueue::writeLine(const QByteArray &line)
+{
+    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_problem = m_file.errorString();
+        return false;
+    }
+    if (m_file.write(line) != line.size() || !m_file.flush()) {
+        m_problem = m_file.errorString();
+        qCDebug(logCritical()) << "MQTT queue: cannot write" << m_file.fileName() << m_problem;
+        m_file.close();
+        return false;
+    }
+    m_problem.clear();
+    return true;
+}
+
+// Writes every queued message and the unreported count into a fresh file
+// that replaces the old one in one step.
+bool PublishQueue::rewrite()
+{
+    m_file.close();
+    QSaveFile file(m_file.fileName());
+    if (file.open(QIODevice::WriteOnly)) {
+        for (const auto &entry : m_messages)
+            file.write(messageLine(entry.second));
+        if (m_droppedUnreported > 0)
+            file.write(numberLine("dropped", m_droppedUnreported));
+        if (file.commit()) {
+            m_deadLines = 0;
+            m_problem.clear();
+            return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+        }
+    }
+    m_problem = file.errorString();
+    qCDebug(logCritical()) << "MQTT queue: cannot rewrite" << m_file.fileName() << m_problem;
+    return false;
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <cstdint>
+#include <map>
+#include <memory>
+
+class QLockFile;
+
+// The messages waiting for the broker's acknowledgement, in the order they
+// were made, kept in a folder so that a crash or a power cut of the program
+// loses none of them. The folder holds "queue.log", one JSON object per line
+// (a message, an acknowledgement, a dropped or a reported count), and a lock
+// that keeps a second program away from it. Every line reaches the file
+// before append() or acknowledge() returns; the file is emptied whenever no
+// message is left and rewritten when acknowledged lines outweigh the rest.
+//
+// The queue is bounded by `limit` readings: at the bound the oldest reading
+// not yet sent is dropped, and the number of dropped readings is kept (also
+// across restarts) until reportedDropped() says it was published.
+//
+// Context: one thread (the GUI thread); nothing here waits for anything but
+// the local file system.
+class PublishQueue
+{
+public:
+    struct Message
+    {
+        uint64_t seq = 0;     // increasing in the order of append()
+        QByteArray topic;
+        QByteArray payload;
+        bool retain = false;
+        bool reading = false; // a reading may be dropped at the bound; other messages never are
+    };
+
+    PublishQueue(const QString &folder, int limit);
+    ~PublishQueue();
+
+    // Creates the folder if needed, takes the lock and takes over what an
+    // earlier run left (a torn last line of a crash is skipped), then writes
+    // the file anew. False, with a message in *error, when the folder cannot
+    // be used or another running program holds it.
+    bool open(QString *error);
+    QString folder() const { return m_folder; }
+
+    // Queues a message and returns its sequence number. A message whose line
+    // could not be written is still queued, in memory only (problemText()).
+    uint64_t append(const QByteArray &topic, const QByteArray &payload, bool retain, bool reading);
+
+    // The oldest message not yet handed out by takeNext() in this run, or null.
+    // It stays queued until acknowledge(); a new run hands out everything again.
+    const Message *takeNext();
+    // The broker has the message: it leaves the queue for good.
+    void acknowledge(uint64_t seq);
+
+    // Messages queued (sent or not) and readings among them.
+    int size() const { return int(m_messages.size()); }
+    int readings() const { return m_readings; }
+    int limit() const { return m_limit; }
+    // Readings dropped at the bound and not yet reported; readings dropped by this run.
+    uint64_t droppedUnreported() const { return m_droppedUnreported; }
+    uint64_t droppedThisRun() const { return m_droppedThisRun; }
+    // `count` of the dropped readings have been announced to the broker.
+    void reportedDropped(uint64_t count);
+    // Whether the last append() had to drop a reading.
+    bool atLimit() const { return m_atLimit; }
+    // The last problem with the file, empty when the last write went well.
+    QString problemText() const { return m_problem; }
+
+private:
+    bool writeLine(const QByteArray &line);
+    bool rewrite();
+    void noteDead(int lines);
+    void dropOldestReading();
+
+    QString m_folder;
+    int m_limit;
+    std::unique_ptr<QLockFile> m_lock;
+    QFile m_file;
+    std::map<uint64_t, Message> m_messages;
+    uint64_t m_nextSeq = 1;
+    uint64_t m_sentUpTo = 0;
+    int m_readings = 0;
+    int m_deadLines = 0; // lines of the file that no longer stand for a queued message
+    uint64_t m_droppedUnreported = 0;
+    uint64_t m_droppedThisRun = 0;
+    bool m_atLimit = false;
+    QString m_problem;
+};

@@ -1,0 +1,482 @@
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "app/mainwindow.h"
+#include "onewire/romid.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "publish/mqttconfig.h"
+#include "publish/mqttpublisher.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "sim/simbus.h"
+#include "sim/simbusloader.h"
+#include "sim/simdevice.h"
+#include "support/logcapture.h"
+#include "support/mqtttestbroker.h"
+#include "support/mqtttestsubscriber.h"
+#include "support/simfixture.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+using Message = MqttTestSubscriber::Message;
+
+namespace {
+
+const QDateTime Start(QDate(2025, 3, 14), QTime(9, 26, 53));
+// Waits for the real broker: bounded, never a fixed sleep.
+const int kBrokerMs = 10000;
+
+// What the table announced, as the topic and state message of it should show.
+struct Reading
+{
+    QString topic;
+    double value;
+    QDateTime time;
+    QString rom;
+    int subchannel;
+    QString unit;
+    QString type;
+};
+
+// The demo bus measured through the table as the window does (recording
+// off), one cycle at a time in virtual time, keeping every reading announced.
+struct Bench
+{
+    Bench()
+        : fixture(SimBusLoader::loadDemo(nullptr))
+        , acquisition(&sensor)
+        , tableMan(&table)
+    {
+        fixture.backend().setTrafficLogging(false);
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        tableMan.init(sensor.devices());
+        sensor.setTableMan(&tableMan);
+        QObject::connect(&tableMan, &TableMan::readingTaken, [this](const SensorDevice &device, int index) {
+            const SensorChannel &c = device.channels.at(index);
+            const QString rom = romToText(device.rom, false);
+            announced << Reading{QStringLiteral("lab/bench/%1_%2/state").arg(rom).arg(c.subchannel),
+                                 c.value, c.time, rom, c.subchannel, c.unit, c.type};
+        });
+    }
+
+    // `cycles` measurement cycles, `stepMs` of program time apart.
+    void run(int cycles, qint64 stepMs = 5000)
+    {
+        for (int i = 0; i < cycles; ++i) {
+            Clock::advanceMs(stepMs);
+            acquisition.refresh();
+            sensor.measureAll();
+            tableMan.update();
+        }
+    }
+
+    SimFixture fixture;
+    Sensor sensor;
+    Acquisition acquisition;
+    QTableWidget table;
+    TableMan tableMan;
+    QList<Reading> announced;
+};
+
+MqttConfig configFor(const MqttTestBroker &broker, const QString &queueFolder, bool tls = false)
+{
+    static int clients = 0;
+    MqttConfig config;
+    config.url = broker.url(QStringLiteral("lab"), tls);
+    QString error;
+    config.parseUrl(&error);
+    config.hostName = QStringLiteral("bench");
+    config.clientId = QStringLiteral("bench-%1-%2").arg(QCoreApplication::applicationPid()).arg(++clients);
+    config.queueFolder = queueFolder;
+    config.applyDefaults();
+    return config;
+}
+
+QJsonObject json(const QByteArray &payload)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(payload, &error);
+    return error.error == QJsonParseError::NoError && document.isObject() ? document.object() : QJsonObject();
+}
+
+// Empty when the state message says what the reading was.
+QString stateMismatch(const Message &message, const Reading &reading)
+{
+    const QJsonObject state = json(message.payload);
+    const QString time = state.value("time").toString();
+    const QJsonValue value = state.value("value");
+    const bool valueOk = std::isnan(reading.value) ? value.isNull() : value.toDouble() == reading.value;
+    if (message.topic != reading.topic || !valueOk || state.value("unit").toString() != reading.unit
+        || QDateTime::fromString(time, Qt::ISODateWithMs) != reading.time
+        || !QRegularExpression("T\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d(Z|[+-]\\d\\d:\\d\\d)$").match(time).hasMatch()
+        || state.value("rom").toString() != reading.rom || state.value("subchannel").toInt(-1) != reading.subchannel
+        || state.value("hubChannel").toInt() != -1 || !state.value("i2cSerial").isNull()
+        || state.value("type").toString() != reading.type)
+        return QStringLiteral("%1 %2 is not %3 %4 %5").arg(message.topic, QString::fromUtf8(message.payload),
+                                                           reading.topic, QString::number(reading.value),
+                                                           reading.time.toString(Qt::ISODateWithMs));
+    return QString();
+}
+
+// Empty when the state messages are exactly the readings, in their order.
+QString statesMismatch(const QList<Message> &messages, const QList<Reading> &readings)
+{
+    if (messages.size() != readings.size())
+        return QStringLiteral("%1 state messages for %2 readings").arg(messages.size()).arg(readings.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        const QString mismatch = stateMismatch(messages.at(i), readings.at(i));
+        if (!mismatch.isEmpty())
+            return QStringLiteral("message %1: ").arg(i) + mismatch;
+    }
+    return QString();
+}
+
+// Starts `publisher` on the bench's table and waits until the broker took it.
+bool connectPublisher(MqttPublisher &publisher, Bench &bench)
+{
+    QString error;
+    if (!publisher.start(&error))
+        return false;
+    publisher.attach(&bench.tableMan);
+    return QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs);
+}
+
+// Empty when a publisher with `config` is refused with `reason` and says so
+// once, however often its link tries (three times here, as `log` shows).
+QString refusedOnce(const MqttConfig &config, const QString &reason, const LogCapture &log)
+{
+    const int attempts = log.count("MQTT: no connection");
+    MqttPublisher publisher(config);
+    QSignalSpy stateChanges(&publisher, &MqttPublisher::stateChanged);
+    QString error;
+    if (!publisher.start(&error))
+        return error;
+    if (!QTest::qWaitFor([&] { return log.count("MQTT: no connection") >= attempts + 3; }, kBrokerMs))
+        return QStringLiteral("no three attempts");
+    if (publisher.state() != MqttPublisher::State::Failed || publisher.reason() != reason || stateChanges.count() != 2)
+        return QStringLiteral("%1 after %2 changes").arg(publisher.statusText()).arg(stateChanges.count());
+    return QString();
+}
+
+} // namespace
+
+class TstMqtt : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_dir;
+    int m_folders = 0;
+
+    QString newFolder()
+    {
+        const QString path = m_dir.path() + QStringLiteral("/q%1").arg(++m_folders);
+        QDir().mkpath(path);
+        return path;
+    }
+
+    static QList<Message> states(const MqttTestSubscriber &subscriber)
+    {
+        return subscriber.matching(QStringLiteral("lab/+/+/state"), false);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!MqttTestBroker::executable().isEmpty(), "the mosquitto broker is not installed (tools/install-deps)");
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\nDebug.debug=false\nInfo.debug=false"));
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-mqtt-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+
+    // Twenty cycles of the demo bus: every reading arrives once, in the order
+    // taken, on its channel's topic with its value, unit, time and identity.
+    // A consumer that comes later finds retained: "online", the last state of
+    // every channel, and discovery entries in valid JSON with what Home
+    // Assistant needs. A clean stop says "offline" itself.
+    void twentyCyclesArriveOnceInOrder()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-twenty", {"lab/#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        Bench bench;
+        MqttPublisher publisher(configFor(broker, newFolder()));
+        QVERIFY(connectPublisher(publisher, bench));
+        QCOMPARE(publisher.statusText(), QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port()));
+
+        bench.run(20);
+        QCOMPARE(bench.announced.size(), 20 * 8);
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() >= 160; }, kBrokerMs));
+        const QString mismatch = statesMismatch(states(subscriber), bench.announced);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+
+        MqttTestSubscriber late("watch-late", {"lab/#", "homeassistant/#"});
+        QVERIFY(late.connectTo(broker.port()));
+        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 1 + 8 + 8; }, kBrokerMs));
+        QMap<QString, QByteArray> lastStates;
+        for (const Message &m : states(subscriber))
+            lastStates[m.topic] = m.payload;
+        QSet<QString> uniqueIds;
+        for (const Message &m : late.messages()) {
+            QVERIFY(m.retained);
+            if (m.topic == "lab/bench/availability") {
+                QCOMPARE(m.payload, QByteArray("online"));
+            } else if (m.topic.startsWith("lab/")) {
+                QCOMPARE(m.payload, lastStates.value(m.topic));
+            } else {
+                const QJsonObject config = json(m.payload);
+                const QString state = config.value("state_topic").toString();
+                const QString id = state.section('/', 2, 2);
+                const QString rom = id.section('_', 0, 0);
+                QVERIFY2(lastStates.contains(state), qPrintable(state));
+                QCOMPARE(m.topic, "homeassistant/sensor/orvex_bench/" + id + "/config");
+                QCOMPARE(config.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
+                QCOMPARE(config.value("unit_of_measurement").toString(), QStringLiteral("°C"));
+                QCOMPARE(config.value("device_class").toString(), QStringLiteral("temperature"));
+                QCOMPARE(config.value("availability_topic").toString(), QStringLiteral("lab/bench/availability"));
+                QVERIFY(!config.value("name").toString().isEmpty());
+                const QJsonObject device = config.value("device").toObject();
+                QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + rom});
+                QVERIFY(device.value("name").toString().endsWith(rom) && !device.contains("via_device"));
+                uniqueIds << config.value("unique_id").toString();
+            }
+        }
+        QCOMPARE(late.messages().size(), 1 + 8 + 8);
+        QCOMPARE(uniqueIds.size(), 8);
+
+        publisher.stop(kBrokerMs);
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/bench/availability", false).size() == 2; }, kBrokerMs));
+        QCOMPARE(subscriber.matching("lab/bench/availability", false).last().payload, QByteArray("offline"));
+    }
+
+    // The broker stops for ten cycles and starts again: the readings wait in
+    // the queue (the status says how many) and then all arrive, once each,
+    // in the order taken, after those sent before.
+    void brokerAwayForTenCycles()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-away", {"lab/bench/+/state"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        Bench bench;
+        MqttPublisher publisher(configFor(broker, newFolder()));
+        QVERIFY(connectPublisher(publisher, bench));
+        bench.run(5);
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() == 40; }, kBrokerMs));
+
+        QVERIFY(subscriber.sync());
+        broker.stop();
+        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
+        bench.run(10);
+        QCOMPARE(publisher.queued(), 80);
+        QVERIFY2(publisher.statusText().startsWith(QStringLiteral("MQTT: нет связи с 127.0.0.1:%1 (").arg(broker.port()))
+                     && publisher.statusText().endsWith(QStringLiteral("повторное подключение; в очереди 80")),
+                 qPrintable(publisher.statusText()));
+
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() >= 120; }, kBrokerMs));
+        QCOMPARE(publisher.state(), MqttPublisher::State::Connected);
+        const QString mismatch = statesMismatch(states(subscriber), bench.announced);
+        QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+    }
+
+    // Room for 12 readings, the broker away for three cycles (24 readings):
+    // the 12 oldest are dropped with one warning and the status says so;
+    // when the broker is back the count of dropped readings arrives, then the
+    // 12 newest in order. The count is reported once.
+    void queueBoundDropsTheOldest()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-bound", {"lab/bench/+/state", "lab/bench/dropped"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        broker.stop(); // the subscriber's session keeps on the broker what comes meanwhile
+
+        Bench bench;
+        MqttConfig config = configFor(broker, newFolder());
+        config.queueLimit = 12;
+        QString error;
+        {
+            MqttPublisher publisher(config);
+            QVERIFY2(publisher.start(&error), qPrintable(error));
+            publisher.attach(&bench.tableMan);
+            LogCapture log;
+            bench.run(3);
+            QCOMPARE(publisher.queued(), 12);
+            QCOMPARE(log.count("MQTT queue full: 12 readings waiting; the oldest are dropped from now on"), 1);
+            QVERIFY2(publisher.statusText().endsWith(
+                         QStringLiteral("; в очереди 12; очередь полна (12), отброшено старых показаний: 12")),
+                     qPrintable(publisher.statusText()));
+
+            QVERIFY2(broker.start(), qPrintable(broker.error()));
+            QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && subscriber.messages().size() >= 13; },
+                                    kBrokerMs));
+            const QList<Message> all = subscriber.messages();
+            QCOMPARE(all.first().topic, QStringLiteral("lab/bench/dropped"));
+            QCOMPARE(json(all.first().payload).value("dropped").toInt(), 12);
+            const QString mismatch = statesMismatch(states(subscriber), bench.announced.mid(12));
+            QVERIFY2(mismatch.isEmpty(), qPrintable(mismatch));
+        }
+        MqttPublisher again(config);
+        QVERIFY(connectPublisher(again, bench));
+        QCOMPARE(again.statusText(), QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port()));
+    }
+
+    // TLS with a self-signed CA made for the test: readings arrive over mqtts.
+    // A CA that did not sign the broker's certificate, or a wrong password,
+    // is refused with one clear message however often the link tries; a CA
+    // file that is not there is refused at the start. The password shows up
+    // in no log line.
+    void tlsAndRefusals()
+    {
+        MqttTestBroker::Options options;
+        options.tls = true;
+        options.user = QStringLiteral("lab");
+        options.password = QStringLiteral("s3cret-Пароль");
+        MqttTestBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        LogCapture log;
+        MqttConfig config = configFor(broker, newFolder(), true);
+        config.caFile = broker.caFile();
+        config.username = options.user;
+        qputenv("ORVEX_MQTT_PASSWORD", options.password.toUtf8());
+        {
+            Bench bench;
+            MqttPublisher publisher(config);
+            QVERIFY(connectPublisher(publisher, bench));
+            bench.run(2);
+            QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0; }, kBrokerMs));
+        }
+        config.queueFolder = newFolder();
+        config.caFile = broker.otherCaFile();
+        QString failure = refusedOnce(config, QStringLiteral("ошибка TLS: certificate verify failed"), log);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+
+        qputenv("ORVEX_MQTT_PASSWORD", "not-it");
+        config.caFile = broker.caFile();
+        failure = refusedOnce(config, QStringLiteral("брокер отказал в доступе: неверное имя пользователя или "
+                                                     "пароль, или нет прав"),
+                             log);
+        QVERIFY2(failure.isEmpty(), qPrintable(failure));
+        qunsetenv("ORVEX_MQTT_PASSWORD");
+
+        config.caFile = m_dir.path() + "/absent.crt";
+        MqttPublisher noCa(config);
+        QString error;
+        QVERIFY(!noCa.start(&error));
+        QCOMPARE(error, "файл сертификатов ЦС " + config.caFile + " не читается");
+        QCOMPARE(noCa.statusText(), "MQTT: ошибка: " + error);
+        for (const QString &line : log.lines())
+            QVERIFY2(!line.contains(options.password) && !line.contains("not-it"), qPrintable(line));
+    }
+
+    // A channel unseen for the forget period has its discovery entry withdrawn
+    // (an empty retained config), also when an earlier run saw it last; one
+    // missing only for a while keeps its entry.
+    void channelGoneForGood()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-gone", {"homeassistant/#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        MqttConfig config = configFor(broker, newFolder());
+        config.forgetAfterH = 1;
+        Bench bench;
+        {
+            MqttPublisher first(config);
+            QVERIFY(connectPublisher(first, bench));
+            bench.run(2);
+            QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() == 8; }, kBrokerMs));
+        }
+        // Unplugged for good: the DS18S20. Missing from three search passes: a DS18B20.
+        SimBus &bus = bench.fixture.bus();
+        for (int i = bus.deviceCount() - 1; i >= 0; --i) {
+            if (bus.device(i)->family() == 0x10)
+                bus.removeDevice(i);
+            else if (bus.device(i)->rom().toHex().toUpper() == "28FF641E1D160395")
+                bus.hideFromSearches(bus.device(i), 3);
+        }
+        MqttPublisher second(config);
+        QVERIFY(connectPublisher(second, bench));
+        const QString gone = QStringLiteral("homeassistant/sensor/orvex_bench/340008022F5B8E10_0/config");
+        bench.run(11, 5 * 60 * 1000); // up to 55 minutes after the DS18S20's last reading
+        QVERIFY(QTest::qWaitFor([&] { return second.queued() == 0; }, kBrokerMs));
+        QCOMPARE(subscriber.matching(gone, false).size(), 1);
+        bench.run(2, 5 * 60 * 1000);
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching(gone, false).size() == 2; }, kBrokerMs));
+        QCOMPARE(subscriber.matching(gone, false).last().payload, QByteArray());
+
+        MqttTestSubscriber late("watch-gone-late", {"homeassistant/#"});
+        QVERIFY(late.connectTo(broker.port()));
+        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 7; }, kBrokerMs));
+        QStringList topics;
+        for (const Message &m : late.messages())
+            topics << m.topic;
+        QCOMPARE(topics.size(), 7);
+        QVERIFY(!topics.contains(gone));
+        QVERIFY(topics.contains("homeassistant/sensor/orvex_bench/9503161D1E64FF28_0/config"));
+    }
+
+    // The window publishes when the settings say so and shows the broker's
+    // state in its status bar: connected, then reconnecting with the queue
+    // length, then connected again with the queue delivered.
+    void windowShowsTheBrokerState()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-window", {"lab/+/+/state"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        QSettings &settings = appSettings();
+        settings.setValue("Mqtt/Url", broker.url("lab"));
+        settings.setValue("Mqtt/QueueFolder", newFolder());
+        settings.setValue("Mqtt/ClientId", "window-test");
+
+        SimFixture fixture(SimBusLoader::loadDemo(nullptr));
+        fixture.backend().setTrafficLogging(false);
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
+        MainWindow window;
+        Dialogs::setResponder(nullptr);
+        settings.remove("Mqtt");
+        window.applicationTimer()->stop();
+        auto *label = window.findChild<QLabel *>("lblMqttStatus");
+        QVERIFY(label);
+        const QString connected = QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port());
+        QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
+        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: lightgreen"));
+        window.onAppTimer();
+        // Acknowledged too (nothing queued), so none of them can come twice.
+        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 8 && label->text() == connected; }, kBrokerMs));
+
+        QVERIFY(subscriber.sync());
+        broker.stop();
+        QVERIFY(QTest::qWaitFor([&] { return label->text().startsWith("MQTT: нет связи"); }, kBrokerMs));
+        window.onAppTimer();
+        QVERIFY2(label->text().endsWith(QStringLiteral("повторное подключение; в очереди 8")), qPrintable(label->text()));
+        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: yellow"));
+        QCOMPARE(window.findChild<QTableWidget *>("tblSens")->rowCount(), 8);
+
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 16; }, kBrokerMs));
+    }
+};
+
+QTEST_MAIN(TstMqtt)
+#include "tst_mqtt.moc"

@@ -1,0 +1,286 @@
+#include "support/mqtttestbroker.h"
+#include "support/mqtttestsubscriber.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Message = MqttTestSubscriber::Message;
+
+namespace {
+
+const int kBrokerMs = 10000;
+
+QStringList lines(const QByteArray &text)
+{
+    return QString::fromUtf8(text).split('\n', Qt::SkipEmptyParts);
+}
+
+// orvexctl with its own settings and data folders, never a user's.
+class Orvexctl
+{
+public:
+    explicit Orvexctl(const QString &home)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("ORVEX_BUS");
+        environment.remove("ORVEX_SIM_BUS");
+        environment.remove("ORVEX_MQTT_PASSWORD");
+        environment.insert("XDG_CONFIG_HOME", home + "/config");
+        environment.insert("XDG_DATA_HOME", home + "/data");
+        m_process.setProcessEnvironment(environment);
+    }
+
+    void start(const QStringList &args) { m_process.start(QStringLiteral(ORVEXCTL_BIN), args); }
+    // Runs to the end; false when it did not end in time.
+    bool run(const QStringList &args)
+    {
+        start(args);
+        if (!m_process.waitForFinished(60000)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return false;
+        }
+        collect();
+        return true;
+    }
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished();
+        collect();
+    }
+    // Measurement cycles printed so far (eight channels each on the demo bus).
+    int cyclesPrinted()
+    {
+        collect();
+        return m_out.size() / 8;
+    }
+    int exitCode() const
+    {
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+    QStringList out() const { return m_out; }
+    QStringList err() const { return m_err; }
+
+private:
+    void collect()
+    {
+        m_out << lines(m_process.readAllStandardOutput());
+        m_err << lines(m_process.readAllStandardError());
+    }
+
+    QProcess m_process;
+    QStringList m_out;
+    QStringList m_err;
+};
+
+QString timeOf(const Message &message)
+{
+    return QJsonDocument::fromJson(message.payload).object().value("time").toString();
+}
+
+QList<Message> without(const QList<Message> &messages, const QString &timePrefix)
+{
+    QList<Message> kept;
+    for (const Message &m : messages) {
+        if (!timeOf(m).startsWith(timePrefix))
+            kept << m;
+    }
+    return kept;
+}
+
+QString key(const Message &message)
+{
+    return message.topic + ' ' + QString::fromUtf8(message.payload);
+}
+
+} // namespace
+
+// orvexctl read --mqtt against a real broker: what it prints and writes, how
+// a killed run is announced, and what a run after a crash delivers.
+class TstMqttctl : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir m_home;
+
+    static QList<Message> states(const MqttTestSubscriber &subscriber)
+    {
+        return subscriber.matching("lab/+/+/state", false);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!MqttTestBroker::executable().isEmpty(), "the mosquitto broker is not installed (tools/install-deps)");
+    }
+
+    // Publishing changes nothing orvexctl prints or records; its readings all
+    // reach the broker before it ends, between "online" and "offline"; its
+    // one line on stderr says it connected. Bad options stop it with one line
+    // that never repeats a password.
+    void publishesWhatItRecords()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("ctl-records", {"lab/#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+
+        const QStringList common{"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "3",
+                                 "--interval", "30"};
+        QTemporaryDir plainDir, publishedDir;
+        Orvexctl plain(m_home.path());
+        QVERIFY(plain.run(common + QStringList{"--record", plainDir.path()}));
+        Orvexctl published(m_home.path());
+        QVERIFY(published.run(common + QStringList{"--record", publishedDir.path(), "--mqtt", broker.url("lab"),
+                                                   "--mqtt-queue", m_home.path() + "/records"}));
+        QCOMPARE(published.exitCode(), 0);
+        QCOMPARE(published.out(), plain.out());
+        QCOMPARE(published.err().size(), 1);
+        QVERIFY2(published.err().first().startsWith(QString("orvexctl: MQTT: подключено к 127.0.0.1:%1").arg(broker.port())),
+                 qPrintable(published.err().first()));
+        const QStringList files = QDir(plainDir.path()).entryList(QDir::Files);
+        QCOMPARE(files.size(), 8);
+        QCOMPARE(QDir(publishedDir.path()).entryList(QDir::Files), files);
+        for (const QString &name : files) {
+            QFile a(plainDir.path() + "/" + name), b(publishedDir.path() + "/" + name);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            QCOMPARE(b.readAll(), a.readAll());
+        }
+
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability", false).size() == 2; }, kBrokerMs));
+        const QList<Message> all = subscriber.matching("lab/#", false);
+        QCOMPARE(all.size(), 1 + 24 + 1);
+        QCOMPARE(all.first().payload, QByteArray("online"));
+        QCOMPARE(all.last().payload, QByteArray("offline"));
+        // In the order printed.
+        for (int i = 1; i <= 24; ++i) {
+            const QStringList fields = published.out().at(i - 1).split('\t');
+            QCOMPARE(all.at(i).topic.section('/', 2), fields.at(1) + "_" + fields.at(2) + "/state");
+        }
+
+        const QString secret = QStringLiteral("Sekr3t");
+        for (const QStringList &bad :
+             {QStringList{"--mqtt"}, QStringList{"--mqtt", "http://127.0.0.1/lab"}, QStringList{"--mqtt-user", "lab"},
+              QStringList{"--mqtt", "mqtt://lab:" + secret + "@127.0.0.1/lab"},
+              QStringList{"--mqtt", "mqtt://127.0.0.1/a+b"},
+              QStringList{"--mqtt", broker.url("lab"), "--mqtt-wait", "-1"}}) {
+            Orvexctl run(m_home.path());
+            QVERIFY(run.run(QStringList{"read", "--bus=sim", "--fast"} + bad));
+            QCOMPARE(run.exitCode(), 2);
+            QVERIFY(run.out().isEmpty());
+            QVERIFY2(run.err().value(0).startsWith("orvexctl: "), qPrintable(run.err().join('\n')));
+            QVERIFY(!run.err().join('\n').contains(secret));
+        }
+        Orvexctl noCa(m_home.path());
+        QVERIFY(noCa.run({"read", "--bus=sim", "--fast", "--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"),
+                          "--mqtt-ca", m_home.path() + "/absent.crt", "--mqtt-queue", m_home.path() + "/noca"}));
+        QCOMPARE(noCa.exitCode(), 2);
+        QCOMPARE(noCa.err(), QStringList("orvexctl: MQTT: файл сертификатов ЦС " + m_home.path()
+                                         + "/absent.crt не читается"));
+    }
+
+    // Killed in the middle of a run, orvexctl is announced "offline" by the
+    // broker's last will, and that stays retained.
+    void killedRunGoesOffline()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("ctl-will", {"lab/+/availability", "lab/+/+/state"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        Orvexctl run(m_home.path());
+        run.start({"read", "--bus=sim", "--cycles", "1000", "--interval", "1", "--mqtt", broker.url("lab"),
+                   "--mqtt-queue", m_home.path() + "/will"});
+        QVERIFY(QTest::qWaitFor([&] { return !states(subscriber).isEmpty(); }, kBrokerMs));
+        QCOMPARE(subscriber.matching("lab/+/availability", false).size(), 1);
+        QCOMPARE(subscriber.matching("lab/+/availability", false).first().payload, QByteArray("online"));
+        run.kill();
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability", false).size() == 2; }, kBrokerMs));
+        QCOMPARE(subscriber.matching("lab/+/availability", false).last().payload, QByteArray("offline"));
+        MqttTestSubscriber late("ctl-will-late", {"lab/+/availability"});
+        QVERIFY(late.connectTo(broker.port()));
+        QVERIFY(QTest::qWaitFor([&] { return !late.messages().isEmpty(); }, kBrokerMs));
+        QCOMPARE(late.messages().first().payload, QByteArray("offline"));
+    }
+
+    // A run publishes until its readings are acknowledged, loses the broker,
+    // queues readings and is killed. The next run delivers that queue first,
+    // in order, each reading once, then its own readings; nothing the broker
+    // had acknowledged before the crash comes again.
+    void queueLeftByACrash()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("ctl-crash", {"lab/+/+/state"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        const QString queue = m_home.path() + "/crash";
+        const QStringList mqtt{"--mqtt", broker.url("lab"), "--mqtt-queue", queue, "--mqtt-client-id", "ctl-crash-run"};
+
+        Orvexctl crashed(m_home.path());
+        crashed.start(QStringList{"read", "--bus=sim", "--cycles", "1000", "--interval", "1"} + mqtt);
+        // Taken before the queue is seen empty, so all of these are acknowledged.
+        QList<Message> acknowledged;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                acknowledged = states(subscriber);
+                return acknowledged.size() >= 16 && QFileInfo(queue + "/queue.log").size() == 0;
+            },
+            kBrokerMs));
+        QVERIFY(subscriber.sync());
+        broker.stop();
+        // These may have gone out just before the broker stopped, unacknowledged.
+        const QList<Message> beforeStop = states(subscriber);
+        const int cyclesBeforeStop = crashed.cyclesPrinted();
+        QVERIFY(QTest::qWaitFor([&] { return crashed.cyclesPrinted() >= cyclesBeforeStop + 2; }, kBrokerMs));
+        crashed.kill();
+        const int cycles = crashed.cyclesPrinted();
+        QVERIFY(QFileInfo(queue + "/queue.log").size() > 0);
+
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        Orvexctl next(m_home.path());
+        QVERIFY(next.run(QStringList{"read", "--bus=sim", "--fast", "--start", "2030-01-01T00:00:00", "--cycles", "1"}
+                         + mqtt));
+        QCOMPARE(next.exitCode(), 0);
+        QVERIFY(QTest::qWaitFor(
+            [&] { return states(subscriber).size() - without(states(subscriber), "2030-").size() == 8; }, kBrokerMs));
+
+        const QList<Message> all = states(subscriber);
+        const QList<Message> crashedRun = without(all, "2030-");
+        // The new run's own readings come after the queue it found.
+        for (int i = crashedRun.size(); i < all.size(); ++i)
+            QVERIFY2(timeOf(all.at(i)).startsWith("2030-"), qPrintable(key(all.at(i))));
+        QSet<QString> acknowledgedKeys, mayRepeat, seen;
+        for (const Message &m : acknowledged)
+            acknowledgedKeys << key(m);
+        for (const Message &m : beforeStop.mid(acknowledged.size()))
+            mayRepeat << key(m);
+        QMap<QString, QString> lastTime;
+        for (int i = 0; i < crashedRun.size(); ++i) {
+            const Message &m = crashedRun.at(i);
+            if (seen.contains(key(m))) {
+                QVERIFY2(i >= acknowledged.size() && !acknowledgedKeys.contains(key(m)),
+                         qPrintable("acknowledged before the crash and sent again: " + key(m)));
+                QVERIFY2(mayRepeat.contains(key(m)), qPrintable("sent twice: " + key(m)));
+                continue;
+            }
+            seen << key(m);
+            QVERIFY2(timeOf(m) > lastTime.value(m.topic), qPrintable("out of order: " + key(m)));
+            lastTime[m.topic] = timeOf(m);
+        }
+        qInfo("%lld acknowledged before the broker stopped, %d cycles before the kill, %lld readings in all",
+              qint64(acknowledged.size()), cycles, qint64(seen.size()));
+        // Every cycle printed before the kill, and perhaps part of the one under way.
+        QVERIFY2(seen.size() >= 8 * cycles && seen.size() <= 8 * (cycles + 1),
+                 qPrintable(QString("%1 readings for %2 cycles").arg(seen.size()).arg(cycles)));
+        QCOMPARE(QFileInfo(queue + "/queue.log").size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstMqttctl)
+#include "tst_mqttctl.moc"

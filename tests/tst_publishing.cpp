@@ -1,0 +1,246 @@
+#include "onewire/romid.h"
+#include "publish/channelmessages.h"
+#include "publish/mqttconfig.h"
+#include "publish/publishqueue.h"
+#include "support/tablesupport.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+// The topics the queue hands out, in order, without acknowledging them.
+QStringList pendingTopics(PublishQueue &queue)
+{
+    QStringList topics;
+    while (const PublishQueue::Message *message = queue.takeNext())
+        topics << QString::fromUtf8(message->topic);
+    return topics;
+}
+
+QJsonObject json(const QByteArray &payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
+
+} // namespace
+
+// The parts of publishing that need no broker: the on-disk queue, the broker
+// address and options, and how a channel is named and described.
+class TstPublishing : public QObject
+{
+    Q_OBJECT
+private slots:
+    // What was queued and not acknowledged comes back, in order, after the
+    // program ends, also when it died in the middle of writing a line; an
+    // acknowledged message never does; an empty queue leaves an empty file.
+    void queueSurvivesARestartAndATornLine()
+    {
+        QTemporaryDir dir;
+        const QString log = dir.path() + "/queue.log";
+        {
+            PublishQueue queue(dir.path(), 100);
+            QString error;
+            QVERIFY2(queue.open(&error), qPrintable(error));
+            for (int i = 1; i <= 5; ++i)
+                queue.append(QByteArray("t/") + QByteArray::number(i), "{\"n\":" + QByteArray::number(i) + "}", true, true);
+            queue.acknowledge(1);
+            queue.acknowledge(3);
+            QCOMPARE(queue.size(), 3);
+        }
+        // A crash in the middle of a line.
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::Append));
+        file.write("{\"ack\":4");
+        file.close();
+        {
+            PublishQueue queue(dir.path(), 100);
+            QString error;
+            QVERIFY2(queue.open(&error), qPrintable(error));
+            QCOMPARE(queue.size(), 3);
+            const PublishQueue::Message *first = queue.takeNext();
+            QVERIFY(first);
+            QCOMPARE(first->payload, QByteArray("{\"n\":2}"));
+            QVERIFY(first->retain && first->reading);
+            queue.acknowledge(first->seq);
+            // The line after the torn one is read back whole.
+            queue.append("t/6", "{\"n\":6}", false, false);
+        }
+        PublishQueue queue(dir.path(), 100);
+        QString error;
+        QVERIFY(queue.open(&error));
+        QCOMPARE(pendingTopics(queue), QStringList({"t/4", "t/5", "t/6"}));
+        QCOMPARE(queue.readings(), 2);
+        for (uint64_t seq = 1; seq <= 10; ++seq)
+            queue.acknowledge(seq);
+        QCOMPARE(queue.size(), 0);
+        QCOMPARE(TableSupport::readFile(log), QByteArray());
+    }
+
+    // At the bound the oldest reading not yet handed out is dropped (never
+    // one already on its way, never a message that is not a reading); the
+    // count survives a restart until it is reported.
+    void queueBound()
+    {
+        QTemporaryDir dir;
+        {
+            PublishQueue queue(dir.path(), 3);
+            QString error;
+            QVERIFY(queue.open(&error));
+            queue.append("r/1", "1", true, true);
+            queue.append("x/2", "2", true, false);
+            QVERIFY(queue.takeNext()); // r/1 is on its way
+            queue.append("r/3", "3", true, true);
+            queue.append("r/4", "4", true, true);
+            QVERIFY(!queue.atLimit());
+            queue.append("r/5", "5", true, true);
+            QVERIFY(queue.atLimit());
+            queue.append("r/6", "6", true, true);
+            QCOMPARE(queue.readings(), 3);
+            QCOMPARE(queue.droppedUnreported(), uint64_t(2));
+            QCOMPARE(queue.droppedThisRun(), uint64_t(2));
+        }
+        {
+            PublishQueue queue(dir.path(), 3);
+            QString error;
+            QVERIFY(queue.open(&error));
+            QCOMPARE(pendingTopics(queue), QStringList({"r/1", "x/2", "r/5", "r/6"}));
+            QCOMPARE(queue.droppedUnreported(), uint64_t(2));
+            QCOMPARE(queue.droppedThisRun(), uint64_t(0));
+            queue.reportedDropped(2);
+        }
+        PublishQueue queue(dir.path(), 3);
+        QString error;
+        QVERIFY(queue.open(&error));
+        QCOMPARE(queue.droppedUnreported(), uint64_t(0));
+        QCOMPARE(queue.size(), 4);
+    }
+
+    // Acknowledged lines are cleared out as they pile up behind a message
+    // that waits; a second program cannot use the same folder while the first
+    // holds it.
+    void queueFileStaysSmallAndOwned()
+    {
+        QTemporaryDir dir;
+        PublishQueue queue(dir.path(), 10000);
+        QString error;
+        QVERIFY(queue.open(&error));
+        queue.append("kept", "waiting", true, true);
+        for (int i = 0; i < 3000; ++i)
+            queue.acknowledge(queue.append("gone", QByteArray(100, 'x'), true, true));
+        QVERIFY2(TableSupport::readFile(dir.path() + "/queue.log").size() < 1100 * 120, "acknowledged lines were not cleared out");
+
+        PublishQueue second(dir.path(), 10);
+        QVERIFY(!second.open(&error));
+        QVERIFY2(error.contains(QStringLiteral("занята другой программой")), qPrintable(error));
+
+        const QString unusable = dir.path() + "/file";
+        QFile file(unusable);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        PublishQueue third(unusable, 10);
+        QVERIFY(!third.open(&error));
+        QCOMPARE(error, QStringLiteral("не удалось создать папку очереди ") + unusable);
+    }
+
+    // orvexctl takes the stored "Mqtt/..." settings as its defaults but
+    // publishes only with --mqtt, whose options it takes out of the command
+    // line; the URL gives the port (8883 for mqtts), the user and the prefix.
+    void orvexctlOptionsOverTheSettings()
+    {
+        QTemporaryDir dir;
+        QSettings settings(dir.path() + "/s.ini", QSettings::IniFormat);
+        settings.setValue("Mqtt/Url", "mqtt://127.0.0.1/window");
+        settings.setValue("Mqtt/TopicPrefix", "stored");
+        settings.setValue("Mqtt/Username", "stored-user");
+        QString error;
+        MqttConfig config = MqttConfig::fromSettings(settings, &error);
+        QVERIFY(config.enabled());
+        QCOMPARE(config.topicPrefix, QStringLiteral("window"));
+        QStringList plain{"--fast"};
+        QVERIFY(MqttConfig::takeOptions(plain, &config, &error));
+        QVERIFY2(!config.enabled(), "orvexctl publishes only with --mqtt");
+
+        config = MqttConfig::fromSettings(settings, &error);
+        QStringList args{"--cycles", "2", "--mqtt", "mqtts://operator@broker.lab", "--no-discovery",
+                         "--mqtt-wait", "0", "--mqtt-client-id", "ctl", "--fast"};
+        QVERIFY(MqttConfig::takeOptions(args, &config, &error));
+        QCOMPARE(args, QStringList({"--cycles", "2", "--fast"}));
+        QVERIFY(config.tls && config.port == 8883 && !config.discovery && config.finishWaitS == 0);
+        QCOMPARE(config.host + " " + config.topicPrefix + " " + config.username + " " + config.clientId,
+                 QStringLiteral("broker.lab stored stored-user ctl"));
+    }
+
+    // A channel's identifier, topics and discovery entry: native channels by
+    // ROM and sub-channel; I2C channels behind a bridge also by hub channel,
+    // address and serial number, each sensor its own device reached through
+    // the bridge, with Home Assistant's unit and device class.
+    void channelIdentity()
+    {
+        MqttConfig config;
+        config.url = "mqtt://127.0.0.1/lab";
+        QString error;
+        QVERIFY(config.parseUrl(&error));
+        config.hostName = "host-1";
+        config.applyDefaults();
+
+        std::unique_ptr<SensorDevice> bridge(TableSupport::makeDevice(0x19000000002B4CE1ULL));
+        const QString rom = romToText(bridge->rom, false);
+        struct Expected
+        {
+            QString id, deviceClass, unit;
+        };
+        const QList<QPair<SensorChannel, Expected>> channels{
+            {TableSupport::channel(21.5, 0, 3, 0x88, 0, 0x1A2B3C4D), {"_h3_a88_s0-1A2B3C4D_0", "temperature", "°C"}},
+            {TableSupport::channel(40.0, 1, 3, 0x88, 0, 0x1A2B3C4D), {"_h3_a88_s0-1A2B3C4D_1", "humidity", "%"}},
+            {TableSupport::channel(21.5, 0, 4, 0x88, 0, 0x1A2B3C4D), {"_h4_a88_s0-1A2B3C4D_0", "temperature", "°C"}},
+            {TableSupport::channel(101.3, 0, 3, 0xEE, 0, 0), {"_h3_aEE_s0-0_0", "pressure", "kPa"}},
+            {TableSupport::channel(415, 0, 0, 0xC2, 0, 0), {"_h0_aC2_s0-0_0", "carbon_dioxide", "ppm"}},
+        };
+        const QStringList units{"C", "%RH", "C", "kPa", "ppm"};
+        QSet<QString> devices;
+        for (int i = 0; i < channels.size(); ++i) {
+            bridge->channels << channels.at(i).first;
+            bridge->channels.last().unit = units.at(i);
+        }
+        for (int i = 0; i < channels.size(); ++i) {
+            const Expected &expected = channels.at(i).second;
+            const ChannelMessages messages(config, *bridge, i);
+            QCOMPARE(messages.channelId(), rom + expected.id);
+            QCOMPARE(messages.stateTopic(), ("lab/host-1/" + rom + expected.id + "/state").toUtf8());
+            QCOMPARE(messages.configTopic(), ("homeassistant/sensor/orvex_host-1/" + rom + expected.id + "/config").toUtf8());
+            const QJsonObject state = json(messages.statePayload());
+            QCOMPARE(state.value("hubChannel").toInt(), bridge->channels.at(i).hubChannel);
+            QCOMPARE(state.value("i2cAddress").toInt(), int(bridge->channels.at(i).i2cAddress));
+            QCOMPARE(state.value("i2cSerial").toString(),
+                     QString("0000000000000000%1").arg(bridge->channels.at(i).i2cSerialLow, 16, 16, QChar('0')).toUpper());
+            const QJsonObject entry = json(messages.configPayload());
+            QCOMPARE(entry.value("device_class").toString(), expected.deviceClass);
+            QCOMPARE(entry.value("unit_of_measurement").toString(), expected.unit);
+            QCOMPARE(entry.value("unique_id").toString(), "orvex_host-1_" + rom + expected.id);
+            const QJsonObject device = entry.value("device").toObject();
+            QCOMPARE(device.value("via_device").toString(), "orvex_" + rom);
+            devices << device.value("identifiers").toArray().first().toString();
+        }
+        // Two channels of one sensor share it; other hubs and addresses are other sensors.
+        QCOMPARE(devices.size(), 4);
+
+        SensorDevice failed;
+        failed.rom = bridge->rom;
+        failed.channels << TableSupport::channel(std::numeric_limits<double>::quiet_NaN());
+        failed.channels.last().time = QDateTime(QDate(2025, 6, 1), QTime(12, 0), Qt::OffsetFromUTC, 3 * 3600);
+        const QJsonObject state = json(ChannelMessages(config, failed, 0).statePayload());
+        QVERIFY(state.contains("value") && state.value("value").isNull());
+        QCOMPARE(state.value("time").toString(), QStringLiteral("2025-06-01T12:00:00.000+03:00"));
+        QVERIFY(state.value("i2cSerial").isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPublishing)
+#include "tst_publishing.moc"
