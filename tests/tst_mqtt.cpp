@@ -50,12 +50,12 @@ struct Reading
     QString type;
 };
 
-// The demo bus measured through the table as the window does (recording
+// A bus of thermometers measured through the table as the window does (recording
 // off), one cycle at a time in virtual time, keeping every reading announced.
 struct Bench
 {
     Bench()
-        : fixture(SimBusLoader::loadDemo(nullptr))
+        : fixture(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr))
         , acquisition(&sensor)
         , tableMan(&table)
     {
@@ -202,7 +202,7 @@ private slots:
         qputenv("ORVEX_INSTANCE_KEY", QString("orvex-mqtt-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
     }
 
-    // Twenty cycles of the demo bus: every reading arrives once, in the order
+    // Twenty cycles of a bus of thermometers: every reading arrives once, in the order
     // taken, on its channel's topic with its value, unit, time and identity.
     // A consumer that comes later finds retained: "online", the last state of
     // every channel, and discovery entries in valid JSON with what Home
@@ -445,7 +445,7 @@ private slots:
         settings.setValue("Mqtt/QueueFolder", newFolder());
         settings.setValue("Mqtt/ClientId", "window-test");
 
-        SimFixture fixture(SimBusLoader::loadDemo(nullptr));
+        SimFixture fixture(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
         fixture.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();

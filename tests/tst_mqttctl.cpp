@@ -14,6 +14,9 @@ using Message = MqttTestSubscriber::Message;
 
 namespace {
 
+// Eight thermometer channels a cycle, all in °C.
+const char kBus[] = "--bus=sim:" TEST_DATA_DIR "/buses/thermometers.json";
+
 const int kBrokerMs = 10000;
 
 QStringList lines(const QByteArray &text)
@@ -55,7 +58,7 @@ public:
         m_process.waitForFinished();
         collect();
     }
-    // Measurement cycles printed so far (eight channels each on the demo bus).
+    // Measurement cycles printed so far (eight channels each on the thermometer bus).
     int cyclesPrinted()
     {
         collect();
@@ -132,7 +135,7 @@ private slots:
         MqttTestSubscriber subscriber("ctl-records", {"lab/#"});
         QVERIFY(subscriber.connectTo(broker.port()));
 
-        const QStringList common{"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "3",
+        const QStringList common{"read", kBus, "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "3",
                                  "--interval", "30"};
         QTemporaryDir plainDir, publishedDir;
         Orvexctl plain(m_home.path());
@@ -172,14 +175,14 @@ private slots:
               QStringList{"--mqtt", "mqtt://127.0.0.1/a+b"},
               QStringList{"--mqtt", broker.url("lab"), "--mqtt-wait", "-1"}}) {
             Orvexctl run(m_home.path());
-            QVERIFY(run.run(QStringList{"read", "--bus=sim", "--fast"} + bad));
+            QVERIFY(run.run(QStringList{"read", kBus, "--fast"} + bad));
             QCOMPARE(run.exitCode(), 2);
             QVERIFY(run.out().isEmpty());
             QVERIFY2(run.err().value(0).startsWith("orvexctl: "), qPrintable(run.err().join('\n')));
             QVERIFY(!run.err().join('\n').contains(secret));
         }
         Orvexctl noCa(m_home.path());
-        QVERIFY(noCa.run({"read", "--bus=sim", "--fast", "--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"),
+        QVERIFY(noCa.run({"read", kBus, "--fast", "--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"),
                           "--mqtt-ca", m_home.path() + "/absent.crt", "--mqtt-queue", m_home.path() + "/noca"}));
         QCOMPARE(noCa.exitCode(), 2);
         QCOMPARE(noCa.err(), QStringList("orvexctl: MQTT: файл сертификатов ЦС " + m_home.path()
@@ -195,7 +198,7 @@ private slots:
         MqttTestSubscriber subscriber("ctl-will", {"lab/+/availability", "lab/+/+/state"});
         QVERIFY(subscriber.connectTo(broker.port()));
         Orvexctl run(m_home.path());
-        run.start({"read", "--bus=sim", "--cycles", "1000", "--interval", "1", "--mqtt", broker.url("lab"),
+        run.start({"read", kBus, "--cycles", "1000", "--interval", "1", "--mqtt", broker.url("lab"),
                    "--mqtt-queue", m_home.path() + "/will"});
         QVERIFY(QTest::qWaitFor([&] { return !states(subscriber).isEmpty(); }, kBrokerMs));
         QCOMPARE(subscriber.matching("lab/+/availability", false).size(), 1);
@@ -223,7 +226,7 @@ private slots:
         const QStringList mqtt{"--mqtt", broker.url("lab"), "--mqtt-queue", queue, "--mqtt-client-id", "ctl-crash-run"};
 
         Orvexctl crashed(m_home.path());
-        crashed.start(QStringList{"read", "--bus=sim", "--cycles", "1000", "--interval", "1"} + mqtt);
+        crashed.start(QStringList{"read", kBus, "--cycles", "1000", "--interval", "1"} + mqtt);
         // Taken before the queue is seen empty, so all of these are acknowledged.
         QList<Message> acknowledged;
         QVERIFY(QTest::qWaitFor(
@@ -244,7 +247,7 @@ private slots:
 
         QVERIFY2(broker.start(), qPrintable(broker.error()));
         Orvexctl next(m_home.path());
-        QVERIFY(next.run(QStringList{"read", "--bus=sim", "--fast", "--start", "2030-01-01T00:00:00", "--cycles", "1"}
+        QVERIFY(next.run(QStringList{"read", kBus, "--fast", "--start", "2030-01-01T00:00:00", "--cycles", "1"}
                          + mqtt));
         QCOMPARE(next.exitCode(), 0);
         QVERIFY(QTest::qWaitFor(
