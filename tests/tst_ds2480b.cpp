@@ -4,6 +4,7 @@
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simds18b20.h"
+#include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
 #include "support/serialfixture.h"
 #include "support/simfixture.h"
@@ -42,6 +43,22 @@ QMap<QString, double> cycle(Sensor &sensor, Acquisition &acquisition, int *openR
     return values;
 }
 
+// A chip that claims overdrive but does not keep up at that speed (a marginal
+// part, a long cable): it misses every reset at overdrive speed.
+class SimOverdriveDropout : public SimRomDevice
+{
+public:
+    SimOverdriveDropout(const QByteArray &rom, const SimBus *bus)
+        : SimRomDevice(rom, true)
+        , m_bus(bus)
+    {
+    }
+    void onReset() override { setSilent(m_bus->overdrive()); }
+
+private:
+    const SimBus *m_bus;
+};
+
 } // namespace
 
 // The DS2480B master against the emulated chip on a real pseudo-terminal:
@@ -57,15 +74,17 @@ private slots:
     // then SPUD = infinite (3F, echoed as 3E) and a read of the baud rate
     // (0F, answered 00 = 9600). Later opens ask the chip once more; a chip
     // that does not answer is an adapter not found, retried on every open.
+    // Trying overdrive on the empty bus stops at the first reset (C1, no
+    // presence).
     void powerUp()
     {
         SerialFixture f;
         QCOMPARE(f.open(), 1);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        QCOMPARE(f.chip().hostBytes(), hex("E3C13F0F"));
+        QCOMPARE(f.chip().hostBytes(), hex("E3C13F0F" "C1"));
         // The emulator took E3 as its timing byte and answered C1 as a
         // reset (no presence on the empty bus), which the master dropped.
-        QCOMPARE(f.chip().answerBytes(), hex("CF3E00"));
+        QCOMPARE(f.chip().answerBytes(), hex("CF3E00" "CF"));
         QCOMPARE(f.chip().parameter(3), 7);
         f.clearLines();
         QCOMPARE(f.open(), 1);
@@ -234,6 +253,98 @@ private slots:
         QCOMPARE(f.chip().hostBytes(), hex("F1C1E1CC"));
         QCOMPARE(f.chip().answerBytes(), hex("ECCDCC"));
         QVERIFY(!f.chip().pulseRunning());
+    }
+
+    // Every device follows: standard reset C1, Overdrive Skip ROM 3C, overdrive
+    // reset C9 with presence, then the devices counted by the search
+    // accelerator at overdrive (B9/A9) and at standard speed (B1/A1) and the
+    // switch made again. From then on every command carries the overdrive
+    // speed bits 10, and the bus time is that of overdrive: 121 µs a reset,
+    // 10 µs a time slot.
+    void overdriveOn()
+    {
+        SerialFixture f;
+        QVector<QByteArray> roms;
+        for (int i = 0; i < 3; ++i)
+            roms << SimFixture::rom(0x2D, quint64(0x10E3 + i));
+        roms << SimFixture::rom(0x01, 0x5D0C3A);
+        for (int i = 0; i < 3; ++i)
+            f.add(std::make_unique<SimRomDevice>(roms.at(i), true));
+        f.add(std::make_unique<SimIdentityChip>(roms.at(3)));
+        QCOMPARE(f.open(), 1);
+        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
+        QVERIFY(f.bus().overdrive());
+        const QByteArray host = f.chip().hostBytes();
+        QVERIFY(host.startsWith(hex("E3C13F0F" "C1E13CE3C9")));
+        QCOMPARE(host.count(hex("C9E1F0E3B9E1")), 4);
+        QCOMPARE(host.count(hex("C1E1F0E3B1E1")), 4);
+        QVERIFY(host.endsWith(hex("E3A1" "C1E13CE3C9")));
+
+        f.clearLines();
+        const qint64 startUs = Clock::tickUs();
+        RomId id = SimFixture::romId(roms.at(3));
+        QCOMPARE(TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data()), short(1));
+        QCOMPARE(TMAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+        QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80));
+        QCOMPARE(TMTouchBit(f.session, 1), short(1));
+        QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80 + 10));
+        QCOMPARE(f.chip().hostBytes(), hex("C9E155") + roms.at(3) + hex("E399"));
+        QCOMPARE(f.chip().answerBytes(), hex("CD55") + roms.at(3) + hex("9B"));
+
+        RomList found;
+        QCOMPARE(Adapter::instance().search(found), 1);
+        QCOMPARE(found.size(), 4);
+        for (const QByteArray &rom : roms) {
+            id = SimFixture::romId(rom);
+            QVERIFY(found.contains(id));
+            TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data());
+            QCOMPARE(TMStrongAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+        }
+
+        // The emulator holds a master to its speed bits: after a command at
+        // standard speed, a Read ROM in data mode reaches no device.
+        QCOMPARE(f.chip().receive(hex("E3C9A1E133FF")), hex("CD33FF"));
+        QCOMPARE(f.chip().receive(hex("E3C9A9E133FF")), hex("CD3301"));
+    }
+
+    // A device that cannot follow: a DS18B20 misses the overdrive reset (no
+    // presence, CF), a chip that drops off at overdrive speed is missing from
+    // the count there. Either way a standard reset brings every device back,
+    // the adapter reports "OverDrive OFF", every command keeps the standard
+    // speed bits and every device is found and read.
+    void overdriveRefused()
+    {
+        for (const bool dropout : {false, true}) {
+            SerialFixture f;
+            const QByteArray thermometer = SimFixture::rom(0x28, 0x3C);
+            const QByteArray other = SimFixture::rom(0x2D, 0x3C);
+            f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x2D, 0x1234), true));
+            if (dropout)
+                f.add(std::make_unique<SimOverdriveDropout>(other, &f.bus()));
+            else
+                f.add(std::make_unique<SimDs18b20>(thermometer, 23.5));
+            Sensor sensor;
+            Acquisition acquisition(&sensor);
+            int opened = 0;
+            const QMap<QString, double> values = cycle(sensor, acquisition, &opened);
+            QCOMPARE(opened, 1);
+            QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+            QVERIFY(!f.bus().overdrive());
+            const QByteArray host = f.chip().hostBytes();
+            QCOMPARE(host.count(hex("E13C")), 1);
+            if (dropout) {
+                QCOMPARE(host.count(hex("C9E1F0E3B9E1")), 1);
+                QVERIFY(host.contains(hex("E3A9" "C1E1F0E3B1E1")));
+            } else {
+                QVERIFY(host.startsWith(hex("E3C13F0F" "C1E13CE3C9" "C1")));
+                QCOMPARE(f.chip().answerBytes().mid(3, 4), hex("CD3CCFCD"));
+                QCOMPARE(values.value(romToText(SimFixture::romId(thermometer), false)), 23.5);
+            }
+            RomList found;
+            QCOMPARE(Adapter::instance().search(found), 1);
+            QCOMPARE(found.size(), 2);
+            QVERIFY(found.contains(SimFixture::romId(dropout ? other : thermometer)));
+        }
     }
 
     // A garbled or lost answer byte is never taken as data: the operation

@@ -70,16 +70,32 @@ class TstDs2480Emu : public QObject
 {
     Q_OBJECT
 private slots:
-    // Twenty devices: the same adapter status and ROM lines, in the same order.
+    // The same adapter status and ROM lines, in the same order: twenty
+    // devices with thermometers, which keep the bus at standard speed, and a
+    // bus where every device follows overdrive, which the adapter switches to.
+    void scanMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<QByteArray>("status");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("standard") << busFile("serial.json")
+                                  << QByteArray("Adapter found, No error; Info: OverDrive OFF\n") << 21;
+        QTest::newRow("overdrive") << busFile("overdrive.json")
+                                   << QByteArray("Adapter found, No error; Info: OverDrive ON\n") << 6;
+    }
     void scanMatchesSimulatedBus()
     {
-        Emulator emulator({busFile("serial.json")});
+        QFETCH(QString, bus);
+        QFETCH(QByteArray, status);
+        QFETCH(int, lines);
+        Emulator emulator({bus});
         QVERIFY(!emulator.path().isEmpty());
         const OrvexctlRun serial = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
-        const OrvexctlRun sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        const OrvexctlRun sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + bus});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
-        QCOMPARE(serial.out.count('\n'), 21);
+        QCOMPARE(serial.out.count('\n'), lines);
+        QVERIFY(serial.out.startsWith(status));
         QCOMPARE(serial.out, sim.out);
     }
 

@@ -35,19 +35,6 @@ void store(void *buffer, const BufferState &s)
     std::memcpy(buffer, &s, sizeof s);
 }
 
-int romBit(const uint8_t rom[8], int index)
-{
-    return (rom[index / 8] >> (index % 8)) & 1;
-}
-
-void setRomBit(uint8_t rom[8], int index, int bit)
-{
-    if (bit)
-        rom[index / 8] |= uint8_t(1 << (index % 8));
-    else
-        rom[index / 8] &= uint8_t(~(1 << (index % 8)));
-}
-
 const uint8_t kSearchRom = 0xF0;
 const uint8_t kMatchRom = 0x55;
 
@@ -159,7 +146,8 @@ short WireBackend::next(int32_t session, void *state)
     return search(state, false);
 }
 
-// One pass of the ROM search (the triplet algorithm): at each of the 64 bit
+// One pass of the ROM search (the triplet algorithm, WireMaster::searchPass)
+// from where the state buffer's previous pass left off: at each of the 64 bit
 // positions every device still taking part sends its bit and its complement
 // (wired-AND), the master chooses a direction and the devices that differ drop
 // out. At a new discrepancy the 0 branch is taken and remembered; the next pass
@@ -179,46 +167,22 @@ short WireBackend::search(void *state, bool restart)
         store(state, s);
         return 0;
     }
-    const int presence = m_master->reset();
-    if (presence < 0)
-        return -1;
-    if (presence == 0) {
-        s.lastDiscrepancy = 0;
-        s.romValid = 0;
-        store(state, s);
-        return 0;
-    }
-    if (m_master->touchByte(kSearchRom) < 0)
-        return -1;
-
-    // Before the last discrepancy the previous ROM is followed, at it the 1
-    // branch is taken, after it the 0 branches.
-    uint8_t path[8];
-    std::memcpy(path, s.rom, 8);
-    for (int bit = 1; bit <= 64; ++bit) {
-        if (bit >= s.lastDiscrepancy)
-            setRomBit(path, bit - 1, bit == s.lastDiscrepancy ? 1 : 0);
-    }
     uint8_t rom[8];
-    uint8_t discrepancies[8];
-    const int found = m_master->searchTriplets(path, rom, discrepancies);
+    std::memcpy(rom, s.rom, 8);
+    int lastDiscrepancy = s.lastDiscrepancy;
+    const int found = m_master->searchPass(rom, &lastDiscrepancy);
     if (found < 0)
         return -1;
     if (found == 0) {
-        // Nobody answered: the devices left the bus during the search.
+        // No presence, or the devices left the bus during the search.
         s.lastDiscrepancy = 0;
         s.lastDevice = 0;
         s.romValid = 0;
         store(state, s);
         return 0;
     }
-    int lastZero = 0;
-    for (int bit = 1; bit <= 64; ++bit) {
-        if (romBit(discrepancies, bit - 1) && romBit(rom, bit - 1) == 0)
-            lastZero = bit;
-    }
-    s.lastDiscrepancy = int16_t(lastZero);
-    s.lastDevice = lastZero == 0;
+    s.lastDiscrepancy = int16_t(lastDiscrepancy);
+    s.lastDevice = lastDiscrepancy == 0;
     std::memcpy(s.rom, rom, 8);
     s.romValid = 1;
     store(state, s);

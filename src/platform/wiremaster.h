@@ -2,8 +2,10 @@
 
 #include <cstdint>
 
-// The few primitives a 1-Wire bus master offers. Everything above it — the
-// ROM search, device selection, sessions and CRCs — lives once in WireBackend.
+// The few primitives a 1-Wire bus master offers, and the one pass of the ROM
+// search built on them (shared by the TMEX search and a master that has to
+// count its devices). Everything else above it — the search state, device
+// selection, sessions and CRCs — lives once in WireBackend.
 // A master that is unplugged answers every bus call with -1.
 class WireMaster
 {
@@ -44,4 +46,18 @@ public:
     // The default runs three time slots per position through touchBit; a
     // master with a search accelerator does the whole pass at once.
     virtual int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
+
+    // One pass of the ROM search: reset, Search ROM and the 64 positions.
+    // `rom` holds the device the previous pass found and *lastDiscrepancy
+    // that pass's last unexplored 0 branch (1-based bit position; 0 before
+    // the first pass): before it the pass follows `rom`, at it takes the 1
+    // branch, after it the 0 branches — the order real hardware gives.
+    // Returns 1 with the device found in `rom` and the branch for the next
+    // pass in *lastDiscrepancy (0: none left, that was the last device);
+    // 0 when no device answered (no presence, or the devices left the bus);
+    // -1 when the adapter failed.
+    int searchPass(uint8_t rom[8], int *lastDiscrepancy);
+    // The number of devices a complete ROM search finds at the bus's
+    // current speed; -1 when the adapter failed.
+    int countDevices();
 };

@@ -23,7 +23,10 @@ namespace {
 //                   mode (no answer), so an E3 meant as data is sent twice.
 //   F1              ends a pulse of infinite duration; no answer of its own,
 //                   the pulse response follows.
-// Speed SS: 00 standard, 01 flexible, 10 overdrive.
+// Speed SS: 00 standard, 01 flexible, 10 overdrive (the Pulse command's 11
+// is no speed). Bytes in data mode run at the speed of the last reset,
+// single bit or search accelerator command, so every one of those carries
+// the bus's speed.
 const uint8_t kSingleBit = 0x81;
 const uint8_t kBitOne = 0x10;
 const uint8_t kBitPullup = 0x02;
@@ -34,6 +37,7 @@ const uint8_t kDataMode = 0xE1;
 const uint8_t kCommandMode = 0xE3;
 const uint8_t kEndPulse = 0xF1;
 const uint8_t kSpeedStandard = 0x00;
+const uint8_t kSpeedOverdrive = 0x08;
 const uint8_t kPulseAnswerMask = 0xE0;
 
 // Configuration commands: 0 PPP VVV 1 writes value code VVV of parameter PPP
@@ -52,6 +56,10 @@ const int kBreakMs = 2;
 // After the timing byte the chip calibrates; anything that still comes
 // (a chip that missed the break answers the byte as a reset) is dropped.
 const int kSettleMs = 20;
+
+// Overdrive Skip ROM: sent at standard speed, it switches every device that
+// can follow to overdrive speed; the others wait for the next standard reset.
+const uint8_t kOverdriveSkip = 0x3C;
 
 // TMEX's port type for a DS9097U (DS2480B) serial adapter.
 const short kPortType = 5;
@@ -156,6 +164,9 @@ bool Ds2480b::powerUp()
     m_ready = false;
     m_armed = false;
     m_pullupOn = false;
+    // A chip just reset runs at standard speed, and so does the bus from the
+    // next reset on.
+    m_speed = kSpeedStandard;
     // E3 first: a chip that misses the break and sits in data mode takes the
     // timing byte as a command then, not as data for the bus; in command mode
     // E3 changes nothing.
@@ -230,7 +241,7 @@ int Ds2480b::reset()
     const int pulses = endPullup(&out);
     m_armed = false;
     enterCommandMode(&out);
-    out.append(char(kReset | kSpeedStandard));
+    out.append(char(kReset | m_speed));
     QByteArray answer;
     if (!exchange(out, pulses, 1, &answer))
         return fail();
@@ -256,7 +267,7 @@ int Ds2480b::touchBit(int bit)
     QByteArray out;
     const int pulses = endPullup(&out);
     enterCommandMode(&out);
-    const uint8_t command = uint8_t(kSingleBit | (bit ? kBitOne : 0) | kSpeedStandard);
+    const uint8_t command = uint8_t(kSingleBit | (bit ? kBitOne : 0) | m_speed);
     out.append(char(command));
     QByteArray answer;
     if (!exchange(out, pulses, 1, &answer))
@@ -275,7 +286,7 @@ int Ds2480b::touchByteWithPullup(int byte)
     enterCommandMode(&out);
     QByteArray commands;
     for (int i = 0; i < 8; ++i) {
-        uint8_t command = uint8_t(kSingleBit | (((byte >> i) & 1) ? kBitOne : 0) | kSpeedStandard);
+        uint8_t command = uint8_t(kSingleBit | (((byte >> i) & 1) ? kBitOne : 0) | m_speed);
         if (i == 7)
             command |= kBitPullup;
         commands.append(char(command));
@@ -319,9 +330,46 @@ int Ds2480b::touchByte(int byte)
     return read;
 }
 
+// Switching on is first tried cheaply: a bus where no device follows (only
+// thermometers, say) refuses at the first overdrive reset. Only then are the
+// devices counted, at overdrive and at standard speed, and the bus goes to
+// overdrive for good when the counts agree.
 bool Ds2480b::setOverdrive(bool on)
 {
-    return !on;
+    if (!on) {
+        if (m_speed != kSpeedStandard)
+            returnToStandard();
+        return true;
+    }
+    if (!ready() || !enterOverdrive())
+        return false;
+    const int overdriveCount = countDevices();
+    // The standard reset that starts this search brings every device back.
+    m_speed = kSpeedStandard;
+    const int standardCount = countDevices();
+    return overdriveCount > 0 && standardCount == overdriveCount && enterOverdrive();
+}
+
+bool Ds2480b::enterOverdrive()
+{
+    m_speed = kSpeedStandard;
+    if (reset() != 1)
+        return false;
+    if (touchByte(kOverdriveSkip) != kOverdriveSkip) {
+        returnToStandard();
+        return false;
+    }
+    m_speed = kSpeedOverdrive;
+    if (reset() == 1)
+        return true;
+    returnToStandard();
+    return false;
+}
+
+void Ds2480b::returnToStandard()
+{
+    m_speed = kSpeedStandard;
+    reset();
 }
 
 void Ds2480b::setStrongPullup(bool armed)
@@ -353,7 +401,7 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     QByteArray out;
     const int pulses = endPullup(&out);
     enterCommandMode(&out);
-    out.append(char(kAcceleratorOn | kSpeedStandard));
+    out.append(char(kAcceleratorOn | m_speed));
     enterDataMode(&out);
     for (char b : pathBytes) {
         out.append(b);
@@ -361,7 +409,7 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
             out.append(b);
     }
     enterCommandMode(&out);
-    out.append(char(kAcceleratorOff | kSpeedStandard));
+    out.append(char(kAcceleratorOff | m_speed));
     QByteArray answer;
     if (!exchange(out, pulses, 16, &answer))
         return fail();

@@ -19,9 +19,10 @@
 // pull-up, and the pull-up holds until the termination command 0xF1 (on
 // disarming, before the next reset, or before anything else on the bus).
 //
-// The bus stays at standard speed: switching a DS2480B bus to overdrive needs
-// every device to follow, which the adapter cannot tell without searching the
-// bus twice, and a device left behind would vanish from the bus.
+// Overdrive: a device that cannot follow would silently vanish from the bus,
+// so switching on counts the devices a search finds at either speed and
+// keeps overdrive only when every device followed. A resynchronisation
+// returns the bus to standard speed.
 class Ds2480b : public WireMaster
 {
 public:
@@ -75,6 +76,12 @@ private:
     void setProblem(const QString &text);
     // Powered up, answering and the port still open.
     bool ready() const;
+    // A standard reset that sees presence, Overdrive Skip ROM, then the
+    // master at overdrive speed and an overdrive reset that sees presence.
+    // False when a step fails; the bus is then back at standard speed.
+    bool enterOverdrive();
+    // A standard reset: every device back at standard speed.
+    void returnToStandard();
 
     QString m_path;
     SerialLink m_link;
@@ -83,5 +90,6 @@ private:
     bool m_ready = false;     // powered up and answering
     bool m_armed = false;     // the next byte starts the strong pull-up
     bool m_pullupOn = false;  // an infinite pull-up runs until 0xF1
+    uint8_t m_speed = 0;      // speed bits SS of every reset, bit and search command
     int m_timeoutMs = 250;
 };

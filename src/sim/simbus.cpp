@@ -106,16 +106,26 @@ bool SimBus::setUp()
     return m_connected && !m_setupFails;
 }
 
+qint64 SimBus::slotUs(bool overdrive)
+{
+    return overdrive ? kSlotOverdriveUs : kSlotStandardUs;
+}
+
+qint64 SimBus::resetUs(bool overdrive)
+{
+    return overdrive ? kResetOverdriveUs : kResetStandardUs;
+}
+
 void SimBus::spendSlots(int slots)
 {
-    Clock::spendUs(qint64(slots) * (m_overdrive ? kSlotOverdriveUs : kSlotStandardUs));
+    Clock::spendUs(qint64(slots) * slotUs(m_overdrive));
 }
 
 int SimBus::reset()
 {
     if (!m_connected)
         return -1;
-    Clock::spendUs(m_overdrive ? kResetOverdriveUs : kResetStandardUs);
+    Clock::spendUs(resetUs(m_overdrive));
     setStrongPullup(false);
     bool presence = false;
     for (Slot &slot : m_slots) {

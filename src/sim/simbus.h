@@ -34,6 +34,9 @@ public:
     void setSetupFails(bool fails) { m_setupFails = fails; }
     void setOverdriveCapable(bool capable) { m_overdriveCapable = capable; }
     bool overdrive() const { return m_overdrive; }
+    // Bus time of one time slot and of a reset with its presence detect at either speed.
+    static qint64 slotUs(bool overdrive);
+    static qint64 resetUs(bool overdrive);
     bool strongPullupOn() const { return m_strongPullup; }
 
     // Fault: the device stays silent in the next `count` search passes. It is

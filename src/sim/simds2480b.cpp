@@ -17,6 +17,7 @@ const uint8_t kEndPulse = 0xF1;
 // The pulse response after a single bit's strong pull-up: 111 like the
 // answer to a Pulse command (its code with bits 1..0 = 0).
 const uint8_t kPulseAnswer = 0xEC;
+const int kOverdrive = 2; // speed bits SS = 10
 
 bool isSingleBit(uint8_t b)
 {
@@ -39,6 +40,7 @@ void SimDs2480b::powerOn()
     for (int &p : m_parameters)
         p = 0;
     m_accelerator = false;
+    m_speed = 0;
     if (m_pulse)
         m_bus->setStrongPullup(false);
     m_pulse = false;
@@ -116,26 +118,16 @@ void SimDs2480b::command(uint8_t b)
     const int speed = (b >> 2) & 0x03;
     switch ((b >> 5) & 0x03) {
     case 0: // Single Bit
+        m_speed = speed;
         singleBits(b);
         break;
     case 1: // Search Accelerator on or off; no answer
+        m_speed = speed;
         m_accelerator = (b & 0x10) != 0;
         break;
-    case 2: { // 1-Wire Reset
-        int result;
-        if (speed == 2 && !m_bus->setOverdrive(true)) {
-            result = 3; // only overdrive devices hear an overdrive reset
-        } else {
-            if (speed != 2)
-                m_bus->setOverdrive(false);
-            result = m_bus->reset() > 0 ? 1 : 3;
-        }
-        if (m_resetResult >= 0)
-            result = m_resetResult;
-        // 110, chip revision 011, result.
-        answer(uint8_t(0xCC | result));
+    case 2: // 1-Wire Reset
+        reset(speed);
         break;
-    }
     case 3:
         if (speed == 3) { // Pulse: its answer comes when it ends
             startPulse(uint8_t(b & 0xFC));
@@ -147,6 +139,48 @@ void SimDs2480b::command(uint8_t b)
         // E3 in command mode changes nothing; F1 without a pulse is ignored.
         break;
     }
+}
+
+// A standard reset brings every device back to standard speed. An overdrive
+// reset puts the simulated bus at overdrive when every device on it can
+// follow, and finds no presence (costing the time all the same) otherwise.
+void SimDs2480b::reset(int speed)
+{
+    m_speed = speed;
+    int result;
+    if (speed == kOverdrive && !m_bus->setOverdrive(true)) {
+        Clock::spendUs(SimBus::resetUs(true));
+        result = 3;
+    } else {
+        if (speed != kOverdrive)
+            m_bus->setOverdrive(false);
+        result = m_bus->reset() > 0 ? 1 : 3;
+    }
+    if (m_resetResult >= 0)
+        result = m_resetResult;
+    // 110, chip revision 011, result.
+    answer(uint8_t(0xCC | result));
+}
+
+bool SimDs2480b::devicesFollow() const
+{
+    return (m_speed == kOverdrive) == m_bus->overdrive();
+}
+
+int SimDs2480b::slot(int bit)
+{
+    if (devicesFollow())
+        return m_bus->touchBit(bit);
+    Clock::spendUs(SimBus::slotUs(m_speed == kOverdrive));
+    return bit;
+}
+
+int SimDs2480b::byteSlots(int byte)
+{
+    if (devicesFollow())
+        return m_bus->touchByte(byte);
+    Clock::spendUs(8 * SimBus::slotUs(m_speed == kOverdrive));
+    return byte;
 }
 
 void SimDs2480b::configuration(uint8_t b)
@@ -183,7 +217,7 @@ void SimDs2480b::singleBits(uint8_t b)
             byte |= ((uint8_t(m_in.at(m_pos + i)) >> 4) & 1) << i;
         // Armed: the bus holds the pull-up from the end of this byte.
         m_bus->setStrongPullup(true);
-        const int read = m_bus->touchByte(byte);
+        const int read = byteSlots(byte);
         for (int i = 0; i < 8; ++i)
             answer(uint8_t((uint8_t(m_in.at(m_pos + i)) & 0xFC) | (((read >> i) & 1) ? 0x03 : 0x00)));
         m_pos += 7;
@@ -192,7 +226,7 @@ void SimDs2480b::singleBits(uint8_t b)
             endPulse();
         return;
     }
-    const int read = m_bus->touchBit((b >> 4) & 1);
+    const int read = slot((b >> 4) & 1);
     answer(uint8_t((b & 0xFC) | (read > 0 ? 0x03 : 0x00)));
     if (b & 0x02) {
         startPulse(kPulseAnswer);
@@ -222,7 +256,7 @@ void SimDs2480b::endPulse()
 void SimDs2480b::dataByte(uint8_t b)
 {
     if (!m_accelerator) {
-        answer(uint8_t(m_bus->touchByte(b)));
+        answer(uint8_t(byteSlots(b)));
         return;
     }
     // Search accelerator: the byte carries the preferred directions of four
@@ -233,8 +267,8 @@ void SimDs2480b::dataByte(uint8_t b)
     uint8_t result = 0;
     for (int j = 0; j < 4; ++j) {
         const int preferred = (b >> (2 * j + 1)) & 1;
-        const int idBit = m_bus->touchBit(1);
-        const int cmpBit = m_bus->touchBit(1);
+        const int idBit = slot(1);
+        const int cmpBit = slot(1);
         int direction;
         int flag;
         if (idBit != cmpBit) {
@@ -247,7 +281,7 @@ void SimDs2480b::dataByte(uint8_t b)
             direction = 1;
             flag = 1;
         }
-        m_bus->touchBit(direction);
+        slot(direction);
         result |= uint8_t((direction << (2 * j + 1)) | (flag << (2 * j)));
     }
     answer(result);

@@ -13,7 +13,12 @@ class SimBus;
 // data mode with the E1/E3 switches and the doubled E3, the configuration
 // parameters (written, read back), 1-Wire reset with its answer byte, single
 // bits, the search accelerator, strong pull-up after a single bit or a pulse,
-// of a predefined duration (charged to the clock) or infinite until F1.
+// of a predefined duration (charged to the clock) or infinite until F1, and
+// the speed bits of the reset, single bit and search accelerator commands,
+// whose speed data mode goes on at. A reset at overdrive speed finds presence
+// only when every device on the bus follows; a time slot at a speed the
+// devices do not run at reaches none of them (the line reads what the master
+// wrote) and costs the time of that speed.
 // Not modelled: a break (a pseudo-terminal does not carry one), the strong
 // pull-up armed for every byte in data mode, 12 V programming pulses, the
 // baud rates other than 9600.
@@ -64,6 +69,13 @@ private:
     void configuration(uint8_t b);
     void singleBits(uint8_t b);
     void dataByte(uint8_t b);
+    void reset(int speed);
+    // Time slots at the speed of the last command: one (`bit`) or eight
+    // (`byte`, least significant bit first). Returns what the line read.
+    int slot(int bit);
+    int byteSlots(int byte);
+    // The devices run at the speed of the last command.
+    bool devicesFollow() const;
     void startPulse(uint8_t pulseAnswer);
     void endPulse();
     void answer(uint8_t b);
@@ -75,6 +87,7 @@ private:
     State m_state = State::AwaitTiming;
     int m_parameters[8] = {};
     bool m_accelerator = false;
+    int m_speed = 0;          // SS of the last command: 0 standard, 1 flexible, 2 overdrive
     bool m_pulse = false;
     uint8_t m_pulseAnswer = 0;
     QByteArray m_in;
