@@ -5,7 +5,9 @@
 #include "chart/trendplot.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "sim/simbus.h"
 #include "sim/simbusloader.h"
+#include "sim/simdevice.h"
 #include "support/simfixture.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -21,6 +23,7 @@
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtTest>
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -366,6 +369,62 @@ private slots:
         QVERIFY(second->close());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCOMPARE(ChartWindow::openWindows().size(), 1);
+    }
+
+    // A thermometer missing from the searches for several cycles has no
+    // readings meanwhile: its line breaks there (the cursor finds no value)
+    // and goes on after it; the other lines go on unbroken.
+    void deviceMissingFromSeveralCycles()
+    {
+        TrendPlot *plot = ChartWindow::openWindows().value(0)->plot();
+        SimDevice *missing = nullptr;
+        for (int i = 0; i < sim->bus().deviceCount() && !missing; ++i) {
+            if (sim->bus().device(i)->family() == 0x28)
+                missing = sim->bus().device(i);
+        }
+        QVERIFY(missing);
+        QByteArray rom = missing->rom();
+        std::reverse(rom.begin(), rom.end());
+        const QString key = TrendChannel::keyOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
+        QVector<int> live;
+        int line = -1;
+        for (int i = 0; i < plot->lineCount(); ++i) {
+            if (!plot->line(i).channel->filePath.isEmpty())
+                continue;
+            live << i;
+            if (plot->line(i).channel->key() == key)
+                line = i;
+        }
+        QVERIFY(line >= 0);
+        const TrendSeries &series = *plot->line(line).channel->series;
+
+        tick();
+        const qint64 before = series.lastMs();
+        const quint64 readings = series.readingCount();
+        missing->setSilent(true);
+        for (int i = 0; i < 6; ++i)
+            tick();
+        QCOMPARE(series.readingCount(), readings);
+        missing->setSilent(false);
+        for (int i = 0; i < 3; ++i)
+            tick();
+        QVERIFY(series.readingCount() >= readings + 2);
+        const qint64 after = series.record(series.lowerBound(before + 1)).firstMs;
+        QVERIFY(after - before > 12000);
+
+        const qint64 middle = (before + after) / 2;
+        QCOMPARE(series.recordAt(middle), -1);
+        const QStringList cursor = plot->cursorLines(middle);
+        for (int i : qAsConst(live))
+            QCOMPARE(cursor.at(i + 1).endsWith(": —"), i == line);
+        for (int i : qAsConst(live)) {
+            const QVector<TrendSeries::Column> cols =
+                plot->line(i).channel->series->columns(before - 10000, series.lastMs() + 1, 300);
+            int breaks = 0;
+            for (int c = 0; c < cols.size(); ++c)
+                breaks += cols.at(c).hasData && !cols.at(c).joined ? 1 : 0;
+            QCOMPARE(breaks, i == line ? 2 : 1); // the first column with data has none before it
+        }
     }
 };
 

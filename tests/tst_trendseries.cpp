@@ -32,14 +32,32 @@ qint64 floorTo(qint64 ms, qint64 step)
 struct Week
 {
     TrendSeries series;
-    QVector<double> values; // one per second from Start
+    QVector<double> values; // one per second from Start; NaN: failed or none
 
-    explicit Week(const std::function<double(int)> &value)
+    // A reading of `value` every second the channel is `present`.
+    explicit Week(const std::function<double(int)> &value, const std::function<bool(int)> &present = {})
     {
         values.reserve(WeekS);
         for (int i = 0; i < WeekS; ++i) {
-            values << value(i);
-            series.append(Start + qint64(i) * 1000, values.last());
+            const bool read = !present || present(i);
+            values << (read ? value(i) : NaN);
+            if (read)
+                series.append(Start + qint64(i) * 1000, values.last());
+        }
+    }
+
+    // The extremes of the values read in [beginMs, endMs); low > high when none.
+    void extremes(qint64 beginMs, qint64 endMs, double *low, double *high) const
+    {
+        *low = qInf();
+        *high = -qInf();
+        for (int i = int(qMax<qint64>(0, (beginMs - Start + 999) / 1000)); i < WeekS; ++i) {
+            if (Start + qint64(i) * 1000 >= endMs)
+                break;
+            if (!std::isnan(values.at(i))) {
+                *low = qMin(*low, values.at(i));
+                *high = qMax(*high, values.at(i));
+            }
         }
     }
 
@@ -54,6 +72,23 @@ struct Week
         return series.columns(*from, *from + count * *width, count);
     }
 };
+
+// The readings (not failed) after which the line breaks: reading k is in
+// the list when a gap record lies between it and reading k - 1. For series
+// small enough to hold every reading as a record of its own.
+QVector<int> breaksOf(const TrendSeries &series)
+{
+    QVector<int> breaks;
+    int reading = -1;
+    bool gap = false;
+    for (int i = 0; i < series.size(); ++i) {
+        const TrendRecord r = series.record(i);
+        if (!r.isGap() && ++reading > 0 && gap)
+            breaks << reading;
+        gap = r.isGap();
+    }
+    return breaks;
+}
 
 } // namespace
 
@@ -78,14 +113,8 @@ private slots:
         const QVector<TrendSeries::Column> cols = week.columns(1500, &from, &width);
         int checked = 0;
         for (int c = 0; c < cols.size(); ++c) {
-            const qint64 begin = from + c * width;
-            double low = qInf(), high = -qInf();
-            for (int i = int(qMax<qint64>(0, (begin - Start + 999) / 1000)); i < WeekS; ++i) {
-                if (Start + qint64(i) * 1000 >= begin + width)
-                    break;
-                low = qMin(low, week.values.at(i));
-                high = qMax(high, week.values.at(i));
-            }
+            double low, high;
+            week.extremes(from + c * width, from + (c + 1) * width, &low, &high);
             QCOMPARE(cols.at(c).hasData, low <= high);
             if (!cols.at(c).hasData)
                 continue;
@@ -209,6 +238,105 @@ private slots:
             QVERIFY(col.min >= 14.9 && col.max <= 99.0);
         }
         QVERIFY(data > 1000);
+    }
+
+    void pausesBreakTheLine_data()
+    {
+        const int hours = 3600;
+        QTest::addColumn<QVector<int>>("spacingsS");
+        QTest::addColumn<QVector<int>>("breaks");
+        QTest::newRow("continuous, a few late cycles") << QVector<int>{3, 3, 3, 7, 3, 9, 3, 3} << QVector<int>{};
+        QTest::newRow("device missing for several cycles") << QVector<int>{3, 3, 3, 3, 15, 3, 3} << QVector<int>{5};
+        QTest::newRow("missing twice, found once between")
+            << QVector<int>{3, 3, 3, 15, 15, 3, 3} << QVector<int>{4, 5};
+        QTest::newRow("300 s: one missed reading bridged, three not")
+            << QVector<int>{302, 302, 302, 604, 302, 302, 1208, 302, 302} << QVector<int>{7};
+        QTest::newRow("after a pause, a spacing over 10 s waits for the next")
+            << QVector<int>{302, 302, 302, 1208, 302} << QVector<int>{4, 5};
+        QTest::newRow("runs hours apart, 3 s then 300 s")
+            << QVector<int>{3, 3, 3, 3, 3 * hours, 300, 300, 300} << QVector<int>{5};
+        QTest::newRow("runs hours apart, 300 s then 3 s")
+            << QVector<int>{302, 302, 302, 2 * hours, 3, 3, 3} << QVector<int>{4};
+        QTest::newRow("a channel's first spacing is learnt") << QVector<int>{60, 60, 60} << QVector<int>{};
+        QTest::newRow("a channel's first spacing was a pause") << QVector<int>{600, 3, 3} << QVector<int>{1};
+        QTest::newRow("interval lengthened while measuring")
+            << QVector<int>{3, 3, 3, 60, 60, 60, 60} << QVector<int>{4};
+        QTest::newRow("interval shortened while measuring") << QVector<int>{60, 60, 60, 3, 3, 3} << QVector<int>{};
+        QTest::newRow("single readings hours apart")
+            << QVector<int>{3, 3, 3 * hours, 3 * hours, 3 * hours, 3, 3} << QVector<int>{3, 4, 5};
+        QTest::newRow("never bridged beyond 15 min") << QVector<int>{1000, 1000, 1000} << QVector<int>{1, 2, 3};
+    }
+
+    // A pause clearly longer than the channel's usual spacing breaks the
+    // line like a failed reading; late cycles and a changed interval do not,
+    // beyond the one spacing where the interval changed while measuring.
+    void pausesBreakTheLine()
+    {
+        QFETCH(QVector<int>, spacingsS);
+        QFETCH(QVector<int>, breaks);
+        TrendSeries series;
+        qint64 t = Start;
+        series.append(t, 20);
+        for (int i = 0; i < spacingsS.size(); ++i) {
+            t += qint64(spacingsS.at(i)) * 1000;
+            series.append(t, 20 + i + 1);
+        }
+        QCOMPARE(breaksOf(series), breaks);
+        QCOMPARE(series.readingCount(), quint64(spacingsS.size() + 1));
+    }
+
+    // A week at 1 s in which the channel is missing now and then: every
+    // column still shows the true extremes of the readings in it, memory
+    // stays within the same bound, the line breaks at each pause (also one
+    // narrower than a column) and nowhere else; a missing reading or five
+    // are no pause.
+    void pausesSurviveTheReduction()
+    {
+        struct Absence
+        {
+            int from, seconds;
+        };
+        const QVector<Absence> absences{{100000, 600}, {300000, 4 * 3600}, {450000, 20}, {500000, 5}, {520000, 1}};
+        Week week(wave, [&](int i) {
+            for (const Absence &a : absences) {
+                if (i >= a.from && i < a.from + a.seconds)
+                    return false;
+            }
+            return true;
+        });
+        const TrendSeries &series = week.series;
+        QVERIFY2(series.memoryBytes() < 300 * 1024, qPrintable(QString::number(series.memoryBytes())));
+        for (int i = 0; i < series.size(); ++i)
+            QVERIFY(!series.record(i).interrupted);
+
+        qint64 from = 0, width = 0;
+        const QVector<TrendSeries::Column> cols = week.columns(1500, &from, &width);
+        for (int c = 0; c < cols.size(); ++c) {
+            double low, high;
+            week.extremes(from + c * width, from + (c + 1) * width, &low, &high);
+            QCOMPARE(cols.at(c).hasData, low <= high);
+            if (cols.at(c).hasData) {
+                QCOMPARE(cols.at(c).min, low);
+                QCOMPARE(cols.at(c).max, high);
+            }
+        }
+        int breaks = 0;
+        for (int c = 1; c < cols.size(); ++c)
+            breaks += cols.at(c).hasData && !cols.at(c).joined ? 1 : 0;
+        QCOMPARE(breaks, 3);
+        for (int a = 0; a < 3; ++a) {
+            const qint64 before = Start + qint64(absences.at(a).from - 1) * 1000;
+            const qint64 after = before + qint64(absences.at(a).seconds + 1) * 1000;
+            QCOMPARE(series.recordAt((before + after) / 2), -1);
+            const int at = series.lowerBound(after);
+            QCOMPARE(series.record(at).firstMs, after);
+            QVERIFY(series.record(at - 1).isGap());
+            QCOMPARE(series.record(at - 2).lastMs, before);
+            int next = int((before - from) / width) + 1;
+            while (!cols.at(next).hasData)
+                ++next;
+            QVERIFY(!cols.at(next).joined);
+        }
     }
 
     // Times that go back (a clock set back) keep the readings in order.

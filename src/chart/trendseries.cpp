@@ -3,6 +3,7 @@
 #include <QtMath>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -55,17 +56,80 @@ qint64 TrendSeries::cellOf(qint64 ms) const
 
 void TrendSeries::append(qint64 timeMs, double value)
 {
-    if (!isEmpty())
+    if (!isEmpty()) {
         timeMs = qMax(timeMs, lastMs());
+        if (timeMs > lastMs())
+            judgeSpacing(timeMs - lastMs());
+    }
+    push({timeMs, value});
+    ++m_readingCount;
+}
+
+void TrendSeries::push(const Reading &reading)
+{
     if (m_recent.size() >= m_recentCapacity)
         moveOldestToHistory(m_recentCapacity / 2);
     makeRoom(m_recent, m_recentCapacity);
-    m_recent.append({timeMs, value});
-    ++m_readingCount;
+    m_recent.append(reading);
+}
+
+qint64 TrendSeries::pauseLimitMs(qint64 usualSpacingMs)
+{
+    return qBound(MinPauseMs, PauseFactor * usualSpacingMs, MaxPauseMs);
+}
+
+qint64 TrendSeries::usualSpacingMs() const
+{
+    // The lower median: one late cycle does not lengthen it.
+    qint64 spacings[SpacingsKept] = {};
+    std::copy(m_spacingsMs, m_spacingsMs + m_spacingCount, spacings);
+    qint64 *middle = spacings + (m_spacingCount - 1) / 2;
+    std::nth_element(spacings, middle, spacings + m_spacingCount);
+    return *middle;
+}
+
+void TrendSeries::noteSpacing(qint64 spacingMs)
+{
+    m_spacingsMs[m_nextSpacing] = spacingMs;
+    m_nextSpacing = (m_nextSpacing + 1) % SpacingsKept;
+    m_spacingCount = qMin(m_spacingCount + 1, SpacingsKept);
+}
+
+void TrendSeries::judgeSpacing(qint64 spacingMs)
+{
+    if (m_unconfirmedMs > 0) {
+        // The channel runs at the spacing it had after the pause: no break there.
+        if (m_unconfirmedMs <= pauseLimitMs(spacingMs)) {
+            if (m_unconfirmedGap >= 0)
+                m_recent.remove(m_unconfirmedGap);
+            noteSpacing(m_unconfirmedMs);
+        }
+        m_unconfirmedMs = 0;
+        m_unconfirmedGap = -1;
+    }
+
+    // No spacing up to MinPauseMs is a pause: the usual one is not needed.
+    const bool judged = m_spacingCount > 0;
+    if (spacingMs <= MinPauseMs || (judged && spacingMs <= pauseLimitMs(usualSpacingMs()))) {
+        noteSpacing(spacingMs);
+        return;
+    }
+    m_spacingCount = 0;
+    m_nextSpacing = 0;
+    if (!judged && spacingMs <= MaxPauseMs)
+        m_unconfirmedMs = spacingMs;
+    // After a failed reading the line is broken already. (The newest
+    // reading is always a recent one.)
+    if (std::isnan(m_recent.last().value))
+        return;
+    push({lastMs(), std::numeric_limits<double>::quiet_NaN()});
+    if (m_unconfirmedMs > 0)
+        m_unconfirmedGap = m_recent.size() - 1;
 }
 
 void TrendSeries::moveOldestToHistory(int n)
 {
+    m_unconfirmedGap = m_unconfirmedGap >= n ? m_unconfirmedGap - n : -1;
     for (int i = 0; i < n; ++i) {
         const Reading &r = m_recent.at(i);
         makeRoom(m_history, m_historyCapacity + 1);

@@ -20,18 +20,39 @@
 // current width is folded into one record marked interrupted (drawn without
 // joins), which keeps memory bounded for a sensor that fails every other
 // reading while still showing the breaks.
+//
+// A pause in the readings is a gap as well: a channel whose device was not
+// found, that the operator hid, or that was not measured between two runs
+// has no readings there, and the line must not invent a trend across it.
+// A pause is a spacing between two readings longer than `PauseFactor` times
+// the channel's usual spacing (the lower median of its last few spacings
+// since its last pause), and longer than `MinPauseMs`; any spacing longer
+// than `MaxPauseMs` is one. After a pause the channel may run at another
+// interval, so its usual spacing is learnt afresh: a spacing with nothing to
+// judge it by (the first after a pause, or a channel's very first) that is
+// longer than MinPauseMs is shown as a break until the next spacing shows it
+// was the channel's normal one. A pause is kept as a gap record at the time
+// of the reading before it (none is needed after a failed reading).
 class TrendSeries
 {
 public:
     static constexpr int DefaultRecentCapacity = 2048;
     static constexpr int DefaultHistoryCapacity = 4096;
     static constexpr qint64 InitialCellMs = 1000;
+    static constexpr int PauseFactor = 3;
+    // Below this, a late cycle (a slow bus, a repeated search) is no pause.
+    static constexpr qint64 MinPauseMs = 10 * 1000;
+    // Longer is a pause whatever the channel's spacing: three times the
+    // longest measurement interval (300 s).
+    static constexpr qint64 MaxPauseMs = 15 * 60 * 1000;
+    static constexpr int SpacingsKept = 5;
 
     explicit TrendSeries(int recentCapacity = DefaultRecentCapacity,
                          int historyCapacity = DefaultHistoryCapacity);
 
     // Adds a reading. Times must not go back: an earlier time is taken as
-    // the latest time so far (the order of the readings is kept).
+    // the latest time so far (the order of the readings is kept). A pause
+    // since the reading before puts a gap between the two.
     void append(qint64 timeMs, double value);
 
     bool isEmpty() const { return size() == 0; }
@@ -75,6 +96,13 @@ private:
         double value;
     };
 
+    void push(const Reading &reading);
+    // Decides whether `spacingMs` (> 0) since the last reading is a pause,
+    // before the reading after it is pushed.
+    void judgeSpacing(qint64 spacingMs);
+    void noteSpacing(qint64 spacingMs);
+    qint64 usualSpacingMs() const;
+    static qint64 pauseLimitMs(qint64 usualSpacingMs);
     void moveOldestToHistory(int n);
     void compact();
     qint64 cellOf(qint64 ms) const;
@@ -88,4 +116,14 @@ private:
     quint64 m_readingCount = 0;
     QVector<TrendRecord> m_history;
     QVector<Reading> m_recent;
+
+    // The channel's last spacings since its last pause (a ring).
+    qint64 m_spacingsMs[SpacingsKept] = {};
+    int m_spacingCount = 0;
+    int m_nextSpacing = 0;
+    // A spacing right after a pause waiting for the next one to judge it
+    // (0: none), and the index in m_recent of the gap put in for it (-1:
+    // none, or already in the history).
+    qint64 m_unconfirmedMs = 0;
+    int m_unconfirmedGap = -1;
 };
