@@ -48,9 +48,9 @@ class TstDs18x20 : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // The worked register values: 0.5 °C bit dropped, counts applied, the
-    // +0.5-then-truncate rule that turns -25.0 into -24.99; all-zero bytes
-    // pass the CRC but hold no count to divide by.
+    // The worked register values: 0.5 °C bit dropped, counts applied, kept to
+    // the hundredth rounding half away from zero on both sides of 0 °C; all-zero
+    // bytes pass the CRC but hold no count to divide by.
     void ds18s20Arithmetic()
     {
         SimFixture f;
@@ -59,7 +59,10 @@ private slots:
         struct Case { const char *registers; int result; double celsius; } cases[] = {
             {"32004B46FFFF0C10", 1, 25.0},
             {"33004B46FFFF0C10", 1, 25.0},
-            {"CEFF4B46FFFF0C10", 1, -24.99},
+            {"CEFF4B46FFFF0C10", 1, -25.0},
+            {"FEFF4B46FFFF0410", 1, -0.5},
+            {"FEFF4B46FFFF0710", 1, -0.69}, // -0.6875
+            {"00004B46FFFF0710", 1, 0.31},  // 0.3125
             {"32004B46FFFF0410", 1, 25.5},
             {"0000000000000000", Ds18x20::kBadScratchpad, std::nan("")},
         };
