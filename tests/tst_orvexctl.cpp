@@ -136,6 +136,22 @@ private slots:
         QCOMPARE(all.out.size(), 8);
     }
 
+    // Help and version answer on standard output with exit code 0, also
+    // after a command; the usage names both commands.
+    void helpAndVersion()
+    {
+        for (const QStringList &args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"read", "--help"}}) {
+            const Run run = orvexctl(args);
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY(run.err.isEmpty());
+            QVERIFY(run.out.value(0).startsWith("usage: orvexctl scan"));
+            QVERIFY(run.out.filter(QRegularExpression("^\\s+orvexctl read ")).size() == 1);
+        }
+        const Run version = orvexctl({"--version"});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QStringList("orvexctl " ORVEX_VERSION));
+    }
+
     void badOptions()
     {
         for (const QStringList &args : {QStringList(), QStringList({"probe"}), QStringList({"scan", "--fast"})}) {

@@ -48,6 +48,7 @@ const char kUsage[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
     "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
     "                     [--record DIR [--template TEMPLATE]] [--verbose]\n"
+    "       orvexctl --help | -h | --version\n"
     "  --bus=sim | sim:FILE | tmex | tmex:PATH   the bus (default: ORVEX_BUS, else the driver or the demo bus)\n"
     "  --cycles N      measurement cycles to run (default 1)\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
@@ -237,6 +238,17 @@ int main(int argc, char *argv[])
 
     if (args.isEmpty())
         return usageError(QStringLiteral("no command"));
+    // Asked for anywhere on the line, they answer alone.
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        out() << kUsage;
+        out().flush();
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        out() << "orvexctl " << ORVEX_VERSION << "\n";
+        out().flush();
+        return 0;
+    }
     const QString command = args.takeFirst();
     if (command != QLatin1String("scan") && command != QLatin1String("read"))
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
