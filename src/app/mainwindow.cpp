@@ -189,6 +189,15 @@ void MainWindow::initSettings()
 void MainWindow::onAppTimer()
 {
     appTimer->stop();
+    if (m_exitRequested)
+        return;
+    // A tick that falls inside a table update (writing a reading logs, and
+    // logging runs events) comes again later: the device list must not change
+    // under the update.
+    if (tableMan->isUpdating()) {
+        appTimer->start();
+        return;
+    }
     if (interval < 1) {
         Clock::processEvents();
     } else {
