@@ -18,13 +18,15 @@
 #include "table/recorder.h"
 #include "table/tableman.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QSettings>
 #include <QTextCodec>
+#include <QThread>
 #include <QTimer>
 #include <clocale>
 #include <cmath>
@@ -328,27 +330,40 @@ void MainWindow::on_action_6_triggered()
     window->show();
 }
 
+// Two text dialogs in sequence; the separators change only when both are
+// confirmed. Neither waits: measuring goes on while they are open.
 void MainWindow::on_action_11_triggered()
 {
-    QString first, last;
-    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПЕРЕД числом"), QStringLiteral("По умолчанию: '"),
-                          Recorder::instance().firstSplit(), QString(), &first))
-        return;
-    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПОСЛЕ числа"), QStringLiteral("По умолчанию: "),
-                          Recorder::instance().lastSplit(),
-                          QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы"),
-                          &last))
-        return;
-    Recorder::instance().setFirstSplit(first);
-    Recorder::instance().setLastSplit(last);
-    appSettings().setValue(QStringLiteral("Settings/FirstSplit"), first);
-    appSettings().setValue(QStringLiteral("Settings/LastSplit"), last);
+    DialogRequest first;
+    first.kind = DialogRequest::InputText;
+    first.title = QStringLiteral("Задание разделителя ПЕРЕД числом");
+    first.text = QStringLiteral("По умолчанию: '");
+    first.textValue = Recorder::instance().firstSplit();
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(this, first, [self](const DialogAnswer &firstAnswer) {
+        if (!self || !firstAnswer.accepted)
+            return;
+        DialogRequest last;
+        last.kind = DialogRequest::InputText;
+        last.title = QStringLiteral("Задание разделителя ПОСЛЕ числа");
+        last.text = QStringLiteral("По умолчанию: ");
+        last.textValue = Recorder::instance().lastSplit();
+        last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
+        Dialogs::ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
+            if (!self || !lastAnswer.accepted)
+                return;
+            Recorder::instance().setFirstSplit(firstText);
+            Recorder::instance().setLastSplit(lastAnswer.textValue);
+            appSettings().setValue(QStringLiteral("Settings/FirstSplit"), firstText);
+            appSettings().setValue(QStringLiteral("Settings/LastSplit"), lastAnswer.textValue);
+        });
+    });
 }
 
 void MainWindow::on_action_7_triggered()
 {
-    Dialogs::information(nullptr, QStringLiteral("О программе"),
-                         QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022"), QMessageBox::Ok);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
+                                                 QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
 }
 
 // Hands a reference sample (NO_SAMPLE: none) to the window, the table and
@@ -402,22 +417,30 @@ void MainWindow::on_btnCopyAverage_clicked()
     tableMan->update();
 }
 
+// On Yes the calibration (or its reset) is requested against the reference
+// sample of that moment; the emulators are written at their next read.
+void MainWindow::confirmCalibration(bool reset, const QString &title, const QString &text)
+{
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No),
+                 [self, reset](const DialogAnswer &answer) {
+                     if (self && answer.button == QMessageBox::Yes)
+                         self->tableMan->requestCalibration(reset);
+                 });
+}
+
 void MainWindow::on_btnCalibrate_clicked()
 {
-    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение калибровки"),
-                          QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
-                                         "Подтверждаете запись новых значений?"),
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-        tableMan->requestCalibration(false);
+    confirmCalibration(false, QStringLiteral("Подтверждение калибровки"),
+                       QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
 }
 
 void MainWindow::on_btnResetCal_clicked()
 {
-    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение сброса калибровки"),
-                          QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
-                                         "Подтверждаете запись новых значений?"),
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-        tableMan->requestCalibration(true);
+    confirmCalibration(true, QStringLiteral("Подтверждение сброса калибровки"),
+                       QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
 }
 
 void MainWindow::on_btnSetSubtype_clicked()
@@ -427,8 +450,9 @@ void MainWindow::on_btnSetSubtype_clicked()
     else if (ui->rbPt100->isChecked())
         tableMan->requestSubtype(1);
     else
-        Dialogs::warning(nullptr, QStringLiteral("Установка типа сенсора"),
-                         QStringLiteral("Следует выбрать один из типов сенсора"), QMessageBox::Yes);
+        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
+                                                     QStringLiteral("Следует выбрать один из типов сенсора"),
+                                                     QMessageBox::Yes));
 }
 
 void MainWindow::on_edtFiltre_textChanged(const QString &arg1)

@@ -60,9 +60,11 @@ uint8_t subtypeFromCode(uint8_t code)
     }
 }
 
+// Shown without waiting for the operator: the cycle this read belongs to goes on.
 void warnOperator(const QString &text)
 {
-    Dialogs::warning(nullptr, QStringLiteral("ВНИМАНИЕ!"), text, QMessageBox::Yes, QMessageBox::NoButton);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("ВНИМАНИЕ!"), text,
+                                                 QMessageBox::Yes, QMessageBox::NoButton));
 }
 
 } // namespace
