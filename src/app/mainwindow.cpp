@@ -248,7 +248,8 @@ void MainWindow::onAppTimer()
         ui->lblTimeTo->setStyleSheet(QLatin1String(kOverrunStyle));
     else
         ui->lblTimeTo->setStyleSheet(QLatin1String(kDoneStyle));
-    appTimer->start();
+    if (!m_exitRequested)
+        appTimer->start();
 }
 
 int MainWindow::checkAdapter()
@@ -515,12 +516,27 @@ void MainWindow::showShtHeater(bool visible)
     ui->groupBoxShtHeat->setVisible(visible);
 }
 
+// Closing the main window ends the program, whatever other windows of ours
+// (the template window, an open dialog) are still shown: they close, the
+// timer stops, a cycle in progress ends after its current device, and the
+// event loop returns, so the process exits and releases the single-instance
+// segment.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_exitRequested = true;
     if (sensor)
         sensor->requestStop();
+    if (appTimer)
+        appTimer->stop();
     event->accept();
+    for (QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != this && other->isVisible())
+            other->close();
+    }
+    // Without a running event loop (a window driven directly) there is no
+    // loop to leave, and quitting would make the next one return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
 }
 
 void MainWindow::on_action_triggered()
