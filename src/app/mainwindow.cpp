@@ -126,9 +126,9 @@ void MainWindow::initSettings()
     outPath.clear();
 
     QSettings &settings = appSettings();
-    interval = settings.value(QStringLiteral("Time/Interval"), 30).toInt();
-    m_scanAllChannel = settings.value(QStringLiteral("Settings/ScanAllChannel"), true).toBool();
-    m_scanAllType = settings.value(QStringLiteral("Settings/ScanAllType"), true).toBool();
+    interval = storedIntervalS(settings);
+    m_scanAllChannel = storedScanAllChannel(settings);
+    m_scanAllType = storedScanAllType(settings);
     sensor->setScanAllChannel(m_scanAllChannel);
     sensor->setScanAllType(m_scanAllType);
     Recorder &recorder = Recorder::instance();

@@ -153,8 +153,8 @@ int read(const ReadOptions &options)
 {
     Sensor sensor;
     // The operator's scan options, as the window applies them.
-    sensor.setScanAllChannel(appSettings().value(QStringLiteral("Settings/ScanAllChannel"), true).toBool());
-    sensor.setScanAllType(appSettings().value(QStringLiteral("Settings/ScanAllType"), true).toBool());
+    sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
+    sensor.setScanAllType(storedScanAllType(appSettings()));
     Acquisition acquisition(&sensor);
     std::unique_ptr<RecordingTable> recording;
     if (!options.recordFolder.isEmpty())
