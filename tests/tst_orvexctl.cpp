@@ -134,6 +134,17 @@ private slots:
         QVERIFY(locked.out.first().contains(QLatin1String("DS18S20 Temperature sensor")));
         const Run all = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path() + "/none"});
         QCOMPARE(all.out.size(), 8);
+
+        // A flag that is no boolean (here empty), or a settings file that
+        // cannot be read, counts as the default: everything is read.
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[Settings]\nScanAllType=\n");
+        ini.close();
+        QCOMPARE(orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path()}).out.size(), 8);
+        QVERIFY(ini.remove() && QDir(config.path()).mkpath(QStringLiteral("Tresvant/Орвекс.ini")));
+        const Run unreadable = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path()});
+        QCOMPARE(unreadable.exitCode, 0);
+        QCOMPARE(unreadable.out.size(), 8);
     }
 
     // Help and version answer on standard output with exit code 0, also
