@@ -3,16 +3,22 @@
 #include "app/mainwindow.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
 #include "sim/simbusloader.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
+#include "table/tableman.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 
 using TableSupport::fileLines;
 using TableSupport::readFile;
@@ -52,6 +58,12 @@ Run orvexctl(const QStringList &args, const QStringList &env)
     return run;
 }
 
+QString dataLine(const SensorChannel &channel)
+{
+    return channel.time.toString("yyyy.MM.dd;hh:mm:ss;")
+           + (std::isnan(channel.value) ? QStringLiteral("---") : Recorder::formatNumber(channel.value));
+}
+
 // Every file of `path` by name, with its contents.
 QMap<QString, QByteArray> folderContents(const QString &path)
 {
@@ -77,6 +89,58 @@ private slots:
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         qputenv("ORVEX_INSTANCE_KEY", QString("orvex-recording-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+
+    // The window's tick steps over the demo bus for 200 cycles: each channel's
+    // file holds its header and exactly the readings of the cycles, once each,
+    // in order, although some cycles update the table twice.
+    void demoBusOverTwoHundredCycles()
+    {
+        QTemporaryDir dir;
+        SimFixture f(SimBusLoader::loadDemo(nullptr));
+        f.backend().setTrafficLogging(false);
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        Recorder::instance().setFolder(dir.path());
+        Recorder::instance().setFirstSplit("'");
+        Sensor sensor;
+        Acquisition acquisition(&sensor);
+        QTableWidget table;
+        TableMan tableMan(&table);
+        tableMan.setOutputFolder(dir.path());
+        tableMan.init(sensor.devices());
+        sensor.setTableMan(&tableMan);
+
+        QMap<QString, QStringList> expected; // data lines per file
+        QElapsedTimer real;
+        real.start();
+        for (int n = 0; n < 200; ++n) {
+            Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
+            QCOMPARE(acquisition.refresh().openResult, 1);
+            sensor.measureAll();
+            for (int k = 0; k <= n % 2; ++k)
+                tableMan.update();
+            for (const SensorDevice *device : qAsConst(*sensor.devices()))
+                for (const SensorChannel &channel : device->channels)
+                    expected[channel.fileName] << dataLine(channel);
+        }
+        qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
+        QVERIFY(real.elapsed() < 30000); // waits in virtual time cost nothing
+
+        QCOMPARE(expected.size(), 8); // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), expected.size());
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+            const QStringList lines = fileLines(it.key());
+            QCOMPARE(lines.value(0).left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
+            QCOMPARE(lines.value(9), QStringLiteral("DATA;TIME;Value;Sample;Deviation"));
+            const QStringList data = lines.mid(10);
+            QCOMPARE(data.size(), 200);
+            QCOMPARE(data, it.value());
+            for (int i = 1; i < data.size(); ++i)
+                QVERIFY2(data[i - 1].left(19) < data[i].left(19), qPrintable(data[i]));
+            QVERIFY(!data.join('\n').contains("---"));
+        }
     }
 
     // The window and orvexctl over the same bus, start and cycles write the
