@@ -89,7 +89,7 @@ protected:
     {
         if (--m_countdown <= 0) {
             act();
-            m_countdown = 1 + int(next() % 500);
+            m_countdown = 1 + int(next() % 1000);
         }
         QCoreApplication::postEvent(this, new QEvent(QEvent::User));
     }
@@ -244,7 +244,7 @@ private slots:
                 QVERIFY2(data.contains(reading), qPrintable(it.key() + ": " + reading));
             QVERIFY(data.size() >= 150);
         }
-        QVERIFY(person.duringConversion > 500);
+        QVERIFY(person.duringConversion > 250);
         QVERIFY(person.insideFill >= 600); // every one of them
     }
 
