@@ -4,11 +4,11 @@
 #include "platform/dialogs.h"
 #include "sensors/sensor.h"
 #include "sim/simds18b20.h"
-#include "sim/simidentitychip.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "support/logcapture.h"
 #include "support/simfixture.h"
+#include "support/windowrig.h"
 #include "table/tableman.h"
 
 #include <QDir>
@@ -24,54 +24,6 @@
 namespace {
 
 LogCapture *messages = nullptr;
-
-const QByteArray kIdentityRom = SimFixture::rom(0x81, 0x1B2A4E);
-
-// A window on a simulated bus with the start-up questions answered: record
-// or not, into a temporary folder, at `intervalS` seconds. Its timer is
-// stopped; the test drives the ticks and moves virtual time itself.
-struct Rig
-{
-    SimFixture f;
-    QTemporaryDir folder;
-    std::unique_ptr<MainWindow> window;
-
-    Rig() { f.add(std::make_unique<SimIdentityChip>(kIdentityRom)); }
-
-    void start(bool record, int intervalS)
-    {
-        const QString path = folder.path();
-        Dialogs::setResponder([=](const DialogRequest &r) {
-            DialogAnswer a;
-            if (r.kind == DialogRequest::Message)
-                a.button = record ? QMessageBox::Yes : QMessageBox::No;
-            a.accepted = true;
-            a.textValue = path;
-            a.intValue = intervalS;
-            return a;
-        });
-        window = std::make_unique<MainWindow>();
-        window->applicationTimer()->stop();
-    }
-
-    // One timer tick; the tick must leave the timer running again.
-    void tick()
-    {
-        window->onAppTimer();
-        QVERIFY(window->applicationTimer()->isActive());
-        window->applicationTimer()->stop();
-    }
-
-    template <typename T = QWidget>
-    T *child(const char *name)
-    {
-        return window->findChild<T *>(QLatin1String(name));
-    }
-    QString text(const char *label) { return child<QLabel>(label)->text(); }
-    QString style(const char *name) { return child(name)->styleSheet(); }
-    bool countdownShown() { return !child("lblTextTimeTo")->isHidden() && !child("lblTimeTo")->isHidden(); }
-    int trafficSize() { return f.backend().traffic().size(); }
-};
 
 const char kLightGreen[] = "background-color: lightgreen;";
 const char kOverrun[] = "background-color: rgb(252,252,194);";
@@ -114,7 +66,7 @@ private slots:
     // first tick at which 5 s have passed since the last due one.
     void countdownAndDueTicks()
     {
-        Rig rig;
+        WindowRig rig;
         auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
         rig.start(true, 5);
         QCOMPARE(rig.text("lblInterval"), QString("5сек."));
@@ -124,7 +76,7 @@ private slots:
         QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
         QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
         QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(kIdentityRom), true));
+                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
         QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
         QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
         QVERIFY(rig.countdownShown());
@@ -156,7 +108,7 @@ private slots:
     // every tick (each running a cycle) without moving the due time.
     void adapterUnpluggedAndBack()
     {
-        Rig rig;
+        WindowRig rig;
         auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
         rig.start(true, 5);
         const qint64 first = Clock::tickMs();
@@ -190,7 +142,7 @@ private slots:
         QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
         QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
         QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(kIdentityRom), true));
+                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
         QVERIFY(rig.countdownShown());
 
         // The retries left the due time where it was.
@@ -204,13 +156,13 @@ private slots:
     void overrunAndContinuous()
     {
         {
-            Rig rig;
+            WindowRig rig;
             rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
             rig.start(true, 1);
             rig.tick();
             QCOMPARE(rig.style("lblTimeTo"), QString(kOverrun));
         }
-        Rig rig;
+        WindowRig rig;
         auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
         rig.start(false, 7);
         QCOMPARE(rig.window->measurementInterval(), 0);
@@ -228,7 +180,7 @@ private slots:
     // keeps an unbroken presence history, its channel and its row.
     void repeatSearchBridgesAMiss()
     {
-        Rig rig;
+        WindowRig rig;
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         auto *shy = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 25.0));
         rig.start(false, 0);
@@ -268,7 +220,7 @@ private slots:
     // and the bridge broadcast, the table and the average still follow.
     void closingDuringCycle()
     {
-        Rig rig;
+        WindowRig rig;
         QVector<SimDs18b20 *> chips;
         for (quint64 serial : {1, 2, 3})
             chips << rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, serial), 20.0));
@@ -286,8 +238,9 @@ private slots:
         Clock::advanceMs(5000);
         const int from = rig.trafficSize();
         QTimer::singleShot(0, rig.window.get(), &QWidget::close);
-        rig.tick();
+        rig.window->onAppTimer();
         QVERIFY(rig.window->exitRequested());
+        QVERIFY(!rig.window->applicationTimer()->isActive()); // and no tick after
 
         // The search lists the thermometers before the identity chip.
         for (int i = 0; i < 3; ++i)
@@ -306,7 +259,7 @@ private slots:
     // writing works again; no partial or repeated line is left behind.
     void recordingFailureIsVisible()
     {
-        Rig rig;
+        WindowRig rig;
         rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 9), 100.0));
         rig.start(true, 1);
         rig.tick();
@@ -340,7 +293,7 @@ private slots:
         const char *names[] = {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"};
         for (bool pt100 : {false, true}) {
             AppState::instance().setPt100Mode(pt100);
-            Rig rig;
+            WindowRig rig;
             rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
             rig.start(false, 0);
             rig.window->btnCalibrateStatusChange(true);
@@ -354,7 +307,7 @@ private slots:
                 QCOMPARE(rig.child(name)->isHidden(), !pt100);
         }
         // A plain thermocouple converter does not show them.
-        Rig rig;
+        WindowRig rig;
         rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
         rig.start(false, 0);
         rig.tick();

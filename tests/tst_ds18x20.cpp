@@ -40,6 +40,24 @@ QByteArray scratch(const char *hex)
     return QByteArray::fromHex(hex);
 }
 
+// An adapter that cannot give the strong pull-up: the level calls succeed
+// and change nothing on the wire.
+class NoPullupBackend : public SimBackend
+{
+public:
+    short oneWireLevel(int32_t, short, short, short) override { return 1; }
+};
+
+// The index of the first log entry from `from` on that is `call` with `args`, or -1.
+int entryOf(const QVector<TrafficEntry> &log, int from, const char *call, const QVector<int> &args)
+{
+    for (int i = from; i < log.size(); ++i) {
+        if (log[i].call == QLatin1String(call) && log[i].args == args)
+            return i;
+    }
+    return -1;
+}
+
 } // namespace
 
 class TstDs18x20 : public QObject
@@ -48,9 +66,9 @@ class TstDs18x20 : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // The worked register values: 0.5 °C bit dropped, counts applied, the
-    // +0.5-then-truncate rule that turns -25.0 into -24.99; all-zero bytes
-    // pass the CRC but hold no count to divide by.
+    // The worked register values: 0.5 °C bit dropped, counts applied, kept to
+    // the hundredth rounding half away from zero on both sides of 0 °C; all-zero
+    // bytes pass the CRC but hold no count to divide by.
     void ds18s20Arithmetic()
     {
         SimFixture f;
@@ -59,7 +77,10 @@ private slots:
         struct Case { const char *registers; int result; double celsius; } cases[] = {
             {"32004B46FFFF0C10", 1, 25.0},
             {"33004B46FFFF0C10", 1, 25.0},
-            {"CEFF4B46FFFF0C10", 1, -24.99},
+            {"CEFF4B46FFFF0C10", 1, -25.0},
+            {"FEFF4B46FFFF0410", 1, -0.5},
+            {"FEFF4B46FFFF0710", 1, -0.69}, // -0.6875
+            {"00004B46FFFF0710", 1, 0.31},  // 0.3125
             {"32004B46FFFF0410", 1, 25.5},
             {"0000000000000000", Ds18x20::kBadScratchpad, std::nan("")},
         };
@@ -218,6 +239,43 @@ private slots:
         Read<Ds18b20> later(f, chip->rom());
         QCOMPARE(later.run(Ds18x20::ReadOnly), 1);
         QCOMPARE(later.value, 30.0);
+    }
+
+    // A parasite-powered DS18B20 converts only on the strong pull-up: the
+    // driver arms it right before Convert T, keeps it through the whole wait
+    // and drops it before the read. Through an adapter without it the chip
+    // browns out and keeps its +85 °C power-on value: four attempts, NaN.
+    void strongPullupPowersParasiteChip()
+    {
+        {
+            SimFixture f;
+            auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x70), 30.5));
+            chip->setParasite(true);
+            QCOMPARE(f.open(), 1);
+            const int from = f.backend().traffic().size();
+            Read<Ds18b20> r(f, chip->rom());
+            QCOMPARE(r.run(Ds18x20::ConvertAll), 1);
+            QCOMPARE(r.value, 30.5);
+            QCOMPARE(chip->conversionsStarted(), 1);
+            const QVector<TrafficEntry> &log = f.backend().traffic();
+            const int convert = entryOf(log, from, "TMTouchByte", {0x44});
+            const int release = entryOf(log, from, "TMOneWireLevel", {0, 0, 0});
+            const int read = entryOf(log, from, "TMTouchByte", {0xBE});
+            QVERIFY(convert > from && release > convert && read > release);
+            QCOMPARE(log[convert - 1].call, QStringLiteral("TMOneWireLevel"));
+            QCOMPARE(log[convert - 1].args, QVector<int>({0, 1, 2}));
+            QVERIFY(log[release].timeUs - log[convert].timeUs >= 1000000);
+            QVERIFY(!f.bus().strongPullupOn());
+        }
+        SimFixture f(std::make_unique<NoPullupBackend>());
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x71), 30.5));
+        chip->setParasite(true);
+        QCOMPARE(f.open(), 1);
+        Read<Ds18b20> r(f, chip->rom());
+        QCOMPARE(r.run(Ds18x20::ConvertAll), Ds18x20::kPowerOnValue);
+        QVERIFY(std::isnan(r.value));
+        QCOMPARE(chip->conversionsStarted(), 4);
+        QCOMPARE(r.driver.scratchpad().left(2), scratch("5005"));
     }
 
     // CRC errors are read again (without converting in read-only mode);

@@ -198,6 +198,42 @@ private slots:
         QCOMPARE(run.err.size(), 1);
         QVERIFY(run.err.first().startsWith("/nonexistent/libtmex.so: "));
     }
+
+    // Help and version answer on standard output with exit code 0, also
+    // after a command; the usage names both commands.
+    void helpAndVersion()
+    {
+        for (const QStringList &args : {QStringList{"--help"}, QStringList{"-h"}, QStringList{"read", "--help"}}) {
+            const Run run = orvexctl(args);
+            QCOMPARE(run.exitCode, 0);
+            QVERIFY(run.err.isEmpty());
+            QVERIFY(run.out.value(0).startsWith("usage: orvexctl scan"));
+            QVERIFY(run.out.filter(QRegularExpression("^\\s+orvexctl read ")).size() == 1);
+        }
+        const Run version = orvexctl({"--version"});
+        QCOMPARE(version.exitCode, 0);
+        QCOMPARE(version.out, QStringList("orvexctl " ORVEX_VERSION));
+    }
+
+    // A scan flag that is no boolean (here empty) reads as on, and a settings
+    // file that cannot be read gives the defaults: everything is read, as
+    // without settings.
+    void damagedSettingsReadAsDefaults()
+    {
+        QTemporaryDir config;
+        const Run all = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path() + "/none"});
+        QVERIFY(QDir(config.path()).mkpath(QStringLiteral("Tresvant")));
+        QFile ini(config.path() + QStringLiteral("/Tresvant/Орвекс.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Settings]\nScanAllType=\n");
+        ini.close();
+        QCOMPARE(orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path()}).out.size(),
+                 all.out.size());
+        QVERIFY(ini.remove() && QDir(config.path()).mkpath(QStringLiteral("Tresvant/Орвекс.ini")));
+        const Run unreadable = orvexctl({"read", "--bus=sim", "--fast"}, {"XDG_CONFIG_HOME=" + config.path()});
+        QCOMPARE(unreadable.exitCode, 0);
+        QCOMPARE(unreadable.out.size(), all.out.size());
+    }
 };
 
 QTEST_GUILESS_MAIN(TstOrvexctl)

@@ -6,3 +6,15 @@ class QSettings;
 // application "Орвекс". Created on first use. Tests point the user scope at a
 // temporary folder (QSettings::setPath) before the first call.
 QSettings &appSettings();
+
+// The stored options, read as the window and orvexctl both use them. A value
+// that is missing, unreadable or out of range reads as its default, so a
+// damaged settings file never keeps the program from starting.
+
+// "Time/Interval": whole seconds 0 to 300, 0 meaning a measurement on every
+// tick; default 30.
+int storedIntervalS(QSettings &settings);
+// "Settings/ScanAllChannel" and "Settings/ScanAllType": "true" or "false"
+// (also 1 or 0, in any letter case); default on.
+bool storedScanAllChannel(QSettings &settings);
+bool storedScanAllType(QSettings &settings);

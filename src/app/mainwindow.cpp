@@ -23,14 +23,16 @@
 #include "table/recorder.h"
 #include "table/tableman.h"
 
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTextCodec>
+#include <QThread>
 #include <QTimer>
 #include <clocale>
 #include <cmath>
@@ -130,9 +132,9 @@ void MainWindow::initSettings()
     outPath.clear();
 
     QSettings &settings = appSettings();
-    interval = settings.value(QStringLiteral("Time/Interval"), 30).toInt();
-    m_scanAllChannel = settings.value(QStringLiteral("Settings/ScanAllChannel"), true).toBool();
-    m_scanAllType = settings.value(QStringLiteral("Settings/ScanAllType"), true).toBool();
+    interval = storedIntervalS(settings);
+    m_scanAllChannel = storedScanAllChannel(settings);
+    m_scanAllType = storedScanAllType(settings);
     sensor->setScanAllChannel(m_scanAllChannel);
     sensor->setScanAllType(m_scanAllType);
     Recorder &recorder = Recorder::instance();
@@ -204,6 +206,15 @@ void MainWindow::initSettings()
 void MainWindow::onAppTimer()
 {
     appTimer->stop();
+    if (m_exitRequested)
+        return;
+    // A tick that falls inside a table update (writing a reading logs, and
+    // logging runs events) comes again later: the device list must not change
+    // under the update.
+    if (tableMan->isUpdating()) {
+        appTimer->start();
+        return;
+    }
     if (interval < 1) {
         Clock::processEvents();
     } else {
@@ -252,7 +263,8 @@ void MainWindow::onAppTimer()
         ui->lblTimeTo->setStyleSheet(QLatin1String(kOverrunStyle));
     else
         ui->lblTimeTo->setStyleSheet(QLatin1String(kDoneStyle));
-    appTimer->start();
+    if (!m_exitRequested)
+        appTimer->start();
 }
 
 int MainWindow::checkAdapter()
@@ -334,27 +346,40 @@ void MainWindow::on_action_6_triggered()
     window->show();
 }
 
+// Two text dialogs in sequence; the separators change only when both are
+// confirmed. Neither waits: measuring goes on while they are open.
 void MainWindow::on_action_11_triggered()
 {
-    QString first, last;
-    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПЕРЕД числом"), QStringLiteral("По умолчанию: '"),
-                          Recorder::instance().firstSplit(), QString(), &first))
-        return;
-    if (!Dialogs::getText(this, QStringLiteral("Задание разделителя ПОСЛЕ числа"), QStringLiteral("По умолчанию: "),
-                          Recorder::instance().lastSplit(),
-                          QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы"),
-                          &last))
-        return;
-    Recorder::instance().setFirstSplit(first);
-    Recorder::instance().setLastSplit(last);
-    appSettings().setValue(QStringLiteral("Settings/FirstSplit"), first);
-    appSettings().setValue(QStringLiteral("Settings/LastSplit"), last);
+    DialogRequest first;
+    first.kind = DialogRequest::InputText;
+    first.title = QStringLiteral("Задание разделителя ПЕРЕД числом");
+    first.text = QStringLiteral("По умолчанию: '");
+    first.textValue = Recorder::instance().firstSplit();
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(this, first, [self](const DialogAnswer &firstAnswer) {
+        if (!self || !firstAnswer.accepted)
+            return;
+        DialogRequest last;
+        last.kind = DialogRequest::InputText;
+        last.title = QStringLiteral("Задание разделителя ПОСЛЕ числа");
+        last.text = QStringLiteral("По умолчанию: ");
+        last.textValue = Recorder::instance().lastSplit();
+        last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
+        Dialogs::ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
+            if (!self || !lastAnswer.accepted)
+                return;
+            Recorder::instance().setFirstSplit(firstText);
+            Recorder::instance().setLastSplit(lastAnswer.textValue);
+            appSettings().setValue(QStringLiteral("Settings/FirstSplit"), firstText);
+            appSettings().setValue(QStringLiteral("Settings/LastSplit"), lastAnswer.textValue);
+        });
+    });
 }
 
 void MainWindow::on_action_7_triggered()
 {
-    Dialogs::information(nullptr, QStringLiteral("О программе"),
-                         QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022"), QMessageBox::Ok);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
+                                                 QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
 }
 
 // Hands a reference sample (NO_SAMPLE: none) to the window, the table and
@@ -408,22 +433,30 @@ void MainWindow::on_btnCopyAverage_clicked()
     tableMan->update();
 }
 
+// On Yes the calibration (or its reset) is requested against the reference
+// sample of that moment; the emulators are written at their next read.
+void MainWindow::confirmCalibration(bool reset, const QString &title, const QString &text)
+{
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No),
+                 [self, reset](const DialogAnswer &answer) {
+                     if (self && answer.button == QMessageBox::Yes)
+                         self->tableMan->requestCalibration(reset);
+                 });
+}
+
 void MainWindow::on_btnCalibrate_clicked()
 {
-    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение калибровки"),
-                          QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
-                                         "Подтверждаете запись новых значений?"),
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-        tableMan->requestCalibration(false);
+    confirmCalibration(false, QStringLiteral("Подтверждение калибровки"),
+                       QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
 }
 
 void MainWindow::on_btnResetCal_clicked()
 {
-    if (Dialogs::question(nullptr, QStringLiteral("Подтверждение сброса калибровки"),
-                          QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
-                                         "Подтверждаете запись новых значений?"),
-                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes)
-        tableMan->requestCalibration(true);
+    confirmCalibration(true, QStringLiteral("Подтверждение сброса калибровки"),
+                       QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
 }
 
 void MainWindow::on_btnSetSubtype_clicked()
@@ -433,8 +466,9 @@ void MainWindow::on_btnSetSubtype_clicked()
     else if (ui->rbPt100->isChecked())
         tableMan->requestSubtype(1);
     else
-        Dialogs::warning(nullptr, QStringLiteral("Установка типа сенсора"),
-                         QStringLiteral("Следует выбрать один из типов сенсора"), QMessageBox::Yes);
+        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
+                                                     QStringLiteral("Следует выбрать один из типов сенсора"),
+                                                     QMessageBox::Yes));
 }
 
 void MainWindow::on_edtFiltre_textChanged(const QString &arg1)
@@ -505,12 +539,27 @@ void MainWindow::showShtHeater(bool visible)
     ui->groupBoxShtHeat->setVisible(visible);
 }
 
+// Closing the main window ends the program, whatever other windows of ours
+// (the template window, an open dialog) are still shown: they close, the
+// timer stops, a cycle in progress ends after its current device, and the
+// event loop returns, so the process exits and releases the single-instance
+// segment.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_exitRequested = true;
     if (sensor)
         sensor->requestStop();
+    if (appTimer)
+        appTimer->stop();
     event->accept();
+    for (QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != this && other->isVisible())
+            other->close();
+    }
+    // Without a running event loop (a window driven directly) there is no
+    // loop to leave, and quitting would make the next one return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
 }
 
 void MainWindow::on_action_triggered()

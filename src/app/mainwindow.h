@@ -95,6 +95,7 @@ private:
     void applySample(int which, double value);
     void resetSample(int which);
     void showRecordingProblem();
+    void confirmCalibration(bool reset, const QString &title, const QString &text);
 
     Ui::MainWindow *ui;
     QTimer *appTimer = nullptr;

@@ -62,6 +62,7 @@ const char kUsage[] =
     "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
     "                  bus, the emulated adapter's clock file in ORVEX_SHARED_CLOCK (ds2480-emu --clock)\n"
     "  --start T       with --fast: the virtual clock's start, local time yyyy-MM-ddThh:mm:ss (default: now)\n"
+    "  --help, -h      print this text and stop; --version: print the version and stop\n"
     "  --record DIR    write the measurement files into the existing folder DIR, as the window does\n"
     "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
     "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
@@ -205,8 +206,8 @@ int read(const ReadOptions &options)
 {
     Sensor sensor;
     // The operator's scan options, as the window applies them.
-    sensor.setScanAllChannel(appSettings().value(QStringLiteral("Settings/ScanAllChannel"), true).toBool());
-    sensor.setScanAllType(appSettings().value(QStringLiteral("Settings/ScanAllType"), true).toBool());
+    sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
+    sensor.setScanAllType(storedScanAllType(appSettings()));
     Acquisition acquisition(&sensor);
     std::unique_ptr<RecordingTable> recording;
     if (!options.recordFolder.isEmpty() || options.mqtt.enabled())
@@ -334,6 +335,17 @@ int main(int argc, char *argv[])
 
     if (args.isEmpty())
         return usageError(QStringLiteral("no command"));
+    // Asked for anywhere on the line, they answer alone.
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        out() << kUsage;
+        out().flush();
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        out() << "orvexctl " << ORVEX_VERSION << "\n";
+        out().flush();
+        return 0;
+    }
     const QString command = args.takeFirst();
     if (command == QLatin1String("ports"))
         return ports(args);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QObject;
 
@@ -14,4 +15,8 @@ public:
     static void showInFileManager(const QString &path, QObject *parent);
     // Opens a local folder with the desktop's default handler.
     static void openFolder(const QString &folder);
+
+    // Tests: showInFileManager() hands the path to `show` instead of starting
+    // anything; null restores the file manager.
+    static void setFileManagerForTest(std::function<void(const QString &path)> show);
 };

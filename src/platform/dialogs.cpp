@@ -77,13 +77,7 @@ QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *pa
                                              const QString &text, QMessageBox::StandardButtons buttons,
                                              QMessageBox::StandardButton defaultButton)
 {
-    DialogRequest request;
-    request.kind = DialogRequest::Message;
-    request.icon = icon;
-    request.title = title;
-    request.text = text;
-    request.buttons = buttons;
-    request.defaultButton = defaultButton;
+    const DialogRequest request = DialogRequest::message(icon, title, text, buttons, defaultButton);
     DialogAnswer answer;
     if (answerWithoutUi(request, &answer))
         return answer.button;
@@ -97,20 +91,6 @@ QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &ti
                                               QMessageBox::StandardButton defaultButton)
 {
     return message(QMessageBox::Question, parent, title, text, buttons, defaultButton);
-}
-
-QMessageBox::StandardButton Dialogs::warning(QWidget *parent, const QString &title, const QString &text,
-                                             QMessageBox::StandardButtons buttons,
-                                             QMessageBox::StandardButton defaultButton)
-{
-    return message(QMessageBox::Warning, parent, title, text, buttons, defaultButton);
-}
-
-QMessageBox::StandardButton Dialogs::information(QWidget *parent, const QString &title, const QString &text,
-                                                 QMessageBox::StandardButtons buttons,
-                                                 QMessageBox::StandardButton defaultButton)
-{
-    return message(QMessageBox::Information, parent, title, text, buttons, defaultButton);
 }
 
 bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value, int min,
@@ -137,33 +117,6 @@ bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label
     const int result = QInputDialog::getInt(parent, title, label, value, min, max, step, &ok, flags);
     if (ok && out)
         *out = result;
-    return ok;
-}
-
-bool Dialogs::getText(QWidget *parent, const QString &title, const QString &label, const QString &text,
-                      const QString &whatsThis, QString *out)
-{
-    DialogRequest request;
-    request.kind = DialogRequest::InputText;
-    request.title = title;
-    request.text = label;
-    request.textValue = text;
-    request.whatsThis = whatsThis;
-    DialogAnswer answer;
-    if (answerWithoutUi(request, &answer)) {
-        if (answer.accepted && out)
-            *out = answer.textValue;
-        return answer.accepted;
-    }
-    QInputDialog dialog(parent);
-    dialog.setInputMode(QInputDialog::TextInput);
-    dialog.setWindowTitle(title);
-    dialog.setLabelText(label);
-    dialog.setTextValue(text);
-    dialog.setWhatsThis(whatsThis);
-    const bool ok = dialog.exec() == QDialog::Accepted;
-    if (ok && out)
-        *out = dialog.textValue();
     return ok;
 }
 

@@ -21,6 +21,21 @@ struct DialogRequest
     QString textValue;     // initial text, or the folder or file a file dialog opens at
     QString whatsThis;
     QString nameFilter;    // file dialogs, e.g. "CSV (*.csv)"
+
+    // A message box: a question, warning or information with its buttons.
+    static DialogRequest message(QMessageBox::Icon icon, const QString &title, const QString &text,
+                                 QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton)
+    {
+        DialogRequest r;
+        r.kind = Message;
+        r.icon = icon;
+        r.title = title;
+        r.text = text;
+        r.buttons = buttons;
+        r.defaultButton = defaultButton;
+        return r;
+    }
 };
 
 // The operator's answer.
@@ -54,7 +69,8 @@ struct DialogAnswer
 // ask() never waits: measuring goes on while its dialog is open, because no
 // event loop of the dialog's own runs inside whatever code opened it. The
 // waiting forms (message(), getInt(), ...) run a nested event loop and are
-// only for the start-up questions, before anything measures.
+// only for the start-up questions and the second-copy warning, before
+// anything measures.
 class Dialogs
 {
 public:
@@ -73,19 +89,10 @@ public:
     static QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
                                                 QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
                                                 QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton warning(QWidget *parent, const QString &title, const QString &text,
-                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton information(QWidget *parent, const QString &title, const QString &text,
-                                                   QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                                   QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     // Integer input; returns whether the operator confirmed, the value in *out.
     static bool getInt(QWidget *parent, const QString &title, const QString &label, int value,
                        int min, int max, int step, int *out, bool fixedSize = false);
-    // Text input; returns whether the operator confirmed, the text in *out.
-    static bool getText(QWidget *parent, const QString &title, const QString &label,
-                        const QString &text, const QString &whatsThis, QString *out);
     // Folder choice; returns the chosen folder, or an empty text when cancelled.
     static QString getExistingDirectory(QWidget *parent, const QString &startDir);
 

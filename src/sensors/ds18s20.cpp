@@ -45,5 +45,8 @@ double Ds18s20::temperature(const QByteArray &scratchpad)
     const double countRemain = byteAt(scratchpad, 6);
     const double countPerC = byteAt(scratchpad, 7);
     const double celsius = (countPerC - countRemain) / countPerC + tempRead * 0.5 - 0.25;
-    return std::trunc(celsius * 100.0 + 0.5) / 100.0;
+    // To the hundredth, half away from zero on both sides of 0 °C: -0.5 stays
+    // -0.50 (adding 0.5 and truncating would give -0.49).
+    const double hundredths = std::trunc(std::fabs(celsius) * 100.0 + 0.5);
+    return (celsius < 0 && hundredths > 0 ? -hundredths : hundredths) / 100.0;
 }

@@ -60,9 +60,11 @@ uint8_t subtypeFromCode(uint8_t code)
     }
 }
 
+// Shown without waiting for the operator: the cycle this read belongs to goes on.
 void warnOperator(const QString &text)
 {
-    Dialogs::warning(nullptr, QStringLiteral("ВНИМАНИЕ!"), text, QMessageBox::Yes, QMessageBox::NoButton);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("ВНИМАНИЕ!"), text,
+                                                 QMessageBox::Yes, QMessageBox::NoButton));
 }
 
 } // namespace
@@ -270,7 +272,7 @@ int Max31850::writeSubtype(uint8_t subtype)
 // Writes a new offset only when it is a number computed from a measured value
 // and a set reference sample, within ±kMaxOffsetCelsius; a reset writes 0
 // and needs neither. Every refusal is shown to the operator.
-void Max31850::serveCalibrationRequest(SensorChannel &channel)
+void Max31850::serveCalibrationRequest(const SensorChannel &channel)
 {
     const float offset = float(double(channel.calibrationTarget) - (channel.value - double(channel.calibration)));
     qDebug() << "Write new value calibrate = " << offset;
@@ -285,8 +287,6 @@ void Max31850::serveCalibrationRequest(SensorChannel &channel)
     } else {
         warnOperator(QStringLiteral("Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
     }
-    channel.calibrateRequest = false;
-    channel.resetCalibration = false;
 }
 
 void Max31850::fillChannels(SensorDevice &device)
@@ -325,12 +325,19 @@ void Max31850::fillChannels(SensorDevice &device)
     }
     qDebug() << "ReadNewCalibration Data = ";
 
-    if (hot.calibrateRequest)
-        serveCalibrationRequest(hot);
-    if (hot.subtypeWriteRequest) {
-        writeSubtype(hot.requestedSubtype);
-        hot.subtypeWriteRequest = false;
-    }
+    // The requests are taken off the record before they are served, so one
+    // the operator makes meanwhile (events run inside the bus work) waits for
+    // the next read. The function commands exist only in an emulator's
+    // firmware: a plain converter's requests are dropped without a word to it
+    // or the operator.
+    const SensorChannel requests = hot;
+    hot.calibrateRequest = false;
+    hot.resetCalibration = false;
+    hot.subtypeWriteRequest = false;
+    if (requests.calibrateRequest && requests.isEmulator)
+        serveCalibrationRequest(requests);
+    if (requests.subtypeWriteRequest && requests.isEmulator)
+        writeSubtype(requests.requestedSubtype);
     const bool emulatorType = hot.isEmulator && pt100Mode;
 
     SensorChannel &cold = device.channels[1];

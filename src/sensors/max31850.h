@@ -62,7 +62,7 @@ private:
     // Up to 4 selections.
     bool select();
     void waitWhileConverting(int ms);
-    void serveCalibrationRequest(SensorChannel &channel);
+    void serveCalibrationRequest(const SensorChannel &channel);
 
     int32_t *m_session;
     uint8_t *m_state;

@@ -158,6 +158,13 @@ int Sensor::readDevice(SensorDevice &device)
 
     Clock::processEvents();
 
+    struct ReadInProgress
+    {
+        explicit ReadInProgress(SensorDevice &d) : device(d) { device.beingRead = true; }
+        ~ReadInProgress() { device.beingRead = false; }
+        SensorDevice &device;
+    } inProgress(device);
+
     int32_t session = Adapter::instance().sessionHandle();
     uint8_t *state = Adapter::instance().accessStateBuffer();
     switch (device.family) {

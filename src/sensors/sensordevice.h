@@ -21,6 +21,10 @@ struct SensorDevice
     // Bit 0: found by the latest search; shifted left per search pass.
     uint8_t presence = 0;
     QVector<SensorChannel> channels;
+    // Set while the device's driver reads and fills it. GUI events run inside
+    // a read, so the channel records may then be half filled: whatever runs
+    // meanwhile must neither show, record nor remove them.
+    bool beingRead = false;
 
     bool isPresent() const { return (presence & 3) != 0; }
 };

@@ -7,6 +7,7 @@
 #include "table/recorder.h"
 #include "ui_filenametemplate.h"
 
+#include <QPointer>
 #include <QSettings>
 
 FileNameTemplate::FileNameTemplate(QWidget *parent)
@@ -78,9 +79,15 @@ void FileNameTemplate::on_btnOk_clicked()
     Recorder::instance().setNameTemplate(text);
     AppState::instance().setFileNameTemplate(text);
     appSettings().setValue(QStringLiteral("Settings/OutFileFormat"), text);
-    Dialogs::information(this, QStringLiteral("Информация"),
-                         QStringLiteral("Параметры будут применены после перезапуска программы"));
-    close();
+    // The window closes when the operator has read the note; measuring goes
+    // on meanwhile.
+    const QPointer<FileNameTemplate> self(this);
+    Dialogs::ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
+                                              QStringLiteral("Параметры будут применены после перезапуска программы")),
+                 [self](const DialogAnswer &) {
+                     if (self)
+                         self->close();
+                 });
 }
 
 void FileNameTemplate::on_btnCancel_clicked()

@@ -132,6 +132,22 @@ QString Recorder::expandTemplate(const QString &templateText, const SensorDevice
     return name;
 }
 
+bool Recorder::fitsFileName(const QString &templateText)
+{
+    SensorDevice widest;
+    widest.rom = QVector<short>(8, 0xFF);
+    SensorChannel channel;
+    channel.mark = QStringLiteral("CO2");
+    channel.subchannel = 7;
+    channel.hubChannel = 47;
+    channel.i2cAddress = 0xFF;
+    channel.i2cSerialHigh = ~quint64(0);
+    channel.i2cSerialLow = ~quint64(0);
+    widest.channels.append(channel);
+    const QString name = expandTemplate(templateText, widest, 0) + QLatin1String(".csv");
+    return name.toUtf8().size() <= MaxFileNameBytes;
+}
+
 QString Recorder::filePathFor(const SensorDevice &device, int index) const
 {
     if (index < 0 || index >= device.channels.size())

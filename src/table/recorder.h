@@ -80,6 +80,13 @@ public:
     static bool sanitizeFileName(QString &text);
     static bool sanitizeTemplate(QString &text);
 
+    // The longest file name a file system takes, in bytes of its UTF-8 form.
+    static constexpr int MaxFileNameBytes = 255;
+    // Whether `templateText` gives every channel a file name (".csv"
+    // included) of at most MaxFileNameBytes: tried on a channel with every
+    // token at its widest.
+    static bool fitsFileName(const QString &templateText);
+
     // Empty while recording works; otherwise a short text for the operator
     // naming the file that failed last, e.g. "Ошибка записи файла T0_....csv".
     // A file stops counting once it is written again, or when nothing has

@@ -108,6 +108,33 @@ void TableMan::setColumnShown(int column, bool shown)
 
 void TableMan::update()
 {
+    // Writing a reading logs, and logging runs GUI events: an operator command
+    // may call update() inside update(). The inner call only asks for one more
+    // pass, so no reading is handed to the recorder twice and no row or
+    // channel vanishes under the pass in progress.
+    if (updating) {
+        updateAgain = true;
+        return;
+    }
+    updating = true;
+    do {
+        updateAgain = false;
+        updateOnce();
+    } while (updateAgain);
+    updating = false;
+}
+
+// Rows of a device whose driver is at work stay as they are until it is done.
+void TableMan::keepRowsOf(const QString &romText)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (cellText(row, ColRom) == romText)
+            setCellText(row, ColExist, QStringLiteral("1"));
+    }
+}
+
+void TableMan::updateOnce()
+{
     averageValue = 0;
     if (!devices || !table)
         return;
@@ -126,15 +153,21 @@ void TableMan::update()
         if (!device || !device->isPresent())
             continue;
         QVector<SensorChannel> &channels = device->channels;
-        for (int i = channels.size() - 1; i >= 0; --i) {
-            if (!channels.at(i).isLive())
-                channels.remove(i);
+        if (device->beingRead) {
+            keepRowsOf(romToText(device->rom, false));
+        } else {
+            for (int i = channels.size() - 1; i >= 0; --i) {
+                if (!channels.at(i).isLive())
+                    channels.remove(i);
+            }
+            if (channels.isEmpty())
+                continue;
+            refreshDevice(*device);
         }
-        if (channels.isEmpty())
-            continue;
-        refreshDevice(*device);
         // Hidden channels count too: the mask only decides what is shown.
         for (const SensorChannel &channel : qAsConst(channels)) {
+            if (!channel.isLive())
+                continue;
             anyI2cSerial |= channel.i2cSerialHigh != 0 || channel.i2cSerialLow != 0;
             anyEmulator |= channel.isEmulator;
             anySubchannel |= channel.subchannel != 0;

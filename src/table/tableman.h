@@ -46,7 +46,12 @@ public:
     // one) and runs update(). The list is read in place and never owned;
     // update() removes channels that are no longer live from it.
     void init(QVector<SensorDevice *> *devices);
+    // A device being read (SensorDevice::beingRead) keeps its rows as they
+    // are; its readings are shown and recorded by the next update after the
+    // read. Called again while it runs, it makes one more pass at its end.
     void update();
+    // An update is in progress (code run by events inside it sees this).
+    bool isUpdating() const { return updating; }
 
     // Bit n set: channels with subchannel n are shown and recorded. The
     // caller runs update() afterwards.
@@ -82,6 +87,8 @@ signals:
     void readingTaken(const SensorDevice &device, int index);
 
 private:
+    void updateOnce();
+    void keepRowsOf(const QString &romText);
     // Every live channel of every present device, shown or not.
     void forEachLiveChannel(const std::function<void(SensorChannel &)> &action);
     void setCellText(int row, int column, const QString &text);
@@ -99,4 +106,6 @@ private:
     QString filter;
     double averageValue = 0;
     bool rowsAdded = false; // rows were created in the update in progress
+    bool updating = false;
+    bool updateAgain = false;
 };

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "app/mainwindow.h"
+#include "platform/dialogs.h"
+#include "support/simfixture.h"
+
+#include <QTemporaryDir>
+#include <QWidget>
+#include <memory>
+
+// A main window on a simulated bus, in virtual time, with the start-up
+// questions answered: record or not, into the rig's temporary folder, at a
+// given interval. Its timer is stopped; the test drives the ticks and moves
+// virtual time itself. Without a backend the bus holds only an adapter
+// identity chip (kIdentityRom).
+struct WindowRig
+{
+    static const QByteArray kIdentityRom;
+
+    WindowRig();
+    explicit WindowRig(std::unique_ptr<SimBackend> backend);
+
+    // Answers the start-up questions, builds the window and stops its timer.
+    void start(bool record, int intervalS);
+    // The same with any answers; they stay in force until the next setResponder.
+    void start(const Dialogs::Responder &answers);
+    // One timer tick; a tick that does not end the program leaves the timer
+    // running, which is checked and stopped again.
+    void tick();
+    // Moves virtual time forward by `ms`, then one tick.
+    void tickAfter(qint64 ms);
+
+    template <typename T = QWidget>
+    T *child(const char *name)
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    QString text(const char *label);
+    QString style(const char *name);
+    bool countdownShown();
+    int trafficSize() { return f.backend().traffic().size(); }
+
+    SimFixture f;
+    QTemporaryDir folder;
+    std::unique_ptr<MainWindow> window;
+};

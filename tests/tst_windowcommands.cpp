@@ -1,0 +1,535 @@
+#include "app/appsettings.h"
+#include "app/appstate.h"
+#include "platform/clock.h"
+#include "platform/desktop.h"
+#include "sensors/sensor.h"
+#include "sim/simds18b20.h"
+#include "sim/simds18s20.h"
+#include "sim/simmax31850.h"
+#include "sim/simpt100emulator.h"
+#include "support/tablesupport.h"
+#include "support/windowrig.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTableWidget>
+#include <QtTest>
+
+using TableSupport::fileLines;
+
+namespace {
+
+// Start-up answers: record into `folder` (the folder dialog cancelled when it
+// is empty) and take the offered interval, or `intervalS` when above 0 (-1
+// cancels the interval dialog).
+Dialogs::Responder startUp(bool record, const QString &folder, int intervalS = 0)
+{
+    return [=](const DialogRequest &r) {
+        DialogAnswer a = DialogAnswer::pressed(record ? QMessageBox::Yes : QMessageBox::No);
+        a.accepted = r.kind == DialogRequest::Directory ? !folder.isEmpty() : intervalS >= 0;
+        a.textValue = folder;
+        a.intValue = intervalS > 0 ? intervalS : r.intValue;
+        return a;
+    };
+}
+
+// What a request asks, in one line.
+QString described(const DialogRequest &r)
+{
+    QStringList parts{QString::number(r.kind), r.title, r.text};
+    if (r.kind == DialogRequest::Message)
+        parts << QString::number(r.icon) << QString::number(r.buttons);
+    else if (r.kind == DialogRequest::InputInt)
+        parts << QString("%1 %2..%3/%4").arg(r.intValue).arg(r.intMin).arg(r.intMax).arg(r.intStep);
+    else
+        parts << r.textValue << r.whatsThis;
+    return parts.join('|');
+}
+
+QStringList askedSoFar()
+{
+    QStringList list;
+    for (const DialogRequest &r : Dialogs::history())
+        list << described(r);
+    return list;
+}
+
+QString question(const char *title, const char *text, int icon = QMessageBox::Question,
+                 QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No)
+{
+    return described(DialogRequest::message(QMessageBox::Icon(icon), title, text, buttons));
+}
+
+// The last line of the one file whose name contains `part`.
+QString lastLineOf(const QString &folder, const QString &part)
+{
+    const QStringList names = QDir(folder).entryList({"*" + part + "*"}, QDir::Files);
+    return names.size() == 1 ? fileLines(folder + '/' + names.first()).last() : "no single file " + part;
+}
+
+QString romTextOf(const QByteArray &rom)
+{
+    return romToText(SimFixture::romId(rom), true);
+}
+
+// The first byte sent after each selection of `rom` from log entry `from` on.
+QByteArray commandsTo(SimFixture &f, int from, const QByteArray &rom)
+{
+    const QVector<TrafficEntry> &log = f.backend().traffic();
+    QByteArray commands;
+    bool selected = false;
+    for (int i = from; i < log.size(); ++i) {
+        if (log[i].call == QLatin1String("TMRom"))
+            selected = log[i].rom == SimFixture::romId(rom);
+        else if (selected && log[i].call == QLatin1String("TMTouchByte")) {
+            commands.append(char(log[i].args.value(0)));
+            selected = false;
+        }
+    }
+    return commands;
+}
+
+} // namespace
+
+// The operator's commands driven through the window, with scripted dialog
+// answers, and the settings they leave behind.
+class TstWindowCommands : public QObject
+{
+    Q_OBJECT
+private:
+    QSettings &settings() { return appSettings(); }
+    // "ROM text/sub-channel" of the rows, top to bottom.
+    QStringList rows(WindowRig &rig)
+    {
+        auto *t = rig.child<QTableWidget>("tblSens");
+        QStringList list;
+        for (int r = 0; r < t->rowCount(); ++r)
+            list << t->item(r, TableMan::ColRom)->text() + '/' + t->item(r, TableMan::ColSubchannel)->text();
+        return list;
+    }
+    QString checkMarks(WindowRig &rig)
+    {
+        QString marks;
+        for (const char *name : {"action_0", "action_1", "action_2", "action_3", "action_4", "action_5"})
+            marks += rig.child<QAction>(name)->isChecked() ? '1' : '0';
+        return marks;
+    }
+    void enter(WindowRig &rig, const char *field, const QString &text)
+    {
+        rig.child<QLineEdit>(field)->setText(text);
+        QTest::keyClick(rig.child<QLineEdit>(field), Qt::Key_Return);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        // Made before the settings object, so removed after it has written its last.
+        static QTemporaryDir settingsDir;
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
+        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-commands-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+
+    void init()
+    {
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        settings().clear();
+        Dialogs::clearHistory();
+    }
+
+    void cleanup()
+    {
+        Dialogs::setResponder(nullptr);
+        Desktop::setFileManagerForTest(nullptr);
+        AppState::instance().setPt100Mode(false);
+    }
+
+    // First start with empty settings: the three questions, interval 30
+    // offered, the answers stored, both scan options on, the recorder's
+    // defaults. No to recording asks and stores nothing more. A cancelled
+    // folder dialog turns recording off and keeps the stored folder; a
+    // cancelled interval dialog keeps the stored interval.
+    void startUpQuestions()
+    {
+        const QString record = question("Задание параметров", "Включить запись в файл?");
+        {
+            WindowRig rig;
+            rig.start(startUp(true, rig.folder.path()));
+            QCOMPARE(askedSoFar(), QStringList({record, QString::number(DialogRequest::Directory) + "||||",
+                                                QString::number(DialogRequest::InputInt)
+                                                    + "|Задание параметров|Введите интервал записи (1..300сек):|30 1..300/1"}));
+            QCOMPARE(settings().value("File/Path").toString(), rig.folder.path());
+            QCOMPARE(settings().value("Time/Interval").toInt(), 30);
+            QCOMPARE(rig.window->measurementInterval(), 30);
+            QCOMPARE(rig.text("lblInterval") + rig.text("lblWriteToFile") + rig.style("frmWrFile"),
+                     QString("30сек.Запись включена. background-color: green"));
+            QVERIFY(!rig.child("gpbFile")->isHidden());
+            QCOMPARE(checkMarks(rig), QString("111111"));
+            const Recorder &r = Recorder::instance();
+            QCOMPARE(QStringList({r.folder(), r.nameTemplate(), r.firstSplit(), r.lastSplit()}),
+                     QStringList({rig.folder.path(), Recorder::DefaultTemplate, "'", ""}));
+        }
+        init();
+        {
+            WindowRig rig;
+            rig.start(startUp(false, rig.folder.path()));
+            QCOMPARE(askedSoFar(), QStringList(record));
+            QCOMPARE(settings().allKeys(), QStringList());
+            QCOMPARE(rig.window->measurementInterval(), 0);
+            QVERIFY(Recorder::instance().folder().isEmpty());
+            for (const char *name : {"gpbFile", "lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
+                QVERIFY2(rig.child(name)->isHidden(), name);
+        }
+        Dialogs::clearHistory();
+        settings().setValue("File/Path", "/stored/folder");
+        settings().setValue("Time/Interval", 45);
+        {
+            WindowRig rig;
+            rig.start(startUp(true, QString()));
+            QCOMPARE(Dialogs::history().size(), 2);
+            QCOMPARE(Dialogs::history()[1].textValue, QString("/stored/folder"));
+            QCOMPARE(rig.text("lblWriteToFile") + rig.style("frmWrFile"), QString("Запись отключена. background-color: grey"));
+            QVERIFY(rig.child("gpbFile")->isHidden());
+            QCOMPARE(rig.window->measurementInterval(), 0);
+            QCOMPARE(settings().value("File/Path").toString(), QString("/stored/folder"));
+        }
+        Dialogs::clearHistory();
+        WindowRig rig;
+        rig.start(startUp(true, rig.folder.path(), -1));
+        QCOMPARE(Dialogs::history().size(), 3);
+        QCOMPARE(Dialogs::history()[2].intValue, 45);
+        QCOMPARE(rig.window->measurementInterval(), 45);
+        QCOMPARE(rig.text("lblInterval"), QString("..."));
+        QCOMPARE(settings().value("Time/Interval").toInt(), 45);
+    }
+
+    // Each channel command hides or shows the rows of one sub-channel, and
+    // with them the writing of its readings; the other check marks stay. A
+    // row that comes back is added at the bottom and its file continued
+    // without a second header, its unwritten reading written once.
+    void channelCommands()
+    {
+        WindowRig rig;
+        const QByteArray tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0))->rom();
+        const QByteArray th = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)))->rom();
+        rig.start(true, 5);
+        rig.tick();
+        const QString folder = rig.folder.path();
+        auto lines = [&] {
+            QVector<int> counts;
+            for (const QString &part : {"T0_" + romTextOf(tc), "T1_" + romTextOf(tc), "T0_" + romTextOf(th)})
+                counts << fileLines(folder + '/' + QDir(folder).entryList({"*" + part + "*"}).value(0)).size();
+            return counts;
+        };
+        const QString cold = romTextOf(tc) + "/1";
+        QCOMPARE(rows(rig).size(), 3);
+
+        rig.child<QAction>("action_1")->trigger();
+        QVERIFY(!rows(rig).contains(cold) && rows(rig).size() == 2);
+        QCOMPARE(checkMarks(rig), QString("101111"));
+        rig.tickAfter(5000);
+        QCOMPARE(lines(), QVector<int>({12, 11, 12}));
+        rig.child<QAction>("action_1")->trigger();
+        QCOMPARE(rows(rig).last(), cold);
+        QCOMPARE(lines(), QVector<int>({12, 12, 12}));
+        QCOMPARE(fileLines(folder + '/' + QDir(folder).entryList({"*T1_*"}).first()).filter("DATA;TIME").size(), 1);
+
+        for (const char *name : {"action_2", "action_3"})
+            rig.child<QAction>(name)->trigger();
+        QCOMPARE(rows(rig).size(), 3);
+        rig.child<QAction>("action_0")->trigger();
+        QCOMPARE(rows(rig), QStringList({cold}));
+        QCOMPARE(checkMarks(rig), QString("010011"));
+        rig.tickAfter(5000);
+        QCOMPARE(lines(), QVector<int>({12, 13, 12}));
+    }
+
+    // The scan options toggle and are stored at once; the next cycle sees
+    // them: with "all types" off only the first family is read.
+    void scanOptions()
+    {
+        WindowRig rig;
+        rig.f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 2)));
+        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
+        rig.start(false, 0);
+        rig.tick();
+        rig.child<QAction>("action_4")->trigger();
+        QCOMPARE(checkMarks(rig), QString("111101"));
+        QVERIFY(!rig.window->sensorObject()->scanAllChannelSetting());
+        QCOMPARE(settings().value("Settings/ScanAllChannel").toString(), QString("false"));
+        rig.child<QAction>("action_4")->trigger();
+        QCOMPARE(settings().value("Settings/ScanAllChannel").toString(), QString("true"));
+
+        rig.child<QAction>("action_5")->trigger();
+        QCOMPARE(checkMarks(rig), QString("111110"));
+        QVERIFY(!storedScanAllType(settings()));
+        auto readings = [&] {
+            QVector<uint64_t> numbers;
+            for (const SensorDevice *d : *rig.window->sensorObject()->devices())
+                if (!d->channels.isEmpty())
+                    numbers << d->channels[0].reading;
+            return numbers;
+        };
+        const QVector<uint64_t> before = readings();
+        rig.tickAfter(2000);
+        const QVector<uint64_t> after = readings();
+        QCOMPARE(before.size(), 2);
+        QCOMPARE(int(before[0] != after[0]) + int(before[1] != after[1]), 1);
+    }
+
+    // Two text dialogs in sequence: both confirmed, the separators change and
+    // are stored, an empty one included; cancelling either changes nothing.
+    void separators()
+    {
+        WindowRig rig;
+        rig.start(false, 0);
+        QStringList script; // the answers in turn; "-" cancels
+        Dialogs::setResponder([&](const DialogRequest &) {
+            const QString next = script.isEmpty() ? "-" : script.takeFirst();
+            DialogAnswer a = DialogAnswer::pressed(QMessageBox::Ok, next != "-");
+            a.textValue = next;
+            return a;
+        });
+        auto run = [&](const QStringList &answers) {
+            script = answers;
+            Dialogs::clearHistory();
+            rig.child<QAction>("action_11")->trigger();
+            return QStringList({Recorder::instance().firstSplit(), Recorder::instance().lastSplit(),
+                                settings().value("Settings/FirstSplit", "?").toString(),
+                                settings().value("Settings/LastSplit", "?").toString()});
+        };
+        QCOMPARE(run({"\"", ""}), QStringList({"\"", "", "\"", ""}));
+        const QString text = QString::number(DialogRequest::InputText);
+        QCOMPARE(askedSoFar(), QStringList({text + "|Задание разделителя ПЕРЕД числом|По умолчанию: '|'|",
+                                            text + "|Задание разделителя ПОСЛЕ числа|По умолчанию: ||Возможные варианты: "
+                                                   "двойные кавычки, одинарная кавычка, отсутствует или другие символы"}));
+        QCOMPARE(run({"x", "-"}), QStringList({"\"", "", "\"", ""}));
+        QCOMPARE(Dialogs::history().size(), 2);
+        QCOMPARE(run({"-"}), QStringList({"\"", "", "\"", ""}));
+        QCOMPARE(Dialogs::history().size(), 1);
+    }
+
+    // Sample fields take a decimal comma or point; what is not a finite
+    // number turns the field red and clears the sample; the reset buttons
+    // bring the placeholder back; copy average takes the shown average as
+    // sample 0. Samples show in the deviation column and the data lines.
+    void samples()
+    {
+        WindowRig rig;
+        const QByteArray a = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0))->rom();
+        const QByteArray b = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 23.0))->rom();
+        rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 3), 100.0, 25.0));
+        rig.start(true, 5);
+        rig.tick();
+        auto line = [&](const QString &part) { return lastLineOf(rig.folder.path(), part); };
+        auto *t = rig.child<QTableWidget>("tblSens");
+
+        for (const char *text : {"20,5", "20.5"}) {
+            enter(rig, "lineSampleCh1", text);
+            QCOMPARE(rig.style("lineSampleCh1"), QString());
+            QVERIFY(!t->isColumnHidden(TableMan::ColDeviation0));
+        }
+        enter(rig, "lineSampleCh2", "25");
+        rig.tickAfter(5000);
+        QVERIFY(line("T0_" + romTextOf(a)).endsWith(";20,00;20,50;-0,50"));
+        QVERIFY(line("T1_").endsWith(";25,00;25,00;0,00"));
+
+        for (const char *bad : {"abc", "nan", "inf", "-inf", "1e999", ""}) {
+            rig.child<QLineEdit>("lineSampleCh1")->setStyleSheet(QString());
+            enter(rig, "lineSampleCh1", bad);
+            QCOMPARE(rig.style("lineSampleCh1"), QString("background-color: red"));
+            QVERIFY2(t->isColumnHidden(TableMan::ColDeviation0), bad);
+        }
+        rig.tickAfter(5000);
+        QVERIFY(line("T0_" + romTextOf(a)).endsWith(";20,00"));
+
+        rig.child<QAbstractButton>("btnResetSample1")->click();
+        rig.child<QAbstractButton>("btnResetSample2")->click();
+        QCOMPARE(rig.child<QLineEdit>("lineSampleCh1")->text() + rig.child<QLineEdit>("lineSampleCh2")->text()
+                     + rig.style("lineSampleCh1"),
+                 QString("Образец канал 0Образец канал 1"));
+        QVERIFY(t->isColumnHidden(TableMan::ColDeviation1));
+        rig.tickAfter(5000);
+        QVERIFY(line("T1_").endsWith(";25,00"));
+
+        QCOMPARE(rig.text("lblAverage"), QString("47.92")); // (20 + 23 + 100.75) / 3
+        rig.child<QAbstractButton>("btnCopyAverage")->click();
+        QCOMPARE(rig.child<QLineEdit>("lineSampleCh1")->text(), QString("47.92"));
+        rig.tickAfter(5000);
+        QVERIFY(line("T0_" + romTextOf(b)).endsWith(";23,00;47,92;-24,92"));
+    }
+
+    // Calibrate and reset ask first; Yes requests the write, which the next
+    // read of each emulator carries out (a plain converter gets nothing and
+    // raises no warning, however far off it reads); No changes nothing. The
+    // sub-type follows the chosen radio button; without one the operator is
+    // told and nothing is written.
+    void calibrationAndSubtype()
+    {
+        AppState::instance().setPt100Mode(true);
+        WindowRig rig;
+        auto *emulator = rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x17), 36.6, 0.25f));
+        const QByteArray plain = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x4C), 358.0))->rom();
+        rig.start(true, 5);
+        rig.tick();
+        QVERIFY(!rig.child("btnCalibrate")->isHidden());
+        enter(rig, "lineSampleCh1", "37");
+        QMessageBox::StandardButton reply = QMessageBox::No;
+        Dialogs::setResponder([&](const DialogRequest &) { return DialogAnswer::pressed(reply, true); });
+        int from = 0;
+        auto press = [&](const char *button, QMessageBox::StandardButton answer) {
+            reply = answer;
+            Dialogs::clearHistory();
+            rig.child<QAbstractButton>(button)->click();
+            from = rig.trafficSize();
+            rig.tickAfter(5000);
+            return askedSoFar();
+        };
+        const QString calibrate = question("Подтверждение калибровки", "Запись новых калибровочных значений "
+                                           "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
+        const QString reset = question("Подтверждение сброса калибровки", "Сброс калибровочных значений в 0 "
+                                       "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
+        QCOMPARE(press("btnCalibrate", QMessageBox::No), QStringList(calibrate));
+        QCOMPARE(emulator->offsetWrites(), 0);
+        double value = 0;
+        for (const SensorDevice *d : *rig.window->sensorObject()->devices())
+            value = d->key == Sensor::keyOf(SimFixture::romId(emulator->rom())) ? d->channels[0].value : value;
+        QCOMPARE(press("btnCalibrate", QMessageBox::Yes), QStringList(calibrate)); // and no warning
+        QCOMPARE(emulator->offsetWrites(), 1);
+        QCOMPARE(emulator->offset(), float(37.0 - (value - 0.25)));
+        QVERIFY(!commandsTo(rig.f, from, plain).contains(char(0xFE)));
+        QCOMPARE(press("btnResetCal", QMessageBox::No), QStringList(reset));
+        QCOMPARE(emulator->offsetWrites(), 1);
+        press("btnResetCal", QMessageBox::Yes);
+        QCOMPARE(emulator->offsetWrites(), 2);
+        QCOMPARE(emulator->offset(), 0.0f);
+
+        rig.child<QRadioButton>("rb100P")->setChecked(true);
+        QCOMPARE(press("btnSetSubtype", QMessageBox::Yes), QStringList());
+        QCOMPARE(emulator->subtypeCode(), uint8_t(0x01));
+        QVERIFY(!commandsTo(rig.f, from, plain).contains(char(0xFB)));
+        rig.child<QRadioButton>("rbPt100")->setChecked(true);
+        press("btnSetSubtype", QMessageBox::Yes);
+        QCOMPARE(emulator->subtypeCode(), uint8_t(0x00));
+        for (const char *name : {"rbPt100", "rb100P"}) {
+            rig.child<QRadioButton>(name)->setAutoExclusive(false);
+            rig.child<QRadioButton>(name)->setChecked(false);
+        }
+        QCOMPARE(press("btnSetSubtype", QMessageBox::Yes),
+                 QStringList(question("Установка типа сенсора", "Следует выбрать один из типов сенсора",
+                                      QMessageBox::Warning, QMessageBox::Yes)));
+        QVERIFY(!rig.f.backend().touchedBytes(from).contains(char(0xFB)));
+    }
+
+    // The filter shows the rows whose ROM text holds it, in any letter case,
+    // also after the next cycle; "X" clears it. The context menu shows a
+    // row's file when the file exists, and does nothing when it does not.
+    void filterAndContextMenu()
+    {
+        WindowRig rig;
+        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0xA1)));
+        const QByteArray b = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0xB2)))->rom();
+        rig.start(true, 5);
+        rig.tick();
+        auto *t = rig.child<QTableWidget>("tblSens");
+        auto visible = [&] {
+            QStringList list;
+            for (int r = 0; r < t->rowCount(); ++r)
+                if (!t->isRowHidden(r))
+                    list << t->item(r, TableMan::ColRom)->text();
+            return list;
+        };
+        QTest::keyClicks(rig.child<QLineEdit>("edtFiltre"), romTextOf(b).right(4).toLower());
+        rig.tickAfter(5000);
+        QCOMPARE(visible(), QStringList({romTextOf(b)}));
+        rig.child<QAbstractButton>("btnResetFiltre")->click();
+        QVERIFY(rig.child<QLineEdit>("edtFiltre")->text().isEmpty());
+        QCOMPARE(visible().size(), 2);
+
+        QStringList shown;
+        Desktop::setFileManagerForTest([&](const QString &path) { shown << path; });
+        auto showFileOfRow = [&](int row) {
+            t->selectRow(row);
+            emit t->customContextMenuRequested(QPoint(2, 2));
+            QMenu *menu = rig.window->findChildren<QMenu *>().last();
+            QVERIFY(menu->isVisible());
+            for (QAction *action : menu->actions())
+                if (action->text() == QString("Показать в проводнике"))
+                    action->trigger();
+            menu->close();
+        };
+        showFileOfRow(1);
+        const QString path = t->item(1, TableMan::ColFileName)->text();
+        QVERIFY(path.contains(t->item(1, TableMan::ColRom)->text()));
+        QCOMPARE(shown, QStringList({path}));
+        QVERIFY(QFile::remove(path));
+        showFileOfRow(1);
+        QCOMPARE(shown.size(), 1);
+    }
+
+    // Damaged or out-of-range settings read as their defaults and the
+    // program starts: an interval outside 0..300 (0 is kept: a measurement
+    // on every tick), scan flags that are no booleans, a template that is not
+    // a text, blank or too long for a file name, separators with line breaks,
+    // too long or not a text.
+    void damagedSettingsReadAsDefaults()
+    {
+        const struct
+        {
+            const char *key;
+            QVariant stored, read;
+        } cases[] = {
+            {"Time/Interval", "301", 30},
+            {"Time/Interval", "-1", 30},
+            {"Time/Interval", "0", 0},
+            {"Settings/ScanAllChannel", "7", true},
+            {"Settings/ScanAllChannel", "", true},
+            {"Settings/ScanAllType", QStringList({"true", "false"}), true},
+            {"Settings/ScanAllType", "0", false},
+            {"Settings/OutFileFormat", "", Recorder::DefaultTemplate},
+            {"Settings/OutFileFormat", QStringList({"%TS%", "%SC%"}), Recorder::DefaultTemplate},
+            {"Settings/OutFileFormat", QString(200, 'x') + "%SN1W%%SN1W%%SN1W%%SN1W%", Recorder::DefaultTemplate},
+            {"Settings/OutFileFormat", "%TS%%SC%_%SN1W%", "%TS%%SC%_%SN1W%"},
+            {"Settings/FirstSplit", "a\nb", "'"},
+            {"Settings/FirstSplit", QString(300, 'x'), "'"},
+            {"Settings/LastSplit", "\r", ""},
+            {"Settings/LastSplit", QByteArray("\""), ""},
+        };
+        for (const auto &c : cases) {
+            init();
+            settings().setValue(c.key, c.stored);
+            WindowRig rig;
+            rig.start(startUp(true, rig.folder.path(), -1));
+            const Recorder &r = Recorder::instance();
+            const QMap<QString, QVariant> read{
+                {"Time/Interval", rig.window->measurementInterval()},
+                {"Settings/ScanAllChannel", rig.window->scanAllChannel()},
+                {"Settings/ScanAllType", rig.window->scanAllType()},
+                {"Settings/OutFileFormat", r.nameTemplate()},
+                {"Settings/FirstSplit", r.firstSplit()},
+                {"Settings/LastSplit", r.lastSplit()}};
+            QVERIFY2(read[c.key].toString() == c.read.toString(), qPrintable(QString(c.key) + ": " + read[c.key].toString()));
+        }
+        // A stored 0 keeps measuring on every tick, with recording.
+        init();
+        settings().setValue("Time/Interval", "0");
+        WindowRig rig;
+        auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
+        rig.start(startUp(true, rig.folder.path(), -1));
+        rig.tick();
+        rig.tickAfter(2000);
+        QCOMPARE(t->conversionsStarted(), 2);
+    }
+};
+
+QTEST_MAIN(TstWindowCommands)
+#include "tst_windowcommands.moc"
