@@ -4,6 +4,7 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "platform/clock.h"
+#include "platform/cpumeter.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"
@@ -112,6 +113,7 @@ int Sensor::purge()
 
 void Sensor::measureAll(const std::function<bool()> &stop)
 {
+    CpuMeter::Scope meter(CpuMeter::Reads);
     if (startCycle() >= 0) {
         while (readNext() != -1) {
             if (stop && stop())

@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "onewire/romid.h"
+#include "platform/cpumeter.h"
 #include "sensors/sensordevice.h"
 #include "table/recorder.h"
 
@@ -138,6 +139,7 @@ void TableMan::updateOnce()
     averageValue = 0;
     if (!devices || !table)
         return;
+    CpuMeter::Scope meter(CpuMeter::Table);
 
     rowsAdded = false;
     for (int row = 0; row < table->rowCount(); ++row)
@@ -213,6 +215,7 @@ void TableMan::refreshDevice(SensorDevice &device)
         const int row = findRow(romText, channel.subchannel, channel.hubChannel, channel.i2cAddress);
         if (row < 0) {
             if (!recorder.folder().isEmpty()) {
+                CpuMeter::Scope writing(CpuMeter::Files);
                 recorder.writeHeader(device, index);
                 recorder.appendReading(device, index);
             }
@@ -220,6 +223,7 @@ void TableMan::refreshDevice(SensorDevice &device)
         } else {
             refreshRow(row, device, index);
             if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
+                CpuMeter::Scope writing(CpuMeter::Files);
                 recorder.appendReading(device, index);
                 setCellText(row, ColFileName, device.channels.at(index).fileName);
             }
