@@ -54,6 +54,7 @@ void TableMan::init(QVector<SensorDevice *> *devices)
     table->clearContents();
     table->clear();
     table->setRowCount(0);
+    indexedRows = -1;
     table->setColumnCount(ColumnCount);
     table->setHorizontalHeaderLabels({
         QStringLiteral("Серийный номер 1W"),
@@ -183,8 +184,10 @@ void TableMan::updateOnce()
 
     // Rows not refreshed above belong to vanished, dropped or masked channels.
     for (int row = table->rowCount() - 1; row >= 0; --row) {
-        if (cellText(row, ColExist) == QLatin1String("0"))
+        if (cellText(row, ColExist) == QLatin1String("0")) {
             table->removeRow(row);
+            indexedRows = -1;
+        }
     }
 
     setColumnShown(ColI2cSerial, anyI2cSerial);
@@ -256,6 +259,12 @@ void TableMan::appendRow(const SensorDevice &device, const QString &romText, int
         channel.fileName,
     };
     const int row = table->rowCount();
+    if (indexedRows == row) {
+        const QString key = rowKey(texts[ColRom], texts[ColHubChannel], texts[ColI2cAddress], texts[ColSubchannel]);
+        if (!rowIndex.contains(key))
+            rowIndex.insert(key, row);
+        ++indexedRows;
+    }
     table->insertRow(row);
     for (int column = 0; column < ColumnCount; ++column)
         table->setItem(row, column, new QTableWidgetItem(texts[column]));
@@ -291,19 +300,49 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
         setColumnShown(ColDeviation1, false);
 }
 
+QString TableMan::rowKey(const QString &romText, const QString &hubText, const QString &addressText,
+                         const QString &subchannelText)
+{
+    const QChar separator(0x1F);
+    return romText + separator + hubText + separator + addressText + separator + subchannelText;
+}
+
+QString TableMan::rowKeyOf(int row) const
+{
+    return rowKey(cellText(row, ColRom), cellText(row, ColHubChannel), cellText(row, ColI2cAddress),
+                  cellText(row, ColSubchannel));
+}
+
+void TableMan::rebuildRowIndex() const
+{
+    rowIndex.clear();
+    const int rows = table->rowCount();
+    rowIndex.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        const QString key = rowKeyOf(row);
+        if (!rowIndex.contains(key))
+            rowIndex.insert(key, row);
+    }
+    indexedRows = rows;
+}
+
+// The first row whose cells read exactly these texts, found through the
+// index; a row whose cells were changed behind the index's back makes it
+// build anew from the cells.
 int TableMan::findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const
 {
     if (!table)
         return -1;
-    const QString subchannelText = QString::number(subchannel);
-    const QString hubText = QString::number(hubChannel);
-    const QString addressText = QString::number(i2cAddress);
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (cellText(row, ColRom) == romText && cellText(row, ColHubChannel) == hubText
-            && cellText(row, ColI2cAddress) == addressText && cellText(row, ColSubchannel) == subchannelText)
-            return row;
+    const QString key =
+        rowKey(romText, QString::number(hubChannel), QString::number(i2cAddress), QString::number(subchannel));
+    if (indexedRows != table->rowCount())
+        rebuildRowIndex();
+    int row = rowIndex.value(key, -1);
+    if (row >= 0 && rowKeyOf(row) != key) {
+        rebuildRowIndex();
+        row = rowIndex.value(key, -1);
     }
-    return -1;
+    return row;
 }
 
 void TableMan::setFilter(const QString &text)
