@@ -50,6 +50,7 @@ void Sensor::clear()
 {
     qDeleteAll(m_devices);
     m_devices.clear();
+    m_byKey.clear();
 }
 
 void Sensor::ageAll()
@@ -74,11 +75,15 @@ uint64_t Sensor::keyOf(const RomId &rom)
 int Sensor::addOrMark(const RomId &rom)
 {
     const uint64_t key = keyOf(rom);
-    for (SensorDevice *device : m_devices) {
-        if (device->key == key) {
-            device->presence = uint8_t((device->presence << 1) | 1);
-            return 0;
-        }
+    if (m_byKey.size() != m_devices.size()) {
+        // The first device of each key is the one found, as a walk would find it.
+        m_byKey.clear();
+        for (int i = m_devices.size() - 1; i >= 0; --i)
+            m_byKey.insert(m_devices.at(i)->key, m_devices.at(i));
+    }
+    if (SensorDevice *device = m_byKey.value(key)) {
+        device->presence = uint8_t((device->presence << 1) | 1);
+        return 0;
     }
     auto *device = new SensorDevice;
     device->key = key;
@@ -87,6 +92,7 @@ int Sensor::addOrMark(const RomId &rom)
     device->family = rom.isEmpty() ? 0 : uint8_t(rom.at(0) & 0xFF);
     device->presence = 1;
     m_devices.append(device);
+    m_byKey.insert(key, device);
     return m_devices.size();
 }
 
@@ -96,6 +102,7 @@ int Sensor::purge()
     for (int i = 0; i < m_devices.size();) {
         SensorDevice *device = m_devices.at(i);
         if (!device->isPresent()) {
+            m_byKey.remove(device->key);
             delete device;
             m_devices.remove(i);
             ++removed;
@@ -120,10 +127,13 @@ void Sensor::measureAll(const std::function<bool()> &stop)
                 break;
         }
     }
-    // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until the next reset.
+    // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until
+    // the next reset; events get through before each broadcast, as between devices.
+    Clock::processEvents();
     int32_t session = Adapter::instance().sessionHandle();
     short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     I2cBridge bridges(&session, Adapter::instance().accessStateBuffer(), unusedRom, nullptr);
+    Clock::processEvents();
     bridges.sendSleepCommand();
 }
 
