@@ -255,6 +255,9 @@ int SimBus::romLayerBit(int bit)
         else if (slot.state == RomState::Search && slot.searchPhase == 1)
             line &= 1 - slot.romBit(slot.bitIndex);
     }
+    // Every device samples the line; those that drop out leave m_taking.
+    size_t kept = 0;
+    int romLayer = 0;
     for (const int index : m_taking) {
         Slot &slot = m_slots[size_t(index)];
         switch (slot.state) {
@@ -282,8 +285,13 @@ int SimBus::romLayerBit(int bit)
         default:
             break;
         }
+        if (slot.state == RomState::Idle)
+            continue;
+        romLayer += slot.state != RomState::Selected ? 1 : 0;
+        m_taking[kept++] = index;
     }
-    settle();
+    m_taking.resize(kept);
+    m_romLayerCount = romLayer;
     return line;
 }
 
