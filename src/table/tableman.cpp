@@ -41,6 +41,24 @@ TableMan::TableMan(QTableWidget *table)
     : QObject(nullptr)
     , table(table)
 {
+    if (!table)
+        return;
+    const QAbstractItemModel *model = table->model();
+    auto forget = [this] {
+        if (!appending)
+            indexedRows = -1;
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(model, &QAbstractItemModel::rowsMoved, this, forget);
+    connect(model, &QAbstractItemModel::modelReset, this, forget);
+    connect(model, &QAbstractItemModel::layoutChanged, this, forget);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &) {
+                // Columns 0 to 4 hold the identity cells; the others change on every refresh.
+                if (!appending && topLeft.column() <= ColI2cAddress)
+                    indexedRows = -1;
+            });
 }
 
 void TableMan::init(QVector<SensorDevice *> *devices)
@@ -54,7 +72,6 @@ void TableMan::init(QVector<SensorDevice *> *devices)
     table->clearContents();
     table->clear();
     table->setRowCount(0);
-    indexedRows = -1;
     table->setColumnCount(ColumnCount);
     table->setHorizontalHeaderLabels({
         QStringLiteral("Серийный номер 1W"),
@@ -184,10 +201,8 @@ void TableMan::updateOnce()
 
     // Rows not refreshed above belong to vanished, dropped or masked channels.
     for (int row = table->rowCount() - 1; row >= 0; --row) {
-        if (cellText(row, ColExist) == QLatin1String("0")) {
+        if (cellText(row, ColExist) == QLatin1String("0"))
             table->removeRow(row);
-            indexedRows = -1;
-        }
     }
 
     setColumnShown(ColI2cSerial, anyI2cSerial);
@@ -259,15 +274,18 @@ void TableMan::appendRow(const SensorDevice &device, const QString &romText, int
         channel.fileName,
     };
     const int row = table->rowCount();
-    if (indexedRows == row) {
-        const QString key = rowKey(texts[ColRom], texts[ColHubChannel], texts[ColI2cAddress], texts[ColSubchannel]);
-        if (!rowIndex.contains(key))
-            rowIndex.insert(key, row);
-        ++indexedRows;
-    }
+    const bool indexed = indexedRows == row;
+    appending = true;
     table->insertRow(row);
     for (int column = 0; column < ColumnCount; ++column)
         table->setItem(row, column, new QTableWidgetItem(texts[column]));
+    appending = false;
+    if (indexed) {
+        const QString key = rowKey(texts[ColRom], texts[ColHubChannel], texts[ColI2cAddress], texts[ColSubchannel]);
+        if (!rowIndex.contains(key))
+            rowIndex.insert(key, row);
+        indexedRows = row + 1;
+    }
 }
 
 void TableMan::refreshRow(int row, const SensorDevice &device, int index)
@@ -327,8 +345,7 @@ void TableMan::rebuildRowIndex() const
 }
 
 // The first row whose cells read exactly these texts, found through the
-// index; a row whose cells were changed behind the index's back makes it
-// build anew from the cells.
+// index (checked against the row's cells, so a stale entry is never trusted).
 int TableMan::findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const
 {
     if (!table)

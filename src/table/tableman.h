@@ -115,8 +115,11 @@ private:
     bool updating = false;
     bool updateAgain = false;
     // The first row of each identity, so that finding a channel's row does
-    // not scan the cells. Rebuilt from the cells whenever the row count is
-    // not the one it was built for (rows removed, the table cleared).
+    // not scan the cells. Rows appended here are added to it; any other
+    // change of the rows or of an identity cell (a removal, the table
+    // cleared, a cell written from outside) makes the next lookup rebuild it
+    // from the cells. indexedRows is the row count it holds, -1 when stale.
     mutable QHash<QString, int> rowIndex;
     mutable int indexedRows = -1;
+    bool appending = false;
 };
