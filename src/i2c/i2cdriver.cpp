@@ -44,7 +44,7 @@ int I2cDriver::attempts(const std::function<int()> &attempt)
     int result = I2cBridge::kFailed;
     for (int i = 0; i < kAttempts; ++i) {
         if (i > 0)
-            Clock::processEvents(); // an absent sensor costs four attempts
+            Clock::keepResponsive(); // an absent sensor costs four attempts
         result = select() ? attempt() : I2cBridge::kFailed;
         if (result >= 1)
             break;

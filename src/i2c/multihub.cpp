@@ -38,7 +38,7 @@ int MultiHub::selectChannel(uint8_t ch)
     int result = I2cBridge::kFailed;
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (attempt > 0)
-            Clock::processEvents();
+            Clock::keepResponsive();
         if (!I2cBridge::selectDevice(m_session, m_accessState, m_rom)) {
             result = I2cBridge::kFailed;
             continue;

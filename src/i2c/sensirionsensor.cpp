@@ -16,7 +16,7 @@ int SensirionSensor::readSerialNumber(QByteArray &six)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (attempt > 0)
-            Clock::processEvents(); // an absent sensor costs four attempts
+            Clock::keepResponsive(); // an absent sensor costs four attempts
         if (!select())
             continue;
         if (write({kSerialNumber[0], kSerialNumber[1]}) < 0)

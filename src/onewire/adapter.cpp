@@ -90,7 +90,7 @@ int Adapter::search(RomList &roms)
     // hundreds of them keeps the window alive.
     QSet<RomId> listed(roms.constBegin(), roms.constEnd());
     for (;;) {
-        Clock::processEvents();
+        Clock::keepResponsive();
         if (TMNext(m_session, m_searchState) < 1)
             break;
         rom[0] = 0;

@@ -129,11 +129,11 @@ void Sensor::measureAll(const std::function<bool()> &stop)
     }
     // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until
     // the next reset; events get through before each broadcast, as between devices.
-    Clock::processEvents();
+    Clock::keepResponsive();
     int32_t session = Adapter::instance().sessionHandle();
     short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     I2cBridge bridges(&session, Adapter::instance().accessStateBuffer(), unusedRom, nullptr);
-    Clock::processEvents();
+    Clock::keepResponsive();
     bridges.sendSleepCommand();
 }
 
