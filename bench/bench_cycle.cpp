@@ -4,8 +4,9 @@
 // log handler as installed without "-v1": every log call pauses 10 ms while
 // processing events) and in orvexctl's mode (log messages dropped), a cycle
 // runs as the window's tick runs it — adapter check, search, device-list
-// upkeep, measurement cycle, table update writing every channel's file — on
-// the simulated bus in virtual time, and the table gives:
+// upkeep, measurement cycle, table update writing every channel's file (and,
+// in the window's mode, keeping every reading for the charts) — on the
+// simulated bus in virtual time, and the table gives:
 //
 // - the cycle's virtual duration, and the floor for the same traffic (from
 //   the traffic log alone, SimTrafficFloor, plus 10 ms per log call in the
@@ -31,6 +32,7 @@
 #include "app/appstate.h"
 #include "app/logmessagehandler.h"
 #include "app/switches.h"
+#include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
 #include "onewire/crc.h"
@@ -265,6 +267,8 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     tableMan.setOutputFolder(folder.path());
     tableMan.init(sensor.devices());
     sensor.setTableMan(&tableMan);
+    if (window) // the window keeps every reading for its charts
+        QObject::connect(&tableMan, &TableMan::readingTaken, &TrendArchive::instance(), &TrendArchive::record);
     EventGapProbe probe;
     CpuMeter::setEnabled(true);
 
