@@ -67,7 +67,22 @@ void SimTrafficFloor::add(const TrafficEntry &e)
     const QString &call = e.call;
     const int arg0 = e.args.isEmpty() ? 0 : e.args.at(0);
     if (call == QLatin1String("TMAutoOverDrive")) {
-        m_overdrive = arg0 == 1 && e.result == 1;
+        if (arg0 == 1 && e.result >= 0) {
+            // Trying overdrive: a standard reset, Overdrive Skip ROM and a
+            // reset at overdrive speed, then a standard reset when not every
+            // device followed.
+            m_overdrive = false;
+            chargeReset();
+            chargeSlots(8);
+            m_overdrive = true;
+            chargeReset();
+            m_overdrive = e.result == 1;
+            if (!m_overdrive)
+                chargeReset();
+        } else {
+            m_overdrive = false;
+        }
+        m_lastCall = call.toLatin1();
         return;
     }
     if (call == QLatin1String("TMRom")) {

@@ -24,7 +24,9 @@ struct TrafficEntry;
 //   10 ms between the bus reset and the search, and 90 ms before a repeated
 //   search.
 //
-// The bus speed follows TMAutoOverDrive in the log; feed the entries in order.
+// Trying overdrive (TMAutoOverDrive 1) counts as a standard reset, Overdrive
+// Skip ROM and an overdrive reset, and one more standard reset when it failed;
+// the bus speed follows its result. Feed the entries in order.
 // Not covered: waits after failures (a MAX31850 read that failed, a sensor
 // driver's failed attempts), the SHT3x heater's in-place wait and the window's
 // logging pause.
