@@ -104,7 +104,7 @@ int Bmp280Sensor::measure()
         selectAgain();
         if (write({kControl, kForcedX8}) < 0)
             return I2cBridge::kTransferFailed;
-        Clock::sleepMs(kConversionMs);
+        pauseMs(kConversionMs);
         selectAgain();
         if (write({kData}, I2cBridge::kNoStop) < 0)
             return I2cBridge::kTransferFailed;

@@ -48,11 +48,11 @@ int D6fSensor::readResult(uint8_t registerLow, uint16_t &raw)
 {
     if (write({kAccess, kRegisterHigh, registerLow, kReadTwoBytes}) < 0)
         return I2cBridge::kTransferFailed;
-    Clock::sleepMs(5);
+    pauseMs(5);
     selectAgain();
     if (write({kReadBuffer}, I2cBridge::kNoStop) < 0)
         return I2cBridge::kTransferFailed;
-    Clock::sleepMs(1);
+    pauseMs(1);
     return readWord(raw);
 }
 
@@ -64,7 +64,7 @@ int D6fSensor::measure()
     const int result = attempts([this, &raw] {
         if (write({kAccess, kRegisterHigh, kSensorControl, kWriteOneByte, kStartMeasurement}) < 0)
             return I2cBridge::kTransferFailed;
-        Clock::sleepMs(30);
+        pauseMs(30);
         selectAgain();
         const int pressure = readResult(kPressureResult, raw);
         if (pressure != 1)

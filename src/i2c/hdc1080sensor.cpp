@@ -53,7 +53,7 @@ int Hdc1080Sensor::convert(uint8_t pointer, uint16_t &raw)
 {
     if (write({pointer}) < 0)
         return I2cBridge::kTransferFailed;
-    Clock::sleepMs(kConversionMs);
+    pauseMs(kConversionMs);
     return readWord(raw);
 }
 

@@ -27,10 +27,24 @@ void I2cDriver::selectAgain()
     I2cBridge::accessDevice(m_session, m_accessState);
 }
 
+void I2cDriver::pauseMs(int ms)
+{
+    // Events every 10 ms keep the window responsive without waking up for
+    // every millisecond; the wait still ends exactly `ms` later.
+    const int kSliceMs = 10;
+    const qint64 endMs = Clock::tickMs() + ms;
+    for (qint64 leftMs = ms; leftMs > 0; leftMs = endMs - Clock::tickMs()) {
+        Clock::processEvents();
+        Clock::sleepMs(int(qMin<qint64>(leftMs, kSliceMs)));
+    }
+}
+
 int I2cDriver::attempts(const std::function<int()> &attempt)
 {
     int result = I2cBridge::kFailed;
     for (int i = 0; i < kAttempts; ++i) {
+        if (i > 0)
+            Clock::keepResponsive(); // an absent sensor costs four attempts
         result = select() ? attempt() : I2cBridge::kFailed;
         if (result >= 1)
             break;

@@ -30,10 +30,15 @@ protected:
 
     bool select();
     void selectAgain();
+    // A driver's wait between transactions (a conversion, the sensor's
+    // settling time): GUI events are processed meanwhile, as in every wait on
+    // the bus, so the window never freezes in a bridge read.
+    static void pauseMs(int ms);
     // Up to kAttempts attempts of one operation: each begins with select()
     // (the attempt fails with kFailed when it does not succeed), then runs
-    // `attempt`, whose result ends the attempts when it is 1 or more.
-    // Returns that result, or the last attempt's code.
+    // `attempt`, whose result ends the attempts when it is 1 or more. GUI
+    // events are processed between attempts. Returns that result, or the
+    // last attempt's code.
     int attempts(const std::function<int()> &attempt);
     // One write to the driver's address (mode 0 with a stop, 1 without);
     // the bridge's result.

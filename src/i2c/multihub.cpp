@@ -2,6 +2,7 @@
 
 #include "i2c/i2cbridge.h"
 #include "onewire/tmex.h"
+#include "platform/clock.h"
 
 MultiHub::MultiHub(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : m_session(session)
@@ -36,6 +37,8 @@ int MultiHub::selectChannel(uint8_t ch)
     }
     int result = I2cBridge::kFailed;
     for (int attempt = 0; attempt < 4; ++attempt) {
+        if (attempt > 0)
+            Clock::keepResponsive();
         if (!I2cBridge::selectDevice(m_session, m_accessState, m_rom)) {
             result = I2cBridge::kFailed;
             continue;

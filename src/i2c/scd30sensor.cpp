@@ -85,7 +85,7 @@ int Scd30Sensor::dataReady(uint16_t &status)
     return attempts([this, &status] {
         if (write({0x02, 0x02}) < 0)
             return I2cBridge::kTransferFailed;
-        Clock::sleepMs(4);
+        pauseMs(4);
         selectAgain();
         QByteArray bytes;
         const int count = read(bytes, 2);
@@ -103,7 +103,7 @@ int Scd30Sensor::measure()
         uint16_t status = 0;
         ready = dataReady(status) >= 0 && status == 1;
         if (!ready)
-            Clock::sleepMs(30);
+            pauseMs(30);
     }
     if (!ready)
         return I2cBridge::kScd30NotReady;
@@ -111,7 +111,7 @@ int Scd30Sensor::measure()
     return attempts([this] {
         if (write({0x03, 0x00}) < 0)
             return I2cBridge::kTransferFailed;
-        Clock::sleepMs(3);
+        pauseMs(3);
         selectAgain();
         QByteArray bytes;
         const int count = read(bytes, 18);

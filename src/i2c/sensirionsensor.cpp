@@ -15,6 +15,8 @@ const int kConversionMs = 15;
 int SensirionSensor::readSerialNumber(QByteArray &six)
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        if (attempt > 0)
+            Clock::keepResponsive(); // an absent sensor costs four attempts
         if (!select())
             continue;
         if (write({kSerialNumber[0], kSerialNumber[1]}) < 0)
@@ -44,7 +46,7 @@ int SensirionSensor::singleShot(QByteArray &out, int length, int words)
 {
     if (write({kSingleShot[0], kSingleShot[1]}) < 0)
         return I2cBridge::kTransferFailed;
-    Clock::sleepMs(kConversionMs);
+    pauseMs(kConversionMs);
     selectAgain();
     if (read(out, length) < 0)
         return I2cBridge::kTransferFailed;

@@ -2,7 +2,9 @@
 
 #include "app/logging.h"
 #include "onewire/tmex.h"
+#include "platform/clock.h"
 
+#include <QSet>
 #include <cstring>
 
 Adapter &Adapter::instance()
@@ -83,18 +85,26 @@ int Adapter::search(RomList &roms)
         roms.append(rom);
     }
 
-    while (TMNext(m_session, m_searchState) >= 1) {
+    // Each step of the search takes a reset and 192 slots (15 ms at standard
+    // speed): GUI events are processed between the devices, so a search of
+    // hundreds of them keeps the window alive.
+    QSet<RomId> listed(roms.constBegin(), roms.constEnd());
+    for (;;) {
+        Clock::keepResponsive();
+        if (TMNext(m_session, m_searchState) < 1)
+            break;
         rom[0] = 0;
         if (TMRom(m_session, m_searchState, rom.data()) < 1)
             continue;
         if (!romIsValid(rom))
             continue;
-        if (roms.contains(rom)) {
+        if (listed.contains(rom)) {
             qCDebug(logInfo()) << "TMNext Find dublicate serial number " << romToText(rom, false);
             continue;
         }
         qCDebug(logInfo()) << "TMNext Find new device: serial number: " << romToText(rom, false);
         roms.append(rom);
+        listed.insert(rom);
     }
     return 1;
 }

@@ -18,6 +18,7 @@ struct ClockState
     std::atomic<qint64> *sharedUs = nullptr;
     QDateTime virtualStart;
     QElapsedTimer real;
+    qint64 lastEventsUs = -1; // tick of the last processEvents()
 
     qint64 virtualUs() const { return sharedUs ? sharedUs->load() : localUs; }
     void addUs(qint64 us)
@@ -87,8 +88,18 @@ void Clock::holdLineMs(int ms)
 
 void Clock::processEvents()
 {
+    state().lastEventsUs = tickUs();
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
+}
+
+void Clock::keepResponsive()
+{
+    const qint64 kSliceUs = 10000;
+    const qint64 last = state().lastEventsUs;
+    const qint64 now = tickUs();
+    if (last < 0 || now < last || now - last >= kSliceUs)
+        processEvents();
 }
 
 void Clock::pollEvents()

@@ -24,6 +24,10 @@ public:
 
     // Lets pending GUI events run once; takes no time of its own.
     static void processEvents();
+    // The same, unless events ran less than 10 ms ago: for loops of short
+    // bus steps (search steps, selection attempts), which keep the window
+    // responsive without an event pass for every step.
+    static void keepResponsive();
 
     // One pass of a busy-wait loop: lets pending events run, then one
     // millisecond passes (real sleep, or a virtual step).

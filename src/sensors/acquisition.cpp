@@ -4,6 +4,7 @@
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "platform/clock.h"
+#include "platform/cpumeter.h"
 #include "sensors/sensor.h"
 
 Acquisition::Acquisition(Sensor *sensor)
@@ -29,6 +30,7 @@ int Acquisition::open()
 
 Acquisition::Result Acquisition::update()
 {
+    CpuMeter::Scope meter(CpuMeter::Search);
     Result result;
     result.openResult = 1;
     Adapter &adapter = Adapter::instance();

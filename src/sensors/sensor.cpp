@@ -4,6 +4,7 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "platform/clock.h"
+#include "platform/cpumeter.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"
@@ -49,6 +50,7 @@ void Sensor::clear()
 {
     qDeleteAll(m_devices);
     m_devices.clear();
+    m_byKey.clear();
 }
 
 void Sensor::ageAll()
@@ -73,11 +75,15 @@ uint64_t Sensor::keyOf(const RomId &rom)
 int Sensor::addOrMark(const RomId &rom)
 {
     const uint64_t key = keyOf(rom);
-    for (SensorDevice *device : m_devices) {
-        if (device->key == key) {
-            device->presence = uint8_t((device->presence << 1) | 1);
-            return 0;
-        }
+    if (m_byKey.size() != m_devices.size()) {
+        // The first device of each key is the one found, as a walk would find it.
+        m_byKey.clear();
+        for (int i = m_devices.size() - 1; i >= 0; --i)
+            m_byKey.insert(m_devices.at(i)->key, m_devices.at(i));
+    }
+    if (SensorDevice *device = m_byKey.value(key)) {
+        device->presence = uint8_t((device->presence << 1) | 1);
+        return 0;
     }
     auto *device = new SensorDevice;
     device->key = key;
@@ -86,6 +92,7 @@ int Sensor::addOrMark(const RomId &rom)
     device->family = rom.isEmpty() ? 0 : uint8_t(rom.at(0) & 0xFF);
     device->presence = 1;
     m_devices.append(device);
+    m_byKey.insert(key, device);
     return m_devices.size();
 }
 
@@ -95,6 +102,7 @@ int Sensor::purge()
     for (int i = 0; i < m_devices.size();) {
         SensorDevice *device = m_devices.at(i);
         if (!device->isPresent()) {
+            m_byKey.remove(device->key);
             delete device;
             m_devices.remove(i);
             ++removed;
@@ -112,16 +120,20 @@ int Sensor::purge()
 
 void Sensor::measureAll(const std::function<bool()> &stop)
 {
+    CpuMeter::Scope meter(CpuMeter::Reads);
     if (startCycle() >= 0) {
         while (readNext() != -1) {
             if (stop && stop())
                 break;
         }
     }
-    // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until the next reset.
+    // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until
+    // the next reset; events get through before each broadcast, as between devices.
+    Clock::keepResponsive();
     int32_t session = Adapter::instance().sessionHandle();
     short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
     I2cBridge bridges(&session, Adapter::instance().accessStateBuffer(), unusedRom, nullptr);
+    Clock::keepResponsive();
     bridges.sendSleepCommand();
 }
 

@@ -3,6 +3,7 @@
 #include "onewire/romid.h"
 #include "sensors/sensordevice.h"
 
+#include <QHash>
 #include <QObject>
 #include <QVector>
 #include <functional>
@@ -67,6 +68,9 @@ signals:
 
 private:
     QVector<SensorDevice *> m_devices;
+    // The device of each key, so that marking the search's ROMs does not
+    // walk the list per ROM; rebuilt whenever its size is not the list's.
+    QHash<uint64_t, SensorDevice *> m_byKey;
     int32_t m_cursor = 0;
     bool m_broadcastDone = false;
     TableMan *m_tableMan = nullptr;

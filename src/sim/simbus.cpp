@@ -29,14 +29,28 @@ SimDevice *SimBus::addDevice(std::unique_ptr<SimDevice> device)
 {
     Slot slot;
     slot.device = std::move(device);
+    for (int i = 0; i < 64; ++i)
+        slot.romBits |= uint64_t(slot.device->romBit(i)) << i;
     m_slots.push_back(std::move(slot));
     return m_slots.back().device.get();
 }
 
 void SimBus::removeDevice(int index)
 {
-    if (index >= 0 && index < deviceCount())
-        m_slots.erase(m_slots.begin() + index);
+    if (index < 0 || index >= deviceCount())
+        return;
+    m_slots.erase(m_slots.begin() + index);
+    std::vector<int> taking;
+    for (int i : m_taking) {
+        if (i != index)
+            taking.push_back(i > index ? i - 1 : i);
+    }
+    m_taking = taking;
+    if (m_resumeSlot == index)
+        m_resumeSlot = -1;
+    else if (m_resumeSlot > index)
+        --m_resumeSlot;
+    settle();
 }
 
 SimDevice *SimBus::device(int index) const
@@ -127,49 +141,57 @@ int SimBus::reset()
         return -1;
     Clock::spendUs(resetUs(m_overdrive));
     setStrongPullup(false);
-    bool presence = false;
-    for (Slot &slot : m_slots) {
+    m_taking.clear();
+    for (int i = 0; i < deviceCount(); ++i) {
+        Slot &slot = m_slots[size_t(i)];
         slot.device->onReset();
         if (slot.device->silent()) {
             slot.state = RomState::Idle;
             continue;
         }
         slot.state = RomState::RomCommand;
-        slot.command = 0;
-        slot.commandBits = 0;
         slot.bitIndex = 0;
         slot.searchPhase = 0;
-        presence = true;
+        m_taking.push_back(i);
     }
-    return presence ? 1 : 0;
+    m_romLayerCount = int(m_taking.size());
+    m_commandPending = true;
+    m_command = 0;
+    m_commandBits = 0;
+    return m_taking.empty() ? 0 : 1;
 }
 
-bool SimBus::inRomLayer() const
+void SimBus::settle()
 {
-    for (const Slot &slot : m_slots) {
-        if (slot.active() && slot.state != RomState::Selected)
-            return true;
+    size_t kept = 0;
+    int romLayer = 0;
+    for (const int index : m_taking) {
+        const RomState state = m_slots[size_t(index)].state;
+        if (state == RomState::Idle)
+            continue;
+        romLayer += state != RomState::Selected ? 1 : 0;
+        m_taking[kept++] = index;
     }
-    return false;
+    m_taking.resize(kept);
+    m_romLayerCount = romLayer;
 }
 
-void SimBus::select(Slot &slot, bool resumable)
+void SimBus::select(int index, bool resumable)
 {
+    Slot &slot = m_slots[size_t(index)];
     slot.state = RomState::Selected;
-    if (!resumable)
-        return;
-    for (Slot &other : m_slots)
-        other.resumeFlag = false;
-    slot.resumeFlag = slot.device->supportsResume();
+    if (resumable)
+        m_resumeSlot = slot.device->supportsResume() ? index : -1;
 }
 
-void SimBus::romCommand(Slot &slot)
+void SimBus::romCommand(int index, uint8_t command)
 {
+    Slot &slot = m_slots[size_t(index)];
     SimDevice *device = slot.device.get();
     const bool hidden = m_searching && slot.hiddenNow;
     slot.bitIndex = 0;
     slot.searchPhase = 0;
-    switch (slot.command) {
+    switch (command) {
     case kReadRom:
         slot.state = RomState::ReadRom;
         break;
@@ -182,11 +204,13 @@ void SimBus::romCommand(Slot &slot)
         slot.overdriveMatch = true;
         break;
     case kSkipRom:
-        slot.resumeFlag = false;
+        if (m_resumeSlot == index)
+            m_resumeSlot = -1;
         slot.state = RomState::Selected;
         break;
     case kOverdriveSkip:
-        slot.resumeFlag = false;
+        if (m_resumeSlot == index)
+            m_resumeSlot = -1;
         slot.state = device->supportsOverdrive() ? RomState::Selected : RomState::Idle;
         break;
     case kSearchRom:
@@ -196,7 +220,7 @@ void SimBus::romCommand(Slot &slot)
         slot.state = (!hidden && device->alarmCondition()) ? RomState::Search : RomState::Idle;
         break;
     case kResume:
-        slot.state = (slot.resumeFlag && device->supportsResume()) ? RomState::Selected : RomState::Idle;
+        slot.state = (m_resumeSlot == index && device->supportsResume()) ? RomState::Selected : RomState::Idle;
         break;
     default:
         slot.state = RomState::Idle;
@@ -205,54 +229,69 @@ void SimBus::romCommand(Slot &slot)
 }
 
 // One time slot of the ROM layer: the devices that send drive the line
-// (wired-AND), then every device that listens samples it.
+// (wired-AND), then every device that listens samples it. Only the devices
+// still taking part are visited.
 int SimBus::romLayerBit(int bit)
 {
     int line = bit ? 1 : 0;
-    for (const Slot &slot : m_slots) {
-        if (!slot.active())
-            continue;
-        if (slot.state == RomState::ReadRom)
-            line &= slot.device->romBit(slot.bitIndex);
-        else if (slot.state == RomState::Search && slot.searchPhase == 0)
-            line &= slot.device->romBit(slot.bitIndex);
-        else if (slot.state == RomState::Search && slot.searchPhase == 1)
-            line &= 1 - slot.device->romBit(slot.bitIndex);
+    if (m_commandPending) {
+        // Every device taking part is still hearing the ROM command; none
+        // drives the line, so all of them receive the same bits.
+        m_command = uint8_t(m_command | (line << m_commandBits));
+        if (++m_commandBits == 8) {
+            m_commandPending = false;
+            for (const int index : m_taking)
+                romCommand(index, m_command);
+            settle();
+        }
+        return line;
     }
-    for (Slot &slot : m_slots) {
-        if (!slot.active())
-            continue;
+    for (const int index : m_taking) {
+        const Slot &slot = m_slots[size_t(index)];
+        if (slot.state == RomState::ReadRom)
+            line &= slot.romBit(slot.bitIndex);
+        else if (slot.state == RomState::Search && slot.searchPhase == 0)
+            line &= slot.romBit(slot.bitIndex);
+        else if (slot.state == RomState::Search && slot.searchPhase == 1)
+            line &= 1 - slot.romBit(slot.bitIndex);
+    }
+    // Every device samples the line; those that drop out leave m_taking.
+    size_t kept = 0;
+    int romLayer = 0;
+    for (const int index : m_taking) {
+        Slot &slot = m_slots[size_t(index)];
         switch (slot.state) {
-        case RomState::RomCommand:
-            slot.command = uint8_t(slot.command | (line << slot.commandBits));
-            if (++slot.commandBits == 8)
-                romCommand(slot);
-            break;
         case RomState::ReadRom:
             if (++slot.bitIndex == 64)
-                select(slot, true);
+                select(index, true);
             break;
         case RomState::MatchRom:
-            if (line != slot.device->romBit(slot.bitIndex))
+            if (line != slot.romBit(slot.bitIndex))
                 slot.state = RomState::Idle;
             else if (++slot.bitIndex == 64)
-                select(slot, true);
+                select(index, true);
             break;
         case RomState::Search:
             if (slot.searchPhase < 2) {
                 ++slot.searchPhase;
-            } else if (line != slot.device->romBit(slot.bitIndex)) {
+            } else if (line != slot.romBit(slot.bitIndex)) {
                 slot.state = RomState::Idle;
             } else {
                 slot.searchPhase = 0;
                 if (++slot.bitIndex == 64)
-                    select(slot, true);
+                    select(index, true);
             }
             break;
         default:
             break;
         }
+        if (slot.state == RomState::Idle)
+            continue;
+        romLayer += slot.state != RomState::Selected ? 1 : 0;
+        m_taking[kept++] = index;
     }
+    m_taking.resize(kept);
+    m_romLayerCount = romLayer;
     return line;
 }
 
@@ -263,11 +302,10 @@ int SimBus::touchBit(int bit)
     spendSlots(1);
     if (inRomLayer())
         return romLayerBit(bit);
+    // Past the ROM layer every device still taking part is selected.
     int line = bit ? 1 : 0;
-    for (Slot &slot : m_slots) {
-        if (slot.active() && slot.state == RomState::Selected)
-            line &= slot.device->functionBit(bit ? 1 : 0) ? 1 : 0;
-    }
+    for (const int index : m_taking)
+        line &= m_slots[size_t(index)].device->functionBit(bit ? 1 : 0) ? 1 : 0;
     return line;
 }
 
@@ -283,9 +321,8 @@ int SimBus::touchByte(int byte)
             line |= romLayerBit((out >> i) & 1) << i;
     } else {
         line = out;
-        for (Slot &slot : m_slots) {
-            if (!slot.active() || slot.state != RomState::Selected)
-                continue;
+        for (const int index : m_taking) {
+            Slot &slot = m_slots[size_t(index)];
             uint8_t driven = slot.device->functionByte(out);
             if (out == 0xFF && slot.corruptCount > 0) {
                 driven ^= slot.corruptMask;
@@ -296,10 +333,8 @@ int SimBus::touchByte(int byte)
     }
     if (m_strongPullupArmed && !m_strongPullup) {
         m_strongPullup = true;
-        for (Slot &slot : m_slots) {
-            if (slot.active())
-                slot.device->onStrongPullup(true);
-        }
+        for (const int index : m_taking)
+            m_slots[size_t(index)].device->onStrongPullup(true);
     }
     return line;
 }

@@ -13,6 +13,11 @@ class SimDevice;
 // of each one bit by bit; selected devices get the function-layer slots.
 // Every reset, slot and byte is charged to the clock at the speed the bus runs
 // (standard or overdrive), so conversions and waits line up with bus traffic.
+//
+// Cost: a reset visits every device; a time slot only the devices still
+// taking part since that reset (those that dropped out of a search or a
+// Match ROM, or were not selected, take no work), and the ROM command byte,
+// which every device hears alike, is decoded once for all of them.
 class SimBus : public WireMaster
 {
 public:
@@ -67,28 +72,38 @@ private:
     struct Slot
     {
         std::unique_ptr<SimDevice> device;
+        uint64_t romBits = 0;   // the ROM, bit i = ROM bit i (bit 0 of byte 0 first)
         RomState state = RomState::Idle;
         int bitIndex = 0;       // ROM bit being sent or compared
         int searchPhase = 0;    // 0 send bit, 1 send complement, 2 read direction
-        uint8_t command = 0;    // ROM command being received
-        int commandBits = 0;
         bool overdriveMatch = false;
-        bool resumeFlag = false;
         int hiddenSearches = 0; // fault: silent in this many search passes
         bool hiddenNow = false;
         int corruptCount = 0;   // fault: bytes still to corrupt
         uint8_t corruptMask = 0;
-        bool active() const { return device && state != RomState::Idle; }
+        int romBit(int index) const { return int((romBits >> index) & 1); }
     };
 
-    bool inRomLayer() const;
+    bool inRomLayer() const { return m_romLayerCount > 0; }
     int romLayerBit(int bit);
-    void romCommand(Slot &slot);
-    void select(Slot &slot, bool resumable);
+    void romCommand(int index, uint8_t command);
+    void select(int index, bool resumable);
+    // Drops the slots that went idle from m_taking and counts those still in the ROM layer.
+    void settle();
     void spendSlots(int slots);
     Slot *slotOf(SimDevice *device);
 
     std::vector<Slot> m_slots;
+    // The slots taking part since the last reset (not idle), in bus order.
+    std::vector<int> m_taking;
+    // How many of them are still in the ROM layer (not yet selected).
+    int m_romLayerCount = 0;
+    // The ROM command after a reset, which every device taking part hears alike.
+    bool m_commandPending = false;
+    uint8_t m_command = 0;
+    int m_commandBits = 0;
+    // The one device that a Resume (0xA5) selects again; -1 none.
+    int m_resumeSlot = -1;
     bool m_connected = true;
     bool m_hasDefaultPort = true;
     short m_portNum = 0;

@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "onewire/romid.h"
+#include "platform/cpumeter.h"
 #include "sensors/sensordevice.h"
 #include "table/recorder.h"
 
@@ -40,6 +41,24 @@ TableMan::TableMan(QTableWidget *table)
     : QObject(nullptr)
     , table(table)
 {
+    if (!table)
+        return;
+    const QAbstractItemModel *model = table->model();
+    auto forget = [this] {
+        if (!appending)
+            indexedRows = -1;
+    };
+    connect(model, &QAbstractItemModel::rowsInserted, this, forget);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
+    connect(model, &QAbstractItemModel::rowsMoved, this, forget);
+    connect(model, &QAbstractItemModel::modelReset, this, forget);
+    connect(model, &QAbstractItemModel::layoutChanged, this, forget);
+    connect(model, &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex &topLeft, const QModelIndex &) {
+                // Columns 0 to 4 hold the identity cells; the others change on every refresh.
+                if (!appending && topLeft.column() <= ColI2cAddress)
+                    indexedRows = -1;
+            });
 }
 
 void TableMan::init(QVector<SensorDevice *> *devices)
@@ -138,6 +157,7 @@ void TableMan::updateOnce()
     averageValue = 0;
     if (!devices || !table)
         return;
+    CpuMeter::Scope meter(CpuMeter::Table);
 
     rowsAdded = false;
     for (int row = 0; row < table->rowCount(); ++row)
@@ -213,6 +233,7 @@ void TableMan::refreshDevice(SensorDevice &device)
         const int row = findRow(romText, channel.subchannel, channel.hubChannel, channel.i2cAddress);
         if (row < 0) {
             if (!recorder.folder().isEmpty()) {
+                CpuMeter::Scope writing(CpuMeter::Files);
                 recorder.writeHeader(device, index);
                 recorder.appendReading(device, index);
             }
@@ -220,6 +241,7 @@ void TableMan::refreshDevice(SensorDevice &device)
         } else {
             refreshRow(row, device, index);
             if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
+                CpuMeter::Scope writing(CpuMeter::Files);
                 recorder.appendReading(device, index);
                 setCellText(row, ColFileName, device.channels.at(index).fileName);
             }
@@ -252,9 +274,18 @@ void TableMan::appendRow(const SensorDevice &device, const QString &romText, int
         channel.fileName,
     };
     const int row = table->rowCount();
+    const bool indexed = indexedRows == row;
+    appending = true;
     table->insertRow(row);
     for (int column = 0; column < ColumnCount; ++column)
         table->setItem(row, column, new QTableWidgetItem(texts[column]));
+    appending = false;
+    if (indexed) {
+        const QString key = rowKey(texts[ColRom], texts[ColHubChannel], texts[ColI2cAddress], texts[ColSubchannel]);
+        if (!rowIndex.contains(key))
+            rowIndex.insert(key, row);
+        indexedRows = row + 1;
+    }
 }
 
 void TableMan::refreshRow(int row, const SensorDevice &device, int index)
@@ -287,19 +318,48 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
         setColumnShown(ColDeviation1, false);
 }
 
+QString TableMan::rowKey(const QString &romText, const QString &hubText, const QString &addressText,
+                         const QString &subchannelText)
+{
+    const QChar separator(0x1F);
+    return romText + separator + hubText + separator + addressText + separator + subchannelText;
+}
+
+QString TableMan::rowKeyOf(int row) const
+{
+    return rowKey(cellText(row, ColRom), cellText(row, ColHubChannel), cellText(row, ColI2cAddress),
+                  cellText(row, ColSubchannel));
+}
+
+void TableMan::rebuildRowIndex() const
+{
+    rowIndex.clear();
+    const int rows = table->rowCount();
+    rowIndex.reserve(rows);
+    for (int row = 0; row < rows; ++row) {
+        const QString key = rowKeyOf(row);
+        if (!rowIndex.contains(key))
+            rowIndex.insert(key, row);
+    }
+    indexedRows = rows;
+}
+
+// The first row whose cells read exactly these texts, found through the
+// index (checked against the row's cells, so a stale entry is never trusted).
 int TableMan::findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const
 {
     if (!table)
         return -1;
-    const QString subchannelText = QString::number(subchannel);
-    const QString hubText = QString::number(hubChannel);
-    const QString addressText = QString::number(i2cAddress);
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (cellText(row, ColRom) == romText && cellText(row, ColHubChannel) == hubText
-            && cellText(row, ColI2cAddress) == addressText && cellText(row, ColSubchannel) == subchannelText)
-            return row;
+    const QString key =
+        rowKey(romText, QString::number(hubChannel), QString::number(i2cAddress), QString::number(subchannel));
+    if (indexedRows != table->rowCount())
+        rebuildRowIndex();
+    int row = rowIndex.value(key, -1);
+    if (row >= 0 && rowKeyOf(row) != key) {
+        rebuildRowIndex();
+        row = rowIndex.value(key, -1);
     }
-    return -1;
+    return row;
 }
 
 void TableMan::setFilter(const QString &text)

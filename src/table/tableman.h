@@ -2,6 +2,7 @@
 
 #include "table/nosample.h"
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -96,6 +97,11 @@ private:
     void setColumnShown(int column, bool shown);
     void appendRow(const SensorDevice &device, const QString &romText, int index);
     void refreshRow(int row, const SensorDevice &device, int index);
+    // The identity of a row: its ROM, hub channel, I2C address and subchannel cell texts.
+    static QString rowKey(const QString &romText, const QString &hubText, const QString &addressText,
+                          const QString &subchannelText);
+    QString rowKeyOf(int row) const;
+    void rebuildRowIndex() const;
 
     QTableWidget *table;
     QVector<SensorDevice *> *devices = nullptr;
@@ -108,4 +114,12 @@ private:
     bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;
+    // The first row of each identity, so that finding a channel's row does
+    // not scan the cells. Rows appended here are added to it; any other
+    // change of the rows or of an identity cell (a removal, the table
+    // cleared, a cell written from outside) makes the next lookup rebuild it
+    // from the cells. indexedRows is the row count it holds, -1 when stale.
+    mutable QHash<QString, int> rowIndex;
+    mutable int indexedRows = -1;
+    bool appending = false;
 };

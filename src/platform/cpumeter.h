@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Where the CPU time of a measurement cycle goes, for the benchmark: the
+// search, the device reads, the table update and the file writing each
+// bracket their work with a Scope. A scope opened inside another charges its
+// time to itself alone, so the phases add up without overlap. Switched off
+// (the default) a scope costs one test of a flag. GUI thread only.
+class CpuMeter
+{
+public:
+    enum Phase { Search, Reads, Table, Files, PhaseCount, None = -1 };
+
+    class Scope
+    {
+    public:
+        explicit Scope(Phase phase);
+        ~Scope();
+        Scope(const Scope &) = delete;
+        Scope &operator=(const Scope &) = delete;
+
+    private:
+        bool m_on;
+        Phase m_outer = None;
+    };
+
+    static void setEnabled(bool on);
+    static bool enabled();
+    // Forgets what the phases have used so far.
+    static void reset();
+    // Process CPU time charged to `phase` since the last reset, µs.
+    static qint64 usedUs(Phase phase);
+    // The phase whose scope is innermost now; None outside every scope.
+    static Phase current();
+};

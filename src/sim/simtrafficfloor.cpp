@@ -1,0 +1,266 @@
+#include "sim/simtrafficfloor.h"
+
+#include "sim/simbackend.h"
+
+namespace {
+
+// The 1-Wire timing table, µs.
+const qint64 kResetUs[2] = {960, 121};
+const qint64 kSlotUs[2] = {70, 10};
+const int kSearchSlots = 8 + 64 * 3; // the Search ROM byte and three slots per ROM bit
+
+const qint64 kMs = 1000;
+const qint64 kThermometerConversionUs = 1000 * kMs;
+const qint64 kThermocoupleConversionUs = 100 * kMs;
+const qint64 kEepromCopyUs = 100 * kMs;
+const qint64 kBusyPollUs = 1 * kMs;
+const qint64 kBeforeSearchUs = 10 * kMs;
+const qint64 kBeforeRepeatSearchUs = 90 * kMs;
+const qint64 kDataNotReadyUs = 30 * kMs;
+
+const int kSkipRom = 0xCC;
+const int kConvertT = 0x44;
+const int kCopyScratchpad = 0x48;
+const int kWriteWithStop = 0x4B;
+const int kWriteNoStop = 0x5A;
+const int kReadWithStop = 0x87;
+const int kWriteConfiguration = 0xD2;
+
+bool isFamily(int family, std::initializer_list<int> families)
+{
+    for (int f : families) {
+        if (family == f)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void SimTrafficFloor::chargeReset()
+{
+    m_wireUs += kResetUs[m_overdrive];
+    ++m_resets;
+}
+
+void SimTrafficFloor::chargeSlots(int slots)
+{
+    m_wireUs += slots * kSlotUs[m_overdrive];
+    m_slots += slots;
+}
+
+void SimTrafficFloor::chargeSearch()
+{
+    chargeReset();
+    chargeSlots(kSearchSlots);
+    ++m_searches;
+}
+
+void SimTrafficFloor::addAll(const QVector<TrafficEntry> &entries)
+{
+    for (const TrafficEntry &entry : entries)
+        add(entry);
+}
+
+void SimTrafficFloor::add(const TrafficEntry &e)
+{
+    const QString &call = e.call;
+    const int arg0 = e.args.isEmpty() ? 0 : e.args.at(0);
+    if (call == QLatin1String("TMAutoOverDrive")) {
+        if (arg0 == 1 && e.result >= 0) {
+            // Trying overdrive: a standard reset, Overdrive Skip ROM and a
+            // reset at overdrive speed, then a standard reset when not every
+            // device followed.
+            m_overdrive = false;
+            chargeReset();
+            chargeSlots(8);
+            m_overdrive = true;
+            chargeReset();
+            m_overdrive = e.result == 1;
+            if (!m_overdrive)
+                chargeReset();
+        } else {
+            m_overdrive = false;
+        }
+        m_lastCall = call.toLatin1();
+        return;
+    }
+    if (call == QLatin1String("TMRom")) {
+        if (arg0 != 0)
+            m_family = arg0; // a selection target, not a read of the search's ROM
+        return;
+    }
+    if (call == QLatin1String("TMOneWireLevel")) {
+        if (arg0 == 0 && e.args.size() > 1)
+            m_pullupArmed = e.args.at(1) == 1;
+        return;
+    }
+
+    const bool wire = call == QLatin1String("TMTouchReset") || call == QLatin1String("TMTouchByte")
+                      || call == QLatin1String("TMTouchBit") || call == QLatin1String("TMFirst")
+                      || call == QLatin1String("TMNext") || call == QLatin1String("TMStrongAccess")
+                      || call == QLatin1String("TMAccess");
+    if (!wire || e.result < 0)
+        return; // no traffic: not a bus call, no session, or no adapter
+
+    if (call == QLatin1String("TMTouchByte")) {
+        chargeSlots(8);
+        byteSent(arg0, e.result);
+    } else if (call == QLatin1String("TMTouchBit")) {
+        chargeSlots(1);
+        if (m_packet == Packet::Status && arg0 == 1 && e.result == 1)
+            m_waitUs += kBusyPollUs; // the bridge is busy: poll again 1 ms later
+    } else {
+        m_packet = Packet::None;
+        m_broadcast = false;
+        m_afterReset = false;
+        m_expectCommand = false;
+        if (call == QLatin1String("TMTouchReset")) {
+            chargeReset();
+            m_afterReset = true;
+        } else if (call == QLatin1String("TMFirst")) {
+            if (m_lastCall == "TMTouchReset")
+                m_waitUs += kBeforeSearchUs;
+            else if (m_lastCall == "TMFirst" || m_lastCall == "TMNext")
+                m_waitUs += kBeforeRepeatSearchUs;
+            if (e.result >= 1)
+                chargeSearch();
+            else
+                chargeReset();
+        } else if (call == QLatin1String("TMNext")) {
+            if (e.result >= 1)
+                chargeSearch();
+        } else if (call == QLatin1String("TMStrongAccess")) {
+            if (e.result >= 1) {
+                chargeSearch();
+                m_expectCommand = true;
+            } else {
+                chargeReset();
+            }
+        } else if (call == QLatin1String("TMAccess")) {
+            chargeReset();
+            if (e.result >= 1) {
+                chargeSlots(9 * 8);
+                m_expectCommand = true;
+            }
+        }
+    }
+    m_lastCall = call.toLatin1();
+}
+
+void SimTrafficFloor::byteSent(int byte, int result)
+{
+    if (m_afterReset) {
+        m_afterReset = false;
+        m_broadcast = byte == kSkipRom;
+        m_expectCommand = m_broadcast;
+        return;
+    }
+    if (m_expectCommand) {
+        m_expectCommand = false;
+        m_packet = Packet::None;
+        if (byte == kConvertT && m_pullupArmed) {
+            if (m_broadcast || isFamily(m_family, {0x10, 0x28}))
+                m_waitUs += kThermometerConversionUs;
+            else if (m_family == 0x3B)
+                m_waitUs += kThermocoupleConversionUs;
+        } else if (byte == kCopyScratchpad && !m_broadcast && isFamily(m_family, {0x10, 0x28})) {
+            m_waitUs += kEepromCopyUs;
+        } else if (byte == kWriteConfiguration) {
+            m_packet = Packet::Command; // one configuration byte follows
+        } else if (!m_broadcast && m_family == 0x19
+                   && (byte == kWriteWithStop || byte == kWriteNoStop || byte == kReadWithStop)) {
+            m_packet = byte == kReadWithStop ? Packet::Read : Packet::Write;
+            m_bytes = QByteArray(1, char(byte));
+        }
+        return;
+    }
+    switch (m_packet) {
+    case Packet::None:
+        break;
+    case Packet::Command:
+        m_packet = Packet::None;
+        break;
+    case Packet::Write:
+    case Packet::Read: {
+        m_bytes.append(char(byte));
+        // command, address, length, data (writes only), CRC-16
+        const int length = m_bytes.size() >= 3 ? uint8_t(m_bytes.at(2)) : -1;
+        const int size = m_packet == Packet::Write ? 3 + length + 2 : 5;
+        if (length >= 0 && m_bytes.size() == size) {
+            m_answerLeft = m_packet == Packet::Write ? 2 : 1;
+            m_answer.clear();
+            m_packet = Packet::Status;
+        }
+        break;
+    }
+    case Packet::Status:
+    case Packet::Data:
+        m_answer.append(char(result & 0xFF));
+        if (--m_answerLeft > 0)
+            break;
+        packetDone();
+        break;
+    }
+}
+
+// The answer to the packet in m_bytes is in m_answer.
+void SimTrafficFloor::packetDone()
+{
+    const bool isRead = uint8_t(m_bytes.at(0)) == kReadWithStop;
+    if (!isRead) {
+        m_packet = Packet::None;
+        if (m_answer.count('\0') != m_answer.size())
+            return; // refused: the drivers give up the attempt without waiting
+        m_lastWrite = m_bytes.mid(1, 1) + m_bytes.mid(3, uint8_t(m_bytes.at(2)));
+        if (uint8_t(m_bytes.at(0)) == kWriteNoStop)
+            m_lastWrite.prepend('+'); // no stop: a read follows with a repeated start
+        m_waitUs += writeWaitUs();
+        return;
+    }
+    if (m_packet == Packet::Status) {
+        if (m_answer.at(0) != 0) {
+            m_packet = Packet::None;
+            return;
+        }
+        m_answerLeft = uint8_t(m_bytes.at(2));
+        m_answer.clear();
+        m_packet = Packet::Data;
+        return;
+    }
+    m_packet = Packet::None;
+    // SCD30 data ready: a status other than 1 is waited out before asking again.
+    if (m_lastWrite == QByteArray::fromHex("C20202") && uint8_t(m_bytes.at(1)) == 0xC3 && m_answer.size() == 2
+        && (uint8_t(m_answer.at(0)) << 8 | uint8_t(m_answer.at(1))) != 1)
+        m_waitUs += kDataNotReadyUs;
+}
+
+// The wait a sensor driver makes after this write was taken; its address
+// byte and data are in m_lastWrite ("+" first for a write without a stop).
+qint64 SimTrafficFloor::writeWaitUs() const
+{
+    struct Wait
+    {
+        const char *hex;
+        int ms;
+    };
+    static const Wait kWaits[] = {
+        {"882C06", 15},         // SHT3x single shot
+        {"942C06", 15},         // STS3x single shot
+        {"8000", 20},           // HDC1080 temperature
+        {"8001", 20},           // HDC1080 humidity
+        {"EEF491", 100},        // BMP280 forced conversion
+        {"D800D0401806", 30},   // D6F measurement
+        {"D800D0512C", 5},      // D6F pressure result
+        {"D800D0612C", 5},      // D6F temperature result
+        {"C20202", 4},          // SCD30 data ready
+        {"C20300", 3},          // SCD30 read measurement
+    };
+    if (m_lastWrite == QByteArray("+") + QByteArray::fromHex("D807"))
+        return 1 * kMs; // D6F buffer read
+    for (const Wait &w : kWaits) {
+        if (m_lastWrite == QByteArray::fromHex(w.hex))
+            return w.ms * kMs;
+    }
+    return 0;
+}

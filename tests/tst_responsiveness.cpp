@@ -1,0 +1,184 @@
+#include "app/appstate.h"
+#include "app/logmessagehandler.h"
+#include "app/mainwindow.h"
+#include "app/switches.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "sensors/sensor.h"
+#include "sim/simbmp280.h"
+#include "sim/simd6f.h"
+#include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
+#include "sim/simhdc1080.h"
+#include "sim/simmultihub.h"
+#include "sim/simromdevice.h"
+#include "sim/simscd30.h"
+#include "sim/simsht3x.h"
+#include "sim/simsts3x.h"
+#include "support/eventgapprobe.h"
+#include "support/simfixture.h"
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+// The window never goes more than 50 ms of bus time without processing
+// events — through the search, the device reads, the bridge walk and the
+// broadcasts — with "-v1" (log calls do not pause) as without it. Measured
+// over whole ticks of the window by a posted event that posts itself again on
+// every delivery.
+namespace {
+
+const qint64 kBoundUs = 50000;
+
+// The window on the fixture's bus, recording into `folder` every second, its
+// timer stopped so the test drives the ticks.
+std::unique_ptr<MainWindow> startWindow(const QString &folder)
+{
+    Dialogs::setResponder([=](const DialogRequest &r) {
+        DialogAnswer a;
+        if (r.kind == DialogRequest::Message)
+            a.button = QMessageBox::Yes;
+        a.accepted = true;
+        a.textValue = folder;
+        a.intValue = 1;
+        return a;
+    });
+    auto window = std::make_unique<MainWindow>();
+    Dialogs::setResponder(nullptr);
+    window->applicationTimer()->stop();
+    window->installLogHandler();
+    return window;
+}
+
+struct Tick
+{
+    qint64 longestUs = 0;
+    qint64 fromUs = 0; // where the longest stretch began, from the tick's start
+    qint64 tickUs = 0;
+    int deliveries = 0;
+};
+
+Tick measureTick(MainWindow &window, EventGapProbe &probe)
+{
+    Clock::advanceMs(1000);
+    QCoreApplication::processEvents();
+    const qint64 startUs = Clock::tickUs();
+    probe.start();
+    window.onAppTimer();
+    probe.stop();
+    window.applicationTimer()->stop();
+    Tick t;
+    t.longestUs = probe.longestUs();
+    t.fromUs = probe.longestFromUs() - startUs;
+    t.tickUs = Clock::tickUs() - startUs;
+    t.deliveries = probe.deliveries();
+    return t;
+}
+
+QByteArray describe(const Tick &t)
+{
+    return QStringLiteral("longest stretch %1 ms from %2 ms into a tick of %3 ms, %4 event passes")
+        .arg(t.longestUs / 1000.0)
+        .arg(t.fromUs / 1000.0)
+        .arg(t.tickUs / 1000.0)
+        .arg(t.deliveries)
+        .toUtf8();
+}
+
+} // namespace
+
+class TstResponsiveness : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir settings;
+
+private slots:
+    void initTestCase()
+    {
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+        qputenv("ORVEX_INSTANCE_KEY",
+                QString("orvex-responsiveness-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+    }
+
+    void init()
+    {
+        Clock::setVirtual();
+        AppState::instance().resetForTest();
+        Switches::resetForTest();
+    }
+
+    void cleanup()
+    {
+        qInstallMessageHandler(nullptr);
+        Switches::resetForTest();
+    }
+
+    // 500 DS18B20 at standard speed, "-v1": the search alone takes 7.5 s and
+    // lets events through between the devices, as the reads do between theirs.
+    void fiveHundredThermometersWithV1()
+    {
+        Switches::parse({QStringLiteral("-v1")});
+        SimFixture f;
+        f.backend().setTrafficLogging(false);
+        for (int i = 0; i < 500; ++i)
+            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x1000 + quint64(i) * 7919), 20.0 + i % 10));
+        QTemporaryDir folder;
+        std::unique_ptr<MainWindow> window = startWindow(folder.path());
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const Tick t = measureTick(*window, probe);
+            QCOMPARE(window->sensorObject()->devices()->size(), 500);
+            QVERIFY2(t.tickUs > 7500000, describe(t));
+            QVERIFY2(t.longestUs <= kBoundUs, describe(t));
+            QVERIFY2(t.deliveries >= 500, describe(t));
+        }
+    }
+
+    // A bridge whose hub carries one sensor of each type, with both scan
+    // options on (six probes on each of 48 channels), at standard speed (a
+    // chip that does not follow overdrive keeps the bus there): the four
+    // attempts of a probe and the sensors' waits let events through.
+    void bridgeWalkAtStandardSpeed_data()
+    {
+        QTest::addColumn<bool>("v1");
+        QTest::newRow("-v1") << true;
+        QTest::newRow("without -v1") << false;
+    }
+
+    void bridgeWalkAtStandardSpeed()
+    {
+        QFETCH(bool, v1);
+        if (v1)
+            Switches::parse({QStringLiteral("-v1")});
+        SimFixture f;
+        f.backend().setTrafficLogging(false);
+        f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x4E2A1B)));
+        auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
+        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
+        hub->add(std::make_unique<SimSht3x>(), 0);
+        hub->add(std::make_unique<SimSts3x>(), 9);
+        hub->add(std::make_unique<SimHdc1080>(), 18);
+        hub->add(std::make_unique<SimBmp280>(), 27);
+        hub->add(std::make_unique<SimD6f>(), 36);
+        hub->add(std::make_unique<SimScd30>(), 47);
+        QTemporaryDir folder;
+        std::unique_ptr<MainWindow> window = startWindow(folder.path());
+        QVERIFY(window->scanAllChannel() && window->scanAllType());
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const Tick t = measureTick(*window, probe);
+            QVERIFY(!f.bus().overdrive());
+            int channels = 0;
+            for (const SensorDevice *device : qAsConst(*window->sensorObject()->devices()))
+                channels += device->family == 0x19 ? device->channels.size() : 0;
+            QCOMPARE(channels, 2 + 1 + 2 + 2 + 2 + 3);
+            QVERIFY2(t.longestUs <= kBoundUs, describe(t));
+        }
+    }
+};
+
+QTEST_MAIN(TstResponsiveness)
+#include "tst_responsiveness.moc"
