@@ -1,9 +1,9 @@
-#include "app/appsettings.h"
 #include "app/appstate.h"
 #include "app/mainwindow.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "sensors/sensor.h"
+#include "support/settingsfolder.h"
 #include "table/tableman.h"
 
 #include <QPointer>
@@ -19,7 +19,7 @@ class TstWindowLifecycle : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir settingsDir;
+    SettingsFolder settingsDir;
     QTemporaryDir recordDir;
     QList<DialogRequest> intervalRequests;
 
@@ -50,7 +50,6 @@ class TstWindowLifecycle : public QObject
 private slots:
     void initTestCase()
     {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         qputenv("ORVEX_INSTANCE_KEY", QStringLiteral("orvex-lifecycle-test-%1-%2")
                                           .arg(QCoreApplication::applicationPid())
                                           .arg(QDateTime::currentMSecsSinceEpoch())
@@ -95,13 +94,7 @@ private slots:
         QVERIFY(timer.isNull());
     }
 
-    // The settings are written out while their folder still exists: the
-    // process-wide settings object outlives this test object and its folder.
-    void cleanupTestCase()
-    {
-        Dialogs::setResponder(Dialogs::Responder());
-        appSettings().sync();
-    }
+    void cleanupTestCase() { Dialogs::setResponder(Dialogs::Responder()); }
 };
 
 QTEST_MAIN(TstWindowLifecycle)
