@@ -319,6 +319,31 @@ private slots:
         QCOMPARE(QStringList(values.values()), QStringList({"-101.57/-20.5", "nan/127.93", "nan/-128"}));
     }
 
+    // A BMP280 far outside its range with calibration words at their ends:
+    // the chip's 64-bit compensation steps saturate rather than overflow,
+    // and the reading goes on (the sanitizer build checks the arithmetic).
+    void pressureChipAtTheEnds()
+    {
+        QString error;
+        SimFixture f(SimBusLoader::load(R"({"devices": [{"type": "ds28e17", "i2c": [
+            {"type": "bmp280", "temperature": 1e6, "pressurePa": -1e9, "calibration":
+                {"T1": 0, "T2": 32767, "T3": 32767, "P1": 65535, "P2": 32767, "P3": 32767, "P4": 32767,
+                 "P5": 32767, "P6": 32767, "P7": 32767, "P8": 32767, "P9": 32767}}]},
+            {"type": "ds28e17", "i2c": [{"type": "bmp280", "temperature": -1e6, "pressurePa": 1e9, "calibration":
+                {"T1": 65535, "T2": -32768, "T3": -32768, "P1": 65535, "P2": -32768, "P3": -32768, "P4": -32768,
+                 "P5": -32768, "P6": -32768, "P7": -32768, "P8": -32768, "P9": -32768}}]}]})",
+                                        "x", &error));
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        f.backend().setTrafficLogging(false);
+        Sensor sensor;
+        Acquisition acquisition(&sensor);
+        QCOMPARE(acquisition.refresh().openResult, 1);
+        sensor.measureAll();
+        QCOMPARE(sensor.devices()->size(), 2);
+        for (const SensorDevice *bridge : *sensor.devices())
+            QCOMPARE(bridge->channels.size(), 2); // pressure and temperature
+    }
+
     // The faults of a bridge file, seen through two measurement cycles: a
     // serial-number CRC error, a sensor that moves to another hub channel,
     // a BMP280 with P1 = 0, an SCD30 never ready, a hub that refuses a
