@@ -5,6 +5,7 @@
 #include "sim/simdevice.h"
 #include "sim/simdevicefactory.h"
 #include "support/logcapture.h"
+#include "support/simcycle.h"
 #include "support/simfixture.h"
 
 #include <QRegularExpression>
@@ -297,20 +298,14 @@ private slots:
     // hold the two's complement and saturate at the ends, as the chip does.
     void thermocoupleWordsAtTheEnds()
     {
-        QString error;
-        SimFixture f(SimBusLoader::load(R"({"devices": [
+        SimCycle run(R"({"devices": [
             {"type": "max31850", "rom": "3B 01 00 00 00 00 00", "temperature": -100, "coldJunction": -20.5},
             {"type": "max31850", "rom": "3B 02 00 00 00 00 00", "temperature": 1e9, "coldJunction": 1e9},
-            {"type": "max31850", "rom": "3B 03 00 00 00 00 00", "temperature": -1e300, "coldJunction": -1e300}]})",
-                                        "x", &error));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        f.backend().setTrafficLogging(false);
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
-        QCOMPARE(acquisition.refresh().openResult, 1);
-        sensor.measureAll();
+            {"type": "max31850", "rom": "3B 03 00 00 00 00 00", "temperature": -1e300, "coldJunction": -1e300}]})");
+        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
+        QCOMPARE(run.openResult, 1);
         QMap<int, QString> values; // by the first serial byte
-        for (const SensorDevice *d : *sensor.devices())
+        for (const SensorDevice *d : *run.sensor.devices())
             values.insert(d->rom.value(6), QStringLiteral("%1/%2").arg(d->channels.value(0).value).arg(d->channels.value(1).value));
         // -100 °C hot against -20.5 °C cold, through the chip's linear slope
         // and back through the type K table (which the cold junction does not
@@ -324,23 +319,17 @@ private slots:
     // and the reading goes on (the sanitizer build checks the arithmetic).
     void pressureChipAtTheEnds()
     {
-        QString error;
-        SimFixture f(SimBusLoader::load(R"({"devices": [{"type": "ds28e17", "i2c": [
+        SimCycle run(R"({"devices": [{"type": "ds28e17", "i2c": [
             {"type": "bmp280", "temperature": 1e6, "pressurePa": -1e9, "calibration":
                 {"T1": 0, "T2": 32767, "T3": 32767, "P1": 65535, "P2": 32767, "P3": 32767, "P4": 32767,
                  "P5": 32767, "P6": 32767, "P7": 32767, "P8": 32767, "P9": 32767}}]},
             {"type": "ds28e17", "i2c": [{"type": "bmp280", "temperature": -1e6, "pressurePa": 1e9, "calibration":
                 {"T1": 65535, "T2": -32768, "T3": -32768, "P1": 65535, "P2": -32768, "P3": -32768, "P4": -32768,
-                 "P5": -32768, "P6": -32768, "P7": -32768, "P8": -32768, "P9": -32768}}]}]})",
-                                        "x", &error));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        f.backend().setTrafficLogging(false);
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
-        QCOMPARE(acquisition.refresh().openResult, 1);
-        sensor.measureAll();
-        QCOMPARE(sensor.devices()->size(), 2);
-        for (const SensorDevice *bridge : *sensor.devices())
+                 "P5": -32768, "P6": -32768, "P7": -32768, "P8": -32768, "P9": -32768}}]}]})");
+        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
+        QCOMPARE(run.openResult, 1);
+        QCOMPARE(run.sensor.devices()->size(), 2);
+        for (const SensorDevice *bridge : *run.sensor.devices())
             QCOMPARE(bridge->channels.size(), 2); // pressure and temperature
     }
 
