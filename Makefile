@@ -1,9 +1,11 @@
-# The two set-up commands of the README: `make run` and `make test`.
+# The set-up commands of the README: `make run`, `make test` and `make check`.
 BUILD_DIR ?= build
+# `make check` builds here, with the sanitizers; never mixed with BUILD_DIR.
+CHECK_DIR ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test check bench clean
 
 all: build
 
@@ -22,9 +24,16 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
+# The whole project and every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer (-O1, so the suite still runs in minutes).
+check: deps
+	@cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DORVEX_SANITIZE=ON >/dev/null
+	@cmake --build $(CHECK_DIR) -j $(JOBS)
+	@./tools/run-sanitized-tests $(CHECK_DIR) $(JOBS)
+
 bench: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $$(cd bench && ls bench_*.cpp 2>/dev/null | sed 's/\.cpp$$//')
 	@for b in $(BUILD_DIR)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b"; fi; done
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(CHECK_DIR)

@@ -145,6 +145,61 @@ private slots:
         QCOMPARE(countOf(f.backend().touchedBytes(from), 0x44), 2);
     }
 
+    // The second thermometer of a cycle reads without converting; a COUNT
+    // reading found that way is measured again by a conversion of this
+    // device alone, not just read again (which would return the same bytes).
+    void countReadingInReadOnlyModeIsConvertedAgain()
+    {
+        SimFixture f;
+        auto *first = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x79), 18.0));
+        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x7A), 21.0));
+        QCOMPARE(f.open(), 1);
+        chip->failWithCountReadings(1);
+        Read<Ds18b20> broadcast(f, first->rom());
+        QCOMPARE(broadcast.run(Ds18x20::ConvertAll), 1);
+        QCOMPARE(chip->conversionsStarted(), 1);
+
+        const int from = f.backend().traffic().size();
+        Read<Ds18s20> readOnly(f, chip->rom());
+        QCOMPARE(readOnly.run(Ds18x20::ReadOnly), 1);
+        QCOMPARE(readOnly.value, 21.0);
+        QCOMPARE(chip->conversionsStarted(), 2);
+        // Read, then Match ROM and Convert T for this device, then read again.
+        const QByteArray wire = f.backend().touchedBytes(from);
+        QCOMPARE(countOf(wire, 0xCC), 0);
+        QCOMPARE(countOf(wire, 0x44), 1);
+        QCOMPARE(countOf(wire, 0xBE), 2);
+        QVERIFY(wire.indexOf(char(0x44)) > wire.indexOf(char(0xBE)));
+    }
+
+    // Only the whole power-on pattern is suspect: +85 °C with other reserved
+    // bytes is a genuine reading. Bits below the resolution are cleared at
+    // 10 bits as well.
+    void ds18b20PowerOnPatternAndTenBits()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x503)));
+        QCOMPARE(f.open(), 1);
+        const struct
+        {
+            const char *registers;
+            int result;
+            double celsius;
+        } cases[] = {
+            {"50054B467FFF0C10", Ds18x20::kPowerOnValue, std::nan("")},
+            {"50054B467FFF0B10", 1, 85.0},
+            {"50054B467FFF0C11", 1, 85.0},
+            {"93014B463FFF0C10", 1, 25.0},
+            {"93014B465FFF0C10", 1, 25.125},
+        };
+        for (const auto &c : cases) {
+            chip->pinScratchpad(scratch(c.registers));
+            Read<Ds18b20> r(f, chip->rom());
+            QCOMPARE(r.run(Ds18x20::ReadOnly), c.result);
+            QCOMPARE(std::isnan(r.value) ? 0.0 : r.value, std::isnan(c.celsius) ? 0.0 : c.celsius);
+        }
+    }
+
     // 12 bit reads as is; a 9-bit device is read at 9 bits (undefined bits
     // cleared) and set to 12 bits with the write and copy on the wire.
     void ds18b20ResolutionAndAlarms()

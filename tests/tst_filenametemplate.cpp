@@ -2,6 +2,7 @@
 #include "app/appstate.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "support/settingsfolder.h"
 #include "table/filenametemplate.h"
 #include "table/recorder.h"
 
@@ -9,14 +10,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TstFileNameTemplate : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir settingsDir;
+    SettingsFolder settingsDir;
     std::unique_ptr<FileNameTemplate> window;
 
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
@@ -32,7 +32,6 @@ class TstFileNameTemplate : public QObject
 private slots:
     void init()
     {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
         Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
         Clock::setVirtual();
         AppState::instance().resetForTest();

@@ -4,7 +4,10 @@
 #include "support/orvexctlrun.h"
 #include "support/simfixture.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -165,6 +168,54 @@ private slots:
             QCOMPARE(run.exitCode, 2);
             QVERIFY(run.out.isEmpty());
             QCOMPARE(run.err.size(), 1);
+        }
+    }
+
+    // Numbers are decimal digits and nothing else: a blank, a sign or
+    // another notation is refused, not read as the number it resembles.
+    void numbersAreStrict()
+    {
+        for (const char *option : {"--cycles", "--interval"}) {
+            for (const char *value : {" 2", "2 ", "+3", "-1", "0x2", "1e1", "", "\u0663", "9999999999"}) {
+                const Run run = orvexctl({"read", "--bus=sim", "--fast", option, QString::fromUtf8(value)});
+                QVERIFY2(run.exitCode == 2, qPrintable(QStringLiteral("%1 \"%2\"").arg(option, value)));
+                QVERIFY(run.out.isEmpty());
+                QVERIFY(run.err.value(0).startsWith(QStringLiteral("orvexctl: ") + option));
+            }
+        }
+        const Run two = orvexctl({"read", "--bus=sim", "--fast", "--cycles", "2", "--interval", "0030"});
+        QCOMPARE(two.exitCode, 0);
+        QCOMPARE(two.out.last().section('\t', 0, 0), QStringLiteral("2"));
+    }
+
+    // Stopped in the middle of a run, orvexctl has already put out every
+    // line of each finished cycle: its readings and its write errors.
+    void stoppedRunKeepsFinishedCycles()
+    {
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("T0.csv"))); // a file that cannot be written
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("ORVEX_BUS"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(ORVEXCTL_BIN), {"read", "--bus=sim", "--fast", "--cycles", "1000000", "--interval", "30",
+                                                     "--record", folder.path(), "--template", "%TS%%SC%"});
+        QByteArray out;
+        while (out.count('\n') < 100 && process.waitForReadyRead(30000))
+            out += process.readAllStandardOutput();
+        process.terminate();
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::CrashExit); // stopped by the signal
+        out += process.readAllStandardOutput();
+        const QStringList err = lines(process.readAllStandardError());
+        QSet<QString> cycles;
+        for (const QString &line : lines(out))
+            cycles.insert(line.section('\t', 0, 0));
+        QVERIFY(cycles.size() >= 4);
+        for (const QString &cycle : cycles) {
+            const QString expected = QStringLiteral("orvexctl: cycle %1: Ошибка записи файла T0.csv").arg(cycle);
+            QVERIFY2(err.filter(QRegularExpression("^" + QRegularExpression::escape(expected) + "( |$)")).size() == 1,
+                     qPrintable(expected + QStringLiteral(" missing from:\n") + err.join('\n')));
         }
     }
 

@@ -95,12 +95,23 @@ private slots:
         const QList<QPair<QString, QString>> examples = {
             {full, "2025.01.27-14.03.05_T0_5A03161D1E64FF28"}, {Recorder::OneWireTemplate, "T0_5A03161D1E64FF28"},
             {Recorder::I2cTemplate, "T0"}, {"a b:c/d,f", "a_b_c_d_f"}, {"x%ts%y", "x_ts_y"}, {"№%TS%", "NT"},
-            {"Ёж-é(1)!", "Ёж-_(1)!"}, {"a__b___c____d", "ab_cd"}, {"_a_%MHCH%_", "_a"}, {"A%I2CA%B", "A_B"}};
+            {"Ёж-é(1)!", "Ёж-_(1)!"}, {"a__b___c____d", "ab_cd"}, {"_a_%MHCH%_", "_a"}, {"A%I2CA%B", "A_B"},
+            // A character outside the basic plane (two UTF-16 units) is one character: one "_".
+            {QString::fromUtf8("a\xF0\x9F\x98\x80" "b"), "a_b"}};
         for (const auto &example : examples)
             QCOMPARE(Recorder::expandTemplate(example.first, *dev, 0), example.second);
         dev->channels[0].i2cAddress = 0x80;
         dev->channels[0].mark = QStringLiteral("№%SC%");          // text brought in is expanded too
         QCOMPARE(Recorder::expandTemplate("%TS%_%I2CA%", *dev, 0), QStringLiteral("N0_128"));
+
+        // Hub channel 0 is a channel like any other; an I2C sensor without a
+        // hub is on channel 0 as well, so it keeps its "_0".
+        SensorDevice behindBridge = *dev;
+        behindBridge.channels[0] = channel(20.0, 0, 0, 0x88, 0, 0x35);
+        QCOMPARE(Recorder::expandTemplate(Recorder::I2cTemplate, behindBridge, 0), QStringLiteral("T0_0000000000000035_0"));
+        QString emoji = QString::fromUtf8("%TS%\xF0\x9F\x98\x80x");
+        QVERIFY(Recorder::sanitizeTemplate(emoji));
+        QCOMPARE(emoji, QStringLiteral("%TS%_x"));
 
         SensorDevice example = *dev;
         example.rom = {0x94, 0x19, 0x55, 0xA8, 0x03, 0x00, 0x00, 0x2C};

@@ -3,20 +3,18 @@
 #include "app/mainwindow.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
-#include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
 #include "support/orvexctlrun.h"
+#include "support/recordingrig.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
-#include "table/tableman.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSettings>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -103,13 +101,8 @@ private slots:
         Recorder::instance().resetForTest();
         Recorder::instance().setFolder(dir.path());
         Recorder::instance().setFirstSplit("'");
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
-        QTableWidget table;
-        TableMan tableMan(&table);
-        tableMan.setOutputFolder(dir.path());
-        tableMan.init(sensor.devices());
-        sensor.setTableMan(&tableMan);
+        RecordingRig rig(dir.path());
+        Sensor &sensor = rig.sensor;
 
         QMap<QString, QStringList> expected; // data lines per file
         QMap<QString, QStringList> i2cHeaders; // header lines 2 to 4 of the files of I2C channels
@@ -117,10 +110,10 @@ private slots:
         real.start();
         for (int n = 0; n < 200; ++n) {
             Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
-            QCOMPARE(acquisition.refresh().openResult, 1);
+            QCOMPARE(rig.acquisition.refresh().openResult, 1);
             sensor.measureAll();
             for (int k = 0; k <= n % 2; ++k)
-                tableMan.update();
+                rig.tableMan.update();
             for (const SensorDevice *device : qAsConst(*sensor.devices())) {
                 for (const SensorChannel &channel : device->channels) {
                     expected[channel.fileName] << dataLine(channel);

@@ -142,7 +142,7 @@ private slots:
             {R"({"type": "ds18b20", "resolution": 13})", "test:devices[0].resolution: "},
             {R"({"type": "max31850", "fault": "melted"})", "test:devices[0].fault: "},
             {R"({"type": "ds18s20", "scratchpad": "1234"})", "test:devices[0].scratchpad: "},
-            {R"({"type": "ds18b20", "temperature": {"mean": 1}})", "test:devices[0].temperature: "},
+            {R"({"type": "ds18b20", "temperature": {"mean": 1}})", "test:devices[0].temperature.amplitude: "},
             {R"({"type": "pt100emulator", "subtypeCode": 256})", "test:devices[0].subtypeCode: "},
         };
         for (const auto &b : bad) {

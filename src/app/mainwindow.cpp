@@ -105,8 +105,15 @@ MainWindow::MainWindow(QWidget *parent)
     chooseLogFile();
 }
 
+// The timer goes first so no tick can start; the table manager before the
+// sensor object whose device list it reads; the acquisition before the sensor
+// object it updates; the widgets last.
 MainWindow::~MainWindow()
 {
+    delete appTimer;
+    delete tableMan;
+    delete acquisition;
+    delete sensor;
     delete ui;
 }
 

@@ -241,6 +241,10 @@ int read(const ReadOptions &options)
             if (!problem.isEmpty())
                 err() << "orvexctl: cycle " << cycle << ": " << problem << "\n";
         }
+        // Everything about a finished cycle is out before the next one
+        // starts, so a stopped run loses none of it: the error lines first,
+        // then the readings.
+        err().flush();
         printCycle(cycle, *sensor.devices());
         if (cycle < options.cycles) {
             const qint64 waitMs = startMs + qint64(options.intervalS) * 1000 - Clock::tickMs();
@@ -280,13 +284,21 @@ int ports(const QStringList &paths)
     return found ? 0 : 1;
 }
 
+// A whole number written as decimal digits only: no sign, no blanks, no
+// other base, so " 2" or "+3" is refused rather than read as 2 or 3.
 bool takeNumber(QStringList &args, int index, int min, int max, int *out)
 {
     if (index + 1 >= args.size())
         return false;
-    bool ok = false;
-    const int value = args.at(index + 1).toInt(&ok);
-    if (!ok || value < min || value > max)
+    const QString text = args.at(index + 1);
+    if (text.isEmpty() || text.size() > 9)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int value = text.toInt();
+    if (value < min || value > max)
         return false;
     *out = value;
     args.removeAt(index + 1);

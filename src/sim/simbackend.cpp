@@ -46,14 +46,14 @@ SimBackend::~SimBackend() = default;
 
 void SimBackend::reportTwice(SimDevice *device, int passes)
 {
-    m_twiceRom = device ? device->rom() : QByteArray();
-    m_twicePasses = passes;
+    if (device)
+        m_twicePasses.insert(device->rom(), passes);
 }
 
 void SimBackend::failRomReads(SimDevice *device, int count)
 {
-    m_failRom = device ? device->rom() : QByteArray();
-    m_failRomCount = count;
+    if (device)
+        m_failRomCounts.insert(device->rom(), count);
 }
 
 QByteArray SimBackend::touchedBytes(int from) const
@@ -168,9 +168,12 @@ short SimBackend::touchBit(int32_t session, short outBit)
 void SimBackend::notePassResult(void *state, short result)
 {
     uint8_t current[8];
-    if (result == 1 && m_twicePasses > 0 && currentRom(state, current) && romBytes(current) == m_twiceRom) {
+    if (result != 1 || m_twicePasses.isEmpty() || !currentRom(state, current))
+        return;
+    const auto twice = m_twicePasses.find(romBytes(current));
+    if (twice != m_twicePasses.end() && twice.value() > 0) {
         m_duplicatePending = true;
-        --m_twicePasses;
+        --twice.value();
     }
 }
 
@@ -204,15 +207,18 @@ short SimBackend::rom(int32_t session, void *state, short *romBuffer)
     QVector<int> args;
     for (int i = 0; romBuffer && i < 8; ++i)
         args << (romBuffer[i] & 0xFF);
-    short result;
+    short result = -1;
     uint8_t current[8];
-    if (romBuffer && romBuffer[0] == 0 && m_failRomCount > 0 && sessionOk(session)
-        && currentRom(state, current) && romBytes(current) == m_failRom) {
-        --m_failRomCount;
-        result = 0;
-    } else {
-        result = WireBackend::rom(session, state, romBuffer);
+    if (romBuffer && romBuffer[0] == 0 && !m_failRomCounts.isEmpty() && sessionOk(session)
+        && currentRom(state, current)) {
+        const auto fail = m_failRomCounts.find(romBytes(current));
+        if (fail != m_failRomCounts.end() && fail.value() > 0) {
+            --fail.value();
+            result = 0;
+        }
     }
+    if (result != 0)
+        result = WireBackend::rom(session, state, romBuffer);
     log("TMRom", args, result);
     if (m_logging && romBuffer) {
         for (int i = 0; i < 8; ++i)

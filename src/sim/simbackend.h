@@ -4,6 +4,7 @@
 #include "sim/simbus.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QVector>
 
@@ -29,7 +30,8 @@ public:
 
     SimBus &bus() { return m_bus; }
 
-    // Faults of the driver layer.
+    // Faults of the driver layer, each kept per device (a later call for the
+    // same device replaces its count).
     // The next `passes` searches report `device` twice in a row.
     void reportTwice(SimDevice *device, int passes = 1);
     // The next `count` reads of `device`'s ROM with TMRom fail.
@@ -73,11 +75,9 @@ private:
     SimBus m_bus;
     bool m_logging = false;
     QVector<TrafficEntry> m_traffic;
-    QByteArray m_twiceRom;
-    int m_twicePasses = 0;
+    QHash<QByteArray, int> m_twicePasses;   // by ROM: searches still to report it twice
     bool m_duplicatePending = false;
-    QByteArray m_failRom;
-    int m_failRomCount = 0;
+    QHash<QByteArray, int> m_failRomCounts; // by ROM: TMRom reads still to fail
     short m_setupAfterStart = 1;
     bool m_freshSession = false;
 };

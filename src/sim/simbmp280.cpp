@@ -5,6 +5,7 @@
 
 #include <QJsonValue>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -28,6 +29,27 @@ uint32_t atResolution(uint32_t adc, int osrs)
 {
     const int dropped = 5 - qBound(1, osrs, 5);
     return adc & ~((1u << dropped) - 1);
+}
+
+// The datasheet's 64-bit steps, held just inside the int64 limits where
+// calibration words far from any real chip's would overflow them. Real
+// calibrations stay orders of magnitude below, so their results are exact.
+const double kHeld = 9.0e18;
+
+int64_t times(int64_t a, int64_t b)
+{
+    const double estimate = double(a) * double(b);
+    if (estimate > kHeld || estimate < -kHeld)
+        return estimate > 0 ? int64_t(kHeld) : -int64_t(kHeld);
+    return a * b;
+}
+
+int64_t plus(int64_t a, int64_t b)
+{
+    const double estimate = double(a) + double(b);
+    if (estimate > kHeld || estimate < -kHeld)
+        return estimate > 0 ? int64_t(kHeld) : -int64_t(kHeld);
+    return a + b;
 }
 
 } // namespace
@@ -58,26 +80,28 @@ int32_t SimBmp280::compensateT(const Calibration &c, int32_t adcT, int32_t *tFin
 uint32_t SimBmp280::compensateP(const Calibration &c, int32_t adcP, int32_t tFine)
 {
     int64_t var1 = int64_t(tFine) - 128000;
-    int64_t var2 = var1 * var1 * c.p6;
-    var2 = var2 + var1 * c.p5 * (int64_t(1) << 17);
-    var2 = var2 + int64_t(c.p4) * (int64_t(1) << 35);
-    var1 = ((var1 * var1 * c.p3) >> 8) + var1 * c.p2 * (int64_t(1) << 12);
-    var1 = ((int64_t(1) << 47) + var1) * c.p1 >> 33;
+    int64_t var2 = times(times(var1, var1), c.p6);
+    var2 = plus(var2, times(times(var1, c.p5), int64_t(1) << 17));
+    var2 = plus(var2, times(c.p4, int64_t(1) << 35));
+    var1 = plus(times(times(var1, var1), c.p3) >> 8, times(times(var1, c.p2), int64_t(1) << 12));
+    var1 = times(plus(int64_t(1) << 47, var1), c.p1) >> 33;
     if (var1 == 0)
         return 0;
     int64_t p = 1048576 - adcP;
-    p = ((p * (int64_t(1) << 31)) - var2) * 3125 / var1;
-    var1 = (int64_t(c.p9) * (p >> 13) * (p >> 13)) >> 25;
-    var2 = (int64_t(c.p8) * p) >> 19;
-    p = ((p + var1 + var2) >> 8) + int64_t(c.p7) * 16;
-    return uint32_t(p);
+    p = times(plus(times(p, int64_t(1) << 31), -var2), 3125) / var1;
+    var1 = times(times(c.p9, p >> 13), p >> 13) >> 25;
+    var2 = times(c.p8, p) >> 19;
+    p = plus(plus(plus(p, var1), var2) >> 8, int64_t(c.p7) * 16);
+    // Pa × 256 as an unsigned 32-bit value, as the chip's reference code gives it.
+    return uint32_t(qBound<int64_t>(0, p, std::numeric_limits<uint32_t>::max()));
 }
 
 // Temperature rises with the raw value: the smallest raw value that gives
 // at least the wanted hundredths.
 int32_t SimBmp280::adcForTemperature(const Calibration &c, double celsius)
 {
-    const int32_t wanted = int32_t(std::lround(celsius * 100.0));
+    // Hundredths far beyond what any calibration gives are held there.
+    const int32_t wanted = int32_t(std::lround(qBound(-1.0e9, celsius * 100.0, 1.0e9)));
     int32_t low = 0, high = kAdcLimit - 1, tFine = 0;
     while (low < high) {
         const int32_t mid = low + (high - low) / 2;

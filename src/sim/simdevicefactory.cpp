@@ -4,6 +4,7 @@
 #include "sim/simds28e17.h"
 #include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
+#include "sim/simjson.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "sim/simromdevice.h"
@@ -21,9 +22,12 @@ struct Entry
     const char *keys; // the entry keys the chip reads, blank-separated
 };
 
-std::unique_ptr<SimDevice> makeRom(const QByteArray &rom, const QJsonObject &entry, QString *)
+std::unique_ptr<SimDevice> makeRom(const QByteArray &rom, const QJsonObject &entry, QString *error)
 {
-    return std::make_unique<SimRomDevice>(rom, entry.value(QStringLiteral("overdrive")).toBool(false));
+    bool overdrive = false;
+    if (!SimJson::readBool(entry, "overdrive", &overdrive, error))
+        return nullptr;
+    return std::make_unique<SimRomDevice>(rom, overdrive);
 }
 
 std::unique_ptr<SimDevice> makeIdentity(const QByteArray &rom, const QJsonObject &, QString *error)
@@ -56,7 +60,7 @@ std::unique_ptr<SimDevice> SimDeviceFactory::create(const QString &type, const Q
 {
     if (const Entry *e = SimTypeTable::find(kEntries, type))
         return e->make(rom, entry, error);
-    *error = QStringLiteral("type: unknown device type \"%1\" (known: %2)").arg(type, types().join(QStringLiteral(", ")));
+    *error = QStringLiteral("type: unknown device type %1 (known: %2)").arg(SimJson::quoted(type), types().join(QStringLiteral(", ")));
     return nullptr;
 }
 

@@ -22,6 +22,10 @@ const uint8_t kReadConfiguration = 0xE1;
 const uint8_t kEnableSleepMode = 0x1E;
 const uint8_t kReadRevision = 0xC4;
 const uint8_t kRevision = 0x01;
+// A bound on the I2C chips of one bridge's bus file entry: about eight on
+// each of its 49 buses (its own and the hub's 48 channels), far more than the
+// line capacitance of real cabling allows.
+const int kMaxChips = 8 * (SimMultiHub::kChannels + 1);
 
 } // namespace
 
@@ -278,11 +282,15 @@ std::unique_ptr<SimMultiHub> hubFromJson(const QJsonObject &entry, QString *erro
 // One entry of "i2c": the chip, placed on the hub's channel or on the bridge's own bus.
 bool placeChip(SimI2cBus &bus, const QJsonObject &entry, QString *error)
 {
-    const QString type = entry.value(QStringLiteral("type")).toString();
-    if (type.isEmpty()) {
-        *error = QStringLiteral("type: missing I2C chip type");
+    const QJsonValue typeValue = entry.value(QStringLiteral("type"));
+    if (!typeValue.isString()) {
+        *error = QStringLiteral("type: %1 (known: %2)")
+                     .arg(typeValue.isUndefined() ? QStringLiteral("missing I2C chip type")
+                                                  : QStringLiteral("expected an I2C chip type name"),
+                          SimI2cFactory::types().join(QStringLiteral(", ")));
         return false;
     }
+    const QString type = typeValue.toString();
     if (SimI2cFactory::types().contains(type)
         && !SimJson::checkKeys(entry, SimI2cFactory::commonKeys() + SimI2cFactory::keys(type),
                                QStringLiteral("a ") + type, error))
@@ -345,6 +353,10 @@ std::unique_ptr<SimDevice> SimDs28e17::fromJson(const QByteArray &rom, const QJs
         return nullptr;
     }
     const QJsonArray list = chips.toArray();
+    if (list.size() > kMaxChips) {
+        *error = QStringLiteral("i2c: %1 chips, more than the %2 one bridge carries").arg(list.size()).arg(kMaxChips);
+        return nullptr;
+    }
     for (int i = 0; i < list.size(); ++i) {
         const QString path = QStringLiteral("i2c[%1]").arg(i);
         if (!list.at(i).isObject()) {

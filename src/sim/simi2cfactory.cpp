@@ -36,8 +36,8 @@ std::unique_ptr<SimI2cSlave> SimI2cFactory::create(const QString &type, const QJ
 {
     const Entry *e = SimTypeTable::find(kEntries, type);
     if (!e) {
-        *error = QStringLiteral("type: unknown I2C chip type \"%1\" (known: %2)")
-                     .arg(type, types().join(QStringLiteral(", ")));
+        *error = QStringLiteral("type: unknown I2C chip type %1 (known: %2)")
+                     .arg(SimJson::quoted(type), types().join(QStringLiteral(", ")));
         return nullptr;
     }
     QByteArray address;

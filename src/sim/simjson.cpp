@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonValue>
+#include <cmath>
 
 namespace {
 
@@ -41,7 +42,7 @@ bool SimJson::readNumber(const QJsonObject &entry, const char *key, double *out,
     const QJsonValue v = entry.value(QLatin1String(key));
     if (v.isUndefined())
         return true;
-    if (!v.isDouble())
+    if (!v.isDouble() || !std::isfinite(v.toDouble()))
         return fail(error, key, QStringLiteral("expected a number"));
     *out = v.toDouble();
     return true;
@@ -86,9 +87,51 @@ bool SimJson::checkKeys(const QJsonObject &entry, const QStringList &known, cons
     for (const QString &key : entry.keys()) {
         if (key != QLatin1String("comment") && !known.contains(key)) {
             if (error)
-                *error = QStringLiteral("%1: unknown key for %2").arg(key, owner);
+                *error = QStringLiteral("%1: unknown key for %2 (known: %3)")
+                             .arg(keyInPath(key), owner, known.join(QStringLiteral(", ")));
             return false;
         }
     }
     return true;
+}
+
+QString SimJson::oneLine(const QString &text)
+{
+    QString line;
+    line.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if (u == '\n')
+            line += QLatin1String("\\n");
+        else if (u == '\r')
+            line += QLatin1String("\\r");
+        else if (u == '\t')
+            line += QLatin1String("\\t");
+        else if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)
+            line += QStringLiteral("\\u%1").arg(u, 4, 16, QLatin1Char('0'));
+        else
+            line += c;
+    }
+    return line;
+}
+
+QString SimJson::quoted(const QString &text)
+{
+    QString cut = text;
+    if (cut.size() > kQuotedChars) {
+        int at = kQuotedChars;
+        if (cut.at(at - 1).isHighSurrogate())
+            --at;
+        cut = cut.left(at) + QStringLiteral("...");
+    }
+    cut.replace(QLatin1Char('\\'), QLatin1String("\\\\")).replace(QLatin1Char('"'), QLatin1String("\\\""));
+    return QLatin1Char('"') + oneLine(cut) + QLatin1Char('"');
+}
+
+QString SimJson::keyInPath(const QString &key)
+{
+    bool plain = !key.isEmpty() && key.size() <= kQuotedChars;
+    for (const QChar c : key)
+        plain = plain && c.unicode() < 0x80 && (c.isLetterOrNumber() || c == QLatin1Char('_'));
+    return plain ? key : quoted(key);
 }

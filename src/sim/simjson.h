@@ -7,8 +7,9 @@
 #include <QStringList>
 
 // Readers for the optional keys of a chip's bus-file entry. Each leaves *out
-// alone when the key is absent, and on a bad value returns false with *error
-// set to "key: what is wrong".
+// alone when the key is absent, and on a value of the wrong kind or range
+// returns false with *error set to "key: what was expected". Error texts never
+// carry raw input: keys and values from the file pass through quoted().
 class SimJson
 {
 public:
@@ -21,6 +22,16 @@ public:
     static bool readIntList(const QJsonObject &entry, const char *key, int min, int max, QList<int> *out,
                             QString *error);
     // Every key of `entry` is one of `known` (or "comment"); otherwise false
-    // with *error "key: unknown key for <owner>".
+    // with *error "key: unknown key for <owner> (known: ...)".
     static bool checkKeys(const QJsonObject &entry, const QStringList &known, const QString &owner, QString *error);
+
+    // Text from the file as an error line shows it: in double quotes, control
+    // characters escaped, cut after kQuotedChars characters (marked "...").
+    static QString quoted(const QString &text);
+    // A key as a path shows it: as it is when it is a plain name (letters,
+    // digits, "_", at most kQuotedChars), otherwise quoted.
+    static QString keyInPath(const QString &key);
+    // `text` with every control character escaped, so it stays on one line.
+    static QString oneLine(const QString &text);
+    static const int kQuotedChars = 40;
 };

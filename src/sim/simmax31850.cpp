@@ -53,11 +53,14 @@ void SimMax31850::finishConversion()
         return;
     const qint64 atMs = m_conversion.startMs();
     const double cold = m_cold.at(atMs);
-    // 14-bit thermocouple value in bits 15..2, 12-bit cold junction in bits 15..4.
-    const int hotRaw = qBound(-8192, int(std::lround(reportedCelsius(m_hot.at(atMs), cold) / 0.25)), 8191);
-    const int coldRaw = qBound(-2048, int(std::lround(cold / 0.0625)), 2047);
-    const int hotWord = (hotRaw << 2) | (m_fault != NoFault ? 1 : 0);
-    const int coldWord = (coldRaw << 4) | m_fault;
+    // 14-bit thermocouple value in bits 15..2, 12-bit cold junction in bits
+    // 15..4, both two's complement: the chip saturates at the ends of its
+    // range, so out-of-range temperatures are clamped before they are
+    // rounded to a whole number of steps.
+    const int hotRaw = int(std::lround(qBound(-8192.0, reportedCelsius(m_hot.at(atMs), cold) / 0.25, 8191.0)));
+    const int coldRaw = int(std::lround(qBound(-2048.0, cold / 0.0625, 2047.0)));
+    const uint16_t hotWord = uint16_t(uint16_t(hotRaw) << 2 | (m_fault != NoFault ? 1 : 0));
+    const uint16_t coldWord = uint16_t(uint16_t(coldRaw) << 4 | m_fault);
     m_registers[0] = char(hotWord & 0xFF);
     m_registers[1] = char((hotWord >> 8) & 0xFF);
     m_registers[2] = char(coldWord & 0xFF);

@@ -3,7 +3,9 @@
 #include "sensors/typek.h"
 #include "sim/simjson.h"
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -100,6 +102,10 @@ std::unique_ptr<SimDevice> SimPt100Emulator::fromJson(const QByteArray &rom, con
         || !SimJson::readInt(entry, "subtypeCode", 0, 255, &code, error)
         || !SimJson::readInt(entry, "badCalibrationReads", 0, 1000000, &chip->m_badCalibrationReads, error))
         return nullptr;
+    if (std::abs(offset) > double(std::numeric_limits<float>::max())) {
+        *error = QStringLiteral("offset: expected a number within single precision");
+        return nullptr;
+    }
     chip->m_offset = float(offset);
     chip->m_subtypeCode = uint8_t(code);
     return chip;

@@ -1,0 +1,15 @@
+#include "support/settingsfolder.h"
+
+#include "app/appsettings.h"
+
+#include <QSettings>
+
+SettingsFolder::SettingsFolder()
+{
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
+}
+
+SettingsFolder::~SettingsFolder()
+{
+    appSettings().sync();
+}

@@ -1,0 +1,198 @@
+#include "onewire/adapter.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
+#include "support/tablesupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <functional>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Four thermometers and a thermocouple converter; the search finds them in
+// the order of their ROMs' low bits, whatever the order here.
+const char kBus[] = R"({"devices": [
+    {"type": "identity", "rom": "81 4E 2A 1B 00 00 00"},
+    {"type": "ds18b20", "rom": "28 00 00 00 00 00 01", "temperature": 21.5},
+    {"type": "ds18b20", "rom": "28 01 00 00 00 00 01", "temperature": {"mean": 20, "amplitude": 2, "periodS": 600}},
+    {"type": "max31850", "rom": "3B 02 00 00 00 00 01", "temperature": 350.0, "coldJunction": 24.5},
+    {"type": "ds18b20", "rom": "28 03 00 00 00 00 01", "temperature": -4.0}]})";
+
+const int kCycles = 8;
+
+// Waits up to `timeoutMs` for the writer at the far end of a FIFO opened for
+// reading, and returns all it wrote before closing its end.
+QByteArray drain(int fd, int timeoutMs)
+{
+    QByteArray data;
+    pollfd p = {fd, POLLIN, 0};
+    while (::poll(&p, 1, timeoutMs) > 0) {
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        data.append(buffer, int(n));
+    }
+    return data;
+}
+
+// Sets the file-size limit of another process (a file system with only that
+// much room); a negative limit lifts it. Pipes and FIFOs are not affected.
+bool limitFileSize(qint64 pid, qint64 bytes)
+{
+    struct rlimit limit;
+    limit.rlim_cur = bytes < 0 ? RLIM_INFINITY : rlim_t(bytes);
+    limit.rlim_max = RLIM_INFINITY;
+    return prlimit(pid_t(pid), RLIMIT_FSIZE, &limit, nullptr) == 0;
+}
+
+} // namespace
+
+// orvexctl recording while the disk fails under it: a file on a full device,
+// then a file system that fills up in the middle of a line. The files of the
+// first and the last channel of every cycle are FIFOs read by this test: the
+// program waits at the first until the test has arranged the disk for the
+// cycle, and has written every other file of the cycle when it reaches the
+// last, so each fault begins and ends at the cycle it is meant for, however
+// slowly either process runs. Every failure is reported after its cycle, no
+// line is half written or written twice, and recording resumes by itself.
+class TstDiskFaults : public QObject
+{
+    Q_OBJECT
+private slots:
+    void recordingThroughDiskFaults()
+    {
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("record"));
+        QVERIFY(QDir().mkpath(record));
+        QFile busFile(dir.filePath(QStringLiteral("bus.json")));
+        QVERIFY(busFile.open(QIODevice::WriteOnly) && busFile.write(kBus) > 0);
+        busFile.close();
+
+        // The file names, in the order the table writes them: the devices
+        // in search order ("%TS%%SC%_%SN1W%", the ROM CRC first).
+        QStringList order;
+        {
+            QString error;
+            SimFixture f(SimBusLoader::load(kBus, QStringLiteral("disk"), &error));
+            QCOMPARE(f.open(), 1);
+            RomList roms;
+            Adapter::instance().search(roms);
+            for (const RomId &rom : roms) {
+                const QString text = romToText(rom, true);
+                if ((rom.at(0) & 0xFF) == 0x28)
+                    order << QStringLiteral("T0_") + text + QStringLiteral(".csv");
+                else if ((rom.at(0) & 0xFF) == 0x3B)
+                    order << QStringLiteral("T0_") + text + QStringLiteral(".csv") << QStringLiteral("T1_") + text + QStringLiteral(".csv");
+            }
+        }
+        QCOMPARE(order.size(), 5);
+        const QString first = QDir(record).filePath(order.first());
+        const QString last = QDir(record).filePath(order.last());
+        const QString target = QDir(record).filePath(order.at(1)); // the disk-full file
+        QVERIFY(::mkfifo(QFile::encodeName(first).constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(last).constData(), 0600) == 0);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("ORVEX_BUS"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path()); // no stored settings
+        QProcess orvexctl;
+        orvexctl.setProcessEnvironment(environment);
+        // A file that grows past its limit must fail the write, not stop the
+        // program: the child inherits the ignored signal.
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        orvexctl.start(QStringLiteral(ORVEXCTL_BIN),
+                       {"read", "--bus=sim:" + busFile.fileName(), "--fast", "--start", "2025-01-27T14:03:05",
+                        "--cycles", QString::number(kCycles), "--interval", "30", "--record", record, "--template",
+                        "%TS%%SC%_%SN1W%"});
+        const bool started = orvexctl.waitForStarted(30000);
+        std::signal(SIGXFSZ, previous);
+        QVERIFY(started);
+
+        const QString aside = dir.filePath(QStringLiteral("aside.csv"));
+        // What happens to the disk before each cycle writes anything.
+        const QMap<int, std::function<bool()>> faults = {
+            {3, [&] { return QFile::rename(target, aside) && QFile::link(QStringLiteral("/dev/full"), target); }},
+            {5, [&] { return QFile::remove(target) && QFile::rename(aside, target); }},
+            {6, [&] { // room for a few bytes more in the smallest file
+                 qint64 smallest = -1;
+                 for (const QFileInfo &file : QDir(record).entryInfoList(QDir::Files)) {
+                     if (file.isFile() && file.filePath() != first && file.filePath() != last)
+                         smallest = smallest < 0 ? file.size() : qMin(smallest, file.size());
+                 }
+                 return limitFileSize(orvexctl.processId(), smallest + 7);
+             }},
+            {8, [&] { return limitFileSize(orvexctl.processId(), -1); }},
+        };
+        QStringList firstLines, lastLines;
+        for (int cycle = 1; cycle <= kCycles; ++cycle) {
+            if (faults.contains(cycle))
+                QVERIFY2(faults.value(cycle)(), qPrintable(QStringLiteral("disk fault of cycle %1").arg(cycle)));
+            for (const QString &fifo : {first, last}) {
+                const int fd = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+                QVERIFY(fd >= 0);
+                const QByteArray line = drain(fd, 60000);
+                ::close(fd);
+                (fifo == first ? firstLines : lastLines) << QString::fromUtf8(line);
+            }
+        }
+        QVERIFY(orvexctl.waitForFinished(60000));
+        const QByteArray errText = orvexctl.readAllStandardError();
+        QVERIFY2(orvexctl.exitStatus() == QProcess::NormalExit && orvexctl.exitCode() == 0, errText.constData());
+        QCOMPARE(QString::fromUtf8(orvexctl.readAllStandardOutput()).count('\n'), kCycles * 5);
+        for (const QStringList &fifoLines : {firstLines, lastLines}) {
+            for (const QString &line : fifoLines)
+                QVERIFY2(QRegularExpression(QStringLiteral("^2025\\.01\\.27;\\d\\d:\\d\\d:\\d\\d;-?\\d+,\\d\\d\r\n$")).match(line).hasMatch(),
+                         qPrintable(line));
+        }
+
+        // One error line after every cycle with a failed write, naming the
+        // file that failed last and, when several did, how many.
+        QMap<int, QString> reported;
+        for (const QString &line : QString::fromUtf8(errText).split('\n', Qt::SkipEmptyParts)) {
+            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^orvexctl: cycle (\\d+): (.*)$")).match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            reported.insert(m.captured(1).toInt(), m.captured(2));
+        }
+        QVERIFY2(reported.keys() == QList<int>({3, 4, 6, 7}), errText.constData());
+        const QString one = QStringLiteral("Ошибка записи файла ") + order.at(1);
+        QCOMPARE(reported.value(3), one);
+        QCOMPARE(reported.value(4), one);
+        const QRegularExpression all(QStringLiteral("^Ошибка записи файла T[01]_\\S+\\.csv \\(файлов с ошибкой: 3\\)$"));
+        QVERIFY2(all.match(reported.value(6)).hasMatch(), qPrintable(reported.value(6)));
+        QVERIFY2(all.match(reported.value(7)).hasMatch(), qPrintable(reported.value(7)));
+
+        // Each regular file: its header once, then one whole line for every
+        // cycle it could be written in, and nothing else.
+        for (int i = 1; i < 4; ++i) {
+            const QString path = QDir(record).filePath(order.at(i));
+            QVERIFY(TableSupport::readFile(path).endsWith("\r\n"));
+            const QStringList lines = TableSupport::fileLines(path);
+            QCOMPARE(lines.indexOf(QStringLiteral("DATA;TIME;Value;Sample;Deviation")), 9);
+            QCOMPARE(lines.count(QStringLiteral("DATA;TIME;Value;Sample;Deviation")), 1);
+            // Cycle n begins (n - 1) × 30 s after the start; its reading is taken within it.
+            QList<int> cycles;
+            for (const QString &line : lines.mid(10)) {
+                QVERIFY2(QRegularExpression(QStringLiteral("^2025\\.01\\.27;\\d\\d:\\d\\d:\\d\\d;-?\\d+,\\d\\d$")).match(line).hasMatch(),
+                         qPrintable(order.at(i) + ": " + line));
+                const QTime time = QTime::fromString(line.section(';', 1, 1), QStringLiteral("hh:mm:ss"));
+                cycles << QTime(14, 3, 5).secsTo(time) / 30 + 1;
+            }
+            const QList<int> written = i == 1 ? QList<int>({1, 2, 5, 8}) : QList<int>({1, 2, 3, 4, 5, 8});
+            QVERIFY2(cycles == written, qPrintable(order.at(i) + ": " + lines.mid(10).join(' ')));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstDiskFaults)
+#include "tst_diskfaults.moc"
