@@ -350,6 +350,8 @@ void MainWindow::on_action_6_triggered()
 {
     AppState::instance().setFileNameTemplate(Recorder::instance().nameTemplate());
     auto *window = new FileNameTemplate(nullptr);
+    // A new window each time: it must go when closed, or every opening leaks one.
+    window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 }
 
