@@ -2,9 +2,8 @@
 #include "onewire/romid.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
-#include "sensors/acquisition.h"
-#include "sensors/sensor.h"
 #include "sim/simbusloader.h"
+#include "support/recordingrig.h"
 #include "support/simfixture.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -75,10 +74,10 @@ Digests fixedRun(const QString &busFile)
     SimFixture f(SimBusLoader::loadFile(QStringLiteral(TEST_DATA_DIR "/buses/") + busFile, &error));
     Clock::setVirtual(Start);
     AppState::instance().resetForTest();
+    RecordingRig rig(dir.path());
     Recorder &recorder = Recorder::instance();
-    recorder.resetForTest();
-    recorder.setFolder(dir.path());
-    recorder.setFirstSplit(QStringLiteral("'"));
+    Sensor &sensor = rig.sensor;
+    TableMan &tableMan = rig.tableMan;
 
     QCryptographicHash traffic(QCryptographicHash::Sha256);
     QCryptographicHash table(QCryptographicHash::Sha256);
@@ -103,13 +102,6 @@ Digests fixedRun(const QString &busFile)
         f.backend().clearTraffic();
     };
 
-    Sensor sensor;
-    Acquisition acquisition(&sensor);
-    QTableWidget widget;
-    TableMan tableMan(&widget);
-    tableMan.setOutputFolder(dir.path());
-    tableMan.init(sensor.devices());
-    sensor.setTableMan(&tableMan);
     QObject::connect(&tableMan, &TableMan::readingTaken, [&](const SensorDevice &device, int index) {
         const SensorChannel &channel = device.channels.at(index);
         table.addData(QStringLiteral("reading %1 %2 %3\n")
@@ -152,15 +144,15 @@ Digests fixedRun(const QString &busFile)
             break;
         }
         Clock::advanceMs(1000);
-        acquisition.refresh();
+        rig.acquisition.refresh();
         takeTraffic();
         sensor.measureAll();
         takeTraffic();
         tableMan.update();
-        hashTable(table, widget, dir.path());
+        hashTable(table, rig.table, dir.path());
         if (n == 6) {
             tableMan.update(); // a second update in the same cycle writes nothing twice
-            hashTable(table, widget, dir.path());
+            hashTable(table, rig.table, dir.path());
         }
     }
 
