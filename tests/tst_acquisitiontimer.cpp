@@ -1,25 +1,23 @@
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
 #include "sensors/sensor.h"
+#include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
 #include "sim/simmax31850.h"
+#include "sim/simmultihub.h"
 #include "sim/simpt100emulator.h"
+#include "sim/simsht3x.h"
 #include "support/logcapture.h"
-#include "support/simfixture.h"
+#include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/tableman.h"
 
 #include <QDir>
-#include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <memory>
 
 namespace {
 
@@ -27,6 +25,19 @@ LogCapture *messages = nullptr;
 
 const char kLightGreen[] = "background-color: lightgreen;";
 const char kOverrun[] = "background-color: rgb(252,252,194);";
+
+// The adapter indicator: colour, text and serial field.
+QString adapterShown(WindowRig &rig)
+{
+    return rig.style("frmUsbAdaptSignal") + '|' + rig.text("lblUsbAdapter") + '|'
+           + rig.child<QLineEdit>("lineSnUSBadapter")->text();
+}
+
+QString found()
+{
+    return "background-color: green|Преобразователь USB найден. SN=|"
+           + romToText(SimFixture::romId(WindowRig::kIdentityRom), true);
+}
 
 } // namespace
 
@@ -38,12 +49,7 @@ class TstAcquisitionTimer : public QObject
 private slots:
     void initTestCase()
     {
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-timer-test-%1-%2")
-                                          .arg(QCoreApplication::applicationPid())
-                                          .arg(QDateTime::currentMSecsSinceEpoch())
-                                          .toUtf8());
+        WindowRig::prepareProcess();
         messages = new LogCapture;
     }
 
@@ -73,10 +79,7 @@ private slots:
 
         rig.tick();
         QCOMPARE(tc->conversionsStarted(), 1);
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
-        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
+        QCOMPARE(adapterShown(rig), found());
         QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
         QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
         QVERIFY(rig.countdownShown());
@@ -123,15 +126,14 @@ private slots:
         Clock::advanceMs(first + 5000 - Clock::tickMs());
         const qint64 due = Clock::tickMs();
         rig.tick();
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB не найден."));
-        QVERIFY(rig.child<QLineEdit>("lineSnUSBadapter")->text().isEmpty());
+        const QString lost = "background-color: red|Преобразователь USB не найден.|";
+        QCOMPARE(adapterShown(rig), lost);
         QVERIFY(!rig.countdownShown());
 
         Clock::advanceMs(2000);
         rig.tick(); // not due, adapter missing: a cycle all the same
         QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
+        QCOMPARE(adapterShown(rig), lost);
         QCOMPARE(tc->conversionsStarted(), 1);
 
         rig.f.bus().setConnected(true);
@@ -139,10 +141,7 @@ private slots:
         rig.tick();
         QVERIFY(Clock::tickMs() < due + 5000);
         QCOMPARE(tc->conversionsStarted(), 2);
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
-        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
+        QCOMPARE(adapterShown(rig), found());
         QVERIFY(rig.countdownShown());
 
         // The retries left the due time where it was.
@@ -253,8 +252,55 @@ private slots:
         QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
     }
 
-    // The calibration widgets follow the table's signal only with the
-    // Pt100 switch; an emulator on the bus raises it after a cycle.
+    // Closing the window while a bridge is walked ends the read after the
+    // channel in progress, leaves the hub on channel 0 and the cycle ends
+    // with the bridges' broadcast as usual.
+    void closingDuringABridgeRead()
+    {
+        WindowRig rig;
+        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x5A5A)));
+        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
+        hub->add(std::make_unique<SimSht3x>(), 30);
+        rig.start(false, 0);
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (hub->selectedChannel() == 3)
+                rig.window->close();
+        });
+        closer.start(0);
+        const int bytesBefore = hub->channelBytesTaken();
+        rig.tick();
+        closer.stop();
+        QVERIFY(rig.window->exitRequested());
+        QCOMPARE(hub->selectedChannel(), 0);
+        QCOMPARE(hub->channelBytesTaken() - bytesBefore, 5); // channels 0 to 3, then back to 0
+        QCOMPARE(bridge->sleeps(), 1);
+        QCOMPARE(rig.child<QTableWidget>("tblSens")->rowCount(), 0);
+    }
+
+    // The demo bus in the window: the hub channel and I2C serial columns
+    // show, with the texts of the records.
+    void hubAndSerialColumns()
+    {
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.start(false, 0);
+        rig.tick();
+        auto *table = rig.child<QTableWidget>("tblSens");
+        QVERIFY(!table->isColumnHidden(TableMan::ColHubChannel) && !table->isColumnHidden(TableMan::ColI2cSerial));
+        QCOMPARE(table->rowCount(), 22);
+        // Hub channel, I2C serial, type and unit of the row with this key.
+        auto cells = [&](const char *rom, int subchannel, int hubChannel, int address) {
+            const int row = rig.window->tableManager()->findRow(rom, uint8_t(subchannel), hubChannel, uint8_t(address));
+            QStringList texts;
+            for (int column : {TableMan::ColHubChannel, TableMan::ColI2cSerial, TableMan::ColType, TableMan::ColUnit})
+                texts << (row >= 0 ? table->item(row, column)->text() : "no row");
+            return texts.join('|');
+        };
+        QCOMPARE(cells("A900000B812E5C19", 0, 9, 0xC2), QString("9|2D9F 4C1E0A5B44761C07|SDC30 CO2 channel|ppm"));
+        QCOMPARE(cells("A900000B812E5C19", 1, 8, 0xD8).section('|', 0, 1), QString("8|"));
+        QCOMPARE(cells("9503161D1E64FF28", 0, -1, 0).section('|', 0, 0), QString("-1"));
+    }
+
     // Recording trouble shows beside the recording state, and goes when
     // writing works again; no partial or repeated line is left behind.
     void recordingFailureIsVisible()
@@ -263,56 +309,54 @@ private slots:
         rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 9), 100.0));
         rig.start(true, 1);
         rig.tick();
-        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
-        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
-        const QStringList files = QDir(rig.folder.path()).entryList(QDir::Files);
-        QCOMPARE(files.size(), 2);
+        const QString recording = "Запись включена. |background-color: green";
+        QCOMPARE(rig.text("lblWriteToFile") + '|' + rig.style("frmWrFile"), recording);
 
         const QString moved = rig.folder.path() + QStringLiteral("-away");
         QVERIFY(QDir().rename(rig.folder.path(), moved));
-        Clock::advanceMs(2000);
-        rig.tick();
+        rig.tickAfter(2000);
         QVERIFY(rig.text("lblWriteToFile").startsWith(QStringLiteral("Запись включена. Ошибка записи")));
         QCOMPARE(rig.style("frmWrFile"), QString("background-color: orange"));
 
         QVERIFY(QDir().rename(moved, rig.folder.path()));
-        Clock::advanceMs(2000);
-        rig.tick();
-        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
-        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
-        for (const QString &name : files) {
-            QFile file(rig.folder.path() + QLatin1Char('/') + name);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            // Ten header lines, the first and the third cycle's readings.
-            QCOMPARE(file.readAll().count('\n'), 12);
-        }
+        rig.tickAfter(2000);
+        QCOMPARE(rig.text("lblWriteToFile") + '|' + rig.style("frmWrFile"), recording);
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(rig.folder.path());
+        QCOMPARE(files.size(), 2);
+        for (const QStringList &lines : files)
+            QCOMPARE(lines.size(), 2); // the first and the third cycle's readings
     }
 
+    // The calibration widgets follow the table's signal only with the
+    // Pt100 switch; an emulator on the bus raises it after a cycle, a plain
+    // thermocouple converter does not.
     void calibrationWidgets()
     {
-        const char *names[] = {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"};
-        for (bool pt100 : {false, true}) {
-            AppState::instance().setPt100Mode(pt100);
+        QString shown;
+        for (int pt100 : {0, 1, 2}) {
+            AppState::instance().setPt100Mode(pt100 > 0);
             WindowRig rig;
-            rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
+            if (pt100 < 2)
+                rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
+            else
+                rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
             rig.start(false, 0);
-            rig.window->btnCalibrateStatusChange(true);
-            for (const char *name : names)
-                QCOMPARE(rig.child(name)->isHidden(), !pt100);
-            rig.window->btnCalibrateStatusChange(false);
-            for (const char *name : names)
-                QVERIFY(rig.child(name)->isHidden());
+            auto widgets = [&] {
+                shown += ' ';
+                for (const char *name : {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"})
+                    shown += rig.child(name)->isHidden() ? '0' : '1';
+            };
+            if (pt100 < 2) {
+                rig.window->btnCalibrateStatusChange(true);
+                widgets();
+                rig.window->btnCalibrateStatusChange(false);
+                widgets();
+            }
             rig.tick();
-            for (const char *name : names)
-                QCOMPARE(rig.child(name)->isHidden(), !pt100);
+            widgets();
         }
-        // A plain thermocouple converter does not show them.
-        WindowRig rig;
-        rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
-        rig.start(false, 0);
-        rig.tick();
-        for (const char *name : names)
-            QVERIFY(rig.child(name)->isHidden());
+        QCOMPARE(shown, QString(" 00000 00000 00000 11111 00000 11111 00000"));
+        AppState::instance().setPt100Mode(false);
     }
 };
 

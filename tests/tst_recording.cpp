@@ -1,6 +1,5 @@
 #include "app/appsettings.h"
 #include "app/appstate.h"
-#include "app/mainwindow.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "sensors/sensor.h"
@@ -9,15 +8,14 @@
 #include "support/recordingrig.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
+#include "support/windowrig.h"
 #include "table/recorder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <cmath>
 
 using TableSupport::fileLines;
 using TableSupport::readFile;
@@ -40,12 +38,6 @@ Run orvexctl(const QStringList &args, const QStringList &env)
     run.out = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
     run.err = QString::fromUtf8(r.err).split('\n', Qt::SkipEmptyParts);
     return run;
-}
-
-QString dataLine(const SensorChannel &channel)
-{
-    return channel.time.toString("yyyy.MM.dd;hh:mm:ss;")
-           + (std::isnan(channel.value) ? QStringLiteral("---") : Recorder::formatNumber(channel.value));
 }
 
 // Every file of `path` by name, with its contents.
@@ -77,15 +69,13 @@ QStringList i2cHeaderLines(const SensorChannel &channel)
 class TstRecording : public QObject
 {
     Q_OBJECT
-private:
-    QTemporaryDir settingsDir; // the window's settings and orvexctl's XDG_CONFIG_HOME
+    QString settingsDir; // the window's settings and orvexctl's XDG_CONFIG_HOME
 
 private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-recording-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+        settingsDir = WindowRig::prepareProcess();
     }
 
     // The window's tick steps over the demo bus for 200 cycles: each channel's
@@ -98,9 +88,6 @@ private slots:
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
-        Recorder::instance().setFolder(dir.path());
-        Recorder::instance().setFirstSplit("'");
         RecordingRig rig(dir.path());
         Sensor &sensor = rig.sensor;
 
@@ -116,7 +103,7 @@ private slots:
                 rig.tableMan.update();
             for (const SensorDevice *device : qAsConst(*sensor.devices())) {
                 for (const SensorChannel &channel : device->channels) {
-                    expected[channel.fileName] << dataLine(channel);
+                    expected[channel.fileName] << TableSupport::dataLine(channel);
                     if (channel.i2cAddress != 0)
                         i2cHeaders[channel.fileName] = i2cHeaderLines(channel);
                 }
@@ -128,7 +115,6 @@ private slots:
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
         QCOMPARE(expected.size(), 22);
         QCOMPARE(i2cHeaders.size(), 14);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), expected.size());
         // The I2C tokens of the default template: serial high and low parts, address byte, hub channel.
         const QString prefix = dir.path() + "/2025.03.14-09.26.53_";
         QVERIFY(i2cHeaders.contains(prefix + "T0_A900000B812E5C190DEF079C51214A43_136_0.csv"));
@@ -139,16 +125,11 @@ private slots:
                               "MultiHub Channel;'9"}));
         for (auto it = i2cHeaders.constBegin(); it != i2cHeaders.constEnd(); ++it)
             QCOMPARE(fileLines(it.key()).mid(1, 3), it.value());
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(dir.path());
+        QCOMPARE(files.keys(), expected.keys());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
-            const QStringList lines = fileLines(it.key());
-            QCOMPARE(lines.value(0).left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
-            QCOMPARE(lines.value(9), QStringLiteral("DATA;TIME;Value;Sample;Deviation"));
-            const QStringList data = lines.mid(10);
-            QCOMPARE(data.size(), 200);
-            QCOMPARE(data, it.value());
-            for (int i = 1; i < data.size(); ++i)
-                QVERIFY2(data[i - 1].left(19) < data[i].left(19), qPrintable(data[i]));
-            QVERIFY(!data.join('\n').contains("---"));
+            QCOMPARE(files.value(it.key()), it.value());
+            QVERIFY(it.value().size() == 200 && !it.value().join('\n').contains("---"));
         }
     }
 
@@ -166,38 +147,24 @@ private slots:
         settings.setValue("Settings/LastSplit", "\"");
         settings.sync();
 
-        QTemporaryDir windowDir;
-        {
-            QString error;
-            SimFixture f(SimBusLoader::loadFile(bus, &error));
-            f.backend().setTrafficLogging(false);
-            Clock::setVirtual(Start);
-            AppState::instance().resetForTest();
-            Recorder::instance().resetForTest();
-            Dialogs::setResponder([&](const DialogRequest &request) {
-                DialogAnswer answer = DialogAnswer::pressed(QMessageBox::Yes, true);
-                answer.intValue = intervalS;
-                if (request.kind == DialogRequest::Directory)
-                    answer.textValue = windowDir.path();
-                return answer;
-            });
-            MainWindow window;
-            Dialogs::setResponder(nullptr);
-            QCOMPARE(window.instanceState(), 1);
-            QCOMPARE(window.measurementInterval(), intervalS);
-            for (int k = 0; k < cycles; ++k) {
-                const qint64 dueMs = qint64(k) * intervalS * 1000;
-                QVERIFY(Clock::tickMs() <= dueMs);
-                Clock::advanceMs(dueMs - Clock::tickMs());
-                window.onAppTimer();
-            }
-        }
-        const QMap<QString, QByteArray> windowFiles = folderContents(windowDir.path());
-        QCOMPARE(windowFiles.size(), 6);
-        for (auto it = windowFiles.constBegin(); it != windowFiles.constEnd(); ++it) {
-            QVERIFY2(it.key().startsWith("2025.03.14-09.26.53_T"), qPrintable(it.key()));
-            QCOMPARE(it.value().count("\r\n"), 10 + cycles);
-            QVERIFY(it.value().startsWith("\"Sensor 1WireAddr\";\""));
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        Recorder::instance().resetForTest();
+        QString error;
+        WindowRig rig(SimBusLoader::loadFile(bus, &error));
+        rig.f.backend().setTrafficLogging(false);
+        rig.start(true, intervalS);
+        QCOMPARE(rig.window->measurementInterval(), intervalS);
+        for (int k = 0; k < cycles; ++k)
+            rig.tickAfter(qint64(k) * intervalS * 1000 - Clock::tickMs());
+        rig.window.reset();
+        const QMap<QString, QByteArray> windowFiles = folderContents(rig.folder.path());
+        const QMap<QString, QStringList> data = TableSupport::measurementFiles(rig.folder.path());
+        QCOMPARE(data.size(), 6);
+        for (auto it = data.constBegin(); it != data.constEnd(); ++it) {
+            const QString name = QFileInfo(it.key()).fileName();
+            QVERIFY2(name.startsWith("2025.03.14-09.26.53_T") && it.value().size() == cycles, qPrintable(name));
+            QVERIFY(windowFiles[name].startsWith("\"Sensor 1WireAddr\";\""));
         }
 
         // Given on the command line, the template is cleaned as the template window does.
@@ -207,7 +174,7 @@ private slots:
                                          QStringList()}) {
             QTemporaryDir ctlDir;
             const Run run = orvexctl(common + QStringList{"--record", ctlDir.path()} + extra,
-                                     {"XDG_CONFIG_HOME=" + settingsDir.path()});
+                                     {"XDG_CONFIG_HOME=" + settingsDir});
             QCOMPARE(run.exitCode, 0);
             QCOMPARE(run.err, QStringList());
             QCOMPARE(folderContents(ctlDir.path()), windowFiles);
@@ -220,7 +187,7 @@ private slots:
     void orvexctlWithoutADisplay()
     {
         const QStringList noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
-                                    "XDG_CONFIG_HOME=" + settingsDir.path() + "/empty"};
+                                    "XDG_CONFIG_HOME=" + settingsDir + "/empty"};
         QCOMPARE(orvexctl({"scan", "--bus=sim"}, noDisplay).exitCode, 0);
 
         QTemporaryDir dir;
@@ -232,14 +199,11 @@ private slots:
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.err, QStringList({"orvexctl: cycle 1: Ошибка записи файла " + blocked,
                                        "orvexctl: cycle 2: Ошибка записи файла " + blocked}));
-        const QStringList written = QDir(dir.path()).entryList(QDir::Files);
+        const QMap<QString, QStringList> written = TableSupport::measurementFiles(dir.path());
         QCOMPARE(written.size(), 21);
-        for (const QString &name : written) {
-            QVERIFY2(name.startsWith("2025.01.27-14.03.05_"), qPrintable(name));
-            const QStringList lines = fileLines(dir.path() + "/" + name);
-            QCOMPARE(lines.size(), 12);
-            QCOMPARE(lines.first().left(20), QStringLiteral("\"Sensor 1WireAddr\";'"));
-        }
+        for (auto it = written.constBegin(); it != written.constEnd(); ++it)
+            QVERIFY2(QFileInfo(it.key()).fileName().startsWith("2025.01.27-14.03.05_") && it.value().size() == 2,
+                     qPrintable(it.key()));
 
         QTemporaryDir notAFolder;
         QFile file(notAFolder.path() + "/file");

@@ -1,9 +1,7 @@
 #include "app/appstate.h"
 #include "app/logmessagehandler.h"
-#include "app/mainwindow.h"
 #include "app/switches.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
 #include "sim/simd6f.h"
@@ -11,18 +9,13 @@
 #include "sim/simds28e17.h"
 #include "sim/simhdc1080.h"
 #include "sim/simmultihub.h"
-#include "sim/simromdevice.h"
 #include "sim/simscd30.h"
 #include "sim/simsht3x.h"
 #include "sim/simsts3x.h"
 #include "support/eventgapprobe.h"
-#include "support/simfixture.h"
+#include "support/windowrig.h"
 
-#include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
-#include <memory>
 
 // The window never goes more than 50 ms of bus time without processing
 // events — through the search, the device reads, the bridge walk and the
@@ -33,26 +26,6 @@ namespace {
 
 const qint64 kBoundUs = 50000;
 
-// The window on the fixture's bus, recording into `folder` every second, its
-// timer stopped so the test drives the ticks.
-std::unique_ptr<MainWindow> startWindow(const QString &folder)
-{
-    Dialogs::setResponder([=](const DialogRequest &r) {
-        DialogAnswer a;
-        if (r.kind == DialogRequest::Message)
-            a.button = QMessageBox::Yes;
-        a.accepted = true;
-        a.textValue = folder;
-        a.intValue = 1;
-        return a;
-    });
-    auto window = std::make_unique<MainWindow>();
-    Dialogs::setResponder(nullptr);
-    window->applicationTimer()->stop();
-    window->installLogHandler();
-    return window;
-}
-
 struct Tick
 {
     qint64 longestUs = 0;
@@ -61,15 +34,23 @@ struct Tick
     int deliveries = 0;
 };
 
-Tick measureTick(MainWindow &window, EventGapProbe &probe)
+// The window recording every second with the program's own log handler.
+void start(WindowRig &rig)
+{
+    rig.start(true, 1);
+    Dialogs::setResponder(nullptr);
+    rig.window->installLogHandler();
+}
+
+// One tick of the window under the probe.
+Tick measureTick(WindowRig &rig, EventGapProbe &probe)
 {
     Clock::advanceMs(1000);
     QCoreApplication::processEvents();
     const qint64 startUs = Clock::tickUs();
     probe.start();
-    window.onAppTimer();
+    rig.tick();
     probe.stop();
-    window.applicationTimer()->stop();
     Tick t;
     t.longestUs = probe.longestUs();
     t.fromUs = probe.longestFromUs() - startUs;
@@ -93,15 +74,9 @@ QByteArray describe(const Tick &t)
 class TstResponsiveness : public QObject
 {
     Q_OBJECT
-    QTemporaryDir settings;
 
 private slots:
-    void initTestCase()
-    {
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-        qputenv("ORVEX_INSTANCE_KEY",
-                QString("orvex-responsiveness-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
-    }
+    void initTestCase() { WindowRig::prepareProcess(); }
 
     void init()
     {
@@ -121,16 +96,15 @@ private slots:
     void fiveHundredThermometersWithV1()
     {
         Switches::parse({QStringLiteral("-v1")});
-        SimFixture f;
-        f.backend().setTrafficLogging(false);
+        WindowRig rig(std::make_unique<SimBackend>());
+        rig.f.backend().setTrafficLogging(false);
         for (int i = 0; i < 500; ++i)
-            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x1000 + quint64(i) * 7919), 20.0 + i % 10));
-        QTemporaryDir folder;
-        std::unique_ptr<MainWindow> window = startWindow(folder.path());
+            rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x1000 + quint64(i) * 7919), 20.0 + i % 10));
+        start(rig);
         EventGapProbe probe;
         for (int tick = 0; tick < 2; ++tick) {
-            const Tick t = measureTick(*window, probe);
-            QCOMPARE(window->sensorObject()->devices()->size(), 500);
+            const Tick t = measureTick(rig, probe);
+            QCOMPARE(rig.window->sensorObject()->devices()->size(), 500);
             QVERIFY2(t.tickUs > 7500000, describe(t));
             QVERIFY2(t.longestUs <= kBoundUs, describe(t));
             QVERIFY2(t.deliveries >= 500, describe(t));
@@ -153,10 +127,9 @@ private slots:
         QFETCH(bool, v1);
         if (v1)
             Switches::parse({QStringLiteral("-v1")});
-        SimFixture f;
-        f.backend().setTrafficLogging(false);
-        f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x4E2A1B)));
-        auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
+        WindowRig rig;
+        rig.f.backend().setTrafficLogging(false);
+        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
         SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
         hub->add(std::make_unique<SimSht3x>(), 0);
         hub->add(std::make_unique<SimSts3x>(), 9);
@@ -164,15 +137,14 @@ private slots:
         hub->add(std::make_unique<SimBmp280>(), 27);
         hub->add(std::make_unique<SimD6f>(), 36);
         hub->add(std::make_unique<SimScd30>(), 47);
-        QTemporaryDir folder;
-        std::unique_ptr<MainWindow> window = startWindow(folder.path());
-        QVERIFY(window->scanAllChannel() && window->scanAllType());
+        start(rig);
+        QVERIFY(rig.window->scanAllChannel() && rig.window->scanAllType());
         EventGapProbe probe;
         for (int tick = 0; tick < 2; ++tick) {
-            const Tick t = measureTick(*window, probe);
-            QVERIFY(!f.bus().overdrive());
+            const Tick t = measureTick(rig, probe);
+            QVERIFY(!rig.f.bus().overdrive());
             int channels = 0;
-            for (const SensorDevice *device : qAsConst(*window->sensorObject()->devices()))
+            for (const SensorDevice *device : qAsConst(*rig.window->sensorObject()->devices()))
                 channels += device->family == 0x19 ? device->channels.size() : 0;
             QCOMPARE(channels, 2 + 1 + 2 + 2 + 2 + 3);
             QVERIFY2(t.longestUs <= kBoundUs, describe(t));

@@ -1,5 +1,6 @@
 #include "app/appsettings.h"
 #include "app/appstate.h"
+#include "i2c/heaterschedule.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "sensors/sensor.h"
@@ -19,26 +20,13 @@
 #include <QMenu>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QtTest>
 
 using TableSupport::fileLines;
 
 namespace {
-
-// Start-up answers: record into `folder` (the folder dialog cancelled when it
-// is empty) and take the offered interval, or `intervalS` when above 0 (-1
-// cancels the interval dialog).
-Dialogs::Responder startUp(bool record, const QString &folder, int intervalS = 0)
-{
-    return [=](const DialogRequest &r) {
-        DialogAnswer a = DialogAnswer::pressed(record ? QMessageBox::Yes : QMessageBox::No);
-        a.accepted = r.kind == DialogRequest::Directory ? !folder.isEmpty() : intervalS >= 0;
-        a.textValue = folder;
-        a.intValue = intervalS > 0 ? intervalS : r.intValue;
-        return a;
-    };
-}
 
 // What a request asks, in one line.
 QString described(const DialogRequest &r)
@@ -131,10 +119,7 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        // Made before the settings object, so removed after it has written its last.
-        static QTemporaryDir settingsDir;
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-commands-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+        WindowRig::prepareProcess();
     }
 
     void init()
@@ -163,7 +148,7 @@ private slots:
         const QString record = question("Задание параметров", "Включить запись в файл?");
         {
             WindowRig rig;
-            rig.start(startUp(true, rig.folder.path()));
+            rig.start(true, 0);
             QCOMPARE(askedSoFar(), QStringList({record, QString::number(DialogRequest::Directory) + "||||",
                                                 QString::number(DialogRequest::InputInt)
                                                     + "|Задание параметров|Введите интервал записи (1..300сек):|30 1..300/1"}));
@@ -181,7 +166,7 @@ private slots:
         init();
         {
             WindowRig rig;
-            rig.start(startUp(false, rig.folder.path()));
+            rig.start(false, 0);
             QCOMPARE(askedSoFar(), QStringList(record));
             QCOMPARE(settings().allKeys(), QStringList());
             QCOMPARE(rig.window->measurementInterval(), 0);
@@ -189,12 +174,17 @@ private slots:
             for (const char *name : {"gpbFile", "lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
                 QVERIFY2(rig.child(name)->isHidden(), name);
         }
+        {
+            WindowRig rig; // nothing stored and the interval cancelled: 30 all the same
+            rig.start(true, -1);
+            QCOMPARE(rig.window->measurementInterval(), 30);
+        }
         Dialogs::clearHistory();
         settings().setValue("File/Path", "/stored/folder");
         settings().setValue("Time/Interval", 45);
         {
             WindowRig rig;
-            rig.start(startUp(true, QString()));
+            rig.start(WindowRig::startUp(true, QString(), 0));
             QCOMPARE(Dialogs::history().size(), 2);
             QCOMPARE(Dialogs::history()[1].textValue, QString("/stored/folder"));
             QCOMPARE(rig.text("lblWriteToFile") + rig.style("frmWrFile"), QString("Запись отключена. background-color: grey"));
@@ -204,7 +194,7 @@ private slots:
         }
         Dialogs::clearHistory();
         WindowRig rig;
-        rig.start(startUp(true, rig.folder.path(), -1));
+        rig.start(true, -1);
         QCOMPARE(Dialogs::history().size(), 3);
         QCOMPARE(Dialogs::history()[2].intValue, 45);
         QCOMPARE(rig.window->measurementInterval(), 45);
@@ -254,8 +244,9 @@ private slots:
     }
 
     // The scan options toggle and are stored at once; the next cycle sees
-    // them: with "all types" off only the first family is read.
-    void scanOptions()
+    // them: with "all types" off only the first family is read. The heater
+    // spin boxes set the durations process-wide and in every heater schedule.
+    void scanOptionsAndHeater()
     {
         WindowRig rig;
         rig.f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 2)));
@@ -284,6 +275,13 @@ private slots:
         const QVector<uint64_t> after = readings();
         QCOMPARE(before.size(), 2);
         QCOMPARE(int(before[0] != after[0]) + int(before[1] != after[1]), 1);
+
+        heaterSchedules()[0x1234] = HeaterSchedule();
+        rig.child<QSpinBox>("spinBoxShtPeriodHeat")->setValue(12);
+        rig.child<QSpinBox>("spinBoxShtTimeHeat")->setValue(4);
+        const HeaterSchedule schedule = heaterSchedules().value(0x1234);
+        QCOMPARE(QVector<int>({shtHeaterPause(), shtHeaterOnTime(), schedule.pause, schedule.onTime}),
+                 QVector<int>({12, 4, 12, 4}));
     }
 
     // Two text dialogs in sequence: both confirmed, the separators change and
@@ -508,7 +506,7 @@ private slots:
             init();
             settings().setValue(c.key, c.stored);
             WindowRig rig;
-            rig.start(startUp(true, rig.folder.path(), -1));
+            rig.start(true, -1);
             const Recorder &r = Recorder::instance();
             const QMap<QString, QVariant> read{
                 {"Time/Interval", rig.window->measurementInterval()},
@@ -524,7 +522,7 @@ private slots:
         settings().setValue("Time/Interval", "0");
         WindowRig rig;
         auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
-        rig.start(startUp(true, rig.folder.path(), -1));
+        rig.start(true, -1);
         rig.tick();
         rig.tickAfter(2000);
         QCOMPARE(t->conversionsStarted(), 2);
