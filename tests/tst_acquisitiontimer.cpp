@@ -35,8 +35,7 @@ QString adapterShown(WindowRig &rig)
 
 QString found()
 {
-    return "background-color: green|Преобразователь USB найден. SN=|"
-           + romToText(SimFixture::romId(WindowRig::kIdentityRom), true);
+    return "background-color: green|Преобразователь USB найден. SN=|" + WindowRig::romText(WindowRig::kIdentityRom);
 }
 
 } // namespace

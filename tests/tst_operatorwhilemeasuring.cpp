@@ -95,31 +95,19 @@ private:
         duringConversion += m_rig.f.bus().strongPullupOn() ? 1 : 0;
         insideFill += m_insideFill ? 1 : 0;
         const char *samples[] = {"21,5", "350.25", "abc", "36,6"};
-        switch (next() % 8) {
-        case 0:
-        case 1: {
-            auto *field = m_rig.child<QLineEdit>(next() % 2 ? "lineSampleCh1" : "lineSampleCh2");
-            field->setText(QString::fromLatin1(samples[next() % 4]));
-            QTest::keyClick(field, Qt::Key_Return);
-            break;
-        }
-        case 2:
-            m_rig.child<QAbstractButton>(next() % 2 ? "btnResetSample1" : "btnResetSample2")->click();
-            break;
-        case 3:
-        case 4:
-            m_rig.child<QAction>(next() % 2 ? "action_0" : "action_1")->trigger();
-            break;
-        case 5:
+        const quint32 kind = next() % 8, pick = next();
+        if (kind < 2)
+            m_rig.enter(pick % 2 ? "lineSampleCh1" : "lineSampleCh2", samples[pick / 2 % 4]);
+        else if (kind == 2)
+            m_rig.child<QAbstractButton>(pick % 2 ? "btnResetSample1" : "btnResetSample2")->click();
+        else if (kind < 5)
+            m_rig.child<QAction>(pick % 2 ? "action_0" : "action_1")->trigger();
+        else if (kind == 5)
             m_rig.child<QAbstractButton>("btnCopyAverage")->click();
-            break;
-        case 6:
-            m_rig.child<QLineEdit>("edtFiltre")->setText(next() % 2 ? "28" : "3b");
-            break;
-        default:
+        else if (kind == 6)
+            m_rig.child<QLineEdit>("edtFiltre")->setText(pick % 2 ? "28" : "3b");
+        else
             m_rig.child<QAbstractButton>("btnResetFiltre")->click();
-            break;
-        }
     }
 
     WindowRig &m_rig;
@@ -282,8 +270,7 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         rig.start(true, 5);
         rig.tick();
-        rig.child<QLineEdit>("lineSampleCh1")->setText("100");
-        QTest::keyClick(rig.child<QLineEdit>("lineSampleCh1"), Qt::Key_Return);
+        rig.enter("lineSampleCh1", "100");
         Dialogs::setResponder([](const DialogRequest &) { // the operator answers later
             DialogAnswer later;
             later.pending = true;

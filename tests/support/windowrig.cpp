@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 #include <QTimer>
 #include <QtTest>
@@ -70,6 +71,17 @@ void WindowRig::tickAfter(qint64 ms)
 {
     Clock::advanceMs(ms);
     tick();
+}
+
+void WindowRig::enter(const char *field, const QString &text)
+{
+    child<QLineEdit>(field)->setText(text);
+    QTest::keyClick(child<QLineEdit>(field), Qt::Key_Return);
+}
+
+QString WindowRig::romText(const QByteArray &rom)
+{
+    return romToText(SimFixture::romId(rom), true);
 }
 
 QString WindowRig::text(const char *label)

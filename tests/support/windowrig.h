@@ -16,6 +16,8 @@
 struct WindowRig
 {
     static const QByteArray kIdentityRom;
+    // A simulated chip's ROM as the window shows it (reversed, CRC first).
+    static QString romText(const QByteArray &rom);
 
     // Once per test process, before the first window or settings object:
     // settings in a folder of the process's own that outlives the settings
@@ -47,6 +49,8 @@ struct WindowRig
     {
         return window->findChild<T *>(QLatin1String(name));
     }
+    // Types `text` into a line edit and presses Return.
+    void enter(const char *field, const QString &text);
     QString text(const char *label);
     QString style(const char *name);
     bool countdownShown();
