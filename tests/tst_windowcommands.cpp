@@ -506,15 +506,6 @@ private slots:
                 {"Settings/LastSplit", r.lastSplit()}};
             QVERIFY2(read[c.key].toString() == c.read.toString(), qPrintable(QString(c.key) + ": " + read[c.key].toString()));
         }
-        // A stored 0 keeps measuring on every tick, with recording.
-        init();
-        settings().setValue("Time/Interval", "0");
-        WindowRig rig;
-        auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
-        rig.start(true, -1);
-        rig.tick();
-        rig.tickAfter(2000);
-        QCOMPARE(t->conversionsStarted(), 2);
     }
 };
 
