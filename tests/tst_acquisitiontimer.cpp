@@ -1,13 +1,21 @@
 #include "app/appstate.h"
+#include "app/logmessagehandler.h"
+#include "app/switches.h"
 #include "platform/clock.h"
 #include "sensors/sensor.h"
+#include "sim/simbmp280.h"
 #include "sim/simbusloader.h"
+#include "sim/simd6f.h"
 #include "sim/simds18b20.h"
 #include "sim/simds28e17.h"
+#include "sim/simhdc1080.h"
 #include "sim/simmax31850.h"
 #include "sim/simmultihub.h"
 #include "sim/simpt100emulator.h"
+#include "sim/simscd30.h"
 #include "sim/simsht3x.h"
+#include "sim/simsts3x.h"
+#include "support/eventgapprobe.h"
 #include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/windowrig.h"
@@ -20,8 +28,6 @@
 #include <QtTest>
 
 namespace {
-
-LogCapture *messages = nullptr;
 
 const char kLightGreen[] = "background-color: lightgreen;";
 const char kOverrun[] = "background-color: rgb(252,252,194);";
@@ -38,32 +44,63 @@ QString found()
     return "background-color: green|Преобразователь USB найден. SN=|" + WindowRig::romText(WindowRig::kIdentityRom);
 }
 
+// The responsiveness probe: its bound and how it measures a tick.
+const qint64 kBoundUs = 50000;
+
+// The window recording every second with the program's own log handler.
+void start(WindowRig &rig)
+{
+    rig.start(true, 1);
+    Dialogs::setResponder(nullptr);
+    rig.window->installLogHandler();
+}
+
+// One tick of the window, a second after the last, under the probe; returns
+// how long it took, in µs.
+qint64 measureTick(WindowRig &rig, EventGapProbe &probe)
+{
+    Clock::advanceMs(1000);
+    QCoreApplication::processEvents();
+    const qint64 startUs = Clock::tickUs();
+    probe.start();
+    rig.tick();
+    probe.stop();
+    return Clock::tickUs() - startUs;
+}
+
+// What the probe saw in the tick just measured.
+QByteArray describe(const EventGapProbe &probe, qint64 tickUs)
+{
+    return QStringLiteral("longest stretch %1 ms from %2 ms into a tick of %3 ms, %4 event passes")
+        .arg(probe.longestUs() / 1000.0)
+        .arg((probe.longestFromUs() - Clock::tickUs() + tickUs) / 1000.0)
+        .arg(tickUs / 1000.0)
+        .arg(probe.deliveries())
+        .toUtf8();
+}
+
 } // namespace
 
 // The window's 2-second tick: countdown, due measurements, the adapter
-// indicator, the repeat search and closing in the middle of a cycle.
+// indicator, the repeat search, closing in the middle of a cycle, and the
+// events that keep the window answering through a cycle.
 class TstAcquisitionTimer : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        WindowRig::prepareProcess();
-        messages = new LogCapture;
-    }
+    void initTestCase() { WindowRig::prepareProcess(); }
 
     void init()
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        messages->clear();
+        Switches::resetForTest();
     }
 
-    void cleanupTestCase()
+    void cleanup()
     {
-        delete messages;
-        messages = nullptr;
-        Dialogs::setResponder(nullptr);
+        qInstallMessageHandler(nullptr);
+        Switches::resetForTest();
     }
 
     // Interval 5: the first tick is due; waiting ticks 2 s apart count down
@@ -161,11 +198,12 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         auto *shy = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 25.0));
         rig.start(false, 0);
+        LogCapture messages;
         const QString repeat = "snRoms1.count() != prevCycleSensCounter (";
         rig.tick();
-        QCOMPARE(messages->count(repeat), 1); // 3 found, 0 before
+        QCOMPARE(messages.count(repeat), 1); // 3 found, 0 before
         rig.tick();
-        QCOMPARE(messages->count(repeat), 1);
+        QCOMPARE(messages.count(repeat), 1);
 
         const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
         const QVector<SensorDevice *> before = devices;
@@ -176,8 +214,8 @@ private slots:
 
         rig.f.bus().hideFromSearches(shy, 1);
         rig.tick();
-        QCOMPARE(messages->count(repeat), 2);
-        QVERIFY(messages->texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
+        QCOMPARE(messages.count(repeat), 2);
+        QVERIFY(messages.texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
         QCOMPARE(devices, before);
         QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
         QCOMPARE(shyDevice->channels.size(), 1);
@@ -187,7 +225,7 @@ private slots:
         // Missing from both searches: the shorter list is all there is.
         rig.f.bus().hideFromSearches(shy, 2);
         rig.tick();
-        QCOMPARE(messages->count(repeat), 3);
+        QCOMPARE(messages.count(repeat), 3);
         QCOMPARE(devices.size(), 3);
         QCOMPARE(shyDevice->presence & 0x03, 0x02);
     }
@@ -335,6 +373,70 @@ private slots:
         }
         QCOMPARE(shown, QString(" 00000 00000 00000 11111 00000 11111 00000"));
         AppState::instance().setPt100Mode(false);
+    }
+
+    // Responsiveness: the window never goes more than 50 ms of bus time
+    // without processing events (through the search, the device reads, the
+    // bridge walk and the broadcasts) with "-v1" (log calls do not pause) as
+    // without it, measured over whole ticks by EventGapProbe.
+    //
+    // 500 DS18B20 at standard speed, "-v1": the search alone takes 7.5 s and
+    // lets events through between the devices, as the reads do between theirs.
+    void fiveHundredThermometersWithV1()
+    {
+        Switches::parse({QStringLiteral("-v1")});
+        WindowRig rig(std::make_unique<SimBackend>());
+        rig.f.backend().setTrafficLogging(false);
+        for (int i = 0; i < 500; ++i)
+            rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x1000 + quint64(i) * 7919), 20.0 + i % 10));
+        start(rig);
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const qint64 tickUs = measureTick(rig, probe);
+            QCOMPARE(rig.window->sensorObject()->devices()->size(), 500);
+            QVERIFY2(tickUs > 7500000 && probe.longestUs() <= kBoundUs && probe.deliveries() >= 500,
+                     describe(probe, tickUs));
+        }
+    }
+
+    // A bridge whose hub carries one sensor of each type, with both scan
+    // options on (six probes on each of 48 channels), at standard speed (a
+    // chip that does not follow overdrive keeps the bus there): the four
+    // attempts of a probe and the sensors' waits let events through.
+    void bridgeWalkAtStandardSpeed_data()
+    {
+        QTest::addColumn<bool>("v1");
+        QTest::newRow("-v1") << true;
+        QTest::newRow("without -v1") << false;
+    }
+
+    void bridgeWalkAtStandardSpeed()
+    {
+        QFETCH(bool, v1);
+        if (v1)
+            Switches::parse({QStringLiteral("-v1")});
+        WindowRig rig;
+        rig.f.backend().setTrafficLogging(false);
+        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
+        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
+        hub->add(std::make_unique<SimSht3x>(), 0);
+        hub->add(std::make_unique<SimSts3x>(), 9);
+        hub->add(std::make_unique<SimHdc1080>(), 18);
+        hub->add(std::make_unique<SimBmp280>(), 27);
+        hub->add(std::make_unique<SimD6f>(), 36);
+        hub->add(std::make_unique<SimScd30>(), 47);
+        start(rig);
+        QVERIFY(rig.window->scanAllChannel() && rig.window->scanAllType());
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const qint64 tickUs = measureTick(rig, probe);
+            QVERIFY(!rig.f.bus().overdrive());
+            int channels = 0;
+            for (const SensorDevice *device : qAsConst(*rig.window->sensorObject()->devices()))
+                channels += device->family == 0x19 ? device->channels.size() : 0;
+            QCOMPARE(channels, 2 + 1 + 2 + 2 + 2 + 3);
+            QVERIFY2(probe.longestUs() <= kBoundUs, describe(probe, tickUs));
+        }
     }
 };
 
