@@ -207,9 +207,7 @@ private slots:
 
         const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
         const QVector<SensorDevice *> before = devices;
-        SensorDevice *shyDevice = nullptr;
-        for (SensorDevice *d : devices)
-            shyDevice = d->key == Sensor::keyOf(SimFixture::romId(shy->rom())) ? d : shyDevice;
+        SensorDevice *shyDevice = rig.device(shy->rom());
         QVERIFY(shyDevice);
 
         rig.f.bus().hideFromSearches(shy, 1);
@@ -220,7 +218,7 @@ private slots:
         QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
         QCOMPARE(shyDevice->channels.size(), 1);
         QCOMPARE(shyDevice->channels[0].updated, uint8_t(1));
-        QCOMPARE(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0, true);
+        QVERIFY(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0);
 
         // Missing from both searches: the shorter list is all there is.
         rig.f.bus().hideFromSearches(shy, 2);

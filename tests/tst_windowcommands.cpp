@@ -387,9 +387,7 @@ private slots:
                                        "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
         QCOMPARE(press("btnCalibrate", QMessageBox::No), QStringList(calibrate));
         QCOMPARE(emulator->offsetWrites(), 0);
-        double value = 0;
-        for (const SensorDevice *d : *rig.window->sensorObject()->devices())
-            value = d->key == Sensor::keyOf(SimFixture::romId(emulator->rom())) ? d->channels[0].value : value;
+        const double value = rig.device(emulator->rom())->channels[0].value;
         QCOMPARE(press("btnCalibrate", QMessageBox::Yes), QStringList(calibrate)); // and no warning
         QCOMPARE(emulator->offsetWrites(), 1);
         QCOMPARE(emulator->offset(), float(37.0 - (value - 0.25)));

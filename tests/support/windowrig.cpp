@@ -2,6 +2,7 @@
 
 #include "app/appstate.h"
 #include "platform/clock.h"
+#include "sensors/sensor.h"
 #include "sim/simidentitychip.h"
 
 #include <QDateTime>
@@ -77,6 +78,14 @@ void WindowRig::enter(const char *field, const QString &text)
 {
     child<QLineEdit>(field)->setText(text);
     QTest::keyClick(child<QLineEdit>(field), Qt::Key_Return);
+}
+
+SensorDevice *WindowRig::device(const QByteArray &rom)
+{
+    for (SensorDevice *d : *window->sensorObject()->devices())
+        if (d->key == Sensor::keyOf(SimFixture::romId(rom)))
+            return d;
+    return nullptr;
 }
 
 QString WindowRig::romText(const QByteArray &rom)

@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
 #include "support/simfixture.h"
 
 #include <QTemporaryDir>
@@ -51,6 +52,8 @@ struct WindowRig
     }
     // Types `text` into a line edit and presses Return.
     void enter(const char *field, const QString &text);
+    // The window's record of the simulated chip with this ROM, or null.
+    SensorDevice *device(const QByteArray &rom);
     QString text(const char *label);
     QString style(const char *name);
     bool countdownShown();
