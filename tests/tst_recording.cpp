@@ -158,7 +158,6 @@ private slots:
         // The I2C tokens of the default template: serial high and low parts, address byte, hub channel.
         const QString prefix = dir.path() + "/2025.03.14-09.26.53_";
         QVERIFY(i2cHeaders.contains(prefix + "T0_A900000B812E5C190DEF079C51214A43_136_0.csv"));
-        QVERIFY(i2cHeaders.contains(prefix + "CO20_A900000B812E5C190000000000002D9F-_4C1E0A5B44761C07_194_9.csv"));
         QVERIFY(i2cHeaders.contains(prefix + "P0_A900000B812E5C19_216_8.csv")); // the D6F has no serial
         QCOMPARE(i2cHeaders.value(prefix + "CO20_A900000B812E5C190000000000002D9F-_4C1E0A5B44761C07_194_9.csv"),
                  QStringList({"\"I2C address\";'194", "I2C Serial;'0000000000002D9F-4C1E0A5B44761C07",
