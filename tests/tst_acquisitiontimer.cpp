@@ -1,154 +1,168 @@
 #include "app/appstate.h"
-#include "app/mainwindow.h"
+#include "app/logmessagehandler.h"
+#include "app/switches.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
 #include "sensors/sensor.h"
+#include "sim/simbmp280.h"
+#include "sim/simbusloader.h"
+#include "sim/simd6f.h"
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
+#include "sim/simhdc1080.h"
 #include "sim/simmax31850.h"
+#include "sim/simmultihub.h"
 #include "sim/simpt100emulator.h"
+#include "sim/simscd30.h"
+#include "sim/simsht3x.h"
+#include "sim/simsts3x.h"
+#include "support/eventgapprobe.h"
 #include "support/logcapture.h"
-#include "support/simfixture.h"
+#include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/tableman.h"
 
 #include <QDir>
-#include <QFrame>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
-#include <memory>
 
 namespace {
-
-LogCapture *messages = nullptr;
 
 const char kLightGreen[] = "background-color: lightgreen;";
 const char kOverrun[] = "background-color: rgb(252,252,194);";
 
+// The adapter indicator: colour, text and serial field.
+QString adapterShown(WindowRig &rig)
+{
+    return rig.style("frmUsbAdaptSignal") + '|' + rig.text("lblUsbAdapter") + '|'
+           + rig.child<QLineEdit>("lineSnUSBadapter")->text();
+}
+
+QString found()
+{
+    return "background-color: green|Преобразователь USB найден. SN=|" + WindowRig::romText(WindowRig::kIdentityRom);
+}
+
+// The responsiveness probe: its bound and how it measures a tick.
+const qint64 kBoundUs = 50000;
+
+// The window recording every second with the program's own log handler.
+void start(WindowRig &rig)
+{
+    rig.start(true, 1);
+    Dialogs::setResponder(nullptr);
+    rig.window->installLogHandler();
+}
+
+// One tick of the window, a second after the last, under the probe; returns
+// how long it took, in µs.
+qint64 measureTick(WindowRig &rig, EventGapProbe &probe)
+{
+    Clock::advanceMs(1000);
+    QCoreApplication::processEvents();
+    const qint64 startUs = Clock::tickUs();
+    probe.start();
+    rig.tick();
+    probe.stop();
+    return Clock::tickUs() - startUs;
+}
+
+// What the probe saw in the tick just measured.
+QByteArray describe(const EventGapProbe &probe, qint64 tickUs)
+{
+    return QStringLiteral("longest stretch %1 ms from %2 ms into a tick of %3 ms, %4 event passes")
+        .arg(probe.longestUs() / 1000.0)
+        .arg((probe.longestFromUs() - Clock::tickUs() + tickUs) / 1000.0)
+        .arg(tickUs / 1000.0)
+        .arg(probe.deliveries())
+        .toUtf8();
+}
+
 } // namespace
 
 // The window's 2-second tick: countdown, due measurements, the adapter
-// indicator, the repeat search and closing in the middle of a cycle.
+// indicator, the repeat search, closing in the middle of a cycle, and the
+// events that keep the window answering through a cycle.
 class TstAcquisitionTimer : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-timer-test-%1-%2")
-                                          .arg(QCoreApplication::applicationPid())
-                                          .arg(QDateTime::currentMSecsSinceEpoch())
-                                          .toUtf8());
-        messages = new LogCapture;
-    }
+    void initTestCase() { WindowRig::prepareProcess(); }
 
     void init()
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        messages->clear();
+        Switches::resetForTest();
     }
 
-    void cleanupTestCase()
+    void cleanup()
     {
-        delete messages;
-        messages = nullptr;
-        Dialogs::setResponder(nullptr);
+        qInstallMessageHandler(nullptr);
+        Switches::resetForTest();
     }
 
     // Interval 5: the first tick is due; waiting ticks 2 s apart count down
     // in whole seconds without touching the bus; the cycle starts on the
-    // first tick at which 5 s have passed since the last due one.
-    void countdownAndDueTicks()
+    // first tick at which 5 s have passed since the last due one. Unplugged
+    // while waiting: noticed at the next due tick, then retried on every tick
+    // (each running a cycle) without moving the due time.
+    void countdownDueTicksAndUnplugging()
     {
         WindowRig rig;
         auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
         rig.start(true, 5);
         QCOMPARE(rig.text("lblInterval"), QString("5сек."));
-
         rig.tick();
         QCOMPARE(tc->conversionsStarted(), 1);
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
-        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
-        QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
-        QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
+        QCOMPARE(adapterShown(rig), found());
+        QCOMPARE(rig.text("lblTimeTo") + rig.style("lblTimeTo"), QString("идет замер") + kLightGreen);
         QVERIFY(rig.countdownShown());
-
         for (const char *left : {"3сек.", "1сек."}) {
-            Clock::advanceMs(2000);
             const int before = rig.trafficSize();
-            rig.tick();
+            rig.tickAfter(2000);
             QCOMPARE(rig.text("lblTimeTo"), QString::fromUtf8(left));
             QCOMPARE(rig.trafficSize(), before);
         }
         Clock::advanceMs(2000);
-        const qint64 due = Clock::tickMs();
+        qint64 due = Clock::tickMs();
         rig.tick();
         QCOMPARE(tc->conversionsStarted(), 2);
         QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
-
         // One millisecond short of the interval is still waiting.
-        Clock::advanceMs(due + 4999 - Clock::tickMs());
-        rig.tick();
+        rig.tickAfter(due + 4999 - Clock::tickMs());
         QCOMPARE(tc->conversionsStarted(), 2);
         QVERIFY(rig.text("lblTimeTo").endsWith("сек."));
         Clock::advanceMs(1);
+        due = Clock::tickMs();
         rig.tick();
         QCOMPARE(tc->conversionsStarted(), 3);
-    }
-
-    // Unplugged while waiting: noticed at the next due tick, then retried on
-    // every tick (each running a cycle) without moving the due time.
-    void adapterUnpluggedAndBack()
-    {
-        WindowRig rig;
-        auto *tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0));
-        rig.start(true, 5);
-        const qint64 first = Clock::tickMs();
-        rig.tick();
 
         rig.f.bus().setConnected(false);
-        Clock::advanceMs(2000);
-        rig.tick(); // waiting: the adapter is not looked at
+        rig.tickAfter(2000); // waiting: the adapter is not looked at
         QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
         QVERIFY(rig.text("lblTimeTo").endsWith("сек."));
-
-        Clock::advanceMs(first + 5000 - Clock::tickMs());
-        const qint64 due = Clock::tickMs();
+        Clock::advanceMs(due + 5000 - Clock::tickMs());
+        due = Clock::tickMs();
         rig.tick();
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB не найден."));
-        QVERIFY(rig.child<QLineEdit>("lineSnUSBadapter")->text().isEmpty());
+        const QString lost = "background-color: red|Преобразователь USB не найден.|";
+        QCOMPARE(adapterShown(rig), lost);
         QVERIFY(!rig.countdownShown());
-
-        Clock::advanceMs(2000);
-        rig.tick(); // not due, adapter missing: a cycle all the same
+        rig.tickAfter(2000); // not due, adapter missing: a cycle all the same
         QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: red"));
-        QCOMPARE(tc->conversionsStarted(), 1);
+        QCOMPARE(adapterShown(rig), lost);
+        QCOMPARE(tc->conversionsStarted(), 3);
 
         rig.f.bus().setConnected(true);
-        Clock::advanceMs(1000);
-        rig.tick();
+        rig.tickAfter(1000);
         QVERIFY(Clock::tickMs() < due + 5000);
-        QCOMPARE(tc->conversionsStarted(), 2);
-        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: green"));
-        QCOMPARE(rig.text("lblUsbAdapter"), QString("Преобразователь USB найден. SN="));
-        QCOMPARE(rig.child<QLineEdit>("lineSnUSBadapter")->text(),
-                 romToText(SimFixture::romId(WindowRig::kIdentityRom), true));
+        QCOMPARE(tc->conversionsStarted(), 4);
+        QCOMPARE(adapterShown(rig), found());
         QVERIFY(rig.countdownShown());
-
         // The retries left the due time where it was.
-        Clock::advanceMs(due + 5000 - Clock::tickMs());
-        rig.tick();
-        QCOMPARE(tc->conversionsStarted(), 3);
+        rig.tickAfter(due + 5000 - Clock::tickMs());
+        QCOMPARE(tc->conversionsStarted(), 5);
     }
 
     // A cycle longer than the interval is marked; without recording every
@@ -184,33 +198,32 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         auto *shy = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 25.0));
         rig.start(false, 0);
+        LogCapture messages;
         const QString repeat = "snRoms1.count() != prevCycleSensCounter (";
         rig.tick();
-        QCOMPARE(messages->count(repeat), 1); // 3 found, 0 before
+        QCOMPARE(messages.count(repeat), 1); // 3 found, 0 before
         rig.tick();
-        QCOMPARE(messages->count(repeat), 1);
+        QCOMPARE(messages.count(repeat), 1);
 
         const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
         const QVector<SensorDevice *> before = devices;
-        SensorDevice *shyDevice = nullptr;
-        for (SensorDevice *d : devices)
-            shyDevice = d->key == Sensor::keyOf(SimFixture::romId(shy->rom())) ? d : shyDevice;
+        SensorDevice *shyDevice = rig.device(shy->rom());
         QVERIFY(shyDevice);
 
         rig.f.bus().hideFromSearches(shy, 1);
         rig.tick();
-        QCOMPARE(messages->count(repeat), 2);
-        QVERIFY(messages->texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
+        QCOMPARE(messages.count(repeat), 2);
+        QVERIFY(messages.texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
         QCOMPARE(devices, before);
         QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
         QCOMPARE(shyDevice->channels.size(), 1);
         QCOMPARE(shyDevice->channels[0].updated, uint8_t(1));
-        QCOMPARE(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0, true);
+        QVERIFY(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0);
 
         // Missing from both searches: the shorter list is all there is.
         rig.f.bus().hideFromSearches(shy, 2);
         rig.tick();
-        QCOMPARE(messages->count(repeat), 3);
+        QCOMPARE(messages.count(repeat), 3);
         QCOMPARE(devices.size(), 3);
         QCOMPARE(shyDevice->presence & 0x03, 0x02);
     }
@@ -253,8 +266,55 @@ private slots:
         QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
     }
 
-    // The calibration widgets follow the table's signal only with the
-    // Pt100 switch; an emulator on the bus raises it after a cycle.
+    // Closing the window while a bridge is walked ends the read after the
+    // channel in progress, leaves the hub on channel 0 and the cycle ends
+    // with the bridges' broadcast as usual.
+    void closingDuringABridgeRead()
+    {
+        WindowRig rig;
+        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x5A5A)));
+        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
+        hub->add(std::make_unique<SimSht3x>(), 30);
+        rig.start(false, 0);
+        QTimer closer;
+        connect(&closer, &QTimer::timeout, [&] {
+            if (hub->selectedChannel() == 3)
+                rig.window->close();
+        });
+        closer.start(0);
+        const int bytesBefore = hub->channelBytesTaken();
+        rig.tick();
+        closer.stop();
+        QVERIFY(rig.window->exitRequested());
+        QCOMPARE(hub->selectedChannel(), 0);
+        QCOMPARE(hub->channelBytesTaken() - bytesBefore, 5); // channels 0 to 3, then back to 0
+        QCOMPARE(bridge->sleeps(), 1);
+        QCOMPARE(rig.child<QTableWidget>("tblSens")->rowCount(), 0);
+    }
+
+    // The demo bus in the window: the hub channel and I2C serial columns
+    // show, with the texts of the records.
+    void hubAndSerialColumns()
+    {
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.start(false, 0);
+        rig.tick();
+        auto *table = rig.child<QTableWidget>("tblSens");
+        QVERIFY(!table->isColumnHidden(TableMan::ColHubChannel) && !table->isColumnHidden(TableMan::ColI2cSerial));
+        QCOMPARE(table->rowCount(), 22);
+        // Hub channel, I2C serial, type and unit of the row with this key.
+        auto cells = [&](const char *rom, int subchannel, int hubChannel, int address) {
+            const int row = rig.window->tableManager()->findRow(rom, uint8_t(subchannel), hubChannel, uint8_t(address));
+            QStringList texts;
+            for (int column : {TableMan::ColHubChannel, TableMan::ColI2cSerial, TableMan::ColType, TableMan::ColUnit})
+                texts << (row >= 0 ? table->item(row, column)->text() : "no row");
+            return texts.join('|');
+        };
+        QCOMPARE(cells("A900000B812E5C19", 0, 9, 0xC2), QString("9|2D9F 4C1E0A5B44761C07|SDC30 CO2 channel|ppm"));
+        QCOMPARE(cells("A900000B812E5C19", 1, 8, 0xD8).section('|', 0, 1), QString("8|"));
+        QCOMPARE(cells("9503161D1E64FF28", 0, -1, 0).section('|', 0, 0), QString("-1"));
+    }
+
     // Recording trouble shows beside the recording state, and goes when
     // writing works again; no partial or repeated line is left behind.
     void recordingFailureIsVisible()
@@ -263,56 +323,118 @@ private slots:
         rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 9), 100.0));
         rig.start(true, 1);
         rig.tick();
-        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
-        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
-        const QStringList files = QDir(rig.folder.path()).entryList(QDir::Files);
-        QCOMPARE(files.size(), 2);
+        const QString recording = "Запись включена. |background-color: green";
+        QCOMPARE(rig.text("lblWriteToFile") + '|' + rig.style("frmWrFile"), recording);
 
         const QString moved = rig.folder.path() + QStringLiteral("-away");
         QVERIFY(QDir().rename(rig.folder.path(), moved));
-        Clock::advanceMs(2000);
-        rig.tick();
+        rig.tickAfter(2000);
         QVERIFY(rig.text("lblWriteToFile").startsWith(QStringLiteral("Запись включена. Ошибка записи")));
         QCOMPARE(rig.style("frmWrFile"), QString("background-color: orange"));
 
         QVERIFY(QDir().rename(moved, rig.folder.path()));
-        Clock::advanceMs(2000);
-        rig.tick();
-        QCOMPARE(rig.text("lblWriteToFile"), QString("Запись включена. "));
-        QCOMPARE(rig.style("frmWrFile"), QString("background-color: green"));
-        for (const QString &name : files) {
-            QFile file(rig.folder.path() + QLatin1Char('/') + name);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            // Ten header lines, the first and the third cycle's readings.
-            QCOMPARE(file.readAll().count('\n'), 12);
+        rig.tickAfter(2000);
+        QCOMPARE(rig.text("lblWriteToFile") + '|' + rig.style("frmWrFile"), recording);
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(rig.folder.path());
+        QCOMPARE(files.size(), 2);
+        for (const QStringList &lines : files)
+            QCOMPARE(lines.size(), 2); // the first and the third cycle's readings
+    }
+
+    // The calibration widgets follow the table's signal only with the
+    // Pt100 switch; an emulator on the bus raises it after a cycle, a plain
+    // thermocouple converter does not.
+    void calibrationWidgets()
+    {
+        QString shown;
+        for (int pt100 : {0, 1, 2}) {
+            AppState::instance().setPt100Mode(pt100 > 0);
+            WindowRig rig;
+            if (pt100 < 2)
+                rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
+            else
+                rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
+            rig.start(false, 0);
+            auto widgets = [&] {
+                shown += ' ';
+                for (const char *name : {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"})
+                    shown += rig.child(name)->isHidden() ? '0' : '1';
+            };
+            if (pt100 < 2) {
+                rig.window->btnCalibrateStatusChange(true);
+                widgets();
+                rig.window->btnCalibrateStatusChange(false);
+                widgets();
+            }
+            rig.tick();
+            widgets();
+        }
+        QCOMPARE(shown, QString(" 00000 00000 00000 11111 00000 11111 00000"));
+        AppState::instance().setPt100Mode(false);
+    }
+
+    // Responsiveness: the window never goes more than 50 ms of bus time
+    // without processing events (through the search, the device reads, the
+    // bridge walk and the broadcasts) with "-v1" (log calls do not pause) as
+    // without it, measured over whole ticks by EventGapProbe.
+    //
+    // 500 DS18B20 at standard speed, "-v1": the search alone takes 7.5 s and
+    // lets events through between the devices, as the reads do between theirs.
+    void fiveHundredThermometersWithV1()
+    {
+        Switches::parse({QStringLiteral("-v1")});
+        WindowRig rig(std::make_unique<SimBackend>());
+        rig.f.backend().setTrafficLogging(false);
+        for (int i = 0; i < 500; ++i)
+            rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x1000 + quint64(i) * 7919), 20.0 + i % 10));
+        start(rig);
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const qint64 tickUs = measureTick(rig, probe);
+            QCOMPARE(rig.window->sensorObject()->devices()->size(), 500);
+            QVERIFY2(tickUs > 7500000 && probe.longestUs() <= kBoundUs && probe.deliveries() >= 500,
+                     describe(probe, tickUs));
         }
     }
 
-    void calibrationWidgets()
+    // A bridge whose hub carries one sensor of each type, with both scan
+    // options on (six probes on each of 48 channels), at standard speed (a
+    // chip that does not follow overdrive keeps the bus there): the four
+    // attempts of a probe and the sensors' waits let events through.
+    void bridgeWalkAtStandardSpeed_data()
     {
-        const char *names[] = {"btnCalibrate", "btnResetCal", "btnSetSubtype", "rb100P", "rbPt100"};
-        for (bool pt100 : {false, true}) {
-            AppState::instance().setPt100Mode(pt100);
-            WindowRig rig;
-            rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
-            rig.start(false, 0);
-            rig.window->btnCalibrateStatusChange(true);
-            for (const char *name : names)
-                QCOMPARE(rig.child(name)->isHidden(), !pt100);
-            rig.window->btnCalibrateStatusChange(false);
-            for (const char *name : names)
-                QVERIFY(rig.child(name)->isHidden());
-            rig.tick();
-            for (const char *name : names)
-                QCOMPARE(rig.child(name)->isHidden(), !pt100);
-        }
-        // A plain thermocouple converter does not show them.
+        QTest::addColumn<bool>("v1");
+        QTest::newRow("-v1") << true;
+        QTest::newRow("without -v1") << false;
+    }
+
+    void bridgeWalkAtStandardSpeed()
+    {
+        QFETCH(bool, v1);
+        if (v1)
+            Switches::parse({QStringLiteral("-v1")});
         WindowRig rig;
-        rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 8), 300.0));
-        rig.start(false, 0);
-        rig.tick();
-        for (const char *name : names)
-            QVERIFY(rig.child(name)->isHidden());
+        rig.f.backend().setTrafficLogging(false);
+        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
+        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
+        hub->add(std::make_unique<SimSht3x>(), 0);
+        hub->add(std::make_unique<SimSts3x>(), 9);
+        hub->add(std::make_unique<SimHdc1080>(), 18);
+        hub->add(std::make_unique<SimBmp280>(), 27);
+        hub->add(std::make_unique<SimD6f>(), 36);
+        hub->add(std::make_unique<SimScd30>(), 47);
+        start(rig);
+        QVERIFY(rig.window->scanAllChannel() && rig.window->scanAllType());
+        EventGapProbe probe;
+        for (int tick = 0; tick < 2; ++tick) {
+            const qint64 tickUs = measureTick(rig, probe);
+            QVERIFY(!rig.f.bus().overdrive());
+            int channels = 0;
+            for (const SensorDevice *device : qAsConst(*rig.window->sensorObject()->devices()))
+                channels += device->family == 0x19 ? device->channels.size() : 0;
+            QCOMPARE(channels, 2 + 1 + 2 + 2 + 2 + 3);
+            QVERIFY2(probe.longestUs() <= kBoundUs, describe(probe, tickUs));
+        }
     }
 };
 

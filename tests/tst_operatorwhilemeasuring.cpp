@@ -20,31 +20,19 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
-#include <cmath>
 
 using TableSupport::fileLines;
 
 namespace {
 
-const char kHeaderEnd[] = "DATA;TIME;Value;Sample;Deviation";
-
-// "date;time;value" of the reading a channel holds, as its data line begins.
-QString lineStart(const SensorChannel &channel)
-{
-    return channel.time.toString("yyyy.MM.dd;hh:mm:ss;")
-           + (std::isnan(channel.value) ? QStringLiteral("---") : Recorder::formatNumber(channel.value));
-}
-
-// Data lines per file, header lines dropped, each cut to "date;time;value".
+// Data lines per file, each cut to "date;time;value"; each file's header and
+// time order checked.
 QMap<QString, QStringList> dataLineStarts(const QString &folder)
 {
-    QMap<QString, QStringList> files;
-    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
-        const QString path = folder + '/' + name;
-        QStringList &starts = files[path];
-        for (const QString &line : fileLines(path).mid(10))
-            starts << line.section(';', 0, 2);
-    }
+    QMap<QString, QStringList> files = TableSupport::measurementFiles(folder);
+    for (QStringList &lines : files)
+        for (QString &line : lines)
+            line = line.section(';', 0, 2);
     return files;
 }
 
@@ -107,37 +95,37 @@ private:
         duringConversion += m_rig.f.bus().strongPullupOn() ? 1 : 0;
         insideFill += m_insideFill ? 1 : 0;
         const char *samples[] = {"21,5", "350.25", "abc", "36,6"};
-        switch (next() % 8) {
-        case 0:
-        case 1: {
-            auto *field = m_rig.child<QLineEdit>(next() % 2 ? "lineSampleCh1" : "lineSampleCh2");
-            field->setText(QString::fromLatin1(samples[next() % 4]));
-            QTest::keyClick(field, Qt::Key_Return);
-            break;
-        }
-        case 2:
-            m_rig.child<QAbstractButton>(next() % 2 ? "btnResetSample1" : "btnResetSample2")->click();
-            break;
-        case 3:
-        case 4:
-            m_rig.child<QAction>(next() % 2 ? "action_0" : "action_1")->trigger();
-            break;
-        case 5:
+        const quint32 kind = next() % 8, pick = next();
+        if (kind < 2)
+            m_rig.enter(pick % 2 ? "lineSampleCh1" : "lineSampleCh2", samples[pick / 2 % 4]);
+        else if (kind == 2)
+            m_rig.child<QAbstractButton>(pick % 2 ? "btnResetSample1" : "btnResetSample2")->click();
+        else if (kind < 5)
+            m_rig.child<QAction>(pick % 2 ? "action_0" : "action_1")->trigger();
+        else if (kind == 5)
             m_rig.child<QAbstractButton>("btnCopyAverage")->click();
-            break;
-        case 6:
-            m_rig.child<QLineEdit>("edtFiltre")->setText(next() % 2 ? "28" : "3b");
-            break;
-        default:
+        else if (kind == 6)
+            m_rig.child<QLineEdit>("edtFiltre")->setText(pick % 2 ? "28" : "3b");
+        else
             m_rig.child<QAbstractButton>("btnResetFiltre")->click();
-            break;
-        }
     }
 
     WindowRig &m_rig;
     quint32 m_seed = 20250127;
     int m_countdown = 1;
     bool m_insideFill = false;
+};
+
+// The real dialogs for the scope: no responder, none declined by itself.
+struct RealDialogs
+{
+    const QByteArray declining = qgetenv("ORVEX_DIALOGS");
+    RealDialogs()
+    {
+        qunsetenv("ORVEX_DIALOGS");
+        Dialogs::setResponder(nullptr);
+    }
+    ~RealDialogs() { qputenv("ORVEX_DIALOGS", declining); }
 };
 
 Operator *activeOperator = nullptr;
@@ -161,12 +149,7 @@ class TstOperatorWhileMeasuring : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        static QTemporaryDir settings;
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-operator-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
-    }
+    void initTestCase() { WindowRig::prepareProcess(); }
 
     void init()
     {
@@ -212,12 +195,12 @@ private slots:
                 for (int i = 0; i < d->channels.size(); ++i) {
                     const SensorChannel &c = d->channels[i];
                     const QString path = Recorder::instance().filePathFor(*d, i);
-                    produced[path] << lineStart(c);
+                    produced[path] << TableSupport::dataLine(c);
                     types[path] = c.type;
                     if (table->findRow(romToText(d->rom, false), c.subchannel, c.hubChannel, c.i2cAddress) >= 0
                         && shownReading.value(path) != c.reading) {
                         shownReading[path] = c.reading;
-                        shown[path] << lineStart(c);
+                        shown[path] << TableSupport::dataLine(c);
                     }
                 }
             }
@@ -230,16 +213,10 @@ private slots:
         const QMap<QString, QStringList> files = dataLineStarts(rig.folder.path());
         QCOMPARE(files.keys(), produced.keys());
         for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
-            const QStringList lines = fileLines(it.key());
-            QCOMPARE(lines.value(5), "Sensor type;" + types[it.key()]);
-            QCOMPARE(lines.indexOf(kHeaderEnd), 9);
-            QCOMPARE(lines.lastIndexOf(kHeaderEnd), 9);
+            QCOMPARE(fileLines(it.key()).value(5), "Sensor type;" + types[it.key()]);
             const QStringList &data = it.value();
-            for (int i = 0; i < data.size(); ++i) {
-                QVERIFY2(produced[it.key()].contains(data[i]), qPrintable(data[i]));
-                if (i > 0)
-                    QVERIFY2(data[i - 1].left(19) < data[i].left(19), qPrintable(it.key() + ": " + data[i]));
-            }
+            for (const QString &line : data)
+                QVERIFY2(produced[it.key()].contains(line), qPrintable(it.key() + ": " + line));
             for (const QString &reading : shown[it.key()])
                 QVERIFY2(data.contains(reading), qPrintable(it.key() + ": " + reading));
             QVERIFY(data.size() >= 150);
@@ -276,9 +253,8 @@ private slots:
         QCOMPARE(traffic, 0);
         QVERIFY(rig.window->applicationTimer()->isActive());
         rig.window->applicationTimer()->stop();
-        const QStringList files = QDir(rig.folder.path()).entryList(QDir::Files);
-        QCOMPARE(files.size(), 1);
-        QCOMPARE(fileLines(rig.folder.path() + '/' + files.first()).size(), 12);
+        const QMap<QString, QStringList> files = dataLineStarts(rig.folder.path());
+        QVERIFY(files.size() == 1 && files.first().size() == 2);
     }
 
     // Every dialog that can open while the window measures, opened inside a
@@ -294,8 +270,7 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         rig.start(true, 5);
         rig.tick();
-        rig.child<QLineEdit>("lineSampleCh1")->setText("100");
-        QTest::keyClick(rig.child<QLineEdit>("lineSampleCh1"), Qt::Key_Return);
+        rig.enter("lineSampleCh1", "100");
         Dialogs::setResponder([](const DialogRequest &) { // the operator answers later
             DialogAnswer later;
             later.pending = true;
@@ -365,10 +340,7 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         rig.start(true, 5);
         rig.tick();
-        const QByteArray declining = qgetenv("ORVEX_DIALOGS");
-        qunsetenv("ORVEX_DIALOGS");
-        Dialogs::setResponder(nullptr);
-
+        RealDialogs real;
         QList<DialogAnswer> answers;
         Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, "Вопрос", "Да?", QMessageBox::Yes | QMessageBox::No),
                      [&](const DialogAnswer &a) { answers << a; });
@@ -384,7 +356,6 @@ private slots:
         QCOMPARE(answers.size(), 1);
         QCOMPARE(answers.first().button, QMessageBox::Yes);
         shownWindow<QMessageBox>("О программе")->button(QMessageBox::Ok)->click();
-        qputenv("ORVEX_DIALOGS", declining);
     }
 
     // Exit, or closing the main window, ends the program although the
@@ -396,9 +367,7 @@ private slots:
         for (const char *how : {"Выход", "close"}) {
             WindowRig rig;
             rig.start(false, 0);
-            const QByteArray declining = qgetenv("ORVEX_DIALOGS");
-            qunsetenv("ORVEX_DIALOGS");
-            Dialogs::setResponder(nullptr);
+            RealDialogs real;
             rig.window->show();
             rig.child<QAction>("action_6")->trigger();
             rig.child<QAction>("action_7")->trigger();
@@ -417,7 +386,6 @@ private slots:
             });
             const int result = QCoreApplication::exec();
             stuck.stop();
-            qputenv("ORVEX_DIALOGS", declining);
             QCOMPARE(result, 0);
             QVERIFY(rig.window->exitRequested());
             QVERIFY(!rig.window->applicationTimer()->isActive());

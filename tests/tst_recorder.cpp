@@ -1,10 +1,18 @@
+#include "app/appsettings.h"
 #include "app/appstate.h"
 #include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "support/settingsfolder.h"
 #include "support/tablesupport.h"
+#include "table/filenametemplate.h"
 #include "table/recorder.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -24,9 +32,34 @@ class TstRecorder : public QObject
 {
     Q_OBJECT
 
+    SettingsFolder settingsDir;
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<SensorDevice> dev;
     Recorder &rec = Recorder::instance();
+    std::unique_ptr<FileNameTemplate> window;
+
+    // The template window, opened with the template "%SN1W%" kept everywhere
+    // and none stored.
+    void openTemplateWindow()
+    {
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
+        AppState::instance().setFileNameTemplate("%SN1W%");
+        rec.setNameTemplate("%SN1W%");
+        appSettings().remove("Settings/OutFileFormat");
+        Dialogs::clearHistory();
+        window.reset(new FileNameTemplate);
+        window->show();
+    }
+    void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
+    QLineEdit *edit() { return window->findChild<QLineEdit *>("edtFileTemplateName"); }
+    // The line edit, the preview, and the template as kept by the recorder, AppState and the settings.
+    QString state()
+    {
+        return QStringList({edit()->text(), window->findChild<QLabel *>("lblResultat")->text(), rec.nameTemplate(),
+                            AppState::instance().fileNameTemplate(),
+                            appSettings().value("Settings/OutFileFormat", "-").toString()})
+            .join('|');
+    }
 
     // A new cycle's reading: 10 s later, a new value.
     int record(double value, int index = 0)
@@ -89,8 +122,6 @@ private slots:
     void templateExpansion()
     {
         const QString full = Recorder::DefaultTemplate;
-        rec.resetForTest();
-        QCOMPARE(rec.nameTemplate(), full);
 
         const QList<QPair<QString, QString>> examples = {
             {full, "2025.01.27-14.03.05_T0_5A03161D1E64FF28"}, {Recorder::OneWireTemplate, "T0_5A03161D1E64FF28"},
@@ -113,13 +144,8 @@ private slots:
         QVERIFY(Recorder::sanitizeTemplate(emoji));
         QCOMPARE(emoji, QStringLiteral("%TS%_x"));
 
-        SensorDevice example = *dev;
-        example.rom = {0x94, 0x19, 0x55, 0xA8, 0x03, 0x00, 0x00, 0x2C};
-        example.channels[0] = channel(0, 1, 3, 0xEE, 0, 0x35);
-        QCOMPARE(Recorder::expandTemplate(full, example, 0),
-                 QStringLiteral("2025.01.27-14.03.05_T1_941955A80300002C0000000000000035_238_3"));
-        QCOMPARE(rec.filePathFor(example, 1), QString());
-
+        // (The full default template on the example device: the template window's preview below.)
+        QCOMPARE(rec.filePathFor(*dev, 1), QString()); // no such channel
         QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
         QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
         QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
@@ -192,7 +218,50 @@ private slots:
         QCOMPARE(record(24), -1);
         QVERIFY(!dev->channels[0].writtenThisCycle && !rec.problemText().isEmpty());
     }
+
+    // The template window: each preset shows its template and a preview for
+    // a bridge channel; Cancel keeps nothing; OK cleans the template and
+    // stores it everywhere, a blank one as the full default.
+    void templateWindowPresetsPreviewAndCancel()
+    {
+        openTemplateWindow();
+        QCOMPARE(state(), QStringLiteral("%SN1W%|941955A80300002C|%SN1W%|%SN1W%|-"));
+        click("rb1WTemplate");
+        QCOMPARE(state(), QStringLiteral("%TS%%SC%_%SN1W%|T1_941955A80300002C|%SN1W%|%SN1W%|-"));
+        click("rbI2CTemplate");
+        QCOMPARE(state(), QStringLiteral("%TS%%SC%_%I2CSNL%_%MHCH%|T1_0000000000000035_3|%SN1W%|%SN1W%|-"));
+        click("rbDefaltTemplate");
+        QCOMPARE(state().section('|', 0, 1), QStringLiteral("%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%|"
+                                                            "T1_941955A80300002C0000000000000035_238_3"));
+        click("rbFullDefaultTemplate");
+        edit()->clear();                                          // the last preview stays
+        QCOMPARE(state(), QStringLiteral("|2025.01.27-14.03.05_T1_941955A80300002C0000000000000035_238_3|"
+                                         "%SN1W%|%SN1W%|-"));
+        edit()->setText("%TS%:x!");
+        click("btnCancel");
+        QCOMPARE(state(), QStringLiteral("%TS%:x!|T_x!|%SN1W%|%SN1W%|-"));
+        QVERIFY(!window->isVisible() && Dialogs::history().isEmpty());
+    }
+
+    void templateWindowOkCleansAndStores()
+    {
+        openTemplateWindow();
+        edit()->setText("%TS%%SC% %SN1W%!");
+        click("btnOk");
+        QCOMPARE(state(), QStringLiteral("%TS%%SC% %SN1W%!|T1_941955A80300002C!|"
+                                         "%TS%%SC%_%SN1W%_|%TS%%SC%_%SN1W%_|%TS%%SC%_%SN1W%_"));
+        QVERIFY(!window->isVisible());
+        QCOMPARE(Dialogs::history().size(), 1);
+        const DialogRequest box = Dialogs::history().first();
+        QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Параметры будут применены после перезапуска программы"));
+
+        openTemplateWindow();
+        edit()->setText("  \t ");
+        click("btnOk");
+        const QString full = Recorder::DefaultTemplate;
+        QCOMPARE(state().split('|').mid(2) << edit()->text(), QStringList({full, full, full, full}));
+    }
 };
 
-QTEST_GUILESS_MAIN(TstRecorder)
+QTEST_MAIN(TstRecorder)
 #include "tst_recorder.moc"

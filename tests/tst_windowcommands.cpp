@@ -1,5 +1,7 @@
 #include "app/appsettings.h"
 #include "app/appstate.h"
+#include "app/logmessagehandler.h"
+#include "i2c/heaterschedule.h"
 #include "platform/clock.h"
 #include "platform/desktop.h"
 #include "sensors/sensor.h"
@@ -15,30 +17,23 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QDir>
+#include <QGridLayout>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSpinBox>
 #include <QTableWidget>
+#include <QTimer>
+#include <QToolBar>
 #include <QtTest>
+#include <clocale>
 
 using TableSupport::fileLines;
 
 namespace {
-
-// Start-up answers: record into `folder` (the folder dialog cancelled when it
-// is empty) and take the offered interval, or `intervalS` when above 0 (-1
-// cancels the interval dialog).
-Dialogs::Responder startUp(bool record, const QString &folder, int intervalS = 0)
-{
-    return [=](const DialogRequest &r) {
-        DialogAnswer a = DialogAnswer::pressed(record ? QMessageBox::Yes : QMessageBox::No);
-        a.accepted = r.kind == DialogRequest::Directory ? !folder.isEmpty() : intervalS >= 0;
-        a.textValue = folder;
-        a.intValue = intervalS > 0 ? intervalS : r.intValue;
-        return a;
-    };
-}
 
 // What a request asks, in one line.
 QString described(const DialogRequest &r)
@@ -74,11 +69,6 @@ QString lastLineOf(const QString &folder, const QString &part)
     return names.size() == 1 ? fileLines(folder + '/' + names.first()).last() : "no single file " + part;
 }
 
-QString romTextOf(const QByteArray &rom)
-{
-    return romToText(SimFixture::romId(rom), true);
-}
-
 // The first byte sent after each selection of `rom` from log entry `from` on.
 QByteArray commandsTo(SimFixture &f, int from, const QByteArray &rom)
 {
@@ -96,10 +86,39 @@ QByteArray commandsTo(SimFixture &f, int from, const QByteArray &rom)
     return commands;
 }
 
+// The caption: a group box's or menu's title, otherwise the text.
+QString textOf(QObject *object)
+{
+    const QVariant title = object->property("title");
+    return title.isValid() ? title.toString() : object->property("text").toString();
+}
+
+// Where an object sits: a widget in a grid "row column rowSpan columnSpan",
+// in a row its index; a menu or an action "menu index" in the menu (or menu
+// bar) that holds it.
+QString placeOf(QObject *object)
+{
+    QAction *action = qobject_cast<QMenu *>(object) ? static_cast<QMenu *>(object)->menuAction()
+                                                     : qobject_cast<QAction *>(object);
+    if (action) {
+        QWidget *holder = action->associatedWidgets().value(0);
+        return holder ? holder->objectName() + ' ' + QString::number(holder->actions().indexOf(action)) : "nowhere";
+    }
+    auto *widget = static_cast<QWidget *>(object);
+    QLayout *layout = widget->parentWidget() ? widget->parentWidget()->layout() : nullptr;
+    const int index = layout ? layout->indexOf(widget) : -1;
+    if (auto *grid = qobject_cast<QGridLayout *>(layout); grid && index >= 0) {
+        int row, column, rowSpan, columnSpan;
+        grid->getItemPosition(index, &row, &column, &rowSpan, &columnSpan);
+        return QString("%1 %2 %3 %4").arg(row).arg(column).arg(rowSpan).arg(columnSpan);
+    }
+    return QString::number(index);
+}
+
 } // namespace
 
-// The operator's commands driven through the window, with scripted dialog
-// answers, and the settings they leave behind.
+// The window's layout and lifetime, and the operator's commands driven
+// through it with scripted dialog answers, and the settings they leave.
 class TstWindowCommands : public QObject
 {
     Q_OBJECT
@@ -121,20 +140,12 @@ private:
             marks += rig.child<QAction>(name)->isChecked() ? '1' : '0';
         return marks;
     }
-    void enter(WindowRig &rig, const char *field, const QString &text)
-    {
-        rig.child<QLineEdit>(field)->setText(text);
-        QTest::keyClick(rig.child<QLineEdit>(field), Qt::Key_Return);
-    }
 
 private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        // Made before the settings object, so removed after it has written its last.
-        static QTemporaryDir settingsDir;
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-commands-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+        WindowRig::prepareProcess();
     }
 
     void init()
@@ -153,6 +164,119 @@ private slots:
         AppState::instance().setPt100Mode(false);
     }
 
+    // The window as the program builds it: every object the other parts
+    // address by name, with the class, text and place they rely on; the
+    // shell's own state after construction; everything it made released
+    // with it.
+    void layoutAndLifetime()
+    {
+        QCoreApplication::setApplicationVersion(ORVEX_VERSION);
+        WindowRig rig;
+        rig.start(false, 0);
+        QCOMPARE(rig.window->instanceState(), 1);
+        const struct
+        {
+            const char *name, *className, *text, *place; // null: not checked
+        } expected[] = {
+            {"centralWidget", "QWidget", nullptr, nullptr},
+            {"gpbUsbAdapt", "QGroupBox", "", "0 0 1 3"},
+            {"frmUsbAdaptSignal", "QFrame", nullptr, "0"},
+            {"lblUsbAdapter", "QLabel", "USB адаптер не найден", "1"},
+            {"lineSnUSBadapter", "QLineEdit", "", "2"}, // 3: the space before the interval
+            {"lblCurrentInterval", "QLabel", "Текущий интервал", "4"},
+            {"lblInterval", "QLabel", nullptr, "5"},
+            {"lblTextTimeTo", "QLabel", "До замеров осталось: ", "6"},
+            {"lblTimeTo", "QLabel", "TextLabel", "7"},
+            {"gpbFile", "QGroupBox", "", "1 0 1 3"},
+            {"frmWrFile", "QFrame", nullptr, "0"},
+            {"lblWriteToFile", "QLabel", "Запись не ведется.", "1"},
+            {"label_2", "QLabel", "Путь к папке с файлами:", "2"},
+            {"lineFilePath", "QLineEdit", "", "3"},
+            {"btnOpenPath", "QPushButton", "...", "4"},
+            {"groupBoxShtHeat", "QGroupBox", "Нагреватель для датчиков SHT", "2 0 1 3"},
+            {"lblShtPeriodHeat", "QLabel", "Пауза (сек)", "0"},
+            {"spinBoxShtPeriodHeat", "QSpinBox", nullptr, "1"},
+            {"labelShtIntervalHeat", "QLabel", "          Вкл. на время (сек)", "2"},
+            {"spinBoxShtTimeHeat", "QSpinBox", nullptr, "3"},
+            {"frameShtHeat", "QFrame", nullptr, "4"},
+            {"lblTextHeat", "QLabel", "(до 5сек- индивидуально ждем, более - кратно периоду измерений.)", "5"},
+            {"gpbTable", "QGroupBox", "Таблица датчиков", "3 0 1 3"},
+            {"lblSample", "QLabel", "Ввод образцовой величины", "1 0 1 1"},
+            {"lineSampleCh1", "QLineEdit", nullptr, "1 2 1 1"},
+            {"btnResetSample1", "QPushButton", "<- Сброс", "1 3 1 1"}, // 1 4: a spacer
+            {"lineSampleCh2", "QLineEdit", nullptr, "1 5 1 1"},
+            {"btnResetSample2", "QPushButton", "<- Сброс", "1 6 1 1"},
+            {"lblTxtAverage", "QLabel", "Среднее канал 0", "1 7 1 1"},
+            {"lblAverage", "QLabel", "000", "1 8 1 1"},
+            {"btnCopyAverage", "QPushButton", "копир. средн.", "1 9 1 1"},
+            {"rbPt100", "QRadioButton", "Pt100", "2 0 1 1"},
+            {"rb100P", "QRadioButton", "100П", "2 1 1 1"},
+            {"btnSetSubtype", "QPushButton", "<- Установить подтип", "2 2 1 1"},
+            {"btnCalibrate", "QPushButton", "Калибровать", "2 8 1 1"},
+            {"btnResetCal", "QPushButton", "Сброс калибр.", "2 9 1 1"},
+            {"tblSens", "QTableWidget", nullptr, "3 0 1 12"},
+            {"lblFiltreTxt", "QLabel", "Фильтр", "4 0 1 1"},
+            {"edtFiltre", "QLineEdit", "", "4 1 1 1"},
+            {"btnResetFiltre", "QPushButton", "X", "4 2 1 1"},
+            {"menuBar", "QMenuBar", nullptr, nullptr},
+            {"menu", "QMenu", "Файл", "menuBar 0"},
+            {"action", "QAction", "Выход", "menu 0"},
+            {"menu_2", "QMenu", "Настройки", "menuBar 1"},
+            {"menu_3", "QMenu", "Совмещенные сенсоры", "menu_2 0"},
+            {"action_0", "QAction", "Показывать/записывать канал 0", "menu_3 0"},
+            {"action_1", "QAction", "Показывать/записывать канал 1", "menu_3 1"},
+            {"action_2", "QAction", "Показывать/записывать канал 2", "menu_3 2"},
+            {"action_3", "QAction", "Показывать/записывать канал 3", "menu_3 3"},
+            {"menu_I2C", "QMenu", "Мультихаб I2C", "menu_2 1"},
+            {"action_4", "QAction", "Сканировать все каналы", "menu_I2C 0"},
+            {"action_5", "QAction", "Сканировать все типы датчиков", "menu_I2C 1"},
+            {"action_6", "QAction", "Формат имени генерируемых файлов", "menu_2 2"},
+            {"action_11", "QAction", "Задание текстовых разделителей в отчете", "menu_2 3"},
+            {"menu_4", "QMenu", "Справка", "menuBar 2"},
+            {"action_7", "QAction", "О программе", "menu_4 0"},
+            {"mainToolBar", "QToolBar", nullptr, nullptr},
+            {"statusBar", "QStatusBar", nullptr, nullptr},
+        };
+        for (const auto &e : expected) {
+            QObject *object = rig.child<QObject>(e.name);
+            QVERIFY2(object, e.name);
+            QCOMPARE(object->metaObject()->className(), e.className);
+            if (e.text)
+                QCOMPARE(textOf(object), QString::fromUtf8(e.text));
+            if (e.place)
+                QVERIFY2(placeOf(object) == e.place, qPrintable(QString(e.name) + " at " + placeOf(object)));
+        }
+        QCOMPARE(rig.window->menuBar()->actions().size(), 3);
+        QCOMPARE(rig.window->centralWidget(), rig.child("centralWidget"));
+        QVERIFY(rig.child("gpbUsbAdapt")->layout()->itemAt(3)->spacerItem());
+        QVERIFY(qobject_cast<QGridLayout *>(rig.child("gpbTable")->layout())->itemAtPosition(1, 4)->spacerItem());
+        QCOMPARE(rig.child<QAction>("action_6")->toolTip(), QString("Формат имени генерируемых файлов"));
+        QCOMPARE(rig.child("btnCopyAverage")->toolTip(), QString("Копировать среднее значение в поле \"Образец канал 0\""));
+        QVERIFY(rig.child<QLineEdit>("lineSnUSBadapter")->isReadOnly());
+        QCOMPARE(rig.window->toolBarArea(rig.child<QToolBar>("mainToolBar")), Qt::TopToolBarArea);
+        QVERIFY(rig.child("mainToolBar")->actions().isEmpty());
+        QCOMPARE(rig.window->objectName() + ' ' + rig.window->windowTitle(), QString("MainWindow Орвекс 25.01.27.0"));
+        QCOMPARE(rig.window->size(), QSize(1179, 621));
+
+        QCOMPARE(rig.style("frmUsbAdaptSignal"), QString("background-color: yellow"));
+        // This run's log file, named after the start-up moment, beside the program.
+        QVERIFY(logFile());
+        QCOMPARE(logFile()->fileName(), QCoreApplication::applicationDirPath() + "/Logs/2025_01_27_14_03_05.log");
+        QVERIFY(QFileInfo(QCoreApplication::applicationDirPath() + "/Logs").isDir());
+        // The C library's locale must not turn the decimal point into a comma.
+        QCOMPARE(QString::fromLatin1(localeconv()->decimal_point), QString("."));
+
+        // Destroying the window releases the sensor object, the table manager
+        // and the timer it made (the acquisition with them; the sanitizer
+        // build checks that nothing else is left).
+        const QPointer<Sensor> sensor = rig.window->sensorObject();
+        const QPointer<TableMan> table = rig.window->tableManager();
+        const QPointer<QTimer> timer = rig.window->applicationTimer();
+        QVERIFY(sensor && table && timer);
+        rig.window.reset();
+        QVERIFY(sensor.isNull() && table.isNull() && timer.isNull());
+    }
+
     // First start with empty settings: the three questions, interval 30
     // offered, the answers stored, both scan options on, the recorder's
     // defaults. No to recording asks and stores nothing more. A cancelled
@@ -163,7 +287,7 @@ private slots:
         const QString record = question("Задание параметров", "Включить запись в файл?");
         {
             WindowRig rig;
-            rig.start(startUp(true, rig.folder.path()));
+            rig.start(true, 0);
             QCOMPARE(askedSoFar(), QStringList({record, QString::number(DialogRequest::Directory) + "||||",
                                                 QString::number(DialogRequest::InputInt)
                                                     + "|Задание параметров|Введите интервал записи (1..300сек):|30 1..300/1"}));
@@ -181,7 +305,7 @@ private slots:
         init();
         {
             WindowRig rig;
-            rig.start(startUp(false, rig.folder.path()));
+            rig.start(false, 0);
             QCOMPARE(askedSoFar(), QStringList(record));
             QCOMPARE(settings().allKeys(), QStringList());
             QCOMPARE(rig.window->measurementInterval(), 0);
@@ -189,12 +313,17 @@ private slots:
             for (const char *name : {"gpbFile", "lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
                 QVERIFY2(rig.child(name)->isHidden(), name);
         }
+        {
+            WindowRig rig; // nothing stored and the interval cancelled: 30 all the same
+            rig.start(true, -1);
+            QCOMPARE(rig.window->measurementInterval(), 30);
+        }
         Dialogs::clearHistory();
         settings().setValue("File/Path", "/stored/folder");
         settings().setValue("Time/Interval", 45);
         {
             WindowRig rig;
-            rig.start(startUp(true, QString()));
+            rig.start(WindowRig::startUp(true, QString(), 0));
             QCOMPARE(Dialogs::history().size(), 2);
             QCOMPARE(Dialogs::history()[1].textValue, QString("/stored/folder"));
             QCOMPARE(rig.text("lblWriteToFile") + rig.style("frmWrFile"), QString("Запись отключена. background-color: grey"));
@@ -204,7 +333,7 @@ private slots:
         }
         Dialogs::clearHistory();
         WindowRig rig;
-        rig.start(startUp(true, rig.folder.path(), -1));
+        rig.start(true, -1);
         QCOMPARE(Dialogs::history().size(), 3);
         QCOMPARE(Dialogs::history()[2].intValue, 45);
         QCOMPARE(rig.window->measurementInterval(), 45);
@@ -220,28 +349,27 @@ private slots:
     {
         WindowRig rig;
         const QByteArray tc = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 7), 300.0))->rom();
-        const QByteArray th = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)))->rom();
+        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
         rig.start(true, 5);
         rig.tick();
-        const QString folder = rig.folder.path();
+        // Data lines per file, T1 last (each file's header once: checked).
         auto lines = [&] {
             QVector<int> counts;
-            for (const QString &part : {"T0_" + romTextOf(tc), "T1_" + romTextOf(tc), "T0_" + romTextOf(th)})
-                counts << fileLines(folder + '/' + QDir(folder).entryList({"*" + part + "*"}).value(0)).size();
+            for (const QStringList &data : TableSupport::measurementFiles(rig.folder.path()))
+                counts << data.size();
             return counts;
         };
-        const QString cold = romTextOf(tc) + "/1";
+        const QString cold = WindowRig::romText(tc) + "/1";
         QCOMPARE(rows(rig).size(), 3);
 
         rig.child<QAction>("action_1")->trigger();
         QVERIFY(!rows(rig).contains(cold) && rows(rig).size() == 2);
         QCOMPARE(checkMarks(rig), QString("101111"));
         rig.tickAfter(5000);
-        QCOMPARE(lines(), QVector<int>({12, 11, 12}));
+        QCOMPARE(lines(), QVector<int>({2, 2, 1}));
         rig.child<QAction>("action_1")->trigger();
         QCOMPARE(rows(rig).last(), cold);
-        QCOMPARE(lines(), QVector<int>({12, 12, 12}));
-        QCOMPARE(fileLines(folder + '/' + QDir(folder).entryList({"*T1_*"}).first()).filter("DATA;TIME").size(), 1);
+        QCOMPARE(lines(), QVector<int>({2, 2, 2}));
 
         for (const char *name : {"action_2", "action_3"})
             rig.child<QAction>(name)->trigger();
@@ -250,12 +378,13 @@ private slots:
         QCOMPARE(rows(rig), QStringList({cold}));
         QCOMPARE(checkMarks(rig), QString("010011"));
         rig.tickAfter(5000);
-        QCOMPARE(lines(), QVector<int>({12, 13, 12}));
+        QCOMPARE(lines(), QVector<int>({2, 2, 3}));
     }
 
     // The scan options toggle and are stored at once; the next cycle sees
-    // them: with "all types" off only the first family is read.
-    void scanOptions()
+    // them: with "all types" off only the first family is read. The heater
+    // spin boxes set the durations process-wide and in every heater schedule.
+    void scanOptionsAndHeater()
     {
         WindowRig rig;
         rig.f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 2)));
@@ -284,6 +413,13 @@ private slots:
         const QVector<uint64_t> after = readings();
         QCOMPARE(before.size(), 2);
         QCOMPARE(int(before[0] != after[0]) + int(before[1] != after[1]), 1);
+
+        heaterSchedules()[0x1234] = HeaterSchedule();
+        rig.child<QSpinBox>("spinBoxShtPeriodHeat")->setValue(12);
+        rig.child<QSpinBox>("spinBoxShtTimeHeat")->setValue(4);
+        const HeaterSchedule schedule = heaterSchedules().value(0x1234);
+        QCOMPARE(QVector<int>({shtHeaterPause(), shtHeaterOnTime(), schedule.pause, schedule.onTime}),
+                 QVector<int>({12, 4, 12, 4}));
     }
 
     // Two text dialogs in sequence: both confirmed, the separators change and
@@ -334,23 +470,23 @@ private slots:
         auto *t = rig.child<QTableWidget>("tblSens");
 
         for (const char *text : {"20,5", "20.5"}) {
-            enter(rig, "lineSampleCh1", text);
+            rig.enter("lineSampleCh1", text);
             QCOMPARE(rig.style("lineSampleCh1"), QString());
             QVERIFY(!t->isColumnHidden(TableMan::ColDeviation0));
         }
-        enter(rig, "lineSampleCh2", "25");
+        rig.enter("lineSampleCh2", "25");
         rig.tickAfter(5000);
-        QVERIFY(line("T0_" + romTextOf(a)).endsWith(";20,00;20,50;-0,50"));
+        QVERIFY(line("T0_" + WindowRig::romText(a)).endsWith(";20,00;20,50;-0,50"));
         QVERIFY(line("T1_").endsWith(";25,00;25,00;0,00"));
 
         for (const char *bad : {"abc", "nan", "inf", "-inf", "1e999", ""}) {
             rig.child<QLineEdit>("lineSampleCh1")->setStyleSheet(QString());
-            enter(rig, "lineSampleCh1", bad);
+            rig.enter("lineSampleCh1", bad);
             QCOMPARE(rig.style("lineSampleCh1"), QString("background-color: red"));
             QVERIFY2(t->isColumnHidden(TableMan::ColDeviation0), bad);
         }
         rig.tickAfter(5000);
-        QVERIFY(line("T0_" + romTextOf(a)).endsWith(";20,00"));
+        QVERIFY(line("T0_" + WindowRig::romText(a)).endsWith(";20,00"));
 
         rig.child<QAbstractButton>("btnResetSample1")->click();
         rig.child<QAbstractButton>("btnResetSample2")->click();
@@ -365,7 +501,7 @@ private slots:
         rig.child<QAbstractButton>("btnCopyAverage")->click();
         QCOMPARE(rig.child<QLineEdit>("lineSampleCh1")->text(), QString("47.92"));
         rig.tickAfter(5000);
-        QVERIFY(line("T0_" + romTextOf(b)).endsWith(";23,00;47,92;-24,92"));
+        QVERIFY(line("T0_" + WindowRig::romText(b)).endsWith(";23,00;47,92;-24,92"));
     }
 
     // Calibrate and reset ask first; Yes requests the write, which the next
@@ -382,7 +518,7 @@ private slots:
         rig.start(true, 5);
         rig.tick();
         QVERIFY(!rig.child("btnCalibrate")->isHidden());
-        enter(rig, "lineSampleCh1", "37");
+        rig.enter("lineSampleCh1", "37");
         QMessageBox::StandardButton reply = QMessageBox::No;
         Dialogs::setResponder([&](const DialogRequest &) { return DialogAnswer::pressed(reply, true); });
         int from = 0;
@@ -400,9 +536,7 @@ private slots:
                                        "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
         QCOMPARE(press("btnCalibrate", QMessageBox::No), QStringList(calibrate));
         QCOMPARE(emulator->offsetWrites(), 0);
-        double value = 0;
-        for (const SensorDevice *d : *rig.window->sensorObject()->devices())
-            value = d->key == Sensor::keyOf(SimFixture::romId(emulator->rom())) ? d->channels[0].value : value;
+        const double value = rig.device(emulator->rom())->channels[0].value;
         QCOMPARE(press("btnCalibrate", QMessageBox::Yes), QStringList(calibrate)); // and no warning
         QCOMPARE(emulator->offsetWrites(), 1);
         QCOMPARE(emulator->offset(), float(37.0 - (value - 0.25)));
@@ -448,9 +582,9 @@ private slots:
                     list << t->item(r, TableMan::ColRom)->text();
             return list;
         };
-        QTest::keyClicks(rig.child<QLineEdit>("edtFiltre"), romTextOf(b).right(4).toLower());
+        QTest::keyClicks(rig.child<QLineEdit>("edtFiltre"), WindowRig::romText(b).right(4).toLower());
         rig.tickAfter(5000);
-        QCOMPARE(visible(), QStringList({romTextOf(b)}));
+        QCOMPARE(visible(), QStringList({WindowRig::romText(b)}));
         rig.child<QAbstractButton>("btnResetFiltre")->click();
         QVERIFY(rig.child<QLineEdit>("edtFiltre")->text().isEmpty());
         QCOMPARE(visible().size(), 2);
@@ -508,7 +642,7 @@ private slots:
             init();
             settings().setValue(c.key, c.stored);
             WindowRig rig;
-            rig.start(startUp(true, rig.folder.path(), -1));
+            rig.start(true, -1);
             const Recorder &r = Recorder::instance();
             const QMap<QString, QVariant> read{
                 {"Time/Interval", rig.window->measurementInterval()},
@@ -519,15 +653,6 @@ private slots:
                 {"Settings/LastSplit", r.lastSplit()}};
             QVERIFY2(read[c.key].toString() == c.read.toString(), qPrintable(QString(c.key) + ": " + read[c.key].toString()));
         }
-        // A stored 0 keeps measuring on every tick, with recording.
-        init();
-        settings().setValue("Time/Interval", "0");
-        WindowRig rig;
-        auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
-        rig.start(startUp(true, rig.folder.path(), -1));
-        rig.tick();
-        rig.tickAfter(2000);
-        QCOMPARE(t->conversionsStarted(), 2);
     }
 };
 

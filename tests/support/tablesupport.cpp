@@ -2,7 +2,10 @@
 
 #include "platform/clock.h"
 
+#include <QDir>
 #include <QFile>
+#include <QtTest>
+#include <cmath>
 
 namespace TableSupport {
 
@@ -47,6 +50,47 @@ QStringList fileLines(const QString &path)
     if (lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+QString dataLine(const SensorChannel &channel)
+{
+    const QDate date = channel.time.date();
+    const QTime time = channel.time.time();
+    const QString value = std::isnan(channel.value)
+        ? QStringLiteral("---")
+        : QString::number(channel.value, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
+    return (date.isValid() ? date.toString(QStringLiteral("yyyy.MM.dd")) : QString()) + QLatin1Char(';')
+           + (time.isValid() ? time.toString(QStringLiteral("hh:mm:ss")) : QString()) + QLatin1Char(';') + value;
+}
+
+QMap<QString, QStringList> measurementFiles(const QString &folder)
+{
+    QMap<QString, QStringList> files;
+    auto check = [](bool ok, const QString &what) {
+        return QTest::qVerify(ok, "measurement file", qPrintable(what), __FILE__, __LINE__);
+    };
+    for (const QString &name : QDir(folder).entryList(QDir::Files)) {
+        const QString path = folder + QLatin1Char('/') + name;
+        const QByteArray bytes = readFile(path);
+        const QStringList lines = fileLines(path);
+        const QString headerEnd = QStringLiteral("DATA;TIME;Value;Sample;Deviation");
+        if (!check(bytes.endsWith("\r\n"), name + ": not whole lines")
+            || !check(bytes.startsWith("\"Sensor 1WireAddr\";") && bytes.count("\"Sensor 1WireAddr\";") == 1
+                          && lines.value(9) == headerEnd && lines.count(headerEnd) == 1,
+                      name + ": not one header at the top"))
+            return files;
+        QString previous;
+        for (const QString &line : lines.mid(10)) {
+            const QString stamp = line.section(QLatin1Char(';'), 0, 1);
+            if (stamp.startsWith(QLatin1Char(';')) || stamp.endsWith(QLatin1Char(';')))
+                continue;
+            if (!check(stamp > previous, name + ": " + previous + " then " + line))
+                return files;
+            previous = stamp;
+        }
+        files.insert(path, lines.mid(10));
+    }
+    return files;
 }
 
 } // namespace TableSupport

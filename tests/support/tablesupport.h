@@ -3,6 +3,7 @@
 #include "sensors/sensordevice.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QStringList>
 
 // Device records for the table and recorder tests, shaped as the sensor
@@ -21,5 +22,17 @@ SensorChannel channel(double value, uint8_t subchannel = 0, int hubChannel = -1,
 QByteArray readFile(const QString &path);
 // The file's lines without their CR LF ends.
 QStringList fileLines(const QString &path);
+
+// The data line the recorder must write for a channel's reading when no
+// sample is set, worked out here on its own: "date;time;value", the value
+// with two decimals and a decimal comma, "---" for NaN, date and time empty
+// for a reading without a time.
+QString dataLine(const SensorChannel &channel);
+
+// The data lines of every measurement file in `folder`, by path. Fails the
+// running test unless each file is whole lines ending in CR LF, holds its
+// ten-line header once, at the top, and the times of its lines strictly
+// increase (lines without a time aside).
+QMap<QString, QStringList> measurementFiles(const QString &folder);
 
 } // namespace TableSupport

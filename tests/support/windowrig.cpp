@@ -1,13 +1,42 @@
 #include "support/windowrig.h"
 
+#include "app/appstate.h"
 #include "platform/clock.h"
+#include "sensors/sensor.h"
 #include "sim/simidentitychip.h"
 
+#include <QDateTime>
 #include <QLabel>
+#include <QLineEdit>
+#include <QSettings>
 #include <QTimer>
 #include <QtTest>
 
 const QByteArray WindowRig::kIdentityRom = SimFixture::rom(0x81, 0x1B2A4E);
+
+QString WindowRig::prepareProcess()
+{
+    static QTemporaryDir settings;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
+    qputenv("ORVEX_INSTANCE_KEY", QStringLiteral("orvex-test-%1-%2")
+                                      .arg(QCoreApplication::applicationPid())
+                                      .arg(QDateTime::currentMSecsSinceEpoch())
+                                      .toUtf8());
+    Clock::setVirtual();
+    AppState::instance().resetForTest();
+    return settings.path();
+}
+
+Dialogs::Responder WindowRig::startUp(bool record, const QString &folder, int intervalS)
+{
+    return [=](const DialogRequest &r) {
+        DialogAnswer a = DialogAnswer::pressed(record ? QMessageBox::Yes : QMessageBox::No);
+        a.accepted = r.kind == DialogRequest::Directory ? !folder.isEmpty() : intervalS >= 0;
+        a.textValue = folder;
+        a.intValue = intervalS > 0 ? intervalS : r.intValue;
+        return a;
+    };
+}
 
 WindowRig::WindowRig()
 {
@@ -21,16 +50,7 @@ WindowRig::WindowRig(std::unique_ptr<SimBackend> backend)
 
 void WindowRig::start(bool record, int intervalS)
 {
-    const QString path = folder.path();
-    start([=](const DialogRequest &r) {
-        DialogAnswer a;
-        if (r.kind == DialogRequest::Message)
-            a.button = record ? QMessageBox::Yes : QMessageBox::No;
-        a.accepted = true;
-        a.textValue = path;
-        a.intValue = intervalS;
-        return a;
-    });
+    start(startUp(record, folder.path(), intervalS));
 }
 
 void WindowRig::start(const Dialogs::Responder &answers)
@@ -52,6 +72,25 @@ void WindowRig::tickAfter(qint64 ms)
 {
     Clock::advanceMs(ms);
     tick();
+}
+
+void WindowRig::enter(const char *field, const QString &text)
+{
+    child<QLineEdit>(field)->setText(text);
+    QTest::keyClick(child<QLineEdit>(field), Qt::Key_Return);
+}
+
+SensorDevice *WindowRig::device(const QByteArray &rom)
+{
+    for (SensorDevice *d : *window->sensorObject()->devices())
+        if (d->key == Sensor::keyOf(SimFixture::romId(rom)))
+            return d;
+    return nullptr;
+}
+
+QString WindowRig::romText(const QByteArray &rom)
+{
+    return romToText(SimFixture::romId(rom), true);
 }
 
 QString WindowRig::text(const char *label)

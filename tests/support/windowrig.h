@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
 #include "support/simfixture.h"
 
 #include <QTemporaryDir>
@@ -16,11 +17,25 @@
 struct WindowRig
 {
     static const QByteArray kIdentityRom;
+    // A simulated chip's ROM as the window shows it (reversed, CRC first).
+    static QString romText(const QByteArray &rom);
+
+    // Once per test process, before the first window or settings object:
+    // settings in a folder of the process's own that outlives the settings
+    // object (so its last write at exit leaves nothing behind), a
+    // single-instance key of its own, virtual time, default switches.
+    // Returns the settings folder.
+    static QString prepareProcess();
+    // Start-up answers: record into `folder` (the folder dialog cancelled
+    // when it is empty) at `intervalS` seconds (0 takes the offered
+    // interval, -1 cancels the interval dialog).
+    static Dialogs::Responder startUp(bool record, const QString &folder, int intervalS);
 
     WindowRig();
     explicit WindowRig(std::unique_ptr<SimBackend> backend);
 
-    // Answers the start-up questions, builds the window and stops its timer.
+    // Answers the start-up questions (startUp, into `folder`), builds the
+    // window and stops its timer.
     void start(bool record, int intervalS);
     // The same with any answers; they stay in force until the next setResponder.
     void start(const Dialogs::Responder &answers);
@@ -35,6 +50,10 @@ struct WindowRig
     {
         return window->findChild<T *>(QLatin1String(name));
     }
+    // Types `text` into a line edit and presses Return.
+    void enter(const char *field, const QString &text);
+    // The window's record of the simulated chip with this ROM, or null.
+    SensorDevice *device(const QByteArray &rom);
     QString text(const char *label);
     QString style(const char *name);
     bool countdownShown();
