@@ -106,8 +106,7 @@ private slots:
         QCOMPARE(kinds.join(QLatin1Char(',')), QStringLiteral("DS18B20,DS18B20,DS18B20,DS18S20,MAX31850,Pt100 emulator"));
     }
 
-    // Bus-file keys: pinned emulator registers, the faults on demand, and
-    // bad entries named by their path.
+    // Bus-file keys: pinned emulator registers and the faults on demand.
     void busFileKeys()
     {
         QString error;
@@ -137,18 +136,6 @@ private slots:
         auto *s20 = static_cast<SimDs18s20 *>(f.bus().device(3));
         QCOMPARE(s20->conversionsStarted(), 2);
         QCOMPARE(s20->eeprom(), QByteArray::fromHex("FFF6"));
-
-        const struct { const char *entry; const char *path; } bad[] = {
-            {R"({"type": "ds18b20", "resolution": 13})", "test:devices[0].resolution: "},
-            {R"({"type": "max31850", "fault": "melted"})", "test:devices[0].fault: "},
-            {R"({"type": "ds18s20", "scratchpad": "1234"})", "test:devices[0].scratchpad: "},
-            {R"({"type": "ds18b20", "temperature": {"mean": 1}})", "test:devices[0].temperature.amplitude: "},
-            {R"({"type": "pt100emulator", "subtypeCode": 256})", "test:devices[0].subtypeCode: "},
-        };
-        for (const auto &b : bad) {
-            QVERIFY(!load(b.entry, &error));
-            QVERIFY2(error.startsWith(QLatin1String(b.path)), qPrintable(error));
-        }
     }
 
     // A parasite-powered chip converts only under the strong pull-up; a
