@@ -99,8 +99,9 @@ private slots:
         }
     }
 
-    // One broadcast conversion per cycle serves every thermometer; a first
-    // thermometer that cannot be selected leaves the broadcast to the next.
+    // One broadcast conversion per cycle serves every thermometer: one
+    // strong pull-up, one wait. A first thermometer that cannot be selected
+    // leaves the broadcast to the next.
     void oneBroadcastPerCycle()
     {
         SimFixture f;
@@ -117,11 +118,14 @@ private slots:
         for (double shift : {0.0, 2.0}) {
             for (int i = 0; i < chips.size(); ++i)
                 chips[i]->setTemperature(SimTemperature(QVector<double>{21.5, 19.0, -3.25}[i] + shift));
-            const int from = f.backend().traffic().size();
+            f.backend().clearTraffic();
+            const qint64 startMs = Clock::tickMs();
             sensor.measureAll();
-            const QByteArray wire = f.backend().touchedBytes(from);
+            QVERIFY(Clock::tickMs() - startMs < 1100);
+            const QByteArray wire = f.backend().touchedBytes();
             QCOMPARE(broadcasts(wire), 1);
             QCOMPARE(wire.count(char(0x44)), 1);
+            QCOMPARE(f.backend().callCount(QStringLiteral("TMOneWireLevel")), 2);
             QCOMPARE(sensor.devices()->at(0)->channels[0].value, 21.5 + shift);
             QCOMPARE(sensor.devices()->at(1)->channels[0].value, 19.0 + shift);
             QCOMPARE(sensor.devices()->at(2)->channels[0].value, -3.25 + shift);
