@@ -102,7 +102,8 @@ private slots:
 
     // In overdrive: trying it, which succeeds, 960 + 560 + 121 µs (the floor
     // learns the speed from the log, as the benchmark feeds it); a reset
-    // 121 µs, Match ROM 121 + 72 × 10 = 841 µs.
+    // 121 µs, Match ROM 121 + 72 × 10 = 841 µs, a search of the one device
+    // 121 + 8 × 10 + 192 × 10 = 2121 µs.
     void overdriveTransactions()
     {
         SimFixture f;
@@ -113,6 +114,9 @@ private slots:
         RomId rom = SimFixture::romId(chip->rom());
         QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 1), both(121));
         QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 1), both(841));
+        RomList roms;
+        QCOMPARE(cost(f, [&] { Adapter::instance().search(roms); }, 1), both(2121));
+        QCOMPARE(roms.size(), 1);
     }
 };
 
