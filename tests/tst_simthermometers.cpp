@@ -69,43 +69,6 @@ class TstSimThermometers : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // The demo bus loads with every thermometer kind, each answers its
-    // driver, the emulator is recognised, and the curves move.
-    void demoBus()
-    {
-        QString error;
-        auto backend = SimBusLoader::loadDemo(&error);
-        QVERIFY2(backend, qPrintable(error));
-        SimFixture f(std::move(backend));
-        QCOMPARE(f.open(), 1);
-        QStringList kinds;
-        QVector<double> before;
-        for (int round = 0; round < 2; ++round, Clock::advanceMs(100000)) {
-            int read = 0;
-            for (int i = 0; i < f.bus().deviceCount(); ++i) {
-                SimDevice *d = f.bus().device(i);
-                double v = std::nan(""), offset = 0;
-                if (d->family() == 0x28)
-                    QCOMPARE(readWith<Ds18b20>(f, d->rom(), Ds18x20::ConvertThis, &v), 1);
-                else if (d->family() == 0x10)
-                    QCOMPARE(readWith<Ds18s20>(f, d->rom(), Ds18x20::ConvertThis, &v), 1);
-                else if (d->family() == 0x3B)
-                    QCOMPARE(readMax(f, d->rom(), &v, &offset), 1);
-                else
-                    continue;
-                QCOMPARE(offset, d->kind() == QLatin1String("Pt100 emulator") ? 0.25 : 0.0);
-                if (round == 0) {
-                    kinds << d->kind();
-                    before << v;
-                } else {
-                    QVERIFY2(v != before.at(read++), qPrintable(d->kind()));
-                }
-            }
-        }
-        kinds.sort();
-        QCOMPARE(kinds.join(QLatin1Char(',')), QStringLiteral("DS18B20,DS18B20,DS18B20,DS18S20,MAX31850,Pt100 emulator"));
-    }
-
     // Bus-file keys: pinned emulator registers and the faults on demand.
     void busFileKeys()
     {
