@@ -224,23 +224,6 @@ private slots:
         QCOMPARE(w.device->channels[5].i2cSerialLow, w.device->channels[0].i2cSerialLow);
     }
 
-    // A sensor that answers its probe but not its measurement still gets
-    // its channels, without values but with the time they were taken.
-    void failedMeasurementKeepsItsTime()
-    {
-        Walk w;
-        auto *scd = w.rig.add(std::make_unique<SimScd30>());
-        scd->setNeverReady(true);
-        w.read();
-        QCOMPARE(w.device->channels.size(), 3);
-        for (const SensorChannel &c : w.device->channels) {
-            QVERIFY(std::isnan(c.value));
-            QVERIFY(c.time.isValid());
-            QVERIFY(c.time <= Clock::now());
-        }
-        QCOMPARE(scd->measurementsRead(), 0);
-    }
-
     // Both scan options on: 6 probes on each of 48 channels. Events are
     // processed throughout; no stretch without them is longer than a
     // BMP280 conversion with its transactions.

@@ -97,7 +97,6 @@ private slots:
         On<Sht3xSensor> h(rig);
         QCOMPARE(h.driver.probe(serial), 1);
         QCOMPARE(serial, Q_UINT64_C(0x8F7D785637341243));
-        QCOMPARE(h.driver.serial(), serial);
 
         // A wrong CRC in the answer is final: no second try.
         sht->failCrc(1);
@@ -108,16 +107,6 @@ private slots:
         QCOMPARE(rig.writeAddresses(from), QVector<int>{0x88});
         QCOMPARE(bad.driver.serial(), uint64_t(0));
         QCOMPARE(serial, uint64_t(7));
-
-        // And no records for it in a read of the bridge.
-        sht->failCrc(1);
-        SensorDevice device;
-        On<Sts3xSensor> any(rig);
-        any.bridge->readSensors(device);
-        QCOMPARE(device.channels.size(), 1);
-        QCOMPARE(device.channels[0].type, QStringLiteral("STS3x temperature channel"));
-        QCOMPARE(device.channels[0].i2cSerialLow, Q_UINT64_C(0x95806BFDE105AC54));
-        QCOMPARE(device.channels[0].i2cAddress, uint8_t(0x94));
     }
 
     // Raw words to values, cut toward zero; the single shot, 15 ms, and the
@@ -127,12 +116,8 @@ private slots:
         BridgeRig rig;
         auto *sht = rig.add(std::make_unique<SimSht3x>());
         auto *sts = rig.add(std::make_unique<SimSts3x>());
-        const struct
-        {
-            int rawT, rawH;
-            double celsius, percent;
-        } cases[] = {{0, 32768, -45.0, 50.0}, {65535, 65535, 130.0, 100.0}, {26213, 0, 24.99, 0.0},
-                     {10000, 1, -18.29, 0.0}};
+        const struct { int rawT, rawH; double celsius, percent; } cases[] = {
+            {0, 32768, -45.0, 50.0}, {65535, 65535, 130.0, 100.0}, {26213, 0, 24.99, 0.0}, {10000, 1, -18.29, 0.0}};
         for (const auto &c : cases) {
             sht->pinRawTemperature(c.rawT);
             sht->pinRawHumidity(c.rawH);
@@ -154,16 +139,11 @@ private slots:
             QCOMPARE(uint8_t(p[1].data.at(3)), uint8_t(0xFF)); // the fourth byte: nothing driven
         }
 
-        // At least 15 ms between the command and the read.
-        const QVector<TrafficEntry> &log = rig.f.backend().traffic();
-        qint64 commandUs = -1, readUs = -1;
-        for (int i = log.size() - 1; i >= 0 && commandUs < 0; --i) {
-            if (log[i].call == QLatin1String("TMTouchByte") && log[i].args.value(0) == 0x87)
-                readUs = log[i].timeUs;
-            if (readUs >= 0 && log[i].call == QLatin1String("TMTouchByte") && log[i].args.value(0) == 0x4B)
-                commandUs = log[i].timeUs;
-        }
-        QVERIFY(readUs - commandUs >= 15000);
+        // At least 15 ms between the command and the read (the last ones sent).
+        qint64 sentUs[256] = {};
+        for (const TrafficEntry &e : rig.f.backend().traffic())
+            sentUs[e.call == QLatin1String("TMTouchByte") ? e.args.value(0) & 0xFF : 0] = e.timeUs;
+        QVERIFY(sentUs[0x87] - sentUs[0x4B] >= 15000);
 
         // A CRC error is tried again; four of them give -7 and no value.
         sht->failCrc(1);
@@ -305,11 +285,8 @@ private slots:
         QCOMPARE(serial, Q_UINT64_C(0x123456789A80));
         QCOMPARE(heads(rig.packets(from)), hexList({"4B8001FB", "878102", "4B8001FC", "878102", "4B8001FD", "878102"}));
 
-        const struct
-        {
-            int rawT, rawH;
-            double celsius, percent;
-        } cases[] = {{0x6666, 0x8000, 25.99, 50.0}, {0, 0xFFFF, -40.0, 99.9}, {0xFFFF, 0, 124.99, 0.0}};
+        const struct { int rawT, rawH; double celsius, percent; } cases[] = {
+            {0x6666, 0x8000, 25.99, 50.0}, {0, 0xFFFF, -40.0, 99.9}, {0xFFFF, 0, 124.99, 0.0}};
         for (const auto &c : cases) {
             hdc->pinRawTemperature(c.rawT);
             hdc->pinRawHumidity(c.rawH);
