@@ -2,7 +2,6 @@
 #include "platform/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
-#include "sim/simd6f.h"
 #include "sim/simhdc1080.h"
 #include "sim/simscd30.h"
 #include "sim/simsht3x.h"
@@ -222,45 +221,6 @@ private slots:
                               "SHT3x temperature channel@7", "SHT3x humidity channel@7"}));
         QCOMPARE(w.device->channels[0].reading, oldReading);
         QCOMPARE(w.device->channels[5].i2cSerialLow, w.device->channels[0].i2cSerialLow);
-    }
-
-    // Both scan options on: 6 probes on each of 48 channels. Events are
-    // processed throughout; no stretch without them is longer than a
-    // BMP280 conversion with its transactions.
-    void fullScanStaysResponsive()
-    {
-        Walk w;
-        SimMultiHub *hub = w.rig.addHub();
-        w.rig.addOnChannel(std::make_unique<SimSht3x>(), 0);
-        w.rig.addOnChannel(std::make_unique<SimSts3x>(), 10);
-        w.rig.addOnChannel(std::make_unique<SimHdc1080>(), 20);
-        w.rig.addOnChannel(std::make_unique<SimBmp280>(), 30);
-        w.rig.addOnChannel(std::make_unique<SimD6f>(), 40);
-        w.rig.addOnChannel(std::make_unique<SimScd30>(), 47);
-        qint64 lastUs = Clock::tickUs(), longestGapUs = 0;
-        int events = 0;
-        QTimer ticker;
-        connect(&ticker, &QTimer::timeout, [&] {
-            longestGapUs = qMax(longestGapUs, Clock::tickUs() - lastUs);
-            lastUs = Clock::tickUs();
-            ++events;
-        });
-        ticker.start(0);
-        const int from = w.rig.mark();
-        const qint64 startUs = Clock::tickUs();
-        w.read();
-        ticker.stop();
-        longestGapUs = qMax(longestGapUs, Clock::tickUs() - lastUs);
-        qInfo("full scan: %.1f s of bus time, %d event passes, longest stretch without events %.1f ms",
-              (Clock::tickUs() - startUs) / 1e6, events, longestGapUs / 1e3);
-        QCOMPARE(w.device->channels.size(), 12);
-        QCOMPARE(hub->selectedChannel(), 0);
-        QCOMPARE(w.channelBytes(from).size(), 49);
-        // Every type on every channel: the HDC1080 (first probed) 4 times per
-        // channel where it is absent; 3 serial registers and 2 conversions where it is.
-        QCOMPARE(w.writesTo(from, 0x80), 47 * 4 + 5);
-        QVERIFY(events > 48 * 6);
-        QVERIFY2(longestGapUs < 250000, qPrintable(QString::number(longestGapUs)));
     }
 };
 
