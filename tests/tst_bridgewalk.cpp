@@ -151,7 +151,7 @@ private slots:
     {
         Walk w;
         SimMultiHub *hub = w.rig.addHub();
-        w.rig.addOnChannel(std::make_unique<SimSht3x>(), 9);
+        w.rig.addOnChannel(std::make_unique<SimSht3x>(), 5);
         QTimer closer;
         connect(&closer, &QTimer::timeout, [&] {
             if (hub->selectedChannel() == 5)
