@@ -88,8 +88,9 @@ private slots:
         setHeaterOnTime(0);
     }
 
-    // The identifiers derived from the serial-number words 0x1234 and 0x5678.
-    void sensirionIdentifiers()
+    // The SHT3x and STS3x: identifiers derived from the serial-number words
+    // 0x1234 and 0x5678, measurements, CRC errors.
+    void sensirion()
     {
         const uint8_t words[4] = {0x34, 0x12, 0x78, 0x56};
         QCOMPARE(Sts3xSensor::sensorIdHash48(words), Q_UINT64_C(0x806BFDE105AC));
@@ -121,15 +122,9 @@ private slots:
         QCOMPARE(rig.writeAddresses(from), QVector<int>{0x88});
         QCOMPARE(bad.driver.serial(), uint64_t(0));
         QCOMPARE(serial, uint64_t(7));
-    }
 
-    // Raw words to values, cut toward zero; the single shot, 15 ms, and the
-    // read of 6 (SHT3x) or 4 (STS3x) bytes.
-    void sensirionMeasurements()
-    {
-        BridgeRig rig;
-        auto *sht = rig.add(std::make_unique<SimSht3x>());
-        auto *sts = rig.add(std::make_unique<SimSts3x>());
+        // Raw words to values, cut toward zero; the single shot, 15 ms, and
+        // the read of 6 (SHT3x) or 4 (STS3x) bytes.
         const struct { int rawT, rawH; double celsius, percent; } cases[] = {
             {0, 32768, -45.0, 50.0}, {65535, 65535, 130.0, 100.0}, {26213, 0, 24.99, 0.0}, {10000, 1, -18.29, 0.0}};
         for (const auto &c : cases) {

@@ -101,8 +101,9 @@ private slots:
         QCOMPARE(s20->eeprom(), QByteArray::fromHex("FFF6"));
     }
 
-    // A parasite-powered chip converts only under the strong pull-up; a
-    // reset during the conversion browns it out. Read Power Supply tells.
+    // A parasite-powered chip converts only under the strong pull-up (the
+    // driver's use of it: tst_ds18x20); a reset during the conversion browns
+    // it out. Read Power Supply tells.
     void parasitePower()
     {
         SimFixture f;
@@ -115,10 +116,6 @@ private slots:
         broadcast(f, QByteArray::fromHex("44"));
         Clock::advanceMs(800);
         QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
-
-        double v = 0;
-        QCOMPARE(readWith<Ds18b20>(f, chip->rom(), Ds18x20::ConvertThis, &v), 1);
-        QCOMPARE(v, 30.5);
 
         TMOneWireLevel(f.session, 0, 1, 2);
         broadcast(f, QByteArray::fromHex("44"));
