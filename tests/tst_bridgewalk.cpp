@@ -63,10 +63,7 @@ class TstBridgeWalk : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
     // Without a hub the bridge's bus is probed once, as channel 0, and the
     // failed selection of channel 1 ends the read; absent types cost 4 tries.
@@ -109,19 +106,12 @@ private slots:
             const int from = w.rig.mark();
             w.read();
             QCOMPARE(hub->selectedChannel(), 0);
-            if (allChannels) {
-                QCOMPARE(w.channelBytes(from), QVector<int>{0} + range(1, 47) + QVector<int>{0});
-                QCOMPARE(w.records(),
-                         QStringList({"SHT3x temperature channel@0", "SHT3x humidity channel@0",
-                                      "STS3x temperature channel@2", "HDC1080 temperature channel@5",
-                                      "HDC1080 humidity channel@5", "BMP280 pressure channel@47",
-                                      "BMP280 temperature channel@47"}));
-            } else {
-                // Channels 3 and 4 are empty: channel 5 is selected, not probed.
-                QCOMPARE(w.channelBytes(from), QVector<int>{0} + range(1, 5) + QVector<int>{0});
-                QCOMPARE(w.records(), QStringList({"SHT3x temperature channel@0", "SHT3x humidity channel@0",
-                                                   "STS3x temperature channel@2"}));
-            }
+            // Off, channels 3 and 4 are empty: channel 5 is selected, not probed.
+            QCOMPARE(w.channelBytes(from), QVector<int>{0} + range(1, allChannels ? 47 : 5) + QVector<int>{0});
+            const QStringList all{"SHT3x temperature channel@0", "SHT3x humidity channel@0", "STS3x temperature channel@2",
+                                  "HDC1080 temperature channel@5", "HDC1080 humidity channel@5",
+                                  "BMP280 pressure channel@47", "BMP280 temperature channel@47"};
+            QCOMPARE(w.records(), allChannels ? all : QStringList(all.mid(0, 3)));
         }
     }
 

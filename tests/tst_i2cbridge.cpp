@@ -17,10 +17,7 @@ class TstI2cBridge : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
     // The two example packets, and what comes back for them.
     void examplePackets()
