@@ -77,16 +77,6 @@ private slots:
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Error TMReadDefaultPort port=3  portType=2"));
     }
 
-    void noDefaultPortLeavesSession()
-    {
-        SimFixture f;
-        f.bus().setDefaultPort(false);
-        QCOMPARE(f.open(), -1);
-        QCOMPARE(f.session, 0);
-        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Error TMReadDefaultPort port=0  portType=0"));
-        QCOMPARE(f.backend().callCount("TMExtendedStartSession"), 0);
-    }
-
     void setupResultTwo()
     {
         {
@@ -115,31 +105,36 @@ private slots:
         }
     }
 
-    void failuresEndOrKeepTheSession()
+    // A first open that fails: without a default port nothing is started;
+    // a failed set-up ends the new session; a failed start keeps the
+    // driver's result as the handle. Each with its status text.
+    void failedFirstOpens()
     {
+        const QString port = QStringLiteral("TMValidSession TMReadDefaultPort"); // the scripted start is not logged
+        const struct
         {
-            SimFixture f;
-            f.bus().setSetupFails(true);
-            QCOMPARE(f.open(), -2);
-            const TrafficEntry start = f.backend().traffic().at(2);
-            QCOMPARE(start.call, QStringLiteral("TMExtendedStartSession"));
-            QCOMPARE(Adapter::instance().statusText(),
-                     QStringLiteral("Error TMSetup session=%1\nAdapter not found").arg(start.result));
-            QCOMPARE(f.backend().callCount("TMEndSession"), 1);
-            QCOMPARE(Adapter::instance().sessionHandle(), 0);
-            QCOMPARE(f.backend().callCount("TMAutoOverDrive"), 0);
-        }
-        {
-            // A failed start keeps the driver's result as the handle.
+            bool port, setupFails;
+            int32_t startResult;
+            int result;
+            QString calls;
+            int32_t handle;
+            const char *status; // %1: the session the start gave
+        } cases[] = {
+            {false, false, 1, -1, port, 0, "Error TMReadDefaultPort port=0  portType=0"},
+            {true, true, 1, -2, port + " TMExtendedStartSession TMSetup TMEndSession", 0, "Error TMSetup session=%1\nAdapter not found"},
+            {true, false, -5, -3, port, -5, "Error TMExtendedStartSession port=0  portType=6\nError setup driver port"},
+        };
+        for (const auto &c : cases) {
             auto scripted = std::make_unique<ScriptedBackend>();
-            scripted->startOverride = -5;
+            scripted->startOverride = c.startResult;
             SimFixture f(std::move(scripted));
-            QCOMPARE(f.open(), -3);
-            QCOMPARE(Adapter::instance().sessionHandle(), -5);
-            QCOMPARE(Adapter::instance().statusText(),
-                     QStringLiteral("Error TMExtendedStartSession port=0  portType=6\nError setup driver port"));
-            QCOMPARE(f.backend().callCount("TMSetup"), 0);
-            QCOMPARE(f.backend().callCount("TMEndSession"), 0);
+            f.bus().setDefaultPort(c.port);
+            f.bus().setSetupFails(c.setupFails);
+            QCOMPARE(f.open(), c.result);
+            QCOMPARE(callsFrom(f.backend(), 0).join(' '), c.calls);
+            QCOMPARE(Adapter::instance().sessionHandle(), c.handle);
+            const QString session = QString::number(f.backend().traffic().value(2).result);
+            QCOMPARE(Adapter::instance().statusText(), QString::fromUtf8(c.status).replace("%1", session));
         }
     }
 
