@@ -19,9 +19,11 @@ class TstI2cBridge : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // The two example packets, and what comes back for them.
+    // The CRC-16 check value, the two example packets, and what comes back
+    // for them.
     void examplePackets()
     {
+        QCOMPARE(uint16_t(~Crc::maxim16(QByteArray("123456789"))), uint16_t(0x44C2));
         BridgeRig rig;
         auto *sht = rig.add(std::make_unique<SimSht3x>());
         sht->pinRawTemperature(0x6666);

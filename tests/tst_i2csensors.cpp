@@ -6,6 +6,7 @@
 #include "i2c/scd30sensor.h"
 #include "i2c/sht3xsensor.h"
 #include "i2c/sts3xsensor.h"
+#include "onewire/crc.h"
 #include "platform/clock.h"
 #include "sensors/sensordevice.h"
 #include "sim/simbmp280.h"
@@ -86,9 +87,10 @@ private slots:
     }
 
     // The SHT3x and STS3x: identifiers derived from the serial-number words
-    // 0x1234 and 0x5678, measurements, CRC errors.
+    // 0x1234 and 0x5678, measurements, CRC errors (check value: BE EF gives 92).
     void sensirion()
     {
+        QCOMPARE(Crc::sensirion8(fromHex("BEEF")), uint8_t(0x92));
         const uint8_t words[4] = {0x34, 0x12, 0x78, 0x56};
         QCOMPARE(Sts3xSensor::sensorIdHash48(words), Q_UINT64_C(0x806BFDE105AC));
 

@@ -4,6 +4,8 @@
 #include "platform/dialogs.h"
 #include "sensors/max31850.h"
 #include "sensors/sensordevice.h"
+#include "sensors/typek.h"
+#include "sensors/typektable.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "support/simfixture.h"
@@ -68,6 +70,29 @@ QByteArray sentAfter(SimFixture &f, int from, uint8_t command, int count)
 }
 
 const char *kZeroScratchpad = "00000000F0FFFFFF";
+
+const double kChipSlopeMvPerC = 0.041276;
+
+// The temperature whose type K voltage is `millivolts` (bisection).
+double celsiusFor(double millivolts)
+{
+    double low = TypeK::kMinCelsius, high = TypeK::kMaxCelsius;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (low + high) / 2;
+        (TypeK::emfMv(mid) < millivolts ? low : high) = mid;
+    }
+    return (low + high) / 2;
+}
+
+// How far the driver may be off at `celsius`: the chip's half step of
+// 0.25 °C and the table's half digit, seen through the local slope of the
+// curve, plus the driver's cut to 1/100 °C.
+double allowedError(double celsius)
+{
+    const double slope = std::min(TypeK::emfMv(celsius + 1) - TypeK::emfMv(celsius),
+                                  TypeK::emfMv(celsius) - TypeK::emfMv(celsius - 1));
+    return (0.125 * kChipSlopeMvPerC + 0.0005) / slope + 0.011;
+}
 
 } // namespace
 
@@ -298,6 +323,55 @@ private slots:
         QCOMPARE(hot.calibration, 0.0f); // a plain chip reports no offset
         QCOMPARE(cold.subchannel, uint8_t(1));
         QCOMPARE(hot.time, cold.time);
+    }
+
+    // The type K table: the published rows, strict increase, and agreement
+    // with the reference function the simulated chip uses.
+    void typeKTable()
+    {
+        QCOMPARE(TypeKTable::kSize, 1643);
+        const struct { int celsius; double millivolts; } rows[] = {
+            {-270, -6.458}, {-200, -5.891}, {0, 0.000}, {25, 1.000}, {100, 4.096}, {1000, 41.276}, {1372, 54.886},
+        };
+        for (const auto &row : rows)
+            QCOMPARE(TypeKTable::millivolts(row.celsius - TypeKTable::kFirstCelsius), row.millivolts);
+        for (int i = 1; i < TypeKTable::kSize; ++i)
+            QVERIFY2(TypeKTable::millivolts(i) > TypeKTable::millivolts(i - 1), qPrintable(QString::number(i)));
+        for (int i = 0; i < TypeKTable::kSize; ++i) {
+            const double exact = TypeK::emfMv(i + TypeKTable::kFirstCelsius);
+            QVERIFY2(std::fabs(TypeKTable::millivolts(i) - exact) <= 0.0005 + 1e-9, qPrintable(QString::number(i)));
+        }
+    }
+
+    // Thermocouple temperatures through chip and driver. Cold junction at
+    // 0 °C: back within what the chip's 0.25 °C step allows there. At 25 °C:
+    // the driver turns the chip's value back into a voltage without taking
+    // the cold junction out, so it reads the temperature of
+    // E(Th) - E(Tc) + Tc · 41.276 µV/°C; 100 °C gives 40 06 00 19 and 100.75.
+    void typeKRoundTrip()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x4B)));
+        QCOMPARE(f.open(), 1);
+        auto read = [&](double hotCelsius, double coldCelsius) {
+            chip->setHotJunction(SimTemperature(hotCelsius));
+            chip->setColdJunction(SimTemperature(coldCelsius));
+            Read r(f, chip->rom());
+            return r.run() == 1 ? r.hot : std::nan("");
+        };
+        for (double celsius = -250.0; celsius <= 1350.0; celsius += 6.25 + 0.01) {
+            const double hot = read(celsius, 0.0);
+            QVERIFY2(std::fabs(hot - celsius) <= allowedError(celsius),
+                     qPrintable(QStringLiteral("%1 °C read as %2").arg(celsius).arg(hot)));
+        }
+        QCOMPARE(read(100.0, 25.0), 100.75);
+        QCOMPARE(chip->scratchpad().left(4), hex("40060019"));
+        for (double celsius = -200.0; celsius <= 1300.0; celsius += 12.5 + 0.03) {
+            const double byDesign = celsiusFor(TypeK::emfMv(celsius) - TypeK::emfMv(25.0) + 25.0 * kChipSlopeMvPerC);
+            const double hot = read(celsius, 25.0);
+            QVERIFY2(std::fabs(hot - byDesign) <= allowedError(byDesign),
+                     qPrintable(QStringLiteral("%1 °C read as %2, expected %3").arg(celsius).arg(hot).arg(byDesign)));
+        }
     }
 };
 

@@ -1,4 +1,5 @@
 #include "onewire/adapter.h"
+#include "onewire/crc.h"
 #include "onewire/familynames.h"
 #include "onewire/tmex.h"
 #include "sim/simidentitychip.h"
@@ -216,10 +217,11 @@ private slots:
     }
 
     // The ROM text both ways round (only the low byte of an element), the
-    // validity test, the adapter's serial from its identity chip, the family
-    // descriptions.
+    // CRC-8 check value ("123456789" gives A1) and the validity test, the
+    // adapter's serial from its identity chip, the family descriptions.
     void romHelpers()
     {
+        QCOMPARE(Crc::dallas8(QByteArray("123456789")), uint8_t(0xA1));
         const RomId rom{0x28, 0x01, 0xAB, 0x00, 0x0F, 0x10, 0x7F, 0x0C};
         QCOMPARE(romToText(rom, false), QStringLiteral("2801AB000F107F0C"));
         QCOMPARE(romToText(rom, true), QStringLiteral("0C7F100F00AB0128"));
