@@ -1,9 +1,11 @@
 #include "onewire/adapter.h"
+#include "onewire/crc.h"
 #include "onewire/tmex.h"
 #include "platform/clock.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/sensordevice.h"
+#include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
 #include "support/simfixture.h"
@@ -33,6 +35,22 @@ struct Read
 QByteArray scratch(const char *hex)
 {
     return QByteArray::fromHex(hex);
+}
+
+// Selects every device with Skip ROM and sends `bytes`; returns what came back.
+QByteArray broadcast(SimFixture &f, const QByteArray &bytes)
+{
+    TMTouchReset(f.session);
+    TMTouchByte(f.session, 0xCC);
+    QByteArray answer;
+    for (char b : bytes)
+        answer.append(char(TMTouchByte(f.session, uint8_t(b))));
+    return answer;
+}
+
+QByteArray readScratchpad(SimFixture &f)
+{
+    return broadcast(f, scratch("BEFFFFFFFFFFFFFFFFFF")).mid(1);
 }
 
 // The index of the first log entry from `from` on that is `call` with `args`, or -1.
@@ -219,6 +237,87 @@ private slots:
         QCOMPARE(log[convert - 1].args, QVector<int>({0, 1, 2}));
         QVERIFY(log[release].timeUs - log[convert].timeUs >= 1000000);
         QVERIFY(!f.bus().strongPullupOn());
+    }
+
+    // The simulated chip: a parasite-powered one converts only under the
+    // strong pull-up; a reset during the conversion browns it out. Read
+    // Power Supply tells.
+    void parasitePower()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x9), 30.5));
+        chip->setParasite(true);
+        QCOMPARE(f.open(), 1);
+        broadcast(f, QByteArray::fromHex("B4"));
+        QCOMPARE(TMTouchBit(f.session, 1), short(0));
+
+        broadcast(f, QByteArray::fromHex("44"));
+        Clock::advanceMs(800);
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
+
+        TMOneWireLevel(f.session, 0, 1, 2);
+        broadcast(f, QByteArray::fromHex("44"));
+        Clock::advanceMs(100);
+        TMTouchReset(f.session);
+        Clock::advanceMs(800);
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
+    }
+
+    // Write Scratchpad reaches EEPROM only through Copy Scratchpad; Recall
+    // and a power cycle bring the stored values back; read slots show the
+    // conversion time of the resolution.
+    void eepromAndConversionTime()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0xA), 20.0));
+        QCOMPARE(f.open(), 1);
+        const QByteArray powerOn = QByteArray::fromHex("50054B467FFF0C10");
+        QCOMPARE(readScratchpad(f), powerOn + char(Crc::dallas8(powerOn)));
+        broadcast(f, QByteArray::fromHex("4E11220F"));
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("11221F"));
+        chip->powerCycle();
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("4B467F"));
+
+        broadcast(f, QByteArray::fromHex("4E11221F"));
+        broadcast(f, QByteArray::fromHex("48"));
+        broadcast(f, QByteArray::fromHex("4E33447F"));
+        broadcast(f, QByteArray::fromHex("B8"));
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("11221F"));
+        chip->powerCycle();
+        QCOMPARE(chip->eeprom(), QByteArray::fromHex("11221F"));
+
+        // 9 bits: 93.75 ms. Before that the read slots give 0.
+        broadcast(f, QByteArray::fromHex("44"));
+        const qint64 start = Clock::tickUs();
+        while (TMTouchBit(f.session, 1) == 0)
+            ;
+        const qint64 tookUs = Clock::tickUs() - start;
+        QVERIFY2(tookUs >= 93750 && tookUs < 94000, qPrintable(QString::number(tookUs)));
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("4001"));
+    }
+
+    // The bus-file keys of the thermometers reach the chips: the resolution,
+    // the faults on demand (each costs an attempt), TH and TL.
+    void busFileKeys()
+    {
+        QString error;
+        auto backend = SimBusLoader::load(R"({"devices": [
+            {"type": "ds18b20", "resolution": 9, "temperature": 25.0625, "powerOnReads": 1, "crcErrors": 1},
+            {"type": "ds18s20", "temperature": 21, "countReadings": 1, "th": 255, "tl": 246}]})", "x", &error);
+        QVERIFY2(backend, qPrintable(error));
+        SimFixture f(std::move(backend));
+        QCOMPARE(f.open(), 1);
+        auto *b20 = static_cast<SimDs18b20 *>(f.bus().device(0));
+        auto *s20 = static_cast<SimDs18s20 *>(f.bus().device(1));
+        Read<Ds18b20> b(f, b20->rom());
+        QCOMPARE(b.run(Ds18x20::ConvertThis), 1);
+        QCOMPARE(b.value, 25.0);
+        QCOMPARE(b20->conversionsStarted(), 2);
+        Read<Ds18s20> s(f, s20->rom());
+        QCOMPARE(s.run(Ds18x20::ConvertThis), 1);
+        QCOMPARE(s.value, 21.0);
+        QCOMPARE(s20->conversionsStarted(), 2);
+        QCOMPARE(s20->eeprom(), scratch("FFF6"));
     }
 
     // The single channel: three records are cut to the last, none gets one;

@@ -6,6 +6,7 @@
 #include "sensors/sensordevice.h"
 #include "sensors/typek.h"
 #include "sensors/typektable.h"
+#include "sim/simbusloader.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "support/simfixture.h"
@@ -323,6 +324,25 @@ private slots:
         QCOMPARE(hot.calibration, 0.0f); // a plain chip reports no offset
         QCOMPARE(cold.subchannel, uint8_t(1));
         QCOMPARE(hot.time, cold.time);
+    }
+
+    // The bus-file keys of the converters reach the chips: an emulator's
+    // pinned registers, offset and sub-type code; a fault.
+    void busFileKeys()
+    {
+        QString error;
+        auto backend = SimBusLoader::load(R"({"devices": [
+            {"type": "pt100emulator", "scratchpad": "90010019F0FFFFFF", "offset": 1.0, "subtypeCode": 1},
+            {"type": "max31850", "fault": "shortVdd"}]})", "x", &error);
+        QVERIFY2(backend, qPrintable(error));
+        SimFixture f(std::move(backend));
+        QCOMPARE(f.open(), 1);
+        SensorDevice emulator;
+        Read(f, f.bus().device(0)->rom()).readAndFill(emulator);
+        QCOMPARE(emulator.channels[0].value, 25.77);
+        QCOMPARE(emulator.channels[0].calibration, 1.0f);
+        QCOMPARE(emulator.channels[0].subtype, uint8_t(2));
+        QCOMPARE(Read(f, f.bus().device(1)->rom()).run(), Max31850::kNoTemperature);
     }
 
     // The type K table: the published rows, strict increase, and agreement
