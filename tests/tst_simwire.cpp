@@ -1,10 +1,15 @@
+#include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "platform/clock.h"
+#include "sim/simds28e17.h"
 #include "sim/simromdevice.h"
+#include "sim/simsht3x.h"
+#include "sim/simtrafficfloor.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
+#include <functional>
 
 namespace {
 
@@ -32,6 +37,27 @@ public:
 
 const uint8_t kSkipRom = 0xCC;
 const uint8_t kReadRom = 0x33;
+
+using FloorAndClock = QPair<qint64, qint64>;
+
+// The floor of what `action` sends (the speed learnt from the log when
+// `overdrive` is not given), and the virtual time it took.
+FloorAndClock cost(SimFixture &f, const std::function<void()> &action, int overdrive = -1)
+{
+    f.backend().clearTraffic();
+    const qint64 startUs = Clock::tickUs();
+    action();
+    SimTrafficFloor floor;
+    if (overdrive >= 0)
+        floor.setOverdrive(overdrive == 1);
+    floor.addAll(f.backend().traffic());
+    return {floor.totalUs(), Clock::tickUs() - startUs};
+}
+
+FloorAndClock both(qint64 us)
+{
+    return {us, us};
+}
 
 } // namespace
 
@@ -158,7 +184,86 @@ private slots:
         QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A ^ 0x81));
         QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A));
     }
+
+    // The time charged: the benchmark's floor, computed from the traffic log
+    // alone, against sums worked out by hand from the 1-Wire timing table
+    // (reset 960 µs, slot 70 µs, byte 560 µs at standard speed; 121, 10 and
+    // 80 µs in overdrive), and against the time the simulated bus charged.
+    // Here at standard speed (a chip on the bus does not follow overdrive).
+    void timeAtStandardSpeed()
+    {
+        SimFixture f;
+        SimDevice *plain = f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x4E2A1B)));
+        auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
+        bridge->i2c().add(std::make_unique<SimSht3x>());
+        uint8_t *state = Adapter::instance().accessStateBuffer();
+
+        // Opening the session tries overdrive, which not every device
+        // follows: standard reset, Overdrive Skip ROM, overdrive reset,
+        // standard reset: 960 + 560 + 121 + 960 µs.
+        QCOMPARE(cost(f, [&] { QCOMPARE(f.open(), 1); }, 0), both(2601));
+        QVERIFY(!f.bus().overdrive());
+        QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 0), both(960));
+
+        // Match ROM (TMAccess): a reset and 9 bytes, 960 + 9 × 560 = 6000 µs.
+        RomId rom = SimFixture::romId(plain->rom());
+        QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 0), both(6000));
+
+        // A search of the two devices: two passes of a reset, the Search ROM
+        // byte and 64 × 3 slots (960 + 560 + 192 × 70 = 14960 µs each); the
+        // TMNext that finds nothing more sends nothing.
+        RomList roms;
+        QCOMPARE(cost(f, [&] { Adapter::instance().search(roms); }, 0), both(2 * 14960));
+        QCOMPARE(roms.size(), 2);
+        QCOMPARE(f.backend().callCount(QStringLiteral("TMNext")), 2);
+
+        // One bridge write as an SHT3x measurement begins: the selection
+        // (TMStrongAccess, 14960 µs), the 7-byte packet 4B 88 02 2C 06 CRC CRC
+        // (3920 µs), two busy bits with the 1 ms poll between them (2 × 70 +
+        // 1000 µs: 3 I2C bytes of 90 µs at 100 kHz outlast the first slot),
+        // status and write status (1120 µs), then the sensor's 15 ms wait.
+        RomId bridgeRom = SimFixture::romId(bridge->rom());
+        I2cBridge transport(&f.session, state, bridgeRom.data(), nullptr); // sets 100 kHz
+        const qint64 writeUs = 14960 + 3920 + 2 * 70 + 1000 + 1120;
+        QCOMPARE(cost(f, [&] {
+                     QVERIFY(I2cBridge::selectDevice(&f.session, state, bridgeRom.data()));
+                     QCOMPARE(transport.writeData(0x88, QByteArray::fromHex("2C06"), I2cBridge::kWithStop), 2);
+                     Clock::sleepMs(15);
+                 }, 0),
+                 both(writeUs + 15000));
+        QCOMPARE(f.backend().touchedBytes(), QByteArray::fromHex("4B88022C064D53FFFF"));
+        QCOMPARE(f.backend().callCount(QStringLiteral("TMTouchBit")), 2);
+
+        // A write the sensor refuses (no such command acknowledged) is given
+        // up at once: no sensor wait in the floor.
+        const FloorAndClock refused = cost(f, [&] {
+            QVERIFY(I2cBridge::selectDevice(&f.session, state, bridgeRom.data()));
+            QCOMPARE(transport.writeData(0x8A, QByteArray::fromHex("2C06"), I2cBridge::kWithStop),
+                     I2cBridge::kTransferFailed);
+        }, 0);
+        QCOMPARE(refused.first, refused.second);
+        QVERIFY(refused.first < writeUs + 15000);
+    }
+
+    // In overdrive: trying it, which succeeds, 960 + 560 + 121 µs (the floor
+    // learns the speed from the log, as the benchmark feeds it); a reset
+    // 121 µs, Match ROM 121 + 72 × 10 = 841 µs, a search of the one device
+    // 121 + 8 × 10 + 192 × 10 = 2121 µs.
+    void timeInOverdrive()
+    {
+        SimFixture f;
+        SimDevice *chip = f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x77), true));
+        QCOMPARE(cost(f, [&] { QCOMPARE(f.open(), 1); }), both(1641));
+        QVERIFY(f.bus().overdrive());
+        uint8_t *state = Adapter::instance().accessStateBuffer();
+        RomId rom = SimFixture::romId(chip->rom());
+        QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 1), both(121));
+        QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 1), both(841));
+        RomList roms;
+        QCOMPARE(cost(f, [&] { Adapter::instance().search(roms); }, 1), both(2121));
+        QCOMPARE(roms.size(), 1);
+    }
 };
 
-QTEST_APPLESS_MAIN(TstSimWire)
+QTEST_MAIN(TstSimWire)
 #include "tst_simwire.moc"
