@@ -53,7 +53,6 @@ private slots:
         const struct { const char *json, *expected; } cases[] = {
             {"@syntax.json", ":5:"},
             {"@unknowntype.json", ":devices[1].type: unknown device type \"thermometer\" (known: "},
-            {"@badrom.json", ":devices[0].rom: expected hexadecimal digits, not \"28 01 02 0G 04 05 06\""},
             // 14 digits with the CRC added equal the same ROM written with its CRC.
             {"@duplicaterom.json", ":devices[2].rom: the same ROM is already on the bus"},
             {"@badvalue.json", ":adapter.setupResult: expected a whole number from 1 to 2"},
@@ -63,8 +62,6 @@ private slots:
             {R"({"devices": [{"rom": "28 FF 64 1E 1D 16 03"}]})", "x:devices[0].type: missing device type (known: "},
             {R"({"type": "rom", "missSearches": 1.5})", "x:devices[0].missSearches: expected a whole number from 0 to 1000000"},
             {R"({"type": "rom", "overdrive": "true"})", "x:devices[0].overdrive: expected true or false"},
-            {R"({"type": "identity", "rom": "28 01 02 03 04 05 06"})", "x:devices[0].rom: an identity chip has family 81 or 01"},
-            {R"({"type": "ds18b20", "resolutoin": 9})", "x:devices[0].resolutoin: unknown key for a ds18b20 (known: type, rom, missSearches, "},
             {R"({"type": "ds18s20", "resolution": 9})", "x:devices[0].resolution: unknown key for a ds18s20 (known: "},
             {R"({"type": "ds18b20", "resolution": 13})", "x:devices[0].resolution: expected a whole number from 9 to 12"},
             {R"({"type": "ds18b20", "silent": "yes"})", "x:devices[0].silent: expected true or false"},
