@@ -1,6 +1,5 @@
 #include "app/appstate.h"
 #include "onewire/adapter.h"
-#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "sensors/max31850.h"
 #include "sensors/sensordevice.h"
