@@ -1,9 +1,14 @@
 #include "onewire/adapter.h"
+#include "onewire/crc.h"
+#include "onewire/familynames.h"
 #include "onewire/tmex.h"
+#include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
+#include "support/logcapture.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
+#include <algorithm>
 
 namespace {
 
@@ -35,35 +40,65 @@ QStringList callsFrom(SimBackend &backend, int from)
     return calls;
 }
 
+// A debug stream quotes streamed strings and puts a blank between items.
+QString quoted(const RomId &rom)
+{
+    return QStringLiteral(" \"%1\"").arg(romToText(rom, false));
+}
+
+// The order a real search gives: ascending by the 64 ROM bits read in the
+// order they cross the wire (bit 0 of byte 0 first) as one binary number.
+quint64 wireOrderKey(const RomId &rom)
+{
+    quint64 key = 0;
+    for (int i = 0; i < 64; ++i)
+        key = (key << 1) | quint64((rom.at(i / 8) >> (i % 8)) & 1);
+    return key;
+}
+
+SimDevice *addRom(SimFixture &f, uint8_t family, quint64 serial)
+{
+    return f.add(std::make_unique<SimRomDevice>(SimFixture::rom(family, serial)));
+}
+
+RomId idOf(const SimDevice *device)
+{
+    return SimFixture::romId(device->rom());
+}
+
+// The simulated device behind a ROM the search listed.
+SimDevice *deviceOf(SimFixture &f, const RomId &rom)
+{
+    QByteArray bytes;
+    for (short e : rom)
+        bytes.append(char(e));
+    return f.bus().findDevice(bytes);
+}
+
 } // namespace
 
+// The adapter: every outcome of open() with its status text and calls, the
+// search against buses of several shapes, and the ROM helpers.
 class TstAdapter : public QObject
 {
     Q_OBJECT
 private slots:
+    // A chip that cannot follow overdrive keeps the bus at standard speed:
+    // overdrive tried, then switched off again.
     void firstOpenReportsOverdrive()
     {
-        {
-            // A chip that cannot follow overdrive keeps the bus at standard speed.
+        for (bool overdrive : {false, true}) {
             SimFixture f;
-            f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x1234), false));
+            f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x1234), overdrive));
             QCOMPARE(f.open(), 1);
-            QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-            QVERIFY(!f.bus().overdrive());
-            QCOMPARE(callsFrom(f.backend(), 0),
-                     QStringList({"TMValidSession", "TMReadDefaultPort", "TMExtendedStartSession", "TMSetup",
-                                  "TMAutoOverDrive", "TMAutoOverDrive"}));
+            QCOMPARE(Adapter::instance().statusText(),
+                     QStringLiteral("Adapter found, No error; Info: OverDrive ") + (overdrive ? "ON" : "OFF"));
+            QCOMPARE(f.bus().overdrive(), overdrive);
+            QStringList calls{"TMValidSession", "TMReadDefaultPort", "TMExtendedStartSession", "TMSetup", "TMAutoOverDrive"};
+            QCOMPARE(callsFrom(f.backend(), 0), overdrive ? calls : calls << "TMAutoOverDrive");
             QCOMPARE(f.backend().traffic().at(4).args, QVector<int>({1}));
-            QCOMPARE(f.backend().traffic().at(5).args, QVector<int>({0}));
+            QCOMPARE(f.backend().traffic().value(5).args, overdrive ? QVector<int>() : QVector<int>({0}));
             QVERIFY(f.session > 0);
-        }
-        {
-            SimFixture f;
-            f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x1234), true));
-            QCOMPARE(f.open(), 1);
-            QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
-            QVERIFY(f.bus().overdrive());
-            QCOMPARE(f.backend().callCount("TMAutoOverDrive"), 1);
         }
     }
 
@@ -82,28 +117,6 @@ private slots:
                  QStringList({"TMValidSession", "TMSetup", "TMValidSession", "TMSetup"}));
         QCOMPARE(f.session, first);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Error TMReadDefaultPort port=3  portType=2"));
-    }
-
-    void noDefaultPortLeavesSession()
-    {
-        {
-            SimFixture f;
-            f.bus().setDefaultPort(false);
-            QCOMPARE(f.open(), -1);
-            QCOMPARE(f.session, 0);
-            QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Error TMReadDefaultPort port=0  portType=0"));
-            QCOMPARE(f.backend().callCount("TMExtendedStartSession"), 0);
-        }
-        {
-            // A session exists but fails its check; the port disappears too.
-            SimFixture f;
-            QCOMPARE(f.open(), 1);
-            const int32_t handle = f.session;
-            f.bus().setConnected(false);
-            f.bus().setDefaultPort(false);
-            QCOMPARE(f.open(), -1);
-            QCOMPARE(Adapter::instance().sessionHandle(), handle);
-        }
     }
 
     void setupResultTwo()
@@ -134,31 +147,36 @@ private slots:
         }
     }
 
-    void failuresEndOrKeepTheSession()
+    // A first open that fails: without a default port nothing is started;
+    // a failed set-up ends the new session; a failed start keeps the
+    // driver's result as the handle. Each with its status text.
+    void failedFirstOpens()
     {
+        const QString port = QStringLiteral("TMValidSession TMReadDefaultPort"); // the scripted start is not logged
+        const struct
         {
-            SimFixture f;
-            f.bus().setSetupFails(true);
-            QCOMPARE(f.open(), -2);
-            const TrafficEntry start = f.backend().traffic().at(2);
-            QCOMPARE(start.call, QStringLiteral("TMExtendedStartSession"));
-            QCOMPARE(Adapter::instance().statusText(),
-                     QStringLiteral("Error TMSetup session=%1\nAdapter not found").arg(start.result));
-            QCOMPARE(f.backend().callCount("TMEndSession"), 1);
-            QCOMPARE(Adapter::instance().sessionHandle(), 0);
-            QCOMPARE(f.backend().callCount("TMAutoOverDrive"), 0);
-        }
-        {
-            // A failed start keeps the driver's result as the handle.
+            bool port, setupFails;
+            int32_t startResult;
+            int result;
+            QString calls;
+            int32_t handle;
+            const char *status; // %1: the session the start gave
+        } cases[] = {
+            {false, false, 1, -1, port, 0, "Error TMReadDefaultPort port=0  portType=0"},
+            {true, true, 1, -2, port + " TMExtendedStartSession TMSetup TMEndSession", 0, "Error TMSetup session=%1\nAdapter not found"},
+            {true, false, -5, -3, port, -5, "Error TMExtendedStartSession port=0  portType=6\nError setup driver port"},
+        };
+        for (const auto &c : cases) {
             auto scripted = std::make_unique<ScriptedBackend>();
-            scripted->startOverride = -5;
+            scripted->startOverride = c.startResult;
             SimFixture f(std::move(scripted));
-            QCOMPARE(f.open(), -3);
-            QCOMPARE(Adapter::instance().sessionHandle(), -5);
-            QCOMPARE(Adapter::instance().statusText(),
-                     QStringLiteral("Error TMExtendedStartSession port=0  portType=6\nError setup driver port"));
-            QCOMPARE(f.backend().callCount("TMSetup"), 0);
-            QCOMPARE(f.backend().callCount("TMEndSession"), 0);
+            f.bus().setDefaultPort(c.port);
+            f.bus().setSetupFails(c.setupFails);
+            QCOMPARE(f.open(), c.result);
+            QCOMPARE(callsFrom(f.backend(), 0).join(' '), c.calls);
+            QCOMPARE(Adapter::instance().sessionHandle(), c.handle);
+            const QString session = QString::number(f.backend().traffic().value(2).result);
+            QCOMPARE(Adapter::instance().statusText(), QString::fromUtf8(c.status).replace("%1", session));
         }
     }
 
@@ -170,9 +188,14 @@ private slots:
         QCOMPARE(f.open(), 1);
         const int32_t first = f.session;
 
-        // Unplugged and plugged back between two checks: the same session goes on.
+        // Unplugged and plugged back between two checks: the same session
+        // goes on. A check while the port is gone too keeps it.
         f.bus().setConnected(false);
         QCOMPARE(TMValidSession(first), short(0));
+        f.bus().setDefaultPort(false);
+        QCOMPARE(f.open(), -1);
+        QCOMPARE(Adapter::instance().sessionHandle(), first);
+        f.bus().setDefaultPort(true);
         f.bus().setConnected(true);
         QCOMPARE(TMValidSession(first), short(1));
         QCOMPARE(f.open(), 1);
@@ -193,6 +216,204 @@ private slots:
         QVERIFY(f.session > 0);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
         QCOMPARE(Adapter::instance().resetBus(), 1);
+    }
+
+    // Without a session the list is left alone and the bus untouched; an
+    // empty bus gives an empty list. While unplugged the session exists but
+    // is not valid: the search runs, finds nothing and still reports 1.
+    // Plugged back, it finds the bus again.
+    void withoutValidSession()
+    {
+        SimFixture f;
+        SimDevice *a = addRom(f, 0x28, 0x01);
+        RomList roms{RomId(8, 1)};
+        QCOMPARE(Adapter::instance().search(roms), -4);
+        QCOMPARE(roms, RomList{RomId(8, 1)});
+        QCOMPARE(f.backend().traffic().size(), 0);
+
+        QCOMPARE(f.open(), 1);
+        f.bus().setConnected(false);
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        QVERIFY(roms.isEmpty());
+        f.bus().setConnected(true);
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(roms, RomList({idOf(a)}));
+        a->setSilent(true);
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        QVERIFY(roms.isEmpty());
+    }
+
+    void oneDeviceWithIdentityChip()
+    {
+        SimFixture f;
+        SimDevice *thermo = addRom(f, 0x28, 0x0000A1B2C3D4ULL);
+        SimDevice *identity = f.add(std::make_unique<SimIdentityChip>(SimFixture::rom(0x81, 0x1B2A4E)));
+        QCOMPARE(f.open(), 1);
+        LogCapture log;
+        RomList roms;
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        // 0x28 sends bit 0 = 0 first, so it comes before 0x81.
+        QCOMPARE(roms, RomList({idOf(thermo), idOf(identity)}));
+        QCOMPARE(log.lines(), QStringList({"Info: TMFirst Find new device: serial number: " + quoted(idOf(thermo)),
+                                         "Info: TMNext Find new device: serial number: " + quoted(idOf(identity))}));
+        QCOMPARE(Adapter::findAdapterSerial(roms, true), romToText(idOf(identity), true));
+    }
+
+    // Twenty devices that agree on their first 40 bits; the search must list
+    // every one, in the order real hardware finds them, whatever the bus order.
+    void manyDevicesInWireOrder()
+    {
+        SimFixture f;
+        const quint16 tails[20] = {0x0000, 0x0001, 0x0002, 0x0003, 0x8000, 0x8001, 0x4000, 0xC000, 0x00FF, 0xFF00,
+                                   0xFFFF, 0xFFFE, 0x7FFF, 0x1234, 0x1235, 0x1334, 0x0100, 0x0101, 0x0180, 0x2A5A};
+        RomList expected;
+        for (int k = 0; k < 20; ++k) {
+            const int i = (k * 7) % 20; // added out of order
+            const quint64 serial = 0x00113377ULL | (quint64(tails[i]) << 32);
+            expected << idOf(addRom(f, 0x28, serial));
+        }
+        expected << idOf(f.add(std::make_unique<SimIdentityChip>(SimFixture::rom(0x81, 0x77))));
+        std::sort(expected.begin(), expected.end(),
+                  [](const RomId &a, const RomId &b) { return wireOrderKey(a) < wireOrderKey(b); });
+
+        QCOMPARE(f.open(), 1);
+        RomList roms;
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(roms, expected);
+        QCOMPARE(f.backend().callCount("TMNext"), 21); // the last one ends the search
+        // A second search gives the same list (the search restarts at TMFirst).
+        RomList again;
+        Adapter::instance().search(again);
+        QCOMPARE(again, expected);
+    }
+
+    void duplicateListedOnce()
+    {
+        SimFixture f;
+        addRom(f, 0x28, 0x10);
+        addRom(f, 0x28, 0x11);
+        QCOMPARE(f.open(), 1);
+        RomList order, roms;
+        Adapter::instance().search(order);
+
+        for (const RomId &twice : order) { // first found by TMFirst, then by TMNext
+            f.backend().reportTwice(deviceOf(f, twice));
+            LogCapture log;
+            QCOMPARE(Adapter::instance().search(roms), 1);
+            QCOMPARE(roms, order);
+            QVERIFY2(log.lines().contains("Info: TMNext Find dublicate serial number " + quoted(twice)),
+                     qPrintable(log.lines().join('\n')));
+            QCOMPARE(log.lines().size(), 3);
+        }
+    }
+
+    void unreadableRoms()
+    {
+        SimFixture f;
+        for (int serial = 1; serial <= 3; ++serial)
+            addRom(f, 0x28, serial);
+        QCOMPARE(f.open(), 1);
+        RomList order;
+        Adapter::instance().search(order);
+        QCOMPARE(order.size(), 3);
+
+        {
+            // The first ROM cannot be read: the search gives up with an empty list.
+            f.backend().failRomReads(deviceOf(f, order.at(0)), 1);
+            LogCapture log;
+            RomList roms;
+            const int mark = f.backend().traffic().size();
+            QCOMPARE(Adapter::instance().search(roms), 1);
+            QVERIFY(roms.isEmpty());
+            QCOMPARE(log.lines(), QStringList({"Critical: Fail on read ROM"}));
+            QVERIFY(!f.backend().trafficText(mark).contains("TMNext"));
+        }
+        {
+            // A later one: only that device is left out, silently.
+            f.backend().failRomReads(deviceOf(f, order.at(1)), 1);
+            LogCapture log;
+            RomList roms;
+            QCOMPARE(Adapter::instance().search(roms), 1);
+            QCOMPARE(roms, RomList({order.at(0), order.at(2)}));
+            QCOMPARE(log.lines().size(), 2);
+        }
+    }
+
+    // Identifiers failing the validity test are skipped without a message,
+    // also when the first device found is one of them.
+    void invalidRomsSkipped()
+    {
+        SimFixture f;
+        f.add(std::make_unique<SimRomDevice>(QByteArray(8, '\0')));   // found first
+        f.add(std::make_unique<SimRomDevice>(QByteArray(8, '\xFF'))); // found last
+        QByteArray badCrc = SimFixture::rom(0x28, 0x55);
+        badCrc[7] = char(badCrc.at(7) ^ 0x01);
+        f.add(std::make_unique<SimRomDevice>(badCrc));
+        SimDevice *good = addRom(f, 0x10, 0x66);
+        QCOMPARE(f.open(), 1);
+        LogCapture log;
+        RomList roms;
+        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(roms, RomList({idOf(good)}));
+        QCOMPARE(log.lines(), QStringList({"Info: TMNext Find new device: serial number: " + quoted(idOf(good))}));
+    }
+
+    // Missing from one search is a glitch of that search only: the device
+    // still answers its selection, and the next search finds it again.
+    void deviceMissingFromOneSearch()
+    {
+        SimFixture f;
+        SimDevice *a = addRom(f, 0x28, 0x01);
+        SimDevice *b = addRom(f, 0x28, 0x02);
+        f.bus().hideFromSearches(b, 1);
+        QCOMPARE(f.open(), 1);
+        RomList roms;
+        Adapter::instance().search(roms);
+        QCOMPARE(roms, RomList({idOf(a)}));
+
+        RomId rom = idOf(b);
+        QVERIFY(TMRom(f.session, Adapter::instance().accessStateBuffer(), rom.data()) >= 1);
+        QCOMPARE(TMStrongAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+
+        Adapter::instance().search(roms);
+        QCOMPARE(roms.size(), 2);
+        QVERIFY(roms.contains(idOf(b)));
+    }
+
+    // The ROM text both ways round (only the low byte of an element), the
+    // CRC-8 check value ("123456789" gives A1) and the validity test, the
+    // adapter's serial from its identity chip, the family descriptions.
+    void romHelpers()
+    {
+        QCOMPARE(Crc::dallas8(QByteArray("123456789")), uint8_t(0xA1));
+        const RomId rom{0x28, 0x01, 0xAB, 0x00, 0x0F, 0x10, 0x7F, 0x0C};
+        QCOMPARE(romToText(rom, false), QStringLiteral("2801AB000F107F0C"));
+        QCOMPARE(romToText(rom, true), QStringLiteral("0C7F100F00AB0128"));
+        QCOMPARE(romToText(RomId(), false), QString());
+        QCOMPARE(romToText(RomId{short(0xFFAB), 0x05}, false), QStringLiteral("AB05"));
+
+        const RomId good = SimFixture::romId(SimFixture::rom(0x28, 0xA1B2C3D4E5F6ULL));
+        QVERIFY(Adapter::romIsValid(good));
+        QVERIFY(!Adapter::romIsValid(good.mid(0, 7)));
+        QVERIFY(!Adapter::romIsValid(RomId(good) << 0));
+        QVERIFY(!Adapter::romIsValid(RomId(8, 0x00))); // its CRC would pass
+        QVERIFY(!Adapter::romIsValid(RomId(8, 0xFF)));
+        for (int i = 0; i < 8; ++i) {
+            RomId bad = good;
+            bad[i] = short(bad[i] ^ 0x40);
+            QVERIFY2(!Adapter::romIsValid(bad), qPrintable(QString::number(i)));
+        }
+
+        const RomId ds2401 = SimFixture::romId(SimFixture::rom(0x01, 2));
+        const RomId ds1420 = SimFixture::romId(SimFixture::rom(0x81, 3));
+        QCOMPARE(Adapter::findAdapterSerial({good, ds2401, ds1420}, false), romToText(ds2401, false));
+        QCOMPARE(Adapter::findAdapterSerial({good, ds1420, ds2401}, true), romToText(ds1420, true));
+        QCOMPARE(Adapter::findAdapterSerial({good, RomId()}, false), QString());
+        QCOMPARE(Adapter::findAdapterSerial({}, true), QString());
+
+        QCOMPARE(FamilyNames::describe(0x41), QStringLiteral("DS1923 or DS1922 - Hydrohrone"));
+        QCOMPARE(FamilyNames::describe(0x00), QStringLiteral("Unknown device"));
+        QCOMPARE(FamilyNames::describe(0x128), QStringLiteral("Unknown device"));
     }
 };
 

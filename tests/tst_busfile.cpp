@@ -3,27 +3,35 @@
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevice.h"
-#include "sim/simdevicefactory.h"
 #include "support/logcapture.h"
 #include "support/simcycle.h"
 #include "support/simfixture.h"
 
-#include <QRegularExpression>
-#include <QSet>
 #include <QtTest>
 
 namespace {
 
-QString busFile(const char *name)
+QString busFile(const QString &name)
 {
-    return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
+    return QStringLiteral(TEST_DATA_DIR "/buses/") + name;
 }
 
-QString loadError(const QString &path)
+// A bus of `count` plain ROM chips.
+QByteArray romBus(int count)
 {
-    QString error;
-    auto backend = SimBusLoader::loadFile(path, &error);
-    return backend ? QStringLiteral("(loaded)") : error;
+    QByteArrayList entries;
+    for (int i = 0; i < count; ++i)
+        entries << R"({"type": "rom"})";
+    return "{\"devices\": [" + entries.join(',') + "]}";
+}
+
+// One bridge with a hub and `chips` I2C chips spread over its channels.
+QByteArray bridgeBus(int chips)
+{
+    QByteArrayList entries;
+    for (int i = 0; i < chips; ++i)
+        entries << R"({"type": "d6f", "channel": )" + QByteArray::number(i % 48) + "}";
+    return R"({"devices": [{"type": "ds28e17", "hub": {}, "i2c": [)" + entries.join(',') + "]}]}";
 }
 
 } // namespace
@@ -32,131 +40,121 @@ class TstBusFile : public QObject
 {
     Q_OBJECT
 private slots:
-    // One line: the file, where (line:column, or the path of the entry), what.
-    void errorsNamePlaceAndCause()
+    // Every refusal is one short line: the file, where (line:column, or the
+    // path of the entry), what was expected; control characters escaped,
+    // text from the file quoted and cut. A misspelt key or a value of the
+    // wrong kind is never ignored. (Wrong kinds and unknown keys at every
+    // place of the demo bus are the fuzz test's; these are the rest.)
+    void refusals_data()
     {
-        const QString syntax = loadError(busFile("syntax.json"));
-        QVERIFY2(QRegularExpression("^" + QRegularExpression::escape(busFile("syntax.json")) + ":5:\\d+: \\S")
-                     .match(syntax)
-                     .hasMatch(),
-                 qPrintable(syntax));
-
-        QCOMPARE(loadError(busFile("unknowntype.json")),
-                 busFile("unknowntype.json") + ":devices[1].type: unknown device type \"thermometer\" (known: "
-                     + SimDeviceFactory::types().join(", ") + ")");
-        QVERIFY(loadError(busFile("badrom.json")).startsWith(busFile("badrom.json") + ":devices[0].rom: "));
-        // 14 digits with the CRC added equal the same ROM written with its CRC.
-        QCOMPARE(loadError(busFile("duplicaterom.json")),
-                 busFile("duplicaterom.json") + ":devices[2].rom: the same ROM is already on the bus");
-        QCOMPARE(loadError(busFile("badvalue.json")),
-                 busFile("badvalue.json") + ":adapter.setupResult: expected a whole number from 1 to 2");
-        QVERIFY(loadError(busFile("absent.json")).startsWith(busFile("absent.json") + ": cannot read the bus file"));
-
-        for (const QString &error : {syntax, loadError(busFile("badrom.json"))})
-            QVERIFY(!error.contains('\n'));
-    }
-
-    void inlineErrors()
-    {
-        const struct
-        {
-            const char *json;
-            const char *error;
-        } cases[] = {
+        QTest::addColumn<QByteArray>("json");  // "@name": that file; one device entry: a bus of it alone
+        QTest::addColumn<QString>("name");     // the name the text is loaded under
+        QTest::addColumn<QString>("expected"); // ending in "(known: ", ", " or ":": its start; empty: loads
+        const struct { const char *json, *expected; } cases[] = {
+            {"@syntax.json", ":5:"},
+            {"@unknowntype.json", ":devices[1].type: unknown device type \"thermometer\" (known: "},
+            // 14 digits with the CRC added equal the same ROM written with its CRC.
+            {"@duplicaterom.json", ":devices[2].rom: the same ROM is already on the bus"},
+            {"@badvalue.json", ":adapter.setupResult: expected a whole number from 1 to 2"},
+            {"@absent.json", ": cannot read the bus file: No such file or directory"},
             {"[]", "x:1:1: the description must be a JSON object"},
-            {"{\"devices\": [{\"type\": \"rom\", \"missSearches\": 1.5}]}",
-             "x:devices[0].missSearches: expected a whole number from 0 to 1000000"},
-            {"{\"devices\": [{\"type\": \"identity\", \"rom\": \"28 01 02 03 04 05 06\"}]}",
-             "x:devices[0].rom: an identity chip has family 81 or 01"},
-            // A misspelt key must not be ignored silently.
-            {"{\"devices\": [{\"type\": \"ds18b20\", \"resolutoin\": 9}]}",
-             "x:devices[0].resolutoin: unknown key for a ds18b20 (known: type, rom, missSearches, "},
-            {"{\"devices\": [{\"type\": \"ds18s20\", \"resolution\": 9}]}",
-             "x:devices[0].resolution: unknown key for a ds18s20 (known: "},
-            // Bridges: the hub and the I2C chips are checked as strictly, with their path.
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "sht3x", "humidty": 40}]}]})",
-             "x:devices[0].i2c[0].humidty: unknown key for a sht3x (known: type, address, channel, "},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "sht3x"}, {"type": "sts3x", "humidity": 40}]}]})",
-             "x:devices[0].i2c[1].humidity: unknown key for a sts3x (known: "},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "sht3x", "rawTemperature": "12"}]}]})",
-             "x:devices[0].i2c[0].rawTemperature: expected a whole number from 0 to 65535"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "sht4x"}]}]})",
-             "x:devices[0].i2c[0].type: unknown I2C chip type \"sht4x\" (known: sht3x, sts3x, hdc1080, bmp280, d6f, scd30)"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "d6f", "channel": 3}]}]})",
-             "x:devices[0].i2c[0].channel: the bridge has no hub"},
-            {R"({"devices": [{"type": "ds28e17", "hub": {}, "i2c": [{"type": "d6f", "channel": 48}]}]})",
-             "x:devices[0].i2c[0].channel: expected a whole number from 0 to 47"},
-            {R"({"devices": [{"type": "ds28e17", "hub": {}, "i2c": [{"type": "d6f", "channel": 1, "moveTo": 2}]}]})",
-             "x:devices[0].i2c[0].moveTo: needs \"channel\" and \"moveAfterCycles\""},
-            {R"({"devices": [{"type": "ds28e17", "hub": {"adress": "38"}}]})",
-             "x:devices[0].hub.adress: unknown key for a multi-hub (known: address, refuseChannels)"},
-            {R"({"devices": [{"type": "ds28e17", "hub": {"refuseChannels": [1, -2]}}]})",
-             "x:devices[0].hub.refuseChannels: expected a list of whole numbers from 0 to 255"},
-            {R"({"devices": [{"type": "ds28e17", "hub": {"address": "80"}}]})",
-             "x:devices[0].hub.address: a 7-bit I2C address is 00 to 7F"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "bmp280", "calibration": {"P10": 1}}]}]})",
-             "x:devices[0].i2c[0].calibration.P10: unknown key for the BMP280 calibration (known: T1, T2, "},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "bmp280", "calibration": {"P1": 70000}}]}]})",
-             "x:devices[0].i2c[0].calibration.P1: expected a whole number from 0 to 65535"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "scd30", "serial": 12}]}]})",
-             "x:devices[0].i2c[0].serial: expected a text of up to 31 ASCII characters"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "hdc1080", "humidity": {"mean": 40}}]}]})",
-             "x:devices[0].i2c[0].humidity.amplitude: missing (a curve has \"mean\", \"amplitude\" and \"periodS\")"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "hdc1080", "humidity": true}]}]})",
-             "x:devices[0].i2c[0].humidity: expected %RH, or {\"mean\", \"amplitude\", \"periodS\" > 0, \"phaseS\"}"},
-            {R"({"devices": [{"type": "ds18s20", "temperature": {"mean": 1, "amplitude": "2", "periodS": 0}}]})",
-             "x:devices[0].temperature.amplitude: expected a number"},
-            {R"({"devices": [{"type": "ds18s20", "temperature": {"mean": 1, "amplitude": 2, "periodS": 0}}]})",
-             "x:devices[0].temperature.periodS: expected a number of seconds above 0"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": {"type": "d6f"}}]})", "x:devices[0].i2c: expected an array"},
-            {R"({"devices": [{"type": "ds28e17", "stuckBusy": true}]})",
-             "x:devices[0].stuckBusy: expected a whole number from 0 to 1000000"},
-            // Every key has one kind of value: a text "true" is no true.
-            {R"({"devices": [{"type": "rom", "overdrive": "true"}]})", "x:devices[0].overdrive: expected true or false"},
-            {R"({"devices": [{"type": "rom", "overdrive": 1}]})", "x:devices[0].overdrive: expected true or false"},
             {R"({"adapter": {"overdrive": "false"}})", "x:adapter.overdrive: expected true or false"},
-            {R"({"adapter": {"plugd": false}})", "x:adapter.plugd: unknown key for the adapter (known: "},
-            {R"({"adapter": [], "devices": []})", "x:adapter: expected an object"},
-            {R"({"devices": {}})", "x:devices: expected an array"},
-            {R"({"devises": []})", "x:devises: unknown key for a bus file (known: adapter, devices)"},
-            {R"({"devices": [{"type": 28}]})", "x:devices[0].type: expected a device type name (known: identity, "},
             {R"({"devices": [{"rom": "28 FF 64 1E 1D 16 03"}]})", "x:devices[0].type: missing device type (known: "},
-            {R"({"devices": [{"type": "ds18b20", "rom": 2882400018}]})",
-             "x:devices[0].rom: expected a text of hexadecimal digits"},
-            {R"({"devices": [{"type": "ds18b20", "silent": "yes"}]})", "x:devices[0].silent: expected true or false"},
-            {R"({"devices": [{"type": "ds18b20", "temperature": "21.5"}]})",
-             "x:devices[0].temperature: expected °C, or {\"mean\", \"amplitude\", \"periodS\" > 0, \"phaseS\"}"},
-            {R"({"devices": [{"type": "max31850", "fault": true}]})",
-             "x:devices[0].fault: expected \"none\", \"open\", \"shortGnd\" or \"shortVdd\""},
-            {R"({"devices": [{"type": "max31850", "address": "3"}]})",
-             "x:devices[0].address: expected a whole number from 0 to 15"},
-            {R"({"devices": [{"type": "pt100emulator", "offset": 1e39}]})",
-             "x:devices[0].offset: expected a number within single precision"},
-            // Inside a curve, a misspelt key is no more ignored than elsewhere.
-            {R"({"devices": [{"type": "ds18b20", "temperature": {"mean": 20, "amplitude": 1, "periodS": 60, "phase": 5}}]})",
-             "x:devices[0].temperature.phase: unknown key for a curve (known: mean, amplitude, periodS, phaseS)"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "scd30", "co2": {"mean": 600, "amplitude": 1, "periodS": 9, "periods": 1}}]}]})",
-             "x:devices[0].i2c[0].co2.periods: unknown key for a curve (known: mean, amplitude, periodS, phaseS)"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "sht3x", "nackData": "false"}]}]})",
+            {R"({"type": "rom", "missSearches": 1.5})", "x:devices[0].missSearches: expected a whole number from 0 to 1000000"},
+            {R"({"type": "rom", "overdrive": "true"})", "x:devices[0].overdrive: expected true or false"},
+            {R"({"type": "ds18s20", "resolution": 9})", "x:devices[0].resolution: unknown key for a ds18s20 (known: "},
+            {R"({"type": "ds18b20", "resolution": 13})", "x:devices[0].resolution: expected a whole number from 9 to 12"},
+            {R"({"type": "ds18b20", "silent": "yes"})", "x:devices[0].silent: expected true or false"},
+            {R"({"type": "ds18s20", "scratchpad": "1234"})", "x:devices[0].scratchpad: expected 8 bytes as hexadecimal digits"},
+            {R"({"type": "ds18s20", "temperature": {"mean": 1, "amplitude": 2, "periodS": 0}})",
+             "x:devices[0].temperature.periodS: expected a number of seconds above 0"},
+            {R"({"type": "max31850", "fault": true})", "x:devices[0].fault: expected \"none\", \"open\", \"shortGnd\" or \"shortVdd\""},
+            {R"({"type": "max31850", "fault": "melted"})", "x:devices[0].fault: expected \"none\", \"open\", \"shortGnd\" or \"shortVdd\""},
+            {R"({"type": "max31850", "address": "3"})", "x:devices[0].address: expected a whole number from 0 to 15"},
+            {R"({"type": "pt100emulator", "offset": 1e39})", "x:devices[0].offset: expected a number within single precision"},
+            {R"({"type": "pt100emulator", "subtypeCode": 256})", "x:devices[0].subtypeCode: expected a whole number from 0 to 255"},
+            // Bridges: the hub and the I2C chips are checked as strictly, with their path.
+            {R"({"type": "ds28e17", "stuckBusy": true})", "x:devices[0].stuckBusy: expected a whole number from 0 to 1000000"},
+            {R"({"type": "ds28e17", "hub": {"refuseChannels": [1, -2]}})",
+             "x:devices[0].hub.refuseChannels: expected a list of whole numbers from 0 to 255"},
+            {R"({"type": "ds28e17", "hub": {"address": "80"}})", "x:devices[0].hub.address: a 7-bit I2C address is 00 to 7F"},
+            {R"({"type": "ds28e17", "i2c": [{"type": "sht3x"}, {"type": "sts3x", "humidity": 40}]})",
+             "x:devices[0].i2c[1].humidity: unknown key for a sts3x (known: "},
+            {R"({"type": "ds28e17", "i2c": [{"type": "sht3x", "rawTemperature": "12"}]})",
+             "x:devices[0].i2c[0].rawTemperature: expected a whole number from 0 to 65535"},
+            {R"({"type": "ds28e17", "i2c": [{"type": "sht3x", "nackData": "false"}]})",
              "x:devices[0].i2c[0].nackData: expected true or false"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": 3}]}]})",
-             "x:devices[0].i2c[0].type: expected an I2C chip type name (known: sht3x, "},
-            {R"({"devices": [{"type": "ds28e17", "hub": {"address": 56}}]})",
-             "x:devices[0].hub.address: expected 1 bytes as hexadecimal digits"},
-            {R"({"devices": [{"type": "ds28e17", "hub": []}]})", "x:devices[0].hub: expected an object"},
-            {R"({"devices": [{"type": "ds28e17", "i2c": [{"type": "scd30", "measuring": 0}]}]})",
+            {R"({"type": "ds28e17", "i2c": [{"type": "sht4x"}]})",
+             "x:devices[0].i2c[0].type: unknown I2C chip type \"sht4x\" (known: sht3x, sts3x, hdc1080, bmp280, d6f, scd30)"},
+            {R"({"type": "ds28e17", "i2c": [{"type": "d6f", "channel": 3}]})", "x:devices[0].i2c[0].channel: the bridge has no hub"},
+            {R"({"type": "ds28e17", "hub": {}, "i2c": [{"type": "d6f", "channel": 48}]})",
+             "x:devices[0].i2c[0].channel: expected a whole number from 0 to 47"},
+            {R"({"type": "ds28e17", "hub": {}, "i2c": [{"type": "d6f", "channel": 1, "moveTo": 2}]})",
+             "x:devices[0].i2c[0].moveTo: needs \"channel\" and \"moveAfterCycles\""},
+            {R"({"type": "ds28e17", "i2c": [{"type": "bmp280", "calibration": {"P10": 1}}]})",
+             "x:devices[0].i2c[0].calibration.P10: unknown key for the BMP280 calibration (known: T1, T2, "},
+            {R"({"type": "ds28e17", "i2c": [{"type": "bmp280", "calibration": {"P1": 70000}}]})",
+             "x:devices[0].i2c[0].calibration.P1: expected a whole number from 0 to 65535"},
+            {R"({"type": "ds28e17", "i2c": [{"type": "hdc1080", "humidity": {"mean": 40}}]})",
+             "x:devices[0].i2c[0].humidity.amplitude: missing (a curve has \"mean\", \"amplitude\" and \"periodS\")"},
+            {R"({"type": "ds28e17", "i2c": [{"type": "scd30", "measuring": 0}]})",
              "x:devices[0].i2c[0].measuring: expected true or false"},
+            // Control characters in the file stay escaped in the one line.
+            {R"({"type": "rom", "ro\nm\u0007": 1})", R"(x:devices[0]."ro\nm\u0007": unknown key for a rom (known: )"},
+            {R"({"type": "ds18b\r\n20"})", R"(x:devices[0].type: unknown device type "ds18b\r\n20" (known: )"},
+            {R"({"type": "rom", "rom": "01 9C 44 E5 13 00 G\t"})", R"(x:devices[0].rom: expected hexadecimal digits, not "01 9C 44 E5 13 00 G\t")"},
+            {"{\"type\": \"ds28e17\", \"i2c\": [{\"type\": \"sht\\u001b[31m\"}]}",
+             "x:devices[0].i2c[0].type: unknown I2C chip type \"sht\\u001b[31m\" (known: "},
+            {"{\"devices\": [{\"type\": \"ds18b20\",\n \"th\": 1,,}]}", "x:2:"},
         };
         for (const auto &c : cases) {
-            QString error;
-            QVERIFY2(!SimBusLoader::load(c.json, "x", &error), c.json);
-            // A list of the keys that would do ends the text; the start is enough here.
-            const QString expected = QString::fromUtf8(c.error);
-            if (expected.endsWith(QLatin1String("(known: ")) || expected.endsWith(QLatin1String(", ")))
-                QVERIFY2(error.startsWith(expected), qPrintable(error));
-            else
-                QCOMPARE(error, expected);
+            QByteArray json(c.json);
+            if (json.startsWith("{\"type\""))
+                json = "{\"devices\": [" + json + "]}";
+            QTest::newRow(c.expected) << json << "x" << QString::fromUtf8(c.expected);
         }
+        // Quoted text from the file is cut; so are a key in the place and the file's own name.
+        const QByteArray huge(3000000, 'A');
+        const QString cut = '"' + QString(40, 'A') + "...\"";
+        QTest::newRow("huge type") << "{\"devices\": [{\"type\": \"" + huge + "\"}]}" << "x"
+                                   << "x:devices[0].type: unknown device type " + cut + " (known: ";
+        QTest::newRow("huge rom") << "{\"devices\": [{\"type\": \"rom\", \"rom\": \"" + huge + "\"}]}" << "x"
+                                  << "x:devices[0].rom: expected 14 hexadecimal digits (CRC added) or 16, not " + cut;
+        QTest::newRow("huge key") << "{\"" + huge + "\": 1}" << "x"
+                                  << "x:" + cut + ": unknown key for a bus file (known: adapter, devices)";
+        QTest::newRow("file name") << QByteArray("[") << "bus\nfile" << "bus\\nfile:1:2:";
+        // More devices than a bus carries are refused at once, with the
+        // count; so are more I2C chips than one bridge carries.
+        QTest::newRow("1000 devices") << romBus(1000) << "x" << QString();
+        QTest::newRow("1001 devices") << romBus(1001) << "x"
+                                      << "x:devices: 1001 devices, more than the 1000 a simulated 1-Wire bus carries";
+        QTest::newRow("392 chips") << bridgeBus(392) << "x" << QString();
+        QTest::newRow("393 chips") << bridgeBus(393) << "x"
+                                   << "x:devices[0].i2c: 393 chips, more than the 392 one bridge carries";
+    }
+    void refusals()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, name);
+        QFETCH(QString, expected);
+        QString error;
+        bool loaded;
+        if (json.startsWith('@')) {
+            name = busFile(QString::fromUtf8(json.mid(1)));
+            expected.prepend(name);
+            loaded = SimBusLoader::loadFile(name, &error) != nullptr;
+        } else {
+            loaded = SimBusLoader::load(json, name, &error) != nullptr;
+        }
+        QVERIFY2(loaded == expected.isEmpty(), qPrintable(error.left(300)));
+        if (expected.endsWith(QLatin1String("(known: ")) || expected.endsWith(QLatin1String(", "))
+            || expected.endsWith(QLatin1Char(':')))
+            QVERIFY2(error.startsWith(expected), qPrintable(error.left(300)));
+        else
+            QCOMPARE(error, expected);
+        QVERIFY2(error.size() < 400, qPrintable(error.left(300)));
+        for (const QChar ch : error)
+            QVERIFY2(ch.unicode() >= 0x20 && ch.unicode() != 0x7F, qPrintable(error));
     }
 
     // The fault and adapter settings of a file reach the bus: each one shows
@@ -167,13 +165,6 @@ private slots:
         auto backend = SimBusLoader::loadFile(busFile("faults.json"), &error);
         QVERIFY2(backend, qPrintable(error));
         QCOMPARE(backend->bus().deviceCount(), 5);
-        QSet<QByteArray> roms;
-        for (int i = 0; i < 5; ++i) {
-            const QByteArray rom = backend->bus().device(i)->rom();
-            QVERIFY(Adapter::romIsValid(SimFixture::romId(rom)));
-            roms.insert(rom);
-        }
-        QCOMPARE(roms.size(), 5); // default ROMs differ
         SimDevice *missing = backend->bus().device(1);
         SimDevice *unreadable = backend->bus().device(2);
 
@@ -186,7 +177,7 @@ private slots:
         Adapter::instance().search(second);
         // The silent device never appears; the hidden and the unreadable one
         // miss the first search only (the unreadable ROM sorts late, so the
-        // search goes on past it).
+        // search goes on past it). Four found: the default ROMs are valid and differ.
         RomList expectedFirst = second;
         expectedFirst.removeAll(SimFixture::romId(missing->rom()));
         expectedFirst.removeAll(SimFixture::romId(unreadable->rom()));
@@ -206,17 +197,15 @@ private slots:
             {"type": "rom", "rom": "01 FF FF FF FF FF 7F", "failRomReads": 1}]})",
                                           "x", &error);
         QVERIFY2(backend, qPrintable(error));
-        QStringList ids;
+        // The file's positions of the devices found.
+        RomList ids;
         for (int i = 0; i < 4; ++i)
-            ids << romToText(SimFixture::romId(backend->bus().device(i)->rom()), false);
-        // In file order, whatever the search order.
-        auto texts = [&ids](const RomList &roms) {
-            QStringList list;
+            ids << SimFixture::romId(backend->bus().device(i)->rom());
+        auto positions = [&ids](const RomList &roms) {
+            QList<int> list;
             for (const RomId &rom : roms)
-                list << romToText(rom, false);
-            std::sort(list.begin(), list.end(), [&ids](const QString &a, const QString &b) {
-                return ids.indexOf(a) < ids.indexOf(b);
-            });
+                list << ids.indexOf(rom);
+            std::sort(list.begin(), list.end());
             return list;
         };
         SimFixture f(std::move(backend));
@@ -227,99 +216,26 @@ private slots:
             QCOMPARE(Adapter::instance().search(first), 1);
             QCOMPARE(log.count(QStringLiteral("TMNext Find dublicate serial number")), 2);
         }
-        QCOMPARE(texts(first), ids.mid(0, 2));
+        QCOMPARE(positions(first), QList<int>({0, 1}));
         LogCapture log;
         QCOMPARE(Adapter::instance().search(second), 1);
         QCOMPARE(log.count(QStringLiteral("TMNext Find dublicate serial number")), 0);
-        QCOMPARE(texts(second), ids);
+        QCOMPARE(positions(second), QList<int>({0, 1, 2, 3}));
     }
 
-    // Whatever the file holds, the error stays one line: control characters
-    // escaped, text from the file quoted and cut short, the place named.
-    void errorsStayOneShortLine()
-    {
-        const QByteArray huge(3000000, 'A');
-        const QString cut = QLatin1Char('"') + QString(40, QLatin1Char('A')) + QStringLiteral("...\"");
-        const struct
-        {
-            QByteArray json;
-            QString start;
-        } cases[] = {
-            {QByteArray("{\"devices\": [{\"type\": \"rom\", \"ro\\nm\\u0007\": 1}]}"), QString("x:devices[0].\"ro\\nm\\u0007\": unknown key for a rom (known: ")},
-            {QByteArray("{\"devices\": [{\"type\": \"ds18b\\r\\n20\"}]}"), QString("x:devices[0].type: unknown device type \"ds18b\\r\\n20\" (known: ")},
-            {QByteArray("{\"devices\": [{\"type\": \"" + huge + "\"}]}"), QString("x:devices[0].type: unknown device type " + cut + " (known: ")},
-            {QByteArray("{\"devices\": [{\"type\": \"rom\", \"rom\": \"" + huge + "\"}]}"), QString("x:devices[0].rom: expected 14 hexadecimal digits (CRC added) or 16, not " + cut)},
-            {QByteArray("{\"devices\": [{\"type\": \"rom\", \"rom\": \"01 9C 44 E5 13 00 G\\t\"}]}"), QString("x:devices[0].rom: expected hexadecimal digits, not \"01 9C 44 E5 13 00 G\\t\"")},
-            {QByteArray("{\"" + huge + "\": 1}"), QString("x:" + cut + ": unknown key for a bus file (known: adapter, devices)")},
-            {QByteArray("{\"devices\": [{\"type\": \"ds28e17\", \"i2c\": [{\"type\": \"sht\\u001b[31m\"}]}]}"), QString("x:devices[0].i2c[0].type: unknown I2C chip type \"sht\\u001b[31m\" (known: ")},
-            {QByteArray("{\"devices\": [{\"type\": \"ds18b20\",\n \"th\": 1,,}]}"), QString("x:2:")},
-        };
-        for (const auto &c : cases) {
-            QString error;
-            QVERIFY(!SimBusLoader::load(c.json, "x", &error));
-            QVERIFY2(error.startsWith(c.start), qPrintable(error.left(300)));
-            QVERIFY2(error.size() < 400, qPrintable(error.left(300)));
-            for (const QChar ch : error)
-                QVERIFY2(ch.unicode() >= 0x20 && ch.unicode() != 0x7F, qPrintable(error));
-        }
-        // The file's own name is shown the same way.
-        QString error;
-        QVERIFY(!SimBusLoader::load("[", "bus\nfile", &error));
-        QVERIFY2(error.startsWith("bus\\nfile:1:2: "), qPrintable(error));
-    }
-
-    // More devices than a bus carries are refused at once, with the count;
-    // so are more I2C chips than one bridge carries.
-    void oversizedBusesRefused()
-    {
-        auto roms = [](int count) {
-            QByteArrayList entries;
-            for (int i = 0; i < count; ++i)
-                entries << R"({"type": "rom"})";
-            return "{\"devices\": [" + entries.join(',') + "]}";
-        };
-        QString error;
-        QVERIFY2(SimBusLoader::load(roms(1000), "x", &error), qPrintable(error));
-        QVERIFY(!SimBusLoader::load(roms(1001), "x", &error));
-        QCOMPARE(error, QStringLiteral("x:devices: 1001 devices, more than the 1000 a simulated 1-Wire bus carries"));
-
-        auto bridge = [](int chips) {
-            QByteArrayList entries;
-            for (int i = 0; i < chips; ++i)
-                entries << R"({"type": "d6f", "channel": )" + QByteArray::number(i % 48) + "}";
-            return R"({"devices": [{"type": "ds28e17", "hub": {}, "i2c": [)" + entries.join(',') + "]}]}";
-        };
-        QVERIFY2(SimBusLoader::load(bridge(392), "x", &error), qPrintable(error));
-        QVERIFY(!SimBusLoader::load(bridge(393), "x", &error));
-        QCOMPARE(error, QStringLiteral("x:devices[0].i2c: 393 chips, more than the 392 one bridge carries"));
-    }
-
-    // A MAX31850 below 0 °C and one far beyond its range: the chip's words
-    // hold the two's complement and saturate at the ends, as the chip does.
-    void thermocoupleWordsAtTheEnds()
+    // Chips far outside their range, through one cycle. A MAX31850 below
+    // 0 °C and two beyond their range: the words hold the two's complement
+    // and saturate at the ends, as the chip does. BMP280s with calibration
+    // words at their ends: the 64-bit compensation steps saturate rather
+    // than overflow, and the reading goes on (the sanitizer build checks the
+    // arithmetic).
+    void chipsAtTheEnds()
     {
         SimCycle run(R"({"devices": [
             {"type": "max31850", "rom": "3B 01 00 00 00 00 00", "temperature": -100, "coldJunction": -20.5},
             {"type": "max31850", "rom": "3B 02 00 00 00 00 00", "temperature": 1e9, "coldJunction": 1e9},
-            {"type": "max31850", "rom": "3B 03 00 00 00 00 00", "temperature": -1e300, "coldJunction": -1e300}]})");
-        QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
-        QCOMPARE(run.openResult, 1);
-        QMap<int, QString> values; // by the first serial byte
-        for (const SensorDevice *d : *run.sensor.devices())
-            values.insert(d->rom.value(6), QStringLiteral("%1/%2").arg(d->channels.value(0).value).arg(d->channels.value(1).value));
-        // -100 °C hot against -20.5 °C cold, through the chip's linear slope
-        // and back through the type K table (which the cold junction does not
-        // enter); the saturated words: 2047.75 and 127.9375 °C (outside the
-        // table: no hot value), -2048 and -128 °C.
-        QCOMPARE(QStringList(values.values()), QStringList({"-101.57/-20.5", "nan/127.93", "nan/-128"}));
-    }
-
-    // A BMP280 far outside its range with calibration words at their ends:
-    // the chip's 64-bit compensation steps saturate rather than overflow,
-    // and the reading goes on (the sanitizer build checks the arithmetic).
-    void pressureChipAtTheEnds()
-    {
-        SimCycle run(R"({"devices": [{"type": "ds28e17", "i2c": [
+            {"type": "max31850", "rom": "3B 03 00 00 00 00 00", "temperature": -1e300, "coldJunction": -1e300},
+            {"type": "ds28e17", "i2c": [
             {"type": "bmp280", "temperature": 1e6, "pressurePa": -1e9, "calibration":
                 {"T1": 0, "T2": 32767, "T3": 32767, "P1": 65535, "P2": 32767, "P3": 32767, "P4": 32767,
                  "P5": 32767, "P6": 32767, "P7": 32767, "P8": 32767, "P9": 32767}}]},
@@ -328,9 +244,20 @@ private slots:
                  "P5": -32768, "P6": -32768, "P7": -32768, "P8": -32768, "P9": -32768}}]}]})");
         QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
         QCOMPARE(run.openResult, 1);
-        QCOMPARE(run.sensor.devices()->size(), 2);
-        for (const SensorDevice *bridge : *run.sensor.devices())
-            QCOMPARE(bridge->channels.size(), 2); // pressure and temperature
+        QMap<int, QString> values; // thermocouples by the first serial byte
+        for (const SensorDevice *d : *run.sensor.devices()) {
+            if (d->family == 0x19)
+                QCOMPARE(d->channels.size(), 2); // pressure and temperature
+            else
+                values.insert(d->rom.value(6),
+                              QStringLiteral("%1/%2").arg(d->channels.value(0).value).arg(d->channels.value(1).value));
+        }
+        // -100 °C hot against -20.5 °C cold, through the chip's linear slope
+        // and back through the type K table (which the cold junction does not
+        // enter); the saturated words: 2047.75 and 127.9375 °C (outside the
+        // table: no hot value), -2048 and -128 °C.
+        QCOMPARE(QStringList(values.values()), QStringList({"-101.57/-20.5", "nan/127.93", "nan/-128"}));
+        QCOMPARE(run.sensor.devices()->size(), 5);
     }
 
     // The faults of a bridge file, seen through two measurement cycles: a

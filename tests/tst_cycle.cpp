@@ -45,11 +45,25 @@ bool selected(SimFixture &f, int from, const QByteArray &rom)
     return false;
 }
 
+RomId romOf(uint8_t family, quint64 serial)
+{
+    return SimFixture::romId(SimFixture::rom(family, serial));
+}
+
+SensorChannel liveChannel(uint8_t subchannel)
+{
+    SensorChannel c;
+    c.subchannel = subchannel;
+    c.updated = 1;
+    return c;
+}
+
 } // namespace
 
-// The measurement cycle with the real drivers over the simulated bus,
-// without a window: the family lock, the shared broadcast conversion and
-// the thermocouple converter's four tries.
+// The sensor object and the measurement cycle: keys, ageing and purge; then
+// the cycle with the real drivers over the simulated bus, without a window:
+// the dispatch, the family lock, the shared broadcast conversion and the
+// thermocouple converter's four tries.
 class TstCycle : public QObject
 {
     Q_OBJECT
@@ -57,6 +71,89 @@ private slots:
     void initTestCase() { messages = new LogCapture; }
     void cleanupTestCase() { delete messages; }
     void init() { messages->clear(); }
+
+    void keysAndStoredRomForm()
+    {
+        Sensor sensor;
+        const RomId rom = romOf(0x28, 0x0316'1D1E'64FFULL);
+        QCOMPARE(sensor.addOrMark(rom), 1);
+        const SensorDevice *d = sensor.devices()->first();
+        QCOMPARE(d->key, Sensor::keyOf(rom));
+        QCOMPARE(d->key >> 56, uint64_t(0x28));
+        QCOMPARE(d->family, uint8_t(0x28));
+        // Stored CRC first, family code last: the text form reads reversed.
+        QCOMPARE(romToText(d->rom, false), romToText(rom, true));
+        QCOMPARE(d->presence, uint8_t(1));
+        // A known ROM is marked, not added.
+        QCOMPARE(sensor.addOrMark(rom), 0);
+        QCOMPARE(sensor.devices()->size(), 1);
+        QCOMPARE(d->presence, uint8_t(3));
+        // ROMs without 8 elements all pack to key 0 and are one device.
+        QCOMPARE(Sensor::keyOf(RomId{0x28, 1, 2}), uint64_t(0));
+        QCOMPARE(sensor.addOrMark(RomId{0x28, 1, 2}), 2);
+        QCOMPARE(sensor.addOrMark(RomId()), 0);
+        QCOMPARE(sensor.devices()->size(), 2);
+    }
+
+    // A device missing from one search keeps its channels; missing from two it goes.
+    void ageingAndPurge()
+    {
+        Sensor sensor;
+        const RomId a = romOf(0x28, 1), b = romOf(0x10, 2);
+        sensor.addOrMark(a);
+        sensor.addOrMark(b);
+        (*sensor.devices())[0]->channels << liveChannel(0);
+        (*sensor.devices())[1]->channels << liveChannel(0) << liveChannel(1);
+
+        // Pass 2: only a is found; b's channel 1 was refilled, channel 0 not.
+        sensor.ageAll();
+        sensor.addOrMark(a);
+        (*sensor.devices())[1]->channels[1].updated |= 1;
+        QCOMPARE(sensor.purge(), 0);
+        QCOMPARE(sensor.devices()->size(), 2);
+        QCOMPARE(sensor.devices()->at(1)->channels.size(), 2);
+
+        // Pass 3: b is missing again and its stale channel 0 goes at once.
+        sensor.ageAll();
+        sensor.addOrMark(a);
+        QCOMPARE(sensor.purge(), 1);
+        QCOMPARE(sensor.devices()->size(), 1);
+        QCOMPARE(sensor.devices()->first()->key, Sensor::keyOf(a));
+        // a's channel was not refilled for two passes: removed, the device stays.
+        QVERIFY(sensor.devices()->first()->channels.isEmpty());
+
+        sensor.clear();
+        QVERIFY(sensor.devices()->isEmpty());
+    }
+
+    // Recognised families are read without bus traffic; unknown ones are
+    // skipped. The bridges' broadcasts (back to 100 kHz, then to sleep, both
+    // with Skip ROM) end every cycle, with no devices at all too. An exit
+    // request ends the cycle after the current device; the broadcast still runs.
+    void dispatchAndEarlyStop()
+    {
+        SimFixture f;
+        QCOMPARE(f.open(), 1);
+        Sensor sensor;
+        QCOMPARE(sensor.startCycle(), -1);
+        int from = f.backend().traffic().size();
+        sensor.measureAll();
+        QCOMPARE(f.backend().touchedBytes(from), QByteArray::fromHex("CCD200CC1E"));
+
+        for (uint8_t family : {uint8_t(0x26), uint8_t(0x21), uint8_t(0x77), uint8_t(0x41)})
+            sensor.addOrMark(romOf(family, family));
+        (*sensor.devices())[2]->channels << liveChannel(0);
+        (*sensor.devices())[2]->channels[0].writtenThisCycle = true;
+        QCOMPARE(sensor.readDevice(*sensor.devices()->at(0)), 1);
+        QCOMPARE(sensor.readDevice(*sensor.devices()->at(2)), 0);
+
+        int reads = 0;
+        from = f.backend().traffic().size();
+        sensor.measureAll([&] { return ++reads == 2; });
+        QCOMPARE(reads, 2); // asked after device 1 and device 2, then stopped
+        QVERIFY(!sensor.devices()->at(2)->channels[0].writtenThisCycle);
+        QCOMPARE(f.backend().touchedBytes(from), QByteArray::fromHex("CCD200CC1E"));
+    }
 
     // ScanAllType off: the first recognised family locks the cycle; other
     // families are passed over without a bus selection. An unknown family
@@ -99,8 +196,9 @@ private slots:
         }
     }
 
-    // One broadcast conversion per cycle serves every thermometer; a first
-    // thermometer that cannot be selected leaves the broadcast to the next.
+    // One broadcast conversion per cycle serves every thermometer: one
+    // strong pull-up, one wait. A first thermometer that cannot be selected
+    // leaves the broadcast to the next.
     void oneBroadcastPerCycle()
     {
         SimFixture f;
@@ -117,11 +215,14 @@ private slots:
         for (double shift : {0.0, 2.0}) {
             for (int i = 0; i < chips.size(); ++i)
                 chips[i]->setTemperature(SimTemperature(QVector<double>{21.5, 19.0, -3.25}[i] + shift));
-            const int from = f.backend().traffic().size();
+            f.backend().clearTraffic();
+            const qint64 startMs = Clock::tickMs();
             sensor.measureAll();
-            const QByteArray wire = f.backend().touchedBytes(from);
+            QVERIFY(Clock::tickMs() - startMs < 1100);
+            const QByteArray wire = f.backend().touchedBytes();
             QCOMPARE(broadcasts(wire), 1);
             QCOMPARE(wire.count(char(0x44)), 1);
+            QCOMPARE(f.backend().callCount(QStringLiteral("TMOneWireLevel")), 2);
             QCOMPARE(sensor.devices()->at(0)->channels[0].value, 21.5 + shift);
             QCOMPARE(sensor.devices()->at(1)->channels[0].value, 19.0 + shift);
             QCOMPARE(sensor.devices()->at(2)->channels[0].value, -3.25 + shift);
@@ -144,7 +245,8 @@ private slots:
     }
 
     // The demo bus, as the program runs it: one broadcast however many
-    // thermometers, and every device gets its channels.
+    // thermometers, every device gets its channels, the emulator is told
+    // from the plain converter by its offset, and the curves move.
     void demoBusCycle()
     {
         QString error;
@@ -152,15 +254,26 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         Sensor sensor;
         Acquisition acquisition(&sensor);
-        for (int cycle = 0; cycle < 2; ++cycle) {
+        QMap<uint64_t, double> first; // the thermometers' first channels by device
+        for (int cycle = 0; cycle < 2; ++cycle, Clock::advanceMs(100000)) {
             QCOMPARE(acquisition.refresh().openResult, 1);
             const int from = f.backend().traffic().size();
             sensor.measureAll();
             QCOMPARE(broadcasts(f.backend().touchedBytes(from)), 1);
+            for (const SensorDevice *d : *sensor.devices()) {
+                if (d->family != 0x28 && d->family != 0x10 && d->family != 0x3B)
+                    continue;
+                if (cycle == 0)
+                    first.insert(d->key, d->channels.value(0).value);
+                else
+                    QVERIFY2(d->channels.value(0).value != first.value(d->key), qPrintable(d->channels[0].type));
+            }
         }
+        QCOMPARE(first.size(), 6);
         QCOMPARE(sensor.devices()->size(), 10);
         int thermometers = 0;
         QList<int> bridgeChannels;
+        QStringList converters;
         for (const SensorDevice *d : *sensor.devices()) {
             const bool ds18x20 = d->family == 0x28 || d->family == 0x10;
             thermometers += ds18x20 ? 1 : 0;
@@ -168,6 +281,8 @@ private slots:
                 bridgeChannels << d->channels.size();
                 continue;
             }
+            if (d->family == 0x3B)
+                converters << QStringLiteral("%1 %2").arg(d->channels[0].isEmulator).arg(d->channels[0].calibration);
             const int expected = ds18x20 ? 1 : d->family == 0x3B ? 2 : 0;
             QCOMPARE(d->channels.size(), expected);
             for (const SensorChannel &c : d->channels)
@@ -176,10 +291,13 @@ private slots:
         // The bridge with the hub carries all six sensor types, the other one sensor.
         QCOMPARE(bridgeChannels, QList<int>({12, 2}));
         QCOMPARE(thermometers, 4);
+        converters.sort();
+        QCOMPARE(converters, QStringList({"0 0", "1 0.25"}));
     }
 
-    // Four failed calls give NaN channels and -1; a call that succeeds after
-    // failures is logged with how many calls were left.
+    // Four failed calls give -1 and two channels (whatever there was) with
+    // NaN and the time of the read; a call that succeeds after failures is
+    // logged with how many calls were left.
     void thermocoupleTries()
     {
         SimFixture f;
@@ -201,13 +319,15 @@ private slots:
         };
 
         chip->setSilent(true);
+        device.channels.resize(3);
+        Clock::advanceMs(5000);
         QCOMPARE(sensor.readDevice(device), -1);
         QCOMPARE(counts(line), QStringList({"2", "1", "0"}));
         QVERIFY(counts(okLine).isEmpty());
         QCOMPARE(device.channels.size(), 2);
         for (const SensorChannel &c : device.channels) {
             QVERIFY(std::isnan(c.value));
-            QVERIFY(c.time.isValid());
+            QVERIFY(c.time.isValid() && qAbs(c.time.msecsTo(Clock::now())) < 1000);
             QCOMPARE(c.updated, uint8_t(1));
         }
 

@@ -1,9 +1,11 @@
 #include "onewire/adapter.h"
+#include "onewire/crc.h"
 #include "onewire/tmex.h"
 #include "platform/clock.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/sensordevice.h"
+#include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
 #include "support/simfixture.h"
@@ -30,23 +32,26 @@ struct Read
     double value = 0;
 };
 
-int countOf(const QByteArray &bytes, uint8_t value)
-{
-    return int(std::count(bytes.begin(), bytes.end(), char(value)));
-}
-
 QByteArray scratch(const char *hex)
 {
     return QByteArray::fromHex(hex);
 }
 
-// An adapter that cannot give the strong pull-up: the level calls succeed
-// and change nothing on the wire.
-class NoPullupBackend : public SimBackend
+// Selects every device with Skip ROM and sends `bytes`; returns what came back.
+QByteArray broadcast(SimFixture &f, const QByteArray &bytes)
 {
-public:
-    short oneWireLevel(int32_t, short, short, short) override { return 1; }
-};
+    TMTouchReset(f.session);
+    TMTouchByte(f.session, 0xCC);
+    QByteArray answer;
+    for (char b : bytes)
+        answer.append(char(TMTouchByte(f.session, uint8_t(b))));
+    return answer;
+}
+
+QByteArray readScratchpad(SimFixture &f)
+{
+    return broadcast(f, scratch("BEFFFFFFFFFFFFFFFFFF")).mid(1);
+}
 
 // The index of the first log entry from `from` on that is `call` with `args`, or -1.
 int entryOf(const QVector<TrafficEntry> &log, int from, const char *call, const QVector<int> &args)
@@ -58,6 +63,63 @@ int entryOf(const QVector<TrafficEntry> &log, int from, const char *call, const 
     return -1;
 }
 
+enum Fault { None, PowerOnReads, CountReadings, CrcErrors, Silent };
+
+// One read of one chip: a DS18S20 (0x10) or DS18B20 (0x28) at 21 °C, or
+// with its 8 register bytes pinned, and a fault on demand.
+const struct ReadCase
+{
+    const char *name;
+    uint8_t family;
+    const char *registers;
+    Fault fault;
+    int count;
+    int mode;
+    int result;
+    double celsius;   // NaN: no value
+    const char *wire; // the command bytes of the read; R is Read Scratchpad with its 9 read slots
+} kReads[] = {
+    // The worked register values: 0.5 °C bit dropped, counts applied, kept
+    // to the hundredth rounding half away from zero on both sides of 0 °C.
+    {"S20 25.0", 0x10, "32004B46FFFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R"},
+    {"S20 25.0 odd raw", 0x10, "33004B46FFFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R"},
+    {"S20 -25.0", 0x10, "CEFF4B46FFFF0C10", None, 0, Ds18x20::ReadOnly, 1, -25.0, "R"},
+    {"S20 -0.5", 0x10, "FEFF4B46FFFF0410", None, 0, Ds18x20::ReadOnly, 1, -0.5, "R"},
+    {"S20 -0.6875", 0x10, "FEFF4B46FFFF0710", None, 0, Ds18x20::ReadOnly, 1, -0.69, "R"},
+    {"S20 0.3125", 0x10, "00004B46FFFF0710", None, 0, Ds18x20::ReadOnly, 1, 0.31, "R"},
+    {"S20 25.5", 0x10, "32004B46FFFF0410", None, 0, Ds18x20::ReadOnly, 1, 25.5, "R"},
+    // All-zero bytes pass the CRC but hold no count to divide by.
+    {"S20 zeros", 0x10, "0000000000000000", None, 0, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    // Only the whole power-on pattern is suspect, measured again by the
+    // device alone: +85 °C with other reserved bytes is a genuine reading.
+    {"B20 power-on", 0x28, "50054B467FFF0C10", None, 0, Ds18x20::ReadOnly, Ds18x20::kPowerOnValue, NAN, "R44R44R44R"},
+    {"B20 85 byte 6", 0x28, "50054B467FFF0B10", None, 0, Ds18x20::ReadOnly, 1, 85.0, "R"},
+    {"B20 85 byte 7", 0x28, "50054B467FFF0C11", None, 0, Ds18x20::ReadOnly, 1, 85.0, "R"},
+    // 12 bits read as is; below, the undefined bits are cleared and the
+    // resolution set to 12 bits with Write Scratchpad and Copy Scratchpad.
+    {"B20 12 bits", 0x28, "91014B467FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "R"},
+    {"B20 11 bits", 0x28, "93014B465FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.125, "R4E4B467F48"},
+    {"B20 10 bits", 0x28, "93014B463FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R4E4B467F48"},
+    {"B20 9 bits", 0x28, "9101FFF61FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R4EFFF67F48"},
+    // The retry paths. A power-on value forever: the broadcast, then three
+    // individual conversions, and no value.
+    {"S20 power-on", 0x10, nullptr, PowerOnReads, 1000, Ds18x20::ConvertAll, Ds18x20::kPowerOnValue, NAN, "CC44R44R44R44R"},
+    // A COUNT reading (COUNT_PER_C - COUNT_REMAIN = 1) is measured once more
+    // by an individual conversion; a second one in a row is accepted
+    // (21 - 0.25 + 1/16, kept to the hundredth).
+    {"S20 count", 0x10, nullptr, CountReadings, 1, Ds18x20::ConvertAll, 1, 21.0, "CC44R44R"},
+    {"S20 count twice", 0x10, nullptr, CountReadings, 2, Ds18x20::ConvertThis, 1, 20.81, "44R44R"},
+    // Found by a thermometer read after the broadcast: converted again, not
+    // just read again (which would return the same bytes).
+    {"S20 count read-only", 0x10, nullptr, CountReadings, 1, Ds18x20::ReadOnly, 1, 21.0, "R44R"},
+    // CRC errors are read again without converting in read-only mode; four
+    // give -7. After the broadcast, a retry converts this device alone.
+    {"B20 CRC once", 0x28, nullptr, CrcErrors, 1, Ds18x20::ReadOnly, 1, 21.0, "RR"},
+    {"B20 CRC after broadcast", 0x28, nullptr, CrcErrors, 1, Ds18x20::ConvertAll, 1, 21.0, "CC44R44R"},
+    {"B20 CRC always", 0x28, nullptr, CrcErrors, 4, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    {"B20 silent", 0x28, nullptr, Silent, 0, Ds18x20::ConvertThis, Ds18x20::kNotSelected, NAN, ""},
+};
+
 } // namespace
 
 class TstDs18x20 : public QObject
@@ -66,169 +128,52 @@ class TstDs18x20 : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // The worked register values: 0.5 °C bit dropped, counts applied, kept to
-    // the hundredth rounding half away from zero on both sides of 0 °C; all-zero
-    // bytes pass the CRC but hold no count to divide by.
-    void ds18s20Arithmetic()
+    void reads_data()
     {
+        QTest::addColumn<int>("row");
+        for (int i = 0; i < int(sizeof kReads / sizeof kReads[0]); ++i)
+            QTest::newRow(kReads[i].name) << i;
+    }
+    // Each read's result, value and the command bytes on the wire. A
+    // read-only read follows a broadcast conversion, as in a cycle.
+    void reads()
+    {
+        QFETCH(int, row);
+        const ReadCase &c = kReads[row];
         SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x1234)));
-        QCOMPARE(f.open(), 1);
-        struct Case { const char *registers; int result; double celsius; } cases[] = {
-            {"32004B46FFFF0C10", 1, 25.0},
-            {"33004B46FFFF0C10", 1, 25.0},
-            {"CEFF4B46FFFF0C10", 1, -25.0},
-            {"FEFF4B46FFFF0410", 1, -0.5},
-            {"FEFF4B46FFFF0710", 1, -0.69}, // -0.6875
-            {"00004B46FFFF0710", 1, 0.31},  // 0.3125
-            {"32004B46FFFF0410", 1, 25.5},
-            {"0000000000000000", Ds18x20::kBadScratchpad, std::nan("")},
-        };
-        for (const Case &c : cases) {
+        const QByteArray rom = SimFixture::rom(c.family, 0x500 + row);
+        SimDs18x20 *chip = c.family == 0x10 ? static_cast<SimDs18x20 *>(f.add(std::make_unique<SimDs18s20>(rom, 21.0)))
+                                            : f.add(std::make_unique<SimDs18b20>(rom, 21.0));
+        if (c.registers)
             chip->pinScratchpad(scratch(c.registers));
-            const int from = f.backend().traffic().size();
-            Read<Ds18s20> r(f, chip->rom());
-            QCOMPARE(r.run(Ds18x20::ReadOnly), c.result);
-            QCOMPARE(std::isnan(r.value) ? 0.0 : r.value, std::isnan(c.celsius) ? 0.0 : c.celsius);
-            // Read only: no conversion, just the scratchpad.
-            QCOMPARE(f.backend().touchedBytes(from).left(10), scratch("BEFFFFFFFFFFFFFFFFFF"));
+        if (c.fault == PowerOnReads)
+            chip->failWithPowerOnReads(c.count);
+        else if (c.fault == CountReadings)
+            static_cast<SimDs18s20 *>(chip)->failWithCountReadings(c.count);
+        else if (c.fault == CrcErrors)
+            chip->failCrc(c.count);
+        chip->setSilent(c.fault == Silent);
+        QCOMPARE(f.open(), 1);
+        if (c.mode == Ds18x20::ReadOnly) {
+            TMTouchReset(f.session);
+            TMTouchByte(f.session, 0xCC);
+            TMTouchByte(f.session, 0x44);
+            Clock::advanceMs(1000);
         }
-    }
-
-    // A chip that keeps giving its power-on value: every retry converts the
-    // device alone, and after four attempts the channel gets NaN.
-    void powerOnValueIsRetriedThenGivesNaN()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x77), 21.0));
-        QCOMPARE(f.open(), 1);
-        chip->failWithPowerOnReads(1000);
-        Read<Ds18s20> r(f, chip->rom());
-        QCOMPARE(r.run(Ds18x20::ConvertAll), Ds18x20::kPowerOnValue);
-        QVERIFY(std::isnan(r.value));
-        QCOMPARE(r.driver.scratchpad().left(8), scratch("AA004B46FFFF0C10"));
-        const QByteArray wire = f.backend().touchedBytes();
-        QCOMPARE(countOf(wire, 0xCC), 1); // one broadcast
-        QCOMPARE(countOf(wire, 0x44), 4); // and three individual conversions
-        QCOMPARE(countOf(wire, 0xBE), 4);
-        QCOMPARE(chip->conversionsStarted(), 4);
-
-        SensorDevice device;
-        r.driver.fillChannels(device);
-        QCOMPARE(device.channels.size(), 1);
-        QVERIFY(std::isnan(device.channels[0].value));
-        QVERIFY(!device.channels[0].time.isValid());
-        QCOMPARE(device.channels[0].updated, uint8_t(1));
-        QCOMPARE(device.channels[0].alarmHigh, 75.0); // thresholds still from the scratchpad
-        QCOMPARE(device.channels[0].alarmLow, 70.0);
-    }
-
-    // A COUNT reading (COUNT_PER_C - COUNT_REMAIN = 1) is measured once
-    // more by an individual conversion; a second one in a row is accepted.
-    void countReadingIsMeasuredAgain()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x78), 21.0));
-        QCOMPARE(f.open(), 1);
-        chip->failWithCountReadings(1);
-        Read<Ds18s20> first(f, chip->rom());
-        QCOMPARE(first.run(Ds18x20::ConvertAll), 1);
-        QCOMPARE(first.value, 21.0);
-        QCOMPARE(chip->conversionsStarted(), 2);
-        QCOMPARE(countOf(f.backend().touchedBytes(), 0xCC), 1);
-
-        chip->failWithCountReadings(2);
         const int from = f.backend().traffic().size();
-        Read<Ds18s20> second(f, chip->rom());
-        QCOMPARE(second.run(Ds18x20::ConvertThis), 1);
-        QCOMPARE(second.value, 20.81); // 21 - 0.25 + 1/16, kept to the hundredth
-        QCOMPARE(countOf(f.backend().touchedBytes(from), 0x44), 2);
-    }
-
-    // The second thermometer of a cycle reads without converting; a COUNT
-    // reading found that way is measured again by a conversion of this
-    // device alone, not just read again (which would return the same bytes).
-    void countReadingInReadOnlyModeIsConvertedAgain()
-    {
-        SimFixture f;
-        auto *first = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x79), 18.0));
-        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x7A), 21.0));
-        QCOMPARE(f.open(), 1);
-        chip->failWithCountReadings(1);
-        Read<Ds18b20> broadcast(f, first->rom());
-        QCOMPARE(broadcast.run(Ds18x20::ConvertAll), 1);
-        QCOMPARE(chip->conversionsStarted(), 1);
-
-        const int from = f.backend().traffic().size();
-        Read<Ds18s20> readOnly(f, chip->rom());
-        QCOMPARE(readOnly.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(readOnly.value, 21.0);
-        QCOMPARE(chip->conversionsStarted(), 2);
-        // Read, then Match ROM and Convert T for this device, then read again.
-        const QByteArray wire = f.backend().touchedBytes(from);
-        QCOMPARE(countOf(wire, 0xCC), 0);
-        QCOMPARE(countOf(wire, 0x44), 1);
-        QCOMPARE(countOf(wire, 0xBE), 2);
-        QVERIFY(wire.indexOf(char(0x44)) > wire.indexOf(char(0xBE)));
-    }
-
-    // Only the whole power-on pattern is suspect: +85 °C with other reserved
-    // bytes is a genuine reading. Bits below the resolution are cleared at
-    // 10 bits as well.
-    void ds18b20PowerOnPatternAndTenBits()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x503)));
-        QCOMPARE(f.open(), 1);
-        const struct
-        {
-            const char *registers;
-            int result;
-            double celsius;
-        } cases[] = {
-            {"50054B467FFF0C10", Ds18x20::kPowerOnValue, std::nan("")},
-            {"50054B467FFF0B10", 1, 85.0},
-            {"50054B467FFF0C11", 1, 85.0},
-            {"93014B463FFF0C10", 1, 25.0},
-            {"93014B465FFF0C10", 1, 25.125},
+        double value = 0;
+        auto read = [&](auto &&r) {
+            const int result = r.run(c.mode);
+            value = r.value;
+            return result;
         };
-        for (const auto &c : cases) {
-            chip->pinScratchpad(scratch(c.registers));
-            Read<Ds18b20> r(f, chip->rom());
-            QCOMPARE(r.run(Ds18x20::ReadOnly), c.result);
-            QCOMPARE(std::isnan(r.value) ? 0.0 : r.value, std::isnan(c.celsius) ? 0.0 : c.celsius);
-        }
-    }
-
-    // 12 bit reads as is; a 9-bit device is read at 9 bits (undefined bits
-    // cleared) and set to 12 bits with the write and copy on the wire.
-    void ds18b20ResolutionAndAlarms()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x501)));
-        QCOMPARE(f.open(), 1);
-        chip->pinScratchpad(scratch("91014B467FFF0C10"));
-        int from = f.backend().traffic().size();
-        Read<Ds18b20> twelve(f, chip->rom());
-        QCOMPARE(twelve.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(twelve.value, 25.0625);
-        QCOMPARE(countOf(f.backend().touchedBytes(from), 0x4E), 0);
-
-        chip->pinScratchpad(scratch("9101FFF61FFF0C10"));
-        from = f.backend().traffic().size();
-        Read<Ds18b20> nine(f, chip->rom());
-        QCOMPARE(nine.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(nine.value, 25.0);
-        QCOMPARE(f.backend().touchedBytes(from), scratch("BEFFFFFFFFFFFFFFFFFF4EFFF67F48"));
-        QCOMPARE(chip->eeprom(), scratch("FFF67F"));
-        QCOMPARE(uint8_t(chip->scratchpad().at(4)), uint8_t(0x7F));
-
-        SensorDevice device;
-        nine.driver.fillChannels(device);
-        const SensorChannel &c = device.channels[0];
-        QCOMPARE(c.alarmHigh, 125.0);
-        QCOMPARE(c.alarmLow, -10.0);
-        QCOMPARE(c.type, QStringLiteral("DS18B20 Temperature sensor"));
+        QCOMPARE(c.family == 0x10 ? read(Read<Ds18s20>(f, rom)) : read(Read<Ds18b20>(f, rom)), c.result);
+        if (std::isnan(c.celsius))
+            QVERIFY(std::isnan(value));
+        else
+            QCOMPARE(value, c.celsius);
+        const QByteArray wire = QByteArray(c.wire).replace("R", "BEFFFFFFFFFFFFFFFFFF");
+        QCOMPARE(f.backend().touchedBytes(from).toHex().toUpper(), wire);
     }
 
     // A chip at 9 bits measuring 25.0625 °C: the first reading is cut to
@@ -247,34 +192,7 @@ private slots:
         QCOMPARE(second.run(Ds18x20::ConvertThis), 1);
         QCOMPARE(second.value, 25.0625);
         chip->powerCycle();
-        QCOMPARE(uint8_t(chip->scratchpad().at(4)), uint8_t(0x7F));
-    }
-
-    // Three thermometers, one broadcast: the first read converts all of
-    // them, the others only read; the 1000 ms wait is spent once.
-    void oneBroadcastServesAll()
-    {
-        SimFixture f;
-        auto *a = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 21.5));
-        auto *b = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), -3.25));
-        auto *c = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 3), 19.0));
-        QCOMPARE(f.open(), 1);
-        const int from = f.backend().traffic().size();
-        const qint64 start = Clock::tickMs();
-        Read<Ds18b20> ra(f, a->rom());
-        Read<Ds18b20> rb(f, b->rom());
-        Read<Ds18s20> rc(f, c->rom());
-        QCOMPARE(ra.run(Ds18x20::ConvertAll), 1);
-        QCOMPARE(rb.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(rc.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(ra.value, 21.5);
-        QCOMPARE(rb.value, -3.25);
-        QCOMPARE(rc.value, 19.0);
-        const QByteArray wire = f.backend().touchedBytes(from);
-        QCOMPARE(countOf(wire, 0x44), 1);
-        QCOMPARE(wire.left(2), scratch("CC44"));
-        QCOMPARE(f.backend().callCount(QStringLiteral("TMOneWireLevel")), 2);
-        QVERIFY(Clock::tickMs() - start < 1100);
+        QCOMPARE(chip->eeprom(), scratch("4B467F"));
     }
 
     // A read before the conversion time is over gives the previous result.
@@ -298,92 +216,149 @@ private slots:
 
     // A parasite-powered DS18B20 converts only on the strong pull-up: the
     // driver arms it right before Convert T, keeps it through the whole wait
-    // and drops it before the read. Through an adapter without it the chip
-    // browns out and keeps its +85 °C power-on value: four attempts, NaN.
+    // and drops it before the read.
     void strongPullupPowersParasiteChip()
     {
-        {
-            SimFixture f;
-            auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x70), 30.5));
-            chip->setParasite(true);
-            QCOMPARE(f.open(), 1);
-            const int from = f.backend().traffic().size();
-            Read<Ds18b20> r(f, chip->rom());
-            QCOMPARE(r.run(Ds18x20::ConvertAll), 1);
-            QCOMPARE(r.value, 30.5);
-            QCOMPARE(chip->conversionsStarted(), 1);
-            const QVector<TrafficEntry> &log = f.backend().traffic();
-            const int convert = entryOf(log, from, "TMTouchByte", {0x44});
-            const int release = entryOf(log, from, "TMOneWireLevel", {0, 0, 0});
-            const int read = entryOf(log, from, "TMTouchByte", {0xBE});
-            QVERIFY(convert > from && release > convert && read > release);
-            QCOMPARE(log[convert - 1].call, QStringLiteral("TMOneWireLevel"));
-            QCOMPARE(log[convert - 1].args, QVector<int>({0, 1, 2}));
-            QVERIFY(log[release].timeUs - log[convert].timeUs >= 1000000);
-            QVERIFY(!f.bus().strongPullupOn());
-        }
-        SimFixture f(std::make_unique<NoPullupBackend>());
-        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x71), 30.5));
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x70), 30.5));
         chip->setParasite(true);
         QCOMPARE(f.open(), 1);
+        const int from = f.backend().traffic().size();
         Read<Ds18b20> r(f, chip->rom());
-        QCOMPARE(r.run(Ds18x20::ConvertAll), Ds18x20::kPowerOnValue);
-        QVERIFY(std::isnan(r.value));
-        QCOMPARE(chip->conversionsStarted(), 4);
-        QCOMPARE(r.driver.scratchpad().left(2), scratch("5005"));
+        QCOMPARE(r.run(Ds18x20::ConvertAll), 1);
+        QCOMPARE(r.value, 30.5);
+        QCOMPARE(chip->conversionsStarted(), 1);
+        const QVector<TrafficEntry> &log = f.backend().traffic();
+        const int convert = entryOf(log, from, "TMTouchByte", {0x44});
+        const int release = entryOf(log, from, "TMOneWireLevel", {0, 0, 0});
+        const int read = entryOf(log, from, "TMTouchByte", {0xBE});
+        QVERIFY(convert > from && release > convert && read > release);
+        QCOMPARE(log[convert - 1].call, QStringLiteral("TMOneWireLevel"));
+        QCOMPARE(log[convert - 1].args, QVector<int>({0, 1, 2}));
+        QVERIFY(log[release].timeUs - log[convert].timeUs >= 1000000);
+        QVERIFY(!f.bus().strongPullupOn());
     }
 
-    // CRC errors are read again (without converting in read-only mode);
-    // four in a row give -7; a silent device gives -1.
-    void crcAndSelectionFailures()
+    // The simulated chip: a parasite-powered one converts only under the
+    // strong pull-up; a reset during the conversion browns it out. Read
+    // Power Supply tells.
+    void parasitePower()
     {
         SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x61), 12.5));
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x9), 30.5));
+        chip->setParasite(true);
         QCOMPARE(f.open(), 1);
-        Read<Ds18b20> warmUp(f, chip->rom());
-        QCOMPARE(warmUp.run(Ds18x20::ConvertThis), 1);
+        broadcast(f, QByteArray::fromHex("B4"));
+        QCOMPARE(TMTouchBit(f.session, 1), short(0));
 
-        chip->failCrc(1);
-        int from = f.backend().traffic().size();
-        Read<Ds18b20> once(f, chip->rom());
-        QCOMPARE(once.run(Ds18x20::ReadOnly), 1);
-        QCOMPARE(once.value, 12.5);
-        QCOMPARE(countOf(f.backend().touchedBytes(from), 0xBE), 2);
-        QCOMPARE(countOf(f.backend().touchedBytes(from), 0x44), 0);
+        broadcast(f, QByteArray::fromHex("44"));
+        Clock::advanceMs(800);
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
 
-        chip->failCrc(4);
-        Read<Ds18b20> always(f, chip->rom());
-        QCOMPARE(always.run(Ds18x20::ReadOnly), Ds18x20::kBadScratchpad);
-        QVERIFY(std::isnan(always.value));
-
-        chip->setSilent(true);
-        from = f.backend().traffic().size();
-        Read<Ds18b20> gone(f, chip->rom());
-        QCOMPARE(gone.run(Ds18x20::ConvertThis), Ds18x20::kNotSelected);
-        QCOMPARE(countOf(f.backend().touchedBytes(from), 0x44), 0);
+        TMOneWireLevel(f.session, 0, 1, 2);
+        broadcast(f, QByteArray::fromHex("44"));
+        Clock::advanceMs(100);
+        TMTouchReset(f.session);
+        Clock::advanceMs(800);
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
     }
 
-    // The single channel: three records are cut to the last, none gets one.
+    // Write Scratchpad reaches EEPROM only through Copy Scratchpad; Recall
+    // and a power cycle bring the stored values back; read slots show the
+    // conversion time of the resolution.
+    void eepromAndConversionTime()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0xA), 20.0));
+        QCOMPARE(f.open(), 1);
+        const QByteArray powerOn = QByteArray::fromHex("50054B467FFF0C10");
+        QCOMPARE(readScratchpad(f), powerOn + char(Crc::dallas8(powerOn)));
+        broadcast(f, QByteArray::fromHex("4E11220F"));
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("11221F"));
+        chip->powerCycle();
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("4B467F"));
+
+        broadcast(f, QByteArray::fromHex("4E11221F"));
+        broadcast(f, QByteArray::fromHex("48"));
+        broadcast(f, QByteArray::fromHex("4E33447F"));
+        broadcast(f, QByteArray::fromHex("B8"));
+        QCOMPARE(readScratchpad(f).mid(2, 3), QByteArray::fromHex("11221F"));
+        chip->powerCycle();
+        QCOMPARE(chip->eeprom(), QByteArray::fromHex("11221F"));
+
+        // 9 bits: 93.75 ms. Before that the read slots give 0.
+        broadcast(f, QByteArray::fromHex("44"));
+        const qint64 start = Clock::tickUs();
+        while (TMTouchBit(f.session, 1) == 0)
+            ;
+        const qint64 tookUs = Clock::tickUs() - start;
+        QVERIFY2(tookUs >= 93750 && tookUs < 94000, qPrintable(QString::number(tookUs)));
+        QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("4001"));
+    }
+
+    // The bus-file keys of the thermometers reach the chips: the resolution,
+    // the faults on demand (each costs an attempt), TH and TL.
+    void busFileKeys()
+    {
+        QString error;
+        auto backend = SimBusLoader::load(R"({"devices": [
+            {"type": "ds18b20", "resolution": 9, "temperature": 25.0625, "powerOnReads": 1, "crcErrors": 1},
+            {"type": "ds18s20", "temperature": 21, "countReadings": 1, "th": 255, "tl": 246}]})", "x", &error);
+        QVERIFY2(backend, qPrintable(error));
+        SimFixture f(std::move(backend));
+        QCOMPARE(f.open(), 1);
+        auto *b20 = static_cast<SimDs18b20 *>(f.bus().device(0));
+        auto *s20 = static_cast<SimDs18s20 *>(f.bus().device(1));
+        Read<Ds18b20> b(f, b20->rom());
+        QCOMPARE(b.run(Ds18x20::ConvertThis), 1);
+        QCOMPARE(b.value, 25.0);
+        QCOMPARE(b20->conversionsStarted(), 2);
+        Read<Ds18s20> s(f, s20->rom());
+        QCOMPARE(s.run(Ds18x20::ConvertThis), 1);
+        QCOMPARE(s.value, 21.0);
+        QCOMPARE(s20->conversionsStarted(), 2);
+        QCOMPARE(s20->eeprom(), scratch("FFF6"));
+    }
+
+    // The single channel: three records are cut to the last, none gets one;
+    // the thresholds come from TH and TL (0xFF is 125 °C, 0xF6 -10 °C) even
+    // when the read failed, which leaves no value and no time.
     void fillKeepsOneChannel()
     {
         SimFixture f;
-        auto *chip = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x63), 22.0));
+        auto *b20 = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x63)));
+        auto *s20 = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x64)));
+        b20->pinScratchpad(scratch("9101FFF61FFF0C10"));
+        s20->failWithPowerOnReads(1000);
         QCOMPARE(f.open(), 1);
-        Read<Ds18s20> r(f, chip->rom());
-        QCOMPARE(r.run(Ds18x20::ConvertThis), 1);
+        Read<Ds18b20> good(f, b20->rom());
+        QCOMPARE(good.run(Ds18x20::ConvertThis), 1);
         SensorDevice device;
         device.channels.resize(3);
         device.channels[2].fileName = QStringLiteral("kept.txt");
-        r.driver.fillChannels(device);
+        good.driver.fillChannels(device);
         QCOMPARE(device.channels.size(), 1);
-        QCOMPARE(device.channels[0].fileName, QStringLiteral("kept.txt"));
-        QCOMPARE(device.channels[0].value, 22.0);
-        QVERIFY(device.channels[0].time.isValid());
+        const SensorChannel &c = device.channels[0];
+        QCOMPARE(c.fileName, QStringLiteral("kept.txt"));
+        QCOMPARE(c.value, 25.0);
+        QVERIFY(c.time.isValid());
+        QCOMPARE(c.alarmHigh, 125.0);
+        QCOMPARE(c.alarmLow, -10.0);
+        QCOMPARE(c.type, QStringLiteral("DS18B20 Temperature sensor"));
 
+        Read<Ds18s20> failed(f, s20->rom());
+        QCOMPARE(failed.run(Ds18x20::ConvertThis), Ds18x20::kPowerOnValue);
+        QCOMPARE(failed.driver.scratchpad().left(8), scratch("AA004B46FFFF0C10"));
         SensorDevice empty;
-        r.driver.fillChannels(empty);
+        failed.driver.fillChannels(empty);
         QCOMPARE(empty.channels.size(), 1);
-        QCOMPARE(empty.channels[0].type, QStringLiteral("DS18S20 Temperature sensor"));
+        const SensorChannel &n = empty.channels[0];
+        QVERIFY(std::isnan(n.value));
+        QVERIFY(!n.time.isValid());
+        QCOMPARE(n.updated, uint8_t(1));
+        QCOMPARE(n.alarmHigh, 75.0);
+        QCOMPARE(n.alarmLow, 70.0);
+        QCOMPARE(n.type, QStringLiteral("DS18S20 Temperature sensor"));
     }
 };
 

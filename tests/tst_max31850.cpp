@@ -1,9 +1,11 @@
 #include "app/appstate.h"
 #include "onewire/adapter.h"
-#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "sensors/max31850.h"
 #include "sensors/sensordevice.h"
+#include "sensors/typek.h"
+#include "sensors/typektable.h"
+#include "sim/simbusloader.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
 #include "support/simfixture.h"
@@ -69,6 +71,29 @@ QByteArray sentAfter(SimFixture &f, int from, uint8_t command, int count)
 
 const char *kZeroScratchpad = "00000000F0FFFFFF";
 
+const double kChipSlopeMvPerC = 0.041276;
+
+// The temperature whose type K voltage is `millivolts` (bisection).
+double celsiusFor(double millivolts)
+{
+    double low = TypeK::kMinCelsius, high = TypeK::kMaxCelsius;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = (low + high) / 2;
+        (TypeK::emfMv(mid) < millivolts ? low : high) = mid;
+    }
+    return (low + high) / 2;
+}
+
+// How far the driver may be off at `celsius`: the chip's half step of
+// 0.25 °C and the table's half digit, seen through the local slope of the
+// curve, plus the driver's cut to 1/100 °C.
+double allowedError(double celsius)
+{
+    const double slope = std::min(TypeK::emfMv(celsius + 1) - TypeK::emfMv(celsius),
+                                  TypeK::emfMv(celsius) - TypeK::emfMv(celsius - 1));
+    return (0.125 * kChipSlopeMvPerC + 0.0005) / slope + 0.011;
+}
+
 } // namespace
 
 class TstMax31850 : public QObject
@@ -91,26 +116,31 @@ private slots:
     }
 
     // The worked scratchpads, and the checks that give -6: fault bits (no
-    // cold junction then) and a voltage beyond the table (cold junction kept).
-    void workedScratchpads()
+    // cold junction then) and a voltage beyond the table (cold junction
+    // kept). A CRC error is retried within the read; four give -7. Every
+    // conversion under the strong pull-up; a silent device gives -1.
+    void reads()
     {
         SimFixture f;
         auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31850)));
         QCOMPARE(f.open(), 1);
         const double nan = std::nan("");
-        struct Case { const char *registers; int result; double hot, cold; } cases[] = {
-            {"40060019F0FFFFFF", 1, 100.75, 25.0},
-            {"90010019F0FFFFFF", 1, 25.77, 25.0},
-            {kZeroScratchpad, 1, 0.0, 0.0},
-            {"41060019F0FFFFFF", Max31850::kNoTemperature, nan, nan},
-            {"40060119F0FFFFFF", Max31850::kNoTemperature, nan, nan},
-            {"FC7F0019F0FFFFFF", Max31850::kNoTemperature, nan, 25.0},
-            {"60F0F0FFF0FFFFFF", Max31850::kNoTemperature, nan, -0.06}, // -250 °C by the chip's slope
+        const char *kFourTries = "44R44R44R44R"; // R: Read Scratchpad and its 9 read slots
+        struct Case { const char *registers; int crcErrors; int result; double hot, cold; const char *wire; } cases[] = {
+            {"40060019F0FFFFFF", 0, 1, 100.75, 25.0, "44R"},
+            {"90010019F0FFFFFF", 0, 1, 25.77, 25.0, "44R"},
+            {kZeroScratchpad, 0, 1, 0.0, 0.0, "44R"},
+            {"41060019F0FFFFFF", 0, Max31850::kNoTemperature, nan, nan, kFourTries},
+            {"40060119F0FFFFFF", 0, Max31850::kNoTemperature, nan, nan, kFourTries},
+            {"FC7F0019F0FFFFFF", 0, Max31850::kNoTemperature, nan, 25.0, kFourTries},
+            {"60F0F0FFF0FFFFFF", 0, Max31850::kNoTemperature, nan, -0.06, kFourTries}, // -250 °C by the chip's slope
+            {"40060019F0FFFFFF", 1, 1, 100.75, 25.0, "44R44R"},
+            {"40060019F0FFFFFF", 4, Max31850::kBadScratchpad, nan, nan, kFourTries},
         };
         for (const Case &c : cases) {
             chip->pinScratchpad(hex(c.registers));
+            chip->failCrc(c.crcErrors);
             const int from = f.backend().traffic().size();
-            const int conversions = chip->conversionsStarted();
             Read r(f, chip->rom());
             QCOMPARE(r.run(), c.result);
             QCOMPARE(std::isnan(r.hot), std::isnan(c.hot));
@@ -119,32 +149,13 @@ private slots:
                 QCOMPARE(r.hot, c.hot);
             if (!std::isnan(c.cold))
                 QCOMPARE(r.cold, c.cold);
-            QCOMPARE(chip->conversionsStarted() - conversions, c.result == 1 ? 1 : 4);
-            QCOMPARE(f.backend().touchedBytes(from).left(11), hex("44BEFFFFFFFFFFFFFFFFFF"));
+            QCOMPARE(f.backend().touchedBytes(from).toHex().toUpper(),
+                     QByteArray(c.wire).replace("R", "BEFFFFFFFFFFFFFFFFFF"));
         }
-        const QVector<TrafficEntry> &log = f.backend().traffic();
         int strongPullups = 0;
-        for (const TrafficEntry &e : log)
+        for (const TrafficEntry &e : f.backend().traffic())
             strongPullups += e.call == QLatin1String("TMOneWireLevel") && e.args == QVector<int>{0, 1, 2};
         QCOMPARE(strongPullups, chip->conversionsStarted());
-    }
-
-    // CRC errors are retried within the read; four give -7; a silent device -1.
-    void crcAndSelectionFailures()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x1), 300.0, 25.0));
-        QCOMPARE(f.open(), 1);
-        chip->failCrc(1);
-        Read once(f, chip->rom());
-        QCOMPARE(once.run(), 1);
-        QCOMPARE(chip->conversionsStarted(), 2);
-        QVERIFY(std::fabs(once.cold - 25.0) < 1e-9);
-
-        chip->failCrc(4);
-        Read always(f, chip->rom());
-        QCOMPARE(always.run(), Max31850::kBadScratchpad);
-        QVERIFY(std::isnan(always.hot));
 
         chip->setSilent(true);
         Read gone(f, chip->rom());
@@ -189,8 +200,9 @@ private slots:
 
     // new offset = target - (value - stored offset); within ±5 (ends
     // included) it is written, beyond it the operator is warned and nothing
-    // is written; a reset writes 0 whatever the offset.
-    void calibrationLimits()
+    // is written; so without a value from the device or without a reference
+    // sample; a reset writes 0 whatever the offset, value or sample.
+    void calibration()
     {
         SimFixture f;
         auto *emulator = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x4), 0.0, 0.25f));
@@ -203,14 +215,27 @@ private slots:
         QCOMPARE(device.channels[0].calibration, 0.25f);
 
         // The value is 0, so each new offset is the target plus the stored one.
-        struct Case { float target; bool reset; const char *written; float offsetAfter; bool warned; } cases[] = {
-            {0.75f, false, "3F800000C07FFFFF", 1.0f, false},  // 0.75 + 0.25 = 1
-            {4.0f, false, "40A00000BF5FFFFF", 5.0f, false},   // 4 + 1 = 5, the upper end
-            {-10.0f, false, "C0A000003F5FFFFF", -5.0f, false}, // -10 + 5 = -5, the lower end
-            {10.25f, false, nullptr, -5.0f, true},            // 10.25 - 5 = 5.25: refused
-            {30.0f, true, "00000000FFFFFFFF", 0.0f, false},   // reset: 0 whatever the offset
+        const char *kOpen = "41060019F0FFFFFF"; // open circuit: no value
+        const char *kWhy = "Ошибка значений калибровки. ";
+        struct Case
+        {
+            const char *registers;
+            float target;
+            bool reset;
+            const char *written;
+            float offsetAfter;
+            const char *warning;
+        } cases[] = {
+            {kZeroScratchpad, 0.75f, false, "3F800000C07FFFFF", 1.0f, nullptr},  // 0.75 + 0.25 = 1
+            {kZeroScratchpad, 4.0f, false, "40A00000BF5FFFFF", 5.0f, nullptr},   // 4 + 1 = 5, the upper end
+            {kZeroScratchpad, -10.0f, false, "C0A000003F5FFFFF", -5.0f, nullptr}, // -10 + 5 = -5, the lower end
+            {kZeroScratchpad, 10.25f, false, nullptr, -5.0f, "Смещение не может быть более 5 градусов!"}, // 5.25
+            {kOpen, 20.0f, false, nullptr, -5.0f, "Датчик не дал значения температуры, калибровка не записана!"},
+            {kZeroScratchpad, -32768.0f, false, nullptr, -5.0f, "Эталонное значение не задано, калибровка не записана!"},
+            {kOpen, -32768.0f, true, "00000000FFFFFFFF", 0.0f, nullptr},
         };
         for (const Case &c : cases) {
+            emulator->pinScratchpad(hex(c.registers));
             device.channels[0].calibrateRequest = true;
             device.channels[0].calibrationTarget = c.target;
             device.channels[0].resetCalibration = c.reset;
@@ -222,12 +247,12 @@ private slots:
             else
                 QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
             QCOMPARE(emulator->offset(), c.offsetAfter);
-            QCOMPARE(Dialogs::history().size(), c.warned ? 1 : 0);
-            if (c.warned) {
+            QCOMPARE(Dialogs::history().size(), c.warning ? 1 : 0);
+            if (c.warning) {
                 const DialogRequest w = Dialogs::history().first();
                 QCOMPARE(w.icon, QMessageBox::Warning);
                 QCOMPARE(w.title, QStringLiteral("ВНИМАНИЕ!"));
-                QCOMPARE(w.text, QStringLiteral("Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
+                QCOMPARE(w.text, QString::fromUtf8(kWhy) + QString::fromUtf8(c.warning));
                 QCOMPARE(w.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
             }
             QVERIFY(!device.channels[0].calibrateRequest);
@@ -236,49 +261,6 @@ private slots:
         // The channel shows the offset the device reports at the next read.
         Read(f, emulator->rom()).readAndFill(device);
         QCOMPARE(device.channels[0].calibration, 0.0f);
-    }
-
-    // No value or no reference sample: nothing is written, the operator is
-    // told why; a reset still writes 0.
-    void calibrationWithoutValueOrSample()
-    {
-        SimFixture f;
-        auto *broken = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x5), 20.0, 0.5f));
-        broken->setFault(SimMax31850::OpenCircuit);
-        auto *fine = f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x6), 20.0, 0.5f));
-        QCOMPARE(f.open(), 1);
-
-        SensorDevice noValue;
-        noValue.channels.resize(2);
-        noValue.channels[0].calibrateRequest = true;
-        noValue.channels[0].calibrationTarget = 20.0f;
-        int from = f.backend().traffic().size();
-        Read(f, broken->rom()).readAndFill(noValue);
-        QVERIFY(std::isnan(noValue.channels[0].value));
-        QVERIFY(noValue.channels[0].time.isValid());
-        QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
-        QCOMPARE(broken->offset(), 0.5f);
-        QCOMPARE(Dialogs::history().size(), 1);
-        QVERIFY(Dialogs::history().first().text.contains(QStringLiteral("не дал значения")));
-        QVERIFY(!noValue.channels[0].calibrateRequest);
-
-        noValue.channels[0].calibrateRequest = true;
-        noValue.channels[0].resetCalibration = true;
-        Read(f, broken->rom()).readAndFill(noValue);
-        QCOMPARE(broken->offset(), 0.0f);
-
-        Dialogs::clearHistory();
-        SensorDevice noSample;
-        noSample.channels.resize(2);
-        noSample.channels[0].calibrateRequest = true;
-        noSample.channels[0].calibrationTarget = -32768.0f;
-        from = f.backend().traffic().size();
-        Read(f, fine->rom()).readAndFill(noSample);
-        QVERIFY(!std::isnan(noSample.channels[0].value));
-        QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
-        QCOMPARE(fine->offsetWrites(), 0);
-        QCOMPARE(Dialogs::history().size(), 1);
-        QVERIFY(Dialogs::history().first().text.contains(QStringLiteral("Эталонное значение не задано")));
     }
 
     // Sub-types read in both codes and shown in the type with the switch;
@@ -322,8 +304,8 @@ private slots:
         QCOMPARE(device.channels[1].type, QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor"));
     }
 
-    // Two channels whatever was there before; a failed read still fills
-    // them, with NaN and the current time.
+    // Two channels whatever was there before (a failed read: tst_cycle's
+    // thermocoupleTries), taken at the same time.
     void fillGivesTwoChannels()
     {
         SimFixture f;
@@ -338,21 +320,77 @@ private slots:
         const SensorChannel &cold = device.channels[1];
         QCOMPARE(hot.value, 100.75);
         QCOMPARE(cold.value, 25.0);
-        QCOMPARE(hot.type, QStringLiteral("MAX31850 Temperature sensor"));
         QCOMPARE(hot.calibration, 0.0f); // a plain chip reports no offset
         QCOMPARE(cold.subchannel, uint8_t(1));
         QCOMPARE(hot.time, cold.time);
+    }
 
-        device.channels.resize(3);
-        chip->setSilent(true);
-        Clock::advanceMs(5000);
-        Read failed(f, chip->rom());
-        failed.readAndFill(device);
-        QCOMPARE(device.channels.size(), 2);
-        QVERIFY(std::isnan(device.channels[0].value));
-        QVERIFY(std::isnan(device.channels[1].value));
-        QVERIFY(qAbs(device.channels[0].time.msecsTo(Clock::now())) < 1000);
-        QVERIFY(device.channels[1].time.isValid());
+    // The bus-file keys of the converters reach the chips: an emulator's
+    // pinned registers, offset and sub-type code; a fault.
+    void busFileKeys()
+    {
+        QString error;
+        auto backend = SimBusLoader::load(R"({"devices": [
+            {"type": "pt100emulator", "scratchpad": "90010019F0FFFFFF", "offset": 1.0, "subtypeCode": 1},
+            {"type": "max31850", "fault": "shortVdd"}]})", "x", &error);
+        QVERIFY2(backend, qPrintable(error));
+        SimFixture f(std::move(backend));
+        QCOMPARE(f.open(), 1);
+        SensorDevice emulator;
+        Read(f, f.bus().device(0)->rom()).readAndFill(emulator);
+        QCOMPARE(emulator.channels[0].value, 25.77);
+        QCOMPARE(emulator.channels[0].calibration, 1.0f);
+        QCOMPARE(emulator.channels[0].subtype, uint8_t(2));
+        QCOMPARE(Read(f, f.bus().device(1)->rom()).run(), Max31850::kNoTemperature);
+    }
+
+    // The type K table: the published rows, strict increase, and agreement
+    // with the reference function the simulated chip uses.
+    void typeKTable()
+    {
+        QCOMPARE(TypeKTable::kSize, 1643);
+        const struct { int celsius; double millivolts; } rows[] = {
+            {-270, -6.458}, {-200, -5.891}, {0, 0.000}, {25, 1.000}, {100, 4.096}, {1000, 41.276}, {1372, 54.886},
+        };
+        for (const auto &row : rows)
+            QCOMPARE(TypeKTable::millivolts(row.celsius - TypeKTable::kFirstCelsius), row.millivolts);
+        for (int i = 1; i < TypeKTable::kSize; ++i)
+            QVERIFY2(TypeKTable::millivolts(i) > TypeKTable::millivolts(i - 1), qPrintable(QString::number(i)));
+        for (int i = 0; i < TypeKTable::kSize; ++i) {
+            const double exact = TypeK::emfMv(i + TypeKTable::kFirstCelsius);
+            QVERIFY2(std::fabs(TypeKTable::millivolts(i) - exact) <= 0.0005 + 1e-9, qPrintable(QString::number(i)));
+        }
+    }
+
+    // Thermocouple temperatures through chip and driver. Cold junction at
+    // 0 °C: back within what the chip's 0.25 °C step allows there. At 25 °C:
+    // the driver turns the chip's value back into a voltage without taking
+    // the cold junction out, so it reads the temperature of
+    // E(Th) - E(Tc) + Tc · 41.276 µV/°C; 100 °C gives 40 06 00 19 and 100.75.
+    void typeKRoundTrip()
+    {
+        SimFixture f;
+        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x4B)));
+        QCOMPARE(f.open(), 1);
+        auto read = [&](double hotCelsius, double coldCelsius) {
+            chip->setHotJunction(SimTemperature(hotCelsius));
+            chip->setColdJunction(SimTemperature(coldCelsius));
+            Read r(f, chip->rom());
+            return r.run() == 1 ? r.hot : std::nan("");
+        };
+        for (double celsius = -250.0; celsius <= 1350.0; celsius += 6.25 + 0.01) {
+            const double hot = read(celsius, 0.0);
+            QVERIFY2(std::fabs(hot - celsius) <= allowedError(celsius),
+                     qPrintable(QStringLiteral("%1 °C read as %2").arg(celsius).arg(hot)));
+        }
+        QCOMPARE(read(100.0, 25.0), 100.75);
+        QCOMPARE(chip->scratchpad().left(4), hex("40060019"));
+        for (double celsius = -200.0; celsius <= 1300.0; celsius += 12.5 + 0.03) {
+            const double byDesign = celsiusFor(TypeK::emfMv(celsius) - TypeK::emfMv(25.0) + 25.0 * kChipSlopeMvPerC);
+            const double hot = read(celsius, 25.0);
+            QVERIFY2(std::fabs(hot - byDesign) <= allowedError(byDesign),
+                     qPrintable(QStringLiteral("%1 °C read as %2, expected %3").arg(celsius).arg(hot).arg(byDesign)));
+        }
     }
 };
 
