@@ -1,8 +1,8 @@
 #include "support/orvexctlrun.h"
 
-#include <QProcess>
+namespace {
 
-OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env, int timeoutMs)
+QProcessEnvironment environmentFor(const QStringList &env)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"ORVEX_BUS", "ORVEX_SIM_BUS", "ORVEX_SHARED_CLOCK"})
@@ -13,8 +13,15 @@ OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const Q
         else
             environment.remove(e);
     }
+    return environment;
+}
+
+} // namespace
+
+OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env, int timeoutMs)
+{
     QProcess process;
-    process.setProcessEnvironment(environment);
+    process.setProcessEnvironment(environmentFor(env));
     process.start(program, args);
     OrvexctlRun run;
     if (!process.waitForFinished(timeoutMs)) {
@@ -26,4 +33,69 @@ OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const Q
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
+}
+
+OrvexctlProcess::OrvexctlProcess(const QString &program, const QStringList &env)
+    : m_program(program)
+{
+    m_process.setProcessEnvironment(environmentFor(env));
+}
+
+OrvexctlProcess::~OrvexctlProcess()
+{
+    kill();
+}
+
+void OrvexctlProcess::start(const QStringList &args)
+{
+    m_process.start(m_program, args);
+    m_process.waitForStarted(30000);
+}
+
+bool OrvexctlProcess::finish(int timeoutMs)
+{
+    const bool ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
+    if (!ended)
+        kill();
+    collect();
+    return ended;
+}
+
+bool OrvexctlProcess::waitForLines(int count, int timeoutMs)
+{
+    collect();
+    while (m_out.count('\n') < count && m_process.waitForReadyRead(timeoutMs))
+        collect();
+    return m_out.count('\n') >= count;
+}
+
+void OrvexctlProcess::kill()
+{
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+    collect();
+}
+
+int OrvexctlProcess::exitCode() const
+{
+    const bool normal = m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit;
+    return normal ? m_process.exitCode() : -1;
+}
+
+QStringList OrvexctlProcess::lines(const QByteArray &text) const
+{
+    collect();
+    QStringList list = QString::fromUtf8(text).split(QLatin1Char('\n'));
+    // After the last end of line: nothing, or a line still being written.
+    if (list.last().isEmpty() || m_process.state() != QProcess::NotRunning)
+        list.removeLast();
+    return list;
+}
+
+void OrvexctlProcess::collect() const
+{
+    m_out += m_process.readAllStandardOutput();
+    m_err += m_process.readAllStandardError();
 }

@@ -2,6 +2,7 @@
 
 #include "platform/clock.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace TableSupport {
@@ -47,6 +48,14 @@ QStringList fileLines(const QString &path)
     if (lines.last().isEmpty())
         lines.removeLast();
     return lines;
+}
+
+QMap<QString, QByteArray> folderContents(const QString &path)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(path).entryList(QDir::Files))
+        files[name] = readFile(path + QLatin1Char('/') + name);
+    return files;
 }
 
 } // namespace TableSupport

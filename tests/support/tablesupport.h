@@ -3,6 +3,7 @@
 #include "sensors/sensordevice.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QStringList>
 
 // Device records for the table and recorder tests, shaped as the sensor
@@ -21,5 +22,7 @@ SensorChannel channel(double value, uint8_t subchannel = 0, int hubChannel = -1,
 QByteArray readFile(const QString &path);
 // The file's lines without their CR LF ends.
 QStringList fileLines(const QString &path);
+// Every file of a folder by name, with its contents.
+QMap<QString, QByteArray> folderContents(const QString &path);
 
 } // namespace TableSupport
