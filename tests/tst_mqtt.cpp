@@ -4,10 +4,9 @@
 #include "onewire/romid.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
-#include "sensors/acquisition.h"
-#include "sensors/sensor.h"
 #include "sim/simbus.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevice.h"
@@ -29,6 +28,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <memory>
 
 using Message = MqttTestSubscriber::Message;
 
@@ -43,48 +43,46 @@ QString number(double value)
     return std::isnan(value) ? QStringLiteral("null") : QString::number(value, 'g', 17);
 }
 
-// A bus of thermometers measured through the table as the window does (recording
-// off), one cycle at a time in virtual time. Every reading announced is kept
-// as the line stateLine() must make of its state message.
+// A main window on a bus of thermometers, publishing when the settings say
+// so, measuring one cycle a tick (recording off) in virtual time. Every
+// reading announced is kept as the line states() must make of its state
+// message, published by `host`.
 struct Bench
 {
-    Bench()
+    explicit Bench(const QString &host = QStringLiteral("bench"))
         : fixture(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr))
-        , acquisition(&sensor)
-        , tableMan(&table)
     {
         fixture.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
         Recorder::instance().resetForTest();
-        tableMan.init(sensor.devices());
-        sensor.setTableMan(&tableMan);
-        QObject::connect(&tableMan, &TableMan::readingTaken, [this](const SensorDevice &device, int index) {
+        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
+        window = std::make_unique<MainWindow>();
+        Dialogs::setResponder(nullptr);
+        window->applicationTimer()->stop();
+        QObject::connect(&tableMan(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
-            announced << QStringList{QStringLiteral("lab/bench/%1_%2/state").arg(rom).arg(c.subchannel), number(c.value),
-                                     c.unit, QString::number(c.time.toMSecsSinceEpoch()), rom,
+            announced << QStringList{QStringLiteral("lab/%1/%2_%3/state").arg(host, rom).arg(c.subchannel),
+                                     number(c.value), c.unit, QString::number(c.time.toMSecsSinceEpoch()), rom,
                                      QString::number(c.subchannel), "-1", "null", c.type}
                              .join(' ');
         });
     }
 
+    TableMan &tableMan() { return *window->tableManager(); }
     // `cycles` measurement cycles, `stepMs` of program time apart.
     void run(int cycles, qint64 stepMs = 5000)
     {
         for (int i = 0; i < cycles; ++i) {
             Clock::advanceMs(stepMs);
-            acquisition.refresh();
-            sensor.measureAll();
-            tableMan.update();
+            window->onAppTimer();
+            window->applicationTimer()->stop();
         }
     }
 
     SimFixture fixture;
-    Sensor sensor;
-    Acquisition acquisition;
-    QTableWidget table;
-    TableMan tableMan;
+    std::unique_ptr<MainWindow> window;
     QStringList announced;
 };
 
@@ -135,7 +133,7 @@ bool connectPublisher(MqttPublisher &publisher, Bench &bench)
     QString error;
     if (!publisher.start(&error))
         return false;
-    publisher.attach(&bench.tableMan);
+    publisher.attach(&bench.tableMan());
     return QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs);
 }
 
@@ -181,28 +179,39 @@ private slots:
         qputenv("ORVEX_INSTANCE_KEY", QString("orvex-mqtt-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
     }
 
-    // Twenty cycles of a bus of thermometers: every reading arrives once, in the order
-    // taken, on its channel's topic with its value, unit, time and identity.
-    // A consumer that comes later finds retained: "online", the last state of
-    // every channel, and discovery entries in valid JSON with what Home
-    // Assistant needs. Then the broker stops for ten cycles and starts again:
-    // the readings wait in the queue (the status says how many) and then all
-    // arrive, once each, in order, after those sent before. A clean stop says
-    // "offline" itself.
+    // The window publishes when the settings say so. Twenty cycles of a bus
+    // of thermometers: every reading arrives once, in the order taken, on its
+    // channel's topic with its value, unit, time and identity. A consumer
+    // that comes later finds retained: "online", the last state of every
+    // channel, and discovery entries in valid JSON with what Home Assistant
+    // needs. Then the broker stops for ten cycles and starts again: the
+    // readings wait in the queue and then all arrive, once each, in order,
+    // after those sent before. The status bar shows it all: connected,
+    // reconnecting with the queue length, connected again. A clean stop
+    // says "offline" itself.
     void everyReadingOnceInOrderThroughABrokerRestart()
     {
         MqttTestBroker broker;
         QVERIFY2(broker.start(), qPrintable(broker.error()));
         MqttTestSubscriber subscriber("watch-twenty", {"lab/#"});
         QVERIFY(subscriber.connectTo(broker.port()));
-        Bench bench;
-        MqttPublisher publisher(configFor(broker, newFolder()));
-        QVERIFY(connectPublisher(publisher, bench));
-        QCOMPARE(publisher.statusText(), QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port()));
+        QSettings &settings = appSettings();
+        settings.setValue("Mqtt/Url", broker.url("lab"));
+        settings.setValue("Mqtt/QueueFolder", newFolder());
+        settings.setValue("Mqtt/ClientId", "window-test");
+        const QString host = MqttConfig::topicSafe(QSysInfo::machineHostName());
+        Bench bench(host);
+        settings.remove("Mqtt");
+        auto *publisher = bench.window->findChild<MqttPublisher *>();
+        auto *label = bench.window->findChild<QLabel *>("lblMqttStatus");
+        QVERIFY(publisher && label);
+        const QString connected = QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port());
+        QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
+        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: lightgreen"));
 
         bench.run(20);
         QCOMPARE(bench.announced.size(), 20 * 8);
-        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() >= 160; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return publisher->queued() == 0 && states(subscriber).size() >= 160; }, kBrokerMs));
         QCOMPARE(states(subscriber), bench.announced);
 
         MqttTestSubscriber late("watch-late", {"lab/#", "homeassistant/#"});
@@ -211,10 +220,11 @@ private slots:
         QMap<QString, QByteArray> lastStates;
         for (const Message &m : subscriber.matching("lab/+/+/state"))
             lastStates[m.topic] = m.payload;
+        const QString availability = "lab/" + host + "/availability";
         QSet<QString> uniqueIds;
         for (const Message &m : late.messages()) {
             QVERIFY(m.retained);
-            if (m.topic == "lab/bench/availability") {
+            if (m.topic == availability) {
                 QCOMPARE(m.payload, QByteArray("online"));
             } else if (m.topic.startsWith("lab/")) {
                 QCOMPARE(m.payload, lastStates.value(m.topic));
@@ -224,11 +234,11 @@ private slots:
                 const QString id = state.section('/', 2, 2);
                 const QString rom = id.section('_', 0, 0);
                 QVERIFY2(lastStates.contains(state), qPrintable(state));
-                QCOMPARE(m.topic, "homeassistant/sensor/orvex_bench/" + id + "/config");
+                QCOMPARE(m.topic, "homeassistant/sensor/orvex_" + host + "/" + id + "/config");
                 QCOMPARE(config.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
                 QCOMPARE(config.value("unit_of_measurement").toString(), QStringLiteral("°C"));
                 QCOMPARE(config.value("device_class").toString(), QStringLiteral("temperature"));
-                QCOMPARE(config.value("availability_topic").toString(), QStringLiteral("lab/bench/availability"));
+                QCOMPARE(config.value("availability_topic").toString(), availability);
                 QVERIFY(!config.value("name").toString().isEmpty());
                 const QJsonObject device = config.value("device").toObject();
                 QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + rom});
@@ -241,20 +251,22 @@ private slots:
 
         QVERIFY(subscriber.sync());
         broker.stop();
-        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return publisher->state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
         bench.run(10);
-        QCOMPARE(publisher.queued(), 80);
-        QVERIFY2(publisher.statusText().startsWith(QStringLiteral("MQTT: нет связи с 127.0.0.1:%1 (").arg(broker.port()))
-                     && publisher.statusText().endsWith(QStringLiteral("повторное подключение; в очереди 80")),
-                 qPrintable(publisher.statusText()));
+        QCOMPARE(publisher->queued(), 80);
+        QVERIFY2(label->text().startsWith(QStringLiteral("MQTT: нет связи с 127.0.0.1:%1 (").arg(broker.port()))
+                     && label->text().endsWith(QStringLiteral("повторное подключение; в очереди 80")),
+                 qPrintable(label->text()));
+        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: yellow"));
+        QCOMPARE(bench.window->findChild<QTableWidget *>("tblSens")->rowCount(), 8);
         QVERIFY2(broker.start(), qPrintable(broker.error()));
-        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && states(subscriber).size() >= 240; }, kBrokerMs));
-        QCOMPARE(publisher.state(), MqttPublisher::State::Connected);
+        QVERIFY(QTest::qWaitFor([&] { return publisher->queued() == 0 && states(subscriber).size() >= 240; }, kBrokerMs));
+        QCOMPARE(label->text(), connected);
         QCOMPARE(states(subscriber), bench.announced);
 
-        publisher.stop(kBrokerMs);
-        QVERIFY(QTest::qWaitFor([&] { return subscriber.payloads("lab/bench/availability").endsWith("offline"); }, kBrokerMs));
-        QCOMPARE(subscriber.payloads("lab/bench/availability").first(), QByteArray("online"));
+        publisher->stop(kBrokerMs);
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.payloads(availability).endsWith("offline"); }, kBrokerMs));
+        QCOMPARE(subscriber.payloads(availability).first(), QByteArray("online"));
     }
 
     // Room for 12 readings, the broker away for three cycles (24 readings):
@@ -276,7 +288,7 @@ private slots:
         {
             MqttPublisher publisher(config);
             QVERIFY2(publisher.start(&error), qPrintable(error));
-            publisher.attach(&bench.tableMan);
+            publisher.attach(&bench.tableMan());
             LogCapture log;
             bench.run(3);
             QCOMPARE(publisher.queued(), 12);
@@ -391,52 +403,6 @@ private slots:
         QCOMPARE(topics.size(), 7);
         QVERIFY(!topics.contains(gone));
         QVERIFY(topics.contains("homeassistant/sensor/orvex_bench/9503161D1E64FF28_0/config"));
-    }
-
-    // The window publishes when the settings say so and shows the broker's
-    // state in its status bar: connected, then reconnecting with the queue
-    // length, then connected again with the queue delivered.
-    void windowShowsTheBrokerState()
-    {
-        MqttTestBroker broker;
-        QVERIFY2(broker.start(), qPrintable(broker.error()));
-        MqttTestSubscriber subscriber("watch-window", {"lab/+/+/state"});
-        QVERIFY(subscriber.connectTo(broker.port()));
-        QSettings &settings = appSettings();
-        settings.setValue("Mqtt/Url", broker.url("lab"));
-        settings.setValue("Mqtt/QueueFolder", newFolder());
-        settings.setValue("Mqtt/ClientId", "window-test");
-
-        SimFixture fixture(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
-        fixture.backend().setTrafficLogging(false);
-        Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
-        MainWindow window;
-        Dialogs::setResponder(nullptr);
-        settings.remove("Mqtt");
-        window.applicationTimer()->stop();
-        auto *label = window.findChild<QLabel *>("lblMqttStatus");
-        QVERIFY(label);
-        const QString connected = QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port());
-        QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
-        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: lightgreen"));
-        window.onAppTimer();
-        // Acknowledged too (nothing queued), so none of them can come twice.
-        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 8 && label->text() == connected; }, kBrokerMs));
-
-        QVERIFY(subscriber.sync());
-        broker.stop();
-        QVERIFY(QTest::qWaitFor([&] { return label->text().startsWith("MQTT: нет связи"); }, kBrokerMs));
-        window.onAppTimer();
-        QVERIFY2(label->text().endsWith(QStringLiteral("повторное подключение; в очереди 8")), qPrintable(label->text()));
-        QCOMPARE(label->styleSheet(), QStringLiteral("background-color: yellow"));
-        QCOMPARE(window.findChild<QTableWidget *>("tblSens")->rowCount(), 8);
-
-        QVERIFY2(broker.start(), qPrintable(broker.error()));
-        QVERIFY(QTest::qWaitFor([&] { return label->text() == connected; }, kBrokerMs));
-        QVERIFY(QTest::qWaitFor([&] { return states(subscriber).size() == 16; }, kBrokerMs));
     }
 };
 
