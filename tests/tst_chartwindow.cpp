@@ -186,13 +186,10 @@ private slots:
         const QStringList cursor = chart->plot()->cursorLines(first.lastMs());
         QCOMPARE(cursor.size(), 9);
         QCOMPARE(cursor.at(0), QDateTime::fromMSecsSinceEpoch(first.lastMs()).toString("dd.MM.yyyy hh:mm:ss"));
-        const QList<Shown> now = tableReadings(table);
         for (int i = 0; i < 8; ++i) {
             const TrendChannel &channel = *chart->plot()->line(i).channel;
-            for (const Shown &row : now) {
-                if (row.key == channel.key() && channel.series->lastMs() == first.lastMs())
-                    QCOMPARE(cursor.at(i + 1), channel.name() + ": " + row.value + " °C");
-            }
+            if (channel.series->lastMs() == first.lastMs())
+                QCOMPARE(cursor.at(i + 1), channel.name() + ": " + shownByKey.value(channel.key()).last() + " °C");
         }
     }
 
@@ -386,16 +383,10 @@ private slots:
         QByteArray rom = missing->rom();
         std::reverse(rom.begin(), rom.end());
         const QString key = TrendChannel::keyOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
-        QVector<int> live;
-        int line = -1;
-        for (int i = 0; i < plot->lineCount(); ++i) {
-            if (!plot->line(i).channel->filePath.isEmpty())
-                continue;
-            live << i;
-            if (plot->line(i).channel->key() == key)
-                line = i;
-        }
-        QVERIFY(line >= 0);
+        int line = 0; // among the first eight, the bus's channels (files come after)
+        while (line < 8 && plot->line(line).channel->key() != key)
+            ++line;
+        QVERIFY(line < 8);
         const TrendSeries &series = *plot->line(line).channel->series;
 
         tick();
@@ -411,20 +402,9 @@ private slots:
         QVERIFY(series.readingCount() >= readings + 2);
         const qint64 after = series.record(series.lowerBound(before + 1)).firstMs;
         QVERIFY(after - before > 12000);
-
-        const qint64 middle = (before + after) / 2;
-        QCOMPARE(series.recordAt(middle), -1);
-        const QStringList cursor = plot->cursorLines(middle);
-        for (int i : qAsConst(live))
+        const QStringList cursor = plot->cursorLines((before + after) / 2);
+        for (int i = 0; i < 8; ++i)
             QCOMPARE(cursor.at(i + 1).endsWith(": —"), i == line);
-        for (int i : qAsConst(live)) {
-            const QVector<TrendSeries::Column> cols =
-                plot->line(i).channel->series->columns(before - 10000, series.lastMs() + 1, 300);
-            int breaks = 0;
-            for (int c = 0; c < cols.size(); ++c)
-                breaks += cols.at(c).hasData && !cols.at(c).joined ? 1 : 0;
-            QCOMPARE(breaks, i == line ? 2 : 1); // the first column with data has none before it
-        }
     }
 };
 
