@@ -20,18 +20,13 @@ QProcessEnvironment environmentFor(const QStringList &env)
 
 OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env, int timeoutMs)
 {
-    QProcess process;
-    process.setProcessEnvironment(environmentFor(env));
-    process.start(program, args);
+    OrvexctlProcess process(program, env);
     OrvexctlRun run;
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
+    if (process.run(args, timeoutMs)) {
+        run.exitCode = process.exitCode();
+        run.out = process.m_out;
+        run.err = process.m_err;
     }
-    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
     return run;
 }
 

@@ -44,6 +44,7 @@ public:
     QStringList err() const { return lines(m_err); }
 
 private:
+    friend OrvexctlRun runOrvexctl(const QString &, const QStringList &, const QStringList &, int);
     QStringList lines(const QByteArray &text) const;
     void collect() const;
 
