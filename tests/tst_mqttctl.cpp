@@ -69,8 +69,8 @@ private slots:
 
     // Publishing changes nothing orvexctl prints or records; its readings all
     // reach the broker before it ends, between "online" and "offline"; its
-    // one line on stderr says it connected. Bad options stop it with one line
-    // that never repeats a password. Killed in the middle of a run, orvexctl
+    // one line on stderr says it connected. A CA file that cannot be read
+    // stops it with one line. Killed in the middle of a run, orvexctl
     // is announced "offline" by the broker's last will, and that stays retained.
     void publishesWhatItRecordsAndGoesOffline()
     {
@@ -106,19 +106,6 @@ private slots:
             QCOMPARE(all.at(i).topic.section('/', 2), fields.at(1) + "_" + fields.at(2) + "/state");
         }
 
-        const QString secret = QStringLiteral("Sekr3t");
-        for (const QStringList &bad :
-             {QStringList{"--mqtt"}, QStringList{"--mqtt", "http://127.0.0.1/lab"}, QStringList{"--mqtt-user", "lab"},
-              QStringList{"--mqtt", "mqtt://lab:" + secret + "@127.0.0.1/lab"},
-              QStringList{"--mqtt", "mqtt://127.0.0.1/a+b"},
-              QStringList{"--mqtt", broker.url("lab"), "--mqtt-wait", "-1"}}) {
-            Orvexctl run(m_home.path());
-            QVERIFY(run.run(QStringList{"read", kBus, "--fast"} + bad));
-            QCOMPARE(run.exitCode(), 2);
-            QVERIFY(run.out().isEmpty());
-            QVERIFY2(run.err().value(0).startsWith("orvexctl: "), qPrintable(run.err().join('\n')));
-            QVERIFY(!run.err().join('\n').contains(secret));
-        }
         Orvexctl noCa(m_home.path());
         QVERIFY(noCa.run({"read", kBus, "--fast", "--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"),
                           "--mqtt-ca", m_home.path() + "/absent.crt", "--mqtt-queue", m_home.path() + "/noca"}));
