@@ -118,7 +118,9 @@ private slots:
     // The datasheet's sequences: reset C1 → CD; Read ROM: E1, 33 → 33,
     // FF × 8 → the ROM, E3 before the next command; Match ROM: 55 and the
     // ROM echoed; Read Scratchpad: BE, then FF × 9 → the scratchpad. An E3
-    // in the data goes out twice and comes back once.
+    // in the data goes out twice and comes back once. The reset answer's
+    // bits 1..0 (00 shorted, 01 presence, 10 alarming presence, 11 none) and
+    // the single bit's answer (bits 1..0 both the bit read; writing 0 reads 0).
     void datasheetSequences()
     {
         SerialFixture f;
@@ -141,16 +143,7 @@ private slots:
         const QByteArray scratchpad = touch(f.session, ReadNine).mid(1);
         QCOMPARE(scratchpad, chip->scratchpad());
         QCOMPARE(f.lines(), "BEFFFFFFFFFFFFFFFFFF / BE" + hex(scratchpad));
-    }
 
-    // The reset answer's bits 1..0 (00 shorted, 01 presence, 10 alarming
-    // presence, 11 none) and the single bit's answer (bits 1..0 both the
-    // bit read; writing 0 reads 0).
-    void answerDecoding()
-    {
-        SerialFixture f;
-        f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x42)));
-        QCOMPARE(f.open(), 1);
         const struct { int result; short presence; } cases[] = {{1, 1}, {2, 1}, {3, 0}, {0, 0}};
         for (const auto &c : cases) {
             f.chip().setResetResult(c.result);
@@ -159,7 +152,6 @@ private slots:
         QVERIFY(f.backend().problem().contains(QStringLiteral("shorted")));
         f.chip().setResetResult(-1);
         QCOMPARE(TMTouchReset(f.session), short(1));
-
         f.clearLines();
         QCOMPARE(TMTouchBit(f.session, 1), short(1));
         QCOMPARE(TMTouchBit(f.session, 0), short(0));
