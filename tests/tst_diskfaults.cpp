@@ -86,7 +86,7 @@ private slots:
         QVERIFY(::mkfifo(QFile::encodeName(first).constData(), 0600) == 0);
         QVERIFY(::mkfifo(QFile::encodeName(last).constData(), 0600) == 0);
 
-        OrvexctlProcess orvexctl(QStringLiteral(ORVEXCTL_BIN), {"XDG_CONFIG_HOME=" + dir.path()}); // no stored settings
+        TestProcess orvexctl(QStringLiteral(ORVEXCTL_BIN), {"XDG_CONFIG_HOME=" + dir.path()}); // no stored settings
         // A file that grows past its limit must fail the write, not stop the
         // program: the child inherits the ignored signal.
         const auto previous = std::signal(SIGXFSZ, SIG_IGN);

@@ -2,7 +2,6 @@
 #include "support/tablesupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -13,36 +12,24 @@ QString busFile(const char *name)
     return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
 }
 
-// ds2480-emu in its own process; stops it on destruction.
-class Emulator
+// ds2480-emu in its own process, killed at the end.
+struct Emulator : TestProcess
 {
-public:
     explicit Emulator(const QStringList &args)
+        : TestProcess(QStringLiteral(DS2480_EMU_BIN))
     {
-        m_process.start(QStringLiteral(DS2480_EMU_BIN), args);
-        if (m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000))
-            m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+        start(args);
+        waitForLines(1, 10000);
     }
-    ~Emulator()
-    {
-        m_process.write("quit\n");
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    QString path() const { return m_path; }
+    // The port it opened.
+    QString path() const { return out().value(0).trimmed(); }
     // Sends a command line and waits for its "ok".
     void command(const QByteArray &line)
     {
-        m_process.write(line + '\n');
-        m_process.waitForReadyRead(5000);
-        m_process.readAll();
+        const int answered = out().size();
+        process().write(line + '\n');
+        waitForLines(answered + 1, 5000);
     }
-
-private:
-    QProcess m_process;
-    QString m_path;
 };
 
 OrvexctlRun orvexctl(const QStringList &args, const QStringList &env = {})

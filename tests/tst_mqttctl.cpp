@@ -20,10 +20,10 @@ const char kBus[] = "--bus=sim:" TEST_DATA_DIR "/buses/thermometers.json";
 const int kBrokerMs = 10000;
 
 // orvexctl with its own settings and data folders, never a user's.
-struct Orvexctl : OrvexctlProcess
+struct Orvexctl : TestProcess
 {
     explicit Orvexctl(const QString &home)
-        : OrvexctlProcess(QStringLiteral(ORVEXCTL_BIN),
+        : TestProcess(QStringLiteral(ORVEXCTL_BIN),
                           {"XDG_CONFIG_HOME=" + home + "/config", "XDG_DATA_HOME=" + home + "/data", "ORVEX_MQTT_PASSWORD"})
     {
     }

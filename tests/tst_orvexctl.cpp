@@ -12,10 +12,10 @@
 namespace {
 
 // orvexctl run to its end, with a clean bus environment plus `env` ("NAME=value").
-struct Run : OrvexctlProcess
+struct Run : TestProcess
 {
     explicit Run(const QStringList &args, const QStringList &env = {})
-        : OrvexctlProcess(QStringLiteral(ORVEXCTL_BIN), env)
+        : TestProcess(QStringLiteral(ORVEXCTL_BIN), env)
     {
         run(args, 30000);
     }
@@ -206,7 +206,7 @@ private slots:
     {
         QTemporaryDir folder;
         QVERIFY(QDir(folder.path()).mkdir(QStringLiteral("T0.csv"))); // a file that cannot be written
-        OrvexctlProcess run(QStringLiteral(ORVEXCTL_BIN));
+        TestProcess run(QStringLiteral(ORVEXCTL_BIN));
         run.start({"read", "--bus=sim", "--fast", "--cycles", "1000000", "--interval", "30", "--record", folder.path(),
                    "--template", "%TS%%SC%"});
         QVERIFY(run.waitForLines(100));

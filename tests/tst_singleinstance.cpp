@@ -1,3 +1,5 @@
+#include "support/orvexctlrun.h"
+
 #include <QDateTime>
 #include <QProcess>
 #include <QSharedMemory>
@@ -39,22 +41,15 @@ class TstSingleInstance : public QObject
 private:
     QString key;
     QTemporaryDir config;
-    std::vector<std::unique_ptr<QProcess>> started;
+    std::vector<std::unique_ptr<TestProcess>> started;
 
     QProcess *launch()
     {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("ORVEX_DIALOGS", "auto");
-        env.insert("ORVEX_BUS", "sim");
-        env.insert("ORVEX_INSTANCE_KEY", key);
-        env.insert("XDG_CONFIG_HOME", config.path());
-        process->setProcessEnvironment(env);
-        process->start(ORVEX_BIN, QStringList());
-        process->waitForStarted(10000);
-        started.push_back(std::move(process));
-        return started.back().get();
+        started.push_back(std::make_unique<TestProcess>(
+            QStringLiteral(ORVEX_BIN), QStringList{"QT_QPA_PLATFORM=offscreen", "ORVEX_DIALOGS=auto", "ORVEX_BUS=sim",
+                                                   "ORVEX_INSTANCE_KEY=" + key, "XDG_CONFIG_HOME=" + config.path()}));
+        started.back()->start({});
+        return &started.back()->process();
     }
 
     // Waits until `process` has created its segment (it is then the running copy).
@@ -114,12 +109,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (auto &process : started) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        }
+        started.clear(); // kills those still running
         // Killed copies leave the segment and its lock behind: remove both.
         QSharedMemory probe(key);
         if (probe.attach())

@@ -20,7 +20,7 @@ QProcessEnvironment environmentFor(const QStringList &env)
 
 OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env, int timeoutMs)
 {
-    OrvexctlProcess process(program, env);
+    TestProcess process(program, env);
     OrvexctlRun run;
     if (process.run(args, timeoutMs)) {
         run.exitCode = process.exitCode();
@@ -30,24 +30,24 @@ OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const Q
     return run;
 }
 
-OrvexctlProcess::OrvexctlProcess(const QString &program, const QStringList &env)
+TestProcess::TestProcess(const QString &program, const QStringList &env)
     : m_program(program)
 {
     m_process.setProcessEnvironment(environmentFor(env));
 }
 
-OrvexctlProcess::~OrvexctlProcess()
+TestProcess::~TestProcess()
 {
     kill();
 }
 
-void OrvexctlProcess::start(const QStringList &args)
+void TestProcess::start(const QStringList &args)
 {
     m_process.start(m_program, args);
     m_process.waitForStarted(30000);
 }
 
-bool OrvexctlProcess::finish(int timeoutMs)
+bool TestProcess::finish(int timeoutMs)
 {
     const bool ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
     if (!ended)
@@ -56,7 +56,7 @@ bool OrvexctlProcess::finish(int timeoutMs)
     return ended;
 }
 
-bool OrvexctlProcess::waitForLines(int count, int timeoutMs)
+bool TestProcess::waitForLines(int count, int timeoutMs)
 {
     collect();
     while (m_out.count('\n') < count && m_process.waitForReadyRead(timeoutMs))
@@ -64,7 +64,7 @@ bool OrvexctlProcess::waitForLines(int count, int timeoutMs)
     return m_out.count('\n') >= count;
 }
 
-void OrvexctlProcess::kill()
+void TestProcess::kill()
 {
     if (m_process.state() != QProcess::NotRunning) {
         m_process.kill();
@@ -73,13 +73,13 @@ void OrvexctlProcess::kill()
     collect();
 }
 
-int OrvexctlProcess::exitCode() const
+int TestProcess::exitCode() const
 {
     const bool normal = m_process.state() == QProcess::NotRunning && m_process.exitStatus() == QProcess::NormalExit;
     return normal ? m_process.exitCode() : -1;
 }
 
-QStringList OrvexctlProcess::lines(const QByteArray &text) const
+QStringList TestProcess::lines(const QByteArray &text) const
 {
     collect();
     QStringList list = QString::fromUtf8(text).split(QLatin1Char('\n'));
@@ -89,7 +89,7 @@ QStringList OrvexctlProcess::lines(const QByteArray &text) const
     return list;
 }
 
-void OrvexctlProcess::collect() const
+void TestProcess::collect() const
 {
     m_out += m_process.readAllStandardOutput();
     m_err += m_process.readAllStandardError();

@@ -18,14 +18,14 @@ struct OrvexctlRun
 OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env = {},
                         int timeoutMs = 60000);
 
-// orvexctl as a process the test can watch while it runs, in the same
-// environment as runOrvexctl; its output is kept as lines. Killed when
-// destroyed still running.
-class OrvexctlProcess
+// One of our programs (orvexctl, the emulator, the window) as a process the
+// test can watch while it runs, in the same environment as runOrvexctl; its
+// output is kept as lines. Killed when destroyed still running.
+class TestProcess
 {
 public:
-    explicit OrvexctlProcess(const QString &program, const QStringList &env = {});
-    ~OrvexctlProcess();
+    explicit TestProcess(const QString &program, const QStringList &env = {});
+    ~TestProcess();
 
     void start(const QStringList &args);
     // Waits for the end and takes the rest of the output; false when it did
