@@ -58,12 +58,16 @@ QStringList seriesTexts(const TrendSeries &series)
     return texts;
 }
 
-void sendMouse(QWidget *w, QEvent::Type type, const QPoint &pos, Qt::MouseButtons buttons,
-               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+// Drags with the left button from `from` to `to`.
+void drag(QWidget *w, const QPoint &from, const QPoint &to)
 {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, pos, w->mapToGlobal(pos), button, buttons, modifiers);
-    QApplication::sendEvent(w, &event);
+    for (const auto &step : {qMakePair(QEvent::MouseButtonPress, from), qMakePair(QEvent::MouseMove, to),
+                             qMakePair(QEvent::MouseButtonRelease, to)}) {
+        QMouseEvent event(step.first, step.second, w->mapToGlobal(step.second),
+                          step.first == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          step.first == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &event);
+    }
 }
 
 QAction *actionNamed(QMenu *menu, const QString &text)
@@ -219,16 +223,12 @@ private slots:
 
         const qint64 from = plot->viewFromMs();
         const qint64 msPerPx = (plot->viewToMs() - from) / area.width();
-        sendMouse(plot, QEvent::MouseButtonPress, middle, Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseMove, middle + QPoint(100, 0), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseButtonRelease, middle + QPoint(100, 0), Qt::NoButton);
+        drag(plot, middle, middle + QPoint(100, 0));
         QVERIFY(qAbs((from - plot->viewFromMs()) - 100 * msPerPx) <= msPerPx + 1);
 
         const int axisY = area.bottom() + 10;
         const qint64 a = plot->timeAt(area.left() + 100), b = plot->timeAt(area.left() + 400);
-        sendMouse(plot, QEvent::MouseButtonPress, QPoint(area.left() + 100, axisY), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseMove, QPoint(area.left() + 400, axisY), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseButtonRelease, QPoint(area.left() + 400, axisY), Qt::NoButton);
+        drag(plot, QPoint(area.left() + 100, axisY), QPoint(area.left() + 400, axisY));
         QVERIFY(qAbs(plot->viewFromMs() - a) <= 1000 && qAbs(plot->viewToMs() - b) <= 1000);
 
         // A view up to the newest reading moves along with the next cycle.

@@ -78,7 +78,7 @@ bool MqttTestBroker::prepare()
     if (m_prepared)
         return true;
     if (executable().isEmpty()) {
-        m_error = QStringLiteral("mosquitto is not installed");
+        m_error = QStringLiteral("the mosquitto broker is not installed (tools/install-deps)");
         return false;
     }
     m_port = freeLoopbackPort();
