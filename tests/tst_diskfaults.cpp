@@ -1,5 +1,5 @@
-#include "support/orvexctlrun.h"
 #include "support/tablesupport.h"
+#include "support/testprocess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,5 @@
 #include "support/orvexctlrun.h"
+#include "support/testprocess.h"
 #include "support/tablesupport.h"
 
 #include <QDir>

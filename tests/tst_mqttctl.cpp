@@ -1,7 +1,7 @@
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
-#include "support/orvexctlrun.h"
 #include "support/tablesupport.h"
+#include "support/testprocess.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

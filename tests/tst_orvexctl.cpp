@@ -1,8 +1,8 @@
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
 #include "sim/simbusloader.h"
-#include "support/orvexctlrun.h"
 #include "support/simfixture.h"
+#include "support/testprocess.h"
 
 #include <QDir>
 #include <QSet>

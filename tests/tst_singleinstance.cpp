@@ -1,4 +1,4 @@
-#include "support/orvexctlrun.h"
+#include "support/testprocess.h"
 
 #include <QDateTime>
 #include <QProcess>

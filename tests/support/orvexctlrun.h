@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QStringList>
 
 // One finished run of orvexctl.
@@ -17,39 +16,3 @@ struct OrvexctlRun
 // "NAME=value" sets a variable, a bare "NAME" removes one.
 OrvexctlRun runOrvexctl(const QString &program, const QStringList &args, const QStringList &env = {},
                         int timeoutMs = 60000);
-
-// One of our programs (orvexctl, the emulator, the window) as a process the
-// test can watch while it runs, in the same environment as runOrvexctl; its
-// output is kept as lines. Killed when destroyed still running.
-class TestProcess
-{
-public:
-    explicit TestProcess(const QString &program, const QStringList &env = {});
-    ~TestProcess();
-
-    void start(const QStringList &args);
-    // Waits for the end and takes the rest of the output; false when it did
-    // not end in time (it is killed then).
-    bool finish(int timeoutMs = 60000);
-    bool run(const QStringList &args, int timeoutMs = 60000) { start(args); return finish(timeoutMs); }
-    // Waits until it has printed `count` lines on standard output in all.
-    bool waitForLines(int count, int timeoutMs = 30000);
-    void kill();
-
-    QProcess &process() { return m_process; }
-    // Its exit code; -1 when it crashed, was stopped by a signal or runs still.
-    int exitCode() const;
-    // The whole lines printed so far, without their ends.
-    QStringList out() const { return lines(m_out); }
-    QStringList err() const { return lines(m_err); }
-
-private:
-    friend OrvexctlRun runOrvexctl(const QString &, const QStringList &, const QStringList &, int);
-    QStringList lines(const QByteArray &text) const;
-    void collect() const;
-
-    QString m_program;
-    mutable QProcess m_process;
-    mutable QByteArray m_out;
-    mutable QByteArray m_err;
-};
