@@ -58,12 +58,16 @@ QStringList seriesTexts(const TrendSeries &series)
     return texts;
 }
 
-void sendMouse(QWidget *w, QEvent::Type type, const QPoint &pos, Qt::MouseButtons buttons,
-               Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+// Drags with the left button from `from` to `to`.
+void drag(QWidget *w, const QPoint &from, const QPoint &to)
 {
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent event(type, pos, w->mapToGlobal(pos), button, buttons, modifiers);
-    QApplication::sendEvent(w, &event);
+    for (const auto &step : {qMakePair(QEvent::MouseButtonPress, from), qMakePair(QEvent::MouseMove, to),
+                             qMakePair(QEvent::MouseButtonRelease, to)}) {
+        QMouseEvent event(step.first, step.second, w->mapToGlobal(step.second),
+                          step.first == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
+                          step.first == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(w, &event);
+    }
 }
 
 QAction *actionNamed(QMenu *menu, const QString &text)
@@ -186,13 +190,10 @@ private slots:
         const QStringList cursor = chart->plot()->cursorLines(first.lastMs());
         QCOMPARE(cursor.size(), 9);
         QCOMPARE(cursor.at(0), QDateTime::fromMSecsSinceEpoch(first.lastMs()).toString("dd.MM.yyyy hh:mm:ss"));
-        const QList<Shown> now = tableReadings(table);
         for (int i = 0; i < 8; ++i) {
             const TrendChannel &channel = *chart->plot()->line(i).channel;
-            for (const Shown &row : now) {
-                if (row.key == channel.key() && channel.series->lastMs() == first.lastMs())
-                    QCOMPARE(cursor.at(i + 1), channel.name() + ": " + row.value + " °C");
-            }
+            if (channel.series->lastMs() == first.lastMs())
+                QCOMPARE(cursor.at(i + 1), channel.name() + ": " + shownByKey.value(channel.key()).last() + " °C");
         }
     }
 
@@ -222,16 +223,12 @@ private slots:
 
         const qint64 from = plot->viewFromMs();
         const qint64 msPerPx = (plot->viewToMs() - from) / area.width();
-        sendMouse(plot, QEvent::MouseButtonPress, middle, Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseMove, middle + QPoint(100, 0), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseButtonRelease, middle + QPoint(100, 0), Qt::NoButton);
+        drag(plot, middle, middle + QPoint(100, 0));
         QVERIFY(qAbs((from - plot->viewFromMs()) - 100 * msPerPx) <= msPerPx + 1);
 
         const int axisY = area.bottom() + 10;
         const qint64 a = plot->timeAt(area.left() + 100), b = plot->timeAt(area.left() + 400);
-        sendMouse(plot, QEvent::MouseButtonPress, QPoint(area.left() + 100, axisY), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseMove, QPoint(area.left() + 400, axisY), Qt::LeftButton);
-        sendMouse(plot, QEvent::MouseButtonRelease, QPoint(area.left() + 400, axisY), Qt::NoButton);
+        drag(plot, QPoint(area.left() + 100, axisY), QPoint(area.left() + 400, axisY));
         QVERIFY(qAbs(plot->viewFromMs() - a) <= 1000 && qAbs(plot->viewToMs() - b) <= 1000);
 
         // A view up to the newest reading moves along with the next cycle.
@@ -386,16 +383,10 @@ private slots:
         QByteArray rom = missing->rom();
         std::reverse(rom.begin(), rom.end());
         const QString key = TrendChannel::keyOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
-        QVector<int> live;
-        int line = -1;
-        for (int i = 0; i < plot->lineCount(); ++i) {
-            if (!plot->line(i).channel->filePath.isEmpty())
-                continue;
-            live << i;
-            if (plot->line(i).channel->key() == key)
-                line = i;
-        }
-        QVERIFY(line >= 0);
+        int line = 0; // among the first eight, the bus's channels (files come after)
+        while (line < 8 && plot->line(line).channel->key() != key)
+            ++line;
+        QVERIFY(line < 8);
         const TrendSeries &series = *plot->line(line).channel->series;
 
         tick();
@@ -411,20 +402,9 @@ private slots:
         QVERIFY(series.readingCount() >= readings + 2);
         const qint64 after = series.record(series.lowerBound(before + 1)).firstMs;
         QVERIFY(after - before > 12000);
-
-        const qint64 middle = (before + after) / 2;
-        QCOMPARE(series.recordAt(middle), -1);
-        const QStringList cursor = plot->cursorLines(middle);
-        for (int i : qAsConst(live))
+        const QStringList cursor = plot->cursorLines((before + after) / 2);
+        for (int i = 0; i < 8; ++i)
             QCOMPARE(cursor.at(i + 1).endsWith(": —"), i == line);
-        for (int i : qAsConst(live)) {
-            const QVector<TrendSeries::Column> cols =
-                plot->line(i).channel->series->columns(before - 10000, series.lastMs() + 1, 300);
-            int breaks = 0;
-            for (int c = 0; c < cols.size(); ++c)
-                breaks += cols.at(c).hasData && !cols.at(c).joined ? 1 : 0;
-            QCOMPARE(breaks, i == line ? 2 : 1); // the first column with data has none before it
-        }
     }
 };
 

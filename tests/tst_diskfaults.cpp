@@ -1,11 +1,8 @@
-#include "onewire/adapter.h"
-#include "sim/simbusloader.h"
-#include "support/simfixture.h"
 #include "support/tablesupport.h"
+#include "support/testprocess.h"
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -81,43 +78,22 @@ private slots:
 
         // The file names, in the order the table writes them: the devices
         // in search order ("%TS%%SC%_%SN1W%", the ROM CRC first).
-        QStringList order;
-        {
-            QString error;
-            SimFixture f(SimBusLoader::load(kBus, QStringLiteral("disk"), &error));
-            QCOMPARE(f.open(), 1);
-            RomList roms;
-            Adapter::instance().search(roms);
-            for (const RomId &rom : roms) {
-                const QString text = romToText(rom, true);
-                if ((rom.at(0) & 0xFF) == 0x28)
-                    order << QStringLiteral("T0_") + text + QStringLiteral(".csv");
-                else if ((rom.at(0) & 0xFF) == 0x3B)
-                    order << QStringLiteral("T0_") + text + QStringLiteral(".csv") << QStringLiteral("T1_") + text + QStringLiteral(".csv");
-            }
-        }
-        QCOMPARE(order.size(), 5);
+        const QStringList order{"T0_4001000000000028.csv", "T0_7701000000000128.csv", "T0_1901000000000328.csv",
+                                "T0_920100000000023B.csv", "T1_920100000000023B.csv"};
         const QString first = QDir(record).filePath(order.first());
         const QString last = QDir(record).filePath(order.last());
         const QString target = QDir(record).filePath(order.at(1)); // the disk-full file
         QVERIFY(::mkfifo(QFile::encodeName(first).constData(), 0600) == 0);
         QVERIFY(::mkfifo(QFile::encodeName(last).constData(), 0600) == 0);
 
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("ORVEX_BUS"));
-        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path()); // no stored settings
-        QProcess orvexctl;
-        orvexctl.setProcessEnvironment(environment);
+        TestProcess orvexctl(QStringLiteral(ORVEXCTL_BIN), {"XDG_CONFIG_HOME=" + dir.path()}); // no stored settings
         // A file that grows past its limit must fail the write, not stop the
         // program: the child inherits the ignored signal.
         const auto previous = std::signal(SIGXFSZ, SIG_IGN);
-        orvexctl.start(QStringLiteral(ORVEXCTL_BIN),
-                       {"read", "--bus=sim:" + busFile.fileName(), "--fast", "--start", "2025-01-27T14:03:05",
-                        "--cycles", QString::number(kCycles), "--interval", "30", "--record", record, "--template",
-                        "%TS%%SC%_%SN1W%"});
-        const bool started = orvexctl.waitForStarted(30000);
+        orvexctl.start({"read", "--bus=sim:" + busFile.fileName(), "--fast", "--start", "2025-01-27T14:03:05", "--cycles",
+                        QString::number(kCycles), "--interval", "30", "--record", record, "--template", "%TS%%SC%_%SN1W%"});
         std::signal(SIGXFSZ, previous);
-        QVERIFY(started);
+        QCOMPARE(orvexctl.process().state(), QProcess::Running);
 
         const QString aside = dir.filePath(QStringLiteral("aside.csv"));
         // What happens to the disk before each cycle writes anything.
@@ -130,9 +106,9 @@ private slots:
                      if (file.isFile() && file.filePath() != first && file.filePath() != last)
                          smallest = smallest < 0 ? file.size() : qMin(smallest, file.size());
                  }
-                 return limitFileSize(orvexctl.processId(), smallest + 7);
+                 return limitFileSize(orvexctl.process().processId(), smallest + 7);
              }},
-            {8, [&] { return limitFileSize(orvexctl.processId(), -1); }},
+            {8, [&] { return limitFileSize(orvexctl.process().processId(), -1); }},
         };
         QStringList firstLines, lastLines;
         for (int cycle = 1; cycle <= kCycles; ++cycle) {
@@ -146,10 +122,10 @@ private slots:
                 (fifo == first ? firstLines : lastLines) << QString::fromUtf8(line);
             }
         }
-        QVERIFY(orvexctl.waitForFinished(60000));
-        const QByteArray errText = orvexctl.readAllStandardError();
-        QVERIFY2(orvexctl.exitStatus() == QProcess::NormalExit && orvexctl.exitCode() == 0, errText.constData());
-        QCOMPARE(QString::fromUtf8(orvexctl.readAllStandardOutput()).count('\n'), kCycles * 5);
+        QVERIFY(orvexctl.finish());
+        const QString errText = orvexctl.err().join('\n');
+        QVERIFY2(orvexctl.exitCode() == 0, qPrintable(errText));
+        QCOMPARE(orvexctl.out().size(), kCycles * 5);
         for (const QStringList &fifoLines : {firstLines, lastLines}) {
             for (const QString &line : fifoLines)
                 QVERIFY2(QRegularExpression(QStringLiteral("^2025\\.01\\.27;\\d\\d:\\d\\d:\\d\\d;-?\\d+,\\d\\d\r\n$")).match(line).hasMatch(),
@@ -159,12 +135,12 @@ private slots:
         // One error line after every cycle with a failed write, naming the
         // file that failed last and, when several did, how many.
         QMap<int, QString> reported;
-        for (const QString &line : QString::fromUtf8(errText).split('\n', Qt::SkipEmptyParts)) {
+        for (const QString &line : orvexctl.err()) {
             const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^orvexctl: cycle (\\d+): (.*)$")).match(line);
             QVERIFY2(m.hasMatch(), qPrintable(line));
             reported.insert(m.captured(1).toInt(), m.captured(2));
         }
-        QVERIFY2(reported.keys() == QList<int>({3, 4, 6, 7}), errText.constData());
+        QVERIFY2(reported.keys() == QList<int>({3, 4, 6, 7}), qPrintable(errText));
         const QString one = QStringLiteral("Ошибка записи файла ") + order.at(1);
         QCOMPARE(reported.value(3), one);
         QCOMPARE(reported.value(4), one);

@@ -13,22 +13,37 @@
 
 namespace {
 
-QByteArray hex(const char *text)
+QByteArray hex(const QByteArray &bytes)
 {
-    return QByteArray::fromHex(text);
+    return bytes.toHex().toUpper();
 }
 
-// Reads the scratchpad of the only device on the bus through the TMEX calls.
-QByteArray readScratchpad(int32_t session)
+// Touches each byte of `bytes` through TMEX; returns what came back.
+QByteArray touch(int32_t session, const QByteArray &bytes)
 {
-    TMTouchReset(session);
-    TMTouchByte(session, 0xCC);
-    TMTouchByte(session, 0xBE);
-    QByteArray bytes;
-    for (int i = 0; i < 9; ++i)
-        bytes.append(char(TMTouchByte(session, 0xFF)));
-    return bytes;
+    QByteArray back;
+    for (char b : bytes)
+        back.append(char(TMTouchByte(session, short(uchar(b)))));
+    return back;
 }
+
+QByteArray bytes(const char *hexText)
+{
+    return QByteArray::fromHex(hexText);
+}
+
+// Selects the device with `rom` through TMEX (Match ROM, or with the strong
+// pull-up armed); the access's result, -1 when the ROM was not taken.
+short matchRom(int32_t session, const QByteArray &rom, bool strong = false)
+{
+    RomId id = SimFixture::romId(rom);
+    uint8_t *state = Adapter::instance().accessStateBuffer();
+    if (TMRom(session, state, id.data()) != 1)
+        return -1;
+    return strong ? TMStrongAccess(session, state) : TMAccess(session, state);
+}
+
+const QByteArray ReadNine = bytes("BEFFFFFFFFFFFFFFFFFF"); // Read Scratchpad
 
 // The readings of one cycle by ROM text (bus order): the first channel's value.
 QMap<QString, double> cycle(Sensor &sensor, Acquisition &acquisition, int *openResult)
@@ -81,14 +96,12 @@ private slots:
         SerialFixture f;
         QCOMPARE(f.open(), 1);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        QCOMPARE(f.chip().hostBytes(), hex("E3C13F0F" "C1"));
         // The emulator took E3 as its timing byte and answered C1 as a
         // reset (no presence on the empty bus), which the master dropped.
-        QCOMPARE(f.chip().answerBytes(), hex("CF3E00" "CF"));
+        QCOMPARE(f.lines(), "E3C13F0FC1 / CF3E00CF");
         QCOMPARE(f.chip().parameter(3), 7);
-        f.clearLines();
         QCOMPARE(f.open(), 1);
-        QCOMPARE(f.chip().hostBytes(), hex("0F"));
+        QCOMPARE(f.lines(), "0F / 00");
         QVERIFY(f.backend().problem().isEmpty());
 
         SerialFixture silent;
@@ -105,7 +118,9 @@ private slots:
     // The datasheet's sequences: reset C1 → CD; Read ROM: E1, 33 → 33,
     // FF × 8 → the ROM, E3 before the next command; Match ROM: 55 and the
     // ROM echoed; Read Scratchpad: BE, then FF × 9 → the scratchpad. An E3
-    // in the data goes out twice and comes back once.
+    // in the data goes out twice and comes back once. The reset answer's
+    // bits 1..0 (00 shorted, 01 presence, 10 alarming presence, 11 none) and
+    // the single bit's answer (bits 1..0 both the bit read; writing 0 reads 0).
     void datasheetSequences()
     {
         SerialFixture f;
@@ -116,46 +131,19 @@ private slots:
 
         f.clearLines();
         QCOMPARE(TMTouchReset(f.session), short(1));
-        QCOMPARE(f.chip().hostBytes(), hex("C1"));
-        QCOMPARE(f.chip().answerBytes(), hex("CD"));
+        QCOMPARE(f.lines(), "C1 / CD");
 
-        f.clearLines();
-        QCOMPARE(TMTouchByte(f.session, 0x33), short(0x33));
-        QByteArray read;
-        for (int i = 0; i < 8; ++i)
-            read.append(char(TMTouchByte(f.session, 0xFF)));
-        QCOMPARE(read, rom);
+        QCOMPARE(touch(f.session, QByteArray::fromHex("33FFFFFFFFFFFFFFFF")), "\x33" + rom);
         TMTouchReset(f.session);
-        QCOMPARE(f.chip().hostBytes(), hex("E133FFFFFFFFFFFFFFFFE3C1"));
-        QCOMPARE(f.chip().answerBytes(), hex("33") + rom + hex("CD"));
+        QCOMPARE(f.lines(), "E133FFFFFFFFFFFFFFFFE3C1 / 33" + hex(rom) + "CD");
 
-        f.clearLines();
-        RomId id = SimFixture::romId(rom);
-        QCOMPARE(TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data()), short(1));
-        QCOMPARE(TMAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
-        QByteArray doubled = rom;
-        doubled.replace(char(0xE3), QByteArray(2, char(0xE3)));
-        QCOMPARE(f.chip().hostBytes(), hex("C1E155") + doubled);
-        QCOMPARE(f.chip().answerBytes(), hex("CD55") + rom);
+        QCOMPARE(matchRom(f.session, rom), short(1));
+        QCOMPARE(f.lines(), "C1E155" + hex(rom).replace("E3", "E3E3") + " / CD55" + hex(rom));
 
-        f.clearLines();
-        QCOMPARE(TMTouchByte(f.session, 0xBE), short(0xBE));
-        QByteArray scratchpad;
-        for (int i = 0; i < 9; ++i)
-            scratchpad.append(char(TMTouchByte(f.session, 0xFF)));
+        const QByteArray scratchpad = touch(f.session, ReadNine).mid(1);
         QCOMPARE(scratchpad, chip->scratchpad());
-        QCOMPARE(f.chip().hostBytes(), hex("BEFFFFFFFFFFFFFFFFFF"));
-        QCOMPARE(f.chip().answerBytes(), hex("BE") + scratchpad);
-    }
+        QCOMPARE(f.lines(), "BEFFFFFFFFFFFFFFFFFF / BE" + hex(scratchpad));
 
-    // The reset answer's bits 1..0 (00 shorted, 01 presence, 10 alarming
-    // presence, 11 none) and the single bit's answer (bits 1..0 both the
-    // bit read; writing 0 reads 0).
-    void answerDecoding()
-    {
-        SerialFixture f;
-        f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x42)));
-        QCOMPARE(f.open(), 1);
         const struct { int result; short presence; } cases[] = {{1, 1}, {2, 1}, {3, 0}, {0, 0}};
         for (const auto &c : cases) {
             f.chip().setResetResult(c.result);
@@ -164,12 +152,10 @@ private slots:
         QVERIFY(f.backend().problem().contains(QStringLiteral("shorted")));
         f.chip().setResetResult(-1);
         QCOMPARE(TMTouchReset(f.session), short(1));
-
         f.clearLines();
         QCOMPARE(TMTouchBit(f.session, 1), short(1));
         QCOMPARE(TMTouchBit(f.session, 0), short(0));
-        QCOMPARE(f.chip().hostBytes(), hex("9181"));
-        QCOMPARE(f.chip().answerBytes(), hex("9380"));
+        QCOMPARE(f.lines(), "9181 / 9380");
     }
 
     // 20 devices: the search accelerator finds them in the order the
@@ -201,11 +187,9 @@ private slots:
         f.clearLines();
         uint8_t state[64] = {};
         QCOMPARE(TMFirst(f.session, state), short(1));
-        const QByteArray host = f.chip().hostBytes();
-        QCOMPARE(host.left(6), hex("C1E1F0E3B1E1"));
-        QCOMPARE(host.mid(6, 16), QByteArray(16, '\0'));
-        QCOMPARE(host.mid(22), hex("E3A1"));
-        QCOMPARE(f.chip().answerBytes().size(), 2 + 16);
+        const QByteArray lines = f.lines();
+        QCOMPARE(lines.left(51), "C1E1F0E3B1E1" + QByteArray(32, '0') + "E3A1 / ");
+        QCOMPARE(lines.size(), 51 + 2 * (2 + 16));
         short first[8] = {0};
         TMRom(f.session, state, first);
         QCOMPARE(RomId(first, first + 8), expected.first());
@@ -230,14 +214,9 @@ private slots:
             QCOMPARE(TMTouchByte(f.session, 0x44), short(0x44));
             Tmex::waitKeepingSession(f.session, 800);
             TMOneWireLevel(f.session, 0, 0, 0);
-            if (pullup) {
-                QCOMPARE(f.chip().hostBytes(), hex("E38181918181819183F1"));
-                QCOMPARE(f.chip().answerBytes(), hex("8080938080809380EC"));
-            } else {
-                QCOMPARE(f.chip().hostBytes(), hex("44"));
-            }
-            const QByteArray scratchpad = readScratchpad(f.session);
-            QCOMPARE(scratchpad.left(2), pullup ? hex("9001") : hex("5005"));
+            QCOMPARE(f.lines(), pullup ? "E38181918181819183F1 / 8080938080809380EC" : "44 / 44");
+            TMTouchReset(f.session);
+            QCOMPARE(hex(touch(f.session, "\xCC" + ReadNine).mid(2, 2)), pullup ? "9001" : "5005");
         }
 
         // A reset ends a pull-up that is still on, and disarms it.
@@ -250,8 +229,7 @@ private slots:
         f.clearLines();
         QCOMPARE(TMTouchReset(f.session), short(1));
         QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
-        QCOMPARE(f.chip().hostBytes(), hex("F1C1E1CC"));
-        QCOMPARE(f.chip().answerBytes(), hex("ECCDCC"));
+        QCOMPARE(f.lines(), "F1C1E1CC / ECCDCC");
         QVERIFY(!f.chip().pulseRunning());
     }
 
@@ -275,36 +253,31 @@ private slots:
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
         QVERIFY(f.bus().overdrive());
         const QByteArray host = f.chip().hostBytes();
-        QVERIFY(host.startsWith(hex("E3C13F0F" "C1E13CE3C9")));
-        QCOMPARE(host.count(hex("C9E1F0E3B9E1")), 4);
-        QCOMPARE(host.count(hex("C1E1F0E3B1E1")), 4);
-        QVERIFY(host.endsWith(hex("E3A1" "C1E13CE3C9")));
+        QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9")));
+        QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 4);
+        QCOMPARE(host.count(bytes("C1E1F0E3B1E1")), 4);
+        QVERIFY(host.endsWith(bytes("E3A1" "C1E13CE3C9")));
 
         f.clearLines();
         const qint64 startUs = Clock::tickUs();
-        RomId id = SimFixture::romId(roms.at(3));
-        QCOMPARE(TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data()), short(1));
-        QCOMPARE(TMAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+        QCOMPARE(matchRom(f.session, roms.at(3)), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80));
         QCOMPARE(TMTouchBit(f.session, 1), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80 + 10));
-        QCOMPARE(f.chip().hostBytes(), hex("C9E155") + roms.at(3) + hex("E399"));
-        QCOMPARE(f.chip().answerBytes(), hex("CD55") + roms.at(3) + hex("9B"));
+        QCOMPARE(f.lines(), "C9E155" + hex(roms.at(3)) + "E399 / CD55" + hex(roms.at(3)) + "9B");
 
         RomList found;
         QCOMPARE(Adapter::instance().search(found), 1);
         QCOMPARE(found.size(), 4);
         for (const QByteArray &rom : roms) {
-            id = SimFixture::romId(rom);
-            QVERIFY(found.contains(id));
-            TMRom(f.session, Adapter::instance().accessStateBuffer(), id.data());
-            QCOMPARE(TMStrongAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+            QVERIFY(found.contains(SimFixture::romId(rom)));
+            QCOMPARE(matchRom(f.session, rom, true), short(1));
         }
 
         // The emulator holds a master to its speed bits: after a command at
         // standard speed, a Read ROM in data mode reaches no device.
-        QCOMPARE(f.chip().receive(hex("E3C9A1E133FF")), hex("CD33FF"));
-        QCOMPARE(f.chip().receive(hex("E3C9A9E133FF")), hex("CD3301"));
+        QCOMPARE(f.chip().receive(bytes("E3C9A1E133FF")), bytes("CD33FF"));
+        QCOMPARE(f.chip().receive(bytes("E3C9A9E133FF")), bytes("CD3301"));
     }
 
     // A device that cannot follow: a DS18B20 misses the overdrive reset (no
@@ -331,13 +304,13 @@ private slots:
             QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
             QVERIFY(!f.bus().overdrive());
             const QByteArray host = f.chip().hostBytes();
-            QCOMPARE(host.count(hex("E13C")), 1);
+            QCOMPARE(host.count(bytes("E13C")), 1);
             if (dropout) {
-                QCOMPARE(host.count(hex("C9E1F0E3B9E1")), 1);
-                QVERIFY(host.contains(hex("E3A9" "C1E1F0E3B1E1")));
+                QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 1);
+                QVERIFY(host.contains(bytes("E3A9" "C1E1F0E3B1E1")));
             } else {
-                QVERIFY(host.startsWith(hex("E3C13F0F" "C1E13CE3C9" "C1")));
-                QCOMPARE(f.chip().answerBytes().mid(3, 4), hex("CD3CCFCD"));
+                QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9" "C1")));
+                QCOMPARE(f.chip().answerBytes().mid(3, 4), bytes("CD3CCFCD"));
                 QCOMPARE(values.value(romToText(SimFixture::romId(thermometer), false)), 23.5);
             }
             RomList found;
@@ -357,7 +330,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         QCOMPARE(TMTouchReset(f.session), short(1));
 
-        const QByteArray resync = hex("E3C13F0F");
+        const QByteArray resync = bytes("E3C13F0F");
         struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(int32_t)> op; } faults[] = {
             {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
              [](int32_t s) { return TMTouchByte(s, 0xCC); }},

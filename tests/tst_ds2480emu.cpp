@@ -1,7 +1,8 @@
 #include "support/orvexctlrun.h"
+#include "support/testprocess.h"
+#include "support/tablesupport.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -12,54 +13,29 @@ QString busFile(const char *name)
     return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
 }
 
-// ds2480-emu in its own process; stops it on destruction.
-class Emulator
+// ds2480-emu in its own process, killed at the end.
+struct Emulator : TestProcess
 {
-public:
     explicit Emulator(const QStringList &args)
+        : TestProcess(QStringLiteral(DS2480_EMU_BIN))
     {
-        m_process.start(QStringLiteral(DS2480_EMU_BIN), args);
-        if (m_process.waitForStarted(10000) && m_process.waitForReadyRead(10000))
-            m_path = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+        start(args);
+        waitForLines(1, 10000);
     }
-    ~Emulator()
-    {
-        m_process.write("quit\n");
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-    QString path() const { return m_path; }
+    // The port it opened.
+    QString path() const { return out().value(0).trimmed(); }
     // Sends a command line and waits for its "ok".
     void command(const QByteArray &line)
     {
-        m_process.write(line + '\n');
-        m_process.waitForReadyRead(5000);
-        m_process.readAll();
+        const int answered = out().size();
+        process().write(line + '\n');
+        waitForLines(answered + 1, 5000);
     }
-
-private:
-    QProcess m_process;
-    QString m_path;
 };
 
 OrvexctlRun orvexctl(const QStringList &args, const QStringList &env = {})
 {
     return runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env);
-}
-
-// Every file of a folder, by name.
-QMap<QString, QByteArray> files(const QString &folder)
-{
-    QMap<QString, QByteArray> contents;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList(QDir::Files)) {
-        QFile file(dir.filePath(name));
-        if (file.open(QIODevice::ReadOnly))
-            contents.insert(name, file.readAll());
-    }
-    return contents;
 }
 
 } // namespace
@@ -90,8 +66,8 @@ private slots:
         QFETCH(int, lines);
         Emulator emulator({bus});
         QVERIFY(!emulator.path().isEmpty());
-        const OrvexctlRun serial = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
-        const OrvexctlRun sim = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=sim:") + bus});
+        const OrvexctlRun serial = orvexctl({"scan", "--bus=serial:" + emulator.path()});
+        const OrvexctlRun sim = orvexctl({"scan", "--bus=sim:" + bus});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.out.count('\n'), lines);
@@ -105,26 +81,21 @@ private slots:
     void recordingMatchesSimulatedBus()
     {
         QTemporaryDir dir;
-        const QString clock = dir.filePath(QStringLiteral("clock"));
-        const QString serialFolder = dir.filePath(QStringLiteral("serial"));
-        const QString simFolder = dir.filePath(QStringLiteral("sim"));
+        const QString clock = dir.filePath("clock"), serialFolder = dir.filePath("serial"), simFolder = dir.filePath("sim");
         QVERIFY(QDir().mkpath(serialFolder) && QDir().mkpath(simFolder));
-        Emulator emulator({QStringLiteral("--clock"), clock, busFile("serial.json")});
+        Emulator emulator({"--clock", clock, busFile("serial.json")});
         QVERIFY(!emulator.path().isEmpty());
-        const QStringList common = {QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--start"),
-                                    QStringLiteral("2025-01-27T14:03:05"), QStringLiteral("--cycles"),
-                                    QStringLiteral("4"), QStringLiteral("--interval"), QStringLiteral("30"),
-                                    QStringLiteral("--record")};
-        const OrvexctlRun serial = orvexctl(common + QStringList{serialFolder, QStringLiteral("--bus=serial:") + emulator.path()},
-                                    {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
-        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, QStringLiteral("--bus=sim:") + busFile("serial.json")});
+        const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "4", "--interval", "30",
+                                 "--record"};
+        const OrvexctlRun serial =
+            orvexctl(common + QStringList{serialFolder, "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
+        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, "--bus=sim:" + busFile("serial.json")});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.err, sim.err);
         QCOMPARE(serial.out, sim.out);
-        const QMap<QString, QByteArray> serialFiles = files(serialFolder);
-        QVERIFY(serialFiles.size() >= 9);
-        QCOMPARE(serialFiles, files(simFolder));
+        QVERIFY(TableSupport::folderContents(serialFolder).size() >= 9);
+        QCOMPARE(TableSupport::folderContents(serialFolder), TableSupport::folderContents(simFolder));
         // The parasite-powered thermometers got their strong pull-up.
         QVERIFY(!serial.out.contains("\t85.00\t"));
     }
@@ -133,8 +104,7 @@ private slots:
     void fastNeedsSharedClock()
     {
         Emulator emulator({});
-        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"),
-                                  QStringLiteral("--bus=serial:") + emulator.path()});
+        const OrvexctlRun run = orvexctl({"read", "--fast", "--bus=serial:" + emulator.path()});
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains("ORVEX_SHARED_CLOCK"));
     }
@@ -144,9 +114,9 @@ private slots:
     void ports()
     {
         Emulator emulator({});
-        Emulator silent({QStringLiteral("--silent")});
+        Emulator silent({"--silent"});
         const QString missing = QStringLiteral("/dev/ttyNOSUCHPORT");
-        OrvexctlRun run = orvexctl({QStringLiteral("ports"), emulator.path(), silent.path(), missing});
+        OrvexctlRun run = orvexctl({"ports", emulator.path(), silent.path(), missing});
         QCOMPARE(run.exitCode, 0);
         const QStringList lines = QString::fromUtf8(run.out).split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 3);
@@ -154,7 +124,7 @@ private slots:
         QVERIFY(lines.at(1).startsWith(silent.path() + QStringLiteral("  no DS2480B: ")));
         QVERIFY(lines.at(1).contains(QStringLiteral("no DS2480B answers")));
         QVERIFY(lines.at(2).startsWith(missing + QStringLiteral("  no DS2480B: ")));
-        run = orvexctl({QStringLiteral("ports"), silent.path()});
+        run = orvexctl({"ports", silent.path()});
         QCOMPARE(run.exitCode, 1);
     }
 
@@ -163,17 +133,16 @@ private slots:
     void unplugDuringRead()
     {
         QTemporaryDir dir;
-        const QString clock = dir.filePath(QStringLiteral("clock"));
-        Emulator emulator({QStringLiteral("--clock"), clock, busFile("serial.json")});
+        const QString clock = dir.filePath("clock");
+        Emulator emulator({"--clock", clock, busFile("serial.json")});
         emulator.command("vanish 400");
-        const OrvexctlRun run = orvexctl({QStringLiteral("read"), QStringLiteral("--fast"), QStringLiteral("--cycles"),
-                                  QStringLiteral("3"), QStringLiteral("--bus=serial:") + emulator.path()},
-                                 {QStringLiteral("ORVEX_SHARED_CLOCK=") + clock});
+        const OrvexctlRun run =
+            orvexctl({"read", "--fast", "--cycles", "3", "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains("orvexctl: cycle 2: Error TMSetup"));
         QVERIFY(run.err.contains("orvexctl: cycle 3: Error TMSetup"));
         QVERIFY(run.err.contains("Adapter not found"));
-        const OrvexctlRun scan = orvexctl({QStringLiteral("scan"), QStringLiteral("--bus=serial:") + emulator.path()});
+        const OrvexctlRun scan = orvexctl({"scan", "--bus=serial:" + emulator.path()});
         QCOMPARE(scan.exitCode, 1);
         QVERIFY(scan.err.contains("no such port"));
     }

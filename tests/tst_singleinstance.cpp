@@ -1,3 +1,5 @@
+#include "support/testprocess.h"
+
 #include <QDateTime>
 #include <QProcess>
 #include <QSharedMemory>
@@ -8,14 +10,14 @@
 
 namespace {
 
-// Segments listed by the kernel: creator pid -> number of attached processes.
-// Empty when the listing is unavailable.
-QMap<qint64, int> segmentsByCreator(bool *available)
+const char kSegments[] = "/proc/sysvipc/shm";
+
+// Shared-memory segments the kernel lists: creator pid -> number of attached processes.
+QMap<qint64, int> segmentsByCreator()
 {
     QMap<qint64, int> result;
-    QFile file("/proc/sysvipc/shm");
-    *available = file.open(QIODevice::ReadOnly);
-    if (!*available)
+    QFile file(kSegments);
+    if (!file.open(QIODevice::ReadOnly))
         return result;
     const QList<QByteArray> header = file.readLine().simplified().split(' ');
     const int cpid = header.indexOf("cpid");
@@ -26,12 +28,6 @@ QMap<qint64, int> segmentsByCreator(bool *available)
             result.insert(row.at(cpid).toLongLong(), row.at(nattch).toInt());
     }
     return result;
-}
-
-bool segmentCreatedBy(qint64 pid)
-{
-    bool available = false;
-    return segmentsByCreator(&available).contains(pid);
 }
 
 } // namespace
@@ -45,22 +41,15 @@ class TstSingleInstance : public QObject
 private:
     QString key;
     QTemporaryDir config;
-    std::vector<std::unique_ptr<QProcess>> started;
+    std::vector<std::unique_ptr<TestProcess>> started;
 
     QProcess *launch()
     {
-        auto process = std::make_unique<QProcess>();
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("ORVEX_DIALOGS", "auto");
-        env.insert("ORVEX_BUS", "sim");
-        env.insert("ORVEX_INSTANCE_KEY", key);
-        env.insert("XDG_CONFIG_HOME", config.path());
-        process->setProcessEnvironment(env);
-        process->start(ORVEX_BIN, QStringList());
-        process->waitForStarted(10000);
-        started.push_back(std::move(process));
-        return started.back().get();
+        started.push_back(std::make_unique<TestProcess>(
+            QStringLiteral(ORVEX_BIN), QStringList{"QT_QPA_PLATFORM=offscreen", "ORVEX_DIALOGS=auto", "ORVEX_BUS=sim",
+                                                   "ORVEX_INSTANCE_KEY=" + key, "XDG_CONFIG_HOME=" + config.path()}));
+        started.back()->start({});
+        return &started.back()->process();
     }
 
     // Waits until `process` has created its segment (it is then the running copy).
@@ -70,7 +59,7 @@ private:
         while (!deadline.hasExpired()) {
             if (process->state() != QProcess::Running)
                 return false;
-            if (segmentCreatedBy(process->processId()))
+            if (segmentsByCreator().contains(process->processId()))
                 return true;
             QTest::qWait(20);
         }
@@ -90,9 +79,7 @@ private:
 private slots:
     void initTestCase()
     {
-        bool available = false;
-        segmentsByCreator(&available);
-        if (!available)
+        if (!QFile::exists(kSegments))
             QSKIP("the kernel's shared-memory listing is not available");
         key = QString("orvex-test-%1-%2").arg(QCoreApplication::applicationPid())
                   .arg(QDateTime::currentMSecsSinceEpoch());
@@ -110,12 +97,11 @@ private slots:
         const qint64 aPid = a->processId();
         a->kill();
         QVERIFY(a->waitForFinished(5000));
-        bool available = false;
-        QCOMPARE(segmentsByCreator(&available).value(aPid, -1), 0);
+        QCOMPARE(segmentsByCreator().value(aPid, -1), 0);
 
         QProcess *c = launch();
         QVERIFY2(waitUntilHolding(c), "a copy started after a crash must run");
-        QVERIFY(!segmentCreatedBy(aPid));
+        QVERIFY(!segmentsByCreator().contains(aPid));
 
         expectRefused(launch());
         QCOMPARE(c->state(), QProcess::Running);
@@ -123,12 +109,7 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (auto &process : started) {
-            if (process->state() != QProcess::NotRunning) {
-                process->kill();
-                process->waitForFinished(5000);
-            }
-        }
+        started.clear(); // kills those still running
         // Killed copies leave the segment and its lock behind: remove both.
         QSharedMemory probe(key);
         if (probe.attach())

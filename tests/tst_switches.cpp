@@ -15,13 +15,12 @@ private slots:
         QTest::addColumn<bool>("v1");
         QTest::addColumn<bool>("sht");
 
-        QTest::newRow("none") << QStringList{"/opt/orvex/orvex"} << false << false << false << false;
         QTest::newRow("upper case") << QStringList{"-PT100"} << false << true << false << false;
         QTest::newRow("prefix of a longer argument") << QStringList{"-Pt100x"} << false << true << false << false;
         QTest::newRow("-v12") << QStringList{"-v12"} << false << false << true << false;
-        QTest::newRow("too short") << QStringList{"-sh", "-pt10", "-ldb", "-v"} << false << false << false << false;
-        QTest::newRow("no dash") << QStringList{"pt100", "sht"} << false << false << false << false;
-        QTest::newRow("bus option") << QStringList{"--bus=sim"} << false << false << false << false;
+        QTest::newRow("none: the program, too short, no dash, the bus option")
+            << QStringList{"/opt/orvex/orvex", "-sh", "-pt10", "-ldb", "-v", "pt100", "sht", "--bus=sim"} << false << false
+            << false << false;
         QTest::newRow("any order")
             << QStringList{"orvex", "-SHT", "-v1", "--bus=sim:x.json", "-LDBG", "-pt100"} << true << true << true << true;
         QTest::newRow("two of four") << QStringList{"-sht", "-ldbg"} << true << false << false << true;

@@ -94,21 +94,23 @@ QList<MqttTestSubscriber::Message> MqttTestSubscriber::messages() const
     return m_messages;
 }
 
-QList<MqttTestSubscriber::Message> MqttTestSubscriber::matching(const QString &filter, bool includeRetained) const
+QList<MqttTestSubscriber::Message> MqttTestSubscriber::matching(const QString &filter) const
 {
     QList<Message> found;
     const QByteArray sub = filter.toUtf8();
     for (const Message &m : messages()) {
         bool matches = false;
         mosquitto_topic_matches_sub(sub.constData(), m.topic.toUtf8().constData(), &matches);
-        if (matches && (includeRetained || !m.retained))
+        if (matches && !m.retained)
             found << m;
     }
     return found;
 }
 
-void MqttTestSubscriber::clear()
+QByteArrayList MqttTestSubscriber::payloads(const QString &filter) const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_messages.clear();
+    QByteArrayList found;
+    for (const Message &m : matching(filter))
+        found << m.payload;
+    return found;
 }

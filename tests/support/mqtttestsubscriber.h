@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -38,11 +39,11 @@ public:
     bool sync();
 
     QList<Message> messages() const;
-    // Messages whose topic matches the MQTT filter `filter`; without
-    // `includeRetained`, only those delivered as published (no replays of
-    // retained ones to a new subscription).
-    QList<Message> matching(const QString &filter, bool includeRetained) const;
-    void clear();
+    // Messages delivered as published (no replays of retained ones to a new
+    // subscription) whose topic matches the MQTT filter `filter`.
+    QList<Message> matching(const QString &filter) const;
+    // Their payloads alone.
+    QByteArrayList payloads(const QString &filter) const;
 
 private:
     static void onConnect(mosquitto *, void *self, int code);

@@ -2,15 +2,12 @@
 
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
 
 SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
-    : m_bus(std::move(bus))
-    , m_chip(&m_bus->bus())
+    : SimFixture(std::move(bus))
+    , m_chip(&SimFixture::backend().bus())
     , m_port(&m_chip)
 {
-    if (!Clock::isVirtual())
-        Clock::setVirtual();
     QString error;
     const QString link = m_dir.filePath(QStringLiteral("ttyDS2480"));
     if (!m_port.open(link, &error))
@@ -19,7 +16,6 @@ SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
     // Short enough that a missing answer costs little real time in a test.
     m_backend->master().setReadTimeoutMs(100);
     Tmex::setBackend(m_backend.get());
-    Adapter::instance().forgetSession();
 }
 
 SerialFixture::~SerialFixture()
@@ -28,9 +24,9 @@ SerialFixture::~SerialFixture()
     Adapter::instance().forgetSession();
 }
 
-int SerialFixture::open()
+QByteArray SerialFixture::lines()
 {
-    const int result = Adapter::instance().open();
-    session = Adapter::instance().sessionHandle();
-    return result;
+    const QByteArray text = m_chip.hostBytes().toHex().toUpper() + " / " + m_chip.answerBytes().toHex().toUpper();
+    m_chip.clearLog();
+    return text;
 }

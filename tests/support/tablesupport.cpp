@@ -93,4 +93,12 @@ QMap<QString, QStringList> measurementFiles(const QString &folder)
     return files;
 }
 
+QMap<QString, QByteArray> folderContents(const QString &path)
+{
+    QMap<QString, QByteArray> files;
+    for (const QString &name : QDir(path).entryList(QDir::Files))
+        files[name] = readFile(path + QLatin1Char('/') + name);
+    return files;
+}
+
 } // namespace TableSupport

@@ -22,6 +22,8 @@ SensorChannel channel(double value, uint8_t subchannel = 0, int hubChannel = -1,
 QByteArray readFile(const QString &path);
 // The file's lines without their CR LF ends.
 QStringList fileLines(const QString &path);
+// Every file of a folder by name, with its contents.
+QMap<QString, QByteArray> folderContents(const QString &path);
 
 // The data line the recorder must write for a channel's reading when no
 // sample is set, worked out here on its own: "date;time;value", the value
