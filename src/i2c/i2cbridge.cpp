@@ -84,6 +84,19 @@ void I2cBridge::accessDevice(int32_t *session, uint8_t *accessState)
     TMAccess(*session, accessState);
 }
 
+int I2cBridge::attempts(int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt)
+{
+    int result = kFailed;
+    for (int i = 0; i < kAttempts; ++i) {
+        if (i > 0)
+            Clock::keepResponsive(); // an absent sensor costs four attempts
+        result = selectDevice(session, accessState, rom) ? attempt() : kFailed;
+        if (result >= 1)
+            break;
+    }
+    return result;
+}
+
 int I2cBridge::waitWhileBusy()
 {
     for (int poll = 0; poll < kBusyPolls; ++poll) {

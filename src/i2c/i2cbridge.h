@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <cstdint>
+#include <functional>
 
 class Sensor;
 struct SensorDevice;
@@ -31,6 +32,8 @@ public:
 
     static constexpr int kMaxWriteBytes = 26;
     static constexpr int kMaxReadBytes = 59;
+    // Attempts of every operation on what is behind a bridge.
+    static constexpr int kAttempts = 4;
 
     // Stores the fields and reconfigures every bridge on the bus to 100 kHz.
     // `sensor` may be null (the cycle's broadcast); then both scan options count as on.
@@ -64,6 +67,12 @@ public:
     // The selection before every further transaction of an attempt (TMAccess,
     // whose result is not examined).
     static void accessDevice(int32_t *session, uint8_t *accessState);
+    // Up to kAttempts attempts of one operation: each begins with
+    // selectDevice (the attempt fails with kFailed when it does not succeed),
+    // then runs `attempt`, whose result ends the attempts when it is 1 or
+    // more. GUI events are processed between attempts. Returns that result,
+    // or the last attempt's code.
+    static int attempts(int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt);
 
     // Discovery and read of everything behind the bridge, hub channel by hub
     // channel, into `device`'s channel list. Leaves the hub on channel 0.

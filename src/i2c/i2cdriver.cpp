@@ -17,11 +17,6 @@ I2cDriver::I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBrid
 {
 }
 
-bool I2cDriver::select()
-{
-    return I2cBridge::selectDevice(m_session, m_accessState, m_rom);
-}
-
 void I2cDriver::selectAgain()
 {
     I2cBridge::accessDevice(m_session, m_accessState);
@@ -41,15 +36,7 @@ void I2cDriver::pauseMs(int ms)
 
 int I2cDriver::attempts(const std::function<int()> &attempt)
 {
-    int result = I2cBridge::kFailed;
-    for (int i = 0; i < kAttempts; ++i) {
-        if (i > 0)
-            Clock::keepResponsive(); // an absent sensor costs four attempts
-        result = select() ? attempt() : I2cBridge::kFailed;
-        if (result >= 1)
-            break;
-    }
-    return result;
+    return I2cBridge::attempts(m_session, m_accessState, m_rom, attempt);
 }
 
 int I2cDriver::write(std::initializer_list<uint8_t> bytes, int mode)

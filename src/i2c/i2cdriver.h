@@ -15,30 +15,23 @@ struct SensorDevice;
 // read; it derives from this one without virtual functions and offers
 // probe(), measure() and fillChannels(device, hubChannel).
 //
-// Every operation of a driver makes up to kAttempts attempts. An attempt
-// begins with select() (TMRom and TMStrongAccess) and every further
-// transaction of it with selectAgain() (TMAccess).
+// Every operation of a driver makes up to I2cBridge::kAttempts attempts. An
+// attempt begins with I2cBridge::selectDevice (TMRom and TMStrongAccess) and
+// every further transaction of it with selectAgain() (TMAccess).
 class I2cDriver
 {
 public:
-    static constexpr int kAttempts = 4;
-
     uint8_t address() const { return m_address; }
 
 protected:
     I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge, uint8_t address);
 
-    bool select();
     void selectAgain();
     // A driver's wait between transactions (a conversion, the sensor's
     // settling time): GUI events are processed meanwhile, as in every wait on
     // the bus, so the window never freezes in a bridge read.
     static void pauseMs(int ms);
-    // Up to kAttempts attempts of one operation: each begins with select()
-    // (the attempt fails with kFailed when it does not succeed), then runs
-    // `attempt`, whose result ends the attempts when it is 1 or more. GUI
-    // events are processed between attempts. Returns that result, or the
-    // last attempt's code.
+    // I2cBridge::attempts on this driver's bridge.
     int attempts(const std::function<int()> &attempt);
     // One write to the driver's address (mode 0 with a stop, 1 without);
     // the bridge's result.

@@ -2,7 +2,6 @@
 
 #include "i2c/i2cbridge.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
 
 MultiHub::MultiHub(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : m_session(session)
@@ -21,7 +20,7 @@ int MultiHub::selectChannel(uint8_t ch)
 {
     if (m_hubAddress == 0) {
         // Discovery: a single attempt, first address then second.
-        if (TMRom(*m_session, m_accessState, m_rom) < 1 || TMStrongAccess(*m_session, m_accessState) < 1)
+        if (!I2cBridge::selectDevice(m_session, m_accessState, m_rom))
             return I2cBridge::kFailed;
         if (writeChannel(kFirstAddress, ch)) {
             m_hubAddress = kFirstAddress;
@@ -35,19 +34,8 @@ int MultiHub::selectChannel(uint8_t ch)
         }
         return I2cBridge::kHubRefused;
     }
-    int result = I2cBridge::kFailed;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (attempt > 0)
-            Clock::keepResponsive();
-        if (!I2cBridge::selectDevice(m_session, m_accessState, m_rom)) {
-            result = I2cBridge::kFailed;
-            continue;
-        }
-        if (writeChannel(m_hubAddress, ch))
-            return 1;
-        result = I2cBridge::kHubRefused;
-    }
-    return result;
+    return I2cBridge::attempts(m_session, m_accessState, m_rom,
+                               [this, ch] { return writeChannel(m_hubAddress, ch) ? 1 : I2cBridge::kHubRefused; });
 }
 
 int MultiHub::nextChannel()

@@ -2,7 +2,6 @@
 
 #include "i2c/i2cbridge.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
 
 namespace {
 
@@ -14,19 +13,16 @@ const int kConversionMs = 15;
 
 int SensirionSensor::readSerialNumber(QByteArray &six)
 {
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (attempt > 0)
-            Clock::keepResponsive(); // an absent sensor costs four attempts
-        if (!select())
-            continue;
+    const int result = attempts([this, &six] {
         if (write({kSerialNumber[0], kSerialNumber[1]}) < 0)
-            continue;
+            return I2cBridge::kFailed;
         selectAgain();
-        if (read(six, 6) < 0)
-            continue;
-        return wordsValid(six, 2) ? 1 : I2cBridge::kCrcMismatch;
-    }
-    return I2cBridge::kFailed;
+        return read(six, 6) >= 0 ? 1 : I2cBridge::kFailed;
+    });
+    if (result != 1)
+        return I2cBridge::kFailed;
+    // Checked once the read is in: a CRC mismatch is final, no further attempt.
+    return wordsValid(six, 2) ? 1 : I2cBridge::kCrcMismatch;
 }
 
 uint64_t SensirionSensor::romShaped(uint8_t family, const uint8_t six[6])

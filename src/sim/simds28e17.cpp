@@ -269,10 +269,8 @@ std::unique_ptr<SimMultiHub> hubFromJson(const QJsonObject &entry, QString *erro
         || !SimJson::readHex(entry, "address", 1, &address, error)
         || !SimJson::readIntList(entry, "refuseChannels", 0, 255, &refused, error))
         return nullptr;
-    if (!address.isEmpty() && uint8_t(address.at(0)) > 0x7F) {
-        *error = QStringLiteral("address: a 7-bit I2C address is 00 to 7F");
+    if (!SimI2cFactory::checkAddress(address, error))
         return nullptr;
-    }
     auto hub = std::make_unique<SimMultiHub>(address.isEmpty() ? SimMultiHub::kFirstAddress : uint8_t(address.at(0)));
     for (int channel : refused)
         hub->refuseChannel(channel);

@@ -47,10 +47,8 @@ std::unique_ptr<SimI2cSlave> SimI2cFactory::create(const QString &type, const QJ
         || !SimJson::readInt(entry, "stopAckAfter", 0, 1000000, &stopAckAfter, error)
         || !SimJson::readBool(entry, "nackData", &nackData, error))
         return nullptr;
-    if (!address.isEmpty() && uint8_t(address.at(0)) > 0x7F) {
-        *error = QStringLiteral("address: a 7-bit I2C address is 00 to 7F");
+    if (!checkAddress(address, error))
         return nullptr;
-    }
     std::unique_ptr<SimI2cSlave> chip = e->make(entry, error);
     if (!chip)
         return nullptr;
@@ -76,4 +74,13 @@ QStringList SimI2cFactory::commonKeys()
     return {QStringLiteral("type"),    QStringLiteral("address"),        QStringLiteral("channel"),
             QStringLiteral("moveTo"),  QStringLiteral("moveAfterCycles"), QStringLiteral("stopAckAfter"),
             QStringLiteral("nackData")};
+}
+
+bool SimI2cFactory::checkAddress(const QByteArray &address, QString *error)
+{
+    if (!address.isEmpty() && uint8_t(address.at(0)) > 0x7F) {
+        *error = QStringLiteral("address: a 7-bit I2C address is 00 to 7F");
+        return false;
+    }
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -22,4 +23,7 @@ public:
     static QStringList keys(const QString &type);
     // The keys of any I2C chip entry, the bridge's placement keys included.
     static QStringList commonKeys();
+    // An "address" read from an entry (empty when absent) is a 7-bit I2C
+    // address; otherwise false with *error saying so.
+    static bool checkAddress(const QByteArray &address, QString *error);
 };

@@ -3,7 +3,7 @@
 #include "platform/clock.h"
 #include "sim/simjson.h"
 
-#include <QtMath>
+#include <QtGlobal>
 #include <cmath>
 
 namespace {
