@@ -60,8 +60,6 @@ public:
 
     // Whether the broker has accepted the connection, as far as the signals told.
     bool isConnected() const { return m_connected; }
-    // Connection attempts that have failed so far.
-    int failedAttempts() const { return m_failedAttempts; }
 
 signals:
     void connected();
@@ -79,5 +77,4 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
     bool m_connected = false;
-    int m_failedAttempts = 0;
 };
