@@ -120,8 +120,6 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
         qCDebug(logWarning()) << "MQTT queue full:" << m_queue->limit()
                               << "readings waiting; the oldest are dropped from now on";
         emit stateChanged();
-    } else if (m_limitReached && m_queue->readings() < m_queue->limit()) {
-        m_limitReached = false;
     }
     sendQueued();
     if (!m_nextForgetCheck.isValid())
