@@ -133,6 +133,7 @@ bool MqttLink::start(Settings settings, QString *error)
     auto s = std::make_shared<Shared>();
     s->client = mosquitto_new(settings.clientId.toUtf8().constData(), true, s.get());
     if (!s->client) {
+        settings.password.fill('\0');
         *error = QStringLiteral("клиент MQTT не создан");
         return false;
     }

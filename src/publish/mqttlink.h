@@ -29,7 +29,7 @@ public:
         QString caFile;        // empty with tls: the system's certificates
         QString clientId;
         QString username;
-        QByteArray password;   // handed to the library and cleared here
+        QByteArray password;   // handed to the library and cleared here; move it in, so no shared copy keeps it
         QByteArray willTopic;  // the broker publishes willPayload there (retained) if the link breaks
         QByteArray willPayload;
         int keepAliveS = 30;
@@ -44,6 +44,7 @@ public:
 
     // Sets the client up and starts the network thread, which connects at once.
     // False with *error when the settings cannot work (an unreadable CA file).
+    // The password is cleared either way.
     bool start(Settings settings, QString *error);
 
     // Hands over a QoS 1 message; returns its message identifier (above 0), or 0

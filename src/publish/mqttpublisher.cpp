@@ -78,9 +78,7 @@ bool MqttPublisher::start(QString *error)
     settings.username = m_config.username;
     settings.willTopic = ChannelMessages::availabilityTopic(m_config);
     settings.willPayload = QByteArrayLiteral("offline");
-    const bool started = m_link.start(settings, error);
-    settings.password.fill('\0');
-    if (!started) {
+    if (!m_link.start(std::move(settings), error)) {
         fail(*error);
         return false;
     }
