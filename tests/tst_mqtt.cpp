@@ -13,7 +13,7 @@
 #include "support/logcapture.h"
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
-#include "support/simfixture.h"
+#include "support/windowrig.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -28,7 +28,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
-#include <memory>
 
 using Message = MqttTestSubscriber::Message;
 
@@ -47,19 +46,17 @@ QString number(double value)
 // so, measuring one cycle a tick (recording off) in virtual time. Every
 // reading announced is kept as the line states() must make of its state
 // message, published by `host`.
-struct Bench
+struct Bench : WindowRig
 {
     explicit Bench(const QString &host = QStringLiteral("bench"))
-        : fixture(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr))
+        : WindowRig(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr))
     {
-        fixture.backend().setTrafficLogging(false);
+        f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
         Recorder::instance().resetForTest();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
-        window = std::make_unique<MainWindow>();
+        start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
         Dialogs::setResponder(nullptr);
-        window->applicationTimer()->stop();
         QObject::connect(&tableMan(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
@@ -74,15 +71,10 @@ struct Bench
     // `cycles` measurement cycles, `stepMs` of program time apart.
     void run(int cycles, qint64 stepMs = 5000)
     {
-        for (int i = 0; i < cycles; ++i) {
-            Clock::advanceMs(stepMs);
-            window->onAppTimer();
-            window->applicationTimer()->stop();
-        }
+        for (int i = 0; i < cycles; ++i)
+            tickAfter(stepMs);
     }
 
-    SimFixture fixture;
-    std::unique_ptr<MainWindow> window;
     QStringList announced;
 };
 
@@ -174,8 +166,7 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\nDebug.debug=false\nInfo.debug=false"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, m_dir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-mqtt-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
+        WindowRig::prepareProcess();
     }
 
     // The window publishes when the settings say so. Twenty cycles of a bus
@@ -376,7 +367,7 @@ private slots:
             QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() == 8; }, kBrokerMs));
         }
         // Unplugged for good: the DS18S20. Missing from three search passes: a DS18B20.
-        SimBus &bus = bench.fixture.bus();
+        SimBus &bus = bench.f.bus();
         for (int i = bus.deviceCount() - 1; i >= 0; --i) {
             if (bus.device(i)->family() == 0x10)
                 bus.removeDevice(i);

@@ -36,7 +36,6 @@ public:
     // Writes the file when channels came or went, or when times changed and
     // the last write is `everySecs` old; `force` writes any change now.
     void save(const QDateTime &now, int everySecs, bool force = false);
-    int size() const { return m_entries.size(); }
 
 private:
     struct Entry

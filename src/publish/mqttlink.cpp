@@ -133,6 +133,7 @@ bool MqttLink::start(Settings settings, QString *error)
     auto s = std::make_shared<Shared>();
     s->client = mosquitto_new(settings.clientId.toUtf8().constData(), true, s.get());
     if (!s->client) {
+        settings.password.fill('\0');
         *error = QStringLiteral("клиент MQTT не создан");
         return false;
     }
@@ -169,7 +170,6 @@ bool MqttLink::start(Settings settings, QString *error)
     s->owner = this;
     m_shared = s;
     m_connected = false;
-    m_failedAttempts = 0;
     m_thread = std::thread(&MqttLink::run, s);
     return true;
 }
@@ -297,7 +297,6 @@ void MqttLink::run(std::shared_ptr<Shared> s)
             // Logged here: the log's handler belongs to the owner's thread.
             qCDebug(logWarning()) << "MQTT: no connection -" << reason;
             link.m_connected = false;
-            ++link.m_failedAttempts;
             emit link.connectionFailed(reason, lasting);
         });
         if (wasUp)

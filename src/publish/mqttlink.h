@@ -29,7 +29,7 @@ public:
         QString caFile;        // empty with tls: the system's certificates
         QString clientId;
         QString username;
-        QByteArray password;   // handed to the library and cleared here
+        QByteArray password;   // handed to the library and cleared here; move it in, so no shared copy keeps it
         QByteArray willTopic;  // the broker publishes willPayload there (retained) if the link breaks
         QByteArray willPayload;
         int keepAliveS = 30;
@@ -44,6 +44,7 @@ public:
 
     // Sets the client up and starts the network thread, which connects at once.
     // False with *error when the settings cannot work (an unreadable CA file).
+    // The password is cleared either way.
     bool start(Settings settings, QString *error);
 
     // Hands over a QoS 1 message; returns its message identifier (above 0), or 0
@@ -60,8 +61,6 @@ public:
 
     // Whether the broker has accepted the connection, as far as the signals told.
     bool isConnected() const { return m_connected; }
-    // Connection attempts that have failed so far.
-    int failedAttempts() const { return m_failedAttempts; }
 
 signals:
     void connected();
@@ -79,5 +78,4 @@ private:
     std::shared_ptr<Shared> m_shared;
     std::thread m_thread;
     bool m_connected = false;
-    int m_failedAttempts = 0;
 };

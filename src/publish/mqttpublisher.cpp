@@ -78,9 +78,7 @@ bool MqttPublisher::start(QString *error)
     settings.username = m_config.username;
     settings.willTopic = ChannelMessages::availabilityTopic(m_config);
     settings.willPayload = QByteArrayLiteral("offline");
-    const bool started = m_link.start(settings, error);
-    settings.password.fill('\0');
-    if (!started) {
+    if (!m_link.start(std::move(settings), error)) {
         fail(*error);
         return false;
     }
@@ -120,8 +118,6 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
         qCDebug(logWarning()) << "MQTT queue full:" << m_queue->limit()
                               << "readings waiting; the oldest are dropped from now on";
         emit stateChanged();
-    } else if (m_limitReached && m_queue->readings() < m_queue->limit()) {
-        m_limitReached = false;
     }
     sendQueued();
     if (!m_nextForgetCheck.isValid())

@@ -119,6 +119,9 @@ private:
     QDateTime m_nextForgetCheck;
     State m_state = State::Off;
     QString m_reason;
+    // The bound was reached and the readings queued have not fallen below it
+    // since. Only an acknowledgement lowers their count (a drop makes room
+    // for the reading appended), so onDelivered() clears it.
     bool m_limitReached = false;
     bool m_registrySaveQueued = false;
     bool m_started = false;

@@ -18,18 +18,24 @@ void MqttStatusLabel::refresh()
         return;
     setText(m_publisher->statusText());
     setToolTip(text());
+    const char *colour = "yellow";
     switch (m_publisher->state()) {
     case MqttPublisher::State::Connected:
-        setStyleSheet(QStringLiteral("background-color: lightgreen"));
+        colour = "lightgreen";
         break;
     case MqttPublisher::State::Failed:
-        setStyleSheet(QStringLiteral("background-color: orange"));
+        colour = "orange";
         break;
     case MqttPublisher::State::Off:
-        setStyleSheet(QStringLiteral("background-color: grey"));
+        colour = "grey";
         break;
     default:
-        setStyleSheet(QStringLiteral("background-color: yellow"));
         break;
     }
+    // Refreshed with every reading and every acknowledgement; a style sheet
+    // set again repolishes the label even when it is the same, so only a
+    // change of colour sets it.
+    const QString style = QStringLiteral("background-color: ") + QLatin1String(colour);
+    if (styleSheet() != style)
+        setStyleSheet(style);
 }

@@ -43,7 +43,6 @@ public:
     // the file anew. False, with a message in *error, when the folder cannot
     // be used or another running program holds it.
     bool open(QString *error);
-    QString folder() const { return m_folder; }
 
     // Queues a message and returns its sequence number. A message whose line
     // could not be written is still queued, in memory only (problemText()).

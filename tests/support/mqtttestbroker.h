@@ -42,7 +42,6 @@ public:
     // The generated CA's certificate, and that of a CA unrelated to the broker.
     QString caFile() const { return m_dir.path() + QStringLiteral("/ca.crt"); }
     QString otherCaFile() const { return m_dir.path() + QStringLiteral("/other-ca.crt"); }
-    QString folder() const { return m_dir.path(); }
 
 private:
     bool prepare();
