@@ -25,6 +25,7 @@
 #include <QtTest>
 
 using TableSupport::fileLines;
+using TableSupport::folderContents;
 using TableSupport::readFile;
 
 namespace {
@@ -33,15 +34,6 @@ namespace {
 OrvexctlRun orvexctl(const QStringList &args, const QStringList &env)
 {
     return runOrvexctl(QStringLiteral(ORVEXCTL_BIN), args, env);
-}
-
-// Every file of `path` by name, with its contents.
-QMap<QString, QByteArray> folderContents(const QString &path)
-{
-    QMap<QString, QByteArray> files;
-    for (const QString &name : QDir(path).entryList(QDir::Files))
-        files[name] = readFile(path + "/" + name);
-    return files;
 }
 
 const QDateTime Start(QDate(2025, 3, 14), QTime(9, 26, 53));

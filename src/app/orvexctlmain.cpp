@@ -85,8 +85,6 @@ int usageError(const QString &what)
     return 2;
 }
 
-QString i2cSerialText(const SensorChannel &channel);
-
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
 // hub channel, I2C address byte, I2C serial, the sensor's channel types.
@@ -104,7 +102,8 @@ void describeBridge(const RomId &rom, Sensor &sensor)
     QStringList lines;
     QStringList keys;
     for (const SensorChannel &c : device.channels) {
-        const QString key = QStringLiteral("%1/%2/%3").arg(c.hubChannel).arg(c.i2cAddress).arg(i2cSerialText(c));
+        const QString serial = c.i2cSerialText();
+        const QString key = QStringLiteral("%1/%2/%3").arg(c.hubChannel).arg(c.i2cAddress).arg(serial);
         const int at = keys.indexOf(key);
         if (at >= 0) {
             lines[at] += QStringLiteral(", ") + c.type;
@@ -114,7 +113,7 @@ void describeBridge(const RomId &rom, Sensor &sensor)
         lines << QStringLiteral("    hub channel %1  I2C address 0x%2  I2C serial %3  %4")
                      .arg(c.hubChannel)
                      .arg(QString::number(c.i2cAddress, 16).toUpper().rightJustified(2, QLatin1Char('0')))
-                     .arg(i2cSerialText(c).isEmpty() ? QStringLiteral("-") : i2cSerialText(c), c.type);
+                     .arg(serial.isEmpty() ? QStringLiteral("-") : serial, c.type);
     }
     for (const QString &line : lines)
         out() << line << "\n";
@@ -144,16 +143,6 @@ int scan()
     return 0;
 }
 
-QString i2cSerialText(const SensorChannel &channel)
-{
-    QString text;
-    if (channel.i2cSerialHigh != 0)
-        text += QString::number(channel.i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
-    if (channel.i2cSerialLow != 0)
-        text += QString::number(channel.i2cSerialLow, 16).toUpper();
-    return text;
-}
-
 // One line per channel: cycle, ROM, subchannel, hub channel, I2C serial, type, value, unit.
 void printCycle(int cycle, const QVector<SensorDevice *> &devices)
 {
@@ -162,7 +151,7 @@ void printCycle(int cycle, const QVector<SensorDevice *> &devices)
             const QString value = std::isnan(channel.value) ? QStringLiteral("---")
                                                             : QString::number(channel.value, 'f', 2);
             out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'
-                  << channel.hubChannel << '\t' << i2cSerialText(channel) << '\t' << channel.type << '\t'
+                  << channel.hubChannel << '\t' << channel.i2cSerialText() << '\t' << channel.type << '\t'
                   << value << '\t' << channel.unit << '\n';
         }
     }

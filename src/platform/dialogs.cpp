@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QTextStream>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 namespace {
@@ -70,73 +71,6 @@ bool answerWithoutUi(const DialogRequest &request, DialogAnswer *answer)
     }
     return false;
 }
-
-} // namespace
-
-QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
-                                             const QString &text, QMessageBox::StandardButtons buttons,
-                                             QMessageBox::StandardButton defaultButton)
-{
-    const DialogRequest request = DialogRequest::message(icon, title, text, buttons, defaultButton);
-    DialogAnswer answer;
-    if (answerWithoutUi(request, &answer))
-        return answer.button;
-    QMessageBox box(icon, title, text, buttons, parent);
-    box.setDefaultButton(defaultButton);
-    return QMessageBox::StandardButton(box.exec());
-}
-
-QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &title, const QString &text,
-                                              QMessageBox::StandardButtons buttons,
-                                              QMessageBox::StandardButton defaultButton)
-{
-    return message(QMessageBox::Question, parent, title, text, buttons, defaultButton);
-}
-
-bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value, int min,
-                     int max, int step, int *out, bool fixedSize)
-{
-    DialogRequest request;
-    request.kind = DialogRequest::InputInt;
-    request.title = title;
-    request.text = label;
-    request.intValue = value;
-    request.intMin = min;
-    request.intMax = max;
-    request.intStep = step;
-    DialogAnswer answer;
-    if (answerWithoutUi(request, &answer)) {
-        if (answer.accepted && out)
-            *out = answer.intValue;
-        return answer.accepted;
-    }
-    bool ok = false;
-    Qt::WindowFlags flags;
-    if (fixedSize)
-        flags |= Qt::MSWindowsFixedSizeDialogHint;
-    const int result = QInputDialog::getInt(parent, title, label, value, min, max, step, &ok, flags);
-    if (ok && out)
-        *out = result;
-    return ok;
-}
-
-QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
-{
-    DialogRequest request;
-    request.kind = DialogRequest::Directory;
-    request.textValue = startDir;
-    DialogAnswer answer;
-    if (answerWithoutUi(request, &answer))
-        return answer.accepted ? answer.textValue : QString();
-    QFileDialog dialog(parent, QString(), startDir);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly, true);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return QString();
-    return dialog.selectedFiles().first();
-}
-
-namespace {
 
 // The Qt dialog for a request, not yet shown; deletes itself when closed.
 // `answer` reads the answer off it once it is finished.
@@ -210,7 +144,66 @@ QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function
     return dialog;
 }
 
+// The answer to a dialog that runs an event loop of its own: the caller
+// waits until the operator closes it. `flags` are added to the dialog's own.
+DialogAnswer answerWaiting(QWidget *parent, const DialogRequest &request, Qt::WindowFlags flags = {})
+{
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer))
+        return answer;
+    std::function<DialogAnswer(int)> read;
+    // Read off exec()'s result, not finished(): a message box closed through
+    // its title bar finishes with 0 and only then sets its escape button
+    // (e.g. No) as the result.
+    const std::unique_ptr<QDialog> dialog(makeDialog(parent, request, &read));
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (flags)
+        dialog->setWindowFlags(dialog->windowFlags() | flags);
+    return read(dialog->exec());
+}
+
 } // namespace
+
+QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
+                                             const QString &text, QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    return answerWaiting(parent, DialogRequest::message(icon, title, text, buttons, defaultButton)).button;
+}
+
+QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &title, const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)
+{
+    return message(QMessageBox::Question, parent, title, text, buttons, defaultButton);
+}
+
+bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value, int min,
+                     int max, int step, int *out, bool fixedSize)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::InputInt;
+    request.title = title;
+    request.text = label;
+    request.intValue = value;
+    request.intMin = min;
+    request.intMax = max;
+    request.intStep = step;
+    const DialogAnswer answer =
+        answerWaiting(parent, request, fixedSize ? Qt::MSWindowsFixedSizeDialogHint : Qt::WindowFlags());
+    if (answer.accepted && out)
+        *out = answer.intValue;
+    return answer.accepted;
+}
+
+QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::Directory;
+    request.textValue = startDir;
+    const DialogAnswer answer = answerWaiting(parent, request);
+    return answer.accepted ? answer.textValue : QString();
+}
 
 void Dialogs::ask(QWidget *parent, const DialogRequest &request, Done done)
 {

@@ -9,6 +9,7 @@
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"
 
+#include <QScopedValueRollback>
 #include <QTime>
 
 namespace {
@@ -170,12 +171,7 @@ int Sensor::readDevice(SensorDevice &device)
 
     Clock::processEvents();
 
-    struct ReadInProgress
-    {
-        explicit ReadInProgress(SensorDevice &d) : device(d) { device.beingRead = true; }
-        ~ReadInProgress() { device.beingRead = false; }
-        SensorDevice &device;
-    } inProgress(device);
+    const QScopedValueRollback<bool> inProgress(device.beingRead, true);
 
     int32_t session = Adapter::instance().sessionHandle();
     uint8_t *state = Adapter::instance().accessStateBuffer();

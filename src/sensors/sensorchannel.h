@@ -78,4 +78,17 @@ struct SensorChannel
 
     // Live: filled by its driver in one of the last two search passes.
     bool isLive() const { return (updated & 3) != 0; }
+
+    // The I2C serial as the table and orvexctl show it: upper-case
+    // hexadecimal without leading zeros, "high low", either half omitted
+    // when zero.
+    QString i2cSerialText() const
+    {
+        QString text;
+        if (i2cSerialHigh != 0)
+            text = QString::number(i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
+        if (i2cSerialLow != 0)
+            text += QString::number(i2cSerialLow, 16).toUpper();
+        return text;
+    }
 };

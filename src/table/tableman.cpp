@@ -23,18 +23,6 @@ QString valueText(double x)
     return std::isnan(x) ? QStringLiteral("---") : fixed2(x);
 }
 
-// Upper-case hexadecimal without leading zeros: "high low", either half
-// omitted when zero.
-QString i2cSerialText(const SensorChannel &channel)
-{
-    QString text;
-    if (channel.i2cSerialHigh != 0)
-        text = QString::number(channel.i2cSerialHigh, 16).toUpper() + QLatin1Char(' ');
-    if (channel.i2cSerialLow != 0)
-        text += QString::number(channel.i2cSerialLow, 16).toUpper();
-    return text;
-}
-
 } // namespace
 
 TableMan::TableMan(QTableWidget *table)
@@ -262,7 +250,7 @@ void TableMan::appendRow(const SensorDevice &device, const QString &romText, int
         romText,
         QString::number(channel.subchannel),
         QString::number(channel.hubChannel),
-        i2cSerialText(channel),
+        channel.i2cSerialText(),
         QString::number(channel.i2cAddress),
         channel.type,
         valueText(channel.value),
