@@ -35,7 +35,6 @@
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
-#include "onewire/crc.h"
 #include "onewire/tmex.h"
 #include "platform/busbackend.h"
 #include "platform/clock.h"
@@ -336,25 +335,15 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     return 0;
 }
 
-// Distinct DS18B20 ROMs with valid CRCs, the same on every run.
-QByteArray thermometerRom(int index)
-{
-    const quint64 x = quint64(index + 1) * 0x9E3779B97F4A7C15ULL;
-    QByteArray rom(1, char(0x28));
-    for (int i = 0; i < 6; ++i)
-        rom.append(char((x >> (8 * i + 8)) & 0xFF));
-    rom.append(char(Crc::dallas8(rom)));
-    return rom;
-}
-
-// One search of a bus of `devices` ROM chips (log messages dropped).
+// One search of a bus of `devices` ROM chips with thermometer ROMs, as a bus
+// file gives them (log messages dropped).
 int runScan(int devices)
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     Clock::setVirtual();
     SimBackend backend;
     for (int i = 0; i < devices; ++i)
-        backend.bus().addDevice(std::make_unique<SimRomDevice>(thermometerRom(i)));
+        backend.bus().addDevice(std::make_unique<SimRomDevice>(SimBusLoader::defaultRom(0x28, i)));
     Tmex::setBackend(&backend);
     Adapter::instance().forgetSession();
     Adapter::instance().open();
