@@ -59,11 +59,6 @@ void CpuMeter::setEnabled(bool on)
     s.current = None;
 }
 
-bool CpuMeter::enabled()
-{
-    return state().enabled;
-}
-
 void CpuMeter::reset()
 {
     MeterState &s = state();

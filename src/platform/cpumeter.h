@@ -26,7 +26,6 @@ public:
     };
 
     static void setEnabled(bool on);
-    static bool enabled();
     // Forgets what the phases have used so far.
     static void reset();
     // Process CPU time charged to `phase` since the last reset, µs.
