@@ -58,7 +58,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <chrono>
-#include <ctime>
 #include <sys/resource.h>
 
 namespace {
@@ -68,11 +67,6 @@ using SteadyClock = std::chrono::steady_clock;
 qint64 steadyNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count();
-}
-
-qint64 cpuUs()
-{
-    return qint64(std::clock()) * 1000000 / CLOCKS_PER_SEC;
 }
 
 double peakMb()
@@ -284,7 +278,7 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         CpuMeter::reset();
         probe.start();
         const qint64 startUs = Clock::tickUs();
-        const qint64 cpuStart = cpuUs();
+        const qint64 cpuStart = CpuMeter::processUs();
         const qint64 wallStart = steadyNs();
 
         acquisition.refresh();
@@ -292,7 +286,7 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         tableMan.update();
 
         const qint64 wallNs = steadyNs() - wallStart;
-        const qint64 cpuEnd = cpuUs();
+        const qint64 cpuEnd = CpuMeter::processUs();
         const qint64 endUs = Clock::tickUs();
         probe.stop();
         timed.drain();
@@ -349,9 +343,9 @@ int runScan(int devices)
     Adapter::instance().open();
     RomList roms;
     const qint64 startUs = Clock::tickUs();
-    const qint64 cpuStart = cpuUs();
+    const qint64 cpuStart = CpuMeter::processUs();
     Adapter::instance().search(roms);
-    const qint64 cpu = cpuUs() - cpuStart;
+    const qint64 cpu = CpuMeter::processUs() - cpuStart;
     QTextStream(stdout) << "SCAN " << roms.size() << " " << QString::number((Clock::tickUs() - startUs) / 1e6, 'f', 2)
                         << " " << QString::number(cpu / 1e6, 'f', 3) << "\n";
     Tmex::setBackend(nullptr);

@@ -32,4 +32,6 @@ public:
     static qint64 usedUs(Phase phase);
     // The phase whose scope is innermost now; None outside every scope.
     static Phase current();
+    // The process's CPU time so far, µs: the clock the phases are charged by.
+    static qint64 processUs();
 };
