@@ -35,7 +35,6 @@
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
-#include "onewire/crc.h"
 #include "onewire/tmex.h"
 #include "platform/busbackend.h"
 #include "platform/clock.h"
@@ -59,7 +58,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <chrono>
-#include <ctime>
 #include <sys/resource.h>
 
 namespace {
@@ -69,11 +67,6 @@ using SteadyClock = std::chrono::steady_clock;
 qint64 steadyNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(SteadyClock::now().time_since_epoch()).count();
-}
-
-qint64 cpuUs()
-{
-    return qint64(std::clock()) * 1000000 / CLOCKS_PER_SEC;
 }
 
 double peakMb()
@@ -285,7 +278,7 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         CpuMeter::reset();
         probe.start();
         const qint64 startUs = Clock::tickUs();
-        const qint64 cpuStart = cpuUs();
+        const qint64 cpuStart = CpuMeter::processUs();
         const qint64 wallStart = steadyNs();
 
         acquisition.refresh();
@@ -293,7 +286,7 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         tableMan.update();
 
         const qint64 wallNs = steadyNs() - wallStart;
-        const qint64 cpuEnd = cpuUs();
+        const qint64 cpuEnd = CpuMeter::processUs();
         const qint64 endUs = Clock::tickUs();
         probe.stop();
         timed.drain();
@@ -336,33 +329,23 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     return 0;
 }
 
-// Distinct DS18B20 ROMs with valid CRCs, the same on every run.
-QByteArray thermometerRom(int index)
-{
-    const quint64 x = quint64(index + 1) * 0x9E3779B97F4A7C15ULL;
-    QByteArray rom(1, char(0x28));
-    for (int i = 0; i < 6; ++i)
-        rom.append(char((x >> (8 * i + 8)) & 0xFF));
-    rom.append(char(Crc::dallas8(rom)));
-    return rom;
-}
-
-// One search of a bus of `devices` ROM chips (log messages dropped).
+// One search of a bus of `devices` ROM chips with thermometer ROMs, as a bus
+// file gives them (log messages dropped).
 int runScan(int devices)
 {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     Clock::setVirtual();
     SimBackend backend;
     for (int i = 0; i < devices; ++i)
-        backend.bus().addDevice(std::make_unique<SimRomDevice>(thermometerRom(i)));
+        backend.bus().addDevice(std::make_unique<SimRomDevice>(SimBusLoader::defaultRom(0x28, i)));
     Tmex::setBackend(&backend);
     Adapter::instance().forgetSession();
     Adapter::instance().open();
     RomList roms;
     const qint64 startUs = Clock::tickUs();
-    const qint64 cpuStart = cpuUs();
+    const qint64 cpuStart = CpuMeter::processUs();
     Adapter::instance().search(roms);
-    const qint64 cpu = cpuUs() - cpuStart;
+    const qint64 cpu = CpuMeter::processUs() - cpuStart;
     QTextStream(stdout) << "SCAN " << roms.size() << " " << QString::number((Clock::tickUs() - startUs) / 1e6, 'f', 2)
                         << " " << QString::number(cpu / 1e6, 'f', 3) << "\n";
     Tmex::setBackend(nullptr);

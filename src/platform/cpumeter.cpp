@@ -18,17 +18,12 @@ MeterState &state()
     return s;
 }
 
-qint64 cpuNowUs()
-{
-    return qint64(std::clock()) * 1000000 / CLOCKS_PER_SEC;
-}
-
 // Charges the time since the last switch to the phase that ran, and starts
 // timing `next`.
 void switchTo(CpuMeter::Phase next)
 {
     MeterState &s = state();
-    const qint64 now = cpuNowUs();
+    const qint64 now = CpuMeter::processUs();
     if (s.current != CpuMeter::None)
         s.usedUs[s.current] += now - s.sinceUs;
     s.current = next;
@@ -59,17 +54,12 @@ void CpuMeter::setEnabled(bool on)
     s.current = None;
 }
 
-bool CpuMeter::enabled()
-{
-    return state().enabled;
-}
-
 void CpuMeter::reset()
 {
     MeterState &s = state();
     for (qint64 &used : s.usedUs)
         used = 0;
-    s.sinceUs = cpuNowUs();
+    s.sinceUs = processUs();
 }
 
 qint64 CpuMeter::usedUs(Phase phase)
@@ -80,4 +70,9 @@ qint64 CpuMeter::usedUs(Phase phase)
 CpuMeter::Phase CpuMeter::current()
 {
     return state().current;
+}
+
+qint64 CpuMeter::processUs()
+{
+    return qint64(std::clock()) * 1000000 / CLOCKS_PER_SEC;
 }

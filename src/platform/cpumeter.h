@@ -26,11 +26,12 @@ public:
     };
 
     static void setEnabled(bool on);
-    static bool enabled();
     // Forgets what the phases have used so far.
     static void reset();
     // Process CPU time charged to `phase` since the last reset, µs.
     static qint64 usedUs(Phase phase);
     // The phase whose scope is innermost now; None outside every scope.
     static Phase current();
+    // The process's CPU time so far, µs: the clock the phases are charged by.
+    static qint64 processUs();
 };

@@ -8,20 +8,20 @@ const uint8_t kSearchRom = 0xF0;
 // Bounds a count on a bus whose devices come and go while it is searched.
 const int kMaxSearchPasses = 4096;
 
-int romBit(const uint8_t rom[8], int index)
+} // namespace
+
+int WireMaster::romBit(const uint8_t bytes[8], int index)
 {
-    return (rom[index / 8] >> (index % 8)) & 1;
+    return (bytes[index / 8] >> (index % 8)) & 1;
 }
 
-void setRomBit(uint8_t rom[8], int index, int bit)
+void WireMaster::setRomBit(uint8_t bytes[8], int index, int bit)
 {
     if (bit)
-        rom[index / 8] |= uint8_t(1 << (index % 8));
+        bytes[index / 8] |= uint8_t(1 << (index % 8));
     else
-        rom[index / 8] &= uint8_t(~(1 << (index % 8)));
+        bytes[index / 8] &= uint8_t(~(1 << (index % 8)));
 }
-
-} // namespace
 
 int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
 {
@@ -34,14 +34,12 @@ int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t di
             return -1;
         if (idBit == 1 && cmpBit == 1)
             return 0;
-        const uint8_t mask = uint8_t(1 << (bit % 8));
         int direction = idBit;
         if (idBit == 0 && cmpBit == 0) {
-            discrepancies[bit / 8] |= mask;
-            direction = (path[bit / 8] & mask) ? 1 : 0;
+            setRomBit(discrepancies, bit, 1);
+            direction = romBit(path, bit);
         }
-        if (direction)
-            rom[bit / 8] |= mask;
+        setRomBit(rom, bit, direction);
         if (touchBit(direction) < 0)
             return -1;
     }

@@ -60,4 +60,10 @@ public:
     // The number of devices a complete ROM search finds at the bus's
     // current speed; -1 when the adapter failed.
     int countDevices();
+
+protected:
+    // Bit `index` of eight bytes numbered as in a ROM (bit 0 is the least
+    // significant bit of byte 0): a ROM, a search path, discrepancy flags.
+    static int romBit(const uint8_t bytes[8], int index);
+    static void setRomBit(uint8_t bytes[8], int index, int bit);
 };

@@ -75,11 +75,6 @@ int bitAnswer(uint8_t command, uint8_t answer)
     return (answer & 0x03) == 0x00 ? 0 : -1;
 }
 
-int bitOf(const uint8_t bytes[8], int index)
-{
-    return (bytes[index / 8] >> (index % 8)) & 1;
-}
-
 } // namespace
 
 Ds2480b::Ds2480b(const QString &path)
@@ -395,7 +390,7 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     // and bit 2j (answered) the discrepancy flag.
     QByteArray pathBytes(16, 0);
     for (int n = 0; n < 64; ++n) {
-        if (bitOf(path, n))
+        if (romBit(path, n))
             pathBytes[n / 4] = char(uint8_t(pathBytes.at(n / 4)) | (1 << (2 * (n % 4) + 1)));
     }
     QByteArray out;
@@ -415,14 +410,12 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
         return fail();
     for (int n = 0; n < 64; ++n) {
         const uint8_t a = uint8_t(answer.at(n / 4));
-        if (a & (1 << (2 * (n % 4) + 1)))
-            rom[n / 8] |= uint8_t(1 << (n % 8));
-        if (a & (1 << (2 * (n % 4))))
-            discrepancies[n / 8] |= uint8_t(1 << (n % 8));
+        setRomBit(rom, n, (a >> (2 * (n % 4) + 1)) & 1);
+        setRomBit(discrepancies, n, (a >> (2 * (n % 4))) & 1);
     }
     // Once no device answers, every later direction and flag reads 1: both
     // set at the last position mean the devices left during the pass.
-    if (bitOf(rom, 63) && bitOf(discrepancies, 63))
+    if (romBit(rom, 63) && romBit(discrepancies, 63))
         return 0;
     return 1;
 }

@@ -93,7 +93,6 @@ bool SerialLink::write(const QByteArray &bytes)
     }
     while (m_port.bytesToWrite() > 0) {
         if (!m_port.waitForBytesWritten(kWriteTimeoutMs)) {
-            checkFailure();
             m_lost = true;
             close();
             return false;

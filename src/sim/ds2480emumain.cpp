@@ -91,7 +91,7 @@ int main(int argc, char *argv[])
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&]() {
         QByteArray line;
-        char c;
+        char c = 0; // stays 0 when the first read finds the end of input
         while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
             line.append(c);
         if (line.isEmpty() && c != '\n') {

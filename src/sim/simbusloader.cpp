@@ -59,7 +59,14 @@ bool parseRom(const QString &text, QByteArray *rom, QString *why)
     return true;
 }
 
-QByteArray defaultRom(int family, int index)
+QString knownTypes()
+{
+    return QStringLiteral("(known: %1)").arg(SimDeviceFactory::types().join(QStringLiteral(", ")));
+}
+
+} // namespace
+
+QByteArray SimBusLoader::defaultRom(int family, int index)
 {
     QByteArray rom(1, char(family));
     quint64 x = quint64(index + 1) * 0x9E3779B97F4A7C15ULL;
@@ -68,13 +75,6 @@ QByteArray defaultRom(int family, int index)
     rom.append(char(Crc::dallas8(rom)));
     return rom;
 }
-
-QString knownTypes()
-{
-    return QStringLiteral("(known: %1)").arg(SimDeviceFactory::types().join(QStringLiteral(", ")));
-}
-
-} // namespace
 
 std::unique_ptr<SimBackend> SimBusLoader::load(const QByteArray &json, const QString &sourceName, QString *error)
 {

@@ -18,4 +18,8 @@ public:
     // The built-in demo bus (a resource compiled into the program).
     static std::unique_ptr<SimBackend> loadDemo(QString *error);
     static QByteArray demoJson();
+    // The ROM an entry without "rom" gets: family code `family`, a serial
+    // number derived from the entry's `index` (distinct, the same on every
+    // run) and a valid CRC.
+    static QByteArray defaultRom(int family, int index);
 };

@@ -131,8 +131,6 @@ void SimDs2480b::command(uint8_t b)
     case 3:
         if (speed == 3) { // Pulse: its answer comes when it ends
             startPulse(uint8_t(b & 0xFC));
-            if (m_parameters[kSpud] != kInfinite)
-                endPulse();
         } else if (b == kDataMode) {
             m_state = State::Data;
         }
@@ -222,23 +220,20 @@ void SimDs2480b::singleBits(uint8_t b)
             answer(uint8_t((uint8_t(m_in.at(m_pos + i)) & 0xFC) | (((read >> i) & 1) ? 0x03 : 0x00)));
         m_pos += 7;
         startPulse(kPulseAnswer);
-        if (m_parameters[kSpud] != kInfinite)
-            endPulse();
         return;
     }
     const int read = slot((b >> 4) & 1);
     answer(uint8_t((b & 0xFC) | (read > 0 ? 0x03 : 0x00)));
-    if (b & 0x02) {
+    if (b & 0x02)
         startPulse(kPulseAnswer);
-        if (m_parameters[kSpud] != kInfinite)
-            endPulse();
-    }
 }
 
 void SimDs2480b::startPulse(uint8_t pulseAnswer)
 {
     m_pulse = true;
     m_pulseAnswer = pulseAnswer;
+    if (m_parameters[kSpud] != kInfinite)
+        endPulse();
 }
 
 // Ends the pulse that runs: a predefined duration is charged to the clock

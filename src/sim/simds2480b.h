@@ -76,6 +76,8 @@ private:
     int byteSlots(int byte);
     // The devices run at the speed of the last command.
     bool devicesFollow() const;
+    // Starts the strong pull-up or pulse whose response is `pulseAnswer`;
+    // one of a predefined duration also ends at once.
     void startPulse(uint8_t pulseAnswer);
     void endPulse();
     void answer(uint8_t b);

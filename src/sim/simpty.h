@@ -23,7 +23,6 @@ public:
     bool open(const QString &linkPath, QString *error);
     // The name to open: the link, or the pseudo-terminal itself.
     QString path() const;
-    QString devicePath() const { return m_device; }
     bool plugged() const { return m_master >= 0; }
 
     // The adapter is pulled out: the pseudo-terminal closes.
