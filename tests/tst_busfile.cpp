@@ -11,11 +11,6 @@
 
 namespace {
 
-QString busFile(const QString &name)
-{
-    return QStringLiteral(TEST_DATA_DIR "/buses/") + name;
-}
-
 // A bus of `count` plain ROM chips.
 QByteArray romBus(int count)
 {
@@ -140,7 +135,7 @@ private slots:
         QString error;
         bool loaded;
         if (json.startsWith('@')) {
-            name = busFile(QString::fromUtf8(json.mid(1)));
+            name = SimFixture::busFile(QString::fromUtf8(json.mid(1)));
             expected.prepend(name);
             loaded = SimBusLoader::loadFile(name, &error) != nullptr;
         } else {
@@ -162,7 +157,7 @@ private slots:
     void faultsTakeEffect()
     {
         QString error;
-        auto backend = SimBusLoader::loadFile(busFile("faults.json"), &error);
+        auto backend = SimBusLoader::loadFile(SimFixture::busFile("faults.json"), &error);
         QVERIFY2(backend, qPrintable(error));
         QCOMPARE(backend->bus().deviceCount(), 5);
         SimDevice *missing = backend->bus().device(1);
@@ -268,7 +263,7 @@ private slots:
     void bridgeFaultsTakeEffect()
     {
         QString error;
-        SimFixture f(SimBusLoader::loadFile(busFile("bridges.json"), &error));
+        SimFixture f(SimBusLoader::loadFile(SimFixture::busFile("bridges.json"), &error));
         QVERIFY2(error.isEmpty(), qPrintable(error));
         f.backend().setTrafficLogging(false);
         Sensor sensor;

@@ -1,4 +1,5 @@
 #include "support/orvexctlrun.h"
+#include "support/simfixture.h"
 #include "support/testprocess.h"
 #include "support/tablesupport.h"
 
@@ -7,11 +8,6 @@
 #include <QtTest>
 
 namespace {
-
-QString busFile(const char *name)
-{
-    return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
-}
 
 // ds2480-emu in its own process, killed at the end.
 struct Emulator : TestProcess
@@ -54,9 +50,9 @@ private slots:
         QTest::addColumn<QString>("bus");
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<int>("lines");
-        QTest::newRow("standard") << busFile("serial.json")
+        QTest::newRow("standard") << SimFixture::busFile("serial.json")
                                   << QByteArray("Adapter found, No error; Info: OverDrive OFF\n") << 21;
-        QTest::newRow("overdrive") << busFile("overdrive.json")
+        QTest::newRow("overdrive") << SimFixture::busFile("overdrive.json")
                                    << QByteArray("Adapter found, No error; Info: OverDrive ON\n") << 6;
     }
     void scanMatchesSimulatedBus()
@@ -83,13 +79,13 @@ private slots:
         QTemporaryDir dir;
         const QString clock = dir.filePath("clock"), serialFolder = dir.filePath("serial"), simFolder = dir.filePath("sim");
         QVERIFY(QDir().mkpath(serialFolder) && QDir().mkpath(simFolder));
-        Emulator emulator({"--clock", clock, busFile("serial.json")});
+        Emulator emulator({"--clock", clock, SimFixture::busFile("serial.json")});
         QVERIFY(!emulator.path().isEmpty());
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "4", "--interval", "30",
                                  "--record"};
         const OrvexctlRun serial =
             orvexctl(common + QStringList{serialFolder, "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
-        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, "--bus=sim:" + busFile("serial.json")});
+        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, "--bus=sim:" + SimFixture::busFile("serial.json")});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.err, sim.err);
@@ -134,7 +130,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString clock = dir.filePath("clock");
-        Emulator emulator({"--clock", clock, busFile("serial.json")});
+        Emulator emulator({"--clock", clock, SimFixture::busFile("serial.json")});
         emulator.command("vanish 400");
         const OrvexctlRun run =
             orvexctl({"read", "--fast", "--cycles", "3", "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});

@@ -21,11 +21,6 @@ struct Run : TestProcess
     }
 };
 
-QString busFile(const char *name)
-{
-    return QStringLiteral(TEST_DATA_DIR "/buses/") + QLatin1String(name);
-}
-
 // Checks the ROM lines of a scan: bus-order text, reversed text, family
 // description, two blanks apart; returns the ROMs in bus order. The indented
 // lines that describe what answers behind a bridge are left out.
@@ -104,7 +99,7 @@ private slots:
     // The bus comes from the environment, and the option wins over it.
     void busFromEnvironmentAndUnplugged()
     {
-        const QString unplugged = QStringLiteral("ORVEX_BUS=sim:") + busFile("unplugged.json");
+        const QString unplugged = QStringLiteral("ORVEX_BUS=sim:") + SimFixture::busFile("unplugged.json");
         const Run run({"scan"}, {unplugged});
         QCOMPARE(run.exitCode(), 1);
         QCOMPARE(run.out().size(), 2);
@@ -170,7 +165,7 @@ private slots:
         }
         for (const char *name : {"syntax.json", "unknowntype.json", "badrom.json", "duplicaterom.json", "badvalue.json",
                                  "absent.json"})
-            QTest::newRow(name) << QStringList{"scan", "--bus=sim:" + busFile(name)} << busFile(name) + ":" << true;
+            QTest::newRow(name) << QStringList{"scan", "--bus=sim:" + SimFixture::busFile(name)} << SimFixture::busFile(name) + ":" << true;
         QTest::newRow("no driver library") << QStringList{"scan", "--bus=tmex:/nonexistent/libtmex.so"}
                                            << "/nonexistent/libtmex.so: " << true;
         // Publishing options, refused before any broker is reached; a password never shows.
@@ -227,7 +222,7 @@ private slots:
     // The same scan through the run-time loaded driver library.
     void scanThroughDriverLibrary()
     {
-        const Run run({"scan", QStringLiteral("--bus=tmex:" SIMTMEX_LIB)}, {"ORVEX_SIM_BUS=" + busFile("several.json")});
+        const Run run({"scan", QStringLiteral("--bus=tmex:" SIMTMEX_LIB)}, {"ORVEX_SIM_BUS=" + SimFixture::busFile("several.json")});
         QCOMPARE(run.exitCode(), 0);
         QCOMPARE(run.out().value(0), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
         // Wire order; the device reported twice is listed once.

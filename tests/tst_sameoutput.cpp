@@ -64,7 +64,7 @@ QStringList fixedRun(const QString &busFile)
 {
     QTemporaryDir dir;
     QString error;
-    SimFixture f(SimBusLoader::loadFile(QStringLiteral(TEST_DATA_DIR "/buses/") + busFile, &error));
+    SimFixture f(SimBusLoader::loadFile(SimFixture::busFile(busFile), &error));
     Clock::setVirtual(Start);
     AppState::instance().resetForTest();
     RecordingRig rig(dir.path());

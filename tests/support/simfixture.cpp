@@ -34,6 +34,11 @@ int SimFixture::open()
     return result;
 }
 
+QString SimFixture::busFile(const QString &name)
+{
+    return QStringLiteral(TEST_DATA_DIR "/buses/") + name;
+}
+
 QByteArray SimFixture::rom(uint8_t family, quint64 serial)
 {
     QByteArray bytes(1, char(family));

@@ -4,6 +4,7 @@
 #include "sim/simbackend.h"
 
 #include <QByteArray>
+#include <QString>
 #include <memory>
 
 class SimDevice;
@@ -34,6 +35,9 @@ public:
     int open();
     // The session handle the drivers get (a copy they point at).
     int32_t session;
+
+    // The path of a bus file of the tests' data (tests/data/buses/NAME).
+    static QString busFile(const QString &name);
 
     // A ROM with the family code and serial bytes given and the right CRC.
     static QByteArray rom(uint8_t family, quint64 serial);
