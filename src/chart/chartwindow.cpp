@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
