@@ -194,9 +194,10 @@ void ChartWindow::fillAddMenu()
 
 void ChartWindow::onReadingAdded(const QString &key)
 {
+    // A live line shows the archive's own channel object.
+    const std::shared_ptr<TrendChannel> channel = TrendArchive::instance().channel(key);
     for (int i = 0; i < m_plot->lineCount(); ++i) {
-        const TrendChannel &channel = *m_plot->line(i).channel;
-        if (channel.filePath.isEmpty() && channel.key() == key) {
+        if (m_plot->line(i).channel == channel) {
             m_plot->dataChanged();
             return;
         }
