@@ -228,12 +228,7 @@ void ChartWindow::showLegendMenu(const QPoint &pos)
 
 void ChartWindow::tell(const QString &text)
 {
-    DialogRequest request;
-    request.kind = DialogRequest::Message;
-    request.icon = QMessageBox::Warning;
-    request.title = windowTitle();
-    request.text = text;
-    Dialogs::ask(this, request);
+    Dialogs::ask(this, DialogRequest::message(QMessageBox::Warning, windowTitle(), text));
 }
 
 void ChartWindow::openFiles()
