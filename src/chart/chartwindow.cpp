@@ -14,7 +14,6 @@
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QMenu>
-#include <QPainter>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
@@ -195,9 +194,10 @@ void ChartWindow::fillAddMenu()
 
 void ChartWindow::onReadingAdded(const QString &key)
 {
+    // A live line shows the archive's own channel object.
+    const std::shared_ptr<TrendChannel> channel = TrendArchive::instance().channel(key);
     for (int i = 0; i < m_plot->lineCount(); ++i) {
-        const TrendChannel &channel = *m_plot->line(i).channel;
-        if (channel.filePath.isEmpty() && channel.key() == key) {
+        if (m_plot->line(i).channel == channel) {
             m_plot->dataChanged();
             return;
         }
@@ -228,12 +228,7 @@ void ChartWindow::showLegendMenu(const QPoint &pos)
 
 void ChartWindow::tell(const QString &text)
 {
-    DialogRequest request;
-    request.kind = DialogRequest::Message;
-    request.icon = QMessageBox::Warning;
-    request.title = windowTitle();
-    request.text = text;
-    Dialogs::ask(this, request);
+    Dialogs::ask(this, DialogRequest::message(QMessageBox::Warning, windowTitle(), text));
 }
 
 void ChartWindow::openFiles()

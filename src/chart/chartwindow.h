@@ -8,12 +8,10 @@
 #include <functional>
 #include <memory>
 
-class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
 class QTableWidget;
-class QToolButton;
 class TableMan;
 class TrendPlot;
 

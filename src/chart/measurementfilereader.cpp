@@ -15,9 +15,9 @@ namespace {
 const int HeaderLines = 10;
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// The field as written between the configured separators, else with any
-// quotes, apostrophes and blanks around it taken off; empty optional when
-// neither form passes `valid`.
+// Puts in `out` the field as written between the configured separators,
+// else with any quotes, apostrophes and blanks around it taken off; false
+// when neither form passes `valid`.
 bool unwrap(const QString &raw, const QString &firstSplit, const QString &lastSplit,
             const std::function<bool(const QString &)> &valid, QString *out)
 {

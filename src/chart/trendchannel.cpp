@@ -46,7 +46,7 @@ QString TrendChannel::name() const
     return identity() + QLatin1Char(' ') + type;
 }
 
-QString TrendChannel::unitText(const QString &unit)
+QString TrendChannel::unitText() const
 {
     if (unit == QLatin1String("C"))
         return QStringLiteral("°C");

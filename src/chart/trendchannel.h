@@ -39,6 +39,5 @@ struct TrendChannel
     // For legends and exports: the identity, then the type.
     QString name() const;
     // The unit as people write it: "°C" for "C".
-    QString unitText() const { return unitText(unit); }
-    static QString unitText(const QString &unit);
+    QString unitText() const;
 };

@@ -166,14 +166,12 @@ void TrendPlot::setView(qint64 fromMs, qint64 toMs)
     m_wholeRun = false;
     m_newestMs = newestMs();
     update();
-    emit viewChanged();
 }
 
 void TrendPlot::showWholeRun()
 {
     m_wholeRun = true;
     update();
-    emit viewChanged();
 }
 
 qint64 TrendPlot::newestMs() const
@@ -192,7 +190,6 @@ void TrendPlot::dataChanged()
     if (!m_wholeRun && m_toMs >= m_newestMs && newest > m_newestMs) {
         m_fromMs += newest - m_newestMs;
         m_toMs += newest - m_newestMs;
-        emit viewChanged();
     }
     m_newestMs = newest;
     update();
@@ -233,14 +230,6 @@ TrendPlot::Layout TrendPlot::layoutFor(const QRect &bounds) const
 QRect TrendPlot::plotArea() const
 {
     return layoutFor(rect()).plot;
-}
-
-int TrendPlot::xAt(qint64 timeMs) const
-{
-    const QRect plot = plotArea();
-    const qint64 from = viewFromMs();
-    const qint64 span = qMax<qint64>(1, viewToMs() - from);
-    return plot.left() + int(std::floor(double(timeMs - from) * plot.width() / double(span)));
 }
 
 qint64 TrendPlot::timeAt(int x) const

@@ -64,7 +64,6 @@ public:
     QStringList axisUnits() const;
     // The rectangle the lines are drawn in, for a widget of the current size.
     QRect plotArea() const;
-    int xAt(qint64 timeMs) const;
     qint64 timeAt(int x) const;
 
     // The cursor's text at `timeMs`: the local time, then for every visible
@@ -75,9 +74,6 @@ public:
     QByteArray csv() const;
     // The chart as drawn now (without the cursor), with a legend below.
     QImage image() const;
-
-signals:
-    void viewChanged();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -108,7 +104,6 @@ private:
     void paintTimeAxis(QPainter &painter, const QRect &plot) const;
     void paintValueAxes(QPainter &painter, const Layout &layout) const;
     void paintSamples(QPainter &painter, const Layout &layout) const;
-    void paintLine(QPainter &painter, const Layout &layout, int index) const;
     void paintCursor(QPainter &painter, const QRect &plot) const;
     void paintLegend(QPainter &painter, const QRect &bounds) const;
     QString valueText(const Line &line, qint64 timeMs) const;
