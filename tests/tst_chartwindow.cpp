@@ -5,6 +5,7 @@
 #include "chart/trendplot.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
 #include "sim/simbus.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevice.h"
@@ -40,8 +41,8 @@ QList<Shown> tableReadings(QTableWidget *table)
     QList<Shown> rows;
     for (int row = 0; row < table->rowCount(); ++row) {
         auto text = [&](int column) { return table->item(row, column)->text(); };
-        rows.append({TrendChannel::keyOf(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
-                                         text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
+        rows.append({SensorDevice::channelKey(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
+                                              text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
                      text(TableMan::ColValue)});
     }
     return rows;
@@ -382,7 +383,7 @@ private slots:
         QVERIFY(missing);
         QByteArray rom = missing->rom();
         std::reverse(rom.begin(), rom.end());
-        const QString key = TrendChannel::keyOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
+        const QString key = SensorDevice::channelKey(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
         int line = 0; // among the first eight, the bus's channels (files come after)
         while (line < 8 && plot->line(line).channel->key() != key)
             ++line;

@@ -4,6 +4,7 @@
 #include "chart/trendarchive.h"
 #include "chart/trendplot.h"
 #include "platform/dialogs.h"
+#include "sensors/sensordevice.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -128,9 +129,9 @@ ChartWindow *ChartWindow::showForRow(QTableWidget *table, int row, TableMan *tab
             const QTableWidgetItem *item = table->item(row, column);
             return item ? item->text() : QString();
         };
-        const QString key = TrendChannel::keyOf(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
-                                                text(TableMan::ColHubChannel).toInt(),
-                                                text(TableMan::ColI2cAddress).toInt());
+        const QString key = SensorDevice::channelKey(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
+                                                     text(TableMan::ColHubChannel).toInt(),
+                                                     text(TableMan::ColI2cAddress).toInt());
         if (const auto channel = TrendArchive::instance().channel(key))
             window->addChannel(channel);
     }

@@ -23,7 +23,7 @@ public:
 
     // Every channel in the order of its first reading.
     QVector<std::shared_ptr<TrendChannel>> channels() const { return m_channels; }
-    // The channel with this key (TrendChannel::keyOf), or null.
+    // The channel with this key (SensorDevice::channelKey), or null.
     std::shared_ptr<TrendChannel> channel(const QString &key) const { return m_byKey.value(key); }
     // Bytes held for the readings of every channel.
     qint64 memoryBytes() const;

@@ -18,10 +18,9 @@ TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
     return c;
 }
 
-QString TrendChannel::keyOf(const QString &romText, int subchannel, int hubChannel, int i2cAddress)
+QString TrendChannel::key() const
 {
-    return romText + QLatin1Char('/') + QString::number(subchannel) + QLatin1Char('/')
-        + QString::number(hubChannel) + QLatin1Char('/') + QString::number(i2cAddress);
+    return SensorDevice::channelKey(romText, subchannel, hubChannel, i2cAddress);
 }
 
 QString TrendChannel::identity() const

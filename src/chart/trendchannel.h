@@ -28,10 +28,8 @@ struct TrendChannel
     // The identity of channel `index` of `device` (no readings).
     static TrendChannel describe(const SensorDevice &device, int index);
 
-    // Tells channels apart like the table's rows do: ROM text, subchannel,
-    // hub channel and I2C address.
-    static QString keyOf(const QString &romText, int subchannel, int hubChannel, int i2cAddress);
-    QString key() const { return keyOf(romText, subchannel, hubChannel, i2cAddress); }
+    // SensorDevice::channelKey of the channel.
+    QString key() const;
 
     // The ROM, or for a sensor behind a bridge its I2C serial and hub
     // channel; "(файл)" after it for a file's line.

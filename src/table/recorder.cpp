@@ -281,9 +281,7 @@ int Recorder::appendReading(SensorDevice &device, int index)
         channel.fileName = path;
     if (channel.writtenThisCycle)
         return 2;
-    const QString channelKey = romToText(device.rom, false) + QLatin1Char('/')
-        + QString::number(channel.subchannel) + QLatin1Char('/') + QString::number(channel.hubChannel)
-        + QLatin1Char('/') + QString::number(channel.i2cAddress);
+    const QString channelKey = device.channelKey(index);
     const auto last = m_lastWrittenReading.constFind(channelKey);
     if (last != m_lastWrittenReading.constEnd() && channel.reading <= last.value())
         return 2;
