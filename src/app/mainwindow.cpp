@@ -409,11 +409,9 @@ void MainWindow::applySample(int which, double value)
 void MainWindow::takeSample(int which)
 {
     QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
-    QString text = field->text();
-    text.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
-    double value = QLocale::c().toDouble(text.trimmed(), &ok);
-    if (ok && std::isfinite(value)) {
+    double value = Recorder::parseNumber(field->text().trimmed(), &ok);
+    if (ok) {
         field->setStyleSheet(QString());
     } else {
         field->setStyleSheet(QStringLiteral("background-color: red"));

@@ -1,5 +1,7 @@
 #include "chart/measurementfilereader.h"
 
+#include "table/recorder.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +14,6 @@
 
 namespace {
 
-const int HeaderLines = 10;
 const double NaN = std::numeric_limits<double>::quiet_NaN();
 
 // Puts in `out` the field as written between the configured separators,
@@ -63,15 +64,13 @@ const QRegularExpression &serialPattern()
 // A data line's value: "---" is a failed reading; else a number with a decimal comma.
 bool parseValue(const QString &text, double *value)
 {
-    if (text == QLatin1String("---")) {
+    if (text == QLatin1String(Recorder::FailedValue)) {
         *value = NaN;
         return true;
     }
-    QString number = text;
-    number.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
-    *value = QLocale::c().toDouble(number, &ok);
-    return ok && std::isfinite(*value);
+    *value = Recorder::parseNumber(text, &ok);
+    return ok;
 }
 
 } // namespace
@@ -104,14 +103,9 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
     }
 
     // The header: each line's tag, and what follows it.
-    static const char *const tags[HeaderLines] = {
-        "\"Sensor 1WireAddr\";", "\"I2C address\";", "I2C Serial;", "MultiHub Channel;",
-        "Subchannel sensor;",    "Sensor type;",     "Sensor mark;", "Sensor Unit;",
-        " ; ;",                  "DATA;TIME;Value;Sample;Deviation",
-    };
-    QString rest[HeaderLines];
-    for (int i = 0; i < HeaderLines; ++i) {
-        const QString tag = QString::fromUtf8(tags[i]);
+    QString rest[Recorder::HeaderLines];
+    for (int i = 0; i < Recorder::HeaderLines; ++i) {
+        const QString tag = QString::fromUtf8(Recorder::HeaderTags[i]);
         if (i >= lines.size()) {
             result.problem = i == 0 ? QStringLiteral("Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.").arg(name)
                                     : at(i + 1, QStringLiteral("заголовок файла не дописан."));
@@ -154,7 +148,7 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
 
     TrendSeries &series = *channel->series;
     int firstDamaged = 0;
-    for (int i = HeaderLines; i < lines.size(); ++i) {
+    for (int i = Recorder::HeaderLines; i < lines.size(); ++i) {
         const QStringList fields = lines.at(i).split(QLatin1Char(';'));
         double value = NaN;
         bool ok = (fields.size() == 3 || fields.size() == 5) && parseValue(fields.at(2), &value);
@@ -169,8 +163,8 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
         }
         QDateTime time;
         if (ok) {
-            time = QDateTime(QDate::fromString(dateText, QStringLiteral("yyyy.MM.dd")),
-                             QTime::fromString(timeText, QStringLiteral("hh:mm:ss")));
+            time = QDateTime(QDate::fromString(dateText, QLatin1String(Recorder::DateFormat)),
+                             QTime::fromString(timeText, QLatin1String(Recorder::TimeFormat)));
             ok = time.isValid();
         }
         if (!ok) {

@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <cmath>
 
 namespace {
@@ -91,6 +92,15 @@ QString Recorder::formatNumber(double x)
     return QString::number(x, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
+double Recorder::parseNumber(const QString &text, bool *ok)
+{
+    QString number = text;
+    number.replace(QLatin1Char(','), QLatin1Char('.'));
+    const double value = QLocale::c().toDouble(number, ok);
+    *ok = *ok && std::isfinite(value);
+    return value;
+}
+
 bool Recorder::sanitizeFileName(QString &text)
 {
     return filterChars(text, fileNameChars());
@@ -169,21 +179,21 @@ QByteArray Recorder::headerBytes(const SensorDevice &device, int index) const
     if (channel.i2cSerialLow != 0)
         serialLow = (serialHigh.isEmpty() ? fs : QString()) + hex16(channel.i2cSerialLow) + ls;
 
-    const QStringList lines = {
-        QStringLiteral("\"Sensor 1WireAddr\";") + fs + romToText(device.rom, false) + ls,
-        QStringLiteral("\"I2C address\";") + fs + QString::number(channel.i2cAddress) + ls,
-        QStringLiteral("I2C Serial;") + serialHigh + serialLow,
-        QStringLiteral("MultiHub Channel;") + fs + QString::number(channel.hubChannel) + ls,
-        QStringLiteral("Subchannel sensor;") + fs + QString::number(channel.subchannel) + ls,
-        QStringLiteral("Sensor type;") + channel.type,
-        QStringLiteral("Sensor mark;") + channel.mark,
-        QStringLiteral("Sensor Unit;") + channel.unit,
-        QStringLiteral(" ; ;"),
-        QStringLiteral("DATA;TIME;Value;Sample;Deviation"),
+    const QString rest[HeaderLines] = {
+        fs + romToText(device.rom, false) + ls,
+        fs + QString::number(channel.i2cAddress) + ls,
+        serialHigh + serialLow,
+        fs + QString::number(channel.hubChannel) + ls,
+        fs + QString::number(channel.subchannel) + ls,
+        channel.type,
+        channel.mark,
+        channel.unit,
+        QString(),
+        QString(),
     };
     QByteArray bytes;
-    for (const QString &line : lines)
-        bytes += line.toUtf8() + LineEnd;
+    for (int i = 0; i < HeaderLines; ++i)
+        bytes += HeaderTags[i] + rest[i].toUtf8() + LineEnd;
     return bytes;
 }
 
@@ -199,12 +209,12 @@ QByteArray Recorder::dataLineBytes(const SensorDevice &device, int index) const
         samples = QLatin1Char(';') + formatNumber(m_sample1) + QLatin1Char(';')
             + formatNumber(channel.value - m_sample1);
 
-    const QString value = std::isnan(channel.value) ? QStringLiteral("---") : formatNumber(channel.value);
+    const QString value = std::isnan(channel.value) ? QString::fromLatin1(FailedValue) : formatNumber(channel.value);
 
     const QDate date = channel.time.date();
     const QTime time = channel.time.time();
-    const QString dateText = date.isValid() ? date.toString(QStringLiteral("yyyy.MM.dd")) : QString();
-    const QString timeText = time.isValid() ? time.toString(QStringLiteral("hh:mm:ss")) : QString();
+    const QString dateText = date.isValid() ? date.toString(QLatin1String(DateFormat)) : QString();
+    const QString timeText = time.isValid() ? time.toString(QLatin1String(TimeFormat)) : QString();
     if (!date.isValid() || !time.isValid()) {
         qDebug() << "CheckValidDate " << dateText;
         qDebug() << "CheckValidTime " << timeText;

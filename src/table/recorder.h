@@ -69,8 +69,25 @@ public:
     // reading), -1 failure (nothing written, writtenThisCycle stays clear).
     int appendReading(SensorDevice &device, int index);
 
+    // The measurement file's format, for what reads the files back: the
+    // header's lines begin with these tags (the last two are whole lines),
+    // data lines give the date and time in these formats and a failed
+    // reading's value as FailedValue.
+    static constexpr int HeaderLines = 10;
+    static constexpr const char *HeaderTags[HeaderLines] = {
+        "\"Sensor 1WireAddr\";", "\"I2C address\";", "I2C Serial;", "MultiHub Channel;",
+        "Subchannel sensor;",    "Sensor type;",     "Sensor mark;", "Sensor Unit;",
+        " ; ;",                  "DATA;TIME;Value;Sample;Deviation",
+    };
+    static constexpr const char *DateFormat = "yyyy.MM.dd";
+    static constexpr const char *TimeFormat = "hh:mm:ss";
+    static constexpr const char *FailedValue = "---";
+
     // Fixed notation with two decimals and a decimal comma: -0.5 -> "-0,50".
     static QString formatNumber(double x);
+    // The reverse, also taking a decimal point: "-0,5" -> -0.5. `*ok` is
+    // false for anything but a finite number.
+    static double parseNumber(const QString &text, bool *ok);
 
     // The file base name (no folder, no extension) that `templateText` gives
     // for channel `index` of `device`; empty for an index outside the channels.
