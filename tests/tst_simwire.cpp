@@ -226,7 +226,7 @@ private slots:
         I2cBridge transport(&f.session, state, bridgeRom.data(), nullptr); // sets 100 kHz
         const qint64 writeUs = 14960 + 3920 + 2 * 70 + 1000 + 1120;
         QCOMPARE(cost(f, [&] {
-                     QVERIFY(I2cBridge::selectDevice(&f.session, state, bridgeRom.data()));
+                     QVERIFY(Tmex::selectDevice(f.session, state, bridgeRom.data()));
                      QCOMPARE(transport.writeData(0x88, QByteArray::fromHex("2C06"), I2cBridge::kWithStop), 2);
                      Clock::sleepMs(15);
                  }, 0),
@@ -237,7 +237,7 @@ private slots:
         // A write the sensor refuses (no such command acknowledged) is given
         // up at once: no sensor wait in the floor.
         const FloorAndClock refused = cost(f, [&] {
-            QVERIFY(I2cBridge::selectDevice(&f.session, state, bridgeRom.data()));
+            QVERIFY(Tmex::selectDevice(f.session, state, bridgeRom.data()));
             QCOMPARE(transport.writeData(0x8A, QByteArray::fromHex("2C06"), I2cBridge::kWithStop),
                      I2cBridge::kTransferFailed);
         }, 0);

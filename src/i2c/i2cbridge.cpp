@@ -74,11 +74,6 @@ int I2cBridge::sendSleepCommand()
     return TMTouchByte(*m_session, kEnableSleepMode);
 }
 
-bool I2cBridge::selectDevice(int32_t *session, uint8_t *accessState, short *rom)
-{
-    return TMRom(*session, accessState, rom) >= 1 && TMStrongAccess(*session, accessState) >= 1;
-}
-
 void I2cBridge::accessDevice(int32_t *session, uint8_t *accessState)
 {
     TMAccess(*session, accessState);
@@ -90,7 +85,7 @@ int I2cBridge::attempts(int32_t *session, uint8_t *accessState, short *rom, cons
     for (int i = 0; i < kAttempts; ++i) {
         if (i > 0)
             Clock::keepResponsive(); // an absent sensor costs four attempts
-        result = selectDevice(session, accessState, rom) ? attempt() : kFailed;
+        result = Tmex::selectDevice(*session, accessState, rom) ? attempt() : kFailed;
         if (result >= 1)
             break;
     }

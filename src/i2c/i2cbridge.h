@@ -62,13 +62,11 @@ public:
     // one that found the bridge done (60 on the first), or kFailed.
     int waitWhileBusy();
 
-    // The selection that begins every attempt: TMRom and TMStrongAccess, both 1 or more.
-    static bool selectDevice(int32_t *session, uint8_t *accessState, short *rom);
     // The selection before every further transaction of an attempt (TMAccess,
     // whose result is not examined).
     static void accessDevice(int32_t *session, uint8_t *accessState);
     // Up to kAttempts attempts of one operation: each begins with
-    // selectDevice (the attempt fails with kFailed when it does not succeed),
+    // Tmex::selectDevice (the attempt fails with kFailed when it does not succeed),
     // then runs `attempt`, whose result ends the attempts when it is 1 or
     // more. GUI events are processed between attempts. Returns that result,
     // or the last attempt's code.

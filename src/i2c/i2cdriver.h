@@ -16,7 +16,7 @@ struct SensorDevice;
 // probe(), measure() and fillChannels(device, hubChannel).
 //
 // Every operation of a driver makes up to I2cBridge::kAttempts attempts. An
-// attempt begins with I2cBridge::selectDevice (TMRom and TMStrongAccess) and
+// attempt begins with Tmex::selectDevice (TMRom and TMStrongAccess) and
 // every further transaction of it with selectAgain() (TMAccess).
 class I2cDriver
 {

@@ -20,7 +20,7 @@ int MultiHub::selectChannel(uint8_t ch)
 {
     if (m_hubAddress == 0) {
         // Discovery: a single attempt, first address then second.
-        if (!I2cBridge::selectDevice(m_session, m_accessState, m_rom))
+        if (!Tmex::selectDevice(*m_session, m_accessState, m_rom))
             return I2cBridge::kFailed;
         if (writeChannel(kFirstAddress, ch)) {
             m_hubAddress = kFirstAddress;

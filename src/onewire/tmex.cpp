@@ -17,6 +17,11 @@ BusBackend *Tmex::backend()
     return activeBackend;
 }
 
+bool Tmex::selectDevice(int32_t session, void *stateBuffer, short *rom)
+{
+    return TMRom(session, stateBuffer, rom) >= 1 && TMStrongAccess(session, stateBuffer) >= 1;
+}
+
 void Tmex::waitKeepingSession(int32_t session, int ms)
 {
     const qint64 start = Clock::tickMs();

@@ -33,6 +33,10 @@ public:
     static void setBackend(BusBackend *backend);
     static BusBackend *backend();
 
+    // Selects the device with ROM `rom` for the transaction that follows:
+    // TMRom, then TMStrongAccess; true when both succeed.
+    static bool selectDevice(int32_t session, void *stateBuffer, short *rom);
+
     // Waits `ms` milliseconds on the tick counter while letting the GUI run
     // and calling TMValidSession, which keeps the session alive during a
     // conversion.

@@ -90,7 +90,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
         const int previous = status;
         if (previous == kPowerOnValue || previous == kSuspectCount) {
             // A suspicious reading is measured again by this device alone.
-            if (TMRom(*m_session, m_state, m_romBuffer) < 1 || TMStrongAccess(*m_session, m_state) < 1) {
+            if (!Tmex::selectDevice(*m_session, m_state, m_romBuffer)) {
                 status = kNotSelected;
                 mode = ConvertThis;
                 continue;

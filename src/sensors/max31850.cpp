@@ -85,15 +85,10 @@ Max31850::~Max31850()
     qDebug() << "destroy Max31850 " << clockText(Clock::now());
 }
 
-bool Max31850::selectOnce()
-{
-    return TMRom(*m_session, m_state, m_romBuffer) >= 1 && TMStrongAccess(*m_session, m_state) >= 1;
-}
-
 bool Max31850::select()
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (selectOnce())
+        if (Tmex::selectDevice(*m_session, m_state, m_romBuffer))
             return true;
     }
     return false;
@@ -110,7 +105,7 @@ int Max31850::convertAndRead(double *hot, double *cold)
     *cold = kNaN;
     int status = kNotSelected;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!selectOnce()) {
+        if (!Tmex::selectDevice(*m_session, m_state, m_romBuffer)) {
             status = kNotSelected;
             continue;
         }

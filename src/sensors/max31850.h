@@ -58,7 +58,6 @@ public:
     QByteArray scratchpad() const { return m_scratchpad; }
 
 private:
-    bool selectOnce();
     // Up to 4 selections.
     bool select();
     void waitWhileConverting(int ms);

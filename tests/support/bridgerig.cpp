@@ -1,6 +1,7 @@
 #include "support/bridgerig.h"
 
 #include "onewire/adapter.h"
+#include "onewire/tmex.h"
 
 QByteArray fromHex(const char *digits)
 {
@@ -31,7 +32,7 @@ std::unique_ptr<I2cBridge> BridgeRig::bridge(Sensor *sensor)
 
 bool BridgeRig::select()
 {
-    return I2cBridge::selectDevice(session(), state(), romBuffer());
+    return Tmex::selectDevice(*session(), state(), romBuffer());
 }
 
 QVector<BridgePacket> BridgeRig::packets(int from)
