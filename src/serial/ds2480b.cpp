@@ -167,6 +167,8 @@ bool Ds2480b::powerUp()
     // E3 changes nothing.
     m_link.write(QByteArray(1, char(kCommandMode)));
     m_link.sendBreak(kBreakMs);
+    // The line idles as long again before the timing byte, so the chip has
+    // left its reset when the byte's start bit comes.
     Clock::holdLineMs(kBreakMs);
     // The timing byte: a reset command at 9600 baud, which the chip uses to
     // calibrate and does not answer.
