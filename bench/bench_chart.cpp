@@ -9,7 +9,7 @@
 // usage: bench_chart [days]   (default 7)
 
 #include "chart/trendchannel.h"
-#include "chart/trendplot.h"
+#include "gui/trendplot.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,5 +1,5 @@
 #include "onewire/adapter.h"
-#include "onewire/crc.h"
+#include "bus/crc.h"
 #include "onewire/familynames.h"
 #include "onewire/tmex.h"
 #include "sim/simidentitychip.h"

@@ -1,5 +1,5 @@
 #include "i2c/i2cbridge.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
 #include "sim/simhdc1080.h"

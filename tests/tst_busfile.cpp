@@ -2,7 +2,7 @@
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
-#include "sim/simdevice.h"
+#include "bus/simdevice.h"
 #include "support/logcapture.h"
 #include "support/simcycle.h"
 #include "support/simfixture.h"

@@ -1,4 +1,4 @@
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"

@@ -1,6 +1,6 @@
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "sim/simds18b20.h"

@@ -1,7 +1,7 @@
-#include "app/logging.h"
-#include "app/logmessagehandler.h"
-#include "app/switches.h"
-#include "platform/clock.h"
+#include "base/logging.h"
+#include "base/logmessagehandler.h"
+#include "base/switches.h"
+#include "base/clock.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
-#include "app/appsettings.h"
-#include "app/appstate.h"
-#include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "base/appsettings.h"
+#include "base/appstate.h"
+#include "base/clock.h"
+#include "gui/dialogs.h"
 #include "support/settingsfolder.h"
 #include "support/tablesupport.h"
-#include "table/filenametemplate.h"
+#include "gui/filenametemplate.h"
 #include "table/recorder.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sim/simds28e17.h"
 #include "sim/simromdevice.h"
 #include "sim/simsht3x.h"

@@ -1,5 +1,5 @@
-#include "app/appstate.h"
-#include "app/switches.h"
+#include "base/appstate.h"
+#include "base/switches.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "onewire/romid.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"

@@ -1,6 +1,6 @@
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
-#include "platform/tmexlibrary.h"
+#include "bus/tmexlibrary.h"
 #include "sim/simbusloader.h"
 #include "support/simfixture.h"
 

@@ -1,6 +1,6 @@
 #include "chart/trendarchive.h"
 #include "chart/trendseries.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "support/tablesupport.h"
 
 #include <QtTest>

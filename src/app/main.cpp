@@ -1,7 +1,7 @@
-#include "app/appstate.h"
-#include "app/busoption.h"
-#include "app/mainwindow.h"
-#include "app/switches.h"
+#include "base/appstate.h"
+#include "session/busoption.h"
+#include "gui/mainwindow.h"
+#include "base/switches.h"
 
 #include <QApplication>
 #include <QTextStream>

@@ -1,7 +1,7 @@
 #include "chart/trendarchive.h"
 
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <cmath>
 

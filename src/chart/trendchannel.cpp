@@ -1,7 +1,7 @@
 #include "chart/trendchannel.h"
 
 #include "onewire/romid.h"
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 
 TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
 {

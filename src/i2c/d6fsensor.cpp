@@ -1,8 +1,8 @@
 #include "i2c/d6fsensor.h"
 
 #include "i2c/i2cbridge.h"
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <limits>
 

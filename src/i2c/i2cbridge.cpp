@@ -7,11 +7,11 @@
 #include "i2c/scd30sensor.h"
 #include "i2c/sht3xsensor.h"
 #include "i2c/sts3xsensor.h"
-#include "onewire/crc.h"
+#include "bus/crc.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sensors/sensor.h"
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 
 #include <type_traits>
 

@@ -1,9 +1,9 @@
 #include "i2c/i2cdriver.h"
 
 #include "i2c/i2cbridge.h"
-#include "onewire/crc.h"
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "bus/crc.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <cmath>
 #include <limits>

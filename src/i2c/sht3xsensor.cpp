@@ -1,11 +1,11 @@
 #include "i2c/sht3xsensor.h"
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
-#include "onewire/crc.h"
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "bus/crc.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <QDebug>
 #include <limits>

@@ -1,8 +1,8 @@
 #include "onewire/adapter.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 
 #include <QSet>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "onewire/tmex.h"
 
-#include "platform/busbackend.h"
-#include "platform/clock.h"
+#include "bus/busbackend.h"
+#include "base/clock.h"
 
 namespace {
 BusBackend *activeBackend = nullptr;

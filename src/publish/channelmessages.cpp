@@ -3,7 +3,7 @@
 #include "onewire/familynames.h"
 #include "onewire/romid.h"
 #include "publish/mqttconfig.h"
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

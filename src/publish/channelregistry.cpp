@@ -1,6 +1,6 @@
 #include "publish/channelregistry.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "publish/channelmessages.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 #include "publish/mqttlink.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 
 #include <mosquitto.h>
 

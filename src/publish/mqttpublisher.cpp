@@ -1,11 +1,11 @@
 #include "publish/mqttpublisher.h"
 
-#include "app/logging.h"
-#include "platform/clock.h"
+#include "base/logging.h"
+#include "base/clock.h"
 #include "publish/channelmessages.h"
 #include "publish/channelregistry.h"
 #include "publish/publishqueue.h"
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 #include "table/tableman.h"
 
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "publish/publishqueue.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 
 #include <QDir>
 #include <QJsonDocument>

@@ -1,10 +1,10 @@
 #include "sensors/acquisition.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
-#include "platform/clock.h"
-#include "platform/cpumeter.h"
+#include "base/clock.h"
+#include "base/cpumeter.h"
 #include "sensors/sensor.h"
 
 Acquisition::Acquisition(Sensor *sensor)

@@ -1,8 +1,8 @@
 #include "sensors/ds18x20.h"
 
 #include "onewire/tmex.h"
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <limits>
 

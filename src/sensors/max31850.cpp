@@ -1,11 +1,11 @@
 #include "sensors/max31850.h"
 
-#include "app/appstate.h"
-#include "app/logging.h"
+#include "base/appstate.h"
+#include "base/logging.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
-#include "platform/dialogs.h"
-#include "sensors/sensordevice.h"
+#include "base/clock.h"
+#include "gui/dialogs.h"
+#include "model/sensordevice.h"
 #include "sensors/typektable.h"
 
 #include <QDebug>

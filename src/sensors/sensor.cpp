@@ -1,10 +1,10 @@
 #include "sensors/sensor.h"
 
-#include "app/logging.h"
+#include "base/logging.h"
 #include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
-#include "platform/clock.h"
-#include "platform/cpumeter.h"
+#include "base/clock.h"
+#include "base/cpumeter.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"

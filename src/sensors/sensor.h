@@ -1,7 +1,7 @@
 #pragma once
 
 #include "onewire/romid.h"
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 
 #include <QHash>
 #include <QObject>

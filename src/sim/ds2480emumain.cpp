@@ -4,8 +4,8 @@
 // input, one per line, to pull the adapter out and put it back or to garble
 // its answers.
 
-#include "platform/clock.h"
-#include "sim/simbackend.h"
+#include "base/clock.h"
+#include "bus/simbackend.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2480b.h"
 #include "sim/simpty.h"

@@ -1,6 +1,6 @@
 #include "sim/simbmp280.h"
 
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sim/simjson.h"
 
 #include <QJsonValue>

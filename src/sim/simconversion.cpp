@@ -1,6 +1,6 @@
 #include "sim/simconversion.h"
 
-#include "platform/clock.h"
+#include "base/clock.h"
 
 void SimConversion::start(qint64 durationUs, bool parasite)
 {

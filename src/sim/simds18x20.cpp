@@ -1,6 +1,6 @@
 #include "sim/simds18x20.h"
 
-#include "onewire/crc.h"
+#include "bus/crc.h"
 #include "sim/simjson.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "sim/simds28e17.h"
 
-#include "onewire/crc.h"
-#include "platform/clock.h"
+#include "bus/crc.h"
+#include "base/clock.h"
 #include "sim/simi2cfactory.h"
 #include "sim/simi2cslave.h"
 #include "sim/simjson.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sim/simdevice.h"
+#include "bus/simdevice.h"
 #include "sim/simi2cbus.h"
 
 #include <QJsonObject>

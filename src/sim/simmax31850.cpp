@@ -1,6 +1,6 @@
 #include "sim/simmax31850.h"
 
-#include "onewire/crc.h"
+#include "bus/crc.h"
 #include "sensors/typek.h"
 #include "sim/simjson.h"
 

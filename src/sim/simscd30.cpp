@@ -1,6 +1,6 @@
 #include "sim/simscd30.h"
 
-#include "platform/clock.h"
+#include "base/clock.h"
 #include "sim/simjson.h"
 
 #include <QJsonValue>

@@ -1,6 +1,6 @@
 #include "sim/simsensirionchip.h"
 
-#include "onewire/crc.h"
+#include "bus/crc.h"
 
 bool SimSensirionChip::readable(bool) const
 {

@@ -1,6 +1,6 @@
 #include "sim/simtrafficfloor.h"
 
-#include "sim/simbackend.h"
+#include "bus/simbackend.h"
 
 namespace {
 

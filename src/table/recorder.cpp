@@ -1,10 +1,10 @@
 #include "table/recorder.h"
 
-#include "app/appstate.h"
-#include "app/logging.h"
+#include "base/appstate.h"
+#include "base/logging.h"
 #include "onewire/romid.h"
-#include "platform/clock.h"
-#include "sensors/sensordevice.h"
+#include "base/clock.h"
+#include "model/sensordevice.h"
 
 #include <QDebug>
 #include <QFile>

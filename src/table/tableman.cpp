@@ -1,9 +1,9 @@
 #include "table/tableman.h"
 
-#include "app/appstate.h"
+#include "base/appstate.h"
 #include "onewire/romid.h"
-#include "platform/cpumeter.h"
-#include "sensors/sensordevice.h"
+#include "base/cpumeter.h"
+#include "model/sensordevice.h"
 #include "table/recorder.h"
 
 #include <QHeaderView>

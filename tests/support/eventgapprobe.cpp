@@ -1,6 +1,6 @@
 #include "support/eventgapprobe.h"
 
-#include "platform/clock.h"
+#include "base/clock.h"
 
 #include <QCoreApplication>
 #include <QEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serial/serialbackend.h"
+#include "bus/serialbackend.h"
 #include "sim/simds2480b.h"
 #include "sim/simpty.h"
 #include "support/simfixture.h"

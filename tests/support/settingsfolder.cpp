@@ -1,6 +1,6 @@
 #include "support/settingsfolder.h"
 
-#include "app/appsettings.h"
+#include "base/appsettings.h"
 
 #include <QSettings>
 

@@ -1,9 +1,9 @@
 #include "support/simfixture.h"
 
 #include "onewire/adapter.h"
-#include "onewire/crc.h"
+#include "bus/crc.h"
 #include "onewire/tmex.h"
-#include "platform/clock.h"
+#include "base/clock.h"
 
 SimFixture::SimFixture()
     : SimFixture(std::make_unique<SimBackend>())

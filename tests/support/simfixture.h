@@ -1,7 +1,7 @@
 #pragma once
 
 #include "onewire/romid.h"
-#include "sim/simbackend.h"
+#include "bus/simbackend.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "support/tablesupport.h"
 
-#include "platform/clock.h"
+#include "base/clock.h"
 
 #include <QDir>
 #include <QFile>

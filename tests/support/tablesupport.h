@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sensors/sensordevice.h"
+#include "model/sensordevice.h"
 
 #include <QByteArray>
 #include <QMap>

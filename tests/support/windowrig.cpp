@@ -1,7 +1,7 @@
 #include "support/windowrig.h"
 
-#include "app/appstate.h"
-#include "platform/clock.h"
+#include "base/appstate.h"
+#include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simidentitychip.h"
 

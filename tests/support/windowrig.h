@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/mainwindow.h"
-#include "platform/dialogs.h"
-#include "sensors/sensordevice.h"
+#include "gui/mainwindow.h"
+#include "gui/dialogs.h"
+#include "model/sensordevice.h"
 #include "support/simfixture.h"
 
 #include <QTemporaryDir>

@@ -1,0 +1,83 @@
+#include "base/logmessagehandler.h"
+
+#include "base/switches.h"
+#include "base/clock.h"
+
+#include <QCoreApplication>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTextStream>
+#include <QThread>
+
+namespace {
+
+const char *levelTag(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg:
+        return "DBG ";
+    case QtWarningMsg:
+        return "WRN ";
+    case QtCriticalMsg:
+        return "CRT ";
+    case QtFatalMsg:
+        return "FTL ";
+    case QtInfoMsg:
+        return "INF ";
+    }
+    return "";
+}
+
+// Qt's own helper threads may log too; they must neither run the GUI
+// thread's events nor share the file with it unguarded.
+bool onGuiThread()
+{
+    const QCoreApplication *app = QCoreApplication::instance();
+    return !app || QThread::currentThread() == app->thread();
+}
+
+QMutex &fileMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+
+} // namespace
+
+std::unique_ptr<QFile> &logFile()
+{
+    static std::unique_ptr<QFile> file;
+    return file;
+}
+
+void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (!Switches::logFileEnabled()) {
+        if (onGuiThread()) {
+            const qint64 startMs = Clock::tickMs();
+            while (Clock::tickMs() - startMs < 10)
+                Clock::pollEvents();
+        }
+        return;
+    }
+
+    // A message raised by the file access itself (a warning from QFile) would
+    // re-enter here with the file open; it is dropped.
+    static thread_local bool writing = false;
+    if (writing)
+        return;
+    QMutexLocker lock(&fileMutex());
+    writing = true;
+    QFile *file = logFile().get();
+    if (!file || !file->open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        writing = false;
+        return;
+    }
+    QTextStream stream(file);
+    stream.setCodec("UTF-8");
+    stream << Clock::now().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")) << levelTag(type)
+           << (context.category ? context.category : "default") << ": " << text << '\n';
+    stream.flush();
+    file->close();
+    writing = false;
+}

@@ -1,0 +1,433 @@
+#include "bus/ds2480b.h"
+
+#include "base/logging.h"
+#include "base/clock.h"
+
+#include <QFileInfo>
+
+#include <cstring>
+
+namespace {
+
+// Command mode: communication commands have bit 7 = 1 and bit 0 = 1.
+//   1 00 V SS P 1   Single Bit: a time slot writing V (V = 1 is also a read
+//                   slot) at speed SS; P = 1 starts the strong pull-up after it.
+//                   Answer: bits 7..2 as sent, bits 1..0 both the bit read.
+//   1 01 H SS 0 1   Search Accelerator: H = 1 on, H = 0 off. No answer.
+//   1 10 0 SS 0 1   1-Wire Reset at speed SS. Answer: 11x, chip revision in
+//                   bits 4..2, the result in bits 1..0 (00 the bus is shorted,
+//                   01 presence, 10 alarming presence, 11 no presence).
+//   1 11 T 11 Q 1   Pulse (not used here). Its answer, the pulse response, has
+//                   bits 7..5 = 111; a single bit's strong pull-up ends with one too.
+//   E1              to data mode (no answer); E3, in data mode, back to command
+//                   mode (no answer), so an E3 meant as data is sent twice.
+//   F1              ends a pulse of infinite duration; no answer of its own,
+//                   the pulse response follows.
+// Speed SS: 00 standard, 01 flexible, 10 overdrive (the Pulse command's 11
+// is no speed). Bytes in data mode run at the speed of the last reset,
+// single bit or search accelerator command, so every one of those carries
+// the bus's speed.
+const uint8_t kSingleBit = 0x81;
+const uint8_t kBitOne = 0x10;
+const uint8_t kBitPullup = 0x02;
+const uint8_t kAcceleratorOff = 0xA1;
+const uint8_t kAcceleratorOn = 0xB1;
+const uint8_t kReset = 0xC1;  // also the timing byte after a master reset
+const uint8_t kDataMode = 0xE1;
+const uint8_t kCommandMode = 0xE3;
+const uint8_t kEndPulse = 0xF1;
+const uint8_t kSpeedStandard = 0x00;
+const uint8_t kSpeedOverdrive = 0x08;
+const uint8_t kPulseAnswerMask = 0xE0;
+
+// Configuration commands: 0 PPP VVV 1 writes value code VVV of parameter PPP
+// and is answered with its upper seven bits and bit 0 = 0; 0 000 PPP 1 reads
+// parameter PPP and is answered 0 000 VVV 0.
+// Parameter 011 SPUD, the strong pull-up duration: 000..101 = 16.4, 65.5,
+// 131, 262, 524, 1048 ms; 110 must not be used; 111 infinite, ended by F1.
+// Parameter 111 RBR, the baud rate: 000 9.6, 001 19.2, 010 57.6, 011 115.2 kbps.
+const uint8_t kSpudInfinite = 0x3F; // 0 011 111 1
+const uint8_t kSpudInfiniteAnswer = 0x3E;
+const uint8_t kReadBaudRate = 0x0F; // 0 000 111 1
+const uint8_t kBaud9600Answer = 0x00; // value code 000 in bits 3..1
+
+// The break that resets the chip lasts longer than a character at 9600 baud.
+const int kBreakMs = 2;
+// After the timing byte the chip calibrates; anything that still comes
+// (a chip that missed the break answers the byte as a reset) is dropped.
+const int kSettleMs = 20;
+
+// Overdrive Skip ROM: sent at standard speed, it switches every device that
+// can follow to overdrive speed; the others wait for the next standard reset.
+const uint8_t kOverdriveSkip = 0x3C;
+
+// TMEX's port type for a DS9097U (DS2480B) serial adapter.
+const short kPortType = 5;
+
+// The bit a Single Bit command read: its answer repeats bits 7..2 of the
+// command and carries the bit in bits 1..0 (00 or 11). -1 when garbled.
+int bitAnswer(uint8_t command, uint8_t answer)
+{
+    if ((answer & 0xFC) != (command & 0xFC))
+        return -1;
+    if ((answer & 0x03) == 0x03)
+        return 1;
+    return (answer & 0x03) == 0x00 ? 0 : -1;
+}
+
+} // namespace
+
+Ds2480b::Ds2480b(const QString &path)
+    : m_path(path)
+{
+}
+
+Ds2480b::~Ds2480b() = default;
+
+void Ds2480b::setProblem(const QString &text)
+{
+    if (text != m_problem && !text.isEmpty())
+        qCDebug(logCritical()) << text;
+    m_problem = text;
+}
+
+QString Ds2480b::problem() const
+{
+    if (m_problem.isEmpty() && !connected())
+        return SerialLink::missingPortText(m_path);
+    return m_problem;
+}
+
+bool Ds2480b::defaultPort(short *portNum, short *portType) const
+{
+    *portNum = 0;
+    *portType = kPortType;
+    return true;
+}
+
+bool Ds2480b::connected() const
+{
+    // Plugged in: the port is open and has not failed, or at least its
+    // device node is there to be opened.
+    return m_link.isOpen() || QFileInfo::exists(m_path);
+}
+
+bool Ds2480b::ready() const
+{
+    return m_ready && m_link.isOpen();
+}
+
+bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray *answer)
+{
+    if (!m_link.write(out))
+        return false;
+    *answer = m_link.read(pulses + count, m_timeoutMs);
+    if (answer->size() != pulses + count)
+        return false;
+    if (pulses && (uint8_t(answer->at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
+        return false;
+    answer->remove(0, pulses);
+    return true;
+}
+
+void Ds2480b::enterCommandMode(QByteArray *out)
+{
+    if (m_mode == Mode::Data)
+        out->append(char(kCommandMode));
+    m_mode = Mode::Command;
+}
+
+void Ds2480b::enterDataMode(QByteArray *out)
+{
+    if (m_mode == Mode::Command)
+        out->append(char(kDataMode));
+    m_mode = Mode::Data;
+}
+
+int Ds2480b::endPullup(QByteArray *out)
+{
+    if (!m_pullupOn)
+        return 0;
+    // The pull-up was started by a single-bit command, so the chip is in command mode.
+    out->append(char(kEndPulse));
+    m_pullupOn = false;
+    return 1;
+}
+
+bool Ds2480b::powerUp()
+{
+    m_ready = false;
+    m_armed = false;
+    m_pullupOn = false;
+    // A chip just reset runs at standard speed, and so does the bus from the
+    // next reset on.
+    m_speed = kSpeedStandard;
+    // E3 first: a chip that misses the break and sits in data mode takes the
+    // timing byte as a command then, not as data for the bus; in command mode
+    // E3 changes nothing.
+    m_link.write(QByteArray(1, char(kCommandMode)));
+    m_link.sendBreak(kBreakMs);
+    // The line idles as long again before the timing byte, so the chip has
+    // left its reset when the byte's start bit comes.
+    Clock::holdLineMs(kBreakMs);
+    // The timing byte: a reset command at 9600 baud, which the chip uses to
+    // calibrate and does not answer.
+    m_link.write(QByteArray(1, char(kReset)));
+    m_link.discardInput(kSettleMs);
+    m_mode = Mode::Command;
+
+    QByteArray answer;
+    QByteArray config;
+    config.append(char(kSpudInfinite));
+    config.append(char(kReadBaudRate));
+    if (!exchange(config, 0, 2, &answer) || uint8_t(answer.at(0)) != kSpudInfiniteAnswer
+        || uint8_t(answer.at(1)) != kBaud9600Answer) {
+        if (m_link.lost())
+            setProblem(QStringLiteral("%1: the adapter is gone (unplugged?)").arg(m_path));
+        else
+            setProblem(QStringLiteral("%1: no DS2480B answers (is a 1-Wire adapter plugged in there?)").arg(m_path));
+        return false;
+    }
+    m_ready = true;
+    setProblem(QString());
+    return true;
+}
+
+int Ds2480b::fail()
+{
+    m_link.discardInput(kSettleMs);
+    if (m_link.isOpen())
+        powerUp();
+    else {
+        m_ready = false;
+        setProblem(QStringLiteral("%1: the adapter is gone (unplugged?)").arg(m_path));
+    }
+    return -1;
+}
+
+bool Ds2480b::setUp()
+{
+    if (ready()) {
+        // Still there? Reading a parameter costs two bytes on the line.
+        QByteArray out;
+        const int pulses = endPullup(&out);
+        enterCommandMode(&out);
+        out.append(char(kReadBaudRate));
+        QByteArray answer;
+        if (exchange(out, pulses, 1, &answer) && uint8_t(answer.at(0)) == kBaud9600Answer)
+            return true;
+        if (!m_link.isOpen())
+            m_ready = false;
+    }
+    if (!m_link.isOpen()) {
+        QString error;
+        if (!m_link.open(m_path, &error)) {
+            m_ready = false;
+            setProblem(error);
+            return false;
+        }
+    }
+    return powerUp();
+}
+
+int Ds2480b::reset()
+{
+    if (!ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    m_armed = false;
+    enterCommandMode(&out);
+    out.append(char(kReset | m_speed));
+    QByteArray answer;
+    if (!exchange(out, pulses, 1, &answer))
+        return fail();
+    const uint8_t result = uint8_t(answer.at(0));
+    if ((result & 0xC0) != 0xC0)
+        return fail();
+    switch (result & 0x03) {
+    case 0x00:
+        setProblem(QStringLiteral("%1: the 1-Wire bus is shorted").arg(m_path));
+        return 0;
+    case 0x01: // presence
+    case 0x02: // alarming presence
+        return 1;
+    default:   // no presence
+        return 0;
+    }
+}
+
+int Ds2480b::touchBit(int bit)
+{
+    if (!ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    enterCommandMode(&out);
+    const uint8_t command = uint8_t(kSingleBit | (bit ? kBitOne : 0) | m_speed);
+    out.append(char(command));
+    QByteArray answer;
+    if (!exchange(out, pulses, 1, &answer))
+        return fail();
+    const int read = bitAnswer(command, uint8_t(answer.at(0)));
+    // Writing 0 holds the line low: nothing can read back 1.
+    if (read < 0 || (!bit && read))
+        return fail();
+    return read;
+}
+
+int Ds2480b::touchByteWithPullup(int byte)
+{
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    enterCommandMode(&out);
+    QByteArray commands;
+    for (int i = 0; i < 8; ++i) {
+        uint8_t command = uint8_t(kSingleBit | (((byte >> i) & 1) ? kBitOne : 0) | m_speed);
+        if (i == 7)
+            command |= kBitPullup;
+        commands.append(char(command));
+    }
+    QByteArray answer;
+    if (!exchange(out + commands, pulses, 8, &answer))
+        return fail();
+    int read = 0;
+    for (int i = 0; i < 8; ++i) {
+        const int bit = bitAnswer(uint8_t(commands.at(i)), uint8_t(answer.at(i)));
+        if (bit < 0)
+            return fail();
+        read |= bit << i;
+    }
+    m_pullupOn = true;
+    if (read & ~byte & 0xFF)
+        return fail();
+    return read;
+}
+
+int Ds2480b::touchByte(int byte)
+{
+    if (!ready())
+        return -1;
+    byte &= 0xFF;
+    if (m_armed)
+        return touchByteWithPullup(byte);
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    enterDataMode(&out);
+    out.append(char(byte));
+    if (byte == kCommandMode)
+        out.append(char(byte)); // sent twice: data, not the switch to command mode
+    QByteArray answer;
+    if (!exchange(out, pulses, 1, &answer))
+        return fail();
+    const int read = uint8_t(answer.at(0));
+    // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
+    if (read & ~byte & 0xFF)
+        return fail();
+    return read;
+}
+
+// Switching on is first tried cheaply: a bus where no device follows (only
+// thermometers, say) refuses at the first overdrive reset. Only then are the
+// devices counted, at overdrive and at standard speed, and the bus goes to
+// overdrive for good when the counts agree.
+bool Ds2480b::setOverdrive(bool on)
+{
+    if (!on) {
+        if (m_speed != kSpeedStandard)
+            returnToStandard();
+        return true;
+    }
+    if (!ready() || !enterOverdrive())
+        return false;
+    const int overdriveCount = countDevices();
+    // The standard reset that starts this search brings every device back.
+    m_speed = kSpeedStandard;
+    const int standardCount = countDevices();
+    return overdriveCount > 0 && standardCount == overdriveCount && enterOverdrive();
+}
+
+bool Ds2480b::enterOverdrive()
+{
+    m_speed = kSpeedStandard;
+    if (reset() != 1)
+        return false;
+    if (touchByte(kOverdriveSkip) != kOverdriveSkip) {
+        returnToStandard();
+        return false;
+    }
+    m_speed = kSpeedOverdrive;
+    if (reset() == 1)
+        return true;
+    returnToStandard();
+    return false;
+}
+
+void Ds2480b::returnToStandard()
+{
+    m_speed = kSpeedStandard;
+    reset();
+}
+
+void Ds2480b::setStrongPullup(bool armed)
+{
+    m_armed = armed;
+    if (armed || !m_pullupOn || !ready())
+        return;
+    QByteArray out;
+    endPullup(&out);
+    QByteArray answer;
+    if (!exchange(out, 1, 0, &answer))
+        fail();
+}
+
+int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    if (!ready())
+        return -1;
+    // 16 bytes out, 16 in: byte k covers ROM bits 4k..4k+3, two bits each,
+    // bit 2j+1 the direction (sent: the path; answered: the direction taken)
+    // and bit 2j (answered) the discrepancy flag.
+    QByteArray pathBytes(16, 0);
+    for (int n = 0; n < 64; ++n) {
+        if (romBit(path, n))
+            pathBytes[n / 4] = char(uint8_t(pathBytes.at(n / 4)) | (1 << (2 * (n % 4) + 1)));
+    }
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    enterCommandMode(&out);
+    out.append(char(kAcceleratorOn | m_speed));
+    enterDataMode(&out);
+    for (char b : pathBytes) {
+        out.append(b);
+        if (uint8_t(b) == kCommandMode)
+            out.append(b);
+    }
+    enterCommandMode(&out);
+    out.append(char(kAcceleratorOff | m_speed));
+    QByteArray answer;
+    if (!exchange(out, pulses, 16, &answer))
+        return fail();
+    for (int n = 0; n < 64; ++n) {
+        const uint8_t a = uint8_t(answer.at(n / 4));
+        setRomBit(rom, n, (a >> (2 * (n % 4) + 1)) & 1);
+        setRomBit(discrepancies, n, (a >> (2 * (n % 4))) & 1);
+    }
+    // Once no device answers, every later direction and flag reads 1: both
+    // set at the last position mean the devices left during the pass.
+    if (romBit(rom, 63) && romBit(discrepancies, 63))
+        return 0;
+    return 1;
+}
+
+bool Ds2480b::probe(const QString &path, int timeoutMs, QString *why)
+{
+    Ds2480b master(path);
+    master.setReadTimeoutMs(timeoutMs);
+    const bool found = master.setUp();
+    if (why)
+        *why = master.problem();
+    return found;
+}

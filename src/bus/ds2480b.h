@@ -1,0 +1,95 @@
+#pragma once
+
+#include "bus/wiremaster.h"
+#include "bus/seriallink.h"
+
+#include <QByteArray>
+#include <QString>
+
+// A serial 1-Wire adapter built on the DS2480B line driver (the DS9097U and
+// the USB-serial adapters that carry one) as a bus master. The host talks to
+// the chip at 9600 baud: in command mode every byte is a command (reset,
+// single bit, search accelerator, pulse, configuration), in data mode every
+// byte goes onto the 1-Wire bus as eight time slots and comes back as the
+// byte read. Every answer is checked; a garbled or missing one makes the
+// master resynchronise the chip and report the operation as failed (-1).
+//
+// Strong pull-up: the SPUD parameter is set to infinite at power-up, so an
+// armed byte is sent as eight single-bit commands, the last one starting the
+// pull-up, and the pull-up holds until the termination command 0xF1 (on
+// disarming, before the next reset, or before anything else on the bus).
+//
+// Overdrive: a device that cannot follow would silently vanish from the bus,
+// so switching on counts the devices a search finds at either speed and
+// keeps overdrive only when every device followed. A resynchronisation
+// returns the bus to standard speed.
+class Ds2480b : public WireMaster
+{
+public:
+    // `path`: the serial port (/dev/ttyUSB0). Nothing is opened before setUp().
+    explicit Ds2480b(const QString &path);
+    ~Ds2480b() override;
+
+    QString path() const { return m_path; }
+    // Why the adapter is not usable, in words for the operator; empty when it is.
+    QString problem() const;
+    // How long an answer may take; the default suits a USB-serial adapter.
+    void setReadTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    // Opens `path`, runs the power-up sequence and closes it again: whether
+    // a DS2480B answers there. *why tells what went wrong otherwise.
+    static bool probe(const QString &path, int timeoutMs, QString *why);
+
+    // WireMaster
+    bool defaultPort(short *portNum, short *portType) const override;
+    bool connected() const override;
+    bool setUp() override;
+    int reset() override;
+    int touchBit(int bit) override;
+    int touchByte(int byte) override;
+    bool setOverdrive(bool on) override;
+    void setStrongPullup(bool armed) override;
+    int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+
+private:
+    enum class Mode { Command, Data };
+
+    // Master reset (break), timing byte, configuration and a check that the
+    // chip answers. Leaves the chip in command mode at standard speed.
+    bool powerUp();
+    // After a garbled or missing answer: resynchronises and returns -1.
+    int fail();
+    // Sends `out` and reads the answers: the pulse response of a pull-up
+    // that `out` ends (`pulses`, 0 or 1, from endPullup), checked and dropped,
+    // then exactly `count` bytes into *answer. False when one is missing or
+    // the pulse response is garbled.
+    bool exchange(const QByteArray &out, int pulses, int count, QByteArray *answer);
+    // The bytes that end a running strong pull-up (0xF1), with the number of
+    // answer bytes they bring; the pull-up is then off.
+    int endPullup(QByteArray *out);
+    // The mode switch needed before the next bytes, if any.
+    void enterCommandMode(QByteArray *out);
+    void enterDataMode(QByteArray *out);
+    // A byte sent as eight single-bit commands, the last one starting the
+    // strong pull-up. Returns the byte read or -1.
+    int touchByteWithPullup(int byte);
+    void setProblem(const QString &text);
+    // Powered up, answering and the port still open.
+    bool ready() const;
+    // A standard reset that sees presence, Overdrive Skip ROM, then the
+    // master at overdrive speed and an overdrive reset that sees presence.
+    // False when a step fails; the bus is then back at standard speed.
+    bool enterOverdrive();
+    // A standard reset: every device back at standard speed.
+    void returnToStandard();
+
+    QString m_path;
+    SerialLink m_link;
+    QString m_problem;
+    Mode m_mode = Mode::Command;
+    bool m_ready = false;     // powered up and answering
+    bool m_armed = false;     // the next byte starts the strong pull-up
+    bool m_pullupOn = false;  // an infinite pull-up runs until 0xF1
+    uint8_t m_speed = 0;      // speed bits SS of every reset, bit and search command
+    int m_timeoutMs = 250;
+};

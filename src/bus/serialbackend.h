@@ -1,0 +1,20 @@
+#pragma once
+
+#include "bus/wirebackend.h"
+#include "bus/ds2480b.h"
+
+// The TMEX driver calls over a DS2480B serial adapter on one port.
+class SerialBackend : public WireBackend
+{
+public:
+    explicit SerialBackend(const QString &path);
+    ~SerialBackend() override;
+
+    Ds2480b &master() { return m_master; }
+
+    QString description() const override;
+    QString problem() const override;
+
+private:
+    Ds2480b m_master;
+};

@@ -1,0 +1,166 @@
+#include "bus/seriallink.h"
+
+#include "base/clock.h"
+
+namespace {
+
+const int kWriteTimeoutMs = 1000;
+
+} // namespace
+
+SerialLink::SerialLink() = default;
+
+SerialLink::~SerialLink()
+{
+    close();
+}
+
+QString SerialLink::missingPortText(const QString &path)
+{
+    return QStringLiteral("%1: no such port (is the adapter plugged in?)").arg(path);
+}
+
+bool SerialLink::open(const QString &path, QString *error)
+{
+    close();
+    m_lost = false;
+    m_port.setPortName(path);
+    // QSerialPort locks the port (a lock file and TIOCEXCL): a second program
+    // on the same adapter gets "busy" instead of garbling both conversations.
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        if (error) {
+            switch (m_port.error()) {
+            case QSerialPort::PermissionError:
+                *error = QStringLiteral("%1: permission denied or the port is in use; a user must be in the "
+                                        "\"dialout\" group to open serial ports (sudo usermod -aG dialout $USER, "
+                                        "then log in again)")
+                             .arg(path);
+                break;
+            case QSerialPort::DeviceNotFoundError:
+                *error = missingPortText(path);
+                break;
+            default:
+                *error = QStringLiteral("%1: %2").arg(path, m_port.errorString());
+                break;
+            }
+        }
+        return false;
+    }
+    const bool configured = m_port.setBaudRate(QSerialPort::Baud9600) && m_port.setDataBits(QSerialPort::Data8)
+                            && m_port.setParity(QSerialPort::NoParity) && m_port.setStopBits(QSerialPort::OneStop)
+                            && m_port.setFlowControl(QSerialPort::NoFlowControl);
+    if (!configured) {
+        if (error)
+            *error = QStringLiteral("%1: cannot set 9600 baud 8N1: %2").arg(path, m_port.errorString());
+        m_port.close();
+        return false;
+    }
+    m_port.clear();
+    return true;
+}
+
+void SerialLink::close()
+{
+    if (m_port.isOpen())
+        m_port.close();
+}
+
+bool SerialLink::isOpen() const
+{
+    return m_port.isOpen() && !m_lost;
+}
+
+// A failed read or write (the device node is gone, the line hung up) leaves
+// the port useless until it is opened again.
+void SerialLink::checkFailure()
+{
+    const QSerialPort::SerialPortError e = m_port.error();
+    if (e == QSerialPort::ResourceError || e == QSerialPort::DeviceNotFoundError
+        || e == QSerialPort::PermissionError || e == QSerialPort::NotOpenError) {
+        m_lost = true;
+        close();
+    }
+}
+
+bool SerialLink::write(const QByteArray &bytes)
+{
+    if (!isOpen())
+        return false;
+    if (m_port.write(bytes) != bytes.size()) {
+        m_lost = true;
+        close();
+        return false;
+    }
+    while (m_port.bytesToWrite() > 0) {
+        if (!m_port.waitForBytesWritten(kWriteTimeoutMs)) {
+            m_lost = true;
+            close();
+            return false;
+        }
+    }
+    return true;
+}
+
+QByteArray SerialLink::read(int count, int timeoutMs)
+{
+    QByteArray data;
+    if (!isOpen())
+        return data;
+    auto take = [&]() {
+        if (m_port.bytesAvailable() > 0)
+            data += m_port.read(count - data.size());
+    };
+    take();
+    if (data.size() >= count)
+        return data;
+    Clock::waitForInput(
+        [&](int sliceMs) {
+            take();
+            if (data.size() >= count)
+                return true;
+            if (!m_port.isOpen())
+                return true;
+            if (!m_port.waitForReadyRead(sliceMs)) {
+                checkFailure();
+                return m_lost;
+            }
+            take();
+            return data.size() >= count;
+        },
+        timeoutMs);
+    if (m_port.isOpen())
+        checkFailure();
+    return data;
+}
+
+void SerialLink::discardInput(int settleMs)
+{
+    // Lets the bytes still on their way arrive until the line has been quiet
+    // for `settleMs`, then drops them all. Short waits with events run in
+    // between, so an emulated adapter in this thread gets to answer.
+    const int kSliceMs = 2;
+    int quietMs = 0;
+    while (isOpen() && quietMs < settleMs) {
+        Clock::processEvents();
+        if (m_port.bytesAvailable() > 0) {
+            m_port.readAll();
+            quietMs = 0;
+        } else if (m_port.waitForReadyRead(kSliceMs)) {
+            quietMs = 0;
+        } else {
+            checkFailure();
+            quietMs += kSliceMs;
+        }
+    }
+    if (isOpen())
+        m_port.readAll();
+}
+
+void SerialLink::sendBreak(int ms)
+{
+    if (!isOpen())
+        return;
+    m_port.setBreakEnabled(true);
+    Clock::holdLineMs(ms);
+    m_port.setBreakEnabled(false);
+}

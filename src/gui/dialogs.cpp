@@ -1,0 +1,263 @@
+#include "gui/dialogs.h"
+
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QTextStream>
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+namespace {
+
+Dialogs::Responder &responder()
+{
+    static Dialogs::Responder r;
+    return r;
+}
+
+QList<DialogRequest> &requests()
+{
+    static QList<DialogRequest> list;
+    return list;
+}
+
+// Dialogs a test left open: the request and who waits for its answer.
+QList<std::pair<DialogRequest, Dialogs::Done>> &pendingDialogs()
+{
+    static QList<std::pair<DialogRequest, Dialogs::Done>> list;
+    return list;
+}
+
+bool autoDecline()
+{
+    return qgetenv("ORVEX_DIALOGS") == "auto";
+}
+
+// Declines whatever was asked: "No" where offered, otherwise the default
+// button, otherwise the first button; input and folder dialogs are cancelled.
+DialogAnswer decline(const DialogRequest &request)
+{
+    DialogAnswer answer;
+    if (request.kind == DialogRequest::Message) {
+        if (request.buttons & QMessageBox::No)
+            answer.button = QMessageBox::No;
+        else if (request.defaultButton != QMessageBox::NoButton)
+            answer.button = request.defaultButton;
+        else {
+            for (int b = QMessageBox::FirstButton; b <= QMessageBox::LastButton; b <<= 1) {
+                if (request.buttons & b) {
+                    answer.button = QMessageBox::StandardButton(b);
+                    break;
+                }
+            }
+        }
+    }
+    return answer;
+}
+
+bool answerWithoutUi(const DialogRequest &request, DialogAnswer *answer)
+{
+    requests().append(request);
+    if (responder()) {
+        *answer = responder()(request);
+        return true;
+    }
+    if (autoDecline()) {
+        QTextStream err(stderr);
+        err.setCodec("UTF-8");
+        err << "dialog: " << request.title << ": " << request.text << "\n";
+        *answer = decline(request);
+        return true;
+    }
+    return false;
+}
+
+// The Qt dialog for a request, not yet shown; deletes itself when closed.
+// `answer` reads the answer off it once it is finished.
+QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function<DialogAnswer(int)> *answer)
+{
+    QDialog *dialog = nullptr;
+    switch (request.kind) {
+    case DialogRequest::Message: {
+        auto *box = new QMessageBox(request.icon, request.title, request.text, request.buttons, parent);
+        box->setDefaultButton(request.defaultButton);
+        *answer = [](int result) {
+            DialogAnswer a;
+            a.button = QMessageBox::StandardButton(result);
+            a.accepted = true;
+            return a;
+        };
+        dialog = box;
+        break;
+    }
+    case DialogRequest::InputInt:
+    case DialogRequest::InputText: {
+        auto *input = new QInputDialog(parent);
+        input->setWindowTitle(request.title);
+        input->setLabelText(request.text);
+        input->setWhatsThis(request.whatsThis);
+        if (request.kind == DialogRequest::InputInt) {
+            input->setInputMode(QInputDialog::IntInput);
+            input->setIntRange(request.intMin, request.intMax);
+            input->setIntStep(request.intStep);
+            input->setIntValue(request.intValue);
+        } else {
+            input->setInputMode(QInputDialog::TextInput);
+            input->setTextValue(request.textValue);
+        }
+        *answer = [input](int result) {
+            DialogAnswer a;
+            a.accepted = result == QDialog::Accepted;
+            a.intValue = input->intValue();
+            a.textValue = input->textValue();
+            return a;
+        };
+        dialog = input;
+        break;
+    }
+    case DialogRequest::Directory:
+    case DialogRequest::OpenFiles:
+    case DialogRequest::SaveFile: {
+        auto *files = new QFileDialog(parent, request.title, request.textValue, request.nameFilter);
+        if (request.kind == DialogRequest::Directory) {
+            files->setFileMode(QFileDialog::Directory);
+            files->setOption(QFileDialog::ShowDirsOnly, true);
+        } else if (request.kind == DialogRequest::OpenFiles) {
+            files->setFileMode(QFileDialog::ExistingFiles);
+        } else {
+            files->setFileMode(QFileDialog::AnyFile);
+            files->setAcceptMode(QFileDialog::AcceptSave);
+        }
+        *answer = [files](int result) {
+            DialogAnswer a;
+            a.files = files->selectedFiles();
+            a.accepted = result == QDialog::Accepted && !a.files.isEmpty();
+            if (a.accepted)
+                a.textValue = a.files.first();
+            return a;
+        };
+        dialog = files;
+        break;
+    }
+    }
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    return dialog;
+}
+
+// The answer to a dialog that runs an event loop of its own: the caller
+// waits until the operator closes it. `flags` are added to the dialog's own.
+DialogAnswer answerWaiting(QWidget *parent, const DialogRequest &request, Qt::WindowFlags flags = {})
+{
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer))
+        return answer;
+    std::function<DialogAnswer(int)> read;
+    // Read off exec()'s result, not finished(): a message box closed through
+    // its title bar finishes with 0 and only then sets its escape button
+    // (e.g. No) as the result.
+    const std::unique_ptr<QDialog> dialog(makeDialog(parent, request, &read));
+    dialog->setAttribute(Qt::WA_DeleteOnClose, false);
+    if (flags)
+        dialog->setWindowFlags(dialog->windowFlags() | flags);
+    return read(dialog->exec());
+}
+
+} // namespace
+
+QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
+                                             const QString &text, QMessageBox::StandardButtons buttons,
+                                             QMessageBox::StandardButton defaultButton)
+{
+    return answerWaiting(parent, DialogRequest::message(icon, title, text, buttons, defaultButton)).button;
+}
+
+QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &title, const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton)
+{
+    return message(QMessageBox::Question, parent, title, text, buttons, defaultButton);
+}
+
+bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label, int value, int min,
+                     int max, int step, int *out, bool fixedSize)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::InputInt;
+    request.title = title;
+    request.text = label;
+    request.intValue = value;
+    request.intMin = min;
+    request.intMax = max;
+    request.intStep = step;
+    const DialogAnswer answer =
+        answerWaiting(parent, request, fixedSize ? Qt::MSWindowsFixedSizeDialogHint : Qt::WindowFlags());
+    if (answer.accepted && out)
+        *out = answer.intValue;
+    return answer.accepted;
+}
+
+QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
+{
+    DialogRequest request;
+    request.kind = DialogRequest::Directory;
+    request.textValue = startDir;
+    const DialogAnswer answer = answerWaiting(parent, request);
+    return answer.accepted ? answer.textValue : QString();
+}
+
+void Dialogs::ask(QWidget *parent, const DialogRequest &request, Done done)
+{
+    DialogAnswer answer;
+    if (answerWithoutUi(request, &answer)) {
+        if (answer.pending)
+            pendingDialogs().append({request, std::move(done)});
+        else if (done)
+            done(answer);
+        return;
+    }
+    std::function<DialogAnswer(int)> read;
+    QDialog *dialog = makeDialog(parent, request, &read);
+    // Modal for the operator, but shown without an event loop of its own:
+    // whatever opened it returns at once and measuring goes on.
+    dialog->setWindowModality(Qt::ApplicationModal);
+    QObject::connect(dialog, &QDialog::finished, dialog, [read, done](int result) {
+        if (done)
+            done(read(result));
+    });
+    dialog->show();
+}
+
+int Dialogs::pendingCount()
+{
+    return pendingDialogs().size();
+}
+
+DialogRequest Dialogs::pendingRequest(int index)
+{
+    return pendingDialogs().value(index).first;
+}
+
+void Dialogs::answerPending(const DialogAnswer &answer)
+{
+    if (pendingDialogs().isEmpty())
+        return;
+    const Done done = pendingDialogs().takeFirst().second;
+    if (done)
+        done(answer);
+}
+
+void Dialogs::setResponder(Responder r)
+{
+    responder() = std::move(r);
+}
+
+QList<DialogRequest> Dialogs::history()
+{
+    return requests();
+}
+
+void Dialogs::clearHistory()
+{
+    requests().clear();
+    pendingDialogs().clear();
+}

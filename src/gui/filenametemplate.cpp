@@ -1,0 +1,96 @@
+#include "gui/filenametemplate.h"
+
+#include "base/appsettings.h"
+#include "base/appstate.h"
+#include "base/clock.h"
+#include "gui/dialogs.h"
+#include "table/recorder.h"
+#include "ui_filenametemplate.h"
+
+#include <QPointer>
+#include <QSettings>
+
+FileNameTemplate::FileNameTemplate(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui::FileNameTemplate)
+{
+    ui->setupUi(this);
+
+    exampleDevice.key = 0x2C000003A8551994ull;
+    for (int i = 0; i < 8; ++i)
+        exampleDevice.rom.append(short((exampleDevice.key >> (8 * i)) & 0xFF));
+    SensorChannel channel;
+    channel.value = 0;
+    channel.rangeMax = 125.0;
+    channel.rangeMin = -40.0;
+    channel.unit = QStringLiteral("C");
+    channel.type = QStringLiteral("DS18S20 Temperature sensor");
+    channel.mark = QStringLiteral("T");
+    channel.i2cSerialLow = 0x35;
+    channel.i2cAddress = 0xEE;
+    channel.hubChannel = 3;
+    channel.subchannel = 1;
+    channel.updated = 1;
+    channel.time = Clock::now();
+    exampleDevice.channels.append(channel);
+
+    ui->edtFileTemplateName->setText(AppState::instance().fileNameTemplate());
+}
+
+FileNameTemplate::~FileNameTemplate()
+{
+    delete ui;
+}
+
+void FileNameTemplate::on_rb1WTemplate_clicked()
+{
+    ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::OneWireTemplate));
+}
+
+void FileNameTemplate::on_rbI2CTemplate_clicked()
+{
+    ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::I2cTemplate));
+}
+
+void FileNameTemplate::on_rbDefaltTemplate_clicked()
+{
+    ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::ShortDefaultTemplate));
+}
+
+void FileNameTemplate::on_rbFullDefaultTemplate_clicked()
+{
+    ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::FullDefaultTemplate));
+}
+
+// Shows the name as typed; an empty entry keeps the last example.
+void FileNameTemplate::on_edtFileTemplateName_textChanged(const QString &arg1)
+{
+    if (arg1.isEmpty())
+        return;
+    ui->lblResultat->setText(Recorder::expandTemplate(arg1, exampleDevice, 0));
+}
+
+void FileNameTemplate::on_btnOk_clicked()
+{
+    if (ui->edtFileTemplateName->text().trimmed().isEmpty())
+        ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::FullDefaultTemplate));
+    QString text = ui->edtFileTemplateName->text();
+    Recorder::sanitizeTemplate(text);
+    Recorder::instance().setNameTemplate(text);
+    AppState::instance().setFileNameTemplate(text);
+    appSettings().setValue(QStringLiteral("Settings/OutFileFormat"), text);
+    // The window closes when the operator has read the note; measuring goes
+    // on meanwhile.
+    const QPointer<FileNameTemplate> self(this);
+    Dialogs::ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
+                                              QStringLiteral("Параметры будут применены после перезапуска программы")),
+                 [self](const DialogAnswer &) {
+                     if (self)
+                         self->close();
+                 });
+}
+
+void FileNameTemplate::on_btnCancel_clicked()
+{
+    close();
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "model/sensordevice.h"
+
+#include <QWidget>
+
+namespace Ui {
+class FileNameTemplate;
+}
+
+// The window in which the operator edits the file-name template: four
+// presets, a live example name built from a fixed example channel, and OK,
+// which cleans the template and stores it in the Recorder, AppState and the
+// settings. Opens with AppState's template; non-modal; closing hides it.
+class FileNameTemplate : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit FileNameTemplate(QWidget *parent = nullptr);
+    ~FileNameTemplate() override;
+
+private slots:
+    void on_rb1WTemplate_clicked();
+    void on_rbI2CTemplate_clicked();
+    void on_rbDefaltTemplate_clicked();
+    void on_rbFullDefaultTemplate_clicked();
+    void on_edtFileTemplateName_textChanged(const QString &arg1);
+    void on_btnOk_clicked();
+    void on_btnCancel_clicked();
+
+private:
+    Ui::FileNameTemplate *ui;
+    // A channel with every token filled, for the preview only.
+    SensorDevice exampleDevice;
+};

@@ -1,0 +1,587 @@
+#include "gui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "base/appsettings.h"
+#include "base/appstate.h"
+#include "base/logging.h"
+#include "base/logmessagehandler.h"
+#include "session/recordersettings.h"
+#include "base/singleinstance.h"
+#include "gui/chartwindow.h"
+#include "chart/trendarchive.h"
+#include "i2c/heaterschedule.h"
+#include "onewire/adapter.h"
+#include "onewire/familynames.h"
+#include "base/clock.h"
+#include "gui/desktop.h"
+#include "gui/dialogs.h"
+#include "publish/mqttpublisher.h"
+#include "gui/mqttstatuslabel.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "gui/filenametemplate.h"
+#include "table/recorder.h"
+#include "table/tableman.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QPointer>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTextCodec>
+#include <QThread>
+#include <QTimer>
+#include <clocale>
+#include <cmath>
+
+namespace {
+
+const char kWaitingStyle[] = "background-color: red;";
+const char kOverrunStyle[] = "background-color: rgb(252,252,194);";
+const char kDoneStyle[] = "background-color: lightgreen;";
+
+// The start of a cycle that was never due: the first tick is always due.
+QDateTime epoch()
+{
+    return QDateTime::fromMSecsSinceEpoch(0);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+{
+    if (!SingleInstance::claim()) {
+        m_instanceState = -1;
+        Dialogs::message(QMessageBox::Warning, nullptr, QString(),
+                         QStringLiteral("Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."));
+        return;
+    }
+    m_instanceState = 1;
+
+    sensor = new Sensor;
+    acquisition = new Acquisition(sensor);
+    initSettings();
+
+    lastCycleTime = epoch();
+    appTimer = new QTimer;
+    connect(appTimer, &QTimer::timeout, this, &MainWindow::onAppTimer);
+    appTimer->setInterval(2000);
+    appTimer->start();
+
+    ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: yellow"));
+    ui->frmUsbAdaptSignal->setMinimumWidth(15);
+    ui->frmUsbAdaptSignal->setMinimumHeight(10);
+
+    // The serial number field blends into its group box.
+    ui->lineSnUSBadapter->clear();
+    QPalette palette = ui->lineSnUSBadapter->palette();
+    const QColor window = ui->lineSnUSBadapter->parentWidget()->palette().color(QPalette::Window);
+    palette.setBrush(QPalette::All, QPalette::Base, QBrush(window, Qt::SolidPattern));
+    ui->lineSnUSBadapter->setPalette(palette);
+
+    ui->btnCalibrate->hide();
+    ui->btnResetCal->hide();
+    ui->btnSetSubtype->hide();
+    ui->rb100P->hide();
+    ui->rbPt100->hide();
+
+    for (QAction *action : {ui->action_0, ui->action_1, ui->action_2, ui->action_3, ui->action_4, ui->action_5})
+        action->setChecked(true);
+    channelEnabled[0] = ui->action_0->isChecked();
+    channelEnabled[1] = ui->action_1->isChecked();
+    channelEnabled[2] = ui->action_2->isChecked();
+    channelEnabled[3] = ui->action_3->isChecked();
+    ui->action_4->setChecked(m_scanAllChannel);
+    ui->action_5->setChecked(m_scanAllType);
+
+    m_exitRequested = false;
+    adapterFound = false;
+
+    chooseLogFile();
+}
+
+// The timer goes first so no tick can start; the table manager before the
+// sensor object whose device list it reads; the acquisition before the sensor
+// object it updates; the widgets last.
+MainWindow::~MainWindow()
+{
+    delete appTimer;
+    delete tableMan;
+    delete acquisition;
+    delete sensor;
+    delete ui;
+}
+
+void MainWindow::initSettings()
+{
+    // Numbers are formatted by Qt everywhere, so the C library's locale must
+    // not change how they are read or written.
+    if (!std::setlocale(LC_ALL, "Russian"))
+        std::setlocale(LC_ALL, "ru_RU.UTF-8");
+    std::setlocale(LC_NUMERIC, "C");
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Tresvant"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("tresvant.example"));
+    QCoreApplication::setApplicationName(QStringLiteral("Орвекс"));
+    AppState::instance();
+    appSettings();
+
+    ui->setupUi(this);
+    // After setupUi, which puts the designer's placeholder title in.
+    setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
+                   + QCoreApplication::applicationVersion());
+
+    outPath.clear();
+
+    QSettings &settings = appSettings();
+    interval = storedIntervalS(settings);
+    m_scanAllChannel = storedScanAllChannel(settings);
+    m_scanAllType = storedScanAllType(settings);
+    sensor->setScanAllChannel(m_scanAllChannel);
+    sensor->setScanAllType(m_scanAllType);
+    Recorder &recorder = Recorder::instance();
+    loadRecorderSettings(settings, recorder);
+
+    ui->frmWrFile->setMinimumWidth(15);
+    ui->frmWrFile->setMinimumHeight(15);
+
+    if (Dialogs::question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
+                          QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
+        outPath = settings.value(QStringLiteral("File/Path"), QString()).toString();
+        qDebug() << "Read settings path = " << outPath;
+        const QString chosen = Dialogs::getExistingDirectory(nullptr, outPath);
+        if (chosen.isEmpty()) {
+            ui->lineFilePath->clear();
+            outPath.clear();
+            ui->lblWriteToFile->setText(QStringLiteral("Запись отключена. "));
+            ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: grey"));
+        } else {
+            outPath = chosen;
+            ui->lineFilePath->setText(outPath);
+            settings.setValue(QStringLiteral("File/Path"), outPath);
+            ui->lblWriteToFile->setText(QStringLiteral("Запись включена. "));
+            ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: green"));
+        }
+    }
+
+    if (outPath.isEmpty())
+        ui->gpbFile->hide();
+    recorder.setFolder(outPath);
+
+    if (outPath.isEmpty()) {
+        ui->lblTextTimeTo->hide();
+        ui->lblTimeTo->hide();
+        ui->lblInterval->hide();
+        ui->lblCurrentInterval->hide();
+        interval = 0;
+    } else {
+        int chosen = interval;
+        if (Dialogs::getInt(this, QStringLiteral("Задание параметров"),
+                            QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen,
+                            true)) {
+            interval = chosen;
+            settings.setValue(QStringLiteral("Time/Interval"), interval);
+            ui->lblTimeTo->show();
+            ui->lblTimeTo->setText(QString::number(interval) + QStringLiteral("сек."));
+            ui->lblInterval->setText(QString::number(interval) + QStringLiteral("сек."));
+        }
+    }
+
+    tableMan = new TableMan(ui->tblSens);
+    // Every reading the table shows is kept for the charts from the start.
+    connect(tableMan, &TableMan::readingTaken, &TrendArchive::instance(), &TrendArchive::record);
+    tableMan->setOutputFolder(outPath);
+    tableMan->init(sensor->devices());
+    sensor->setTableMan(tableMan);
+    connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
+
+    // Publishing to a broker, when the settings ask for it: every reading the
+    // table announces, and the broker's state in the status bar.
+    if (MqttPublisher *mqtt = MqttPublisher::fromSettings(settings, this)) {
+        mqtt->attach(tableMan);
+        statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    }
+}
+
+// Every tick stops the timer and restarts it when done, so ticks never
+// overlap a cycle and the 2 s period counts from the end of the work.
+void MainWindow::onAppTimer()
+{
+    appTimer->stop();
+    if (m_exitRequested)
+        return;
+    // A tick that falls inside a table update (writing a reading logs, and
+    // logging runs events) comes again later: the device list must not change
+    // under the update.
+    if (tableMan->isUpdating()) {
+        appTimer->start();
+        return;
+    }
+    if (interval < 1) {
+        Clock::processEvents();
+    } else {
+        const QDateTime now = Clock::now();
+        qint64 left = 0;
+        if (lastCycleTime != epoch())
+            left = qMax<qint64>(0, interval - (now.toSecsSinceEpoch() - lastCycleTime.toSecsSinceEpoch()));
+        ui->lblTimeTo->setText(QString::number(left) + QStringLiteral("сек."));
+        if (now < lastCycleTime.addSecs(interval)) {
+            if (adapterFound) {
+                appTimer->start();
+                return;
+            }
+            // A missing adapter is retried on every tick.
+        } else {
+            lastCycleTime = now;
+        }
+    }
+
+    if (acquisition->open() != 1) {
+        adapterFound = false;
+        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB не найден."));
+        ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: red"));
+        ui->lineSnUSBadapter->clear();
+        ui->lblTextTimeTo->hide();
+        ui->lblTimeTo->hide();
+    } else {
+        adapterFound = true;
+        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
+        ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: green"));
+        // Without an interval there is no countdown to bring back.
+        if (interval >= 1) {
+            ui->lblTextTimeTo->show();
+            ui->lblTimeTo->show();
+        }
+        const Acquisition::Result found = acquisition->update();
+        if (found.adapterSerial != ui->lineSnUSBadapter->text())
+            ui->lineSnUSBadapter->setText(found.adapterSerial);
+    }
+
+    ui->lblTimeTo->setStyleSheet(QLatin1String(kWaitingStyle));
+    ui->lblTimeTo->setText(QStringLiteral("идет замер"));
+    cycleGet();
+
+    if (interval >= 1 && lastCycleTime.addSecs(interval) < Clock::now())
+        ui->lblTimeTo->setStyleSheet(QLatin1String(kOverrunStyle));
+    else
+        ui->lblTimeTo->setStyleSheet(QLatin1String(kDoneStyle));
+    if (!m_exitRequested)
+        appTimer->start();
+}
+
+int MainWindow::checkAdapter()
+{
+    return Adapter::instance().open();
+}
+
+QString MainWindow::getDescriptionFamily(QVector<short> snv)
+{
+    return FamilyNames::describe(snv.isEmpty() ? -1 : (snv.at(0) & 0xFF));
+}
+
+void MainWindow::cycleGet()
+{
+    sensor->measureAll([this] { return m_exitRequested; });
+    tableMan->update();
+    ui->lblAverage->setText(QString::number(tableMan->average(), 'f', 2));
+    showRecordingProblem();
+}
+
+// Recording trouble stays visible beside the recording state until a write
+// succeeds again.
+void MainWindow::showRecordingProblem()
+{
+    if (outPath.isEmpty())
+        return;
+    const QString problem = Recorder::instance().problemText();
+    ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
+    ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
+                                                   : QStringLiteral("background-color: orange"));
+}
+
+void MainWindow::btnCalibrateStatusChange(bool status)
+{
+    const bool visible = status && AppState::instance().pt100Mode();
+    for (QWidget *w : {static_cast<QWidget *>(ui->btnCalibrate), static_cast<QWidget *>(ui->btnResetCal),
+                       static_cast<QWidget *>(ui->btnSetSubtype), static_cast<QWidget *>(ui->rb100P),
+                       static_cast<QWidget *>(ui->rbPt100)})
+        w->setVisible(visible);
+}
+
+void MainWindow::toggleChannel(int channel)
+{
+    QAction *actions[4] = {ui->action_0, ui->action_1, ui->action_2, ui->action_3};
+    channelEnabled[channel] = !channelEnabled[channel];
+    actions[channel]->setChecked(channelEnabled[channel]);
+    uint8_t mask = 0;
+    for (int i = 0; i < 4; ++i)
+        mask |= channelEnabled[i] ? uint8_t(1 << i) : 0;
+    tableMan->setChannelMask(mask);
+    tableMan->update();
+}
+
+void MainWindow::on_action_0_triggered() { toggleChannel(0); }
+void MainWindow::on_action_1_triggered() { toggleChannel(1); }
+void MainWindow::on_action_2_triggered() { toggleChannel(2); }
+void MainWindow::on_action_3_triggered() { toggleChannel(3); }
+
+void MainWindow::on_action_4_triggered()
+{
+    m_scanAllChannel = !m_scanAllChannel;
+    ui->action_4->setChecked(m_scanAllChannel);
+    sensor->setScanAllChannel(m_scanAllChannel);
+    appSettings().setValue(QStringLiteral("Settings/ScanAllChannel"), m_scanAllChannel);
+}
+
+void MainWindow::on_action_5_triggered()
+{
+    m_scanAllType = !m_scanAllType;
+    ui->action_5->setChecked(m_scanAllType);
+    sensor->setScanAllType(m_scanAllType);
+    appSettings().setValue(QStringLiteral("Settings/ScanAllType"), m_scanAllType);
+}
+
+void MainWindow::on_action_6_triggered()
+{
+    AppState::instance().setFileNameTemplate(Recorder::instance().nameTemplate());
+    auto *window = new FileNameTemplate(nullptr);
+    // A new window each time: it must go when closed, or every opening leaks one.
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+}
+
+// Two text dialogs in sequence; the separators change only when both are
+// confirmed. Neither waits: measuring goes on while they are open.
+void MainWindow::on_action_11_triggered()
+{
+    DialogRequest first;
+    first.kind = DialogRequest::InputText;
+    first.title = QStringLiteral("Задание разделителя ПЕРЕД числом");
+    first.text = QStringLiteral("По умолчанию: '");
+    first.textValue = Recorder::instance().firstSplit();
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(this, first, [self](const DialogAnswer &firstAnswer) {
+        if (!self || !firstAnswer.accepted)
+            return;
+        DialogRequest last;
+        last.kind = DialogRequest::InputText;
+        last.title = QStringLiteral("Задание разделителя ПОСЛЕ числа");
+        last.text = QStringLiteral("По умолчанию: ");
+        last.textValue = Recorder::instance().lastSplit();
+        last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
+        Dialogs::ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
+            if (!self || !lastAnswer.accepted)
+                return;
+            Recorder::instance().setFirstSplit(firstText);
+            Recorder::instance().setLastSplit(lastAnswer.textValue);
+            appSettings().setValue(QStringLiteral("Settings/FirstSplit"), firstText);
+            appSettings().setValue(QStringLiteral("Settings/LastSplit"), lastAnswer.textValue);
+        });
+    });
+}
+
+void MainWindow::on_action_7_triggered()
+{
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
+                                                 QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
+}
+
+// Hands a reference sample (NO_SAMPLE: none) to the window, the table and
+// the recorder together, then refreshes the table.
+void MainWindow::applySample(int which, double value)
+{
+    (which == 0 ? sample0 : sample1) = value;
+    if (which == 0) {
+        tableMan->setSample0(value);
+        Recorder::instance().setSample0(value);
+    } else {
+        tableMan->setSample1(value);
+        Recorder::instance().setSample1(value);
+    }
+    tableMan->update();
+}
+
+void MainWindow::takeSample(int which)
+{
+    QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
+    bool ok = false;
+    double value = Recorder::parseNumber(field->text().trimmed(), &ok);
+    if (ok) {
+        field->setStyleSheet(QString());
+    } else {
+        field->setStyleSheet(QStringLiteral("background-color: red"));
+        value = NO_SAMPLE;
+    }
+    applySample(which, value);
+}
+
+void MainWindow::resetSample(int which)
+{
+    QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
+    field->setText(which == 0 ? QStringLiteral("Образец канал 0") : QStringLiteral("Образец канал 1"));
+    field->setStyleSheet(QString());
+    applySample(which, NO_SAMPLE);
+}
+
+void MainWindow::on_lineSampleCh1_editingFinished() { takeSample(0); }
+void MainWindow::on_lineSampleCh2_editingFinished() { takeSample(1); }
+void MainWindow::on_btnResetSample1_clicked() { resetSample(0); }
+void MainWindow::on_btnResetSample2_clicked() { resetSample(1); }
+
+void MainWindow::on_btnCopyAverage_clicked()
+{
+    ui->lineSampleCh1->setText(ui->lblAverage->text());
+    takeSample(0);
+    tableMan->update();
+}
+
+// On Yes the calibration (or its reset) is requested against the reference
+// sample of that moment; the emulators are written at their next read.
+void MainWindow::confirmCalibration(bool reset, const QString &title, const QString &text)
+{
+    const QPointer<MainWindow> self(this);
+    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No),
+                 [self, reset](const DialogAnswer &answer) {
+                     if (self && answer.button == QMessageBox::Yes)
+                         self->tableMan->requestCalibration(reset);
+                 });
+}
+
+void MainWindow::on_btnCalibrate_clicked()
+{
+    confirmCalibration(false, QStringLiteral("Подтверждение калибровки"),
+                       QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
+}
+
+void MainWindow::on_btnResetCal_clicked()
+{
+    confirmCalibration(true, QStringLiteral("Подтверждение сброса калибровки"),
+                       QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
+                                      "Подтверждаете запись новых значений?"));
+}
+
+void MainWindow::on_btnSetSubtype_clicked()
+{
+    if (ui->rb100P->isChecked())
+        tableMan->requestSubtype(2);
+    else if (ui->rbPt100->isChecked())
+        tableMan->requestSubtype(1);
+    else
+        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
+                                                     QStringLiteral("Следует выбрать один из типов сенсора"),
+                                                     QMessageBox::Yes));
+}
+
+void MainWindow::on_edtFiltre_textChanged(const QString &arg1)
+{
+    if (tableMan)
+        tableMan->setFilter(arg1);
+}
+
+void MainWindow::on_btnResetFiltre_clicked()
+{
+    ui->edtFiltre->clear();
+}
+
+void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
+{
+    auto *menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
+    menu->addAction(QStringLiteral("Показать график"), this, &MainWindow::showSensorChart);
+    menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::showSensorInExplorer()
+{
+    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const int row = selected.first()->row();
+    QTableWidgetItem *item = ui->tblSens->item(row, 12);
+    const QString path = item ? item->data(Qt::DisplayRole).toString() : QString();
+    if (!path.isEmpty() && QFile::exists(path))
+        Desktop::showInFileManager(path, this);
+}
+
+// A chart window on the selected row's channel; more can be added there.
+void MainWindow::showSensorChart()
+{
+    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
+    ChartWindow::showForRow(ui->tblSens, selected.isEmpty() ? -1 : selected.first()->row(), tableMan);
+}
+
+void MainWindow::on_btnOpenPath_clicked()
+{
+    Desktop::openFolder(outPath);
+}
+
+// The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program, or
+// in the program's own folder when "Logs" cannot be made.
+void MainWindow::chooseLogFile()
+{
+    const QString name = Clock::now().toString(QStringLiteral("/yyyy_MM_dd_hh_mm_ss.log"));
+    QDir dir(QCoreApplication::applicationDirPath());
+    if (!QDir(dir.absolutePath() + QStringLiteral("/Logs")).exists()) {
+        if (!dir.mkpath(QStringLiteral("Logs")))
+            qCDebug(logCritical()) << "ErrorMakePath " << dir.absolutePath();
+    }
+    dir.cd(QStringLiteral("Logs"));
+    logFile().reset(new QFile(dir.path() + name));
+}
+
+void MainWindow::installLogHandler()
+{
+    qInstallMessageHandler(logMessageHandler);
+}
+
+void MainWindow::showShtHeater(bool visible)
+{
+    ui->groupBoxShtHeat->setVisible(visible);
+}
+
+// Closing the main window ends the program, whatever other windows of ours
+// (the template window, an open dialog) are still shown: they close, the
+// timer stops, a cycle in progress ends after its current device, and the
+// event loop returns, so the process exits and releases the single-instance
+// segment.
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    m_exitRequested = true;
+    if (sensor)
+        sensor->requestStop();
+    if (appTimer)
+        appTimer->stop();
+    event->accept();
+    for (QWidget *other : QApplication::topLevelWidgets()) {
+        if (other != this && other->isVisible())
+            other->close();
+    }
+    // Without a running event loop (a window driven directly) there is no
+    // loop to leave, and quitting would make the next one return at once.
+    if (QThread::currentThread()->loopLevel() > 0)
+        QCoreApplication::quit();
+}
+
+void MainWindow::on_action_triggered()
+{
+    m_exitRequested = true;
+    close();
+}
+
+// The SHT heater durations: for sensors seen from now on and every known one.
+void MainWindow::on_spinBoxShtPeriodHeat_valueChanged(int arg1)
+{
+    setHeaterPause(arg1);
+}
+
+void MainWindow::on_spinBoxShtTimeHeat_valueChanged(int arg1)
+{
+    setHeaterOnTime(arg1);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "onewire/romid.h"
+#include "model/sensorchannel.h"
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+// One 1-Wire device found by the search, with the channels its driver fills.
+// Owned by the Sensor; owns its channels.
+struct SensorDevice
+{
+    // The ROM packed big-endian in bus order: family code in bits 63..56,
+    // CRC in bits 7..0. Devices are matched by key.
+    uint64_t key = 0;
+    // The ROM in reverse bus order: element 0 the CRC, element 7 the family
+    // code. Its text form is what the table, file headers and names show.
+    QVector<short> rom;
+    uint8_t family = 0;
+    QString name;
+    // Bit 0: found by the latest search; shifted left per search pass.
+    uint8_t presence = 0;
+    QVector<SensorChannel> channels;
+    // Set while the device's driver reads and fills it. GUI events run inside
+    // a read, so the channel records may then be half filled: whatever runs
+    // meanwhile must neither show, record nor remove them.
+    bool beingRead = false;
+
+    bool isPresent() const { return (presence & 3) != 0; }
+
+    // Tells channels apart like the table's rows do, across searches and
+    // runs: ROM text, subchannel, hub channel and I2C address.
+    static QString channelKey(const QString &romText, int subchannel, int hubChannel, int i2cAddress)
+    {
+        return romText + QLatin1Char('/') + QString::number(subchannel) + QLatin1Char('/')
+            + QString::number(hubChannel) + QLatin1Char('/') + QString::number(i2cAddress);
+    }
+    QString channelKey(int index) const
+    {
+        const SensorChannel &channel = channels.at(index);
+        return channelKey(romToText(rom, false), channel.subchannel, channel.hubChannel, channel.i2cAddress);
+    }
+};
