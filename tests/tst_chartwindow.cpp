@@ -18,7 +18,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
@@ -36,11 +36,11 @@ struct Shown
     QString value;
 };
 
-QList<Shown> tableReadings(QTableWidget *table)
+QList<Shown> tableReadings(QTableView *table)
 {
     QList<Shown> rows;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        auto text = [&](int column) { return table->item(row, column)->text(); };
+    for (int row = 0; row < table->model()->rowCount(); ++row) {
+        auto text = [&](int column) { return table->model()->index(row, column).data().toString(); };
         rows.append({SensorDevice::channelKey(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
                                               text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
                      text(TableMan::ColValue)});
@@ -93,7 +93,7 @@ class TstChartWindow : public QObject
     QTemporaryDir outDir;
     std::unique_ptr<SimFixture> sim;
     std::unique_ptr<MainWindow> window;
-    QTableWidget *table = nullptr;
+    QTableView *table = nullptr;
     QMap<QString, QStringList> shownByKey; // every value the table showed, per channel
 
     // One tick of the window's timer (it measures at every tick: no
@@ -133,12 +133,10 @@ private slots:
         sim->backend().setTrafficLogging(false);
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
-        TrendArchive::instance().resetForTest();
         Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
         window = std::make_unique<MainWindow>();
         window->applicationTimer()->stop();
-        table = window->findChild<QTableWidget *>(QStringLiteral("tblSens"));
+        table = window->findChild<QTableView *>(QStringLiteral("tblSens"));
         QVERIFY(table);
     }
 
@@ -157,8 +155,8 @@ private slots:
     {
         for (int i = 0; i < 3; ++i)
             tick();
-        QCOMPARE(table->rowCount(), 8);
-        QCOMPARE(TrendArchive::instance().channels().size(), 8);
+        QCOMPARE(table->model()->rowCount(), 8);
+        QCOMPARE(window->trendArchive().channels().size(), 8);
 
         ChartWindow *chart = openChartFromRow(2);
         QVERIFY(chart);

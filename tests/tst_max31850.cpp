@@ -1,3 +1,4 @@
+#include "base/operatornotices.h"
 #include "base/appstate.h"
 #include "onewire/adapter.h"
 #include "gui/dialogs.h"
@@ -234,12 +235,14 @@ private slots:
             {kZeroScratchpad, -32768.0f, false, nullptr, -5.0f, "Эталонное значение не задано, калибровка не записана!"},
             {kOpen, -32768.0f, true, "00000000FFFFFFFF", 0.0f, nullptr},
         };
+        QList<OperatorNotices::Notice> notices;
+        OperatorNotices::setHandler([&notices](const OperatorNotices::Notice &n) { notices << n; });
         for (const Case &c : cases) {
             emulator->pinScratchpad(hex(c.registers));
             device.channels[0].calibrateRequest = true;
             device.channels[0].calibrationTarget = c.target;
             device.channels[0].resetCalibration = c.reset;
-            Dialogs::clearHistory();
+            notices.clear();
             const int from = f.backend().traffic().size();
             Read(f, emulator->rom()).readAndFill(device);
             if (c.written)
@@ -247,13 +250,10 @@ private slots:
             else
                 QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
             QCOMPARE(emulator->offset(), c.offsetAfter);
-            QCOMPARE(Dialogs::history().size(), c.warning ? 1 : 0);
+            QCOMPARE(notices.size(), c.warning ? 1 : 0);
             if (c.warning) {
-                const DialogRequest w = Dialogs::history().first();
-                QCOMPARE(w.icon, QMessageBox::Warning);
-                QCOMPARE(w.title, QStringLiteral("ВНИМАНИЕ!"));
-                QCOMPARE(w.text, QString::fromUtf8(kWhy) + QString::fromUtf8(c.warning));
-                QCOMPARE(w.buttons, QMessageBox::StandardButtons(QMessageBox::Yes));
+                QCOMPARE(notices.first().title, QStringLiteral("ВНИМАНИЕ!"));
+                QCOMPARE(notices.first().text, QString::fromUtf8(kWhy) + QString::fromUtf8(c.warning));
             }
             QVERIFY(!device.channels[0].calibrateRequest);
             QVERIFY(!device.channels[0].resetCalibration);
@@ -261,6 +261,7 @@ private slots:
         // The channel shows the offset the device reports at the next read.
         Read(f, emulator->rom()).readAndFill(device);
         QCOMPARE(device.channels[0].calibration, 0.0f);
+        OperatorNotices::setHandler(nullptr);
     }
 
     // Sub-types read in both codes and shown in the type with the switch;

@@ -47,7 +47,7 @@ class TstMeasurementFileReader : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
-    Recorder &recorder = Recorder::instance();
+    Recorder recorder;
 
 private slots:
     void initTestCase()
@@ -59,7 +59,7 @@ private slots:
     {
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
-        recorder.resetForTest();
+        recorder = Recorder();
         dir.reset(new QTemporaryDir);
         recorder.setFolder(dir->path());
     }

@@ -24,7 +24,7 @@
 #include <QLabel>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -54,7 +54,6 @@ struct Bench : WindowRig
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
         Dialogs::setResponder(nullptr);
         QObject::connect(&tableMan(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
@@ -125,7 +124,7 @@ bool connectPublisher(MqttPublisher &publisher, Bench &bench)
     QString error;
     if (!publisher.start(&error))
         return false;
-    publisher.attach(&bench.tableMan());
+    bench.window->measurementSession()->addSink(&publisher);
     return QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs);
 }
 
@@ -248,7 +247,7 @@ private slots:
                      && label->text().endsWith(QStringLiteral("повторное подключение; в очереди 80")),
                  qPrintable(label->text()));
         QCOMPARE(label->styleSheet(), QStringLiteral("background-color: yellow"));
-        QCOMPARE(bench.window->findChild<QTableWidget *>("tblSens")->rowCount(), 8);
+        QCOMPARE(bench.window->findChild<QTableView *>("tblSens")->model()->rowCount(), 8);
         QVERIFY2(broker.start(), qPrintable(broker.error()));
         QVERIFY(QTest::qWaitFor([&] { return publisher->queued() == 0 && states(subscriber).size() >= 240; }, kBrokerMs));
         QCOMPARE(label->text(), connected);
@@ -278,7 +277,7 @@ private slots:
         {
             MqttPublisher publisher(config);
             QVERIFY2(publisher.start(&error), qPrintable(error));
-            publisher.attach(&bench.tableMan());
+            bench.window->measurementSession()->addSink(&publisher);
             LogCapture log;
             bench.run(3);
             QCOMPARE(publisher.queued(), 12);

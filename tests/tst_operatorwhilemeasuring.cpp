@@ -155,7 +155,6 @@ private slots:
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
         Dialogs::clearHistory();
     }
 
@@ -194,7 +193,7 @@ private slots:
             for (SensorDevice *d : qAsConst(*rig.window->sensorObject()->devices())) {
                 for (int i = 0; i < d->channels.size(); ++i) {
                     const SensorChannel &c = d->channels[i];
-                    const QString path = Recorder::instance().filePathFor(*d, i);
+                    const QString path = rig.window->measurementSession()->recorder().filePathFor(*d, i);
                     produced[path] << TableSupport::dataLine(c);
                     types[path] = c.type;
                     if (table->findRow(romToText(d->rom, false), c.subchannel, c.hubChannel, c.i2cAddress) >= 0
@@ -328,7 +327,9 @@ private slots:
         DialogAnswer last = DialogAnswer::pressed(QMessageBox::Ok, true);
         last.textValue = ";";
         Dialogs::answerPending(last);
-        QCOMPARE(Recorder::instance().firstSplit() + Recorder::instance().lastSplit(), QString("\";"));
+        QCOMPARE(rig.window->measurementSession()->recorder().firstSplit()
+                     + rig.window->measurementSession()->recorder().lastSplit(),
+                 QString("\";"));
     }
 
     // Without a responder ask() shows the real dialog, modal for the

@@ -35,7 +35,8 @@ class TstRecorder : public QObject
     SettingsFolder settingsDir;
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<SensorDevice> dev;
-    Recorder &rec = Recorder::instance();
+    std::unique_ptr<Recorder> recorder;
+    Recorder &rec() const { return *recorder; }
     std::unique_ptr<FileNameTemplate> window;
 
     // The template window, opened with the template "%SN1W%" kept everywhere
@@ -44,10 +45,10 @@ class TstRecorder : public QObject
     {
         Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
         AppState::instance().setFileNameTemplate("%SN1W%");
-        rec.setNameTemplate("%SN1W%");
+        rec().setNameTemplate("%SN1W%");
         appSettings().remove("Settings/OutFileFormat");
         Dialogs::clearHistory();
-        window.reset(new FileNameTemplate);
+        window.reset(new FileNameTemplate(recorder.get()));
         window->show();
     }
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
@@ -55,7 +56,7 @@ class TstRecorder : public QObject
     // The line edit, the preview, and the template as kept by the recorder, AppState and the settings.
     QString state()
     {
-        return QStringList({edit()->text(), window->findChild<QLabel *>("lblResultat")->text(), rec.nameTemplate(),
+        return QStringList({edit()->text(), window->findChild<QLabel *>("lblResultat")->text(), rec().nameTemplate(),
                             AppState::instance().fileNameTemplate(),
                             appSettings().value("Settings/OutFileFormat", "-").toString()})
             .join('|');
@@ -69,49 +70,49 @@ class TstRecorder : public QObject
         ch.value = value;
         ch.time = Clock::now();
         ch.markFilled();
-        return rec.appendReading(*dev, index);
+        return rec().appendReading(*dev, index);
     }
-    QString path() const { return rec.filePathFor(*dev, 0); }
+    QString path() const { return rec().filePathFor(*dev, 0); }
 
 private slots:
     void init()
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        rec.resetForTest();
+        recorder = std::make_unique<Recorder>();
         dir.reset(new QTemporaryDir);
-        rec.setFolder(dir->path());
-        rec.setFirstSplit("'");
-        rec.setNameTemplate(Recorder::OneWireTemplate);
+        rec().setFolder(dir->path());
+        rec().setFirstSplit("'");
+        rec().setNameTemplate(Recorder::OneWireTemplate);
         dev.reset(makeDevice(Thermometer));
         dev->channels.append(channel(21.5));
     }
 
     void filesMatchByteForByte()
     {
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        rec.setSample0(20);
+        QCOMPARE(rec().writeHeader(*dev, 0), 1);
+        QCOMPARE(rec().appendReading(*dev, 0), 1);
+        rec().setSample0(20);
         QCOMPARE(record(21.5) + record(-0.5) + record(std::nan("")), 3);
-        rec.setSample0(NO_SAMPLE);
-        rec.setSample1(30);                                  // not for subchannel 0
+        rec().setSample0(NO_SAMPLE);
+        rec().setSample1(30);                                  // not for subchannel 0
         QCOMPARE(record(100.126), 1);
         QCOMPARE(dev->channels[0].fileName, dir->path() + "/T0_5A03161D1E64FF28.csv");
         QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv"));
 
-        rec.setFirstSplit("\"");
-        rec.setLastSplit("\"");
-        rec.setNameTemplate(Recorder::ShortDefaultTemplate);
+        rec().setFirstSplit("\"");
+        rec().setLastSplit("\"");
+        rec().setNameTemplate(Recorder::ShortDefaultTemplate);
         Clock::setVirtual();
         dev.reset(makeDevice(0x19C3B2A1000000B3ull));
         dev->channels.append(channel(45.5, 1, 5, 0x88, 0x1234, 0xABCDEF));
         dev->channels[0].type = QStringLiteral("SHT3x Датчик влажности");
         dev->channels[0].mark = "H";
         dev->channels[0].unit = "%";
-        rec.setSample1(40.25);
-        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0), 2);
-        rec.setSample1(NO_SAMPLE);
-        rec.setSample0(10);                                  // not for subchannel 1
+        rec().setSample1(40.25);
+        QCOMPARE(rec().writeHeader(*dev, 0) + rec().appendReading(*dev, 0), 2);
+        rec().setSample1(NO_SAMPLE);
+        rec().setSample0(10);                                  // not for subchannel 1
         Clock::advanceMs(50000);
         QCOMPARE(record(-12), 1);
         QCOMPARE(QFileInfo(path()).fileName(),
@@ -145,7 +146,7 @@ private slots:
         QCOMPARE(emoji, QStringLiteral("%TS%_x"));
 
         // (The full default template on the example device: the template window's preview below.)
-        QCOMPARE(rec.filePathFor(*dev, 1), QString()); // no such channel
+        QCOMPARE(rec().filePathFor(*dev, 1), QString()); // no such channel
         QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
         QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
         QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
@@ -156,11 +157,11 @@ private slots:
         QFile old(path());
         QVERIFY(old.open(QIODevice::WriteOnly) && old.write("earlier run\r\n") > 0);
         old.close();
-        QCOMPARE(rec.writeHeader(*dev, 0), 1);                   // existing file: continued
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
-        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // same cycle
+        QCOMPARE(rec().writeHeader(*dev, 0), 1);                   // existing file: continued
+        QCOMPARE(rec().appendReading(*dev, 0), 1);
+        QCOMPARE(rec().appendReading(*dev, 0), 2);                 // same cycle
         dev->channels[0].writtenThisCycle = false;
-        QCOMPARE(rec.appendReading(*dev, 0), 2);                 // next cycle, read failed: same reading
+        QCOMPARE(rec().appendReading(*dev, 0), 2);                 // next cycle, read failed: same reading
         QCOMPARE(readFile(path()), QByteArray("earlier run\r\n2025.01.27;14:03:05;21,50\r\n"));
 
         QVERIFY(QFile::remove(path()));
@@ -168,10 +169,10 @@ private slots:
         QCOMPARE(readFile(path()), QByteArray("2025.01.27;14:03:15;21,75\r\n"));
 
         const QString first = path();
-        rec.setNameTemplate("other");                            // takes effect; fileName stays
+        rec().setNameTemplate("other");                            // takes effect; fileName stays
         dev->channels[0].time = QDateTime();                     // a fresh reading without a time
         dev->channels[0].markFilled();
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QCOMPARE(rec().appendReading(*dev, 0), 1);
         QCOMPARE(readFile(dir->path() + "/other.csv"), QByteArray(";;21,75\r\n"));
         QCOMPARE(dev->channels[0].fileName, first);
     }
@@ -179,44 +180,44 @@ private slots:
     void failuresLeaveNothingHalfWritten()
     {
         const QString folder = dir->path();
-        rec.setFolder(folder + "/later");                        // missing folder
-        QCOMPARE(rec.writeHeader(*dev, 0) + rec.appendReading(*dev, 0) + rec.appendReading(*dev, 0), -3);
+        rec().setFolder(folder + "/later");                        // missing folder
+        QCOMPARE(rec().writeHeader(*dev, 0) + rec().appendReading(*dev, 0) + rec().appendReading(*dev, 0), -3);
         QVERIFY(!dev->channels[0].writtenThisCycle);
-        QVERIFY(rec.problemText().contains("T0_5A03161D1E64FF28.csv"));
+        QVERIFY(rec().problemText().contains("T0_5A03161D1E64FF28.csv"));
         QVERIFY(QDir().mkpath(folder + "/later"));
-        QCOMPARE(rec.appendReading(*dev, 0), 1);                 // the owed header comes first
+        QCOMPARE(rec().appendReading(*dev, 0), 1);                 // the owed header comes first
         QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
-        QCOMPARE(rec.problemText(), QString());
+        QCOMPARE(rec().problemText(), QString());
 
-        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
+        rec().setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
         QCOMPARE(record(22.5), -1);
         QVERIFY(!dev->channels[0].writtenThisCycle);
         QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
-        QVERIFY(!rec.problemText().isEmpty());
-        rec.setWriteStepForTest(nullptr);
-        QCOMPARE(rec.appendReading(*dev, 0), 1);
+        QVERIFY(!rec().problemText().isEmpty());
+        rec().setWriteStepForTest(nullptr);
+        QCOMPARE(rec().appendReading(*dev, 0), 1);
         QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n2025.01.27;14:03:15;22,50\r\n");
 
-        rec.setFolder(folder);                                   // header cut short: no file left
-        rec.setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
-        QCOMPARE(rec.writeHeader(*dev, 0), -1);
+        rec().setFolder(folder);                                   // header cut short: no file left
+        rec().setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
+        QCOMPARE(rec().writeHeader(*dev, 0), -1);
         QVERIFY(!QFile::exists(path()));
-        rec.setWriteStepForTest(nullptr);
+        rec().setWriteStepForTest(nullptr);
         QCOMPARE(record(23), 1);
         QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:25;23,00\r\n");
 
-        rec.setFolder(folder + "/gone");                         // a failure nobody retries fades
+        rec().setFolder(folder + "/gone");                         // a failure nobody retries fades
         QCOMPARE(record(23.5), -1);
         Clock::advanceMs(600001);
-        QCOMPARE(rec.problemText(), QString());
-        rec.setFolder(folder);
+        QCOMPARE(rec().problemText(), QString());
+        rec().setFolder(folder);
 
         if (!QFileInfo::exists("/dev/full"))
             QSKIP("no /dev/full here");
-        rec.setNameTemplate("full");
+        rec().setNameTemplate("full");
         QVERIFY(QFile::link("/dev/full", path()));
         QCOMPARE(record(24), -1);
-        QVERIFY(!dev->channels[0].writtenThisCycle && !rec.problemText().isEmpty());
+        QVERIFY(!dev->channels[0].writtenThisCycle && !rec().problemText().isEmpty());
     }
 
     // The template window: each preset shows its template and a preview for

@@ -186,7 +186,7 @@ private slots:
 
         QTemporaryDir folder;
         RecordingRig rig(folder.path());
-        Recorder &recorder = Recorder::instance();
+        Recorder &recorder = rig.recorder;
         // Hub scans end after two empty channels; the hub's sensors sit side by side.
         rig.sensor.setScanAllChannel(false);
 
@@ -277,7 +277,6 @@ private slots:
 
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
         QString error;
         WindowRig rig(SimBusLoader::loadFile(bus, &error));
         rig.f.backend().setTrafficLogging(false);

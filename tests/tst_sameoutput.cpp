@@ -35,18 +35,16 @@ void hashMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     logHash->addData(line.toUtf8());
 }
 
-void hashTable(QCryptographicHash &hash, const QTableWidget &table, const QString &folder)
+void hashTable(QCryptographicHash &hash, const TableMan &table, const QString &folder)
 {
     QString text;
     for (int column = 0; column < table.columnCount(); ++column)
-        text += table.isColumnHidden(column) ? QLatin1Char('h') : QLatin1Char('s');
+        text += table.isColumnShown(column) ? QLatin1Char('s') : QLatin1Char('h');
     text += QLatin1Char('\n');
     for (int row = 0; row < table.rowCount(); ++row) {
-        text += table.isRowHidden(row) ? QStringLiteral("hidden") : QStringLiteral("shown");
-        for (int column = 0; column < table.columnCount(); ++column) {
-            const QTableWidgetItem *item = table.item(row, column);
-            text += QLatin1Char('|') + (item ? item->text() : QStringLiteral("<none>"));
-        }
+        text += table.isRowShown(row) ? QStringLiteral("shown") : QStringLiteral("hidden");
+        for (int column = 0; column < table.columnCount(); ++column)
+            text += QLatin1Char('|') + table.cellText(row, column);
         text += QLatin1Char('\n');
     }
     text.replace(folder, QStringLiteral("<folder>"));
@@ -68,7 +66,7 @@ QStringList fixedRun(const QString &busFile)
     Clock::setVirtual(Start);
     AppState::instance().resetForTest();
     RecordingRig rig(dir.path());
-    Recorder &recorder = Recorder::instance();
+    Recorder &recorder = rig.recorder;
     Sensor &sensor = rig.sensor;
     TableMan &tableMan = rig.tableMan;
 
@@ -128,7 +126,7 @@ QStringList fixedRun(const QString &busFile)
         // At 6 a second update in the same cycle writes nothing twice.
         for (int k = 0; k <= int(n == 6); ++k) {
             tableMan.update();
-            hashTable(table, rig.table, dir.path());
+            hashTable(table, rig.tableMan, dir.path());
         }
     }
     Dialogs::setResponder(nullptr);
@@ -141,7 +139,6 @@ QStringList fixedRun(const QString &busFile)
         files.addData((name + QLatin1Char('\n')).toUtf8());
         files.addData(TableSupport::readFile(dir.filePath(name)));
     }
-    Recorder::instance().resetForTest();
     return {traffic.result().toHex(), files.result().toHex(), table.result().toHex(), log.result().toHex(),
             QString::number(calls), QString::number(names.size())};
 }

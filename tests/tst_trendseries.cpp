@@ -276,8 +276,7 @@ private slots:
     void archiveMemoryBoundedOverAWeek()
     {
         Clock::setVirtual(QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)));
-        TrendArchive &archive = TrendArchive::instance();
-        archive.resetForTest();
+        TrendArchive archive;
         const int channels = 4;
         std::vector<std::unique_ptr<SensorDevice>> devices;
         for (int d = 0; d < channels; ++d) {
@@ -310,7 +309,6 @@ private slots:
         const TrendSeries &series = *archive.channels().first()->series;
         QCOMPARE(series.readingCount(), quint64(WeekS));
         QCOMPARE(series.lastMs(), Clock::now().toMSecsSinceEpoch());
-        archive.resetForTest();
     }
 };
 

@@ -25,7 +25,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSpinBox>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
@@ -127,10 +127,10 @@ private:
     // "ROM text/sub-channel" of the rows, top to bottom.
     QStringList rows(WindowRig &rig)
     {
-        auto *t = rig.child<QTableWidget>("tblSens");
+        auto *t = rig.child<QTableView>("tblSens");
         QStringList list;
-        for (int r = 0; r < t->rowCount(); ++r)
-            list << t->item(r, TableMan::ColRom)->text() + '/' + t->item(r, TableMan::ColSubchannel)->text();
+        for (int r = 0; r < t->model()->rowCount(); ++r)
+            list << t->model()->index(r, TableMan::ColRom).data().toString() + '/' + t->model()->index(r, TableMan::ColSubchannel).data().toString();
         return list;
     }
     QString checkMarks(WindowRig &rig)
@@ -152,7 +152,6 @@ private slots:
     {
         Clock::setVirtual();
         AppState::instance().resetForTest();
-        Recorder::instance().resetForTest();
         settings().clear();
         Dialogs::clearHistory();
     }
@@ -214,7 +213,7 @@ private slots:
             {"btnSetSubtype", "QPushButton", "<- Установить подтип", "2 2 1 1"},
             {"btnCalibrate", "QPushButton", "Калибровать", "2 8 1 1"},
             {"btnResetCal", "QPushButton", "Сброс калибр.", "2 9 1 1"},
-            {"tblSens", "QTableWidget", nullptr, "3 0 1 12"},
+            {"tblSens", "QTableView", nullptr, "3 0 1 12"},
             {"lblFiltreTxt", "QLabel", "Фильтр", "4 0 1 1"},
             {"edtFiltre", "QLineEdit", "", "4 1 1 1"},
             {"btnResetFiltre", "QPushButton", "X", "4 2 1 1"},
@@ -298,7 +297,7 @@ private slots:
                      QString("30сек.Запись включена. background-color: green"));
             QVERIFY(!rig.child("gpbFile")->isHidden());
             QCOMPARE(checkMarks(rig), QString("111111"));
-            const Recorder &r = Recorder::instance();
+            const Recorder &r = rig.window->measurementSession()->recorder();
             QCOMPARE(QStringList({r.folder(), r.nameTemplate(), r.firstSplit(), r.lastSplit()}),
                      QStringList({rig.folder.path(), Recorder::DefaultTemplate, "'", ""}));
         }
@@ -309,7 +308,7 @@ private slots:
             QCOMPARE(askedSoFar(), QStringList(record));
             QCOMPARE(settings().allKeys(), QStringList());
             QCOMPARE(rig.window->measurementInterval(), 0);
-            QVERIFY(Recorder::instance().folder().isEmpty());
+            QVERIFY(rig.window->measurementSession()->recorder().folder().isEmpty());
             for (const char *name : {"gpbFile", "lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
                 QVERIFY2(rig.child(name)->isHidden(), name);
         }
@@ -439,7 +438,7 @@ private slots:
             script = answers;
             Dialogs::clearHistory();
             rig.child<QAction>("action_11")->trigger();
-            return QStringList({Recorder::instance().firstSplit(), Recorder::instance().lastSplit(),
+            return QStringList({rig.window->measurementSession()->recorder().firstSplit(), rig.window->measurementSession()->recorder().lastSplit(),
                                 settings().value("Settings/FirstSplit", "?").toString(),
                                 settings().value("Settings/LastSplit", "?").toString()});
         };
@@ -467,7 +466,7 @@ private slots:
         rig.start(true, 5);
         rig.tick();
         auto line = [&](const QString &part) { return lastLineOf(rig.folder.path(), part); };
-        auto *t = rig.child<QTableWidget>("tblSens");
+        auto *t = rig.child<QTableView>("tblSens");
 
         for (const char *text : {"20,5", "20.5"}) {
             rig.enter("lineSampleCh1", text);
@@ -574,12 +573,12 @@ private slots:
         const QByteArray b = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0xB2)))->rom();
         rig.start(true, 5);
         rig.tick();
-        auto *t = rig.child<QTableWidget>("tblSens");
+        auto *t = rig.child<QTableView>("tblSens");
         auto visible = [&] {
             QStringList list;
-            for (int r = 0; r < t->rowCount(); ++r)
+            for (int r = 0; r < t->model()->rowCount(); ++r)
                 if (!t->isRowHidden(r))
-                    list << t->item(r, TableMan::ColRom)->text();
+                    list << t->model()->index(r, TableMan::ColRom).data().toString();
             return list;
         };
         QTest::keyClicks(rig.child<QLineEdit>("edtFiltre"), WindowRig::romText(b).right(4).toLower());
@@ -602,8 +601,8 @@ private slots:
             menu->close();
         };
         showFileOfRow(1);
-        const QString path = t->item(1, TableMan::ColFileName)->text();
-        QVERIFY(path.contains(t->item(1, TableMan::ColRom)->text()));
+        const QString path = t->model()->index(1, TableMan::ColFileName).data().toString();
+        QVERIFY(path.contains(t->model()->index(1, TableMan::ColRom).data().toString()));
         QCOMPARE(shown, QStringList({path}));
         QVERIFY(QFile::remove(path));
         showFileOfRow(1);
@@ -643,7 +642,7 @@ private slots:
             settings().setValue(c.key, c.stored);
             WindowRig rig;
             rig.start(true, -1);
-            const Recorder &r = Recorder::instance();
+            const Recorder &r = rig.window->measurementSession()->recorder();
             const QMap<QString, QVariant> read{
                 {"Time/Interval", rig.window->measurementInterval()},
                 {"Settings/ScanAllChannel", rig.window->scanAllChannel()},

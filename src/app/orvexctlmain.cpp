@@ -17,13 +17,12 @@
 #include "bus/serialports.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
-#include "table/tableman.h"
+#include "session/measurementsession.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-#include <QTableWidget>
 #include <QTextCodec>
 #include <QTextStream>
 #include <cmath>
@@ -158,75 +157,68 @@ void printCycle(int cycle, const QVector<SensorDevice *> &devices)
     out().flush();
 }
 
-// The files are written by the window's own table manager and recorder, on a
-// table that is never shown: after every cycle the table update hands each
-// new reading to the recorder, exactly as the window's timer does.
-class RecordingTable
+// Publishing hears every reading the table shows, as the recorder does.
+std::unique_ptr<MqttPublisher> startPublishing(const MqttConfig &config, MeasurementSession &session, int *failure)
 {
-public:
-    RecordingTable(Sensor &sensor, const ReadOptions &options)
-        : m_tableMan(&m_table)
-    {
-        Recorder &recorder = Recorder::instance();
-        loadRecorderSettings(appSettings(), recorder);
-        if (options.templateGiven)
-            recorder.setNameTemplate(options.nameTemplate);
-        recorder.setFolder(options.recordFolder);
-        m_tableMan.setOutputFolder(options.recordFolder);
-        m_tableMan.init(sensor.devices());
-        sensor.setTableMan(&m_tableMan);
+    auto mqtt = std::make_unique<MqttPublisher>(config);
+    QString error;
+    if (!mqtt->start(&error)) {
+        err() << "orvexctl: MQTT: " << error << "\n";
+        *failure = 2;
+        return nullptr;
     }
+    MqttPublisher *publisher = mqtt.get();
+    QObject::connect(publisher, &MqttPublisher::stateChanged, publisher, [publisher] {
+        err() << "orvexctl: " << publisher->statusText() << "\n";
+        err().flush();
+    });
+    session.addSink(publisher);
+    return mqtt;
+}
 
-    TableMan *tableMan() { return &m_tableMan; }
+void finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &config, MeasurementSession &session)
+{
+    session.removeSink(mqtt.get());
+    if (!mqtt->waitUntilDelivered(config.finishWaitS * 1000))
+        err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << config.queueFolder << "\n";
+    mqtt->disconnect();
+}
 
-    // Returns the recorder's complaint after this update; empty when all went well.
-    QString update()
-    {
-        m_tableMan.update();
-        return Recorder::instance().problemText();
-    }
-
-private:
-    QTableWidget m_table;
-    TableMan m_tableMan;
-};
-
+// The files are written by the window's own table and recorder, through the
+// same measurement session: after every cycle the table update hands each
+// new reading to the recorder, exactly as the window's timer does.
 int read(const ReadOptions &options)
 {
-    Sensor sensor;
+    MeasurementSession session;
+    Sensor &sensor = session.sensor();
     // The operator's scan options, as the window applies them.
     sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
     sensor.setScanAllType(storedScanAllType(appSettings()));
-    Acquisition acquisition(&sensor);
-    std::unique_ptr<RecordingTable> recording;
-    if (!options.recordFolder.isEmpty() || options.mqtt.enabled())
-        recording = std::make_unique<RecordingTable>(sensor, options);
-    // Publishing hears every reading from the same table as the recorder.
+    const bool recording = !options.recordFolder.isEmpty() || options.mqtt.enabled();
+    if (recording) {
+        loadRecorderSettings(appSettings(), session.recorder());
+        if (options.templateGiven)
+            session.recorder().setNameTemplate(options.nameTemplate);
+        session.setRecordingFolder(options.recordFolder);
+        session.keepTable(true);
+    }
     std::unique_ptr<MqttPublisher> mqtt;
     if (options.mqtt.enabled()) {
-        mqtt = std::make_unique<MqttPublisher>(options.mqtt);
-        QString error;
-        if (!mqtt->start(&error)) {
-            err() << "orvexctl: MQTT: " << error << "\n";
-            return 2;
-        }
-        MqttPublisher *publisher = mqtt.get();
-        QObject::connect(publisher, &MqttPublisher::stateChanged, publisher, [publisher] {
-            err() << "orvexctl: " << publisher->statusText() << "\n";
-            err().flush();
-        });
-        mqtt->attach(recording->tableMan());
+        int failure = 0;
+        mqtt = startPublishing(options.mqtt, session, &failure);
+        if (!mqtt)
+            return failure;
     }
     int opened = 0;
     for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
-        const Acquisition::Result result = acquisition.refresh();
+        const Acquisition::Result result = session.refresh();
         opened = result.openResult;
         if (opened != 1)
             err() << "orvexctl: cycle " << cycle << ": " << Adapter::instance().statusText() << "\n";
-        sensor.measureAll();
+        session.measure();
         if (recording) {
-            const QString problem = recording->update();
+            const QString problem = session.recorder().problemText();
             if (!problem.isEmpty())
                 err() << "orvexctl: cycle " << cycle << ": " << problem << "\n";
         }
@@ -241,13 +233,8 @@ int read(const ReadOptions &options)
                 Clock::sleepMs(int(waitMs));
         }
     }
-    if (mqtt) {
-        if (!mqtt->waitUntilDelivered(options.mqtt.finishWaitS * 1000))
-            err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << options.mqtt.queueFolder
-                  << "\n";
-        mqtt->disconnect();
-        mqtt.reset();
-    }
+    if (mqtt)
+        finishPublishing(std::move(mqtt), options.mqtt, session);
     err().flush();
     return opened == 1 ? 0 : 1;
 }
@@ -317,20 +304,11 @@ bool hasOption(int argc, char *argv[], const char *option)
 
 int main(int argc, char *argv[])
 {
-    // Recording goes through a (never shown) table widget, so it needs the
-    // GUI application object; it must start on a machine without a display.
-    // Before the application object, whose platform set-up may complain on
-    // standard error where only orvexctl's own lines belong.
+    // A console program: it starts on a machine without a display. The
+    // handler goes in first, so only orvexctl's own lines reach standard error.
     if (!hasOption(argc, argv, "--verbose"))
         qInstallMessageHandler(quietHandler);
-    std::unique_ptr<QCoreApplication> app;
-    if (hasOption(argc, argv, "--record") || hasOption(argc, argv, "--mqtt")) {
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QApplication>(argc, argv);
-    } else {
-        app = std::make_unique<QCoreApplication>(argc, argv);
-    }
+    auto app = std::make_unique<QCoreApplication>(argc, argv);
     QStringList args = app->arguments().mid(1);
     args.removeAll(QStringLiteral("--verbose"));
 

@@ -1,21 +1,10 @@
 #include "chart/trendarchive.h"
 
 #include "base/clock.h"
+#include "model/channelid.h"
 #include "model/sensordevice.h"
 
 #include <cmath>
-
-TrendArchive &TrendArchive::instance()
-{
-    static TrendArchive archive;
-    return archive;
-}
-
-void TrendArchive::resetForTest()
-{
-    m_channels.clear();
-    m_byKey.clear();
-}
 
 qint64 TrendArchive::memoryBytes() const
 {
@@ -25,13 +14,18 @@ qint64 TrendArchive::memoryBytes() const
     return bytes;
 }
 
+void TrendArchive::takeReading(const SensorDevice &device, int index)
+{
+    record(device, index);
+}
+
 void TrendArchive::record(const SensorDevice &device, int index)
 {
     if (index < 0 || index >= device.channels.size())
         return;
     const SensorChannel &reading = device.channels.at(index);
     TrendChannel identity = TrendChannel::describe(device, index);
-    const QString key = identity.key();
+    const QString key = ChannelId::of(device, index).text();
     std::shared_ptr<TrendChannel> &channel = m_byKey[key];
     if (!channel) {
         channel = std::make_shared<TrendChannel>(std::move(identity));

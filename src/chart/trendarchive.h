@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chart/trendchannel.h"
+#include "model/readingsink.h"
 
 #include <QHash>
 #include <QObject>
@@ -9,27 +10,25 @@
 
 struct SensorDevice;
 
-// Every reading the sensor table has shown since the program started, per
-// channel, for the charts: fed by TableMan::readingTaken whether or not
-// recording is on and whether or not a chart is open. One process-wide
-// instance, created on first use; channels are never dropped, so a chart
-// can show a channel that has left the table. Memory per channel is bounded
-// (TrendSeries).
-class TrendArchive : public QObject
+// Every reading the sensor table has shown since the window opened, per
+// channel, for the charts: an output of the measurement session, fed whether
+// or not recording is on and whether or not a chart is open. Channels are
+// never dropped, so a chart can show a channel that has left the table.
+// Memory per channel is bounded (TrendSeries).
+class TrendArchive : public QObject, public ReadingSink
 {
     Q_OBJECT
 public:
-    static TrendArchive &instance();
+    TrendArchive() = default;
 
     // Every channel in the order of its first reading.
     QVector<std::shared_ptr<TrendChannel>> channels() const { return m_channels; }
-    // The channel with this key (SensorDevice::channelKey), or null.
+    // The channel with this key (ChannelId::text), or null.
     std::shared_ptr<TrendChannel> channel(const QString &key) const { return m_byKey.value(key); }
     // Bytes held for the readings of every channel.
     qint64 memoryBytes() const;
 
-    // Tests: forget every channel.
-    void resetForTest();
+    void takeReading(const SensorDevice &device, int index) override;
 
 public slots:
     // Keeps the reading now in channel `index` of `device`. A channel's type
@@ -41,8 +40,6 @@ signals:
     void readingAdded(const QString &key);
 
 private:
-    TrendArchive() = default;
-
     QVector<std::shared_ptr<TrendChannel>> m_channels;
     QHash<QString, std::shared_ptr<TrendChannel>> m_byKey;
 };

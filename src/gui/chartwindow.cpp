@@ -17,7 +17,6 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSplitter>
-#include <QTableWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -51,9 +50,10 @@ QString sourceOf(const TrendChannel &channel)
 
 } // namespace
 
-ChartWindow::ChartWindow(TableMan *tableMan)
+ChartWindow::ChartWindow(const Sources &sources)
     : QWidget(nullptr)
-    , m_tableMan(tableMan)
+    , m_archive(sources.archive)
+    , m_recorder(sources.recorder)
 {
     setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while charts are open.
@@ -79,7 +79,7 @@ ChartWindow::ChartWindow(TableMan *tableMan)
     add->setObjectName(QStringLiteral("btnAddChannel"));
 
     m_plot = new TrendPlot;
-    QPointer<TableMan> samples(tableMan);
+    QPointer<TableMan> samples(sources.table);
     m_plot->setSampleSource([samples](int which) { return samples ? samples->sample(which) : NO_SAMPLE; });
     m_legend = new QListWidget;
     m_legend->setObjectName(QStringLiteral("chartLegend"));
@@ -92,7 +92,8 @@ ChartWindow::ChartWindow(TableMan *tableMan)
     connect(csv, &QPushButton::clicked, this, &ChartWindow::exportCsv);
     connect(m_legend, &QListWidget::itemChanged, this, &ChartWindow::onLegendChanged);
     connect(m_legend, &QListWidget::customContextMenuRequested, this, &ChartWindow::showLegendMenu);
-    connect(&TrendArchive::instance(), &TrendArchive::readingAdded, this, &ChartWindow::onReadingAdded);
+    if (m_archive)
+        connect(m_archive, &TrendArchive::readingAdded, this, &ChartWindow::onReadingAdded);
 
     auto *buttons = new QHBoxLayout;
     for (QWidget *w : {static_cast<QWidget *>(add), static_cast<QWidget *>(open), static_cast<QWidget *>(whole)})
@@ -121,18 +122,11 @@ QList<ChartWindow *> ChartWindow::openWindows()
     return windows();
 }
 
-ChartWindow *ChartWindow::showForRow(QTableWidget *table, int row, TableMan *tableMan)
+ChartWindow *ChartWindow::showForRow(const Sources &sources, int row)
 {
-    auto *window = new ChartWindow(tableMan);
-    if (table && row >= 0 && row < table->rowCount()) {
-        auto text = [&](int column) {
-            const QTableWidgetItem *item = table->item(row, column);
-            return item ? item->text() : QString();
-        };
-        const QString key = SensorDevice::channelKey(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
-                                                     text(TableMan::ColHubChannel).toInt(),
-                                                     text(TableMan::ColI2cAddress).toInt());
-        if (const auto channel = TrendArchive::instance().channel(key))
+    auto *window = new ChartWindow(sources);
+    if (sources.table && sources.archive && row >= 0 && row < sources.table->rowTotal()) {
+        if (const auto channel = sources.archive->channel(sources.table->channelAt(row).text()))
             window->addChannel(channel);
     }
     window->show();
@@ -169,7 +163,9 @@ void ChartWindow::fillAddMenu()
 {
     m_addMenu->clear();
     QVector<std::shared_ptr<TrendChannel>> missing;
-    for (const auto &channel : TrendArchive::instance().channels()) {
+    const QVector<std::shared_ptr<TrendChannel>> live =
+        m_archive ? m_archive->channels() : QVector<std::shared_ptr<TrendChannel>>();
+    for (const auto &channel : live) {
         bool shown = false;
         for (int i = 0; i < m_plot->lineCount() && !shown; ++i)
             shown = m_plot->line(i).channel == channel;
@@ -196,7 +192,7 @@ void ChartWindow::fillAddMenu()
 void ChartWindow::onReadingAdded(const QString &key)
 {
     // A live line shows the archive's own channel object.
-    const std::shared_ptr<TrendChannel> channel = TrendArchive::instance().channel(key);
+    const std::shared_ptr<TrendChannel> channel = m_archive ? m_archive->channel(key) : nullptr;
     for (int i = 0; i < m_plot->lineCount(); ++i) {
         if (m_plot->line(i).channel == channel) {
             m_plot->dataChanged();
@@ -237,7 +233,7 @@ void ChartWindow::openFiles()
     DialogRequest request;
     request.kind = DialogRequest::OpenFiles;
     request.title = QStringLiteral("Открыть файлы измерений");
-    request.textValue = Recorder::instance().folder();
+    request.textValue = m_recorder ? m_recorder->folder() : QString();
     request.nameFilter = QStringLiteral("Файлы измерений (*.csv);;Все файлы (*)");
     QPointer<ChartWindow> self(this);
     Dialogs::ask(this, request, [self](const DialogAnswer &answer) {
@@ -248,12 +244,13 @@ void ChartWindow::openFiles()
 
 void ChartWindow::loadFiles(const QStringList &paths)
 {
-    const Recorder &recorder = Recorder::instance();
+    const QString firstSplit = m_recorder ? m_recorder->firstSplit() : QString();
+    const QString lastSplit = m_recorder ? m_recorder->lastSplit() : QString();
     QStringList problems;
     bool added = false;
     for (const QString &path : paths) {
         const MeasurementFileReader::Result result =
-            MeasurementFileReader::read(path, recorder.firstSplit(), recorder.lastSplit());
+            MeasurementFileReader::read(path, firstSplit, lastSplit);
         if (!result.problem.isEmpty())
             problems << result.problem;
         if (result.channel) {
@@ -274,7 +271,7 @@ void ChartWindow::askToSave(const QString &title, const QString &filter, const Q
     request.kind = DialogRequest::SaveFile;
     request.title = title;
     request.nameFilter = filter;
-    const QString folder = Recorder::instance().folder();
+    const QString folder = m_recorder ? m_recorder->folder() : QString();
     request.textValue = (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + QStringLiteral("график.")
         + suffix;
     QPointer<ChartWindow> self(this);

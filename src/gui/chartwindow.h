@@ -11,9 +11,20 @@
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
-class QTableWidget;
+class Recorder;
+class TrendArchive;
 class TableMan;
 class TrendPlot;
+
+// What a chart draws from, each may be null: the live channels, the table's
+// reference samples, and the recorder's folder and separators (where files
+// are opened and saved, and how they read).
+struct ChartSources
+{
+    TrendArchive *archive = nullptr;
+    TableMan *table = nullptr;
+    const Recorder *recorder = nullptr;
+};
 
 // A chart window: channels over time, live from the TrendArchive and read
 // from measurement files, with a legend that shows and hides them, and
@@ -25,13 +36,14 @@ class ChartWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // `tableMan` gives the reference samples (may be null: none are drawn).
-    explicit ChartWindow(TableMan *tableMan = nullptr);
+    using Sources = ChartSources;
+
+    explicit ChartWindow(const Sources &sources = Sources());
     ~ChartWindow() override;
 
     // Opens a window on the channel shown in `row` of the sensor table
     // (without a channel when row is -1 or its channel has no readings yet).
-    static ChartWindow *showForRow(QTableWidget *table, int row, TableMan *tableMan);
+    static ChartWindow *showForRow(const Sources &sources, int row);
     // Every chart window now open, oldest first.
     static QList<ChartWindow *> openWindows();
 
@@ -62,7 +74,8 @@ private:
     void askToSave(const QString &title, const QString &filter, const QString &suffix,
                    const std::function<bool(const QString &path)> &write);
 
-    QPointer<TableMan> m_tableMan;
+    QPointer<TrendArchive> m_archive;
+    const Recorder *m_recorder = nullptr;
     TrendPlot *m_plot = nullptr;
     QListWidget *m_legend = nullptr;
     QMenu *m_addMenu = nullptr;

@@ -10,9 +10,10 @@
 #include <QPointer>
 #include <QSettings>
 
-FileNameTemplate::FileNameTemplate(QWidget *parent)
+FileNameTemplate::FileNameTemplate(Recorder *recorder, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::FileNameTemplate)
+    , m_recorder(recorder)
 {
     ui->setupUi(this);
 
@@ -76,7 +77,8 @@ void FileNameTemplate::on_btnOk_clicked()
         ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::FullDefaultTemplate));
     QString text = ui->edtFileTemplateName->text();
     Recorder::sanitizeTemplate(text);
-    Recorder::instance().setNameTemplate(text);
+    if (m_recorder)
+        m_recorder->setNameTemplate(text);
     AppState::instance().setFileNameTemplate(text);
     appSettings().setValue(QStringLiteral("Settings/OutFileFormat"), text);
     // The window closes when the operator has read the note; measuring goes

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class Recorder;
+
 namespace Ui {
 class FileNameTemplate;
 }
@@ -16,7 +18,8 @@ class FileNameTemplate : public QWidget
 {
     Q_OBJECT
 public:
-    explicit FileNameTemplate(QWidget *parent = nullptr);
+    // `recorder` (may be null) takes the template on OK.
+    explicit FileNameTemplate(Recorder *recorder = nullptr, QWidget *parent = nullptr);
     ~FileNameTemplate() override;
 
 private slots:
@@ -30,6 +33,7 @@ private slots:
 
 private:
     Ui::FileNameTemplate *ui;
+    Recorder *m_recorder;
     // A channel with every token filled, for the preview only.
     SensorDevice exampleDevice;
 };

@@ -5,6 +5,7 @@
 #include "base/appstate.h"
 #include "base/logging.h"
 #include "base/logmessagehandler.h"
+#include "base/operatornotices.h"
 #include "session/recordersettings.h"
 #include "base/singleinstance.h"
 #include "gui/chartwindow.h"
@@ -17,6 +18,7 @@
 #include "gui/dialogs.h"
 #include "publish/mqttpublisher.h"
 #include "gui/mqttstatuslabel.h"
+#include "session/measurementsession.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "gui/filenametemplate.h"
@@ -27,10 +29,12 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QMenu>
 #include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
@@ -63,8 +67,14 @@ MainWindow::MainWindow(QWidget *parent)
     }
     m_instanceState = 1;
 
-    sensor = new Sensor;
-    acquisition = new Acquisition(sensor);
+    // A warning from below the window (a driver's) opens a box and does not wait for it.
+    previousNoticeHandler = OperatorNotices::setHandler([](const OperatorNotices::Notice &notice) {
+        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
+                                                     QMessageBox::Yes, QMessageBox::NoButton));
+    });
+    session = new MeasurementSession;
+    sensor = &session->sensor();
+    tableMan = &session->table();
     initSettings();
 
     lastCycleTime = epoch();
@@ -105,15 +115,20 @@ MainWindow::MainWindow(QWidget *parent)
     chooseLogFile();
 }
 
-// The timer goes first so no tick can start; the table manager before the
-// sensor object whose device list it reads; the acquisition before the sensor
-// object it updates; the widgets last.
+// The timer goes first so no tick can start; the outputs leave the session
+// before it goes; the widgets last.
 MainWindow::~MainWindow()
 {
     delete appTimer;
-    delete tableMan;
-    delete acquisition;
-    delete sensor;
+    if (session) {
+        session->removeSink(&archive);
+        if (mqtt)
+            session->removeSink(mqtt);
+    }
+    delete mqtt;
+    delete session;
+    if (m_instanceState == 1)
+        OperatorNotices::setHandler(previousNoticeHandler);
     delete ui;
 }
 
@@ -144,12 +159,20 @@ void MainWindow::initSettings()
     m_scanAllType = storedScanAllType(settings);
     sensor->setScanAllChannel(m_scanAllChannel);
     sensor->setScanAllType(m_scanAllType);
-    Recorder &recorder = Recorder::instance();
-    loadRecorderSettings(settings, recorder);
+    loadRecorderSettings(settings, session->recorder());
 
     ui->frmWrFile->setMinimumWidth(15);
     ui->frmWrFile->setMinimumHeight(15);
 
+    askRecordingFolder(settings);
+    askInterval(settings);
+    setUpTable();
+    setUpPublishing(settings);
+}
+
+// The first start-up question: record, and into which folder.
+void MainWindow::askRecordingFolder(QSettings &settings)
+{
     if (Dialogs::question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         outPath = settings.value(QStringLiteral("File/Path"), QString()).toString();
@@ -171,41 +194,77 @@ void MainWindow::initSettings()
 
     if (outPath.isEmpty())
         ui->gpbFile->hide();
-    recorder.setFolder(outPath);
+    session->recorder().setFolder(outPath);
+}
 
+// The last start-up question, only when recording: the interval.
+void MainWindow::askInterval(QSettings &settings)
+{
     if (outPath.isEmpty()) {
         ui->lblTextTimeTo->hide();
         ui->lblTimeTo->hide();
         ui->lblInterval->hide();
         ui->lblCurrentInterval->hide();
         interval = 0;
-    } else {
-        int chosen = interval;
-        if (Dialogs::getInt(this, QStringLiteral("Задание параметров"),
-                            QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen,
-                            true)) {
-            interval = chosen;
-            settings.setValue(QStringLiteral("Time/Interval"), interval);
-            ui->lblTimeTo->show();
-            ui->lblTimeTo->setText(QString::number(interval) + QStringLiteral("сек."));
-            ui->lblInterval->setText(QString::number(interval) + QStringLiteral("сек."));
-        }
+        return;
     }
+    int chosen = interval;
+    if (Dialogs::getInt(this, QStringLiteral("Задание параметров"),
+                        QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen, true)) {
+        interval = chosen;
+        settings.setValue(QStringLiteral("Time/Interval"), interval);
+        ui->lblTimeTo->show();
+        ui->lblTimeTo->setText(QString::number(interval) + QStringLiteral("сек."));
+        ui->lblInterval->setText(QString::number(interval) + QStringLiteral("сек."));
+    }
+}
 
-    tableMan = new TableMan(ui->tblSens);
-    // Every reading the table shows is kept for the charts from the start.
-    connect(tableMan, &TableMan::readingTaken, &TrendArchive::instance(), &TrendArchive::record);
-    tableMan->setOutputFolder(outPath);
-    tableMan->init(sensor->devices());
-    sensor->setTableMan(tableMan);
+// The table view shows the session's table; the chart archive keeps every
+// reading it shows from the start.
+void MainWindow::setUpTable()
+{
+    QTableView *view = ui->tblSens;
+    view->setModel(tableMan);
+    view->setShowGrid(true);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->setTextElideMode(Qt::ElideRight);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(tableMan, &TableMan::shownChanged, this, &MainWindow::followTableShown);
+    connect(tableMan, &TableMan::rowsAppended, view, &QTableView::resizeColumnsToContents);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
 
-    // Publishing to a broker, when the settings ask for it: every reading the
-    // table announces, and the broker's state in the status bar.
-    if (MqttPublisher *mqtt = MqttPublisher::fromSettings(settings, this)) {
-        mqtt->attach(tableMan);
-        statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    session->keepTable(true);
+    session->setRecordingFolder(outPath);
+    session->addSink(&archive);
+    tableMan->init(sensor->devices());
+    followTableShown();
+}
+
+void MainWindow::followTableShown()
+{
+    QTableView *view = ui->tblSens;
+    for (int column = 0; column < TableMan::ColumnCount; ++column) {
+        if (view->isColumnHidden(column) == tableMan->isColumnShown(column))
+            view->setColumnHidden(column, !tableMan->isColumnShown(column));
     }
+    for (int row = 0; row < tableMan->rowTotal(); ++row) {
+        if (view->isRowHidden(row) == tableMan->isRowShown(row))
+            view->setRowHidden(row, !tableMan->isRowShown(row));
+    }
+}
+
+// Publishing to a broker, when the settings ask for it: every reading the
+// table shows, and the broker's state in the status bar.
+void MainWindow::setUpPublishing(QSettings &settings)
+{
+    mqtt = MqttPublisher::fromSettings(settings, this);
+    if (!mqtt)
+        return;
+    session->addSink(mqtt);
+    statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
 }
 
 // Every tick stops the timer and restarts it when done, so ticks never
@@ -241,7 +300,7 @@ void MainWindow::onAppTimer()
         }
     }
 
-    if (acquisition->open() != 1) {
+    if (session->open() != 1) {
         adapterFound = false;
         ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB не найден."));
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: red"));
@@ -257,7 +316,7 @@ void MainWindow::onAppTimer()
             ui->lblTextTimeTo->show();
             ui->lblTimeTo->show();
         }
-        const Acquisition::Result found = acquisition->update();
+        const Acquisition::Result found = session->search();
         if (found.adapterSerial != ui->lineSnUSBadapter->text())
             ui->lineSnUSBadapter->setText(found.adapterSerial);
     }
@@ -286,8 +345,7 @@ QString MainWindow::getDescriptionFamily(QVector<short> snv)
 
 void MainWindow::cycleGet()
 {
-    sensor->measureAll([this] { return m_exitRequested; });
-    tableMan->update();
+    session->measure([this] { return m_exitRequested; });
     ui->lblAverage->setText(QString::number(tableMan->average(), 'f', 2));
     showRecordingProblem();
 }
@@ -298,7 +356,7 @@ void MainWindow::showRecordingProblem()
 {
     if (outPath.isEmpty())
         return;
-    const QString problem = Recorder::instance().problemText();
+    const QString problem = session->recorder().problemText();
     ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
     ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
                                                    : QStringLiteral("background-color: orange"));
@@ -348,8 +406,8 @@ void MainWindow::on_action_5_triggered()
 
 void MainWindow::on_action_6_triggered()
 {
-    AppState::instance().setFileNameTemplate(Recorder::instance().nameTemplate());
-    auto *window = new FileNameTemplate(nullptr);
+    AppState::instance().setFileNameTemplate(session->recorder().nameTemplate());
+    auto *window = new FileNameTemplate(&session->recorder());
     // A new window each time: it must go when closed, or every opening leaks one.
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
@@ -363,7 +421,7 @@ void MainWindow::on_action_11_triggered()
     first.kind = DialogRequest::InputText;
     first.title = QStringLiteral("Задание разделителя ПЕРЕД числом");
     first.text = QStringLiteral("По умолчанию: '");
-    first.textValue = Recorder::instance().firstSplit();
+    first.textValue = session->recorder().firstSplit();
     const QPointer<MainWindow> self(this);
     Dialogs::ask(this, first, [self](const DialogAnswer &firstAnswer) {
         if (!self || !firstAnswer.accepted)
@@ -372,13 +430,13 @@ void MainWindow::on_action_11_triggered()
         last.kind = DialogRequest::InputText;
         last.title = QStringLiteral("Задание разделителя ПОСЛЕ числа");
         last.text = QStringLiteral("По умолчанию: ");
-        last.textValue = Recorder::instance().lastSplit();
+        last.textValue = self->session->recorder().lastSplit();
         last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
         Dialogs::ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
             if (!self || !lastAnswer.accepted)
                 return;
-            Recorder::instance().setFirstSplit(firstText);
-            Recorder::instance().setLastSplit(lastAnswer.textValue);
+            self->session->recorder().setFirstSplit(firstText);
+            self->session->recorder().setLastSplit(lastAnswer.textValue);
             appSettings().setValue(QStringLiteral("Settings/FirstSplit"), firstText);
             appSettings().setValue(QStringLiteral("Settings/LastSplit"), lastAnswer.textValue);
         });
@@ -391,17 +449,16 @@ void MainWindow::on_action_7_triggered()
                                                  QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
 }
 
-// Hands a reference sample (NO_SAMPLE: none) to the window, the table and
-// the recorder together, then refreshes the table.
+// Hands a reference sample (NO_SAMPLE: none) to the table and the recorder
+// together, then refreshes the table.
 void MainWindow::applySample(int which, double value)
 {
-    (which == 0 ? sample0 : sample1) = value;
     if (which == 0) {
         tableMan->setSample0(value);
-        Recorder::instance().setSample0(value);
+        session->recorder().setSample0(value);
     } else {
         tableMan->setSample1(value);
-        Recorder::instance().setSample1(value);
+        session->recorder().setSample1(value);
     }
     tableMan->update();
 }
@@ -500,12 +557,10 @@ void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
 
 void MainWindow::showSensorInExplorer()
 {
-    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
-    if (selected.isEmpty())
+    const int row = selectedRow();
+    if (row < 0)
         return;
-    const int row = selected.first()->row();
-    QTableWidgetItem *item = ui->tblSens->item(row, 12);
-    const QString path = item ? item->data(Qt::DisplayRole).toString() : QString();
+    const QString path = tableMan->cellText(row, TableMan::ColFileName);
     if (!path.isEmpty() && QFile::exists(path))
         Desktop::showInFileManager(path, this);
 }
@@ -513,8 +568,18 @@ void MainWindow::showSensorInExplorer()
 // A chart window on the selected row's channel; more can be added there.
 void MainWindow::showSensorChart()
 {
-    const QList<QTableWidgetItem *> selected = ui->tblSens->selectedItems();
-    ChartWindow::showForRow(ui->tblSens, selected.isEmpty() ? -1 : selected.first()->row(), tableMan);
+    ChartWindow::Sources sources;
+    sources.archive = &archive;
+    sources.table = tableMan;
+    sources.recorder = &session->recorder();
+    ChartWindow::showForRow(sources, selectedRow());
+}
+
+int MainWindow::selectedRow() const
+{
+    const QModelIndexList selected = ui->tblSens->selectionModel() ? ui->tblSens->selectionModel()->selectedIndexes()
+                                                                    : QModelIndexList();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 void MainWindow::on_btnOpenPath_clicked()
@@ -554,8 +619,8 @@ void MainWindow::showShtHeater(bool visible)
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     m_exitRequested = true;
-    if (sensor)
-        sensor->requestStop();
+    if (session)
+        session->requestStop();
     if (appTimer)
         appTimer->stop();
     event->accept();

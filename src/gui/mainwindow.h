@@ -1,11 +1,16 @@
 #pragma once
 
+#include "base/operatornotices.h"
+#include "chart/trendarchive.h"
+
 #include <QDateTime>
 #include <QMainWindow>
 #include <QPoint>
 #include <QVector>
 
-class Acquisition;
+class MeasurementSession;
+class MqttPublisher;
+class QSettings;
 class QTimer;
 class Sensor;
 class TableMan;
@@ -36,6 +41,9 @@ public:
     // The sensor object and table manager (null in a refused copy).
     Sensor *sensorObject() const { return sensor; }
     TableMan *tableManager() const { return tableMan; }
+    MeasurementSession *measurementSession() const { return session; }
+    // Every reading the table has shown, for the charts.
+    TrendArchive &trendArchive() { return archive; }
     // Seconds between measurements; below 1 every tick measures.
     int measurementInterval() const { return interval; }
     // The 2-second application timer (null in a refused copy); tests stop it
@@ -89,6 +97,13 @@ private slots:
     void on_spinBoxShtTimeHeat_valueChanged(int arg1);
 
 private:
+    void askRecordingFolder(QSettings &settings);
+    void askInterval(QSettings &settings);
+    void setUpTable();
+    void setUpPublishing(QSettings &settings);
+    // Hides the view's columns and rows as the table says.
+    void followTableShown();
+    int selectedRow() const;
     void chooseLogFile();
     void toggleChannel(int channel);
     void takeSample(int which);
@@ -110,7 +125,8 @@ private:
     bool m_exitRequested = false;
     bool adapterFound = false;
     int m_instanceState = 0;
-    double sample0 = -32768.0;
-    double sample1 = -32768.0;
-    Acquisition *acquisition = nullptr;
+    MeasurementSession *session = nullptr;
+    TrendArchive archive;
+    MqttPublisher *mqtt = nullptr;
+    OperatorNotices::Handler previousNoticeHandler;
 };

@@ -6,7 +6,6 @@
 #include "publish/channelregistry.h"
 #include "publish/publishqueue.h"
 #include "model/sensordevice.h"
-#include "table/tableman.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -85,11 +84,6 @@ bool MqttPublisher::start(QString *error)
     m_started = true;
     setState(State::Connecting, QString());
     return true;
-}
-
-void MqttPublisher::attach(TableMan *tableMan)
-{
-    connect(tableMan, &TableMan::readingTaken, this, &MqttPublisher::takeReading);
 }
 
 void MqttPublisher::takeReading(const SensorDevice &device, int index)

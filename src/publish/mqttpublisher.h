@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/readingsink.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttlink.h"
 
@@ -13,7 +14,6 @@
 class ChannelRegistry;
 class QSettings;
 class PublishQueue;
-class TableMan;
 struct SensorDevice;
 
 // Publishes every reading the table announces to an MQTT broker, with Home
@@ -36,7 +36,7 @@ struct SensorDevice;
 //
 // Context: the owner's (GUI) thread. takeReading() never waits and never
 // processes events, so the measurement cycle does not notice the network.
-class MqttPublisher : public QObject
+class MqttPublisher : public QObject, public ReadingSink
 {
     Q_OBJECT
 public:
@@ -55,11 +55,9 @@ public:
     // password and starts the link. False, with the reason in *error and the
     // state Failed, when the configuration cannot work; nothing is published then.
     bool start(QString *error);
-    // Publishes the readings `tableMan` announces (recording on or off).
-    void attach(TableMan *tableMan);
     // One reading of channel `index` of `device`: queued, and handed to the
     // link at once when connected.
-    void takeReading(const SensorDevice &device, int index);
+    void takeReading(const SensorDevice &device, int index) override;
 
     // Waits in real time, processing events, until the queue is empty, the
     // link has failed for good or `ms` have passed; true when empty. For the

@@ -4,7 +4,7 @@
 #include "base/logging.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
-#include "gui/dialogs.h"
+#include "base/operatornotices.h"
 #include "model/sensordevice.h"
 #include "sensors/typektable.h"
 
@@ -63,8 +63,7 @@ uint8_t subtypeFromCode(uint8_t code)
 // Shown without waiting for the operator: the cycle this read belongs to goes on.
 void warnOperator(const QString &text)
 {
-    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("ВНИМАНИЕ!"), text,
-                                                 QMessageBox::Yes, QMessageBox::NoButton));
+    OperatorNotices::warn(QStringLiteral("ВНИМАНИЕ!"), text);
 }
 
 } // namespace

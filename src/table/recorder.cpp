@@ -4,6 +4,7 @@
 #include "base/logging.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
+#include "model/channelid.h"
 #include "model/sensordevice.h"
 
 #include <QDebug>
@@ -66,26 +67,6 @@ QString hex16(quint64 value)
 }
 
 } // namespace
-
-Recorder &Recorder::instance()
-{
-    static Recorder recorder;
-    return recorder;
-}
-
-void Recorder::resetForTest()
-{
-    m_folder.clear();
-    m_nameTemplate = QString::fromLatin1(DefaultTemplate);
-    m_sample0 = NO_SAMPLE;
-    m_sample1 = NO_SAMPLE;
-    m_firstSplit.clear();
-    m_lastSplit.clear();
-    m_lastWrittenReading.clear();
-    m_headerOwed.clear();
-    m_failures.clear();
-    m_writeStep = nullptr;
-}
 
 QString Recorder::formatNumber(double x)
 {
@@ -291,7 +272,7 @@ int Recorder::appendReading(SensorDevice &device, int index)
         channel.fileName = path;
     if (channel.writtenThisCycle)
         return 2;
-    const QString channelKey = device.channelKey(index);
+    const ChannelId channelKey = ChannelId::of(device, index);
     const auto last = m_lastWrittenReading.constFind(channelKey);
     if (last != m_lastWrittenReading.constEnd() && channel.reading <= last.value())
         return 2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/channelid.h"
 #include "table/nosample.h"
 
 #include <QByteArray>
@@ -35,7 +36,8 @@ public:
         "%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%";
     static constexpr const char *FullDefaultTemplate = DefaultTemplate;
 
-    static Recorder &instance();
+    // One per measurement session, which owns it.
+    Recorder() = default;
 
     // Empty folder: recording is off (the table manager then never calls the writers).
     QString folder() const { return m_folder; }
@@ -115,12 +117,8 @@ public:
     // the plain write.
     using WriteStep = std::function<qint64(QFile &file, const QByteArray &bytes)>;
     void setWriteStepForTest(WriteStep step) { m_writeStep = std::move(step); }
-    // Tests: back to the state of a fresh program.
-    void resetForTest();
 
 private:
-    Recorder() = default;
-
     QByteArray headerBytes(const SensorDevice &device, int index) const;
     QByteArray dataLineBytes(const SensorDevice &device, int index) const;
     // Creates `path` holding only the header; false (and no file) on failure.
@@ -138,9 +136,8 @@ private:
     QString m_firstSplit;
     QString m_lastSplit;
 
-    // The reading number of the last line written per channel (keyed like
-    // the table's rows: ROM text, subchannel, hub channel, I2C address).
-    QHash<QString, uint64_t> m_lastWrittenReading;
+    // The reading number of the last line written per channel.
+    QHash<ChannelId, uint64_t> m_lastWrittenReading;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
     // Paths whose last write failed, with the tick of that failure.

@@ -6,8 +6,8 @@
 #include "model/sensordevice.h"
 #include "table/recorder.h"
 
-#include <QHeaderView>
-#include <QTableWidget>
+#include <algorithm>
+#include <iterator>
 #include <cmath>
 
 namespace {
@@ -25,28 +25,26 @@ QString valueText(double x)
 
 } // namespace
 
-TableMan::TableMan(QTableWidget *table)
-    : QObject(nullptr)
-    , table(table)
+const QString kHeaders[TableMan::ColumnCount] = {
+    QStringLiteral("Серийный номер 1W"),
+    QStringLiteral("Канал\nдатчика"),
+    QStringLiteral("Мультихаб\nНомер\nканала"),
+    QStringLiteral("I2C SN"),
+    QStringLiteral("I2C ADDR"),
+    QStringLiteral("Тип"),
+    QStringLiteral("Значение"),
+    QStringLiteral("Калибровочное смещение"),
+    QStringLiteral("Ед.изм."),
+    QStringLiteral("Exist"),
+    QStringLiteral("Отклон. канал 0"),
+    QStringLiteral("Отклон. канал 1"),
+    QStringLiteral("Имя файла"),
+};
+
+TableMan::TableMan(Recorder *recorder)
+    : recorder(recorder)
 {
-    if (!table)
-        return;
-    const QAbstractItemModel *model = table->model();
-    auto forget = [this] {
-        if (!appending)
-            indexedRows = -1;
-    };
-    connect(model, &QAbstractItemModel::rowsInserted, this, forget);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, forget);
-    connect(model, &QAbstractItemModel::rowsMoved, this, forget);
-    connect(model, &QAbstractItemModel::modelReset, this, forget);
-    connect(model, &QAbstractItemModel::layoutChanged, this, forget);
-    connect(model, &QAbstractItemModel::dataChanged, this,
-            [this](const QModelIndex &topLeft, const QModelIndex &) {
-                // Columns 0 to 4 hold the identity cells; the others change on every refresh.
-                if (!appending && topLeft.column() <= ColI2cAddress)
-                    indexedRows = -1;
-            });
+    std::fill(std::begin(columnShown), std::end(columnShown), true);
 }
 
 void TableMan::init(QVector<SensorDevice *> *devices)
@@ -54,63 +52,71 @@ void TableMan::init(QVector<SensorDevice *> *devices)
     channelMask = 0xFF;
     if (devices)
         this->devices = devices;
-    if (!table)
-        return;
 
-    table->clearContents();
-    table->clear();
-    table->setRowCount(0);
-    table->setColumnCount(ColumnCount);
-    table->setHorizontalHeaderLabels({
-        QStringLiteral("Серийный номер 1W"),
-        QStringLiteral("Канал\nдатчика"),
-        QStringLiteral("Мультихаб\nНомер\nканала"),
-        QStringLiteral("I2C SN"),
-        QStringLiteral("I2C ADDR"),
-        QStringLiteral("Тип"),
-        QStringLiteral("Значение"),
-        QStringLiteral("Калибровочное смещение"),
-        QStringLiteral("Ед.изм."),
-        QStringLiteral("Exist"),
-        QStringLiteral("Отклон. канал 0"),
-        QStringLiteral("Отклон. канал 1"),
-        QStringLiteral("Имя файла"),
-    });
-    table->setShowGrid(true);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->horizontalHeader()->setStretchLastSection(true);
-    table->setTextElideMode(Qt::ElideRight);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setContextMenuPolicy(Qt::CustomContextMenu);
+    beginResetModel();
+    rows.clear();
+    indexStale = true;
+    endResetModel();
+    std::fill(std::begin(columnShown), std::end(columnShown), true);
     if (outputFolder.isEmpty())
-        table->hideColumn(ColFileName);
+        columnShown[ColFileName] = false;
+    shownDirty = true;
 
     update();
 
     for (int column : {ColCalibration, ColExist, ColI2cAddress, ColDeviation0, ColDeviation1})
-        table->hideColumn(column);
+        setColumnShown(column, false);
+    emit shownChanged();
+    shownDirty = false;
+}
+
+int TableMan::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : rows.size();
+}
+
+int TableMan::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(ColumnCount);
+}
+
+QVariant TableMan::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows.size() || index.column() >= ColumnCount)
+        return QVariant();
+    return rows.at(index.row()).cells[index.column()];
+}
+
+QVariant TableMan::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    return kHeaders[section];
 }
 
 QString TableMan::cellText(int row, int column) const
 {
-    const QTableWidgetItem *item = table->item(row, column);
-    return item ? item->text() : QString();
+    if (row < 0 || row >= rows.size() || column < 0 || column >= ColumnCount)
+        return QString();
+    return rows.at(row).cells[column];
 }
 
 void TableMan::setCellText(int row, int column, const QString &text)
 {
-    QTableWidgetItem *item = table->item(row, column);
-    if (item)
-        item->setData(Qt::DisplayRole, text);
-    else
-        table->setItem(row, column, new QTableWidgetItem(text));
+    QString &cell = rows[row].cells[column];
+    if (cell == text)
+        return;
+    cell = text;
+    const QModelIndex at = index(row, column);
+    emit dataChanged(at, at, {Qt::DisplayRole});
 }
 
 void TableMan::setColumnShown(int column, bool shown)
 {
-    if (table->isColumnHidden(column) == shown)
-        table->setColumnHidden(column, !shown);
+    if (columnShown[column] == shown)
+        return;
+    columnShown[column] = shown;
+    shownDirty = true;
 }
 
 void TableMan::update()
@@ -132,10 +138,10 @@ void TableMan::update()
 }
 
 // Rows of a device whose driver is at work stay as they are until it is done.
-void TableMan::keepRowsOf(const QString &romText)
+void TableMan::keepRowsOf(uint64_t deviceKey)
 {
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (cellText(row, ColRom) == romText)
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.at(row).id.deviceKey == deviceKey)
             setCellText(row, ColExist, QStringLiteral("1"));
     }
 }
@@ -143,12 +149,12 @@ void TableMan::keepRowsOf(const QString &romText)
 void TableMan::updateOnce()
 {
     averageValue = 0;
-    if (!devices || !table)
+    if (!devices)
         return;
     CpuMeter::Scope meter(CpuMeter::Table);
 
     rowsAdded = false;
-    for (int row = 0; row < table->rowCount(); ++row)
+    for (int row = 0; row < rows.size(); ++row)
         setCellText(row, ColExist, QStringLiteral("0"));
 
     bool anyI2cSerial = false;
@@ -162,7 +168,8 @@ void TableMan::updateOnce()
             continue;
         QVector<SensorChannel> &channels = device->channels;
         if (device->beingRead) {
-            keepRowsOf(romToText(device->rom, false));
+            if (!channels.isEmpty())
+                keepRowsOf(ChannelId::of(*device, 0).deviceKey);
         } else {
             for (int i = channels.size() - 1; i >= 0; --i) {
                 if (!channels.at(i).isLive())
@@ -188,9 +195,13 @@ void TableMan::updateOnce()
     }
 
     // Rows not refreshed above belong to vanished, dropped or masked channels.
-    for (int row = table->rowCount() - 1; row >= 0; --row) {
-        if (cellText(row, ColExist) == QLatin1String("0"))
-            table->removeRow(row);
+    for (int row = rows.size() - 1; row >= 0; --row) {
+        if (rows.at(row).cells[ColExist] == QLatin1String("0")) {
+            beginRemoveRows(QModelIndex(), row, row);
+            rows.remove(row);
+            endRemoveRows();
+            indexStale = true;
+        }
     }
 
     setColumnShown(ColI2cSerial, anyI2cSerial);
@@ -202,35 +213,32 @@ void TableMan::updateOnce()
     if (count > 0)
         averageValue = sum / count;
 
-    // New rows: widen the columns to the new texts once, not on every refresh.
-    if (rowsAdded)
-        table->resizeColumnsToContents();
     setFilter(filter);
+    // New rows: the view widens the columns to the new texts once, not on every refresh.
+    if (rowsAdded)
+        emit rowsAppended();
 }
 
 void TableMan::refreshDevice(SensorDevice &device)
 {
-    if (!table)
-        return;
-    const QString romText = romToText(device.rom, false);
-    Recorder &recorder = Recorder::instance();
+    const bool recording = recorder && !recorder->folder().isEmpty();
     for (int index = 0; index < device.channels.size(); ++index) {
         const SensorChannel &channel = device.channels.at(index);
         if (channel.subchannel >= 8 || !(channelMask & (1u << channel.subchannel)))
             continue;
-        const int row = findRow(romText, channel.subchannel, channel.hubChannel, channel.i2cAddress);
+        const int row = findRow(ChannelId::of(device, index));
         if (row < 0) {
-            if (!recorder.folder().isEmpty()) {
+            if (recording) {
                 CpuMeter::Scope writing(CpuMeter::Files);
-                recorder.writeHeader(device, index);
-                recorder.appendReading(device, index);
+                recorder->writeHeader(device, index);
+                recorder->appendReading(device, index);
             }
-            appendRow(device, romText, index);
+            appendRow(device, index);
         } else {
             refreshRow(row, device, index);
-            if (!device.channels.at(index).writtenThisCycle && !recorder.folder().isEmpty()) {
+            if (!device.channels.at(index).writtenThisCycle && recording) {
                 CpuMeter::Scope writing(CpuMeter::Files);
-                recorder.appendReading(device, index);
+                recorder->appendReading(device, index);
                 setCellText(row, ColFileName, device.channels.at(index).fileName);
             }
         }
@@ -242,12 +250,14 @@ void TableMan::refreshDevice(SensorDevice &device)
     }
 }
 
-void TableMan::appendRow(const SensorDevice &device, const QString &romText, int index)
+void TableMan::appendRow(const SensorDevice &device, int index)
 {
     rowsAdded = true;
     const SensorChannel &channel = device.channels.at(index);
+    Row row;
+    row.id = ChannelId::of(device, index);
     const QString texts[ColumnCount] = {
-        romText,
+        romToText(device.rom, false),
         QString::number(channel.subchannel),
         QString::number(channel.hubChannel),
         channel.i2cSerialText(),
@@ -261,19 +271,13 @@ void TableMan::appendRow(const SensorDevice &device, const QString &romText, int
         fixed2(0),
         channel.fileName,
     };
-    const int row = table->rowCount();
-    const bool indexed = indexedRows == row;
-    appending = true;
-    table->insertRow(row);
-    for (int column = 0; column < ColumnCount; ++column)
-        table->setItem(row, column, new QTableWidgetItem(texts[column]));
-    appending = false;
-    if (indexed) {
-        const QString key = rowKey(texts[ColRom], texts[ColHubChannel], texts[ColI2cAddress], texts[ColSubchannel]);
-        if (!rowIndex.contains(key))
-            rowIndex.insert(key, row);
-        indexedRows = row + 1;
-    }
+    std::copy(std::begin(texts), std::end(texts), std::begin(row.cells));
+    const int at = rows.size();
+    beginInsertRows(QModelIndex(), at, at);
+    rows.append(row);
+    endInsertRows();
+    if (!indexStale && !rowIndex.contains(row.id))
+        rowIndex.insert(row.id, at);
 }
 
 void TableMan::refreshRow(int row, const SensorDevice &device, int index)
@@ -306,58 +310,50 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
         setColumnShown(ColDeviation1, false);
 }
 
-QString TableMan::rowKey(const QString &romText, const QString &hubText, const QString &addressText,
-                         const QString &subchannelText)
-{
-    const QChar separator(0x1F);
-    return romText + separator + hubText + separator + addressText + separator + subchannelText;
-}
-
-QString TableMan::rowKeyOf(int row) const
-{
-    return rowKey(cellText(row, ColRom), cellText(row, ColHubChannel), cellText(row, ColI2cAddress),
-                  cellText(row, ColSubchannel));
-}
-
 void TableMan::rebuildRowIndex() const
 {
     rowIndex.clear();
-    const int rows = table->rowCount();
-    rowIndex.reserve(rows);
-    for (int row = 0; row < rows; ++row) {
-        const QString key = rowKeyOf(row);
-        if (!rowIndex.contains(key))
-            rowIndex.insert(key, row);
+    rowIndex.reserve(rows.size());
+    for (int row = 0; row < rows.size(); ++row) {
+        if (!rowIndex.contains(rows.at(row).id))
+            rowIndex.insert(rows.at(row).id, row);
     }
-    indexedRows = rows;
+    indexStale = false;
 }
 
-// The first row whose cells read exactly these texts, found through the
-// index (checked against the row's cells, so a stale entry is never trusted).
-int TableMan::findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const
+int TableMan::findRow(const ChannelId &id) const
 {
-    if (!table)
+    if (indexStale)
+        rebuildRowIndex();
+    return rowIndex.value(id, -1);
+}
+
+int TableMan::findRow(const QString &romText, int subchannel, int hubChannel, int i2cAddress) const
+{
+    bool ok = false;
+    const uint64_t reversed = romText.toULongLong(&ok, 16);
+    if (!ok || romText.size() != 16)
         return -1;
-    const QString key =
-        rowKey(romText, QString::number(hubChannel), QString::number(i2cAddress), QString::number(subchannel));
-    if (indexedRows != table->rowCount())
-        rebuildRowIndex();
-    int row = rowIndex.value(key, -1);
-    if (row >= 0 && rowKeyOf(row) != key) {
-        rebuildRowIndex();
-        row = rowIndex.value(key, -1);
-    }
-    return row;
+    // The text shows the CRC first; the key holds it in its low byte.
+    uint64_t key = 0;
+    for (int i = 0; i < 8; ++i)
+        key |= ((reversed >> (8 * (7 - i))) & 0xFF) << (8 * i);
+    return findRow(ChannelId{key, subchannel, hubChannel, i2cAddress});
 }
 
 void TableMan::setFilter(const QString &text)
 {
     filter = text;
-    if (!table)
-        return;
-    for (int row = 0; row < table->rowCount(); ++row) {
-        const bool shown = text.isEmpty() || cellText(row, ColRom).contains(text, Qt::CaseInsensitive);
-        table->setRowHidden(row, !shown);
+    for (Row &row : rows) {
+        const bool shown = text.isEmpty() || row.cells[ColRom].contains(text, Qt::CaseInsensitive);
+        if (row.shown != shown) {
+            row.shown = shown;
+            shownDirty = true;
+        }
+    }
+    if (shownDirty) {
+        shownDirty = false;
+        emit shownChanged();
     }
 }
 

@@ -1,24 +1,26 @@
 #pragma once
 
+#include "model/channelid.h"
 #include "table/nosample.h"
 
 #include <QHash>
-#include <QObject>
+#include <QAbstractTableModel>
 #include <QString>
 #include <QVector>
 #include <cstdint>
 #include <functional>
 
-class QTableWidget;
+class Recorder;
 struct SensorChannel;
 struct SensorDevice;
 
-// Keeps the main window's sensor table in step with the device records: one
-// row per shown channel of every present device. Each update refreshes or
-// creates rows, drops the rows of vanished channels, decides the optional
-// columns, computes the channel-0 average, shows the deviations from the two
-// reference samples and hands every new reading to the Recorder.
-class TableMan : public QObject
+// The sensor table's state, kept in step with the device records: one row per
+// shown channel of every present device. Each update refreshes or creates
+// rows, drops the rows of vanished channels, decides which optional columns
+// are shown, computes the channel-0 average, shows the deviations from the two
+// reference samples and hands every new reading to the Recorder. A model the
+// window's table view shows; without a view (orvexctl) it works the same.
+class TableMan : public QAbstractTableModel
 {
     Q_OBJECT
 public:
@@ -39,13 +41,13 @@ public:
         ColumnCount = 13
     };
 
-    // `table` is not owned and may be null (then updates only reset the average).
-    explicit TableMan(QTableWidget *table);
+    // `recorder` (not owned, may be null) writes the files while its folder is set.
+    explicit TableMan(Recorder *recorder);
 
     void setOutputFolder(const QString &folder) { outputFolder = folder; }
-    // Sets up the columns, attaches the device list (null keeps the previous
-    // one) and runs update(). The list is read in place and never owned;
-    // update() removes channels that are no longer live from it.
+    // Resets the rows and the columns shown, attaches the device list (null
+    // keeps the previous one) and runs update(). The list is read in place
+    // and never owned; update() removes channels that are no longer live from it.
     void init(QVector<SensorDevice *> *devices);
     // A device being read (SensorDevice::beingRead) keeps its rows as they
     // are; its readings are shown and recorded by the next update after the
@@ -75,8 +77,24 @@ public:
     void requestSubtype(uint8_t subtype);
 
     // The first row showing this channel, or -1.
-    int findRow(const QString &romText, uint8_t subchannel, int hubChannel, uint8_t i2cAddress) const;
+    int findRow(const ChannelId &id) const;
+    // The same by the texts a row shows: the ROM (CRC first), subchannel,
+    // hub channel and I2C address byte.
+    int findRow(const QString &romText, int subchannel, int hubChannel, int i2cAddress) const;
+    // The channel a row shows.
+    ChannelId channelAt(int row) const { return rows.at(row).id; }
+    QString cellText(int row, int column) const;
+    int rowTotal() const { return rows.size(); }
+    // What the view hides: columns the table leaves out, rows the filter leaves out.
+    bool isColumnShown(int column) const { return columnShown[column]; }
+    bool isRowShown(int row) const { return rows.at(row).shown; }
     void refreshDevice(SensorDevice &device);
+
+    // QAbstractTableModel: display texts and the header.
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 signals:
     // Whether some live channel belongs to a Pt100 emulator; sent on every update.
@@ -86,25 +104,34 @@ signals:
     // the row shows it and the recorder has been handed it. The references
     // are valid only during the call.
     void readingTaken(const SensorDevice &device, int index);
+    // Columns or rows were shown or hidden: the view follows.
+    void shownChanged();
+    // Rows were added by the last update: the view may widen its columns.
+    void rowsAppended();
 
 private:
+    struct Row
+    {
+        ChannelId id;
+        QString cells[ColumnCount];
+        bool shown = true;
+    };
+
     void updateOnce();
-    void keepRowsOf(const QString &romText);
+    void keepRowsOf(uint64_t deviceKey);
     // Every live channel of every present device, shown or not.
     void forEachLiveChannel(const std::function<void(SensorChannel &)> &action);
     void setCellText(int row, int column, const QString &text);
-    QString cellText(int row, int column) const;
     void setColumnShown(int column, bool shown);
-    void appendRow(const SensorDevice &device, const QString &romText, int index);
+    void appendRow(const SensorDevice &device, int index);
     void refreshRow(int row, const SensorDevice &device, int index);
-    // The identity of a row: its ROM, hub channel, I2C address and subchannel cell texts.
-    static QString rowKey(const QString &romText, const QString &hubText, const QString &addressText,
-                          const QString &subchannelText);
-    QString rowKeyOf(int row) const;
     void rebuildRowIndex() const;
 
-    QTableWidget *table;
+    Recorder *recorder;
     QVector<SensorDevice *> *devices = nullptr;
+    QVector<Row> rows;
+    bool columnShown[ColumnCount];
+    bool shownDirty = false;
     uint8_t channelMask = 0xFF;
     QString outputFolder;
     double sample0 = NO_SAMPLE;
@@ -114,12 +141,8 @@ private:
     bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;
-    // The first row of each identity, so that finding a channel's row does
-    // not scan the cells. Rows appended here are added to it; any other
-    // change of the rows or of an identity cell (a removal, the table
-    // cleared, a cell written from outside) makes the next lookup rebuild it
-    // from the cells. indexedRows is the row count it holds, -1 when stale.
-    mutable QHash<QString, int> rowIndex;
-    mutable int indexedRows = -1;
-    bool appending = false;
+    // The first row of each channel, so that finding a channel's row does not
+    // scan the rows; rebuilt after rows are removed.
+    mutable QHash<ChannelId, int> rowIndex;
+    mutable bool indexStale = true;
 };

@@ -1,16 +1,13 @@
 #include "support/recordingrig.h"
 
-#include "table/recorder.h"
-
 RecordingRig::RecordingRig(const QString &folder)
-    : acquisition(&sensor)
-    , tableMan(&table)
+    : sensor(session.sensor())
+    , acquisition(session.acquisition())
+    , tableMan(session.table())
+    , recorder(session.recorder())
 {
-    Recorder &recorder = Recorder::instance();
-    recorder.resetForTest();
-    recorder.setFolder(folder);
     recorder.setFirstSplit(QStringLiteral("'"));
-    tableMan.setOutputFolder(folder);
+    session.keepTable(true);
+    session.setRecordingFolder(folder);
     tableMan.init(sensor.devices());
-    sensor.setTableMan(&tableMan);
 }

@@ -3,13 +3,13 @@
 #include "sim/simbusloader.h"
 
 SimCycle::SimCycle(const QByteArray &json)
-    : acquisition(&sensor)
+    : sensor(session.sensor())
 {
     std::unique_ptr<SimBackend> backend = SimBusLoader::load(json, QStringLiteral("x"), &error);
     if (!backend)
         return;
     fixture = std::make_unique<SimFixture>(std::move(backend));
     fixture->backend().setTrafficLogging(false);
-    openResult = acquisition.refresh().openResult;
-    sensor.measureAll();
+    openResult = session.refresh().openResult;
+    session.measure();
 }

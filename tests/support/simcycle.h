@@ -1,7 +1,6 @@
 #pragma once
 
-#include "sensors/acquisition.h"
-#include "sensors/sensor.h"
+#include "session/measurementsession.h"
 #include "support/simfixture.h"
 
 #include <QByteArray>
@@ -17,7 +16,7 @@ struct SimCycle
 
     QString error;
     std::unique_ptr<SimFixture> fixture;
-    Sensor sensor;
-    Acquisition acquisition;
+    MeasurementSession session;
+    Sensor &sensor;
     int openResult = 0;
 };

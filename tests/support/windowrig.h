@@ -1,6 +1,7 @@
 #pragma once
 
 #include "gui/mainwindow.h"
+#include "session/measurementsession.h"
 #include "gui/dialogs.h"
 #include "model/sensordevice.h"
 #include "support/simfixture.h"
