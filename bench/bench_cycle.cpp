@@ -40,6 +40,7 @@
 #include "base/clock.h"
 #include "base/cpumeter.h"
 #include "sensors/acquisition.h"
+#include "session/measurementsession.h"
 #include "sensors/sensor.h"
 #include "bus/simbackend.h"
 #include "sim/simbusloader.h"
@@ -54,7 +55,6 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
-#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <chrono>
@@ -250,18 +250,16 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         setHeaterOnTime(5);
     }
 
-    Recorder::instance().setFolder(folder.path());
-    Sensor sensor;
+    MeasurementSession session;
+    Sensor &sensor = session.sensor();
     sensor.setScanAllChannel(scanAll);
     sensor.setScanAllType(scanAll);
-    Acquisition acquisition(&sensor);
-    QTableWidget table;
-    TableMan tableMan(&table);
-    tableMan.setOutputFolder(folder.path());
-    tableMan.init(sensor.devices());
-    sensor.setTableMan(&tableMan);
+    session.keepTable(true);
+    session.setRecordingFolder(folder.path());
+    session.table().init(sensor.devices());
+    TrendArchive archive;
     if (window) // the window keeps every reading for its charts
-        QObject::connect(&tableMan, &TableMan::readingTaken, &TrendArchive::instance(), &TrendArchive::record);
+        session.addSink(&archive);
     EventGapProbe probe;
     CpuMeter::setEnabled(true);
 
@@ -281,9 +279,8 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         const qint64 cpuStart = CpuMeter::processUs();
         const qint64 wallStart = steadyNs();
 
-        acquisition.refresh();
-        sensor.measureAll();
-        tableMan.update();
+        session.refresh();
+        session.measure();
 
         const qint64 wallNs = steadyNs() - wallStart;
         const qint64 cpuEnd = CpuMeter::processUs();
