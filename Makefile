@@ -1,11 +1,12 @@
-# The set-up commands of the README: `make run`, `make test` and `make check`.
+# The set-up commands of the README: `make run`, `make test`, `make check` and
+# `make package`.
 BUILD_DIR ?= build
 # `make check` builds here, with the sanitizers; never mixed with BUILD_DIR.
 CHECK_DIR ?= build-asan
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 
-.PHONY: all deps configure build run test check bench clean
+.PHONY: all deps configure build run test check package check-package bench clean
 
 all: build
 
@@ -30,6 +31,15 @@ check: deps
 	@cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DORVEX_SANITIZE=ON >/dev/null
 	@cmake --build $(CHECK_DIR) -j $(JOBS)
 	@./tools/run-sanitized-tests $(CHECK_DIR) $(JOBS)
+
+# The Debian packages orvex_*.deb and orvex-tools_*.deb, in BUILD_DIR.
+package: build
+	cd $(BUILD_DIR) && cpack -G DEB
+
+# The packages built and checked (lintian, the menu entry, AppStream, the
+# service unit, the programs run from the extracted package).
+check-package: build
+	@./tools/check-package $(BUILD_DIR)
 
 bench: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $$(cd bench && ls bench_*.cpp 2>/dev/null | sed 's/\.cpp$$//')

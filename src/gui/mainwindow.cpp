@@ -4,6 +4,7 @@
 #include "base/appsettings.h"
 #include "base/appstate.h"
 #include "base/logging.h"
+#include "base/installpaths.h"
 #include "base/logmessagehandler.h"
 #include "base/operatornotices.h"
 #include "session/recordersettings.h"
@@ -587,12 +588,13 @@ void MainWindow::on_btnOpenPath_clicked()
     Desktop::openFolder(outPath);
 }
 
-// The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program, or
-// in the program's own folder when "Logs" cannot be made.
+// The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program (in
+// the user's state folder when installed), or in that folder itself when
+// "Logs" cannot be made.
 void MainWindow::chooseLogFile()
 {
     const QString name = Clock::now().toString(QStringLiteral("/yyyy_MM_dd_hh_mm_ss.log"));
-    QDir dir(QCoreApplication::applicationDirPath());
+    QDir dir(InstallPaths::logParentFolder());
     if (!QDir(dir.absolutePath() + QStringLiteral("/Logs")).exists()) {
         if (!dir.mkpath(QStringLiteral("Logs")))
             qCDebug(logCritical()) << "ErrorMakePath " << dir.absolutePath();

@@ -1,9 +1,10 @@
 #include "publish/mqttconfig.h"
 
+#include "base/installpaths.h"
+
 #include <QFile>
 #include <QSysInfo>
 #include <QSettings>
-#include <QStandardPaths>
 #include <QUrl>
 
 namespace {
@@ -142,8 +143,7 @@ void MqttConfig::applyDefaults()
     if (discoveryPrefix.isEmpty())
         discoveryPrefix = QStringLiteral("homeassistant");
     if (queueFolder.isEmpty())
-        queueFolder = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                      + QStringLiteral("/Tresvant/Орвекс/mqtt");
+        queueFolder = InstallPaths::mqttQueueFolder();
     if (queueLimit < 1)
         queueLimit = 1;
 }

@@ -26,7 +26,7 @@ struct MqttConfig
     QString caFile;          // PEM certificates that sign the broker's; empty: the system's
     bool discovery = true;   // Home Assistant discovery messages
     QString discoveryPrefix; // default "homeassistant"
-    QString queueFolder;     // default: the user's data folder, "Tresvant/Орвекс/mqtt"
+    QString queueFolder;     // default: InstallPaths::mqttQueueFolder()
     int queueLimit = 100000; // readings kept while the broker is away
     int forgetAfterH = 168;  // a channel unseen this long loses its discovery entry; 0: never
     int finishWaitS = 5;     // orvexctl: how long to wait at the end for the broker to take the queue
