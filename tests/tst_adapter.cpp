@@ -84,7 +84,7 @@ class TstAdapter : public QObject
     Q_OBJECT
 private slots:
     // A chip that cannot follow overdrive keeps the bus at standard speed:
-    // overdrive tried, then switched off again.
+    // overdrive tried, then switched off again; so does an empty bus.
     void firstOpenReportsOverdrive()
     {
         for (bool overdrive : {false, true}) {
@@ -100,6 +100,12 @@ private slots:
             QCOMPARE(f.backend().traffic().value(5).args, overdrive ? QVector<int>() : QVector<int>({0}));
             QVERIFY(f.session > 0);
         }
+        // No device answers the standard reset: nothing to take along, and
+        // overdrive stays off.
+        SimFixture empty;
+        QCOMPARE(empty.open(), 1);
+        QVERIFY(Adapter::instance().statusText().endsWith(QStringLiteral("OverDrive OFF")));
+        QVERIFY(!empty.bus().overdrive());
     }
 
     // Once set up, each open costs exactly TMValidSession and TMSetup and

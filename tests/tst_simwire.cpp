@@ -2,6 +2,7 @@
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
+#include "bus/romcommands.h"
 #include "sim/simds28e17.h"
 #include "sim/simromdevice.h"
 #include "sim/simsht3x.h"
@@ -34,9 +35,6 @@ public:
     QByteArray written;
     QVector<bool> pullups;
 };
-
-const uint8_t kSkipRom = 0xCC;
-const uint8_t kReadRom = 0x33;
 
 using FloorAndClock = QPair<qint64, qint64>;
 
@@ -73,7 +71,7 @@ private slots:
         EchoChip *b = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x02), 0x3C));
         QCOMPARE(f.open(), 1);
         QCOMPARE(TMTouchReset(f.session), short(1));
-        QCOMPARE(TMTouchByte(f.session, kSkipRom), short(kSkipRom));
+        QCOMPARE(TMTouchByte(f.session, RomCommand::kSkip), short(RomCommand::kSkip));
         QCOMPARE(TMTouchByte(f.session, 0x4E), short(0x4E));
         QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x30));
         QCOMPARE(TMTouchBit(f.session, 1), short(0));
@@ -83,7 +81,7 @@ private slots:
 
         // Read ROM with both answering: the bytes collide into their AND.
         TMTouchReset(f.session);
-        TMTouchByte(f.session, kReadRom);
+        TMTouchByte(f.session, RomCommand::kRead);
         QByteArray collided;
         for (int i = 0; i < 8; ++i)
             collided.append(char(TMTouchByte(f.session, 0xFF)));
@@ -95,7 +93,7 @@ private slots:
         // Alone, a device answers Read ROM with its ROM and CRC and stays selected.
         b->setSilent(true);
         TMTouchReset(f.session);
-        TMTouchByte(f.session, kReadRom);
+        TMTouchByte(f.session, RomCommand::kRead);
         unsigned char read[8];
         for (unsigned char &byte : read)
             byte = uchar(TMTouchByte(f.session, 0xFF));
@@ -164,7 +162,7 @@ private slots:
         EchoChip *a = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x01), 0x5A));
         QCOMPARE(f.open(), 1);
         TMTouchReset(f.session);
-        TMTouchByte(f.session, kSkipRom);
+        TMTouchByte(f.session, RomCommand::kSkip);
         TMOneWireLevel(f.session, 0, 1, 2);
         QVERIFY(!f.bus().strongPullupOn());
         TMTouchByte(f.session, 0x44);

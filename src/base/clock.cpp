@@ -108,13 +108,6 @@ void Clock::pollEvents()
     sleepMs(1);
 }
 
-void Clock::waitProcessingEvents(int ms)
-{
-    const qint64 end = tickMs() + ms;
-    while (tickMs() < end)
-        pollEvents();
-}
-
 void Clock::spendUs(qint64 us)
 {
     ClockState &s = state();
@@ -129,12 +122,6 @@ void Clock::setVirtual(const QDateTime &start)
     s.virtualTime = true;
     s.virtualStart = start;
     s.localUs = 0;
-}
-
-void Clock::setReal()
-{
-    state().unshare();
-    state().virtualTime = false;
 }
 
 bool Clock::isVirtual()

@@ -37,16 +37,12 @@ public:
     // time. Line timing is no bus time: on a virtual clock it takes none.
     static void holdLineMs(int ms);
 
-    // Waits `ms` milliseconds while processing events.
-    static void waitProcessingEvents(int ms);
-
     // Time taken by simulated bus activity: moves virtual time forward;
     // in real time the work itself took the time, so nothing happens.
     static void spendUs(qint64 us);
 
     // Virtual time starts at `start` (local time) and only moves when waited on.
     static void setVirtual(const QDateTime &start = QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)));
-    static void setReal();
     static bool isVirtual();
 
     // Virtual time only: moves the clock forward, as if that much time had passed.

@@ -57,10 +57,6 @@ const int kBreakMs = 2;
 // (a chip that missed the break answers the byte as a reset) is dropped.
 const int kSettleMs = 20;
 
-// Overdrive Skip ROM: sent at standard speed, it switches every device that
-// can follow to overdrive speed; the others wait for the next standard reset.
-const uint8_t kOverdriveSkip = 0x3C;
-
 // TMEX's port type for a DS9097U (DS2480B) serial adapter.
 const short kPortType = 5;
 
@@ -327,46 +323,14 @@ int Ds2480b::touchByte(int byte)
     return read;
 }
 
-// Switching on is first tried cheaply: a bus where no device follows (only
-// thermometers, say) refuses at the first overdrive reset. Only then are the
-// devices counted, at overdrive and at standard speed, and the bus goes to
-// overdrive for good when the counts agree.
-bool Ds2480b::setOverdrive(bool on)
+void Ds2480b::setOverdriveTiming(bool on)
 {
-    if (!on) {
-        if (m_speed != kSpeedStandard)
-            returnToStandard();
-        return true;
-    }
-    if (!ready() || !enterOverdrive())
-        return false;
-    const int overdriveCount = countDevices();
-    // The standard reset that starts this search brings every device back.
-    m_speed = kSpeedStandard;
-    const int standardCount = countDevices();
-    return overdriveCount > 0 && standardCount == overdriveCount && enterOverdrive();
+    m_speed = on ? kSpeedOverdrive : kSpeedStandard;
 }
 
-bool Ds2480b::enterOverdrive()
+bool Ds2480b::overdriveTiming() const
 {
-    m_speed = kSpeedStandard;
-    if (reset() != 1)
-        return false;
-    if (touchByte(kOverdriveSkip) != kOverdriveSkip) {
-        returnToStandard();
-        return false;
-    }
-    m_speed = kSpeedOverdrive;
-    if (reset() == 1)
-        return true;
-    returnToStandard();
-    return false;
-}
-
-void Ds2480b::returnToStandard()
-{
-    m_speed = kSpeedStandard;
-    reset();
+    return m_speed == kSpeedOverdrive;
 }
 
 void Ds2480b::setStrongPullup(bool armed)

@@ -19,9 +19,8 @@
 // pull-up, and the pull-up holds until the termination command 0xF1 (on
 // disarming, before the next reset, or before anything else on the bus).
 //
-// Overdrive: a device that cannot follow would silently vanish from the bus,
-// so switching on counts the devices a search finds at either speed and
-// keeps overdrive only when every device followed. A resynchronisation
+// Overdrive (negotiated by Overdrive::switchOn): every reset, single bit and
+// search accelerator command carries the speed bits. A resynchronisation
 // returns the bus to standard speed.
 class Ds2480b : public WireMaster
 {
@@ -47,7 +46,8 @@ public:
     int reset() override;
     int touchBit(int bit) override;
     int touchByte(int byte) override;
-    bool setOverdrive(bool on) override;
+    void setOverdriveTiming(bool on) override;
+    bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
 
@@ -76,12 +76,6 @@ private:
     void setProblem(const QString &text);
     // Powered up, answering and the port still open.
     bool ready() const;
-    // A standard reset that sees presence, Overdrive Skip ROM, then the
-    // master at overdrive speed and an overdrive reset that sees presence.
-    // False when a step fails; the bus is then back at standard speed.
-    bool enterOverdrive();
-    // A standard reset: every device back at standard speed.
-    void returnToStandard();
 
     QString m_path;
     SerialLink m_link;

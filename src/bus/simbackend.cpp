@@ -7,8 +7,6 @@
 
 namespace {
 
-const uint8_t kOverdriveSkip = 0x3C;
-
 QString hex(int value)
 {
     return QStringLiteral("0x") + QString::number(value & 0xFFFF, 16).toUpper().rightJustified(2, QLatin1Char('0'));
@@ -122,26 +120,9 @@ short SimBackend::setup(int32_t session)
     return short(log("TMSetup", {}, result));
 }
 
-// Trying overdrive is bus traffic, as with a real adapter: a standard reset,
-// Overdrive Skip ROM when some device answered, then a reset at overdrive
-// speed, which finds no presence when not every device follows and is then
-// followed by a standard reset that brings the devices back.
 short SimBackend::autoOverDrive(int32_t session, void *state, short mode)
 {
-    bool skipped = false;
-    if (mode != 0 && sessionOk(session)) {
-        m_bus.setOverdrive(false);
-        skipped = m_bus.reset() > 0;
-        if (skipped)
-            m_bus.touchByte(kOverdriveSkip);
-    }
-    const short result = WireBackend::autoOverDrive(session, state, mode);
-    if (skipped) {
-        if (result != 1)
-            Clock::spendUs(SimBus::resetUs(true));
-        m_bus.reset();
-    }
-    return short(log("TMAutoOverDrive", {mode}, result));
+    return short(log("TMAutoOverDrive", {mode}, WireBackend::autoOverDrive(session, state, mode)));
 }
 
 short SimBackend::endSession(int32_t session)

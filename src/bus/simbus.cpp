@@ -1,6 +1,7 @@
 #include "bus/simbus.h"
 
 #include "base/clock.h"
+#include "bus/romcommands.h"
 #include "bus/simdevice.h"
 
 namespace {
@@ -10,15 +11,6 @@ const int kResetStandardUs = 960;
 const int kResetOverdriveUs = 121;
 const int kSlotStandardUs = 70;
 const int kSlotOverdriveUs = 10;
-
-const uint8_t kReadRom = 0x33;
-const uint8_t kMatchRom = 0x55;
-const uint8_t kSkipRom = 0xCC;
-const uint8_t kSearchRom = 0xF0;
-const uint8_t kAlarmSearch = 0xEC;
-const uint8_t kOverdriveSkip = 0x3C;
-const uint8_t kOverdriveMatch = 0x69;
-const uint8_t kResume = 0xA5;
 
 } // namespace
 
@@ -135,8 +127,27 @@ void SimBus::spendSlots(int slots)
     Clock::spendUs(qint64(slots) * slotUs(m_overdrive));
 }
 
+bool SimBus::followsOverdrive() const
+{
+    if (!m_connected || !m_overdriveCapable)
+        return false;
+    for (const Slot &slot : m_slots) {
+        if (!slot.device->silent() && !slot.device->supportsOverdrive())
+            return false;
+    }
+    return true;
+}
+
 int SimBus::reset()
 {
+    if (m_overdrive && !followsOverdrive()) {
+        // A device left at standard speed takes the short pulse for a time
+        // slot and answers out of time: the presence detect sees nothing,
+        // and the devices stay where they were, at standard speed.
+        Clock::spendUs(resetUs(true));
+        m_overdrive = false;
+        return m_connected ? 0 : -1;
+    }
     if (!m_connected)
         return -1;
     Clock::spendUs(resetUs(m_overdrive));
@@ -192,34 +203,34 @@ void SimBus::romCommand(int index, uint8_t command)
     slot.bitIndex = 0;
     slot.searchPhase = 0;
     switch (command) {
-    case kReadRom:
+    case RomCommand::kRead:
         slot.state = RomState::ReadRom;
         break;
-    case kMatchRom:
+    case RomCommand::kMatch:
         slot.state = RomState::MatchRom;
         slot.overdriveMatch = false;
         break;
-    case kOverdriveMatch:
+    case RomCommand::kOverdriveMatch:
         slot.state = device->supportsOverdrive() ? RomState::MatchRom : RomState::Idle;
         slot.overdriveMatch = true;
         break;
-    case kSkipRom:
+    case RomCommand::kSkip:
         if (m_resumeSlot == index)
             m_resumeSlot = -1;
         slot.state = RomState::Selected;
         break;
-    case kOverdriveSkip:
+    case RomCommand::kOverdriveSkip:
         if (m_resumeSlot == index)
             m_resumeSlot = -1;
         slot.state = device->supportsOverdrive() ? RomState::Selected : RomState::Idle;
         break;
-    case kSearchRom:
+    case RomCommand::kSearch:
         slot.state = hidden ? RomState::Idle : RomState::Search;
         break;
-    case kAlarmSearch:
+    case RomCommand::kAlarmSearch:
         slot.state = (!hidden && device->alarmCondition()) ? RomState::Search : RomState::Idle;
         break;
-    case kResume:
+    case RomCommand::kResume:
         slot.state = (m_resumeSlot == index && device->supportsResume()) ? RomState::Selected : RomState::Idle;
         break;
     default:
@@ -337,22 +348,6 @@ int SimBus::touchByte(int byte)
             m_slots[size_t(index)].device->onStrongPullup(true);
     }
     return line;
-}
-
-bool SimBus::setOverdrive(bool on)
-{
-    if (!on) {
-        m_overdrive = false;
-        return true;
-    }
-    if (!m_connected || !m_overdriveCapable)
-        return false;
-    for (const Slot &slot : m_slots) {
-        if (!slot.device->silent() && !slot.device->supportsOverdrive())
-            return false;
-    }
-    m_overdrive = true;
-    return true;
 }
 
 void SimBus::setStrongPullup(bool armed)

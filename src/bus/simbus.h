@@ -37,7 +37,9 @@ public:
     void setConnected(bool plugged) { m_connected = plugged; }
     void setDefaultPort(bool configured, short portNum = 0, short portType = 6);
     void setSetupFails(bool fails) { m_setupFails = fails; }
+    // An adapter that is not capable sees no presence at any overdrive reset.
     void setOverdriveCapable(bool capable) { m_overdriveCapable = capable; }
+    // The wire runs at overdrive speed.
     bool overdrive() const { return m_overdrive; }
     // Bus time of one time slot and of a reset with its presence detect at either speed.
     static qint64 slotUs(bool overdrive);
@@ -63,7 +65,11 @@ public:
     int reset() override;
     int touchBit(int bit) override;
     int touchByte(int byte) override;
-    bool setOverdrive(bool on) override;
+    // A reset at overdrive timing sees no presence, and leaves the wire at
+    // standard speed, while a device that cannot follow is on the bus.
+    void setOverdriveTiming(bool on) override { m_overdrive = on; }
+    bool overdriveTiming() const override { return m_overdrive; }
+    bool overdriveResetProvesAll() const override { return true; }
     void setStrongPullup(bool armed) override;
 
 private:
@@ -84,6 +90,8 @@ private:
         int romBit(int index) const { return int((romBits >> index) & 1); }
     };
 
+    // The adapter can run at overdrive and every device that answers follows.
+    bool followsOverdrive() const;
     bool inRomLayer() const { return m_romLayerCount > 0; }
     int romLayerBit(int bit);
     void romCommand(int index, uint8_t command);

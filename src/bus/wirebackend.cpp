@@ -1,6 +1,8 @@
 #include "bus/wirebackend.h"
 
 #include "bus/crc.h"
+#include "bus/overdrive.h"
+#include "bus/romcommands.h"
 #include "bus/wiremaster.h"
 
 #include <cstring>
@@ -34,9 +36,6 @@ void store(void *buffer, const BufferState &s)
 {
     std::memcpy(buffer, &s, sizeof s);
 }
-
-const uint8_t kSearchRom = 0xF0;
-const uint8_t kMatchRom = 0x55;
 
 } // namespace
 
@@ -97,10 +96,10 @@ short WireBackend::autoOverDrive(int32_t session, void *, short mode)
     if (!sessionOk(session))
         return kInvalidSession;
     if (mode == 0) {
-        m_master->setOverdrive(false);
+        Overdrive::switchOff(*m_master);
         return 1;
     }
-    return m_master->setOverdrive(true) ? 1 : 0;
+    return Overdrive::switchOn(*m_master) ? 1 : 0;
 }
 
 short WireBackend::endSession(int32_t session)
@@ -223,7 +222,7 @@ short WireBackend::strongAccess(int32_t session, void *state)
     const int presence = m_master->reset();
     if (presence <= 0)
         return presence < 0 ? -1 : 0;
-    if (m_master->touchByte(kSearchRom) < 0)
+    if (m_master->touchByte(RomCommand::kSearch) < 0)
         return -1;
     // Where both values are present the search follows the ROM; the device is
     // there exactly when the search ends on its ROM.
@@ -245,7 +244,7 @@ short WireBackend::access(int32_t session, void *state)
     const int presence = m_master->reset();
     if (presence <= 0)
         return presence < 0 ? -1 : 0;
-    if (m_master->touchByte(kMatchRom) < 0)
+    if (m_master->touchByte(RomCommand::kMatch) < 0)
         return -1;
     for (int i = 0; i < 8; ++i) {
         if (m_master->touchByte(rom[i]) < 0)

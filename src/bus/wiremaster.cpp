@@ -1,10 +1,11 @@
 #include "bus/wiremaster.h"
 
+#include "bus/romcommands.h"
+
 #include <cstring>
 
 namespace {
 
-const uint8_t kSearchRom = 0xF0;
 // Bounds a count on a bus whose devices come and go while it is searched.
 const int kMaxSearchPasses = 4096;
 
@@ -51,7 +52,7 @@ int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
     const int presence = reset();
     if (presence <= 0)
         return presence;
-    if (touchByte(kSearchRom) < 0)
+    if (touchByte(RomCommand::kSearch) < 0)
         return -1;
     uint8_t path[8];
     std::memcpy(path, rom, 8);

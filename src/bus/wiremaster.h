@@ -26,9 +26,15 @@ public:
     // Eight slots, least significant bit first; returns the byte read back; -1 adapter gone.
     virtual int touchByte(int byte) = 0;
 
-    // Switches the bus speed; switching on fails (and the bus stays at
-    // standard speed) unless every device on the bus follows.
-    virtual bool setOverdrive(bool on) = 0;
+    // Switches the master's own timing (resets, slots, bytes) between
+    // standard and overdrive speed; no bus traffic. Taking the devices along
+    // is Overdrive::switchOn's part.
+    virtual void setOverdriveTiming(bool on) = 0;
+    virtual bool overdriveTiming() const = 0;
+    // True when a reset at overdrive timing sees no presence unless every
+    // device on the bus follows, so the device counts that otherwise prove
+    // it are not needed.
+    virtual bool overdriveResetProvesAll() const { return false; }
     // Armed: the line is held strongly high from the end of the next byte
     // until disarmed or the next reset (power for converting parasite-powered chips).
     virtual void setStrongPullup(bool armed) = 0;

@@ -1,6 +1,7 @@
 #include "onewire/adapter.h"
 
 #include "base/logging.h"
+#include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
 
@@ -120,13 +121,10 @@ bool Adapter::romIsValid(const RomId &rom)
     }
     if (allZero || allOnes)
         return false;
-    uint8_t crc = 0;
-    for (short e : rom) {
-        crc ^= uint8_t(e & 0xFF);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? uint8_t((crc >> 1) ^ 0x8C) : uint8_t(crc >> 1);
-    }
-    return crc == 0;
+    uint8_t bytes[8];
+    for (int i = 0; i < 8; ++i)
+        bytes[i] = uint8_t(rom.at(i) & 0xFF);
+    return Crc::dallas8(bytes, 8) == 0;
 }
 
 QString Adapter::findAdapterSerial(const RomList &roms, bool reversed)

@@ -145,15 +145,8 @@ void SimDs2480b::command(uint8_t b)
 void SimDs2480b::reset(int speed)
 {
     m_speed = speed;
-    int result;
-    if (speed == kOverdrive && !m_bus->setOverdrive(true)) {
-        Clock::spendUs(SimBus::resetUs(true));
-        result = 3;
-    } else {
-        if (speed != kOverdrive)
-            m_bus->setOverdrive(false);
-        result = m_bus->reset() > 0 ? 1 : 3;
-    }
+    m_bus->setOverdriveTiming(speed == kOverdrive);
+    int result = m_bus->reset() > 0 ? 1 : 3;
     if (m_resetResult >= 0)
         result = m_resetResult;
     // 110, chip revision 011, result.
