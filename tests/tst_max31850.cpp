@@ -349,7 +349,6 @@ private slots:
     // with the reference function the simulated chip uses.
     void typeKTable()
     {
-        QCOMPARE(TypeKTable::kSize, 1643);
         const struct { int celsius; double millivolts; } rows[] = {
             {-270, -6.458}, {-200, -5.891}, {0, 0.000}, {25, 1.000}, {100, 4.096}, {1000, 41.276}, {1372, 54.886},
         };

@@ -6,6 +6,7 @@
 #include "gui/dialogs.h"
 #include "model/sensordevice.h"
 #include "publish/mqttconfig.h"
+#include "publish/mqttlink.h"
 #include "publish/mqttpublisher.h"
 #include "bus/simbus.h"
 #include "sim/simbusloader.h"
@@ -18,6 +19,7 @@
 #include "table/tableman.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,6 +30,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using Message = MqttTestSubscriber::Message;
 
@@ -392,6 +398,59 @@ private slots:
         QCOMPARE(topics.size(), 7);
         QVERIFY(!topics.contains(gone));
         QVERIFY(topics.contains("homeassistant/sensor/orvex_bench/9503161D1E64FF28_0/config"));
+    }
+
+    // Stopping waits no longer than it was given for a broker that does not
+    // answer: a listener that takes the connection and never replies, and a
+    // broker that freezes in the middle of a session with much still to send,
+    // so that the clean disconnection cannot leave. No signal comes after.
+    void stopWithinItsBoundWhenTheBrokerIsSilent()
+    {
+        const int waitMs = 400;
+        auto stopTakesMs = [&](MqttLink &link) {
+            QSignalSpy failed(&link, &MqttLink::connectionFailed), delivered(&link, &MqttLink::delivered);
+            QElapsedTimer timer;
+            timer.start();
+            link.stop("lab/last", "offline", waitMs);
+            const qint64 took = timer.elapsed();
+            QCoreApplication::processEvents();
+            return failed.isEmpty() && delivered.isEmpty() ? took : -1;
+        };
+        const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(listener, 1) == 0
+                && ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        MqttLink::Settings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = ntohs(address.sin_port);
+        settings.clientId = QStringLiteral("silent-%1").arg(QCoreApplication::applicationPid());
+        QString error;
+        {
+            MqttLink link;
+            QVERIFY(link.start(settings, &error));
+            pollfd waiting = {listener, POLLIN, 0}; // the connection is in the listener's backlog
+            QVERIFY(::poll(&waiting, 1, kBrokerMs) == 1);
+            const qint64 took = stopTakesMs(link);
+            QVERIFY2(took >= 0 && took <= waitMs + 100, qPrintable(QString::number(took)));
+        }
+        ::close(listener);
+
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        settings.port = broker.port();
+        MqttLink link;
+        QSignalSpy connected(&link, &MqttLink::connected);
+        QVERIFY(link.start(settings, &error));
+        QVERIFY(QTest::qWaitFor([&] { return !connected.isEmpty(); }, kBrokerMs));
+        broker.freeze(true);
+        for (int i = 0; i < 128; ++i)
+            QVERIFY(link.publish("lab/bulk", QByteArray(256 * 1024, 'x'), false) > 0);
+        const qint64 took = stopTakesMs(link);
+        broker.freeze(false);
+        QVERIFY2(took >= 0 && took <= waitMs + 100, qPrintable(QString::number(took)));
     }
 };
 

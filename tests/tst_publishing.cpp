@@ -4,6 +4,7 @@
 #include "publish/publishqueue.h"
 #include "support/tablesupport.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,7 +12,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
+#include <sys/resource.h>
 
 namespace {
 
@@ -28,6 +31,22 @@ QJsonObject json(const QByteArray &payload)
 {
     return QJsonDocument::fromJson(payload).object();
 }
+
+// A full disk for this process while it lives: no file grows past `bytes`
+// (the signal that would end the process is ignored, the write fails).
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+    rlimit before{};
+};
 
 } // namespace
 
@@ -147,6 +166,42 @@ private slots:
         PublishQueue third(unusable, 10);
         QVERIFY(!third.open(&error));
         QCOMPARE(error, QStringLiteral("не удалось создать папку очереди ") + unusable);
+    }
+
+    // While the disk is full every message stays queued in memory and the
+    // queue says why; the first write that succeeds again makes the file
+    // whole, so a restart gets exactly what was queued, none lost and none
+    // acknowledged. A queue file that became a folder refuses the start.
+    void failedWritesLoseNothing()
+    {
+        QTemporaryDir dir;
+        QString error;
+        {
+            PublishQueue queue(dir.path(), 100);
+            QVERIFY2(queue.open(&error), qPrintable(error));
+            queue.append("t/1", "1", true, true);
+            queue.append("t/2", "2", true, true);
+            {
+                FileSizeLimit full(0);
+                queue.append("t/3", "3", true, true);
+                QVERIFY(!queue.problemText().isEmpty());
+                queue.acknowledge(1);
+                QVERIFY(!queue.problemText().isEmpty());
+                QCOMPARE(pendingTopics(queue), QStringList({"t/2", "t/3"}));
+            }
+            queue.append("t/4", "4", false, false);
+            QCOMPARE(queue.problemText(), QString());
+        }
+        {
+            PublishQueue queue(dir.path(), 100);
+            QVERIFY2(queue.open(&error), qPrintable(error));
+            QCOMPARE(pendingTopics(queue), QStringList({"t/2", "t/3", "t/4"}));
+        }
+        QVERIFY(QFile::remove(dir.path() + "/queue.log"));
+        QVERIFY(QDir(dir.path()).mkdir("queue.log"));
+        PublishQueue queue(dir.path(), 100);
+        QVERIFY(!queue.open(&error));
+        QVERIFY2(error.startsWith(QStringLiteral("не удалось прочитать очередь")), qPrintable(error));
     }
 
     // orvexctl takes the stored "Mqtt/..." settings as its defaults but

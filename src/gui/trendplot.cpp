@@ -262,10 +262,30 @@ void TrendPlot::paintChart(QPainter &painter, const QRect &bounds) const
     painter.setFont(font());
     Layout layout = layoutFor(bounds);
     const QRect plot = layout.plot;
-    const qint64 from = viewFromMs();
-    const qint64 to = viewToMs();
+    const QVector<QVector<TrendSeries::Column>> columns = fitAxes(layout, viewFromMs(), viewToMs());
 
-    // Each visible line's columns, and from them the range of every axis.
+    paintTimeAxis(painter, plot);
+    paintValueAxes(painter, layout);
+    painter.save();
+    painter.setClipRect(plot);
+    paintSamples(painter, layout);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    for (int i = 0; i < m_lines.size(); ++i) {
+        if (layout.axisOfLine.at(i) >= 0)
+            paintColumns(painter, plot, layout.axes.at(layout.axisOfLine.at(i)), columns.at(i), m_lines.at(i).color);
+    }
+    painter.restore();
+    painter.setPen(Qt::darkGray);
+    painter.drawRect(plot.adjusted(0, 0, -1, -1));
+    if (m_lines.isEmpty()) {
+        painter.setPen(Qt::gray);
+        painter.drawText(plot, Qt::AlignCenter,
+                         QStringLiteral("Нет каналов: добавьте канал или откройте файлы измерений"));
+    }
+}
+
+QVector<QVector<TrendSeries::Column>> TrendPlot::fitAxes(Layout &layout, qint64 fromMs, qint64 toMs) const
+{
     QVector<QVector<TrendSeries::Column>> columns(m_lines.size());
     const double inf = std::numeric_limits<double>::infinity();
     QVector<double> lows(layout.axes.size(), inf), highs(layout.axes.size(), -inf);
@@ -273,7 +293,7 @@ void TrendPlot::paintChart(QPainter &painter, const QRect &bounds) const
         const int axis = layout.axisOfLine.at(i);
         if (axis < 0)
             continue;
-        columns[i] = m_lines.at(i).channel->series->columns(from, to, plot.width());
+        columns[i] = m_lines.at(i).channel->series->columns(fromMs, toMs, layout.plot.width());
         for (const TrendSeries::Column &col : qAsConst(columns[i])) {
             if (!col.hasData)
                 continue;
@@ -304,62 +324,46 @@ void TrendPlot::paintChart(QPainter &painter, const QRect &bounds) const
         layout.axes[a].min = low;
         layout.axes[a].max = high;
     }
+    return columns;
+}
 
-    paintTimeAxis(painter, plot);
-    paintValueAxes(painter, layout);
-    painter.save();
-    painter.setClipRect(plot);
-    paintSamples(painter, layout);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    for (int i = 0; i < m_lines.size(); ++i) {
-        if (layout.axisOfLine.at(i) < 0)
+void TrendPlot::paintColumns(QPainter &painter, const QRect &plot, const Axis &axis,
+                             const QVector<TrendSeries::Column> &cols, const QColor &color)
+{
+    const double scale = plot.height() / (axis.max - axis.min);
+    const double bottom = plot.top() + plot.height();
+    auto y = [&](double v) { return bottom - (v - axis.min) * scale; };
+    QVector<QLineF> segments;
+    QVector<QPointF> dots;
+    int previous = -1;
+    bool previousJoined = false;
+    for (int c = 0; c < cols.size(); ++c) {
+        const TrendSeries::Column &col = cols.at(c);
+        if (!col.hasData)
             continue;
-        const Axis &axis = layout.axes.at(layout.axisOfLine.at(i));
-        const double scale = plot.height() / (axis.max - axis.min);
-        const double bottom = plot.top() + plot.height();
-        auto y = [&](double v) { return bottom - (v - axis.min) * scale; };
-        QVector<QLineF> segments;
-        QVector<QPointF> dots;
-        const QVector<TrendSeries::Column> &cols = columns.at(i);
-        int previous = -1;
-        bool previousJoined = false;
-        for (int c = 0; c < cols.size(); ++c) {
-            const TrendSeries::Column &col = cols.at(c);
-            if (!col.hasData)
-                continue;
-            const double x = plot.left() + c + 0.5;
-            const bool joined = col.joined && previous >= 0;
-            if (joined)
-                segments << QLineF(plot.left() + previous + 0.5, y(cols.at(previous).last), x, y(col.first));
-            else if (previous >= 0 && !previousJoined && cols.at(previous).min == cols.at(previous).max)
-                dots << QPointF(plot.left() + previous + 0.5, y(cols.at(previous).min));
-            if (col.max > col.min)
-                segments << QLineF(x, y(col.min), x, y(col.max));
-            previous = c;
-            previousJoined = joined;
-        }
-        if (previous >= 0 && !previousJoined && cols.at(previous).min == cols.at(previous).max)
+        const double x = plot.left() + c + 0.5;
+        const bool joined = col.joined && previous >= 0;
+        if (joined)
+            segments << QLineF(plot.left() + previous + 0.5, y(cols.at(previous).last), x, y(col.first));
+        else if (previous >= 0 && !previousJoined && cols.at(previous).min == cols.at(previous).max)
             dots << QPointF(plot.left() + previous + 0.5, y(cols.at(previous).min));
+        if (col.max > col.min)
+            segments << QLineF(x, y(col.min), x, y(col.max));
+        previous = c;
+        previousJoined = joined;
+    }
+    if (previous >= 0 && !previousJoined && cols.at(previous).min == cols.at(previous).max)
+        dots << QPointF(plot.left() + previous + 0.5, y(cols.at(previous).min));
 
-        const QColor color = m_lines.at(i).color;
-        // One-pixel pens take the raster engine's fast path; wider ones go
-        // through the stroker and cost about ten times as much.
-        painter.setPen(QPen(color, 1.0));
-        painter.drawLines(segments);
-        painter.setBrush(color);
-        painter.setPen(Qt::NoPen);
-        for (const QPointF &dot : qAsConst(dots))
-            painter.drawEllipse(dot, 2.0, 2.0);
-        painter.setBrush(Qt::NoBrush);
-    }
-    painter.restore();
-    painter.setPen(Qt::darkGray);
-    painter.drawRect(plot.adjusted(0, 0, -1, -1));
-    if (m_lines.isEmpty()) {
-        painter.setPen(Qt::gray);
-        painter.drawText(plot, Qt::AlignCenter,
-                         QStringLiteral("Нет каналов: добавьте канал или откройте файлы измерений"));
-    }
+    // One-pixel pens take the raster engine's fast path; wider ones go
+    // through the stroker and cost about ten times as much.
+    painter.setPen(QPen(color, 1.0));
+    painter.drawLines(segments);
+    painter.setBrush(color);
+    painter.setPen(Qt::NoPen);
+    for (const QPointF &dot : qAsConst(dots))
+        painter.drawEllipse(dot, 2.0, 2.0);
+    painter.setBrush(Qt::NoBrush);
 }
 
 void TrendPlot::paintTimeAxis(QPainter &painter, const QRect &plot) const

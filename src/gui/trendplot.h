@@ -101,6 +101,12 @@ private:
     int sampleAxis(const Layout &layout, int which) const;
     void wholeRunRange(qint64 *fromMs, qint64 *toMs) const;
     void paintChart(QPainter &painter, const QRect &bounds) const;
+    // Each visible line's columns over the view, and from them (and the
+    // samples) the range of every axis, with a margin.
+    QVector<QVector<TrendSeries::Column>> fitAxes(Layout &layout, qint64 fromMs, qint64 toMs) const;
+    // One line: its columns joined where the series is, single readings as dots.
+    static void paintColumns(QPainter &painter, const QRect &plot, const Axis &axis,
+                             const QVector<TrendSeries::Column> &cols, const QColor &color);
     void paintTimeAxis(QPainter &painter, const QRect &plot) const;
     void paintValueAxes(QPainter &painter, const Layout &layout) const;
     void paintSamples(QPainter &painter, const Layout &layout) const;

@@ -203,14 +203,20 @@ void PublishQueue::noteDead(int lines)
 
 bool PublishQueue::writeLine(const QByteArray &line)
 {
+    // Appending after a lost line would leave a file that a restart reads as
+    // another queue: a message missing, an acknowledged one back.
+    if (m_fileBehind)
+        return rewrite();
     if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         m_problem = m_file.errorString();
+        m_fileBehind = true;
         return false;
     }
     if (m_file.write(line) != line.size() || !m_file.flush()) {
         m_problem = m_file.errorString();
         qCDebug(logCritical()) << "MQTT queue: cannot write" << m_file.fileName() << m_problem;
         m_file.close();
+        m_fileBehind = true;
         return false;
     }
     m_problem.clear();
@@ -224,16 +230,21 @@ bool PublishQueue::rewrite()
     m_file.close();
     QSaveFile file(m_file.fileName());
     if (file.open(QIODevice::WriteOnly)) {
+        bool written = true;
         for (const auto &entry : m_messages)
-            file.write(messageLine(entry.second));
+            written = written && file.write(messageLine(entry.second)) >= 0;
         if (m_droppedUnreported > 0)
-            file.write(numberLine("dropped", m_droppedUnreported));
-        if (file.commit()) {
+            written = written && file.write(numberLine("dropped", m_droppedUnreported)) >= 0;
+        // commit() misses a failure to write out what it still buffers (a
+        // full disk) and would put a short file in place of the queue.
+        if (written && file.flush() && file.commit()) {
             m_deadLines = 0;
+            m_fileBehind = false;
             m_problem.clear();
             return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
         }
     }
+    m_fileBehind = true;
     m_problem = file.errorString();
     qCDebug(logCritical()) << "MQTT queue: cannot rewrite" << m_file.fileName() << m_problem;
     return false;

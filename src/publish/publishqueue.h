@@ -45,7 +45,8 @@ public:
     bool open(QString *error);
 
     // Queues a message and returns its sequence number. A message whose line
-    // could not be written is still queued, in memory only (problemText()).
+    // could not be written is still queued, in memory only (problemText()),
+    // until a later write succeeds: that one writes the whole file anew.
     uint64_t append(const QByteArray &topic, const QByteArray &payload, bool retain, bool reading);
 
     // The oldest message not yet handed out by takeNext() in this run, or null.
@@ -86,5 +87,6 @@ private:
     uint64_t m_droppedUnreported = 0;
     uint64_t m_droppedThisRun = 0;
     bool m_atLimit = false;
+    bool m_fileBehind = false; // a line was not written: the file no longer matches the queue
     QString m_problem;
 };

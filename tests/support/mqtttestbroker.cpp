@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QStandardPaths>
 #include <QTextStream>
+#include <csignal>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -151,6 +152,7 @@ void MqttTestBroker::stop()
     if (!m_process)
         return;
     if (m_process->state() != QProcess::NotRunning) {
+        freeze(false);
         m_process->terminate();
         if (!m_process->waitForFinished(5000)) {
             m_process->kill();
@@ -158,6 +160,12 @@ void MqttTestBroker::stop()
         }
     }
     m_process.reset();
+}
+
+void MqttTestBroker::freeze(bool frozen)
+{
+    if (m_process && m_process->state() == QProcess::Running)
+        ::kill(pid_t(m_process->processId()), frozen ? SIGSTOP : SIGCONT);
 }
 
 bool MqttTestBroker::isRunning() const

@@ -33,6 +33,9 @@ public:
     // Ends it cleanly (its sessions and retained messages are saved) and waits.
     void stop();
     bool isRunning() const;
+    // Freezes the running broker (its connections stay open, nothing is
+    // read or answered) or lets it go on.
+    void freeze(bool frozen);
     QString error() const { return m_error; }
 
     int port() const { return m_port; }
