@@ -123,7 +123,7 @@ int Bmp280Sensor::measure()
             return I2cBridge::kTransferFailed;
         if (!compensate(Calibration::fromBytes(calibration), adcValue(data, 3), adcValue(data, 0), &m_temperature,
                         &m_pressure))
-            return I2cBridge::kPressureDivisor;
+            return kPressureDivisor;
         return 1;
     });
 }

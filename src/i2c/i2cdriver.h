@@ -1,12 +1,13 @@
 #pragma once
 
+#include "i2c/i2cbridge.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 
-class I2cBridge;
 struct SensorDevice;
 
 // What every I2C sensor driver behind a DS28E17 shares: the bridge it talks
@@ -22,6 +23,14 @@ class I2cDriver
 {
 public:
     uint8_t address() const { return m_address; }
+
+    // The bridge's walk over one sensor type on the current hub channel:
+    // probe, and when the sensor answers, measure it, append its channels to
+    // `found` and end with afterFill(). True when it answered.
+    template <typename Driver>
+    static bool probeAndRead(I2cBridge &bridge, SensorDevice &found, uint8_t hubChannel);
+    // What a driver does after its fill; a driver with more to do hides it.
+    void afterFill() {}
 
 protected:
     I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge, uint8_t address);
@@ -76,3 +85,17 @@ protected:
 private:
     const uint8_t m_address;
 };
+
+template <typename Driver>
+bool I2cDriver::probeAndRead(I2cBridge &bridge, SensorDevice &found, uint8_t hubChannel)
+{
+    Driver driver(bridge.session(), bridge.accessState(), bridge.rom(), &bridge);
+    typename Driver::Serial serial{};
+    if (driver.probe(serial) <= 0)
+        return false;
+    bridge.sensorAnswered(Driver::kAddress);
+    driver.measure();
+    driver.fillChannels(found, hubChannel);
+    driver.afterFill();
+    return true;
+}

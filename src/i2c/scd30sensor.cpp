@@ -70,7 +70,7 @@ int Scd30Sensor::probe(QByteArray &text)
         QByteArray bytes;
         if (read(bytes, 48) < 0)
             return I2cBridge::kFailed;
-        return collectWords(bytes, true, &collected) ? 1 : I2cBridge::kScd30Crc;
+        return collectWords(bytes, true, &collected) ? 1 : kWordCrc;
     });
     if (result != 1)
         return result;
@@ -106,7 +106,7 @@ int Scd30Sensor::measure()
             pauseMs(30);
     }
     if (!ready)
-        return I2cBridge::kScd30NotReady;
+        return kNotReady;
 
     return attempts([this] {
         if (write({0x03, 0x00}) < 0)
@@ -119,7 +119,7 @@ int Scd30Sensor::measure()
             return I2cBridge::kTransferFailed;
         QByteArray data;
         if (!collectWords(bytes, false, &data))
-            return I2cBridge::kScd30Crc;
+            return kWordCrc;
         m_measureTime = Clock::now();
         if (data.size() != 12) {
             m_co2 = m_temperature = m_humidity = kNaN;

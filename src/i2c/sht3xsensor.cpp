@@ -1,6 +1,7 @@
 #include "i2c/sht3xsensor.h"
 
 #include "base/appstate.h"
+#include "i2c/bridgecontext.h"
 #include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
 #include "bus/crc.h"
@@ -101,18 +102,13 @@ void Sht3xSensor::heaterStep()
 {
     if (!AppState::instance().shtMode())
         return;
-    QMap<uint64_t, HeaterSchedule> &schedules = heaterSchedules();
-    auto it = schedules.find(m_serial);
-    if (it == schedules.end()) {
-        HeaterSchedule schedule;
-        schedule.pause = shtHeaterPause();
-        schedule.onTime = shtHeaterOnTime();
-        schedule.nextOn = QDateTime::fromSecsSinceEpoch(0);
-        schedule.offAt = schedule.nextOn;
-        it = schedules.insert(m_serial, schedule);
-    }
-    HeaterSchedule &s = it.value();
-    if (s.pause < 1 || s.onTime < 1) {
+    BridgeContext *context = m_bridge->context();
+    if (!context)
+        return; // a broadcast bridge reads no sensor
+    HeaterSchedule &s = context->heaterSchedules().of(m_serial);
+    const int32_t pause = shtHeaterPause();
+    const int32_t onTime = shtHeaterOnTime();
+    if (pause < 1 || onTime < 1) {
         setHeater(false);
         return;
     }
@@ -121,21 +117,21 @@ void Sht3xSensor::heaterStep()
             return;
         // The heating period is over.
         setHeater(false);
-        s.nextOn = Clock::now().addSecs(s.pause);
-        s.offAt = Clock::now().addSecs(s.pause + s.onTime);
+        s.nextOn = Clock::now().addSecs(pause);
+        s.offAt = Clock::now().addSecs(pause + onTime);
         return;
     }
-    s.offAt = Clock::now().addSecs(s.onTime);
-    s.nextOn = Clock::now().addSecs(s.onTime + s.pause);
+    s.offAt = Clock::now().addSecs(onTime);
+    s.nextOn = Clock::now().addSecs(onTime + pause);
     setHeater(true);
-    if (s.onTime > kInPlaceHeatS)
+    if (onTime > kInPlaceHeatS)
         return; // a later measurement switches it off
     // A short heating period is waited out here, to its very end.
     while (Clock::now() < s.offAt)
         Clock::sleepMs(kHeatPollMs);
     setHeater(false);
-    s.offAt = Clock::now().addSecs(s.pause + s.onTime);
-    s.nextOn = Clock::now().addSecs(s.pause);
+    s.offAt = Clock::now().addSecs(pause + onTime);
+    s.nextOn = Clock::now().addSecs(pause);
 }
 
 void Sht3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const

@@ -34,13 +34,14 @@ public:
     // One step of the sensor's heater schedule (nothing without "-sht"). A
     // heating period of up to 5 s is waited out in place, without GUI events.
     void heaterStep();
+    // The bridge's walk ends a read with the heater step.
+    void afterFill() { heaterStep(); }
 
     uint64_t serial() const { return m_serial; }
     double temperature() const { return m_temperature; }
     double humidity() const { return m_humidity; }
     // 1 heater on, 0 off, -1 not known.
     int heaterState() const { return m_heaterState; }
-    QDateTime temperatureTime() const { return m_temperatureTime; }
 
     // The identifier of the six serial-number bytes as received.
     static uint64_t identifier(const QByteArray &six);

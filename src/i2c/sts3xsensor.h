@@ -29,7 +29,6 @@ public:
 
     uint64_t serial() const { return m_serial; }
     double temperature() const { return m_temperature; }
-    QDateTime measureTime() const { return m_measureTime; }
 
     // The reflected 48-bit CRC over the four bytes given (word 1 low, word 1
     // high, word 2 low, word 2 high).

@@ -13,8 +13,8 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 
 } // namespace
 
-Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
-    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, session, state, romBuffer)
 {
 }
 

@@ -7,7 +7,7 @@
 class Ds18b20 : public Ds18x20
 {
 public:
-    Ds18b20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Ds18b20(int32_t *session, uint8_t *state, short *romBuffer);
 
     // The CRC, then the power-on value; 0 when the scratchpad may be used.
     static int check(const QByteArray &scratchpad, int previousStatus);

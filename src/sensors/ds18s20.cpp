@@ -15,8 +15,8 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 
 } // namespace
 
-Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
-    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, session, state, romBuffer)
 {
 }
 

@@ -7,7 +7,7 @@
 class Ds18s20 : public Ds18x20
 {
 public:
-    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer);
 
     // Power-on value, then a COUNT reading that is measured once more, then
     // the CRC; 0 when the scratchpad may be used.

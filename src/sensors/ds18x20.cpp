@@ -21,13 +21,12 @@ const int kEepromWaitMs = 100;
 
 } // namespace
 
-Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer)
     : m_family(family)
     , m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
     , m_value(std::numeric_limits<double>::quiet_NaN())
-    , m_sensor(sensor)
 {
 }
 

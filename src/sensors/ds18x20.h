@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <cstdint>
 
-class Sensor;
 struct SensorDevice;
 
 // The bus procedure the DS18S20 and DS18B20 drivers share: selection,
@@ -41,7 +40,6 @@ public:
     };
 
     void setWait(int ms) { m_waitMs = ms; }
-    int waitMs() const { return m_waitMs; }
 
     // Reads the temperature, converting first as `mode` says; at most 4
     // attempts. Returns 1, or the status of the last attempt; *out gets the
@@ -61,7 +59,7 @@ public:
     static double alarmCelsius(uint8_t byte);
 
 protected:
-    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer);
 
 private:
     // Convert T with the strong pull-up on during the conversion wait.
@@ -79,6 +77,5 @@ private:
     int m_waitMs = 700;
     QByteArray m_scratchpad;
     double m_value;
-    Sensor *m_sensor;
     QDateTime m_time;
 };

@@ -69,13 +69,12 @@ void warnOperator(const QString &text)
 
 } // namespace
 
-Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer)
     : m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
     , m_hotValue(kNaN)
     , m_coldValue(kNaN)
-    , m_sensor(sensor)
 {
     qDebug() << "create Max31850 " << clockText(Clock::now());
 }

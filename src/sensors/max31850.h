@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <cstdint>
 
-class Sensor;
 struct SensorChannel;
 struct SensorDevice;
 
@@ -27,7 +26,7 @@ public:
     // Calibration targets at or below this mean "no reference sample".
     static constexpr float kNoSampleLimit = -32767.0f;
 
-    Max31850(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Max31850(int32_t *session, uint8_t *state, short *romBuffer);
     ~Max31850();
 
     // Converts and reads once, at most 4 attempts: 1, or the last attempt's
@@ -52,9 +51,6 @@ public:
     // serves the pending calibration and sub-type requests of channel 0.
     void fillChannels(SensorDevice &device);
 
-    double hotValue() const { return m_hotValue; }
-    double coldValue() const { return m_coldValue; }
-    QDateTime hotTime() const { return m_hotTime; }
     QByteArray scratchpad() const { return m_scratchpad; }
 
 private:
@@ -69,7 +65,6 @@ private:
     QByteArray m_scratchpad;
     double m_hotValue;
     double m_coldValue;
-    Sensor *m_sensor;
     QDateTime m_hotTime;
     QDateTime m_coldTime;
 };

@@ -180,15 +180,15 @@ int Sensor::readDevice(SensorDevice &device)
     case 0x28: {
         m_lastFamily = device.family;
         if (device.family == 0x10) {
-            Ds18s20 driver(&session, state, romBuffer, this);
+            Ds18s20 driver(&session, state, romBuffer);
             return readThermometer(driver, device, m_broadcastDone);
         }
-        Ds18b20 driver(&session, state, romBuffer, this);
+        Ds18b20 driver(&session, state, romBuffer);
         return readThermometer(driver, device, m_broadcastDone);
     }
     case 0x3B: {
         m_lastFamily = device.family;
-        Max31850 driver(&session, state, romBuffer, this);
+        Max31850 driver(&session, state, romBuffer);
         double hot = 0, cold = 0;
         for (int call = 1; call <= 4; ++call) {
             const int result = driver.convertAndRead(&hot, &cold);

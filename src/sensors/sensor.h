@@ -1,5 +1,7 @@
 #pragma once
 
+#include "i2c/bridgecontext.h"
+#include "i2c/heaterschedule.h"
 #include "onewire/romid.h"
 #include "model/sensordevice.h"
 
@@ -14,8 +16,9 @@ class TableMan;
 // The program's model of the bus: one SensorDevice per ROM the search found,
 // each with the channels its family driver fills; the upkeep after each
 // search and the measurement cycle that reads every device by family.
-// Owns its devices. GUI thread only.
-class Sensor : public QObject
+// Owns its devices and the SHT3x heater plans; gives its bridge reads what
+// they need of it as their BridgeContext. GUI thread only.
+class Sensor : public QObject, public BridgeContext
 {
     Q_OBJECT
 public:
@@ -28,14 +31,14 @@ public:
     void setScanAllChannel(bool on) { m_scanAllChannel = on; }
     void setScanAllType(bool on) { m_scanAllType = on; }
     void setTableMan(TableMan *table) { m_tableMan = table; }
-    TableMan *tableMan() const { return m_tableMan; }
     QVector<SensorDevice *> *devices() { return &m_devices; }
 
-    bool scanAllChannelSetting() const { return m_scanAllChannel; }
-    bool scanAllTypeSetting() const { return m_scanAllType; }
+    bool scanAllChannelSetting() const override { return m_scanAllChannel; }
+    bool scanAllTypeSetting() const override { return m_scanAllType; }
 
-    int lastI2cAddress() const { return m_lastI2cAddress; }
-    void setLastI2cAddress(int address) { m_lastI2cAddress = address; }
+    int lastI2cAddress() const override { return m_lastI2cAddress; }
+    void setLastI2cAddress(int address) override { m_lastI2cAddress = address; }
+    HeaterSchedules &heaterSchedules() override { return m_heaterSchedules; }
 
     // Device-list upkeep, once per search pass: ageAll, addOrMark per ROM, purge.
     void clear();
@@ -79,4 +82,5 @@ private:
     bool m_scanAllChannel = true;
     bool m_scanAllType = true;
     I2cBridge *m_activeBridge = nullptr;
+    HeaterSchedules m_heaterSchedules;
 };
