@@ -3,6 +3,7 @@
 #include "i2c/bridgecontext.h"
 #include "i2c/i2csensortypes.h"
 #include "i2c/multihub.h"
+#include "model/sensortraits.h"
 #include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
@@ -178,7 +179,7 @@ void I2cBridge::readSensors(SensorDevice &device)
         found.name = device.name;
         found.presence = device.presence;
         for (const I2cSensorType &type : i2cSensorTypes()) {
-            if (!scanAllTypes && m_knownAddress != -1 && m_knownAddress != type.address)
+            if (!scanAllTypes && m_knownAddress != -1 && m_knownAddress != type.traits->address)
                 continue;
             Clock::processEvents();
             if (type.read(*this, found, hubChannel))

@@ -9,6 +9,7 @@
 #include <initializer_list>
 
 struct SensorDevice;
+struct SensorTraits;
 
 // What every I2C sensor driver behind a DS28E17 shares: the bridge it talks
 // through, its address byte, the transactions of one attempt and the shape of
@@ -51,23 +52,22 @@ protected:
     // significant byte first: 1, or kTransferFailed.
     int readWord(uint16_t &word);
 
-    // One measured quantity of the sensor as the drivers describe it.
-    struct Quantity
+    // One reading of a channel as the drivers give it.
+    struct Reading
     {
         double value;
         QDateTime time;
         double rangeMin;
         double rangeMax;
-        const char *unit;
         const char *type;
         const char *mark;
     };
-    // Appends one channel record per quantity, subchannels 0, 1, ... in
-    // order, each marked as a fresh reading. A quantity without a time (its
+    // Appends one channel record per reading, subchannels 0, 1, ... in
+    // order, each with the unit `traits` gives it and marked as a fresh reading. A reading without a time (its
     // measurement failed before taking one) gets the time of the fill, so a
     // recorded "no value" line still carries its date and time.
-    void appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
-                        std::initializer_list<Quantity> quantities) const;
+    void appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
+                        std::initializer_list<Reading> readings) const;
 
     // The word of two bytes, most significant first, starting at `index`.
     static uint16_t wordAt(const QByteArray &bytes, int index);

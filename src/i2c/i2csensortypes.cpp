@@ -12,7 +12,7 @@ namespace {
 template <typename Driver>
 I2cSensorType typeOf()
 {
-    return {Driver::kAddress, &I2cDriver::probeAndRead<Driver>};
+    return {&Driver::kTraits, &I2cDriver::probeAndRead<Driver>};
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/i2cdriver.h"
 
 #include <QByteArray>
@@ -15,6 +16,8 @@ class Scd30Sensor : public I2cDriver
 {
 public:
     static constexpr uint8_t kAddress = 0xC2;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     // Result codes besides the bridge's.
     static constexpr int kWordCrc = -12;   // a word's CRC
     static constexpr int kNotReady = -13;  // data ready never reported

@@ -27,6 +27,12 @@ qint64 secondsUntil(const QDateTime &t)
 
 } // namespace
 
+const SensorTraits Sht3xSensor::kTraits = SensorTraits("SHT3x")
+                                              .channel("C", "°C", Quantity::Temperature)
+                                              .channel("%", "%", Quantity::Humidity)
+                                              .i2c(kAddress)
+                                              .wait(kSingleShotHex, kSingleShotMs);
+
 Sht3xSensor::Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : SensirionSensor(session, accessState, rom, bridge, kAddress)
     , m_temperature(std::numeric_limits<double>::quiet_NaN())
@@ -136,7 +142,7 @@ void Sht3xSensor::heaterStep()
 
 void Sht3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "C", "SHT3x temperature channel", "T"},
-                    {m_humidity, m_humidityTime, 0.0, 100.0, "%", "SHT3x humidity channel", "H"}});
+    appendChannels(kTraits, device, hubChannel, 0, m_serial,
+                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "SHT3x temperature channel", "T"},
+                    {m_humidity, m_humidityTime, 0.0, 100.0, "SHT3x humidity channel", "H"}});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/sensirionsensor.h"
 
 #include <QDateTime>
@@ -14,6 +15,8 @@ class Sht3xSensor : public SensirionSensor
 {
 public:
     static constexpr uint8_t kAddress = 0x88;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);

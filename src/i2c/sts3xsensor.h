@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/sensirionsensor.h"
 
 #include <QDateTime>
@@ -13,6 +14,8 @@ class Sts3xSensor : public SensirionSensor
 {
 public:
     static constexpr uint8_t kAddress = 0x94;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     Sts3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);

@@ -15,6 +15,9 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 
 } // namespace
 
+const SensorTraits Ds18s20::kTraits =
+    SensorTraits("DS18S20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
+
 Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer)
     : Ds18x20(kFamily, session, state, romBuffer)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "sensors/ds18x20.h"
 
 // Driver of the DS18S20 thermometer (family 0x10): 9-bit register refined
@@ -7,6 +8,9 @@
 class Ds18s20 : public Ds18x20
 {
 public:
+    // Its channel and waits (SensorTraits).
+    static const SensorTraits kTraits;
+
     Ds18s20(int32_t *session, uint8_t *state, short *romBuffer);
 
     // Power-on value, then a COUNT reading that is measured once more, then

@@ -16,8 +16,6 @@ const short kCopyScratchpad = 0x48;
 const uint8_t kTwelveBits = 0x7F;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
-// Copy Scratchpad needs up to 10 ms; the EEPROM gets a generous margin.
-const int kEepromWaitMs = 100;
 
 } // namespace
 
@@ -76,7 +74,7 @@ bool Ds18x20::storeTwelveBits()
     if (TMStrongAccess(*m_session, m_state) < 1)
         return false;
     TMTouchByte(*m_session, kCopyScratchpad);
-    waitWhileBusy(kEepromWaitMs);
+    waitWhileBusy(kCopyMs);
     return true;
 }
 

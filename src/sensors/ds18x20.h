@@ -21,6 +21,11 @@ public:
         ReadOnly = 2,        // a broadcast conversion has already run in this cycle
     };
 
+    // The conversion wait under the strong pull-up (12 bits: 750 ms, with
+    // a margin) and the EEPROM wait after Copy Scratchpad (up to 10 ms).
+    static constexpr int kConversionMs = 1000;
+    static constexpr int kCopyMs = 100;
+
     // Status codes besides 1 (success).
     static constexpr int kNotSelected = -1;   // the device could not be selected or addressed
     static constexpr int kPowerOnValue = -5;  // the +85 °C reset value: no conversion has happened
@@ -74,7 +79,7 @@ private:
     int32_t *m_session;
     uint8_t *m_state;
     short *m_romBuffer;
-    int m_waitMs = 700;
+    int m_waitMs = kConversionMs;
     QByteArray m_scratchpad;
     double m_value;
     QDateTime m_time;

@@ -24,7 +24,6 @@ const short kReadSubtype = 0xFA;
 const short kWriteSubtype = 0xFB;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
-const int kConversionMs = 100;
 // The chip turns the thermocouple voltage into °C with this linear slope.
 const double kChipSlopeMvPerC = 41.276 / 1000.0;
 
@@ -68,6 +67,11 @@ void warnOperator(const QString &text)
 }
 
 } // namespace
+
+const SensorTraits Max31850::kTraits = SensorTraits("MAX31850")
+                                           .channel("C", "°C", Quantity::Temperature)
+                                           .channel("C", "°C", Quantity::Temperature)
+                                           .conversion(kConversionMs);
 
 Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer)
     : m_session(session)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/sensortraits.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
@@ -15,6 +17,10 @@ struct SensorDevice;
 class Max31850
 {
 public:
+    // Its two channels (hot and cold junction) and its conversion wait.
+    static constexpr int kConversionMs = 100;
+    static const SensorTraits kTraits;
+
     // Status codes besides 1 (success).
     static constexpr int kNotSelected = -1;
     static constexpr int kNoTemperature = -6;   // fault bits set, or a voltage outside the table

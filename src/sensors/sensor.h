@@ -2,6 +2,7 @@
 
 #include "i2c/bridgecontext.h"
 #include "i2c/heaterschedule.h"
+#include "model/sensortraits.h"
 #include "onewire/romid.h"
 #include "model/sensordevice.h"
 
@@ -65,6 +66,36 @@ public:
     int readDevice(SensorDevice &device);
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
+
+    // What one device read works with.
+    struct ReadContext
+    {
+        Sensor *sensor;
+        int32_t *session;
+        uint8_t *state;
+        short *rom;                  // the device's ROM buffer
+        bool &broadcastDone;         // a thermometer has broadcast this cycle's conversion
+        I2cBridge *&activeBridge;    // the bridge being read, for requestStop
+    };
+    // One family the dispatch knows.
+    struct Family
+    {
+        uint8_t code;
+        const SensorTraits *traits;  // null: no channels of its own
+        int (*read)(ReadContext &, SensorDevice &); // null: recognised, not read
+    };
+    // The family of a family code; null for one the dispatch does not know.
+    static const Family *findFamily(uint8_t code);
+
+    // The drivers' traits, one place for whoever describes, charts or times
+    // readings: every 1-Wire family's and every I2C sensor type's.
+    static QVector<const SensorTraits *> allTraits();
+    // The traits of the driver that fills a channel: the I2C sensor type at
+    // `i2cAddress`, or with address 0 the family's; null when none does.
+    static const SensorTraits *traitsOf(uint8_t family, uint8_t i2cAddress);
+    // The first channel of any driver with this unit text; null for a unit
+    // no driver writes.
+    static const ChannelTraits *unitTraits(const QString &unit);
 
 signals:
     void reqEndProgGramm();
