@@ -53,8 +53,8 @@ int I2cDriver::read(QByteArray &out, int length)
     return m_bridge->readData(m_address, out, length);
 }
 
-void I2cDriver::appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
-                               std::initializer_list<Reading> readings) const
+void I2cDriver::appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel,
+                               uint64_t serialHigh, uint64_t serialLow, std::initializer_list<Reading> readings) const
 {
     uint8_t index = 0;
     for (const Reading &q : readings) {

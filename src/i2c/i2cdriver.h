@@ -66,8 +66,8 @@ protected:
     // order, each with the unit `traits` gives it and marked as a fresh reading. A reading without a time (its
     // measurement failed before taking one) gets the time of the fill, so a
     // recorded "no value" line still carries its date and time.
-    void appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
-                        std::initializer_list<Reading> readings) const;
+    void appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh,
+                        uint64_t serialLow, std::initializer_list<Reading> readings) const;
 
     // The word of two bytes, most significant first, starting at `index`.
     static uint16_t wordAt(const QByteArray &bytes, int index);
