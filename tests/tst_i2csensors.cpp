@@ -197,7 +197,7 @@ private slots:
             QCOMPARE(heads(rig.packets(from)), hexList({"4B88022C06", "878906", "4B8802F32D", "878903", "4B88023066"}));
             QCOMPARE(h.driver.heaterState(), 0);
         }
-        QVERIFY(heaterSchedules().contains(serial));
+        QVERIFY(rig.context.heaterSchedules().find(serial));
 
         // The status register shows the heater.
         On<Sht3xSensor> h(rig);
@@ -225,9 +225,9 @@ private slots:
         sht->setSerial(0x1111, 0x0001);
         setHeaterPause(10);
         setHeaterOnTime(3);
+        uint64_t serial = 0;
         auto step = [&] {
             On<Sht3xSensor> h(rig);
-            uint64_t serial = 0;
             h.driver.probe(serial);
             h.driver.heaterStep();
         };
@@ -266,11 +266,10 @@ private slots:
 
         // New durations (the spin boxes, as tst_bridgewindow checks) leave
         // the times already planned alone.
-        const QDateTime nextOn = heaterSchedules().last().nextOn;
+        const QDateTime nextOn = rig.context.heaterSchedules().of(serial).nextOn;
         setHeaterPause(7);
         setHeaterOnTime(2);
-        QCOMPARE(heaterSchedules().last().nextOn, nextOn);
-        QCOMPARE(heaterSchedules().last().pause, 7);
+        QCOMPARE(rig.context.heaterSchedules().of(serial).nextOn, nextOn);
     }
 
     void hdc1080()
@@ -354,7 +353,7 @@ private slots:
         bmp->setCalibration(zero);
         bmp->pinAdc(519888, 415148);
         On<Bmp280Sensor> broken(rig);
-        QCOMPARE(broken.driver.measure(), I2cBridge::kPressureDivisor);
+        QCOMPARE(broken.driver.measure(), Bmp280Sensor::kPressureDivisor);
         QCOMPARE(bmp->conversionsStarted(), 6);
         QVERIFY(std::isnan(broken.driver.pressure()));
         QCOMPARE(broken.driver.temperature(), 25.08);
@@ -434,7 +433,7 @@ private slots:
 
         // Read once, the measurement is not ready again within the 2 s interval.
         On<Scd30Sensor> again(rig);
-        QCOMPARE(again.driver.measure(), I2cBridge::kScd30NotReady);
+        QCOMPARE(again.driver.measure(), Scd30Sensor::kNotReady);
         Clock::advanceMs(2000);
         On<Scd30Sensor> later(rig);
         QCOMPARE(later.driver.measure(), 18);
@@ -443,7 +442,7 @@ private slots:
         Clock::advanceMs(2000);
         On<Scd30Sensor> never(rig);
         from = rig.mark();
-        QCOMPARE(never.driver.measure(), I2cBridge::kScd30NotReady);
+        QCOMPARE(never.driver.measure(), Scd30Sensor::kNotReady);
         QCOMPARE(rig.writeAddresses(from).size(), 4);
         QVERIFY(std::isnan(never.driver.co2()));
     }

@@ -2,6 +2,7 @@
 
 #include "onewire/romid.h"
 #include "model/sensordevice.h"
+#include "sensors/sensor.h"
 
 TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
 {
@@ -47,7 +48,6 @@ QString TrendChannel::name() const
 
 QString TrendChannel::unitText() const
 {
-    if (unit == QLatin1String("C"))
-        return QStringLiteral("°C");
-    return unit;
+    const ChannelTraits *traits = Sensor::unitTraits(unit);
+    return traits ? QString::fromUtf8(traits->shown) : unit;
 }

@@ -36,6 +36,6 @@ struct TrendChannel
     QString identity() const;
     // For legends and exports: the identity, then the type.
     QString name() const;
-    // The unit as people write it: "°C" for "C".
+    // The unit as people write it, as the drivers declare it: "°C" for "C".
     QString unitText() const;
 };

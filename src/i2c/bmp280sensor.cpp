@@ -45,6 +45,12 @@ Bmp280Sensor::Calibration Bmp280Sensor::Calibration::fromBytes(const QByteArray 
     return c;
 }
 
+const SensorTraits Bmp280Sensor::kTraits = SensorTraits("BMP280")
+                                               .channel("kPa", "kPa", Quantity::Pressure)
+                                               .channel("C", "°C", Quantity::Temperature)
+                                               .i2c(kAddress)
+                                               .wait("F491", kConversionMs); // forced conversion
+
 Bmp280Sensor::Bmp280Sensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : I2cDriver(session, accessState, rom, bridge, kAddress)
     , m_pressure(kNaN)
@@ -123,14 +129,14 @@ int Bmp280Sensor::measure()
             return I2cBridge::kTransferFailed;
         if (!compensate(Calibration::fromBytes(calibration), adcValue(data, 3), adcValue(data, 0), &m_temperature,
                         &m_pressure))
-            return I2cBridge::kPressureDivisor;
+            return kPressureDivisor;
         return 1;
     });
 }
 
 void Bmp280Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, m_serial,
-                   {{m_pressure, m_pressureTime, 30.0, 110.0, "kPa", "BMP280 pressure channel", "P"},
-                    {m_temperature, m_temperatureTime, -40.0, 85.0, "C", "BMP280 temperature channel", "T"}});
+    appendChannels(kTraits, device, hubChannel, 0, m_serial,
+                   {{m_pressure, m_pressureTime, 30.0, 110.0, "BMP280 pressure channel", "P"},
+                    {m_temperature, m_temperatureTime, -40.0, 85.0, "BMP280 temperature channel", "T"}});
 }

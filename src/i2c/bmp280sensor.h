@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/i2cdriver.h"
 
 #include <QDateTime>
@@ -14,6 +15,10 @@ class Bmp280Sensor : public I2cDriver
 {
 public:
     static constexpr uint8_t kAddress = 0xEE;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
+    // The calibration gives a zero divisor (a result code besides the bridge's).
+    static constexpr int kPressureDivisor = -6;
     using Serial = uint64_t;
 
     // The twelve calibration words as the chip stores them.

@@ -19,8 +19,20 @@ const uint8_t kWriteOneByte = 0x18;
 const uint8_t kReadTwoBytes = 0x2C;
 const uint8_t kStartMeasurement = 0x06;
 const uint8_t kReadBuffer = 0x07;
+const int kMeasurementMs = 30;
+const int kResultMs = 5;
+const int kBufferMs = 1;
 
 } // namespace
+
+const SensorTraits D6fSensor::kTraits = SensorTraits("D6F")
+                                            .channel("Pa", "Pa", Quantity::Pressure)
+                                            .channel("C", "°C", Quantity::Temperature)
+                                            .i2c(kAddress)
+                                            .wait("00D0401806", kMeasurementMs)
+                                            .wait("00D0512C", kResultMs) // pressure result
+                                            .wait("00D0612C", kResultMs) // temperature result
+                                            .wait("07", kBufferMs, true);
 
 D6fSensor::D6fSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : I2cDriver(session, accessState, rom, bridge, kAddress)
@@ -48,11 +60,11 @@ int D6fSensor::readResult(uint8_t registerLow, uint16_t &raw)
 {
     if (write({kAccess, kRegisterHigh, registerLow, kReadTwoBytes}) < 0)
         return I2cBridge::kTransferFailed;
-    pauseMs(5);
+    pauseMs(kResultMs);
     selectAgain();
     if (write({kReadBuffer}, I2cBridge::kNoStop) < 0)
         return I2cBridge::kTransferFailed;
-    pauseMs(1);
+    pauseMs(kBufferMs);
     return readWord(raw);
 }
 
@@ -64,7 +76,7 @@ int D6fSensor::measure()
     const int result = attempts([this, &raw] {
         if (write({kAccess, kRegisterHigh, kSensorControl, kWriteOneByte, kStartMeasurement}) < 0)
             return I2cBridge::kTransferFailed;
-        pauseMs(30);
+        pauseMs(kMeasurementMs);
         selectAgain();
         const int pressure = readResult(kPressureResult, raw);
         if (pressure != 1)
@@ -83,7 +95,7 @@ int D6fSensor::measure()
 
 void D6fSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, 0,
-                   {{m_pressure, m_pressureTime, -50.0, 50.0, "Pa", "D6F OMRON pressure channel", "P"},
-                    {m_temperature, m_temperatureTime, -20.0, 80.0, "C", "D6F OMRON temperature channel", "T"}});
+    appendChannels(kTraits, device, hubChannel, 0, 0,
+                   {{m_pressure, m_pressureTime, -50.0, 50.0, "D6F OMRON pressure channel", "P"},
+                    {m_temperature, m_temperatureTime, -20.0, 80.0, "D6F OMRON temperature channel", "T"}});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/i2cdriver.h"
 
 #include <QDateTime>
@@ -13,6 +14,8 @@ class D6fSensor : public I2cDriver
 {
 public:
     static constexpr uint8_t kAddress = 0xD8;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     D6fSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);

@@ -15,6 +15,13 @@ const int kConversionMs = 20;
 
 } // namespace
 
+const SensorTraits Hdc1080Sensor::kTraits = SensorTraits("HDC1080")
+                                                .channel("C", "°C", Quantity::Temperature)
+                                                .channel("%", "%", Quantity::Humidity)
+                                                .i2c(kAddress)
+                                                .wait("00", kConversionMs)  // temperature register
+                                                .wait("01", kConversionMs); // humidity register
+
 Hdc1080Sensor::Hdc1080Sensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : I2cDriver(session, accessState, rom, bridge, kAddress)
     , m_temperature(std::numeric_limits<double>::quiet_NaN())
@@ -80,7 +87,7 @@ int Hdc1080Sensor::measure()
 
 void Hdc1080Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "C", "HDC1080 temperature channel", "T"},
-                    {m_humidity, m_humidityTime, 0.0, 100.0, "%", "HDC1080 humidity channel", "H"}});
+    appendChannels(kTraits, device, hubChannel, 0, m_serial,
+                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "HDC1080 temperature channel", "T"},
+                    {m_humidity, m_humidityTime, 0.0, 100.0, "HDC1080 humidity channel", "H"}});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/i2cdriver.h"
 
 #include <QDateTime>
@@ -13,6 +14,8 @@ class Hdc1080Sensor : public I2cDriver
 {
 public:
     static constexpr uint8_t kAddress = 0x80;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     Hdc1080Sensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);

@@ -16,10 +16,22 @@ int32_t &onTimeSeconds()
 
 } // namespace
 
-QMap<uint64_t, HeaterSchedule> &heaterSchedules()
+HeaterSchedule &HeaterSchedules::of(uint64_t serial)
 {
-    static QMap<uint64_t, HeaterSchedule> schedules;
-    return schedules;
+    auto it = m_schedules.find(serial);
+    if (it == m_schedules.end()) {
+        HeaterSchedule schedule;
+        schedule.nextOn = QDateTime::fromSecsSinceEpoch(0);
+        schedule.offAt = schedule.nextOn;
+        it = m_schedules.insert(serial, schedule);
+    }
+    return it.value();
+}
+
+const HeaterSchedule *HeaterSchedules::find(uint64_t serial) const
+{
+    const auto it = m_schedules.constFind(serial);
+    return it == m_schedules.constEnd() ? nullptr : &it.value();
 }
 
 int32_t shtHeaterPause()
@@ -35,13 +47,9 @@ int32_t shtHeaterOnTime()
 void setHeaterPause(int seconds)
 {
     pauseSeconds() = seconds;
-    for (HeaterSchedule &schedule : heaterSchedules())
-        schedule.pause = seconds;
 }
 
 void setHeaterOnTime(int seconds)
 {
     onTimeSeconds() = seconds;
-    for (HeaterSchedule &schedule : heaterSchedules())
-        schedule.onTime = seconds;
 }

@@ -5,24 +5,33 @@
 #include <cstdint>
 
 // The heating plan of one SHT3x (under the "-sht" switch): the heater is
-// switched on for `onTime` seconds, then left off for `pause` seconds, judged
-// at each measurement of the sensor.
+// switched on for shtHeaterOnTime() seconds, then left off for
+// shtHeaterPause() seconds, judged at each measurement of the sensor.
 struct HeaterSchedule
 {
-    int32_t pause = 0;   // seconds off between heating periods
-    int32_t onTime = 0;  // seconds on
     QDateTime nextOn;    // when the heater is next switched on
     QDateTime offAt;     // when the heater is switched off
 };
 
-// Every SHT3x seen since the start, by its identifier. Process-wide, GUI
-// thread only; an entry lives until the program ends.
-QMap<uint64_t, HeaterSchedule> &heaterSchedules();
+// The plans of the SHT3x sensors one measurement has seen, by identifier.
+// Owned by the measurement (Sensor), so each one starts without plans; an
+// entry lives as long as its owner. GUI thread only.
+class HeaterSchedules
+{
+public:
+    // The plan of the sensor `serial`; a new plan has the heater due at once.
+    HeaterSchedule &of(uint64_t serial);
+    // Null for a sensor without a plan yet.
+    const HeaterSchedule *find(uint64_t serial) const;
+    int size() const { return m_schedules.size(); }
 
-// The durations of the two heater spin boxes, 0 at start.
+private:
+    QMap<uint64_t, HeaterSchedule> m_schedules;
+};
+
+// The durations of the two heater spin boxes, 0 at start. They hold for
+// every plan at its next step; the times already planned stay.
 int32_t shtHeaterPause();
 int32_t shtHeaterOnTime();
-// Set the duration for sensors seen from now on and for every known one;
-// the times already planned stay.
 void setHeaterPause(int seconds);
 void setHeaterOnTime(int seconds);

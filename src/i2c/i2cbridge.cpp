@@ -1,19 +1,13 @@
 #include "i2c/i2cbridge.h"
 
-#include "i2c/bmp280sensor.h"
-#include "i2c/d6fsensor.h"
-#include "i2c/hdc1080sensor.h"
+#include "i2c/bridgecontext.h"
+#include "i2c/i2csensortypes.h"
 #include "i2c/multihub.h"
-#include "i2c/scd30sensor.h"
-#include "i2c/sht3xsensor.h"
-#include "i2c/sts3xsensor.h"
+#include "model/sensortraits.h"
 #include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
-#include "sensors/sensor.h"
 #include "model/sensordevice.h"
-
-#include <type_traits>
 
 namespace {
 
@@ -36,12 +30,12 @@ QByteArray withCrc(QByteArray packet)
 
 } // namespace
 
-I2cBridge::I2cBridge(int32_t *session, uint8_t *accessState, short *rom, Sensor *sensor)
+I2cBridge::I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context)
     : m_session(session)
     , m_accessState(accessState)
     , m_rom(rom)
-    , m_sensor(sensor)
-    , m_scanAllChannels(sensor ? sensor->scanAllChannelSetting() : true)
+    , m_context(context)
+    , m_scanAllChannels(context ? context->scanAllChannelSetting() : true)
 {
     setBusSpeed(100);
 }
@@ -151,47 +145,22 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     return length;
 }
 
-template <typename Driver>
-bool I2cBridge::readType(SensorDevice &found, uint8_t hubChannel)
+void I2cBridge::sensorAnswered(uint8_t address)
 {
-    Driver driver(m_session, m_accessState, m_rom, this);
-    typename Driver::Serial serial{};
-    if (driver.probe(serial) <= 0)
-        return false;
-    m_knownAddress = Driver::kAddress;
-    if (m_sensor)
-        m_sensor->setLastI2cAddress(Driver::kAddress);
-    driver.measure();
-    driver.fillChannels(found, hubChannel);
-    if constexpr (std::is_same<Driver, Sht3xSensor>::value)
-        driver.heaterStep();
-    return true;
+    m_knownAddress = address;
+    if (m_context)
+        m_context->setLastI2cAddress(address);
 }
 
 void I2cBridge::readSensors(SensorDevice &device)
 {
-    // The probe order, with each type's address byte.
-    struct Probe
-    {
-        uint8_t address;
-        bool (I2cBridge::*read)(SensorDevice &, uint8_t);
-    };
-    static const Probe kProbes[] = {
-        {Hdc1080Sensor::kAddress, &I2cBridge::readType<Hdc1080Sensor>},
-        {Sts3xSensor::kAddress, &I2cBridge::readType<Sts3xSensor>},
-        {Sht3xSensor::kAddress, &I2cBridge::readType<Sht3xSensor>},
-        {Bmp280Sensor::kAddress, &I2cBridge::readType<Bmp280Sensor>},
-        {D6fSensor::kAddress, &I2cBridge::readType<D6fSensor>},
-        {Scd30Sensor::kAddress, &I2cBridge::readType<Scd30Sensor>},
-    };
-
     for (SensorChannel &channel : device.channels)
         channel.writtenThisCycle = false;
     MultiHub hub(m_session, m_accessState, m_rom, this);
-    const bool scanAllTypes = m_sensor ? m_sensor->scanAllTypeSetting() : true;
-    if (m_sensor) {
-        m_sensor->setLastI2cAddress(-1);
-        m_knownAddress = m_sensor->lastI2cAddress();
+    const bool scanAllTypes = m_context ? m_context->scanAllTypeSetting() : true;
+    if (m_context) {
+        m_context->setLastI2cAddress(-1);
+        m_knownAddress = m_context->lastI2cAddress();
     }
 
     hub.selectChannel(0); // there may be no hub
@@ -209,17 +178,17 @@ void I2cBridge::readSensors(SensorDevice &device)
         found.family = device.family;
         found.name = device.name;
         found.presence = device.presence;
-        for (const Probe &probe : kProbes) {
-            if (!scanAllTypes && m_knownAddress != -1 && m_knownAddress != probe.address)
+        for (const I2cSensorType &type : i2cSensorTypes()) {
+            if (!scanAllTypes && m_knownAddress != -1 && m_knownAddress != type.traits->address)
                 continue;
             Clock::processEvents();
-            if ((this->*probe.read)(found, hubChannel))
+            if (type.read(*this, found, hubChannel))
                 emptyChannels = 0;
         }
         if (!found.channels.isEmpty())
             mergeChannels(device, found);
 
-        m_scanAllChannels = m_sensor ? m_sensor->scanAllChannelSetting() : true;
+        m_scanAllChannels = m_context ? m_context->scanAllChannelSetting() : true;
         if (hub.nextChannel() < 1 || m_stopRequested)
             break;
         if (emptyChannels >= 2 && !m_scanAllChannels)

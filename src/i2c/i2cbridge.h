@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-class Sensor;
+class BridgeContext;
 struct SensorDevice;
 
 // The DS28E17 1-Wire-to-I2C bridge. Built on the stack for one use: a read of
@@ -15,16 +15,14 @@ struct SensorDevice;
 class I2cBridge
 {
 public:
-    // Result codes of the transport and of the I2C drivers besides 1 (or a byte count).
+    // Result codes of the transport and of the I2C drivers besides 1 (or a
+    // byte count); a driver's own codes are the driver's (-6, -12, -13 taken).
     static constexpr int kFailed = -1;           // selection, a write packet's exchange, busy wait, read status
-    static constexpr int kPressureDivisor = -6;  // BMP280 calibration gives a zero divisor
     static constexpr int kCrcMismatch = -7;      // Sensirion CRC-8 of a word
     static constexpr int kHubRefused = -8;       // the multi-hub did not take a channel byte
     static constexpr int kBadRequest = -9;       // length or write mode out of range; nothing sent
     static constexpr int kTransferFailed = -10;  // write status, read packet exchange; any failed I2C step of a driver
     static constexpr int kNoMoreChannels = -11;  // no hub channel after 47
-    static constexpr int kScd30Crc = -12;        // SCD30 word CRC
-    static constexpr int kScd30NotReady = -13;   // SCD30 never reported data ready
 
     // Write modes of writeData.
     static constexpr int kWithStop = 0;          // 0x4B Write Data With Stop
@@ -36,8 +34,9 @@ public:
     static constexpr int kAttempts = 4;
 
     // Stores the fields and reconfigures every bridge on the bus to 100 kHz.
-    // `sensor` may be null (the cycle's broadcast); then both scan options count as on.
-    I2cBridge(int32_t *session, uint8_t *accessState, short *rom, Sensor *sensor);
+    // `context` may be null (the cycle's broadcast); then both scan options
+    // count as on and no sensor heater is planned.
+    I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context);
 
     // Broadcast Write Configuration (Skip ROM, 0xD2, speed byte: 0 for 100 kHz,
     // 1 for 400, 2 for 900, 3 otherwise). Returns the last exchange's result,
@@ -62,6 +61,14 @@ public:
     // one that found the bridge done (60 on the first), or kFailed.
     int waitWhileBusy();
 
+    // The session, access state and ROM buffer the drivers of this read use.
+    int32_t *session() const { return m_session; }
+    uint8_t *accessState() const { return m_accessState; }
+    short *rom() const { return m_rom; }
+    // A sensor at `address` answered its probe: only that type is looked for
+    // next while the scan of every type is off.
+    void sensorAnswered(uint8_t address);
+
     // The selection before every further transaction of an attempt (TMAccess,
     // whose result is not examined).
     static void accessDevice(int32_t *session, uint8_t *accessState);
@@ -77,6 +84,8 @@ public:
     void readSensors(SensorDevice &device);
     // Ends readSensors at the next channel (the program is closing).
     void requestStop() { m_stopRequested = true; }
+    // What the read takes from its measurement; null for the broadcast.
+    BridgeContext *context() const { return m_context; }
 
     // The channels of `found` (one hub channel's sensors) merged into
     // `device`: a channel with the same I2C address, serial, hub channel and
@@ -85,15 +94,10 @@ public:
     static void mergeChannels(SensorDevice &device, const SensorDevice &found);
 
 private:
-    // Probes one sensor type on the current channel and, when it answers,
-    // measures it and appends its channels to `found`. True when it answered.
-    template <typename Driver>
-    bool readType(SensorDevice &found, uint8_t hubChannel);
-
     int32_t *m_session;
     uint8_t *m_accessState;
     short *m_rom;
-    Sensor *m_sensor;
+    BridgeContext *m_context;
     bool m_stopRequested = false;
     bool m_scanAllChannels = true;
     int32_t m_knownAddress = -1;

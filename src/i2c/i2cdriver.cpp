@@ -4,6 +4,7 @@
 #include "bus/crc.h"
 #include "base/clock.h"
 #include "model/sensordevice.h"
+#include "model/sensortraits.h"
 
 #include <cmath>
 #include <limits>
@@ -52,11 +53,11 @@ int I2cDriver::read(QByteArray &out, int length)
     return m_bridge->readData(m_address, out, length);
 }
 
-void I2cDriver::appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
-                               std::initializer_list<Quantity> quantities) const
+void I2cDriver::appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel,
+                               uint64_t serialHigh, uint64_t serialLow, std::initializer_list<Reading> readings) const
 {
     uint8_t index = 0;
-    for (const Quantity &q : quantities) {
+    for (const Reading &q : readings) {
         SensorChannel channel;
         channel.value = q.value;
         channel.time = q.time.isValid() ? q.time : Clock::now();
@@ -64,7 +65,7 @@ void I2cDriver::appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_
         channel.rangeMax = q.rangeMax;
         channel.alarmHigh = std::numeric_limits<double>::quiet_NaN();
         channel.alarmLow = std::numeric_limits<double>::quiet_NaN();
-        channel.unit = QLatin1String(q.unit);
+        channel.unit = QLatin1String(traits.channels[index].unit);
         channel.type = QLatin1String(q.type);
         channel.mark = QLatin1String(q.mark);
         channel.i2cSerialHigh = serialHigh;

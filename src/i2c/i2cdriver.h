@@ -1,13 +1,15 @@
 #pragma once
 
+#include "i2c/i2cbridge.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 
-class I2cBridge;
 struct SensorDevice;
+struct SensorTraits;
 
 // What every I2C sensor driver behind a DS28E17 shares: the bridge it talks
 // through, its address byte, the transactions of one attempt and the shape of
@@ -22,6 +24,14 @@ class I2cDriver
 {
 public:
     uint8_t address() const { return m_address; }
+
+    // The bridge's walk over one sensor type on the current hub channel:
+    // probe, and when the sensor answers, measure it, append its channels to
+    // `found` and end with afterFill(). True when it answered.
+    template <typename Driver>
+    static bool probeAndRead(I2cBridge &bridge, SensorDevice &found, uint8_t hubChannel);
+    // What a driver does after its fill; a driver with more to do hides it.
+    void afterFill() {}
 
 protected:
     I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge, uint8_t address);
@@ -42,23 +52,22 @@ protected:
     // significant byte first: 1, or kTransferFailed.
     int readWord(uint16_t &word);
 
-    // One measured quantity of the sensor as the drivers describe it.
-    struct Quantity
+    // One reading of a channel as the drivers give it.
+    struct Reading
     {
         double value;
         QDateTime time;
         double rangeMin;
         double rangeMax;
-        const char *unit;
         const char *type;
         const char *mark;
     };
-    // Appends one channel record per quantity, subchannels 0, 1, ... in
-    // order, each marked as a fresh reading. A quantity without a time (its
+    // Appends one channel record per reading, subchannels 0, 1, ... in
+    // order, each with the unit `traits` gives it and marked as a fresh reading. A reading without a time (its
     // measurement failed before taking one) gets the time of the fill, so a
     // recorded "no value" line still carries its date and time.
-    void appendChannels(SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh, uint64_t serialLow,
-                        std::initializer_list<Quantity> quantities) const;
+    void appendChannels(const SensorTraits &traits, SensorDevice &device, uint8_t hubChannel, uint64_t serialHigh,
+                        uint64_t serialLow, std::initializer_list<Reading> readings) const;
 
     // The word of two bytes, most significant first, starting at `index`.
     static uint16_t wordAt(const QByteArray &bytes, int index);
@@ -76,3 +85,17 @@ protected:
 private:
     const uint8_t m_address;
 };
+
+template <typename Driver>
+bool I2cDriver::probeAndRead(I2cBridge &bridge, SensorDevice &found, uint8_t hubChannel)
+{
+    Driver driver(bridge.session(), bridge.accessState(), bridge.rom(), &bridge);
+    typename Driver::Serial serial{};
+    if (driver.probe(serial) <= 0)
+        return false;
+    bridge.sensorAnswered(Driver::kAddress);
+    driver.measure();
+    driver.fillChannels(found, hubChannel);
+    driver.afterFill();
+    return true;
+}

@@ -11,6 +11,9 @@
 namespace {
 
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const int kReadyPollMs = 4;
+const int kReadMs = 3;
+const int kNotReadyMs = 30;
 
 // Walks words of two data bytes and a CRC byte, collecting the data bytes.
 // With `zeroEnds` a zero byte (data or CRC) ends the walk at once. False on a
@@ -51,6 +54,15 @@ uint64_t hexNumber(const QString &text)
 
 } // namespace
 
+const SensorTraits Scd30Sensor::kTraits = SensorTraits("SCD30")
+                                              .channel("ppm", "ppm", Quantity::CarbonDioxide)
+                                              .channel("C", "°C", Quantity::Temperature)
+                                              .channel("%RH", "%RH", Quantity::Humidity)
+                                              .i2c(kAddress)
+                                              .wait("0202", kReadyPollMs) // data ready
+                                              .wait("0300", kReadMs)      // read measurement
+                                              .pollWait("0202", kNotReadyMs);
+
 Scd30Sensor::Scd30Sensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : I2cDriver(session, accessState, rom, bridge, kAddress)
     , m_co2(kNaN)
@@ -70,7 +82,7 @@ int Scd30Sensor::probe(QByteArray &text)
         QByteArray bytes;
         if (read(bytes, 48) < 0)
             return I2cBridge::kFailed;
-        return collectWords(bytes, true, &collected) ? 1 : I2cBridge::kScd30Crc;
+        return collectWords(bytes, true, &collected) ? 1 : kWordCrc;
     });
     if (result != 1)
         return result;
@@ -85,7 +97,7 @@ int Scd30Sensor::dataReady(uint16_t &status)
     return attempts([this, &status] {
         if (write({0x02, 0x02}) < 0)
             return I2cBridge::kTransferFailed;
-        pauseMs(4);
+        pauseMs(kReadyPollMs);
         selectAgain();
         QByteArray bytes;
         const int count = read(bytes, 2);
@@ -103,15 +115,15 @@ int Scd30Sensor::measure()
         uint16_t status = 0;
         ready = dataReady(status) >= 0 && status == 1;
         if (!ready)
-            pauseMs(30);
+            pauseMs(kNotReadyMs);
     }
     if (!ready)
-        return I2cBridge::kScd30NotReady;
+        return kNotReady;
 
     return attempts([this] {
         if (write({0x03, 0x00}) < 0)
             return I2cBridge::kTransferFailed;
-        pauseMs(3);
+        pauseMs(kReadMs);
         selectAgain();
         QByteArray bytes;
         const int count = read(bytes, 18);
@@ -119,7 +131,7 @@ int Scd30Sensor::measure()
             return I2cBridge::kTransferFailed;
         QByteArray data;
         if (!collectWords(bytes, false, &data))
-            return I2cBridge::kScd30Crc;
+            return kWordCrc;
         m_measureTime = Clock::now();
         if (data.size() != 12) {
             m_co2 = m_temperature = m_humidity = kNaN;
@@ -150,8 +162,8 @@ void Scd30Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
     uint64_t high = 0, low = 0;
     splitSerial(m_serialText, &high, &low);
-    appendChannels(device, hubChannel, high, low,
-                   {{m_co2, m_measureTime, 400.0, 10000.0, "ppm", "SDC30 CO2 channel", "CO2"},
-                    {m_temperature, m_measureTime, -40.0, 70.0, "C", "SDC30 temperature channel", "T"},
-                    {m_humidity, m_measureTime, 0.0, 100.0, "%RH", "SDC30 humidity channel", "H"}});
+    appendChannels(kTraits, device, hubChannel, high, low,
+                   {{m_co2, m_measureTime, 400.0, 10000.0, "SDC30 CO2 channel", "CO2"},
+                    {m_temperature, m_measureTime, -40.0, 70.0, "SDC30 temperature channel", "T"},
+                    {m_humidity, m_measureTime, 0.0, 100.0, "SDC30 humidity channel", "H"}});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/i2cdriver.h"
 
 #include <QByteArray>
@@ -15,17 +16,22 @@ class Scd30Sensor : public I2cDriver
 {
 public:
     static constexpr uint8_t kAddress = 0xC2;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
+    // Result codes besides the bridge's.
+    static constexpr int kWordCrc = -12;   // a word's CRC
+    static constexpr int kNotReady = -13;  // data ready never reported
     using Serial = QByteArray;
 
     Scd30Sensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);
 
     // Reads the serial text (up to its terminating zero) into `text` (and
-    // serialText()); 1, or the last attempt's code (kFailed, kScd30Crc).
+    // serialText()); 1, or the last attempt's code (kFailed, kWordCrc).
     int probe(QByteArray &text);
     // The data-ready status word (up to 4 attempts); the read's result (2)
     // with `status` set, or kFailed / kTransferFailed.
     int dataReady(uint16_t &status);
-    // Waits for data ready (4 polls 30 ms apart, else kScd30NotReady, the
+    // Waits for data ready (4 polls 30 ms apart, else kNotReady, the
     // values left alone), then reads the three values, up to 4 attempts: the
     // read's byte count (18), or the last attempt's code.
     int measure();

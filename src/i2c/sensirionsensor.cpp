@@ -6,8 +6,7 @@
 namespace {
 
 const uint8_t kSerialNumber[2] = {0x37, 0x80};
-const uint8_t kSingleShot[2] = {0x2C, 0x06}; // high repeatability, clock stretching
-const int kConversionMs = 15;
+const uint8_t kSingleShot[2] = {0x2C, 0x06}; // SensirionSensor::kSingleShotHex
 
 } // namespace
 
@@ -42,7 +41,7 @@ int SensirionSensor::singleShot(QByteArray &out, int length, int words)
 {
     if (write({kSingleShot[0], kSingleShot[1]}) < 0)
         return I2cBridge::kTransferFailed;
-    pauseMs(kConversionMs);
+    pauseMs(kSingleShotMs);
     selectAgain();
     if (read(out, length) < 0)
         return I2cBridge::kTransferFailed;

@@ -11,6 +11,10 @@ class SensirionSensor : public I2cDriver
 protected:
     using I2cDriver::I2cDriver;
 
+    // The single shot (high repeatability, clock stretching) and its wait.
+    static constexpr const char *kSingleShotHex = "2C06";
+    static constexpr int kSingleShotMs = 15;
+
     // Reads the serial number (command 0x37 0x80, 6 bytes) in up to 4
     // attempts. Returns 1 with the six bytes in `six` (word 1, its CRC,
     // word 2, its CRC), kFailed after 4 failed attempts, kCrcMismatch at

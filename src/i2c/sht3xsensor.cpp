@@ -1,6 +1,7 @@
 #include "i2c/sht3xsensor.h"
 
 #include "base/appstate.h"
+#include "i2c/bridgecontext.h"
 #include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
 #include "bus/crc.h"
@@ -25,6 +26,12 @@ qint64 secondsUntil(const QDateTime &t)
 }
 
 } // namespace
+
+const SensorTraits Sht3xSensor::kTraits = SensorTraits("SHT3x")
+                                              .channel("C", "°C", Quantity::Temperature)
+                                              .channel("%", "%", Quantity::Humidity)
+                                              .i2c(kAddress)
+                                              .wait(kSingleShotHex, kSingleShotMs);
 
 Sht3xSensor::Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : SensirionSensor(session, accessState, rom, bridge, kAddress)
@@ -101,18 +108,13 @@ void Sht3xSensor::heaterStep()
 {
     if (!AppState::instance().shtMode())
         return;
-    QMap<uint64_t, HeaterSchedule> &schedules = heaterSchedules();
-    auto it = schedules.find(m_serial);
-    if (it == schedules.end()) {
-        HeaterSchedule schedule;
-        schedule.pause = shtHeaterPause();
-        schedule.onTime = shtHeaterOnTime();
-        schedule.nextOn = QDateTime::fromSecsSinceEpoch(0);
-        schedule.offAt = schedule.nextOn;
-        it = schedules.insert(m_serial, schedule);
-    }
-    HeaterSchedule &s = it.value();
-    if (s.pause < 1 || s.onTime < 1) {
+    BridgeContext *context = m_bridge->context();
+    if (!context)
+        return; // a broadcast bridge reads no sensor
+    HeaterSchedule &s = context->heaterSchedules().of(m_serial);
+    const int32_t pause = shtHeaterPause();
+    const int32_t onTime = shtHeaterOnTime();
+    if (pause < 1 || onTime < 1) {
         setHeater(false);
         return;
     }
@@ -121,26 +123,26 @@ void Sht3xSensor::heaterStep()
             return;
         // The heating period is over.
         setHeater(false);
-        s.nextOn = Clock::now().addSecs(s.pause);
-        s.offAt = Clock::now().addSecs(s.pause + s.onTime);
+        s.nextOn = Clock::now().addSecs(pause);
+        s.offAt = Clock::now().addSecs(pause + onTime);
         return;
     }
-    s.offAt = Clock::now().addSecs(s.onTime);
-    s.nextOn = Clock::now().addSecs(s.onTime + s.pause);
+    s.offAt = Clock::now().addSecs(onTime);
+    s.nextOn = Clock::now().addSecs(onTime + pause);
     setHeater(true);
-    if (s.onTime > kInPlaceHeatS)
+    if (onTime > kInPlaceHeatS)
         return; // a later measurement switches it off
     // A short heating period is waited out here, to its very end.
     while (Clock::now() < s.offAt)
         Clock::sleepMs(kHeatPollMs);
     setHeater(false);
-    s.offAt = Clock::now().addSecs(s.pause + s.onTime);
-    s.nextOn = Clock::now().addSecs(s.pause);
+    s.offAt = Clock::now().addSecs(pause + onTime);
+    s.nextOn = Clock::now().addSecs(pause);
 }
 
 void Sht3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "C", "SHT3x temperature channel", "T"},
-                    {m_humidity, m_humidityTime, 0.0, 100.0, "%", "SHT3x humidity channel", "H"}});
+    appendChannels(kTraits, device, hubChannel, 0, m_serial,
+                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "SHT3x temperature channel", "T"},
+                    {m_humidity, m_humidityTime, 0.0, 100.0, "SHT3x humidity channel", "H"}});
 }

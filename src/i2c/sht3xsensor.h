@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/sensirionsensor.h"
 
 #include <QDateTime>
@@ -14,6 +15,8 @@ class Sht3xSensor : public SensirionSensor
 {
 public:
     static constexpr uint8_t kAddress = 0x88;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);
@@ -34,13 +37,14 @@ public:
     // One step of the sensor's heater schedule (nothing without "-sht"). A
     // heating period of up to 5 s is waited out in place, without GUI events.
     void heaterStep();
+    // The bridge's walk ends a read with the heater step.
+    void afterFill() { heaterStep(); }
 
     uint64_t serial() const { return m_serial; }
     double temperature() const { return m_temperature; }
     double humidity() const { return m_humidity; }
     // 1 heater on, 0 off, -1 not known.
     int heaterState() const { return m_heaterState; }
-    QDateTime temperatureTime() const { return m_temperatureTime; }
 
     // The identifier of the six serial-number bytes as received.
     static uint64_t identifier(const QByteArray &six);

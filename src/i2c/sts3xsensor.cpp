@@ -15,6 +15,11 @@ const uint8_t kFamily = 0x54;
 
 } // namespace
 
+const SensorTraits Sts3xSensor::kTraits = SensorTraits("STS3x")
+                                              .channel("C", "°C", Quantity::Temperature)
+                                              .i2c(kAddress)
+                                              .wait(kSingleShotHex, kSingleShotMs);
+
 Sts3xSensor::Sts3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge)
     : SensirionSensor(session, accessState, rom, bridge, kAddress)
     , m_temperature(std::numeric_limits<double>::quiet_NaN())
@@ -69,6 +74,6 @@ int Sts3xSensor::measure()
 
 void Sts3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_measureTime, -40.0, 125.0, "C", "STS3x temperature channel", "T"}});
+    appendChannels(kTraits, device, hubChannel, 0, m_serial,
+                   {{m_temperature, m_measureTime, -40.0, 125.0, "STS3x temperature channel", "T"}});
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "i2c/sensirionsensor.h"
 
 #include <QDateTime>
@@ -13,6 +14,8 @@ class Sts3xSensor : public SensirionSensor
 {
 public:
     static constexpr uint8_t kAddress = 0x94;
+    // Its channels and waits (SensorTraits).
+    static const SensorTraits kTraits;
     using Serial = uint64_t;
 
     Sts3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2cBridge *bridge);
@@ -29,7 +32,6 @@ public:
 
     uint64_t serial() const { return m_serial; }
     double temperature() const { return m_temperature; }
-    QDateTime measureTime() const { return m_measureTime; }
 
     // The reflected 48-bit CRC over the four bytes given (word 1 low, word 1
     // high, word 2 low, word 2 high).

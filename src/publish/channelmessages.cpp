@@ -4,6 +4,7 @@
 #include "onewire/romid.h"
 #include "publish/mqttconfig.h"
 #include "model/sensordevice.h"
+#include "sensors/sensor.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,21 +28,32 @@ QString firstWord(const QString &text)
     return text.trimmed().section(QLatin1Char(' '), 0, 0);
 }
 
-// Home Assistant's device class and unit for the channel's unit text, as the
-// drivers write it; no device class for a unit it has none for.
+// Home Assistant's device class and unit for the channel's unit text, from
+// the quantity the drivers declare for it; no device class for a unit no
+// driver writes. Home Assistant wants relative humidity in "%".
 void describeUnit(const QString &unit, QString *deviceClass, QString *haUnit)
 {
     *haUnit = unit;
-    if (unit == QLatin1String("C")) {
+    const ChannelTraits *traits = Sensor::unitTraits(unit);
+    if (!traits)
+        return;
+    switch (traits->quantity) {
+    case Quantity::Temperature:
         *deviceClass = QStringLiteral("temperature");
-        *haUnit = QStringLiteral("°C");
-    } else if (unit == QLatin1String("%") || unit == QLatin1String("%RH")) {
+        *haUnit = QString::fromUtf8(traits->shown);
+        break;
+    case Quantity::Humidity:
         *deviceClass = QStringLiteral("humidity");
         *haUnit = QStringLiteral("%");
-    } else if (unit == QLatin1String("Pa") || unit == QLatin1String("kPa") || unit == QLatin1String("hPa")) {
+        break;
+    case Quantity::Pressure:
         *deviceClass = QStringLiteral("pressure");
-    } else if (unit == QLatin1String("ppm")) {
+        break;
+    case Quantity::CarbonDioxide:
         *deviceClass = QStringLiteral("carbon_dioxide");
+        break;
+    case Quantity::Other:
+        break;
     }
 }
 

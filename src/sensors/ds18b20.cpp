@@ -13,8 +13,11 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 
 } // namespace
 
-Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
-    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+const SensorTraits Ds18b20::kTraits =
+    SensorTraits("DS18B20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
+
+Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, session, state, romBuffer)
 {
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "sensors/ds18x20.h"
 
 // Driver of the DS18B20 thermometer (family 0x28). Every device is kept at
@@ -7,7 +8,10 @@
 class Ds18b20 : public Ds18x20
 {
 public:
-    Ds18b20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    // Its channel and waits (SensorTraits).
+    static const SensorTraits kTraits;
+
+    Ds18b20(int32_t *session, uint8_t *state, short *romBuffer);
 
     // The CRC, then the power-on value; 0 when the scratchpad may be used.
     static int check(const QByteArray &scratchpad, int previousStatus);

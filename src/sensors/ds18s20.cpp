@@ -15,8 +15,11 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 
 } // namespace
 
-Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
-    : Ds18x20(kFamily, session, state, romBuffer, sensor)
+const SensorTraits Ds18s20::kTraits =
+    SensorTraits("DS18S20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
+
+Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, session, state, romBuffer)
 {
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/sensortraits.h"
 #include "sensors/ds18x20.h"
 
 // Driver of the DS18S20 thermometer (family 0x10): 9-bit register refined
@@ -7,7 +8,10 @@
 class Ds18s20 : public Ds18x20
 {
 public:
-    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    // Its channel and waits (SensorTraits).
+    static const SensorTraits kTraits;
+
+    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer);
 
     // Power-on value, then a COUNT reading that is measured once more, then
     // the CRC; 0 when the scratchpad may be used.

@@ -16,18 +16,15 @@ const short kCopyScratchpad = 0x48;
 const uint8_t kTwelveBits = 0x7F;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
-// Copy Scratchpad needs up to 10 ms; the EEPROM gets a generous margin.
-const int kEepromWaitMs = 100;
 
 } // namespace
 
-Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer)
     : m_family(family)
     , m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
     , m_value(std::numeric_limits<double>::quiet_NaN())
-    , m_sensor(sensor)
 {
 }
 
@@ -77,7 +74,7 @@ bool Ds18x20::storeTwelveBits()
     if (TMStrongAccess(*m_session, m_state) < 1)
         return false;
     TMTouchByte(*m_session, kCopyScratchpad);
-    waitWhileBusy(kEepromWaitMs);
+    waitWhileBusy(kCopyMs);
     return true;
 }
 

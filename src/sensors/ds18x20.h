@@ -4,7 +4,6 @@
 #include <QDateTime>
 #include <cstdint>
 
-class Sensor;
 struct SensorDevice;
 
 // The bus procedure the DS18S20 and DS18B20 drivers share: selection,
@@ -21,6 +20,11 @@ public:
         ConvertAll = 1,      // broadcast Convert T to the whole bus, then read this one
         ReadOnly = 2,        // a broadcast conversion has already run in this cycle
     };
+
+    // The conversion wait under the strong pull-up (12 bits: 750 ms, with
+    // a margin) and the EEPROM wait after Copy Scratchpad (up to 10 ms).
+    static constexpr int kConversionMs = 1000;
+    static constexpr int kCopyMs = 100;
 
     // Status codes besides 1 (success).
     static constexpr int kNotSelected = -1;   // the device could not be selected or addressed
@@ -41,7 +45,6 @@ public:
     };
 
     void setWait(int ms) { m_waitMs = ms; }
-    int waitMs() const { return m_waitMs; }
 
     // Reads the temperature, converting first as `mode` says; at most 4
     // attempts. Returns 1, or the status of the last attempt; *out gets the
@@ -61,7 +64,7 @@ public:
     static double alarmCelsius(uint8_t byte);
 
 protected:
-    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer);
 
 private:
     // Convert T with the strong pull-up on during the conversion wait.
@@ -76,9 +79,8 @@ private:
     int32_t *m_session;
     uint8_t *m_state;
     short *m_romBuffer;
-    int m_waitMs = 700;
+    int m_waitMs = kConversionMs;
     QByteArray m_scratchpad;
     double m_value;
-    Sensor *m_sensor;
     QDateTime m_time;
 };

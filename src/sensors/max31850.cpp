@@ -24,7 +24,6 @@ const short kReadSubtype = 0xFA;
 const short kWriteSubtype = 0xFB;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
-const int kConversionMs = 100;
 // The chip turns the thermocouple voltage into °C with this linear slope.
 const double kChipSlopeMvPerC = 41.276 / 1000.0;
 
@@ -68,13 +67,17 @@ void warnOperator(const QString &text)
 
 } // namespace
 
-Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor)
+const SensorTraits Max31850::kTraits = SensorTraits("MAX31850")
+                                           .channel("C", "°C", Quantity::Temperature)
+                                           .channel("C", "°C", Quantity::Temperature)
+                                           .conversion(kConversionMs);
+
+Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer)
     : m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
     , m_hotValue(kNaN)
     , m_coldValue(kNaN)
-    , m_sensor(sensor)
 {
     qDebug() << "create Max31850 " << clockText(Clock::now());
 }

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "model/sensortraits.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
 
-class Sensor;
 struct SensorChannel;
 struct SensorDevice;
 
@@ -16,6 +17,10 @@ struct SensorDevice;
 class Max31850
 {
 public:
+    // Its two channels (hot and cold junction) and its conversion wait.
+    static constexpr int kConversionMs = 100;
+    static const SensorTraits kTraits;
+
     // Status codes besides 1 (success).
     static constexpr int kNotSelected = -1;
     static constexpr int kNoTemperature = -6;   // fault bits set, or a voltage outside the table
@@ -27,7 +32,7 @@ public:
     // Calibration targets at or below this mean "no reference sample".
     static constexpr float kNoSampleLimit = -32767.0f;
 
-    Max31850(int32_t *session, uint8_t *state, short *romBuffer, Sensor *sensor);
+    Max31850(int32_t *session, uint8_t *state, short *romBuffer);
     ~Max31850();
 
     // Converts and reads once, at most 4 attempts: 1, or the last attempt's
@@ -52,9 +57,6 @@ public:
     // serves the pending calibration and sub-type requests of channel 0.
     void fillChannels(SensorDevice &device);
 
-    double hotValue() const { return m_hotValue; }
-    double coldValue() const { return m_coldValue; }
-    QDateTime hotTime() const { return m_hotTime; }
     QByteArray scratchpad() const { return m_scratchpad; }
 
 private:
@@ -69,7 +71,6 @@ private:
     QByteArray m_scratchpad;
     double m_hotValue;
     double m_coldValue;
-    Sensor *m_sensor;
     QDateTime m_hotTime;
     QDateTime m_coldTime;
 };

@@ -2,6 +2,7 @@
 
 #include "base/logging.h"
 #include "i2c/i2cbridge.h"
+#include "i2c/i2csensortypes.h"
 #include "onewire/adapter.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
@@ -17,22 +18,74 @@ namespace {
 // One DS18x20 read: the first thermometer of a cycle broadcasts the
 // conversion, which then serves every other one. -1 when the device could
 // not be selected (its channel untouched), else 1 with the channel filled.
-int readThermometer(Ds18x20 &driver, SensorDevice &device, bool &broadcastDone)
+template <typename Driver>
+int readThermometer(Sensor::ReadContext &r, SensorDevice &device)
 {
-    driver.setWait(1000);
+    Driver driver(r.session, r.state, r.rom);
     double value = 0;
     int result;
-    if (broadcastDone) {
+    if (r.broadcastDone) {
         result = driver.convertAndRead(&value, Ds18x20::ReadOnly);
     } else {
         result = driver.convertAndRead(&value, Ds18x20::ConvertAll);
         if (result != -1)
-            broadcastDone = true;
+            r.broadcastDone = true;
     }
     if (result == -1)
         return -1;
     driver.fillChannels(device);
     return 1;
+}
+
+// Up to 4 reads, each failure logged, then the fill (failed or not).
+int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Max31850 driver(r.session, r.state, r.rom);
+    double hot = 0, cold = 0;
+    for (int call = 1; call <= 4; ++call) {
+        const int result = driver.convertAndRead(&hot, &cold);
+        if (result == 1) {
+            if (call > 1)
+                qDebug() << "ErrorReadValue ThisOK --- " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz"))
+                         << "; " << 4 - call;
+            driver.fillChannels(device);
+            return result;
+        }
+        Clock::processEvents();
+        Clock::sleepMs(10);
+        if (call < 4)
+            qDebug() << "ErrorReadValue " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz")) << "; "
+                     << 3 - call;
+    }
+    driver.fillChannels(device);
+    return -1;
+}
+
+// Everything behind a DS28E17, hub channel by hub channel; the read can be
+// stopped from outside (Sensor::requestStop).
+int readBridge(Sensor::ReadContext &r, SensorDevice &device)
+{
+    I2cBridge bridge(r.session, r.state, r.rom, r.sensor);
+    r.activeBridge = &bridge;
+    bridge.readSensors(device);
+    r.activeBridge = nullptr;
+    return 1;
+}
+
+// The families read, by family code; a family without `read` is recognised
+// (it counts as read) and has no channels.
+const QVector<Sensor::Family> &families()
+{
+    static const QVector<Sensor::Family> table{
+        {0x10, &Ds18s20::kTraits, &readThermometer<Ds18s20>},
+        {0x28, &Ds18b20::kTraits, &readThermometer<Ds18b20>},
+        {0x3B, &Max31850::kTraits, &readThermocouple},
+        {0x19, nullptr, &readBridge}, // its channels are the I2C sensors' (i2cSensorTypes)
+        {0x21, nullptr, nullptr},
+        {0x26, nullptr, nullptr},
+        {0x41, nullptr, nullptr},
+    };
+    return table;
 }
 
 } // namespace
@@ -174,57 +227,63 @@ int Sensor::readDevice(SensorDevice &device)
     const QScopedValueRollback<bool> inProgress(device.beingRead, true);
 
     int32_t session = Adapter::instance().sessionHandle();
-    uint8_t *state = Adapter::instance().accessStateBuffer();
-    switch (device.family) {
-    case 0x10:
-    case 0x28: {
-        m_lastFamily = device.family;
-        if (device.family == 0x10) {
-            Ds18s20 driver(&session, state, romBuffer, this);
-            return readThermometer(driver, device, m_broadcastDone);
-        }
-        Ds18b20 driver(&session, state, romBuffer, this);
-        return readThermometer(driver, device, m_broadcastDone);
-    }
-    case 0x3B: {
-        m_lastFamily = device.family;
-        Max31850 driver(&session, state, romBuffer, this);
-        double hot = 0, cold = 0;
-        for (int call = 1; call <= 4; ++call) {
-            const int result = driver.convertAndRead(&hot, &cold);
-            if (result == 1) {
-                if (call > 1)
-                    qDebug() << "ErrorReadValue ThisOK --- " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz"))
-                             << "; " << 4 - call;
-                driver.fillChannels(device);
-                return result;
-            }
-            Clock::processEvents();
-            Clock::sleepMs(10);
-            if (call < 4)
-                qDebug() << "ErrorReadValue " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz")) << "; "
-                         << 3 - call;
-        }
-        driver.fillChannels(device);
-        return -1;
-    }
-    case 0x19: {
-        m_lastFamily = device.family;
-        I2cBridge bridge(&session, state, romBuffer, this);
-        m_activeBridge = &bridge;
-        bridge.readSensors(device);
-        m_activeBridge = nullptr;
-        return 1;
-    }
-    case 0x21:
-    case 0x26:
-    case 0x41:
-        m_lastFamily = device.family;
-        return 1;
-    default:
+    const Family *family = findFamily(device.family);
+    if (!family) {
         m_lastFamily = -1;
         return 0;
     }
+    m_lastFamily = device.family;
+    if (!family->read)
+        return 1;
+    ReadContext context{this, &session, Adapter::instance().accessStateBuffer(), romBuffer, m_broadcastDone,
+                        m_activeBridge};
+    return family->read(context, device);
+}
+
+const Sensor::Family *Sensor::findFamily(uint8_t code)
+{
+    for (const Family &family : families()) {
+        if (family.code == code)
+            return &family;
+    }
+    return nullptr;
+}
+
+QVector<const SensorTraits *> Sensor::allTraits()
+{
+    QVector<const SensorTraits *> all;
+    for (const Family &family : families()) {
+        if (family.traits)
+            all << family.traits;
+    }
+    for (const I2cSensorType &type : i2cSensorTypes())
+        all << type.traits;
+    return all;
+}
+
+const SensorTraits *Sensor::traitsOf(uint8_t family, uint8_t i2cAddress)
+{
+    if (i2cAddress != 0) {
+        for (const I2cSensorType &type : i2cSensorTypes()) {
+            if (type.traits->address == i2cAddress)
+                return type.traits;
+        }
+        return nullptr;
+    }
+    const Family *known = findFamily(family);
+    return known ? known->traits : nullptr;
+}
+
+const ChannelTraits *Sensor::unitTraits(const QString &unit)
+{
+    static const QVector<const SensorTraits *> all = allTraits();
+    for (const SensorTraits *traits : all) {
+        for (int i = 0; i < traits->channelCount; ++i) {
+            if (unit == QLatin1String(traits->channels[i].unit))
+                return &traits->channels[i];
+        }
+    }
+    return nullptr;
 }
 
 void Sensor::requestStop()

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "i2c/bridgecontext.h"
+#include "i2c/heaterschedule.h"
+#include "model/sensortraits.h"
 #include "onewire/romid.h"
 #include "model/sensordevice.h"
 
@@ -14,8 +17,9 @@ class TableMan;
 // The program's model of the bus: one SensorDevice per ROM the search found,
 // each with the channels its family driver fills; the upkeep after each
 // search and the measurement cycle that reads every device by family.
-// Owns its devices. GUI thread only.
-class Sensor : public QObject
+// Owns its devices and the SHT3x heater plans; gives its bridge reads what
+// they need of it as their BridgeContext. GUI thread only.
+class Sensor : public QObject, public BridgeContext
 {
     Q_OBJECT
 public:
@@ -28,14 +32,14 @@ public:
     void setScanAllChannel(bool on) { m_scanAllChannel = on; }
     void setScanAllType(bool on) { m_scanAllType = on; }
     void setTableMan(TableMan *table) { m_tableMan = table; }
-    TableMan *tableMan() const { return m_tableMan; }
     QVector<SensorDevice *> *devices() { return &m_devices; }
 
-    bool scanAllChannelSetting() const { return m_scanAllChannel; }
-    bool scanAllTypeSetting() const { return m_scanAllType; }
+    bool scanAllChannelSetting() const override { return m_scanAllChannel; }
+    bool scanAllTypeSetting() const override { return m_scanAllType; }
 
-    int lastI2cAddress() const { return m_lastI2cAddress; }
-    void setLastI2cAddress(int address) { m_lastI2cAddress = address; }
+    int lastI2cAddress() const override { return m_lastI2cAddress; }
+    void setLastI2cAddress(int address) override { m_lastI2cAddress = address; }
+    HeaterSchedules &heaterSchedules() override { return m_heaterSchedules; }
 
     // Device-list upkeep, once per search pass: ageAll, addOrMark per ROM, purge.
     void clear();
@@ -63,6 +67,36 @@ public:
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
 
+    // What one device read works with.
+    struct ReadContext
+    {
+        Sensor *sensor;
+        int32_t *session;
+        uint8_t *state;
+        short *rom;                  // the device's ROM buffer
+        bool &broadcastDone;         // a thermometer has broadcast this cycle's conversion
+        I2cBridge *&activeBridge;    // the bridge being read, for requestStop
+    };
+    // One family the dispatch knows.
+    struct Family
+    {
+        uint8_t code;
+        const SensorTraits *traits;  // null: no channels of its own
+        int (*read)(ReadContext &, SensorDevice &); // null: recognised, not read
+    };
+    // The family of a family code; null for one the dispatch does not know.
+    static const Family *findFamily(uint8_t code);
+
+    // The drivers' traits, one place for whoever describes, charts or times
+    // readings: every 1-Wire family's and every I2C sensor type's.
+    static QVector<const SensorTraits *> allTraits();
+    // The traits of the driver that fills a channel: the I2C sensor type at
+    // `i2cAddress`, or with address 0 the family's; null when none does.
+    static const SensorTraits *traitsOf(uint8_t family, uint8_t i2cAddress);
+    // The first channel of any driver with this unit text; null for a unit
+    // no driver writes.
+    static const ChannelTraits *unitTraits(const QString &unit);
+
 signals:
     void reqEndProgGramm();
 
@@ -79,4 +113,5 @@ private:
     bool m_scanAllChannel = true;
     bool m_scanAllType = true;
     I2cBridge *m_activeBridge = nullptr;
+    HeaterSchedules m_heaterSchedules;
 };

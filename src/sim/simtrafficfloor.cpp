@@ -1,6 +1,12 @@
 #include "sim/simtrafficfloor.h"
 
 #include "bus/simbackend.h"
+#include "i2c/i2csensortypes.h"
+#include "model/sensortraits.h"
+#include "sensors/ds18x20.h"
+#include "sensors/sensor.h"
+
+#include <QHash>
 
 namespace {
 
@@ -10,13 +16,10 @@ const qint64 kSlotUs[2] = {70, 10};
 const int kSearchSlots = 8 + 64 * 3; // the Search ROM byte and three slots per ROM bit
 
 const qint64 kMs = 1000;
-const qint64 kThermometerConversionUs = 1000 * kMs;
-const qint64 kThermocoupleConversionUs = 100 * kMs;
-const qint64 kEepromCopyUs = 100 * kMs;
 const qint64 kBusyPollUs = 1 * kMs;
 const qint64 kBeforeSearchUs = 10 * kMs;
 const qint64 kBeforeRepeatSearchUs = 90 * kMs;
-const qint64 kDataNotReadyUs = 30 * kMs;
+const int kBridgeFamily = 0x19;
 
 const int kSkipRom = 0xCC;
 const int kConvertT = 0x44;
@@ -26,13 +29,20 @@ const int kWriteNoStop = 0x5A;
 const int kReadWithStop = 0x87;
 const int kWriteConfiguration = 0xD2;
 
-bool isFamily(int family, std::initializer_list<int> families)
+// A write as writeWaitUs sees it: "+" first for one without a stop, the
+// address byte, the data bytes.
+QByteArray writeKey(uint8_t address, const CommandWait &wait)
 {
-    for (int f : families) {
-        if (family == f)
-            return true;
-    }
-    return false;
+    QByteArray key = QByteArray(1, char(address)) + QByteArray::fromHex(wait.command);
+    if (wait.noStop)
+        key.prepend('+');
+    return key;
+}
+
+// The 1-Wire driver's traits for a selected device's family; null for none.
+const SensorTraits *familyTraits(int family)
+{
+    return family >= 0 && family <= 0xFF ? Sensor::traitsOf(uint8_t(family), 0) : nullptr;
 }
 
 } // namespace
@@ -43,10 +53,10 @@ void SimTrafficFloor::chargeReset()
     ++m_resets;
 }
 
-void SimTrafficFloor::chargeSlots(int slots)
+void SimTrafficFloor::chargeSlots(int count)
 {
-    m_wireUs += slots * kSlotUs[m_overdrive];
-    m_slots += slots;
+    m_wireUs += count * kSlotUs[m_overdrive];
+    m_slots += count;
 }
 
 void SimTrafficFloor::chargeSearch()
@@ -159,16 +169,15 @@ void SimTrafficFloor::byteSent(int byte, int result)
     if (m_expectCommand) {
         m_expectCommand = false;
         m_packet = Packet::None;
+        const SensorTraits *traits = m_broadcast ? nullptr : familyTraits(m_family);
         if (byte == kConvertT && m_pullupArmed) {
-            if (m_broadcast || isFamily(m_family, {0x10, 0x28}))
-                m_waitUs += kThermometerConversionUs;
-            else if (m_family == 0x3B)
-                m_waitUs += kThermocoupleConversionUs;
-        } else if (byte == kCopyScratchpad && !m_broadcast && isFamily(m_family, {0x10, 0x28})) {
-            m_waitUs += kEepromCopyUs;
+            // Only the thermometers broadcast their conversion.
+            m_waitUs += (m_broadcast ? Ds18x20::kConversionMs : traits ? traits->conversionMs : 0) * kMs;
+        } else if (byte == kCopyScratchpad && traits && traits->copyMs > 0) {
+            m_waitUs += traits->copyMs * kMs;
         } else if (byte == kWriteConfiguration) {
             m_packet = Packet::Command; // one configuration byte follows
-        } else if (!m_broadcast && m_family == 0x19
+        } else if (!m_broadcast && m_family == kBridgeFamily
                    && (byte == kWriteWithStop || byte == kWriteNoStop || byte == kReadWithStop)) {
             m_packet = byte == kReadWithStop ? Packet::Read : Packet::Write;
             m_bytes = QByteArray(1, char(byte));
@@ -229,38 +238,33 @@ void SimTrafficFloor::packetDone()
         return;
     }
     m_packet = Packet::None;
-    // SCD30 data ready: a status other than 1 is waited out before asking again.
-    if (m_lastWrite == QByteArray::fromHex("C20202") && uint8_t(m_bytes.at(1)) == 0xC3 && m_answer.size() == 2
-        && (uint8_t(m_answer.at(0)) << 8 | uint8_t(m_answer.at(1))) != 1)
-        m_waitUs += kDataNotReadyUs;
+    // A status poll's answer other than 1 (not ready) is waited out before asking again.
+    if (m_answer.size() != 2 || (uint8_t(m_answer.at(0)) << 8 | uint8_t(m_answer.at(1))) == 1)
+        return;
+    for (const I2cSensorType &type : i2cSensorTypes()) {
+        const SensorTraits &t = *type.traits;
+        if (t.notReady.command && uint8_t(m_bytes.at(1)) == (t.address | 1)
+            && m_lastWrite == writeKey(t.address, t.notReady)) {
+            m_waitUs += t.notReady.ms * kMs;
+            return;
+        }
+    }
 }
 
 // The wait a sensor driver makes after this write was taken; its address
 // byte and data are in m_lastWrite ("+" first for a write without a stop).
 qint64 SimTrafficFloor::writeWaitUs() const
 {
-    struct Wait
-    {
-        const char *hex;
-        int ms;
-    };
-    static const Wait kWaits[] = {
-        {"882C06", 15},         // SHT3x single shot
-        {"942C06", 15},         // STS3x single shot
-        {"8000", 20},           // HDC1080 temperature
-        {"8001", 20},           // HDC1080 humidity
-        {"EEF491", 100},        // BMP280 forced conversion
-        {"D800D0401806", 30},   // D6F measurement
-        {"D800D0512C", 5},      // D6F pressure result
-        {"D800D0612C", 5},      // D6F temperature result
-        {"C20202", 4},          // SCD30 data ready
-        {"C20300", 3},          // SCD30 read measurement
-    };
-    if (m_lastWrite == QByteArray("+") + QByteArray::fromHex("D807"))
-        return 1 * kMs; // D6F buffer read
-    for (const Wait &w : kWaits) {
-        if (m_lastWrite == QByteArray::fromHex(w.hex))
-            return w.ms * kMs;
-    }
-    return 0;
+    static const QHash<QByteArray, int> waits = [] {
+        QHash<QByteArray, int> byWrite;
+        for (const I2cSensorType &type : i2cSensorTypes()) {
+            const SensorTraits &t = *type.traits;
+            for (int i = 0; i < t.waitCount; ++i) {
+                if (!byWrite.contains(writeKey(t.address, t.waits[i])))
+                    byWrite.insert(writeKey(t.address, t.waits[i]), t.waits[i].ms);
+            }
+        }
+        return byWrite;
+    }();
+    return waits.value(m_lastWrite, 0) * kMs;
 }

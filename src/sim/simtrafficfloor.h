@@ -16,12 +16,12 @@ struct TrafficEntry;
 //   TMStrongAccess are a reset, the Search ROM byte and 64 × 3 slots, a
 //   TMAccess a reset and 9 bytes. A step or selection that failed counts as
 //   its reset alone, and a TMNext that found nothing more as no traffic.
-// - waits: a Convert T under the strong pull-up (1000 ms for a DS18x20 or a
-//   broadcast, 100 ms for a MAX31850), a DS18x20 Copy Scratchpad (100 ms),
-//   1 ms after every busy bit of a bridge, the I2C sensors' waits after their
-//   commands were taken (SHT3x and STS3x 15 ms, HDC1080 20 ms, BMP280 100 ms,
-//   D6F 30, 5 and 1 ms, SCD30 4 and 3 ms and 30 ms after data not ready),
-//   10 ms between the bus reset and the search, and 90 ms before a repeated
+// - waits: the ones the drivers declare (SensorTraits, through
+//   Sensor::traitsOf and i2cSensorTypes): a Convert T under the strong
+//   pull-up (a broadcast as a DS18x20's), a Copy Scratchpad, the I2C
+//   sensors' waits after their commands were taken and after a status poll
+//   that found no data ready; and 1 ms after every busy bit of a bridge,
+//   10 ms between the bus reset and the search, 90 ms before a repeated
 //   search.
 //
 // Trying overdrive (TMAutoOverDrive 1) counts as a standard reset, Overdrive
@@ -52,7 +52,7 @@ private:
     enum class Packet { None, Command, Write, Read, Status, Data };
 
     void chargeReset();
-    void chargeSlots(int slots);
+    void chargeSlots(int count);
     void chargeSearch();
     void byteSent(int byte, int result);
     void packetDone();

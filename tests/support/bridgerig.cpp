@@ -25,9 +25,9 @@ uint8_t *BridgeRig::state()
     return Adapter::instance().accessStateBuffer();
 }
 
-std::unique_ptr<I2cBridge> BridgeRig::bridge(Sensor *sensor)
+std::unique_ptr<I2cBridge> BridgeRig::bridge(BridgeContext *context)
 {
-    return std::make_unique<I2cBridge>(session(), state(), romBuffer(), sensor);
+    return std::make_unique<I2cBridge>(session(), state(), romBuffer(), context ? context : &this->context);
 }
 
 bool BridgeRig::select()

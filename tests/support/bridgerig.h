@@ -1,5 +1,7 @@
 #pragma once
 
+#include "i2c/bridgecontext.h"
+#include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
 #include "onewire/romid.h"
 #include "sim/simds28e17.h"
@@ -11,7 +13,6 @@
 #include <QVector>
 #include <memory>
 
-class Sensor;
 
 // One I2C transaction as the bridge packets on the wire show it.
 struct BridgePacket
@@ -20,6 +21,22 @@ struct BridgePacket
     int status = -1;         // the status byte read back; -1 when none was read
     int writeStatus = -1;    // writes: the write-status byte; -1 otherwise
     QByteArray data;         // reads: the data bytes read after a zero status
+};
+
+// The measurement's side of a bridge read without a Sensor: both scan
+// options on, and heater plans kept for the rig's life.
+class RigContext : public BridgeContext
+{
+public:
+    bool scanAllChannelSetting() const override { return true; }
+    bool scanAllTypeSetting() const override { return true; }
+    int lastI2cAddress() const override { return m_lastAddress; }
+    void setLastI2cAddress(int address) override { m_lastAddress = address; }
+    HeaterSchedules &heaterSchedules() override { return m_heaters; }
+
+private:
+    int m_lastAddress = -1;
+    HeaterSchedules m_heaters;
 };
 
 // A simulated bus with one DS28E17 (and whatever is put behind it), the
@@ -34,6 +51,7 @@ public:
 
     SimFixture f;
     SimDs28e17 *chip;
+    RigContext context;
     RomId rom; // the drivers' ROM buffer, bus order
 
     // A chip wired directly to the bridge's bus.
@@ -57,8 +75,9 @@ public:
     int32_t *session() { return &f.session; }
     uint8_t *state();
     short *romBuffer() { return rom.data(); }
-    // A bridge object as the read dispatch makes it (which reconfigures all bridges to 100 kHz).
-    std::unique_ptr<I2cBridge> bridge(Sensor *sensor = nullptr);
+    // A bridge object as the read dispatch makes it (which reconfigures all
+    // bridges to 100 kHz), reading for `context` (a Sensor), else for the rig's own.
+    std::unique_ptr<I2cBridge> bridge(BridgeContext *context = nullptr);
     // The selection an attempt begins with.
     bool select();
 

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <cstdint>
+
+// What a measured quantity is, for those who describe readings to others.
+enum class Quantity {
+    Other,
+    Temperature,
+    Humidity,
+    Pressure,
+    CarbonDioxide,
+};
+
+// One channel of a sensor, by subchannel, as its driver fills it.
+struct ChannelTraits
+{
+    const char *unit = nullptr;   // as the records and files carry it, e.g. "C"
+    const char *shown = nullptr;  // as people write it, e.g. "°C" (UTF-8)
+    Quantity quantity = Quantity::Other;
+};
+
+// A wait an I2C driver makes once one of its writes was taken.
+struct CommandWait
+{
+    const char *command = nullptr; // the write's data bytes, hexadecimal
+    int ms = 0;
+    bool noStop = false;           // written without a stop: a read follows
+};
+
+// What a driver declares about its chip, for whoever describes, charts or
+// times its readings: the channels it fills and the waits it makes. One per
+// driver class (its kTraits), built as
+//   SensorTraits("SHT3x").channel("C", "°C", Quantity::Temperature)...
+struct SensorTraits
+{
+    static constexpr int kMaxChannels = 3;
+    static constexpr int kMaxWaits = 4;
+
+    const char *name = nullptr;
+    ChannelTraits channels[kMaxChannels];
+    int channelCount = 0;
+    // 1-Wire chips: the waits under the strong pull-up after Convert T and
+    // after Copy Scratchpad.
+    int conversionMs = 0;
+    int copyMs = 0;
+    // I2C chips behind a bridge: the address byte and the waits after writes.
+    uint8_t address = 0;
+    CommandWait waits[kMaxWaits];
+    int waitCount = 0;
+    // A status poll: after this write, a two-byte read that is not 1 (not
+    // ready) is followed by this wait before the next poll.
+    CommandWait notReady;
+
+    constexpr explicit SensorTraits(const char *chip)
+        : name(chip)
+    {
+    }
+    constexpr SensorTraits channel(const char *unit, const char *shown, Quantity quantity) const
+    {
+        SensorTraits t = *this;
+        t.channels[t.channelCount].unit = unit;
+        t.channels[t.channelCount].shown = shown;
+        t.channels[t.channelCount].quantity = quantity;
+        ++t.channelCount;
+        return t;
+    }
+    constexpr SensorTraits conversion(int ms, int copy = 0) const
+    {
+        SensorTraits t = *this;
+        t.conversionMs = ms;
+        t.copyMs = copy;
+        return t;
+    }
+    constexpr SensorTraits i2c(uint8_t addressByte) const
+    {
+        SensorTraits t = *this;
+        t.address = addressByte;
+        return t;
+    }
+    constexpr SensorTraits wait(const char *command, int ms, bool noStop = false) const
+    {
+        SensorTraits t = *this;
+        t.waits[t.waitCount].command = command;
+        t.waits[t.waitCount].ms = ms;
+        t.waits[t.waitCount].noStop = noStop;
+        ++t.waitCount;
+        return t;
+    }
+    constexpr SensorTraits pollWait(const char *command, int ms) const
+    {
+        SensorTraits t = *this;
+        t.notReady.command = command;
+        t.notReady.ms = ms;
+        return t;
+    }
+};
