@@ -12,7 +12,6 @@
 #include <functional>
 
 class I2cBridge;
-class TableMan;
 
 // The program's model of the bus: one SensorDevice per ROM the search found,
 // each with the channels its family driver fills; the upkeep after each
@@ -31,7 +30,6 @@ public:
     // current values; both true until set (as without a window).
     void setScanAllChannel(bool on) { m_scanAllChannel = on; }
     void setScanAllType(bool on) { m_scanAllType = on; }
-    void setTableMan(TableMan *table) { m_tableMan = table; }
     QVector<SensorDevice *> *devices() { return &m_devices; }
 
     bool scanAllChannelSetting() const override { return m_scanAllChannel; }
@@ -107,7 +105,6 @@ private:
     QHash<uint64_t, SensorDevice *> m_byKey;
     int32_t m_cursor = 0;
     bool m_broadcastDone = false;
-    TableMan *m_tableMan = nullptr;
     int32_t m_lastFamily = -1;
     int32_t m_lastI2cAddress = -1;
     bool m_scanAllChannel = true;

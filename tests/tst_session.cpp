@@ -1,0 +1,115 @@
+// The measurement session's own behaviour: outputs registered with it get
+// every reading the table shows, once, whatever the others do.
+
+#include "base/clock.h"
+#include "model/readingsink.h"
+#include "model/sensordevice.h"
+#include "session/measurementsession.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
+#include "table/tableman.h"
+
+#include <QtTest>
+#include <stdexcept>
+
+namespace {
+
+// Counts readings by channel; optionally fails on each one, or runs
+// `during` on its first reading (to change the sinks mid-delivery).
+struct CountingSink : ReadingSink
+{
+    QHash<QString, int> byChannel;
+    int total = 0;
+    bool fails = false;
+    std::function<void()> during;
+
+    void takeReading(const SensorDevice &device, int index) override
+    {
+        if (during) {
+            auto once = std::move(during);
+            during = nullptr;
+            once();
+        }
+        if (fails)
+            throw std::runtime_error("output broken");
+        ++byChannel[ChannelId::of(device, index).text()];
+        ++total;
+    }
+};
+
+} // namespace
+
+class TstSession : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<SimFixture> sim;
+
+    void cycle(MeasurementSession &session)
+    {
+        Clock::advanceMs(10000);
+        QCOMPARE(session.refresh().openResult, 1);
+        session.measure();
+    }
+
+private slots:
+    void init()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        Clock::setVirtual();
+        sim = std::make_unique<SimFixture>(
+            SimBusLoader::loadFile(SimFixture::busFile(QStringLiteral("thermometers.json")), nullptr));
+        sim->backend().setTrafficLogging(false);
+    }
+    void cleanup() { sim.reset(); }
+
+    // A failing output does not stop the one after it; an output added
+    // while readings are handed out, or between cycles, takes the next
+    // reading; a removed one takes none; masked channels reach no output.
+    void outputsArePeers()
+    {
+        MeasurementSession session;
+        CountingSink broken, counting, late;
+        broken.fails = true;
+        session.addSink(&broken);
+        session.addSink(&counting);
+        cycle(session);
+        const int channels = session.table().rowCount();
+        QVERIFY(channels > 0);
+        QCOMPARE(counting.total, channels);
+        for (int n : counting.byChannel)
+            QCOMPARE(n, 1);
+
+        counting.during = [&] { session.addSink(&late); };
+        cycle(session);
+        QCOMPARE(counting.total, 2 * channels);
+        QVERIFY(late.total > 0 && late.total < channels); // from the reading after it joined
+
+        session.removeSink(&counting);
+        session.table().setChannelMask(0);
+        cycle(session);
+        QCOMPARE(counting.total, 2 * channels);
+        const int lateBefore = late.total;
+        session.table().setChannelMask(0xFF);
+        cycle(session);
+        QCOMPARE(late.total, lateBefore + channels);
+    }
+
+    // Without any output, window or recording the table does not run, and
+    // the device records stay as the drivers filled them (orvexctl's plain
+    // read); a sink alone makes it run.
+    void tableRunsOnlyForSomeone()
+    {
+        MeasurementSession session;
+        cycle(session);
+        QCOMPARE(session.table().rowCount(), 0);
+        CountingSink sink;
+        session.addSink(&sink);
+        cycle(session);
+        QVERIFY(session.table().rowCount() > 0);
+        QCOMPARE(sink.total, session.table().rowCount());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstSession)
+#include "tst_session.moc"
