@@ -300,6 +300,81 @@ bool hasOption(int argc, char *argv[], const char *option)
     return false;
 }
 
+// Takes the options of `scan` and `read` from `args`, leaving the bus
+// choice there. Returns -1 when they are good, else the exit code after the
+// usage error has been printed.
+int takeOptions(QStringList &args, const QString &command, ReadOptions *options, bool *fast, QDateTime *start)
+{
+    if (command == QLatin1String("read")) {
+        // The stored "Mqtt/..." settings are the defaults; only --mqtt turns publishing on.
+        QString error;
+        options->mqtt = MqttConfig::fromSettings(appSettings(), &error);
+        if (!MqttConfig::takeOptions(args, &options->mqtt, &error))
+            return usageError(error);
+    }
+    bool startGiven = false;
+    QString startText;
+    QString templateText;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        if (arg.startsWith(QLatin1String("--bus=")))
+            continue;
+        const bool read = command == QLatin1String("read");
+        if (read && arg == QLatin1String("--cycles")) {
+            if (!takeNumber(args, i, 1, 1000000, &options->cycles))
+                return usageError(QStringLiteral("--cycles takes a whole number from 1"));
+        } else if (read && arg == QLatin1String("--interval")) {
+            if (!takeNumber(args, i, 0, 86400, &options->intervalS))
+                return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
+        } else if (read && arg == QLatin1String("--fast")) {
+            *fast = true;
+        } else if (read && arg == QLatin1String("--start")) {
+            if (!takeText(args, i, &startText))
+                return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss"));
+            startGiven = true;
+        } else if (read && arg == QLatin1String("--record")) {
+            if (!takeText(args, i, &options->recordFolder) || options->recordFolder.isEmpty())
+                return usageError(QStringLiteral("--record takes a folder"));
+        } else if (read && arg == QLatin1String("--template")) {
+            if (!takeText(args, i, &templateText))
+                return usageError(QStringLiteral("--template takes a file-name template"));
+            options->templateGiven = true;
+        } else {
+            return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+        }
+    }
+
+    if (startGiven) {
+        if (!*fast)
+            return usageError(QStringLiteral("--start needs --fast"));
+        *start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        if (!start->isValid())
+            return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
+    }
+    if (options->templateGiven) {
+        if (options->recordFolder.isEmpty())
+            return usageError(QStringLiteral("--template needs --record"));
+        // As the template window takes a template: blank means the default,
+        // characters that may not stand in a file name become "_".
+        if (templateText.trimmed().isEmpty())
+            templateText = QString::fromLatin1(Recorder::DefaultTemplate);
+        Recorder::sanitizeTemplate(templateText);
+        options->nameTemplate = templateText;
+    }
+    if (!options->recordFolder.isEmpty()) {
+        const QFileInfo folder(options->recordFolder);
+        if (!folder.isDir()) {
+            err() << "orvexctl: --record: no folder \"" << options->recordFolder << "\"\n";
+            return 2;
+        }
+        options->recordFolder = QDir::cleanPath(folder.absoluteFilePath());
+        // File names may hold Russian letters; the window writes them in UTF-8.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    }
+
+    return -1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -332,74 +407,11 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
     ReadOptions options;
-    if (command == QLatin1String("read")) {
-        // The stored "Mqtt/..." settings are the defaults; only --mqtt turns publishing on.
-        QString error;
-        options.mqtt = MqttConfig::fromSettings(appSettings(), &error);
-        if (!MqttConfig::takeOptions(args, &options.mqtt, &error))
-            return usageError(error);
-    }
     bool fast = false;
-    bool startGiven = false;
-    QString startText;
-    QString templateText;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString arg = args.at(i);
-        if (arg.startsWith(QLatin1String("--bus=")))
-            continue;
-        const bool read = command == QLatin1String("read");
-        if (read && arg == QLatin1String("--cycles")) {
-            if (!takeNumber(args, i, 1, 1000000, &options.cycles))
-                return usageError(QStringLiteral("--cycles takes a whole number from 1"));
-        } else if (read && arg == QLatin1String("--interval")) {
-            if (!takeNumber(args, i, 0, 86400, &options.intervalS))
-                return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
-        } else if (read && arg == QLatin1String("--fast")) {
-            fast = true;
-        } else if (read && arg == QLatin1String("--start")) {
-            if (!takeText(args, i, &startText))
-                return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss"));
-            startGiven = true;
-        } else if (read && arg == QLatin1String("--record")) {
-            if (!takeText(args, i, &options.recordFolder) || options.recordFolder.isEmpty())
-                return usageError(QStringLiteral("--record takes a folder"));
-        } else if (read && arg == QLatin1String("--template")) {
-            if (!takeText(args, i, &templateText))
-                return usageError(QStringLiteral("--template takes a file-name template"));
-            options.templateGiven = true;
-        } else {
-            return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
-        }
-    }
-
     QDateTime start;
-    if (startGiven) {
-        if (!fast)
-            return usageError(QStringLiteral("--start needs --fast"));
-        start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
-        if (!start.isValid())
-            return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
-    }
-    if (options.templateGiven) {
-        if (options.recordFolder.isEmpty())
-            return usageError(QStringLiteral("--template needs --record"));
-        // As the template window takes a template: blank means the default,
-        // characters that may not stand in a file name become "_".
-        if (templateText.trimmed().isEmpty())
-            templateText = QString::fromLatin1(Recorder::DefaultTemplate);
-        Recorder::sanitizeTemplate(templateText);
-        options.nameTemplate = templateText;
-    }
-    if (!options.recordFolder.isEmpty()) {
-        const QFileInfo folder(options.recordFolder);
-        if (!folder.isDir()) {
-            err() << "orvexctl: --record: no folder \"" << options.recordFolder << "\"\n";
-            return 2;
-        }
-        options.recordFolder = QDir::cleanPath(folder.absoluteFilePath());
-        // File names may hold Russian letters; the window writes them in UTF-8.
-        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
-    }
+    const int refused = takeOptions(args, command, &options, &fast, &start);
+    if (refused >= 0)
+        return refused;
 
     QString error;
     if (!BusOption::install(args, &error)) {

@@ -1,5 +1,6 @@
 #include "i2c/i2cbridge.h"
 
+#include "bus/romcommands.h"
 #include "i2c/bridgecontext.h"
 #include "i2c/i2csensortypes.h"
 #include "i2c/multihub.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-const short kSkipRom = 0xCC;
 const short kWriteConfiguration = 0xD2;
 const short kEnableSleepMode = 0x1E;
 const uint8_t kWriteWithStop = 0x4B;
@@ -53,7 +53,7 @@ int I2cBridge::setBusSpeed(int kHz)
     else if (kHz == 900)
         speed = 2;
     TMTouchReset(*m_session);
-    TMTouchByte(*m_session, kSkipRom);
+    TMTouchByte(*m_session, RomCommand::kSkip);
     TMTouchByte(*m_session, kWriteConfiguration);
     return TMTouchByte(*m_session, speed);
 }
@@ -64,7 +64,7 @@ int I2cBridge::sendSleepCommand()
     if (valid == 0)
         return valid;
     TMTouchReset(*m_session);
-    TMTouchByte(*m_session, kSkipRom);
+    TMTouchByte(*m_session, RomCommand::kSkip);
     return TMTouchByte(*m_session, kEnableSleepMode);
 }
 

@@ -1,5 +1,6 @@
 #include "sensors/ds18x20.h"
 
+#include "bus/romcommands.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "model/sensordevice.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-const short kSkipRom = 0xCC;
 const short kConvertT = 0x44;
 const short kReadScratchpad = 0xBE;
 const short kWriteScratchpad = 0x4E;
@@ -107,7 +107,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
                 convert();
             } else if (mode == ConvertAll) {
                 TMTouchReset(*m_session);
-                TMTouchByte(*m_session, kSkipRom);
+                TMTouchByte(*m_session, RomCommand::kSkip);
                 convert();
                 mode = ConvertThis;
             }

@@ -1,5 +1,6 @@
 #include "sim/simtrafficfloor.h"
 
+#include "bus/romcommands.h"
 #include "bus/simbackend.h"
 #include "i2c/i2csensortypes.h"
 #include "model/sensortraits.h"
@@ -21,7 +22,6 @@ const qint64 kBeforeSearchUs = 10 * kMs;
 const qint64 kBeforeRepeatSearchUs = 90 * kMs;
 const int kBridgeFamily = 0x19;
 
-const int kSkipRom = 0xCC;
 const int kConvertT = 0x44;
 const int kCopyScratchpad = 0x48;
 const int kWriteWithStop = 0x4B;
@@ -162,7 +162,7 @@ void SimTrafficFloor::byteSent(int byte, int result)
 {
     if (m_afterReset) {
         m_afterReset = false;
-        m_broadcast = byte == kSkipRom;
+        m_broadcast = byte == RomCommand::kSkip;
         m_expectCommand = m_broadcast;
         return;
     }
