@@ -24,6 +24,17 @@ void WireMaster::setRomBit(uint8_t bytes[8], int index, int bit)
         bytes[index / 8] &= uint8_t(~(1 << (index % 8)));
 }
 
+int WireMaster::touchBlock(uint8_t *bytes, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        const int answer = touchByte(bytes[i]);
+        if (answer < 0)
+            return -1;
+        bytes[i] = uint8_t(answer);
+    }
+    return length;
+}
+
 int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
 {
     std::memset(rom, 0, 8);

@@ -25,6 +25,12 @@ public:
     virtual int touchBit(int bit) = 0;
     // Eight slots, least significant bit first; returns the byte read back; -1 adapter gone.
     virtual int touchByte(int byte) = 0;
+    // A run of bytes, each as touchByte: `bytes` are written and replaced by
+    // what the line gave back. Returns `length`, or -1 when the adapter
+    // failed (the buffer is then undefined). The default makes one touchByte
+    // per byte; a master that can carry a run in one exchange with its
+    // adapter overrides it, since every exchange costs a round trip.
+    virtual int touchBlock(uint8_t *bytes, int length);
 
     // Switches the master's own timing (resets, slots, bytes) between
     // standard and overdrive speed; no bus traffic. Taking the devices along
