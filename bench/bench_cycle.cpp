@@ -244,14 +244,13 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     Switches::resetForTest(); // no "-v1": the window's handler pauses
     windowMode = window;
     qInstallMessageHandler(countingHandler);
-    if (sht) {
-        AppState::instance().setShtMode(true);
-        setHeaterPause(1);
-        setHeaterOnTime(5);
-    }
-
     MeasurementSession session;
     Sensor &sensor = session.sensor();
+    if (sht) {
+        AppState::instance().setShtMode(true);
+        sensor.heaterSchedules().setPauseS(1);
+        sensor.heaterSchedules().setOnTimeS(5);
+    }
     sensor.setScanAllChannel(scanAll);
     sensor.setScanAllType(scanAll);
     session.keepTable(true);

@@ -82,8 +82,6 @@ private slots:
     void init()
     {
         AppState::instance().resetForTest();
-        setHeaterPause(0);
-        setHeaterOnTime(0);
     }
 
     // The SHT3x and STS3x: identifiers derived from the serial-number words
@@ -223,8 +221,8 @@ private slots:
         // Pause 10 s, on 3 s: on, waited out in place, off; on again once
         // the pause is over by a whole second.
         sht->setSerial(0x1111, 0x0001);
-        setHeaterPause(10);
-        setHeaterOnTime(3);
+        rig.context.heaterSchedules().setPauseS(10);
+        rig.context.heaterSchedules().setOnTimeS(3);
         uint64_t serial = 0;
         auto step = [&] {
             On<Sht3xSensor> h(rig);
@@ -251,8 +249,8 @@ private slots:
         // Pause 30 s, on 20 s, a measurement every 10 s: on at 0, off at 30,
         // on again at 70.
         sht->setSerial(0x2222, 0x0002);
-        setHeaterPause(30);
-        setHeaterOnTime(20);
+        rig.context.heaterSchedules().setPauseS(30);
+        rig.context.heaterSchedules().setOnTimeS(20);
         const qint64 t0 = Clock::tickMs() + 1000;
         QStringList seen;
         for (int k = 0; k <= 8; ++k) {
@@ -267,8 +265,8 @@ private slots:
         // New durations (the spin boxes, as tst_bridgewindow checks) leave
         // the times already planned alone.
         const QDateTime nextOn = rig.context.heaterSchedules().of(serial).nextOn;
-        setHeaterPause(7);
-        setHeaterOnTime(2);
+        rig.context.heaterSchedules().setPauseS(7);
+        rig.context.heaterSchedules().setOnTimeS(2);
         QCOMPARE(rig.context.heaterSchedules().of(serial).nextOn, nextOn);
     }
 

@@ -299,7 +299,8 @@ private slots:
 
         rig.child<QSpinBox>("spinBoxShtPeriodHeat")->setValue(12);
         rig.child<QSpinBox>("spinBoxShtTimeHeat")->setValue(4);
-        QCOMPARE(QVector<int>({shtHeaterPause(), shtHeaterOnTime()}), QVector<int>({12, 4}));
+        const HeaterSchedules &heaters = rig.window->sensorObject()->heaterSchedules();
+        QCOMPARE(QVector<int>({heaters.pauseS(), heaters.onTimeS()}), QVector<int>({12, 4}));
     }
 
     // Two text dialogs in sequence: both confirmed, the separators change and

@@ -645,10 +645,10 @@ void MainWindow::on_action_triggered()
 // The SHT heater durations: for sensors seen from now on and every known one.
 void MainWindow::on_spinBoxShtPeriodHeat_valueChanged(int arg1)
 {
-    setHeaterPause(arg1);
+    sensor->heaterSchedules().setPauseS(arg1);
 }
 
 void MainWindow::on_spinBoxShtTimeHeat_valueChanged(int arg1)
 {
-    setHeaterOnTime(arg1);
+    sensor->heaterSchedules().setOnTimeS(arg1);
 }

@@ -25,13 +25,15 @@ public:
     const HeaterSchedule *find(uint64_t serial) const;
     int size() const { return m_schedules.size(); }
 
+    // The durations of the two heater spin boxes, 0 at start. They hold for
+    // every plan at its next step; the times already planned stay.
+    int32_t pauseS() const { return m_pauseS; }
+    int32_t onTimeS() const { return m_onTimeS; }
+    void setPauseS(int32_t seconds) { m_pauseS = seconds; }
+    void setOnTimeS(int32_t seconds) { m_onTimeS = seconds; }
+
 private:
     QMap<uint64_t, HeaterSchedule> m_schedules;
+    int32_t m_pauseS = 0;
+    int32_t m_onTimeS = 0;
 };
-
-// The durations of the two heater spin boxes, 0 at start. They hold for
-// every plan at its next step; the times already planned stay.
-int32_t shtHeaterPause();
-int32_t shtHeaterOnTime();
-void setHeaterPause(int seconds);
-void setHeaterOnTime(int seconds);

@@ -112,8 +112,8 @@ void Sht3xSensor::heaterStep()
     if (!context)
         return; // a broadcast bridge reads no sensor
     HeaterSchedule &s = context->heaterSchedules().of(m_serial);
-    const int32_t pause = shtHeaterPause();
-    const int32_t onTime = shtHeaterOnTime();
+    const int32_t pause = context->heaterSchedules().pauseS();
+    const int32_t onTime = context->heaterSchedules().onTimeS();
     if (pause < 1 || onTime < 1) {
         setHeater(false);
         return;
