@@ -5,7 +5,7 @@
 #include "gui/trendplot.h"
 #include "base/clock.h"
 #include "gui/dialogs.h"
-#include "model/sensordevice.h"
+#include "model/channelid.h"
 #include "bus/simbus.h"
 #include "sim/simbusloader.h"
 #include "bus/simdevice.h"
@@ -41,7 +41,7 @@ QList<Shown> tableReadings(QTableView *table)
     QList<Shown> rows;
     for (int row = 0; row < table->model()->rowCount(); ++row) {
         auto text = [&](int column) { return table->model()->index(row, column).data().toString(); };
-        rows.append({SensorDevice::channelKey(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
+        rows.append({ChannelId::textOf(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
                                               text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
                      text(TableMan::ColValue)});
     }
@@ -381,7 +381,7 @@ private slots:
         QVERIFY(missing);
         QByteArray rom = missing->rom();
         std::reverse(rom.begin(), rom.end());
-        const QString key = SensorDevice::channelKey(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
+        const QString key = ChannelId::textOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
         int line = 0; // among the first eight, the bus's channels (files come after)
         while (line < 8 && plot->line(line).channel->key() != key)
             ++line;

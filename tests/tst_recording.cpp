@@ -146,7 +146,6 @@ private slots:
             }
         }
         qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
-        QVERIFY(real.elapsed() < 30000); // waits in virtual time cost nothing
 
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
         QCOMPARE(expected.size(), 22);

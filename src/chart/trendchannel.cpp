@@ -1,7 +1,7 @@
 #include "chart/trendchannel.h"
 
 #include "onewire/romid.h"
-#include "model/sensordevice.h"
+#include "model/channelid.h"
 #include "sensors/sensor.h"
 
 TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
@@ -21,7 +21,7 @@ TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
 
 QString TrendChannel::key() const
 {
-    return SensorDevice::channelKey(romText, subchannel, hubChannel, i2cAddress);
+    return ChannelId::textOf(romText, subchannel, hubChannel, i2cAddress);
 }
 
 QString TrendChannel::identity() const

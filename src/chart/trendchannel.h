@@ -28,7 +28,7 @@ struct TrendChannel
     // The identity of channel `index` of `device` (no readings).
     static TrendChannel describe(const SensorDevice &device, int index);
 
-    // SensorDevice::channelKey of the channel.
+    // ChannelId's text of the channel.
     QString key() const;
 
     // The ROM, or for a sensor behind a bridge its I2C serial and hub

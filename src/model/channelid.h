@@ -34,8 +34,14 @@ struct ChannelId
         QString rom;
         for (int shift = 0; shift < 64; shift += 8)
             rom += QStringLiteral("%1").arg(uint((deviceKey >> shift) & 0xFF), 2, 16, QLatin1Char('0')).toUpper();
-        return rom + QLatin1Char('/') + QString::number(subchannel) + QLatin1Char('/') + QString::number(hubChannel)
-            + QLatin1Char('/') + QString::number(i2cAddress);
+        return textOf(rom, subchannel, hubChannel, i2cAddress);
+    }
+    // The same text from the fields as a file header or a table row shows
+    // them (a channel read back from a file has no record, only these).
+    static QString textOf(const QString &romText, int subchannel, int hubChannel, int i2cAddress)
+    {
+        return romText + QLatin1Char('/') + QString::number(subchannel) + QLatin1Char('/')
+            + QString::number(hubChannel) + QLatin1Char('/') + QString::number(i2cAddress);
     }
 
     bool operator==(const ChannelId &other) const

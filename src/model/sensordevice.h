@@ -28,17 +28,4 @@ struct SensorDevice
     bool beingRead = false;
 
     bool isPresent() const { return (presence & 3) != 0; }
-
-    // Tells channels apart like the table's rows do, across searches and
-    // runs: ROM text, subchannel, hub channel and I2C address.
-    static QString channelKey(const QString &romText, int subchannel, int hubChannel, int i2cAddress)
-    {
-        return romText + QLatin1Char('/') + QString::number(subchannel) + QLatin1Char('/')
-            + QString::number(hubChannel) + QLatin1Char('/') + QString::number(i2cAddress);
-    }
-    QString channelKey(int index) const
-    {
-        const SensorChannel &channel = channels.at(index);
-        return channelKey(romToText(rom, false), channel.subchannel, channel.hubChannel, channel.i2cAddress);
-    }
 };
