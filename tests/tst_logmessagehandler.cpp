@@ -3,7 +3,6 @@
 #include "base/switches.h"
 #include "base/clock.h"
 
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QtTest>
 
