@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(TableSupport::folderContents(plainDir.path()).size(), 8);
         QCOMPARE(TableSupport::folderContents(publishedDir.path()), TableSupport::folderContents(plainDir.path()));
 
-        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability").size() == 2; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 2; }, kBrokerMs));
         const QList<Message> all = subscriber.matching("lab/#");
         QCOMPARE(all.size(), 1 + 24 + 1);
         QCOMPARE(all.first().payload, QByteArray("online"));
@@ -113,9 +113,9 @@ private slots:
                       "--mqtt-queue", m_home.path() + "/will"});
         QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/state").size() > 24; }, kBrokerMs));
         killed.kill();
-        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability").size() == 4; }, kBrokerMs));
-        QCOMPARE(subscriber.payloads("lab/+/availability"), QByteArrayList({"online", "offline", "online", "offline"}));
-        MqttTestSubscriber late("ctl-will-late", {"lab/+/availability"});
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 4; }, kBrokerMs));
+        QCOMPARE(subscriber.payloads("lab/+/+/availability"), QByteArrayList({"online", "offline", "online", "offline"}));
+        MqttTestSubscriber late("ctl-will-late", {"lab/+/+/availability"});
         QVERIFY(late.connectTo(broker.port()));
         QVERIFY(QTest::qWaitFor([&] { return !late.messages().isEmpty(); }, kBrokerMs));
         QCOMPARE(late.messages().first().payload, QByteArray("offline"));
