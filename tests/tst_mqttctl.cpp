@@ -3,12 +3,16 @@
 #include "support/tablesupport.h"
 #include "support/testprocess.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using Message = MqttTestSubscriber::Message;
 
@@ -44,6 +48,20 @@ QList<Message> without(const QList<Message> &messages, const QString &timePrefix
             kept << m;
     }
     return kept;
+}
+
+// A port of 127.0.0.1 where nothing listens.
+int closedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+    ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
 }
 
 QString key(const Message &message)
@@ -119,6 +137,101 @@ private slots:
         QVERIFY(late.connectTo(broker.port()));
         QVERIFY(QTest::qWaitFor([&] { return !late.messages().isEmpty(); }, kBrokerMs));
         QCOMPARE(late.messages().first().payload, QByteArray("offline"));
+    }
+
+    // Two orvexctl at once on one machine, with the default queue: each its
+    // own queue, client id and availability topic, so neither evicts the
+    // other (an eviction would show as a lost connection on stderr) and both
+    // deliver every reading.
+    void twoAtOnce()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("ctl-two", {"lab/#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        QTemporaryDir home;
+        Orvexctl slow(home.path()), fast(home.path());
+        slow.start({"read", kBus, "--cycles", "3", "--interval", "1", "--mqtt", broker.url("lab")});
+        QVERIFY(slow.waitForLines(8));
+        QVERIFY(fast.run({"read", kBus, "--fast", "--cycles", "20", "--mqtt", broker.url("lab")}));
+        QVERIFY(slow.finish());
+        for (Orvexctl *run : {&slow, &fast}) {
+            QCOMPARE(run->exitCode(), 0);
+            QCOMPARE(run->err().size(), 1);
+            QVERIFY2(run->err().first().startsWith("orvexctl: MQTT: подключено"), qPrintable(run->err().first()));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 4; }, kBrokerMs));
+        QCOMPARE(subscriber.matching("lab/+/+/state").size(), 8 * (3 + 20));
+        QMap<QString, QByteArrayList> availability;
+        for (const Message &m : subscriber.matching("lab/+/+/availability"))
+            availability[m.topic] << m.payload;
+        QCOMPARE(availability.size(), 2);
+        for (const QByteArrayList &said : availability)
+            QCOMPARE(said, QByteArrayList({"online", "offline"}));
+    }
+
+    // Failure is not reported as success: one line and exit code 3 when the
+    // broker refuses the credentials or TLS fails, 4 when the broker is
+    // never reached (under TLS too, as a refused connection), 2 for a CA
+    // file without a certificate and for a queue that holds another
+    // broker's messages.
+    void exitCodes()
+    {
+        MqttTestBroker::Options options;
+        options.tls = true;
+        options.user = "lab";
+        options.password = "right";
+        MqttTestBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QTemporaryDir dir;
+        auto file = [&](const QString &name, const QByteArray &text) {
+            QFile f(dir.path() + "/" + name);
+            f.open(QIODevice::WriteOnly);
+            f.write(text);
+            return f.fileName();
+        };
+        const QString wrong = file("wrong", "not-it\n"), right = file("right", "right\n"), empty = file("empty.crt", "no PEM\n");
+        const int closed = closedPort();
+        struct Case
+        {
+            QStringList args;
+            int code;
+            QString line; // the start of the last line on stderr
+        };
+        const QList<Case> cases{
+            {{"--mqtt", broker.url("lab"), "--mqtt-user", "lab", "--mqtt-password-file", wrong}, 3,
+             "orvexctl: MQTT: ошибка: брокер отказал в доступе"},
+            {{"--mqtt", broker.url("lab", true), "--mqtt-ca", broker.otherCaFile(), "--mqtt-user", "lab",
+              "--mqtt-password-file", right},
+             3, "orvexctl: MQTT: ошибка: ошибка TLS: certificate verify failed"},
+            {{"--mqtt", QString("mqtt://127.0.0.1:%1/lab").arg(closed), "--mqtt-wait", "1"}, 4,
+             QString("orvexctl: MQTT: 127.0.0.1:%1 was not reached during the run; 8 message(s) stay queued in ").arg(closed)},
+            {{"--mqtt", QString("mqtts://127.0.0.1:%1/lab").arg(closed), "--mqtt-ca", broker.caFile(), "--mqtt-wait", "1"},
+             4, QString("orvexctl: MQTT: 127.0.0.1:%1 was not reached").arg(closed)},
+            {{"--mqtt", broker.url("lab", true), "--mqtt-ca", empty}, 2,
+             "orvexctl: MQTT: файл сертификатов ЦС " + empty + " не содержит сертификатов"},
+        };
+        for (int i = 0; i < cases.size(); ++i) {
+            Orvexctl run(m_home.path());
+            QVERIFY(run.run(QStringList{"read", kBus, "--fast", "--mqtt-queue", dir.path() + "/q" + QString::number(i)}
+                            + cases.at(i).args));
+            const QString last = run.err().isEmpty() ? QString() : run.err().last();
+            QVERIFY2(run.exitCode() == cases.at(i).code && last.startsWith(cases.at(i).line),
+                     qPrintable(QString::number(run.exitCode()) + " " + run.err().join(" | ")));
+            if (cases.at(i).code == 3)
+                QCOMPARE(run.err().size(), 1);
+            if (i == 3) {
+                QCOMPARE(run.err().size(), 2);
+                QVERIFY2(run.err().first().contains("Connection refused"), qPrintable(run.err().first()));
+            }
+        }
+        // The queue of the unreached broker is not replayed to another.
+        Orvexctl other(m_home.path());
+        QVERIFY(other.run({"read", kBus, "--fast", "--mqtt-queue", dir.path() + "/q2", "--mqtt", broker.url("lab"),
+                           "--mqtt-user", "lab", "--mqtt-password-file", right}));
+        QCOMPARE(other.exitCode(), 2);
+        QCOMPARE(other.err().size(), 1);
+        QVERIFY2(other.err().first().contains(QString("mqtt://127.0.0.1:%1/lab").arg(closed)), qPrintable(other.err().first()));
     }
 
     // A run publishes until its readings are acknowledged, loses the broker,

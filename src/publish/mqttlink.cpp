@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <poll.h>
 #include <sys/socket.h>
 
 namespace {
@@ -328,13 +329,20 @@ void MqttLink::run(std::shared_ptr<Shared> s)
             }
             if (!wasUp && rc == MOSQ_ERR_SUCCESS) {
                 // A refused TCP connection under TLS does not end the library's
-                // attempt: it would wait out the time-out.
+                // attempt (its handshake takes the socket's error and tries
+                // again): it would wait out the time-out. A socket that has
+                // ended without ever having a peer was refused.
                 const int fd = mosquitto_socket(s->client);
-                int pending = 0;
-                socklen_t length = sizeof pending;
-                if (fd >= 0 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length) == 0 && pending != 0) {
+                pollfd ended = {fd, POLLOUT, 0};
+                sockaddr_storage peer{};
+                socklen_t peerLength = sizeof peer;
+                if (fd >= 0 && ::poll(&ended, 1, 0) == 1 && (ended.revents & (POLLERR | POLLHUP))
+                    && ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0) {
+                    int pending = 0;
+                    socklen_t length = sizeof pending;
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length);
                     rc = MOSQ_ERR_ERRNO;
-                    systemError = pending;
+                    systemError = pending != 0 ? pending : ECONNREFUSED;
                 } else if (SteadyClock::now() - began > Ms(settings.connectTimeoutMs)) {
                     rc = kTimedOut;
                 }
