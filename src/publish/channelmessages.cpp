@@ -1,8 +1,8 @@
 #include "publish/channelmessages.h"
 
 #include "onewire/familynames.h"
-#include "onewire/romid.h"
 #include "publish/mqttconfig.h"
+#include "model/channelid.h"
 #include "model/sensordevice.h"
 #include "sensors/sensor.h"
 
@@ -71,15 +71,18 @@ ChannelMessages::ChannelMessages(const MqttConfig &config, const SensorDevice &d
     : m_config(config)
     , m_device(device)
     , m_channel(device.channels.at(index))
-    , m_rom(romToText(device.rom, false))
 {
+    // The channel's identity, in topic-safe form, with the I2C serial
+    // number, which tells apart sensors swapped at one address.
+    const ChannelId channel = ChannelId::of(device, index);
+    m_rom = channel.text().section(QLatin1Char('/'), 0, 0);
     m_id = m_rom;
     if (isI2c()) {
         m_id += QStringLiteral("_h%1_a%2_s%3-%4")
-                    .arg(m_channel.hubChannel)
-                    .arg(hex(m_channel.i2cAddress, 2), hex(m_channel.i2cSerialHigh), hex(m_channel.i2cSerialLow));
+                    .arg(channel.hubChannel)
+                    .arg(hex(uint64_t(channel.i2cAddress), 2), hex(m_channel.i2cSerialHigh), hex(m_channel.i2cSerialLow));
     }
-    m_id += QLatin1Char('_') + QString::number(m_channel.subchannel);
+    m_id += QLatin1Char('_') + QString::number(channel.subchannel);
 }
 
 bool ChannelMessages::isI2c() const

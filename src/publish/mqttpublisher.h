@@ -78,6 +78,8 @@ public:
     QString reason() const { return m_reason; }
     // Messages not yet acknowledged by the broker.
     int queued() const;
+    // Why the queue's file cannot be written; empty while it can.
+    QString queueProblem() const { return m_queueProblem; }
     // Whether the broker accepted a connection in this run.
     bool everConnected() const { return m_everConnected; }
     // The configuration as started: the queue folder, the client id and the instance resolved.
