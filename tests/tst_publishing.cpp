@@ -214,21 +214,17 @@ private slots:
         }
         QCOMPARE(TableSupport::readFile(dir.path() + "/channels.json"), saved);
 
-        // A publisher's queue that cannot be written says so in the status,
-        // and once more when it can again.
+        // A publisher's queue that cannot be written says so in the status
+        // (and so on orvexctl's stderr), and again when it can.
         {
             MqttConfig config;
-            config.url = "mqtt://127.0.0.1:1/lab";
-            QVERIFY(config.parseUrl(&error));
-            config.hostName = "h";
-            config.queueFolder = dir.path() + "/publisher";
-            config.applyDefaults();
+            QStringList args{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-queue", dir.path() + "/publisher"};
+            QVERIFY(MqttConfig::takeOptions(args, &config, &error));
             MqttPublisher publisher(config);
             QVERIFY2(publisher.start(&error), qPrintable(error));
             QSignalSpy said(&publisher, &MqttPublisher::stateChanged);
             std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000001ULL));
             device->channels << TableSupport::channel(20);
-            publisher.takeReading(*device, 0);
             {
                 FileSizeLimit full(0);
                 publisher.takeReading(*device, 0);
@@ -236,9 +232,7 @@ private slots:
             QVERIFY2(publisher.statusText().contains(QStringLiteral("; очередь не записывается: ")),
                      qPrintable(publisher.statusText()));
             publisher.takeReading(*device, 0);
-            QVERIFY(!publisher.statusText().contains(QStringLiteral("очередь не записывается")));
-            QCOMPARE(said.count(), 2);
-            QCOMPARE(publisher.queued(), 3);
+            QVERIFY(said.count() == 2 && publisher.queueProblem().isEmpty() && publisher.queued() == 2);
         }
 
         QVERIFY(QFile::remove(dir.path() + "/queue.log"));

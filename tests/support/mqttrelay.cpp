@@ -17,6 +17,20 @@ sockaddr_in loopback(int port)
     return address;
 }
 
+// Passes on what `from` has; false when either side has ended.
+bool forward(int from, int to)
+{
+    char buffer[65536];
+    const ssize_t n = ::read(from, buffer, sizeof buffer);
+    for (ssize_t sent = 0; sent < n;) {
+        const ssize_t w = ::write(to, buffer + sent, size_t(n - sent));
+        if (w <= 0)
+            return false;
+        sent += w;
+    }
+    return n > 0;
+}
+
 } // namespace
 
 MqttRelay::MqttRelay(int targetPort)
@@ -25,12 +39,11 @@ MqttRelay::MqttRelay(int targetPort)
     m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = loopback(0);
     socklen_t length = sizeof address;
-    if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
-        || ::listen(m_listener, 8) != 0
-        || ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
-        return;
-    m_port = ntohs(address.sin_port);
-    m_thread = std::thread(&MqttRelay::run, this);
+    if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 && ::listen(m_listener, 8) == 0
+        && ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) == 0) {
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread(&MqttRelay::run, this);
+    }
 }
 
 MqttRelay::~MqttRelay()
@@ -38,71 +51,44 @@ MqttRelay::~MqttRelay()
     m_stop = true;
     if (m_thread.joinable())
         m_thread.join();
-    if (m_listener >= 0)
-        ::close(m_listener);
+    ::close(m_listener);
 }
 
 void MqttRelay::run()
 {
-    // Pairs of sockets: even the program's side, odd the broker's.
-    std::vector<int> ends;
-    auto closeAll = [&] {
-        for (int fd : ends)
-            ::close(fd);
-        ends.clear();
-        m_open = 0;
-    };
+    std::vector<int> ends; // pairs: the program's side, then the broker's
     while (!m_stop) {
-        if (m_cut)
-            closeAll();
-        std::vector<pollfd> fds{{m_listener, POLLIN, 0}};
+        std::vector<pollfd> fds;
         for (int fd : ends)
             fds.push_back({fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), 20) <= 0)
-            continue;
-        if (fds[0].revents & POLLIN) {
+        fds.push_back({m_listener, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), 20) > 0 && (fds.back().revents & POLLIN)) {
             const int client = ::accept(m_listener, nullptr, nullptr);
             const int broker = ::socket(AF_INET, SOCK_STREAM, 0);
             const sockaddr_in target = loopback(m_targetPort);
-            if (client >= 0 && broker >= 0 && !m_cut
-                && ::connect(broker, reinterpret_cast<const sockaddr *>(&target), sizeof target) == 0) {
-                ends.push_back(client);
-                ends.push_back(broker);
-                ++m_connections;
+            if (m_cut || ::connect(broker, reinterpret_cast<const sockaddr *>(&target), sizeof target) != 0) {
+                ::close(client);
+                ::close(broker);
             } else {
-                m_refused += m_cut ? 1 : 0;
-                if (client >= 0)
-                    ::close(client);
-                if (broker >= 0)
-                    ::close(broker);
-            }
-        }
-        char buffer[65536];
-        for (size_t i = 1; i < fds.size(); ++i) {
-            if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
-                continue;
-            const size_t at = i - 1;
-            const int peer = ends[at ^ 1];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            bool ok = n > 0;
-            for (ssize_t sent = 0; ok && sent < n;) {
-                const ssize_t w = ::write(peer, buffer + sent, size_t(n - sent));
-                ok = w > 0;
-                sent += ok ? w : 0;
-            }
-            if (!ok) {
-                // One side ended: the pair goes (the rest of this pass skips it).
-                ::close(ends[at & ~size_t(1)]);
-                ::close(ends[at | 1]);
-                ends[at & ~size_t(1)] = ends[at | 1] = -1;
+                ends.insert(ends.end(), {client, broker});
             }
         }
         std::vector<int> open;
-        for (int fd : ends)
-            if (fd >= 0)
-                open.push_back(fd);
+        for (size_t i = 0; i + 1 < fds.size(); i += 2) {
+            const auto passes = [&](size_t k) {
+                return !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)) || forward(ends[k], ends[k ^ 1]);
+            };
+            if (!m_cut && passes(i) && passes(i + 1)) {
+                open.insert(open.end(), {ends[i], ends[i + 1]});
+            } else {
+                ::close(ends[i]);
+                ::close(ends[i + 1]);
+            }
+        }
+        open.insert(open.end(), ends.begin() + (fds.size() - 1), ends.end()); // accepted in this pass
         ends.swap(open);
         m_open = int(ends.size() / 2);
     }
-    closeAll();
+    for (int fd : ends)
+        ::close(fd);
 }
