@@ -5,6 +5,7 @@
 #include "base/clock.h"
 #include "gui/dialogs.h"
 #include "model/sensordevice.h"
+#include "publish/channelmessages.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttlink.h"
 #include "publish/mqttpublisher.h"
@@ -12,6 +13,8 @@
 #include "sim/simbusloader.h"
 #include "bus/simdevice.h"
 #include "support/logcapture.h"
+#include "support/tablesupport.h"
+#include "support/mqttrelay.h"
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
 #include "support/windowrig.h"
@@ -26,10 +29,13 @@
 #include <QLabel>
 #include <QSettings>
 #include <QSignalSpy>
+#include <QSet>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -211,7 +217,7 @@ private slots:
 
         MqttTestSubscriber late("watch-late", {"lab/#", "homeassistant/#"});
         QVERIFY(late.connectTo(broker.port()));
-        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 1 + 8 + 8; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 1 + 8 + 8 + 1; }, kBrokerMs));
         QMap<QString, QByteArray> lastStates;
         for (const Message &m : subscriber.matching("lab/+/+/state"))
             lastStates[m.topic] = m.payload;
@@ -221,6 +227,13 @@ private slots:
             QVERIFY(m.retained);
             if (m.topic == availability) {
                 QCOMPARE(m.payload, QByteArray("online"));
+            } else if (m.topic.startsWith("homeassistant/binary_sensor/")) {
+                // The adapter the thermometers are reached through, on the availability topic.
+                const QJsonObject config = json(m.payload);
+                QCOMPARE(config.value("state_topic").toString(), availability);
+                const QJsonObject device = config.value("device").toObject();
+                QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + host + "_adapter"});
+                QVERIFY(!device.value("model").toString().isEmpty() && !device.value("manufacturer").toString().isEmpty());
             } else if (m.topic.startsWith("lab/")) {
                 QCOMPARE(m.payload, lastStates.value(m.topic));
             } else {
@@ -237,11 +250,14 @@ private slots:
                 QVERIFY(!config.value("name").toString().isEmpty());
                 const QJsonObject device = config.value("device").toObject();
                 QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + rom});
-                QVERIFY(device.value("name").toString().endsWith(rom) && !device.contains("via_device"));
+                QVERIFY(device.value("name").toString().endsWith(rom));
+                QCOMPARE(device.value("via_device").toString(), "orvex_" + host + "_adapter");
+                // Five minutes at least: the window measures without an interval here.
+                QCOMPARE(config.value("expire_after").toInt(), 300);
                 uniqueIds << config.value("unique_id").toString();
             }
         }
-        QCOMPARE(late.messages().size(), 1 + 8 + 8);
+        QCOMPARE(late.messages().size(), 1 + 8 + 8 + 1);
         QCOMPARE(uniqueIds.size(), 8);
 
         QVERIFY(subscriber.sync());
@@ -369,7 +385,7 @@ private slots:
             MqttPublisher first(config);
             QVERIFY(connectPublisher(first, bench));
             bench.run(2);
-            QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() == 8; }, kBrokerMs));
+            QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() == 8 + 1; }, kBrokerMs));
         }
         // Unplugged for good: the DS18S20. Missing from three search passes: a DS18B20.
         SimBus &bus = bench.f.bus();
@@ -389,15 +405,165 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return subscriber.matching(gone).size() == 2; }, kBrokerMs));
         QCOMPARE(subscriber.matching(gone).last().payload, QByteArray());
 
-        MqttTestSubscriber late("watch-gone-late", {"homeassistant/#"});
+        // Its retained state is cleared with it.
+        MqttTestSubscriber late("watch-gone-late", {"homeassistant/sensor/#", "lab/bench/+/state"});
         QVERIFY(late.connectTo(broker.port()));
-        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 7; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 7 + 7; }, kBrokerMs));
         QStringList topics;
         for (const Message &m : late.messages())
             topics << m.topic;
-        QCOMPARE(topics.size(), 7);
-        QVERIFY(!topics.contains(gone));
+        QCOMPARE(topics.size(), 7 + 7);
+        QVERIFY(!topics.contains(gone) && !topics.contains("lab/bench/340008022F5B8E10_0/state"));
         QVERIFY(topics.contains("homeassistant/sensor/orvex_bench/9503161D1E64FF28_0/config"));
+    }
+
+    // 500 channels publish 20 cycles through a relay cut four times, each
+    // time with messages in flight and a cycle taken before the publisher
+    // hears of the cut. Every reading arrives, in order per channel; only
+    // what was in flight may come twice; the retained state is the last; the
+    // queue ends empty and a second start finds nothing to send.
+    void aCutLinkSendsNothingTwice()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttRelay relay(broker.port());
+        MqttTestSubscriber subscriber("watch-cut", {"lab/bench/+/state"});
+        QVERIFY(relay.port() > 0 && subscriber.connectTo(broker.port()));
+        MqttConfig config = configFor(broker, newFolder());
+        config.port = relay.port();
+        Clock::setVirtual(Start);
+        const int channels = 500, cycles = 20;
+        std::vector<std::unique_ptr<SensorDevice>> devices;
+        for (int i = 0; i < channels; ++i) {
+            devices.emplace_back(TableSupport::makeDevice(0x2800000000000000ULL | (quint64(i + 1) << 8)));
+            devices.back()->channels << TableSupport::channel(0);
+        }
+        auto publisher = std::make_unique<MqttPublisher>(config);
+        QString error;
+        QVERIFY(publisher->start(&error));
+        QVERIFY(QTest::qWaitFor([&] { return publisher->state() == MqttPublisher::State::Connected; }, kBrokerMs));
+        for (int cycle = 0; cycle < cycles; ++cycle) {
+            const bool cut = cycle % 5 == 4;
+            if (cut) {
+                QVERIFY(QTest::qWaitFor([&] { return publisher->queued() < channels / 2; }, kBrokerMs));
+                // No events run until the link's thread has seen the cut
+                // (well within its pause before it tries again).
+                relay.setCut(true);
+                QElapsedTimer waited;
+                waited.start();
+                while (relay.open() > 0 && waited.elapsed() < kBrokerMs)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+            Clock::advanceMs(1000);
+            for (int i = 0; i < channels; ++i) {
+                devices[i]->channels[0].value = cycle * 1000 + i;
+                devices[i]->channels[0].time = Clock::now();
+                publisher->takeReading(*devices[i], 0);
+            }
+            if (cut) {
+                QVERIFY(QTest::qWaitFor([&] { return publisher->state() != MqttPublisher::State::Connected; }, kBrokerMs));
+                relay.setCut(false);
+            }
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(QTest::qWaitFor([&] { return publisher->queued() == 0; }, 3 * kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() >= channels * cycles; }, kBrokerMs));
+        QVERIFY(subscriber.sync());
+        QMap<QString, double> last;
+        QSet<QString> seen;
+        for (const Message &m : subscriber.messages()) {
+            const double value = json(m.payload).value("value").toDouble();
+            if (!seen.contains(m.topic + QString::number(value)))
+                QVERIFY2(value > last.value(m.topic, -1), qPrintable(m.topic + " out of order"));
+            seen << m.topic + QString::number(value);
+            last[m.topic] = qMax(value, last.value(m.topic, -1));
+        }
+        const int twice = subscriber.messages().size() - seen.size();
+        qInfo("%d readings, %d of them twice", int(seen.size()), twice);
+        QVERIFY(seen.size() == channels * cycles && twice <= cycles / 5 * 64);
+        publisher.reset();
+
+        MqttPublisher again(config);
+        QVERIFY(again.start(&error));
+        QCOMPARE(again.queued(), 0);
+        MqttTestSubscriber late("watch-cut-late", {"lab/bench/+/state"});
+        QVERIFY(late.connectTo(broker.port()));
+        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= channels; }, kBrokerMs));
+        for (const Message &m : late.messages())
+            QCOMPARE(json(m.payload).value("value").toDouble(), last.value(m.topic));
+    }
+
+    // Discovery of a bridge's I2C sensors, a Pt100 emulator and a failed
+    // thermometer: every entry expires after the interval's bound and names
+    // in via_device a device some entry declares with name, model and maker;
+    // the emulator's state carries its sub-type and calibration, the failed
+    // reading the attempt's time. Home Assistant's "online" brings every
+    // entry again. A queued message the protocol refuses is dropped, counted.
+    void discoveryAndRefusedMessages()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("watch-discovery", {"homeassistant/+/+/+/config", "lab/bench/+/state"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        MqttConfig config = configFor(broker, newFolder());
+        config.cycleS = 200;
+        QFile queue(config.queueFolder + "/queue.log");
+        QVERIFY(queue.open(QIODevice::WriteOnly));
+        queue.write("{\"seq\":1,\"topic\":\"lab/+/bad\",\"payload\":\"x\",\"retain\":true,\"reading\":true}\n");
+        queue.close();
+        Clock::setVirtual(Start);
+        std::unique_ptr<SensorDevice> bridge(TableSupport::makeDevice(0x19000000002B4CE1ULL)),
+            pt100(TableSupport::makeDevice(0x3B000000001234A5ULL)), failed(TableSupport::makeDevice(0x28000000000001AAULL));
+        bridge->channels << TableSupport::channel(21.5, 0, 3, 0x88, 0, 0x1A2B3C4D)
+                         << TableSupport::channel(40.0, 1, 3, 0x88, 0, 0x1A2B3C4D);
+        pt100->channels << TableSupport::channel(99.5);
+        pt100->channels[0].isEmulator = true;
+        pt100->channels[0].subtype = 1;
+        pt100->channels[0].calibration = 0.25f;
+        failed->channels << TableSupport::channel(std::numeric_limits<double>::quiet_NaN());
+        failed->channels[0].time = QDateTime();
+
+        MqttPublisher publisher(config);
+        QString error;
+        QVERIFY(publisher.start(&error));
+        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs));
+        for (SensorDevice *device : {bridge.get(), pt100.get(), failed.get()}) {
+            for (int i = 0; i < device->channels.size(); ++i)
+                publisher.takeReading(*device, i);
+        }
+        const int entries = 4 + 2; // the four channels', the bridge's and the adapter's
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 && subscriber.messages().size() == entries + 4; },
+                                kBrokerMs));
+        QVERIFY2(publisher.statusText().endsWith(QStringLiteral("; отброшено сообщений, которые брокер не примет: 1")),
+                 qPrintable(publisher.statusText()));
+        QSet<QString> declared, named;
+        for (const Message &m : subscriber.matching("homeassistant/#")) {
+            const QJsonObject entry = json(m.payload), device = entry.value("device").toObject();
+            declared << device.value("identifiers").toArray().first().toString();
+            named << device.value("via_device").toString();
+            const bool channel = m.topic.startsWith("homeassistant/sensor/");
+            QVERIFY2(channel ? entry.value("expire_after").toInt() == 3 * 200 + 60 && device.contains("via_device")
+                             : device.contains("model") && device.contains("manufacturer"),
+                     m.payload.constData());
+        }
+        named.remove(QString());
+        QVERIFY(named.size() == 2 && (named - declared).isEmpty());
+        const QList<Message> states = subscriber.matching("lab/bench/+/state");
+        const QJsonObject emulated = json(states.at(2).payload), failedState = json(states.at(3).payload);
+        QVERIFY(emulated.value("subtype").toString() == "Pt100" && emulated.value("calibration").toDouble() == 0.25);
+        QVERIFY(failedState.value("value").isNull());
+        QCOMPARE(failedState.value("time").toString(), ChannelMessages::isoTime(Clock::now()));
+
+        MqttLink homeAssistant;
+        MqttLink::Settings settings;
+        settings.host = "127.0.0.1";
+        settings.port = broker.port();
+        settings.clientId = "home-assistant-test";
+        QVERIFY(homeAssistant.start(settings, &error));
+        QVERIFY(QTest::qWaitFor([&] { return homeAssistant.isConnected(); }, kBrokerMs));
+        QVERIFY(homeAssistant.publish("homeassistant/status", "online", false) > 0);
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("homeassistant/#").size() == 2 * entries; }, kBrokerMs));
     }
 
     // Stopping waits no longer than it was given for a broker that does not

@@ -3,6 +3,7 @@
 #include "support/tablesupport.h"
 #include "support/testprocess.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -90,7 +91,7 @@ private slots:
         QCOMPARE(TableSupport::folderContents(plainDir.path()).size(), 8);
         QCOMPARE(TableSupport::folderContents(publishedDir.path()), TableSupport::folderContents(plainDir.path()));
 
-        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability").size() == 2; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 2; }, kBrokerMs));
         const QList<Message> all = subscriber.matching("lab/#");
         QCOMPARE(all.size(), 1 + 24 + 1);
         QCOMPARE(all.first().payload, QByteArray("online"));
@@ -113,12 +114,81 @@ private slots:
                       "--mqtt-queue", m_home.path() + "/will"});
         QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/state").size() > 24; }, kBrokerMs));
         killed.kill();
-        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/availability").size() == 4; }, kBrokerMs));
-        QCOMPARE(subscriber.payloads("lab/+/availability"), QByteArrayList({"online", "offline", "online", "offline"}));
-        MqttTestSubscriber late("ctl-will-late", {"lab/+/availability"});
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 4; }, kBrokerMs));
+        QCOMPARE(subscriber.payloads("lab/+/+/availability"), QByteArrayList({"online", "offline", "online", "offline"}));
+        MqttTestSubscriber late("ctl-will-late", {"lab/+/+/availability"});
         QVERIFY(late.connectTo(broker.port()));
         QVERIFY(QTest::qWaitFor([&] { return !late.messages().isEmpty(); }, kBrokerMs));
         QCOMPARE(late.messages().first().payload, QByteArray("offline"));
+    }
+
+    // Two orvexctl at once on one machine, with the default queue: each its
+    // own queue, client id and availability topic, so neither evicts the
+    // other (an eviction would show as a lost connection on stderr) and both
+    // deliver every reading.
+    void twoAtOnce()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("ctl-two", {"lab/#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        QTemporaryDir home;
+        Orvexctl slow(home.path()), fast(home.path());
+        slow.start({"read", kBus, "--cycles", "3", "--interval", "1", "--mqtt", broker.url("lab")});
+        QVERIFY(slow.waitForLines(8));
+        QVERIFY(fast.run({"read", kBus, "--fast", "--cycles", "20", "--mqtt", broker.url("lab")}));
+        QVERIFY(slow.finish());
+        for (Orvexctl *run : {&slow, &fast}) {
+            QCOMPARE(run->exitCode(), 0);
+            QCOMPARE(run->err().size(), 1);
+            QVERIFY2(run->err().first().startsWith("orvexctl: MQTT: подключено"), qPrintable(run->err().first()));
+        }
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("lab/+/+/availability").size() == 4; }, kBrokerMs));
+        QCOMPARE(subscriber.matching("lab/+/+/state").size(), 8 * (3 + 20));
+        QMap<QString, QByteArrayList> availability;
+        for (const Message &m : subscriber.matching("lab/+/+/availability"))
+            availability[m.topic] << m.payload;
+        QCOMPARE(availability.size(), 2);
+        for (const QByteArrayList &said : availability)
+            QCOMPARE(said, QByteArrayList({"online", "offline"}));
+    }
+
+    // Failure is not reported as success: one clear line and exit code 3 when the
+    // broker refuses the credentials or TLS fails; 4 when it is never
+    // reached; 2 when the queue holds another broker's messages.
+    void exitCodes()
+    {
+        MqttTestBroker::Options options;
+        options.tls = true;
+        options.user = "lab";
+        options.password = "right";
+        MqttTestBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QTemporaryDir dir;
+        QFile wrong(dir.path() + "/wrong");
+        QVERIFY(wrong.open(QIODevice::WriteOnly) && wrong.write("not-it\n") > 0);
+        wrong.close();
+        const QString unreached = "orvexctl: MQTT: 127.0.0.1:1 was not reached during the run; 8 message(s) stay queued in ";
+        const QList<QPair<QStringList, QString>> cases{
+            {{"--mqtt", broker.url("lab"), "--mqtt-user", "lab", "--mqtt-password-file", wrong.fileName()},
+             "3 orvexctl: MQTT: ошибка: брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав"},
+            {{"--mqtt", broker.url("lab", true), "--mqtt-ca", broker.otherCaFile()},
+             "3 orvexctl: MQTT: ошибка: ошибка TLS: certificate verify failed"},
+            {{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-wait", "0"}, "4 " + unreached + dir.path() + "/q2"},
+            {{"--mqtt", broker.url("lab"), "--mqtt-user", "lab"},
+             "2 orvexctl: MQTT: очередь " + dir.path() + "/q2 хранит 8 сообщ. для mqtt://127.0.0.1:1/lab; укажите для "
+                 + QString("mqtt://127.0.0.1:%1/lab другую папку очереди").arg(broker.port())},
+        };
+        for (int i = 0; i < cases.size(); ++i) {
+            Orvexctl run(m_home.path());
+            QVERIFY(run.run(QStringList{"read", kBus, "--fast", "--mqtt-queue", dir.path() + "/q" + QString::number(qMin(i, 2))}
+                            + cases.at(i).first));
+            // Unreached, a line about the failed attempt may come first.
+            const QString result = QString::number(run.exitCode()) + " " + run.err().join(" | ");
+            QVERIFY2(QString::number(run.exitCode()) + " " + run.err().last() == cases.at(i).second
+                         || (result.startsWith(cases.at(i).second) && run.err().size() == 1),
+                     qPrintable(result));
+        }
     }
 
     // A run publishes until its readings are acknowledged, loses the broker,

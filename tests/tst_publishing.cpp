@@ -1,5 +1,7 @@
 #include "onewire/romid.h"
 #include "publish/channelmessages.h"
+#include "publish/channelregistry.h"
+#include "publish/mqttpublisher.h"
 #include "publish/mqttconfig.h"
 #include "publish/publishqueue.h"
 #include "support/tablesupport.h"
@@ -10,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -197,6 +200,41 @@ private slots:
             QVERIFY2(queue.open(&error), qPrintable(error));
             QCOMPARE(pendingTopics(queue), QStringList({"t/2", "t/3", "t/4"}));
         }
+        // The channel list keeps its last good version on a full disk.
+        ChannelRegistry registry(dir.path() + "/channels.json");
+        const QDateTime now(QDate(2025, 6, 1), QTime(12, 0));
+        registry.seen("a_0", "ha/a/config", "lab/a/state", now);
+        registry.save(now, 600);
+        const QByteArray saved = TableSupport::readFile(dir.path() + "/channels.json");
+        QVERIFY(saved.contains("lab/a/state"));
+        {
+            FileSizeLimit full(16);
+            registry.seen("b_0", "ha/b/config", "lab/b/state", now);
+            registry.save(now, 600, true);
+        }
+        QCOMPARE(TableSupport::readFile(dir.path() + "/channels.json"), saved);
+
+        // A publisher's queue that cannot be written says so in the status
+        // (and so on orvexctl's stderr), and again when it can.
+        {
+            MqttConfig config;
+            QStringList args{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-queue", dir.path() + "/publisher"};
+            QVERIFY(MqttConfig::takeOptions(args, &config, &error));
+            MqttPublisher publisher(config);
+            QVERIFY2(publisher.start(&error), qPrintable(error));
+            QSignalSpy said(&publisher, &MqttPublisher::stateChanged);
+            std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000001ULL));
+            device->channels << TableSupport::channel(20);
+            {
+                FileSizeLimit full(0);
+                publisher.takeReading(*device, 0);
+            }
+            QVERIFY2(publisher.statusText().contains(QStringLiteral("; очередь не записывается: ")),
+                     qPrintable(publisher.statusText()));
+            publisher.takeReading(*device, 0);
+            QVERIFY(said.count() == 2 && publisher.queueProblem().isEmpty() && publisher.queued() == 2);
+        }
+
         QVERIFY(QFile::remove(dir.path() + "/queue.log"));
         QVERIFY(QDir(dir.path()).mkdir("queue.log"));
         PublishQueue queue(dir.path(), 100);
@@ -230,6 +268,44 @@ private slots:
         QVERIFY(config.tls && config.port == 8883 && !config.discovery && config.finishWaitS == 0);
         QCOMPARE(config.host + " " + config.topicPrefix + " " + config.username + " " + config.clientId,
                  QStringLiteral("broker.lab stored stored-user ctl"));
+    }
+
+    // Prefixes and URLs the broker cannot serve as meant are refused, from
+    // the command line and from the settings: a "$" prefix (the broker's
+    // own topics), control characters and wildcards also when encoded,
+    // port 0, and a prefix that would make topics too long for the protocol.
+    void refusedPrefixesAndUrls()
+    {
+        const QStringList refused{"mqtt://h/$SYS/x", "mqtt://h/%24share/x", "mqtt://h/a%00b", "mqtt://h/a%0Ab",
+                                  "mqtt://h/a%2Bb", "mqtt://h/a%23", "mqtt://h:0/lab",
+                                  "mqtt://h/" + QString(70000, 'a')};
+        for (const QString &url : refused) {
+            MqttConfig config;
+            QStringList args{"--mqtt", url};
+            QString error;
+            QVERIFY2(!MqttConfig::takeOptions(args, &config, &error) && !error.isEmpty(), qPrintable(url.left(40)));
+        }
+        MqttConfig good;
+        QStringList args{"--mqtt", "mqtt://h:1884/лаб/этаж-2"};
+        QString error;
+        QVERIFY2(MqttConfig::takeOptions(args, &good, &error), qPrintable(error));
+        QCOMPARE(good.topicPrefix, QStringLiteral("лаб/этаж-2"));
+        QCOMPARE(good.target(), QStringLiteral("mqtt://h:1884/лаб/этаж-2"));
+
+        QTemporaryDir dir;
+        QSettings settings(dir.path() + "/s.ini", QSettings::IniFormat);
+        settings.setValue("Mqtt/Url", "mqtt://127.0.0.1");
+        for (const auto &bad : QList<QPair<QString, QString>>{{"Mqtt/DiscoveryPrefix", "ha/#"},
+                                                              {"Mqtt/DiscoveryPrefix", "$ha"},
+                                                              {"Mqtt/TopicPrefix", "$x"},
+                                                              {"Mqtt/TopicPrefix", "a\tb"}}) {
+            settings.setValue(bad.first, bad.second);
+            MqttConfig::fromSettings(settings, &error);
+            QVERIFY2(!error.isEmpty(), qPrintable(bad.second));
+            settings.remove(bad.first);
+        }
+        MqttConfig::fromSettings(settings, &error);
+        QCOMPARE(error, QString());
     }
 
     // A channel's identifier, topics and discovery entry: native channels by

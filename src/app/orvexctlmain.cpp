@@ -68,6 +68,11 @@ const char kUsage[] =
     "  --verbose       print the program's log messages on standard error\n"
     "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n";
 
+const char kExitCodes[] =
+    "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
+    "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
+    "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all\n";
+
 struct ReadOptions
 {
     int cycles = 1;
@@ -83,6 +88,10 @@ int usageError(const QString &what)
     err() << "orvexctl: " << what << "\n" << kUsage << MqttConfig::optionsUsage();
     return 2;
 }
+
+// What the MQTT run came to, beyond the bus: 3 refused for good, 4 never reached.
+const int kMqttRefused = 3;
+const int kMqttUnreached = 4;
 
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
@@ -176,12 +185,25 @@ std::unique_ptr<MqttPublisher> startPublishing(const MqttConfig &config, Measure
     return mqtt;
 }
 
-void finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &config, MeasurementSession &session)
+// Returns 0, or the exit code of a run whose readings never reached the
+// broker: refused for good (its one line came with the state), or never
+// connected (one line here).
+int finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &config, MeasurementSession &session)
 {
     session.removeSink(mqtt.get());
-    if (!mqtt->waitUntilDelivered(config.finishWaitS * 1000))
-        err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << config.queueFolder << "\n";
+    const bool delivered = mqtt->waitUntilDelivered(config.finishWaitS * 1000);
     mqtt->disconnect();
+    const QString folder = mqtt->config().queueFolder;
+    if (mqtt->state() == MqttPublisher::State::Failed)
+        return kMqttRefused;
+    if (!mqtt->everConnected()) {
+        err() << "orvexctl: MQTT: " << config.brokerText() << " was not reached during the run; " << mqtt->queued()
+              << " message(s) stay queued in " << folder << "\n";
+        return kMqttUnreached;
+    }
+    if (!delivered)
+        err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << folder << "\n";
+    return 0;
 }
 
 // The files are written by the window's own table and recorder, through the
@@ -203,9 +225,11 @@ int read(const ReadOptions &options)
         session.keepTable(true);
     }
     std::unique_ptr<MqttPublisher> mqtt;
-    if (options.mqtt.enabled()) {
+    MqttConfig mqttConfig = options.mqtt;
+    mqttConfig.cycleS = options.intervalS;
+    if (mqttConfig.enabled()) {
         int failure = 0;
-        mqtt = startPublishing(options.mqtt, session, &failure);
+        mqtt = startPublishing(mqttConfig, session, &failure);
         if (!mqtt)
             return failure;
     }
@@ -233,10 +257,9 @@ int read(const ReadOptions &options)
                 Clock::sleepMs(int(waitMs));
         }
     }
-    if (mqtt)
-        finishPublishing(std::move(mqtt), options.mqtt, session);
+    const int published = mqtt ? finishPublishing(std::move(mqtt), mqttConfig, session) : 0;
     err().flush();
-    return opened == 1 ? 0 : 1;
+    return opened != 1 ? 1 : published;
 }
 
 // One line per port: the port, "DS2480B" or "no DS2480B: why", and what
@@ -391,7 +414,7 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command"));
     // Asked for anywhere on the line, they answer alone.
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out() << kUsage;
+        out() << kUsage << MqttConfig::optionsUsage() << kExitCodes;
         out().flush();
         return 0;
     }

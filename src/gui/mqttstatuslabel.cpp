@@ -32,6 +32,9 @@ void MqttStatusLabel::refresh()
     default:
         break;
     }
+    // Readings that may not survive a restart need the operator as much.
+    if (!m_publisher->queueProblem().isEmpty())
+        colour = "orange";
     // Refreshed with every reading and every acknowledgement; a style sheet
     // set again repolishes the label even when it is the same, so only a
     // change of colour sets it.

@@ -1,8 +1,8 @@
 #include "publish/channelmessages.h"
 
 #include "onewire/familynames.h"
-#include "onewire/romid.h"
 #include "publish/mqttconfig.h"
+#include "model/channelid.h"
 #include "model/sensordevice.h"
 #include "sensors/sensor.h"
 
@@ -21,6 +21,14 @@ QString hex(uint64_t value, int digits = 0)
 QByteArray compact(const QJsonObject &object)
 {
     return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+const char kChipMaker[] = "Maxim Integrated";
+
+QString adapterId(const MqttConfig &config)
+{
+    return QStringLiteral("orvex_") + config.hostName
+           + (config.instanceTag.isEmpty() ? QString() : QLatin1Char('_') + config.instanceTag) + QStringLiteral("_adapter");
 }
 
 QString firstWord(const QString &text)
@@ -63,15 +71,18 @@ ChannelMessages::ChannelMessages(const MqttConfig &config, const SensorDevice &d
     : m_config(config)
     , m_device(device)
     , m_channel(device.channels.at(index))
-    , m_rom(romToText(device.rom, false))
 {
+    // The channel's identity, in topic-safe form, with the I2C serial
+    // number, which tells apart sensors swapped at one address.
+    const ChannelId channel = ChannelId::of(device, index);
+    m_rom = channel.text().section(QLatin1Char('/'), 0, 0);
     m_id = m_rom;
     if (isI2c()) {
         m_id += QStringLiteral("_h%1_a%2_s%3-%4")
-                    .arg(m_channel.hubChannel)
-                    .arg(hex(m_channel.i2cAddress, 2), hex(m_channel.i2cSerialHigh), hex(m_channel.i2cSerialLow));
+                    .arg(channel.hubChannel)
+                    .arg(hex(uint64_t(channel.i2cAddress), 2), hex(m_channel.i2cSerialHigh), hex(m_channel.i2cSerialLow));
     }
-    m_id += QLatin1Char('_') + QString::number(m_channel.subchannel);
+    m_id += QLatin1Char('_') + QString::number(channel.subchannel);
 }
 
 bool ChannelMessages::isI2c() const
@@ -95,7 +106,75 @@ QByteArray ChannelMessages::configTopic() const
 
 QByteArray ChannelMessages::availabilityTopic(const MqttConfig &config)
 {
-    return (config.topicPrefix + QLatin1Char('/') + config.hostName + QStringLiteral("/availability")).toUtf8();
+    const QString instance = config.instanceTag.isEmpty() ? QString() : config.instanceTag + QLatin1Char('/');
+    return (config.topicPrefix + QLatin1Char('/') + config.hostName + QLatin1Char('/') + instance
+            + QStringLiteral("availability"))
+        .toUtf8();
+}
+
+int ChannelMessages::expireAfterS(const MqttConfig &config)
+{
+    return qMax(300, 3 * qMax(0, config.cycleS) + 60);
+}
+
+// A connectivity entity on the availability topic: what declares a device
+// that channels are reached through.
+static QByteArray deviceDeclaration(const MqttConfig &config, const QString &id, const QString &name,
+                                    const QJsonObject &device)
+{
+    const QString availability = QString::fromUtf8(ChannelMessages::availabilityTopic(config));
+    return compact({
+        {QStringLiteral("name"), name},
+        {QStringLiteral("unique_id"), id + QStringLiteral("_link")},
+        {QStringLiteral("state_topic"), availability},
+        {QStringLiteral("payload_on"), QStringLiteral("online")},
+        {QStringLiteral("payload_off"), QStringLiteral("offline")},
+        {QStringLiteral("device_class"), QStringLiteral("connectivity")},
+        {QStringLiteral("entity_category"), QStringLiteral("diagnostic")},
+        {QStringLiteral("qos"), 1},
+        {QStringLiteral("device"), device},
+        {QStringLiteral("origin"),
+         QJsonObject{{QStringLiteral("name"), QStringLiteral("Орвекс")},
+                     {QStringLiteral("sw_version"), QStringLiteral(ORVEX_VERSION)}}},
+    });
+}
+
+QByteArray ChannelMessages::adapterConfigTopic(const MqttConfig &config)
+{
+    return (config.discoveryPrefix + QStringLiteral("/binary_sensor/orvex_") + config.hostName + QLatin1Char('/')
+            + adapterId(config) + QStringLiteral("/config"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::adapterConfigPayload(const MqttConfig &config)
+{
+    const QString id = adapterId(config);
+    const QString where = config.hostName + (config.instanceTag.isEmpty() ? QString() : QLatin1Char(' ') + config.instanceTag);
+    return deviceDeclaration(config, id, QStringLiteral("Связь"),
+                             {{QStringLiteral("identifiers"), QJsonArray{id}},
+                              {QStringLiteral("name"), QStringLiteral("Шина 1-Wire ") + where},
+                              {QStringLiteral("model"), QStringLiteral("1-Wire adapter")},
+                              {QStringLiteral("manufacturer"), QStringLiteral("Tresvant")}});
+}
+
+QByteArray ChannelMessages::bridgeConfigTopic() const
+{
+    if (!isI2c())
+        return QByteArray();
+    return (m_config.discoveryPrefix + QStringLiteral("/binary_sensor/orvex_") + m_config.hostName
+            + QStringLiteral("/orvex_") + m_rom + QStringLiteral("/config"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::bridgeConfigPayload() const
+{
+    const QString id = QStringLiteral("orvex_") + m_rom;
+    return deviceDeclaration(m_config, id, QStringLiteral("Связь"),
+                             {{QStringLiteral("identifiers"), QJsonArray{id}},
+                              {QStringLiteral("name"), QStringLiteral("DS28E17 ") + m_rom},
+                              {QStringLiteral("model"), FamilyNames::describe(m_device.family)},
+                              {QStringLiteral("manufacturer"), QLatin1String(kChipMaker)},
+                              {QStringLiteral("via_device"), adapterId(m_config)}});
 }
 
 QByteArray ChannelMessages::droppedTopic(const MqttConfig &config)
@@ -110,11 +189,11 @@ QString ChannelMessages::isoTime(const QDateTime &time)
     return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
-QByteArray ChannelMessages::statePayload() const
+QByteArray ChannelMessages::statePayload(const QDateTime &attempt) const
 {
     const bool i2c = isI2c();
-    const QString time = isoTime(m_channel.time);
-    return compact({
+    const QString time = isoTime(m_channel.time.isValid() ? m_channel.time : attempt);
+    QJsonObject state({
         {QStringLiteral("value"), std::isfinite(m_channel.value) ? QJsonValue(m_channel.value) : QJsonValue()},
         {QStringLiteral("unit"), m_channel.unit},
         {QStringLiteral("time"), time.isEmpty() ? QJsonValue() : QJsonValue(time)},
@@ -126,6 +205,13 @@ QByteArray ChannelMessages::statePayload() const
         {QStringLiteral("i2cAddress"), i2c ? QJsonValue(int(m_channel.i2cAddress)) : QJsonValue()},
         {QStringLiteral("type"), m_channel.type},
     });
+    if (m_channel.isEmulator) {
+        state.insert(QStringLiteral("subtype"), m_channel.subtype == 1   ? QJsonValue(QStringLiteral("Pt100"))
+                                                : m_channel.subtype == 2 ? QJsonValue(QStringLiteral("100П"))
+                                                                         : QJsonValue());
+        state.insert(QStringLiteral("calibration"), double(m_channel.calibration));
+    }
+    return compact(state);
 }
 
 QByteArray ChannelMessages::configPayload() const
@@ -146,12 +232,17 @@ QByteArray ChannelMessages::configPayload() const
             {QStringLiteral("via_device"), QStringLiteral("orvex_") + m_rom},
         };
     } else {
-        const QString model = FamilyNames::describe(m_device.family);
+        QString model = FamilyNames::describe(m_device.family);
+        if (m_channel.isEmulator)
+            model = firstWord(model) + QStringLiteral(" Pt100 emulator");
         device = {
             {QStringLiteral("identifiers"), QJsonArray{QStringLiteral("orvex_") + m_rom}},
             {QStringLiteral("name"), firstWord(model) + QLatin1Char(' ') + m_rom},
             {QStringLiteral("model"), model},
+            {QStringLiteral("via_device"), adapterId(m_config)},
         };
+        if (!m_channel.isEmulator)
+            device.insert(QStringLiteral("manufacturer"), QLatin1String(kChipMaker));
     }
     QString deviceClass, unit;
     describeUnit(m_channel.unit, &deviceClass, &unit);
@@ -168,6 +259,7 @@ QByteArray ChannelMessages::configPayload() const
         {QStringLiteral("payload_available"), QStringLiteral("online")},
         {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
         {QStringLiteral("qos"), 1},
+        {QStringLiteral("expire_after"), expireAfterS(m_config)},
         {QStringLiteral("device"), device},
         {QStringLiteral("origin"),
          QJsonObject{{QStringLiteral("name"), QStringLiteral("Орвекс")},

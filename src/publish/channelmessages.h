@@ -12,9 +12,13 @@ struct SensorDevice;
 // topics and the JSON of its state and of its Home Assistant discovery entry.
 //
 // Topics: <prefix>/<host>/<channel id>/state for the readings,
-// <prefix>/<host>/availability for "online"/"offline", <prefix>/<host>/dropped
-// for the count of readings lost at the queue's bound, and
+// <prefix>/<host>[/<instance>]/availability for "online"/"offline" (the
+// window has no instance part), <prefix>/<host>/dropped for the count of
+// readings lost at the queue's bound, and
 // <discovery prefix>/sensor/orvex_<host>/<channel id>/config for discovery.
+// The devices that channels are reached through (the adapter, a bridge) are
+// declared by a connectivity entity each under
+// <discovery prefix>/binary_sensor/orvex_<host>/<device>/config.
 class ChannelMessages
 {
 public:
@@ -30,12 +34,24 @@ public:
 
     // {"value": number or null, "unit", "time" (ISO 8601 with offset),
     //  "rom", "subchannel", "hubChannel", "i2cSerial", "i2cAddress", "type"};
-    // the I2C fields are null for a native 1-Wire channel.
-    QByteArray statePayload() const;
+    // the I2C fields are null for a native 1-Wire channel. A Pt100 emulator
+    // adds "subtype" and "calibration". A failed reading without a time of
+    // its own carries `attempt`.
+    QByteArray statePayload(const QDateTime &attempt = QDateTime()) const;
     // The discovery entry: one sensor whose device is the 1-Wire chip (or the
     // I2C sensor, reached through its bridge), with the unit and device class
     // Home Assistant knows for the channel's unit.
     QByteArray configPayload() const;
+    // Whether the channel is reached through a DS28E17 bridge; the bridge's
+    // and the adapter's declarations (an empty topic for none).
+    bool isI2c() const;
+    QByteArray bridgeConfigTopic() const;
+    QByteArray bridgeConfigPayload() const;
+    static QByteArray adapterConfigTopic(const MqttConfig &config);
+    static QByteArray adapterConfigPayload(const MqttConfig &config);
+    // How long Home Assistant keeps a value without a new one: three missed
+    // cycles and a minute for a slow one, at least five minutes.
+    static int expireAfterS(const MqttConfig &config);
 
     static QByteArray availabilityTopic(const MqttConfig &config);
     static QByteArray droppedTopic(const MqttConfig &config);
@@ -45,7 +61,6 @@ public:
     static QString isoTime(const QDateTime &time);
 
 private:
-    bool isI2c() const;
 
     const MqttConfig &m_config;
     const SensorDevice &m_device;

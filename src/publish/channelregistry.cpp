@@ -24,6 +24,7 @@ void ChannelRegistry::load()
         const QJsonObject entry = it.value().toObject();
         Entry e;
         e.configTopic = entry.value(QLatin1String("config")).toString().toUtf8();
+        e.stateTopic = entry.value(QLatin1String("state")).toString().toUtf8();
         e.lastSeen = QDateTime::fromString(entry.value(QLatin1String("lastSeen")).toString(), Qt::ISODateWithMs);
         e.withdrawn = entry.value(QLatin1String("withdrawn")).toBool();
         if (!e.configTopic.isEmpty() && e.lastSeen.isValid())
@@ -31,16 +32,18 @@ void ChannelRegistry::load()
     }
 }
 
-void ChannelRegistry::seen(const QString &id, const QByteArray &configTopic, const QDateTime &now)
+void ChannelRegistry::seen(const QString &id, const QByteArray &configTopic, const QByteArray &stateTopic,
+                           const QDateTime &now)
 {
     auto it = m_entries.find(id);
     if (it == m_entries.end()) {
-        m_entries.insert(id, Entry{configTopic, now, false});
+        m_entries.insert(id, Entry{configTopic, stateTopic, now, false});
         m_listChanged = true;
         return;
     }
-    if (it->configTopic != configTopic || it->withdrawn) {
+    if (it->configTopic != configTopic || it->stateTopic != stateTopic || it->withdrawn) {
         it->configTopic = configTopic;
+        it->stateTopic = stateTopic;
         it->withdrawn = false;
         m_listChanged = true;
     }
@@ -48,25 +51,33 @@ void ChannelRegistry::seen(const QString &id, const QByteArray &configTopic, con
     m_timesChanged = true;
 }
 
-QMap<QString, QByteArray> ChannelRegistry::forget(const QDateTime &cutoff)
+QByteArrayList ChannelRegistry::topics(const Entry &entry)
 {
-    QMap<QString, QByteArray> topics;
+    QByteArrayList list;
+    if (!entry.stateTopic.isEmpty())
+        list << entry.stateTopic;
+    return list << entry.configTopic;
+}
+
+QMap<QString, QByteArrayList> ChannelRegistry::forget(const QDateTime &cutoff)
+{
+    QMap<QString, QByteArrayList> topics;
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
         if (!it->withdrawn && it->lastSeen < cutoff) {
             it->withdrawn = true;
-            topics.insert(it.key(), it->configTopic);
+            topics.insert(it.key(), ChannelRegistry::topics(*it));
             m_listChanged = true;
         }
     }
     return topics;
 }
 
-QMap<QString, QByteArray> ChannelRegistry::withdrawals() const
+QMap<QString, QByteArrayList> ChannelRegistry::withdrawals() const
 {
-    QMap<QString, QByteArray> topics;
+    QMap<QString, QByteArrayList> topics;
     for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it) {
         if (it->withdrawn)
-            topics.insert(it.key(), it->configTopic);
+            topics.insert(it.key(), ChannelRegistry::topics(*it));
     }
     return topics;
 }
@@ -90,12 +101,17 @@ void ChannelRegistry::save(const QDateTime &now, int everySecs, bool force)
     for (auto it = m_entries.constBegin(); it != m_entries.constEnd(); ++it) {
         QJsonObject entry{{QStringLiteral("config"), QString::fromUtf8(it->configTopic)},
                           {QStringLiteral("lastSeen"), ChannelMessages::isoTime(it->lastSeen)}};
+        if (!it->stateTopic.isEmpty())
+            entry.insert(QStringLiteral("state"), QString::fromUtf8(it->stateTopic));
         if (it->withdrawn)
             entry.insert(QStringLiteral("withdrawn"), true);
         channels.insert(it.key(), entry);
     }
     QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(channels).toJson()) < 0 || !file.commit()) {
+    const QByteArray text = QJsonDocument(channels).toJson();
+    // commit() misses a failure to write out what it still buffers (a full
+    // disk) and would put a short file in place of the list.
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
         qCDebug(logCritical()) << "MQTT: cannot write" << m_path << file.errorString();
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QDateTime>
 #include <QMap>
 #include <QString>
@@ -24,12 +25,12 @@ public:
     // Reads the file; a missing or unreadable one gives an empty registry.
     void load();
     // A reading of channel `id` was seen at `now`.
-    void seen(const QString &id, const QByteArray &configTopic, const QDateTime &now);
+    void seen(const QString &id, const QByteArray &configTopic, const QByteArray &stateTopic, const QDateTime &now);
     // Marks for withdrawal every channel last seen before `cutoff`; returns
-    // their discovery topics by channel identifier.
-    QMap<QString, QByteArray> forget(const QDateTime &cutoff);
+    // the topics to clear by channel identifier, the discovery topic last.
+    QMap<QString, QByteArrayList> forget(const QDateTime &cutoff);
     // Every withdrawal the broker has not confirmed yet, by channel identifier.
-    QMap<QString, QByteArray> withdrawals() const;
+    QMap<QString, QByteArrayList> withdrawals() const;
     // The broker has the withdrawal of `id`: the channel is no longer known
     // (unless it was seen again meanwhile).
     void confirmWithdrawal(const QString &id);
@@ -41,9 +42,12 @@ private:
     struct Entry
     {
         QByteArray configTopic;
+        QByteArray stateTopic; // empty in a file of an earlier version
         QDateTime lastSeen;
         bool withdrawn = false;
     };
+
+    static QByteArrayList topics(const Entry &entry);
 
     QString m_path;
     QMap<QString, Entry> m_entries;

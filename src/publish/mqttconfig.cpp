@@ -1,7 +1,10 @@
 #include "publish/mqttconfig.h"
 
+#include "base/appsettings.h"
 #include "base/installpaths.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QSysInfo>
 #include <QSettings>
@@ -10,6 +13,26 @@
 namespace {
 
 const char kPasswordVariable[] = "ORVEX_MQTT_PASSWORD";
+// The longest topic MQTT carries, in bytes of UTF-8.
+const int kTopicLimit = 65535;
+// What the longest generated topic adds to its prefix and host name: the
+// longest channel identifier, an instance tag and the fixed parts.
+const int kTopicReserve = 160;
+
+// Why `prefix` cannot begin topics, or empty.
+QString prefixProblem(const QString &prefix, const char *what)
+{
+    if (prefix.startsWith(QLatin1Char('$')))
+        return QStringLiteral("the %1 must not begin with \"$\" (topics the broker keeps for itself)").arg(QLatin1String(what));
+    if (prefix.contains(QLatin1Char('+')) || prefix.contains(QLatin1Char('#')))
+        return QStringLiteral("the %1 must not hold \"+\" or \"#\"").arg(QLatin1String(what));
+    for (const QChar c : prefix) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Surrogate || c == QChar(0xFFFE)
+            || c == QChar(0xFFFF))
+            return QStringLiteral("the %1 must not hold control characters").arg(QLatin1String(what));
+    }
+    return QString();
+}
 
 // The value following option `index`, taken out of `args` with the option.
 bool takeValue(QStringList &args, int index, QString *value)
@@ -38,16 +61,19 @@ MqttConfig MqttConfig::fromSettings(QSettings &settings, QString *error)
     config.queueFolder = text("Mqtt/QueueFolder");
     config.queueLimit = settings.value(QStringLiteral("Mqtt/QueueLimit"), config.queueLimit).toInt();
     config.forgetAfterH = settings.value(QStringLiteral("Mqtt/ForgetAfterH"), config.forgetAfterH).toInt();
+    config.cycleS = storedIntervalS(settings);
     error->clear();
-    if (config.enabled())
-        config.parseUrl(error);
+    const bool parsed = config.enabled() && config.parseUrl(error);
     config.applyDefaults();
+    if (parsed)
+        config.checkTopics(error);
     return config;
 }
 
 bool MqttConfig::takeOptions(QStringList &args, MqttConfig *config, QString *error)
 {
     config->url.clear();
+    config->role = QStringLiteral("ctl");
     bool extras = false;
     for (int i = 0; i < args.size();) {
         const QString arg = args.at(i);
@@ -97,7 +123,7 @@ bool MqttConfig::takeOptions(QStringList &args, MqttConfig *config, QString *err
     if (!config->parseUrl(error))
         return false;
     config->applyDefaults();
-    return true;
+    return config->checkTopics(error);
 }
 
 bool MqttConfig::parseUrl(QString *error)
@@ -117,19 +143,60 @@ bool MqttConfig::parseUrl(QString *error)
     tls = scheme == QLatin1String("mqtts");
     host = parsed.host();
     port = parsed.port(tls ? 8883 : 1883);
+    if (port == 0) {
+        *error = QStringLiteral("the MQTT broker's port must be from 1 to 65535");
+        return false;
+    }
     if (!parsed.userName().isEmpty() && username.isEmpty())
         username = parsed.userName();
-    QString path = parsed.path();
+    // Decoded, so that "%00" or "%24" is checked as what it stands for.
+    QString path = parsed.path(QUrl::FullyDecoded);
     while (path.startsWith(QLatin1Char('/')))
         path.remove(0, 1);
     while (path.endsWith(QLatin1Char('/')))
         path.chop(1);
     topicPrefix = path.isEmpty() ? prefixSetting : path;
-    if (topicPrefix.contains(QLatin1Char('+')) || topicPrefix.contains(QLatin1Char('#'))) {
-        *error = QStringLiteral("the MQTT topic prefix must not hold \"+\" or \"#\"");
-        return false;
+    *error = prefixProblem(topicPrefix, "MQTT topic prefix");
+    return error->isEmpty();
+}
+
+bool MqttConfig::checkTopics(QString *error) const
+{
+    *error = prefixProblem(topicPrefix, "MQTT topic prefix");
+    if (error->isEmpty())
+        *error = prefixProblem(discoveryPrefix, "Home Assistant discovery prefix");
+    if (error->isEmpty()
+        && qMax(topicPrefix.toUtf8().size(), discoveryPrefix.toUtf8().size()) + hostName.toUtf8().size() + kTopicReserve
+               > kTopicLimit)
+        *error = QStringLiteral("the MQTT topic prefix makes topics longer than %1 bytes").arg(kTopicLimit);
+    return error->isEmpty();
+}
+
+QString MqttConfig::target() const
+{
+    return QStringLiteral("%1://%2:%3/%4").arg(tls ? "mqtts" : "mqtt", host).arg(port).arg(topicPrefix);
+}
+
+QString MqttConfig::defaultQueueBase() const
+{
+    return InstallPaths::mqttQueueFolder() + QLatin1Char('/') + topicSafe(host) + QLatin1Char('-')
+           + QString::number(port) + QLatin1Char('-') + topicSafe(topicPrefix);
+}
+
+void MqttConfig::resolveInstance(const QString &slot)
+{
+    if (role.isEmpty()) {
+        instanceTag.clear();
+    } else if (!slot.isEmpty()) {
+        instanceTag = slot;
+    } else {
+        // A folder of the operator's choice: named by it, the same at every run.
+        const QByteArray path = QDir(queueFolder).absolutePath().toUtf8();
+        instanceTag = role + QLatin1Char('-')
+                      + QString::fromLatin1(QCryptographicHash::hash(path, QCryptographicHash::Sha1).toHex().left(8));
     }
-    return true;
+    if (clientId.isEmpty())
+        clientId = QStringLiteral("orvex-") + hostName + (instanceTag.isEmpty() ? QString() : QLatin1Char('-') + instanceTag);
 }
 
 void MqttConfig::applyDefaults()
@@ -138,12 +205,8 @@ void MqttConfig::applyDefaults()
         hostName = topicSafe(QSysInfo::machineHostName());
     if (topicPrefix.isEmpty())
         topicPrefix = QStringLiteral("orvex");
-    if (clientId.isEmpty())
-        clientId = QStringLiteral("orvex-") + hostName;
     if (discoveryPrefix.isEmpty())
         discoveryPrefix = QStringLiteral("homeassistant");
-    if (queueFolder.isEmpty())
-        queueFolder = InstallPaths::mqttQueueFolder();
     if (queueLimit < 1)
         queueLimit = 1;
 }

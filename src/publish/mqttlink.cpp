@@ -4,6 +4,7 @@
 
 #include <mosquitto.h>
 
+#include <QFile>
 #include <QMetaObject>
 #include <atomic>
 #include <cerrno>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -57,6 +60,7 @@ struct MqttLink::Shared
     static void onConnect(mosquitto *, void *userData, int code);
     static void onDisconnect(mosquitto *, void *userData, int);
     static void onPublish(mosquitto *, void *userData, int messageId);
+    static void onMessage(mosquitto *, void *userData, const mosquitto_message *message);
     static void onLog(mosquitto *, void *userData, int level, const char *text);
     // The words for why an attempt ended with the library's result `rc`.
     QString failureText(int rc, int systemError, bool *lasting) const;
@@ -90,6 +94,9 @@ void MqttLink::Shared::onConnect(mosquitto *, void *userData, int code)
     s->connackCode = code;
     if (code == 0) {
         s->sessionUp = true;
+        // Again at every connection: the session is a clean one.
+        if (!s->settings.listenTopic.isEmpty())
+            mosquitto_subscribe(s->client, nullptr, s->settings.listenTopic.constData(), 1);
         s->post([](MqttLink &link) {
             link.m_connected = true;
             emit link.connected();
@@ -105,6 +112,15 @@ void MqttLink::Shared::onDisconnect(mosquitto *, void *userData, int)
 void MqttLink::Shared::onPublish(mosquitto *, void *userData, int messageId)
 {
     static_cast<Shared *>(userData)->post([messageId](MqttLink &link) { emit link.delivered(messageId); });
+}
+
+void MqttLink::Shared::onMessage(mosquitto *, void *userData, const mosquitto_message *message)
+{
+    const QByteArray topic(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    const bool retained = message->retain;
+    static_cast<Shared *>(userData)->post(
+        [topic, payload, retained](MqttLink &link) { emit link.messageArrived(topic, payload, retained); });
 }
 
 // Keeps the TLS library's own words for a failed handshake
@@ -141,6 +157,7 @@ bool MqttLink::start(Settings settings, QString *error)
     mosquitto_connect_callback_set(s->client, Shared::onConnect);
     mosquitto_disconnect_callback_set(s->client, Shared::onDisconnect);
     mosquitto_publish_callback_set(s->client, Shared::onPublish);
+    mosquitto_message_callback_set(s->client, Shared::onMessage);
     mosquitto_log_callback_set(s->client, Shared::onLog);
     if (!settings.username.isEmpty()) {
         mosquitto_username_pw_set(s->client, settings.username.toUtf8().constData(),
@@ -152,6 +169,16 @@ bool MqttLink::start(Settings settings, QString *error)
     if (!settings.willTopic.isEmpty()) {
         mosquitto_will_set(s->client, settings.willTopic.constData(), settings.willPayload.size(),
                            settings.willPayload.constData(), 1, true);
+    }
+    if (settings.tls && !settings.caFile.isEmpty()) {
+        // The library reads the file only when it connects, and then fails
+        // with every attempt: a file without a certificate is refused now.
+        QFile file(settings.caFile);
+        if (file.open(QIODevice::ReadOnly) && !file.readAll().contains("-----BEGIN CERTIFICATE-----")) {
+            *error = QStringLiteral("файл сертификатов ЦС %1 не содержит сертификатов").arg(settings.caFile);
+            mosquitto_destroy(s->client);
+            return false;
+        }
     }
     if (settings.tls) {
         const int rc = settings.caFile.isEmpty()
@@ -174,18 +201,33 @@ bool MqttLink::start(Settings settings, QString *error)
     return true;
 }
 
-int MqttLink::publish(const QByteArray &topic, const QByteArray &payload, bool retain)
+int MqttLink::publish(const QByteArray &topic, const QByteArray &payload, bool retain, Refusal *refusal)
 {
+    Refusal ignored;
+    refusal = refusal ? refusal : &ignored;
+    *refusal = Refusal::NotNow;
     if (!m_shared)
         return 0;
     int messageId = 0;
     const int rc = mosquitto_publish(m_shared->client, &messageId, topic.constData(), payload.size(),
                                      payload.constData(), 1, retain);
-    if (rc != MOSQ_ERR_SUCCESS) {
-        qCDebug(logCritical()) << "MQTT publish refused:" << topic << mosquitto_strerror(rc);
-        return 0;
+    switch (rc) {
+    case MOSQ_ERR_SUCCESS:
+    // Not connected (perhaps not yet known on this thread): the library has
+    // queued the message under this identifier all the same and sends it
+    // after reconnecting; only the first attempt to send it failed.
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_CONN_LOST:
+        *refusal = Refusal::None;
+        return messageId;
+    case MOSQ_ERR_NOMEM:
+        break;
+    default:
+        *refusal = Refusal::ForGood;
+        break;
     }
-    return messageId;
+    qCDebug(logCritical()) << "MQTT publish refused:" << topic.left(200) << mosquitto_strerror(rc);
+    return 0;
 }
 
 void MqttLink::stop(const QByteArray &lastTopic, const QByteArray &lastPayload, int waitMs)
@@ -285,8 +327,26 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                 if (s->stopping && (!s->sessionUp || SteadyClock::now() > s->stopDeadline))
                     break;
             }
-            if (!wasUp && SteadyClock::now() - began > Ms(settings.connectTimeoutMs))
-                rc = kTimedOut;
+            if (!wasUp && rc == MOSQ_ERR_SUCCESS) {
+                // A refused TCP connection under TLS does not end the library's
+                // attempt (its handshake takes the socket's error and tries
+                // again): it would wait out the time-out. A socket that has
+                // ended without ever having a peer was refused.
+                const int fd = mosquitto_socket(s->client);
+                pollfd ended = {fd, POLLOUT, 0};
+                sockaddr_storage peer{};
+                socklen_t peerLength = sizeof peer;
+                if (fd >= 0 && ::poll(&ended, 1, 0) == 1 && (ended.revents & (POLLERR | POLLHUP))
+                    && ::getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &peerLength) != 0) {
+                    int pending = 0;
+                    socklen_t length = sizeof pending;
+                    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length);
+                    rc = MOSQ_ERR_ERRNO;
+                    systemError = pending != 0 ? pending : ECONNREFUSED;
+                } else if (SteadyClock::now() - began > Ms(settings.connectTimeoutMs)) {
+                    rc = kTimedOut;
+                }
+            }
         }
         if (s->isStopping())
             break;

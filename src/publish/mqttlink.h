@@ -36,7 +36,11 @@ public:
         int retryMinMs = 500;  // the pause after a failed attempt, doubled up to retryMaxMs
         int retryMaxMs = 30000;
         int connectTimeoutMs = 10000; // an attempt without the broker's answer by then is given up
+        QByteArray listenTopic; // subscribed to (QoS 1) at every connection when set; see messageArrived()
     };
+
+    // Why publish() did not take a message.
+    enum class Refusal { None, NotNow, ForGood };
 
     explicit MqttLink(QObject *parent = nullptr);
     // Stops without waiting (see stop()).
@@ -48,9 +52,12 @@ public:
     bool start(Settings settings, QString *error);
 
     // Hands over a QoS 1 message; returns its message identifier (above 0), or 0
-    // when the library refused it. Allowed while disconnected: it goes out after
-    // the next connection. Owner's thread only, between start() and stop().
-    int publish(const QByteArray &topic, const QByteArray &payload, bool retain);
+    // when the library did not take it, with *refusal saying whether it never
+    // will (a topic or payload the protocol cannot carry) or not now (no
+    // memory). Allowed while disconnected: the library keeps the message and
+    // sends it after the next connection, and its acknowledgement comes with
+    // the identifier returned. Owner's thread only, between start() and stop().
+    int publish(const QByteArray &topic, const QByteArray &payload, bool retain, Refusal *refusal = nullptr);
 
     // Ends the link: when connected, publishes `lastPayload` retained on
     // `lastTopic` (QoS 0, so it leaves before the disconnection) and
@@ -70,6 +77,9 @@ signals:
     void connectionFailed(const QString &reason, bool lasting);
     // The broker acknowledged the message publish() returned `messageId` for.
     void delivered(int messageId);
+    // A message arrived on Settings::listenTopic; `retained`: a stored one,
+    // sent because we subscribed, not because it was published now.
+    void messageArrived(const QByteArray &topic, const QByteArray &payload, bool retained);
 
 private:
     struct Shared;

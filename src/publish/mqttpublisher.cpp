@@ -5,10 +5,15 @@
 #include "publish/channelmessages.h"
 #include "publish/channelregistry.h"
 #include "publish/publishqueue.h"
+#include "base/installpaths.h"
 #include "model/sensordevice.h"
+#include "onewire/romid.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QRandomGenerator>
 #include <QTimer>
 
 namespace {
@@ -22,6 +27,13 @@ const int kForgetCheckS = 60;
 const int kRegistrySaveS = 600;
 // The wait for the network thread when the publisher is destroyed.
 const int kExitWaitMs = 2000;
+// orvexctl runs at once on one machine, each with a queue of its own, at most.
+const int kMaxInstances = 64;
+// After Home Assistant's "online", the entries go this many milliseconds
+// later, drawn at random, so that many publishers do not answer at once.
+// Real time: Home Assistant is a network peer.
+const int kConfigPauseMinMs = 500;
+const int kConfigPauseMaxMs = 3000;
 
 } // namespace
 
@@ -32,6 +44,7 @@ MqttPublisher::MqttPublisher(const MqttConfig &config, QObject *parent)
     connect(&m_link, &MqttLink::connected, this, &MqttPublisher::onConnected);
     connect(&m_link, &MqttLink::connectionFailed, this, &MqttPublisher::onConnectionFailed);
     connect(&m_link, &MqttLink::delivered, this, &MqttPublisher::onDelivered);
+    connect(&m_link, &MqttLink::messageArrived, this, &MqttPublisher::onMessage);
 }
 
 MqttPublisher::~MqttPublisher()
@@ -53,11 +66,44 @@ MqttPublisher *MqttPublisher::fromSettings(QSettings &settings, QObject *parent)
     return publisher;
 }
 
+// The queue folder given, else this program's own under the broker's and
+// prefix's default folder: the window's, or the first an orvexctl running
+// now does not hold.
+bool MqttPublisher::openQueue(QString *error)
+{
+    const bool chosen = !m_config.queueFolder.isEmpty();
+    const QString base = m_config.defaultQueueBase();
+    QString slot;
+    for (int n = 1; n <= kMaxInstances; ++n) {
+        if (!chosen) {
+            slot = m_config.role.isEmpty() ? QString() : m_config.role + QString::number(n);
+            m_config.queueFolder = base + QLatin1Char('/') + (slot.isEmpty() ? QStringLiteral("window") : slot);
+        }
+        if (!chosen && m_config.role.isEmpty()) {
+            // Earlier versions kept the window's queue in the top folder.
+            const QString legacy = InstallPaths::mqttQueueFolder();
+            if (QFile::exists(legacy + QStringLiteral("/queue.log")) && !QDir(m_config.queueFolder).exists()
+                && QDir().mkpath(m_config.queueFolder)) {
+                for (const char *name : {"queue.log", "channels.json"})
+                    QFile::rename(legacy + QLatin1Char('/') + QLatin1String(name),
+                                  m_config.queueFolder + QLatin1Char('/') + QLatin1String(name));
+            }
+        }
+        m_queue = std::make_unique<PublishQueue>(m_config.queueFolder, m_config.queueLimit, m_config.target());
+        if (m_queue->open(error)) {
+            m_config.resolveInstance(slot);
+            return true;
+        }
+        if (chosen || slot.isEmpty() || !m_queue->heldElsewhere())
+            break;
+    }
+    m_queue.reset();
+    return false;
+}
+
 bool MqttPublisher::start(QString *error)
 {
-    m_queue = std::make_unique<PublishQueue>(m_config.queueFolder, m_config.queueLimit);
-    if (!m_queue->open(error)) {
-        m_queue.reset();
+    if (!openQueue(error)) {
         fail(*error);
         return false;
     }
@@ -77,6 +123,8 @@ bool MqttPublisher::start(QString *error)
     settings.username = m_config.username;
     settings.willTopic = ChannelMessages::availabilityTopic(m_config);
     settings.willPayload = QByteArrayLiteral("offline");
+    if (m_config.discovery)
+        settings.listenTopic = (m_config.discoveryPrefix + QStringLiteral("/status")).toUtf8();
     if (!m_link.start(std::move(settings), error)) {
         fail(*error);
         return false;
@@ -93,20 +141,22 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
     const ChannelMessages messages(m_config, device, index);
     const QDateTime now = Clock::now();
     if (m_config.discovery) {
+        // The devices it is reached through first, so that no entry names an unknown one.
+        announce(QStringLiteral(" adapter"), ChannelMessages::adapterConfigTopic(m_config),
+                 ChannelMessages::adapterConfigPayload(m_config));
+        if (messages.isI2c())
+            announce(QStringLiteral(" bridge ") + romToText(device.rom, false), messages.bridgeConfigTopic(),
+                     messages.bridgeConfigPayload());
         const QString id = messages.channelId();
-        const QByteArray topic = messages.configTopic();
-        const QByteArray payload = messages.configPayload();
-        auto known = m_configs.find(id);
-        if (known == m_configs.end() || known->second != payload) {
-            m_configs.insert(id, qMakePair(topic, payload));
-            if (m_link.isConnected())
-                sendDirect(topic, payload, true, Sent::Other);
-        }
-        m_registry->seen(id, topic, now);
+        announce(id, messages.configTopic(), messages.configPayload());
+        m_registry->seen(id, messages.configTopic(), messages.stateTopic(), now);
         saveRegistrySoon();
     }
 
-    m_queue->append(messages.stateTopic(), messages.statePayload(), true, true);
+    // A failed reading without a time of its own is stamped with now: the
+    // reading was attempted in this cycle.
+    m_queue->append(messages.stateTopic(), messages.statePayload(now), true, true);
+    syncQueueSoon();
     if (m_queue->atLimit() && !m_limitReached) {
         m_limitReached = true;
         qCDebug(logWarning()) << "MQTT queue full:" << m_queue->limit()
@@ -118,6 +168,63 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
         m_nextForgetCheck = now.addSecs(kForgetCheckS);
     else if (now >= m_nextForgetCheck)
         forgetGoneChannels(now);
+    noteQueueProblem();
+    emit statusChanged();
+}
+
+void MqttPublisher::announce(const QString &key, const QByteArray &topic, const QByteArray &payload)
+{
+    auto known = m_configs.find(key);
+    if (known != m_configs.end() && known->second == payload)
+        return;
+    m_configs.insert(key, qMakePair(topic, payload));
+    if (m_link.isConnected())
+        sendDirect(topic, payload, true, Sent::Other);
+}
+
+void MqttPublisher::sendConfigs()
+{
+    for (const auto &config : qAsConst(m_configs))
+        sendDirect(config.first, config.second, true, Sent::Other);
+}
+
+// Home Assistant says "online" when it starts: it has forgotten what was
+// announced unless the broker kept it, so everything is announced again.
+void MqttPublisher::onMessage(const QByteArray &, const QByteArray &payload, bool retained)
+{
+    if (retained || payload != "online" || m_configsDue)
+        return;
+    m_configsDue = true;
+    QTimer::singleShot(QRandomGenerator::global()->bounded(kConfigPauseMinMs, kConfigPauseMaxMs), this, [this] {
+        m_configsDue = false;
+        if (m_started && m_link.isConnected())
+            sendConfigs();
+    });
+}
+
+void MqttPublisher::syncQueueSoon()
+{
+    if (m_syncQueued)
+        return;
+    m_syncQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_syncQueued = false;
+        if (m_queue) {
+            m_queue->sync();
+            noteQueueProblem();
+        }
+    });
+}
+
+void MqttPublisher::noteQueueProblem()
+{
+    const QString problem = m_queue ? m_queue->problemText() : QString();
+    if (problem == m_queueProblem)
+        return;
+    m_queueProblem = problem;
+    if (!problem.isEmpty())
+        qCDebug(logCritical()) << "MQTT: the queue in" << m_config.queueFolder << "cannot be written:" << problem;
+    emit stateChanged();
     emit statusChanged();
 }
 
@@ -126,7 +233,7 @@ void MqttPublisher::forgetGoneChannels(const QDateTime &now)
     m_nextForgetCheck = now.addSecs(kForgetCheckS);
     if (!m_config.discovery || m_config.forgetAfterH <= 0)
         return;
-    const QMap<QString, QByteArray> gone = m_registry->forget(now.addSecs(-qint64(m_config.forgetAfterH) * 3600));
+    const QMap<QString, QByteArrayList> gone = m_registry->forget(now.addSecs(-qint64(m_config.forgetAfterH) * 3600));
     for (auto it = gone.constBegin(); it != gone.constEnd(); ++it) {
         qCDebug(logInfo()) << "MQTT: channel" << it.key() << "unseen for" << m_config.forgetAfterH
                            << "h; its discovery entry is withdrawn";
@@ -154,10 +261,18 @@ void MqttPublisher::saveRegistrySoon()
     });
 }
 
-void MqttPublisher::sendWithdrawals(const QMap<QString, QByteArray> &withdrawals)
+// An empty retained message clears each topic; the discovery entry goes
+// last, and its acknowledgement completes the withdrawal.
+void MqttPublisher::sendWithdrawals(const QMap<QString, QByteArrayList> &withdrawals)
 {
-    for (auto it = withdrawals.constBegin(); it != withdrawals.constEnd(); ++it)
-        sendDirect(it.value(), QByteArray(), true, Sent::Withdrawal, 0, it.key());
+    for (auto it = withdrawals.constBegin(); it != withdrawals.constEnd(); ++it) {
+        const QByteArrayList &topics = it.value();
+        for (int i = 0; i < topics.size(); ++i) {
+            const bool last = i == topics.size() - 1;
+            sendDirect(topics.at(i), QByteArray(), true, last ? Sent::Withdrawal : Sent::Other, 0,
+                       last ? it.key() : QString());
+        }
+    }
 }
 
 void MqttPublisher::sendQueued()
@@ -168,12 +283,22 @@ void MqttPublisher::sendQueued()
         const PublishQueue::Message *message = m_queue->takeNext();
         if (!message)
             break;
-        const int id = m_link.publish(message->topic, message->payload, message->retain);
+        const uint64_t seq = message->seq;
+        MqttLink::Refusal refusal = MqttLink::Refusal::None;
+        const int id = m_link.publish(message->topic, message->payload, message->retain, &refusal);
         if (id > 0) {
-            m_outstanding.insert(id, {Sent::Queued, message->seq, QString()});
+            m_outstanding.insert(id, {Sent::Queued, seq, QString()});
             ++m_queuedInFlight;
+        } else if (refusal == MqttLink::Refusal::ForGood) {
+            qCDebug(logWarning()) << "MQTT: a message the protocol cannot carry is dropped from the queue";
+            m_queue->reject(seq);
+            if (m_queue->rejectedThisRun() == 1)
+                emit stateChanged();
+        } else {
+            // Stays first in line, for the next acknowledgement or reading.
+            m_queue->giveBack(seq);
+            break;
         }
-        // A message the library refuses stays queued; the next start tries it again.
     }
 }
 
@@ -197,11 +322,11 @@ void MqttPublisher::sendDroppedReport()
 void MqttPublisher::onConnected()
 {
     qCDebug(logInfo()) << "MQTT: connected to" << m_config.brokerText();
+    m_everConnected = true;
     sendDirect(ChannelMessages::availabilityTopic(m_config), QByteArrayLiteral("online"), true, Sent::Other);
     if (m_config.discovery) {
         sendWithdrawals(m_registry->withdrawals());
-        for (const auto &config : qAsConst(m_configs))
-            sendDirect(config.first, config.second, true, Sent::Other);
+        sendConfigs();
     }
     sendDroppedReport();
     sendQueued();
@@ -232,6 +357,7 @@ void MqttPublisher::onDelivered(int messageId)
     }
     if (m_queue->readings() < m_queue->limit())
         m_limitReached = false;
+    noteQueueProblem();
     emit statusChanged();
 }
 
@@ -256,6 +382,7 @@ void MqttPublisher::stop(int waitMs)
     m_started = false;
     m_link.stop(ChannelMessages::availabilityTopic(m_config), QByteArrayLiteral("offline"), waitMs);
     m_registry->save(Clock::now(), kRegistrySaveS, true);
+    m_queue->sync();
     if (queued() > 0)
         qCDebug(logInfo()) << "MQTT:" << queued() << "message(s) stay queued in" << m_config.queueFolder;
     setState(State::Off, QString());
@@ -309,5 +436,9 @@ QString MqttPublisher::statusText() const
                     .arg(m_queue->limit())
                     .arg(m_queue->droppedThisRun());
     }
+    if (m_queue && m_queue->rejectedThisRun() > 0)
+        text += QStringLiteral("; отброшено сообщений, которые брокер не примет: %1").arg(m_queue->rejectedThisRun());
+    if (!m_queueProblem.isEmpty())
+        text += QStringLiteral("; очередь не записывается: %1").arg(m_queueProblem);
     return text;
 }

@@ -34,6 +34,12 @@ struct SensorDevice;
 // Channels are first checked for being gone a minute (program clock) after
 // the run's first reading, when every present channel has been seen.
 //
+// A message is taken out of the queue only by its acknowledgement; one the
+// library does not take now stays where it is, in order, and one it never
+// will take (a topic the protocol cannot carry) is dropped and counted.
+// Each program has a queue of its own for each broker and prefix (see
+// MqttConfig::role), synced to the disk once per cycle of readings.
+//
 // Context: the owner's (GUI) thread. takeReading() never waits and never
 // processes events, so the measurement cycle does not notice the network.
 class MqttPublisher : public QObject, public ReadingSink
@@ -72,6 +78,12 @@ public:
     QString reason() const { return m_reason; }
     // Messages not yet acknowledged by the broker.
     int queued() const;
+    // Why the queue's file cannot be written; empty while it can.
+    QString queueProblem() const { return m_queueProblem; }
+    // Whether the broker accepted a connection in this run.
+    bool everConnected() const { return m_everConnected; }
+    // The configuration as started: the queue folder, the client id and the instance resolved.
+    const MqttConfig &config() const { return m_config; }
     // "MQTT: подключено к host:port", with the queue length and a dropped count when there are any.
     QString statusText() const;
 
@@ -94,7 +106,16 @@ private:
     // Sends a message outside the queue; its acknowledgement only ends the wait for it.
     void sendDirect(const QByteArray &topic, const QByteArray &payload, bool retain, Sent kind, uint64_t value = 0,
                     const QString &channel = QString());
-    void sendWithdrawals(const QMap<QString, QByteArray> &withdrawals);
+    void sendWithdrawals(const QMap<QString, QByteArrayList> &withdrawals);
+    bool openQueue(QString *error);
+    // Keeps a discovery entry for this run and sends it when it is new or changed.
+    void announce(const QString &key, const QByteArray &topic, const QByteArray &payload);
+    void sendConfigs();
+    void onMessage(const QByteArray &topic, const QByteArray &payload, bool retained);
+    // Syncs the queue once the cycle's readings are in.
+    void syncQueueSoon();
+    // Says so once when the queue's file starts or stops failing.
+    void noteQueueProblem();
     void fail(const QString &reason);
     void onConnected();
     void onConnectionFailed(const QString &reason, bool lasting);
@@ -122,5 +143,9 @@ private:
     // for the reading appended), so onDelivered() clears it.
     bool m_limitReached = false;
     bool m_registrySaveQueued = false;
+    bool m_syncQueued = false;
+    bool m_configsDue = false; // Home Assistant asked; they go after a short random pause
     bool m_started = false;
+    bool m_everConnected = false;
+    QString m_queueProblem;
 };

@@ -7,11 +7,16 @@
 #include <QJsonObject>
 #include <QLockFile>
 #include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+#include <unistd.h>
 
 namespace {
 
 const char kLogName[] = "queue.log";
 const char kLockName[] = "queue.lock";
+const char kTargetName[] = "target";
 // Acknowledged lines are cleared out once there are this many and more of
 // them than queued messages, so a rewrite costs little per acknowledgement.
 const int kRewriteAfterDeadLines = 1000;
@@ -43,9 +48,10 @@ uint64_t number(const QJsonObject &object, const char *key)
 
 } // namespace
 
-PublishQueue::PublishQueue(const QString &folder, int limit)
+PublishQueue::PublishQueue(const QString &folder, int limit, const QString &target)
     : m_folder(folder)
     , m_limit(qMax(1, limit))
+    , m_target(target)
 {
 }
 
@@ -64,7 +70,8 @@ bool PublishQueue::open(QString *error)
         qint64 pid = 0;
         QString host, application;
         m_lock->getLockInfo(&pid, &host, &application);
-        *error = m_lock->error() == QLockFile::LockFailedError
+        m_heldElsewhere = m_lock->error() == QLockFile::LockFailedError;
+        *error = m_heldElsewhere
                      ? QStringLiteral("очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
                      : QStringLiteral("нет доступа к очереди %1").arg(m_folder);
         m_lock.reset();
@@ -96,6 +103,8 @@ bool PublishQueue::open(QString *error)
                 m_messages[message.seq] = message;
             } else if (object.contains(QLatin1String("ack"))) {
                 m_messages.erase(number(object, "ack"));
+            } else if (object.contains(QLatin1String("reject"))) {
+                m_messages.erase(number(object, "reject"));
             } else if (object.contains(QLatin1String("drop"))) {
                 m_messages.erase(number(object, "drop"));
                 ++m_droppedUnreported;
@@ -115,6 +124,30 @@ bool PublishQueue::open(QString *error)
         m_readings += entry.second.reading ? 1 : 0;
     if (!m_messages.empty() || m_droppedUnreported > 0)
         qCDebug(logInfo()) << "MQTT queue: taking over" << m_messages.size() << "message(s) from" << m_file.fileName();
+    // Its messages name their broker's prefix in every topic: they are for
+    // that broker and no other.
+    if (!m_target.isEmpty()) {
+        QFile target(m_folder + QLatin1Char('/') + QLatin1String(kTargetName));
+        const QString before = target.open(QIODevice::ReadOnly) ? QString::fromUtf8(target.readAll()).trimmed() : QString();
+        target.close();
+        if (!before.isEmpty() && before != m_target && !m_messages.empty()) {
+            *error = QStringLiteral("очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди")
+                         .arg(m_folder)
+                         .arg(m_messages.size())
+                         .arg(before, m_target);
+            m_lock.reset();
+            return false;
+        }
+        if (before != m_target) {
+            QSaveFile file(target.fileName());
+            const QByteArray text = m_target.toUtf8() + '\n';
+            if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
+                *error = QStringLiteral("не удалось записать %1: %2").arg(file.fileName(), file.errorString());
+                m_lock.reset();
+                return false;
+            }
+        }
+    }
     // Anew, so that a torn line cannot swallow the next one.
     if (!rewrite()) {
         *error = QStringLiteral("не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
@@ -170,13 +203,46 @@ const PublishQueue::Message *PublishQueue::takeNext()
 
 void PublishQueue::acknowledge(uint64_t seq)
 {
+    forget(seq, "ack");
+}
+
+void PublishQueue::reject(uint64_t seq)
+{
+    if (forget(seq, "reject"))
+        ++m_rejectedThisRun;
+}
+
+bool PublishQueue::forget(uint64_t seq, const char *key)
+{
     const auto it = m_messages.find(seq);
     if (it == m_messages.end())
-        return;
+        return false;
     m_readings -= it->second.reading ? 1 : 0;
     m_messages.erase(it);
-    writeLine(numberLine("ack", seq));
+    writeLine(numberLine(key, seq));
     noteDead(2);
+    return true;
+}
+
+void PublishQueue::giveBack(uint64_t seq)
+{
+    if (seq != m_sentUpTo || seq == 0)
+        return;
+    const auto it = m_messages.lower_bound(seq);
+    m_sentUpTo = it == m_messages.begin() ? 0 : std::prev(it)->first;
+}
+
+bool PublishQueue::sync()
+{
+    if (!m_unsynced || !m_file.isOpen())
+        return m_problem.isEmpty();
+    m_unsynced = false;
+    if (::fdatasync(m_file.handle()) != 0) {
+        m_problem = QString::fromLocal8Bit(strerror(errno));
+        qCDebug(logCritical()) << "MQTT queue: cannot sync" << m_file.fileName() << m_problem;
+        return false;
+    }
+    return true;
 }
 
 void PublishQueue::reportedDropped(uint64_t count)
@@ -220,6 +286,7 @@ bool PublishQueue::writeLine(const QByteArray &line)
         return false;
     }
     m_problem.clear();
+    m_unsynced = true;
     return true;
 }
 

@@ -12,10 +12,12 @@ class QLockFile;
 // The messages waiting for the broker's acknowledgement, in the order they
 // were made, kept in a folder so that a crash or a power cut of the program
 // loses none of them. The folder holds "queue.log", one JSON object per line
-// (a message, an acknowledgement, a dropped or a reported count), and a lock
-// that keeps a second program away from it. Every line reaches the file
-// before append() or acknowledge() returns; the file is emptied whenever no
-// message is left and rewritten when acknowledged lines outweigh the rest.
+// (a message, an acknowledgement, a dropped or a reported count), "target",
+// the broker and prefix its messages are for, and a lock that keeps a second
+// program away from it. Every line reaches the file before append() or
+// acknowledge() returns, and the disk at the next sync(); the file is emptied
+// whenever no message is left and rewritten when acknowledged lines outweigh
+// the rest.
 //
 // The queue is bounded by `limit` readings: at the bound the oldest reading
 // not yet sent is dropped, and the number of dropped readings is kept (also
@@ -35,14 +37,17 @@ public:
         bool reading = false; // a reading may be dropped at the bound; other messages never are
     };
 
-    PublishQueue(const QString &folder, int limit);
+    // `target` names the broker and prefix; empty: not checked.
+    PublishQueue(const QString &folder, int limit, const QString &target = QString());
     ~PublishQueue();
 
     // Creates the folder if needed, takes the lock and takes over what an
     // earlier run left (a torn last line of a crash is skipped), then writes
     // the file anew. False, with a message in *error, when the folder cannot
-    // be used or another running program holds it.
+    // be used, another running program holds it (heldElsewhere()) or it holds
+    // messages for another target.
     bool open(QString *error);
+    bool heldElsewhere() const { return m_heldElsewhere; }
 
     // Queues a message and returns its sequence number. A message whose line
     // could not be written is still queued, in memory only (problemText()),
@@ -54,6 +59,15 @@ public:
     const Message *takeNext();
     // The broker has the message: it leaves the queue for good.
     void acknowledge(uint64_t seq);
+    // The message handed out last goes back: takeNext() hands it out again.
+    void giveBack(uint64_t seq);
+    // The message can never be sent (the protocol cannot carry it): it
+    // leaves the queue for good, counted in rejectedThisRun().
+    void reject(uint64_t seq);
+    uint64_t rejectedThisRun() const { return m_rejectedThisRun; }
+    // Puts what was written since the last call on the disk itself, so a
+    // power cut loses none of it. False (problemText()) when that fails.
+    bool sync();
 
     // Messages queued (sent or not) and readings among them.
     int size() const { return int(m_messages.size()); }
@@ -75,8 +89,14 @@ private:
     void noteDead(int lines);
     void dropOldestReading();
 
+    bool forget(uint64_t seq, const char *key);
+
     QString m_folder;
     int m_limit;
+    QString m_target;
+    bool m_heldElsewhere = false;
+    bool m_unsynced = false;
+    uint64_t m_rejectedThisRun = 0;
     std::unique_ptr<QLockFile> m_lock;
     QFile m_file;
     std::map<uint64_t, Message> m_messages;
