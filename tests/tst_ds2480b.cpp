@@ -84,7 +84,8 @@ class TstDs2480b : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // Power-up: E3 (leaves data mode should the chip miss the break), the
+    // Power-up: F1 (ends a strong pull-up the chip may still hold), E3
+    // (leaves data mode should the chip miss the break), the
     // break, the timing byte C1 (which a chip just reset does not answer),
     // then SPUD = infinite (3F, echoed as 3E) and a read of the baud rate
     // (0F, answered 00 = 9600). Later opens ask the chip once more; a chip
@@ -96,9 +97,9 @@ private slots:
         SerialFixture f;
         QCOMPARE(f.open(), 1);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        // The emulator took E3 as its timing byte and answered C1 as a
+        // The emulator took F1 as its timing byte and answered C1 as a
         // reset (no presence on the empty bus), which the master dropped.
-        QCOMPARE(f.lines(), "E3C13F0FC1 / CF3E00CF");
+        QCOMPARE(f.lines(), "F1E3C13F0FC1 / CF3E00CF");
         QCOMPARE(f.chip().parameter(3), 7);
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.lines(), "0F / 00");
@@ -253,7 +254,7 @@ private slots:
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
         QVERIFY(f.bus().overdrive());
         const QByteArray host = f.chip().hostBytes();
-        QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9")));
+        QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9")));
         QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 4);
         QCOMPARE(host.count(bytes("C1E1F0E3B1E1")), 4);
         QVERIFY(host.endsWith(bytes("E3A1" "C1E13CE3C9")));
@@ -309,7 +310,7 @@ private slots:
                 QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 1);
                 QVERIFY(host.contains(bytes("E3A9" "C1E1F0E3B1E1")));
             } else {
-                QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9" "C1")));
+                QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9" "C1")));
                 QCOMPARE(f.chip().answerBytes().mid(3, 4), bytes("CD3CCFCD"));
                 QCOMPARE(values.value(romToText(SimFixture::romId(thermometer), false)), 23.5);
             }
@@ -330,7 +331,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         QCOMPARE(TMTouchReset(f.session), short(1));
 
-        const QByteArray resync = bytes("E3C13F0F");
+        const QByteArray resync = bytes("F1E3C13F0F");
         struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(int32_t)> op; } faults[] = {
             {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
              [](int32_t s) { return TMTouchByte(s, 0xCC); }},

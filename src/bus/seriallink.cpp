@@ -156,6 +156,25 @@ void SerialLink::discardInput(int settleMs)
         m_port.readAll();
 }
 
+void SerialLink::dropInput()
+{
+    if (!isOpen())
+        return;
+    Clock::processEvents();
+    m_port.waitForReadyRead(0);
+    m_port.readAll();
+}
+
+bool SerialLink::inputWaiting()
+{
+    if (!isOpen())
+        return false;
+    Clock::processEvents();
+    if (m_port.bytesAvailable() == 0)
+        m_port.waitForReadyRead(0);
+    return m_port.bytesAvailable() > 0;
+}
+
 void SerialLink::sendBreak(int ms)
 {
     if (!isOpen())

@@ -33,6 +33,10 @@ public:
     // Drops whatever was received and not read yet, and whatever still
     // arrives until the line has been quiet for `settleMs`.
     void discardInput(int settleMs);
+    // Drops whatever was received and not read yet, without waiting.
+    void dropInput();
+    // Whether input that nobody asked for has arrived (without waiting).
+    bool inputWaiting();
     // Holds the line at the start polarity for `ms` milliseconds: the DS2480B
     // takes this as a master reset.
     void sendBreak(int ms);
