@@ -16,8 +16,15 @@ public:
 
     // What to tell the operator about a port whose device node is missing.
     static QString missingPortText(const QString &path);
+    // The latency timer of the USB-serial converter behind `path`, in ms:
+    // how long it holds received bytes before passing them on, which every
+    // wait for an answer costs. -1 when the port has none (a built-in UART,
+    // a pseudo-terminal) or it cannot be read.
+    static int latencyTimerMs(const QString &path);
 
-    // Opens `path`. On failure false and *error says why in words for the
+    // Opens `path` and asks for low latency: the serial driver's low-latency
+    // flag, and the converter's latency timer at 1 ms where it may be
+    // written. On failure false and *error says why in words for the
     // operator, with the remedy where there is one (the dialout group).
     bool open(const QString &path, QString *error);
     void close();
@@ -43,6 +50,7 @@ public:
 
 private:
     void checkFailure();
+    void askLowLatency(const QString &path);
 
     QSerialPort m_port;
     bool m_lost = false;
