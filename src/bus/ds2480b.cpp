@@ -174,13 +174,15 @@ int Ds2480b::endPullup(QByteArray *out)
 bool Ds2480b::powerUp()
 {
     // A chip that missed the break or answers late may still be caught up
-    // on a second or third try; all within the same tick.
+    // on a second or third try, all within the same tick; one that said
+    // nothing at all is not there.
     for (int attempt = 0; attempt < kPowerUpAttempts; ++attempt) {
-        if (powerUpOnce()) {
+        bool heard = false;
+        if (powerUpOnce(&heard)) {
             setProblem(QString());
             return true;
         }
-        if (!m_link.isOpen())
+        if (!heard || !m_link.isOpen())
             break;
     }
     if (m_link.lost())
@@ -190,7 +192,7 @@ bool Ds2480b::powerUp()
     return false;
 }
 
-bool Ds2480b::powerUpOnce()
+bool Ds2480b::powerUpOnce(bool *heard)
 {
     m_ready = false;
     m_armed = false;
@@ -229,6 +231,7 @@ bool Ds2480b::powerUpOnce()
         const QByteArray got = m_link.read(1, m_timeoutMs);
         if (got.isEmpty())
             return false;
+        *heard = true;
         if (answer.isEmpty() && (uint8_t(got.at(0)) & 0xC0) == 0xC0 && ++strays <= kMaxStrays)
             continue;
         answer += got;

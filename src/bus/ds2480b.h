@@ -63,7 +63,8 @@ private:
     // and a check that the chip answers, tried a few times. Leaves the chip
     // in command mode at standard speed.
     bool powerUp();
-    bool powerUpOnce();
+    // One try; *heard tells whether the chip answered anything at all.
+    bool powerUpOnce(bool *heard);
     // A reset command's answer: 1 presence, 0 none or shorted, -1 garbled.
     int resetResult(uint8_t answer);
     // Data bytes as sent in data mode, an E3 among them doubled.
