@@ -1,4 +1,5 @@
 #include "onewire/adapter.h"
+#include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "sensors/acquisition.h"
@@ -413,7 +414,7 @@ private slots:
     {
         SerialFixture f;
         const QByteArray rom = SimFixture::rom(0x10, 0x4F10);
-        f.add(std::make_unique<SimDs18s20>(rom, 21.0));
+        auto *chip = f.add(std::make_unique<SimDs18s20>(rom, 21.0));
         RomId id = SimFixture::romId(rom);
         QCOMPARE(f.open(), 1);
         TMTouchReset(f.session);
@@ -435,12 +436,14 @@ private slots:
             {"bit 6 flipped", [](SimDs2480b &c, int at) { c.corruptAnswer(at, 0x40); }},
         };
         // Right after the Read Scratchpad echo, one noise value in 256 makes
-        // the shifted scratchpad pass its CRC: every value is tried there.
-        for (int noise = 0; noise < 256; ++noise) {
-            f.chip().injectNoise(answers - 9, uint8_t(noise));
-            const double value = readS20(f, id);
-            QVERIFY2(std::isnan(value) || value == 21.0, "noise " + QByteArray::number(noise, 16) + ": " + QByteArray::number(value));
-        }
+        // the shifted scratchpad pass its CRC: that one.
+        const QByteArray scratchpad = chip->scratchpad();
+        int passing = 0;
+        while (Crc::dallas8(QByteArray(1, char(passing)) + scratchpad.left(8)) != 0)
+            ++passing;
+        f.chip().injectNoise(answers - 9, uint8_t(passing));
+        const double value = readS20(f, id);
+        QVERIFY2(std::isnan(value) || value == 21.0, QByteArray::number(value));
         f.backend().master().setReadTimeoutMs(30);
         for (const Fault &fault : faults) {
             for (int at = 0; at < answers; ++at) {
