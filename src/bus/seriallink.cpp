@@ -206,7 +206,6 @@ void SerialLink::dropInput()
 {
     if (!isOpen())
         return;
-    Clock::processEvents();
     m_port.waitForReadyRead(0);
     m_port.readAll();
 }
@@ -215,7 +214,6 @@ bool SerialLink::inputWaiting()
 {
     if (!isOpen())
         return false;
-    Clock::processEvents();
     if (m_port.bytesAvailable() == 0)
         m_port.waitForReadyRead(0);
     return m_port.bytesAvailable() > 0;
