@@ -214,7 +214,7 @@ bool Ds2480b::powerUpOnce(bool *heard)
     // The timing byte: a reset command at 9600 baud, which the chip uses to
     // calibrate and does not answer.
     m_link.write(QByteArray(1, char(kReset)));
-    m_link.discardInput(kSettleMs);
+    *heard = m_link.discardInput(kSettleMs) > 0;
     m_mode = Mode::Command;
 
     QByteArray config;

@@ -179,17 +179,18 @@ QByteArray SerialLink::read(int count, int timeoutMs)
     return data;
 }
 
-void SerialLink::discardInput(int settleMs)
+int SerialLink::discardInput(int settleMs)
 {
     // Lets the bytes still on their way arrive until the line has been quiet
     // for `settleMs`, then drops them all. Short waits with events run in
     // between, so an emulated adapter in this thread gets to answer.
     const int kSliceMs = 2;
     int quietMs = 0;
+    int dropped = 0;
     while (isOpen() && quietMs < settleMs) {
         Clock::processEvents();
         if (m_port.bytesAvailable() > 0) {
-            m_port.readAll();
+            dropped += m_port.readAll().size();
             quietMs = 0;
         } else if (m_port.waitForReadyRead(kSliceMs)) {
             quietMs = 0;
@@ -199,7 +200,8 @@ void SerialLink::discardInput(int settleMs)
         }
     }
     if (isOpen())
-        m_port.readAll();
+        dropped += m_port.readAll().size();
+    return dropped;
 }
 
 void SerialLink::dropInput()

@@ -38,8 +38,9 @@ public:
     // Returns what came: fewer bytes on a timeout or a failed port.
     QByteArray read(int count, int timeoutMs);
     // Drops whatever was received and not read yet, and whatever still
-    // arrives until the line has been quiet for `settleMs`.
-    void discardInput(int settleMs);
+    // arrives until the line has been quiet for `settleMs`. Returns the
+    // number of bytes dropped.
+    int discardInput(int settleMs);
     // Drops whatever was received and not read yet, without waiting.
     void dropInput();
     // Whether input that nobody asked for has arrived (without waiting).
