@@ -75,10 +75,11 @@ private:
     static int decodeAccelerated(const char *answer, uint8_t rom[8], uint8_t discrepancies[8]);
     // After a garbled or missing answer: resynchronises and returns -1.
     int fail();
-    // Drops stale input, sends `out` and reads the answers: the pulse response of a pull-up
-    // that `out` ends (`pulses`, 0 or 1, from endPullup), checked and dropped,
-    // then exactly `count` bytes into *answer. False when one is missing, one
-    // more has come or the pulse response is garbled.
+    // Drops stale input, sends `out` and reads the answers: the pulse
+    // response of a pull-up that `out` ends (`pulses`, 0 or 1, from
+    // endPullup), checked and dropped, then exactly `count` bytes into
+    // *answer. False when one is missing, one more has come or the pulse
+    // response is garbled.
     bool exchange(const QByteArray &out, int pulses, int count, QByteArray *answer);
     // The bytes that end a running strong pull-up (0xF1), with the number of
     // answer bytes they bring; the pull-up is then off.
