@@ -57,6 +57,8 @@ const int kBreakMs = 2;
 // After the timing byte the chip calibrates; anything that still comes
 // (a chip that missed the break answers the byte as a reset) is dropped.
 const int kSettleMs = 20;
+// Ten bits of a byte on the line at 9600 baud.
+const int kByteTimeUs = 1042;
 // Power-up tries before the adapter is reported as not answering, and the
 // stray reset answers one try drops.
 const int kPowerUpAttempts = 3;
@@ -125,7 +127,9 @@ bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray 
     m_link.dropInput();
     if (!m_link.write(out))
         return false;
-    *answer = m_link.read(pulses + count, m_timeoutMs);
+    // A long run takes its time on the line (1.04 ms a byte at 9600 baud)
+    // on top of the wait for the first answer.
+    *answer = m_link.read(pulses + count, m_timeoutMs + (out.size() * kByteTimeUs + 999) / 1000);
     if (answer->size() != pulses + count)
         return false;
     // One byte more than the chip can have sent: every answer may be
