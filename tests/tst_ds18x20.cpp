@@ -117,6 +117,13 @@ const struct ReadCase
     {"B20 CRC once", 0x28, nullptr, CrcErrors, 1, Ds18x20::ReadOnly, 1, 21.0, "RR"},
     {"B20 CRC after broadcast", 0x28, nullptr, CrcErrors, 1, Ds18x20::ConvertAll, 1, 21.0, "CC44R44R"},
     {"B20 CRC always", 0x28, nullptr, CrcErrors, 4, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    {"S20 CRC once", 0x10, nullptr, CrcErrors, 1, Ds18x20::ReadOnly, 1, 21.0, "RR"},
+    {"S20 CRC always", 0x10, nullptr, CrcErrors, 4, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    // A value the chips cannot measure is a garbled scratchpad, whatever its CRC.
+    {"B20 +150", 0x28, "60094B467FFF0C10", None, 0, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    {"B20 -60", 0x28, "40FC4B467FFF0C10", None, 0, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
+    {"B20 +125", 0x28, "D0074B467FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 125.0, "R"},
+    {"S20 +127", 0x10, "FE004B46FFFF0C10", None, 0, Ds18x20::ReadOnly, Ds18x20::kBadScratchpad, NAN, "RRRR"},
     {"B20 silent", 0x28, nullptr, Silent, 0, Ds18x20::ConvertThis, Ds18x20::kNotSelected, NAN, ""},
 };
 

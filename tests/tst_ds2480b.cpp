@@ -1,15 +1,21 @@
 #include "onewire/adapter.h"
+#include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "sensors/acquisition.h"
+#include "sensors/ds18s20.h"
 #include "sensors/sensor.h"
+#include "bus/wirebackend.h"
 #include "sim/simds18b20.h"
+#include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
 #include "support/serialfixture.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
+#include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -74,6 +80,45 @@ private:
     const SimBus *m_bus;
 };
 
+// A master whose search accelerator answers come back with the direction
+// and discrepancy bits swapped: its searches never settle.
+class SwappedSearchMaster : public WireMaster
+{
+public:
+    explicit SwappedSearchMaster(WireMaster *bus)
+        : m_bus(bus)
+    {
+    }
+    bool defaultPort(short *portNum, short *portType) const override { return m_bus->defaultPort(portNum, portType); }
+    bool connected() const override { return true; }
+    bool setUp() override { return true; }
+    int reset() override { return m_bus->reset(); }
+    int touchBit(int bit) override { return m_bus->touchBit(bit); }
+    int touchByte(int byte) override { return m_bus->touchByte(byte); }
+    void setOverdriveTiming(bool on) override { m_bus->setOverdriveTiming(on); }
+    bool overdriveTiming() const override { return m_bus->overdriveTiming(); }
+    void setStrongPullup(bool armed) override { m_bus->setStrongPullup(armed); }
+    int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override
+    {
+        const int result = m_bus->searchTriplets(path, discrepancies, rom);
+        ++passes;
+        return result;
+    }
+    int passes = 0;
+
+private:
+    WireMaster *m_bus;
+};
+
+// Reads one DS18S20 as a cycle does after the broadcast conversion; NaN when it gave no value.
+double readS20(SerialFixture &f, RomId &rom)
+{
+    Ds18s20 driver(&f.session, Adapter::instance().accessStateBuffer(), rom.data());
+    double value = 0;
+    driver.convertAndRead(&value, Ds18x20::ReadOnly);
+    return value;
+}
+
 } // namespace
 
 // The DS2480B master against the emulated chip on a real pseudo-terminal:
@@ -84,7 +129,8 @@ class TstDs2480b : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // Power-up: E3 (leaves data mode should the chip miss the break), the
+    // Power-up: F1 (ends a strong pull-up the chip may still hold), E3
+    // (leaves data mode should the chip miss the break), the
     // break, the timing byte C1 (which a chip just reset does not answer),
     // then SPUD = infinite (3F, echoed as 3E) and a read of the baud rate
     // (0F, answered 00 = 9600). Later opens ask the chip once more; a chip
@@ -96,9 +142,9 @@ private slots:
         SerialFixture f;
         QCOMPARE(f.open(), 1);
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        // The emulator took E3 as its timing byte and answered C1 as a
+        // The emulator took F1 as its timing byte and answered C1 as a
         // reset (no presence on the empty bus), which the master dropped.
-        QCOMPARE(f.lines(), "E3C13F0FC1 / CF3E00CF");
+        QCOMPARE(f.lines(), "F1E3C13F0FC1 / CF3E00CF");
         QCOMPARE(f.chip().parameter(3), 7);
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.lines(), "0F / 00");
@@ -253,7 +299,7 @@ private slots:
         QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
         QVERIFY(f.bus().overdrive());
         const QByteArray host = f.chip().hostBytes();
-        QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9")));
+        QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9")));
         QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 4);
         QCOMPARE(host.count(bytes("C1E1F0E3B1E1")), 4);
         QVERIFY(host.endsWith(bytes("E3A1" "C1E13CE3C9")));
@@ -309,7 +355,7 @@ private slots:
                 QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 1);
                 QVERIFY(host.contains(bytes("E3A9" "C1E1F0E3B1E1")));
             } else {
-                QVERIFY(host.startsWith(bytes("E3C13F0F" "C1E13CE3C9" "C1")));
+                QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9" "C1")));
                 QCOMPARE(f.chip().answerBytes().mid(3, 4), bytes("CD3CCFCD"));
                 QCOMPARE(values.value(romToText(SimFixture::romId(thermometer), false)), 23.5);
             }
@@ -330,7 +376,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         QCOMPARE(TMTouchReset(f.session), short(1));
 
-        const QByteArray resync = bytes("E3C13F0F");
+        const QByteArray resync = bytes("F1E3C13F0F");
         struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(int32_t)> op; } faults[] = {
             {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
              [](int32_t s) { return TMTouchByte(s, 0xCC); }},
@@ -356,6 +402,108 @@ private slots:
         RomList roms;
         Adapter::instance().search(roms);
         QCOMPARE(roms.size(), 1);
+    }
+
+    // One thermometer read: the selection (reset, Search ROM and the
+    // accelerated pass along its ROM) and Read Scratchpad with its nine read
+    // slots go out in one write each: two turnarounds on the line. Then a
+    // fault at every answer byte of that read: a noise byte before it, the
+    // byte lost, a bit flipped. A reading is the right one or none, and the
+    // next read is right again.
+    void thermometerRead()
+    {
+        SerialFixture f;
+        const QByteArray rom = SimFixture::rom(0x10, 0x4F10);
+        auto *chip = f.add(std::make_unique<SimDs18s20>(rom, 21.0));
+        RomId id = SimFixture::romId(rom);
+        QCOMPARE(f.open(), 1);
+        TMTouchReset(f.session);
+        touch(f.session, bytes("CC44"));
+        Clock::advanceMs(1000);
+        f.clearLines();
+        f.port().clearCounts();
+        QCOMPARE(readS20(f, id), 21.0);
+        QCOMPARE(f.port().turnarounds(), qint64(2));
+        const int answers = f.chip().answerBytes().size();
+        QCOMPARE(answers, 2 + 16 + 10);
+
+        struct Fault { const char *what; std::function<void(SimDs2480b &, int)> arm; } faults[] = {
+            {"noise 4F", [](SimDs2480b &c, int at) { c.injectNoise(at, 0x4F); }},
+            {"noise 00", [](SimDs2480b &c, int at) { c.injectNoise(at, 0x00); }},
+            {"noise FF", [](SimDs2480b &c, int at) { c.injectNoise(at, 0xFF); }},
+            {"dropped", [](SimDs2480b &c, int at) { c.dropAnswer(at); }},
+            {"bit 0 flipped", [](SimDs2480b &c, int at) { c.corruptAnswer(at, 0x01); }},
+            {"bit 6 flipped", [](SimDs2480b &c, int at) { c.corruptAnswer(at, 0x40); }},
+        };
+        // Right after the Read Scratchpad echo, one noise value in 256 makes
+        // the shifted scratchpad pass its CRC: that one.
+        const QByteArray scratchpad = chip->scratchpad();
+        int passing = 0;
+        while (Crc::dallas8(QByteArray(1, char(passing)) + scratchpad.left(8)) != 0)
+            ++passing;
+        f.chip().injectNoise(answers - 9, uint8_t(passing));
+        const double value = readS20(f, id);
+        QVERIFY2(std::isnan(value) || value == 21.0, QByteArray::number(value));
+        f.backend().master().setReadTimeoutMs(30);
+        for (const Fault &fault : faults) {
+            for (int at = 0; at < answers; ++at) {
+                const QByteArray where = QByteArray(fault.what) + " at answer " + QByteArray::number(at);
+                fault.arm(f.chip(), at);
+                const double value = readS20(f, id);
+                QVERIFY2(std::isnan(value) || value == 21.0, where + ": " + QByteArray::number(value));
+                QCOMPARE(readS20(f, id), 21.0);
+            }
+        }
+    }
+
+    // Without a break reaching the chip (a pseudo-terminal carries none): a
+    // chip left in its infinite strong pull-up by a lost answer hears
+    // nothing but F1, which power-up sends first; a chip whose answers come
+    // 30 ms late, after the settling time, has its stray answer to the timing
+    // byte dropped, not taken for the configuration's.
+    void recoveryWithoutBreak()
+    {
+        SerialFixture f;
+        f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5A), 25.0));
+        QCOMPARE(f.open(), 1);
+        TMTouchReset(f.session);
+        TMTouchByte(f.session, 0xCC);
+        TMOneWireLevel(f.session, 0, 1, 2);
+        f.chip().dropAnswer(7);
+        QCOMPARE(TMTouchByte(f.session, 0x44), short(-1));
+        QVERIFY(!f.chip().pulseRunning());
+        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(hex(touch(f.session, bytes("CCBEFF"))), "CCBE50");
+
+        SerialFixture late;
+        late.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5B), 25.0));
+        late.port().setAnswerDelayMs(30);
+        QCOMPARE(late.open(), 1);
+        // At the first try: the stray reset answer CD before the configuration's 3E 00.
+        QVERIFY(late.chip().hostBytes().startsWith(bytes("F1E3C13F0F" "C1E13C")));
+        QVERIFY2(late.chip().answerBytes().startsWith(bytes("CD3E00")), hex(late.chip().answerBytes()));
+        QCOMPARE(TMTouchReset(late.session), short(1));
+        QCOMPARE(hex(touch(late.session, bytes("CCBEFF"))), "CCBE50");
+    }
+
+    // A master whose search answers never settle: the search ends with an
+    // error after a bounded number of passes instead of running for ever.
+    void searchThatNeverSettles()
+    {
+        SimFixture sim;
+        for (int i = 0; i < 5; ++i)
+            sim.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x28, quint64(0x1000 + 37 * i))));
+        SwappedSearchMaster master(&sim.bus());
+        WireBackend backend(&master);
+        Tmex::setBackend(&backend);
+        Adapter::instance().forgetSession();
+        QCOMPARE(Adapter::instance().open(), 1);
+        master.passes = 0;
+        RomList roms;
+        QCOMPARE(Adapter::instance().search(roms), Adapter::kSearchUnsettled);
+        QVERIFY(master.passes > 1 && master.passes <= 4096);
+        Tmex::setBackend(nullptr);
+        Adapter::instance().forgetSession();
     }
 
     // The adapter is pulled out in the middle of a cycle: the cycle ends

@@ -73,24 +73,35 @@ private slots:
 
     // Recording in virtual time on the emulator's clock: the measurement
     // files and the printed readings are byte for byte those of the
-    // simulated bus, times included.
+    // simulated bus, times included: twenty devices with thermometers, and
+    // the demo bus with its bridges and I2C sensors.
+    void recordingMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<int>("files");
+        QTest::newRow("twenty devices") << SimFixture::busFile("serial.json") << 9;
+        QTest::newRow("demo") << QString() << 20;
+    }
     void recordingMatchesSimulatedBus()
     {
+        QFETCH(QString, bus);
+        QFETCH(int, files);
         QTemporaryDir dir;
         const QString clock = dir.filePath("clock"), serialFolder = dir.filePath("serial"), simFolder = dir.filePath("sim");
         QVERIFY(QDir().mkpath(serialFolder) && QDir().mkpath(simFolder));
-        Emulator emulator({"--clock", clock, SimFixture::busFile("serial.json")});
+        Emulator emulator(bus.isEmpty() ? QStringList{"--clock", clock} : QStringList{"--clock", clock, bus});
         QVERIFY(!emulator.path().isEmpty());
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "4", "--interval", "30",
                                  "--record"};
         const OrvexctlRun serial =
             orvexctl(common + QStringList{serialFolder, "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
-        const OrvexctlRun sim = orvexctl(common + QStringList{simFolder, "--bus=sim:" + SimFixture::busFile("serial.json")});
+        const OrvexctlRun sim =
+            orvexctl(common + QStringList{simFolder, bus.isEmpty() ? QStringLiteral("--bus=sim") : "--bus=sim:" + bus});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.err, sim.err);
         QCOMPARE(serial.out, sim.out);
-        QVERIFY(TableSupport::folderContents(serialFolder).size() >= 9);
+        QVERIFY(TableSupport::folderContents(serialFolder).size() >= files);
         QCOMPARE(TableSupport::folderContents(serialFolder), TableSupport::folderContents(simFolder));
         // The parasite-powered thermometers got their strong pull-up.
         QVERIFY(!serial.out.contains("\t85.00\t"));

@@ -262,8 +262,8 @@ int read(const ReadOptions &options)
     return opened != 1 ? 1 : published;
 }
 
-// One line per port: the port, "DS2480B" or "no DS2480B: why", and what
-// the system says about the port. Exit code 0 when an adapter answered.
+// One line per port: the port, "DS2480B" or "no DS2480B: why", the USB-serial
+// converter's latency timer where it has one, and what the system says about the port. Exit code 0 when an adapter answered.
 int ports(const QStringList &paths)
 {
     const int kProbeTimeoutMs = 250;
@@ -273,6 +273,8 @@ int ports(const QStringList &paths)
     bool found = false;
     for (const SerialPorts::Report &r : reports) {
         out() << r.path << "  " << (r.ds2480b ? QStringLiteral("DS2480B") : QStringLiteral("no DS2480B: ") + r.problem);
+        if (r.latencyMs >= 0)
+            out() << "  latency " << r.latencyMs << " ms";
         if (!r.description.isEmpty())
             out() << "  (" << r.description << ")";
         out() << "\n";

@@ -22,6 +22,9 @@ public:
     virtual short touchReset(int32_t session) = 0;
     virtual short touchByte(int32_t session, short outByte) = 0;
     virtual short touchBit(int32_t session, short outBit) = 0;
+    // TMBlockIO: `length` bytes out, each replaced by the byte read back; the
+    // length, or negative on error. By default one touchByte per byte.
+    virtual short blockIO(int32_t session, unsigned char *buffer, short length);
     virtual short first(int32_t session, void *state) = 0;
     virtual short next(int32_t session, void *state) = 0;
     virtual short rom(int32_t session, void *state, short *romBuffer) = 0;
@@ -37,3 +40,16 @@ public:
     // is nothing to add to the session's status.
     virtual QString problem() const { return QString(); }
 };
+
+inline short BusBackend::blockIO(int32_t session, unsigned char *buffer, short length)
+{
+    if (length < 0 || (!buffer && length > 0))
+        return -1;
+    for (short i = 0; i < length; ++i) {
+        const short read = touchByte(session, buffer[i]);
+        if (read < 0)
+            return read;
+        buffer[i] = static_cast<unsigned char>(read);
+    }
+    return length;
+}

@@ -2,6 +2,7 @@
 
 #include "base/logging.h"
 #include "base/clock.h"
+#include "bus/romcommands.h"
 
 #include <QFileInfo>
 
@@ -56,6 +57,12 @@ const int kBreakMs = 2;
 // After the timing byte the chip calibrates; anything that still comes
 // (a chip that missed the break answers the byte as a reset) is dropped.
 const int kSettleMs = 20;
+// Ten bits of a byte on the line at 9600 baud.
+const int kByteTimeUs = 1042;
+// Power-up tries before the adapter is reported as not answering, and the
+// stray reset answers one try drops.
+const int kPowerUpAttempts = 3;
+const int kMaxStrays = 2;
 
 // TMEX's port type for a DS9097U (DS2480B) serial adapter.
 const short kPortType = 5;
@@ -115,10 +122,19 @@ bool Ds2480b::ready() const
 
 bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray *answer)
 {
+    // Input nobody asked for (line noise, an answer that came too late)
+    // would be taken for this exchange's answers: it goes first.
+    m_link.dropInput();
     if (!m_link.write(out))
         return false;
-    *answer = m_link.read(pulses + count, m_timeoutMs);
+    // A long run takes its time on the line (1.04 ms a byte at 9600 baud)
+    // on top of the wait for the first answer.
+    *answer = m_link.read(pulses + count, m_timeoutMs + (out.size() * kByteTimeUs + 999) / 1000);
     if (answer->size() != pulses + count)
+        return false;
+    // One byte more than the chip can have sent: every answer may be
+    // shifted by it, so none is trusted.
+    if (m_link.inputWaiting())
         return false;
     if (pulses && (uint8_t(answer->at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
         return false;
@@ -140,6 +156,15 @@ void Ds2480b::enterDataMode(QByteArray *out)
     m_mode = Mode::Data;
 }
 
+void Ds2480b::appendData(QByteArray *out, const uint8_t *bytes, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        out->append(char(bytes[i]));
+        if (bytes[i] == kCommandMode)
+            out->append(char(bytes[i])); // sent twice: data, not the switch to command mode
+    }
+}
+
 int Ds2480b::endPullup(QByteArray *out)
 {
     if (!m_pullupOn)
@@ -152,16 +177,40 @@ int Ds2480b::endPullup(QByteArray *out)
 
 bool Ds2480b::powerUp()
 {
+    // A chip that missed the break or answers late may still be caught up
+    // on a second or third try, all within the same tick; one that said
+    // nothing at all is not there.
+    for (int attempt = 0; attempt < kPowerUpAttempts; ++attempt) {
+        bool heard = false;
+        if (powerUpOnce(&heard)) {
+            setProblem(QString());
+            return true;
+        }
+        if (!heard || !m_link.isOpen())
+            break;
+    }
+    if (m_link.lost())
+        setProblem(QStringLiteral("%1: the adapter is gone (unplugged?)").arg(m_path));
+    else
+        setProblem(QStringLiteral("%1: no DS2480B answers (is a 1-Wire adapter plugged in there?)").arg(m_path));
+    return false;
+}
+
+bool Ds2480b::powerUpOnce(bool *heard)
+{
     m_ready = false;
     m_armed = false;
     m_pullupOn = false;
     // A chip just reset runs at standard speed, and so does the bus from the
     // next reset on.
     m_speed = kSpeedStandard;
-    // E3 first: a chip that misses the break and sits in data mode takes the
-    // timing byte as a command then, not as data for the bus; in command mode
-    // E3 changes nothing.
-    m_link.write(QByteArray(1, char(kCommandMode)));
+    // F1 first: a chip whose pull-up answer was lost holds the infinite
+    // strong pull-up and hears nothing else until F1, and the break that
+    // would reset it does not reach it through every converter or bridge.
+    // E3 next: a chip that misses the break and sits in data mode takes the
+    // timing byte as a command then, not as data for the bus; in command
+    // mode E3 changes nothing.
+    m_link.write(QByteArray(1, char(kEndPulse)) + char(kCommandMode));
     m_link.sendBreak(kBreakMs);
     // The line idles as long again before the timing byte, so the chip has
     // left its reset when the byte's start bit comes.
@@ -169,23 +218,32 @@ bool Ds2480b::powerUp()
     // The timing byte: a reset command at 9600 baud, which the chip uses to
     // calibrate and does not answer.
     m_link.write(QByteArray(1, char(kReset)));
-    m_link.discardInput(kSettleMs);
+    *heard = m_link.discardInput(kSettleMs) > 0;
     m_mode = Mode::Command;
 
-    QByteArray answer;
     QByteArray config;
     config.append(char(kSpudInfinite));
     config.append(char(kReadBaudRate));
-    if (!exchange(config, 0, 2, &answer) || uint8_t(answer.at(0)) != kSpudInfiniteAnswer
-        || uint8_t(answer.at(1)) != kBaud9600Answer) {
-        if (m_link.lost())
-            setProblem(QStringLiteral("%1: the adapter is gone (unplugged?)").arg(m_path));
-        else
-            setProblem(QStringLiteral("%1: no DS2480B answers (is a 1-Wire adapter plugged in there?)").arg(m_path));
+    if (!m_link.write(config))
         return false;
+    // A chip that missed the break answers the timing byte as a reset
+    // (11xxxxxx), and may do so after the settling time: such a stray answer
+    // is dropped here, as configuration answers have bit 7 = 0.
+    QByteArray answer;
+    int strays = 0;
+    while (answer.size() < 2) {
+        const QByteArray got = m_link.read(1, m_timeoutMs);
+        if (got.isEmpty())
+            return false;
+        *heard = true;
+        if (answer.isEmpty() && (uint8_t(got.at(0)) & 0xC0) == 0xC0 && ++strays <= kMaxStrays)
+            continue;
+        answer += got;
     }
+    if (m_link.inputWaiting() || uint8_t(answer.at(0)) != kSpudInfiniteAnswer
+        || uint8_t(answer.at(1)) != kBaud9600Answer)
+        return false;
     m_ready = true;
-    setProblem(QString());
     return true;
 }
 
@@ -238,10 +296,15 @@ int Ds2480b::reset()
     QByteArray answer;
     if (!exchange(out, pulses, 1, &answer))
         return fail();
-    const uint8_t result = uint8_t(answer.at(0));
-    if ((result & 0xC0) != 0xC0)
-        return fail();
-    switch (result & 0x03) {
+    const int presence = resetResult(uint8_t(answer.at(0)));
+    return presence < 0 ? fail() : presence;
+}
+
+int Ds2480b::resetResult(uint8_t answer)
+{
+    if ((answer & 0xC0) != 0xC0)
+        return -1;
+    switch (answer & 0x03) {
     case 0x00:
         setProblem(QStringLiteral("%1: the 1-Wire bus is shorted").arg(m_path));
         return 0;
@@ -310,9 +373,8 @@ int Ds2480b::touchByte(int byte)
     QByteArray out;
     const int pulses = endPullup(&out);
     enterDataMode(&out);
-    out.append(char(byte));
-    if (byte == kCommandMode)
-        out.append(char(byte)); // sent twice: data, not the switch to command mode
+    const uint8_t data = uint8_t(byte);
+    appendData(&out, &data, 1);
     QByteArray answer;
     if (!exchange(out, pulses, 1, &answer))
         return fail();
@@ -345,37 +407,63 @@ void Ds2480b::setStrongPullup(bool armed)
         fail();
 }
 
-int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+int Ds2480b::touchBlock(uint8_t *bytes, int length)
 {
-    std::memset(rom, 0, 8);
-    std::memset(discrepancies, 0, 8);
+    if (length <= 0)
+        return length;
     if (!ready())
         return -1;
-    // 16 bytes out, 16 in: byte k covers ROM bits 4k..4k+3, two bits each,
-    // bit 2j+1 the direction (sent: the path; answered: the direction taken)
-    // and bit 2j (answered) the discrepancy flag.
-    QByteArray pathBytes(16, 0);
-    for (int n = 0; n < 64; ++n) {
-        if (romBit(path, n))
-            pathBytes[n / 4] = char(uint8_t(pathBytes.at(n / 4)) | (1 << (2 * (n % 4) + 1)));
+    int done = 0;
+    if (m_armed) {
+        // The pull-up follows the first byte alone.
+        const int read = touchByte(bytes[0]);
+        if (read < 0)
+            return -1;
+        bytes[0] = uint8_t(read);
+        done = 1;
     }
+    if (done == length)
+        return length;
     QByteArray out;
     const int pulses = endPullup(&out);
-    enterCommandMode(&out);
-    out.append(char(kAcceleratorOn | m_speed));
     enterDataMode(&out);
-    for (char b : pathBytes) {
-        out.append(b);
-        if (uint8_t(b) == kCommandMode)
-            out.append(b);
-    }
-    enterCommandMode(&out);
-    out.append(char(kAcceleratorOff | m_speed));
+    appendData(&out, bytes + done, length - done);
     QByteArray answer;
-    if (!exchange(out, pulses, 16, &answer))
+    if (!exchange(out, pulses, length - done, &answer))
         return fail();
+    for (int i = done; i < length; ++i) {
+        const uint8_t read = uint8_t(answer.at(i - done));
+        // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
+        if (read & ~bytes[i])
+            return fail();
+    }
+    for (int i = done; i < length; ++i)
+        bytes[i] = uint8_t(answer.at(i - done));
+    return length;
+}
+
+// 16 bytes out, 16 in: byte k covers ROM bits 4k..4k+3, two bits each, bit
+// 2j+1 the direction (sent: the path; answered: the direction taken) and bit
+// 2j (answered) the discrepancy flag.
+void Ds2480b::appendAccelerated(QByteArray *out, const uint8_t path[8])
+{
+    uint8_t pathBytes[16] = {};
     for (int n = 0; n < 64; ++n) {
-        const uint8_t a = uint8_t(answer.at(n / 4));
+        if (romBit(path, n))
+            pathBytes[n / 4] |= uint8_t(1 << (2 * (n % 4) + 1));
+    }
+    enterCommandMode(out);
+    out->append(char(kAcceleratorOn | m_speed));
+    enterDataMode(out);
+    appendData(out, pathBytes, 16);
+    enterCommandMode(out);
+    out->append(char(kAcceleratorOff | m_speed));
+}
+
+int Ds2480b::decodeAccelerated(const char *answer, uint8_t rom[8], uint8_t discrepancies[8])
+{
+    for (int n = 0; n < 64; ++n) {
+        const uint8_t a = uint8_t(answer[n / 4]);
         setRomBit(rom, n, (a >> (2 * (n % 4) + 1)) & 1);
         setRomBit(discrepancies, n, (a >> (2 * (n % 4))) & 1);
     }
@@ -384,6 +472,50 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     if (romBit(rom, 63) && romBit(discrepancies, 63))
         return 0;
     return 1;
+}
+
+int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    if (!ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    appendAccelerated(&out, path);
+    QByteArray answer;
+    if (!exchange(out, pulses, 16, &answer))
+        return fail();
+    return decodeAccelerated(answer.constData(), rom, discrepancies);
+}
+
+// The reset, Search ROM and the accelerated pass go out in one write and
+// come back in one read: the reset's answer is checked afterwards. Where no
+// device answered, the pass ran on an empty bus and is dropped.
+int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    if (!ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    m_armed = false;
+    enterCommandMode(&out);
+    out.append(char(kReset | m_speed));
+    enterDataMode(&out);
+    out.append(char(RomCommand::kSearch));
+    appendAccelerated(&out, path);
+    QByteArray answer;
+    if (!exchange(out, pulses, 2 + 16, &answer))
+        return fail();
+    const int presence = resetResult(uint8_t(answer.at(0)));
+    if (presence <= 0)
+        return presence < 0 ? fail() : 0;
+    // Nobody drives the line while a command byte goes out: its echo is the byte.
+    if (uint8_t(answer.at(1)) != RomCommand::kSearch)
+        return fail();
+    return decodeAccelerated(answer.constData() + 2, rom, discrepancies);
 }
 
 bool Ds2480b::probe(const QString &path, int timeoutMs, QString *why)

@@ -11,8 +11,11 @@
 // the chip at 9600 baud: in command mode every byte is a command (reset,
 // single bit, search accelerator, pulse, configuration), in data mode every
 // byte goes onto the 1-Wire bus as eight time slots and comes back as the
-// byte read. Every answer is checked; a garbled or missing one makes the
-// master resynchronise the chip and report the operation as failed (-1).
+// byte read. A run of bytes (touchBlock) and a reset with a whole search pass
+// (resetAndSearch) go out in one write, since every wait for an answer costs
+// a USB-serial converter's latency. Stale input is dropped before each
+// exchange; every answer is checked, and a garbled, missing or extra one
+// makes the master resynchronise the chip and fail the whole exchange (-1).
 //
 // Strong pull-up: the SPUD parameter is set to infinite at power-up, so an
 // armed byte is sent as eight single-bit commands, the last one starting the
@@ -49,20 +52,34 @@ public:
     void setOverdriveTiming(bool on) override;
     bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
+    int touchBlock(uint8_t *bytes, int length) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
 
 private:
     enum class Mode { Command, Data };
 
-    // Master reset (break), timing byte, configuration and a check that the
-    // chip answers. Leaves the chip in command mode at standard speed.
+    // Pulse termination, master reset (break), timing byte, configuration
+    // and a check that the chip answers, tried a few times. Leaves the chip
+    // in command mode at standard speed.
     bool powerUp();
+    // One try; *heard tells whether the chip answered anything at all.
+    bool powerUpOnce(bool *heard);
+    // A reset command's answer: 1 presence, 0 none or shorted, -1 garbled.
+    int resetResult(uint8_t answer);
+    // Data bytes as sent in data mode, an E3 among them doubled.
+    static void appendData(QByteArray *out, const uint8_t *bytes, int length);
+    // One pass of the search accelerator along `path`, from command mode;
+    // its 16 answers decoded (the result as searchTriplets gives it).
+    void appendAccelerated(QByteArray *out, const uint8_t path[8]);
+    static int decodeAccelerated(const char *answer, uint8_t rom[8], uint8_t discrepancies[8]);
     // After a garbled or missing answer: resynchronises and returns -1.
     int fail();
-    // Sends `out` and reads the answers: the pulse response of a pull-up
-    // that `out` ends (`pulses`, 0 or 1, from endPullup), checked and dropped,
-    // then exactly `count` bytes into *answer. False when one is missing or
-    // the pulse response is garbled.
+    // Drops stale input, sends `out` and reads the answers: the pulse
+    // response of a pull-up that `out` ends (`pulses`, 0 or 1, from
+    // endPullup), checked and dropped, then exactly `count` bytes into
+    // *answer. False when one is missing, one more has come or the pulse
+    // response is garbled.
     bool exchange(const QByteArray &out, int pulses, int count, QByteArray *answer);
     // The bytes that end a running strong pull-up (0xF1), with the number of
     // answer bytes they bring; the pull-up is then off.

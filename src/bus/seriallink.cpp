@@ -2,9 +2,24 @@
 
 #include "base/clock.h"
 
+#include <QFile>
+#include <QFileInfo>
+
+#include <linux/serial.h>
+#include <sys/ioctl.h>
+
 namespace {
 
 const int kWriteTimeoutMs = 1000;
+
+// Where a USB-serial converter's driver (ftdi_sio) offers its latency timer.
+QString latencyTimerFile(const QString &path)
+{
+    const QString device = QFileInfo(QFileInfo(path).canonicalFilePath()).fileName();
+    if (device.isEmpty())
+        return QString();
+    return QStringLiteral("/sys/bus/usb-serial/devices/%1/latency_timer").arg(device);
+}
 
 } // namespace
 
@@ -56,7 +71,38 @@ bool SerialLink::open(const QString &path, QString *error)
         return false;
     }
     m_port.clear();
+    askLowLatency(path);
     return true;
+}
+
+int SerialLink::latencyTimerMs(const QString &path)
+{
+    const QString name = latencyTimerFile(path);
+    QFile file(name);
+    if (name.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const int ms = file.readAll().trimmed().toInt(&ok);
+    return ok ? ms : -1;
+}
+
+// Each is a request: where the driver or the permissions refuse, the port
+// works as it is, only slower (the udev rule in packaging/udev sets the timer
+// for good).
+void SerialLink::askLowLatency(const QString &path)
+{
+    const int fd = int(m_port.handle());
+    struct serial_struct serial;
+    if (fd >= 0 && ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+    const QString name = latencyTimerFile(path);
+    if (name.isEmpty() || latencyTimerMs(path) <= 1)
+        return;
+    QFile file(name);
+    if (file.open(QIODevice::WriteOnly))
+        file.write("1");
 }
 
 void SerialLink::close()
@@ -133,17 +179,18 @@ QByteArray SerialLink::read(int count, int timeoutMs)
     return data;
 }
 
-void SerialLink::discardInput(int settleMs)
+int SerialLink::discardInput(int settleMs)
 {
     // Lets the bytes still on their way arrive until the line has been quiet
     // for `settleMs`, then drops them all. Short waits with events run in
     // between, so an emulated adapter in this thread gets to answer.
     const int kSliceMs = 2;
     int quietMs = 0;
+    int dropped = 0;
     while (isOpen() && quietMs < settleMs) {
         Clock::processEvents();
         if (m_port.bytesAvailable() > 0) {
-            m_port.readAll();
+            dropped += m_port.readAll().size();
             quietMs = 0;
         } else if (m_port.waitForReadyRead(kSliceMs)) {
             quietMs = 0;
@@ -153,7 +200,25 @@ void SerialLink::discardInput(int settleMs)
         }
     }
     if (isOpen())
-        m_port.readAll();
+        dropped += m_port.readAll().size();
+    return dropped;
+}
+
+void SerialLink::dropInput()
+{
+    if (!isOpen())
+        return;
+    m_port.waitForReadyRead(0);
+    m_port.readAll();
+}
+
+bool SerialLink::inputWaiting()
+{
+    if (!isOpen())
+        return false;
+    if (m_port.bytesAvailable() == 0)
+        m_port.waitForReadyRead(0);
+    return m_port.bytesAvailable() > 0;
 }
 
 void SerialLink::sendBreak(int ms)

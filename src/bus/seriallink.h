@@ -16,8 +16,15 @@ public:
 
     // What to tell the operator about a port whose device node is missing.
     static QString missingPortText(const QString &path);
+    // The latency timer of the USB-serial converter behind `path`, in ms:
+    // how long it holds received bytes before passing them on, which every
+    // wait for an answer costs. -1 when the port has none (a built-in UART,
+    // a pseudo-terminal) or it cannot be read.
+    static int latencyTimerMs(const QString &path);
 
-    // Opens `path`. On failure false and *error says why in words for the
+    // Opens `path` and asks for low latency: the serial driver's low-latency
+    // flag, and the converter's latency timer at 1 ms where it may be
+    // written. On failure false and *error says why in words for the
     // operator, with the remedy where there is one (the dialout group).
     bool open(const QString &path, QString *error);
     void close();
@@ -31,14 +38,20 @@ public:
     // Returns what came: fewer bytes on a timeout or a failed port.
     QByteArray read(int count, int timeoutMs);
     // Drops whatever was received and not read yet, and whatever still
-    // arrives until the line has been quiet for `settleMs`.
-    void discardInput(int settleMs);
+    // arrives until the line has been quiet for `settleMs`. Returns the
+    // number of bytes dropped.
+    int discardInput(int settleMs);
+    // Drops whatever was received and not read yet, without waiting.
+    void dropInput();
+    // Whether input that nobody asked for has arrived (without waiting).
+    bool inputWaiting();
     // Holds the line at the start polarity for `ms` milliseconds: the DS2480B
     // takes this as a master reset.
     void sendBreak(int ms);
 
 private:
     void checkFailure();
+    void askLowLatency(const QString &path);
 
     QSerialPort m_port;
     bool m_lost = false;

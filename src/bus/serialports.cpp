@@ -26,7 +26,9 @@ QVector<SerialPorts::Report> SerialPorts::survey(const QStringList &paths, int t
             reports.append(r);
         }
     }
-    for (Report &r : reports)
+    for (Report &r : reports) {
         r.ds2480b = Ds2480b::probe(r.path, timeoutMs, &r.problem);
+        r.latencyMs = SerialLink::latencyTimerMs(r.path);
+    }
     return reports;
 }

@@ -15,6 +15,7 @@ public:
         QString description; // what the system says about the port; may be empty
         bool ds2480b = false;
         QString problem;     // why no DS2480B answers there
+        int latencyMs = -1;  // the converter's latency timer after the probe; -1 none
     };
 
     // Probes `paths`, or every serial port the system lists when it is empty.

@@ -58,13 +58,20 @@ int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t di
     return 1;
 }
 
-int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
+int WireMaster::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
 {
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
     const int presence = reset();
     if (presence <= 0)
         return presence;
     if (touchByte(RomCommand::kSearch) < 0)
         return -1;
+    return searchTriplets(path, rom, discrepancies);
+}
+
+int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
+{
     uint8_t path[8];
     std::memcpy(path, rom, 8);
     for (int bit = 1; bit <= 64; ++bit) {
@@ -73,7 +80,7 @@ int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
     }
     uint8_t found[8];
     uint8_t discrepancies[8];
-    const int result = searchTriplets(path, found, discrepancies);
+    const int result = resetAndSearch(path, found, discrepancies);
     if (result <= 0)
         return result;
     int lastZero = 0;

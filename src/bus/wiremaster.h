@@ -58,6 +58,11 @@ public:
     // The default runs three time slots per position through touchBit; a
     // master with a search accelerator does the whole pass at once.
     virtual int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
+    // Reset, Search ROM and searchTriplets along `path`: one selection or one
+    // search pass. Returns 1, 0 when no device answered the reset or the
+    // devices left the bus, -1 when the adapter failed. The default makes the
+    // three calls; a master that can carry them in one exchange overrides it.
+    virtual int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
 
     // One pass of the ROM search: reset, Search ROM and the 64 positions.
     // `rom` holds the device the previous pass found and *lastDiscrepancy

@@ -108,15 +108,15 @@ int I2cBridge::writeData(uint8_t address, const QByteArray &data, int mode)
     packet.append(char(address));
     packet.append(char(data.size()));
     packet.append(data);
-    for (char byte : withCrc(packet)) {
-        if (TMTouchByte(*m_session, uint8_t(byte)) < 0)
-            return kFailed;
-    }
+    // Runs of bytes go in one TMBlockIO: an adapter that carries a run in
+    // one exchange waits for its answers once.
+    QByteArray run = withCrc(packet);
+    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
+        return kFailed;
     if (waitWhileBusy() < 0)
         return kFailed;
-    const short status = TMTouchByte(*m_session, 0xFF);
-    const short writeStatus = TMTouchByte(*m_session, 0xFF);
-    if (status != 0 || writeStatus != 0)
+    unsigned char statuses[2] = {0xFF, 0xFF};
+    if (TMBlockIO(*m_session, statuses, 2) < 0 || statuses[0] != 0 || statuses[1] != 0)
         return kTransferFailed;
     return data.size();
 }
@@ -132,16 +132,17 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     packet.append(char(kReadWithStop));
     packet.append(char(address | 1));
     packet.append(char(length));
-    for (char byte : withCrc(packet)) {
-        if (TMTouchByte(*m_session, uint8_t(byte)) < 0)
-            return kTransferFailed;
-    }
+    QByteArray run = withCrc(packet);
+    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
+        return kTransferFailed;
     if (waitWhileBusy() < 0)
         return kFailed;
     if (TMTouchByte(*m_session, 0xFF) != 0)
         return kFailed;
-    for (int i = 0; i < length; ++i)
-        out.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+    QByteArray data(length, char(0xFF));
+    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(data.data()), short(length)) < 0)
+        data.fill(char(0xFF)); // as bytes read with -1 each
+    out = data;
     return length;
 }
 

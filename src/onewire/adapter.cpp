@@ -8,6 +8,14 @@
 #include <QSet>
 #include <cstring>
 
+namespace {
+
+// More passes than devices a bus can carry, and passes in a row without a new device.
+const int kMaxSearchPasses = 4096;
+const int kMaxFruitlessPasses = 64;
+
+} // namespace
+
 Adapter &Adapter::instance()
 {
     static Adapter adapter;
@@ -89,11 +97,21 @@ int Adapter::search(RomList &roms)
     // Each step of the search takes a reset and 192 slots (15 ms at standard
     // speed): GUI events are processed between the devices, so a search of
     // hundreds of them keeps the window alive.
+    // A search whose answers never settle (an adapter answering nonsense)
+    // would go on for ever: it ends, as an error, after more passes than a
+    // bus can have devices, or after a run of passes that found nothing new.
     QSet<RomId> listed(roms.constBegin(), roms.constEnd());
+    int passes = 1;
+    int fruitless = 0;
     for (;;) {
         Clock::keepResponsive();
+        if (++passes > kMaxSearchPasses || fruitless >= kMaxFruitlessPasses) {
+            qCDebug(logCritical()) << "The search does not settle: stopped after" << passes - 1 << "passes";
+            return kSearchUnsettled;
+        }
         if (TMNext(m_session, m_searchState) < 1)
             break;
+        ++fruitless;
         rom[0] = 0;
         if (TMRom(m_session, m_searchState, rom.data()) < 1)
             continue;
@@ -103,6 +121,7 @@ int Adapter::search(RomList &roms)
             qCDebug(logInfo()) << "TMNext Find dublicate serial number " << romToText(rom, false);
             continue;
         }
+        fruitless = 0;
         qCDebug(logInfo()) << "TMNext Find new device: serial number: " << romToText(rom, false);
         roms.append(rom);
         listed.insert(rom);

@@ -23,7 +23,9 @@ public:
     QString statusText() const { return m_status; }
 
     // Fills `roms` with the valid identifiers on the bus, in search order,
-    // without duplicates. -4 without a session (roms untouched), else 1.
+    // without duplicates. -4 without a session (roms untouched),
+    // kSearchUnsettled when the search did not come to an end, else 1.
+    static const int kSearchUnsettled = -5;
     int search(RomList &roms);
 
     // 8 elements, not all 0x00 or all 0xFF, Dallas CRC-8 over all 8 is 0.

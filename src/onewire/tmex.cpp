@@ -76,6 +76,11 @@ short TMTouchBit(int32_t session, short outBit)
     return activeBackend ? activeBackend->touchBit(session, outBit) : -1;
 }
 
+short TMBlockIO(int32_t session, unsigned char *buffer, short length)
+{
+    return activeBackend ? activeBackend->blockIO(session, buffer, length) : -1;
+}
+
 short TMFirst(int32_t session, void *stateBuffer)
 {
     return activeBackend ? activeBackend->first(session, stateBuffer) : -1;

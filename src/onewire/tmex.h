@@ -17,6 +17,9 @@ short TMEndSession(int32_t session);
 short TMTouchReset(int32_t session);
 short TMTouchByte(int32_t session, short outByte);
 short TMTouchBit(int32_t session, short outBit);
+// A run of bytes in one call: each byte of `buffer` goes out and is replaced
+// by the byte read back. Returns `length`, negative on error.
+short TMBlockIO(int32_t session, unsigned char *buffer, short length);
 short TMFirst(int32_t session, void *stateBuffer);
 short TMNext(int32_t session, void *stateBuffer);
 short TMRom(int32_t session, void *stateBuffer, short *rom);

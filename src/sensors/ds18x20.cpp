@@ -5,17 +5,22 @@
 #include "base/clock.h"
 #include "model/sensordevice.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace {
 
 const short kConvertT = 0x44;
-const short kReadScratchpad = 0xBE;
-const short kWriteScratchpad = 0x4E;
+const uint8_t kReadScratchpad = 0xBE;
+const uint8_t kWriteScratchpad = 0x4E;
 const short kCopyScratchpad = 0x48;
 const uint8_t kTwelveBits = 0x7F;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
+// What the chips can measure: a value outside is a scratchpad garbled in a
+// way its CRC did not catch (1 in 256 garbles pass it).
+const double kLowestCelsius = -55.0;
+const double kHighestCelsius = 125.0;
 
 } // namespace
 
@@ -56,10 +61,15 @@ bool Ds18x20::readScratchpad()
 {
     if (TMStrongAccess(*m_session, m_state) < 1)
         return false;
-    TMTouchByte(*m_session, kReadScratchpad);
+    // The command and the nine read slots in one run: an adapter that
+    // carries a run in one exchange waits for its answers once.
+    unsigned char run[1 + kScratchpadSize];
+    run[0] = kReadScratchpad;
+    std::fill(run + 1, run + sizeof run, 0xFF);
     m_scratchpad.clear();
-    for (int i = 0; i < kScratchpadSize; ++i)
-        m_scratchpad.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+    if (TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run) || run[0] != kReadScratchpad)
+        return false;
+    m_scratchpad = QByteArray(reinterpret_cast<const char *>(run + 1), kScratchpadSize);
     return true;
 }
 
@@ -67,10 +77,9 @@ bool Ds18x20::storeTwelveBits()
 {
     if (TMStrongAccess(*m_session, m_state) < 1)
         return false;
-    TMTouchByte(*m_session, kWriteScratchpad);
-    TMTouchByte(*m_session, uint8_t(m_scratchpad.at(2)));
-    TMTouchByte(*m_session, uint8_t(m_scratchpad.at(3)));
-    TMTouchByte(*m_session, kTwelveBits);
+    unsigned char run[] = {kWriteScratchpad, uint8_t(m_scratchpad.at(2)), uint8_t(m_scratchpad.at(3)), kTwelveBits};
+    if (TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run))
+        return false;
     if (TMStrongAccess(*m_session, m_state) < 1)
         return false;
     TMTouchByte(*m_session, kCopyScratchpad);
@@ -122,11 +131,16 @@ int Ds18x20::convertAndRead(double *out, int mode)
             status = verdict;
             continue;
         }
+        const double celsius = m_family.temperature(m_scratchpad);
+        if (!(celsius >= kLowestCelsius && celsius <= kHighestCelsius)) {
+            status = kBadScratchpad;
+            continue;
+        }
         if (m_family.forcesTwelveBits && uint8_t(m_scratchpad.at(4)) != kTwelveBits && !storeTwelveBits()) {
             status = kNotSelected;
             continue;
         }
-        m_value = m_family.temperature(m_scratchpad);
+        m_value = celsius;
         *out = m_value;
         m_time = Clock::now();
         return 1;

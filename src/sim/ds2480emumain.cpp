@@ -19,11 +19,13 @@
 namespace {
 
 const char kUsage[] =
-    "usage: ds2480-emu [--link PATH] [--clock FILE] [--silent] [BUSFILE]\n"
+    "usage: ds2480-emu [--link PATH] [--clock FILE] [--latency MS] [--silent] [BUSFILE]\n"
     "  BUSFILE       the simulated bus (a bus file as for --bus=sim:FILE; default: the demo bus)\n"
     "  --link PATH   also make PATH a symbolic link to the port, kept across replugs\n"
     "  --clock FILE  run in virtual time kept in FILE, shared with orvexctl --fast\n"
     "                (ORVEX_SHARED_CLOCK=FILE)\n"
+    "  --latency MS  charge the serial line's time to the clock: every byte at 9600\n"
+    "                baud, and MS milliseconds of converter latency per turnaround\n"
     "  --silent      the chip answers nothing (an adapter that is not there)\n"
     "Commands on standard input: unplug, replug, silent, answer (stop being silent),\n"
     "drop (lose the next answer byte), corrupt (flip bit 7 of the next answer byte),\n"
@@ -51,12 +53,20 @@ int main(int argc, char *argv[])
     QString clockFile;
     QString busFile;
     bool silent = false;
+    int latencyMs = -1;
     for (int i = 0; i < args.size(); ++i) {
         const QString arg = args.at(i);
         if (arg == QLatin1String("--link") && i + 1 < args.size()) {
             link = args.at(++i);
         } else if (arg == QLatin1String("--clock") && i + 1 < args.size()) {
             clockFile = args.at(++i);
+        } else if (arg == QLatin1String("--latency") && i + 1 < args.size()) {
+            bool ok = false;
+            latencyMs = args.at(++i).toInt(&ok);
+            if (!ok || latencyMs < 0 || latencyMs > 1000) {
+                err() << "ds2480-emu: --latency wants milliseconds from 0 to 1000\n";
+                return 2;
+            }
         } else if (arg == QLatin1String("--silent")) {
             silent = true;
         } else if (!arg.startsWith(QLatin1String("--")) && busFile.isEmpty()) {
@@ -81,6 +91,8 @@ int main(int argc, char *argv[])
     SimDs2480b chip(&backend->bus());
     chip.setSilent(silent);
     SimPty port(&chip);
+    if (latencyMs >= 0)
+        port.setLineTiming(true, latencyMs * 1000);
     if (!port.open(link, &error)) {
         err() << "ds2480-emu: " << error << "\n";
         return 1;

@@ -55,6 +55,8 @@ void SimDs2480b::clearLog()
 void SimDs2480b::answer(uint8_t b)
 {
     const qint64 index = m_answerCount++;
+    if (index == m_noiseAt)
+        m_out.append(char(m_noise));
     if (index == m_dropAt)
         return;
     if (index == m_corruptAt)
@@ -104,10 +106,11 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
 void SimDs2480b::command(uint8_t b)
 {
     if (m_pulse) {
-        // F1 ends an infinite pulse; the pulse response is its only answer.
-        endPulse();
+        // Only F1 ends an infinite pulse, with the pulse response as its only
+        // answer; the chip hears nothing else meanwhile.
         if (b == kEndPulse)
-            return;
+            endPulse();
+        return;
     }
     if ((b & 0x80) == 0) {
         configuration(b);

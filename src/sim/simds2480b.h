@@ -13,7 +13,8 @@ class SimBus;
 // data mode with the E1/E3 switches and the doubled E3, the configuration
 // parameters (written, read back), 1-Wire reset with its answer byte, single
 // bits, the search accelerator, strong pull-up after a single bit or a pulse,
-// of a predefined duration (charged to the clock) or infinite until F1, and
+// of a predefined duration (charged to the clock) or infinite until F1 (the
+// chip ignores everything else meanwhile), and
 // the speed bits of the reset, single bit and search accelerator commands,
 // whose speed data mode goes on at. A reset at overdrive speed finds presence
 // only when every device on the bus follows; a time slot at a speed the
@@ -21,7 +22,7 @@ class SimBus;
 // wrote) and costs the time of that speed.
 // Not modelled: a break (a pseudo-terminal does not carry one), the strong
 // pull-up armed for every byte in data mode, 12 V programming pulses, the
-// baud rates other than 9600.
+// baud rates other than 9600. The serial line's time is the port's part (SimPty).
 //
 // The simulated chips take their function layer byte by byte, so eight
 // single-bit commands in a row whose last one starts the strong pull-up (how
@@ -48,6 +49,13 @@ public:
     {
         m_corruptAt = m_answerCount + index;
         m_corruptMask = mask;
+    }
+    // Line noise: the byte `noise` arrives just before the answer byte
+    // `index` bytes from now.
+    void injectNoise(int index, uint8_t noise)
+    {
+        m_noiseAt = m_answerCount + index;
+        m_noise = noise;
     }
     // Every reset answers with this result in bits 1..0 (0 shorted,
     // 1 presence, 2 alarming presence, 3 none), whatever the bus does; -1: the bus decides.
@@ -100,6 +108,8 @@ private:
     qint64 m_answerCount = 0;
     qint64 m_dropAt = -1;
     qint64 m_corruptAt = -1;
+    qint64 m_noiseAt = -1;
+    uint8_t m_noise = 0;
     uint8_t m_corruptMask = 0;
     int m_resetResult = -1;
     QByteArray m_hostLog;

@@ -1,9 +1,11 @@
 #include "sim/simpty.h"
 
 #include "sim/simds2480b.h"
+#include "base/clock.h"
 
 #include <QFile>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <cerrno>
 #include <cstdlib>
@@ -102,11 +104,33 @@ void SimPty::readable()
     } else if (m_vanishAfter >= 0) {
         m_vanishAfter -= bytes.size();
     }
+    m_bytesIn += bytes.size();
+    if (m_lineTiming)
+        Clock::spendUs(bytes.size() * kByteUs);
     const QByteArray answer = m_chip->receive(bytes);
     if (vanish) {
         unplug();
         return;
     }
+    if (answer.isEmpty())
+        return;
+    m_bytesOut += answer.size();
+    ++m_turnarounds;
+    // The answers run on the line while the host's bytes still come; the
+    // last one follows the last byte of the host's, and the converter holds
+    // it until its latency timer runs out.
+    if (m_lineTiming)
+        Clock::spendUs(kByteUs + m_latencyUs);
+    if (m_delayMs > 0)
+        QTimer::singleShot(m_delayMs, &m_delayed, [this, answer]() { send(answer); });
+    else
+        send(answer);
+}
+
+void SimPty::send(const QByteArray &answer)
+{
+    if (m_master < 0)
+        return;
     for (int done = 0; done < answer.size();) {
         const ssize_t w = ::write(m_master, answer.constData() + done, size_t(answer.size() - done));
         if (w <= 0) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <memory>
 
@@ -31,9 +32,29 @@ public:
     bool replug(QString *error);
     // Fault: the port vanishes after the chip has taken `count` more bytes.
     void vanishAfter(int count) { m_vanishAfter = count; }
+    // Fault: the chip's answers reach the program `ms` milliseconds (real
+    // time) late; 0 at once.
+    void setAnswerDelayMs(int ms) { m_delayMs = ms; }
+
+    // Line timing, off until set: every byte the host sends costs its time
+    // at 9600 baud (ten bits) on the clock, and every turnaround (a write of
+    // the host's that the chip answers, after which the host waits) the
+    // converter's latency and the last answer byte's time.
+    void setLineTiming(bool on, int latencyUs)
+    {
+        m_lineTiming = on;
+        m_latencyUs = latencyUs;
+    }
+    static constexpr qint64 kByteUs = 1042; // ten bits at 9600 baud
+    // What went over the line since the counts were cleared.
+    qint64 turnarounds() const { return m_turnarounds; }
+    qint64 bytesIn() const { return m_bytesIn; }
+    qint64 bytesOut() const { return m_bytesOut; }
+    void clearCounts() { m_turnarounds = m_bytesIn = m_bytesOut = 0; }
 
 private:
     void readable();
+    void send(const QByteArray &answer);
 
     SimDs2480b *m_chip;
     QString m_link;
@@ -42,4 +63,11 @@ private:
     int m_slave = -1; // kept open so the terminal lives while no program has it open
     std::unique_ptr<QSocketNotifier> m_notifier;
     int m_vanishAfter = -1;
+    int m_delayMs = 0;
+    QObject m_delayed; // owns the late answers' timers: none fires after the port is gone
+    bool m_lineTiming = false;
+    int m_latencyUs = 0;
+    qint64 m_turnarounds = 0;
+    qint64 m_bytesIn = 0;
+    qint64 m_bytesOut = 0;
 };
