@@ -254,7 +254,7 @@ private slots:
         QVERIFY(!window->isVisible());
         QCOMPARE(Dialogs::history().size(), 1);
         const DialogRequest box = Dialogs::history().first();
-        QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Параметры будут применены после перезапуска программы"));
+        QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами."));
 
         openTemplateWindow();
         edit()->setText("  \t ");

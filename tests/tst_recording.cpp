@@ -15,7 +15,12 @@
 #include "support/windowrig.h"
 #include "table/recorder.h"
 
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QStatusBar>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -238,6 +243,7 @@ private slots:
         QCOMPARE(files.size(), expected.size());
         int lines = 0;
         int untimed = 0;
+        int failed = 0;
         int lostWhileGone = 0;
         for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
             QStringList wanted;
@@ -253,12 +259,16 @@ private slots:
             QCOMPARE(it.value(), wanted);
             lines += it.value().size();
             untimed += it.value().filter(QRegularExpression("^;;")).size();
+            failed += it.value().filter(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;---")).size();
         }
         QCOMPARE(lines + lostWhileGone, readings);
         qInfo("%d cycles, %d files, %d readings announced, %d lines found (%d without a time), "
               "%d not written while the folder was gone; %lld ms",
               kCycles, int(files.size()), readings, lines, untimed, lostWhileGone, wall.elapsed());
-        QVERIFY(untimed > 0); // the thermometers' failed reads were recorded too
+        // The thermometers' failed reads were recorded too, each with the
+        // time of the attempt.
+        QCOMPARE(untimed, 0);
+        QVERIFY(failed > 0);
         QVERIFY(lostWhileGone > 0);
     }
     // The window and orvexctl over the same bus, start and cycles write the
@@ -306,6 +316,58 @@ private slots:
             QCOMPARE(run.err, QByteArray());
             QCOMPARE(folderContents(ctlDir.path()), windowFiles);
         }
+    }
+
+    // The I2C preset on the demo bus gives the six 1-Wire channel-0
+    // readings (thermometers and thermocouples) one name: the preview warns,
+    // the next cycle already writes with it, and every channel gets a file
+    // of its own with its own header (the later ones named with their 1-Wire
+    // serial and subchannel), said once in the status bar. Every line of
+    // every file has a time, failed readings included.
+    void templateGivingChannelsOneName()
+    {
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.f.backend().setTrafficLogging(false);
+        rig.start(true, 5);
+        rig.tick();
+        rig.window->findChild<QAction *>(QStringLiteral("action_6"))->trigger();
+        QWidget *templates = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->inherits("FileNameTemplate"))
+                templates = w;
+        }
+        QVERIFY(templates);
+        templates->findChild<QAbstractButton *>(QStringLiteral("rbI2CTemplate"))->click();
+        const QString preview = templates->findChild<QLabel *>(QStringLiteral("lblResultat"))->text();
+        QVERIFY2(preview.contains(QStringLiteral("Внимание")) && preview.contains(QStringLiteral("T0")),
+                 qPrintable(preview));
+        templates->findChild<QAbstractButton *>(QStringLiteral("btnOk"))->click();
+
+        const QString folder = rig.folder.path();
+        const QStringList before = QDir(folder).entryList(QDir::Files);
+        for (int cycle = 1; cycle <= 3; ++cycle)
+            rig.tickAfter(5000);
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(folder);
+        QSet<QString> channels;
+        int newFiles = 0;
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+            for (const QString &line : it.value())
+                QVERIFY2(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;").match(line).hasMatch(),
+                         qPrintable(it.key() + ": " + line));
+            if (before.contains(QFileInfo(it.key()).fileName()))
+                continue;
+            ++newFiles;
+            QCOMPARE(it.value().size(), 3);
+            // The header names one channel, and no other file names it.
+            const QStringList header = fileLines(it.key()).mid(0, 5);
+            QVERIFY2(!channels.contains(header.join('|')), qPrintable(it.key()));
+            channels << header.join('|');
+        }
+        QCOMPARE(newFiles, before.size());
+        QVERIFY(QFileInfo::exists(folder + "/T0.csv"));
+        QVERIFY(QDir(folder).entryList({"T0_*_0.csv"}).size() >= 5);
+        const QString notice = rig.window->statusBar()->currentMessage();
+        QVERIFY2(notice.contains(QStringLiteral("T0.csv")), qPrintable(notice));
     }
 
     // Recording from a terminal of a machine without a display: the default

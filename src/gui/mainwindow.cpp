@@ -12,7 +12,9 @@
 #include "gui/chartwindow.h"
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
+#include "bus/busbackend.h"
 #include "onewire/adapter.h"
+#include "onewire/tmex.h"
 #include "onewire/familynames.h"
 #include "base/clock.h"
 #include "gui/desktop.h"
@@ -237,6 +239,9 @@ void MainWindow::setUpTable()
     connect(tableMan, &TableMan::rowsAppended, view, &QTableView::resizeColumnsToContents);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
 
+    // Two intervals without a fresh reading make a value stale; without an
+    // interval cycles follow each other, and a reading is stale after 10 s.
+    tableMan->setStaleAfterMs(interval >= 1 ? 2000LL * interval : 10000LL);
     session->keepTable(true);
     session->setRecordingFolder(outPath);
     session->addSink(&archive);
@@ -282,6 +287,10 @@ void MainWindow::onAppTimer()
         appTimer->start();
         return;
     }
+    // Whether a measurement is due now: a missing adapter is retried on
+    // every tick, but its absence is measured (and recorded) only once per
+    // interval, as the readings are.
+    bool due = interval < 1;
     if (interval < 1) {
         Clock::processEvents();
     } else {
@@ -298,16 +307,21 @@ void MainWindow::onAppTimer()
             // A missing adapter is retried on every tick.
         } else {
             lastCycleTime = now;
+            due = true;
         }
     }
 
     if (session->open() != 1) {
         adapterFound = false;
-        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB не найден."));
+        ui->lblUsbAdapter->setText(adapterMissingText());
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: red"));
         ui->lineSnUSBadapter->clear();
         ui->lblTextTimeTo->hide();
         ui->lblTimeTo->hide();
+        if (!due) {
+            appTimer->start();
+            return;
+        }
     } else {
         adapterFound = true;
         ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
@@ -334,6 +348,22 @@ void MainWindow::onAppTimer()
         appTimer->start();
 }
 
+// The adapter line when the adapter is missing: which port and why, as the
+// bus or the adapter session tells it.
+QString MainWindow::adapterMissingText() const
+{
+    QString text = QStringLiteral("Преобразователь USB не найден.");
+    const BusBackend *backend = Tmex::backend();
+    QString why = backend ? backend->problem() : QString();
+    if (why.isEmpty())
+        why = Adapter::instance().statusText().section(QLatin1Char('\n'), -1);
+    if (backend && !backend->description().isEmpty())
+        text += QLatin1Char(' ') + backend->description() + QLatin1Char(':');
+    if (!why.isEmpty())
+        text += QLatin1Char(' ') + why;
+    return text;
+}
+
 int MainWindow::checkAdapter()
 {
     return Adapter::instance().open();
@@ -357,7 +387,10 @@ void MainWindow::showRecordingProblem()
 {
     if (outPath.isEmpty())
         return;
-    const QString problem = session->recorder().problemText();
+    QString problem = session->recorder().problemText();
+    const QString notice = session->recorder().noticeText();
+    if (!notice.isEmpty() && !statusBar()->currentMessage().contains(notice))
+        statusBar()->showMessage(notice);
     ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
     ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
                                                    : QStringLiteral("background-color: orange"));
@@ -408,7 +441,7 @@ void MainWindow::on_action_5_triggered()
 void MainWindow::on_action_6_triggered()
 {
     AppState::instance().setFileNameTemplate(session->recorder().nameTemplate());
-    auto *window = new FileNameTemplate(&session->recorder());
+    auto *window = new FileNameTemplate(&session->recorder(), sensor->devices());
     // A new window each time: it must go when closed, or every opening leaks one.
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

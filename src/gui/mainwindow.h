@@ -61,6 +61,7 @@ protected:
 public slots:
     // One tick of the 2-second application timer.
     void onAppTimer();
+    QString adapterMissingText() const;
     int checkAdapter();
     QString getDescriptionFamily(QVector<short> snv);
     // One measurement cycle, the table update and the average.
