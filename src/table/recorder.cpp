@@ -150,6 +150,7 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
         m_pathOf.clear();
         m_ownerOf.clear();
         m_noticeText.clear();
+        m_sharedNames.clear();
         m_renamed = 0;
     }
     const ChannelId id = ChannelId::of(device, index);
@@ -175,9 +176,12 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
         ++m_renamed;
         qCDebug(logWarning()) << "FileNameShared" << pathOf(base) << "-> channel" << id.text() << "writes"
                               << path;
+        const QString shared = QFileInfo(pathOf(base)).fileName();
+        if (!m_sharedNames.contains(shared))
+            m_sharedNames << shared;
         m_noticeText = QStringLiteral("Шаблон даёт одно имя файла нескольким каналам (%1): каналов с "
                                       "добавленным серийным номером: %2")
-                           .arg(QFileInfo(pathOf(base)).fileName())
+                           .arg(m_sharedNames.join(QStringLiteral(", ")))
                            .arg(m_renamed);
     }
     m_pathOf.insert(id, path);
@@ -310,6 +314,7 @@ int Recorder::writeHeader(SensorDevice &device, int index)
     const QString path = filePathFor(device, index);
     if (path.isEmpty())
         return -1;
+    m_headedPath.insert(ChannelId::of(device, index), path);
     if (QFileInfo::exists(path)) {
         m_headerOwed.remove(path);
         return 1;
@@ -340,6 +345,14 @@ int Recorder::appendReading(SensorDevice &device, int index)
     qDebug() << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz: ")) << "DEV= "
              << romToText(device.rom, false) << "; val=" << channel.value;
 
+    // The channel's file has another name than when its row was created (a
+    // new template): the new file begins with its own header too.
+    const auto headed = m_headedPath.constFind(channelKey);
+    if (headed != m_headedPath.constEnd() && headed.value() != path) {
+        if (!QFileInfo::exists(path) && !createWithHeader(path, device, index))
+            return -1;
+        m_headedPath.insert(channelKey, path);
+    }
     // A header that failed when the row was created is still owed.
     if (m_headerOwed.contains(path)) {
         if (!QFileInfo::exists(path) && !createWithHeader(path, device, index))

@@ -157,10 +157,13 @@ private:
     mutable QHash<QString, ChannelId> m_ownerOf;
     mutable QString m_pathsFor;
     mutable QString m_noticeText;
+    mutable QStringList m_sharedNames;
     mutable int m_renamed = 0;
 
     // The reading number of the last line written per channel.
     QHash<ChannelId, uint64_t> m_lastWrittenReading;
+    // The file each channel's header was last written or found in.
+    QHash<ChannelId, QString> m_headedPath;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
     // Paths whose last write failed, with the tick of that failure.
