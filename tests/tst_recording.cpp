@@ -4,6 +4,7 @@
 #include "gui/dialogs.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
+#include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
 #include "sim/simds28e17.h"
 #include "sim/simmax31850.h"
@@ -316,6 +317,62 @@ private slots:
             QCOMPARE(run.err, QByteArray());
             QCOMPARE(folderContents(ctlDir.path()), windowFiles);
         }
+    }
+
+    // Failed readings of the 1-Wire kinds: each line has the time of the
+    // attempt, and the table's "---" says why; a thermometer that stops
+    // answering is shown missing, greyed, while the list keeps it.
+    void failedReadingsSayWhenAndWhy()
+    {
+        SimFixture f;
+        auto *crc = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x11), 21.0));
+        auto *silent = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x22), 22.0));
+        const SimMax31850::Fault faults[] = {SimMax31850::OpenCircuit, SimMax31850::ShortToGnd,
+                                             SimMax31850::ShortToVdd};
+        for (int i = 0; i < 3; ++i)
+            f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31 + i), 300.0))->setFault(faults[i]);
+        QTemporaryDir folder;
+        RecordingRig rig(folder.path());
+        auto cycle = [&] {
+            QCOMPARE(rig.session.refresh().openResult, 1);
+            rig.session.measure();
+            Clock::advanceMs(5000);
+        };
+        cycle();
+        crc->failCrc(1000);
+        silent->setSilent(true);
+        cycle();
+
+        TableMan &table = rig.tableMan;
+        auto tipOf = [&](const QByteArray &rom, int subchannel) {
+            const int row = table.findRow(WindowRig::romText(rom), subchannel, -1, 0);
+            return row < 0 ? QStringLiteral("no row")
+                           : table.cellText(row, TableMan::ColValue) + QLatin1Char('|') + table.valueTip(row);
+        };
+        const QString expected[][2] = {
+            {tipOf(SimFixture::rom(0x28, 0x11), 0), "---|Нет значения: ошибка CRC (попытка "},
+            {tipOf(SimFixture::rom(0x3B, 0x31), 0), "---|Нет значения: обрыв термопары"},
+            {tipOf(SimFixture::rom(0x3B, 0x32), 0), "---|Нет значения: замыкание термопары на землю"},
+            {tipOf(SimFixture::rom(0x3B, 0x33), 1), "---|Нет значения: замыкание термопары на питание"},
+            {tipOf(SimFixture::rom(0x28, 0x22), 0), "---|Датчик не ответил в последнем цикле; последнее показание: 22.00"},
+        };
+        for (const auto &pair : expected)
+            QVERIFY2(pair[0].startsWith(pair[1]), qPrintable(pair[1] + " / " + pair[0]));
+        const int silentRow = table.findRow(WindowRig::romText(SimFixture::rom(0x28, 0x22)), 0, -1, 0);
+        QVERIFY(table.isRowMissing(silentRow));
+        QVERIFY(table.data(table.index(silentRow, TableMan::ColValue), Qt::ForegroundRole).isValid());
+
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(folder.path());
+        QCOMPARE(files.size(), 2 + 3 * 2);
+        int failed = 0;
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+            for (const QString &line : it.value()) {
+                QVERIFY2(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;").match(line).hasMatch(),
+                         qPrintable(it.key() + ": " + line));
+                failed += line.endsWith(";---");
+            }
+        }
+        QCOMPARE(failed, 1 + 3 * 2 * 2);
     }
 
     // The I2C preset on the demo bus gives the six 1-Wire channel-0
