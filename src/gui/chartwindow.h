@@ -59,6 +59,8 @@ public:
 
     TrendPlot *plot() const { return m_plot; }
     QListWidget *legend() const { return m_legend; }
+    // Files are being read (loadFiles).
+    bool isLoading() const { return m_loadThread != nullptr; }
 
 public slots:
     // "Открыть файлы измерений…": asks for files, then loadFiles().
@@ -70,18 +72,12 @@ public slots:
     void loadFiles(const QStringList &paths);
     // Stops the load in progress (its files are left out) and the ones queued.
     void cancelLoad();
-
-public:
-    // A load is running or queued.
-    bool isLoading() const { return m_loadThread != nullptr; }
+    void exportPng();
+    void exportCsv();
 
 signals:
     // A load ended (finished or cancelled) and its channels are on the chart.
     void loadFinished();
-
-public slots:
-    void exportPng();
-    void exportCsv();
 
 private:
     void fillAddMenu();

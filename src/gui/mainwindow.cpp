@@ -287,9 +287,9 @@ void MainWindow::onAppTimer()
         appTimer->start();
         return;
     }
-    // Whether a measurement is due now: a missing adapter is retried on
-    // every tick, but its absence is measured (and recorded) only once per
-    // interval, as the readings are.
+    // Whether a measurement is due now: a missing adapter is looked for on
+    // every tick, but the cycle (which without the adapter reads nothing and
+    // only brings the table's ages up to date) runs only when due.
     bool due = interval < 1;
     if (interval < 1) {
         Clock::processEvents();
@@ -387,7 +387,7 @@ void MainWindow::showRecordingProblem()
 {
     if (outPath.isEmpty())
         return;
-    QString problem = session->recorder().problemText();
+    const QString problem = session->recorder().problemText();
     const QString notice = session->recorder().noticeText();
     if (!notice.isEmpty() && !statusBar()->currentMessage().contains(notice))
         statusBar()->showMessage(notice);
