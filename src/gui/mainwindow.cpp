@@ -239,9 +239,6 @@ void MainWindow::setUpTable()
     connect(tableMan, &TableMan::rowsAppended, view, &QTableView::resizeColumnsToContents);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
 
-    // Two intervals without a fresh reading make a value stale; without an
-    // interval cycles follow each other, and a reading is stale after 10 s.
-    tableMan->setStaleAfterMs(interval >= 1 ? 2000LL * interval : 10000LL);
     session->keepTable(true);
     session->setRecordingFolder(outPath);
     session->addSink(&archive);
@@ -376,7 +373,14 @@ QString MainWindow::getDescriptionFamily(QVector<short> snv)
 
 void MainWindow::cycleGet()
 {
+    // A reading is stale after two of the intervals at which readings come:
+    // the set interval, or, when the bus takes longer, its last cycle and
+    // the tick after it.
+    const qint64 startMs = Clock::tickMs();
+    const qint64 spacingMs = qMax<qint64>(interval >= 1 ? 1000LL * interval : 0, m_lastCycleMs + 2000);
+    tableMan->setStaleAfterMs(2 * spacingMs);
     session->measure([this] { return m_exitRequested; });
+    m_lastCycleMs = Clock::tickMs() - startMs;
     ui->lblAverage->setText(QString::number(tableMan->average(), 'f', 2));
     showRecordingProblem();
 }

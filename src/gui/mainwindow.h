@@ -125,6 +125,7 @@ private:
     bool m_scanAllType = true;
     bool m_exitRequested = false;
     bool adapterFound = false;
+    qint64 m_lastCycleMs = 0; // how long the last cycle took
     int m_instanceState = 0;
     MeasurementSession *session = nullptr;
     TrendArchive archive;
