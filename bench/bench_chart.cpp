@@ -4,16 +4,25 @@
 // into the trend store, then a 1600 x 800 chart of them is drawn again and
 // again: the whole week, one day in the middle and the last hour. Reports
 // the time per reading stored, the memory per channel (and for 100 such
-// channels) and the time per redraw.
+// channels) and the time per redraw. Then a week's measurement file at 1 s
+// (601,210 lines, written here in the recorder's format) is opened in a chart
+// window: reports how long it takes and the longest stretch without events
+// on the window's thread meanwhile.
 //
 // usage: bench_chart [days]   (default 7)
 
 #include "chart/trendchannel.h"
+#include "gui/chartwindow.h"
 #include "gui/trendplot.h"
+#include "support/eventgapprobe.h"
+#include "table/recorder.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QImage>
 #include <QTextStream>
 #include <cmath>
@@ -44,6 +53,33 @@ Timing redraw(TrendPlot &plot)
         timing.maxMs = qMax(timing.maxMs, ms);
     }
     return timing;
+}
+
+// A week at 1 s in one channel's file: 601,200 data lines after the
+// ten-line header, now and then a failed reading.
+bool writeWeekFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write("\"Sensor 1WireAddr\";5A03161D1E64FF28\r\n\"I2C address\";0\r\nI2C Serial;\r\n"
+               "MultiHub Channel;-1\r\nSubchannel sensor;0\r\nSensor type;DS18B20 Temperature sensor\r\n"
+               "Sensor mark;T\r\nSensor Unit;C\r\n ; ;\r\nDATA;TIME;Value;Sample;Deviation\r\n");
+    const QDateTime start(QDate(2025, 1, 20), QTime(0, 0, 0));
+    QByteArray block;
+    for (int i = 0; i < 601200; ++i) {
+        const QDateTime t = start.addSecs(i);
+        block += t.toString(QStringLiteral("yyyy.MM.dd;hh:mm:ss;")).toLatin1();
+        block += i % 5000 == 17 ? QByteArray(Recorder::FailedValue)
+                                : Recorder::formatNumber(21.0 + 2.0 * std::sin(i / 900.0)).toLatin1();
+        block += "\r\n";
+        if (block.size() > (1 << 20)) {
+            file.write(block);
+            block.clear();
+        }
+    }
+    file.write(block);
+    return true;
 }
 
 } // namespace
@@ -122,5 +158,30 @@ int main(int argc, char *argv[])
     t = redraw(plot);
     out << "  redraw, last hour:        " << QString::number(t.meanMs, 'f', 1) << " ms (max "
         << QString::number(t.maxMs, 'f', 1) << ")\n";
+    out.flush();
+
+    QTemporaryDir dir;
+    const QString week = dir.path() + QStringLiteral("/week.csv");
+    if (!writeWeekFile(week)) {
+        out << "  cannot write " << week << "\n";
+        return 1;
+    }
+    ChartWindow window;
+    EventGapProbe probe;
+    QEventLoop loop;
+    QObject::connect(&window, &ChartWindow::loadFinished, &loop, &QEventLoop::quit);
+    QElapsedTimer load;
+    load.start();
+    probe.start();
+    window.loadFiles({week});
+    loop.exec();
+    probe.stop();
+    const double loadMs = double(load.nsecsElapsed()) / 1e6;
+    const quint64 lines = window.plot()->lineCount() > 0 ? window.plot()->line(0).channel->series->readingCount() : 0;
+    out << "Opening a week's measurement file (" << QFile(week).size() / 1024 << " KiB, " << lines
+        << " readings) in a chart window:\n";
+    out << "  load time:                " << QString::number(loadMs / 1000.0, 'f', 2) << " s\n";
+    out << "  longest stretch without events meanwhile: "
+        << QString::number(double(probe.longestUs()) / 1000.0, 'f', 1) << " ms\n";
     return 0;
 }

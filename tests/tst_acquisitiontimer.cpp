@@ -107,7 +107,8 @@ private slots:
     // in whole seconds without touching the bus; the cycle starts on the
     // first tick at which 5 s have passed since the last due one. Unplugged
     // while waiting: noticed at the next due tick, then retried on every tick
-    // (each running a cycle) without moving the due time.
+    // without a cycle, no file getting a line and the rows turning stale
+    // after two intervals; the retries do not move the due time.
     void countdownDueTicksAndUnplugging()
     {
         WindowRig rig;
@@ -146,22 +147,39 @@ private slots:
         Clock::advanceMs(due + 5000 - Clock::tickMs());
         due = Clock::tickMs();
         rig.tick();
-        const QString lost = "background-color: red|Преобразователь USB не найден.|";
+        // The adapter line says which bus and why.
+        const QString lost = "background-color: red|Преобразователь USB не найден. simulated bus, 2 devices: "
+                             "Adapter not found|";
         QCOMPARE(adapterShown(rig), lost);
         QVERIFY(!rig.countdownShown());
-        rig.tickAfter(2000); // not due, adapter missing: a cycle all the same
-        QCOMPARE(rig.text("lblTimeTo"), QString("идет замер"));
+        // Not due, adapter missing: looked for, but no cycle and no line in
+        // any file; the readings turn stale after two intervals.
+        TableMan &table = rig.window->measurementSession()->table();
+        const QString file = table.cellText(0, TableMan::ColFileName);
+        const QByteArray written = TableSupport::readFile(file);
+        rig.tickAfter(2000);
+        QVERIFY(rig.text("lblTimeTo") != QString("идет замер"));
         QCOMPARE(adapterShown(rig), lost);
+        QCOMPARE(tc->conversionsStarted(), 3);
+        QVERIFY(!table.isRowStale(0));
+        rig.tickAfter(4000); // due again (no cycle either): the table looks at the ages
+        QVERIFY(table.isRowStale(0) && table.isRowStale(1));
+        const QModelIndex value = table.index(0, TableMan::ColValue);
+        QVERIFY(table.data(value, Qt::ForegroundRole).isValid());
+        QVERIFY2(table.data(value, Qt::ToolTipRole).toString().contains("устарело"),
+                 qPrintable(table.data(value, Qt::ToolTipRole).toString()));
+        QCOMPARE(table.data(table.index(0, TableMan::ColFileName), Qt::ToolTipRole).toString(), file);
+        QCOMPARE(TableSupport::readFile(file), written);
         QCOMPARE(tc->conversionsStarted(), 3);
 
         rig.f.bus().setConnected(true);
         rig.tickAfter(1000);
-        QVERIFY(Clock::tickMs() < due + 5000);
         QCOMPARE(tc->conversionsStarted(), 4);
+        QVERIFY(!table.isRowStale(0));
         QCOMPARE(adapterShown(rig), found());
         QVERIFY(rig.countdownShown());
-        // The retries left the due time where it was.
-        rig.tickAfter(due + 5000 - Clock::tickMs());
+        // The retries left the due time where the last due tick put it.
+        rig.tickAfter(due + 11000 - Clock::tickMs());
         QCOMPARE(tc->conversionsStarted(), 5);
     }
 

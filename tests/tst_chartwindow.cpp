@@ -80,6 +80,22 @@ QAction *actionNamed(QMenu *menu, const QString &text)
     return nullptr;
 }
 
+QByteArray readFileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The length of a measurement file's ten header lines.
+int headerBytes(const QString &path)
+{
+    const QByteArray bytes = readFileBytes(path);
+    int at = 0;
+    for (int i = 0; i < 10; ++i)
+        at = bytes.indexOf('\n', at) + 1;
+    return at;
+}
+
 } // namespace
 
 // Chart windows over the demo bus driven by the main window's tick: the
@@ -325,6 +341,8 @@ private slots:
         files.files = QStringList{QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), foreign};
         Dialogs::answerPending(files);
         Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        QVERIFY(chart->isLoading());
+        QTRY_VERIFY(!chart->isLoading());
         QCOMPARE(chart->plot()->lineCount(), 9);
         const TrendChannel &opened = *chart->plot()->line(8).channel;
         QCOMPARE(opened.romText, QStringLiteral("5A03161D1E64FF28"));
@@ -335,12 +353,14 @@ private slots:
         const QString copy = outDir.path() + "/growing.csv";
         QVERIFY(QFile::copy(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), copy));
         chart->loadFiles({copy});
+        QTRY_VERIFY(!chart->isLoading());
         QCOMPARE(chart->plot()->lineCount(), 10);
         QFile growing(copy);
         QVERIFY(growing.open(QIODevice::Append));
         growing.write("2025.01.27;14:03:55;22,00\r\n");
         growing.close();
         chart->loadFiles({copy});
+        QTRY_VERIFY(!chart->isLoading());
         QCOMPARE(chart->plot()->lineCount(), 10);
         QCOMPARE(chart->plot()->line(9).channel->series->size(), 6);
 
@@ -348,6 +368,89 @@ private slots:
         QVERIFY(!asked.isEmpty());
         QCOMPARE(asked.last().kind, DialogRequest::Message);
         QVERIFY2(asked.last().text.contains("«notes.csv», строка 1"), qPrintable(asked.last().text));
+    }
+
+    // A long file loads on a thread of its own: the call returns at once
+    // with a progress bar, measuring goes on meanwhile, and the line comes
+    // when it is read. Cancelled, or its window closed, a load leaves no line.
+    void longFileLoadsWhileMeasuring()
+    {
+        const QString path = outDir.path() + "/long.csv";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(readFileBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv")).left(
+            headerBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"))));
+        const qint64 start = QDateTime(QDate(2025, 1, 20), QTime(0, 0)).toMSecsSinceEpoch();
+        QByteArray lines;
+        const int count = 200000;
+        for (int i = 0; i < count; ++i) {
+            lines += QDateTime::fromMSecsSinceEpoch(start + qint64(i) * 1000).toString("yyyy.MM.dd;hh:mm:ss;").toLatin1();
+            lines += i == 7 ? QByteArray("---") : Recorder::formatNumber(20 + (i % 100) / 10.0).toLatin1();
+            lines += "\r\n";
+        }
+        file.write(lines);
+        file.close();
+
+        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        const int linesBefore = chart->plot()->lineCount();
+        const quint64 live = chart->plot()->line(0).channel->series->readingCount();
+        chart->loadFiles({path});
+        QVERIFY(chart->isLoading());
+        QVERIFY(chart->findChild<QWidget *>("loadBar")->isVisibleTo(chart));
+        tick();
+        QCOMPARE(chart->plot()->line(0).channel->series->readingCount(), live + 1);
+        QTRY_VERIFY(!chart->isLoading());
+        QVERIFY(!chart->findChild<QWidget *>("loadBar")->isVisibleTo(chart));
+        QCOMPARE(chart->plot()->lineCount(), linesBefore + 1);
+        const TrendSeries &read = *chart->plot()->line(linesBefore).channel->series;
+        QCOMPARE(read.readingCount(), quint64(count));
+        // The failed reading is a gap the cursor names with its time.
+        const QStringList cursor = chart->plot()->cursorLines(start + 7 * 1000 + 300);
+        QVERIFY2(cursor.last().contains("ошибка чтения (00:00:07)"), qPrintable(cursor.join('|')));
+        QVERIFY(chart->windowTitle().contains(chart->plot()->line(0).channel->identity()));
+        chart->plot()->removeLine(linesBefore);
+        delete chart->legend()->takeItem(linesBefore);
+
+        chart->loadFiles({path});
+        chart->findChild<QPushButton *>("btnCancelLoad")->click();
+        QTRY_VERIFY(!chart->isLoading());
+        QCOMPARE(chart->plot()->lineCount(), linesBefore);
+
+        auto *closing = new ChartWindow(ChartSources());
+        closing->loadFiles({path});
+        QVERIFY(closing->close());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!ChartWindow::openWindows().contains(closing));
+    }
+
+    // A reference sample is drawn on the axis of its unit: sample 1 of 45 %
+    // goes with the humidity, not with a cold junction's °C (both are
+    // channel 1); with no line of its channel number it is not drawn.
+    void sampleOnTheAxisOfItsUnit()
+    {
+        TrendPlot plot;
+        plot.resize(800, 400);
+        auto line = [&](int subchannel, const QString &unit, double value) {
+            auto channel = std::make_shared<TrendChannel>();
+            channel->romText = "0000000000000028";
+            channel->subchannel = subchannel;
+            channel->unit = unit;
+            for (int i = 0; i < 5; ++i)
+                channel->series->append(1000000 + i * 1000, value + i * 0.1);
+            plot.addLine(channel, Qt::black);
+        };
+        line(0, "C", 18.5);
+        line(1, "C", 24.0);
+        line(1, "%", 42.0);
+        plot.setSampleSource([](int which) { return which == 0 ? 19.0 : 45.0; });
+        QCOMPARE(plot.axisUnits(), QStringList({"°C", "%"}));
+        QCOMPARE(plot.sampleUnit(0), QStringLiteral("°C"));
+        QCOMPARE(plot.sampleUnit(1), QStringLiteral("%"));
+        plot.setSampleSource([](int which) { return which == 0 ? 19.0 : 24.5; });
+        QCOMPARE(plot.sampleUnit(1), QStringLiteral("°C"));
+        plot.removeLine(2);
+        plot.removeLine(1);
+        QCOMPARE(plot.sampleUnit(1), QString());
     }
 
     // Several windows at once, each its own top-level window that does not

@@ -169,11 +169,14 @@ private slots:
         QCOMPARE(readFile(path()), QByteArray("2025.01.27;14:03:15;21,75\r\n"));
 
         const QString first = path();
-        rec().setNameTemplate("other");                            // takes effect; fileName stays
+        rec().setNameTemplate("other");                            // takes effect, header first; fileName stays
         dev->channels[0].time = QDateTime();                     // a fresh reading without a time
         dev->channels[0].markFilled();
         QCOMPARE(rec().appendReading(*dev, 0), 1);
-        QCOMPARE(readFile(dir->path() + "/other.csv"), QByteArray(";;21,75\r\n"));
+        const QStringList other = TableSupport::fileLines(dir->path() + "/other.csv");
+        QCOMPARE(other.size(), Recorder::HeaderLines + 1);
+        QVERIFY(other.first().startsWith("\"Sensor 1WireAddr\";") && other.first().contains("5A03161D1E64FF28"));
+        QCOMPARE(other.last(), ";;21,75");
         QCOMPARE(dev->channels[0].fileName, first);
     }
 
@@ -254,7 +257,7 @@ private slots:
         QVERIFY(!window->isVisible());
         QCOMPARE(Dialogs::history().size(), 1);
         const DialogRequest box = Dialogs::history().first();
-        QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Параметры будут применены после перезапуска программы"));
+        QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами."));
 
         openTemplateWindow();
         edit()->setText("  \t ");

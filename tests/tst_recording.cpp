@@ -4,6 +4,7 @@
 #include "gui/dialogs.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
+#include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
 #include "sim/simds28e17.h"
 #include "sim/simmax31850.h"
@@ -15,7 +16,12 @@
 #include "support/windowrig.h"
 #include "table/recorder.h"
 
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QLabel>
+#include <QStatusBar>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -237,6 +243,7 @@ private slots:
         QCOMPARE(files.size(), expected.size());
         int lines = 0;
         int untimed = 0;
+        int failed = 0;
         int lostWhileGone = 0;
         for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
             QStringList wanted;
@@ -252,12 +259,16 @@ private slots:
             QCOMPARE(it.value(), wanted);
             lines += it.value().size();
             untimed += it.value().filter(QRegularExpression("^;;")).size();
+            failed += it.value().filter(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;---")).size();
         }
         QCOMPARE(lines + lostWhileGone, readings);
         qInfo("%d cycles, %d files, %d readings announced, %d lines found (%d without a time), "
               "%d not written while the folder was gone; %lld ms",
               kCycles, int(files.size()), readings, lines, untimed, lostWhileGone, wall.elapsed());
-        QVERIFY(untimed > 0); // the thermometers' failed reads were recorded too
+        // The thermometers' failed reads were recorded too, each with the
+        // time of the attempt.
+        QCOMPARE(untimed, 0);
+        QVERIFY(failed > 0);
         QVERIFY(lostWhileGone > 0);
     }
     // The window and orvexctl over the same bus, start and cycles write the
@@ -305,6 +316,114 @@ private slots:
             QCOMPARE(run.err, QByteArray());
             QCOMPARE(folderContents(ctlDir.path()), windowFiles);
         }
+    }
+
+    // Failed readings of the 1-Wire kinds: each line has the time of the
+    // attempt, and the table's "---" says why; a thermometer that stops
+    // answering is shown missing, greyed, while the list keeps it.
+    void failedReadingsSayWhenAndWhy()
+    {
+        SimFixture f;
+        auto *crc = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x11), 21.0));
+        auto *silent = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x22), 22.0));
+        const SimMax31850::Fault faults[] = {SimMax31850::OpenCircuit, SimMax31850::ShortToGnd,
+                                             SimMax31850::ShortToVdd};
+        for (int i = 0; i < 3; ++i)
+            f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31 + i), 300.0))->setFault(faults[i]);
+        QTemporaryDir folder;
+        RecordingRig rig(folder.path());
+        auto cycle = [&] {
+            QCOMPARE(rig.session.refresh().openResult, 1);
+            rig.session.measure();
+            Clock::advanceMs(5000);
+        };
+        cycle();
+        crc->failCrc(1000);
+        silent->setSilent(true);
+        cycle();
+
+        TableMan &table = rig.tableMan;
+        auto tipOf = [&](const QByteArray &rom, int subchannel) {
+            const int row = table.findRow(WindowRig::romText(rom), subchannel, -1, 0);
+            return row < 0 ? QStringLiteral("no row")
+                           : table.cellText(row, TableMan::ColValue) + QLatin1Char('|') + table.valueTip(row);
+        };
+        const QString expected[][2] = {
+            {tipOf(SimFixture::rom(0x28, 0x11), 0), "---|Нет значения: ошибка CRC (попытка "},
+            {tipOf(SimFixture::rom(0x3B, 0x31), 0), "---|Нет значения: обрыв термопары"},
+            {tipOf(SimFixture::rom(0x3B, 0x32), 0), "---|Нет значения: замыкание термопары на землю"},
+            {tipOf(SimFixture::rom(0x3B, 0x33), 1), "---|Нет значения: замыкание термопары на питание"},
+            {tipOf(SimFixture::rom(0x28, 0x22), 0), "---|Датчик не ответил в последнем цикле; последнее показание: 22.00"},
+        };
+        for (const auto &pair : expected)
+            QVERIFY2(pair[0].startsWith(pair[1]), qPrintable(pair[1] + " / " + pair[0]));
+        const int silentRow = table.findRow(WindowRig::romText(SimFixture::rom(0x28, 0x22)), 0, -1, 0);
+        QVERIFY(table.isRowMissing(silentRow));
+        QVERIFY(table.data(table.index(silentRow, TableMan::ColValue), Qt::ForegroundRole).isValid());
+
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(folder.path());
+        QCOMPARE(files.size(), 2 + 3 * 2);
+        int failed = 0;
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+            for (const QString &line : it.value()) {
+                QVERIFY2(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;").match(line).hasMatch(),
+                         qPrintable(it.key() + ": " + line));
+                failed += line.endsWith(";---");
+            }
+        }
+        QCOMPARE(failed, 1 + 3 * 2 * 2);
+    }
+
+    // The I2C preset on the demo bus gives the six 1-Wire channel-0
+    // readings (thermometers and thermocouples) one name: the preview warns,
+    // the next cycle already writes with it, and every channel gets a file
+    // of its own with its own header (the later ones named with their 1-Wire
+    // serial and subchannel), said once in the status bar. Every line of
+    // every file has a time, failed readings included.
+    void templateGivingChannelsOneName()
+    {
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.f.backend().setTrafficLogging(false);
+        rig.start(true, 5);
+        rig.tick();
+        rig.window->findChild<QAction *>(QStringLiteral("action_6"))->trigger();
+        QWidget *templates = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->inherits("FileNameTemplate"))
+                templates = w;
+        }
+        QVERIFY(templates);
+        templates->findChild<QAbstractButton *>(QStringLiteral("rbI2CTemplate"))->click();
+        const QString preview = templates->findChild<QLabel *>(QStringLiteral("lblResultat"))->text();
+        QVERIFY2(preview.contains(QStringLiteral("Внимание")) && preview.contains(QStringLiteral("T0")),
+                 qPrintable(preview));
+        templates->findChild<QAbstractButton *>(QStringLiteral("btnOk"))->click();
+
+        const QString folder = rig.folder.path();
+        const QStringList before = QDir(folder).entryList(QDir::Files);
+        for (int cycle = 1; cycle <= 3; ++cycle)
+            rig.tickAfter(5000);
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(folder);
+        QSet<QString> channels;
+        int newFiles = 0;
+        for (auto it = files.constBegin(); it != files.constEnd(); ++it) {
+            for (const QString &line : it.value())
+                QVERIFY2(QRegularExpression("^\\d{4}\\.\\d\\d\\.\\d\\d;\\d\\d:\\d\\d:\\d\\d;").match(line).hasMatch(),
+                         qPrintable(it.key() + ": " + line));
+            if (before.contains(QFileInfo(it.key()).fileName()))
+                continue;
+            ++newFiles;
+            QCOMPARE(it.value().size(), 3);
+            // The header names one channel, and no other file names it.
+            const QStringList header = fileLines(it.key()).mid(0, 5);
+            QVERIFY2(!channels.contains(header.join('|')), qPrintable(it.key()));
+            channels << header.join('|');
+        }
+        QCOMPARE(newFiles, before.size());
+        QVERIFY(QFileInfo::exists(folder + "/T0.csv"));
+        QVERIFY(QDir(folder).entryList({"T0_*_0.csv"}).size() >= 5);
+        const QString notice = rig.window->statusBar()->currentMessage();
+        QVERIFY2(notice.contains(QStringLiteral("T0.csv")), qPrintable(notice));
     }
 
     // Recording from a terminal of a machine without a display: the default

@@ -4,6 +4,10 @@
 #include "base/switches.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTranslator>
 #include <QTextStream>
 
 int main(int argc, char *argv[])
@@ -14,9 +18,18 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
 
+    // Qt's own texts (standard buttons, file dialogs) in Russian, as the window.
+    QTranslator qtTexts;
+    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTexts);
+
     QString error;
     if (!BusOption::install(args, &error)) {
         QTextStream(stderr) << error << "\n";
+        // Started from a desktop menu, nobody reads standard error.
+        QMessageBox::critical(nullptr, QStringLiteral("Орвекс"),
+                              QStringLiteral("Программа не может начать работу:\n") + error);
         return 2;
     }
 

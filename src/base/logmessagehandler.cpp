@@ -4,6 +4,7 @@
 #include "base/clock.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTextStream>
@@ -36,6 +37,12 @@ bool onGuiThread()
     return !app || QThread::currentThread() == app->thread();
 }
 
+void silence(QLoggingCategory *category)
+{
+    for (QtMsgType type : {QtDebugMsg, QtInfoMsg, QtWarningMsg, QtCriticalMsg})
+        category->setEnabled(type, false);
+}
+
 QMutex &fileMutex()
 {
     static QMutex mutex;
@@ -53,10 +60,18 @@ std::unique_ptr<QFile> &logFile()
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
     if (!Switches::logFileEnabled()) {
-        if (onGuiThread()) {
+        static bool pausing = false;
+        if (onGuiThread() && !pausing) {
+            // A message raised by what runs in the pause would not reach this
+            // handler (Qt prints a message raised inside its handler on
+            // standard error): none is raised meanwhile.
+            pausing = true;
+            const QLoggingCategory::CategoryFilter previous = QLoggingCategory::installFilter(silence);
             const qint64 startMs = Clock::tickMs();
             while (Clock::tickMs() - startMs < 10)
                 Clock::pollEvents();
+            QLoggingCategory::installFilter(previous);
+            pausing = false;
         }
         return;
     }

@@ -3,6 +3,7 @@
 #include "chart/trendchannel.h"
 
 #include <QString>
+#include <atomic>
 #include <memory>
 
 // Reads a measurement file back for a chart: the ten header lines give the
@@ -13,6 +14,9 @@
 // separators configured now, or in quotes and apostrophes as other settings
 // may have left them. Text after the last line end is a line still being
 // written and is left out.
+//
+// Touches no widgets and nothing shared: a chart reads its files on a thread
+// of its own, watching Progress and able to stop the read through it.
 class MeasurementFileReader
 {
 public:
@@ -26,7 +30,17 @@ public:
         QString problem;
         int readings = 0;     // data lines taken (failed readings included)
         int damagedLines = 0; // data lines left out as unreadable (each leaves a gap)
+        bool cancelled = false; // stopped through Progress::cancel (no channel then)
     };
 
-    static Result read(const QString &path, const QString &firstSplit, const QString &lastSplit);
+    // Shared between the reading thread and whoever watches it.
+    struct Progress
+    {
+        std::atomic<qint64> totalBytes{0}; // the file's size, once it is open
+        std::atomic<qint64> doneBytes{0};  // read so far
+        std::atomic<bool> cancel{false};   // set by the watcher: the read stops soon
+    };
+
+    static Result read(const QString &path, const QString &firstSplit, const QString &lastSplit,
+                       Progress *progress = nullptr);
 };

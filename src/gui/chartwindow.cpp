@@ -9,6 +9,10 @@
 #include "table/tableman.h"
 
 #include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QThread>
+#include <QTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,11 +32,15 @@ QList<ChartWindow *> &windows()
     return list;
 }
 
-// Line colours, told apart on screen and on paper.
+// Line colours, told apart on screen and on paper: 24 of them, the strong
+// ones first, then darker and lighter companions of other hues.
 const QColor Palette[] = {
-    QColor(31, 119, 180), QColor(214, 39, 40),  QColor(44, 160, 44),   QColor(255, 127, 14),
-    QColor(148, 103, 189), QColor(140, 86, 75), QColor(227, 119, 194), QColor(23, 190, 207),
-    QColor(127, 127, 127), QColor(188, 189, 34),
+    QColor(31, 119, 180),  QColor(214, 39, 40),   QColor(44, 160, 44),   QColor(255, 127, 14),
+    QColor(148, 103, 189), QColor(140, 86, 75),   QColor(227, 119, 194), QColor(23, 190, 207),
+    QColor(127, 127, 127), QColor(188, 189, 34),  QColor(0, 0, 0),       QColor(0, 0, 139),
+    QColor(128, 0, 0),     QColor(0, 100, 0),     QColor(184, 134, 11),  QColor(75, 0, 130),
+    QColor(0, 128, 128),   QColor(255, 0, 255),   QColor(112, 128, 144), QColor(154, 205, 50),
+    QColor(250, 128, 114), QColor(65, 105, 225),  QColor(139, 69, 19),   QColor(255, 215, 0),
 };
 
 QIcon swatch(const QColor &color)
@@ -58,7 +66,7 @@ ChartWindow::ChartWindow(const Sources &sources)
     setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while charts are open.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowTitle(QStringLiteral("График — ") + QCoreApplication::applicationName());
+    updateTitle();
     resize(1100, 620);
     windows().append(this);
 
@@ -85,6 +93,9 @@ ChartWindow::ChartWindow(const Sources &sources)
     m_legend->setObjectName(QStringLiteral("chartLegend"));
     m_legend->setContextMenuPolicy(Qt::CustomContextMenu);
     m_legend->setMinimumWidth(220);
+    // A long name is cut with "…" where it ends; its tooltip has all of it.
+    m_legend->setTextElideMode(Qt::ElideRight);
+    m_legend->setWordWrap(false);
 
     connect(open, &QPushButton::clicked, this, &ChartWindow::openFiles);
     connect(whole, &QPushButton::clicked, m_plot, &TrendPlot::showWholeRun);
@@ -101,20 +112,75 @@ ChartWindow::ChartWindow(const Sources &sources)
     buttons->addStretch(1);
     buttons->addWidget(png);
     buttons->addWidget(csv);
+    // The load in progress: shown only while files are read.
+    m_loadBar = new QWidget;
+    m_loadBar->setObjectName(QStringLiteral("loadBar"));
+    m_loadLabel = new QLabel;
+    m_loadProgress = new QProgressBar;
+    m_loadProgress->setRange(0, 1000);
+    auto *cancel = new QPushButton(QStringLiteral("Отменить"));
+    cancel->setObjectName(QStringLiteral("btnCancelLoad"));
+    connect(cancel, &QPushButton::clicked, this, &ChartWindow::cancelLoad);
+    auto *loadLayout = new QHBoxLayout(m_loadBar);
+    loadLayout->setContentsMargins(0, 0, 0, 0);
+    loadLayout->addWidget(m_loadLabel);
+    loadLayout->addWidget(m_loadProgress, 1);
+    loadLayout->addWidget(cancel);
+    m_loadBar->hide();
+    m_loadTimer = new QTimer(this);
+    m_loadTimer->setInterval(100);
+    connect(m_loadTimer, &QTimer::timeout, this, &ChartWindow::showLoadProgress);
+
+    // The cursor's time and values, beside the plot rather than over it.
+    auto *cursorText = new QLabel;
+    cursorText->setObjectName(QStringLiteral("cursorText"));
+    cursorText->setTextFormat(Qt::PlainText);
+    cursorText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    cursorText->setMinimumHeight(cursorText->fontMetrics().height() * 4);
+    connect(m_plot, &TrendPlot::cursorTextChanged, cursorText,
+            [cursorText](const QStringList &lines) { cursorText->setText(lines.join(QLatin1Char('\n'))); });
+    auto *side = new QSplitter(Qt::Vertical);
+    side->addWidget(m_legend);
+    side->addWidget(cursorText);
+    side->setStretchFactor(0, 1);
+    side->setStretchFactor(1, 0);
+
     auto *splitter = new QSplitter;
     splitter->addWidget(m_plot);
-    splitter->addWidget(m_legend);
+    splitter->addWidget(side);
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
     splitter->setSizes({780, 320});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
+    layout->addWidget(m_loadBar);
     layout->addWidget(splitter, 1);
 }
 
+// What one load shares with its thread: the thread only reads files and
+// fills the results; the window takes them once the thread has finished.
+struct ChartWindow::Load
+{
+    QStringList paths;
+    QString firstSplit;
+    QString lastSplit;
+    MeasurementFileReader::Progress progress;
+    std::atomic<int> filesDone{0};
+    QVector<MeasurementFileReader::Result> results;
+};
+
+// A load in progress ends with the window: the reader stops within a few
+// thousand lines.
 ChartWindow::~ChartWindow()
 {
     windows().removeAll(this);
+    m_queuedPaths.clear();
+    if (m_loadThread) {
+        m_load->progress.cancel = true;
+        m_loadThread->disconnect(this);
+        m_loadThread->wait();
+        delete m_loadThread;
+    }
 }
 
 QList<ChartWindow *> ChartWindow::openWindows()
@@ -145,7 +211,18 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
             return false;
         }
     }
-    const QColor color = Palette[m_colorIndex++ % int(sizeof(Palette) / sizeof(Palette[0]))];
+    // The first colour no line shows; past 24 lines they repeat in turn.
+    const int paletteSize = int(sizeof(Palette) / sizeof(Palette[0]));
+    QColor color = Palette[m_colorIndex++ % paletteSize];
+    for (const QColor &candidate : Palette) {
+        bool used = false;
+        for (int i = 0; i < m_plot->lineCount() && !used; ++i)
+            used = m_plot->line(i).color == candidate;
+        if (!used) {
+            color = candidate;
+            break;
+        }
+    }
     m_plot->addLine(channel, color);
     auto *item = new QListWidgetItem(swatch(color), channel->identity() + QLatin1Char('\n') + channel->type
                                          + QStringLiteral(", ") + channel->unitText());
@@ -156,7 +233,24 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
                                                     : QDir::toNativeSeparators(channel->filePath)));
     const QSignalBlocker blocker(m_legend);
     m_legend->addItem(item);
+    updateTitle();
     return true;
+}
+
+// Titled by what it shows, so that several chart windows are told apart.
+void ChartWindow::updateTitle()
+{
+    QStringList names;
+    for (int i = 0; m_plot && i < m_plot->lineCount(); ++i)
+        names << m_plot->line(i).channel->identity();
+    QString title = QStringLiteral("График");
+    if (!names.isEmpty()) {
+        const QString shown = names.size() <= 3 ? names.join(QStringLiteral(", "))
+                                                : names.mid(0, 2).join(QStringLiteral(", "))
+                + QStringLiteral(" и ещё %1").arg(names.size() - 2);
+        title += QStringLiteral(": ") + shown;
+    }
+    setWindowTitle(title + QStringLiteral(" — ") + QCoreApplication::applicationName());
 }
 
 void ChartWindow::fillAddMenu()
@@ -219,6 +313,7 @@ void ChartWindow::showLegendMenu(const QPoint &pos)
             return;
         m_plot->removeLine(row);
         delete m_legend->takeItem(row);
+        updateTitle();
     });
     menu->popup(m_legend->viewport()->mapToGlobal(pos));
 }
@@ -244,13 +339,72 @@ void ChartWindow::openFiles()
 
 void ChartWindow::loadFiles(const QStringList &paths)
 {
-    const QString firstSplit = m_recorder ? m_recorder->firstSplit() : QString();
-    const QString lastSplit = m_recorder ? m_recorder->lastSplit() : QString();
+    m_queuedPaths += paths;
+    if (!m_loadThread)
+        startLoad();
+}
+
+void ChartWindow::startLoad()
+{
+    if (m_queuedPaths.isEmpty())
+        return;
+    m_load = std::make_shared<Load>();
+    m_load->paths = m_queuedPaths;
+    m_queuedPaths.clear();
+    m_load->firstSplit = m_recorder ? m_recorder->firstSplit() : QString();
+    m_load->lastSplit = m_recorder ? m_recorder->lastSplit() : QString();
+    const std::shared_ptr<Load> load = m_load;
+    m_loadThread = QThread::create([load] {
+        for (const QString &path : qAsConst(load->paths)) {
+            if (load->progress.cancel)
+                break;
+            load->progress.doneBytes = 0;
+            load->progress.totalBytes = 0;
+            load->results << MeasurementFileReader::read(path, load->firstSplit, load->lastSplit, &load->progress);
+            ++load->filesDone;
+        }
+    });
+    m_loadThread->setObjectName(QStringLiteral("chart file load"));
+    connect(m_loadThread, &QThread::finished, this, &ChartWindow::finishLoad);
+    showLoadProgress();
+    m_loadBar->show();
+    m_loadTimer->start();
+    m_loadThread->start(QThread::LowPriority);
+}
+
+void ChartWindow::showLoadProgress()
+{
+    if (!m_load)
+        return;
+    const int files = m_load->paths.size();
+    const int done = qMin<int>(m_load->filesDone, files);
+    const qint64 total = m_load->progress.totalBytes;
+    const double part = total > 0 ? double(m_load->progress.doneBytes) / double(total) : 0.0;
+    m_loadProgress->setValue(int(1000.0 * (done + (done < files ? part : 0.0)) / qMax(1, files)));
+    const QString name = QFileInfo(m_load->paths.value(done)).fileName();
+    m_loadLabel->setText(done < files ? QStringLiteral("Чтение файла %1 из %2: %3").arg(done + 1).arg(files).arg(name)
+                                      : QStringLiteral("Чтение файлов"));
+}
+
+void ChartWindow::cancelLoad()
+{
+    m_queuedPaths.clear();
+    if (m_load)
+        m_load->progress.cancel = true;
+}
+
+void ChartWindow::finishLoad()
+{
+    m_loadTimer->stop();
+    m_loadThread->wait();
+    m_loadThread->deleteLater();
+    m_loadThread = nullptr;
+    const std::shared_ptr<Load> load = std::move(m_load);
     QStringList problems;
     bool added = false;
-    for (const QString &path : paths) {
-        const MeasurementFileReader::Result result =
-            MeasurementFileReader::read(path, firstSplit, lastSplit);
+    for (const MeasurementFileReader::Result &result : qAsConst(load->results)) {
+        if (result.cancelled)
+            continue;
         if (!result.problem.isEmpty())
             problems << result.problem;
         if (result.channel) {
@@ -260,6 +414,11 @@ void ChartWindow::loadFiles(const QStringList &paths)
     }
     if (added)
         m_plot->showWholeRun();
+    if (m_queuedPaths.isEmpty())
+        m_loadBar->hide();
+    else
+        startLoad();
+    emit loadFinished();
     if (!problems.isEmpty())
         tell(problems.join(QLatin1Char('\n')));
 }

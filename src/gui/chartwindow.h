@@ -8,9 +8,13 @@
 #include <functional>
 #include <memory>
 
+class QLabel;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
+class QProgressBar;
+class QThread;
+class QTimer;
 class Recorder;
 class TrendArchive;
 class TableMan;
@@ -55,14 +59,25 @@ public:
 
     TrendPlot *plot() const { return m_plot; }
     QListWidget *legend() const { return m_legend; }
+    // Files are being read (loadFiles).
+    bool isLoading() const { return m_loadThread != nullptr; }
 
 public slots:
     // "Открыть файлы измерений…": asks for files, then loadFiles().
     void openFiles();
-    // Reads the files and adds their channels; problems are told in one message.
+    // Reads the files on a thread of its own and adds their channels when
+    // done; problems are told in one message. Measuring and the window go on
+    // meanwhile; a progress bar with a cancel button shows the load, and
+    // closing the window ends it. Files asked for during a load follow it.
     void loadFiles(const QStringList &paths);
+    // Stops the load in progress (its files are left out) and the ones queued.
+    void cancelLoad();
     void exportPng();
     void exportCsv();
+
+signals:
+    // A load ended (finished or cancelled) and its channels are on the chart.
+    void loadFinished();
 
 private:
     void fillAddMenu();
@@ -70,6 +85,10 @@ private:
     void onLegendChanged(QListWidgetItem *item);
     void showLegendMenu(const QPoint &pos);
     void tell(const QString &text);
+    void startLoad();
+    void showLoadProgress();
+    void finishLoad();
+    void updateTitle();
     // Asks where to save; `write` returns false when it failed.
     void askToSave(const QString &title, const QString &filter, const QString &suffix,
                    const std::function<bool(const QString &path)> &write);
@@ -80,4 +99,13 @@ private:
     QListWidget *m_legend = nullptr;
     QMenu *m_addMenu = nullptr;
     int m_colorIndex = 0;
+
+    struct Load;
+    std::shared_ptr<Load> m_load;       // shared with its thread
+    QThread *m_loadThread = nullptr;
+    QStringList m_queuedPaths;
+    QWidget *m_loadBar = nullptr;
+    QProgressBar *m_loadProgress = nullptr;
+    QLabel *m_loadLabel = nullptr;
+    QTimer *m_loadTimer = nullptr;
 };

@@ -94,6 +94,9 @@ QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function
     case DialogRequest::InputText: {
         auto *input = new QInputDialog(parent);
         input->setWindowTitle(request.title);
+        // Wide enough for its title bar (the window manager's buttons and
+        // margins included): a narrow input would cut the title off.
+        input->setMinimumWidth(input->fontMetrics().horizontalAdvance(request.title) + 160);
         input->setLabelText(request.text);
         input->setWhatsThis(request.whatsThis);
         if (request.kind == DialogRequest::InputInt) {

@@ -10,12 +10,14 @@
 #include <QPointer>
 #include <QSettings>
 
-FileNameTemplate::FileNameTemplate(Recorder *recorder, QWidget *parent)
+FileNameTemplate::FileNameTemplate(Recorder *recorder, const QVector<SensorDevice *> *devices, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::FileNameTemplate)
     , m_recorder(recorder)
+    , m_devices(devices)
 {
     ui->setupUi(this);
+    ui->lblResultat->setWordWrap(true);
 
     exampleDevice.key = 0x2C000003A8551994ull;
     for (int i = 0; i < 8; ++i)
@@ -68,7 +70,21 @@ void FileNameTemplate::on_edtFileTemplateName_textChanged(const QString &arg1)
 {
     if (arg1.isEmpty())
         return;
-    ui->lblResultat->setText(Recorder::expandTemplate(arg1, exampleDevice, 0));
+    QString text = Recorder::expandTemplate(arg1, exampleDevice, 0);
+    const QStringList shared =
+        m_devices ? Recorder::sharedNames(arg1, *m_devices) : QStringList();
+    if (!shared.isEmpty()) {
+        // What the recorder will do about it, said before it happens.
+        text += QStringLiteral("\nВнимание: у нескольких подключённых каналов одно имя (%1); "
+                               "к имени каждого следующего добавится его серийный номер 1-Wire и номер канала.")
+                    .arg(shared.mid(0, 3).join(QStringLiteral(", ")) + (shared.size() > 3 ? QStringLiteral(", …") : QString()));
+    }
+    ui->lblResultat->setText(text);
+}
+
+QString FileNameTemplate::previewText() const
+{
+    return ui->lblResultat->text();
 }
 
 void FileNameTemplate::on_btnOk_clicked()
@@ -85,7 +101,7 @@ void FileNameTemplate::on_btnOk_clicked()
     // on meanwhile.
     const QPointer<FileNameTemplate> self(this);
     Dialogs::ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
-                                              QStringLiteral("Параметры будут применены после перезапуска программы")),
+                                              QStringLiteral("Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.")),
                  [self](const DialogAnswer &) {
                      if (self)
                          self->close();

@@ -18,9 +18,15 @@ class FileNameTemplate : public QWidget
 {
     Q_OBJECT
 public:
-    // `recorder` (may be null) takes the template on OK.
-    explicit FileNameTemplate(Recorder *recorder = nullptr, QWidget *parent = nullptr);
+    // `recorder` (may be null) takes the template on OK; the preview warns
+    // when the template would give channels of `devices` (may be null, read
+    // at each change of the text) the same file name.
+    explicit FileNameTemplate(Recorder *recorder = nullptr, const QVector<SensorDevice *> *devices = nullptr,
+                              QWidget *parent = nullptr);
     ~FileNameTemplate() override;
+
+    // The example name as shown, with the warning about shared names if any.
+    QString previewText() const;
 
 private slots:
     void on_rb1WTemplate_clicked();
@@ -34,6 +40,7 @@ private slots:
 private:
     Ui::FileNameTemplate *ui;
     Recorder *m_recorder;
+    const QVector<SensorDevice *> *m_devices;
     // A channel with every token filled, for the preview only.
     SensorDevice exampleDevice;
 };

@@ -12,7 +12,9 @@
 #include "gui/chartwindow.h"
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
+#include "bus/busbackend.h"
 #include "onewire/adapter.h"
+#include "onewire/tmex.h"
 #include "onewire/familynames.h"
 #include "base/clock.h"
 #include "gui/desktop.h"
@@ -282,6 +284,10 @@ void MainWindow::onAppTimer()
         appTimer->start();
         return;
     }
+    // Whether a measurement is due now: a missing adapter is looked for on
+    // every tick, but the cycle (which without the adapter reads nothing and
+    // only brings the table's ages up to date) runs only when due.
+    bool due = interval < 1;
     if (interval < 1) {
         Clock::processEvents();
     } else {
@@ -298,16 +304,21 @@ void MainWindow::onAppTimer()
             // A missing adapter is retried on every tick.
         } else {
             lastCycleTime = now;
+            due = true;
         }
     }
 
     if (session->open() != 1) {
         adapterFound = false;
-        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB не найден."));
+        ui->lblUsbAdapter->setText(adapterMissingText());
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: red"));
         ui->lineSnUSBadapter->clear();
         ui->lblTextTimeTo->hide();
         ui->lblTimeTo->hide();
+        if (!due) {
+            appTimer->start();
+            return;
+        }
     } else {
         adapterFound = true;
         ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
@@ -334,6 +345,22 @@ void MainWindow::onAppTimer()
         appTimer->start();
 }
 
+// The adapter line when the adapter is missing: which port and why, as the
+// bus or the adapter session tells it.
+QString MainWindow::adapterMissingText() const
+{
+    QString text = QStringLiteral("Преобразователь USB не найден.");
+    const BusBackend *backend = Tmex::backend();
+    QString why = backend ? backend->problem() : QString();
+    if (why.isEmpty())
+        why = Adapter::instance().statusText().section(QLatin1Char('\n'), -1);
+    if (backend && !backend->description().isEmpty())
+        text += QLatin1Char(' ') + backend->description() + QLatin1Char(':');
+    if (!why.isEmpty())
+        text += QLatin1Char(' ') + why;
+    return text;
+}
+
 int MainWindow::checkAdapter()
 {
     return Adapter::instance().open();
@@ -346,7 +373,14 @@ QString MainWindow::getDescriptionFamily(QVector<short> snv)
 
 void MainWindow::cycleGet()
 {
+    // A reading is stale after two of the intervals at which readings come:
+    // the set interval, or, when the bus takes longer, its last cycle and
+    // the tick after it.
+    const qint64 startMs = Clock::tickMs();
+    const qint64 spacingMs = qMax<qint64>(interval >= 1 ? 1000LL * interval : 0, m_lastCycleMs + 2000);
+    tableMan->setStaleAfterMs(2 * spacingMs);
     session->measure([this] { return m_exitRequested; });
+    m_lastCycleMs = Clock::tickMs() - startMs;
     ui->lblAverage->setText(QString::number(tableMan->average(), 'f', 2));
     showRecordingProblem();
 }
@@ -358,6 +392,9 @@ void MainWindow::showRecordingProblem()
     if (outPath.isEmpty())
         return;
     const QString problem = session->recorder().problemText();
+    const QString notice = session->recorder().noticeText();
+    if (!notice.isEmpty() && !statusBar()->currentMessage().contains(notice))
+        statusBar()->showMessage(notice);
     ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
     ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
                                                    : QStringLiteral("background-color: orange"));
@@ -408,7 +445,7 @@ void MainWindow::on_action_5_triggered()
 void MainWindow::on_action_6_triggered()
 {
     AppState::instance().setFileNameTemplate(session->recorder().nameTemplate());
-    auto *window = new FileNameTemplate(&session->recorder());
+    auto *window = new FileNameTemplate(&session->recorder(), sensor->devices());
     // A new window each time: it must go when closed, or every opening leaks one.
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

@@ -61,6 +61,7 @@ protected:
 public slots:
     // One tick of the 2-second application timer.
     void onAppTimer();
+    QString adapterMissingText() const;
     int checkAdapter();
     QString getDescriptionFamily(QVector<short> snv);
     // One measurement cycle, the table update and the average.
@@ -124,6 +125,7 @@ private:
     bool m_scanAllType = true;
     bool m_exitRequested = false;
     bool adapterFound = false;
+    qint64 m_lastCycleMs = 0; // how long the last cycle took
     int m_instanceState = 0;
     MeasurementSession *session = nullptr;
     TrendArchive archive;

@@ -192,6 +192,8 @@ void TrendPlot::dataChanged()
         m_toMs += newest - m_newestMs;
     }
     m_newestMs = newest;
+    if (m_cursorX >= 0)
+        setCursorX(m_cursorX);
     update();
 }
 
@@ -240,13 +242,45 @@ qint64 TrendPlot::timeAt(int x) const
     return from + qint64(std::llround((x - plot.left() + 0.5) * double(span) / plot.width()));
 }
 
+// A reference sample belongs to the channels of its number (0 or 1), which
+// may measure different quantities (a thermocouple's cold junction and a
+// humidity are both channel 1): it goes on the axis of the unit whose
+// latest reading lies nearest to it, never on an axis of another channel
+// number, and not at all without a visible line of its number.
 int TrendPlot::sampleAxis(const Layout &layout, int which) const
 {
+    const double value = sample(which);
+    int best = -1;
+    double bestDistance = std::numeric_limits<double>::infinity();
     for (int i = 0; i < m_lines.size(); ++i) {
-        if (layout.axisOfLine.at(i) >= 0 && m_lines.at(i).channel->subchannel == which)
-            return layout.axisOfLine.at(i);
+        const int axis = layout.axisOfLine.at(i);
+        const TrendChannel &channel = *m_lines.at(i).channel;
+        if (axis < 0 || channel.subchannel != which)
+            continue;
+        double distance = std::numeric_limits<double>::max();
+        const TrendSeries &series = *channel.series;
+        for (int r = series.size() - 1; r >= 0 && r >= series.size() - 64; --r) {
+            const TrendRecord rec = series.record(r);
+            if (!rec.isGap()) {
+                distance = value < rec.min ? rec.min - value : value > rec.max ? value - rec.max : 0.0;
+                break;
+            }
+        }
+        if (best < 0 || distance < bestDistance) {
+            best = axis;
+            bestDistance = distance;
+        }
     }
-    return layout.axes.isEmpty() ? -1 : 0;
+    return best;
+}
+
+QString TrendPlot::sampleUnit(int which) const
+{
+    if (!isSampleSet(sample(which)))
+        return QString();
+    const Layout layout = layoutFor(rect());
+    const int axis = sampleAxis(layout, which);
+    return axis < 0 ? QString() : layout.axes.at(axis).unit;
 }
 
 void TrendPlot::paintEvent(QPaintEvent *)
@@ -277,10 +311,19 @@ void TrendPlot::paintChart(QPainter &painter, const QRect &bounds) const
     painter.restore();
     painter.setPen(Qt::darkGray);
     painter.drawRect(plot.adjusted(0, 0, -1, -1));
+    bool anyData = false;
+    for (const QVector<TrendSeries::Column> &line : columns) {
+        for (int c = 0; c < line.size() && !anyData; ++c)
+            anyData = line.at(c).hasData;
+    }
     if (m_lines.isEmpty()) {
         painter.setPen(Qt::gray);
         painter.drawText(plot, Qt::AlignCenter,
                          QStringLiteral("Нет каналов: добавьте канал или откройте файлы измерений"));
+    } else if (!anyData) {
+        // Every reading failed, or none falls in the view: no empty scale.
+        painter.setPen(Qt::gray);
+        painter.drawText(plot, Qt::AlignCenter, QStringLiteral("нет данных"));
     }
 }
 
@@ -505,8 +548,22 @@ QString TrendPlot::valueText(const Line &line, qint64 timeMs) const
 {
     const TrendSeries &series = *line.channel->series;
     const int index = series.recordAt(timeMs);
-    if (index < 0)
+    if (index < 0) {
+        // A gap: named when a failed reading made it. A pause is kept at the
+        // time of the reading before it; a failed reading at its own time.
+        const int next = series.lowerBound(timeMs);
+        for (int i : {next, next - 1}) {
+            if (i < 0 || i >= series.size() || !series.record(i).isGap())
+                continue;
+            const TrendRecord gap = series.record(i);
+            const bool pause = i > 0 && !series.record(i - 1).isGap() && series.record(i - 1).lastMs == gap.firstMs;
+            if (!pause)
+                return QStringLiteral("ошибка чтения (")
+                    + QDateTime::fromMSecsSinceEpoch(gap.firstMs).toString(QStringLiteral("hh:mm:ss"))
+                    + QLatin1Char(')');
+        }
         return QStringLiteral("—");
+    }
     const TrendRecord rec = series.record(index);
     const QString unit = line.channel->unitText().isEmpty() ? QString() : QLatin1Char(' ') + line.channel->unitText();
     if (rec.min == rec.max)
@@ -530,35 +587,6 @@ void TrendPlot::paintCursor(QPainter &painter, const QRect &plot) const
         return;
     painter.setPen(QPen(QColor(90, 90, 90), 1, Qt::DotLine));
     painter.drawLine(m_cursorX, plot.top(), m_cursorX, plot.top() + plot.height() - 1);
-
-    const QStringList lines = cursorLines(timeAt(m_cursorX));
-    QVector<QColor> colors{Qt::black};
-    for (const Line &line : m_lines) {
-        if (line.visible)
-            colors << line.color;
-    }
-    const QFontMetrics metrics(painter.font());
-    int width = 0;
-    for (const QString &text : lines)
-        width = qMax(width, metrics.horizontalAdvance(text));
-    const int rowHeight = metrics.height();
-    QRect box(0, plot.top() + 6, width + 24, rowHeight * lines.size() + 8);
-    box.moveLeft(m_cursorX + 10);
-    if (box.right() > plot.left() + plot.width() - 4)
-        box.moveRight(m_cursorX - 10);
-    if (box.left() < plot.left() + 4)
-        box.moveLeft(plot.left() + 4);
-    painter.setPen(QColor(160, 160, 160));
-    painter.setBrush(QColor(255, 255, 255, 230));
-    painter.drawRect(box);
-    painter.setBrush(Qt::NoBrush);
-    for (int i = 0; i < lines.size(); ++i) {
-        const QRect row(box.left() + 6, box.top() + 4 + i * rowHeight, box.width() - 8, rowHeight);
-        if (i > 0)
-            painter.fillRect(QRect(row.left(), row.top() + rowHeight / 2 - 4, 8, 8), colors.value(i));
-        painter.setPen(Qt::black);
-        painter.drawText(row.adjusted(i > 0 ? 12 : 0, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, lines.at(i));
-    }
 }
 
 void TrendPlot::paintLegend(QPainter &painter, const QRect &bounds) const
@@ -572,9 +600,10 @@ void TrendPlot::paintLegend(QPainter &painter, const QRect &bounds) const
         const int top = bounds.top() + 4 + row * LegendRowHeight;
         painter.fillRect(QRect(bounds.left() + SideGap + 4, top + LegendRowHeight / 2 - 5, 10, 10), line.color);
         painter.setPen(Qt::black);
-        painter.drawText(QRect(bounds.left() + SideGap + 20, top, bounds.width() - 40, LegendRowHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         line.channel->name() + QStringLiteral(", ") + line.channel->unitText());
+        const QRect textRect(bounds.left() + SideGap + 20, top, bounds.width() - 40, LegendRowHeight);
+        const QString text = painter.fontMetrics().elidedText(
+            line.channel->name() + QStringLiteral(", ") + line.channel->unitText(), Qt::ElideMiddle, textRect.width());
+        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
         ++row;
     }
 }
@@ -671,7 +700,7 @@ void TrendPlot::mouseMoveEvent(QMouseEvent *event)
 {
     const QRect plot = plotArea();
     const int x = event->pos().x();
-    m_cursorX = plot.contains(event->pos()) || m_drag != Drag::None ? x : -1;
+    setCursorX(plot.contains(event->pos()) || m_drag != Drag::None ? x : -1);
     if (m_drag == Drag::Pan) {
         const double msPerPx = double(m_pressToMs - m_pressFromMs) / plot.width();
         const qint64 shift = qint64((x - m_pressX) * msPerPx);
@@ -707,6 +736,14 @@ void TrendPlot::mouseDoubleClickEvent(QMouseEvent *event)
 
 void TrendPlot::leaveEvent(QEvent *)
 {
-    m_cursorX = -1;
+    setCursorX(-1);
     update();
+}
+
+void TrendPlot::setCursorX(int x)
+{
+    m_cursorX = x;
+    const QRect plot = plotArea();
+    const bool inside = x >= plot.left() && x < plot.left() + plot.width();
+    emit cursorTextChanged(inside ? cursorLines(timeAt(x)) : QStringList());
 }

@@ -67,13 +67,22 @@ public:
     qint64 timeAt(int x) const;
 
     // The cursor's text at `timeMs`: the local time, then for every visible
-    // line its name and the value under the cursor ("—" where it has none).
+    // line its name and the value under the cursor ("—" where it has none,
+    // "ошибка чтения" with its time in the gap of a failed reading).
     QStringList cursorLines(qint64 timeMs) const;
+    // The unit of the axis reference sample 0 or 1 is drawn on; empty when
+    // it is not drawn (not set, or no visible line of its channel number).
+    QString sampleUnit(int which) const;
     // Every visible line's readings in the view, one row per stored record,
     // semicolon-separated with decimal commas, UTF-8, CR LF line ends.
     QByteArray csv() const;
     // The chart as drawn now (without the cursor), with a legend below.
     QImage image() const;
+
+signals:
+    // The cursor moved: its text (cursorLines), shown beside the plot so it
+    // never covers a line; empty when the cursor left the plot.
+    void cursorTextChanged(const QStringList &lines);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -129,5 +138,6 @@ private:
     qint64 m_pressFromMs = 0;
     qint64 m_pressToMs = 0;
     int m_cursorX = -1;
+    void setCursorX(int x);
     QRubberBand *m_band = nullptr;
 };

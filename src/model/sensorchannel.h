@@ -36,6 +36,8 @@ struct SensorChannel
     uint8_t requestedSubtype = 0;
     bool subtypeWriteRequest = false;
     QDateTime time;            // invalid = no time
+    QString failure;           // why value is NaN, in words for the operator ("" when it is not)
+    bool missed = false;       // the latest read of its device did not fill it (it did not answer)
     // Which fill of the channel the record holds: a new, larger number every
     // time a driver fills it (0 before the first fill). A reading is written
     // and announced at most once, by this number, whatever the times say.

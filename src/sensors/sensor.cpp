@@ -12,6 +12,7 @@
 
 #include <QScopedValueRollback>
 #include <QTime>
+#include <cmath>
 
 namespace {
 
@@ -31,10 +32,37 @@ int readThermometer(Sensor::ReadContext &r, SensorDevice &device)
         if (result != -1)
             r.broadcastDone = true;
     }
-    if (result == -1)
+    if (result == -1) {
+        r.failure = QStringLiteral("нет ответа");
         return -1;
+    }
+    if (result == Ds18x20::kBadScratchpad)
+        r.failure = QStringLiteral("ошибка CRC");
+    else if (result == Ds18x20::kPowerOnValue)
+        r.failure = QStringLiteral("нет преобразования (значение при включении)");
     driver.fillChannels(device);
     return 1;
+}
+
+// Why a thermocouple read gave no temperature, from the last attempt's code
+// and the chip's fault bits (scratchpad byte 2: open, short to GND, to VCC).
+QString thermocoupleFailure(int result, const QByteArray &scratchpad)
+{
+    if (result == Max31850::kBadScratchpad)
+        return QStringLiteral("ошибка CRC");
+    if (result != Max31850::kNoTemperature)
+        return QStringLiteral("нет ответа");
+    if (scratchpad.size() >= 4 && (scratchpad.at(0) & 0x01)) {
+        const int faults = scratchpad.at(2) & 0x07;
+        if (faults & 0x01)
+            return QStringLiteral("обрыв термопары");
+        if (faults & 0x02)
+            return QStringLiteral("замыкание термопары на землю (GND)");
+        if (faults & 0x04)
+            return QStringLiteral("замыкание термопары на питание (VCC)");
+        return QStringLiteral("неисправность термопары");
+    }
+    return QStringLiteral("напряжение термопары вне таблицы");
 }
 
 // Up to 4 reads, each failure logged, then the fill (failed or not).
@@ -42,8 +70,9 @@ int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
 {
     Max31850 driver(r.session, r.state, r.rom);
     double hot = 0, cold = 0;
+    int result = Max31850::kNotSelected;
     for (int call = 1; call <= 4; ++call) {
-        const int result = driver.convertAndRead(&hot, &cold);
+        result = driver.convertAndRead(&hot, &cold);
         if (result == 1) {
             if (call > 1)
                 qDebug() << "ErrorReadValue ThisOK --- " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz"))
@@ -57,6 +86,7 @@ int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
             qDebug() << "ErrorReadValue " << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz")) << "; "
                      << 3 - call;
     }
+    r.failure = thermocoupleFailure(result, driver.scratchpad());
     driver.fillChannels(device);
     return -1;
 }
@@ -235,9 +265,31 @@ int Sensor::readDevice(SensorDevice &device)
     m_lastFamily = device.family;
     if (!family->read)
         return 1;
+    // What the table and the files need of every attempt, whatever the
+    // driver: a failed reading ("---") carries the time of the attempt and
+    // why it failed. A channel the read did not fill keeps its record and is
+    // marked missed (the table shows it missing until the list drops it).
+    const QDateTime attempt = Clock::now();
+    QVector<uint64_t> before;
+    for (const SensorChannel &channel : qAsConst(device.channels))
+        before << channel.reading;
+    QString failure;
     ReadContext context{this, &session, Adapter::instance().accessStateBuffer(), romBuffer, m_broadcastDone,
-                        m_activeBridge};
-    return family->read(context, device);
+                        m_activeBridge, failure};
+    const int result = family->read(context, device);
+    for (int i = 0; i < device.channels.size(); ++i) {
+        SensorChannel &channel = device.channels[i];
+        channel.missed = i < before.size() && channel.reading == before.at(i);
+        if (channel.missed)
+            continue;
+        if (!channel.time.isValid())
+            channel.time = attempt;
+        if (std::isnan(channel.value))
+            channel.failure = failure.isEmpty() ? QStringLiteral("нет значения (причина в журнале)") : failure;
+        else
+            channel.failure.clear();
+    }
+    return result;
 }
 
 const Sensor::Family *Sensor::findFamily(uint8_t code)

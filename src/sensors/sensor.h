@@ -61,6 +61,8 @@ public:
     // As startCycle for the next device; -1 past the last one.
     int readNext();
     // 1 read or recognised, 0 skipped or unknown family, -1 read failed.
+    // Every channel the read filled with a failed reading carries the time
+    // of the attempt and the reason (SensorChannel::failure).
     int readDevice(SensorDevice &device);
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
@@ -74,6 +76,7 @@ public:
         short *rom;                  // the device's ROM buffer
         bool &broadcastDone;         // a thermometer has broadcast this cycle's conversion
         I2cBridge *&activeBridge;    // the bridge being read, for requestStop
+        QString &failure;            // why the read gave no value, for the operator ("" unknown)
     };
     // One family the dispatch knows.
     struct Family

@@ -61,7 +61,8 @@ void MeasurementSession::removeSink(ReadingSink *sink)
 
 int MeasurementSession::open()
 {
-    return m_acquisition.open();
+    m_openResult = m_acquisition.open();
+    return m_openResult;
 }
 
 Acquisition::Result MeasurementSession::search()
@@ -71,12 +72,17 @@ Acquisition::Result MeasurementSession::search()
 
 Acquisition::Result MeasurementSession::refresh()
 {
-    return m_acquisition.refresh();
+    const Acquisition::Result result = m_acquisition.refresh();
+    m_openResult = result.openResult;
+    return result;
 }
 
 void MeasurementSession::measure(const std::function<bool()> &stop)
 {
-    m_sensor->measureAll(stop);
+    // Without the adapter no device is read, whatever its kind: the files
+    // get no lines and the table shows the last readings as they age.
+    if (m_openResult == 1)
+        m_sensor->measureAll(stop);
     if (tableRuns())
         m_table->update();
 }

@@ -63,6 +63,8 @@ public:
     // One measurement cycle: every device read (stopping after the current
     // device once `stop` returns true), then, when the table runs, the table
     // update that shows and records the readings and hands them to the sinks.
+    // While the last open() or refresh() found no adapter, no device is read
+    // and only the table update runs.
     void measure(const std::function<bool()> &stop = std::function<bool()>());
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
@@ -77,4 +79,5 @@ private:
     QVector<ReadingSink *> m_sinks;
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
+    int m_openResult = 1; // the last open(): 1 the adapter is there
 };

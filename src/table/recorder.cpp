@@ -143,8 +143,72 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
 {
     if (index < 0 || index >= device.channels.size())
         return QString();
-    return m_folder + QLatin1Char('/') + expandTemplate(m_nameTemplate, device, index)
-        + QLatin1String(".csv");
+    const QString pathsFor = m_folder + QLatin1Char('\n') + m_nameTemplate;
+    if (pathsFor != m_pathsFor) {
+        // Another folder or template: names are handed out afresh.
+        m_pathsFor = pathsFor;
+        m_pathOf.clear();
+        m_ownerOf.clear();
+        m_noticeText.clear();
+        m_sharedNames.clear();
+        m_renamed = 0;
+    }
+    const ChannelId id = ChannelId::of(device, index);
+    const auto known = m_pathOf.constFind(id);
+    if (known != m_pathOf.constEnd())
+        return known.value();
+
+    const auto pathOf = [this](const QString &name) {
+        return m_folder + QLatin1Char('/') + name + QLatin1String(".csv");
+    };
+    const auto takenByOther = [&](const QString &path) {
+        const auto owner = m_ownerOf.constFind(path);
+        return owner != m_ownerOf.constEnd() && owner.value() != id;
+    };
+    const QString base = expandTemplate(m_nameTemplate, device, index);
+    QString path = pathOf(base);
+    if (takenByOther(path)) {
+        const QString distinct = base + QLatin1Char('_') + romToText(device.rom, false) + QLatin1Char('_')
+            + QString::number(device.channels.at(index).subchannel);
+        path = pathOf(distinct);
+        for (int n = 2; takenByOther(path); ++n)
+            path = pathOf(distinct + QLatin1Char('_') + QString::number(n));
+        ++m_renamed;
+        qCDebug(logWarning()) << "FileNameShared" << pathOf(base) << "-> channel" << id.text() << "writes"
+                              << path;
+        const QString shared = QFileInfo(pathOf(base)).fileName();
+        if (!m_sharedNames.contains(shared))
+            m_sharedNames << shared;
+        m_noticeText = QStringLiteral("Шаблон даёт одно имя файла нескольким каналам (%1): каналов с "
+                                      "добавленным серийным номером: %2")
+                           .arg(m_sharedNames.join(QStringLiteral(", ")))
+                           .arg(m_renamed);
+    }
+    m_pathOf.insert(id, path);
+    m_ownerOf.insert(path, id);
+    return path;
+}
+
+QStringList Recorder::sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices)
+{
+    QHash<QString, ChannelId> first;
+    QStringList shared;
+    for (const SensorDevice *device : devices) {
+        if (!device || !device->isPresent())
+            continue;
+        for (int index = 0; index < device->channels.size(); ++index) {
+            if (!device->channels.at(index).isLive())
+                continue;
+            const QString name = expandTemplate(templateText, *device, index);
+            const ChannelId id = ChannelId::of(*device, index);
+            const auto owner = first.constFind(name);
+            if (owner == first.constEnd())
+                first.insert(name, id);
+            else if (owner.value() != id && !shared.contains(name))
+                shared << name;
+        }
+    }
+    return shared;
 }
 
 QByteArray Recorder::headerBytes(const SensorDevice &device, int index) const
@@ -250,6 +314,7 @@ int Recorder::writeHeader(SensorDevice &device, int index)
     const QString path = filePathFor(device, index);
     if (path.isEmpty())
         return -1;
+    m_headedPath.insert(ChannelId::of(device, index), path);
     if (QFileInfo::exists(path)) {
         m_headerOwed.remove(path);
         return 1;
@@ -280,6 +345,14 @@ int Recorder::appendReading(SensorDevice &device, int index)
     qDebug() << Clock::now().toString(QStringLiteral("hh:mm:ss:zzz: ")) << "DEV= "
              << romToText(device.rom, false) << "; val=" << channel.value;
 
+    // The channel's file has another name than when its row was created (a
+    // new template): the new file begins with its own header too.
+    const auto headed = m_headedPath.constFind(channelKey);
+    if (headed != m_headedPath.constEnd() && headed.value() != path) {
+        if (!QFileInfo::exists(path) && !createWithHeader(path, device, index))
+            return -1;
+        m_headedPath.insert(channelKey, path);
+    }
     // A header that failed when the row was created is still owed.
     if (m_headerOwed.contains(path)) {
         if (!QFileInfo::exists(path) && !createWithHeader(path, device, index))

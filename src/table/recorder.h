@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QSet>
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <functional>
 
 class QFile;
@@ -53,8 +55,21 @@ public:
     void setLastSplit(const QString &text) { m_lastSplit = text; }
 
     // folder/<expanded template>.csv for channel `index`; empty when `index`
-    // is outside the device's channels.
+    // is outside the device's channels. No two channels share a file within
+    // a run: the first channel to ask for a name keeps it for as long as the
+    // folder and template stay; another channel whose template gives the same
+    // name gets "_<1-Wire serial>_<subchannel>" after it (and a number after
+    // that should even this be taken). Each such case is logged once and
+    // told by noticeText().
     QString filePathFor(const SensorDevice &device, int index) const;
+
+    // The names the template gives more than one of these devices' live
+    // channels (each once, without folder or extension), for a preview.
+    static QStringList sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices);
+
+    // Empty unless channels were given distinct names because the template
+    // gave them the same one; then a short text for the operator.
+    QString noticeText() const { return m_noticeText; }
 
     // Creates the channel's file with its ten header lines unless a file of
     // that name exists. Returns 1 done or not needed, -1 failure (then no file
@@ -136,8 +151,19 @@ private:
     QString m_firstSplit;
     QString m_lastSplit;
 
+    // This run's file of each channel and the channel of each file, for
+    // m_pathsFor (the folder and template they were made with).
+    mutable QHash<ChannelId, QString> m_pathOf;
+    mutable QHash<QString, ChannelId> m_ownerOf;
+    mutable QString m_pathsFor;
+    mutable QString m_noticeText;
+    mutable QStringList m_sharedNames;
+    mutable int m_renamed = 0;
+
     // The reading number of the last line written per channel.
     QHash<ChannelId, uint64_t> m_lastWrittenReading;
+    // The file each channel's header was last written or found in.
+    QHash<ChannelId, QString> m_headedPath;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
     // Paths whose last write failed, with the tick of that failure.

@@ -2,10 +2,14 @@
 
 #include "base/appstate.h"
 #include "onewire/romid.h"
+#include "base/clock.h"
 #include "base/cpumeter.h"
 #include "model/sensordevice.h"
 #include "table/recorder.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QDir>
 #include <algorithm>
 #include <iterator>
 #include <cmath>
@@ -82,9 +86,53 @@ int TableMan::columnCount(const QModelIndex &parent) const
 
 QVariant TableMan::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rows.size() || index.column() >= ColumnCount)
+    if (!index.isValid() || index.row() >= rows.size() || index.column() >= ColumnCount)
         return QVariant();
-    return rows.at(index.row()).cells[index.column()];
+    const Row &row = rows.at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return row.cells[index.column()];
+    case Qt::ForegroundRole:
+        if (row.stale || row.missing)
+            return QBrush(QColor(150, 150, 150));
+        return QVariant();
+    case Qt::ToolTipRole:
+        if (index.column() == ColFileName && !row.cells[ColFileName].isEmpty())
+            return QDir::toNativeSeparators(row.cells[ColFileName]);
+        if (index.column() == ColValue && !row.tip.isEmpty())
+            return row.tip;
+        return QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+void TableMan::setRowState(int row, const SensorChannel &channel)
+{
+    Row &r = rows[row];
+    const QString when = channel.time.isValid()
+        ? channel.time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) : QStringLiteral("время неизвестно");
+    // Not filled by its device's latest read: it did not answer (the device
+    // list keeps such a channel one search pass more before it drops it).
+    const bool missing = channel.missed;
+    const bool stale = !missing && staleAfterMs > 0 && channel.time.isValid()
+        && channel.time.msecsTo(Clock::now()) > staleAfterMs;
+    QString tip;
+    if (missing)
+        tip = QStringLiteral("Датчик не ответил в последнем цикле; последнее показание: %1 (%2)")
+                  .arg(valueText(channel.value), when);
+    else if (std::isnan(channel.value))
+        tip = QStringLiteral("Нет значения: %1 (попытка %2)")
+                  .arg(channel.failure.isEmpty() ? QStringLiteral("причина неизвестна") : channel.failure, when);
+    if (stale)
+        tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n'))
+            + QStringLiteral("Показание устарело: получено %1, новых нет дольше двух интервалов").arg(when);
+    if (r.stale == stale && r.missing == missing && r.tip == tip)
+        return;
+    r.stale = stale;
+    r.missing = missing;
+    r.tip = tip;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 QVariant TableMan::headerData(int section, Qt::Orientation orientation, int role) const
@@ -276,6 +324,9 @@ void TableMan::appendRow(const SensorDevice &device, int index)
     beginInsertRows(QModelIndex(), at, at);
     rows.append(row);
     endInsertRows();
+    setRowState(at, channel);
+    if (rows.at(at).missing)
+        setCellText(at, ColValue, QStringLiteral("---"));
     if (!indexStale && !rowIndex.contains(row.id))
         rowIndex.insert(row.id, at);
 }
@@ -284,7 +335,8 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
 {
     const SensorChannel &channel = device.channels.at(index);
     setCellText(row, ColType, channel.type);
-    setCellText(row, ColValue, valueText(channel.value));
+    setRowState(row, channel);
+    setCellText(row, ColValue, rows.at(row).missing ? QStringLiteral("---") : valueText(channel.value));
     setCellText(row, ColExist, QStringLiteral("1"));
     setCellText(row, ColCalibration, fixed2(channel.calibration));
 

@@ -67,6 +67,17 @@ public:
     // Shows only the rows whose ROM text contains `text`, ignoring case; an
     // empty text shows every row.
     void setFilter(const QString &text);
+    // A reading older than this (ms; 0: never) is shown as stale, greyed
+    // with its time in the tooltip, until a fresh one arrives. The window
+    // sets two measurement intervals.
+    void setStaleAfterMs(qint64 ms) { staleAfterMs = ms; }
+    // Whether the row shows an old reading (stale) or a channel that did not
+    // answer in the last cycle (missing, kept until the device list drops it).
+    bool isRowStale(int row) const { return rows.at(row).stale; }
+    bool isRowMissing(int row) const { return rows.at(row).missing; }
+    // The value cell's tooltip: why a "---", or how old a stale reading is.
+    QString valueTip(int row) const { return rows.at(row).tip; }
+
     // Mean of every live channel-0 value found by the last update (0 when
     // there was none, NaN when one of them was NaN).
     double average() const { return averageValue; }
@@ -90,7 +101,8 @@ public:
     bool isRowShown(int row) const { return rows.at(row).shown; }
     void refreshDevice(SensorDevice &device);
 
-    // QAbstractTableModel: display texts and the header.
+    // QAbstractTableModel: display texts, grey text and tooltips for stale
+    // and missing rows, the whole path as the file column's tooltip, and the header.
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -115,7 +127,13 @@ private:
         ChannelId id;
         QString cells[ColumnCount];
         bool shown = true;
+        bool stale = false;
+        bool missing = false;
+        QString tip;
     };
+
+    // The row's stale and missing state and value tooltip, from its channel.
+    void setRowState(int row, const SensorChannel &channel);
 
     void updateOnce();
     void keepRowsOf(uint64_t deviceKey);
@@ -138,6 +156,7 @@ private:
     double sample1 = NO_SAMPLE;
     QString filter;
     double averageValue = 0;
+    qint64 staleAfterMs = 0;
     bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;
