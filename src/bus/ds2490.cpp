@@ -534,10 +534,15 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     if (!m_handle || !endPullup())
         return -1;
     // The chip runs the whole pass itself, with its own reset and Search ROM
-    // (the caller's reset and command byte only woke the devices up before),
-    // following `path` at every discrepancy; it returns the ROM found and,
-    // with RTS, eight bytes with a 1 at each position where both values
-    // were present. SM: only report, one device (wIndex bits 15..8).
+    // (the caller's reset and command byte are then repeated by the chip).
+    // Search only (SM), one device (wIndex bits 15..8), starting at the ROM
+    // in EP2: at every discrepancy it takes that ROM's bit, so the ROM of a
+    // device present leads to that device. EP3 gets the ROM found and, with
+    // RTS, when more devices follow in the search order, eight more bytes:
+    // the ROM to start at for the next one — the one found with its last
+    // unexplored 0 branch turned to 1. That branch is the only discrepancy
+    // the callers need (it is where the next pass turns), so it is the one
+    // flagged.
     if (!bulkOut(path, 8))
         return -1;
     const uint16_t value = kCommSearchAccess | kImmediate | kBitRst | kBitSm | kBitF | kBitNtf | kBitRts;
@@ -546,27 +551,29 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     Status status;
     if (!waitIdle(&status))
         return -1;
-    for (char r : status.results) {
-        if (uint8_t(r) & (kRrNrs | kRrSh)) {
-            if (status.waitingIn > 0) {
-                QByteArray drop(status.waitingIn, 0);
-                if (!bulkIn(reinterpret_cast<uint8_t *>(drop.data()), drop.size()))
-                    return -1;
-            }
-            return 0;
-        }
-    }
-    if (status.waitingIn != 16) {
-        if (status.waitingIn == 0)
-            return 0; // the devices left during the pass
+    const bool noDevice = status.results.contains(char(kRrNrs)) || status.results.contains(char(kRrSh))
+                          || status.results.contains(char(kRrEos));
+    if (status.waitingIn != 0 && status.waitingIn != 8 && status.waitingIn != 16)
         return resync(QStringLiteral("a search brought %1 bytes back").arg(status.waitingIn));
-    }
     uint8_t back[16];
-    if (!bulkIn(back, 16))
+    if (status.waitingIn > 0 && !bulkIn(back, status.waitingIn))
         return -1;
+    if (noDevice || status.waitingIn == 0)
+        return 0; // no presence, or the devices left during the pass
     std::memcpy(rom, back, 8);
-    std::memcpy(discrepancies, back + 8, 8);
-    Q_UNUSED(kRrEos)
+    if (status.waitingIn == 16) {
+        // The next start follows the ROM found up to that branch, has a 1
+        // there (where the ROM found has its 0) and 0 after it.
+        int branch = 0;
+        while (branch < 64 && romBit(back + 8, branch) == romBit(rom, branch))
+            ++branch;
+        bool wellFormed = branch < 64 && romBit(rom, branch) == 0;
+        for (int bit = branch + 1; bit < 64 && wellFormed; ++bit)
+            wellFormed = romBit(back + 8, bit) == 0;
+        if (!wellFormed)
+            return resync(QStringLiteral("a search returned a garbled next start"));
+        setRomBit(discrepancies, branch, 1);
+    }
     Q_UNUSED(kRrCmp)
     return 1;
 }

@@ -197,7 +197,9 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
         return true;
     }
     case kCommSearch: {
-        // Search only (SM), one device, along the ROM in EP2.
+        // Search only (SM), one device, starting at the ROM in EP2: the pass
+        // takes that ROM's bit at every discrepancy. With RTS, when devices
+        // follow in the search order, the start for the next one comes too.
         if (!(value & kBit3) || m_out.size() < 8 || ((index >> 8) & 0xFF) != 1)
             return false;
         uint8_t path[8];
@@ -214,8 +216,19 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
             return true;
         }
         m_in.append(reinterpret_cast<const char *>(rom), 8);
-        if (value & kRts)
-            m_in.append(reinterpret_cast<const char *>(discrepancies), 8);
+        int lastZero = -1;
+        for (int bit = 0; bit < 64; ++bit) {
+            if (((discrepancies[bit / 8] >> (bit % 8)) & 1) && !((rom[bit / 8] >> (bit % 8)) & 1))
+                lastZero = bit;
+        }
+        if ((value & kRts) && lastZero >= 0) {
+            uint8_t next[8];
+            std::memcpy(next, rom, 8);
+            next[lastZero / 8] |= uint8_t(1 << (lastZero % 8));
+            for (int bit = lastZero + 1; bit < 64; ++bit)
+                next[bit / 8] &= uint8_t(~(1 << (bit % 8)));
+            m_in.append(reinterpret_cast<const char *>(next), 8);
+        }
         result(0);
         return true;
     }
