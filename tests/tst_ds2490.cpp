@@ -7,7 +7,9 @@
 #include "bus/simdevice.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2490.h"
+#include "support/orvexctlrun.h"
 #include "support/simfixture.h"
+#include "support/tablesupport.h"
 
 #include <QtTest>
 
@@ -17,9 +19,9 @@ namespace {
 // bed, and a master on it through the real libusb.
 struct Rig
 {
-    explicit Rig(const QString &busFile = SimFixture::busFile(QStringLiteral("serial.json")))
+    explicit Rig(const QString &busFile = SimFixture::busFile(QStringLiteral("serial.json")), bool realTime = false)
     {
-        if (!Clock::isVirtual())
+        if (!realTime && !Clock::isVirtual())
             Clock::setVirtual();
         QString error;
         backend = SimBusLoader::loadFile(busFile, &error);
@@ -56,6 +58,69 @@ class TstDs2490 : public QObject
 {
     Q_OBJECT
 private slots:
+    // orvexctl scan through the emulated adapter and the real libusb prints
+    // the same status, ROM and bridge lines as over the simulated bus. Runs
+    // first, in real time (as orvexctl scan does), like the serial emulator.
+    void scanMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::newRow("thermometers") << SimFixture::busFile("serial.json");
+        QTest::newRow("bridges") << SimFixture::busFile("bridges.json");
+    }
+    void scanMatchesSimulatedBus()
+    {
+        QFETCH(QString, bus);
+        QVERIFY(!Clock::isVirtual());
+        Rig rig(bus, true);
+        rig.chip->setFrameTime(false);
+        const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=usb:" + UsbTestBed::position()});
+        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=sim:" + bus});
+        QCOMPARE(usb.exitCode, 0);
+        QCOMPARE(usb.out, sim.out);
+        QVERIFY(usb.out.count('\n') > 5);
+    }
+
+    // orvexctl read --record through the emulated adapter gives the same
+    // readings and measurement files (times included, on a shared virtual
+    // clock) as the simulated bus with the same bus file: parasite-powered
+    // thermometers, MAX31850s, bridges and their sensors.
+    void recordingMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<QString>("cycles");
+        QTest::newRow("thermometers") << SimFixture::busFile("serial.json") << "4";
+        QTest::newRow("bridges") << SimFixture::busFile("bridges.json") << "2";
+    }
+    void recordingMatchesSimulatedBus()
+    {
+        QFETCH(QString, bus);
+        QFETCH(QString, cycles);
+        QTemporaryDir dir;
+        const QString clock = dir.filePath("clock"), usbFolder = dir.filePath("usb"), simFolder = dir.filePath("sim");
+        QVERIFY(QDir().mkpath(usbFolder) && QDir().mkpath(simFolder));
+        // The readings follow the clock's tick: the recording starts on a
+        // fresh clock, as the run over the simulated bus does.
+        QString error;
+        QVERIFY2(Clock::setVirtualShared(clock, QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)), &error),
+                 qPrintable(error));
+        Rig rig(bus);
+        // Only bus time, as the simulated bus charges it; the USB frames are
+        // the bench's business.
+        rig.chip->setFrameTime(false);
+        const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
+                                 "--record"};
+        const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, common + QStringList{usbFolder, "--bus=usb:" + UsbTestBed::position()},
+                                            {"ORVEX_SHARED_CLOCK=" + clock});
+        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, common + QStringList{simFolder, "--bus=sim:" + bus});
+        QCOMPARE(usb.exitCode, 0);
+        QCOMPARE(usb.err, sim.err);
+        QCOMPARE(usb.out, sim.out);
+        QVERIFY(!TableSupport::folderContents(usbFolder).isEmpty());
+        QCOMPARE(TableSupport::folderContents(usbFolder), TableSupport::folderContents(simFolder));
+        // The parasite-powered thermometers got their strong pull-up.
+        QVERIFY(!usb.out.contains("\t85.00\t"));
+    }
+
     // Opening claims interface 0 in alternate setting 3; a kernel driver
     // that holds it is detached and gets it back when the master closes.
     void openAndClaim()

@@ -402,6 +402,20 @@ bool Ds2490::bulkIn(uint8_t *data, int length)
     return true;
 }
 
+bool Ds2490::flushSearchCommand()
+{
+    if (!m_searchPending)
+        return true;
+    m_searchPending = false;
+    // The command byte itself never carries an armed pull-up.
+    const bool armed = m_armed;
+    m_armed = false;
+    uint8_t command = RomCommand::kSearch;
+    const bool sent = touchBlock(&command, 1) == 1;
+    m_armed = armed;
+    return sent;
+}
+
 bool Ds2490::endPullup()
 {
     if (!m_pullupOn)
@@ -417,6 +431,8 @@ bool Ds2490::endPullup()
 
 int Ds2490::reset()
 {
+    m_searchPending = false;
+    m_afterReset = false;
     if (!m_handle || !endPullup())
         return -1;
     m_armed = false;
@@ -437,13 +453,15 @@ int Ds2490::reset()
     if (result & kRrNrs)
         return 0;
     Q_UNUSED(kRrApp) // an alarming presence is a presence
+    m_afterReset = true;
     return 1;
 }
 
 int Ds2490::touchBit(int bit)
 {
-    if (!m_handle || !endPullup())
+    if (!m_handle || !endPullup() || !flushSearchCommand())
         return -1;
+    m_afterReset = false;
     if (!command(kCommCmd, kCommBitIo | kImmediate | (bit ? kBitD : 0), 0))
         return -1;
     Status status;
@@ -461,14 +479,23 @@ int Ds2490::touchBit(int bit)
 
 int Ds2490::touchByte(int byte)
 {
+    // A Search ROM command byte right after a reset waits: when the pass
+    // itself follows, the chip's SEARCH ACCESS sends it; anything else sends
+    // it first. Written after a reset, the command byte reads back as written.
+    if (m_afterReset && (byte & 0xFF) == RomCommand::kSearch && !m_armed && m_handle) {
+        m_afterReset = false;
+        m_searchPending = true;
+        return RomCommand::kSearch;
+    }
     uint8_t one = uint8_t(byte & 0xFF);
     return touchBlock(&one, 1) == 1 ? one : -1;
 }
 
 int Ds2490::touchBlock(uint8_t *bytes, int length)
 {
-    if (!m_handle || !endPullup())
+    if (!m_handle || !endPullup() || !flushSearchCommand())
         return -1;
+    m_afterReset = false;
     for (int at = 0; at < length; at += kPacket) {
         const int piece = std::min(kPacket, length - at);
         const bool last = at + piece == length;
@@ -513,6 +540,7 @@ void Ds2490::setOverdriveTiming(bool on)
 {
     if (on == m_overdrive)
         return;
+    flushSearchCommand();
     m_overdrive = on;
     // The chip's own timing follows at once, so the next reset already runs
     // at the new speed (its SE bit and speed byte say the same).
@@ -533,8 +561,12 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     std::memset(discrepancies, 0, 8);
     if (!m_handle || !endPullup())
         return -1;
-    // The chip runs the whole pass itself, with its own reset and Search ROM
-    // (the caller's reset and command byte are then repeated by the chip).
+    // The chip runs the whole pass itself. After the caller's reset and
+    // Search ROM (which waited, see touchByte) it sends the command byte
+    // itself; otherwise it also starts with a reset (RST).
+    const uint16_t resetFirst = m_searchPending ? 0 : kBitRst;
+    m_searchPending = false;
+    m_afterReset = false;
     // Search only (SM), one device (wIndex bits 15..8), starting at the ROM
     // in EP2: at every discrepancy it takes that ROM's bit, so the ROM of a
     // device present leads to that device. EP3 gets the ROM found and, with
@@ -545,7 +577,7 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     // flagged.
     if (!bulkOut(path, 8))
         return -1;
-    const uint16_t value = kCommSearchAccess | kImmediate | kBitRst | kBitSm | kBitF | kBitNtf | kBitRts;
+    const uint16_t value = kCommSearchAccess | kImmediate | resetFirst | kBitSm | kBitF | kBitNtf | kBitRts;
     if (!command(kCommCmd, value, uint16_t(RomCommand::kSearch | (1 << 8))))
         return -1;
     Status status;

@@ -90,6 +90,8 @@ private:
     // Reads exactly `length` bytes that are waiting in EP3, in pieces of at most 64.
     bool bulkIn(uint8_t *data, int length);
     bool endPullup();
+    // Sends a Search ROM command byte that waited for its pass; see touchByte.
+    bool flushSearchCommand();
     // A libusb failure: the message for the operator, the adapter closed; returns -1.
     int fail(int libusbError, const char *what);
     // The chip reported a fault it recovers from (EP0F, unexpected data): reset it; returns -1.
@@ -106,5 +108,7 @@ private:
     bool m_overdrive = false;
     bool m_armed = false;
     bool m_pullupOn = false;
+    bool m_afterReset = false;    // the last bus operation was a reset with presence
+    bool m_searchPending = false; // a Search ROM command byte waits for its pass
     int m_timeoutMs = 1000;
 };

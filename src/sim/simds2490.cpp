@@ -35,6 +35,12 @@ QString hex4(uint16_t v)
 
 } // namespace
 
+void SimDs2490::frame()
+{
+    if (m_frameTime)
+        Clock::spendUs(kFrameUs);
+}
+
 SimDs2490::SimDs2490(SimBus *bus)
     : m_bus(bus)
 {
@@ -75,7 +81,7 @@ void SimDs2490::endPullup()
 
 bool SimDs2490::control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index)
 {
-    Clock::spendUs(kFrameUs);
+    frame();
     const char *group = request == kControlCmd ? "CONTROL" : request == kCommCmd ? "COMM" : request == kModeCmd ? "MODE" : "?";
     m_requests << QStringLiteral("%1 %2 %3").arg(QLatin1String(group), hex4(value), hex4(index));
     if (requestType != kVendorOut)
@@ -239,14 +245,14 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
 
 void SimDs2490::bulkOut(const QByteArray &data)
 {
-    Clock::spendUs(kFrameUs);
+    frame();
     m_requests << QStringLiteral("OUT %1").arg(data.size());
     m_out += data;
 }
 
 QByteArray SimDs2490::bulkIn(int length)
 {
-    Clock::spendUs(kFrameUs);
+    frame();
     m_requests << QStringLiteral("IN %1").arg(length);
     const QByteArray data = m_in.left(length);
     m_in.remove(0, data.size());
@@ -255,7 +261,7 @@ QByteArray SimDs2490::bulkIn(int length)
 
 QByteArray SimDs2490::statusPacket()
 {
-    Clock::spendUs(kFrameUs);
+    frame();
     m_requests << QStringLiteral("STATUS");
     QByteArray packet(16, 0);
     packet[0] = char(m_pulseEnabled ? kPulseSpue : 0);

@@ -39,6 +39,10 @@ public:
     // The status packet of EP1: 16 state bytes and the result bytes since the last one.
     QByteArray statusPacket();
 
+    // Whether USB frame time is charged (the default); without it only the
+    // bus time is, as the simulated bus alone charges it.
+    void setFrameTime(bool on) { m_frameTime = on; }
+
     // Power-on state.
     void powerOn();
     // Fault: the next status packets report EP0F (a lost setup packet) until CTL_RESET_DEVICE.
@@ -52,6 +56,8 @@ public:
 
 private:
     bool comm(uint16_t value, uint16_t index);
+    // One USB frame passes.
+    void frame();
     void endPullup();
     void startPullup();
 
@@ -66,5 +72,6 @@ private:
     bool m_pullup = false;
     bool m_halted = false;
     bool m_ep0Full = false;
+    bool m_frameTime = true;
     QStringList m_requests;
 };
