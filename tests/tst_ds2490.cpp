@@ -89,7 +89,7 @@ private slots:
         QTest::addColumn<QString>("bus");
         QTest::addColumn<QString>("cycles");
         QTest::newRow("thermometers") << SimFixture::busFile("serial.json") << "4";
-        QTest::newRow("bridges") << SimFixture::busFile("bridges.json") << "2";
+        QTest::newRow("bridge") << SimFixture::busFile("usb.json") << "2";
     }
     void recordingMatchesSimulatedBus()
     {
@@ -110,7 +110,7 @@ private slots:
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
                                  "--record"};
         const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, common + QStringList{usbFolder, "--bus=usb:" + UsbTestBed::position()},
-                                            {"ORVEX_SHARED_CLOCK=" + clock});
+                                            {"ORVEX_SHARED_CLOCK=" + clock}, 250000);
         const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, common + QStringList{simFolder, "--bus=sim:" + bus});
         QCOMPARE(usb.exitCode, 0);
         QCOMPARE(usb.err, sim.err);

@@ -464,11 +464,8 @@ int Ds2490::touchBit(int bit)
     m_afterReset = false;
     if (!command(kCommCmd, kCommBitIo | kImmediate | (bit ? kBitD : 0), 0))
         return -1;
-    Status status;
-    if (!waitIdle(&status))
-        return -1;
-    if (status.waitingIn != 1)
-        return resync(QStringLiteral("a time slot brought %1 bytes back").arg(status.waitingIn));
+    // The bit read is the one byte the slot puts into EP3; the IN transfer
+    // completes once it is there, so no status poll is needed.
     uint8_t read = 0;
     if (!bulkIn(&read, 1))
         return -1;
@@ -516,11 +513,8 @@ int Ds2490::touchBlock(uint8_t *bytes, int length)
             value |= kBitSpu;
         if (!command(kCommCmd, value, index))
             return -1;
-        Status status;
-        if (!waitIdle(&status, pullup))
-            return -1;
-        if (status.waitingIn != piece)
-            return resync(QStringLiteral("%1 bytes sent, %2 came back").arg(piece).arg(status.waitingIn));
+        // Exactly the bytes the command puts into EP3; the IN transfer
+        // completes once they are there.
         uint8_t back[kPacket];
         if (!bulkIn(back, piece))
             return -1;
@@ -530,8 +524,9 @@ int Ds2490::touchBlock(uint8_t *bytes, int length)
                 return resync(QStringLiteral("a byte read back garbled"));
             bytes[at + i] = back[i];
         }
+        // The pull-up (of infinite duration) now holds the line.
         if (pullup)
-            m_pullupOn = (status.flags & kStSpua) != 0;
+            m_pullupOn = true;
     }
     return length;
 }
