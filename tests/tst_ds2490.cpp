@@ -12,6 +12,7 @@
 #include "support/tablesupport.h"
 
 #include <QtTest>
+#include <cstring>
 
 namespace {
 
@@ -145,6 +146,168 @@ private slots:
         QVERIFY(!plain.bed->ioctls().contains("DISCONNECT"));
         QVERIFY(!plain.bed->ioctls().contains("CONNECT"));
         QVERIFY(!plain.bed->kernelDriverBound());
+    }
+
+    // Each command's request codes, and the status packet's decoding:
+    // presence, no presence, a short, a lost setup packet (EP0F).
+    void requestCodesAndStatus()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.chip->requests().mid(0, 5),
+                 QStringList({"CONTROL 0x0000 0x0000", "MODE 0x0000 0x0002", "MODE 0x0003 0x0000",
+                              "MODE 0x0001 0x0001", "MODE 0x0002 0x0000"}));
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.reset(), 1);
+        QCOMPARE(rig.master.touchByte(0xCC), 0xCC);
+        QCOMPARE(rig.master.touchBit(1), 1);
+        QCOMPARE(rig.master.touchBit(0), 0);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x0C4B 0x0000", "STATUS", "COMM 0x0053 0x00CC", "IN 1",
+                                                    "COMM 0x0029 0x0000", "IN 1", "COMM 0x0021 0x0000", "IN 1"}));
+        // Overdrive timing: the speed mode at once, and every reset says it too.
+        rig.chip->clearRequests();
+        rig.master.setOverdriveTiming(true);
+        rig.master.reset();
+        rig.master.setOverdriveTiming(false);
+        QCOMPARE(rig.chip->requests().mid(0, 2), QStringList({"MODE 0x0002 0x0002", "COMM 0x0C4B 0x0002"}));
+        QVERIFY(rig.chip->requests().contains("MODE 0x0002 0x0000"));
+
+        rig.chip->setShorted(true);
+        QCOMPARE(rig.master.reset(), 0);
+        QVERIFY(rig.master.problem().contains("shorted"));
+        rig.chip->setShorted(false);
+        while (rig.bus().deviceCount() > 0)
+            rig.bus().removeDevice(0);
+        QCOMPARE(rig.master.reset(), 0);
+
+        // EP0F: the chip is reset and the operation fails; the next one works.
+        rig.chip->setEp0Full(true);
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.reset(), -1);
+        QVERIFY(rig.master.problem().contains("EP0F"));
+        QVERIFY(rig.chip->requests().contains("CONTROL 0x0000 0x0000"));
+        QCOMPARE(rig.master.reset(), 0);
+    }
+
+    // A block goes out in pieces of at most 64 bytes, each read back exactly.
+    void blockAcrossPackets()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        rig.chip->clearRequests();
+        uint8_t block[150];
+        for (int i = 0; i < 150; ++i)
+            block[i] = uint8_t(i * 7);
+        QCOMPARE(rig.master.touchBlock(block, 150), 150);
+        for (int i = 0; i < 150; ++i)
+            QCOMPARE(block[i], uint8_t(i * 7)); // nothing selected: the line reads what was written
+        QCOMPARE(rig.chip->requests(), QStringList({"OUT 64", "COMM 0x0075 0x0040", "IN 64", "OUT 64",
+                                                    "COMM 0x0075 0x0040", "IN 64", "OUT 22", "COMM 0x0075 0x0016",
+                                                    "IN 22"}));
+    }
+
+    // Parasite power: an armed byte carries SPU, the pull-up holds while the
+    // conversion runs and ends when the wait ends; unarmed, there is none.
+    void strongPullup()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const uint8_t parasite[8] = {0x28, 0xAA, 0x31, 0x07, 0x5C, 0x14, 0x01, 0x0B};
+        auto select = [&] {
+            QCOMPARE(rig.master.reset(), 1);
+            uint8_t match[9] = {RomCommand::kMatch};
+            std::memcpy(match + 1, parasite, 8);
+            QCOMPARE(rig.master.touchBlock(match, 9), 9);
+        };
+        select();
+        rig.chip->clearRequests();
+        rig.master.setStrongPullup(true);
+        QCOMPARE(rig.master.touchByte(0x44), 0x44);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x1053 0x0044", "IN 1"}));
+        QVERIFY(rig.bus().strongPullupOn());
+        Clock::sleepMs(750);
+        QVERIFY(rig.bus().strongPullupOn());
+        rig.master.setStrongPullup(false);
+        QVERIFY(!rig.bus().strongPullupOn());
+        QCOMPARE(rig.chip->requests().mid(2, 3),
+                 QStringList({"CONTROL 0x0003 0x0000", "CONTROL 0x0002 0x0000", "STATUS"}));
+
+        select();
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.touchByte(0x44), 0x44);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x0053 0x0044", "IN 1"}));
+        QVERIFY(!rig.bus().strongPullupOn());
+    }
+
+    // Faults: each fails the operation with one message naming the adapter
+    // and the remedy, and the adapter is taken up again at the next set-up
+    // once it can be.
+    void faults()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const QString name = QStringLiteral("USB 1-Wire adapter (DS2490) 1-2");
+
+        // Pulled out mid-cycle, and plugged in again.
+        rig.bed->unplugAfter(1);
+        QCOMPARE(rig.master.reset(), -1);
+        QVERIFY(rig.master.problem().startsWith(name));
+        QVERIFY(rig.master.problem().contains("gone (unplugged?)"));
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(!rig.master.setUp());
+        QVERIFY(rig.master.problem().contains("plugged in"));
+        rig.bed->plug();
+        QVERIFY(rig.master.setUp());
+        QVERIFY(rig.master.problem().isEmpty());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // A stalled endpoint: cleared when the adapter is opened again.
+        rig.bed->stallNext(0x83);
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(rig.master.problem().contains("stalled an endpoint"));
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // A transfer that never completes: the master gives up after its timeout.
+        QElapsedTimer real;
+        real.start();
+        rig.bed->swallowNext();
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(rig.master.problem().contains("did not answer in time"));
+        QVERIFY(real.elapsed() < 2000);
+        QVERIFY(rig.bed->ioctls().contains("DISCARD"));
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // Held by another program.
+        rig.master.close();
+        rig.bed->setHeldByOther(true);
+        QVERIFY(!rig.master.setUp());
+        QVERIFY(rig.master.problem().contains("held by another program"));
+        rig.bed->setHeldByOther(false);
+        QVERIFY(rig.master.setUp());
+    }
+
+    // usb:SERIAL takes the adapter whose ID chip has that serial (as the
+    // window shows it or in bus order), usb:BUS-PORT the one at that place.
+    void selection()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const QString serial = rig.master.idChipSerial();
+        rig.master.close();
+        QString forward;
+        for (int i = serial.size() - 2; i >= 0; i -= 2)
+            forward += serial.mid(i, 2);
+        for (const QString &selector : {serial, forward.toLower(), UsbTestBed::position()}) {
+            Ds2490 chosen(selector);
+            QVERIFY2(chosen.setUp(), qPrintable(selector + ": " + chosen.problem()));
+        }
+        for (const QString &selector : {QStringLiteral("F70000001B2A3382"), QStringLiteral("9-9")}) {
+            Ds2490 chosen(selector);
+            QVERIFY(!chosen.setUp());
+            QVERIFY(chosen.problem().contains("not plugged in"));
+        }
     }
 
     // The search through the adapter's search command finds the simulated

@@ -578,8 +578,9 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     Status status;
     if (!waitIdle(&status))
         return -1;
-    const bool noDevice = status.results.contains(char(kRrNrs)) || status.results.contains(char(kRrSh))
-                          || status.results.contains(char(kRrEos));
+    bool noDevice = false;
+    for (char r : status.results)
+        noDevice = noDevice || (uint8_t(r) & (kRrNrs | kRrSh | kRrEos));
     if (status.waitingIn != 0 && status.waitingIn != 8 && status.waitingIn != 16)
         return resync(QStringLiteral("a search brought %1 bytes back").arg(status.waitingIn));
     uint8_t back[16];

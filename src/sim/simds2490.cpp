@@ -20,7 +20,7 @@ const uint16_t kCommBitIo = 0x0020, kCommReset = 0x0042, kCommByteIo = 0x0052, k
 const uint16_t kImmediate = 0x0001, kBit3 = 0x0008, kRst = 0x0100, kIcp = 0x0200, kNtf = 0x0400, kSpu = 0x1000,
                kRts = 0x4000;
 const uint8_t kStSpua = 0x01, kStHalt = 0x10, kStIdle = 0x20, kStEp0f = 0x80;
-const uint8_t kRrNrs = 0x01, kRrEos = 0x80;
+const uint8_t kRrNrs = 0x01, kRrSh = 0x02, kRrEos = 0x80;
 const uint8_t kPulseSpue = 0x02;
 
 // One USB frame.
@@ -163,6 +163,10 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
         if ((value & kBit3) && m_speedChangeEnabled) {
             m_speed = index & 0xFF;
             m_bus->setOverdriveTiming(m_speed == 2);
+        }
+        if (m_shorted) {
+            result(kRrSh);
+            return true;
         }
         const int presence = m_bus->reset();
         result(presence > 0 ? 0x00 : kRrNrs);

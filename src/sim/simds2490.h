@@ -47,6 +47,8 @@ public:
     void powerOn();
     // Fault: the next status packets report EP0F (a lost setup packet) until CTL_RESET_DEVICE.
     void setEp0Full(bool full) { m_ep0Full = full; }
+    // Fault: the 1-Wire line is shorted; every reset reports SH.
+    void setShorted(bool shorted) { m_shorted = shorted; }
 
     // The requests the host made, one line each ("COMM 0x0C43 0x0000",
     // "OUT 8", "IN 1", "STATUS"), for tests.
@@ -73,5 +75,6 @@ private:
     bool m_halted = false;
     bool m_ep0Full = false;
     bool m_frameTime = true;
+    bool m_shorted = false;
     QStringList m_requests;
 };

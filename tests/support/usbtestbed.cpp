@@ -183,13 +183,30 @@ bool UsbTestBed::handle(UMockdevIoctlClient *client)
     const gulong request = umockdev_ioctl_client_get_request(client);
     UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
     if (m_unplugAfter == 0 && m_plugged) {
+        // The node goes once this request is answered (removing it while
+        // the request is open would lose the answer).
         m_plugged = false;
-        umockdev_testbed_remove_device(m_testbed, m_sysPath.toUtf8().constData());
+        m_unplugAfter = -1;
+        GSource *later = g_idle_source_new();
+        g_source_set_callback(
+            later,
+            [](gpointer self) -> gboolean {
+                auto *bed = static_cast<UsbTestBed *>(self);
+                QMutexLocker lock(&bed->m_mutex);
+                if (!bed->m_plugged)
+                    umockdev_testbed_remove_device(bed->m_testbed, bed->m_sysPath.toUtf8().constData());
+                return G_SOURCE_REMOVE;
+            },
+            this, nullptr);
+        g_source_attach(later, g_main_context_get_thread_default());
+        g_source_unref(later);
     }
     if (m_unplugAfter > 0)
         --m_unplugAfter;
-    // A vanished device answers every request so.
-    if (!m_plugged) {
+    // A vanished device answers every request so, except that the URBs
+    // that completed before can still be reaped (as the kernel lets them).
+    const bool reap = request == USBDEVFS_REAPURB || request == USBDEVFS_REAPURBNDELAY;
+    if (!m_plugged && !(reap && !m_urbs->done.isEmpty())) {
         m_ioctls << QStringLiteral("ENODEV");
         umockdev_ioctl_client_complete(client, -1, ENODEV);
         return true;
