@@ -5,6 +5,11 @@
 #include "bus/romcommands.h"
 #include "bus/simbackend.h"
 #include "bus/simdevice.h"
+#include "bus/usbbackend.h"
+#include "onewire/adapter.h"
+#include "onewire/tmex.h"
+#include "sensors/sensor.h"
+#include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2490.h"
 #include "support/orvexctlrun.h"
@@ -12,6 +17,7 @@
 #include "support/tablesupport.h"
 
 #include <QtTest>
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -286,6 +292,48 @@ private slots:
         QVERIFY(rig.master.problem().contains("held by another program"));
         rig.bed->setHeldByOther(false);
         QVERIFY(rig.master.setUp());
+    }
+
+    // The adapter pulled out in the middle of a measurement cycle: the
+    // cycle ends without readings, the next ticks report it missing, and the
+    // first tick after it is back measures again, with the ID chip's serial.
+    void unplugAndReplugMidCycle()
+    {
+        Rig rig(SimFixture::busFile("usb.json"));
+        const int devices = rig.search(rig.bus()).size();
+        UsbBackend backend(UsbTestBed::position());
+        backend.master().setTransferTimeoutMs(100);
+        Tmex::setBackend(&backend);
+        Adapter::instance().forgetSession();
+        {
+            MeasurementSession session;
+            Acquisition::Result tick = session.refresh();
+            QCOMPARE(tick.openResult, 1);
+            QCOMPARE(tick.roms.size(), devices);
+            QVERIFY(tick.adapterSerial.endsWith("1B2A3381"));
+            session.measure();
+
+            rig.bed->unplugAfter(40);
+            session.measure();
+            QVERIFY(backend.problem().contains("gone (unplugged?)"));
+            tick = session.refresh();
+            QVERIFY(tick.openResult != 1);
+            QVERIFY(backend.problem().contains("plugged in"));
+
+            rig.bed->plug();
+            tick = session.refresh();
+            QCOMPARE(tick.openResult, 1);
+            QCOMPARE(tick.roms.size(), devices);
+            session.measure();
+            int filled = 0;
+            for (const SensorDevice *device : *session.sensor().devices()) {
+                for (const SensorChannel &channel : device->channels)
+                    filled += std::isnan(channel.value) ? 0 : 1;
+            }
+            QVERIFY(filled >= 6);
+        }
+        Tmex::setBackend(nullptr);
+        Adapter::instance().forgetSession();
     }
 
     // usb:SERIAL takes the adapter whose ID chip has that serial (as the
