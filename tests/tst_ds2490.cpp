@@ -356,6 +356,16 @@ private slots:
             QVERIFY(!chosen.setUp());
             QVERIFY(chosen.problem().contains("not plugged in"));
         }
+
+        // orvexctl ports lists it beside the serial ports: its position, the
+        // serial and that the kernel's driver holds it (which gets it back).
+        rig.bed->setKernelDriverBound(true);
+        const OrvexctlRun ports = runOrvexctl(ORVEXCTL_BIN, {"ports"});
+        QCOMPARE(ports.exitCode, 0);
+        QVERIFY2(ports.out.contains("usb:1-2  DS2490  ID chip " + serial.toLatin1()
+                                    + "  (held by the kernel's ds2490 driver; detached while in use)\n"),
+                 ports.out.constData());
+        QVERIFY(rig.bed->kernelDriverBound());
     }
 
     // The search through the adapter's search command finds the simulated
