@@ -67,8 +67,7 @@ const uint8_t kStEp0f = 0x80; // EP0 FIFO overflowed: a setup packet was lost, n
 const uint8_t kRrDetect = 0xA5; // a device arrived (not a result)
 const uint8_t kRrNrs = 0x01;    // no presence pulse after a reset
 const uint8_t kRrSh = 0x02;     // the bus is shorted
-const uint8_t kRrApp = 0x04;    // alarming presence pulse
-const uint8_t kRrCmp = 0x10;    // compare error (a byte did not read back)
+// (0x04 APP, an alarming presence pulse, is a presence like any other.)
 const uint8_t kRrEos = 0x80;    // the search found fewer devices than asked for
 
 const uint16_t kSpeedRegular = 0x00;
@@ -452,7 +451,6 @@ int Ds2490::reset()
     }
     if (result & kRrNrs)
         return 0;
-    Q_UNUSED(kRrApp) // an alarming presence is a presence
     m_afterReset = true;
     return 1;
 }
@@ -602,7 +600,6 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
             return resync(QStringLiteral("a search returned a garbled next start"));
         setRomBit(discrepancies, branch, 1);
     }
-    Q_UNUSED(kRrCmp)
     return 1;
 }
 

@@ -59,8 +59,11 @@ void UsbTestBed::ensurePreload(char *argv[])
         value += ' ' + preload;
     qputenv("LD_PRELOAD", value);
     // A sanitized build then has its runtime behind the preload library.
-    if (!qEnvironmentVariableIsSet("ASAN_OPTIONS"))
-        qputenv("ASAN_OPTIONS", "verify_asan_link_order=0");
+    QByteArray asan = qgetenv("ASAN_OPTIONS");
+    if (!asan.contains("verify_asan_link_order")) {
+        asan += asan.isEmpty() ? "" : ":";
+        qputenv("ASAN_OPTIONS", asan + "verify_asan_link_order=0");
+    }
     execv("/proc/self/exe", argv);
     qFatal("cannot run under the umockdev preload library: %s", strerror(errno));
 }
