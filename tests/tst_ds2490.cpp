@@ -9,6 +9,7 @@
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"
+#include "session/busoption.h"
 #include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2490.h"
@@ -66,13 +67,15 @@ class TstDs2490 : public QObject
     Q_OBJECT
 private slots:
     // orvexctl scan through the emulated adapter and the real libusb prints
-    // the same status, ROM and bridge lines as over the simulated bus. Runs
+    // the same status, ROM and bridge lines as over the simulated bus, also
+    // on a bus that goes to overdrive. Runs
     // first, in real time (as orvexctl scan does), like the serial emulator.
     void scanMatchesSimulatedBus_data()
     {
         QTest::addColumn<QString>("bus");
         QTest::newRow("thermometers") << SimFixture::busFile("serial.json");
-        QTest::newRow("bridges") << SimFixture::busFile("bridges.json");
+        QTest::newRow("bridges") << SimFixture::busFile("usb.json");
+        QTest::newRow("overdrive") << SimFixture::busFile("overdrive.json");
     }
     void scanMatchesSimulatedBus()
     {
@@ -355,6 +358,14 @@ private slots:
             Ds2490 chosen(selector);
             QVERIFY(!chosen.setUp());
             QVERIFY(chosen.problem().contains("not plugged in"));
+        }
+
+        // The bus option: usb, usb:BUS-PORT, and with exactly one adapter
+        // plugged in and nothing chosen, that one.
+        for (const QString &value : {QStringLiteral("usb"), QStringLiteral("usb:1-2"), QString()}) {
+            QString error;
+            std::unique_ptr<BusBackend> backend = BusOption::open(value, &error);
+            QVERIFY(dynamic_cast<UsbBackend *>(backend.get()));
         }
 
         // orvexctl ports lists it beside the serial ports: its position, the
