@@ -17,10 +17,17 @@ struct libusb_device_handle;
 // CONTROL commands (reset the chip, halt and resume command processing),
 // COMM commands (1-Wire reset, bit, byte, block, search) and MODE commands
 // (strong pull-up enable, speed) — writes block data to the bulk endpoint
-// EP2, reads what the 1-Wire bus gave back from the bulk endpoint EP3, and
-// polls the interrupt endpoint EP1 for the chip's state: idle, strong
-// pull-up active, the bytes waiting in EP3, the EP0F error and the result
-// codes of the last commands (presence, short).
+// EP2 and reads what the 1-Wire bus gave back from the bulk endpoint EP3
+// (exactly the bytes a bit, byte or block command leaves there; the IN
+// transfer completes once they are). After a reset, a search or the end of
+// a strong pull-up it polls the interrupt endpoint EP1 for the chip's state:
+// idle, strong pull-up active, the bytes waiting in EP3, the EP0F error
+// (which resets the chip) and the result codes (presence, short).
+//
+// Search: the chip's SEARCH ACCESS command finds one device per pass. A
+// Search ROM byte written right after a reset waits for it (the chip sends
+// that byte itself), so the bus sees reset, command and 64 triplets, as with
+// any master.
 //
 // Opening detaches the kernel's own driver when it holds the interface (and
 // says so once), claims interface 0 in the alternate setting with 64-byte

@@ -40,7 +40,7 @@ QVector<Info> survey(bool withSerial, QString *error)
         Info info;
         info.position = position(list[i]);
         libusb_device_handle *handle = nullptr;
-        if (libusb_open(list[i], &handle) == 0) {
+        if (withSerial && libusb_open(list[i], &handle) == 0) {
             info.kernelDriver = libusb_kernel_driver_active(handle, 0) == 1;
             libusb_close(handle);
         }

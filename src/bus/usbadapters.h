@@ -22,8 +22,9 @@ struct Info
 // The USB position of a device: bus number, a dash and the port path ("1-2.3").
 QString position(libusb_device *device);
 
-// Every adapter, in the order libusb lists them; `withSerial` opens each one
-// briefly to read its ID chip (which needs access to it). An empty list and
+// Every adapter, in the order libusb lists them; `withSerial` also opens each
+// one briefly to ask about the kernel driver and read its ID chip (which
+// needs access to it); without it nothing is opened. An empty list and
 // *error when libusb cannot be used at all.
 QVector<Info> survey(bool withSerial, QString *error = nullptr);
 
