@@ -15,6 +15,7 @@
 #include "publish/mqttpublisher.h"
 #include "sensors/acquisition.h"
 #include "bus/serialports.h"
+#include "bus/usbadapters.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
 #include "session/measurementsession.h"
@@ -263,12 +264,16 @@ int read(const ReadOptions &options)
 }
 
 // One line per port: the port, "DS2480B" or "no DS2480B: why", the USB-serial
-// converter's latency timer where it has one, and what the system says about the port. Exit code 0 when an adapter answered.
+// converter's latency timer where it has one, and what the system says about
+// the port; then, unless PORTs are given, one line per USB adapter (DS2490):
+// usb:BUS-PORT, its ID chip's serial number or why it could not be read, and
+// whether the kernel's driver holds it. Exit code 0 when an adapter answered.
 int ports(const QStringList &paths)
 {
     const int kProbeTimeoutMs = 250;
     const QVector<SerialPorts::Report> reports = SerialPorts::survey(paths, kProbeTimeoutMs);
-    if (reports.isEmpty())
+    const QVector<UsbAdapters::Info> usb = paths.isEmpty() ? UsbAdapters::survey(true) : QVector<UsbAdapters::Info>();
+    if (reports.isEmpty() && usb.isEmpty())
         err() << "orvexctl: no serial ports\n";
     bool found = false;
     for (const SerialPorts::Report &r : reports) {
@@ -279,6 +284,17 @@ int ports(const QStringList &paths)
             out() << "  (" << r.description << ")";
         out() << "\n";
         found = found || r.ds2480b;
+    }
+    for (const UsbAdapters::Info &a : usb) {
+        out() << "usb:" << a.position << "  DS2490";
+        if (!a.serial.isEmpty())
+            out() << "  ID chip " << a.serial;
+        else
+            out() << ": " << (a.problem.isEmpty() ? QStringLiteral("no ID chip answers") : a.problem);
+        if (a.kernelDriver)
+            out() << "  (held by the kernel's ds2490 driver; detached while in use)";
+        out() << "\n";
+        found = found || !a.serial.isEmpty();
     }
     out().flush();
     err().flush();

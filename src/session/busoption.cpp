@@ -3,6 +3,8 @@
 #include "onewire/tmex.h"
 #include "bus/tmexlibrary.h"
 #include "bus/serialbackend.h"
+#include "bus/usbadapters.h"
+#include "bus/usbbackend.h"
 #include "bus/simbackend.h"
 #include "sim/simbusloader.h"
 
@@ -15,6 +17,7 @@ std::unique_ptr<BusBackend> &installed()
 }
 
 const char kPrefix[] = "--bus=";
+const char kChoices[] = "sim, sim:FILE, tmex, tmex:PATH, serial:PORT, usb, usb:SERIAL or usb:BUS-PORT";
 
 QString defaultDriverName()
 {
@@ -50,6 +53,10 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
         if (auto driver = TmexLibrary::load(defaultDriverName(), &ignored))
             return driver;
 #endif
+        // One USB adapter and nothing chosen: the operator plugged it in to
+        // use it. With two or more the choice is the operator's (usb:...).
+        if (UsbAdapters::survey(false).size() == 1)
+            return std::make_unique<UsbBackend>();
         return SimBusLoader::loadDemo(error);
     }
     if (value == QLatin1String("sim"))
@@ -62,8 +69,12 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
         return TmexLibrary::load(value.mid(5), error);
     if (value.startsWith(QLatin1String("serial:")) && value.size() > 7)
         return std::make_unique<SerialBackend>(value.mid(7));
+    if (value == QLatin1String("usb"))
+        return std::make_unique<UsbBackend>();
+    if (value.startsWith(QLatin1String("usb:")) && value.size() > 4)
+        return std::make_unique<UsbBackend>(value.mid(4));
     if (error)
-        *error = QStringLiteral("--bus=%1: unknown bus (expected sim, sim:FILE, tmex, tmex:PATH or serial:PORT)").arg(value);
+        *error = QStringLiteral("--bus=%1: unknown bus (expected %2)").arg(value, QLatin1String(kChoices));
     return nullptr;
 }
 
@@ -72,7 +83,7 @@ bool BusOption::install(const QStringList &args, QString *error)
     const QString chosen = value(args);
     if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
         if (error)
-            *error = QStringLiteral("--bus=: no bus given (expected sim, sim:FILE, tmex, tmex:PATH or serial:PORT)");
+            *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(QLatin1String(kChoices));
         return false;
     }
     std::unique_ptr<BusBackend> backend = open(chosen, error);

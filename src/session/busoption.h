@@ -14,7 +14,11 @@ class SimBackend;
 //   tmex         the TMEX driver (IBFS64.dll on Windows)
 //   tmex:PATH    a TMEX-compatible driver library at PATH
 //   serial:PORT  a DS2480B serial adapter on the port PORT (/dev/ttyUSB0)
-// Without either: the TMEX driver where one is installed, else the demo bus.
+//   usb          the first USB adapter with a DS2490 (04FA:2490)
+//   usb:SERIAL   the USB adapter whose ID chip has this serial number
+//   usb:BUS-PORT the USB adapter at this USB position (1-2, 1-2.3)
+// Without either: the TMEX driver where one is installed, else the one USB
+// adapter when exactly one is plugged in, else the demo bus.
 class BusOption
 {
 public:

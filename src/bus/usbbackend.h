@@ -1,0 +1,21 @@
+#pragma once
+
+#include "bus/wirebackend.h"
+#include "bus/ds2490.h"
+
+// The TMEX driver calls over a USB 1-Wire adapter with a DS2490.
+class UsbBackend : public WireBackend
+{
+public:
+    // `selector` as Ds2490 takes it: "" the first adapter, BUS-PORT or a serial number.
+    explicit UsbBackend(const QString &selector = QString());
+    ~UsbBackend() override;
+
+    Ds2490 &master() { return m_master; }
+
+    QString description() const override;
+    QString problem() const override;
+
+private:
+    Ds2490 m_master;
+};

@@ -1,0 +1,407 @@
+#include "support/usbtestbed.h"
+
+#include "base/clock.h"
+#include "bus/ds2490.h"
+#include "bus/romcommands.h"
+#include "bus/simbackend.h"
+#include "bus/simdevice.h"
+#include "bus/usbbackend.h"
+#include "onewire/adapter.h"
+#include "onewire/tmex.h"
+#include "sensors/sensor.h"
+#include "session/busoption.h"
+#include "session/measurementsession.h"
+#include "sim/simbusloader.h"
+#include "sim/simds2490.h"
+#include "support/orvexctlrun.h"
+#include "support/simfixture.h"
+#include "support/tablesupport.h"
+
+#include <QtTest>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// A bus file's simulated bus behind the emulated DS2490 in the umockdev test
+// bed, and a master on it through the real libusb.
+struct Rig
+{
+    explicit Rig(const QString &busFile = SimFixture::busFile(QStringLiteral("serial.json")), bool realTime = false)
+    {
+        if (!realTime && !Clock::isVirtual())
+            Clock::setVirtual();
+        QString error;
+        backend = SimBusLoader::loadFile(busFile, &error);
+        if (!backend)
+            qFatal("%s", qPrintable(error));
+        chip = std::make_unique<SimDs2490>(&backend->bus());
+        bed = std::make_unique<UsbTestBed>(chip.get());
+        master.setTransferTimeoutMs(100);
+    }
+    SimBus &bus() { return backend->bus(); }
+    // Every ROM a complete search finds, as text in the order found.
+    QStringList search(WireMaster &m)
+    {
+        QStringList roms;
+        uint8_t rom[8] = {};
+        int last = 0;
+        do {
+            if (m.searchPass(rom, &last) != 1)
+                break;
+            roms << QByteArray(reinterpret_cast<char *>(rom), 8).toHex().toUpper();
+        } while (last != 0 && roms.size() < 100);
+        return roms;
+    }
+
+    std::unique_ptr<SimBackend> backend;
+    std::unique_ptr<SimDs2490> chip;
+    std::unique_ptr<UsbTestBed> bed;
+    Ds2490 master;
+};
+
+} // namespace
+
+class TstDs2490 : public QObject
+{
+    Q_OBJECT
+private slots:
+    // orvexctl scan through the emulated adapter and the real libusb prints
+    // the same status, ROM and bridge lines as over the simulated bus, also
+    // on a bus that goes to overdrive. Runs
+    // first, in real time (as orvexctl scan does), like the serial emulator.
+    void scanMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::newRow("thermometers") << SimFixture::busFile("serial.json");
+        QTest::newRow("bridges") << SimFixture::busFile("usb.json");
+        QTest::newRow("overdrive") << SimFixture::busFile("overdrive.json");
+    }
+    void scanMatchesSimulatedBus()
+    {
+        QFETCH(QString, bus);
+        QVERIFY(!Clock::isVirtual());
+        Rig rig(bus, true);
+        rig.chip->setFrameTime(false);
+        const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=usb:" + UsbTestBed::position()});
+        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=sim:" + bus});
+        QCOMPARE(usb.exitCode, 0);
+        QCOMPARE(usb.out, sim.out);
+        QVERIFY(usb.out.count('\n') > 5);
+    }
+
+    // orvexctl read --record through the emulated adapter gives the same
+    // readings and measurement files (times included, on a shared virtual
+    // clock) as the simulated bus with the same bus file: parasite-powered
+    // thermometers, MAX31850s, bridges and their sensors.
+    void recordingMatchesSimulatedBus_data()
+    {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<QString>("cycles");
+        QTest::newRow("thermometers") << SimFixture::busFile("serial.json") << "4";
+        QTest::newRow("bridge") << SimFixture::busFile("usb.json") << "2";
+    }
+    void recordingMatchesSimulatedBus()
+    {
+        QFETCH(QString, bus);
+        QFETCH(QString, cycles);
+        QTemporaryDir dir;
+        const QString clock = dir.filePath("clock"), usbFolder = dir.filePath("usb"), simFolder = dir.filePath("sim");
+        QVERIFY(QDir().mkpath(usbFolder) && QDir().mkpath(simFolder));
+        // The readings follow the clock's tick: the recording starts on a
+        // fresh clock, as the run over the simulated bus does.
+        QString error;
+        QVERIFY2(Clock::setVirtualShared(clock, QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)), &error),
+                 qPrintable(error));
+        Rig rig(bus);
+        // Only bus time, as the simulated bus charges it; the USB frames are
+        // the bench's business.
+        rig.chip->setFrameTime(false);
+        const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
+                                 "--record"};
+        const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, common + QStringList{usbFolder, "--bus=usb:" + UsbTestBed::position()},
+                                            {"ORVEX_SHARED_CLOCK=" + clock}, 250000);
+        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, common + QStringList{simFolder, "--bus=sim:" + bus});
+        QCOMPARE(usb.exitCode, 0);
+        QCOMPARE(usb.err, sim.err);
+        QCOMPARE(usb.out, sim.out);
+        QVERIFY(!TableSupport::folderContents(usbFolder).isEmpty());
+        QCOMPARE(TableSupport::folderContents(usbFolder), TableSupport::folderContents(simFolder));
+        // The parasite-powered thermometers got their strong pull-up.
+        QVERIFY(!usb.out.contains("\t85.00\t"));
+    }
+
+    // Opening claims interface 0 in alternate setting 3; a kernel driver
+    // that holds it is detached and gets it back when the master closes.
+    void openAndClaim()
+    {
+        Rig rig;
+        rig.bed->setKernelDriverBound(true);
+        QVERIFY2(rig.master.setUp(), qPrintable(rig.master.problem()));
+        QVERIFY(!rig.bed->kernelDriverBound());
+        QStringList seen = rig.bed->ioctls();
+        QVERIFY(seen.indexOf("DISCONNECT") >= 0);
+        QVERIFY(seen.indexOf("DISCONNECT") < seen.indexOf("CLAIM"));
+        QVERIFY(seen.indexOf("CLAIM") < seen.indexOf("SETINTERFACE"));
+        QCOMPARE(rig.master.reset(), 1);
+        rig.master.close();
+        QVERIFY(rig.bed->kernelDriverBound());
+        QVERIFY(rig.bed->ioctls().contains("CONNECT"));
+
+        // Without a kernel driver nothing is detached, and nothing given back.
+        Rig plain;
+        QVERIFY(plain.master.setUp());
+        plain.master.close();
+        QVERIFY(!plain.bed->ioctls().contains("DISCONNECT"));
+        QVERIFY(!plain.bed->ioctls().contains("CONNECT"));
+        QVERIFY(!plain.bed->kernelDriverBound());
+    }
+
+    // Each command's request codes, and the status packet's decoding:
+    // presence, no presence, a short, a lost setup packet (EP0F).
+    void requestCodesAndStatus()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.chip->requests().mid(0, 5),
+                 QStringList({"CONTROL 0x0000 0x0000", "MODE 0x0000 0x0002", "MODE 0x0003 0x0000",
+                              "MODE 0x0001 0x0001", "MODE 0x0002 0x0000"}));
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.reset(), 1);
+        QCOMPARE(rig.master.touchByte(0xCC), 0xCC);
+        QCOMPARE(rig.master.touchBit(1), 1);
+        QCOMPARE(rig.master.touchBit(0), 0);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x0C4B 0x0000", "STATUS", "COMM 0x0053 0x00CC", "IN 1",
+                                                    "COMM 0x0029 0x0000", "IN 1", "COMM 0x0021 0x0000", "IN 1"}));
+        // Overdrive timing: the speed mode at once, and every reset says it too.
+        rig.chip->clearRequests();
+        rig.master.setOverdriveTiming(true);
+        rig.master.reset();
+        rig.master.setOverdriveTiming(false);
+        QCOMPARE(rig.chip->requests().mid(0, 2), QStringList({"MODE 0x0002 0x0002", "COMM 0x0C4B 0x0002"}));
+        QVERIFY(rig.chip->requests().contains("MODE 0x0002 0x0000"));
+
+        rig.chip->setShorted(true);
+        QCOMPARE(rig.master.reset(), 0);
+        QVERIFY(rig.master.problem().contains("shorted"));
+        rig.chip->setShorted(false);
+        while (rig.bus().deviceCount() > 0)
+            rig.bus().removeDevice(0);
+        QCOMPARE(rig.master.reset(), 0);
+
+        // EP0F: the chip is reset and the operation fails; the next one works.
+        rig.chip->setEp0Full(true);
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.reset(), -1);
+        QVERIFY(rig.master.problem().contains("EP0F"));
+        QVERIFY(rig.chip->requests().contains("CONTROL 0x0000 0x0000"));
+        QCOMPARE(rig.master.reset(), 0);
+    }
+
+    // A block goes out in pieces of at most 64 bytes, each read back exactly.
+    void blockAcrossPackets()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        rig.chip->clearRequests();
+        uint8_t block[150];
+        for (int i = 0; i < 150; ++i)
+            block[i] = uint8_t(i * 7);
+        QCOMPARE(rig.master.touchBlock(block, 150), 150);
+        for (int i = 0; i < 150; ++i)
+            QCOMPARE(block[i], uint8_t(i * 7)); // nothing selected: the line reads what was written
+        QCOMPARE(rig.chip->requests(), QStringList({"OUT 64", "COMM 0x0075 0x0040", "IN 64", "OUT 64",
+                                                    "COMM 0x0075 0x0040", "IN 64", "OUT 22", "COMM 0x0075 0x0016",
+                                                    "IN 22"}));
+    }
+
+    // Parasite power: an armed byte carries SPU, the pull-up holds while the
+    // conversion runs and ends when the wait ends; unarmed, there is none.
+    void strongPullup()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const uint8_t parasite[8] = {0x28, 0xAA, 0x31, 0x07, 0x5C, 0x14, 0x01, 0x0B};
+        auto select = [&] {
+            QCOMPARE(rig.master.reset(), 1);
+            uint8_t match[9] = {RomCommand::kMatch};
+            std::memcpy(match + 1, parasite, 8);
+            QCOMPARE(rig.master.touchBlock(match, 9), 9);
+        };
+        select();
+        rig.chip->clearRequests();
+        rig.master.setStrongPullup(true);
+        QCOMPARE(rig.master.touchByte(0x44), 0x44);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x1053 0x0044", "IN 1"}));
+        QVERIFY(rig.bus().strongPullupOn());
+        Clock::sleepMs(750);
+        QVERIFY(rig.bus().strongPullupOn());
+        rig.master.setStrongPullup(false);
+        QVERIFY(!rig.bus().strongPullupOn());
+        QCOMPARE(rig.chip->requests().mid(2, 3),
+                 QStringList({"CONTROL 0x0003 0x0000", "CONTROL 0x0002 0x0000", "STATUS"}));
+
+        select();
+        rig.chip->clearRequests();
+        QCOMPARE(rig.master.touchByte(0x44), 0x44);
+        QCOMPARE(rig.chip->requests(), QStringList({"COMM 0x0053 0x0044", "IN 1"}));
+        QVERIFY(!rig.bus().strongPullupOn());
+    }
+
+    // Faults: each fails the operation with one message naming the adapter
+    // and the remedy, and the adapter is taken up again at the next set-up
+    // once it can be.
+    void faults()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const QString name = QStringLiteral("USB 1-Wire adapter (DS2490) 1-2");
+
+        // Pulled out mid-cycle, and plugged in again.
+        rig.bed->unplugAfter(1);
+        QCOMPARE(rig.master.reset(), -1);
+        QVERIFY(rig.master.problem().startsWith(name));
+        QVERIFY(rig.master.problem().contains("gone (unplugged?)"));
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(!rig.master.setUp());
+        QVERIFY(rig.master.problem().contains("plugged in"));
+        rig.bed->plug();
+        QVERIFY(rig.master.setUp());
+        QVERIFY(rig.master.problem().isEmpty());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // A stalled endpoint: cleared when the adapter is opened again.
+        rig.bed->stallNext(0x83);
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(rig.master.problem().contains("stalled an endpoint"));
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // A transfer that never completes: the master gives up after its timeout.
+        QElapsedTimer real;
+        real.start();
+        rig.bed->swallowNext();
+        QCOMPARE(rig.master.touchByte(0xFF), -1);
+        QVERIFY(rig.master.problem().contains("did not answer in time"));
+        QVERIFY(real.elapsed() < 2000);
+        QVERIFY(rig.bed->ioctls().contains("DISCARD"));
+        QVERIFY(rig.master.setUp());
+        QCOMPARE(rig.master.reset(), 1);
+
+        // Held by another program.
+        rig.master.close();
+        rig.bed->setHeldByOther(true);
+        QVERIFY(!rig.master.setUp());
+        QVERIFY(rig.master.problem().contains("held by another program"));
+        rig.bed->setHeldByOther(false);
+        QVERIFY(rig.master.setUp());
+    }
+
+    // The adapter pulled out in the middle of a measurement cycle: the
+    // cycle ends without readings, the next ticks report it missing, and the
+    // first tick after it is back measures again, with the ID chip's serial.
+    void unplugAndReplugMidCycle()
+    {
+        Rig rig(SimFixture::busFile("usb.json"));
+        const int devices = rig.search(rig.bus()).size();
+        UsbBackend backend(UsbTestBed::position());
+        backend.master().setTransferTimeoutMs(100);
+        Tmex::setBackend(&backend);
+        Adapter::instance().forgetSession();
+        {
+            MeasurementSession session;
+            Acquisition::Result tick = session.refresh();
+            QCOMPARE(tick.openResult, 1);
+            QCOMPARE(tick.roms.size(), devices);
+            QVERIFY(tick.adapterSerial.endsWith("1B2A3381"));
+            session.measure();
+
+            rig.bed->unplugAfter(40);
+            session.measure();
+            QVERIFY(backend.problem().contains("gone (unplugged?)"));
+            tick = session.refresh();
+            QVERIFY(tick.openResult != 1);
+            QVERIFY(backend.problem().contains("plugged in"));
+
+            rig.bed->plug();
+            tick = session.refresh();
+            QCOMPARE(tick.openResult, 1);
+            QCOMPARE(tick.roms.size(), devices);
+            session.measure();
+            int filled = 0;
+            for (const SensorDevice *device : *session.sensor().devices()) {
+                for (const SensorChannel &channel : device->channels)
+                    filled += std::isnan(channel.value) ? 0 : 1;
+            }
+            QVERIFY(filled >= 6);
+        }
+        Tmex::setBackend(nullptr);
+        Adapter::instance().forgetSession();
+    }
+
+    // usb:SERIAL takes the adapter whose ID chip has that serial (as the
+    // window shows it or in bus order), usb:BUS-PORT the one at that place.
+    void selection()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const QString serial = rig.master.idChipSerial();
+        rig.master.close();
+        QString forward;
+        for (int i = serial.size() - 2; i >= 0; i -= 2)
+            forward += serial.mid(i, 2);
+        for (const QString &selector : {serial, forward.toLower(), UsbTestBed::position()}) {
+            Ds2490 chosen(selector);
+            QVERIFY2(chosen.setUp(), qPrintable(selector + ": " + chosen.problem()));
+        }
+        for (const QString &selector : {QStringLiteral("F70000001B2A3382"), QStringLiteral("9-9")}) {
+            Ds2490 chosen(selector);
+            QVERIFY(!chosen.setUp());
+            QVERIFY(chosen.problem().contains("not plugged in"));
+        }
+
+        // The bus option: usb, usb:BUS-PORT, and with exactly one adapter
+        // plugged in and nothing chosen, that one.
+        for (const QString &value : {QStringLiteral("usb"), QStringLiteral("usb:1-2"), QString()}) {
+            QString error;
+            std::unique_ptr<BusBackend> backend = BusOption::open(value, &error);
+            QVERIFY(dynamic_cast<UsbBackend *>(backend.get()));
+        }
+
+        // orvexctl ports lists it beside the serial ports: its position, the
+        // serial and that the kernel's driver holds it (which gets it back).
+        rig.bed->setKernelDriverBound(true);
+        const OrvexctlRun ports = runOrvexctl(ORVEXCTL_BIN, {"ports"});
+        QCOMPARE(ports.exitCode, 0);
+        QVERIFY2(ports.out.contains("usb:1-2  DS2490  ID chip " + serial.toLatin1()
+                                    + "  (held by the kernel's ds2490 driver; detached while in use)\n"),
+                 ports.out.constData());
+        QVERIFY(rig.bed->kernelDriverBound());
+    }
+
+    // The search through the adapter's search command finds the simulated
+    // bus's devices in the simulated bus's own order.
+    void searchMatchesSimulatedBus()
+    {
+        Rig rig;
+        QVERIFY(rig.master.setUp());
+        const QStringList usb = rig.search(rig.master);
+        const QStringList sim = rig.search(rig.bus());
+        QCOMPARE(usb.size(), 20);
+        QCOMPARE(usb, sim);
+        // The ID chip's serial as the window shows it: CRC byte first, family last.
+        const QString serial = rig.master.idChipSerial();
+        QCOMPARE(serial.size(), 16);
+        QVERIFY(serial.endsWith(QStringLiteral("0000001B2A4E81")));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    UsbTestBed::ensurePreload(argv);
+    QCoreApplication app(argc, argv);
+    TstDs2490 test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_ds2490.moc"
