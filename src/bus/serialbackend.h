@@ -12,8 +12,6 @@ public:
 
     Ds2480b &master() { return m_master; }
 
-    // The run goes to the adapter in one exchange.
-    short blockIO(int32_t session, unsigned char *buffer, short length) override;
     QString description() const override;
     QString problem() const override;
 

@@ -140,6 +140,11 @@ short SimBackend::touchByte(int32_t session, short outByte)
     return short(log("TMTouchByte", {outByte & 0xFF}, WireBackend::touchByte(session, outByte)));
 }
 
+short SimBackend::blockIO(int32_t session, unsigned char *buffer, short length)
+{
+    return BusBackend::blockIO(session, buffer, length);
+}
+
 short SimBackend::touchBit(int32_t session, short outBit)
 {
     return short(log("TMTouchBit", {outBit}, WireBackend::touchBit(session, outBit)));

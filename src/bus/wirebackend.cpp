@@ -124,6 +124,15 @@ short WireBackend::touchByte(int32_t session, short outByte)
     return short(m_master->touchByte(outByte & 0xFF));
 }
 
+short WireBackend::blockIO(int32_t session, unsigned char *buffer, short length)
+{
+    if (!sessionOk(session))
+        return kInvalidSession;
+    if (length < 0 || (!buffer && length > 0))
+        return -1;
+    return short(m_master->touchBlock(buffer, length));
+}
+
 short WireBackend::touchBit(int32_t session, short outBit)
 {
     if (!sessionOk(session))

@@ -29,6 +29,9 @@ public:
     short touchReset(int32_t session) override;
     short touchByte(int32_t session, short outByte) override;
     short touchBit(int32_t session, short outBit) override;
+    // The run goes to the master in one call, so an adapter that can carry
+    // it in one exchange does (WireMaster::touchBlock).
+    short blockIO(int32_t session, unsigned char *buffer, short length) override;
     short first(int32_t session, void *state) override;
     short next(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;
