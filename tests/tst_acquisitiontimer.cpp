@@ -284,32 +284,6 @@ private slots:
         QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
     }
 
-    // Closing the window while a bridge is walked ends the read after the
-    // channel in progress, leaves the hub on channel 0 and the cycle ends
-    // with the bridges' broadcast as usual.
-    void closingDuringABridgeRead()
-    {
-        WindowRig rig;
-        auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x5A5A)));
-        SimMultiHub *hub = bridge->i2c().setHub(std::make_unique<SimMultiHub>());
-        hub->add(std::make_unique<SimSht3x>(), 30);
-        rig.start(false, 0);
-        QTimer closer;
-        connect(&closer, &QTimer::timeout, [&] {
-            if (hub->selectedChannel() == 3)
-                rig.window->close();
-        });
-        closer.start(0);
-        const int bytesBefore = hub->channelBytesTaken();
-        rig.tick();
-        closer.stop();
-        QVERIFY(rig.window->exitRequested());
-        QCOMPARE(hub->selectedChannel(), 0);
-        QCOMPARE(hub->channelBytesTaken() - bytesBefore, 5); // channels 0 to 3, then back to 0
-        QCOMPARE(bridge->sleeps(), 1);
-        QCOMPARE(rig.child<QTableView>("tblSens")->model()->rowCount(), 0);
-    }
-
     // The demo bus in the window: the hub channel and I2C serial columns
     // show, with the texts of the records.
     void hubAndSerialColumns()

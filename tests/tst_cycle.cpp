@@ -1,7 +1,5 @@
 #include "base/clock.h"
-#include "sensors/acquisition.h"
 #include "sensors/sensor.h"
-#include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
 #include "sim/simmax31850.h"
@@ -242,57 +240,6 @@ private slots:
         QCOMPARE(sensor.devices()->at(0)->channels[0].value, 21.5 + 2.0);
         QCOMPARE(sensor.devices()->at(1)->channels[0].value, 30.0);
         QCOMPARE(sensor.devices()->at(2)->channels[0].value, 30.0);
-    }
-
-    // The demo bus, as the program runs it: one broadcast however many
-    // thermometers, every device gets its channels, the emulator is told
-    // from the plain converter by its offset, and the curves move.
-    void demoBusCycle()
-    {
-        QString error;
-        SimFixture f(SimBusLoader::loadDemo(&error));
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
-        QMap<uint64_t, double> first; // the thermometers' first channels by device
-        for (int cycle = 0; cycle < 2; ++cycle, Clock::advanceMs(100000)) {
-            QCOMPARE(acquisition.refresh().openResult, 1);
-            const int from = f.backend().traffic().size();
-            sensor.measureAll();
-            QCOMPARE(broadcasts(f.backend().touchedBytes(from)), 1);
-            for (const SensorDevice *d : *sensor.devices()) {
-                if (d->family != 0x28 && d->family != 0x10 && d->family != 0x3B)
-                    continue;
-                if (cycle == 0)
-                    first.insert(d->key, d->channels.value(0).value);
-                else
-                    QVERIFY2(d->channels.value(0).value != first.value(d->key), qPrintable(d->channels[0].type));
-            }
-        }
-        QCOMPARE(first.size(), 6);
-        QCOMPARE(sensor.devices()->size(), 10);
-        int thermometers = 0;
-        QList<int> bridgeChannels;
-        QStringList converters;
-        for (const SensorDevice *d : *sensor.devices()) {
-            const bool ds18x20 = d->family == 0x28 || d->family == 0x10;
-            thermometers += ds18x20 ? 1 : 0;
-            if (d->family == 0x19) {
-                bridgeChannels << d->channels.size();
-                continue;
-            }
-            if (d->family == 0x3B)
-                converters << QStringLiteral("%1 %2").arg(d->channels[0].isEmulator).arg(d->channels[0].calibration);
-            const int expected = ds18x20 ? 1 : d->family == 0x3B ? 2 : 0;
-            QCOMPARE(d->channels.size(), expected);
-            for (const SensorChannel &c : d->channels)
-                QVERIFY(std::isfinite(c.value) && c.value != 85.0);
-        }
-        // The bridge with the hub carries all six sensor types, the other one sensor.
-        QCOMPARE(bridgeChannels, QList<int>({12, 2}));
-        QCOMPARE(thermometers, 4);
-        converters.sort();
-        QCOMPARE(converters, QStringList({"0 0", "1 0.25"}));
     }
 
     // Four failed calls give -1 and two channels (whatever there was) with

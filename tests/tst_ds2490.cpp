@@ -346,6 +346,8 @@ private slots:
         Rig rig;
         QVERIFY(rig.master.setUp());
         const QString serial = rig.master.idChipSerial();
+        // As the window shows it: CRC byte first, family last.
+        QVERIFY(serial.size() == 16 && serial.endsWith(QStringLiteral("0000001B2A4E81")));
         rig.master.close();
         QString forward;
         for (int i = serial.size() - 2; i >= 0; i -= 2)
@@ -377,22 +379,6 @@ private slots:
                                     + "  (held by the kernel's ds2490 driver; detached while in use)\n"),
                  ports.out.constData());
         QVERIFY(rig.bed->kernelDriverBound());
-    }
-
-    // The search through the adapter's search command finds the simulated
-    // bus's devices in the simulated bus's own order.
-    void searchMatchesSimulatedBus()
-    {
-        Rig rig;
-        QVERIFY(rig.master.setUp());
-        const QStringList usb = rig.search(rig.master);
-        const QStringList sim = rig.search(rig.bus());
-        QCOMPARE(usb.size(), 20);
-        QCOMPARE(usb, sim);
-        // The ID chip's serial as the window shows it: CRC byte first, family last.
-        const QString serial = rig.master.idChipSerial();
-        QCOMPARE(serial.size(), 16);
-        QVERIFY(serial.endsWith(QStringLiteral("0000001B2A4E81")));
     }
 };
 

@@ -44,19 +44,6 @@ OrvexctlRun orvexctl(const QStringList &args, const QStringList &env)
 
 const QDateTime Start(QDate(2025, 3, 14), QTime(9, 26, 53));
 
-// Header lines 2 to 4 of an I2C channel's file with the separators "'" and "".
-QStringList i2cHeaderLines(const SensorChannel &channel)
-{
-    auto hex16 = [](quint64 v) { return QString::number(v, 16).toUpper().rightJustified(16, '0'); };
-    QString serial = "I2C Serial;";
-    if (channel.i2cSerialHigh != 0)
-        serial += "'" + hex16(channel.i2cSerialHigh) + "-";
-    if (channel.i2cSerialLow != 0)
-        serial += (channel.i2cSerialHigh != 0 ? "" : "'") + hex16(channel.i2cSerialLow);
-    return {"\"I2C address\";'" + QString::number(channel.i2cAddress), serial,
-            "MultiHub Channel;'" + QString::number(channel.hubChannel)};
-}
-
 // The fault soak: its length, interval and faults.
 const int kCycles = 1000;
 const int kIntervalMs = 30000;
@@ -121,8 +108,9 @@ private slots:
     }
 
     // The window's tick steps over the demo bus for 200 cycles: each channel's
-    // file holds its header and exactly the readings of the cycles, once each,
-    // in order, although some cycles update the table twice.
+    // file holds exactly the readings of the cycles, once each, in order,
+    // although some cycles update the table twice. (The files' names and
+    // headers are the golden test's.)
     void demoBusOverTwoHundredCycles()
     {
         QTemporaryDir dir;
@@ -134,7 +122,6 @@ private slots:
         Sensor &sensor = rig.sensor;
 
         QMap<QString, QStringList> expected; // data lines per file
-        QMap<QString, QStringList> i2cHeaders; // header lines 2 to 4 of the files of I2C channels
         QElapsedTimer real;
         real.start();
         for (int n = 0; n < 200; ++n) {
@@ -143,28 +130,14 @@ private slots:
             sensor.measureAll();
             for (int k = 0; k <= n % 2; ++k)
                 rig.tableMan.update();
-            for (const SensorDevice *device : qAsConst(*sensor.devices())) {
-                for (const SensorChannel &channel : device->channels) {
+            for (const SensorDevice *device : qAsConst(*sensor.devices()))
+                for (const SensorChannel &channel : device->channels)
                     expected[channel.fileName] << TableSupport::dataLine(channel);
-                    if (channel.i2cAddress != 0)
-                        i2cHeaders[channel.fileName] = i2cHeaderLines(channel);
-                }
-            }
         }
         qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
 
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
         QCOMPARE(expected.size(), 22);
-        QCOMPARE(i2cHeaders.size(), 14);
-        // The I2C tokens of the default template: serial high and low parts, address byte, hub channel.
-        const QString prefix = dir.path() + "/2025.03.14-09.26.53_";
-        QVERIFY(i2cHeaders.contains(prefix + "T0_A900000B812E5C190DEF079C51214A43_136_0.csv"));
-        QVERIFY(i2cHeaders.contains(prefix + "P0_A900000B812E5C19_216_8.csv")); // the D6F has no serial
-        QCOMPARE(i2cHeaders.value(prefix + "CO20_A900000B812E5C190000000000002D9F-_4C1E0A5B44761C07_194_9.csv"),
-                 QStringList({"\"I2C address\";'194", "I2C Serial;'0000000000002D9F-4C1E0A5B44761C07",
-                              "MultiHub Channel;'9"}));
-        for (auto it = i2cHeaders.constBegin(); it != i2cHeaders.constEnd(); ++it)
-            QCOMPARE(fileLines(it.key()).mid(1, 3), it.value());
         const QMap<QString, QStringList> files = TableSupport::measurementFiles(dir.path());
         QCOMPARE(files.keys(), expected.keys());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {

@@ -251,62 +251,6 @@ private slots:
         QCOMPARE(asked, QStringLiteral("0000 11123 0000 11123 "));
     }
 
-    // 200 cycles as the sensor object drives them: each file holds its header
-    // and one line per reading, in order, through failed reads, NaN values, a
-    // device that leaves and comes back and a folder that is away for the
-    // first update of some cycles.
-    void integrityOver200Cycles()
-    {
-        const quint64 keyD = 0x10000000002F8A01ull;
-        for (quint64 key : {KeyA, KeyBridge, KeyB, keyD})
-            add(key, {channel(0, 0, key == KeyBridge ? 2 : -1)});
-        devices[1]->channels << channel(0, 1, 2);
-        tm->init(&devices);
-        QMap<QString, QStringList> expected;                             // data lines per file
-        auto expectNew = [&]() {
-            for (SensorDevice *d : qAsConst(devices))
-                for (const SensorChannel &ch : d->channels)
-                    if (ch.updated == 1)
-                        expected[ch.fileName] << dataLine(ch);
-        };
-        expectNew();
-        const QString away = dir->path() + "_away";
-        for (int n = 1; n <= 200; ++n) {
-            const bool dFound = n < 100 || n > 102;
-            for (SensorDevice *d : qAsConst(devices)) {                  // search pass
-                d->presence = uint8_t(d->presence << 1) | (d->key != keyD || dFound);
-                for (SensorChannel &ch : d->channels)
-                    ch.updated = uint8_t(ch.updated << 1);
-            }
-            for (int i = devices.size() - 1; i >= 0; --i)
-                if (!devices[i]->isPresent())
-                    delete devices.takeAt(i);
-            if (n == 103)
-                add(keyD, {channel(0)});
-            QVector<SensorDevice *> read;
-            for (SensorDevice *d : qAsConst(devices))
-                if ((d->key != keyD || dFound) && (d->key != KeyB || n % 7 != 0))
-                    read << d;
-            cycle(read, n);
-            if (n % 5 == 0)
-                devices[1]->channels[1].value = NaN;
-            const bool folderAway = n % 50 == 25;
-            QVERIFY(!folderAway || QDir().rename(dir->path(), away));
-            tm->update();
-            QCOMPARE(recorder->problemText().isEmpty(), !folderAway);
-            QVERIFY(!folderAway || QDir().rename(away, dir->path()));
-            for (int k = 0; k <= n % 2; ++k)
-                tm->update();
-            QCOMPARE(recorder->problemText(), QString());
-            expectNew();
-        }
-        QCOMPARE(col(0).right(16), QStringLiteral("018A2F0000000010"));   // came back at the bottom
-        QCOMPARE(expected.size(), 5);
-        QCOMPARE(measurementFiles(dir->path()), expected);
-        QCOMPARE(expected[devices[0]->channels[0].fileName].size(), 201);
-        QCOMPARE(expected[devices[2]->channels[0].fileName].size(), 201 - 200 / 7);
-    }
-
     // The table finds a channel's row through an index instead of scanning
     // the cells. Whatever happens to the rows (devices vanishing and coming
     // back, channels dropped or added, mask and filter changing, forty cycles

@@ -1,7 +1,4 @@
-#include "chart/trendarchive.h"
 #include "chart/trendseries.h"
-#include "base/clock.h"
-#include "support/tablesupport.h"
 
 #include <QtTest>
 #include <cmath>
@@ -268,47 +265,6 @@ private slots:
         series.append(Start + 6000, 3);
         QCOMPARE(series.record(1).firstMs, Start + 5000);
         QCOMPARE(series.lastMs(), Start + 6000);
-    }
-
-    // The archive over a simulated week in virtual time, one reading a
-    // second per channel: its memory stops growing after the first stretch
-    // and stays far below what a hundred channels may take.
-    void archiveMemoryBoundedOverAWeek()
-    {
-        Clock::setVirtual(QDateTime(QDate(2025, 1, 27), QTime(14, 3, 5)));
-        TrendArchive archive;
-        const int channels = 4;
-        std::vector<std::unique_ptr<SensorDevice>> devices;
-        for (int d = 0; d < channels; ++d) {
-            devices.emplace_back(TableSupport::makeDevice(0x2800000000000000ULL + quint64(d + 1) * 0x100));
-            devices.back()->channels.append(TableSupport::channel(20));
-        }
-        // Reading times in UTC: the same instants as the local clock, without
-        // a time-zone lookup per reading.
-        const qint64 startMs = Clock::now().toMSecsSinceEpoch() - Clock::tickMs();
-        qint64 afterDay = 0;
-        for (int s = 0; s < WeekS; ++s) {
-            Clock::advanceMs(1000);
-            const QDateTime now = QDateTime::fromMSecsSinceEpoch(startMs + Clock::tickMs(), Qt::UTC);
-            for (auto &device : devices) {
-                SensorChannel &channel = device->channels[0];
-                channel.value = (s % 997 == 0) ? NaN : wave(s);
-                channel.time = now;
-                channel.markFilled();
-                archive.record(*device, 0);
-            }
-            if (s == 24 * 3600)
-                afterDay = archive.memoryBytes();
-        }
-        QCOMPARE(archive.channels().size(), channels);
-        const qint64 perChannel = archive.memoryBytes() / channels;
-        qInfo("trend memory after a week at 1 s: %lld bytes per channel (after one day: %lld)", perChannel,
-              afterDay / channels);
-        QVERIFY(archive.memoryBytes() <= afterDay * 5 / 4);
-        QVERIFY(perChannel * 100 < 32LL * 1024 * 1024);
-        const TrendSeries &series = *archive.channels().first()->series;
-        QCOMPARE(series.readingCount(), quint64(WeekS));
-        QCOMPARE(series.lastMs(), Clock::now().toMSecsSinceEpoch());
     }
 };
 

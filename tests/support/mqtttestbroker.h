@@ -39,7 +39,6 @@ public:
     QString error() const { return m_error; }
 
     int port() const { return m_port; }
-    int tlsPort() const { return m_tlsPort; }
     // "mqtt://127.0.0.1:<port>/<prefix>", or mqtts:// on the TLS port.
     QString url(const QString &prefix, bool tls = false) const;
     // The generated CA's certificate, and that of a CA unrelated to the broker.

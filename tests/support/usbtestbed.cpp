@@ -113,16 +113,6 @@ void UsbTestBed::addDevice()
     m_sysPath = QStringLiteral("/sys/devices/usb1/1-2");
 }
 
-void UsbTestBed::unplug()
-{
-    QMutexLocker lock(&m_mutex);
-    if (!m_plugged)
-        return;
-    m_plugged = false;
-    m_unplugAfter = -1;
-    umockdev_testbed_remove_device(m_testbed, m_sysPath.toUtf8().constData());
-}
-
 void UsbTestBed::plug()
 {
     QMutexLocker lock(&m_mutex);

@@ -34,11 +34,10 @@ public:
     // The adapter's USB position as usb:BUS-PORT takes it.
     static QString position() { return QStringLiteral("1-2"); }
 
-    // Pulls the adapter out (every request then fails as for a vanished
-    // device and the node is gone) or plugs it back in (the chip powers up).
-    void unplug();
+    // Plugs the adapter back in (the chip powers up).
     void plug();
-    // The adapter vanishes after `requests` more requests.
+    // The adapter vanishes after `requests` more requests: every request
+    // then fails as for a vanished device and the node is gone.
     void unplugAfter(int requests);
     // The kernel's own driver holds interface 0 (until libusb detaches it).
     void setKernelDriverBound(bool bound);
