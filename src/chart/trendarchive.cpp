@@ -16,11 +16,6 @@ qint64 TrendArchive::memoryBytes() const
 
 void TrendArchive::takeReading(const SensorDevice &device, int index)
 {
-    record(device, index);
-}
-
-void TrendArchive::record(const SensorDevice &device, int index)
-{
     if (index < 0 || index >= device.channels.size())
         return;
     const SensorChannel &reading = device.channels.at(index);

@@ -28,12 +28,9 @@ public:
     // Bytes held for the readings of every channel.
     qint64 memoryBytes() const;
 
-    void takeReading(const SensorDevice &device, int index) override;
-
-public slots:
     // Keeps the reading now in channel `index` of `device`. A channel's type
     // and unit follow its latest reading. Does not process events.
-    void record(const SensorDevice &device, int index);
+    void takeReading(const SensorDevice &device, int index) override;
 
 signals:
     // A reading was added to the channel with this key.

@@ -21,10 +21,7 @@ struct ChannelId
     {
         const SensorChannel &channel = device.channels.at(index);
         // From the ROM itself: records made by hand (tests, tools) may not set the key.
-        uint64_t key = 0;
-        for (int i = device.rom.size() - 1; i >= 0; --i)
-            key = (key << 8) | uint64_t(device.rom.at(i) & 0xFF);
-        return ChannelId{key, channel.subchannel, channel.hubChannel, channel.i2cAddress};
+        return ChannelId{romKey(device.rom, true), channel.subchannel, channel.hubChannel, channel.i2cAddress};
     }
 
     // "ROM/subchannel/hub channel/address", the ROM CRC first as the table

@@ -148,12 +148,7 @@ void Sensor::ageAll()
 
 uint64_t Sensor::keyOf(const RomId &rom)
 {
-    if (rom.size() != 8)
-        return 0;
-    uint64_t key = 0;
-    for (short element : rom)
-        key = (key << 8) | uint64_t(element & 0xFF);
-    return key;
+    return romKey(rom, false);
 }
 
 int Sensor::addOrMark(const RomId &rom)

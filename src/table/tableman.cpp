@@ -10,6 +10,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QDir>
+#include <QtEndian>
 #include <algorithm>
 #include <iterator>
 #include <cmath>
@@ -383,14 +384,11 @@ int TableMan::findRow(const ChannelId &id) const
 int TableMan::findRow(const QString &romText, int subchannel, int hubChannel, int i2cAddress) const
 {
     bool ok = false;
-    const uint64_t reversed = romText.toULongLong(&ok, 16);
+    const quint64 reversed = romText.toULongLong(&ok, 16);
     if (!ok || romText.size() != 16)
         return -1;
     // The text shows the CRC first; the key holds it in its low byte.
-    uint64_t key = 0;
-    for (int i = 0; i < 8; ++i)
-        key |= ((reversed >> (8 * (7 - i))) & 0xFF) << (8 * i);
-    return findRow(ChannelId{key, subchannel, hubChannel, i2cAddress});
+    return findRow(ChannelId{qbswap(reversed), subchannel, hubChannel, i2cAddress});
 }
 
 void TableMan::setFilter(const QString &text)
