@@ -20,9 +20,8 @@
 #include "onewire/adapter.h"
 #include "onewire/romid.h"
 #include "onewire/tmex.h"
-#include "sensors/acquisition.h"
 #include "sensors/ds18b20.h"
-#include "sensors/sensor.h"
+#include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
 #include "sim/simds2480b.h"
@@ -59,12 +58,12 @@ std::unique_ptr<SimBackend> load(const QString &bus)
     return thermometers();
 }
 
-// One cycle as the window's tick runs it; the virtual time it took, µs.
-qint64 cycle(Sensor &sensor, Acquisition &acquisition)
+// One cycle as orvexctl runs it; the virtual time it took, µs.
+qint64 cycle(MeasurementSession &session)
 {
     const qint64 start = Clock::tickUs();
-    acquisition.refresh();
-    sensor.measureAll();
+    session.refresh();
+    session.measure();
     return Clock::tickUs() - start;
 }
 
@@ -83,11 +82,10 @@ qint64 simulated(const QString &bus, int *transactions)
     Adapter::instance().forgetSession();
     std::unique_ptr<SimBackend> backend = load(bus);
     Tmex::setBackend(backend.get());
-    Sensor sensor;
-    Acquisition acquisition(&sensor);
-    cycle(sensor, acquisition);
+    MeasurementSession session;
+    cycle(session);
     backend->setTrafficLogging(true);
-    const qint64 us = cycle(sensor, acquisition);
+    const qint64 us = cycle(session);
     *transactions = 0;
     for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext"})
         *transactions += backend->callCount(QLatin1String(call));
@@ -112,12 +110,11 @@ Figures serial(const QString &bus, int latencyMs)
     port.setLineTiming(true, latencyMs * 1000);
     SerialBackend serialBackend(link);
     Tmex::setBackend(&serialBackend);
-    Sensor sensor;
-    Acquisition acquisition(&sensor);
-    cycle(sensor, acquisition);
+    MeasurementSession session;
+    cycle(session);
     port.clearCounts();
     Figures f;
-    f.cycleUs = cycle(sensor, acquisition);
+    f.cycleUs = cycle(session);
     f.turnarounds = port.turnarounds();
     f.bytesIn = port.bytesIn();
     f.bytesOut = port.bytesOut();
