@@ -218,13 +218,13 @@ int read(const ReadOptions &options)
     // The operator's scan options, as the window applies them.
     sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
     sensor.setScanAllType(storedScanAllType(appSettings()));
-    const bool recording = !options.recordFolder.isEmpty() || options.mqtt.enabled();
+    // The table runs while recording or publishing (the session knows both).
+    const bool recording = !options.recordFolder.isEmpty();
     if (recording) {
         loadRecorderSettings(appSettings(), session.recorder());
         if (options.templateGiven)
             session.recorder().setNameTemplate(options.nameTemplate);
         session.setRecordingFolder(options.recordFolder);
-        session.keepTable(true);
     }
     std::unique_ptr<MqttPublisher> mqtt;
     MqttConfig mqttConfig = options.mqtt;

@@ -197,7 +197,6 @@ void MainWindow::askRecordingFolder(QSettings &settings)
 
     if (outPath.isEmpty())
         ui->gpbFile->hide();
-    session->recorder().setFolder(outPath);
 }
 
 // The last start-up question, only when recording: the interval.
