@@ -215,6 +215,50 @@ private slots:
                                                     "IN 22"}));
     }
 
+    // The chip's search finds 20 devices in the simulated bus's own order,
+    // whichever of the two shapes its discrepancy bytes have, and still (slot
+    // by slot) when they name no branch; a device's own ROM selects it.
+    void searchOrder_data()
+    {
+        QTest::addColumn<int>("tail");
+        QTest::newRow("next start") << int(SimDs2490::SearchTail::NextStart);
+        QTest::newRow("discrepancy flags") << int(SimDs2490::SearchTail::Discrepancies);
+        QTest::newRow("unreadable") << int(SimDs2490::SearchTail::Unreadable);
+    }
+    void searchOrder()
+    {
+        QFETCH(int, tail);
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        QByteArray json = "{\"devices\": [";
+        uint32_t seed = 0x2490;
+        for (int i = 0; i < 20; ++i) {
+            QByteArray rom = "28";
+            for (int b = 0; b < 6; ++b) {
+                seed = seed * 1103515245u + 12345u;
+                rom += ' ' + QByteArray::number((seed >> 16) & 0xFF, 16).rightJustified(2, '0');
+            }
+            json += QByteArray(i ? "," : "") + "{\"type\": \"ds18b20\", \"rom\": \"" + rom + "\"}";
+        }
+        file.write(json + "]}");
+        file.close();
+        Rig rig(file.fileName());
+        rig.chip->setSearchTail(SimDs2490::SearchTail(tail));
+        const QStringList expected = rig.search(rig.bus());
+        QCOMPARE(expected.size(), 20);
+        QVERIFY(rig.master.setUp());
+        rig.chip->clearRequests();
+        QCOMPARE(rig.search(rig.master), expected);
+        // Only the unreadable bytes make the master fall back to time slots.
+        const bool timeSlots = rig.chip->requests().contains("COMM 0x0029 0x0000");
+        QCOMPARE(timeSlots, tail == int(SimDs2490::SearchTail::Unreadable));
+
+        const QByteArray wanted = QByteArray::fromHex(expected.at(7).toLatin1());
+        uint8_t rom[8], discrepancies[8];
+        QCOMPARE(rig.master.resetAndSearch(reinterpret_cast<const uint8_t *>(wanted.constData()), rom, discrepancies), 1);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(rom), 8), wanted);
+    }
+
     // Parasite power: an armed byte carries SPU, the pull-up holds while the
     // conversion runs and ends when the wait ends; unarmed, there is none.
     void strongPullup()

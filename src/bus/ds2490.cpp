@@ -141,6 +141,7 @@ void Ds2490::releaseHandle()
 void Ds2490::close()
 {
     releaseHandle();
+    m_searchSlotBySlot = false;
     if (m_context) {
         libusb_exit(m_context);
         m_context = nullptr;
@@ -554,20 +555,31 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     std::memset(discrepancies, 0, 8);
     if (!m_handle || !endPullup())
         return -1;
+    if (m_searchSlotBySlot)
+        return searchSlotBySlot(path, rom, discrepancies);
     // The chip runs the whole pass itself. After the caller's reset and
     // Search ROM (which waited, see touchByte) it sends the command byte
     // itself; otherwise it also starts with a reset (RST).
     const uint16_t resetFirst = m_searchPending ? 0 : kBitRst;
     m_searchPending = false;
     m_afterReset = false;
-    // Search only (SM), one device (wIndex bits 15..8), starting at the ROM
-    // in EP2: at every discrepancy it takes that ROM's bit, so the ROM of a
-    // device present leads to that device. EP3 gets the ROM found and, with
-    // RTS, when more devices follow in the search order, eight more bytes:
-    // the ROM to start at for the next one — the one found with its last
-    // unexplored 0 branch turned to 1. That branch is the only discrepancy
-    // the callers need (it is where the next pass turns), so it is the one
-    // flagged.
+    // SEARCH ACCESS, search only (SM), starting at the ROM in EP2, one device
+    // per pass (wIndex bits 15..8; the TMEX calls ask for one device at a
+    // time). At every discrepancy the chip takes that ROM's bit, so a
+    // device's own ROM leads to that device and the ROM found with its last
+    // unexplored 0 branch turned to 1 (0 after it) leads to the next one.
+    // EP3 gets the ROM found and, with RTS, when more devices follow than
+    // were asked for, eight more bytes of discrepancy information.
+    //
+    // What exactly those eight bytes hold is taken from how hosts that drive
+    // real adapters read them, not from the datasheet's own words: flags of
+    // the discrepancy positions, the next branch being the highest flagged
+    // position where the ROM found has a 0. Read that way, the other shape
+    // they might have — the start for the next pass (the ROM found up to that
+    // branch, a 1 there, 0 after) — gives the same branch, so both are simply
+    // handed on as the discrepancy flags (searchPass picks the branch). Eight
+    // bytes that name no such position cannot say where the next pass turns:
+    // then this pass, and every later one, runs slot by slot instead.
     if (!bulkOut(path, 8))
         return -1;
     const uint16_t value = kCommSearchAccess | kImmediate | resetFirst | kBitSm | kBitF | kBitNtf | kBitRts;
@@ -588,19 +600,31 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
         return 0; // no presence, or the devices left during the pass
     std::memcpy(rom, back, 8);
     if (status.waitingIn == 16) {
-        // The next start follows the ROM found up to that branch, has a 1
-        // there (where the ROM found has its 0) and 0 after it.
-        int branch = 0;
-        while (branch < 64 && romBit(back + 8, branch) == romBit(rom, branch))
-            ++branch;
-        bool wellFormed = branch < 64 && romBit(rom, branch) == 0;
-        for (int bit = branch + 1; bit < 64 && wellFormed; ++bit)
-            wellFormed = romBit(back + 8, bit) == 0;
-        if (!wellFormed)
-            return resync(QStringLiteral("a search returned a garbled next start"));
-        setRomBit(discrepancies, branch, 1);
+        bool openBranch = false;
+        for (int i = 0; i < 8; ++i)
+            openBranch = openBranch || (back[8 + i] & ~rom[i]);
+        if (!openBranch) {
+            qCInfo(logCritical()) << name() << "answered a search with discrepancy bytes this program cannot read;"
+                                  << "it searches slot by slot from now on (slower)";
+            m_searchSlotBySlot = true;
+            return searchSlotBySlot(path, rom, discrepancies);
+        }
+        std::memcpy(discrepancies, back + 8, 8);
     }
     return 1;
+}
+
+int Ds2490::searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    // Reset and Search ROM of its own, then three time slots per position.
+    m_searchPending = false;
+    const int presence = reset();
+    if (presence <= 0)
+        return presence;
+    uint8_t command = RomCommand::kSearch;
+    if (touchBlock(&command, 1) != 1)
+        return -1;
+    return WireMaster::searchTriplets(path, rom, discrepancies);
 }
 
 QString Ds2490::idChipSerial()

@@ -24,7 +24,8 @@ struct libusb_device_handle;
 // idle, strong pull-up active, the bytes waiting in EP3, the EP0F error
 // (which resets the chip) and the result codes (presence, short).
 //
-// Search: the chip's SEARCH ACCESS command finds one device per pass. A
+// Search: the chip's SEARCH ACCESS command finds one device per pass (see
+// searchTriplets for what is assumed of its answer). A
 // Search ROM byte written right after a reset waits for it (the chip sends
 // that byte itself), so the bus sees reset, command and 64 triplets, as with
 // any master.
@@ -97,6 +98,9 @@ private:
     // Reads exactly `length` bytes that are waiting in EP3, in pieces of at most 64.
     bool bulkIn(uint8_t *data, int length);
     bool endPullup();
+    // One search pass with the chip's plain time slots, when its SEARCH
+    // ACCESS answers cannot be read (see searchTriplets).
+    int searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
     // Sends a Search ROM command byte that waited for its pass; see touchByte.
     bool flushSearchCommand();
     // A libusb failure: the message for the operator, the adapter closed; returns -1.
@@ -117,5 +121,6 @@ private:
     bool m_pullupOn = false;
     bool m_afterReset = false;    // the last bus operation was a reset with presence
     bool m_searchPending = false; // a Search ROM command byte waits for its pass
+    bool m_searchSlotBySlot = false; // the chip's search answers were not understood
     int m_timeoutMs = 1000;
 };

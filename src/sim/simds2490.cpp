@@ -208,8 +208,9 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
     }
     case kCommSearch: {
         // Search only (SM), one device, starting at the ROM in EP2: the pass
-        // takes that ROM's bit at every discrepancy. With RTS, when devices
-        // follow in the search order, the start for the next one comes too.
+        // takes that ROM's bit at every discrepancy. With RTS, when more
+        // devices follow in the search order, eight bytes of discrepancy
+        // information follow the ROM, in the shape setSearchTail chose.
         if (!(value & kBit3) || m_out.size() < 8 || ((index >> 8) & 0xFF) != 1)
             return false;
         uint8_t path[8];
@@ -232,12 +233,22 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
                 lastZero = bit;
         }
         if ((value & kRts) && lastZero >= 0) {
-            uint8_t next[8];
-            std::memcpy(next, rom, 8);
-            next[lastZero / 8] |= uint8_t(1 << (lastZero % 8));
-            for (int bit = lastZero + 1; bit < 64; ++bit)
-                next[bit / 8] &= uint8_t(~(1 << (bit % 8)));
-            m_in.append(reinterpret_cast<const char *>(next), 8);
+            uint8_t tail[8];
+            switch (m_searchTail) {
+            case SearchTail::NextStart:
+                std::memcpy(tail, rom, 8);
+                tail[lastZero / 8] |= uint8_t(1 << (lastZero % 8));
+                for (int bit = lastZero + 1; bit < 64; ++bit)
+                    tail[bit / 8] &= uint8_t(~(1 << (bit % 8)));
+                break;
+            case SearchTail::Discrepancies:
+                std::memcpy(tail, discrepancies, 8);
+                break;
+            case SearchTail::Unreadable:
+                std::memcpy(tail, rom, 8);
+                break;
+            }
+            m_in.append(reinterpret_cast<const char *>(tail), 8);
         }
         result(0);
         return true;

@@ -47,6 +47,13 @@ public:
     void powerOn();
     // Fault: the next status packets report EP0F (a lost setup packet) until CTL_RESET_DEVICE.
     void setEp0Full(bool full) { m_ep0Full = full; }
+    // What SEARCH ACCESS (with RTS, more devices to come) puts after the ROM
+    // found: the start for the next pass (the ROM found with its last
+    // unexplored 0 branch turned to 1, zeros after; the default), the flags
+    // of every discrepancy position of the pass, or eight bytes that name no
+    // branch (the ROM found again).
+    enum class SearchTail { NextStart, Discrepancies, Unreadable };
+    void setSearchTail(SearchTail tail) { m_searchTail = tail; }
     // Fault: the 1-Wire line is shorted; every reset reports SH.
     void setShorted(bool shorted) { m_shorted = shorted; }
 
@@ -76,5 +83,6 @@ private:
     bool m_ep0Full = false;
     bool m_frameTime = true;
     bool m_shorted = false;
+    SearchTail m_searchTail = SearchTail::NextStart;
     QStringList m_requests;
 };
