@@ -20,6 +20,9 @@
 #include <QtTest>
 #include <cmath>
 #include <cstring>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -339,6 +342,55 @@ private slots:
         QVERIFY(rig.master.problem().contains("held by another program"));
         rig.bed->setHeldByOther(false);
         QVERIFY(rig.master.setUp());
+    }
+
+    // Permission denied, as for a user without the udev rule: a process
+    // that is not root finds the adapter, the kernel refuses to open its
+    // node, and every operation fails at once with one message naming the
+    // adapter and the remedy.
+    void permissionDenied()
+    {
+        if (geteuid() != 0)
+            QSKIP("making the node another user's needs root");
+        Rig rig;
+        rig.bed->restrictNode();
+        int pipeEnds[2];
+        QVERIFY(pipe(pipeEnds) == 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(pipeEnds[0]);
+            int code = 2;
+            if (setresgid(65534, 65534, 65534) == 0 && setgroups(0, nullptr) == 0 && setresuid(65534, 65534, 65534) == 0) {
+                // A cycle's first calls: the session opens, setting the
+                // adapter up fails, and so do the reset and the search.
+                UsbBackend backend(UsbTestBed::position());
+                short port = 0, type = 0;
+                unsigned char state[64] = {};
+                const int32_t session = backend.readDefaultPort(&port, &type) == 1
+                                            ? backend.extendedStartSession(port, type, nullptr)
+                                            : 0;
+                const bool clean = session > 0 && backend.setup(session) == 0 && backend.touchReset(session) < 0
+                                   && backend.first(session, state) < 0 && backend.endSession(session) == 1;
+                code = clean ? 0 : 1;
+                const QByteArray problem = backend.problem().toUtf8();
+                (void)!write(pipeEnds[1], problem.constData(), size_t(problem.size()));
+            }
+            _exit(code);
+        }
+        close(pipeEnds[1]);
+        QByteArray problem;
+        char buffer[512];
+        ssize_t got;
+        while ((got = read(pipeEnds[0], buffer, sizeof buffer)) > 0)
+            problem.append(buffer, int(got));
+        close(pipeEnds[0]);
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, problem.constData());
+        QCOMPARE(problem, QByteArray("USB 1-Wire adapter (DS2490) 1-2: permission denied; install the udev rule "
+                                     "60-orvex.rules (see the README) and plug the adapter in again"));
+        // The node was never opened: nothing reached the device.
+        QVERIFY(rig.bed->ioctls().isEmpty());
     }
 
     // The adapter pulled out in the middle of a measurement cycle: the

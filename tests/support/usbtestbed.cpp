@@ -10,6 +10,7 @@
 #include <sys/ioctl.h>
 #include <linux/usbdevice_fs.h>
 #include <umockdev.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -152,6 +153,22 @@ void UsbTestBed::setHeldByOther(bool held)
 {
     QMutexLocker lock(&m_mutex);
     m_held = held;
+}
+
+void UsbTestBed::restrictNode()
+{
+    gchar *root = umockdev_testbed_get_root_dir(m_testbed);
+    const QByteArray dir(root);
+    g_free(root);
+    // libudev's monitor (which libusb starts) binds its socket in the root.
+    // The preload library connects to the node's ioctl socket even when the
+    // kernel refused to open the node, and ends the process if it cannot,
+    // so that socket is open to all; the node itself is what refuses.
+    const QByteArray node = dir + kNode;
+    const QByteArray socket = dir + "/ioctl" + kNode;
+    if (chmod(dir.constData(), 01777) != 0 || chmod(socket.constData(), 0777) != 0
+        || chown(node.constData(), 0, 0) != 0 || chmod(node.constData(), 0600) != 0)
+        qFatal("cannot restrict the USB device node: %s", strerror(errno));
 }
 
 void UsbTestBed::stallNext(int endpoint)

@@ -44,6 +44,10 @@ public:
     bool kernelDriverBound() const;
     // Another program has claimed the interface.
     void setHeldByOther(bool held);
+    // The device node is root's alone (mode 0600), as without the udev rule;
+    // the test bed's tree stays readable for every user, so a process that
+    // is not root finds the adapter and the kernel refuses to open it.
+    void restrictNode();
     // The next URB for `endpoint` completes with a stall; the next one that
     // is submitted never completes (a transfer timeout).
     void stallNext(int endpoint);
