@@ -184,13 +184,22 @@ private slots:
         QCOMPARE(rig.chip->requests().mid(0, 2), QStringList({"MODE 0x0002 0x0002", "COMM 0x0C4B 0x0002"}));
         QVERIFY(rig.chip->requests().contains("MODE 0x0002 0x0000"));
 
+        // A short, and an empty bus, for a reset alone and for a search pass's own reset.
+        const uint8_t path[8] = {};
+        uint8_t rom[8], discrepancies[8];
         rig.chip->setShorted(true);
         QCOMPARE(rig.master.reset(), 0);
+        QVERIFY(rig.master.problem().contains("shorted"));
+        rig.master.close();
+        QVERIFY(rig.master.setUp());
+        QVERIFY(rig.master.problem().isEmpty());
+        QCOMPARE(rig.master.resetAndSearch(path, rom, discrepancies), 0);
         QVERIFY(rig.master.problem().contains("shorted"));
         rig.chip->setShorted(false);
         while (rig.bus().deviceCount() > 0)
             rig.bus().removeDevice(0);
         QCOMPARE(rig.master.reset(), 0);
+        QCOMPARE(rig.master.resetAndSearch(path, rom, discrepancies), 0);
 
         // EP0F: the chip is reset and the operation fails; the next one works.
         rig.chip->setEp0Full(true);
@@ -256,10 +265,14 @@ private slots:
         const bool timeSlots = rig.chip->requests().contains("COMM 0x0029 0x0000");
         QCOMPARE(timeSlots, tail == int(SimDs2490::SearchTail::Unreadable));
 
+        // A selection is one exchange: the ROM, SEARCH ACCESS with its own reset, the status, the answer.
         const QByteArray wanted = QByteArray::fromHex(expected.at(7).toLatin1());
         uint8_t rom[8], discrepancies[8];
+        rig.chip->clearRequests();
         QCOMPARE(rig.master.resetAndSearch(reinterpret_cast<const uint8_t *>(wanted.constData()), rom, discrepancies), 1);
         QCOMPARE(QByteArray(reinterpret_cast<char *>(rom), 8), wanted);
+        if (!timeSlots)
+            QCOMPARE(rig.chip->requests(), QStringList({"OUT 8", "COMM 0x4DFD 0x01F0", "STATUS", "IN 16"}));
     }
 
     // Parasite power: an armed byte carries SPU, the pull-up holds while the

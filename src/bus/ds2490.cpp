@@ -589,8 +589,11 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     if (!waitIdle(&status))
         return -1;
     bool noDevice = false;
-    for (char r : status.results)
+    for (char r : status.results) {
         noDevice = noDevice || (uint8_t(r) & (kRrNrs | kRrSh | kRrEos));
+        if (uint8_t(r) & kRrSh)
+            setProblem(QStringLiteral("%1: the 1-Wire bus is shorted").arg(name()));
+    }
     if (status.waitingIn != 0 && status.waitingIn != 8 && status.waitingIn != 16)
         return resync(QStringLiteral("a search brought %1 bytes back").arg(status.waitingIn));
     uint8_t back[16];
@@ -612,6 +615,16 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
         std::memcpy(discrepancies, back + 8, 8);
     }
     return 1;
+}
+
+int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    // The reset is SEARCH ACCESS's own (RST), which saves the separate reset
+    // command and its status packet; no presence shows as no ROM found.
+    m_searchPending = false;
+    m_afterReset = false;
+    m_armed = false;
+    return searchTriplets(path, rom, discrepancies);
 }
 
 int Ds2490::searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])

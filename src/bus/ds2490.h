@@ -25,10 +25,10 @@ struct libusb_device_handle;
 // (which resets the chip) and the result codes (presence, short).
 //
 // Search: the chip's SEARCH ACCESS command finds one device per pass (see
-// searchTriplets for what is assumed of its answer). A
-// Search ROM byte written right after a reset waits for it (the chip sends
-// that byte itself), so the bus sees reset, command and 64 triplets, as with
-// any master.
+// searchTriplets for what is assumed of its answer), with its own reset when
+// a whole pass is asked for (resetAndSearch). A Search ROM byte written
+// right after a separate reset waits for it (the chip sends that byte
+// itself), so the bus sees reset, command and 64 triplets, as with any master.
 //
 // Opening detaches the kernel's own driver when it holds the interface (and
 // says so once), claims interface 0 in the alternate setting with 64-byte
@@ -75,6 +75,7 @@ public:
     bool overdriveTiming() const override { return m_overdrive; }
     void setStrongPullup(bool armed) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
 
     // One status packet of EP1 as the master decoded it.
     struct Status

@@ -216,9 +216,16 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
         uint8_t path[8];
         std::memcpy(path, m_out.constData(), 8);
         m_out.remove(0, 8);
-        if ((value & kRst) && m_bus->reset() <= 0) {
-            result(kRrNrs);
-            return true;
+        if (value & kRst) {
+            endPullup();
+            if (m_shorted) {
+                result(kRrSh);
+                return true;
+            }
+            if (m_bus->reset() <= 0) {
+                result(kRrNrs);
+                return true;
+            }
         }
         m_bus->touchByte(index & 0xFF);
         uint8_t rom[8], discrepancies[8];
