@@ -577,9 +577,11 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     // position where the ROM found has a 0. Read that way, the other shape
     // they might have — the start for the next pass (the ROM found up to that
     // branch, a 1 there, 0 after) — gives the same branch, so both are simply
-    // handed on as the discrepancy flags (searchPass picks the branch). Eight
-    // bytes that name no such position cannot say where the next pass turns:
-    // then this pass, and every later one, runs slot by slot instead.
+    // handed on as the discrepancy flags (searchPass picks the branch; where
+    // the ROM found has a 1 a flag says nothing it reads). Eight bytes that
+    // name no such position cannot say where the next pass turns: then this
+    // pass, and every later one until the adapter is opened again, runs slot
+    // by slot instead.
     if (!bulkOut(path, 8))
         return -1;
     const uint16_t value = kCommSearchAccess | kImmediate | resetFirst | kBitSm | kBitF | kBitNtf | kBitRts;
