@@ -240,7 +240,6 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     sim->setTrafficLogging(true);
     TimedBackend timed(*sim);
     Tmex::setBackend(&timed);
-    Adapter::instance().forgetSession();
     Switches::resetForTest(); // no "-v1": the window's handler pauses
     windowMode = window;
     qInstallMessageHandler(countingHandler);
@@ -321,7 +320,6 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     qInstallMessageHandler(nullptr);
     out << f.encode() << "\n";
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
     return 0;
 }
 
@@ -335,12 +333,12 @@ int runScan(int devices)
     for (int i = 0; i < devices; ++i)
         backend.bus().addDevice(std::make_unique<SimRomDevice>(SimBusLoader::defaultRom(0x28, i)));
     Tmex::setBackend(&backend);
-    Adapter::instance().forgetSession();
-    Adapter::instance().open();
+    Adapter adapter;
+    adapter.open();
     RomList roms;
     const qint64 startUs = Clock::tickUs();
     const qint64 cpuStart = CpuMeter::processUs();
-    Adapter::instance().search(roms);
+    adapter.search(roms);
     const qint64 cpu = CpuMeter::processUs() - cpuStart;
     QTextStream(stdout) << "SCAN " << roms.size() << " " << QString::number((Clock::tickUs() - startUs) / 1e6, 'f', 2)
                         << " " << QString::number(cpu / 1e6, 'f', 3) << "\n";

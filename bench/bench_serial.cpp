@@ -79,7 +79,6 @@ struct Figures
 qint64 simulated(const QString &bus, int *transactions)
 {
     Clock::setVirtual();
-    Adapter::instance().forgetSession();
     std::unique_ptr<SimBackend> backend = load(bus);
     Tmex::setBackend(backend.get());
     MeasurementSession session;
@@ -90,7 +89,6 @@ qint64 simulated(const QString &bus, int *transactions)
     for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext"})
         *transactions += backend->callCount(QLatin1String(call));
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
     return us;
 }
 
@@ -98,7 +96,6 @@ qint64 simulated(const QString &bus, int *transactions)
 Figures serial(const QString &bus, int latencyMs)
 {
     Clock::setVirtual();
-    Adapter::instance().forgetSession();
     std::unique_ptr<SimBackend> backend = load(bus);
     SimDs2480b chip(&backend->bus());
     SimPty port(&chip);
@@ -119,7 +116,6 @@ Figures serial(const QString &bus, int latencyMs)
     f.bytesIn = port.bytesIn();
     f.bytesOut = port.bytesOut();
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
     return f;
 }
 
@@ -127,7 +123,6 @@ Figures serial(const QString &bus, int latencyMs)
 qint64 oneRead()
 {
     Clock::setVirtual();
-    Adapter::instance().forgetSession();
     SimBackend backend;
     const QByteArray rom = SimBusLoader::defaultRom(0x28, 1);
     backend.bus().addDevice(std::make_unique<SimDs18b20>(rom, 21.0));
@@ -140,8 +135,9 @@ qint64 oneRead()
         qFatal("pseudo-terminal: %s", qPrintable(error));
     SerialBackend serialBackend(link);
     Tmex::setBackend(&serialBackend);
-    Adapter::instance().open();
-    int32_t session = Adapter::instance().sessionHandle();
+    Adapter adapter;
+    adapter.open();
+    int32_t session = adapter.sessionHandle();
     TMTouchReset(session);
     TMTouchByte(session, 0xCC);
     TMTouchByte(session, 0x44);
@@ -149,13 +145,12 @@ qint64 oneRead()
     RomId id;
     for (char b : rom)
         id.append(short(uchar(b)));
-    Ds18b20 driver(&session, Adapter::instance().accessStateBuffer(), id.data());
+    Ds18b20 driver(&session, adapter.accessStateBuffer(), id.data());
     port.clearCounts();
     double value = 0;
     driver.convertAndRead(&value, Ds18x20::ReadOnly);
     const qint64 turnarounds = port.turnarounds();
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
     return turnarounds;
 }
 

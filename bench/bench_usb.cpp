@@ -65,7 +65,6 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &)
 double cycle(BusBackend *backend, int cycles, int *devices, const std::function<void()> &counted = {})
 {
     Tmex::setBackend(backend);
-    Adapter::instance().forgetSession();
     double seconds = 0;
     {
         MeasurementSession session;
@@ -81,7 +80,6 @@ double cycle(BusBackend *backend, int cycles, int *devices, const std::function<
         }
     }
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
     return seconds;
 }
 

@@ -91,7 +91,7 @@ private slots:
             SimFixture f;
             f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x1234), overdrive));
             QCOMPARE(f.open(), 1);
-            QCOMPARE(Adapter::instance().statusText(),
+            QCOMPARE(f.adapter.statusText(),
                      QStringLiteral("Adapter found, No error; Info: OverDrive ") + (overdrive ? "ON" : "OFF"));
             QCOMPARE(f.bus().overdrive(), overdrive);
             QStringList calls{"TMValidSession", "TMReadDefaultPort", "TMExtendedStartSession", "TMSetup", "TMAutoOverDrive"};
@@ -104,7 +104,7 @@ private slots:
         // overdrive stays off.
         SimFixture empty;
         QCOMPARE(empty.open(), 1);
-        QVERIFY(Adapter::instance().statusText().endsWith(QStringLiteral("OverDrive OFF")));
+        QVERIFY(empty.adapter.statusText().endsWith(QStringLiteral("OverDrive OFF")));
         QVERIFY(!empty.bus().overdrive());
     }
 
@@ -122,7 +122,7 @@ private slots:
         QCOMPARE(callsFrom(f.backend(), mark),
                  QStringList({"TMValidSession", "TMSetup", "TMValidSession", "TMSetup"}));
         QCOMPARE(f.session, first);
-        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Error TMReadDefaultPort port=3  portType=2"));
+        QCOMPARE(f.adapter.statusText(), QStringLiteral("Error TMReadDefaultPort port=3  portType=2"));
     }
 
     void setupResultTwo()
@@ -134,7 +134,7 @@ private slots:
             QCOMPARE(f.open(), 1);
             QCOMPARE(f.backend().traffic().at(3).call, QStringLiteral("TMSetup"));
             QCOMPARE(f.backend().traffic().at(3).result, 2);
-            QVERIFY(Adapter::instance().statusText().startsWith("Adapter found, No error"));
+            QVERIFY(f.adapter.statusText().startsWith("Adapter found, No error"));
             // The next check of the same session gets 1 and takes the fast path.
             QCOMPARE(f.open(), 1);
             QCOMPARE(f.backend().callCount("TMExtendedStartSession"), 1);
@@ -180,9 +180,9 @@ private slots:
             f.bus().setSetupFails(c.setupFails);
             QCOMPARE(f.open(), c.result);
             QCOMPARE(callsFrom(f.backend(), 0).join(' '), c.calls);
-            QCOMPARE(Adapter::instance().sessionHandle(), c.handle);
+            QCOMPARE(f.adapter.sessionHandle(), c.handle);
             const QString session = QString::number(f.backend().traffic().value(2).result);
-            QCOMPARE(Adapter::instance().statusText(), QString::fromUtf8(c.status).replace("%1", session));
+            QCOMPARE(f.adapter.statusText(), QString::fromUtf8(c.status).replace("%1", session));
         }
     }
 
@@ -190,7 +190,7 @@ private slots:
     {
         SimFixture f;
         f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x42)));
-        QCOMPARE(Adapter::instance().resetBus(), -1); // no session yet
+        QCOMPARE(f.adapter.resetBus(), -1); // no session yet
         QCOMPARE(f.open(), 1);
         const int32_t first = f.session;
 
@@ -200,7 +200,7 @@ private slots:
         QCOMPARE(TMValidSession(first), short(0));
         f.bus().setDefaultPort(false);
         QCOMPARE(f.open(), -1);
-        QCOMPARE(Adapter::instance().sessionHandle(), first);
+        QCOMPARE(f.adapter.sessionHandle(), first);
         f.bus().setDefaultPort(true);
         f.bus().setConnected(true);
         QCOMPARE(TMValidSession(first), short(1));
@@ -214,14 +214,14 @@ private slots:
         QCOMPARE(f.session, 0);
         QCOMPARE(f.open(), -2);
         QCOMPARE(f.backend().callCount("TMEndSession"), 2);
-        QCOMPARE(Adapter::instance().resetBus(), -1);
+        QCOMPARE(f.adapter.resetBus(), -1);
         QCOMPARE(f.backend().callCount("TMTouchReset"), 0);
 
         f.bus().setConnected(true);
         QCOMPARE(f.open(), 1);
         QVERIFY(f.session > 0);
-        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        QCOMPARE(Adapter::instance().resetBus(), 1);
+        QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+        QCOMPARE(f.adapter.resetBus(), 1);
     }
 
     // Without a session the list is left alone and the bus untouched; an
@@ -233,19 +233,19 @@ private slots:
         SimFixture f;
         SimDevice *a = addRom(f, 0x28, 0x01);
         RomList roms{RomId(8, 1)};
-        QCOMPARE(Adapter::instance().search(roms), -4);
+        QCOMPARE(f.adapter.search(roms), -4);
         QCOMPARE(roms, RomList{RomId(8, 1)});
         QCOMPARE(f.backend().traffic().size(), 0);
 
         QCOMPARE(f.open(), 1);
         f.bus().setConnected(false);
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         QVERIFY(roms.isEmpty());
         f.bus().setConnected(true);
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         QCOMPARE(roms, RomList({idOf(a)}));
         a->setSilent(true);
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         QVERIFY(roms.isEmpty());
     }
 
@@ -257,7 +257,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         LogCapture log;
         RomList roms;
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         // 0x28 sends bit 0 = 0 first, so it comes before 0x81.
         QCOMPARE(roms, RomList({idOf(thermo), idOf(identity)}));
         QCOMPARE(log.lines(), QStringList({"Info: TMFirst Find new device: serial number: " + quoted(idOf(thermo)),
@@ -284,12 +284,12 @@ private slots:
 
         QCOMPARE(f.open(), 1);
         RomList roms;
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         QCOMPARE(roms, expected);
         QCOMPARE(f.backend().callCount("TMNext"), 21); // the last one ends the search
         // A second search gives the same list (the search restarts at TMFirst).
         RomList again;
-        Adapter::instance().search(again);
+        f.adapter.search(again);
         QCOMPARE(again, expected);
     }
 
@@ -300,12 +300,12 @@ private slots:
         addRom(f, 0x28, 0x11);
         QCOMPARE(f.open(), 1);
         RomList order, roms;
-        Adapter::instance().search(order);
+        f.adapter.search(order);
 
         for (const RomId &twice : order) { // first found by TMFirst, then by TMNext
             f.backend().reportTwice(deviceOf(f, twice));
             LogCapture log;
-            QCOMPARE(Adapter::instance().search(roms), 1);
+            QCOMPARE(f.adapter.search(roms), 1);
             QCOMPARE(roms, order);
             QVERIFY2(log.lines().contains("Info: TMNext Find dublicate serial number " + quoted(twice)),
                      qPrintable(log.lines().join('\n')));
@@ -320,7 +320,7 @@ private slots:
             addRom(f, 0x28, serial);
         QCOMPARE(f.open(), 1);
         RomList order;
-        Adapter::instance().search(order);
+        f.adapter.search(order);
         QCOMPARE(order.size(), 3);
 
         {
@@ -329,7 +329,7 @@ private slots:
             LogCapture log;
             RomList roms;
             const int mark = f.backend().traffic().size();
-            QCOMPARE(Adapter::instance().search(roms), 1);
+            QCOMPARE(f.adapter.search(roms), 1);
             QVERIFY(roms.isEmpty());
             QCOMPARE(log.lines(), QStringList({"Critical: Fail on read ROM"}));
             QVERIFY(!f.backend().trafficText(mark).contains("TMNext"));
@@ -339,7 +339,7 @@ private slots:
             f.backend().failRomReads(deviceOf(f, order.at(1)), 1);
             LogCapture log;
             RomList roms;
-            QCOMPARE(Adapter::instance().search(roms), 1);
+            QCOMPARE(f.adapter.search(roms), 1);
             QCOMPARE(roms, RomList({order.at(0), order.at(2)}));
             QCOMPARE(log.lines().size(), 2);
         }
@@ -359,7 +359,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         LogCapture log;
         RomList roms;
-        QCOMPARE(Adapter::instance().search(roms), 1);
+        QCOMPARE(f.adapter.search(roms), 1);
         QCOMPARE(roms, RomList({idOf(good)}));
         QCOMPARE(log.lines(), QStringList({"Info: TMNext Find new device: serial number: " + quoted(idOf(good))}));
     }
@@ -374,14 +374,14 @@ private slots:
         f.bus().hideFromSearches(b, 1);
         QCOMPARE(f.open(), 1);
         RomList roms;
-        Adapter::instance().search(roms);
+        f.adapter.search(roms);
         QCOMPARE(roms, RomList({idOf(a)}));
 
         RomId rom = idOf(b);
-        QVERIFY(TMRom(f.session, Adapter::instance().accessStateBuffer(), rom.data()) >= 1);
-        QCOMPARE(TMStrongAccess(f.session, Adapter::instance().accessStateBuffer()), short(1));
+        QVERIFY(TMRom(f.session, f.adapter.accessStateBuffer(), rom.data()) >= 1);
+        QCOMPARE(TMStrongAccess(f.session, f.adapter.accessStateBuffer()), short(1));
 
-        Adapter::instance().search(roms);
+        f.adapter.search(roms);
         QCOMPARE(roms.size(), 2);
         QVERIFY(roms.contains(idOf(b)));
     }

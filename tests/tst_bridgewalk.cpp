@@ -45,7 +45,7 @@ struct Walk
     }
 
     BridgeRig rig;
-    Sensor sensor;
+    Sensor sensor{rig.f.adapter};
     SensorDevice *device;
 };
 

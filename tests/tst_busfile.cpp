@@ -168,8 +168,8 @@ private slots:
         QCOMPARE(f.backend().traffic().at(3).result, 2); // TMSetup after the new session
 
         RomList first, second;
-        Adapter::instance().search(first);
-        Adapter::instance().search(second);
+        f.adapter.search(first);
+        f.adapter.search(second);
         // The silent device never appears; the hidden and the unreadable one
         // miss the first search only (the unreadable ROM sorts late, so the
         // search goes on past it). Four found: the default ROMs are valid and differ.
@@ -208,12 +208,12 @@ private slots:
         RomList first, second;
         {
             LogCapture log;
-            QCOMPARE(Adapter::instance().search(first), 1);
+            QCOMPARE(f.adapter.search(first), 1);
             QCOMPARE(log.count(QStringLiteral("TMNext Find dublicate serial number")), 2);
         }
         QCOMPARE(positions(first), QList<int>({0, 1}));
         LogCapture log;
-        QCOMPARE(Adapter::instance().search(second), 1);
+        QCOMPARE(f.adapter.search(second), 1);
         QCOMPARE(log.count(QStringLiteral("TMNext Find dublicate serial number")), 0);
         QCOMPARE(positions(second), QList<int>({0, 1, 2, 3}));
     }
@@ -266,8 +266,8 @@ private slots:
         SimFixture f(SimBusLoader::loadFile(SimFixture::busFile("bridges.json"), &error));
         QVERIFY2(error.isEmpty(), qPrintable(error));
         f.backend().setTrafficLogging(false);
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
+        Sensor sensor(f.adapter);
+        Acquisition acquisition(f.adapter, &sensor);
         auto records = [&](int index) {
             QStringList list;
             for (const SensorDevice *d : *sensor.devices()) {

@@ -72,7 +72,8 @@ private slots:
 
     void keysAndStoredRomForm()
     {
-        Sensor sensor;
+        Adapter adapter;
+        Sensor sensor(adapter);
         const RomId rom = romOf(0x28, 0x0316'1D1E'64FFULL);
         QCOMPARE(sensor.addOrMark(rom), 1);
         const SensorDevice *d = sensor.devices()->first();
@@ -96,7 +97,8 @@ private slots:
     // A device missing from one search keeps its channels; missing from two it goes.
     void ageingAndPurge()
     {
-        Sensor sensor;
+        Adapter adapter;
+        Sensor sensor(adapter);
         const RomId a = romOf(0x28, 1), b = romOf(0x10, 2);
         sensor.addOrMark(a);
         sensor.addOrMark(b);
@@ -132,7 +134,7 @@ private slots:
     {
         SimFixture f;
         QCOMPARE(f.open(), 1);
-        Sensor sensor;
+        Sensor sensor(f.adapter);
         QCOMPARE(sensor.startCycle(), -1);
         int from = f.backend().traffic().size();
         sensor.measureAll();
@@ -171,7 +173,7 @@ private slots:
         };
         for (const Case &c : cases) {
             SimFixture f;
-            Sensor sensor;
+            Sensor sensor(f.adapter);
             sensor.setScanAllType(c.scanAllType);
             QVector<QByteArray> roms;
             for (int i = 0; i < c.order.size(); ++i) {
@@ -205,7 +207,7 @@ private slots:
             f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 2), 19.0)),
             f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 3), -3.25)),
         };
-        Sensor sensor;
+        Sensor sensor(f.adapter);
         for (SimDs18x20 *chip : chips)
             sensor.addOrMark(SimFixture::romId(chip->rom()));
         QCOMPARE(f.open(), 1);
@@ -249,7 +251,7 @@ private slots:
     {
         SimFixture f;
         auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 5), 300.0, 25.0));
-        Sensor sensor;
+        Sensor sensor(f.adapter);
         sensor.addOrMark(SimFixture::romId(chip->rom()));
         SensorDevice &device = *sensor.devices()->first();
         QCOMPARE(f.open(), 1);

@@ -21,7 +21,7 @@ struct Read
 {
     Read(SimFixture &f, const QByteArray &rom, int waitMs = 1000)
         : romBuffer(SimFixture::romId(rom))
-        , driver(&f.session, Adapter::instance().accessStateBuffer(), romBuffer.data())
+        , driver(&f.session, f.adapter.accessStateBuffer(), romBuffer.data())
     {
         driver.setWait(waitMs);
     }

@@ -40,13 +40,13 @@ QByteArray bytes(const char *hexText)
 
 // Selects the device with `rom` through TMEX (Match ROM, or with the strong
 // pull-up armed); the access's result, -1 when the ROM was not taken.
-short matchRom(int32_t session, const QByteArray &rom, bool strong = false)
+short matchRom(SimFixture &f, const QByteArray &rom, bool strong = false)
 {
     RomId id = SimFixture::romId(rom);
-    uint8_t *state = Adapter::instance().accessStateBuffer();
-    if (TMRom(session, state, id.data()) != 1)
+    uint8_t *state = f.adapter.accessStateBuffer();
+    if (TMRom(f.session, state, id.data()) != 1)
         return -1;
-    return strong ? TMStrongAccess(session, state) : TMAccess(session, state);
+    return strong ? TMStrongAccess(f.session, state) : TMAccess(f.session, state);
 }
 
 const QByteArray ReadNine = bytes("BEFFFFFFFFFFFFFFFFFF"); // Read Scratchpad
@@ -113,7 +113,7 @@ private:
 // Reads one DS18S20 as a cycle does after the broadcast conversion; NaN when it gave no value.
 double readS20(SerialFixture &f, RomId &rom)
 {
-    Ds18s20 driver(&f.session, Adapter::instance().accessStateBuffer(), rom.data());
+    Ds18s20 driver(&f.session, f.adapter.accessStateBuffer(), rom.data());
     double value = 0;
     driver.convertAndRead(&value, Ds18x20::ReadOnly);
     return value;
@@ -141,7 +141,7 @@ private slots:
     {
         SerialFixture f;
         QCOMPARE(f.open(), 1);
-        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+        QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
         // The emulator took F1 as its timing byte and answered C1 as a
         // reset (no presence on the empty bus), which the master dropped.
         QCOMPARE(f.lines(), "F1E3C13F0FC1 / CF3E00CF");
@@ -153,7 +153,7 @@ private slots:
         SerialFixture silent;
         silent.chip().setSilent(true);
         QCOMPARE(silent.open(), -2);
-        QVERIFY(Adapter::instance().statusText().endsWith(QStringLiteral("Adapter not found")));
+        QVERIFY(silent.adapter.statusText().endsWith(QStringLiteral("Adapter not found")));
         QVERIFY(silent.backend().problem().contains(QStringLiteral("no DS2480B answers")));
         QCOMPARE(silent.open(), -2);
         silent.chip().setSilent(false);
@@ -183,7 +183,7 @@ private slots:
         TMTouchReset(f.session);
         QCOMPARE(f.lines(), "E133FFFFFFFFFFFFFFFFE3C1 / 33" + hex(rom) + "CD");
 
-        QCOMPARE(matchRom(f.session, rom), short(1));
+        QCOMPARE(matchRom(f, rom), short(1));
         QCOMPARE(f.lines(), "C1E155" + hex(rom).replace("E3", "E3E3") + " / CD55" + hex(rom));
 
         const QByteArray scratchpad = touch(f.session, ReadNine).mid(1);
@@ -216,7 +216,7 @@ private slots:
         }
         QCOMPARE(f.open(), 1);
         RomList found;
-        QCOMPARE(Adapter::instance().search(found), 1);
+        QCOMPARE(f.adapter.search(found), 1);
         QCOMPARE(found.size(), 20);
 
         f.clearLines();
@@ -285,7 +285,7 @@ private slots:
             f.add(std::make_unique<SimRomDevice>(roms.at(i), true));
         f.add(std::make_unique<SimIdentityChip>(roms.at(3)));
         QCOMPARE(f.open(), 1);
-        QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
+        QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
         QVERIFY(f.bus().overdrive());
         const QByteArray host = f.chip().hostBytes();
         QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9")));
@@ -295,18 +295,18 @@ private slots:
 
         f.clearLines();
         const qint64 startUs = Clock::tickUs();
-        QCOMPARE(matchRom(f.session, roms.at(3)), short(1));
+        QCOMPARE(matchRom(f, roms.at(3)), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80));
         QCOMPARE(TMTouchBit(f.session, 1), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80 + 10));
         QCOMPARE(f.lines(), "C9E155" + hex(roms.at(3)) + "E399 / CD55" + hex(roms.at(3)) + "9B");
 
         RomList found;
-        QCOMPARE(Adapter::instance().search(found), 1);
+        QCOMPARE(f.adapter.search(found), 1);
         QCOMPARE(found.size(), 4);
         for (const QByteArray &rom : roms) {
             QVERIFY(found.contains(SimFixture::romId(rom)));
-            QCOMPARE(matchRom(f.session, rom, true), short(1));
+            QCOMPARE(matchRom(f, rom, true), short(1));
         }
 
         // The emulator holds a master to its speed bits: after a command at
@@ -331,12 +331,12 @@ private slots:
                 f.add(std::make_unique<SimOverdriveDropout>(other, &f.bus()));
             else
                 f.add(std::make_unique<SimDs18b20>(thermometer, 23.5));
-            Sensor sensor;
-            Acquisition acquisition(&sensor);
+            Sensor sensor(f.adapter);
+            Acquisition acquisition(f.adapter, &sensor);
             int opened = 0;
             const QMap<QString, double> values = cycle(sensor, acquisition, &opened);
             QCOMPARE(opened, 1);
-            QCOMPARE(Adapter::instance().statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
+            QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
             QVERIFY(!f.bus().overdrive());
             const QByteArray host = f.chip().hostBytes();
             QCOMPARE(host.count(bytes("E13C")), 1);
@@ -349,7 +349,7 @@ private slots:
                 QCOMPARE(values.value(romToText(SimFixture::romId(thermometer), false)), 23.5);
             }
             RomList found;
-            QCOMPARE(Adapter::instance().search(found), 1);
+            QCOMPARE(f.adapter.search(found), 1);
             QCOMPARE(found.size(), 2);
             QVERIFY(found.contains(SimFixture::romId(dropout ? other : thermometer)));
         }
@@ -389,7 +389,7 @@ private slots:
         }
         QCOMPARE(f.open(), 1);
         RomList roms;
-        Adapter::instance().search(roms);
+        f.adapter.search(roms);
         QCOMPARE(roms.size(), 1);
     }
 
@@ -485,14 +485,12 @@ private slots:
         SwappedSearchMaster master(&sim.bus());
         WireBackend backend(&master);
         Tmex::setBackend(&backend);
-        Adapter::instance().forgetSession();
-        QCOMPARE(Adapter::instance().open(), 1);
+        QCOMPARE(sim.adapter.open(), 1);
         master.passes = 0;
         RomList roms;
-        QCOMPARE(Adapter::instance().search(roms), Adapter::kSearchUnsettled);
+        QCOMPARE(sim.adapter.search(roms), Adapter::kSearchUnsettled);
         QVERIFY(master.passes > 1 && master.passes <= 4096);
         Tmex::setBackend(nullptr);
-        Adapter::instance().forgetSession();
     }
 
     // The adapter is pulled out in the middle of a cycle: the cycle ends
@@ -503,8 +501,8 @@ private slots:
         SerialFixture f;
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x11), 21.0));
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x22), 22.0));
-        Sensor sensor;
-        Acquisition acquisition(&sensor);
+        Sensor sensor(f.adapter);
+        Acquisition acquisition(f.adapter, &sensor);
         int opened = 0;
         QMap<QString, double> values = cycle(sensor, acquisition, &opened);
         QCOMPARE(opened, 1);
@@ -519,10 +517,10 @@ private slots:
         QVERIFY(values.isEmpty());
         QVERIFY(!f.port().plugged());
         QVERIFY(Clock::tickMs() - startMs < 20000);
-        QCOMPARE(TMValidSession(Adapter::instance().sessionHandle()), short(0));
-        QCOMPARE(Adapter::instance().open(), -2);
+        QCOMPARE(TMValidSession(f.adapter.sessionHandle()), short(0));
+        QCOMPARE(f.adapter.open(), -2);
         QVERIFY(f.backend().problem().contains(QStringLiteral("gone")));
-        QCOMPARE(Adapter::instance().open(), -2);
+        QCOMPARE(f.adapter.open(), -2);
 
         QString error;
         QVERIFY2(f.port().replug(&error), qPrintable(error));

@@ -365,7 +365,6 @@ private slots:
         UsbBackend backend(UsbTestBed::position());
         backend.master().setTransferTimeoutMs(100);
         Tmex::setBackend(&backend);
-        Adapter::instance().forgetSession();
         {
             MeasurementSession session;
             Acquisition::Result tick = session.refresh();
@@ -394,7 +393,6 @@ private slots:
             QVERIFY(filled >= 6);
         }
         Tmex::setBackend(nullptr);
-        Adapter::instance().forgetSession();
     }
 
     // usb:SERIAL takes the adapter whose ID chip has that serial (as the

@@ -61,9 +61,9 @@ private slots:
         {
             SimFixture f(SimBusLoader::loadDemo(nullptr));
             QCOMPARE(f.open(), 1);
-            status = Adapter::instance().statusText();
+            status = f.adapter.statusText();
             RomList roms;
-            Adapter::instance().search(roms);
+            f.adapter.search(roms);
             for (const RomId &rom : roms)
                 expected << romToText(rom, false);
             // Every chip on the demo bus has a valid ROM, the identity chip among them.

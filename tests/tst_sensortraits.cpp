@@ -25,8 +25,8 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(f.open(), 1);
         RomList roms;
-        QCOMPARE(Adapter::instance().search(roms), 1);
-        Sensor sensor;
+        QCOMPARE(f.adapter.search(roms), 1);
+        Sensor sensor(f.adapter);
         for (const RomId &rom : roms)
             sensor.addOrMark(rom);
         sensor.measureAll();

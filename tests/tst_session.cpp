@@ -109,6 +109,26 @@ private slots:
         QVERIFY(session.table().rowCount() > 0);
         QCOMPARE(sink.total, session.table().rowCount());
     }
+
+    // Each session has an adapter session of its own: the next one starts
+    // as a freshly started program does, and ending one does not end the
+    // driver's session.
+    void eachSessionOpensItsOwnAdapter()
+    {
+        SimBackend &bus = sim->backend();
+        bus.setTrafficLogging(true);
+        for (int run = 0; run < 2; ++run) {
+            MeasurementSession session;
+            const int from = bus.traffic().size();
+            cycle(session);
+            QStringList calls;
+            for (int i = from; i < from + 5; ++i)
+                calls << bus.traffic().at(i).call;
+            QCOMPARE(calls, QStringList({"TMValidSession", "TMReadDefaultPort", "TMExtendedStartSession", "TMSetup",
+                                         "TMAutoOverDrive"}));
+        }
+        QCOMPARE(bus.callCount(QStringLiteral("TMEndSession")), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstSession)

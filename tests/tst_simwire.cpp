@@ -112,7 +112,7 @@ private slots:
         EchoChip *a = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x800000000000ULL), 0x11));
         f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x000000000000ULL), 0x22));
         QCOMPARE(f.open(), 1);
-        uint8_t *buffer = Adapter::instance().accessStateBuffer();
+        uint8_t *buffer = f.adapter.accessStateBuffer();
         RomId rom = SimFixture::romId(a->rom());
         QVERIFY(TMRom(f.session, buffer, rom.data()) >= 1);
         TMAccess(f.session, buffer);
@@ -139,7 +139,7 @@ private slots:
         SimDevice *a = f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x28, 0x01)));
         f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x28, 0x02)));
         QCOMPARE(f.open(), 1);
-        uint8_t *access = Adapter::instance().accessStateBuffer();
+        uint8_t *access = f.adapter.accessStateBuffer();
         uint8_t fresh[64] = {};
         RomId read(8, 0);
         QVERIFY(TMRom(f.session, fresh, read.data()) < 1); // nothing current yet
@@ -147,7 +147,7 @@ private slots:
         RomId rom = SimFixture::romId(a->rom());
         TMRom(f.session, access, rom.data());
         RomList roms;
-        Adapter::instance().search(roms);
+        f.adapter.search(roms);
         QCOMPARE(roms.size(), 2);
         read.fill(0);
         QVERIFY(TMRom(f.session, access, read.data()) >= 1);
@@ -194,7 +194,7 @@ private slots:
         SimDevice *plain = f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x4E2A1B)));
         auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));
         bridge->i2c().add(std::make_unique<SimSht3x>());
-        uint8_t *state = Adapter::instance().accessStateBuffer();
+        uint8_t *state = f.adapter.accessStateBuffer();
 
         // Opening the session tries overdrive, which not every device
         // follows: standard reset, Overdrive Skip ROM, overdrive reset,
@@ -211,7 +211,7 @@ private slots:
         // byte and 64 × 3 slots (960 + 560 + 192 × 70 = 14960 µs each); the
         // TMNext that finds nothing more sends nothing.
         RomList roms;
-        QCOMPARE(cost(f, [&] { Adapter::instance().search(roms); }, 0), both(2 * 14960));
+        QCOMPARE(cost(f, [&] { f.adapter.search(roms); }, 0), both(2 * 14960));
         QCOMPARE(roms.size(), 2);
         QCOMPARE(f.backend().callCount(QStringLiteral("TMNext")), 2);
 
@@ -253,12 +253,12 @@ private slots:
         SimDevice *chip = f.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x01, 0x77), true));
         QCOMPARE(cost(f, [&] { QCOMPARE(f.open(), 1); }), both(1641));
         QVERIFY(f.bus().overdrive());
-        uint8_t *state = Adapter::instance().accessStateBuffer();
+        uint8_t *state = f.adapter.accessStateBuffer();
         RomId rom = SimFixture::romId(chip->rom());
         QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 1), both(121));
         QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 1), both(841));
         RomList roms;
-        QCOMPARE(cost(f, [&] { Adapter::instance().search(roms); }, 1), both(2121));
+        QCOMPARE(cost(f, [&] { f.adapter.search(roms); }, 1), both(2121));
         QCOMPARE(roms.size(), 1);
     }
 };

@@ -33,7 +33,7 @@ private slots:
         {
             SimFixture f(SimBusLoader::loadFile(kBusFile, nullptr));
             QCOMPARE(f.open(), 1);
-            Adapter::instance().search(expected);
+            f.adapter.search(expected);
         }
         QCOMPARE(expected.size(), 4);
 
@@ -42,8 +42,7 @@ private slots:
         QVERIFY2(library, qPrintable(error));
         QVERIFY(library->description().contains(QFileInfo(SIMTMEX_LIB).fileName()));
         Tmex::setBackend(library.get());
-        Adapter &adapter = Adapter::instance();
-        adapter.forgetSession();
+        Adapter adapter;
 
         QCOMPARE(adapter.open(), 1);
         QCOMPARE(adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
@@ -65,7 +64,6 @@ private slots:
         QCOMPARE(adapter.resetBus(), 1);
 
         Tmex::setBackend(nullptr);
-        adapter.forgetSession();
     }
 
     void missingLibraryOrSymbol()

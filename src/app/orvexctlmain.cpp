@@ -98,12 +98,13 @@ const int kMqttUnreached = 4;
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
 // hub channel, I2C address byte, I2C serial, the sensor's channel types.
-void describeBridge(const RomId &rom, Sensor &sensor)
+void describeBridge(const RomId &rom, MeasurementSession &measurement)
 {
     SensorDevice device;
-    int32_t session = Adapter::instance().sessionHandle();
+    Adapter &adapter = measurement.adapter();
+    int32_t session = adapter.sessionHandle();
     RomId buffer = rom;
-    I2cBridge bridge(&session, Adapter::instance().accessStateBuffer(), buffer.data(), &sensor);
+    I2cBridge bridge(&session, adapter.accessStateBuffer(), buffer.data(), &measurement.sensor());
     bridge.readSensors(device);
     if (device.channels.isEmpty()) {
         out() << "    no I2C sensor answers\n";
@@ -131,7 +132,8 @@ void describeBridge(const RomId &rom, Sensor &sensor)
 
 int scan()
 {
-    Adapter &adapter = Adapter::instance();
+    MeasurementSession session;
+    Adapter &adapter = session.adapter();
     const int opened = adapter.open();
     out() << adapter.statusText() << "\n";
     if (opened != 1) {
@@ -142,12 +144,11 @@ int scan()
     }
     RomList roms;
     adapter.search(roms);
-    Sensor sensor;
     for (const RomId &rom : roms) {
         out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
               << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
         if ((rom.at(0) & 0xFF) == 0x19)
-            describeBridge(rom, sensor);
+            describeBridge(rom, session);
     }
     out().flush();
     return 0;
@@ -241,7 +242,7 @@ int read(const ReadOptions &options)
         const Acquisition::Result result = session.refresh();
         opened = result.openResult;
         if (opened != 1)
-            err() << "orvexctl: cycle " << cycle << ": " << Adapter::instance().statusText() << "\n";
+            err() << "orvexctl: cycle " << cycle << ": " << session.adapter().statusText() << "\n";
         session.measure();
         if (recording) {
             const QString problem = session.recorder().problemText();

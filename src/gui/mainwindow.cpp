@@ -352,17 +352,12 @@ QString MainWindow::adapterMissingText() const
     const BusBackend *backend = Tmex::backend();
     QString why = backend ? backend->problem() : QString();
     if (why.isEmpty())
-        why = Adapter::instance().statusText().section(QLatin1Char('\n'), -1);
+        why = session->adapter().statusText().section(QLatin1Char('\n'), -1);
     if (backend && !backend->description().isEmpty())
         text += QLatin1Char(' ') + backend->description() + QLatin1Char(':');
     if (!why.isEmpty())
         text += QLatin1Char(' ') + why;
     return text;
-}
-
-int MainWindow::checkAdapter()
-{
-    return Adapter::instance().open();
 }
 
 QString MainWindow::getDescriptionFamily(QVector<short> snv)

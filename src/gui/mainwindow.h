@@ -62,7 +62,6 @@ public slots:
     // One tick of the 2-second application timer.
     void onAppTimer();
     QString adapterMissingText() const;
-    int checkAdapter();
     QString getDescriptionFamily(QVector<short> snv);
     // One measurement cycle, the table update and the average.
     void cycleGet();

@@ -6,7 +6,6 @@
 #include "base/clock.h"
 
 #include <QSet>
-#include <cstring>
 
 namespace {
 
@@ -15,22 +14,6 @@ const int kMaxSearchPasses = 4096;
 const int kMaxFruitlessPasses = 64;
 
 } // namespace
-
-Adapter &Adapter::instance()
-{
-    static Adapter adapter;
-    return adapter;
-}
-
-void Adapter::forgetSession()
-{
-    m_session = 0;
-    m_portNum = 0;
-    m_portType = 0;
-    std::memset(m_searchState, 0, sizeof m_searchState);
-    std::memset(m_accessState, 0, sizeof m_accessState);
-    m_status.clear();
-}
 
 int Adapter::open()
 {

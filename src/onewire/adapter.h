@@ -5,13 +5,16 @@
 #include <QString>
 #include <cstdint>
 
-// The one TMEX session on the adapter's default port, its two driver state
-// buffers, and the bus search. Created on first use; its destruction does not
-// end the session.
+// A TMEX session on the adapter's default port, its two driver state
+// buffers, and the bus search. The measurement session owns one for the
+// whole run, so a new one is a freshly started program. Its destruction
+// does not end the TMEX session.
 class Adapter
 {
 public:
-    static Adapter &instance();
+    Adapter() = default;
+    Adapter(const Adapter &) = delete;
+    Adapter &operator=(const Adapter &) = delete;
 
     // Makes sure a set-up session exists: 1 usable, -1 no default port,
     // -3 the session could not be started, -2 the adapter could not be set up.
@@ -33,14 +36,7 @@ public:
     // Text form of the first identifier of family 0x01 or 0x81, or "".
     static QString findAdapterSerial(const RomList &roms, bool reversed);
 
-    // Tests: forget the session, as in a freshly started program.
-    void forgetSession();
-
 private:
-    Adapter() = default;
-    Adapter(const Adapter &) = delete;
-    Adapter &operator=(const Adapter &) = delete;
-
     int32_t m_session = 0;
     int16_t m_portNum = 0;
     int16_t m_portType = 0;

@@ -7,8 +7,9 @@
 #include "base/cpumeter.h"
 #include "sensors/sensor.h"
 
-Acquisition::Acquisition(Sensor *sensor)
-    : m_sensor(sensor)
+Acquisition::Acquisition(Adapter &adapter, Sensor *sensor)
+    : m_adapter(adapter)
+    , m_sensor(sensor)
 {
 }
 
@@ -25,7 +26,7 @@ Acquisition::Result Acquisition::refresh()
 
 int Acquisition::open()
 {
-    return Adapter::instance().open();
+    return m_adapter.open();
 }
 
 Acquisition::Result Acquisition::update()
@@ -33,12 +34,11 @@ Acquisition::Result Acquisition::update()
     CpuMeter::Scope meter(CpuMeter::Search);
     Result result;
     result.openResult = 1;
-    Adapter &adapter = Adapter::instance();
-    adapter.resetBus();
+    m_adapter.resetBus();
     Clock::sleepMs(10);
 
     RomList first;
-    int kept = adapter.search(first);
+    int kept = m_adapter.search(first);
     result.roms = first;
     if (first.size() != m_prevCycleSensCounter) {
         qDebug() << "snRoms1.count() != prevCycleSensCounter (" << first.size() << " != "
@@ -49,7 +49,7 @@ Acquisition::Result Acquisition::update()
             Clock::sleepMs(10);
         }
         RomList second;
-        const int secondResult = adapter.search(second);
+        const int secondResult = m_adapter.search(second);
         if (second.size() > first.size()) {
             result.roms = second;
             kept = secondResult;

@@ -4,16 +4,18 @@
 
 #include <QString>
 
+class Adapter;
 class Sensor;
 
 // What one acquisition tick does on the bus, without widgets, so the window's
 // timer and orvexctl run the very same steps: open the adapter, search (twice
 // when the device count changed), bring the sensor object's device list up to
-// date. The measurement cycle itself is Sensor::measureAll.
+// date. The measurement cycle itself is Sensor::measureAll. The adapter and
+// the sensor object are the caller's and must outlive it.
 class Acquisition
 {
 public:
-    explicit Acquisition(Sensor *sensor);
+    Acquisition(Adapter &adapter, Sensor *sensor);
 
     struct Result
     {
@@ -32,6 +34,7 @@ public:
     Result update();
 
 private:
+    Adapter &m_adapter;
     Sensor *m_sensor;
     int m_prevCycleSensCounter = 0;
 };

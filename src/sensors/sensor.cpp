@@ -120,8 +120,9 @@ const QVector<Sensor::Family> &families()
 
 } // namespace
 
-Sensor::Sensor()
+Sensor::Sensor(Adapter &adapter)
     : QObject(nullptr)
+    , m_adapter(adapter)
 {
 }
 
@@ -209,9 +210,9 @@ void Sensor::measureAll(const std::function<bool()> &stop)
     // All bridges at once (Skip ROM): back to 100 kHz, then to sleep until
     // the next reset; events get through before each broadcast, as between devices.
     Clock::keepResponsive();
-    int32_t session = Adapter::instance().sessionHandle();
+    int32_t session = m_adapter.sessionHandle();
     short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    I2cBridge bridges(&session, Adapter::instance().accessStateBuffer(), unusedRom, nullptr);
+    I2cBridge bridges(&session, m_adapter.accessStateBuffer(), unusedRom, nullptr);
     Clock::keepResponsive();
     bridges.sendSleepCommand();
 }
@@ -251,7 +252,7 @@ int Sensor::readDevice(SensorDevice &device)
 
     const QScopedValueRollback<bool> inProgress(device.beingRead, true);
 
-    int32_t session = Adapter::instance().sessionHandle();
+    int32_t session = m_adapter.sessionHandle();
     const Family *family = findFamily(device.family);
     if (!family) {
         m_lastFamily = -1;
@@ -269,7 +270,7 @@ int Sensor::readDevice(SensorDevice &device)
     for (const SensorChannel &channel : qAsConst(device.channels))
         before << channel.reading;
     QString failure;
-    ReadContext context{this, &session, Adapter::instance().accessStateBuffer(), romBuffer, m_broadcastDone,
+    ReadContext context{this, &session, m_adapter.accessStateBuffer(), romBuffer, m_broadcastDone,
                         m_activeBridge, failure};
     const int result = family->read(context, device);
     for (int i = 0; i < device.channels.size(); ++i) {

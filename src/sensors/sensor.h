@@ -11,18 +11,20 @@
 #include <QVector>
 #include <functional>
 
+class Adapter;
 class I2cBridge;
 
 // The program's model of the bus: one SensorDevice per ROM the search found,
 // each with the channels its family driver fills; the upkeep after each
-// search and the measurement cycle that reads every device by family.
+// search and the measurement cycle that reads every device by family,
+// through the adapter session it is given (which must outlive it).
 // Owns its devices and the SHT3x heater plans; gives its bridge reads what
 // they need of it as their BridgeContext. GUI thread only.
 class Sensor : public QObject, public BridgeContext
 {
     Q_OBJECT
 public:
-    Sensor();
+    explicit Sensor(Adapter &adapter);
     ~Sensor() override;
 
     // The window's scan options ("Settings/ScanAllChannel", "Settings/ScanAllType"),
@@ -102,6 +104,7 @@ signals:
     void reqEndProgGramm();
 
 private:
+    Adapter &m_adapter;
     QVector<SensorDevice *> m_devices;
     // The device of each key, so that marking the search's ROMs does not
     // walk the list per ROM; rebuilt whenever its size is not the list's.

@@ -89,6 +89,9 @@ bool BusOption::install(const QStringList &args, QString *error)
     std::unique_ptr<BusBackend> backend = open(chosen, error);
     if (!backend)
         return false;
+    // Process-wide on purpose: the TMEX calls stand for the driver library,
+    // one per process as the real one is. The adapter sessions on it belong
+    // to the measurement sessions.
     Tmex::setBackend(backend.get());
     installed() = std::move(backend);
     return true;

@@ -12,8 +12,9 @@
 
 MeasurementSession::MeasurementSession(QObject *parent)
     : QObject(parent)
-    , m_sensor(std::make_unique<Sensor>())
-    , m_acquisition(m_sensor.get())
+    , m_adapter(std::make_unique<Adapter>())
+    , m_sensor(std::make_unique<Sensor>(*m_adapter))
+    , m_acquisition(*m_adapter, m_sensor.get())
     , m_recorder(std::make_unique<Recorder>())
     , m_table(std::make_unique<TableMan>(m_recorder.get()))
 {

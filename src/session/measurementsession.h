@@ -1,5 +1,6 @@
 #pragma once
 
+#include "onewire/adapter.h"
 #include "sensors/acquisition.h"
 
 #include <QObject>
@@ -14,12 +15,14 @@ class Sensor;
 class TableMan;
 struct SensorDevice;
 
-// The one place that assembles a measurement: the model of the bus with its
-// drivers (Sensor), the acquisition steps (adapter, search, device list), the
-// table of channels (TableMan) with its Recorder, and the outputs that take
-// readings from it (ReadingSink). The window, orvexctl, the test rigs and the
-// benchmark all measure through it, so they run the same code and write the
-// same files. Owns everything it assembles except the sinks. GUI thread only.
+// The one place that assembles a measurement: the adapter session (Adapter),
+// the model of the bus with its drivers (Sensor), the acquisition steps
+// (adapter, search, device list), the table of channels (TableMan) with its
+// Recorder, and the outputs that take readings from it (ReadingSink). The
+// window, orvexctl, the test rigs and the benchmark all measure through it,
+// so they run the same code and write the same files. Owns everything it
+// assembles except the sinks; one session is one run of the program, from
+// the first open() on. GUI thread only.
 //
 // One tick of the window is open() then, when the adapter is there,
 // search() and measure(); orvexctl's cycle is refresh() then measure().
@@ -30,6 +33,7 @@ public:
     explicit MeasurementSession(QObject *parent = nullptr);
     ~MeasurementSession() override;
 
+    Adapter &adapter() { return *m_adapter; }
     Sensor &sensor() { return *m_sensor; }
     Acquisition &acquisition() { return m_acquisition; }
     TableMan &table() { return *m_table; }
@@ -72,6 +76,7 @@ public:
 private:
     void deliver(const SensorDevice &device, int index);
 
+    std::unique_ptr<Adapter> m_adapter; // its state buffers are large
     std::unique_ptr<Sensor> m_sensor;
     Acquisition m_acquisition;
     std::unique_ptr<Recorder> m_recorder;

@@ -1,6 +1,5 @@
 #include "support/bridgerig.h"
 
-#include "onewire/adapter.h"
 #include "onewire/tmex.h"
 
 QByteArray fromHex(const char *digits)
@@ -22,7 +21,7 @@ SimMultiHub *BridgeRig::addHub(uint8_t address)
 
 uint8_t *BridgeRig::state()
 {
-    return Adapter::instance().accessStateBuffer();
+    return f.adapter.accessStateBuffer();
 }
 
 std::unique_ptr<I2cBridge> BridgeRig::bridge(BridgeContext *context)

@@ -1,6 +1,5 @@
 #include "support/serialfixture.h"
 
-#include "onewire/adapter.h"
 #include "onewire/tmex.h"
 
 SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
@@ -21,7 +20,6 @@ SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
 SerialFixture::~SerialFixture()
 {
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
 }
 
 QByteArray SerialFixture::lines()

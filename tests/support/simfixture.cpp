@@ -1,6 +1,5 @@
 #include "support/simfixture.h"
 
-#include "onewire/adapter.h"
 #include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
@@ -18,19 +17,17 @@ SimFixture::SimFixture(std::unique_ptr<SimBackend> backend)
         Clock::setVirtual();
     m_backend->setTrafficLogging(true);
     Tmex::setBackend(m_backend.get());
-    Adapter::instance().forgetSession();
 }
 
 SimFixture::~SimFixture()
 {
     Tmex::setBackend(nullptr);
-    Adapter::instance().forgetSession();
 }
 
 int SimFixture::open()
 {
-    const int result = Adapter::instance().open();
-    session = Adapter::instance().sessionHandle();
+    const int result = adapter.open();
+    session = adapter.sessionHandle();
     return result;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "onewire/adapter.h"
 #include "onewire/romid.h"
 #include "bus/simbackend.h"
 
@@ -10,8 +11,9 @@
 class SimDevice;
 
 // A simulated bus installed as the TMEX backend, in virtual time, with the
-// traffic log on. The adapter session is forgotten on construction, so every
-// fixture starts like a freshly started program.
+// traffic log on, and an adapter session of its own for the tests that drive
+// the adapter or the drivers without a measurement session (which has its
+// own): every fixture starts like a freshly started program.
 class SimFixture
 {
 public:
@@ -31,7 +33,8 @@ public:
         return raw;
     }
 
-    // Opens the adapter session; returns Adapter::open()'s result.
+    Adapter adapter;
+    // Opens the fixture's adapter session; returns Adapter::open()'s result.
     int open();
     // The session handle the drivers get (a copy they point at).
     int32_t session;
