@@ -14,9 +14,9 @@
 // byte read. A run of bytes (touchBlock, also with the read slot of a busy
 // poll after it) and a reset with a whole search pass (resetAndSearch) go
 // out in one write, since every wait for an answer costs a USB-serial
-// converter's latency. Stale input is dropped before each
-// exchange; every answer is checked, and a garbled, missing or extra one
-// makes the master resynchronise the chip and fail the whole exchange (-1).
+// converter's latency. Stale input is dropped before each exchange; every
+// answer is checked, and a garbled, missing or extra one makes the master
+// resynchronise the chip and fail the whole exchange (-1).
 //
 // Strong pull-up: the SPUD parameter is set to infinite at power-up, so an
 // armed byte is sent as eight single-bit commands, the last one starting the
