@@ -1,15 +1,18 @@
 // What a cycle costs over a DS2480B serial adapter. The emulated adapter sits
 // on a real pseudo-terminal in this process and charges the serial line's
-// time to the virtual clock: every byte the host sends at 9600 baud, and per
-// turnaround (a write the chip answers, after which the host waits) the last
+// time to the virtual clock: every byte the host sends at 9600 baud (the chip
+// acts on each as it arrives), and per turnaround (a write the chip answers, after which the host waits) the last
 // answer byte and the USB-serial converter's latency (16 ms, an FTDI chip's
 // default; 1 ms, tuned). For the demo bus and for 20 DS18B20s the table gives
 // the cycle (adapter check, search, device-list upkeep, measurements), its
 // turnarounds and bytes both ways, and the floor: the same cycle on the
 // simulated bus (its 1-Wire time and waits) plus every byte at the line rate
 // plus one latency and one answer byte per 1-Wire transaction (a reset, a
-// selection, a search pass). Below: the turnarounds of one DS18B20 read, and
-// what 115,200 baud would give by the datasheet's cost model.
+// selection, a search pass). Below: the floor's transaction counts, a digest
+// of the host's bytes per row (the bytes the 1-Wire bus sees, whichever way
+// they are grouped into writes), where the demo bus's turnarounds go, the
+// turnarounds of one DS18B20 read, and what 115,200 baud would give by the
+// datasheet's cost model.
 // Figures are printed, never asserted.
 //
 // usage: bench_serial
@@ -28,9 +31,14 @@
 #include "sim/simpty.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QStringList>
+#include <QVector>
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 #include <QTextStream>
+
+#include <algorithm>
 
 namespace {
 
@@ -58,6 +66,119 @@ std::unique_ptr<SimBackend> load(const QString &bus)
     return thermometers();
 }
 
+// The serial backend, counting what each TMEX call costs in turnarounds, by
+// the device last selected (its family code) and the kind of exchange: where
+// a transaction takes more than one.
+class CountingBackend : public SerialBackend
+{
+public:
+    CountingBackend(const QString &path, const SimPty *port)
+        : SerialBackend(path)
+        , m_port(port)
+    {
+    }
+
+    struct Count
+    {
+        qint64 calls = 0;
+        qint64 turnarounds = 0;
+    };
+    // "device\texchange" to its count, from startCounting() on.
+    QMap<QString, Count> counts;
+    void startCounting()
+    {
+        m_counting = true;
+        m_seen = m_port->turnarounds();
+    }
+
+    short setup(int32_t s) override { return count(QStringLiteral("adapter check"), false, SerialBackend::setup(s)); }
+    short touchReset(int32_t s) override
+    {
+        m_device = QStringLiteral("all");
+        return count(QStringLiteral("reset"), false, SerialBackend::touchReset(s));
+    }
+    short touchByte(int32_t s, short b) override
+    {
+        const QString what = (b & 0xFF) != 0xFF ? QStringLiteral("command ") + hex(b)
+                             : m_afterPoll      ? QStringLiteral("status byte")
+                                                : QStringLiteral("read byte");
+        return count(what, false, SerialBackend::touchByte(s, b));
+    }
+    short touchBit(int32_t s, short b) override { return count(QStringLiteral("busy poll"), true, SerialBackend::touchBit(s, b)); }
+    short blockIO(int32_t s, unsigned char *buffer, short length) override
+    {
+        const QString what = run(buffer, length);
+        return count(what, false, SerialBackend::blockIO(s, buffer, length));
+    }
+    short blockThenReadBit(int32_t s, unsigned char *buffer, short length) override
+    {
+        const QString what = run(buffer, length) + QStringLiteral(" + busy poll");
+        return count(what, true, SerialBackend::blockThenReadBit(s, buffer, length));
+    }
+    short first(int32_t s, void *state) override
+    {
+        m_device = QStringLiteral("all");
+        return count(QStringLiteral("search pass"), false, SerialBackend::first(s, state));
+    }
+    short next(int32_t s, void *state) override
+    {
+        return count(QStringLiteral("search pass"), false, SerialBackend::next(s, state));
+    }
+    short strongAccess(int32_t s, void *state) override
+    {
+        selected(state);
+        return count(QStringLiteral("selection (Search ROM)"), false, SerialBackend::strongAccess(s, state));
+    }
+    short access(int32_t s, void *state) override
+    {
+        selected(state);
+        return count(QStringLiteral("selection (Match ROM)"), false, SerialBackend::access(s, state));
+    }
+    short oneWireLevel(int32_t s, short op, short level, short primed) override
+    {
+        return count(level ? QStringLiteral("pull-up armed") : QStringLiteral("pull-up ended"), false,
+                     SerialBackend::oneWireLevel(s, op, level, primed));
+    }
+
+private:
+    static QString hex(int byte) { return QStringLiteral("%1").arg(byte & 0xFF, 2, 16, QLatin1Char('0')).toUpper(); }
+    // A run by what it carries: a bridge packet, read slots, or a command and its bytes.
+    QString run(const unsigned char *buffer, short length) const
+    {
+        if (length > 0 && (buffer[0] == 0x4B || buffer[0] == 0x5A))
+            return QStringLiteral("I2C write packet");
+        if (length > 0 && buffer[0] == 0x87)
+            return QStringLiteral("I2C read packet");
+        if (std::all_of(buffer, buffer + length, [](unsigned char b) { return b == 0xFF; }))
+            return m_afterPoll ? QStringLiteral("status bytes") : QStringLiteral("read bytes");
+        return QStringLiteral("command ") + hex(buffer[0]) + QStringLiteral(" and its bytes");
+    }
+    void selected(void *state)
+    {
+        uint8_t rom[8];
+        if (currentRom(state, rom))
+            m_device = hex(rom[0]);
+    }
+    short count(const QString &what, bool poll, short result)
+    {
+        const qint64 turnarounds = m_port->turnarounds();
+        if (m_counting) {
+            Count &c = counts[m_device + QLatin1Char('\t') + what];
+            ++c.calls;
+            c.turnarounds += turnarounds - m_seen;
+        }
+        m_seen = turnarounds;
+        m_afterPoll = poll;
+        return result;
+    }
+
+    const SimPty *m_port;
+    QString m_device = QStringLiteral("all");
+    bool m_afterPoll = false;
+    bool m_counting = false;
+    qint64 m_seen = 0;
+};
+
 // One cycle as orvexctl runs it; the virtual time it took, µs.
 qint64 cycle(MeasurementSession &session)
 {
@@ -73,10 +194,13 @@ struct Figures
     qint64 turnarounds = 0;
     qint64 bytesIn = 0; // host to adapter
     qint64 bytesOut = 0;
+    // The host's bytes in order, hashed: what went onto the 1-Wire bus.
+    QByteArray hostDigest;
+    QMap<QString, CountingBackend::Count> breakdown;
 };
 
 // The second cycle on the simulated bus: its time and its 1-Wire transactions.
-qint64 simulated(const QString &bus, int *transactions)
+qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
 {
     Clock::setVirtual();
     std::unique_ptr<SimBackend> backend = load(bus);
@@ -88,6 +212,10 @@ qint64 simulated(const QString &bus, int *transactions)
     *transactions = 0;
     for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext"})
         *transactions += backend->callCount(QLatin1String(call));
+    QCryptographicHash hash(QCryptographicHash::Sha1);
+    for (const TrafficEntry &e : backend->traffic())
+        hash.addData((e.text() + QLatin1Char(' ') + QString::number(e.timeUs) + QLatin1Char('\n')).toUtf8());
+    *digest = hash.result().toHex().left(12);
     Tmex::setBackend(nullptr);
     return us;
 }
@@ -105,16 +233,20 @@ Figures serial(const QString &bus, int latencyMs)
     if (!port.open(link, &error))
         qFatal("pseudo-terminal: %s", qPrintable(error));
     port.setLineTiming(true, latencyMs * 1000);
-    SerialBackend serialBackend(link);
+    CountingBackend serialBackend(link, &port);
     Tmex::setBackend(&serialBackend);
     MeasurementSession session;
     cycle(session);
     port.clearCounts();
+    serialBackend.startCounting();
+    chip.clearLog();
     Figures f;
     f.cycleUs = cycle(session);
     f.turnarounds = port.turnarounds();
     f.bytesIn = port.bytesIn();
     f.bytesOut = port.bytesOut();
+    f.hostDigest = QCryptographicHash::hash(chip.hostBytes(), QCryptographicHash::Sha1).toHex().left(12);
+    f.breakdown = serialBackend.counts;
     Tmex::setBackend(nullptr);
     return f;
 }
@@ -169,9 +301,13 @@ int main(int argc, char *argv[])
           << "|---|---:|---:|---:|---:|---:|---:|---:|\n";
     struct Totals { qint64 simUs; qint64 bytesIn; int transactions; };
     QMap<QString, Totals> totals;
+    QStringList digests;
+    QMap<QString, CountingBackend::Count> demoBreakdown;
     for (const QString &bus : {QStringLiteral("demo"), QStringLiteral("20 DS18B20")}) {
         int transactions = 0;
-        const qint64 simUs = simulated(bus, &transactions);
+        QByteArray simDigest;
+        const qint64 simUs = simulated(bus, &transactions, &simDigest);
+        digests << QStringLiteral("%1, simulated bus (its traffic log, times included): %2").arg(bus).arg(QString::fromLatin1(simDigest));
         for (const int latencyMs : {16, 1}) {
             const Figures f = serial(bus, latencyMs);
             const qint64 floorUs =
@@ -181,7 +317,33 @@ int main(int argc, char *argv[])
                   << QString::number(double(f.cycleUs) / double(floorUs), 'f', 2) << " |\n";
             out().flush();
             totals[bus] = {simUs, f.bytesIn, transactions};
+            digests << QStringLiteral("%1, %2 ms: %3").arg(bus).arg(latencyMs).arg(QString::fromLatin1(f.hostDigest));
+            if (bus == QLatin1String("demo") && latencyMs == 16)
+                demoBreakdown = f.breakdown;
         }
+    }
+    QStringList counts;
+    for (auto it = totals.constBegin(); it != totals.constEnd(); ++it)
+        counts << QStringLiteral("%1 %2").arg(it.key()).arg(it->transactions);
+    out() << "\nTransactions of the floor (resets, selections by Search ROM or Match ROM, search passes): "
+          << counts.join(QStringLiteral(", ")) << ".\nDigests, SHA-1: the simulated bus's traffic log; over the adapter, the host's bytes in order (the same digest: the same bytes on the 1-Wire bus):\n";
+    for (const QString &line : digests)
+        out() << "  " << line << "\n";
+
+    // Where the demo bus's turnarounds go: by the device last selected
+    // (family code; "all" for resets, broadcasts and the search) and the
+    // kind of exchange, most first.
+    QVector<QPair<QString, CountingBackend::Count>> rows;
+    for (auto it = demoBreakdown.constBegin(); it != demoBreakdown.constEnd(); ++it)
+        rows.append({it.key(), it.value()});
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto &a, const auto &b) { return a.second.turnarounds > b.second.turnarounds; });
+    out() << "\nDemo bus, 16 ms, by device family and exchange:\n\n"
+          << "| family | exchange | calls | turnarounds |\n|---|---|---:|---:|\n";
+    for (const auto &row : rows) {
+        const QStringList key = row.first.split(QLatin1Char('\t'));
+        out() << "| " << key.value(0) << " | " << key.value(1) << " | " << row.second.calls << " | "
+              << row.second.turnarounds << " |\n";
     }
     out() << "\nOne DS18B20 read (selection and Read Scratchpad): " << oneRead() << " turnarounds.\n";
 

@@ -1,4 +1,12 @@
+#include "i2c/i2cbridge.h"
+#include "onewire/adapter.h"
+#include "onewire/tmex.h"
+#include "sensors/max31850.h"
+#include "sim/simds28e17.h"
+#include "sim/simmax31850.h"
+#include "sim/simsht3x.h"
 #include "support/orvexctlrun.h"
+#include "support/serialfixture.h"
 #include "support/simfixture.h"
 #include "support/testprocess.h"
 #include "support/tablesupport.h"
@@ -37,11 +45,51 @@ OrvexctlRun orvexctl(const QStringList &args, const QStringList &env = {})
 } // namespace
 
 // The real programs end to end: orvexctl over the emulated adapter's
-// pseudo-terminal against the same bus file on the simulated bus.
+// pseudo-terminal against the same bus file on the simulated bus; and the
+// round trips of a transaction over it with the line's time charged.
 class TstDs2480Emu : public QObject
 {
     Q_OBJECT
 private slots:
+    // At 16 ms latency: a MAX31850 read in five turnarounds (selection,
+    // Convert T under the strong pull-up, its end, selection, Read
+    // Scratchpad with its nine read slots in one write); a bridge's I2C
+    // write in two after its selection: the packet with the first busy poll
+    // (E3 91), which comes two serial bytes after the packet on the bus and
+    // finds the bridge done (90), then the two status bytes.
+    void transactionTurnarounds()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        SerialFixture f;
+        f.port().setLineTiming(true, 16000);
+        const QByteArray converter = SimFixture::rom(0x3B, 0x8);
+        f.add(std::make_unique<SimMax31850>(converter, 100.0, 25.0));
+        auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x28E17)));
+        bridge->i2c().add(std::make_unique<SimSht3x>());
+        QCOMPARE(f.open(), 1);
+        uint8_t *state = Adapter::instance().accessStateBuffer();
+
+        RomId id = SimFixture::romId(converter);
+        Max31850 max(&f.session, state, id.data());
+        f.port().clearCounts();
+        f.clearLines();
+        double hot = 0, cold = 0;
+        QCOMPARE(max.convertAndRead(&hot, &cold), 1);
+        QCOMPARE(hot, 100.75);
+        QCOMPARE(cold, 25.0);
+        QCOMPARE(f.port().turnarounds(), qint64(5));
+        QVERIFY(f.lines().contains("E1BEFFFFFFFFFFFFFFFFFF"));
+
+        id = SimFixture::romId(bridge->rom());
+        I2cBridge i2c(&f.session, state, id.data(), nullptr);
+        QVERIFY(Tmex::selectDevice(f.session, state, id.data()));
+        f.port().clearCounts();
+        f.clearLines();
+        QCOMPARE(i2c.writeData(0x88, QByteArray::fromHex("2C06"), I2cBridge::kWithStop), 2);
+        QCOMPARE(f.port().turnarounds(), qint64(2));
+        QCOMPARE(f.lines(), QByteArray("E14B88022C064D53E391E1FFFF / 4B88022C064D53900000"));
+    }
+
     // The same adapter status and ROM lines, in the same order: twenty
     // devices with thermometers, which keep the bus at standard speed, and a
     // bus where every device follows overdrive, which the adapter switches to.

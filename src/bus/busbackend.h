@@ -25,6 +25,10 @@ public:
     // TMBlockIO: `length` bytes out, each replaced by the byte read back; the
     // length, or negative on error. By default one touchByte per byte.
     virtual short blockIO(int32_t session, unsigned char *buffer, short length);
+    // blockIO, then one read slot (touchBit(1)): a command and the first
+    // poll of the busy bit that always follows it. The bit read, or negative
+    // on error. By default the two calls.
+    virtual short blockThenReadBit(int32_t session, unsigned char *buffer, short length);
     virtual short first(int32_t session, void *state) = 0;
     virtual short next(int32_t session, void *state) = 0;
     virtual short rom(int32_t session, void *state, short *romBuffer) = 0;
@@ -52,4 +56,10 @@ inline short BusBackend::blockIO(int32_t session, unsigned char *buffer, short l
         buffer[i] = static_cast<unsigned char>(read);
     }
     return length;
+}
+
+inline short BusBackend::blockThenReadBit(int32_t session, unsigned char *buffer, short length)
+{
+    const short written = blockIO(session, buffer, length);
+    return written < 0 ? written : touchBit(session, 1);
 }

@@ -409,12 +409,22 @@ void Ds2480b::setStrongPullup(bool armed)
 
 int Ds2480b::touchBlock(uint8_t *bytes, int length)
 {
-    if (length <= 0)
+    return runBlock(bytes, length, false);
+}
+
+int Ds2480b::touchBlockThenReadBit(uint8_t *bytes, int length)
+{
+    return runBlock(bytes, length, true);
+}
+
+int Ds2480b::runBlock(uint8_t *bytes, int length, bool readBit)
+{
+    if (length <= 0 && !readBit)
         return length;
-    if (!ready())
+    if (length < 0 || !ready())
         return -1;
     int done = 0;
-    if (m_armed) {
+    if (m_armed && length > 0) {
         // The pull-up follows the first byte alone.
         const int read = touchByte(bytes[0]);
         if (read < 0)
@@ -423,13 +433,19 @@ int Ds2480b::touchBlock(uint8_t *bytes, int length)
         done = 1;
     }
     if (done == length)
-        return length;
+        return readBit ? touchBit(1) : length;
+    const int count = length - done;
     QByteArray out;
     const int pulses = endPullup(&out);
     enterDataMode(&out);
-    appendData(&out, bytes + done, length - done);
+    appendData(&out, bytes + done, count);
+    const uint8_t bitCommand = uint8_t(kSingleBit | kBitOne | m_speed);
+    if (readBit) {
+        enterCommandMode(&out);
+        out.append(char(bitCommand));
+    }
     QByteArray answer;
-    if (!exchange(out, pulses, length - done, &answer))
+    if (!exchange(out, pulses, count + (readBit ? 1 : 0), &answer))
         return fail();
     for (int i = done; i < length; ++i) {
         const uint8_t read = uint8_t(answer.at(i - done));
@@ -437,9 +453,12 @@ int Ds2480b::touchBlock(uint8_t *bytes, int length)
         if (read & ~bytes[i])
             return fail();
     }
+    const int bit = readBit ? bitAnswer(bitCommand, uint8_t(answer.at(count))) : 0;
+    if (bit < 0)
+        return fail();
     for (int i = done; i < length; ++i)
         bytes[i] = uint8_t(answer.at(i - done));
-    return length;
+    return readBit ? bit : length;
 }
 
 // 16 bytes out, 16 in: byte k covers ROM bits 4k..4k+3, two bits each, bit

@@ -11,11 +11,12 @@
 // the chip at 9600 baud: in command mode every byte is a command (reset,
 // single bit, search accelerator, pulse, configuration), in data mode every
 // byte goes onto the 1-Wire bus as eight time slots and comes back as the
-// byte read. A run of bytes (touchBlock) and a reset with a whole search pass
-// (resetAndSearch) go out in one write, since every wait for an answer costs
-// a USB-serial converter's latency. Stale input is dropped before each
-// exchange; every answer is checked, and a garbled, missing or extra one
-// makes the master resynchronise the chip and fail the whole exchange (-1).
+// byte read. A run of bytes (touchBlock, also with the read slot of a busy
+// poll after it) and a reset with a whole search pass (resetAndSearch) go
+// out in one write, since every wait for an answer costs a USB-serial
+// converter's latency. Stale input is dropped before each exchange; every
+// answer is checked, and a garbled, missing or extra one makes the master
+// resynchronise the chip and fail the whole exchange (-1).
 //
 // Strong pull-up: the SPUD parameter is set to infinite at power-up, so an
 // armed byte is sent as eight single-bit commands, the last one starting the
@@ -53,6 +54,7 @@ public:
     bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
     int touchBlock(uint8_t *bytes, int length) override;
+    int touchBlockThenReadBit(uint8_t *bytes, int length) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
     int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
 
@@ -87,6 +89,9 @@ private:
     // The mode switch needed before the next bytes, if any.
     void enterCommandMode(QByteArray *out);
     void enterDataMode(QByteArray *out);
+    // A run of bytes in data mode, with `readBit` followed by one read slot,
+    // in one exchange: `length`, or the bit with `readBit`; -1 on failure.
+    int runBlock(uint8_t *bytes, int length, bool readBit);
     // A byte sent as eight single-bit commands, the last one starting the
     // strong pull-up. Returns the byte read or -1.
     int touchByteWithPullup(int byte);

@@ -145,6 +145,11 @@ short SimBackend::blockIO(int32_t session, unsigned char *buffer, short length)
     return BusBackend::blockIO(session, buffer, length);
 }
 
+short SimBackend::blockThenReadBit(int32_t session, unsigned char *buffer, short length)
+{
+    return BusBackend::blockThenReadBit(session, buffer, length);
+}
+
 short SimBackend::touchBit(int32_t session, short outBit)
 {
     return short(log("TMTouchBit", {outBit}, WireBackend::touchBit(session, outBit)));

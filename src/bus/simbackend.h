@@ -59,9 +59,11 @@ public:
     short touchReset(int32_t session) override;
     short touchByte(int32_t session, short outByte) override;
     short touchBit(int32_t session, short outBit) override;
-    // One touchByte per byte, so the traffic log lists every byte of a run
-    // as its own call, whichever way the driver handed it over.
+    // One touchByte per byte (and a touchBit after the run), so the traffic
+    // log lists every byte of a run as its own call, whichever way the
+    // driver handed it over.
     short blockIO(int32_t session, unsigned char *buffer, short length) override;
+    short blockThenReadBit(int32_t session, unsigned char *buffer, short length) override;
     short first(int32_t session, void *state) override;
     short next(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;

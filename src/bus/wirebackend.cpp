@@ -133,6 +133,15 @@ short WireBackend::blockIO(int32_t session, unsigned char *buffer, short length)
     return short(m_master->touchBlock(buffer, length));
 }
 
+short WireBackend::blockThenReadBit(int32_t session, unsigned char *buffer, short length)
+{
+    if (!sessionOk(session))
+        return kInvalidSession;
+    if (length < 0 || (!buffer && length > 0))
+        return -1;
+    return short(m_master->touchBlockThenReadBit(buffer, length));
+}
+
 short WireBackend::touchBit(int32_t session, short outBit)
 {
     if (!sessionOk(session))

@@ -32,6 +32,7 @@ public:
     // The run goes to the master in one call, so an adapter that can carry
     // it in one exchange does (WireMaster::touchBlock).
     short blockIO(int32_t session, unsigned char *buffer, short length) override;
+    short blockThenReadBit(int32_t session, unsigned char *buffer, short length) override;
     short first(int32_t session, void *state) override;
     short next(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;

@@ -35,6 +35,13 @@ int WireMaster::touchBlock(uint8_t *bytes, int length)
     return length;
 }
 
+int WireMaster::touchBlockThenReadBit(uint8_t *bytes, int length)
+{
+    if (touchBlock(bytes, length) < 0)
+        return -1;
+    return touchBit(1);
+}
+
 int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
 {
     std::memset(rom, 0, 8);

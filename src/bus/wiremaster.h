@@ -31,6 +31,11 @@ public:
     // per byte; a master that can carry a run in one exchange with its
     // adapter overrides it, since every exchange costs a round trip.
     virtual int touchBlock(uint8_t *bytes, int length);
+    // A run as touchBlock, then one read slot: a command whose first busy
+    // poll always follows it. Returns the bit read, or -1 when the adapter
+    // failed. The default makes the two calls; a master that can carry both
+    // in one exchange overrides it.
+    virtual int touchBlockThenReadBit(uint8_t *bytes, int length);
 
     // Switches the master's own timing (resets, slots, bytes) between
     // standard and overdrive speed; no bus traffic. Taking the devices along

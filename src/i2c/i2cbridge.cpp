@@ -10,6 +10,8 @@
 #include "base/clock.h"
 #include "model/sensordevice.h"
 
+#include <initializer_list>
+
 namespace {
 
 const short kWriteConfiguration = 0xD2;
@@ -26,6 +28,30 @@ QByteArray withCrc(QByteArray packet)
     packet.append(char(crc & 0xFF));
     packet.append(char(crc >> 8));
     return packet;
+}
+
+// A write packet with its CRC, and the first poll of the busy bit, which
+// always follows it, in one call: an adapter that carries a run in one
+// exchange waits for its answers once. A driver's write is a few I2C bytes
+// (under half a millisecond at 100 kHz), done by the time the poll follows
+// the packet through such an adapter. The bit read, or negative.
+short sendWritePacket(int32_t session, const QByteArray &packet)
+{
+    QByteArray run = withCrc(packet);
+    return Tmex::blockThenReadBit(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));
+}
+
+// A broadcast: reset, Skip ROM and the bytes of one command in one run.
+// The last byte read back, or negative.
+int broadcast(int32_t session, std::initializer_list<uint8_t> command)
+{
+    TMTouchReset(session);
+    QByteArray run;
+    run.append(char(RomCommand::kSkip));
+    for (uint8_t b : command)
+        run.append(char(b));
+    const short done = TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));
+    return done < 0 ? done : uint8_t(run.at(run.size() - 1));
 }
 
 } // namespace
@@ -52,10 +78,7 @@ int I2cBridge::setBusSpeed(int kHz)
         speed = 1;
     else if (kHz == 900)
         speed = 2;
-    TMTouchReset(*m_session);
-    TMTouchByte(*m_session, RomCommand::kSkip);
-    TMTouchByte(*m_session, kWriteConfiguration);
-    return TMTouchByte(*m_session, speed);
+    return broadcast(*m_session, {uint8_t(kWriteConfiguration), uint8_t(speed)});
 }
 
 int I2cBridge::sendSleepCommand()
@@ -63,9 +86,7 @@ int I2cBridge::sendSleepCommand()
     const short valid = TMValidSession(*m_session);
     if (valid == 0)
         return valid;
-    TMTouchReset(*m_session);
-    TMTouchByte(*m_session, RomCommand::kSkip);
-    return TMTouchByte(*m_session, kEnableSleepMode);
+    return broadcast(*m_session, {uint8_t(kEnableSleepMode)});
 }
 
 void I2cBridge::accessDevice(int32_t *session, uint8_t *accessState)
@@ -88,8 +109,13 @@ int I2cBridge::attempts(int32_t *session, uint8_t *accessState, short *rom, cons
 
 int I2cBridge::waitWhileBusy()
 {
+    return waitWhileBusy(TMTouchBit(*m_session, 1));
+}
+
+int I2cBridge::waitWhileBusy(short firstPoll)
+{
     for (int poll = 0; poll < kBusyPolls; ++poll) {
-        const short bit = TMTouchBit(*m_session, 1);
+        const short bit = poll == 0 ? firstPoll : TMTouchBit(*m_session, 1);
         if (bit < 0)
             return kFailed;
         if (bit == 0)
@@ -108,12 +134,7 @@ int I2cBridge::writeData(uint8_t address, const QByteArray &data, int mode)
     packet.append(char(address));
     packet.append(char(data.size()));
     packet.append(data);
-    // Runs of bytes go in one TMBlockIO: an adapter that carries a run in
-    // one exchange waits for its answers once.
-    QByteArray run = withCrc(packet);
-    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
-        return kFailed;
-    if (waitWhileBusy() < 0)
+    if (waitWhileBusy(sendWritePacket(*m_session, packet)) < 0)
         return kFailed;
     unsigned char statuses[2] = {0xFF, 0xFF};
     if (TMBlockIO(*m_session, statuses, 2) < 0 || statuses[0] != 0 || statuses[1] != 0)
@@ -135,6 +156,8 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     QByteArray run = withCrc(packet);
     if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
         return kTransferFailed;
+    // A read may wait for its sensor (clock stretching while it measures):
+    // its first poll goes in an exchange of its own, after the packet's.
     if (waitWhileBusy() < 0)
         return kFailed;
     if (TMTouchByte(*m_session, 0xFF) != 0)

@@ -39,8 +39,8 @@ public:
     I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context);
 
     // Broadcast Write Configuration (Skip ROM, 0xD2, speed byte: 0 for 100 kHz,
-    // 1 for 400, 2 for 900, 3 otherwise). Returns the last exchange's result,
-    // or TMValidSession's 0 without sending anything.
+    // 1 for 400, 2 for 900, 3 otherwise). Returns the speed byte read back
+    // (negative on error), or TMValidSession's 0 without sending anything.
     int setBusSpeed(int kHz);
     // Broadcast Enable Sleep Mode (Skip ROM, 0x1E); the bridges wake at the next reset.
     int sendSleepCommand();
@@ -60,6 +60,8 @@ public:
     // GUI events processed in between. Returns the reads left including the
     // one that found the bridge done (60 on the first), or kFailed.
     int waitWhileBusy();
+    // The same, the first read already made (with a write packet): its answer.
+    int waitWhileBusy(short firstPoll);
 
     // The session, access state and ROM buffer the drivers of this read use.
     int32_t *session() const { return m_session; }

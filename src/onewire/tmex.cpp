@@ -31,6 +31,11 @@ void Tmex::waitKeepingSession(int32_t session, int ms)
     }
 }
 
+short Tmex::blockThenReadBit(int32_t session, unsigned char *buffer, short length)
+{
+    return activeBackend ? activeBackend->blockThenReadBit(session, buffer, length) : -1;
+}
+
 short TMReadDefaultPort(short *portNum, short *portType)
 {
     return activeBackend ? activeBackend->readDefaultPort(portNum, portType) : -1;

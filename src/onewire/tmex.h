@@ -44,4 +44,9 @@ public:
     // and calling TMValidSession, which keeps the session alive during a
     // conversion.
     static void waitKeepingSession(int32_t session, int ms);
+
+    // TMBlockIO, then TMTouchBit(1): a command whose first busy poll always
+    // follows it, in one call, so an adapter that can carry both in one
+    // exchange with it does. The bit read, negative on error.
+    static short blockThenReadBit(int32_t session, unsigned char *buffer, short length);
 };

@@ -59,6 +59,23 @@ uint8_t subtypeFromCode(uint8_t code)
     }
 }
 
+// A function command and the bytes after it (0xFF for a byte to read) in
+// one run, so an adapter that carries a run in one exchange waits for its
+// answers once. What came back after the command; all ones when the run
+// failed, as from an empty bus.
+QByteArray transfer(int32_t session, uint8_t command, const QByteArray &after)
+{
+    QByteArray run = char(command) + after;
+    if (TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
+        run.fill(char(0xFF));
+    return run.mid(1);
+}
+
+QByteArray readBytes(int32_t session, uint8_t command, int count)
+{
+    return transfer(session, command, QByteArray(count, char(0xFF)));
+}
+
 // Shown without waiting for the operator: the cycle this read belongs to goes on.
 void warnOperator(const QString &text)
 {
@@ -120,10 +137,7 @@ int Max31850::convertAndRead(double *hot, double *cold)
             status = kNotSelected;
             continue;
         }
-        TMTouchByte(*m_session, kReadScratchpad);
-        m_scratchpad.clear();
-        for (int i = 0; i < kScratchpadSize; ++i)
-            m_scratchpad.append(char(TMTouchByte(*m_session, 0xFF) & 0xFF));
+        m_scratchpad = readBytes(*m_session, kReadScratchpad, kScratchpadSize);
 
         QByteArray bytes = m_scratchpad;
         if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0) {
@@ -185,12 +199,12 @@ int Max31850::readCalibration(float *offset, bool *isEmulator)
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!select())
             return kNotSelected;
-        TMTouchByte(*m_session, kReadCalibration);
+        const QByteArray bytes = readBytes(*m_session, kReadCalibration, 8);
         uint8_t answer[8];
         QStringList hex;
-        for (uint8_t &byte : answer) {
-            byte = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
-            hex << QString::number(byte, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        for (int i = 0; i < 8; ++i) {
+            answer[i] = uint8_t(bytes.at(i));
+            hex << QString::number(answer[i], 16).toUpper().rightJustified(2, QLatin1Char('0'));
         }
         qDebug() << "ReadCalibrateValue " << hex.join(QLatin1Char(' '));
 
@@ -230,11 +244,12 @@ int Max31850::writeCalibration(float offset)
         return kNotSelected;
     uint32_t bits;
     std::memcpy(&bits, &offset, sizeof bits);
-    TMTouchByte(*m_session, kWriteCalibration);
+    QByteArray data;
     for (int shift = 24; shift >= 0; shift -= 8)
-        TMTouchByte(*m_session, short((bits >> shift) & 0xFF));
+        data.append(char((bits >> shift) & 0xFF));
     for (int shift = 24; shift >= 0; shift -= 8)
-        TMTouchByte(*m_session, short(~(bits >> shift) & 0xFF));
+        data.append(char(~(bits >> shift) & 0xFF));
+    transfer(*m_session, kWriteCalibration, data);
     return 1;
 }
 
@@ -243,9 +258,9 @@ int Max31850::readSubtype(uint8_t *subtype)
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!select())
             return kNotSelected;
-        TMTouchByte(*m_session, kReadSubtype);
-        const uint8_t code = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
-        const uint8_t check = uint8_t(TMTouchByte(*m_session, 0xFF) & 0xFF);
+        const QByteArray answer = readBytes(*m_session, kReadSubtype, 2);
+        const uint8_t code = uint8_t(answer.at(0));
+        const uint8_t check = uint8_t(answer.at(1));
         if (code == uint8_t(~check)) {
             *subtype = subtypeFromCode(code);
             return 1;
@@ -260,9 +275,7 @@ int Max31850::writeSubtype(uint8_t subtype)
     if (!select())
         return kNotSelected;
     const uint8_t code = subtypeCode(subtype);
-    TMTouchByte(*m_session, kWriteSubtype);
-    TMTouchByte(*m_session, code);
-    TMTouchByte(*m_session, uint8_t(~code));
+    transfer(*m_session, kWriteSubtype, QByteArray(1, char(code)) + char(~code));
     return 1;
 }
 

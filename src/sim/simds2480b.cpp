@@ -68,10 +68,14 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
 {
     m_hostLog += fromHost;
     m_out.clear();
-    if (m_silent)
-        return m_out;
     m_in = fromHost;
+    m_arrived = 0;
+    if (m_silent) {
+        arrive(m_in.size() - 1);
+        return m_out;
+    }
     for (m_pos = 0; m_pos < m_in.size(); ++m_pos) {
+        arrive(m_pos);
         const uint8_t b = uint8_t(m_in.at(m_pos));
         switch (m_state) {
         case State::AwaitTiming:
@@ -101,6 +105,14 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
     }
     m_answerLog += m_out;
     return m_out;
+}
+
+void SimDs2480b::arrive(int index)
+{
+    if (index < m_arrived)
+        return;
+    Clock::spendUs(m_byteUs * (index + 1 - m_arrived));
+    m_arrived = index + 1;
 }
 
 void SimDs2480b::command(uint8_t b)
@@ -209,6 +221,7 @@ void SimDs2480b::singleBits(uint8_t b)
         int byte = 0;
         for (int i = 0; i < 8; ++i)
             byte |= ((uint8_t(m_in.at(m_pos + i)) >> 4) & 1) << i;
+        arrive(m_pos + 7);
         // Armed: the bus holds the pull-up from the end of this byte.
         m_bus->setStrongPullup(true);
         const int read = byteSlots(byte);

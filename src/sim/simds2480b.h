@@ -22,7 +22,8 @@ class SimBus;
 // wrote) and costs the time of that speed.
 // Not modelled: a break (a pseudo-terminal does not carry one), the strong
 // pull-up armed for every byte in data mode, 12 V programming pulses, the
-// baud rates other than 9600. The serial line's time is the port's part (SimPty).
+// baud rates other than 9600. The serial line's time is the port's part
+// (SimPty), which has the chip charge its input byte by byte.
 //
 // The simulated chips take their function layer byte by byte, so eight
 // single-bit commands in a row whose last one starts the strong pull-up (how
@@ -39,6 +40,12 @@ public:
 
     // Power-on: waiting for the timing byte, every setting at its default.
     void powerOn();
+
+    // Line timing: every byte from the host costs `us` on the clock as it
+    // arrives, and the chip acts on it only then, as a real chip does; so
+    // what a write puts on the bus happens at the time it would, spaced by
+    // the bytes that carry it. 0: no time (the default).
+    void setByteTimeUs(qint64 us) { m_byteUs = us; }
 
     // Faults. A silent chip takes every byte and answers nothing.
     void setSilent(bool silent) { m_silent = silent; }
@@ -92,6 +99,8 @@ private:
     // Whether m_in holds, from m_pos on, eight single-bit commands whose last
     // one alone starts the strong pull-up.
     bool pulledByteAhead() const;
+    // Charges the line time of m_in's bytes up to `index` not charged yet.
+    void arrive(int index);
 
     SimBus *m_bus;
     State m_state = State::AwaitTiming;
@@ -102,6 +111,8 @@ private:
     uint8_t m_pulseAnswer = 0;
     QByteArray m_in;
     int m_pos = 0;
+    int m_arrived = 0; // bytes of m_in whose line time is charged
+    qint64 m_byteUs = 0;
     QByteArray m_out;
 
     bool m_silent = false;

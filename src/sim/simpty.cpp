@@ -90,6 +90,13 @@ void SimPty::unplug()
     m_vanishAfter = -1;
 }
 
+void SimPty::setLineTiming(bool on, int latencyUs)
+{
+    m_lineTiming = on;
+    m_latencyUs = latencyUs;
+    m_chip->setByteTimeUs(on ? kByteUs : 0);
+}
+
 void SimPty::readable()
 {
     char buffer[4096];
@@ -105,8 +112,6 @@ void SimPty::readable()
         m_vanishAfter -= bytes.size();
     }
     m_bytesIn += bytes.size();
-    if (m_lineTiming)
-        Clock::spendUs(bytes.size() * kByteUs);
     const QByteArray answer = m_chip->receive(bytes);
     if (vanish) {
         unplug();

@@ -40,11 +40,8 @@ public:
     // at 9600 baud (ten bits) on the clock, and every turnaround (a write of
     // the host's that the chip answers, after which the host waits) the
     // converter's latency and the last answer byte's time.
-    void setLineTiming(bool on, int latencyUs)
-    {
-        m_lineTiming = on;
-        m_latencyUs = latencyUs;
-    }
+    // The chip charges the host's bytes as they arrive (SimDs2480b::setByteTimeUs).
+    void setLineTiming(bool on, int latencyUs);
     static constexpr qint64 kByteUs = 1042; // ten bits at 9600 baud
     // What went over the line since the counts were cleared.
     qint64 turnarounds() const { return m_turnarounds; }
