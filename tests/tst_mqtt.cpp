@@ -182,14 +182,12 @@ private slots:
 
     // The window publishes when the settings say so. Twenty cycles of a bus
     // of thermometers: every reading arrives once, in the order taken, on its
-    // channel's topic with its value, unit, time and identity. A consumer
-    // that comes later finds retained: "online", the last state of every
-    // channel, and discovery entries in valid JSON with what Home Assistant
-    // needs. Then the broker stops for ten cycles and starts again: the
-    // readings wait in the queue and then all arrive, once each, in order,
-    // after those sent before. The status bar shows it all: connected,
-    // reconnecting with the queue length, connected again. A clean stop
-    // says "offline" itself.
+    // channel's topic with its value, unit, time and identity. Then the
+    // broker stops for ten cycles and starts again: the readings wait in the
+    // queue and then all arrive, once each, in order, after those sent
+    // before. The status bar shows it all: connected, reconnecting with the
+    // queue length, connected again. A clean stop says "offline" itself.
+    // (What discovery says is checked without a window below.)
     void everyReadingOnceInOrderThroughABrokerRestart()
     {
         MqttTestBroker broker;
@@ -214,51 +212,7 @@ private slots:
         QCOMPARE(bench.announced.size(), 20 * 8);
         QVERIFY(QTest::qWaitFor([&] { return publisher->queued() == 0 && states(subscriber).size() >= 160; }, kBrokerMs));
         QCOMPARE(states(subscriber), bench.announced);
-
-        MqttTestSubscriber late("watch-late", {"lab/#", "homeassistant/#"});
-        QVERIFY(late.connectTo(broker.port()));
-        QVERIFY(QTest::qWaitFor([&] { return late.messages().size() >= 1 + 8 + 8 + 1; }, kBrokerMs));
-        QMap<QString, QByteArray> lastStates;
-        for (const Message &m : subscriber.matching("lab/+/+/state"))
-            lastStates[m.topic] = m.payload;
         const QString availability = "lab/" + host + "/availability";
-        QSet<QString> uniqueIds;
-        for (const Message &m : late.messages()) {
-            QVERIFY(m.retained);
-            if (m.topic == availability) {
-                QCOMPARE(m.payload, QByteArray("online"));
-            } else if (m.topic.startsWith("homeassistant/binary_sensor/")) {
-                // The adapter the thermometers are reached through, on the availability topic.
-                const QJsonObject config = json(m.payload);
-                QCOMPARE(config.value("state_topic").toString(), availability);
-                const QJsonObject device = config.value("device").toObject();
-                QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + host + "_adapter"});
-                QVERIFY(!device.value("model").toString().isEmpty() && !device.value("manufacturer").toString().isEmpty());
-            } else if (m.topic.startsWith("lab/")) {
-                QCOMPARE(m.payload, lastStates.value(m.topic));
-            } else {
-                const QJsonObject config = json(m.payload);
-                const QString state = config.value("state_topic").toString();
-                const QString id = state.section('/', 2, 2);
-                const QString rom = id.section('_', 0, 0);
-                QVERIFY2(lastStates.contains(state), qPrintable(state));
-                QCOMPARE(m.topic, "homeassistant/sensor/orvex_" + host + "/" + id + "/config");
-                QCOMPARE(config.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
-                QCOMPARE(config.value("unit_of_measurement").toString(), QStringLiteral("°C"));
-                QCOMPARE(config.value("device_class").toString(), QStringLiteral("temperature"));
-                QCOMPARE(config.value("availability_topic").toString(), availability);
-                QVERIFY(!config.value("name").toString().isEmpty());
-                const QJsonObject device = config.value("device").toObject();
-                QCOMPARE(device.value("identifiers").toArray(), QJsonArray{"orvex_" + rom});
-                QVERIFY(device.value("name").toString().endsWith(rom));
-                QCOMPARE(device.value("via_device").toString(), "orvex_" + host + "_adapter");
-                // Five minutes at least: the window measures without an interval here.
-                QCOMPARE(config.value("expire_after").toInt(), 300);
-                uniqueIds << config.value("unique_id").toString();
-            }
-        }
-        QCOMPARE(late.messages().size(), 1 + 8 + 8 + 1);
-        QCOMPARE(uniqueIds.size(), 8);
 
         QVERIFY(subscriber.sync());
         broker.stop();
@@ -358,12 +312,11 @@ private slots:
                              log);
         QVERIFY2(failure.isEmpty(), qPrintable(failure));
         qunsetenv("ORVEX_MQTT_PASSWORD");
-
+        // Refused at the start (the text is orvexctl's test's): the status says so.
         config.caFile = m_dir.path() + "/absent.crt";
         MqttPublisher noCa(config);
         QString error;
         QVERIFY(!noCa.start(&error));
-        QCOMPARE(error, "файл сертификатов ЦС " + config.caFile + " не читается");
         QCOMPARE(noCa.statusText(), "MQTT: ошибка: " + error);
         for (const QString &line : log.lines())
             QVERIFY2(!line.contains(options.password) && !line.contains("not-it"), qPrintable(line));
@@ -405,21 +358,26 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return subscriber.matching(gone).size() == 2; }, kBrokerMs));
         QCOMPARE(subscriber.matching(gone).last().payload, QByteArray());
 
-        // Its retained state is cleared with it. What the last cycle sent is
-        // delivered first, so a reading still on its way cannot pass for a
-        // retained topic; topics, not messages, are counted.
+        // Its retained state is cleared with it; "online" stays retained.
+        // What the last cycle sent is delivered first, so a reading still on
+        // its way cannot pass for a retained topic; topics, not messages, are
+        // counted.
         QVERIFY(QTest::qWaitFor([&] { return second.queued() == 0; }, kBrokerMs));
-        MqttTestSubscriber late("watch-gone-late", {"homeassistant/sensor/#", "lab/bench/+/state"});
+        MqttTestSubscriber late("watch-gone-late", {"homeassistant/sensor/#", "lab/bench/+/state", "lab/bench/availability"});
         QVERIFY(late.connectTo(broker.port()));
         QSet<QString> topics;
         QVERIFY(QTest::qWaitFor(
             [&] {
                 for (const Message &m : late.messages())
                     topics << m.topic;
-                return topics.size() >= 7 + 7;
+                return topics.size() >= 7 + 7 + 1;
             },
             kBrokerMs));
-        QCOMPARE(topics.size(), 7 + 7);
+        QCOMPARE(topics.size(), 7 + 7 + 1);
+        QByteArrayList availability;
+        for (const Message &m : late.messages())
+            availability << (m.topic == "lab/bench/availability" ? m.payload : QByteArray());
+        QVERIFY(availability.contains("online"));
         QVERIFY(!topics.contains(gone) && !topics.contains("lab/bench/340008022F5B8E10_0/state"));
         QVERIFY(topics.contains("homeassistant/sensor/orvex_bench/9503161D1E64FF28_0/config"));
     }
