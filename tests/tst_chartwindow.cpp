@@ -10,6 +10,7 @@
 #include "sim/simbusloader.h"
 #include "bus/simdevice.h"
 #include "support/simfixture.h"
+#include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -78,22 +79,6 @@ QAction *actionNamed(QMenu *menu, const QString &text)
             return action;
     }
     return nullptr;
-}
-
-QByteArray readFileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The length of a measurement file's ten header lines.
-int headerBytes(const QString &path)
-{
-    const QByteArray bytes = readFileBytes(path);
-    int at = 0;
-    for (int i = 0; i < 10; ++i)
-        at = bytes.indexOf('\n', at) + 1;
-    return at;
 }
 
 } // namespace
@@ -378,8 +363,8 @@ private slots:
         const QString path = outDir.path() + "/long.csv";
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(readFileBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv")).left(
-            headerBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"))));
+        const QByteArray example = TableSupport::readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv");
+        file.write(example.left(example.indexOf("Deviation\r\n") + 11)); // its header
         const qint64 start = QDateTime(QDate(2025, 1, 20), QTime(0, 0)).toMSecsSinceEpoch();
         QByteArray lines;
         const int count = 200000;
