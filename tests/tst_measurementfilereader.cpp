@@ -156,52 +156,6 @@ private slots:
         QCOMPARE(readingsOf(*i2c.channel->series), QStringList({"0: 45.5", "0: gap", "60: -12"}));
     }
 
-    // A name template without the start time makes every run continue the
-    // same file. Two runs three hours apart, the first every 10 s and the
-    // second every 300 s: read back, one gap lies between the runs and none
-    // elsewhere (the second run's first spacing is learnt, not a break), and
-    // the cursor finds no value in the pause.
-    void runsHoursApartInOneFile()
-    {
-        recorder.setFirstSplit("'");
-        recorder.setNameTemplate("%TS%%SC%_%SN1W%");
-        const int readings[] = {12, 4};
-        const int intervalS[] = {10, 300};
-        QString path;
-        QVector<qint64> firstOfRun;
-        for (int run = 0; run < 2; ++run) {
-            if (run > 0)
-                Clock::advanceMs(3 * 3600 * 1000);
-            std::unique_ptr<SensorDevice> device(makeDevice(0x28FF641E1D16035Aull));
-            device->channels.append(channel(20));
-            SensorChannel &ch = device->channels[0];
-            QCOMPARE(recorder.writeHeader(*device, 0), 1);
-            firstOfRun << Clock::now().toMSecsSinceEpoch();
-            for (int i = 0; i < readings[run]; ++i) {
-                if (i > 0)
-                    Clock::advanceMs(intervalS[run] * 1000);
-                ch.value = 20 + run + i * 0.25;
-                ch.time = Clock::now();
-                ch.markFilled();
-                QCOMPARE(recorder.appendReading(*device, 0), 1);
-            }
-            QVERIFY(path.isEmpty() || path == ch.fileName);
-            path = ch.fileName;
-        }
-
-        const MeasurementFileReader::Result result = MeasurementFileReader::read(path, "'", "");
-        QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
-        QCOMPARE(result.readings, 16);
-        const TrendSeries &series = *result.channel->series;
-        QCOMPARE(series.size(), 17);
-        const qint64 lastOfRun0 = firstOfRun[0] + 11 * 10000;
-        const int gap = series.lowerBound(firstOfRun[1]) - 1;
-        QVERIFY(series.record(gap).isGap());
-        QCOMPARE(series.record(gap).firstMs, lastOfRun0);
-        QCOMPARE(series.recordAt(lastOfRun0 + 3600 * 1000), -1);
-        QCOMPARE(series.record(series.recordAt(firstOfRun[1] + 400 * 1000)).min, 21.25);
-    }
-
     // A file still being written is read to its last whole line; the rest
     // comes at the next reading of the file.
     void lineStillBeingWritten()
