@@ -1,15 +1,13 @@
-#include "base/appstate.h"
 #include "gui/mainwindow.h"
 #include "gui/chartwindow.h"
 #include "chart/trendarchive.h"
 #include "gui/trendplot.h"
-#include "base/clock.h"
 #include "gui/dialogs.h"
 #include "model/channelid.h"
 #include "bus/simbus.h"
 #include "sim/simbusloader.h"
 #include "bus/simdevice.h"
-#include "support/simfixture.h"
+#include "support/windowrig.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -21,7 +19,6 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtTest>
@@ -90,10 +87,9 @@ QAction *actionNamed(QMenu *menu, const QString &text)
 class TstChartWindow : public QObject
 {
     Q_OBJECT
-    QTemporaryDir settingsDir;
     QTemporaryDir outDir;
-    std::unique_ptr<SimFixture> sim;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowRig> rig;
+    MainWindow *window = nullptr;
     QTableView *table = nullptr;
     QMap<QString, QStringList> shownByKey; // every value the table showed, per channel
 
@@ -101,9 +97,7 @@ class TstChartWindow : public QObject
     // recording, no interval), noting what the table shows.
     void tick()
     {
-        Clock::advanceMs(2000);
-        window->onAppTimer();
-        window->applicationTimer()->stop();
+        rig->tickAfter(2000);
         for (const Shown &row : tableReadings(table))
             shownByKey[row.key] << row.value;
     }
@@ -112,7 +106,7 @@ class TstChartWindow : public QObject
     {
         table->selectRow(row);
         const int before = ChartWindow::openWindows().size();
-        QMetaObject::invokeMethod(window.get(), "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
+        QMetaObject::invokeMethod(window, "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
         QMenu *menu = window->findChildren<QMenu *>().value(window->findChildren<QMenu *>().size() - 1);
         if (!menu)
             return nullptr;
@@ -128,15 +122,11 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-chart-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
-        sim = std::make_unique<SimFixture>(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
-        sim->backend().setTrafficLogging(false);
-        Clock::setVirtual();
-        AppState::instance().resetForTest();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
-        window = std::make_unique<MainWindow>();
-        window->applicationTimer()->stop();
+        WindowRig::prepareProcess();
+        rig = std::make_unique<WindowRig>(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
+        rig->f.backend().setTrafficLogging(false);
+        rig->start(false, 0);
+        window = rig->window.get();
         table = window->findChild<QTableView *>(QStringLiteral("tblSens"));
         QVERIFY(table);
     }
@@ -145,7 +135,7 @@ private slots:
     {
         for (ChartWindow *w : ChartWindow::openWindows())
             delete w;
-        window.reset();
+        rig.reset();
         Dialogs::setResponder(nullptr);
     }
 
@@ -462,9 +452,9 @@ private slots:
     {
         TrendPlot *plot = ChartWindow::openWindows().value(0)->plot();
         SimDevice *missing = nullptr;
-        for (int i = 0; i < sim->bus().deviceCount() && !missing; ++i) {
-            if (sim->bus().device(i)->family() == 0x28)
-                missing = sim->bus().device(i);
+        for (int i = 0; i < rig->f.bus().deviceCount() && !missing; ++i) {
+            if (rig->f.bus().device(i)->family() == 0x28)
+                missing = rig->f.bus().device(i);
         }
         QVERIFY(missing);
         QByteArray rom = missing->rom();
