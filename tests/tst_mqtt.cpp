@@ -18,7 +18,6 @@
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
 #include "support/windowrig.h"
-#include "table/recorder.h"
 #include "table/tableman.h"
 
 #include <QDir>
