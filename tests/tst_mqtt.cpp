@@ -67,7 +67,7 @@ struct Bench : WindowRig
         AppState::instance().resetForTest();
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
         Dialogs::setResponder(nullptr);
-        QObject::connect(&tableMan(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
+        QObject::connect(window->tableManager(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
             announced << QStringList{QStringLiteral("lab/%1/%2_%3/state").arg(host, rom).arg(c.subchannel),
@@ -77,7 +77,6 @@ struct Bench : WindowRig
         });
     }
 
-    TableMan &tableMan() { return *window->tableManager(); }
     // `cycles` measurement cycles, `stepMs` of program time apart.
     void run(int cycles, qint64 stepMs = 5000)
     {
