@@ -1,15 +1,14 @@
-#include "base/appstate.h"
 #include "gui/mainwindow.h"
 #include "gui/chartwindow.h"
 #include "chart/trendarchive.h"
 #include "gui/trendplot.h"
-#include "base/clock.h"
 #include "gui/dialogs.h"
 #include "model/channelid.h"
 #include "bus/simbus.h"
 #include "sim/simbusloader.h"
 #include "bus/simdevice.h"
-#include "support/simfixture.h"
+#include "support/windowrig.h"
+#include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -20,11 +19,9 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtTest>
-#include <algorithm>
 #include <memory>
 
 namespace {
@@ -80,22 +77,6 @@ QAction *actionNamed(QMenu *menu, const QString &text)
     return nullptr;
 }
 
-QByteArray readFileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// The length of a measurement file's ten header lines.
-int headerBytes(const QString &path)
-{
-    const QByteArray bytes = readFileBytes(path);
-    int at = 0;
-    for (int i = 0; i < 10; ++i)
-        at = bytes.indexOf('\n', at) + 1;
-    return at;
-}
-
 } // namespace
 
 // Chart windows over the demo bus driven by the main window's tick: the
@@ -105,10 +86,9 @@ int headerBytes(const QString &path)
 class TstChartWindow : public QObject
 {
     Q_OBJECT
-    QTemporaryDir settingsDir;
     QTemporaryDir outDir;
-    std::unique_ptr<SimFixture> sim;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowRig> rig;
+    MainWindow *window = nullptr;
     QTableView *table = nullptr;
     QMap<QString, QStringList> shownByKey; // every value the table showed, per channel
 
@@ -116,9 +96,7 @@ class TstChartWindow : public QObject
     // recording, no interval), noting what the table shows.
     void tick()
     {
-        Clock::advanceMs(2000);
-        window->onAppTimer();
-        window->applicationTimer()->stop();
+        rig->tickAfter(2000);
         for (const Shown &row : tableReadings(table))
             shownByKey[row.key] << row.value;
     }
@@ -127,7 +105,7 @@ class TstChartWindow : public QObject
     {
         table->selectRow(row);
         const int before = ChartWindow::openWindows().size();
-        QMetaObject::invokeMethod(window.get(), "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
+        QMetaObject::invokeMethod(window, "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
         QMenu *menu = window->findChildren<QMenu *>().value(window->findChildren<QMenu *>().size() - 1);
         if (!menu)
             return nullptr;
@@ -143,15 +121,11 @@ private slots:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir.path());
-        qputenv("ORVEX_INSTANCE_KEY", QString("orvex-chart-test-%1").arg(QCoreApplication::applicationPid()).toUtf8());
-        sim = std::make_unique<SimFixture>(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
-        sim->backend().setTrafficLogging(false);
-        Clock::setVirtual();
-        AppState::instance().resetForTest();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
-        window = std::make_unique<MainWindow>();
-        window->applicationTimer()->stop();
+        WindowRig::prepareProcess();
+        rig = std::make_unique<WindowRig>(SimBusLoader::loadFile(TEST_DATA_DIR "/buses/thermometers.json", nullptr));
+        rig->f.backend().setTrafficLogging(false);
+        rig->start(false, 0);
+        window = rig->window.get();
         table = window->findChild<QTableView *>(QStringLiteral("tblSens"));
         QVERIFY(table);
     }
@@ -160,7 +134,7 @@ private slots:
     {
         for (ChartWindow *w : ChartWindow::openWindows())
             delete w;
-        window.reset();
+        rig.reset();
         Dialogs::setResponder(nullptr);
     }
 
@@ -378,8 +352,8 @@ private slots:
         const QString path = outDir.path() + "/long.csv";
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(readFileBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv")).left(
-            headerBytes(QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"))));
+        const QByteArray example = TableSupport::readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv");
+        file.write(example.left(example.indexOf("Deviation\r\n") + 11)); // its header
         const qint64 start = QDateTime(QDate(2025, 1, 20), QTime(0, 0)).toMSecsSinceEpoch();
         QByteArray lines;
         const int count = 200000;
@@ -476,15 +450,9 @@ private slots:
     void deviceMissingFromSeveralCycles()
     {
         TrendPlot *plot = ChartWindow::openWindows().value(0)->plot();
-        SimDevice *missing = nullptr;
-        for (int i = 0; i < sim->bus().deviceCount() && !missing; ++i) {
-            if (sim->bus().device(i)->family() == 0x28)
-                missing = sim->bus().device(i);
-        }
-        QVERIFY(missing);
-        QByteArray rom = missing->rom();
-        std::reverse(rom.begin(), rom.end());
-        const QString key = ChannelId::textOf(QString::fromLatin1(rom.toHex().toUpper()), 0, -1, 0);
+        SimDevice *missing = rig->f.bus().device(2); // the first DS18B20 of the bus file
+        QCOMPARE(missing->family(), 0x28);
+        const QString key = ChannelId::textOf(WindowRig::romText(missing->rom()), 0, -1, 0);
         int line = 0; // among the first eight, the bus's channels (files come after)
         while (line < 8 && plot->line(line).channel->key() != key)
             ++line;

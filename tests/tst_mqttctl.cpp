@@ -65,8 +65,7 @@ private:
 private slots:
     // Publishing changes nothing orvexctl prints or records; its readings all
     // reach the broker before it ends, between "online" and "offline"; its
-    // one line on stderr says it connected. A CA file that cannot be read
-    // stops it with one line. Killed in the middle of a run, orvexctl
+    // one line on stderr says it connected. Killed in the middle of a run, orvexctl
     // is announced "offline" by the broker's last will, and that stays retained.
     void publishesWhatItRecordsAndGoesOffline()
     {
@@ -101,13 +100,6 @@ private slots:
             const QStringList fields = published.out().at(i - 1).split('\t');
             QCOMPARE(all.at(i).topic.section('/', 2), fields.at(1) + "_" + fields.at(2) + "/state");
         }
-
-        Orvexctl noCa(m_home.path());
-        QVERIFY(noCa.run({"read", kBus, "--fast", "--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"),
-                          "--mqtt-ca", m_home.path() + "/absent.crt", "--mqtt-queue", m_home.path() + "/noca"}));
-        QCOMPARE(noCa.exitCode(), 2);
-        QCOMPARE(noCa.err(), QStringList("orvexctl: MQTT: файл сертификатов ЦС " + m_home.path()
-                                         + "/absent.crt не читается"));
 
         Orvexctl killed(m_home.path());
         killed.start({"read", kBus, "--cycles", "1000", "--interval", "1", "--mqtt", broker.url("lab"),
@@ -153,13 +145,14 @@ private slots:
             QCOMPARE(said, QByteArrayList({"online", "offline"}));
     }
 
-    // Failure is not reported as success: one clear line and exit code 3 when the
-    // broker refuses the credentials or TLS fails; 4 when it is never
-    // reached; 2 when the queue holds another broker's messages.
+    // Failure is not reported as success: one clear line and exit code 2
+    // when the CA file cannot be read; 3 when the broker refuses for good
+    // (the credentials here; a failed TLS handshake fails the publisher the
+    // same way, see tst_mqtt); 4 when it is never reached; 2 when the queue
+    // holds another broker's messages.
     void exitCodes()
     {
         MqttTestBroker::Options options;
-        options.tls = true;
         options.user = "lab";
         options.password = "right";
         MqttTestBroker broker(options);
@@ -170,10 +163,10 @@ private slots:
         wrong.close();
         const QString unreached = "orvexctl: MQTT: 127.0.0.1:1 was not reached during the run; 8 message(s) stay queued in ";
         const QList<QPair<QStringList, QString>> cases{
+            {{"--mqtt", broker.url("lab").replace("mqtt:", "mqtts:"), "--mqtt-ca", dir.path() + "/absent.crt"},
+             "2 orvexctl: MQTT: файл сертификатов ЦС " + dir.path() + "/absent.crt не читается"},
             {{"--mqtt", broker.url("lab"), "--mqtt-user", "lab", "--mqtt-password-file", wrong.fileName()},
              "3 orvexctl: MQTT: ошибка: брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав"},
-            {{"--mqtt", broker.url("lab", true), "--mqtt-ca", broker.otherCaFile()},
-             "3 orvexctl: MQTT: ошибка: ошибка TLS: certificate verify failed"},
             {{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-wait", "0"}, "4 " + unreached + dir.path() + "/q2"},
             {{"--mqtt", broker.url("lab"), "--mqtt-user", "lab"},
              "2 orvexctl: MQTT: очередь " + dir.path() + "/q2 хранит 8 сообщ. для mqtt://127.0.0.1:1/lab; укажите для "

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <memory>
 #include <sys/resource.h>
+#include <tuple>
 
 namespace {
 
@@ -29,6 +30,14 @@ QStringList pendingTopics(PublishQueue &queue)
         topics << QString::fromUtf8(message->topic);
     return topics;
 }
+
+// A queue on `folder`, opened; `error` says why when it could not be.
+struct OpenedQueue : PublishQueue
+{
+    OpenedQueue(const QString &folder, int limit) : PublishQueue(folder, limit) { opened = open(&error); }
+    bool opened = false;
+    QString error;
+};
 
 QJsonObject json(const QByteArray &payload)
 {
@@ -67,9 +76,8 @@ private slots:
         QTemporaryDir dir;
         const QString log = dir.path() + "/queue.log";
         {
-            PublishQueue queue(dir.path(), 100);
-            QString error;
-            QVERIFY2(queue.open(&error), qPrintable(error));
+            OpenedQueue queue(dir.path(), 100);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             for (int i = 1; i <= 5; ++i)
                 queue.append(QByteArray("t/") + QByteArray::number(i), "{\"n\":" + QByteArray::number(i) + "}", true, true);
             queue.acknowledge(1);
@@ -82,9 +90,8 @@ private slots:
         file.write("{\"ack\":4");
         file.close();
         {
-            PublishQueue queue(dir.path(), 100);
-            QString error;
-            QVERIFY2(queue.open(&error), qPrintable(error));
+            OpenedQueue queue(dir.path(), 100);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             QCOMPARE(queue.size(), 3);
             const PublishQueue::Message *first = queue.takeNext();
             QVERIFY(first);
@@ -94,9 +101,8 @@ private slots:
             // The line after the torn one is read back whole.
             queue.append("t/6", "{\"n\":6}", false, false);
         }
-        PublishQueue queue(dir.path(), 100);
-        QString error;
-        QVERIFY(queue.open(&error));
+        OpenedQueue queue(dir.path(), 100);
+        QVERIFY2(queue.opened, qPrintable(queue.error));
         QCOMPARE(pendingTopics(queue), QStringList({"t/4", "t/5", "t/6"}));
         QCOMPARE(queue.readings(), 2);
         for (uint64_t seq = 1; seq <= 10; ++seq)
@@ -112,9 +118,8 @@ private slots:
     {
         QTemporaryDir dir;
         {
-            PublishQueue queue(dir.path(), 3);
-            QString error;
-            QVERIFY(queue.open(&error));
+            OpenedQueue queue(dir.path(), 3);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             queue.append("r/1", "1", true, true);
             queue.append("x/2", "2", true, false);
             QVERIFY(queue.takeNext()); // r/1 is on its way
@@ -129,17 +134,15 @@ private slots:
             QCOMPARE(queue.droppedThisRun(), uint64_t(2));
         }
         {
-            PublishQueue queue(dir.path(), 3);
-            QString error;
-            QVERIFY(queue.open(&error));
+            OpenedQueue queue(dir.path(), 3);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             QCOMPARE(pendingTopics(queue), QStringList({"r/1", "x/2", "r/5", "r/6"}));
             QCOMPARE(queue.droppedUnreported(), uint64_t(2));
             QCOMPARE(queue.droppedThisRun(), uint64_t(0));
             queue.reportedDropped(2);
         }
-        PublishQueue queue(dir.path(), 3);
-        QString error;
-        QVERIFY(queue.open(&error));
+        OpenedQueue queue(dir.path(), 3);
+        QVERIFY2(queue.opened, qPrintable(queue.error));
         QCOMPARE(queue.droppedUnreported(), uint64_t(0));
         QCOMPARE(queue.size(), 4);
     }
@@ -150,25 +153,24 @@ private slots:
     void queueFileStaysSmallAndOwned()
     {
         QTemporaryDir dir;
-        PublishQueue queue(dir.path(), 10000);
-        QString error;
-        QVERIFY(queue.open(&error));
+        OpenedQueue queue(dir.path(), 10000);
+        QVERIFY2(queue.opened, qPrintable(queue.error));
         queue.append("kept", "waiting", true, true);
         for (int i = 0; i < 3000; ++i)
             queue.acknowledge(queue.append("gone", QByteArray(100, 'x'), true, true));
         QVERIFY2(TableSupport::readFile(dir.path() + "/queue.log").size() < 1100 * 120, "acknowledged lines were not cleared out");
 
-        PublishQueue second(dir.path(), 10);
-        QVERIFY(!second.open(&error));
-        QVERIFY2(error.contains(QStringLiteral("занята другой программой")), qPrintable(error));
+        OpenedQueue second(dir.path(), 10);
+        QVERIFY2(!second.opened && second.error.contains(QStringLiteral("занята другой программой")),
+                 qPrintable(second.error));
 
         const QString unusable = dir.path() + "/file";
         QFile file(unusable);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.close();
-        PublishQueue third(unusable, 10);
-        QVERIFY(!third.open(&error));
-        QCOMPARE(error, QStringLiteral("не удалось создать папку очереди ") + unusable);
+        OpenedQueue third(unusable, 10);
+        QVERIFY(!third.opened);
+        QCOMPARE(third.error, QStringLiteral("не удалось создать папку очереди ") + unusable);
     }
 
     // While the disk is full every message stays queued in memory and the
@@ -180,8 +182,8 @@ private slots:
         QTemporaryDir dir;
         QString error;
         {
-            PublishQueue queue(dir.path(), 100);
-            QVERIFY2(queue.open(&error), qPrintable(error));
+            OpenedQueue queue(dir.path(), 100);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             queue.append("t/1", "1", true, true);
             queue.append("t/2", "2", true, true);
             {
@@ -196,8 +198,8 @@ private slots:
             QCOMPARE(queue.problemText(), QString());
         }
         {
-            PublishQueue queue(dir.path(), 100);
-            QVERIFY2(queue.open(&error), qPrintable(error));
+            OpenedQueue queue(dir.path(), 100);
+            QVERIFY2(queue.opened, qPrintable(queue.error));
             QCOMPARE(pendingTopics(queue), QStringList({"t/2", "t/3", "t/4"}));
         }
         // The channel list keeps its last good version on a full disk.
@@ -237,9 +239,9 @@ private slots:
 
         QVERIFY(QFile::remove(dir.path() + "/queue.log"));
         QVERIFY(QDir(dir.path()).mkdir("queue.log"));
-        PublishQueue queue(dir.path(), 100);
-        QVERIFY(!queue.open(&error));
-        QVERIFY2(error.startsWith(QStringLiteral("не удалось прочитать очередь")), qPrintable(error));
+        OpenedQueue queue(dir.path(), 100);
+        QVERIFY2(!queue.opened && queue.error.startsWith(QStringLiteral("не удалось прочитать очередь")),
+                 qPrintable(queue.error));
     }
 
     // orvexctl takes the stored "Mqtt/..." settings as its defaults but
@@ -311,7 +313,9 @@ private slots:
     // A channel's identifier, topics and discovery entry: native channels by
     // ROM and sub-channel; I2C channels behind a bridge also by hub channel,
     // address and serial number, each sensor its own device reached through
-    // the bridge, with Home Assistant's unit and device class.
+    // the bridge, with Home Assistant's unit and device class. Entries say
+    // where availability is and expire after five minutes at least; the
+    // adapter's entry reports on the availability topic.
     void channelIdentity()
     {
         MqttConfig config;
@@ -323,44 +327,44 @@ private slots:
 
         std::unique_ptr<SensorDevice> bridge(TableSupport::makeDevice(0x19000000002B4CE1ULL));
         const QString rom = romToText(bridge->rom, false);
-        struct Expected
-        {
-            QString id, deviceClass, unit;
+        // Channel, its unit as the driver gives it, and: id suffix, device class, unit.
+        const QList<std::tuple<SensorChannel, QString, QString>> channels{
+            {TableSupport::channel(21.5, 0, 3, 0x88, 0, 0x1A2B3C4D), "C", "_h3_a88_s0-1A2B3C4D_0 temperature °C"},
+            {TableSupport::channel(40.0, 1, 3, 0x88, 0, 0x1A2B3C4D), "%RH", "_h3_a88_s0-1A2B3C4D_1 humidity %"},
+            {TableSupport::channel(21.5, 0, 4, 0x88, 0, 0x1A2B3C4D), "C", "_h4_a88_s0-1A2B3C4D_0 temperature °C"},
+            {TableSupport::channel(101.3, 0, 3, 0xEE, 0, 0), "kPa", "_h3_aEE_s0-0_0 pressure kPa"},
+            {TableSupport::channel(415, 0, 0, 0xC2, 0, 0), "ppm", "_h0_aC2_s0-0_0 carbon_dioxide ppm"},
         };
-        const QList<QPair<SensorChannel, Expected>> channels{
-            {TableSupport::channel(21.5, 0, 3, 0x88, 0, 0x1A2B3C4D), {"_h3_a88_s0-1A2B3C4D_0", "temperature", "°C"}},
-            {TableSupport::channel(40.0, 1, 3, 0x88, 0, 0x1A2B3C4D), {"_h3_a88_s0-1A2B3C4D_1", "humidity", "%"}},
-            {TableSupport::channel(21.5, 0, 4, 0x88, 0, 0x1A2B3C4D), {"_h4_a88_s0-1A2B3C4D_0", "temperature", "°C"}},
-            {TableSupport::channel(101.3, 0, 3, 0xEE, 0, 0), {"_h3_aEE_s0-0_0", "pressure", "kPa"}},
-            {TableSupport::channel(415, 0, 0, 0xC2, 0, 0), {"_h0_aC2_s0-0_0", "carbon_dioxide", "ppm"}},
-        };
-        const QStringList units{"C", "%RH", "C", "kPa", "ppm"};
+        for (const auto &c : channels) {
+            bridge->channels << std::get<0>(c);
+            bridge->channels.last().unit = std::get<1>(c);
+        }
         QSet<QString> devices;
         for (int i = 0; i < channels.size(); ++i) {
-            bridge->channels << channels.at(i).first;
-            bridge->channels.last().unit = units.at(i);
-        }
-        for (int i = 0; i < channels.size(); ++i) {
-            const Expected &expected = channels.at(i).second;
+            const QString id = rom + std::get<2>(channels.at(i)).section(' ', 0, 0);
+            const SensorChannel &ch = bridge->channels.at(i);
             const ChannelMessages messages(config, *bridge, i);
-            QCOMPARE(messages.channelId(), rom + expected.id);
-            QCOMPARE(messages.stateTopic(), ("lab/host-1/" + rom + expected.id + "/state").toUtf8());
-            QCOMPARE(messages.configTopic(), ("homeassistant/sensor/orvex_host-1/" + rom + expected.id + "/config").toUtf8());
-            const QJsonObject state = json(messages.statePayload());
-            QCOMPARE(state.value("hubChannel").toInt(), bridge->channels.at(i).hubChannel);
-            QCOMPARE(state.value("i2cAddress").toInt(), int(bridge->channels.at(i).i2cAddress));
-            QCOMPARE(state.value("i2cSerial").toString(),
-                     QString("0000000000000000%1").arg(bridge->channels.at(i).i2cSerialLow, 16, 16, QChar('0')).toUpper());
-            const QJsonObject entry = json(messages.configPayload());
-            QCOMPARE(entry.value("device_class").toString(), expected.deviceClass);
-            QCOMPARE(entry.value("unit_of_measurement").toString(), expected.unit);
-            QCOMPARE(entry.value("unique_id").toString(), "orvex_host-1_" + rom + expected.id);
+            const QJsonObject state = json(messages.statePayload()), entry = json(messages.configPayload());
             const QJsonObject device = entry.value("device").toObject();
-            QCOMPARE(device.value("via_device").toString(), "orvex_" + rom);
+            QCOMPARE(QStringList({messages.channelId(), messages.stateTopic(), messages.configTopic(),
+                                  QString::number(state.value("hubChannel").toInt()),
+                                  QString::number(state.value("i2cAddress").toInt()), state.value("i2cSerial").toString(),
+                                  entry.value("device_class").toString() + ' ' + entry.value("unit_of_measurement").toString(),
+                                  entry.value("unique_id").toString(), device.value("via_device").toString(),
+                                  entry.value("availability_topic").toString(),
+                                  QString::number(entry.value("expire_after").toInt())}),
+                     QStringList({id, "lab/host-1/" + id + "/state", "homeassistant/sensor/orvex_host-1/" + id + "/config",
+                                  QString::number(ch.hubChannel), QString::number(ch.i2cAddress),
+                                  QString("0000000000000000%1").arg(ch.i2cSerialLow, 16, 16, QChar('0')).toUpper(),
+                                  std::get<2>(channels.at(i)).section(' ', 1), "orvex_host-1_" + id, "orvex_" + rom,
+                                  "lab/host-1/availability", "300"}));
             devices << device.value("identifiers").toArray().first().toString();
         }
         // Two channels of one sensor share it; other hubs and addresses are other sensors.
         QCOMPARE(devices.size(), 4);
+        const QJsonObject adapter = json(ChannelMessages::adapterConfigPayload(config));
+        QCOMPARE(adapter.value("state_topic").toString() + ' ' + ChannelMessages::adapterConfigTopic(config),
+                 QStringLiteral("lab/host-1/availability homeassistant/binary_sensor/orvex_host-1/orvex_host-1_adapter/config"));
 
         SensorDevice failed;
         failed.rom = bridge->rom;

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <functional>
 
 namespace {
 
@@ -57,33 +56,23 @@ private slots:
         QString error;
         QVERIFY2(holder.open(rig.port.path(), &error), qPrintable(error));
 
-        struct Case
-        {
-            QString path;
-            std::function<bool(const QString &)> textOk;
-        };
-        const QVector<Case> cases = {
-            {missing, [&](const QString &t) { return t == SerialLink::missingPortText(missing); }},
-            {plain.fileName(),
-             [&](const QString &t) {
-                 return t.startsWith(plain.fileName() + QStringLiteral(": ")) && t.size() > plain.fileName().size() + 2
-                        && !t.contains(QStringLiteral("dialout")) && t != SerialLink::missingPortText(plain.fileName());
-             }},
-            {rig.port.path(),
-             [&](const QString &t) {
-                 return t.startsWith(rig.port.path() + QStringLiteral(": permission denied or the port is in use"))
-                        && t.contains(QStringLiteral("usermod -aG dialout"));
-             }},
-        };
-        for (const Case &c : cases) {
+        // What opening `path` says, when it fails and leaves the link closed,
+        // not lost and refusing writes.
+        auto refusal = [](const QString &path) {
             SerialLink link;
             QString why;
-            QVERIFY(!link.open(c.path, &why));
-            QVERIFY2(c.textOk(why), qPrintable(why));
-            QVERIFY(!link.isOpen());
-            QVERIFY(!link.lost());
-            QVERIFY(!link.write(kReadBaudRate));
-        }
+            const bool refused = !link.open(path, &why) && !link.isOpen() && !link.lost() && !link.write(kReadBaudRate);
+            return refused ? why : QStringLiteral("not refused cleanly");
+        };
+        QCOMPARE(refusal(missing), SerialLink::missingPortText(missing));
+        const QString notTty = refusal(plain.fileName());
+        QVERIFY2(notTty.startsWith(plain.fileName() + QStringLiteral(": ")) && notTty.size() > plain.fileName().size() + 2
+                     && !notTty.contains(QStringLiteral("dialout")) && notTty != SerialLink::missingPortText(plain.fileName()),
+                 qPrintable(notTty));
+        const QString busy = refusal(rig.port.path());
+        QVERIFY2(busy.startsWith(rig.port.path() + QStringLiteral(": permission denied or the port is in use"))
+                     && busy.contains(QStringLiteral("usermod -aG dialout")),
+                 qPrintable(busy));
         // The holder was not disturbed by the refused second open.
         QVERIFY(holder.write(kTimingByte + kReadBaudRate));
         QCOMPARE(holder.read(1, 1000), QByteArray(1, '\0'));
