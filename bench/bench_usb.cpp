@@ -13,7 +13,6 @@
 #include "base/clock.h"
 #include "bus/simbackend.h"
 #include "bus/usbbackend.h"
-#include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"
 #include "session/measurementsession.h"

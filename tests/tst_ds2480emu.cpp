@@ -67,7 +67,7 @@ private slots:
         auto *bridge = f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x28E17)));
         bridge->i2c().add(std::make_unique<SimSht3x>());
         QCOMPARE(f.open(), 1);
-        uint8_t *state = Adapter::instance().accessStateBuffer();
+        uint8_t *state = f.adapter.accessStateBuffer();
 
         RomId id = SimFixture::romId(converter);
         Max31850 max(&f.session, state, id.data());

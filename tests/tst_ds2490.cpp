@@ -6,7 +6,6 @@
 #include "bus/simbackend.h"
 #include "bus/simdevice.h"
 #include "bus/usbbackend.h"
-#include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"
 #include "session/busoption.h"
