@@ -4,7 +4,6 @@
 #include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
-#include "sim/simbusloader.h"
 #include "sim/simd6f.h"
 #include "sim/simds18b20.h"
 #include "sim/simds28e17.h"
@@ -23,7 +22,6 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -282,29 +280,6 @@ private slots:
         QVERIFY(rig.f.backend().touchedBytes(from).endsWith(QByteArray::fromHex("CCD200CC1E")));
         const double mean = (next[devices[0]->key] + next[devices[1]->key] + 20.0) / 3;
         QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
-    }
-
-    // The demo bus in the window: the hub channel and I2C serial columns
-    // show, with the texts of the records.
-    void hubAndSerialColumns()
-    {
-        WindowRig rig(SimBusLoader::loadDemo(nullptr));
-        rig.start(false, 0);
-        rig.tick();
-        auto *table = rig.child<QTableView>("tblSens");
-        QVERIFY(!table->isColumnHidden(TableMan::ColHubChannel) && !table->isColumnHidden(TableMan::ColI2cSerial));
-        QCOMPARE(table->model()->rowCount(), 22);
-        // Hub channel, I2C serial, type and unit of the row with this key.
-        auto cells = [&](const char *rom, int subchannel, int hubChannel, int address) {
-            const int row = rig.window->tableManager()->findRow(rom, uint8_t(subchannel), hubChannel, uint8_t(address));
-            QStringList texts;
-            for (int column : {TableMan::ColHubChannel, TableMan::ColI2cSerial, TableMan::ColType, TableMan::ColUnit})
-                texts << (row >= 0 ? table->model()->index(row, column).data().toString() : "no row");
-            return texts.join('|');
-        };
-        QCOMPARE(cells("A900000B812E5C19", 0, 9, 0xC2), QString("9|2D9F 4C1E0A5B44761C07|SDC30 CO2 channel|ppm"));
-        QCOMPARE(cells("A900000B812E5C19", 1, 8, 0xD8).section('|', 0, 1), QString("8|"));
-        QCOMPARE(cells("9503161D1E64FF28", 0, -1, 0).section('|', 0, 0), QString("-1"));
     }
 
     // Recording trouble shows beside the recording state, and goes when

@@ -107,45 +107,6 @@ private slots:
         settingsDir = WindowRig::prepareProcess();
     }
 
-    // The window's tick steps over the demo bus for 200 cycles: each channel's
-    // file holds exactly the readings of the cycles, once each, in order,
-    // although some cycles update the table twice. (The files' names and
-    // headers are the golden test's.)
-    void demoBusOverTwoHundredCycles()
-    {
-        QTemporaryDir dir;
-        SimFixture f(SimBusLoader::loadDemo(nullptr));
-        f.backend().setTrafficLogging(false);
-        Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
-        RecordingRig rig(dir.path());
-        Sensor &sensor = rig.sensor;
-
-        QMap<QString, QStringList> expected; // data lines per file
-        QElapsedTimer real;
-        real.start();
-        for (int n = 0; n < 200; ++n) {
-            Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
-            QCOMPARE(rig.acquisition.refresh().openResult, 1);
-            sensor.measureAll();
-            for (int k = 0; k <= n % 2; ++k)
-                rig.tableMan.update();
-            for (const SensorDevice *device : qAsConst(*sensor.devices()))
-                for (const SensorChannel &channel : device->channels)
-                    expected[channel.fileName] << TableSupport::dataLine(channel);
-        }
-        qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
-
-        // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
-        QCOMPARE(expected.size(), 22);
-        const QMap<QString, QStringList> files = TableSupport::measurementFiles(dir.path());
-        QCOMPARE(files.keys(), expected.keys());
-        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
-            QCOMPARE(files.value(it.key()), it.value());
-            QVERIFY(it.value().size() == 200 && !it.value().join('\n').contains("---"));
-        }
-    }
-
     // A long run with every fault of the bus files at once (the demo bus's
     // chips with every fault key), recording on: the files hold exactly the
     // readings the table announced, each once, whole, in time order. While
@@ -400,8 +361,8 @@ private slots:
     }
 
     // Recording from a terminal of a machine without a display: the default
-    // template names the files after --start; a file that cannot be written is
-    // reported every cycle while the others go on; bad options exit with 2.
+    // template names the files after --start; bad options exit with 2. (A
+    // file that cannot be written is the orvexctl and disk-fault tests'.)
     void orvexctlWithoutADisplay()
     {
         const QStringList noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
@@ -409,16 +370,12 @@ private slots:
         QCOMPARE(orvexctl({"scan", "--bus=sim"}, noDisplay).exitCode, 0);
 
         QTemporaryDir dir;
-        const QString blocked = "2025.01.27-14.03.05_T0_9503161D1E64FF28.csv";
-        QVERIFY(QDir(dir.path()).mkdir(blocked));
         const OrvexctlRun run = orvexctl({"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "2",
                                           "--record", dir.path()},
                                          noDisplay);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(QString::fromUtf8(run.err), "orvexctl: cycle 1: Ошибка записи файла " + blocked
-                                                 + "\norvexctl: cycle 2: Ошибка записи файла " + blocked + '\n');
+        QVERIFY(run.exitCode == 0 && run.err.isEmpty());
         const QMap<QString, QStringList> written = TableSupport::measurementFiles(dir.path());
-        QCOMPARE(written.size(), 21);
+        QCOMPARE(written.size(), 22);
         for (auto it = written.constBegin(); it != written.constEnd(); ++it)
             QVERIFY2(QFileInfo(it.key()).fileName().startsWith("2025.01.27-14.03.05_") && it.value().size() == 2,
                      qPrintable(it.key()));
