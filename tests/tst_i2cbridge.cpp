@@ -232,11 +232,27 @@ private slots:
         QCOMPARE(sht->measurementsStarted(), 2);
     }
 
-    // A refused channel byte: four tries, -8, and the walk stops there; the
-    // channels after it still select. (Discovery at either address, the walk
-    // to channel 47 and a bridge without a hub are tst_bridgewalk's.)
-    void hubRefusesAChannel()
+    // Discovery at 0x70, else 0x40; later selections only where it was
+    // found; a refused channel byte: four tries, -8, and the walk stops
+    // there while the channels after it still select. (The walk to channel
+    // 47 and a bridge without a hub are tst_bridgewalk's.)
+    void hubSelection()
     {
+        for (uint8_t address : {SimMultiHub::kFirstAddress, SimMultiHub::kSecondAddress}) {
+            BridgeRig rig;
+            SimMultiHub *simHub = rig.addHub(address);
+            auto bridge = rig.bridge();
+            MultiHub hub(rig.session(), rig.state(), rig.romBuffer(), bridge.get());
+            int from = rig.mark();
+            QCOMPARE(hub.selectChannel(3), 1);
+            QCOMPARE(simHub->selectedChannel(), 3);
+            QCOMPARE(rig.writeAddresses(from), address == SimMultiHub::kFirstAddress ? QVector<int>({0x70})
+                                                                                     : QVector<int>({0x70, 0x40}));
+            from = rig.mark();
+            QCOMPARE(hub.nextChannel(), 1);
+            QCOMPARE(rig.writeAddresses(from), QVector<int>({address << 1}));
+        }
+
         BridgeRig rig;
         SimMultiHub *simHub = rig.addHub();
         simHub->refuseChannel(5);

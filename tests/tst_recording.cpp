@@ -107,6 +107,42 @@ private slots:
         settingsDir = WindowRig::prepareProcess();
     }
 
+    // The window's tick steps over the demo bus for 200 cycles: each channel's
+    // file holds exactly the readings of the cycles, once each, in order,
+    // although some cycles update the table twice. (The files' names and
+    // headers are the golden test's.)
+    void demoBusOverTwoHundredCycles()
+    {
+        QTemporaryDir dir;
+        SimFixture f(SimBusLoader::loadDemo(nullptr));
+        f.backend().setTrafficLogging(false);
+        Clock::setVirtual(Start);
+        AppState::instance().resetForTest();
+        RecordingRig rig(dir.path());
+        Sensor &sensor = rig.sensor;
+
+        QMap<QString, QStringList> expected; // data lines per file
+        for (int n = 0; n < 200; ++n) {
+            Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
+            QCOMPARE(rig.acquisition.refresh().openResult, 1);
+            sensor.measureAll();
+            for (int k = 0; k <= n % 2; ++k)
+                rig.tableMan.update();
+            for (const SensorDevice *device : qAsConst(*sensor.devices()))
+                for (const SensorChannel &channel : device->channels)
+                    expected[channel.fileName] << TableSupport::dataLine(channel);
+        }
+
+        // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
+        QCOMPARE(expected.size(), 22);
+        const QMap<QString, QStringList> files = TableSupport::measurementFiles(dir.path());
+        QCOMPARE(files.keys(), expected.keys());
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+            QCOMPARE(files.value(it.key()), it.value());
+            QVERIFY(it.value().size() == 200 && !it.value().join('\n').contains("---"));
+        }
+    }
+
     // A long run with every fault of the bus files at once (the demo bus's
     // chips with every fault key), recording on: the files hold exactly the
     // readings the table announced, each once, whole, in time order. While
