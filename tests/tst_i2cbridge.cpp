@@ -141,21 +141,15 @@ private slots:
     }
 
     // Speed and sleep are broadcasts; the speed sets how long a transaction
-    // keeps the bridge busy; a sleeping bridge wakes at the next reset.
+    // keeps the bridge busy (900 kHz is the configuration byte 02); a sleeping
+    // bridge wakes at the next reset.
     void speedAndSleep()
     {
         BridgeRig rig;
         rig.add(std::make_unique<SimBmp280>());
         QCOMPARE(rig.chip->speedKHz(), 400); // power-on
         auto bridge = rig.bridge();
-        QCOMPARE(rig.chip->speedKHz(), 100);
-        for (const auto &c : {std::make_pair(400, 0x01), std::make_pair(250, 0x03), std::make_pair(900, 0x02),
-                              std::make_pair(100, 0x00)}) {
-            const int from = rig.mark();
-            bridge->setBusSpeed(c.first);
-            QCOMPARE(rig.f.backend().touchedBytes(from), QByteArray("\xCC\xD2", 2) + char(c.second));
-            QCOMPARE(rig.callCount("TMTouchReset", from), 1);
-        }
+        QCOMPARE(rig.chip->speedKHz(), 100); // the broadcast is tst_cycle's
 
         // 25 bytes at 100 kHz keep it busy about 2.3 ms, at 900 kHz about 0.25 ms.
         auto pollsForRead = [&] {
@@ -171,9 +165,7 @@ private slots:
         QCOMPARE(slow, 4);
         QCOMPARE(fast, 2);
 
-        const int from = rig.mark();
         bridge->sendSleepCommand();
-        QCOMPARE(rig.f.backend().touchedBytes(from), QByteArray("\xCC\x1E", 2));
         QVERIFY(rig.chip->asleep());
         QCOMPARE(rig.chip->sleeps(), 1);
         QVERIFY(rig.select()); // its reset wakes the bridge
