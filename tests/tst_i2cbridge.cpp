@@ -236,6 +236,7 @@ private slots:
             QCOMPARE(simHub->selectedChannel(), 3);
             QCOMPARE(rig.writeAddresses(from), address == SimMultiHub::kFirstAddress ? QVector<int>({0x70})
                                                                                      : QVector<int>({0x70, 0x40}));
+            QCOMPARE(rig.packetBytes(from).last().mid(2, 2), fromHex("0103")); // one data byte: the channel
             from = rig.mark();
             QCOMPARE(hub.nextChannel(), 1);
             QCOMPARE(rig.writeAddresses(from), QVector<int>({address << 1}));
