@@ -60,7 +60,9 @@ FloorAndClock both(qint64 us)
 // The simulated bus under the TMEX calls. (Selection by Match ROM and by a
 // search along one ROM is every driver test's: a Match ROM that stops
 // comparing before the last byte fails tst_sameoutput's faults bus, a strong
-// access that does not prove presence fails tst_cycle's silent thermometer.)
+// access that does not prove presence fails tst_cycle's silent thermometer.
+// Corrupted reads are that bus's corruptReads device: writes corrupted too,
+// or reads corrupted for ever, fail it.)
 class TstSimWire : public QObject
 {
     Q_OBJECT
@@ -125,22 +127,6 @@ private slots:
         read.fill(0);
         QVERIFY(TMRom(f.session, access, read.data()) >= 1);
         QCOMPARE(read, rom);
-    }
-
-    // Corrupted reads spoil only the bytes read, as many as asked. (The
-    // strong pull-up's start and end are tst_ds18x20's parasite chip.)
-    void corruptReads()
-    {
-        SimFixture f;
-        EchoChip *a = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x01), 0x5A));
-        QCOMPARE(f.open(), 1);
-        TMTouchReset(f.session);
-        TMTouchByte(f.session, RomCommand::kSkip);
-        f.bus().corruptReads(a, 2, 0x81);
-        QCOMPARE(TMTouchByte(f.session, 0x4E), short(0x4E)); // writes are not corrupted
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A ^ 0x81));
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A ^ 0x81));
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x5A));
     }
 
     // The time charged: the benchmark's floor, computed from the traffic log
