@@ -4,7 +4,6 @@
 #include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
-#include "sim/simbusloader.h"
 #include "sim/simd6f.h"
 #include "sim/simds18b20.h"
 #include "sim/simds28e17.h"
@@ -16,14 +15,12 @@
 #include "sim/simsht3x.h"
 #include "sim/simsts3x.h"
 #include "support/eventgapprobe.h"
-#include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/tableman.h"
 
 #include <QDir>
 #include <QLineEdit>
-#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -82,8 +79,9 @@ QByteArray describe(const EventGapProbe &probe, qint64 tickUs)
 } // namespace
 
 // The window's 2-second tick: countdown, due measurements, the adapter
-// indicator, the repeat search, closing in the middle of a cycle, and the
-// events that keep the window answering through a cycle.
+// indicator, closing in the middle of a cycle, and the events that keep the
+// window answering through a cycle. (The repeat search after a device missed
+// one is the faults bus of tst_sameoutput.)
 class TstAcquisitionTimer : public QObject
 {
     Q_OBJECT
@@ -196,9 +194,7 @@ private slots:
         }
         WindowRig rig;
         auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
-        rig.start(false, 7);
-        QCOMPARE(rig.window->measurementInterval(), 0);
-        QVERIFY(rig.child("gpbFile")->isHidden());
+        rig.start(false, 7); // interval 0, as tst_windowcommands' start without recording shows
         for (int i = 1; i <= 3; ++i) {
             rig.tick();
             QCOMPARE(t->conversionsStarted(), i);
@@ -206,44 +202,6 @@ private slots:
             for (const char *name : {"lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
                 QVERIFY2(rig.child(name)->isHidden(), name);
         }
-    }
-
-    // A device that misses one search is found by the repeat search and
-    // keeps an unbroken presence history, its channel and its row.
-    void repeatSearchBridgesAMiss()
-    {
-        WindowRig rig;
-        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
-        auto *shy = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2), 25.0));
-        rig.start(false, 0);
-        LogCapture messages;
-        const QString repeat = "snRoms1.count() != prevCycleSensCounter (";
-        rig.tick();
-        QCOMPARE(messages.count(repeat), 1); // 3 found, 0 before
-        rig.tick();
-        QCOMPARE(messages.count(repeat), 1);
-
-        const QVector<SensorDevice *> &devices = *rig.window->sensorObject()->devices();
-        const QVector<SensorDevice *> before = devices;
-        SensorDevice *shyDevice = rig.device(shy->rom());
-        QVERIFY(shyDevice);
-
-        rig.f.bus().hideFromSearches(shy, 1);
-        rig.tick();
-        QCOMPARE(messages.count(repeat), 2);
-        QVERIFY(messages.texts().filter(repeat).last().contains(QRegularExpression("\\b2\\s+!=\\s+3\\b")));
-        QCOMPARE(devices, before);
-        QCOMPARE(shyDevice->presence & 0x01, 0x01); // found in this pass
-        QCOMPARE(shyDevice->channels.size(), 1);
-        QCOMPARE(shyDevice->channels[0].updated, uint8_t(1));
-        QVERIFY(rig.window->tableManager()->findRow(romToText(shyDevice->rom, false), 0, -1, 0) >= 0);
-
-        // Missing from both searches: the shorter list is all there is.
-        rig.f.bus().hideFromSearches(shy, 2);
-        rig.tick();
-        QCOMPARE(messages.count(repeat), 3);
-        QCOMPARE(devices.size(), 3);
-        QCOMPARE(shyDevice->presence & 0x03, 0x02);
     }
 
     // Closing the window while the first device is read: the cycle stops
@@ -282,29 +240,6 @@ private slots:
         QVERIFY(rig.f.backend().touchedBytes(from).endsWith(QByteArray::fromHex("CCD200CC1E")));
         const double mean = (next[devices[0]->key] + next[devices[1]->key] + 20.0) / 3;
         QCOMPARE(rig.text("lblAverage"), QString::number(mean, 'f', 2));
-    }
-
-    // The demo bus in the window: the hub channel and I2C serial columns
-    // show, with the texts of the records.
-    void hubAndSerialColumns()
-    {
-        WindowRig rig(SimBusLoader::loadDemo(nullptr));
-        rig.start(false, 0);
-        rig.tick();
-        auto *table = rig.child<QTableView>("tblSens");
-        QVERIFY(!table->isColumnHidden(TableMan::ColHubChannel) && !table->isColumnHidden(TableMan::ColI2cSerial));
-        QCOMPARE(table->model()->rowCount(), 22);
-        // Hub channel, I2C serial, type and unit of the row with this key.
-        auto cells = [&](const char *rom, int subchannel, int hubChannel, int address) {
-            const int row = rig.window->tableManager()->findRow(rom, uint8_t(subchannel), hubChannel, uint8_t(address));
-            QStringList texts;
-            for (int column : {TableMan::ColHubChannel, TableMan::ColI2cSerial, TableMan::ColType, TableMan::ColUnit})
-                texts << (row >= 0 ? table->model()->index(row, column).data().toString() : "no row");
-            return texts.join('|');
-        };
-        QCOMPARE(cells("A900000B812E5C19", 0, 9, 0xC2), QString("9|2D9F 4C1E0A5B44761C07|SDC30 CO2 channel|ppm"));
-        QCOMPARE(cells("A900000B812E5C19", 1, 8, 0xD8).section('|', 0, 1), QString("8|"));
-        QCOMPARE(cells("9503161D1E64FF28", 0, -1, 0).section('|', 0, 0), QString("-1"));
     }
 
     // Recording trouble shows beside the recording state, and goes when

@@ -77,9 +77,7 @@ private slots:
         const RomId rom = romOf(0x28, 0x0316'1D1E'64FFULL);
         QCOMPARE(sensor.addOrMark(rom), 1);
         const SensorDevice *d = sensor.devices()->first();
-        QCOMPARE(d->key, Sensor::keyOf(rom));
         QCOMPARE(d->key >> 56, uint64_t(0x28));
-        QCOMPARE(d->family, uint8_t(0x28));
         // Stored CRC first, family code last: the text form reads reversed.
         QCOMPARE(romToText(d->rom, false), romToText(rom, true));
         QCOMPARE(d->presence, uint8_t(1));
@@ -128,9 +126,9 @@ private slots:
 
     // Recognised families are read without bus traffic; unknown ones are
     // skipped. The bridges' broadcasts (back to 100 kHz, then to sleep, both
-    // with Skip ROM) end every cycle, with no devices at all too. An exit
-    // request ends the cycle after the current device; the broadcast still runs.
-    void dispatchAndEarlyStop()
+    // with Skip ROM) end every cycle, with no devices at all too. (An exit
+    // request mid-cycle is tst_acquisitiontimer's closing of the window.)
+    void dispatch()
     {
         SimFixture f;
         QCOMPARE(f.open(), 1);
@@ -142,17 +140,10 @@ private slots:
 
         for (uint8_t family : {uint8_t(0x26), uint8_t(0x21), uint8_t(0x77), uint8_t(0x41)})
             sensor.addOrMark(romOf(family, family));
-        (*sensor.devices())[2]->channels << liveChannel(0);
-        (*sensor.devices())[2]->channels[0].writtenThisCycle = true;
+        from = f.backend().traffic().size();
         QCOMPARE(sensor.readDevice(*sensor.devices()->at(0)), 1);
         QCOMPARE(sensor.readDevice(*sensor.devices()->at(2)), 0);
-
-        int reads = 0;
-        from = f.backend().traffic().size();
-        sensor.measureAll([&] { return ++reads == 2; });
-        QCOMPARE(reads, 2); // asked after device 1 and device 2, then stopped
-        QVERIFY(!sensor.devices()->at(2)->channels[0].writtenThisCycle);
-        QCOMPARE(f.backend().touchedBytes(from), QByteArray::fromHex("CCD200CC1E"));
+        QCOMPARE(f.backend().traffic().size(), from);
     }
 
     // ScanAllType off: the first recognised family locks the cycle; other

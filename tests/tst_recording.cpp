@@ -122,8 +122,6 @@ private slots:
         Sensor &sensor = rig.sensor;
 
         QMap<QString, QStringList> expected; // data lines per file
-        QElapsedTimer real;
-        real.start();
         for (int n = 0; n < 200; ++n) {
             Clock::advanceMs(qint64(n) * 5000 - Clock::tickMs());
             QCOMPARE(rig.acquisition.refresh().openResult, 1);
@@ -134,7 +132,6 @@ private slots:
                 for (const SensorChannel &channel : device->channels)
                     expected[channel.fileName] << TableSupport::dataLine(channel);
         }
-        qInfo("200 cycles of the demo bus took %lld ms of real time", real.elapsed());
 
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
         QCOMPARE(expected.size(), 22);
@@ -400,8 +397,8 @@ private slots:
     }
 
     // Recording from a terminal of a machine without a display: the default
-    // template names the files after --start; a file that cannot be written is
-    // reported every cycle while the others go on; bad options exit with 2.
+    // template names the files after --start; bad options exit with 2. (A
+    // file that cannot be written is the orvexctl and disk-fault tests'.)
     void orvexctlWithoutADisplay()
     {
         const QStringList noDisplay{"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM",
@@ -409,16 +406,12 @@ private slots:
         QCOMPARE(orvexctl({"scan", "--bus=sim"}, noDisplay).exitCode, 0);
 
         QTemporaryDir dir;
-        const QString blocked = "2025.01.27-14.03.05_T0_9503161D1E64FF28.csv";
-        QVERIFY(QDir(dir.path()).mkdir(blocked));
         const OrvexctlRun run = orvexctl({"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "2",
                                           "--record", dir.path()},
                                          noDisplay);
-        QCOMPARE(run.exitCode, 0);
-        QCOMPARE(QString::fromUtf8(run.err), "orvexctl: cycle 1: Ошибка записи файла " + blocked
-                                                 + "\norvexctl: cycle 2: Ошибка записи файла " + blocked + '\n');
+        QVERIFY(run.exitCode == 0 && run.err.isEmpty());
         const QMap<QString, QStringList> written = TableSupport::measurementFiles(dir.path());
-        QCOMPARE(written.size(), 21);
+        QCOMPARE(written.size(), 22);
         for (auto it = written.constBegin(); it != written.constEnd(); ++it)
             QVERIFY2(QFileInfo(it.key()).fileName().startsWith("2025.01.27-14.03.05_") && it.value().size() == 2,
                      qPrintable(it.key()));

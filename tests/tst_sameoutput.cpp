@@ -23,13 +23,6 @@ namespace {
 
 const QDateTime Start(QDate(2025, 3, 14), QTime(9, 26, 53));
 
-// One kind of output as text, line by line.
-struct Transcript
-{
-    QByteArray text;
-    void addData(const QByteArray &data) { text += data; }
-};
-
 // Everything a run put out: the files it wrote by name, and the transcripts.
 struct Output
 {
@@ -38,7 +31,7 @@ struct Output
     int calls = 0;
 };
 
-Transcript *logTranscript = nullptr;
+QByteArray *logTranscript = nullptr;
 QString logFolder;
 
 void noteMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
@@ -48,10 +41,10 @@ void noteMessage(QtMsgType type, const QMessageLogContext &context, const QStrin
     QString line = QString::number(type) + QLatin1Char(' ') + QLatin1String(context.category ? context.category : "")
                    + QLatin1Char(' ') + text + QLatin1Char('@') + QString::number(Clock::tickUs()) + QLatin1Char('\n');
     line.replace(logFolder, QStringLiteral("<folder>"));
-    logTranscript->addData(line.toUtf8());
+    *logTranscript += line.toUtf8();
 }
 
-void noteTable(Transcript &transcript, const TableMan &table, const QString &folder)
+void noteTable(QByteArray &transcript, const TableMan &table, const QString &folder)
 {
     QString text;
     for (int column = 0; column < table.columnCount(); ++column)
@@ -64,7 +57,7 @@ void noteTable(Transcript &transcript, const TableMan &table, const QString &fol
         text += QLatin1Char('\n');
     }
     text.replace(folder, QStringLiteral("<folder>"));
-    transcript.addData(text.toUtf8());
+    transcript += text.toUtf8();
 }
 
 // Ten cycles as the window's tick runs them, with the scan options switched
@@ -85,31 +78,29 @@ Output fixedRun(const QString &busFile)
     Sensor &sensor = rig.sensor;
     TableMan &tableMan = rig.tableMan;
 
-    Transcript traffic;
-    Transcript table;
-    Transcript log;
+    Output output;
+    QByteArray &traffic = output.traffic, &table = output.table, &log = output.log;
     logTranscript = &log;
     logFolder = dir.path();
     const QtMessageHandler previous = qInstallMessageHandler(noteMessage);
     // The operator's warnings (a calibration out of range) are answered at
     // once; their texts count as output.
     Dialogs::setResponder([&](const DialogRequest &request) {
-        log.addData(QString("dialog %1 %2@%3\n").arg(request.title, request.text).arg(Clock::tickUs()).toUtf8());
+        log += QString("dialog %1 %2@%3\n").arg(request.title, request.text).arg(Clock::tickUs()).toUtf8();
         return DialogAnswer::pressed(QMessageBox::Yes);
     });
-    int calls = 0;
     auto takeTraffic = [&] {
         for (const TrafficEntry &e : f.backend().traffic())
-            traffic.addData((e.text() + QLatin1Char('@') + QString::number(e.timeUs) + QLatin1Char('\n')).toUtf8());
-        calls += f.backend().traffic().size();
+            traffic += (e.text() + QLatin1Char('@') + QString::number(e.timeUs) + QLatin1Char('\n')).toUtf8();
+        output.calls += f.backend().traffic().size();
         f.backend().clearTraffic();
     };
     QObject::connect(&tableMan, &TableMan::readingTaken, [&](const SensorDevice &device, int index) {
-        table.addData(QString("reading %1 %2 %3\n")
-                          .arg(romToText(device.rom, false))
-                          .arg(index)
-                          .arg(device.channels.at(index).reading)
-                          .toUtf8());
+        table += QString("reading %1 %2 %3\n")
+                     .arg(romToText(device.rom, false))
+                     .arg(index)
+                     .arg(device.channels.at(index).reading)
+                     .toUtf8();
     });
     takeTraffic();
 
@@ -148,13 +139,8 @@ Output fixedRun(const QString &busFile)
     qInstallMessageHandler(previous);
     logTranscript = nullptr;
 
-    Output output;
     for (const QString &name : QDir(dir.path()).entryList(QDir::Files, QDir::Name))
         output.files[name] = TableSupport::readFile(dir.filePath(name));
-    output.traffic = traffic.text;
-    output.table = table.text;
-    output.log = log.text;
-    output.calls = calls;
     return output;
 }
 

@@ -1,11 +1,9 @@
 #include "base/appstate.h"
-#include "onewire/romid.h"
 #include "base/clock.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
-#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -19,43 +17,6 @@ const double NaN = std::nan("");
 const quint64 KeyA = 0x28FF641E1D16035Aull;      // 5A03161D1E64FF28
 const quint64 KeyB = 0x2800000000F12812ull;      // 1228F10000000028
 const quint64 KeyBridge = 0x19C3B2A1000000B3ull; // B3000000A1B2C319
-
-// The first row whose cells read this channel's identity: the scan of the
-// cells that the table's row index replaced, kept as the reference.
-int scanForRow(const TableMan &table, const QString &rom, int subchannel, int hub, int address)
-{
-    const QStringList wanted{rom, QString::number(subchannel), QString::number(hub), QString::number(address)};
-    for (int row = 0; row < table.rowCount(); ++row) {
-        QStringList texts;
-        for (int column : {TableMan::ColRom, TableMan::ColSubchannel, TableMan::ColHubChannel, TableMan::ColI2cAddress})
-            texts << table.cellText(row, column);
-        if (texts == wanted)
-            return row;
-    }
-    return -1;
-}
-
-// Whether every row, and every channel of the devices, is found through the
-// index where the scan finds it, and an identity with no row is not found.
-bool foundAsScanned(const TableMan &tm, const QVector<SensorDevice *> &devices)
-{
-    bool same = tm.findRow(QStringLiteral("0000000000000000"), 0, -1, 0) == -1;
-    for (int row = 0; row < tm.rowCount(); ++row) {
-        const QString rom = tm.cellText(row, TableMan::ColRom);
-        const int sub = tm.cellText(row, TableMan::ColSubchannel).toInt();
-        const int hub = tm.cellText(row, TableMan::ColHubChannel).toInt();
-        const int address = tm.cellText(row, TableMan::ColI2cAddress).toInt();
-        same &= tm.findRow(rom, uint8_t(sub), hub, uint8_t(address)) == scanForRow(tm, rom, sub, hub, address);
-    }
-    for (const SensorDevice *device : devices) {
-        const QString rom = romToText(device->rom, false);
-        for (const SensorChannel &c : device->channels)
-            same &= tm.findRow(rom, c.subchannel, c.hubChannel, c.i2cAddress)
-                    == scanForRow(tm, rom, c.subchannel, c.hubChannel, c.i2cAddress);
-    }
-    return same;
-}
-
 } // namespace
 
 class TstTableMan : public QObject
@@ -249,75 +210,6 @@ private slots:
             asked += QString("%1%2%3%4 ").arg(ch.calibrateRequest).arg(ch.resetCalibration)
                          .arg(ch.subtypeWriteRequest).arg(ch.calibrationTarget + ch.requestedSubtype);
         QCOMPARE(asked, QStringLiteral("0000 11123 0000 11123 "));
-    }
-
-    // The table finds a channel's row through an index instead of scanning
-    // the cells. Whatever happens to the rows (devices vanishing and coming
-    // back, channels dropped or added, mask and filter changing, forty cycles
-    // of random changes) the row found must be the one the scan finds.
-    void rowIndexAgreesWithTheScan()
-    {
-        TableMan tm(nullptr);
-        // Thermometers, Pt100-like two-channel chips and bridges whose
-        // channels sit on hub channels; one bridge holds two sensors of one
-        // identity (a sensor swapped for one with another serial), which
-        // share a row.
-        for (int i = 0; i < 24; ++i)
-            add(0x2800000000000000ull | quint64(i + 1) << 8 | quint64(i * 37 % 256), {channel(20.0 + i)});
-        for (int i = 0; i < 6; ++i)
-            add(0x3B00000000000000ull | quint64(i + 1) << 16, {channel(300.0 + i, 0), channel(24.0, 1)});
-        for (int i = 0; i < 4; ++i) {
-            SensorDevice *d = add(0x1900000000000000ull | quint64(i + 1) << 24, {});
-            for (int hub = 0; hub < 8; ++hub) {
-                d->channels << channel(21.0, 0, hub, 0x88, 0, 0x100 + hub) << channel(45.0, 1, hub, 0x88, 0, 0x100 + hub);
-                if (hub % 3 == 0)
-                    d->channels << channel(101.3, 0, hub, 0xEE, 0, 0x58) << channel(22.0, 1, hub, 0xEE, 0, 0x58);
-            }
-        }
-        devices.last()->channels << channel(21.5, 0, 2, 0x88, 0, 0x999) << channel(44.0, 1, 2, 0x88, 0, 0x999);
-        tm.init(&devices);
-
-        quint32 random = 12345;
-        auto below = [&](int n) {
-            random = random * 1103515245u + 12345u;
-            return int((random >> 16) % quint32(n));
-        };
-        for (int step = 0; step < 40; ++step) {
-            SensorDevice *unread = nullptr;
-            switch (below(6)) {
-            case 0: // a device vanishes from the search for good (until it is found again)
-                devices.at(below(devices.size()))->presence = 0;
-                break;
-            case 1: // a vanished device is found again: its rows come back at the bottom
-                for (SensorDevice *d : qAsConst(devices))
-                    d->presence = (d->presence & 3) == 0 ? 1 : d->presence;
-                break;
-            case 2:
-                unread = devices.at(below(devices.size()));
-                break;
-            case 3:
-                tm.setChannelMask(uint8_t(below(16)));
-                break;
-            case 4:
-                tm.setChannelMask(0xFF);
-                tm.setFilter(below(2) ? QStringLiteral("28") : QString());
-                break;
-            default: // a new channel on a bridge
-                devices.last()->channels << channel(1.0, 0, 20 + step, 0x80, 0, 0x777 + step);
-                break;
-            }
-            for (SensorDevice *d : qAsConst(devices)) { // the next cycle's search and reads
-                d->presence = uint8_t(d->presence << 1) | (d->presence & 1);
-                for (SensorChannel &ch : d->channels) {
-                    ch.updated = uint8_t(ch.updated << 1);
-                    if (d != unread)
-                        ch.markFilled();
-                }
-            }
-            tm.update();
-            QVERIFY2(foundAsScanned(tm, devices), qPrintable(QString("step %1").arg(step)));
-        }
-        QVERIFY(tm.rowCount() > 50);
     }
 };
 

@@ -1,8 +1,7 @@
+#include "base/clock.h"
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "bus/tmexlibrary.h"
-#include "sim/simbusloader.h"
-#include "support/simfixture.h"
 
 #include <QDir>
 #include <QLibraryInfo>
@@ -24,19 +23,11 @@ private slots:
     {
         // Read by the library at its first call.
         qputenv("ORVEX_SIM_BUS", kBusFile);
+        Clock::setVirtual();
     }
 
     void sessionAndSearchThroughLibrary()
     {
-        // The reference: the same bus file served in this process.
-        RomList expected;
-        {
-            SimFixture f(SimBusLoader::loadFile(kBusFile, nullptr));
-            QCOMPARE(f.open(), 1);
-            f.adapter.search(expected);
-        }
-        QCOMPARE(expected.size(), 4);
-
         QString error;
         std::unique_ptr<TmexLibrary> library = TmexLibrary::load(SIMTMEX_LIB, &error);
         QVERIFY2(library, qPrintable(error));
@@ -49,9 +40,10 @@ private slots:
         QVERIFY(adapter.sessionHandle() > 0);
         QCOMPARE(adapter.open(), 1);
         QCOMPARE(adapter.statusText(), QStringLiteral("Error TMReadDefaultPort port=1  portType=6"));
+        // (The search's order through the library is tst_orvexctl's scan.)
         RomList roms;
         QCOMPARE(adapter.search(roms), 1);
-        QCOMPARE(roms, expected);
+        QCOMPARE(roms.size(), 4);
 
         // Arguments and results cross the library boundary intact.
         RomId rom = roms.at(2);
