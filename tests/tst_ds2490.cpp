@@ -404,10 +404,8 @@ private slots:
         // As the window shows it: CRC byte first, family last.
         QVERIFY(serial.size() == 16 && serial.endsWith(QStringLiteral("0000001B2A4E81")));
         rig.master.close();
-        QString forward;
-        for (int i = serial.size() - 2; i >= 0; i -= 2)
-            forward += serial.mid(i, 2);
-        for (const QString &selector : {serial, forward.toLower(), UsbTestBed::position()}) {
+        const QString forward = "814e2a1b000000" + serial.left(2).toLower(); // in bus order, lower case
+        for (const QString &selector : {serial, forward, UsbTestBed::position()}) {
             Ds2490 chosen(selector);
             QVERIFY2(chosen.setUp(), qPrintable(selector + ": " + chosen.problem()));
         }
