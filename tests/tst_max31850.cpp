@@ -1,7 +1,6 @@
 #include "base/operatornotices.h"
 #include "base/appstate.h"
 #include "onewire/adapter.h"
-#include "gui/dialogs.h"
 #include "sensors/max31850.h"
 #include "model/sensordevice.h"
 #include "sensors/typek.h"
@@ -44,21 +43,12 @@ QByteArray hex(const char *digits)
     return QByteArray::fromHex(digits);
 }
 
-// What the devices answered to the `count` bytes after the first `command`
-// sent from log entry `from` on.
-QByteArray answersAfter(SimFixture &f, int from, uint8_t command, int count)
+// What the devices answered to the bytes touched from log entry `from` on.
+QByteArray answersFrom(SimFixture &f, int from)
 {
-    const QVector<TrafficEntry> &log = f.backend().traffic();
     QByteArray answers;
-    bool found = false;
-    for (int i = from; i < log.size() && answers.size() < count; ++i) {
-        if (log[i].call != QLatin1String("TMTouchByte"))
-            continue;
-        if (found)
-            answers.append(char(log[i].result));
-        else
-            found = log[i].args.value(0) == command;
-    }
+    for (const TrafficEntry &e : f.backend().traffic().mid(from))
+        answers.append(e.call == QLatin1String("TMTouchByte") ? QByteArray(1, char(e.result)) : QByteArray());
     return answers;
 }
 
@@ -101,26 +91,14 @@ class TstMax31850 : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase()
-    {
-        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-        Dialogs::setResponder([](const DialogRequest &) {
-            DialogAnswer a;
-            a.button = QMessageBox::Yes;
-            return a;
-        });
-    }
-    void init()
-    {
-        Dialogs::clearHistory();
-        AppState::instance().setPt100Mode(true);
-    }
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
+    void init() { AppState::instance().setPt100Mode(true); }
 
     // The worked scratchpads, and the checks that give -6: fault bits (no
     // cold junction then) and a voltage beyond the table (cold junction
     // kept). A CRC error is retried within the read; four give -7. Every
     // conversion under the strong pull-up; a silent device gives -1.
-    void reads()
+    void readsAndFill()
     {
         SimFixture f;
         auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31850)));
@@ -144,12 +122,8 @@ private slots:
             const int from = f.backend().traffic().size();
             Read r(f, chip->rom());
             QCOMPARE(r.run(), c.result);
-            QCOMPARE(std::isnan(r.hot), std::isnan(c.hot));
-            QCOMPARE(std::isnan(r.cold), std::isnan(c.cold));
-            if (!std::isnan(c.hot))
-                QCOMPARE(r.hot, c.hot);
-            if (!std::isnan(c.cold))
-                QCOMPARE(r.cold, c.cold);
+            QCOMPARE(QString::number(r.hot, 'g', 10), QString::number(c.hot, 'g', 10)); // "nan" for none
+            QCOMPARE(QString::number(r.cold, 'g', 10), QString::number(c.cold, 'g', 10));
             QCOMPARE(f.backend().touchedBytes(from).toHex().toUpper(),
                      QByteArray(c.wire).replace("R", "BEFFFFFFFFFFFFFFFFFF"));
         }
@@ -157,6 +131,19 @@ private slots:
         for (const TrafficEntry &e : f.backend().traffic())
             strongPullups += e.call == QLatin1String("TMOneWireLevel") && e.args == QVector<int>{0, 1, 2};
         QCOMPARE(strongPullups, chip->conversionsStarted());
+
+        // The fill: two channels whatever was there before (after a failed
+        // read: tst_cycle's thermocoupleTries), taken at the same time; a
+        // plain chip reports no offset.
+        SensorDevice device;
+        device.channels.resize(1);
+        device.channels[0].calibration = 2.0f;
+        Read(f, chip->rom()).readAndFill(device);
+        QCOMPARE(device.channels.size(), 2);
+        QCOMPARE(device.channels[0].value, 100.75);
+        QCOMPARE(device.channels[0].calibration, 0.0f);
+        QCOMPARE(device.channels[1].subchannel, uint8_t(1));
+        QCOMPARE(device.channels[0].time, device.channels[1].time);
 
         chip->setSilent(true);
         Read gone(f, chip->rom());
@@ -183,7 +170,6 @@ private slots:
         QCOMPARE(p.driver.readCalibration(&offset, &isEmulator), 1);
         QVERIFY(!isEmulator);
         QCOMPARE(offset, 0.0f);
-        QCOMPARE(answersAfter(f, from, 0xFC, 8), hex("FFFFFFFFFFFFFFFF"));
         QCOMPARE(f.backend().touchedBytes(from), hex("FCFFFFFFFFFFFFFFFF"));
 
         from = f.backend().traffic().size();
@@ -191,7 +177,7 @@ private slots:
         QCOMPARE(e.driver.readCalibration(&offset, &isEmulator), 1);
         QVERIFY(isEmulator);
         QCOMPARE(offset, 1.0f);
-        QCOMPARE(answersAfter(f, from, 0xFC, 8), hex("0000803FFFFF7FC0"));
+        QCOMPARE(answersFrom(f, from), hex("FC0000803FFFFF7FC0")); // the float, then its complement
 
         emulator->failCalibrationReads(4);
         QCOMPARE(e.driver.readCalibration(&offset, &isEmulator), Max31850::kUnknownAnswer);
@@ -235,8 +221,8 @@ private slots:
             {kZeroScratchpad, -32768.0f, false, nullptr, -5.0f, "Эталонное значение не задано, калибровка не записана!"},
             {kOpen, -32768.0f, true, "00000000FFFFFFFF", 0.0f, nullptr},
         };
-        QList<OperatorNotices::Notice> notices;
-        OperatorNotices::setHandler([&notices](const OperatorNotices::Notice &n) { notices << n; });
+        QStringList notices;
+        OperatorNotices::setHandler([&notices](const OperatorNotices::Notice &n) { notices << n.title + ": " + n.text; });
         for (const Case &c : cases) {
             emulator->pinScratchpad(hex(c.registers));
             device.channels[0].calibrateRequest = true;
@@ -245,16 +231,10 @@ private slots:
             notices.clear();
             const int from = f.backend().traffic().size();
             Read(f, emulator->rom()).readAndFill(device);
-            if (c.written)
-                QCOMPARE(sentAfter(f, from, 0xFE, 8), hex(c.written));
-            else
-                QVERIFY(!f.backend().touchedBytes(from).contains(char(0xFE)));
+            QCOMPARE(sentAfter(f, from, 0xFE, 8), hex(c.written ? c.written : "")); // nothing: no 0xFE sent
             QCOMPARE(emulator->offset(), c.offsetAfter);
-            QCOMPARE(notices.size(), c.warning ? 1 : 0);
-            if (c.warning) {
-                QCOMPARE(notices.first().title, QStringLiteral("ВНИМАНИЕ!"));
-                QCOMPARE(notices.first().text, QString::fromUtf8(kWhy) + QString::fromUtf8(c.warning));
-            }
+            QCOMPARE(notices, c.warning ? QStringList(QString::fromUtf8("ВНИМАНИЕ!: ") + kWhy + QString::fromUtf8(c.warning))
+                                        : QStringList());
             QVERIFY(!device.channels[0].calibrateRequest);
             QVERIFY(!device.channels[0].resetCalibration);
         }
@@ -303,27 +283,6 @@ private slots:
         QCOMPARE(device.channels[0].subtype, uint8_t(0));
         QCOMPARE(device.channels[0].type, QStringLiteral("MAX31850 Temperature sensor"));
         QCOMPARE(device.channels[1].type, QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor"));
-    }
-
-    // Two channels whatever was there before (a failed read: tst_cycle's
-    // thermocoupleTries), taken at the same time.
-    void fillGivesTwoChannels()
-    {
-        SimFixture f;
-        auto *chip = f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x8), 100.0, 25.0));
-        QCOMPARE(f.open(), 1);
-        SensorDevice device;
-        device.channels.resize(1);
-        device.channels[0].calibration = 2.0f;
-        Read(f, chip->rom()).readAndFill(device);
-        QCOMPARE(device.channels.size(), 2);
-        const SensorChannel &hot = device.channels[0];
-        const SensorChannel &cold = device.channels[1];
-        QCOMPARE(hot.value, 100.75);
-        QCOMPARE(cold.value, 25.0);
-        QCOMPARE(hot.calibration, 0.0f); // a plain chip reports no offset
-        QCOMPARE(cold.subchannel, uint8_t(1));
-        QCOMPARE(hot.time, cold.time);
     }
 
     // The bus-file keys of the converters reach the chips: an emulator's

@@ -271,11 +271,8 @@ bool UsbTestBed::handle(UMockdevIoctlClient *client)
             umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_RELEASEINTERFACE:
-        m_ioctls << QStringLiteral("RELEASE");
-        umockdev_ioctl_client_complete(client, 0, 0);
-        return true;
     case USBDEVFS_SETINTERFACE:
-        m_ioctls << QStringLiteral("SETINTERFACE");
+        m_ioctls << QLatin1String(request == USBDEVFS_SETINTERFACE ? "SETINTERFACE" : "RELEASE");
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_CLEAR_HALT:
@@ -313,12 +310,9 @@ bool UsbTestBed::handle(UMockdevIoctlClient *client)
         } else if (urb->type == USBDEVFS_URB_TYPE_BULK && !(endpoint & 0x80)) {
             m_chip->bulkOut(QByteArray(bytes, urb->buffer_length));
             urb->actual_length = urb->buffer_length;
-        } else if (urb->type == USBDEVFS_URB_TYPE_BULK) {
-            const QByteArray data = m_chip->bulkIn(urb->buffer_length);
-            std::memcpy(bytes, data.constData(), size_t(data.size()));
-            urb->actual_length = data.size();
-        } else if (urb->type == USBDEVFS_URB_TYPE_INTERRUPT) {
-            const QByteArray data = m_chip->statusPacket().left(urb->buffer_length);
+        } else if (urb->type == USBDEVFS_URB_TYPE_BULK || urb->type == USBDEVFS_URB_TYPE_INTERRUPT) {
+            const QByteArray data = urb->type == USBDEVFS_URB_TYPE_BULK ? m_chip->bulkIn(urb->buffer_length)
+                                                                        : m_chip->statusPacket().left(urb->buffer_length);
             std::memcpy(bytes, data.constData(), size_t(data.size()));
             urb->actual_length = data.size();
         } else {
