@@ -1,5 +1,4 @@
 #include "base/appstate.h"
-#include "base/logmessagehandler.h"
 #include "base/switches.h"
 #include "base/clock.h"
 #include "sensors/sensor.h"

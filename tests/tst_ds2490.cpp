@@ -4,7 +4,6 @@
 #include "bus/ds2490.h"
 #include "bus/romcommands.h"
 #include "bus/simbackend.h"
-#include "bus/simdevice.h"
 #include "bus/usbbackend.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"

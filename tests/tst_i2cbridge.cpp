@@ -4,7 +4,6 @@
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "sim/simbmp280.h"
-#include "sim/simhdc1080.h"
 #include "sim/simsht3x.h"
 #include "support/bridgerig.h"
 

@@ -10,8 +10,8 @@
 #include "publish/mqttlink.h"
 #include "publish/mqttpublisher.h"
 #include "bus/simbus.h"
-#include "sim/simbusloader.h"
 #include "bus/simdevice.h"
+#include "sim/simbusloader.h"
 #include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/mqttrelay.h"
@@ -22,7 +22,6 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>

@@ -15,7 +15,6 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>

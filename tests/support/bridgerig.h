@@ -5,7 +5,6 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/romid.h"
 #include "sim/simds28e17.h"
-#include "sim/simi2cslave.h"
 #include "sim/simmultihub.h"
 #include "support/simfixture.h"
 

@@ -1,6 +1,5 @@
 #include "support/mqtttestbroker.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>

@@ -9,7 +9,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QSettings>
-#include <QTimer>
 #include <QtTest>
 
 const QByteArray WindowRig::kIdentityRom = SimFixture::rom(0x81, 0x1B2A4E);
