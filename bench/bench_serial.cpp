@@ -1,9 +1,9 @@
 // What a cycle costs over a DS2480B serial adapter. The emulated adapter sits
 // on a real pseudo-terminal in this process and charges the serial line's
 // time to the virtual clock: every byte the host sends at 9600 baud (the chip
-// acts on each as it arrives), and per turnaround (a write the chip answers, after which the host waits) the last
-// answer byte and the USB-serial converter's latency (16 ms, an FTDI chip's
-// default; 1 ms, tuned). For the demo bus and for 20 DS18B20s the table gives
+// acts on each as it arrives), and per turnaround (a write the chip answers,
+// after which the host waits) the last answer byte and the USB-serial
+// converter's latency (16 ms, an FTDI chip's default; 1 ms, tuned). For the demo bus and for 20 DS18B20s the table gives
 // the cycle (adapter check, search, device-list upkeep, measurements), its
 // turnarounds and bytes both ways, and the floor: the same cycle on the
 // simulated bus (its 1-Wire time and waits) plus every byte at the line rate
@@ -64,6 +64,16 @@ std::unique_ptr<SimBackend> load(const QString &bus)
     if (bus == QLatin1String("demo"))
         return SimBusLoader::loadDemo(&error);
     return thermometers();
+}
+
+// Opens the emulated adapter's pseudo-terminal as a link in `dir`: its path.
+QString openPort(SimPty &port, const QTemporaryDir &dir)
+{
+    QString error;
+    const QString link = dir.filePath(QStringLiteral("ttyDS2480"));
+    if (!port.open(link, &error))
+        qFatal("pseudo-terminal: %s", qPrintable(error));
+    return link;
 }
 
 // The serial backend, counting what each TMEX call costs in turnarounds, by
@@ -228,10 +238,7 @@ Figures serial(const QString &bus, int latencyMs)
     SimDs2480b chip(&backend->bus());
     SimPty port(&chip);
     QTemporaryDir dir;
-    QString error;
-    const QString link = dir.filePath(QStringLiteral("ttyDS2480"));
-    if (!port.open(link, &error))
-        qFatal("pseudo-terminal: %s", qPrintable(error));
+    const QString link = openPort(port, dir);
     port.setLineTiming(true, latencyMs * 1000);
     CountingBackend serialBackend(link, &port);
     Tmex::setBackend(&serialBackend);
@@ -261,10 +268,7 @@ qint64 oneRead()
     SimDs2480b chip(&backend.bus());
     SimPty port(&chip);
     QTemporaryDir dir;
-    QString error;
-    const QString link = dir.filePath(QStringLiteral("ttyDS2480"));
-    if (!port.open(link, &error))
-        qFatal("pseudo-terminal: %s", qPrintable(error));
+    const QString link = openPort(port, dir);
     SerialBackend serialBackend(link);
     Tmex::setBackend(&serialBackend);
     Adapter adapter;
