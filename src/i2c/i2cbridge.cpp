@@ -38,7 +38,7 @@ QByteArray withCrc(QByteArray packet)
 short sendWritePacket(int32_t session, const QByteArray &packet)
 {
     QByteArray run = withCrc(packet);
-    return Tmex::blockThenReadBit(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));
+    return Tmex::blockThenReadBit(session, run);
 }
 
 // A broadcast: reset, Skip ROM and the bytes of one command in one run.
@@ -50,7 +50,7 @@ int broadcast(int32_t session, std::initializer_list<uint8_t> command)
     run.append(char(RomCommand::kSkip));
     for (uint8_t b : command)
         run.append(char(b));
-    const short done = TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));
+    const short done = Tmex::blockIO(session, run);
     return done < 0 ? done : uint8_t(run.at(run.size() - 1));
 }
 
@@ -154,7 +154,7 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     packet.append(char(address | 1));
     packet.append(char(length));
     QByteArray run = withCrc(packet);
-    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
+    if (Tmex::blockIO(*m_session, run) < 0)
         return kTransferFailed;
     // A read may wait for its sensor (clock stretching while it measures):
     // its first poll goes in an exchange of its own, after the packet's.
@@ -163,7 +163,7 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     if (TMTouchByte(*m_session, 0xFF) != 0)
         return kFailed;
     QByteArray data(length, char(0xFF));
-    if (TMBlockIO(*m_session, reinterpret_cast<unsigned char *>(data.data()), short(length)) < 0)
+    if (Tmex::blockIO(*m_session, data) < 0)
         data.fill(char(0xFF)); // as bytes read with -1 each
     out = data;
     return length;

@@ -31,9 +31,16 @@ void Tmex::waitKeepingSession(int32_t session, int ms)
     }
 }
 
-short Tmex::blockThenReadBit(int32_t session, unsigned char *buffer, short length)
+short Tmex::blockIO(int32_t session, QByteArray &run)
 {
-    return activeBackend ? activeBackend->blockThenReadBit(session, buffer, length) : -1;
+    return TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));
+}
+
+short Tmex::blockThenReadBit(int32_t session, QByteArray &run)
+{
+    return activeBackend
+        ? activeBackend->blockThenReadBit(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()))
+        : -1;
 }
 
 short TMReadDefaultPort(short *portNum, short *portType)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QByteArray>
+
 #include <cstdint>
 
 class BusBackend;
@@ -45,8 +47,11 @@ public:
     // conversion.
     static void waitKeepingSession(int32_t session, int ms);
 
-    // TMBlockIO, then TMTouchBit(1): a command whose first busy poll always
+    // TMBlockIO over the bytes of `run`, each replaced by the byte read back:
+    // its length, negative on error.
+    static short blockIO(int32_t session, QByteArray &run);
+    // blockIO, then TMTouchBit(1): a command whose first busy poll always
     // follows it, in one call, so an adapter that can carry both in one
     // exchange with it does. The bit read, negative on error.
-    static short blockThenReadBit(int32_t session, unsigned char *buffer, short length);
+    static short blockThenReadBit(int32_t session, QByteArray &run);
 };

@@ -66,7 +66,7 @@ uint8_t subtypeFromCode(uint8_t code)
 QByteArray transfer(int32_t session, uint8_t command, const QByteArray &after)
 {
     QByteArray run = char(command) + after;
-    if (TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size())) < 0)
+    if (Tmex::blockIO(session, run) < 0)
         run.fill(char(0xFF));
     return run.mid(1);
 }
