@@ -239,11 +239,10 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     Clock::setVirtual();
     sim->setTrafficLogging(true);
     TimedBackend timed(*sim);
-    Tmex::setBackend(&timed);
     Switches::resetForTest(); // no "-v1": the window's handler pauses
     windowMode = window;
     qInstallMessageHandler(countingHandler);
-    MeasurementSession session;
+    MeasurementSession session(&timed);
     Sensor &sensor = session.sensor();
     if (sht) {
         AppState::instance().setShtMode(true);
@@ -319,7 +318,6 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     f.peakMb = peakMb();
     qInstallMessageHandler(nullptr);
     out << f.encode() << "\n";
-    Tmex::setBackend(nullptr);
     return 0;
 }
 
@@ -332,8 +330,8 @@ int runScan(int devices)
     SimBackend backend;
     for (int i = 0; i < devices; ++i)
         backend.bus().addDevice(std::make_unique<SimRomDevice>(SimBusLoader::defaultRom(0x28, i)));
-    Tmex::setBackend(&backend);
-    Adapter adapter;
+    Tmex tmex(&backend);
+    Adapter adapter(tmex);
     adapter.open();
     RomList roms;
     const qint64 startUs = Clock::tickUs();
@@ -342,7 +340,6 @@ int runScan(int devices)
     const qint64 cpu = CpuMeter::processUs() - cpuStart;
     QTextStream(stdout) << "SCAN " << roms.size() << " " << QString::number((Clock::tickUs() - startUs) / 1e6, 'f', 2)
                         << " " << QString::number(cpu / 1e6, 'f', 3) << "\n";
-    Tmex::setBackend(nullptr);
     return 0;
 }
 

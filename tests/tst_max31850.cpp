@@ -20,7 +20,7 @@ struct Read
 {
     Read(SimFixture &f, const QByteArray &rom)
         : romBuffer(SimFixture::romId(rom))
-        , driver(&f.session, f.adapter.accessStateBuffer(), romBuffer.data())
+        , driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), romBuffer.data())
     {
     }
     int run() { return driver.convertAndRead(&hot, &cold); }

@@ -118,7 +118,7 @@ private slots:
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
         AppState::instance().resetForTest();
-        RecordingRig rig(dir.path());
+        RecordingRig rig(&f.backend(), dir.path());
         Sensor &sensor = rig.sensor;
 
         QMap<QString, QStringList> expected; // data lines per file
@@ -160,7 +160,7 @@ private slots:
         f.backend().setTrafficLogging(false);
 
         QTemporaryDir folder;
-        RecordingRig rig(folder.path());
+        RecordingRig rig(&f.backend(), folder.path());
         Recorder &recorder = rig.recorder;
         // Hub scans end after two empty channels; the hub's sensors sit side by side.
         rig.sensor.setScanAllChannel(false);
@@ -301,7 +301,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31 + i), 300.0))->setFault(faults[i]);
         QTemporaryDir folder;
-        RecordingRig rig(folder.path());
+        RecordingRig rig(&f.backend(), folder.path());
         auto cycle = [&] {
             QCOMPARE(rig.session.refresh().openResult, 1);
             rig.session.measure();

@@ -73,7 +73,7 @@ Output fixedRun(const QString &busFile)
     SimFixture f(SimBusLoader::loadFile(SimFixture::busFile(busFile), &error));
     Clock::setVirtual(Start);
     AppState::instance().resetForTest();
-    RecordingRig rig(dir.path());
+    RecordingRig rig(&f.backend(), dir.path());
     Recorder &recorder = rig.recorder;
     Sensor &sensor = rig.sensor;
     TableMan &tableMan = rig.tableMan;

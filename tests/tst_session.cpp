@@ -68,7 +68,7 @@ private slots:
     // reading; a removed one takes none; masked channels reach no output.
     void outputsArePeers()
     {
-        MeasurementSession session;
+        MeasurementSession session(&sim->backend());
         CountingSink broken, counting, late;
         broken.fails = true;
         session.addSink(&broken);
@@ -100,7 +100,7 @@ private slots:
     // read); a sink alone makes it run.
     void tableRunsOnlyForSomeone()
     {
-        MeasurementSession session;
+        MeasurementSession session(&sim->backend());
         cycle(session);
         QCOMPARE(session.table().rowCount(), 0);
         CountingSink sink;
@@ -118,7 +118,7 @@ private slots:
         SimBackend &bus = sim->backend();
         bus.setTrafficLogging(true);
         for (int run = 0; run < 2; ++run) {
-            MeasurementSession session;
+            MeasurementSession session(&sim->backend());
             const int from = bus.traffic().size();
             cycle(session);
             QStringList calls;

@@ -1,4 +1,5 @@
 #include "base/appstate.h"
+#include "bus/busbackend.h"
 #include "session/busoption.h"
 #include "gui/mainwindow.h"
 #include "base/switches.h"
@@ -25,7 +26,8 @@ int main(int argc, char *argv[])
         app.installTranslator(&qtTexts);
 
     QString error;
-    if (!BusOption::install(args, &error)) {
+    const std::unique_ptr<BusBackend> bus = BusOption::openChosen(args, &error);
+    if (!bus) {
         QTextStream(stderr) << error << "\n";
         // Started from a desktop menu, nobody reads standard error.
         QMessageBox::critical(nullptr, QStringLiteral("Орвекс"),
@@ -33,7 +35,7 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    auto *window = new MainWindow();
+    auto *window = new MainWindow(bus.get());
     // Only after the window exists: nothing its set-up does may see a switch.
     Switches::parse(args);
     window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')

@@ -5,10 +5,8 @@
 #include "base/appstate.h"
 #include "session/busoption.h"
 #include "session/recordersettings.h"
-#include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
-#include "onewire/tmex.h"
 #include "bus/busbackend.h"
 #include "base/clock.h"
 #include "publish/mqttconfig.h"
@@ -26,6 +24,7 @@
 #include <QSettings>
 #include <QTextCodec>
 #include <QTextStream>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -98,14 +97,10 @@ const int kMqttUnreached = 4;
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
 // hub channel, I2C address byte, I2C serial, the sensor's channel types.
-void describeBridge(const RomId &rom, MeasurementSession &measurement)
+void describeBridge(const RomId &rom, MeasurementSession &session, int bus)
 {
     SensorDevice device;
-    Adapter &adapter = measurement.adapter();
-    int32_t session = adapter.sessionHandle();
-    RomId buffer = rom;
-    I2cBridge bridge(&session, adapter.accessStateBuffer(), buffer.data(), &measurement.sensor());
-    bridge.readSensors(device);
+    session.readBridge(bus, rom, device);
     if (device.channels.isEmpty()) {
         out() << "    no I2C sensor answers\n";
         return;
@@ -130,28 +125,35 @@ void describeBridge(const RomId &rom, MeasurementSession &measurement)
         out() << line << "\n";
 }
 
-int scan()
+// Every bus in turn: with several, each bus's lines follow a line naming it.
+int scan(MeasurementSession &session, const QStringList &busValues)
 {
-    MeasurementSession session;
-    Adapter &adapter = session.adapter();
-    const int opened = adapter.open();
-    out() << adapter.statusText() << "\n";
-    if (opened != 1) {
-        out().flush();
-        if (Tmex::backend() && !Tmex::backend()->problem().isEmpty())
-            err() << "orvexctl: " << Tmex::backend()->problem() << "\n";
-        return 1;
-    }
-    RomList roms;
-    adapter.search(roms);
-    for (const RomId &rom : roms) {
-        out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
-              << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
-        if ((rom.at(0) & 0xFF) == 0x19)
-            describeBridge(rom, session);
+    session.open();
+    int result = 0;
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        if (session.busCount() > 1)
+            out() << "bus " << busValues.value(bus) << "\n";
+        Adapter &adapter = session.adapter(bus);
+        out() << adapter.statusText() << "\n";
+        if (session.busResult(bus).openResult != 1) {
+            out().flush();
+            const BusBackend *backend = session.backend(bus);
+            if (backend && !backend->problem().isEmpty())
+                err() << "orvexctl: " << backend->problem() << "\n";
+            result = 1;
+            continue;
+        }
+        RomList roms;
+        session.searchRoms(bus, roms);
+        for (const RomId &rom : roms) {
+            out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
+                  << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
+            if ((rom.at(0) & 0xFF) == 0x19)
+                describeBridge(rom, session, bus);
+        }
     }
     out().flush();
-    return 0;
+    return result;
 }
 
 // One line per channel: cycle, ROM, subchannel, hub channel, I2C serial, type, value, unit.
@@ -212,13 +214,13 @@ int finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &conf
 // The files are written by the window's own table and recorder, through the
 // same measurement session: after every cycle the table update hands each
 // new reading to the recorder, exactly as the window's timer does.
-int read(const ReadOptions &options)
+int read(MeasurementSession &session, const ReadOptions &options)
 {
-    MeasurementSession session;
-    Sensor &sensor = session.sensor();
     // The operator's scan options, as the window applies them.
-    sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
-    sensor.setScanAllType(storedScanAllType(appSettings()));
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        session.sensor(bus).setScanAllChannel(storedScanAllChannel(appSettings()));
+        session.sensor(bus).setScanAllType(storedScanAllType(appSettings()));
+    }
     // The table runs while recording or publishing (the session knows both).
     const bool recording = !options.recordFolder.isEmpty();
     if (recording) {
@@ -239,11 +241,14 @@ int read(const ReadOptions &options)
     int opened = 0;
     for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
-        const Acquisition::Result result = session.refresh();
-        opened = result.openResult;
-        if (opened != 1)
-            err() << "orvexctl: cycle " << cycle << ": " << session.adapter().statusText() << "\n";
-        session.measure();
+        session.cycle();
+        opened = 1;
+        for (int bus = 0; bus < session.busCount(); ++bus) {
+            if (session.busResult(bus).openResult == 1)
+                continue;
+            opened = session.busResult(bus).openResult;
+            err() << "orvexctl: cycle " << cycle << ": " << session.adapter(bus).statusText() << "\n";
+        }
         if (recording) {
             const QString problem = session.recorder().problemText();
             if (!problem.isEmpty())
@@ -253,7 +258,7 @@ int read(const ReadOptions &options)
         // starts, so a stopped run loses none of it: the error lines first,
         // then the readings.
         err().flush();
-        printCycle(cycle, *sensor.devices());
+        printCycle(cycle, session.allDevices());
         if (cycle < options.cycles) {
             const qint64 waitMs = startMs + qint64(options.intervalS) * 1000 - Clock::tickMs();
             if (waitMs > 0)
@@ -457,16 +462,22 @@ int main(int argc, char *argv[])
         return refused;
 
     QString error;
-    if (!BusOption::install(args, &error)) {
+    std::vector<std::unique_ptr<BusBackend>> buses = BusOption::openAll(args, &error);
+    if (buses.empty()) {
         err() << error << "\n";
         return 2;
     }
-    if (command == QLatin1String("scan"))
-        return scan();
+    if (command == QLatin1String("scan")) {
+        MeasurementSession session(std::move(buses));
+        return scan(session, BusOption::values(args));
+    }
     if (fast) {
         // An emulated adapter in another process shares its virtual clock.
         const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
-        if (!BusOption::simulated() && sharedClock.isEmpty())
+        const bool simulated = std::all_of(buses.begin(), buses.end(), [](const std::unique_ptr<BusBackend> &bus) {
+            return BusOption::simulated(bus.get()) != nullptr;
+        });
+        if (!simulated && sharedClock.isEmpty())
             return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
                                              "in ORVEX_SHARED_CLOCK"));
         const QDateTime begin = start.isValid() ? start : Clock::now();
@@ -479,5 +490,6 @@ int main(int argc, char *argv[])
     }
     // Created only now, so %DATE% and %TIME% name the clock's start.
     AppState::instance();
-    return read(options);
+    MeasurementSession session(std::move(buses));
+    return read(session, options);
 }

@@ -58,7 +58,7 @@ QDateTime epoch()
 
 } // namespace
 
-MainWindow::MainWindow(QWidget *parent)
+MainWindow::MainWindow(BusBackend *bus, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
 {
@@ -75,7 +75,7 @@ MainWindow::MainWindow(QWidget *parent)
         Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
                                                      QMessageBox::Yes, QMessageBox::NoButton));
     });
-    session = new MeasurementSession;
+    session = new MeasurementSession(bus);
     sensor = &session->sensor();
     tableMan = &session->table();
     initSettings();
@@ -349,7 +349,7 @@ void MainWindow::onAppTimer()
 QString MainWindow::adapterMissingText() const
 {
     QString text = QStringLiteral("Преобразователь USB не найден.");
-    const BusBackend *backend = Tmex::backend();
+    const BusBackend *backend = session->backend();
     QString why = backend ? backend->problem() : QString();
     if (why.isEmpty())
         why = session->adapter().statusText().section(QLatin1Char('\n'), -1);

@@ -8,6 +8,7 @@
 #include <QPoint>
 #include <QVector>
 
+class BusBackend;
 class MeasurementSession;
 class MqttPublisher;
 class QSettings;
@@ -27,7 +28,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // Measures the bus `bus` (not owned; must outlive the window).
+    explicit MainWindow(BusBackend *bus, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // -1: another copy was running and this window is not set up; 1: sole copy.

@@ -1,6 +1,5 @@
 #include "session/busoption.h"
 
-#include "onewire/tmex.h"
 #include "bus/tmexlibrary.h"
 #include "bus/serialbackend.h"
 #include "bus/usbadapters.h"
@@ -9,12 +8,6 @@
 #include "sim/simbusloader.h"
 
 namespace {
-
-std::unique_ptr<BusBackend> &installed()
-{
-    static std::unique_ptr<BusBackend> backend;
-    return backend;
-}
 
 const char kPrefix[] = "--bus=";
 const char kChoices[] = "sim, sim:FILE, tmex, tmex:PATH, serial:PORT, usb, usb:SERIAL or usb:BUS-PORT";
@@ -78,26 +71,50 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
     return nullptr;
 }
 
-bool BusOption::install(const QStringList &args, QString *error)
+QStringList BusOption::values(const QStringList &args)
+{
+    QStringList chosen;
+    for (const QString &arg : args) {
+        if (arg.startsWith(QLatin1String(kPrefix)))
+            chosen << arg.mid(int(sizeof kPrefix) - 1);
+    }
+    if (chosen.isEmpty() && qEnvironmentVariableIsSet("ORVEX_BUS"))
+        chosen << QString::fromLocal8Bit(qgetenv("ORVEX_BUS"));
+    return chosen;
+}
+
+std::unique_ptr<BusBackend> BusOption::openChosen(const QStringList &args, QString *error)
 {
     const QString chosen = value(args);
     if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
         if (error)
             *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(QLatin1String(kChoices));
-        return false;
+        return nullptr;
     }
-    std::unique_ptr<BusBackend> backend = open(chosen, error);
-    if (!backend)
-        return false;
-    // Process-wide on purpose: the TMEX calls stand for the driver library,
-    // one per process as the real one is. The adapter sessions on it belong
-    // to the measurement sessions.
-    Tmex::setBackend(backend.get());
-    installed() = std::move(backend);
-    return true;
+    return open(chosen, error);
 }
 
-SimBackend *BusOption::simulated()
+std::vector<std::unique_ptr<BusBackend>> BusOption::openAll(const QStringList &args, QString *error)
 {
-    return dynamic_cast<SimBackend *>(installed().get());
+    std::vector<std::unique_ptr<BusBackend>> buses;
+    QStringList chosen = values(args);
+    if (chosen.isEmpty())
+        chosen << QString();
+    for (const QString &value : qAsConst(chosen)) {
+        if (value.isEmpty() && args.contains(QLatin1String(kPrefix))) {
+            if (error)
+                *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(QLatin1String(kChoices));
+            return {};
+        }
+        std::unique_ptr<BusBackend> backend = open(value, error);
+        if (!backend)
+            return {};
+        buses.push_back(std::move(backend));
+    }
+    return buses;
+}
+
+SimBackend *BusOption::simulated(BusBackend *backend)
+{
+    return dynamic_cast<SimBackend *>(backend);
 }

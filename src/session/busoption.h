@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <vector>
 
 class BusBackend;
 class SimBackend;
@@ -26,9 +27,16 @@ public:
     static QString value(const QStringList &args);
     // Opens the backend named by `value`; on failure null and a one-line *error.
     static std::unique_ptr<BusBackend> open(const QString &value, QString *error);
-    // Opens the chosen backend and makes it the target of the TMEX calls for
-    // the rest of the process. On failure returns false with a one-line *error.
-    static bool install(const QStringList &args, QString *error);
-    // The installed backend when it is a simulated bus, else null.
-    static SimBackend *simulated();
+    // Every "--bus=" value in order; without one, the environment's ORVEX_BUS
+    // when set (one value), else none.
+    static QStringList values(const QStringList &args);
+    // Opens the chosen backend (the last "--bus=" wins). On failure null
+    // with a one-line *error.
+    static std::unique_ptr<BusBackend> openChosen(const QStringList &args, QString *error);
+    // Opens every bus given (the default bus when none is): several buses
+    // measured by one session. On failure an empty list and a one-line *error
+    // naming the bus that failed.
+    static std::vector<std::unique_ptr<BusBackend>> openAll(const QStringList &args, QString *error);
+    // `backend` when it is a simulated bus, else null.
+    static SimBackend *simulated(BusBackend *backend);
 };

@@ -55,7 +55,7 @@ void WindowRig::start(bool record, int intervalS)
 void WindowRig::start(const Dialogs::Responder &answers)
 {
     Dialogs::setResponder(answers);
-    window = std::make_unique<MainWindow>();
+    window = std::make_unique<MainWindow>(&f.backend());
     window->applicationTimer()->stop();
 }
 
