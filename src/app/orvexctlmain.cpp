@@ -4,6 +4,7 @@
 #include "base/appsettings.h"
 #include "base/appstate.h"
 #include "session/busoption.h"
+#include "session/masterregistry.h"
 #include "session/recordersettings.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
@@ -12,8 +13,6 @@
 #include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
 #include "sensors/acquisition.h"
-#include "bus/serialports.h"
-#include "bus/usbadapters.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
 #include "session/measurementsession.h"
@@ -49,14 +48,13 @@ QTextStream &err()
     return stream;
 }
 
-const char kUsage[] =
+const char kUsageCommands[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
-    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n"
-    "  --bus=sim | sim:FILE | tmex | tmex:PATH | serial:PORT | usb | usb:SERIAL | usb:BUS-PORT\n"
-    "                  the bus (default: ORVEX_BUS, else the driver, else the one USB adapter when\n"
-    "                  exactly one is plugged in, else the demo bus)\n"
+    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n";
+
+const char kUsageOptions[] =
     "  --cycles N      measurement cycles to run (default 1)\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
     "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
@@ -74,6 +72,45 @@ const char kExitCodes[] =
     "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
     "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all\n";
 
+// `words` after `line`, wrapped at 100 columns, further lines indented to
+// where the options' texts begin.
+QString wrapped(QString line, const QStringList &words)
+{
+    const int kWidth = 100;
+    const QString indent(18, QLatin1Char(' '));
+    QString done;
+    bool fresh = true; // no word on `line` yet
+    for (const QString &word : words) {
+        if (!fresh && line.size() + 1 + word.size() > kWidth) {
+            done += line + QLatin1Char('\n');
+            line = indent;
+            fresh = true;
+        }
+        if (!fresh)
+            line += QLatin1Char(' ');
+        line += word;
+        fresh = false;
+    }
+    return done + line + QLatin1Char('\n');
+}
+
+// The usage; its bus values and default choice are the registered masters'.
+QString usage()
+{
+    // A line break goes before a "|", never after it.
+    QStringList forms = MasterRegistry::forms();
+    for (int i = 1; i < forms.size(); ++i)
+        forms[i].prepend(QLatin1String("| "));
+    QStringList defaults;
+    for (const MasterEntry *entry : MasterRegistry::defaultOrder())
+        defaults << entry->defaultUsage;
+    const QString defaultText =
+        QStringLiteral("the bus (default: ORVEX_BUS, else %1)").arg(defaults.join(QLatin1String(", else ")));
+    return QLatin1String(kUsageCommands) + wrapped(QStringLiteral("  --bus="), forms)
+        + wrapped(QString(18, QLatin1Char(' ')), defaultText.split(QLatin1Char(' ')))
+        + QLatin1String(kUsageOptions);
+}
+
 struct ReadOptions
 {
     int cycles = 1;
@@ -86,7 +123,7 @@ struct ReadOptions
 
 int usageError(const QString &what)
 {
-    err() << "orvexctl: " << what << "\n" << kUsage << MqttConfig::optionsUsage();
+    err() << "orvexctl: " << what << "\n" << usage() << MqttConfig::optionsUsage();
     return 2;
 }
 
@@ -270,42 +307,26 @@ int read(MeasurementSession &session, const ReadOptions &options)
     return opened != 1 ? 1 : published;
 }
 
-// One line per port: the port, "DS2480B" or "no DS2480B: why", the USB-serial
-// converter's latency timer where it has one, and what the system says about
-// the port; then, unless PORTs are given, one line per USB adapter (DS2490):
-// usb:BUS-PORT, its ID chip's serial number or why it could not be read, and
-// whether the kernel's driver holds it. Exit code 0 when an adapter answered.
+// What every master finds plugged in (the serial ports, or the PORTs given,
+// and whether a DS2480B answers there; the USB adapters), one line each.
+// Exit code 0 when an adapter answered.
 int ports(const QStringList &paths)
 {
-    const int kProbeTimeoutMs = 250;
-    const QVector<SerialPorts::Report> reports = SerialPorts::survey(paths, kProbeTimeoutMs);
-    const QVector<UsbAdapters::Info> usb = paths.isEmpty() ? UsbAdapters::survey(true) : QVector<UsbAdapters::Info>();
-    if (reports.isEmpty() && usb.isEmpty())
-        err() << "orvexctl: no serial ports\n";
-    bool found = false;
-    for (const SerialPorts::Report &r : reports) {
-        out() << r.path << "  " << (r.ds2480b ? QStringLiteral("DS2480B") : QStringLiteral("no DS2480B: ") + r.problem);
-        if (r.latencyMs >= 0)
-            out() << "  latency " << r.latencyMs << " ms";
-        if (!r.description.isEmpty())
-            out() << "  (" << r.description << ")";
-        out() << "\n";
-        found = found || r.ds2480b;
+    QVector<MasterEntry::Found> found;
+    for (const MasterEntry &entry : MasterRegistry::entries()) {
+        if (entry.survey)
+            found += entry.survey(paths);
     }
-    for (const UsbAdapters::Info &a : usb) {
-        out() << "usb:" << a.position << "  DS2490";
-        if (!a.serial.isEmpty())
-            out() << "  ID chip " << a.serial;
-        else
-            out() << ": " << (a.problem.isEmpty() ? QStringLiteral("no ID chip answers") : a.problem);
-        if (a.kernelDriver)
-            out() << "  (held by the kernel's ds2490 driver; detached while in use)";
-        out() << "\n";
-        found = found || !a.serial.isEmpty();
+    if (found.isEmpty())
+        err() << "orvexctl: no serial ports\n";
+    bool answered = false;
+    for (const MasterEntry::Found &f : found) {
+        out() << f.line << "\n";
+        answered = answered || f.answers;
     }
     out().flush();
     err().flush();
-    return found ? 0 : 1;
+    return answered ? 0 : 1;
 }
 
 // A whole number written as decimal digits only: no sign, no blanks, no
@@ -439,7 +460,7 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command"));
     // Asked for anywhere on the line, they answer alone.
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out() << kUsage << MqttConfig::optionsUsage() << kExitCodes;
+        out() << usage() << MqttConfig::optionsUsage() << kExitCodes;
         out().flush();
         return 0;
     }
