@@ -5,7 +5,7 @@
 #include "bus/serialbackend.h"
 #include "bus/usbadapters.h"
 #include "bus/usbbackend.h"
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 
 namespace {

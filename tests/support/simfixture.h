@@ -2,7 +2,7 @@
 
 #include "onewire/adapter.h"
 #include "onewire/romid.h"
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 
 #include <QByteArray>
 #include <QString>

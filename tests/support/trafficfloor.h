@@ -30,7 +30,7 @@ struct TrafficEntry;
 // Not covered: waits after failures (a MAX31850 read that failed, a sensor
 // driver's failed attempts), the SHT3x heater's in-place wait and the window's
 // logging pause.
-class SimTrafficFloor
+class TrafficFloor
 {
 public:
     // Sets the bus speed for the entries that follow (standard at construction).
