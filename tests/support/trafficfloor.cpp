@@ -50,20 +50,17 @@ const SensorTraits *familyTraits(int family)
 void TrafficFloor::chargeReset()
 {
     m_wireUs += kResetUs[m_overdrive];
-    ++m_resets;
 }
 
 void TrafficFloor::chargeSlots(int count)
 {
     m_wireUs += count * kSlotUs[m_overdrive];
-    m_slots += count;
 }
 
 void TrafficFloor::chargeSearch()
 {
     chargeReset();
     chargeSlots(kSearchSlots);
-    ++m_searches;
 }
 
 void TrafficFloor::addAll(const QVector<TrafficEntry> &entries)
