@@ -9,6 +9,7 @@
 #include <memory>
 
 class QLabel;
+class QLayout;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
@@ -80,6 +81,12 @@ signals:
     void loadFinished();
 
 private:
+    // The pieces of the window, built once by the constructor (the plot first).
+    QLayout *makeButtonRow();
+    // The load in progress: shown only while files are read.
+    void makeLoadBar();
+    // The legend above the cursor's time and values.
+    QWidget *makeSidePanel();
     void fillAddMenu();
     void onReadingAdded(const QString &key);
     void onLegendChanged(QListWidgetItem *item);

@@ -1,7 +1,7 @@
 #include "session/busoption.h"
 
-#include "bus/simbackend.h"
 #include "session/masterregistry.h"
+#include "sim/simbackend.h"
 
 namespace {
 
