@@ -12,6 +12,7 @@
 #include "sim/simbus.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevice.h"
+#include "session/measurementsession.h"
 #include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/mqttrelay.h"
@@ -66,7 +67,7 @@ struct Bench : WindowRig
         AppState::instance().resetForTest();
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
         Dialogs::setResponder(nullptr);
-        QObject::connect(window->tableManager(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
+        QObject::connect(window->measurementSession(), &MeasurementSession::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
             announced << QStringList{QStringLiteral("lab/%1/%2_%3/state").arg(host, rom).arg(c.subchannel),

@@ -91,11 +91,11 @@ private slots:
         QVERIFY(late.total > 0 && late.total < channels); // from the reading after it joined
 
         session.removeSink(&counting);
-        session.table().setChannelMask(0);
+        session.setChannelMask(0);
         cycle(session);
         QCOMPARE(counting.total, 2 * channels);
         const int lateBefore = late.total;
-        session.table().setChannelMask(0xFF);
+        session.setChannelMask(0xFF);
         cycle(session);
         QCOMPARE(late.total, lateBefore + channels);
     }
