@@ -70,15 +70,18 @@ struct MqttLink::Shared
     Settings settings;         // read-only once the thread runs
     std::atomic<bool> sessionUp{false};
     // Guarded by `mutex`: when each message handed over and not yet
-    // acknowledged was handed over, by identifier.
+    // acknowledged was handed over, by identifier; the last acknowledgement.
     std::map<int, SteadyClock::time_point> unacked;
+    SteadyClock::time_point lastAck;
     // Network thread only: what the library said about the current attempt.
     int connackCode = -1;
     std::string tlsError;
     SteadyClock::time_point connectedAt;
 
-    // Whether the oldest message waiting for its acknowledgement has waited
-    // longer than the bound on this connection.
+    // Whether the broker has acknowledged nothing for longer than the bound
+    // on this connection while a message waited all that time. (Messages
+    // the library holds back behind its in-flight limit wait for others'
+    // acknowledgements, so a slow but steady broker is never overdue.)
     bool ackOverdue()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -87,7 +90,7 @@ struct MqttLink::Shared
         SteadyClock::time_point oldest = SteadyClock::time_point::max();
         for (const auto &entry : unacked)
             oldest = qMin(oldest, entry.second);
-        return SteadyClock::now() - qMax(oldest, connectedAt) > Ms(settings.ackTimeoutMs);
+        return SteadyClock::now() - qMax(qMax(oldest, connectedAt), lastAck) > Ms(settings.ackTimeoutMs);
     }
 
     // The library's callbacks, all on the network thread; `userData` is the Shared.
@@ -150,6 +153,7 @@ void MqttLink::Shared::onPublish(mosquitto *, void *userData, int messageId)
     {
         std::lock_guard<std::mutex> lock(s->mutex);
         s->unacked.erase(messageId);
+        s->lastAck = SteadyClock::now();
     }
     s->post([messageId](MqttLink &link) { emit link.delivered(messageId); });
 }
