@@ -125,10 +125,10 @@ void catchStopSignals()
 
 // Why the adapter did not open, in one line: the bus's own words (no such
 // port, no USB adapter plugged in) where it has them, else the driver's status.
-QString openFailure(const Adapter &adapter)
+QString openFailure(const Adapter &adapter, const BusBackend *backend)
 {
-    if (Tmex::backend() && !Tmex::backend()->problem().isEmpty())
-        return Tmex::backend()->problem();
+    if (backend && !backend->problem().isEmpty())
+        return backend->problem();
     return adapter.statusText().replace(QLatin1Char('\n'), QStringLiteral("; "));
 }
 
@@ -187,7 +187,7 @@ int scan()
     Adapter &adapter = session.adapter();
     const int opened = adapter.open();
     if (opened != 1) {
-        err() << "orvexctl: " << openFailure(adapter) << "\n";
+        err() << "orvexctl: " << openFailure(adapter, Tmex::backend()) << "\n";
         return 1;
     }
     out() << adapter.statusText() << "\n";
@@ -307,7 +307,7 @@ int read(const ReadOptions &options)
         const Acquisition::Result result = session.refresh();
         opened = result.openResult;
         if (opened != 1)
-            err() << "orvexctl: cycle " << cycle << ": " << openFailure(session.adapter()) << "\n";
+            err() << "orvexctl: cycle " << cycle << ": " << openFailure(session.adapter(), Tmex::backend()) << "\n";
         session.measure();
         if (recording) {
             const QString problem = session.recorder().problemText();
