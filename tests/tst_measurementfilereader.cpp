@@ -182,6 +182,20 @@ private slots:
     // Files that are not measurement files, or are damaged, are named with
     // the line at fault; readable lines of a damaged file are still shown,
     // with a gap where a line was lost.
+    // A cancelled read stops inside the data, not after reading all of it.
+    void cancelStopsTheRead()
+    {
+        QByteArray header = TableSupport::readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv");
+        header.truncate(header.indexOf("Deviation\r\n") + 11);
+        const QString big = dir->path() + "/big.csv";
+        write(big, header + QByteArray("2025.01.27;14:03:05;21,50\r\n").repeated(50000));
+        MeasurementFileReader::Progress progress;
+        progress.cancel = true;
+        const MeasurementFileReader::Result result = MeasurementFileReader::read(big, "'", "", &progress);
+        QVERIFY(result.cancelled && !result.channel);
+        QVERIFY2(progress.doneBytes < progress.totalBytes / 2, qPrintable(QString::number(progress.doneBytes)));
+    }
+
     void foreignAndDamagedFiles()
     {
         const QString foreign = dir->path() + "/prices.csv";
@@ -207,6 +221,21 @@ private slots:
         QVERIFY(result.problem.contains("2"));
         QCOMPARE(readingsOf(*result.channel->series),
                  QStringList({"0: 21.5", "10: 21.6", "10: gap", "30: 21.8", "30: gap", "50: 21.9"}));
+
+        // The file's times are local ones (the suite runs this test in
+        // Central European time): winter and summer offsets, and an hour the
+        // spring change skips, which no reading can have been taken in.
+        const QString local = dir->path() + "/local.csv";
+        write(local, header + "2025.01.27;14:03:05;1\r\n2025.07.01;12:00:00;2\r\n2026.03.29;01:59:59;3\r\n"
+                              "2026.03.29;02:30:00;4\r\n2026.03.29;03:00:00;5\r\n");
+        const MeasurementFileReader::Result times = MeasurementFileReader::read(local, "'", "");
+        QVERIFY(times.channel && times.damagedLines == 1);
+        QStringList epochMs;
+        for (int i = 0; i < times.channel->series->size(); ++i) {
+            if (!times.channel->series->record(i).isGap())
+                epochMs << QString::number(times.channel->series->record(i).firstMs);
+        }
+        QCOMPARE(epochMs, QStringList({"1737982985000", "1751364000000", "1774745999000", "1774746000000"}));
 
         const QString empty = dir->path() + "/empty.csv";
         write(empty, "");

@@ -150,6 +150,16 @@ private slots:
         QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
         QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
         QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
+
+        // Two channels the template names alike: the second gets its ROM as
+        // the operator reads it (family code last) and its subchannel. File
+        // names are data that others' scripts find the readings by.
+        rec().setNameTemplate("%TS%%SC%");
+        std::unique_ptr<SensorDevice> first(makeDevice(Thermometer)), second(makeDevice(0x28AA0102030405B1ull));
+        first->channels.append(channel(21.0));
+        second->channels.append(channel(20.0));
+        QCOMPARE(QFileInfo(rec().filePathFor(*first, 0)).fileName(), QStringLiteral("T0.csv"));
+        QCOMPARE(QFileInfo(rec().filePathFor(*second, 0)).fileName(), QStringLiteral("T0_B10504030201AA28_0.csv"));
     }
 
     void oneLinePerReading()

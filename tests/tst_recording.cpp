@@ -423,13 +423,13 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         const QStringList read{"read", "--bus=sim"};
         for (const QStringList &args :
-             {read + QStringList{"--record", notAFolder.path() + "/absent"}, read + QStringList{"--record", file.fileName()},
+             {read + QStringList{"--record", file.fileName()}, read + QStringList{"--record", file.fileName() + "/below"},
               read + QStringList{"--template", "%TS%"}, read + QStringList{"--record"},
               read + QStringList{"--start", "2025-01-27T14:03:05"}, read + QStringList{"--fast", "--start", "27.01.2025"}}) {
             const OrvexctlRun bad = orvexctl(args, noDisplay);
             QVERIFY2(bad.exitCode == 2 && bad.out.isEmpty() && bad.err.startsWith("orvexctl: "), qPrintable(args.join(' ')));
             if (args.size() == 4 && args[2] == "--record")
-                QCOMPARE(QString::fromUtf8(bad.err), "orvexctl: --record: no folder \"" + args[3] + "\"\n");
+                QCOMPARE(QString::fromUtf8(bad.err), "orvexctl: --record: \"" + args[3] + "\" is no folder and cannot be made one\n");
         }
     }
 };

@@ -118,6 +118,16 @@ private slots:
         off.update();
         QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10,11,12"));
         QCOMPARE(col(6) + QString::number(dataLines(*a, 0)), QStringLiteral("7.00|8.002"));
+
+        // Greyed once the reading is older than the age set (two intervals), not before.
+        off.setStaleAfterMs(20000);
+        Clock::advanceMs(15000);
+        off.update();
+        QVERIFY(!off.isRowStale(0));
+        Clock::advanceMs(5001);
+        off.update();
+        QVERIFY(off.isRowStale(0));
+        QVERIFY2(off.valueTip(0).contains("27.01.2025 14:03:25"), qPrintable(off.valueTip(0)));
     }
 
     void maskAndFilter()
