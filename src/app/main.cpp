@@ -1,4 +1,4 @@
-#include "base/appstate.h"
+#include "base/logmessagehandler.h"
 #include "session/busoption.h"
 #include "gui/mainwindow.h"
 #include "base/switches.h"
@@ -33,9 +33,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const Switches switches = Switches::parse(args);
     auto *window = new MainWindow();
-    // Only after the window exists: nothing its set-up does may see a switch.
-    Switches::parse(args);
     window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                            + QCoreApplication::applicationVersion());
     if (window->instanceState() < 0) {
@@ -43,9 +42,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    if (!Switches::defaultLogOutput())
+    // Only after the window exists: nothing its set-up does may see a switch.
+    window->applySwitches(switches);
+    setLogFileEnabled(switches.logFileEnabled);
+    if (!switches.defaultLogOutput)
         window->installLogHandler();
-    window->showShtHeater(AppState::instance().shtMode());
     window->show();
     const int result = app.exec();
     delete window;

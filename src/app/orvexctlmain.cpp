@@ -2,7 +2,6 @@
 // the window, through the same adapter, search, sensor model and drivers.
 
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "session/busoption.h"
 #include "session/recordersettings.h"
 #include "i2c/i2cbridge.h"
@@ -477,7 +476,6 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    // Created only now, so %DATE% and %TIME% name the clock's start.
-    AppState::instance();
+    // The session read() makes starts the run: %DATE% and %TIME% name the clock's start.
     return read(options);
 }

@@ -1,5 +1,6 @@
 #include "session/measurementsession.h"
 
+#include "base/clock.h"
 #include "base/logging.h"
 #include "model/readingsink.h"
 #include "model/sensordevice.h"
@@ -15,7 +16,7 @@ MeasurementSession::MeasurementSession(QObject *parent)
     , m_adapter(std::make_unique<Adapter>())
     , m_sensor(std::make_unique<Sensor>(*m_adapter))
     , m_acquisition(*m_adapter, m_sensor.get())
-    , m_recorder(std::make_unique<Recorder>())
+    , m_recorder(std::make_unique<Recorder>(Clock::now()))
     , m_table(std::make_unique<TableMan>(m_recorder.get()))
 {
     connect(m_table.get(), &TableMan::readingTaken, this, &MeasurementSession::deliver);
