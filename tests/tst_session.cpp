@@ -7,8 +7,11 @@
 #include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "support/simfixture.h"
+#include "table/recorder.h"
 #include "table/tableman.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <stdexcept>
 
@@ -108,6 +111,29 @@ private slots:
         cycle(session);
         QVERIFY(session.table().rowCount() > 0);
         QCOMPARE(sink.total, session.table().rowCount());
+    }
+
+    // The run's start time, which names the files, is each session's own:
+    // a session made later does not move an earlier one's, and measuring
+    // does not move either.
+    void eachSessionNamesFilesByItsOwnStart()
+    {
+        QTemporaryDir earlierDir, laterDir;
+        MeasurementSession earlier;
+        Clock::advanceMs(61000);
+        MeasurementSession later;
+        QStringList names;
+        for (auto run : {std::make_pair(&earlier, &earlierDir), std::make_pair(&later, &laterDir)}) {
+            run.first->recorder().setNameTemplate(QStringLiteral("%DATE%-%TIME%_%SN1W%"));
+            run.first->setRecordingFolder(run.second->path());
+        }
+        for (auto run : {std::make_pair(&earlier, &earlierDir), std::make_pair(&later, &laterDir)}) {
+            cycle(*run.first);
+            const QStringList files = QDir(run.second->path()).entryList(QDir::Files);
+            QVERIFY(!files.isEmpty());
+            names << files.first().left(19);
+        }
+        QCOMPARE(names, QStringList({"2025.01.27-14.03.05", "2025.01.27-14.04.06"}));
     }
 
     // Each session has an adapter session of its own: the next one starts

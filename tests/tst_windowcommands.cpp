@@ -4,8 +4,10 @@
 #include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
+#include "sim/simsht3x.h"
 #include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/recorder.h"
@@ -340,6 +342,24 @@ private slots:
         QCOMPARE(rig.child<QLineEdit>("lineSampleCh1")->text(), QString("47.92"));
         rig.tickAfter(5000);
         QVERIFY(line("T0_" + WindowRig::romText(b)).endsWith(";23,00;47,92;-24,92"));
+    }
+
+    // The "-sht" switch main() hands over reaches the SHT3x behind a bridge
+    // (its heater is driven: switched off at the first read) and shows the
+    // heater controls; without it the heater is never touched.
+    void shtSwitchReachesTheDriver()
+    {
+        for (const bool sht : {false, true}) {
+            WindowRig rig;
+            rig.switches.shtMode = sht;
+            auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x5E)));
+            auto *chip = static_cast<SimSht3x *>(bridge->i2c().add(std::make_unique<SimSht3x>()));
+            rig.start(false, 0);
+            rig.tick();
+            QVERIFY(chip->measurementsStarted() > 0);
+            QCOMPARE(chip->heaterCommands() > 0, sht);
+            QCOMPARE(rig.child("groupBoxShtHeat")->isHidden(), !sht);
+        }
     }
 
     // Calibrate and reset ask first; Yes requests the write, which the next
