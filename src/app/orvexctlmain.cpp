@@ -476,6 +476,6 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    // The session read() makes starts the run: %DATE% and %TIME% name the clock's start.
+    // read() makes the session, which starts the run: %DATE% and %TIME% name the clock's start.
     return read(options);
 }
