@@ -29,9 +29,7 @@
 //        bench_cycle --one BUS on|off window|orvexctl CYCLES [--sht]
 //        bench_cycle --scan DEVICES
 
-#include "base/appstate.h"
 #include "base/logmessagehandler.h"
-#include "base/switches.h"
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
@@ -239,14 +237,13 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     Clock::setVirtual();
     sim->setTrafficLogging(true);
     TimedBackend timed(*sim);
-    Tmex::setBackend(&timed);
-    Switches::resetForTest(); // no "-v1": the window's handler pauses
+    setLogFileEnabled(false); // no "-v1": the window's handler pauses
     windowMode = window;
     qInstallMessageHandler(countingHandler);
-    MeasurementSession session;
+    MeasurementSession session(&timed);
     Sensor &sensor = session.sensor();
     if (sht) {
-        AppState::instance().setShtMode(true);
+        sensor.setShtMode(true);
         sensor.heaterSchedules().setPauseS(1);
         sensor.heaterSchedules().setOnTimeS(5);
     }
@@ -319,7 +316,6 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     f.peakMb = peakMb();
     qInstallMessageHandler(nullptr);
     out << f.encode() << "\n";
-    Tmex::setBackend(nullptr);
     return 0;
 }
 
@@ -332,8 +328,8 @@ int runScan(int devices)
     SimBackend backend;
     for (int i = 0; i < devices; ++i)
         backend.bus().addDevice(std::make_unique<SimRomDevice>(SimBusLoader::defaultRom(0x28, i)));
-    Tmex::setBackend(&backend);
-    Adapter adapter;
+    Tmex tmex(&backend);
+    Adapter adapter(tmex);
     adapter.open();
     RomList roms;
     const qint64 startUs = Clock::tickUs();
@@ -342,7 +338,6 @@ int runScan(int devices)
     const qint64 cpu = CpuMeter::processUs() - cpuStart;
     QTextStream(stdout) << "SCAN " << roms.size() << " " << QString::number((Clock::tickUs() - startUs) / 1e6, 'f', 2)
                         << " " << QString::number(cpu / 1e6, 'f', 3) << "\n";
-    Tmex::setBackend(nullptr);
     return 0;
 }
 

@@ -214,8 +214,7 @@ qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
 {
     Clock::setVirtual();
     std::unique_ptr<SimBackend> backend = load(bus);
-    Tmex::setBackend(backend.get());
-    MeasurementSession session;
+    MeasurementSession session(backend.get());
     cycle(session);
     backend->setTrafficLogging(true);
     const qint64 us = cycle(session);
@@ -226,7 +225,6 @@ qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
     for (const TrafficEntry &e : backend->traffic())
         hash.addData((e.text() + QLatin1Char(' ') + QString::number(e.timeUs) + QLatin1Char('\n')).toUtf8());
     *digest = hash.result().toHex().left(12);
-    Tmex::setBackend(nullptr);
     return us;
 }
 
@@ -241,8 +239,7 @@ Figures serial(const QString &bus, int latencyMs)
     const QString link = openPort(port, dir);
     port.setLineTiming(true, latencyMs * 1000);
     CountingBackend serialBackend(link, &port);
-    Tmex::setBackend(&serialBackend);
-    MeasurementSession session;
+    MeasurementSession session(&serialBackend);
     cycle(session);
     port.clearCounts();
     serialBackend.startCounting();
@@ -254,7 +251,6 @@ Figures serial(const QString &bus, int latencyMs)
     f.bytesOut = port.bytesOut();
     f.hostDigest = QCryptographicHash::hash(chip.hostBytes(), QCryptographicHash::Sha1).toHex().left(12);
     f.breakdown = serialBackend.counts;
-    Tmex::setBackend(nullptr);
     return f;
 }
 
@@ -270,23 +266,22 @@ qint64 oneRead()
     QTemporaryDir dir;
     const QString link = openPort(port, dir);
     SerialBackend serialBackend(link);
-    Tmex::setBackend(&serialBackend);
-    Adapter adapter;
+    Tmex tmex(&serialBackend);
+    Adapter adapter(tmex);
     adapter.open();
     int32_t session = adapter.sessionHandle();
-    TMTouchReset(session);
-    TMTouchByte(session, 0xCC);
-    TMTouchByte(session, 0x44);
+    tmex.TMTouchReset(session);
+    tmex.TMTouchByte(session, 0xCC);
+    tmex.TMTouchByte(session, 0x44);
     Clock::advanceMs(1000);
     RomId id;
     for (char b : rom)
         id.append(short(uchar(b)));
-    Ds18b20 driver(&session, adapter.accessStateBuffer(), id.data());
+    Ds18b20 driver(tmex, &session, adapter.accessStateBuffer(), id.data());
     port.clearCounts();
     double value = 0;
     driver.convertAndRead(&value, Ds18x20::ReadOnly);
     const qint64 turnarounds = port.turnarounds();
-    Tmex::setBackend(nullptr);
     return turnarounds;
 }
 

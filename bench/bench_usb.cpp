@@ -63,10 +63,9 @@ void quiet(QtMsgType, const QMessageLogContext &, const QString &)
 // `counted` is called just before the last one.
 double cycle(BusBackend *backend, int cycles, int *devices, const std::function<void()> &counted = {})
 {
-    Tmex::setBackend(backend);
     double seconds = 0;
     {
-        MeasurementSession session;
+        MeasurementSession session(backend);
         session.refresh();
         for (int i = 0; i < cycles; ++i) {
             if (i == cycles - 1 && counted)
@@ -78,7 +77,6 @@ double cycle(BusBackend *backend, int cycles, int *devices, const std::function<
             *devices = result.roms.size();
         }
     }
-    Tmex::setBackend(nullptr);
     return seconds;
 }
 

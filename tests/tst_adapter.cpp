@@ -191,7 +191,7 @@ private slots:
         // meanwhile finds nothing and still reports 1; plugged back, it finds
         // the bus again.
         f.bus().setConnected(false);
-        QCOMPARE(TMValidSession(first), short(0));
+        QCOMPARE(f.tmex.TMValidSession(first), short(0));
         QCOMPARE(f.adapter.search(roms), 1);
         QVERIFY(roms.isEmpty());
         f.bus().setDefaultPort(false);
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(f.adapter.sessionHandle(), first);
         f.bus().setDefaultPort(true);
         f.bus().setConnected(true);
-        QCOMPARE(TMValidSession(first), short(1));
+        QCOMPARE(f.tmex.TMValidSession(first), short(1));
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.session, first);
         QCOMPARE(f.adapter.search(roms), 1);

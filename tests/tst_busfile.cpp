@@ -219,7 +219,7 @@ private slots:
         QVERIFY2(run.error.isEmpty(), qPrintable(run.error));
         QCOMPARE(run.openResult, 1);
         QMap<int, QString> values; // thermocouples by the first serial byte
-        for (const SensorDevice *d : *run.sensor.devices()) {
+        for (const SensorDevice *d : *run.sensor().devices()) {
             if (d->family == 0x19)
                 QCOMPARE(d->channels.size(), 2); // pressure and temperature
             else
@@ -231,7 +231,7 @@ private slots:
         // enter); the saturated words: 2047.75 and 127.9375 °C (outside the
         // table: no hot value), -2048 and -128 °C.
         QCOMPARE(QStringList(values.values()), QStringList({"-101.57/-20.5", "nan/127.93", "nan/-128"}));
-        QCOMPARE(run.sensor.devices()->size(), 5);
+        QCOMPARE(run.sensor().devices()->size(), 5);
     }
 };
 

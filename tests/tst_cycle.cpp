@@ -72,7 +72,8 @@ private slots:
 
     void keysAndStoredRomForm()
     {
-        Adapter adapter;
+        Tmex tmex;
+        Adapter adapter(tmex);
         Sensor sensor(adapter);
         const RomId rom = romOf(0x28, 0x0316'1D1E'64FFULL);
         QCOMPARE(sensor.addOrMark(rom), 1);
@@ -95,7 +96,8 @@ private slots:
     // A device missing from one search keeps its channels; missing from two it goes.
     void ageingAndPurge()
     {
-        Adapter adapter;
+        Tmex tmex;
+        Adapter adapter(tmex);
         Sensor sensor(adapter);
         const RomId a = romOf(0x28, 1), b = romOf(0x10, 2);
         sensor.addOrMark(a);

@@ -21,7 +21,7 @@ struct Read
 {
     Read(SimFixture &f, const QByteArray &rom, int waitMs = 1000)
         : romBuffer(SimFixture::romId(rom))
-        , driver(&f.session, f.adapter.accessStateBuffer(), romBuffer.data())
+        , driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), romBuffer.data())
     {
         driver.setWait(waitMs);
     }
@@ -40,11 +40,11 @@ QByteArray scratch(const char *hex)
 // Selects every device with Skip ROM and sends `bytes`; returns what came back.
 QByteArray broadcast(SimFixture &f, const QByteArray &bytes)
 {
-    TMTouchReset(f.session);
-    TMTouchByte(f.session, 0xCC);
+    f.tmex.TMTouchReset(f.session);
+    f.tmex.TMTouchByte(f.session, 0xCC);
     QByteArray answer;
     for (char b : bytes)
-        answer.append(char(TMTouchByte(f.session, uint8_t(b))));
+        answer.append(char(f.tmex.TMTouchByte(f.session, uint8_t(b))));
     return answer;
 }
 
@@ -160,9 +160,9 @@ private slots:
         chip->setSilent(c.fault == Silent);
         QCOMPARE(f.open(), 1);
         if (c.mode == Ds18x20::ReadOnly) {
-            TMTouchReset(f.session);
-            TMTouchByte(f.session, 0xCC);
-            TMTouchByte(f.session, 0x44);
+            f.tmex.TMTouchReset(f.session);
+            f.tmex.TMTouchByte(f.session, 0xCC);
+            f.tmex.TMTouchByte(f.session, 0x44);
             Clock::advanceMs(1000);
         }
         const int from = f.backend().traffic().size();
@@ -254,16 +254,16 @@ private slots:
         chip->setParasite(true);
         QCOMPARE(f.open(), 1);
         broadcast(f, QByteArray::fromHex("B4"));
-        QCOMPARE(TMTouchBit(f.session, 1), short(0));
+        QCOMPARE(f.tmex.TMTouchBit(f.session, 1), short(0));
 
         broadcast(f, QByteArray::fromHex("44"));
         Clock::advanceMs(800);
         QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
 
-        TMOneWireLevel(f.session, 0, 1, 2);
+        f.tmex.TMOneWireLevel(f.session, 0, 1, 2);
         broadcast(f, QByteArray::fromHex("44"));
         Clock::advanceMs(100);
-        TMTouchReset(f.session);
+        f.tmex.TMTouchReset(f.session);
         Clock::advanceMs(800);
         QCOMPARE(readScratchpad(f).left(2), QByteArray::fromHex("5005"));
     }
@@ -294,7 +294,7 @@ private slots:
         // 9 bits: 93.75 ms. Before that the read slots give 0.
         broadcast(f, QByteArray::fromHex("44"));
         const qint64 start = Clock::tickUs();
-        while (TMTouchBit(f.session, 1) == 0)
+        while (f.tmex.TMTouchBit(f.session, 1) == 0)
             ;
         const qint64 tookUs = Clock::tickUs() - start;
         QVERIFY2(tookUs >= 93750 && tookUs < 94000, qPrintable(QString::number(tookUs)));

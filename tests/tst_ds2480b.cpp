@@ -24,11 +24,11 @@ QByteArray hex(const QByteArray &bytes)
 }
 
 // Touches each byte of `bytes` through TMEX; returns what came back.
-QByteArray touch(int32_t session, const QByteArray &bytes)
+QByteArray touch(Tmex &tmex, int32_t session, const QByteArray &bytes)
 {
     QByteArray back;
     for (char b : bytes)
-        back.append(char(TMTouchByte(session, short(uchar(b)))));
+        back.append(char(tmex.TMTouchByte(session, short(uchar(b)))));
     return back;
 }
 
@@ -43,9 +43,9 @@ short matchRom(SimFixture &f, const QByteArray &rom)
 {
     RomId id = SimFixture::romId(rom);
     uint8_t *state = f.adapter.accessStateBuffer();
-    if (TMRom(f.session, state, id.data()) != 1)
+    if (f.tmex.TMRom(f.session, state, id.data()) != 1)
         return -1;
-    return TMAccess(f.session, state);
+    return f.tmex.TMAccess(f.session, state);
 }
 
 const QByteArray ReadNine = bytes("BEFFFFFFFFFFFFFFFFFF"); // Read Scratchpad
@@ -112,7 +112,7 @@ private:
 // Reads one DS18S20 as a cycle does after the broadcast conversion; NaN when it gave no value.
 double readS20(SerialFixture &f, RomId &rom)
 {
-    Ds18s20 driver(&f.session, f.adapter.accessStateBuffer(), rom.data());
+    Ds18s20 driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), rom.data());
     double value = 0;
     driver.convertAndRead(&value, Ds18x20::ReadOnly);
     return value;
@@ -175,31 +175,31 @@ private slots:
         QCOMPARE(f.open(), 1);
 
         f.clearLines();
-        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
         QCOMPARE(f.lines(), "C1 / CD");
 
-        QCOMPARE(touch(f.session, QByteArray::fromHex("33FFFFFFFFFFFFFFFF")), "\x33" + rom);
-        TMTouchReset(f.session);
+        QCOMPARE(touch(f.tmex, f.session, QByteArray::fromHex("33FFFFFFFFFFFFFFFF")), "\x33" + rom);
+        f.tmex.TMTouchReset(f.session);
         QCOMPARE(f.lines(), "E133FFFFFFFFFFFFFFFFE3C1 / 33" + hex(rom) + "CD");
 
         QCOMPARE(matchRom(f, rom), short(1));
         QCOMPARE(f.lines(), "C1E155" + hex(rom).replace("E3", "E3E3") + " / CD55" + hex(rom));
 
-        const QByteArray scratchpad = touch(f.session, ReadNine).mid(1);
+        const QByteArray scratchpad = touch(f.tmex, f.session, ReadNine).mid(1);
         QCOMPARE(scratchpad, chip->scratchpad());
         QCOMPARE(f.lines(), "BEFFFFFFFFFFFFFFFFFF / BE" + hex(scratchpad));
 
         const struct { int result; short presence; } cases[] = {{1, 1}, {2, 1}, {3, 0}, {0, 0}};
         for (const auto &c : cases) {
             f.chip().setResetResult(c.result);
-            QCOMPARE(TMTouchReset(f.session), c.presence);
+            QCOMPARE(f.tmex.TMTouchReset(f.session), c.presence);
         }
         QVERIFY(f.backend().problem().contains(QStringLiteral("shorted")));
         f.chip().setResetResult(-1);
-        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
         f.clearLines();
-        QCOMPARE(TMTouchBit(f.session, 1), short(1));
-        QCOMPARE(TMTouchBit(f.session, 0), short(0));
+        QCOMPARE(f.tmex.TMTouchBit(f.session, 1), short(1));
+        QCOMPARE(f.tmex.TMTouchBit(f.session, 0), short(0));
         QCOMPARE(f.lines(), "9181 / 9380");
     }
 
@@ -214,26 +214,26 @@ private slots:
         chip->setParasite(true);
         QCOMPARE(f.open(), 1);
         for (const bool pullup : {false, true}) {
-            TMTouchReset(f.session);
-            TMTouchByte(f.session, 0xCC);
+            f.tmex.TMTouchReset(f.session);
+            f.tmex.TMTouchByte(f.session, 0xCC);
             f.clearLines();
             if (pullup)
-                TMOneWireLevel(f.session, 0, 1, 2);
-            QCOMPARE(TMTouchByte(f.session, 0x44), short(0x44));
-            Tmex::waitKeepingSession(f.session, 800);
-            TMOneWireLevel(f.session, 0, 0, 0);
+                f.tmex.TMOneWireLevel(f.session, 0, 1, 2);
+            QCOMPARE(f.tmex.TMTouchByte(f.session, 0x44), short(0x44));
+            f.tmex.waitKeepingSession(f.session, 800);
+            f.tmex.TMOneWireLevel(f.session, 0, 0, 0);
             QCOMPARE(f.lines(), pullup ? "E38181918181819183F1 / 8080938080809380EC" : "44 / 44");
-            TMTouchReset(f.session);
-            QCOMPARE(hex(touch(f.session, "\xCC" + ReadNine).mid(2, 2)), pullup ? "9001" : "5005");
+            f.tmex.TMTouchReset(f.session);
+            QCOMPARE(hex(touch(f.tmex, f.session, "\xCC" + ReadNine).mid(2, 2)), pullup ? "9001" : "5005");
         }
 
         // A reset ends a pull-up that is still on, and disarms it.
-        TMOneWireLevel(f.session, 0, 1, 2);
-        TMTouchByte(f.session, 0xCC);
+        f.tmex.TMOneWireLevel(f.session, 0, 1, 2);
+        f.tmex.TMTouchByte(f.session, 0xCC);
         QVERIFY(f.chip().pulseRunning());
         f.clearLines();
-        QCOMPARE(TMTouchReset(f.session), short(1));
-        QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, 0xCC), short(0xCC));
         QCOMPARE(f.lines(), "F1C1E1CC / ECCDCC");
         QVERIFY(!f.chip().pulseRunning());
     }
@@ -267,7 +267,7 @@ private slots:
         const qint64 startUs = Clock::tickUs();
         QCOMPARE(matchRom(f, roms.at(3)), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80));
-        QCOMPARE(TMTouchBit(f.session, 1), short(1));
+        QCOMPARE(f.tmex.TMTouchBit(f.session, 1), short(1));
         QCOMPARE(Clock::tickUs() - startUs, qint64(121 + 9 * 80 + 10));
         QCOMPARE(f.lines(), "C9E155" + hex(roms.at(3)) + "E399 / CD55" + hex(roms.at(3)) + "9B");
 
@@ -309,29 +309,29 @@ private slots:
         SerialFixture f;
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x99), 20.0));
         QCOMPARE(f.open(), 1);
-        QCOMPARE(TMTouchReset(f.session), short(1));
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
 
         const QByteArray resync = bytes("F1E3C13F0F");
-        struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(int32_t)> op; } faults[] = {
+        struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(Tmex &, int32_t)> op; } faults[] = {
             {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
-             [](int32_t s) { return TMTouchByte(s, 0xCC); }},
+             [](Tmex &t, int32_t s) { return t.TMTouchByte(s, 0xCC); }},
             {"reset answer", [](SimDs2480b &c) { c.corruptAnswer(0, 0x40); },
-             [](int32_t s) { return TMTouchReset(s); }},
+             [](Tmex &t, int32_t s) { return t.TMTouchReset(s); }},
             {"single bit answer", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
-             [](int32_t s) { return TMTouchBit(s, 1); }},
+             [](Tmex &t, int32_t s) { return t.TMTouchBit(s, 1); }},
             {"lost echo", [](SimDs2480b &c) { c.dropAnswer(0); },
-             [](int32_t s) { return TMTouchByte(s, 0xCC); }},
+             [](Tmex &t, int32_t s) { return t.TMTouchByte(s, 0xCC); }},
             {"lost search answer", [](SimDs2480b &c) { c.dropAnswer(5); },
-             [](int32_t s) { uint8_t st[64] = {}; return TMFirst(s, st); }},
+             [](Tmex &t, int32_t s) { uint8_t st[64] = {}; return t.TMFirst(s, st); }},
         };
         for (const Fault &fault : faults) {
             f.clearLines();
             fault.arm(f.chip());
-            QVERIFY2(fault.op(f.session) < 1 || QByteArray(fault.what) == "lost search answer", fault.what);
+            QVERIFY2(fault.op(f.tmex, f.session) < 1 || QByteArray(fault.what) == "lost search answer", fault.what);
             QVERIFY2(f.chip().hostBytes().endsWith(resync), fault.what);
-            QCOMPARE(TMValidSession(f.session), short(1));
-            QCOMPARE(TMTouchReset(f.session), short(1));
-            QCOMPARE(TMTouchByte(f.session, 0xCC), short(0xCC));
+            QCOMPARE(f.tmex.TMValidSession(f.session), short(1));
+            QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
+            QCOMPARE(f.tmex.TMTouchByte(f.session, 0xCC), short(0xCC));
         }
         QCOMPARE(f.open(), 1);
         RomList roms;
@@ -352,8 +352,8 @@ private slots:
         auto *chip = f.add(std::make_unique<SimDs18s20>(rom, 21.0));
         RomId id = SimFixture::romId(rom);
         QCOMPARE(f.open(), 1);
-        TMTouchReset(f.session);
-        touch(f.session, bytes("CC44"));
+        f.tmex.TMTouchReset(f.session);
+        touch(f.tmex, f.session, bytes("CC44"));
         Clock::advanceMs(1000);
         f.clearLines();
         f.port().clearCounts();
@@ -401,14 +401,14 @@ private slots:
         SerialFixture f;
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5A), 25.0));
         QCOMPARE(f.open(), 1);
-        TMTouchReset(f.session);
-        TMTouchByte(f.session, 0xCC);
-        TMOneWireLevel(f.session, 0, 1, 2);
+        f.tmex.TMTouchReset(f.session);
+        f.tmex.TMTouchByte(f.session, 0xCC);
+        f.tmex.TMOneWireLevel(f.session, 0, 1, 2);
         f.chip().dropAnswer(7);
-        QCOMPARE(TMTouchByte(f.session, 0x44), short(-1));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, 0x44), short(-1));
         QVERIFY(!f.chip().pulseRunning());
-        QCOMPARE(TMTouchReset(f.session), short(1));
-        QCOMPARE(hex(touch(f.session, bytes("CCBEFF"))), "CCBE50");
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
+        QCOMPARE(hex(touch(f.tmex, f.session, bytes("CCBEFF"))), "CCBE50");
 
         SerialFixture late;
         late.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5B), 25.0));
@@ -417,8 +417,8 @@ private slots:
         // At the first try: the stray reset answer CD before the configuration's 3E 00.
         QVERIFY(late.chip().hostBytes().startsWith(bytes("F1E3C13F0F" "C1E13C")));
         QVERIFY2(late.chip().answerBytes().startsWith(bytes("CD3E00")), hex(late.chip().answerBytes()));
-        QCOMPARE(TMTouchReset(late.session), short(1));
-        QCOMPARE(hex(touch(late.session, bytes("CCBEFF"))), "CCBE50");
+        QCOMPARE(late.tmex.TMTouchReset(late.session), short(1));
+        QCOMPARE(hex(touch(late.tmex, late.session, bytes("CCBEFF"))), "CCBE50");
     }
 
     // A master whose search answers never settle: the search ends with an
@@ -430,13 +430,12 @@ private slots:
             sim.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x28, quint64(0x1000 + 37 * i))));
         SwappedSearchMaster master(&sim.bus());
         WireBackend backend(&master);
-        Tmex::setBackend(&backend);
+        sim.tmex.setBackend(&backend);
         QCOMPARE(sim.adapter.open(), 1);
         master.passes = 0;
         RomList roms;
         QCOMPARE(sim.adapter.search(roms), Adapter::kSearchUnsettled);
         QVERIFY(master.passes > 1 && master.passes <= 4096);
-        Tmex::setBackend(nullptr);
     }
 
     // The adapter is pulled out in the middle of a cycle: the cycle ends
@@ -463,7 +462,7 @@ private slots:
         QVERIFY(values.isEmpty());
         QVERIFY(!f.port().plugged());
         QVERIFY(Clock::tickMs() - startMs < 20000);
-        QCOMPARE(TMValidSession(f.adapter.sessionHandle()), short(0));
+        QCOMPARE(f.tmex.TMValidSession(f.adapter.sessionHandle()), short(0));
         QCOMPARE(f.adapter.open(), -2);
         QVERIFY(f.backend().problem().contains(QStringLiteral("gone")));
         QCOMPARE(f.adapter.open(), -2);

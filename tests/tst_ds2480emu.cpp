@@ -70,7 +70,7 @@ private slots:
         uint8_t *state = f.adapter.accessStateBuffer();
 
         RomId id = SimFixture::romId(converter);
-        Max31850 max(&f.session, state, id.data());
+        Max31850 max(f.tmex, &f.session, state, id.data());
         f.port().clearCounts();
         f.clearLines();
         double hot = 0, cold = 0;
@@ -81,8 +81,8 @@ private slots:
         QVERIFY(f.lines().contains("E1BEFFFFFFFFFFFFFFFFFF"));
 
         id = SimFixture::romId(bridge->rom());
-        I2cBridge i2c(&f.session, state, id.data(), nullptr);
-        QVERIFY(Tmex::selectDevice(f.session, state, id.data()));
+        I2cBridge i2c(f.tmex, &f.session, state, id.data(), nullptr);
+        QVERIFY(f.tmex.selectDevice(f.session, state, id.data()));
         f.port().clearCounts();
         f.clearLines();
         QCOMPARE(i2c.writeData(0x88, QByteArray::fromHex("2C06"), I2cBridge::kWithStop), 2);

@@ -360,9 +360,8 @@ private slots:
         const int devices = rig.search(rig.bus()).size();
         UsbBackend backend(UsbTestBed::position());
         backend.master().setTransferTimeoutMs(100);
-        Tmex::setBackend(&backend);
         {
-            MeasurementSession session;
+            MeasurementSession session(&backend);
             Acquisition::Result tick = session.refresh();
             QCOMPARE(tick.openResult, 1);
             QCOMPARE(tick.roms.size(), devices);
@@ -388,7 +387,6 @@ private slots:
             }
             QVERIFY(filled >= 6);
         }
-        Tmex::setBackend(nullptr);
     }
 
     // usb:SERIAL takes the adapter whose ID chip has that serial (as the

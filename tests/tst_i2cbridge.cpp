@@ -33,7 +33,7 @@ private slots:
         QCOMPARE(rig.packetBytes(from), QVector<QByteArray>{fromHex("4B88022C064D53")});
 
         Clock::sleepMs(15);
-        I2cBridge::accessDevice(rig.session(), rig.state());
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state());
         from = rig.mark();
         QByteArray out("stale");
         QCOMPARE(bridge->readData(0x88, out, 6), 6);
@@ -67,7 +67,7 @@ private slots:
         QCOMPARE(rig.packetBytes(from), QVector<QByteArray>{fromHex("4BEE1A") + QByteArray(26, char(0xF5))
                                                             + char(writeCrc & 0xFF) + char(writeCrc >> 8)});
 
-        I2cBridge::accessDevice(rig.session(), rig.state()); // a new command needs a new selection
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state()); // a new command needs a new selection
         from = rig.mark();
         QCOMPARE(bridge->readData(0xEE, out, 59), 59);
         QCOMPARE(out.size(), 59);
@@ -106,7 +106,7 @@ private slots:
 
         // A data byte not acknowledged: status 0, write status 1.
         sht->setNackData(true);
-        I2cBridge::accessDevice(rig.session(), rig.state());
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state());
         from = rig.mark();
         QCOMPARE(bridge->writeData(0x88, fromHex("3780"), 0), I2cBridge::kTransferFailed);
         QVector<BridgePacket> p = rig.packets(from);
@@ -115,22 +115,22 @@ private slots:
         sht->setNackData(false);
 
         // An address not acknowledged: status bit 1; a read then fails with -1.
-        I2cBridge::accessDevice(rig.session(), rig.state());
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state());
         from = rig.mark();
         QCOMPARE(bridge->writeData(0x8A, fromHex("3780"), 0), I2cBridge::kTransferFailed);
         QCOMPARE(rig.packets(from)[0].status, int(SimDs28e17::kAddressNack));
-        I2cBridge::accessDevice(rig.session(), rig.state());
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state());
         QByteArray out;
         QCOMPARE(bridge->readData(0x8A, out, 2), I2cBridge::kFailed);
-        I2cBridge::accessDevice(rig.session(), rig.state());
+        I2cBridge::accessDevice(rig.f.tmex, rig.session(), rig.state());
 
         // A packet whose CRC does not match is refused before any I2C traffic.
         const int measurements = sht->measurementsStarted();
         const int transactions = rig.chip->transactions();
         for (int b : {0x4B, 0x88, 0x02, 0x2C, 0x06, 0x4D, 0x54})
-            TMTouchByte(rig.f.session, short(b));
-        QCOMPARE(TMTouchBit(rig.f.session, 1), short(0));
-        QCOMPARE(TMTouchByte(rig.f.session, 0xFF), short(SimDs28e17::kCrcError));
+            rig.f.tmex.TMTouchByte(rig.f.session, short(b));
+        QCOMPARE(rig.f.tmex.TMTouchBit(rig.f.session, 1), short(0));
+        QCOMPARE(rig.f.tmex.TMTouchByte(rig.f.session, 0xFF), short(SimDs28e17::kCrcError));
         QCOMPARE(rig.chip->transactions(), transactions);
         QCOMPARE(sht->measurementsStarted(), measurements);
     }
@@ -189,12 +189,12 @@ private slots:
             if (withCrc)
                 packet.append(char(crc & 0xFF)).append(char(crc >> 8));
             for (char b : packet)
-                TMTouchByte(rig.f.session, uint8_t(b));
-            for (polls = 1; TMTouchBit(rig.f.session, 1) == 1 && polls < 100; ++polls)
+                rig.f.tmex.TMTouchByte(rig.f.session, uint8_t(b));
+            for (polls = 1; rig.f.tmex.TMTouchBit(rig.f.session, 1) == 1 && polls < 100; ++polls)
                 Clock::sleepMs(1);
             QByteArray bytes;
             for (int i = 0; i < count; ++i)
-                bytes += char(TMTouchByte(rig.f.session, 0xFF));
+                bytes += char(rig.f.tmex.TMTouchByte(rig.f.session, 0xFF));
             return bytes;
         };
         // Write-Read Data With Stop: status, write status, data.

@@ -20,7 +20,7 @@ struct Read
 {
     Read(SimFixture &f, const QByteArray &rom, bool pt100Mode = true)
         : romBuffer(SimFixture::romId(rom))
-        , driver(&f.session, f.adapter.accessStateBuffer(), romBuffer.data())
+        , driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), romBuffer.data())
     {
         driver.setPt100Mode(pt100Mode);
     }

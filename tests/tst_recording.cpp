@@ -116,7 +116,7 @@ private slots:
         SimFixture f(SimBusLoader::loadDemo(nullptr));
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
-        RecordingRig rig(dir.path());
+        RecordingRig rig(&f.backend(), dir.path());
         Sensor &sensor = rig.sensor;
 
         QMap<QString, QStringList> expected; // data lines per file
@@ -158,7 +158,7 @@ private slots:
         f.backend().setTrafficLogging(false);
 
         QTemporaryDir folder;
-        RecordingRig rig(folder.path());
+        RecordingRig rig(&f.backend(), folder.path());
         Recorder &recorder = rig.recorder;
         // Hub scans end after two empty channels; the hub's sensors sit side by side.
         rig.sensor.setScanAllChannel(false);
@@ -298,7 +298,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x31 + i), 300.0))->setFault(faults[i]);
         QTemporaryDir folder;
-        RecordingRig rig(folder.path());
+        RecordingRig rig(&f.backend(), folder.path());
         auto cycle = [&] {
             QCOMPARE(rig.session.refresh().openResult, 1);
             rig.session.measure();

@@ -70,7 +70,7 @@ Output fixedRun(const QString &busFile)
     QString error;
     SimFixture f(SimBusLoader::loadFile(SimFixture::busFile(busFile), &error));
     Clock::setVirtual(Start);
-    RecordingRig rig(dir.path());
+    RecordingRig rig(&f.backend(), dir.path());
     Recorder &recorder = rig.recorder;
     Sensor &sensor = rig.sensor;
     TableMan &tableMan = rig.tableMan;

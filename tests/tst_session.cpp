@@ -71,7 +71,7 @@ private slots:
     // reading; a removed one takes none; masked channels reach no output.
     void outputsArePeers()
     {
-        MeasurementSession session;
+        MeasurementSession session(&sim->backend());
         CountingSink broken, counting, late;
         broken.fails = true;
         session.addSink(&broken);
@@ -103,7 +103,7 @@ private slots:
     // read); a sink alone makes it run.
     void tableRunsOnlyForSomeone()
     {
-        MeasurementSession session;
+        MeasurementSession session(&sim->backend());
         cycle(session);
         QCOMPARE(session.table().rowCount(), 0);
         CountingSink sink;
@@ -119,9 +119,9 @@ private slots:
     void eachSessionNamesFilesByItsOwnStart()
     {
         QTemporaryDir earlierDir, laterDir;
-        MeasurementSession earlier;
+        MeasurementSession earlier(&sim->backend());
         Clock::advanceMs(61000);
-        MeasurementSession later;
+        MeasurementSession later(&sim->backend());
         QStringList names;
         for (auto run : {std::make_pair(&earlier, &earlierDir), std::make_pair(&later, &laterDir)}) {
             run.first->recorder().setNameTemplate(QStringLiteral("%DATE%-%TIME%_%SN1W%"));
@@ -144,7 +144,7 @@ private slots:
         SimBackend &bus = sim->backend();
         bus.setTrafficLogging(true);
         for (int run = 0; run < 2; ++run) {
-            MeasurementSession session;
+            MeasurementSession session(&sim->backend());
             const int from = bus.traffic().size();
             cycle(session);
             QStringList calls;

@@ -74,21 +74,21 @@ private slots:
         EchoChip *a = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x01), 0xF0));
         EchoChip *b = f.add(std::make_unique<EchoChip>(SimFixture::rom(0x28, 0x02), 0x3C));
         QCOMPARE(f.open(), 1);
-        QCOMPARE(TMTouchReset(f.session), short(1));
-        QCOMPARE(TMTouchByte(f.session, RomCommand::kSkip), short(RomCommand::kSkip));
-        QCOMPARE(TMTouchByte(f.session, 0x4E), short(0x4E));
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0x30));
-        QCOMPARE(TMTouchBit(f.session, 1), short(0));
+        QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, RomCommand::kSkip), short(RomCommand::kSkip));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, 0x4E), short(0x4E));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, 0xFF), short(0x30));
+        QCOMPARE(f.tmex.TMTouchBit(f.session, 1), short(0));
         // Both heard the broadcast byte; the ROM command is not theirs.
         QCOMPARE(a->written, QByteArray("\x4E"));
         QCOMPARE(b->written, QByteArray("\x4E"));
 
         // Read ROM with both answering: the bytes collide into their AND.
-        TMTouchReset(f.session);
-        TMTouchByte(f.session, RomCommand::kRead);
+        f.tmex.TMTouchReset(f.session);
+        f.tmex.TMTouchByte(f.session, RomCommand::kRead);
         QByteArray collided;
         for (int i = 0; i < 8; ++i)
-            collided.append(char(TMTouchByte(f.session, 0xFF)));
+            collided.append(char(f.tmex.TMTouchByte(f.session, 0xFF)));
         QByteArray expected = a->rom();
         for (int i = 0; i < 8; ++i)
             expected[i] = char(expected.at(i) & b->rom().at(i));
@@ -96,14 +96,14 @@ private slots:
 
         // Alone, a device answers Read ROM with its ROM and CRC and stays selected.
         b->setSilent(true);
-        TMTouchReset(f.session);
-        TMTouchByte(f.session, RomCommand::kRead);
+        f.tmex.TMTouchReset(f.session);
+        f.tmex.TMTouchByte(f.session, RomCommand::kRead);
         unsigned char read[8];
         for (unsigned char &byte : read)
-            byte = uchar(TMTouchByte(f.session, 0xFF));
+            byte = uchar(f.tmex.TMTouchByte(f.session, 0xFF));
         QCOMPARE(QByteArray(reinterpret_cast<char *>(read), 8), a->rom());
-        QCOMPARE(TMCRC(8, read, 0, 0), short(0));
-        QCOMPARE(TMTouchByte(f.session, 0xFF), short(0xF0));
+        QCOMPARE(f.tmex.TMCRC(8, read, 0, 0), short(0));
+        QCOMPARE(f.tmex.TMTouchByte(f.session, 0xFF), short(0xF0));
     }
 
     // The two state buffers keep separate current devices, and TMRom reads
@@ -117,15 +117,15 @@ private slots:
         uint8_t *access = f.adapter.accessStateBuffer();
         uint8_t fresh[64] = {};
         RomId read(8, 0);
-        QVERIFY(TMRom(f.session, fresh, read.data()) < 1); // nothing current yet
+        QVERIFY(f.tmex.TMRom(f.session, fresh, read.data()) < 1); // nothing current yet
 
         RomId rom = SimFixture::romId(a->rom());
-        TMRom(f.session, access, rom.data());
+        f.tmex.TMRom(f.session, access, rom.data());
         RomList roms;
         f.adapter.search(roms);
         QCOMPARE(roms.size(), 2);
         read.fill(0);
-        QVERIFY(TMRom(f.session, access, read.data()) >= 1);
+        QVERIFY(f.tmex.TMRom(f.session, access, read.data()) >= 1);
         QCOMPARE(read, rom);
     }
 
@@ -147,11 +147,11 @@ private slots:
         // standard reset: 960 + 560 + 121 + 960 µs.
         QCOMPARE(cost(f, [&] { QCOMPARE(f.open(), 1); }, 0), both(2601));
         QVERIFY(!f.bus().overdrive());
-        QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 0), both(960));
+        QCOMPARE(cost(f, [&] { f.tmex.TMTouchReset(f.session); }, 0), both(960));
 
         // Match ROM (TMAccess): a reset and 9 bytes, 960 + 9 × 560 = 6000 µs.
         RomId rom = SimFixture::romId(plain->rom());
-        QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 0), both(6000));
+        QCOMPARE(cost(f, [&] { f.tmex.TMRom(f.session, state, rom.data()); f.tmex.TMAccess(f.session, state); }, 0), both(6000));
 
         // A search of the two devices: two passes of a reset, the Search ROM
         // byte and 64 × 3 slots (960 + 560 + 192 × 70 = 14960 µs each); the
@@ -167,10 +167,10 @@ private slots:
         // 1000 µs: 3 I2C bytes of 90 µs at 100 kHz outlast the first slot),
         // status and write status (1120 µs), then the sensor's 15 ms wait.
         RomId bridgeRom = SimFixture::romId(bridge->rom());
-        I2cBridge transport(&f.session, state, bridgeRom.data(), nullptr); // sets 100 kHz
+        I2cBridge transport(f.tmex, &f.session, state, bridgeRom.data(), nullptr); // sets 100 kHz
         const qint64 writeUs = 14960 + 3920 + 2 * 70 + 1000 + 1120;
         QCOMPARE(cost(f, [&] {
-                     QVERIFY(Tmex::selectDevice(f.session, state, bridgeRom.data()));
+                     QVERIFY(f.tmex.selectDevice(f.session, state, bridgeRom.data()));
                      QCOMPARE(transport.writeData(0x88, QByteArray::fromHex("2C06"), I2cBridge::kWithStop), 2);
                      Clock::sleepMs(15);
                  }, 0),
@@ -181,7 +181,7 @@ private slots:
         // A write the sensor refuses (no such command acknowledged) is given
         // up at once: no sensor wait in the floor.
         const FloorAndClock refused = cost(f, [&] {
-            QVERIFY(Tmex::selectDevice(f.session, state, bridgeRom.data()));
+            QVERIFY(f.tmex.selectDevice(f.session, state, bridgeRom.data()));
             QCOMPARE(transport.writeData(0x8A, QByteArray::fromHex("2C06"), I2cBridge::kWithStop),
                      I2cBridge::kTransferFailed);
         }, 0);
@@ -201,8 +201,8 @@ private slots:
         QVERIFY(f.bus().overdrive());
         uint8_t *state = f.adapter.accessStateBuffer();
         RomId rom = SimFixture::romId(chip->rom());
-        QCOMPARE(cost(f, [&] { TMTouchReset(f.session); }, 1), both(121));
-        QCOMPARE(cost(f, [&] { TMRom(f.session, state, rom.data()); TMAccess(f.session, state); }, 1), both(841));
+        QCOMPARE(cost(f, [&] { f.tmex.TMTouchReset(f.session); }, 1), both(121));
+        QCOMPARE(cost(f, [&] { f.tmex.TMRom(f.session, state, rom.data()); f.tmex.TMAccess(f.session, state); }, 1), both(841));
         RomList roms;
         QCOMPARE(cost(f, [&] { f.adapter.search(roms); }, 1), both(2121));
         QCOMPARE(roms.size(), 1);

@@ -32,8 +32,8 @@ private slots:
         std::unique_ptr<TmexLibrary> library = TmexLibrary::load(SIMTMEX_LIB, &error);
         QVERIFY2(library, qPrintable(error));
         QVERIFY(library->description().contains(QFileInfo(SIMTMEX_LIB).fileName()));
-        Tmex::setBackend(library.get());
-        Adapter adapter;
+        Tmex tmex(library.get());
+        Adapter adapter(tmex);
 
         QCOMPARE(adapter.open(), 1);
         QCOMPARE(adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
@@ -47,15 +47,13 @@ private slots:
 
         // Arguments and results cross the library boundary intact.
         RomId rom = roms.at(2);
-        QVERIFY(TMRom(adapter.sessionHandle(), adapter.accessStateBuffer(), rom.data()) >= 1);
-        QCOMPARE(TMStrongAccess(adapter.sessionHandle(), adapter.accessStateBuffer()), short(1));
+        QVERIFY(tmex.TMRom(adapter.sessionHandle(), adapter.accessStateBuffer(), rom.data()) >= 1);
+        QCOMPARE(tmex.TMStrongAccess(adapter.sessionHandle(), adapter.accessStateBuffer()), short(1));
         unsigned char bytes[8];
         for (int i = 0; i < 8; ++i)
             bytes[i] = uchar(rom.at(i));
-        QCOMPARE(TMCRC(8, bytes, 0, 0), short(0));
+        QCOMPARE(tmex.TMCRC(8, bytes, 0, 0), short(0));
         QCOMPARE(adapter.resetBus(), 1);
-
-        Tmex::setBackend(nullptr);
     }
 
     void missingLibraryOrSymbol()

@@ -1,4 +1,5 @@
 #include "base/logmessagehandler.h"
+#include "bus/busbackend.h"
 #include "session/busoption.h"
 #include "gui/mainwindow.h"
 #include "base/switches.h"
@@ -25,7 +26,8 @@ int main(int argc, char *argv[])
         app.installTranslator(&qtTexts);
 
     QString error;
-    if (!BusOption::install(args, &error)) {
+    const std::unique_ptr<BusBackend> bus = BusOption::openChosen(args, &error);
+    if (!bus) {
         QTextStream(stderr) << error << "\n";
         // Started from a desktop menu, nobody reads standard error.
         QMessageBox::critical(nullptr, QStringLiteral("Орвекс"),
@@ -34,7 +36,7 @@ int main(int argc, char *argv[])
     }
 
     const Switches switches = Switches::parse(args);
-    auto *window = new MainWindow();
+    auto *window = new MainWindow(bus.get());
     window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                            + QCoreApplication::applicationVersion());
     if (window->instanceState() < 0) {

@@ -3,18 +3,15 @@
 
 #include "base/appsettings.h"
 #include "session/busoption.h"
+#include "session/masterregistry.h"
 #include "session/recordersettings.h"
-#include "i2c/i2cbridge.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
-#include "onewire/tmex.h"
 #include "bus/busbackend.h"
 #include "base/clock.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
 #include "sensors/acquisition.h"
-#include "bus/serialports.h"
-#include "bus/usbadapters.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
 #include "session/measurementsession.h"
@@ -25,6 +22,7 @@
 #include <QSettings>
 #include <QTextCodec>
 #include <QTextStream>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -49,14 +47,13 @@ QTextStream &err()
     return stream;
 }
 
-const char kUsage[] =
+const char kUsageCommands[] =
     "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
-    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n"
-    "  --bus=sim | sim:FILE | tmex | tmex:PATH | serial:PORT | usb | usb:SERIAL | usb:BUS-PORT\n"
-    "                  the bus (default: ORVEX_BUS, else the driver, else the one USB adapter when\n"
-    "                  exactly one is plugged in, else the demo bus)\n"
+    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n";
+
+const char kUsageOptions[] =
     "  --cycles N      measurement cycles to run (default 1)\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
     "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
@@ -74,6 +71,45 @@ const char kExitCodes[] =
     "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
     "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all\n";
 
+// `words` after `line`, wrapped at 100 columns, further lines indented to
+// where the options' texts begin.
+QString wrapped(QString line, const QStringList &words)
+{
+    const int kWidth = 100;
+    const QString indent(18, QLatin1Char(' '));
+    QString done;
+    bool fresh = true; // no word on `line` yet
+    for (const QString &word : words) {
+        if (!fresh && line.size() + 1 + word.size() > kWidth) {
+            done += line + QLatin1Char('\n');
+            line = indent;
+            fresh = true;
+        }
+        if (!fresh)
+            line += QLatin1Char(' ');
+        line += word;
+        fresh = false;
+    }
+    return done + line + QLatin1Char('\n');
+}
+
+// The usage; its bus values and default choice are the registered masters'.
+QString usage()
+{
+    // A line break goes before a "|", never after it.
+    QStringList forms = MasterRegistry::forms();
+    for (int i = 1; i < forms.size(); ++i)
+        forms[i].prepend(QLatin1String("| "));
+    QStringList defaults;
+    for (const MasterEntry *entry : MasterRegistry::defaultOrder())
+        defaults << entry->defaultUsage;
+    const QString defaultText =
+        QStringLiteral("the bus (default: ORVEX_BUS, else %1)").arg(defaults.join(QLatin1String(", else ")));
+    return QLatin1String(kUsageCommands) + wrapped(QStringLiteral("  --bus="), forms)
+        + wrapped(QString(18, QLatin1Char(' ')), defaultText.split(QLatin1Char(' ')))
+        + QLatin1String(kUsageOptions);
+}
+
 struct ReadOptions
 {
     int cycles = 1;
@@ -86,7 +122,7 @@ struct ReadOptions
 
 int usageError(const QString &what)
 {
-    err() << "orvexctl: " << what << "\n" << kUsage << MqttConfig::optionsUsage();
+    err() << "orvexctl: " << what << "\n" << usage() << MqttConfig::optionsUsage();
     return 2;
 }
 
@@ -97,14 +133,10 @@ const int kMqttUnreached = 4;
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
 // hub channel, I2C address byte, I2C serial, the sensor's channel types.
-void describeBridge(const RomId &rom, MeasurementSession &measurement)
+void describeBridge(const RomId &rom, MeasurementSession &session, int bus)
 {
     SensorDevice device;
-    Adapter &adapter = measurement.adapter();
-    int32_t session = adapter.sessionHandle();
-    RomId buffer = rom;
-    I2cBridge bridge(&session, adapter.accessStateBuffer(), buffer.data(), &measurement.sensor());
-    bridge.readSensors(device);
+    session.readBridge(bus, rom, device);
     if (device.channels.isEmpty()) {
         out() << "    no I2C sensor answers\n";
         return;
@@ -129,28 +161,35 @@ void describeBridge(const RomId &rom, MeasurementSession &measurement)
         out() << line << "\n";
 }
 
-int scan()
+// Every bus in turn: with several, each bus's lines follow a line naming it.
+int scan(MeasurementSession &session, const QStringList &busValues)
 {
-    MeasurementSession session;
-    Adapter &adapter = session.adapter();
-    const int opened = adapter.open();
-    out() << adapter.statusText() << "\n";
-    if (opened != 1) {
-        out().flush();
-        if (Tmex::backend() && !Tmex::backend()->problem().isEmpty())
-            err() << "orvexctl: " << Tmex::backend()->problem() << "\n";
-        return 1;
-    }
-    RomList roms;
-    adapter.search(roms);
-    for (const RomId &rom : roms) {
-        out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
-              << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
-        if ((rom.at(0) & 0xFF) == 0x19)
-            describeBridge(rom, session);
+    session.open();
+    int result = 0;
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        if (session.busCount() > 1)
+            out() << "bus " << busValues.value(bus) << "\n";
+        Adapter &adapter = session.adapter(bus);
+        out() << adapter.statusText() << "\n";
+        if (session.busResult(bus).openResult != 1) {
+            out().flush();
+            const BusBackend *backend = session.backend(bus);
+            if (backend && !backend->problem().isEmpty())
+                err() << "orvexctl: " << backend->problem() << "\n";
+            result = 1;
+            continue;
+        }
+        RomList roms;
+        session.searchRoms(bus, roms);
+        for (const RomId &rom : roms) {
+            out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
+                  << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
+            if ((rom.at(0) & 0xFF) == 0x19)
+                describeBridge(rom, session, bus);
+        }
     }
     out().flush();
-    return 0;
+    return result;
 }
 
 // One line per channel: cycle, ROM, subchannel, hub channel, I2C serial, type, value, unit.
@@ -211,13 +250,13 @@ int finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &conf
 // The files are written by the window's own table and recorder, through the
 // same measurement session: after every cycle the table update hands each
 // new reading to the recorder, exactly as the window's timer does.
-int read(const ReadOptions &options)
+int read(MeasurementSession &session, const ReadOptions &options)
 {
-    MeasurementSession session;
-    Sensor &sensor = session.sensor();
     // The operator's scan options, as the window applies them.
-    sensor.setScanAllChannel(storedScanAllChannel(appSettings()));
-    sensor.setScanAllType(storedScanAllType(appSettings()));
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        session.sensor(bus).setScanAllChannel(storedScanAllChannel(appSettings()));
+        session.sensor(bus).setScanAllType(storedScanAllType(appSettings()));
+    }
     // The table runs while recording or publishing (the session knows both).
     const bool recording = !options.recordFolder.isEmpty();
     if (recording) {
@@ -238,11 +277,14 @@ int read(const ReadOptions &options)
     int opened = 0;
     for (int cycle = 1; cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
-        const Acquisition::Result result = session.refresh();
-        opened = result.openResult;
-        if (opened != 1)
-            err() << "orvexctl: cycle " << cycle << ": " << session.adapter().statusText() << "\n";
-        session.measure();
+        session.cycle();
+        opened = 1;
+        for (int bus = 0; bus < session.busCount(); ++bus) {
+            if (session.busResult(bus).openResult == 1)
+                continue;
+            opened = session.busResult(bus).openResult;
+            err() << "orvexctl: cycle " << cycle << ": " << session.adapter(bus).statusText() << "\n";
+        }
         if (recording) {
             const QString problem = session.recorder().problemText();
             if (!problem.isEmpty())
@@ -252,7 +294,7 @@ int read(const ReadOptions &options)
         // starts, so a stopped run loses none of it: the error lines first,
         // then the readings.
         err().flush();
-        printCycle(cycle, *sensor.devices());
+        printCycle(cycle, session.allDevices());
         if (cycle < options.cycles) {
             const qint64 waitMs = startMs + qint64(options.intervalS) * 1000 - Clock::tickMs();
             if (waitMs > 0)
@@ -264,42 +306,26 @@ int read(const ReadOptions &options)
     return opened != 1 ? 1 : published;
 }
 
-// One line per port: the port, "DS2480B" or "no DS2480B: why", the USB-serial
-// converter's latency timer where it has one, and what the system says about
-// the port; then, unless PORTs are given, one line per USB adapter (DS2490):
-// usb:BUS-PORT, its ID chip's serial number or why it could not be read, and
-// whether the kernel's driver holds it. Exit code 0 when an adapter answered.
+// What every master finds plugged in (the serial ports, or the PORTs given,
+// and whether a DS2480B answers there; the USB adapters), one line each.
+// Exit code 0 when an adapter answered.
 int ports(const QStringList &paths)
 {
-    const int kProbeTimeoutMs = 250;
-    const QVector<SerialPorts::Report> reports = SerialPorts::survey(paths, kProbeTimeoutMs);
-    const QVector<UsbAdapters::Info> usb = paths.isEmpty() ? UsbAdapters::survey(true) : QVector<UsbAdapters::Info>();
-    if (reports.isEmpty() && usb.isEmpty())
-        err() << "orvexctl: no serial ports\n";
-    bool found = false;
-    for (const SerialPorts::Report &r : reports) {
-        out() << r.path << "  " << (r.ds2480b ? QStringLiteral("DS2480B") : QStringLiteral("no DS2480B: ") + r.problem);
-        if (r.latencyMs >= 0)
-            out() << "  latency " << r.latencyMs << " ms";
-        if (!r.description.isEmpty())
-            out() << "  (" << r.description << ")";
-        out() << "\n";
-        found = found || r.ds2480b;
+    QVector<MasterEntry::Found> found;
+    for (const MasterEntry &entry : MasterRegistry::entries()) {
+        if (entry.survey)
+            found += entry.survey(paths);
     }
-    for (const UsbAdapters::Info &a : usb) {
-        out() << "usb:" << a.position << "  DS2490";
-        if (!a.serial.isEmpty())
-            out() << "  ID chip " << a.serial;
-        else
-            out() << ": " << (a.problem.isEmpty() ? QStringLiteral("no ID chip answers") : a.problem);
-        if (a.kernelDriver)
-            out() << "  (held by the kernel's ds2490 driver; detached while in use)";
-        out() << "\n";
-        found = found || !a.serial.isEmpty();
+    if (found.isEmpty())
+        err() << "orvexctl: no serial ports\n";
+    bool answered = false;
+    for (const MasterEntry::Found &f : found) {
+        out() << f.line << "\n";
+        answered = answered || f.answers;
     }
     out().flush();
     err().flush();
-    return found ? 0 : 1;
+    return answered ? 0 : 1;
 }
 
 // A whole number written as decimal digits only: no sign, no blanks, no
@@ -433,7 +459,7 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command"));
     // Asked for anywhere on the line, they answer alone.
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out() << kUsage << MqttConfig::optionsUsage() << kExitCodes;
+        out() << usage() << MqttConfig::optionsUsage() << kExitCodes;
         out().flush();
         return 0;
     }
@@ -456,16 +482,22 @@ int main(int argc, char *argv[])
         return refused;
 
     QString error;
-    if (!BusOption::install(args, &error)) {
+    std::vector<std::unique_ptr<BusBackend>> buses = BusOption::openAll(args, &error);
+    if (buses.empty()) {
         err() << error << "\n";
         return 2;
     }
-    if (command == QLatin1String("scan"))
-        return scan();
+    if (command == QLatin1String("scan")) {
+        MeasurementSession session(std::move(buses));
+        return scan(session, BusOption::values(args));
+    }
     if (fast) {
         // An emulated adapter in another process shares its virtual clock.
         const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
-        if (!BusOption::simulated() && sharedClock.isEmpty())
+        const bool simulated = std::all_of(buses.begin(), buses.end(), [](const std::unique_ptr<BusBackend> &bus) {
+            return BusOption::simulated(bus.get()) != nullptr;
+        });
+        if (!simulated && sharedClock.isEmpty())
             return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
                                              "in ORVEX_SHARED_CLOCK"));
         const QDateTime begin = start.isValid() ? start : Clock::now();
@@ -476,6 +508,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    // read() makes the session, which starts the run: %DATE% and %TIME% name the clock's start.
-    return read(options);
+    // Made only now, so %DATE% and %TIME% name the clock's start.
+    MeasurementSession session(std::move(buses));
+    return read(session, options);
 }

@@ -9,6 +9,11 @@
 
 namespace {
 
+// The lane of the current thread, if any (Clock::Lane).
+thread_local qint64 *t_laneUs = nullptr;
+// When the current thread last let events run (Clock::keepResponsive).
+thread_local qint64 t_lastEventsUs = -1;
+
 struct ClockState
 {
     bool virtualTime = false;
@@ -18,12 +23,18 @@ struct ClockState
     std::atomic<qint64> *sharedUs = nullptr;
     QDateTime virtualStart;
     QElapsedTimer real;
-    qint64 lastEventsUs = -1; // tick of the last processEvents()
 
-    qint64 virtualUs() const { return sharedUs ? sharedUs->load() : localUs; }
-    void addUs(qint64 us)
+    qint64 virtualUs() const
     {
         if (sharedUs)
+            return sharedUs->load();
+        return t_laneUs ? *t_laneUs : localUs;
+    }
+    void addUs(qint64 us)
+    {
+        if (t_laneUs && !sharedUs)
+            *t_laneUs += us;
+        else if (sharedUs)
             sharedUs->fetch_add(us);
         else
             localUs += us;
@@ -88,7 +99,7 @@ void Clock::holdLineMs(int ms)
 
 void Clock::processEvents()
 {
-    state().lastEventsUs = tickUs();
+    t_lastEventsUs = tickUs();
     if (QCoreApplication::instance())
         QCoreApplication::processEvents();
 }
@@ -96,7 +107,7 @@ void Clock::processEvents()
 void Clock::keepResponsive()
 {
     const qint64 kSliceUs = 10000;
-    const qint64 last = state().lastEventsUs;
+    const qint64 last = t_lastEventsUs;
     const qint64 now = tickUs();
     if (last < 0 || now < last || now - last >= kSliceUs)
         processEvents();
@@ -162,6 +173,27 @@ bool Clock::setVirtualShared(const QString &path, const QDateTime &start, QStrin
     s.virtualTime = true;
     s.virtualStart = start.addMSecs(-(s.sharedUs->load() / 1000));
     return true;
+}
+
+Clock::Lane::Lane()
+    : m_us(tickUs())
+    , m_outer(t_laneUs)
+{
+    t_laneUs = &m_us;
+}
+
+Clock::Lane::~Lane()
+{
+    t_laneUs = m_outer;
+}
+
+void Clock::joinLanes(qint64 us)
+{
+    ClockState &s = state();
+    if (!s.virtualTime || s.sharedUs || t_laneUs)
+        return;
+    if (us > s.localUs)
+        s.localUs = us;
 }
 
 bool Clock::waitForInput(const std::function<bool(int sliceMs)> &poll, int timeoutMs)

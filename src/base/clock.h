@@ -62,4 +62,28 @@ public:
     // returns true once enough is there. Pending events run between polls, so
     // a party in this thread (an emulated adapter) gets its turn.
     static bool waitForInput(const std::function<bool(int sliceMs)> &poll, int timeoutMs);
+
+    // A time line of its own for work done side by side with other work (one
+    // bus of several measured at once). On a virtual clock, the time the
+    // current thread spends and waits while the lane exists moves only the
+    // lane, which starts where the clock stands when the lane is made; the
+    // clock itself stays until join() moves it to where the latest lane
+    // ended. On a real clock (or a shared one) a lane changes nothing. A lane
+    // belongs to the thread that made it.
+    class Lane
+    {
+    public:
+        Lane();
+        ~Lane();
+        Lane(const Lane &) = delete;
+        Lane &operator=(const Lane &) = delete;
+        // Where this lane's time stands (µs on the tick counter).
+        qint64 endUs() const { return m_us; }
+
+    private:
+        qint64 m_us = 0;
+        qint64 *m_outer = nullptr;
+    };
+    // Moves a virtual clock forward to `us` on the tick counter (never back).
+    static void joinLanes(qint64 us);
 };

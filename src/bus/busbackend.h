@@ -3,9 +3,9 @@
 #include <QString>
 #include <cstdint>
 
-// One implementation of the TMEX 1-Wire driver calls. The program's TMEX
-// functions (onewire/tmex.h) forward every call to the backend chosen at
-// start-up: the simulated bus, or a TMEX-compatible driver library.
+// One implementation of the TMEX 1-Wire driver calls. The TMEX calls of a
+// bus (onewire/tmex.h) forward every call to that bus's backend: the
+// simulated bus, a TMEX-compatible driver library, or an adapter's master.
 // Results follow the TMEX conventions: sessions are 32-bit handles (positive
 // when valid), everything else is a 16-bit signed result, negative on error.
 class BusBackend
@@ -43,6 +43,11 @@ public:
     // may not be opened, an adapter that does not answer); empty when there
     // is nothing to add to the session's status.
     virtual QString problem() const { return QString(); }
+    // Whether the bus may be driven from a thread other than the one that
+    // opened it (several buses measured at once in threads of their own).
+    // Masters built on Qt objects with thread affinity (a serial port) or on
+    // a driver library of unknown threading say no, and are measured in turn.
+    virtual bool runsInAnyThread() const { return false; }
 };
 
 inline short BusBackend::blockIO(int32_t session, unsigned char *buffer, short length)

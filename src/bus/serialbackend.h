@@ -2,6 +2,7 @@
 
 #include "bus/wirebackend.h"
 #include "bus/ds2480b.h"
+#include "bus/masterentry.h"
 
 // The TMEX driver calls over a DS2480B serial adapter on one port.
 class SerialBackend : public WireBackend
@@ -9,6 +10,8 @@ class SerialBackend : public WireBackend
 public:
     explicit SerialBackend(const QString &path);
     ~SerialBackend() override;
+    // serial:PORT; its survey probes the serial ports for a DS2480B.
+    static MasterEntry masterEntry();
 
     Ds2480b &master() { return m_master; }
 

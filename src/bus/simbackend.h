@@ -50,6 +50,8 @@ public:
     // The whole log, one call per line.
     QString trafficText(int from = 0) const;
 
+    // Plain memory, owned by this object alone.
+    bool runsInAnyThread() const override { return true; }
     short readDefaultPort(short *portNum, short *portType) override;
     int32_t extendedStartSession(short portNum, short portType, void *options) override;
     short validSession(int32_t session) override;

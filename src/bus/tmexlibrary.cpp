@@ -30,6 +30,15 @@ struct TmexLibrary::Calls
 
 namespace {
 
+QString installedDriverName()
+{
+#ifdef _WIN32
+    return QStringLiteral("IBFS64.dll");
+#else
+    return QStringLiteral("IBFS64");
+#endif
+}
+
 template <typename F>
 bool resolve(QLibrary &library, const char *name, F *target, QString *missing)
 {
@@ -99,4 +108,28 @@ short TmexLibrary::crc(short length, unsigned char *buffer, unsigned short seed,
 QString TmexLibrary::description() const
 {
     return QStringLiteral("TMEX driver %1").arg(QFileInfo(m_library.fileName()).fileName());
+}
+
+MasterEntry TmexLibrary::masterEntry()
+{
+    MasterEntry entry;
+    entry.prefix = QStringLiteral("tmex");
+    entry.forms = {{QStringLiteral("tmex"), QStringLiteral("the TMEX driver (IBFS64.dll on Windows)")},
+                   {QStringLiteral("tmex:PATH"), QStringLiteral("a TMEX-compatible driver library at PATH")}};
+    entry.open = [](const QString &path, QString *error) -> std::unique_ptr<BusBackend> {
+        return load(path.isEmpty() ? installedDriverName() : path, error);
+    };
+    entry.defaultPlace = 1;
+    entry.defaultUsage = QStringLiteral("the driver");
+    entry.choose = [](QString *) -> std::unique_ptr<BusBackend> {
+#ifdef _WIN32
+        // Installed, the driver is what the machine was set up for; a
+        // driver that does not load leaves the choice to the others.
+        QString ignored;
+        return load(installedDriverName(), &ignored);
+#else
+        return nullptr;
+#endif
+    };
+    return entry;
 }

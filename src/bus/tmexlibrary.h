@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bus/busbackend.h"
+#include "bus/masterentry.h"
 
 #include <QLibrary>
 #include <memory>
@@ -14,6 +15,9 @@ public:
     // and sets *error to one line naming the file and, if it loaded, the
     // first symbol it lacks.
     static std::unique_ptr<TmexLibrary> load(const QString &path, QString *error);
+    // tmex (the installed driver), tmex:PATH; by default the installed
+    // driver where Windows has one.
+    static MasterEntry masterEntry();
     ~TmexLibrary() override;
 
     short readDefaultPort(short *portNum, short *portType) override;

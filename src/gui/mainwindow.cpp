@@ -56,7 +56,7 @@ QDateTime epoch()
 
 } // namespace
 
-MainWindow::MainWindow(const WindowPeers &peers, QWidget *parent)
+MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *parent)
     : QMainWindow(parent)
     , ownDialogs(peers.dialogs ? nullptr : std::make_unique<Dialogs>())
     , ownDesktop(peers.desktop ? nullptr : std::make_unique<Desktop>())
@@ -72,7 +72,7 @@ MainWindow::MainWindow(const WindowPeers &peers, QWidget *parent)
     }
     m_instanceState = 1;
 
-    session = new MeasurementSession;
+    session = new MeasurementSession(bus);
     sensor = &session->sensor();
     // A warning from below the window (a driver's) opens a box and does not wait for it.
     sensor->notices().setHandler([dialogs = dialogs](const OperatorNotices::Notice &notice) {
@@ -348,7 +348,7 @@ void MainWindow::onAppTimer()
 QString MainWindow::adapterMissingText() const
 {
     QString text = QStringLiteral("Преобразователь USB не найден.");
-    const BusBackend *backend = Tmex::backend();
+    const BusBackend *backend = session->backend();
     QString why = backend ? backend->problem() : QString();
     if (why.isEmpty())
         why = session->adapter().statusText().section(QLatin1Char('\n'), -1);

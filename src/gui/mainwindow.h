@@ -11,6 +11,7 @@
 #include <QVector>
 #include <memory>
 
+class BusBackend;
 class ChartWindow;
 class Desktop;
 class Dialogs;
@@ -42,7 +43,8 @@ class MainWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit MainWindow(const WindowPeers &peers = WindowPeers(), QWidget *parent = nullptr);
+    // Measures the bus `bus` (not owned; must outlive the window).
+    explicit MainWindow(BusBackend *bus, const WindowPeers &peers = WindowPeers(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // -1: another copy was running and this window is not set up; 1: sole copy.

@@ -35,29 +35,30 @@ QByteArray withCrc(QByteArray packet)
 // exchange waits for its answers once. A driver's write is a few I2C bytes
 // (under half a millisecond at 100 kHz), done by the time the poll follows
 // the packet through such an adapter. The bit read, or negative.
-short sendWritePacket(int32_t session, const QByteArray &packet)
+short sendWritePacket(Tmex &tmex, int32_t session, const QByteArray &packet)
 {
     QByteArray run = withCrc(packet);
-    return Tmex::blockThenReadBit(session, run);
+    return tmex.blockThenReadBit(session, run);
 }
 
 // A broadcast: reset, Skip ROM and the bytes of one command in one run.
 // The last byte read back, or negative.
-int broadcast(int32_t session, std::initializer_list<uint8_t> command)
+int broadcast(Tmex &tmex, int32_t session, std::initializer_list<uint8_t> command)
 {
-    TMTouchReset(session);
+    tmex.TMTouchReset(session);
     QByteArray run;
     run.append(char(RomCommand::kSkip));
     for (uint8_t b : command)
         run.append(char(b));
-    const short done = Tmex::blockIO(session, run);
+    const short done = tmex.blockIO(session, run);
     return done < 0 ? done : uint8_t(run.at(run.size() - 1));
 }
 
 } // namespace
 
-I2cBridge::I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context)
-    : m_session(session)
+I2cBridge::I2cBridge(Tmex &tmex, int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context)
+    : m_tmex(tmex)
+    , m_session(session)
     , m_accessState(accessState)
     , m_rom(rom)
     , m_context(context)
@@ -68,7 +69,7 @@ I2cBridge::I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeC
 
 int I2cBridge::setBusSpeed(int kHz)
 {
-    const short valid = TMValidSession(*m_session);
+    const short valid = m_tmex.TMValidSession(*m_session);
     if (valid == 0)
         return valid;
     short speed = 3;
@@ -78,29 +79,29 @@ int I2cBridge::setBusSpeed(int kHz)
         speed = 1;
     else if (kHz == 900)
         speed = 2;
-    return broadcast(*m_session, {uint8_t(kWriteConfiguration), uint8_t(speed)});
+    return broadcast(m_tmex, *m_session, {uint8_t(kWriteConfiguration), uint8_t(speed)});
 }
 
 int I2cBridge::sendSleepCommand()
 {
-    const short valid = TMValidSession(*m_session);
+    const short valid = m_tmex.TMValidSession(*m_session);
     if (valid == 0)
         return valid;
-    return broadcast(*m_session, {uint8_t(kEnableSleepMode)});
+    return broadcast(m_tmex, *m_session, {uint8_t(kEnableSleepMode)});
 }
 
-void I2cBridge::accessDevice(int32_t *session, uint8_t *accessState)
+void I2cBridge::accessDevice(Tmex &tmex, int32_t *session, uint8_t *accessState)
 {
-    TMAccess(*session, accessState);
+    tmex.TMAccess(*session, accessState);
 }
 
-int I2cBridge::attempts(int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt)
+int I2cBridge::attempts(Tmex &tmex, int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt)
 {
     int result = kFailed;
     for (int i = 0; i < kAttempts; ++i) {
         if (i > 0)
             Clock::keepResponsive(); // an absent sensor costs four attempts
-        result = Tmex::selectDevice(*session, accessState, rom) ? attempt() : kFailed;
+        result = tmex.selectDevice(*session, accessState, rom) ? attempt() : kFailed;
         if (result >= 1)
             break;
     }
@@ -109,13 +110,13 @@ int I2cBridge::attempts(int32_t *session, uint8_t *accessState, short *rom, cons
 
 int I2cBridge::waitWhileBusy()
 {
-    return waitWhileBusy(TMTouchBit(*m_session, 1));
+    return waitWhileBusy(m_tmex.TMTouchBit(*m_session, 1));
 }
 
 int I2cBridge::waitWhileBusy(short firstPoll)
 {
     for (int poll = 0; poll < kBusyPolls; ++poll) {
-        const short bit = poll == 0 ? firstPoll : TMTouchBit(*m_session, 1);
+        const short bit = poll == 0 ? firstPoll : m_tmex.TMTouchBit(*m_session, 1);
         if (bit < 0)
             return kFailed;
         if (bit == 0)
@@ -134,10 +135,10 @@ int I2cBridge::writeData(uint8_t address, const QByteArray &data, int mode)
     packet.append(char(address));
     packet.append(char(data.size()));
     packet.append(data);
-    if (waitWhileBusy(sendWritePacket(*m_session, packet)) < 0)
+    if (waitWhileBusy(sendWritePacket(m_tmex, *m_session, packet)) < 0)
         return kFailed;
     unsigned char statuses[2] = {0xFF, 0xFF};
-    if (TMBlockIO(*m_session, statuses, 2) < 0 || statuses[0] != 0 || statuses[1] != 0)
+    if (m_tmex.TMBlockIO(*m_session, statuses, 2) < 0 || statuses[0] != 0 || statuses[1] != 0)
         return kTransferFailed;
     return data.size();
 }
@@ -154,16 +155,16 @@ int I2cBridge::readData(uint8_t address, QByteArray &out, int length)
     packet.append(char(address | 1));
     packet.append(char(length));
     QByteArray run = withCrc(packet);
-    if (Tmex::blockIO(*m_session, run) < 0)
+    if (m_tmex.blockIO(*m_session, run) < 0)
         return kTransferFailed;
     // A read may wait for its sensor (clock stretching while it measures):
     // its first poll goes in an exchange of its own, after the packet's.
     if (waitWhileBusy() < 0)
         return kFailed;
-    if (TMTouchByte(*m_session, 0xFF) != 0)
+    if (m_tmex.TMTouchByte(*m_session, 0xFF) != 0)
         return kFailed;
     QByteArray data(length, char(0xFF));
-    if (Tmex::blockIO(*m_session, data) < 0)
+    if (m_tmex.blockIO(*m_session, data) < 0)
         data.fill(char(0xFF)); // as bytes read with -1 each
     out = data;
     return length;

@@ -5,6 +5,7 @@
 #include <functional>
 
 class BridgeContext;
+class Tmex;
 struct SensorDevice;
 
 // The DS28E17 1-Wire-to-I2C bridge. Built on the stack for one use: a read of
@@ -36,7 +37,7 @@ public:
     // Stores the fields and reconfigures every bridge on the bus to 100 kHz.
     // `context` may be null (the cycle's broadcast); then both scan options
     // count as on and no sensor heater is planned.
-    I2cBridge(int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context);
+    I2cBridge(Tmex &tmex, int32_t *session, uint8_t *accessState, short *rom, BridgeContext *context);
 
     // Broadcast Write Configuration (Skip ROM, 0xD2, speed byte: 0 for 100 kHz,
     // 1 for 400, 2 for 900, 3 otherwise). Returns the speed byte read back
@@ -63,7 +64,8 @@ public:
     // The same, the first read already made (with a write packet): its answer.
     int waitWhileBusy(short firstPoll);
 
-    // The session, access state and ROM buffer the drivers of this read use.
+    // The bus calls, session, access state and ROM buffer the drivers of this read use.
+    Tmex &tmex() const { return m_tmex; }
     int32_t *session() const { return m_session; }
     uint8_t *accessState() const { return m_accessState; }
     short *rom() const { return m_rom; }
@@ -73,13 +75,13 @@ public:
 
     // The selection before every further transaction of an attempt (TMAccess,
     // whose result is not examined).
-    static void accessDevice(int32_t *session, uint8_t *accessState);
+    static void accessDevice(Tmex &tmex, int32_t *session, uint8_t *accessState);
     // Up to kAttempts attempts of one operation: each begins with
     // Tmex::selectDevice (the attempt fails with kFailed when it does not succeed),
     // then runs `attempt`, whose result ends the attempts when it is 1 or
     // more. GUI events are processed between attempts. Returns that result,
     // or the last attempt's code.
-    static int attempts(int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt);
+    static int attempts(Tmex &tmex, int32_t *session, uint8_t *accessState, short *rom, const std::function<int()> &attempt);
 
     // Discovery and read of everything behind the bridge, hub channel by hub
     // channel, into `device`'s channel list. Leaves the hub on channel 0.
@@ -96,6 +98,7 @@ public:
     static void mergeChannels(SensorDevice &device, const SensorDevice &found);
 
 private:
+    Tmex &m_tmex;
     int32_t *m_session;
     uint8_t *m_accessState;
     short *m_rom;

@@ -20,7 +20,7 @@ I2cDriver::I2cDriver(int32_t *session, uint8_t *accessState, short *rom, I2cBrid
 
 void I2cDriver::selectAgain()
 {
-    I2cBridge::accessDevice(m_session, m_accessState);
+    I2cBridge::accessDevice(m_bridge->tmex(), m_session, m_accessState);
 }
 
 void I2cDriver::pauseMs(int ms)
@@ -37,7 +37,7 @@ void I2cDriver::pauseMs(int ms)
 
 int I2cDriver::attempts(const std::function<int()> &attempt)
 {
-    return I2cBridge::attempts(m_session, m_accessState, m_rom, attempt);
+    return I2cBridge::attempts(m_bridge->tmex(), m_session, m_accessState, m_rom, attempt);
 }
 
 int I2cDriver::write(std::initializer_list<uint8_t> bytes, int mode)

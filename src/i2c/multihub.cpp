@@ -20,13 +20,13 @@ int MultiHub::selectChannel(uint8_t ch)
 {
     if (m_hubAddress == 0) {
         // Discovery: a single attempt, first address then second.
-        if (!Tmex::selectDevice(*m_session, m_accessState, m_rom))
+        if (!m_bridge->tmex().selectDevice(*m_session, m_accessState, m_rom))
             return I2cBridge::kFailed;
         if (writeChannel(kFirstAddress, ch)) {
             m_hubAddress = kFirstAddress;
             return 1;
         }
-        if (TMStrongAccess(*m_session, m_accessState) < 1)
+        if (m_bridge->tmex().TMStrongAccess(*m_session, m_accessState) < 1)
             return I2cBridge::kFailed;
         if (writeChannel(kSecondAddress, ch)) {
             m_hubAddress = kSecondAddress;
@@ -34,7 +34,7 @@ int MultiHub::selectChannel(uint8_t ch)
         }
         return I2cBridge::kHubRefused;
     }
-    return I2cBridge::attempts(m_session, m_accessState, m_rom,
+    return I2cBridge::attempts(m_bridge->tmex(), m_session, m_accessState, m_rom,
                                [this, ch] { return writeChannel(m_hubAddress, ch) ? 1 : I2cBridge::kHubRefused; });
 }
 

@@ -24,13 +24,13 @@ int SensirionSensor::readSerialNumber(QByteArray &six)
     return wordsValid(six, 2) ? 1 : I2cBridge::kCrcMismatch;
 }
 
-uint64_t SensirionSensor::romShaped(uint8_t family, const uint8_t six[6])
+uint64_t SensirionSensor::romShaped(uint8_t family, const uint8_t six[6]) const
 {
     unsigned char id[8];
     id[0] = family;
     for (int i = 0; i < 6; ++i)
         id[1 + i] = six[i];
-    id[7] = uint8_t(TMCRC(7, id, 0, 0));
+    id[7] = uint8_t(m_bridge->tmex().TMCRC(7, id, 0, 0));
     uint64_t value = 0;
     for (int i = 7; i >= 0; --i)
         value = (value << 8) | id[i];

@@ -27,5 +27,5 @@ protected:
     // An identifier in the shape of a 1-Wire ROM read in bus order: `family`,
     // the six bytes, the Dallas CRC-8 of those seven (TMCRC); byte 0 in the
     // low 8 bits.
-    static uint64_t romShaped(uint8_t family, const uint8_t six[6]);
+    uint64_t romShaped(uint8_t family, const uint8_t six[6]) const;
 };

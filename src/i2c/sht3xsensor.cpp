@@ -39,7 +39,7 @@ Sht3xSensor::Sht3xSensor(int32_t *session, uint8_t *accessState, short *rom, I2c
 {
 }
 
-uint64_t Sht3xSensor::identifier(const QByteArray &six)
+uint64_t Sht3xSensor::identifier(const QByteArray &six) const
 {
     return romShaped(kFamily, reinterpret_cast<const uint8_t *>(six.constData()));
 }

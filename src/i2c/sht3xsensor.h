@@ -47,7 +47,7 @@ public:
     int heaterState() const { return m_heaterState; }
 
     // The identifier of the six serial-number bytes as received.
-    static uint64_t identifier(const QByteArray &six);
+    uint64_t identifier(const QByteArray &six) const;
 
 private:
     uint64_t m_serial = 0;

@@ -37,7 +37,7 @@ uint64_t Sts3xSensor::sensorIdHash48(const uint8_t bytes[4])
     return reg ^ kHashFinal;
 }
 
-uint64_t Sts3xSensor::identifier(uint16_t word1, uint16_t word2)
+uint64_t Sts3xSensor::identifier(uint16_t word1, uint16_t word2) const
 {
     const uint8_t input[4] = {uint8_t(word1 & 0xFF), uint8_t(word1 >> 8), uint8_t(word2 & 0xFF), uint8_t(word2 >> 8)};
     const uint64_t hash = sensorIdHash48(input);

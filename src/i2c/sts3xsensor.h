@@ -38,7 +38,7 @@ public:
     static uint64_t sensorIdHash48(const uint8_t bytes[4]);
     // The identifier of the serial-number words: 0x54, the hash (least
     // significant byte first), the Dallas CRC-8; byte 0 in the low 8 bits.
-    static uint64_t identifier(uint16_t word1, uint16_t word2);
+    uint64_t identifier(uint16_t word1, uint16_t word2) const;
 
 private:
     uint64_t m_serial = 0;

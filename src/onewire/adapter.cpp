@@ -18,24 +18,24 @@ const int kMaxFruitlessPasses = 64;
 int Adapter::open()
 {
     m_status = QStringLiteral("Error TMReadDefaultPort port=%1  portType=%2").arg(m_portNum).arg(m_portType);
-    if (TMValidSession(m_session) == 1 && TMSetup(m_session) == 1)
+    if (m_tmex.TMValidSession(m_session) == 1 && m_tmex.TMSetup(m_session) == 1)
         return 1;
 
-    if (TMReadDefaultPort(&m_portNum, &m_portType) < 1)
+    if (m_tmex.TMReadDefaultPort(&m_portNum, &m_portType) < 1)
         return -1;
 
     m_status = QStringLiteral("Error TMExtendedStartSession port=%1  portType=%2").arg(m_portNum).arg(m_portType);
-    m_session = TMExtendedStartSession(m_portNum, m_portType, nullptr);
+    m_session = m_tmex.TMExtendedStartSession(m_portNum, m_portType, nullptr);
     if (m_session < 1) {
         m_status += QStringLiteral("\nError setup driver port");
         return -3;
     }
 
     m_status = QStringLiteral("Error TMSetup session=%1").arg(m_session);
-    const short setup = TMSetup(m_session);
+    const short setup = m_tmex.TMSetup(m_session);
     if (setup != 1 && setup != 2) {
         if (m_session > 0) {
-            TMEndSession(m_session);
+            m_tmex.TMEndSession(m_session);
             m_session = 0;
         }
         m_status += QStringLiteral("\nAdapter not found");
@@ -43,10 +43,10 @@ int Adapter::open()
     }
 
     m_status = QStringLiteral("Adapter found, No error");
-    if (TMAutoOverDrive(m_session, m_searchState, 1) == 1) {
+    if (m_tmex.TMAutoOverDrive(m_session, m_searchState, 1) == 1) {
         m_status += QStringLiteral("; Info: OverDrive ON");
     } else {
-        TMAutoOverDrive(m_session, m_searchState, 0);
+        m_tmex.TMAutoOverDrive(m_session, m_searchState, 0);
         m_status += QStringLiteral("; Info: OverDrive OFF");
     }
     return 1;
@@ -54,8 +54,8 @@ int Adapter::open()
 
 int Adapter::resetBus()
 {
-    if (TMValidSession(m_session) != 0)
-        return TMTouchReset(m_session);
+    if (m_tmex.TMValidSession(m_session) != 0)
+        return m_tmex.TMTouchReset(m_session);
     return -1;
 }
 
@@ -64,11 +64,11 @@ int Adapter::search(RomList &roms)
     if (m_session < 1)
         return -4;
     roms.clear();
-    if (TMFirst(m_session, m_searchState) < 1)
+    if (m_tmex.TMFirst(m_session, m_searchState) < 1)
         return 1;
 
     RomId rom(8, 0);
-    if (TMRom(m_session, m_searchState, rom.data()) < 1) {
+    if (m_tmex.TMRom(m_session, m_searchState, rom.data()) < 1) {
         qCDebug(logCritical()) << "Fail on read ROM";
         return 1;
     }
@@ -92,11 +92,11 @@ int Adapter::search(RomList &roms)
             qCDebug(logCritical()) << "The search does not settle: stopped after" << passes - 1 << "passes";
             return kSearchUnsettled;
         }
-        if (TMNext(m_session, m_searchState) < 1)
+        if (m_tmex.TMNext(m_session, m_searchState) < 1)
             break;
         ++fruitless;
         rom[0] = 0;
-        if (TMRom(m_session, m_searchState, rom.data()) < 1)
+        if (m_tmex.TMRom(m_session, m_searchState, rom.data()) < 1)
             continue;
         if (!romIsValid(rom))
             continue;

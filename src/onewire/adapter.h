@@ -9,10 +9,13 @@
 // buffers, and the bus search. The measurement session owns one for the
 // whole run, so a new one is a freshly started program. Its destruction
 // does not end the TMEX session.
+class Tmex;
+
 class Adapter
 {
 public:
-    Adapter() = default;
+    // The TMEX calls of the bus this session is on; `tmex` must outlive it.
+    explicit Adapter(Tmex &tmex) : m_tmex(tmex) {}
     Adapter(const Adapter &) = delete;
     Adapter &operator=(const Adapter &) = delete;
 
@@ -22,6 +25,7 @@ public:
     // A reset pulse when the session is valid (its result), else -1.
     int resetBus();
     int sessionHandle() const { return m_session; }
+    Tmex &tmex() const { return m_tmex; }
     uint8_t *accessStateBuffer() { return m_accessState; }
     QString statusText() const { return m_status; }
 
@@ -37,6 +41,7 @@ public:
     static QString findAdapterSerial(const RomList &roms, bool reversed);
 
 private:
+    Tmex &m_tmex;
     int32_t m_session = 0;
     int16_t m_portNum = 0;
     int16_t m_portType = 0;

@@ -16,15 +16,15 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 const SensorTraits Ds18b20::kTraits =
     SensorTraits("DS18B20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
 
-Ds18b20::Ds18b20(int32_t *session, uint8_t *state, short *romBuffer)
-    : Ds18x20(kFamily, session, state, romBuffer)
+Ds18b20::Ds18b20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, tmex, session, state, romBuffer)
 {
 }
 
-int Ds18b20::check(const QByteArray &scratchpad, int)
+int Ds18b20::check(Tmex &tmex, const QByteArray &scratchpad, int)
 {
     QByteArray bytes = scratchpad;
-    if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
+    if (tmex.TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
         return kBadScratchpad;
     const int raw = (byteAt(scratchpad, 1) << 8) | byteAt(scratchpad, 0);
     if (raw == 0x0550 && byteAt(scratchpad, 6) == 0x0C && byteAt(scratchpad, 7) == 0x10)

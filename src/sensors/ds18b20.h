@@ -11,10 +11,10 @@ public:
     // Its channel and waits (SensorTraits).
     static const SensorTraits kTraits;
 
-    Ds18b20(int32_t *session, uint8_t *state, short *romBuffer);
+    Ds18b20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer);
 
     // The CRC, then the power-on value; 0 when the scratchpad may be used.
-    static int check(const QByteArray &scratchpad, int previousStatus);
+    static int check(Tmex &tmex, const QByteArray &scratchpad, int previousStatus);
     // The register in 1/16 °C with the bits the configured resolution leaves
     // undefined cleared; not rounded.
     static double temperature(const QByteArray &scratchpad);

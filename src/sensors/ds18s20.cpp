@@ -18,12 +18,12 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 const SensorTraits Ds18s20::kTraits =
     SensorTraits("DS18S20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
 
-Ds18s20::Ds18s20(int32_t *session, uint8_t *state, short *romBuffer)
-    : Ds18x20(kFamily, session, state, romBuffer)
+Ds18s20::Ds18s20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
+    : Ds18x20(kFamily, tmex, session, state, romBuffer)
 {
 }
 
-int Ds18s20::check(const QByteArray &scratchpad, int previousStatus)
+int Ds18s20::check(Tmex &tmex, const QByteArray &scratchpad, int previousStatus)
 {
     const uint8_t countRemain = byteAt(scratchpad, 6);
     const uint8_t countPerC = byteAt(scratchpad, 7);
@@ -33,7 +33,7 @@ int Ds18s20::check(const QByteArray &scratchpad, int previousStatus)
     if (countPerC - countRemain == 1 && previousStatus != kSuspectCount)
         return kSuspectCount;
     QByteArray bytes = scratchpad;
-    if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
+    if (tmex.TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0)
         return kBadScratchpad;
     // All-zero bytes pass the CRC but hold no count to divide by.
     if (countPerC == 0)

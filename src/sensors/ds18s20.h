@@ -11,11 +11,11 @@ public:
     // Its channel and waits (SensorTraits).
     static const SensorTraits kTraits;
 
-    Ds18s20(int32_t *session, uint8_t *state, short *romBuffer);
+    Ds18s20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer);
 
     // Power-on value, then a COUNT reading that is measured once more, then
     // the CRC; 0 when the scratchpad may be used.
-    static int check(const QByteArray &scratchpad, int previousStatus);
+    static int check(Tmex &tmex, const QByteArray &scratchpad, int previousStatus);
     // T = (COUNT_PER_C - COUNT_REMAIN) / COUNT_PER_C + TEMP_READ - 0.25, with
     // TEMP_READ the register without its 0.5 °C bit; kept to 1/100 °C as
     // T * 100 + 0.5 truncated toward zero. Needs COUNT_PER_C > 0.

@@ -24,8 +24,9 @@ const double kHighestCelsius = 125.0;
 
 } // namespace
 
-Ds18x20::Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer)
+Ds18x20::Ds18x20(const Family &family, Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : m_family(family)
+    , m_tmex(tmex)
     , m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
@@ -44,22 +45,22 @@ double Ds18x20::alarmCelsius(uint8_t byte)
 
 void Ds18x20::waitWhileBusy(int ms)
 {
-    Tmex::waitKeepingSession(*m_session, ms);
+    m_tmex.waitKeepingSession(*m_session, ms);
 }
 
 void Ds18x20::convert()
 {
     // Parasite-powered chips draw their conversion current through the strong
     // pull-up, armed here to start right after the command byte.
-    TMOneWireLevel(*m_session, 0, 1, 2);
-    TMTouchByte(*m_session, kConvertT);
+    m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
+    m_tmex.TMTouchByte(*m_session, kConvertT);
     waitWhileBusy(m_waitMs);
-    TMOneWireLevel(*m_session, 0, 0, 0);
+    m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
 }
 
 bool Ds18x20::readScratchpad()
 {
-    if (TMStrongAccess(*m_session, m_state) < 1)
+    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
     // The command and the nine read slots in one run: an adapter that
     // carries a run in one exchange waits for its answers once.
@@ -67,7 +68,7 @@ bool Ds18x20::readScratchpad()
     run[0] = kReadScratchpad;
     std::fill(run + 1, run + sizeof run, 0xFF);
     m_scratchpad.clear();
-    if (TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run) || run[0] != kReadScratchpad)
+    if (m_tmex.TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run) || run[0] != kReadScratchpad)
         return false;
     m_scratchpad = QByteArray(reinterpret_cast<const char *>(run + 1), kScratchpadSize);
     return true;
@@ -75,14 +76,14 @@ bool Ds18x20::readScratchpad()
 
 bool Ds18x20::storeTwelveBits()
 {
-    if (TMStrongAccess(*m_session, m_state) < 1)
+    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
     unsigned char run[] = {kWriteScratchpad, uint8_t(m_scratchpad.at(2)), uint8_t(m_scratchpad.at(3)), kTwelveBits};
-    if (TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run))
+    if (m_tmex.TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run))
         return false;
-    if (TMStrongAccess(*m_session, m_state) < 1)
+    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
-    TMTouchByte(*m_session, kCopyScratchpad);
+    m_tmex.TMTouchByte(*m_session, kCopyScratchpad);
     waitWhileBusy(kCopyMs);
     return true;
 }
@@ -96,7 +97,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
         const int previous = status;
         if (previous == kPowerOnValue || previous == kSuspectCount) {
             // A suspicious reading is measured again by this device alone.
-            if (!Tmex::selectDevice(*m_session, m_state, m_romBuffer)) {
+            if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer)) {
                 status = kNotSelected;
                 mode = ConvertThis;
                 continue;
@@ -104,19 +105,19 @@ int Ds18x20::convertAndRead(double *out, int mode)
             convert();
             mode = ConvertThis;
         } else {
-            if (TMRom(*m_session, m_state, m_romBuffer) < 1) {
+            if (m_tmex.TMRom(*m_session, m_state, m_romBuffer) < 1) {
                 status = kNotSelected;
                 continue;
             }
             if (mode == ConvertThis) {
-                if (TMStrongAccess(*m_session, m_state) < 1) {
+                if (m_tmex.TMStrongAccess(*m_session, m_state) < 1) {
                     status = kNotSelected;
                     continue;
                 }
                 convert();
             } else if (mode == ConvertAll) {
-                TMTouchReset(*m_session);
-                TMTouchByte(*m_session, RomCommand::kSkip);
+                m_tmex.TMTouchReset(*m_session);
+                m_tmex.TMTouchByte(*m_session, RomCommand::kSkip);
                 convert();
                 mode = ConvertThis;
             }
@@ -126,7 +127,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
             status = kNotSelected;
             continue;
         }
-        const int verdict = m_family.check(m_scratchpad, previous);
+        const int verdict = m_family.check(m_tmex, m_scratchpad, previous);
         if (verdict != 0) {
             status = verdict;
             continue;

@@ -11,6 +11,8 @@ struct SensorDevice;
 // the device's one channel. What differs between the chips (scratchpad checks,
 // temperature arithmetic, the DS18B20's resolution correction) comes in a
 // Family description from the derived driver. Built on the stack for one read.
+class Tmex;
+
 class Ds18x20
 {
 public:
@@ -37,7 +39,7 @@ public:
         const char *channelType;
         // 0 when the scratchpad may be used, else the status of the attempt.
         // `previousStatus` is the status the previous attempt ended with.
-        int (*check)(const QByteArray &scratchpad, int previousStatus);
+        int (*check)(Tmex &tmex, const QByteArray &scratchpad, int previousStatus);
         // Temperature in °C from a scratchpad that passed the check.
         double (*temperature)(const QByteArray &scratchpad);
         // The device is set to 12-bit resolution when it reports another.
@@ -64,7 +66,7 @@ public:
     static double alarmCelsius(uint8_t byte);
 
 protected:
-    Ds18x20(const Family &family, int32_t *session, uint8_t *state, short *romBuffer);
+    Ds18x20(const Family &family, Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer);
 
 private:
     // Convert T with the strong pull-up on during the conversion wait.
@@ -76,6 +78,7 @@ private:
     void waitWhileBusy(int ms);
 
     const Family &m_family;
+    Tmex &m_tmex;
     int32_t *m_session;
     uint8_t *m_state;
     short *m_romBuffer;

@@ -62,17 +62,17 @@ uint8_t subtypeFromCode(uint8_t code)
 // one run, so an adapter that carries a run in one exchange waits for its
 // answers once. What came back after the command; all ones when the run
 // failed, as from an empty bus.
-QByteArray transfer(int32_t session, uint8_t command, const QByteArray &after)
+QByteArray transfer(Tmex &tmex, int32_t session, uint8_t command, const QByteArray &after)
 {
     QByteArray run = char(command) + after;
-    if (Tmex::blockIO(session, run) < 0)
+    if (tmex.blockIO(session, run) < 0)
         run.fill(char(0xFF));
     return run.mid(1);
 }
 
-QByteArray readBytes(int32_t session, uint8_t command, int count)
+QByteArray readBytes(Tmex &tmex, int32_t session, uint8_t command, int count)
 {
-    return transfer(session, command, QByteArray(count, char(0xFF)));
+    return transfer(tmex, session, command, QByteArray(count, char(0xFF)));
 }
 
 } // namespace
@@ -82,8 +82,9 @@ const SensorTraits Max31850::kTraits = SensorTraits("MAX31850")
                                            .channel("C", "°C", Quantity::Temperature)
                                            .conversion(kConversionMs);
 
-Max31850::Max31850(int32_t *session, uint8_t *state, short *romBuffer)
-    : m_session(session)
+Max31850::Max31850(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
+    : m_tmex(tmex)
+    , m_session(session)
     , m_state(state)
     , m_romBuffer(romBuffer)
     , m_hotValue(kNaN)
@@ -100,7 +101,7 @@ Max31850::~Max31850()
 bool Max31850::select()
 {
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (Tmex::selectDevice(*m_session, m_state, m_romBuffer))
+        if (m_tmex.selectDevice(*m_session, m_state, m_romBuffer))
             return true;
     }
     return false;
@@ -108,7 +109,7 @@ bool Max31850::select()
 
 void Max31850::waitWhileConverting(int ms)
 {
-    Tmex::waitKeepingSession(*m_session, ms);
+    m_tmex.waitKeepingSession(*m_session, ms);
 }
 
 int Max31850::convertAndRead(double *hot, double *cold)
@@ -117,23 +118,23 @@ int Max31850::convertAndRead(double *hot, double *cold)
     *cold = kNaN;
     int status = kNotSelected;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!Tmex::selectDevice(*m_session, m_state, m_romBuffer)) {
+        if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer)) {
             status = kNotSelected;
             continue;
         }
-        TMOneWireLevel(*m_session, 0, 1, 2);
-        TMTouchByte(*m_session, kConvertT);
+        m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
+        m_tmex.TMTouchByte(*m_session, kConvertT);
         waitWhileConverting(kConversionMs);
-        TMOneWireLevel(*m_session, 0, 0, 0);
+        m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
 
-        if (TMStrongAccess(*m_session, m_state) < 1) {
+        if (m_tmex.TMStrongAccess(*m_session, m_state) < 1) {
             status = kNotSelected;
             continue;
         }
-        m_scratchpad = readBytes(*m_session, kReadScratchpad, kScratchpadSize);
+        m_scratchpad = readBytes(m_tmex, *m_session, kReadScratchpad, kScratchpadSize);
 
         QByteArray bytes = m_scratchpad;
-        if (TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0) {
+        if (m_tmex.TMCRC(short(bytes.size()), reinterpret_cast<unsigned char *>(bytes.data()), 0, 0) != 0) {
             qDebug() << "Error CRC MAX31850";
             status = kBadScratchpad;
             continue;
@@ -192,7 +193,7 @@ int Max31850::readCalibration(float *offset, bool *isEmulator)
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!select())
             return kNotSelected;
-        const QByteArray bytes = readBytes(*m_session, kReadCalibration, 8);
+        const QByteArray bytes = readBytes(m_tmex, *m_session, kReadCalibration, 8);
         uint8_t answer[8];
         QStringList hex;
         for (int i = 0; i < 8; ++i) {
@@ -242,7 +243,7 @@ int Max31850::writeCalibration(float offset)
         data.append(char((bits >> shift) & 0xFF));
     for (int shift = 24; shift >= 0; shift -= 8)
         data.append(char(~(bits >> shift) & 0xFF));
-    transfer(*m_session, kWriteCalibration, data);
+    transfer(m_tmex, *m_session, kWriteCalibration, data);
     return 1;
 }
 
@@ -251,7 +252,7 @@ int Max31850::readSubtype(uint8_t *subtype)
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!select())
             return kNotSelected;
-        const QByteArray answer = readBytes(*m_session, kReadSubtype, 2);
+        const QByteArray answer = readBytes(m_tmex, *m_session, kReadSubtype, 2);
         const uint8_t code = uint8_t(answer.at(0));
         const uint8_t check = uint8_t(answer.at(1));
         if (code == uint8_t(~check)) {
@@ -268,7 +269,7 @@ int Max31850::writeSubtype(uint8_t subtype)
     if (!select())
         return kNotSelected;
     const uint8_t code = subtypeCode(subtype);
-    transfer(*m_session, kWriteSubtype, QByteArray(1, char(code)) + char(~code));
+    transfer(m_tmex, *m_session, kWriteSubtype, QByteArray(1, char(code)) + char(~code));
     return 1;
 }
 

@@ -15,6 +15,8 @@ struct SensorDevice;
 // computed from the chip's value through the type K table, and the cold
 // junction. Carries out the calibration and sub-type requests the table
 // leaves in channel 0. Built on the stack for one read.
+class Tmex;
+
 class Max31850
 {
 public:
@@ -33,7 +35,7 @@ public:
     // Calibration targets at or below this mean "no reference sample".
     static constexpr float kNoSampleLimit = -32767.0f;
 
-    Max31850(int32_t *session, uint8_t *state, short *romBuffer);
+    Max31850(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer);
     ~Max31850();
 
     // Converts and reads once, at most 4 attempts: 1, or the last attempt's
@@ -74,6 +76,7 @@ private:
     void serveCalibrationRequest(const SensorChannel &channel);
     void warnOperator(const QString &text) const;
 
+    Tmex &m_tmex;
     int32_t *m_session;
     uint8_t *m_state;
     short *m_romBuffer;

@@ -22,7 +22,7 @@ namespace {
 template <typename Driver>
 int readThermometer(Sensor::ReadContext &r, SensorDevice &device)
 {
-    Driver driver(r.session, r.state, r.rom);
+    Driver driver(r.tmex, r.session, r.state, r.rom);
     double value = 0;
     int result;
     if (r.broadcastDone) {
@@ -68,7 +68,7 @@ QString thermocoupleFailure(int result, const QByteArray &scratchpad)
 // Up to 4 reads, each failure logged, then the fill (failed or not).
 int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
 {
-    Max31850 driver(r.session, r.state, r.rom);
+    Max31850 driver(r.tmex, r.session, r.state, r.rom);
     driver.setPt100Mode(r.sensor->pt100Mode());
     driver.setNotices(&r.sensor->notices());
     double hot = 0, cold = 0;
@@ -97,7 +97,7 @@ int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
 // stopped from outside (Sensor::requestStop).
 int readBridge(Sensor::ReadContext &r, SensorDevice &device)
 {
-    I2cBridge bridge(r.session, r.state, r.rom, r.sensor);
+    I2cBridge bridge(r.tmex, r.session, r.state, r.rom, r.sensor);
     r.activeBridge = &bridge;
     bridge.readSensors(device);
     r.activeBridge = nullptr;
@@ -214,7 +214,7 @@ void Sensor::measureAll(const std::function<bool()> &stop)
     Clock::keepResponsive();
     int32_t session = m_adapter.sessionHandle();
     short unusedRom[8] = {0, 0, 0, 0, 0, 0, 0, 0};
-    I2cBridge bridges(&session, m_adapter.accessStateBuffer(), unusedRom, nullptr);
+    I2cBridge bridges(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), unusedRom, nullptr);
     Clock::keepResponsive();
     bridges.sendSleepCommand();
 }
@@ -272,7 +272,7 @@ int Sensor::readDevice(SensorDevice &device)
     for (const SensorChannel &channel : qAsConst(device.channels))
         before << channel.reading;
     QString failure;
-    ReadContext context{this, &session, m_adapter.accessStateBuffer(), romBuffer, m_broadcastDone,
+    ReadContext context{this, m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer, m_broadcastDone,
                         m_activeBridge, failure};
     const int result = family->read(context, device);
     for (int i = 0; i < device.channels.size(); ++i) {

@@ -14,6 +14,7 @@
 
 class Adapter;
 class I2cBridge;
+class Tmex;
 
 // The program's model of the bus: one SensorDevice per ROM the search found,
 // each with the channels its family driver fills; the upkeep after each
@@ -82,6 +83,7 @@ public:
     struct ReadContext
     {
         Sensor *sensor;
+        Tmex &tmex;
         int32_t *session;
         uint8_t *state;
         short *rom;                  // the device's ROM buffer

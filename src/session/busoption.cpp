@@ -1,103 +1,94 @@
 #include "session/busoption.h"
 
-#include "onewire/tmex.h"
-#include "bus/tmexlibrary.h"
-#include "bus/serialbackend.h"
-#include "bus/usbadapters.h"
-#include "bus/usbbackend.h"
 #include "bus/simbackend.h"
-#include "sim/simbusloader.h"
+#include "session/masterregistry.h"
 
 namespace {
 
-std::unique_ptr<BusBackend> &installed()
-{
-    static std::unique_ptr<BusBackend> backend;
-    return backend;
-}
-
 const char kPrefix[] = "--bus=";
-const char kChoices[] = "sim, sim:FILE, tmex, tmex:PATH, serial:PORT, usb, usb:SERIAL or usb:BUS-PORT";
 
-QString defaultDriverName()
+// "sim, sim:FILE, ... or usb:BUS-PORT", for the errors.
+QString choices()
 {
-#ifdef _WIN32
-    return QStringLiteral("IBFS64.dll");
-#else
-    return QStringLiteral("IBFS64");
-#endif
+    QStringList forms = MasterRegistry::forms();
+    const QString last = forms.takeLast();
+    return forms.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
 }
 
 } // namespace
 
 QString BusOption::value(const QStringList &args)
 {
-    QString chosen;
-    bool found = false;
+    const QStringList all = values(args);
+    return all.isEmpty() ? QString() : all.last();
+}
+
+QStringList BusOption::values(const QStringList &args)
+{
+    QStringList chosen;
     for (const QString &arg : args) {
-        if (arg.startsWith(QLatin1String(kPrefix))) {
-            chosen = arg.mid(int(sizeof kPrefix) - 1);
-            found = true;
-        }
+        if (arg.startsWith(QLatin1String(kPrefix)))
+            chosen << arg.mid(int(sizeof kPrefix) - 1);
     }
-    if (!found)
-        chosen = QString::fromLocal8Bit(qgetenv("ORVEX_BUS"));
+    if (chosen.isEmpty()) {
+        const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("ORVEX_BUS"));
+        if (!fromEnvironment.isEmpty())
+            chosen << fromEnvironment;
+    }
     return chosen;
 }
 
 std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error)
 {
     if (value.isEmpty()) {
-#ifdef _WIN32
-        QString ignored;
-        if (auto driver = TmexLibrary::load(defaultDriverName(), &ignored))
-            return driver;
-#endif
-        // One USB adapter and nothing chosen: the operator plugged it in to
-        // use it. With two or more the choice is the operator's (usb:...).
-        if (UsbAdapters::survey(false).size() == 1)
-            return std::make_unique<UsbBackend>();
-        return SimBusLoader::loadDemo(error);
+        std::unique_ptr<BusBackend> backend;
+        for (const MasterEntry *entry : MasterRegistry::defaultOrder()) {
+            backend = entry->choose(error);
+            if (backend)
+                break;
+        }
+        return backend;
     }
-    if (value == QLatin1String("sim"))
-        return SimBusLoader::loadDemo(error);
-    if (value.startsWith(QLatin1String("sim:")) && value.size() > 4)
-        return SimBusLoader::loadFile(value.mid(4), error);
-    if (value == QLatin1String("tmex"))
-        return TmexLibrary::load(defaultDriverName(), error);
-    if (value.startsWith(QLatin1String("tmex:")) && value.size() > 5)
-        return TmexLibrary::load(value.mid(5), error);
-    if (value.startsWith(QLatin1String("serial:")) && value.size() > 7)
-        return std::make_unique<SerialBackend>(value.mid(7));
-    if (value == QLatin1String("usb"))
-        return std::make_unique<UsbBackend>();
-    if (value.startsWith(QLatin1String("usb:")) && value.size() > 4)
-        return std::make_unique<UsbBackend>(value.mid(4));
+    QString argument;
+    if (const MasterEntry *entry = MasterRegistry::find(value, &argument))
+        return entry->open(argument, error);
     if (error)
-        *error = QStringLiteral("--bus=%1: unknown bus (expected %2)").arg(value, QLatin1String(kChoices));
+        *error = QStringLiteral("--bus=%1: unknown bus (expected %2)").arg(value, choices());
     return nullptr;
 }
 
-bool BusOption::install(const QStringList &args, QString *error)
+std::unique_ptr<BusBackend> BusOption::openChosen(const QStringList &args, QString *error)
 {
     const QString chosen = value(args);
     if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
         if (error)
-            *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(QLatin1String(kChoices));
-        return false;
+            *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(choices());
+        return nullptr;
     }
-    std::unique_ptr<BusBackend> backend = open(chosen, error);
-    if (!backend)
-        return false;
-    // Process-wide on purpose: the TMEX calls stand for the driver library,
-    // one per process as the real one is. The adapter sessions on it belong
-    // to the measurement sessions.
-    Tmex::setBackend(backend.get());
-    installed() = std::move(backend);
-    return true;
+    return open(chosen, error);
 }
 
-SimBackend *BusOption::simulated()
+std::vector<std::unique_ptr<BusBackend>> BusOption::openAll(const QStringList &args, QString *error)
 {
-    return dynamic_cast<SimBackend *>(installed().get());
+    std::vector<std::unique_ptr<BusBackend>> buses;
+    QStringList chosen = values(args);
+    if (chosen.isEmpty())
+        chosen << QString();
+    for (const QString &value : qAsConst(chosen)) {
+        if (value.isEmpty() && args.contains(QLatin1String(kPrefix))) {
+            if (error)
+                *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(choices());
+            return {};
+        }
+        std::unique_ptr<BusBackend> backend = open(value, error);
+        if (!backend)
+            return {};
+        buses.push_back(std::move(backend));
+    }
+    return buses;
+}
+
+SimBackend *BusOption::simulated(BusBackend *backend)
+{
+    return dynamic_cast<SimBackend *>(backend);
 }

@@ -2,31 +2,120 @@
 
 #include "base/clock.h"
 #include "base/logging.h"
+#include "bus/busbackend.h"
 #include "model/readingsink.h"
 #include "model/sensordevice.h"
+#include "i2c/i2cbridge.h"
+#include "onewire/tmex.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
 #include <QDebug>
+#include <QThread>
 #include <exception>
 
-MeasurementSession::MeasurementSession(QObject *parent)
-    : QObject(parent)
-    , m_adapter(std::make_unique<Adapter>())
-    , m_sensor(std::make_unique<Sensor>(*m_adapter))
-    , m_acquisition(*m_adapter, m_sensor.get())
-    , m_recorder(std::make_unique<Recorder>(Clock::now()))
-    , m_table(std::make_unique<TableMan>(m_recorder.get()))
+class MeasurementSession::Bus
 {
-    connect(m_table.get(), &TableMan::readingTaken, this, &MeasurementSession::deliver);
-    m_table->init(m_sensor->devices());
+public:
+    explicit Bus(BusBackend *backend)
+        : tmex(backend)
+        , adapter(std::make_unique<Adapter>(tmex))
+        , sensor(std::make_unique<Sensor>(*adapter))
+        , acquisition(*adapter, sensor.get())
+    {
+    }
+
+    Tmex tmex;
+    std::unique_ptr<Adapter> adapter; // its state buffers are large
+    std::unique_ptr<Sensor> sensor;
+    Acquisition acquisition;
+    Acquisition::Result result;
+    int openResult = 1; // the last open(): 1 the adapter is there
+};
+
+MeasurementSession::MeasurementSession(BusBackend *backend, QObject *parent)
+    : QObject(parent)
+{
+    m_buses.push_back(std::make_unique<Bus>(backend));
+    build();
 }
 
-// The table reads the sensor's device list: it goes first.
+MeasurementSession::MeasurementSession(std::vector<std::unique_ptr<BusBackend>> backends, QObject *parent)
+    : QObject(parent)
+    , m_ownedBackends(std::move(backends))
+{
+    for (const std::unique_ptr<BusBackend> &backend : m_ownedBackends)
+        m_buses.push_back(std::make_unique<Bus>(backend.get()));
+    if (m_buses.empty())
+        m_buses.push_back(std::make_unique<Bus>(nullptr));
+    build();
+}
+
+void MeasurementSession::build()
+{
+    // The run starts now: %DATE% and %TIME% of the file names give this time.
+    m_recorder = std::make_unique<Recorder>(Clock::now());
+    m_table = std::make_unique<TableMan>(m_recorder.get());
+    connect(m_table.get(), &TableMan::readingTaken, this, &MeasurementSession::deliver);
+    m_table->init(m_buses.size() == 1 ? m_buses.front()->sensor->devices() : &m_allDevices);
+}
+
+// The table reads the sensors' device lists: it goes first, the buses'
+// backends last.
 MeasurementSession::~MeasurementSession()
 {
     m_table.reset();
+    m_buses.clear();
+}
+
+Adapter &MeasurementSession::adapter(int bus)
+{
+    return *m_buses.at(size_t(bus))->adapter;
+}
+
+Sensor &MeasurementSession::sensor(int bus)
+{
+    return *m_buses.at(size_t(bus))->sensor;
+}
+
+Acquisition &MeasurementSession::acquisition(int bus)
+{
+    return m_buses.at(size_t(bus))->acquisition;
+}
+
+BusBackend *MeasurementSession::backend(int bus) const
+{
+    return m_buses.at(size_t(bus))->tmex.backend();
+}
+
+QVector<SensorDevice *> MeasurementSession::allDevices() const
+{
+    if (m_buses.size() == 1)
+        return *m_buses.front()->sensor->devices();
+    QVector<SensorDevice *> all;
+    for (const std::unique_ptr<Bus> &bus : m_buses)
+        all += *bus->sensor->devices();
+    return all;
+}
+
+const Acquisition::Result &MeasurementSession::busResult(int bus) const
+{
+    return m_buses.at(size_t(bus))->result;
+}
+
+int MeasurementSession::searchRoms(int bus, RomList &roms)
+{
+    return adapter(bus).search(roms);
+}
+
+void MeasurementSession::readBridge(int bus, const RomId &rom, SensorDevice &device)
+{
+    Adapter &busAdapter = adapter(bus);
+    int32_t handle = busAdapter.sessionHandle();
+    RomId buffer = rom;
+    I2cBridge bridge(busAdapter.tmex(), &handle, busAdapter.accessStateBuffer(), buffer.data(), &sensor(bus));
+    bridge.readSensors(device);
 }
 
 void MeasurementSession::setRecordingFolder(const QString &folder)
@@ -61,37 +150,102 @@ void MeasurementSession::removeSink(ReadingSink *sink)
     m_failedSinks.removeAll(sink);
 }
 
+void MeasurementSession::forEachBus(const std::function<void(Bus &)> &work)
+{
+    if (m_buses.size() == 1) {
+        work(*m_buses.front());
+        return;
+    }
+    // Side by side: on a virtual clock every bus runs on a time line of its
+    // own from the same start, and the clock then stands where the slowest
+    // ended; buses whose masters allow it run in threads of their own, the
+    // others in turn on this thread.
+    qint64 endUs = Clock::tickUs();
+    std::vector<qint64> laneEnds(m_buses.size(), endUs);
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (size_t i = 0; i < m_buses.size(); ++i) {
+        Bus *bus = m_buses[i].get();
+        qint64 *laneEnd = &laneEnds[i];
+        auto run = [&work, bus, laneEnd] {
+            Clock::Lane lane;
+            work(*bus);
+            *laneEnd = lane.endUs();
+        };
+        const BusBackend *backend = bus->tmex.backend();
+        if (backend && backend->runsInAnyThread()) {
+            threads.emplace_back(QThread::create(run));
+            threads.back()->start();
+        } else {
+            run();
+        }
+    }
+    for (const std::unique_ptr<QThread> &thread : threads)
+        thread->wait();
+    for (qint64 laneEnd : laneEnds)
+        endUs = qMax(endUs, laneEnd);
+    Clock::joinLanes(endUs);
+}
+
 int MeasurementSession::open()
 {
-    m_openResult = m_acquisition.open();
-    return m_openResult;
+    forEachBus([](Bus &bus) { bus.openResult = bus.result.openResult = bus.acquisition.open(); });
+    for (const std::unique_ptr<Bus> &bus : m_buses) {
+        if (bus->openResult != 1)
+            return bus->openResult;
+    }
+    return 1;
 }
 
 Acquisition::Result MeasurementSession::search()
 {
-    return m_acquisition.update();
+    forEachBus([](Bus &bus) { bus.result = bus.acquisition.update(); });
+    return m_buses.front()->result;
 }
 
 Acquisition::Result MeasurementSession::refresh()
 {
-    const Acquisition::Result result = m_acquisition.refresh();
-    m_openResult = result.openResult;
-    return result;
+    forEachBus([](Bus &bus) {
+        bus.result = bus.acquisition.refresh();
+        bus.openResult = bus.result.openResult;
+    });
+    return m_buses.front()->result;
 }
 
 void MeasurementSession::measure(const std::function<bool()> &stop)
 {
     // Without the adapter no device is read, whatever its kind: the files
     // get no lines and the table shows the last readings as they age.
-    if (m_openResult == 1)
-        m_sensor->measureAll(stop);
-    if (tableRuns())
-        m_table->update();
+    forEachBus([&stop](Bus &bus) {
+        if (bus.openResult == 1)
+            bus.sensor->measureAll(stop);
+    });
+    updateTable();
+}
+
+void MeasurementSession::cycle()
+{
+    forEachBus([](Bus &bus) {
+        bus.result = bus.acquisition.refresh();
+        bus.openResult = bus.result.openResult;
+        if (bus.openResult == 1)
+            bus.sensor->measureAll();
+    });
+    updateTable();
+}
+
+void MeasurementSession::updateTable()
+{
+    if (!tableRuns())
+        return;
+    if (m_buses.size() > 1)
+        m_allDevices = allDevices();
+    m_table->update();
 }
 
 void MeasurementSession::requestStop()
 {
-    m_sensor->requestStop();
+    for (const std::unique_ptr<Bus> &bus : m_buses)
+        bus->sensor->requestStop();
 }
 
 void MeasurementSession::deliver(const SensorDevice &device, int index)

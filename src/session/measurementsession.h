@@ -8,7 +8,9 @@
 #include <QVector>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class BusBackend;
 class ReadingSink;
 class Recorder;
 class Sensor;
@@ -32,12 +34,28 @@ class MeasurementSession : public QObject
 {
     Q_OBJECT
 public:
-    explicit MeasurementSession(QObject *parent = nullptr);
+    // One bus the session measures: its TMEX calls, the adapter session on
+    // them, its model and drivers, and the acquisition steps.
+    class Bus;
+
+    // Measures the bus `backend` (not owned; must outlive the session).
+    explicit MeasurementSession(BusBackend *backend, QObject *parent = nullptr);
+    // Measures every bus of `backends` (owned), side by side: one cycle
+    // reads them all, and their readings share the table and the outputs.
+    explicit MeasurementSession(std::vector<std::unique_ptr<BusBackend>> backends, QObject *parent = nullptr);
     ~MeasurementSession() override;
 
-    Adapter &adapter() { return *m_adapter; }
-    Sensor &sensor() { return *m_sensor; }
-    Acquisition &acquisition() { return m_acquisition; }
+    int busCount() const { return int(m_buses.size()); }
+    // The first bus's parts (the window's only one).
+    Adapter &adapter() { return adapter(0); }
+    Sensor &sensor() { return sensor(0); }
+    Acquisition &acquisition() { return acquisition(0); }
+    Adapter &adapter(int bus);
+    Sensor &sensor(int bus);
+    Acquisition &acquisition(int bus);
+    BusBackend *backend(int bus = 0) const;
+    // Every bus's devices, bus by bus, as of the last search.
+    QVector<SensorDevice *> allDevices() const;
     TableMan &table() { return *m_table; }
     Recorder &recorder() { return *m_recorder; }
 
@@ -60,31 +78,52 @@ public:
     void addSink(ReadingSink *sink);
     void removeSink(ReadingSink *sink);
 
-    // The adapter session: 1 usable (see Adapter::open for the codes).
+    // The adapter session: 1 usable (see Adapter::open for the codes). With
+    // several buses, every bus is opened and the first failure is returned.
     int open();
-    // With the adapter open: search and bring the device list up to date.
+    // With the adapter open: search and bring the device list up to date
+    // (every bus; the first bus's result).
     Acquisition::Result search();
-    // open() and, when the adapter is there, search().
+    // open() and, when the adapter is there, search(): every bus, the first
+    // bus's result (busResult for the others).
     Acquisition::Result refresh();
+    const Acquisition::Result &busResult(int bus) const;
+    // A survey of one bus, with its adapter open: the identifiers of one
+    // search in search order (Adapter::search's result), and everything
+    // behind the DS28E17 `rom` as channel records of `device` (the bus's
+    // scan options apply: with both on, as orvexctl's scan leaves them,
+    // every hub channel and sensor type is tried).
+    int searchRoms(int bus, RomList &roms);
+    void readBridge(int bus, const RomId &rom, SensorDevice &device);
     // One measurement cycle: every device read (stopping after the current
     // device once `stop` returns true), then, when the table runs, the table
     // update that shows and records the readings and hands them to the sinks.
     // While the last open() or refresh() found no adapter, no device is read
-    // and only the table update runs.
+    // and only the table update runs. Several buses are read side by side
+    // (each in a thread of its own where its master allows, and on a
+    // virtual clock each on its own time line), so a cycle takes as long
+    // as its slowest bus.
     void measure(const std::function<bool()> &stop = std::function<bool()>());
+    // refresh() then the device reads of measure() for every bus, side by
+    // side, then the table update: orvexctl's cycle.
+    void cycle();
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
 
 private:
     void deliver(const SensorDevice &device, int index);
+    void build();
+    // Runs `work` for every bus, side by side, and waits for all of them.
+    void forEachBus(const std::function<void(Bus &)> &work);
+    void updateTable();
 
-    std::unique_ptr<Adapter> m_adapter; // its state buffers are large
-    std::unique_ptr<Sensor> m_sensor;
-    Acquisition m_acquisition;
+    std::vector<std::unique_ptr<BusBackend>> m_ownedBackends;
+    std::vector<std::unique_ptr<Bus>> m_buses;
+    // The table's list: every bus's devices, rebuilt before each table update.
+    QVector<SensorDevice *> m_allDevices;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<TableMan> m_table;
     QVector<ReadingSink *> m_sinks;
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
-    int m_openResult = 1; // the last open(): 1 the adapter is there
 };

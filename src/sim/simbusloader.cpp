@@ -290,3 +290,21 @@ std::unique_ptr<SimBackend> SimBusLoader::loadDemo(QString *error)
 {
     return load(demoJson(), QStringLiteral("demo bus"), error);
 }
+
+MasterEntry SimBusLoader::masterEntry()
+{
+    MasterEntry entry;
+    entry.prefix = QStringLiteral("sim");
+    entry.forms = {{QStringLiteral("sim"), QStringLiteral("the built-in demo bus")},
+                   {QStringLiteral("sim:FILE"), QStringLiteral("a simulated bus described by a JSON file")}};
+    entry.open = [](const QString &path, QString *error) -> std::unique_ptr<BusBackend> {
+        if (path.isEmpty())
+            return loadDemo(error);
+        return loadFile(path, error);
+    };
+    // Last: without hardware the program still shows what it does.
+    entry.defaultPlace = 3;
+    entry.defaultUsage = QStringLiteral("the demo bus");
+    entry.choose = [](QString *error) -> std::unique_ptr<BusBackend> { return loadDemo(error); };
+    return entry;
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bus/masterentry.h"
+
 #include <QByteArray>
 #include <QString>
 #include <memory>
@@ -18,6 +20,8 @@ public:
     // The built-in demo bus (a resource compiled into the program).
     static std::unique_ptr<SimBackend> loadDemo(QString *error);
     static QByteArray demoJson();
+    // sim (the demo bus), sim:FILE; the last resort of the default choice.
+    static MasterEntry masterEntry();
     // The ROM an entry without "rom" gets: family code `family`, a serial
     // number derived from the entry's `index` (distinct, the same on every
     // run) and a valid CRC.

@@ -26,12 +26,12 @@ uint8_t *BridgeRig::state()
 
 std::unique_ptr<I2cBridge> BridgeRig::bridge(BridgeContext *context)
 {
-    return std::make_unique<I2cBridge>(session(), state(), romBuffer(), context ? context : &this->context);
+    return std::make_unique<I2cBridge>(f.tmex, session(), state(), romBuffer(), context ? context : &this->context);
 }
 
 bool BridgeRig::select()
 {
-    return Tmex::selectDevice(*session(), state(), romBuffer());
+    return f.tmex.selectDevice(*session(), state(), romBuffer());
 }
 
 QVector<BridgePacket> BridgeRig::packets(int from)

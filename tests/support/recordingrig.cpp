@@ -1,7 +1,8 @@
 #include "support/recordingrig.h"
 
-RecordingRig::RecordingRig(const QString &folder)
-    : sensor(session.sensor())
+RecordingRig::RecordingRig(BusBackend *bus, const QString &folder)
+    : session(bus)
+    , sensor(session.sensor())
     , acquisition(session.acquisition())
     , tableMan(session.table())
     , recorder(session.recorder())

@@ -11,7 +11,8 @@
 // default template and "'" before numbers.
 struct RecordingRig
 {
-    explicit RecordingRig(const QString &folder);
+    // Measures `bus` (a fixture's, not owned).
+    RecordingRig(BusBackend *bus, const QString &folder);
 
     MeasurementSession session;
     Sensor &sensor;

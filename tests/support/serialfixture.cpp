@@ -14,12 +14,11 @@ SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
     m_backend = std::make_unique<SerialBackend>(link);
     // Short enough that a missing answer costs little real time in a test.
     m_backend->master().setReadTimeoutMs(100);
-    Tmex::setBackend(m_backend.get());
+    tmex.setBackend(m_backend.get());
 }
 
 SerialFixture::~SerialFixture()
 {
-    Tmex::setBackend(nullptr);
 }
 
 QByteArray SerialFixture::lines()

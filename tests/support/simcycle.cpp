@@ -3,13 +3,20 @@
 #include "sim/simbusloader.h"
 
 SimCycle::SimCycle(const QByteArray &json)
-    : sensor(session.sensor())
 {
     std::unique_ptr<SimBackend> backend = SimBusLoader::load(json, QStringLiteral("x"), &error);
-    if (!backend)
+    if (!backend) {
+        session = std::make_unique<MeasurementSession>(nullptr);
         return;
+    }
     fixture = std::make_unique<SimFixture>(std::move(backend));
     fixture->backend().setTrafficLogging(false);
-    openResult = session.refresh().openResult;
-    session.measure();
+    session = std::make_unique<MeasurementSession>(&fixture->backend());
+    openResult = session->refresh().openResult;
+    session->measure();
+}
+
+Sensor &SimCycle::sensor()
+{
+    return session->sensor();
 }

@@ -16,7 +16,8 @@ struct SimCycle
 
     QString error;
     std::unique_ptr<SimFixture> fixture;
-    MeasurementSession session;
-    Sensor &sensor;
+    std::unique_ptr<MeasurementSession> session;
+    // The session's model of the bus (an empty one when the text was refused).
+    Sensor &sensor();
     int openResult = 0;
 };

@@ -10,19 +10,17 @@ SimFixture::SimFixture()
 }
 
 SimFixture::SimFixture(std::unique_ptr<SimBackend> backend)
-    : session(0)
-    , m_backend(std::move(backend))
+    : m_backend(std::move(backend))
+    , tmex(m_backend.get())
+    , adapter(tmex)
+    , session(0)
 {
     if (!Clock::isVirtual())
         Clock::setVirtual();
     m_backend->setTrafficLogging(true);
-    Tmex::setBackend(m_backend.get());
 }
 
-SimFixture::~SimFixture()
-{
-    Tmex::setBackend(nullptr);
-}
+SimFixture::~SimFixture() = default;
 
 int SimFixture::open()
 {

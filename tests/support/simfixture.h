@@ -1,6 +1,7 @@
 #pragma once
 
 #include "onewire/adapter.h"
+#include "onewire/tmex.h"
 #include "onewire/romid.h"
 #include "bus/simbackend.h"
 
@@ -10,12 +11,14 @@
 
 class SimDevice;
 
-// A simulated bus installed as the TMEX backend, in virtual time, with the
+// A simulated bus with its TMEX calls, in virtual time, with the
 // traffic log on, and an adapter session of its own for the tests that drive
 // the adapter or the drivers without a measurement session (which has its
 // own): every fixture starts like a freshly started program.
 class SimFixture
 {
+    std::unique_ptr<SimBackend> m_backend;
+
 public:
     SimFixture();
     explicit SimFixture(std::unique_ptr<SimBackend> backend);
@@ -33,6 +36,8 @@ public:
         return raw;
     }
 
+    // The bus's TMEX calls and an adapter session on them.
+    Tmex tmex;
     Adapter adapter;
     // Opens the fixture's adapter session; returns Adapter::open()'s result.
     int open();
@@ -47,6 +52,4 @@ public:
     // The same ROM as the drivers' buffer (bus order, 8 shorts).
     static RomId romId(const QByteArray &rom);
 
-private:
-    std::unique_ptr<SimBackend> m_backend;
 };
