@@ -11,9 +11,13 @@
 #include "table/tableman.h"
 
 #include <QDir>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -134,6 +138,35 @@ private slots:
             names << files.first().left(19);
         }
         QCOMPARE(names, QStringList({"2025.01.27-14.03.05", "2025.01.27-14.04.06"}));
+    }
+
+    // Buses read side by side number their readings from threads of their
+    // own: no number is handed out twice, and each thread's keep rising.
+    void readingNumbersFromSeveralThreads()
+    {
+        const int perThread = 1000000;
+        std::vector<uint64_t> taken[2];
+        std::unique_ptr<QThread> threads[2];
+        std::atomic<int> ready{0};
+        for (int t = 0; t < 2; ++t) {
+            taken[t].reserve(perThread);
+            threads[t].reset(QThread::create([&numbers = taken[t], &ready] {
+                ++ready;
+                while (ready < 2) { // both start together
+                }
+                for (int i = 0; i < perThread; ++i)
+                    numbers.push_back(SensorChannel::nextReadingNumber());
+            }));
+            threads[t]->start();
+        }
+        std::vector<uint64_t> all;
+        for (int t = 0; t < 2; ++t) {
+            threads[t]->wait();
+            QVERIFY(std::is_sorted(taken[t].begin(), taken[t].end()));
+            all.insert(all.end(), taken[t].begin(), taken[t].end());
+        }
+        std::sort(all.begin(), all.end());
+        QVERIFY(std::adjacent_find(all.begin(), all.end()) == all.end());
     }
 
     // Each session has an adapter session of its own: the next one starts

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -54,10 +55,12 @@ struct SensorChannel
         reading = nextReadingNumber();
     }
 
-    // Process-wide, increasing; GUI thread only like the rest of the model.
+    // Increasing and never handed out twice, across every session of the
+    // process: the buses of one session fill their records in threads of
+    // their own, so the count is atomic.
     static uint64_t nextReadingNumber()
     {
-        static uint64_t last = 0;
+        static std::atomic<uint64_t> last{0};
         return ++last;
     }
 
