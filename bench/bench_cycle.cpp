@@ -9,7 +9,7 @@
 // simulated bus in virtual time, and the table gives:
 //
 // - the cycle's virtual duration, and the floor for the same traffic (from
-//   the traffic log alone, SimTrafficFloor, plus 10 ms per log call in the
+//   the traffic log alone, TrafficFloor, plus 10 ms per log call in the
 //   window's mode), and their ratio;
 // - CPU time per cycle (total, per channel, and the program's own without
 //   the simulated bus, also as a share of the cycle's duration), split into
@@ -40,11 +40,11 @@
 #include "sensors/acquisition.h"
 #include "session/measurementsession.h"
 #include "sensors/sensor.h"
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 #include "sim/simromdevice.h"
-#include "sim/simtrafficfloor.h"
 #include "support/eventgapprobe.h"
+#include "support/trafficfloor.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -100,7 +100,7 @@ public:
         return ns / 1000;
     }
     qint64 drainUs() const { return m_drainNs / 1000; }
-    SimTrafficFloor &floor() { return m_floor; }
+    TrafficFloor &floor() { return m_floor; }
     void drain()
     {
         const qint64 start = steadyNs();
@@ -152,7 +152,7 @@ private:
     }
 
     SimBackend &m_sim;
-    SimTrafficFloor m_floor;
+    TrafficFloor m_floor;
     qint64 m_ns[CpuMeter::PhaseCount + 1] = {};
     qint64 m_drainNs = 0;
 };
@@ -263,8 +263,8 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
         Clock::advanceMs(1000); // the window's timer between two ticks
         QCoreApplication::processEvents();
         timed.drain();
-        SimTrafficFloor &floor = timed.floor();
-        floor = SimTrafficFloor();
+        TrafficFloor &floor = timed.floor();
+        floor = TrafficFloor();
         floor.setOverdrive(f.overdrive);
         logCalls = 0;
         timed.reset();

@@ -19,12 +19,12 @@
 
 #include "base/clock.h"
 #include "bus/serialbackend.h"
-#include "bus/simbackend.h"
 #include "onewire/adapter.h"
 #include "onewire/romid.h"
 #include "onewire/tmex.h"
 #include "sensors/ds18b20.h"
 #include "session/measurementsession.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 #include "sim/simds18b20.h"
 #include "sim/simds2480b.h"

@@ -11,11 +11,11 @@
 // usage: bench_usb [cycles]          (cycles per bus, the last one measured; default 1)
 
 #include "base/clock.h"
-#include "bus/simbackend.h"
 #include "bus/usbbackend.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"
 #include "session/measurementsession.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2490.h"
 #include "support/usbtestbed.h"

@@ -1,7 +1,7 @@
 #include "onewire/adapter.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 #include "support/logcapture.h"
 #include "support/simcycle.h"
 #include "support/simfixture.h"

@@ -1,4 +1,4 @@
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 #include "session/busoption.h"
 #include "session/masterregistry.h"
 

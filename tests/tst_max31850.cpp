@@ -2,11 +2,11 @@
 #include "onewire/adapter.h"
 #include "sensors/max31850.h"
 #include "model/sensordevice.h"
-#include "sensors/typek.h"
 #include "sensors/typektable.h"
 #include "sim/simbusloader.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
+#include "sim/typek.h"
 #include "support/simfixture.h"
 
 #include <QtTest>

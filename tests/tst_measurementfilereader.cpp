@@ -113,7 +113,7 @@ private slots:
         }
 
         const MeasurementFileReader::Result result =
-            MeasurementFileReader::read(ch.fileName, firstSplit, lastSplit);
+            MeasurementFileReader::read(recorder.fileNameOf(ChannelId::of(*device, 0)), firstSplit, lastSplit);
         QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
         QVERIFY(result.channel);
         const TrendChannel wanted = TrendChannel::describe(*device, 0);
@@ -122,7 +122,7 @@ private slots:
             return QStringList({c.key(), QString::number(c.i2cSerialHigh), QString::number(c.i2cSerialLow), c.type, c.unit});
         };
         QCOMPARE(described(got), described(wanted));
-        QCOMPARE(got.filePath, ch.fileName);
+        QCOMPARE(got.filePath, recorder.fileNameOf(ChannelId::of(*device, 0)));
         QVERIFY(result.readings == 7 && result.damagedLines == 0);
         // The one without a time is taken at the time of the one before.
         QCOMPARE(readingsOf(*got.series), QStringList({i2c ? "0: 45.5" : "0: 21.5", "10: 21.5", "20: -0.5", "30: gap",
@@ -131,7 +131,7 @@ private slots:
         // Files from a run with other separators (quotes or apostrophes)
         // are read with today's settings as well.
         if (firstSplit == "'" || firstSplit == "\"") {
-            const MeasurementFileReader::Result other = MeasurementFileReader::read(ch.fileName, "<", ">");
+            const MeasurementFileReader::Result other = MeasurementFileReader::read(recorder.fileNameOf(ChannelId::of(*device, 0)), "<", ">");
             QVERIFY2(other.problem.isEmpty(), qPrintable(other.problem));
             QCOMPARE(described(*other.channel), described(wanted));
         }
@@ -161,7 +161,7 @@ private slots:
         std::unique_ptr<SensorDevice> device(makeDevice(0x28FF641E1D16035Aull));
         device->channels.append(channel(21.5));
         QCOMPARE(recorder.writeHeader(*device, 0) + recorder.appendReading(*device, 0), 2);
-        const QString path = device->channels[0].fileName;
+        const QString path = recorder.fileNameOf(ChannelId::of(*device, 0));
         write(path, "2025.01.27;14:03:15;2", QIODevice::Append);
         MeasurementFileReader::Result result = MeasurementFileReader::read(path, "'", "");
         QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));

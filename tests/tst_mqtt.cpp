@@ -8,9 +8,10 @@
 #include "publish/mqttconfig.h"
 #include "publish/mqttlink.h"
 #include "publish/mqttpublisher.h"
-#include "bus/simbus.h"
-#include "bus/simdevice.h"
+#include "sim/simbus.h"
 #include "sim/simbusloader.h"
+#include "sim/simdevice.h"
+#include "session/measurementsession.h"
 #include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/mqttrelay.h"
@@ -64,7 +65,7 @@ struct Bench : WindowRig
         Clock::setVirtual(Start);
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
         dialogs.setResponder(nullptr);
-        QObject::connect(window->tableManager(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
+        QObject::connect(window->measurementSession(), &MeasurementSession::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
             announced << QStringList{QStringLiteral("lab/%1/%2_%3/state").arg(host, rom).arg(c.subchannel),

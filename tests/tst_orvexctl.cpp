@@ -230,6 +230,49 @@ private slots:
                  QStringList({"280102030405069E", "2801020304058612", "814E2A1B00000025", "3BAA00000000016F"}));
     }
 
+    // Several buses in one run: each bus's files are byte for byte what a
+    // run on that bus alone writes (every reading once, at its own times),
+    // in one folder, and every cycle prints the readings of both. On a
+    // virtual clock the buses run side by side, so the slower one sets the
+    // pace and the other's times do not move.
+    void severalBusesInOneRun()
+    {
+        const QStringList common{"--fast", "--start", "2025-01-27T14:03:05", "--cycles", "3", "--interval", "60",
+                                 "--record"};
+        const QString a = "--bus=sim:" + SimFixture::busFile("thermometers.json");
+        const QString b = "--bus=sim:" + SimFixture::busFile("bridges.json");
+        QTemporaryDir aloneA, aloneB, together;
+        const Run runA(QStringList{"read", a} + common + QStringList{aloneA.path()});
+        const Run runB(QStringList{"read", b} + common + QStringList{aloneB.path()});
+        const Run both(QStringList{"read", a, b} + common + QStringList{together.path()});
+        QCOMPARE(both.exitCode(), 0);
+
+        auto contents = [](const QString &folder) {
+            QMap<QString, QByteArray> files;
+            for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files)) {
+                QFile file(info.filePath());
+                file.open(QIODevice::ReadOnly);
+                files.insert(info.fileName(), file.readAll());
+            }
+            return files;
+        };
+        QMap<QString, QByteArray> expected = contents(aloneA.path());
+        const QMap<QString, QByteArray> fromB = contents(aloneB.path());
+        for (auto it = fromB.begin(); it != fromB.end(); ++it) {
+            QVERIFY2(!expected.contains(it.key()), qPrintable(it.key())); // no file shared by two buses
+            expected.insert(it.key(), it.value());
+        }
+        QVERIFY(expected.size() > 10);
+        QCOMPARE(contents(together.path()), expected);
+        auto lineSet = [](const QStringList &lines) { return QSet<QString>(lines.begin(), lines.end()); };
+        QCOMPARE(lineSet(both.out()), lineSet(runA.out()) + lineSet(runB.out()));
+
+        // scan names each bus before its devices.
+        const Run scan({"scan", a, b});
+        QCOMPARE(scan.exitCode(), 0);
+        QCOMPARE(scan.out().filter(QRegularExpression("^bus sim:")).size(), 2);
+    }
+
     // Help and version answer on standard output with exit code 0, also
     // after a command; the usage names both commands.
     void helpAndVersion()

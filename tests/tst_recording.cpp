@@ -127,8 +127,9 @@ private slots:
             for (int k = 0; k <= n % 2; ++k)
                 rig.tableMan.update();
             for (const SensorDevice *device : qAsConst(*sensor.devices()))
-                for (const SensorChannel &channel : device->channels)
-                    expected[channel.fileName] << TableSupport::dataLine(channel);
+                for (int i = 0; i < device->channels.size(); ++i)
+                    expected[rig.recorder.fileNameOf(ChannelId::of(*device, i))]
+                        << TableSupport::dataLine(device->channels.at(i));
         }
 
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
@@ -174,7 +175,7 @@ private slots:
         QHash<QString, QList<Announced>> expected;
         bool folderGone = false;
         int readings = 0;
-        connect(&rig.tableMan, &TableMan::readingTaken, this, [&](const SensorDevice &device, int index) {
+        connect(&rig.session, &MeasurementSession::readingTaken, this, [&](const SensorDevice &device, int index) {
             expected[recorder.filePathFor(device, index)] << Announced{TableSupport::dataLine(device.channels.at(index)), folderGone};
             ++readings;
         });

@@ -90,7 +90,7 @@ Output fixedRun(const QString &busFile)
         output.calls += f.backend().traffic().size();
         f.backend().clearTraffic();
     };
-    QObject::connect(&tableMan, &TableMan::readingTaken, [&](const SensorDevice &device, int index) {
+    QObject::connect(&rig.session, &MeasurementSession::readingTaken, [&](const SensorDevice &device, int index) {
         table += QString("reading %1 %2 %3\n")
                      .arg(romToText(device.rom, false))
                      .arg(index)
@@ -104,7 +104,7 @@ Output fixedRun(const QString &busFile)
         // 6: channel 0 only, sample 20 °C; 7: every channel, filter "28";
         // 8: scan options on, no filter.
         if (n == 6 || n == 7)
-            tableMan.setChannelMask(n == 6 ? 0x01 : 0xFF);
+            rig.session.setChannelMask(n == 6 ? 0x01 : 0xFF);
         if (n == 2 || n == 6) {
             tableMan.setSample0(n == 2 ? 36.0 : 20.0);
             recorder.setSample0(n == 2 ? 36.0 : 20.0);

@@ -1,5 +1,5 @@
 #include "bus/seriallink.h"
-#include "bus/simbus.h"
+#include "sim/simbus.h"
 #include "sim/simds2480b.h"
 #include "sim/simpty.h"
 

@@ -6,13 +6,14 @@
 #include "model/sensordevice.h"
 #include "session/measurementsession.h"
 #include "sim/simbusloader.h"
+#include "support/logcapture.h"
 #include "support/simfixture.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
 #include <QDir>
-#include <QThread>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <algorithm>
 #include <atomic>
@@ -93,13 +94,94 @@ private slots:
         QVERIFY(late.total > 0 && late.total < channels); // from the reading after it joined
 
         session.removeSink(&counting);
-        session.table().setChannelMask(0);
+        session.setChannelMask(0);
         cycle(session);
         QCOMPARE(counting.total, 2 * channels);
         const int lateBefore = late.total;
-        session.table().setChannelMask(0xFF);
+        session.setChannelMask(0xFF);
         cycle(session);
         QCOMPARE(late.total, lateBefore + channels);
+    }
+
+    // A sink removed by another while a reading is handed out (and perhaps
+    // destroyed) gets nothing more, not even that reading; a sink added
+    // twice takes each reading once; a failing sink is logged once, not
+    // every cycle.
+    void sinkChangesAndFailuresMidDelivery()
+    {
+        LogCapture log;
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=true"));
+        MeasurementSession session(&sim->backend());
+        CountingSink first, second, broken;
+        broken.fails = true;
+        session.addSink(&first);
+        session.addSink(&second);
+        session.addSink(&second);
+        session.addSink(&broken);
+        first.during = [&] { session.removeSink(&second); };
+        cycle(session);
+        cycle(session);
+        const int channels = session.table().rowCount();
+        QCOMPARE(first.total, 2 * channels);
+        QCOMPARE(second.total, 0);
+        QCOMPARE(log.count(QStringLiteral("An output failed")), 1);
+
+        session.removeSink(&first);
+        session.addSink(&second);
+        session.addSink(&second);
+        cycle(session);
+        QCOMPARE(second.total, channels);
+        for (int n : second.byChannel)
+            QCOMPARE(n, 1);
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    }
+
+    // Two sessions on two buses in one process, each recording into its
+    // own folder: neither sees the other's devices, and every reading of
+    // each is written once, into its own bus's files.
+    void twoSessionsOnTwoBuses()
+    {
+        SimFixture other(SimBusLoader::loadFile(SimFixture::busFile(QStringLiteral("bridges.json")), nullptr));
+        other.backend().setTrafficLogging(false);
+        QTemporaryDir folderA, folderB;
+        MeasurementSession a(&sim->backend());
+        MeasurementSession b(&other.backend());
+        a.recorder().setFirstSplit(QStringLiteral("'"));
+        b.recorder().setFirstSplit(QStringLiteral("'"));
+        a.setRecordingFolder(folderA.path());
+        b.setRecordingFolder(folderB.path());
+        for (int round = 0; round < 3; ++round) {
+            cycle(a);
+            cycle(b);
+        }
+        auto romsIn = [](const QString &folder, int *lines) {
+            QSet<QString> roms;
+            for (const QFileInfo &info : QDir(folder).entryInfoList(QDir::Files)) {
+                QFile file(info.filePath());
+                file.open(QIODevice::ReadOnly);
+                const QList<QByteArray> all = file.readAll().split('\n');
+                roms.insert(QString::fromLatin1(all.first()).section(QLatin1Char('\''), 1).left(16));
+                *lines = qMax(*lines, int(all.size()));
+            }
+            return roms;
+        };
+        auto romsOf = [](MeasurementSession &session) {
+            QSet<QString> roms;
+            for (const SensorDevice *device : session.allDevices())
+                roms.insert(romToText(device->rom, false));
+            return roms;
+        };
+        int linesA = 0, linesB = 0;
+        const QSet<QString> filesA = romsIn(folderA.path(), &linesA);
+        const QSet<QString> filesB = romsIn(folderB.path(), &linesB);
+        QCOMPARE(filesA.size(), 6);
+        QVERIFY(!filesB.isEmpty());
+        QVERIFY(romsOf(a).contains(filesA));
+        QVERIFY(romsOf(b).contains(filesB));
+        QVERIFY(!romsOf(a).intersects(romsOf(b)));
+        // Ten header lines, three readings, the last line's end.
+        QCOMPARE(linesA, 14);
+        QVERIFY(linesB <= 14);
     }
 
     // Without any output, window or recording the table does not run, and

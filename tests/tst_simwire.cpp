@@ -6,8 +6,8 @@
 #include "sim/simds28e17.h"
 #include "sim/simromdevice.h"
 #include "sim/simsht3x.h"
-#include "sim/simtrafficfloor.h"
 #include "support/simfixture.h"
+#include "support/trafficfloor.h"
 
 #include <QtTest>
 #include <functional>
@@ -43,7 +43,7 @@ FloorAndClock cost(SimFixture &f, const std::function<void()> &action, int overd
     f.backend().clearTraffic();
     const qint64 startUs = Clock::tickUs();
     action();
-    SimTrafficFloor floor;
+    TrafficFloor floor;
     if (overdrive >= 0)
         floor.setOverdrive(overdrive == 1);
     floor.addAll(f.backend().traffic());

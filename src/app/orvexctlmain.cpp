@@ -48,9 +48,9 @@ QTextStream &err()
 }
 
 const char kUsageCommands[] =
-    "usage: orvexctl scan [--bus=VALUE] [--verbose]\n"
+    "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
-    "       orvexctl read [--bus=VALUE] [--cycles N] [--interval S] [--fast [--start T]]\n"
+    "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
     "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n";
 
 const char kUsageOptions[] =

@@ -65,6 +65,28 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     updateTitle();
     resize(1100, 620);
 
+    m_plot = new TrendPlot;
+    QPointer<TableMan> samples(sources.table);
+    m_plot->setSampleSource([samples](int which) { return samples ? samples->sample(which) : NO_SAMPLE; });
+    if (m_archive)
+        connect(m_archive, &TrendArchive::readingAdded, this, &ChartWindow::onReadingAdded);
+
+    QLayout *buttons = makeButtonRow();
+    makeLoadBar();
+    auto *splitter = new QSplitter;
+    splitter->addWidget(m_plot);
+    splitter->addWidget(makeSidePanel());
+    splitter->setStretchFactor(0, 1);
+    splitter->setStretchFactor(1, 0);
+    splitter->setSizes({780, 320});
+    auto *layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(m_loadBar);
+    layout->addWidget(splitter, 1);
+}
+
+QLayout *ChartWindow::makeButtonRow()
+{
     auto *add = new QToolButton;
     add->setText(QStringLiteral("Добавить канал"));
     add->setPopupMode(QToolButton::InstantPopup);
@@ -80,26 +102,10 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     png->setObjectName(QStringLiteral("btnExportPng"));
     csv->setObjectName(QStringLiteral("btnExportCsv"));
     add->setObjectName(QStringLiteral("btnAddChannel"));
-
-    m_plot = new TrendPlot;
-    QPointer<TableMan> samples(sources.table);
-    m_plot->setSampleSource([samples](int which) { return samples ? samples->sample(which) : NO_SAMPLE; });
-    m_legend = new QListWidget;
-    m_legend->setObjectName(QStringLiteral("chartLegend"));
-    m_legend->setContextMenuPolicy(Qt::CustomContextMenu);
-    m_legend->setMinimumWidth(220);
-    // A long name is cut with "…" where it ends; its tooltip has all of it.
-    m_legend->setTextElideMode(Qt::ElideRight);
-    m_legend->setWordWrap(false);
-
     connect(open, &QPushButton::clicked, this, &ChartWindow::openFiles);
     connect(whole, &QPushButton::clicked, m_plot, &TrendPlot::showWholeRun);
     connect(png, &QPushButton::clicked, this, &ChartWindow::exportPng);
     connect(csv, &QPushButton::clicked, this, &ChartWindow::exportCsv);
-    connect(m_legend, &QListWidget::itemChanged, this, &ChartWindow::onLegendChanged);
-    connect(m_legend, &QListWidget::customContextMenuRequested, this, &ChartWindow::showLegendMenu);
-    if (m_archive)
-        connect(m_archive, &TrendArchive::readingAdded, this, &ChartWindow::onReadingAdded);
 
     auto *buttons = new QHBoxLayout;
     for (QWidget *w : {static_cast<QWidget *>(add), static_cast<QWidget *>(open), static_cast<QWidget *>(whole)})
@@ -107,7 +113,11 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     buttons->addStretch(1);
     buttons->addWidget(png);
     buttons->addWidget(csv);
-    // The load in progress: shown only while files are read.
+    return buttons;
+}
+
+void ChartWindow::makeLoadBar()
+{
     m_loadBar = new QWidget;
     m_loadBar->setObjectName(QStringLiteral("loadBar"));
     m_loadLabel = new QLabel;
@@ -125,6 +135,19 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     m_loadTimer = new QTimer(this);
     m_loadTimer->setInterval(100);
     connect(m_loadTimer, &QTimer::timeout, this, &ChartWindow::showLoadProgress);
+}
+
+QWidget *ChartWindow::makeSidePanel()
+{
+    m_legend = new QListWidget;
+    m_legend->setObjectName(QStringLiteral("chartLegend"));
+    m_legend->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_legend->setMinimumWidth(220);
+    // A long name is cut with "…" where it ends; its tooltip has all of it.
+    m_legend->setTextElideMode(Qt::ElideRight);
+    m_legend->setWordWrap(false);
+    connect(m_legend, &QListWidget::itemChanged, this, &ChartWindow::onLegendChanged);
+    connect(m_legend, &QListWidget::customContextMenuRequested, this, &ChartWindow::showLegendMenu);
 
     // The cursor's time and values, beside the plot rather than over it.
     auto *cursorText = new QLabel;
@@ -139,17 +162,7 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     side->addWidget(cursorText);
     side->setStretchFactor(0, 1);
     side->setStretchFactor(1, 0);
-
-    auto *splitter = new QSplitter;
-    splitter->addWidget(m_plot);
-    splitter->addWidget(side);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 0);
-    splitter->setSizes({780, 320});
-    auto *layout = new QVBoxLayout(this);
-    layout->addLayout(buttons);
-    layout->addWidget(m_loadBar);
-    layout->addWidget(splitter, 1);
+    return side;
 }
 
 // What one load shares with its thread: the thread only reads files and

@@ -10,6 +10,7 @@
 
 class Dialogs;
 class QLabel;
+class QLayout;
 class QListWidget;
 class QListWidgetItem;
 class QMenu;
@@ -81,6 +82,12 @@ signals:
     void loadFinished();
 
 private:
+    // The pieces of the window, built once by the constructor (the plot first).
+    QLayout *makeButtonRow();
+    // The load in progress: shown only while files are read.
+    void makeLoadBar();
+    // The legend above the cursor's time and values.
+    QWidget *makeSidePanel();
     void fillAddMenu();
     void onReadingAdded(const QString &key);
     void onLegendChanged(QListWidgetItem *item);

@@ -410,7 +410,7 @@ void MainWindow::toggleChannel(int channel)
     uint8_t mask = 0;
     for (int i = 0; i < 4; ++i)
         mask |= channelEnabled[i] ? uint8_t(1 << i) : 0;
-    tableMan->setChannelMask(mask);
+    session->setChannelMask(mask);
     tableMan->update();
 }
 

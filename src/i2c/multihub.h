@@ -26,8 +26,6 @@ public:
     // I2cBridge::kNoMoreChannels past 47, without bus traffic.
     int nextChannel();
     uint8_t channel() const { return m_channel; }
-    // The address byte at which the hub answered; 0 while not found.
-    uint8_t hubAddress() const { return m_hubAddress; }
 
 private:
     // One write of the channel byte to `address`; true when it was taken.

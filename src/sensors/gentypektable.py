@@ -4,7 +4,8 @@
 
 The voltages come from the ITS-90 type K reference functions (NIST ITS-90
 thermocouple database, IEC 60584-1): below 0 C a polynomial, from 0 C a
-polynomial plus an exponential term. The same coefficients are in typek.cpp.
+polynomial plus an exponential term. The same coefficients are in
+src/sim/typek.cpp, the simulated chips' physics.
 
 Usage: python3 gentypektable.py [output]   (default: typektable.cpp next to this file)
 """

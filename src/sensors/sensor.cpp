@@ -226,10 +226,6 @@ int Sensor::startCycle()
     m_lastFamily = -1;
     if (m_devices.isEmpty())
         return -1;
-    for (SensorDevice *device : m_devices) {
-        for (SensorChannel &channel : device->channels)
-            channel.writtenThisCycle = false;
-    }
     return readDevice(*m_devices.first()) >= 0 ? 1 : 0;
 }
 

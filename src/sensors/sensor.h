@@ -111,9 +111,6 @@ public:
     // no driver writes.
     static const ChannelTraits *unitTraits(const QString &unit);
 
-signals:
-    void reqEndProgGramm();
-
 private:
     Adapter &m_adapter;
     QVector<SensorDevice *> m_devices;

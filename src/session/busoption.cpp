@@ -1,7 +1,7 @@
 #include "session/busoption.h"
 
-#include "bus/simbackend.h"
 #include "session/masterregistry.h"
+#include "sim/simbackend.h"
 
 namespace {
 
@@ -30,11 +30,10 @@ QStringList BusOption::values(const QStringList &args)
         if (arg.startsWith(QLatin1String(kPrefix)))
             chosen << arg.mid(int(sizeof kPrefix) - 1);
     }
-    if (chosen.isEmpty()) {
-        const QString fromEnvironment = QString::fromLocal8Bit(qgetenv("ORVEX_BUS"));
-        if (!fromEnvironment.isEmpty())
-            chosen << fromEnvironment;
-    }
+    // The environment may name several buses, separated by spaces (the
+    // service's settings file); the window takes the last, as of arguments.
+    if (chosen.isEmpty())
+        chosen = QString::fromLocal8Bit(qgetenv("ORVEX_BUS")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     return chosen;
 }
 

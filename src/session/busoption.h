@@ -19,8 +19,8 @@ class BusOption
 public:
     // The chosen value ("" for the default), from the arguments or the environment.
     static QString value(const QStringList &args);
-    // Every --bus value in the arguments, in order; without one, ORVEX_BUS
-    // when it is set and not empty; an empty list for the default choice.
+    // Every --bus value in the arguments, in order; without one, the values
+    // ORVEX_BUS names, separated by spaces; an empty list for the default choice.
     // A bare "--bus=" gives an empty value, which the caller refuses.
     static QStringList values(const QStringList &args);
     // Opens the backend named by `value`; on failure null and a one-line *error.

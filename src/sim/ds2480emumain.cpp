@@ -5,7 +5,7 @@
 // its answers.
 
 #include "base/clock.h"
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 #include "sim/simds2480b.h"
 #include "sim/simpty.h"

@@ -37,7 +37,6 @@ public:
 
     void setTemperature(const SimTemperature &t) { m_temperature = t; }
     void setPressure(const SimTemperature &pa) { m_pressure = pa; }
-    void setCalibration(const Calibration &c) { m_calibration = c; }
     // Pins the raw 20-bit values a conversion gives (-1 unpins).
     void pinAdc(int adcTemperature, int adcPressure);
     void setChipId(uint8_t id) { m_chipId = id; }

@@ -1,8 +1,8 @@
 #include "sim/simbusloader.h"
 
 #include "bus/crc.h"
-#include "bus/simbackend.h"
-#include "bus/simdevice.h"
+#include "sim/simbackend.h"
+#include "sim/simdevice.h"
 #include "sim/simdevicefactory.h"
 #include "sim/simjson.h"
 

@@ -125,7 +125,6 @@ void SimD6f::stop()
                                         : clampRaw(m_temperature.at(nowMs) * 37.39 + 10214.0);
         m_measuring = true;
         m_readyAtUs = Clock::tickUs() + kMeasurementUs;
-        ++m_measurements;
     }
 }
 

@@ -25,12 +25,9 @@ public:
     explicit SimD6f(double pascal = 0.0, double celsius = 20.0);
     QString kind() const override { return QStringLiteral("D6F"); }
 
-    void setPressure(const SimTemperature &pa) { m_pressure = pa; }
-    void setTemperature(const SimTemperature &t) { m_temperature = t; }
     void pinRawPressure(int raw) { m_rawPressure = raw; }
     void pinRawTemperature(int raw) { m_rawTemperature = raw; }
     bool initialised() const { return m_initialised; }
-    int measurementsStarted() const { return m_measurements; }
 
     // A bus-file entry: "pressurePa", "temperature", "rawPressure", "rawTemperature".
     static std::unique_ptr<SimI2cSlave> fromJson(const QJsonObject &entry, QString *error);
@@ -65,5 +62,4 @@ private:
     uint16_t m_nextT = 0;
     bool m_measuring = false;
     qint64 m_readyAtUs = 0;
-    int m_measurements = 0;
 };

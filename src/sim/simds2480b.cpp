@@ -1,7 +1,7 @@
 #include "sim/simds2480b.h"
 
 #include "base/clock.h"
-#include "bus/simbus.h"
+#include "sim/simbus.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 #include "sim/simi2cbus.h"
 
 #include <QJsonObject>

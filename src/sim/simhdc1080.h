@@ -24,8 +24,6 @@ public:
     explicit SimHdc1080(double celsius = 20.0, double humidity = 50.0);
     QString kind() const override { return QStringLiteral("HDC1080"); }
 
-    void setTemperature(const SimTemperature &t) { m_temperature = t; }
-    void setHumidity(const SimTemperature &h) { m_humidity = h; }
     void pinRawTemperature(int raw) { m_rawTemperature = raw; }
     void pinRawHumidity(int raw) { m_rawHumidity = raw; }
     // The three serial-ID registers 0xFB, 0xFC, 0xFD.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 
 // The adapter's own identity chip: a DS1420 (family 0x81) or a DS2401
 // (family 0x01) serial number, found by the search like any other device.

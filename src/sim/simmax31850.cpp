@@ -1,8 +1,8 @@
 #include "sim/simmax31850.h"
 
 #include "bus/crc.h"
-#include "sensors/typek.h"
 #include "sim/simjson.h"
+#include "sim/typek.h"
 
 #include <cmath>
 

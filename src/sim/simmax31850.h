@@ -1,7 +1,7 @@
 #pragma once
 
 #include "sim/simconversion.h"
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 #include "sim/simtemperature.h"
 
 #include <QJsonObject>

@@ -77,7 +77,6 @@ bool SimMultiHub::writeByte(uint8_t byte)
         return false;
     m_lastByte = byte;
     m_selected = byte < kChannels ? byte : -1;
-    ++m_taken;
     return true;
 }
 

@@ -33,8 +33,6 @@ public:
 
     // The channel the bus is routed to, -1 for none (also before the first channel byte).
     int selectedChannel() const { return m_selected; }
-    // How many channel bytes the hub has taken.
-    int channelBytesTaken() const { return m_taken; }
     // The chip at `address` on the selected channel, or null.
     SimI2cSlave *routed(uint8_t address) const;
 
@@ -62,5 +60,4 @@ private:
     QSet<int> m_refused;
     int m_selected = -1;
     int m_lastByte = 0xFF;
-    int m_taken = 0;
 };

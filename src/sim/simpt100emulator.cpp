@@ -1,7 +1,7 @@
 #include "sim/simpt100emulator.h"
 
-#include "sensors/typek.h"
 #include "sim/simjson.h"
+#include "sim/typek.h"
 
 #include <cmath>
 #include <cstring>

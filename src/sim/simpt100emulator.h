@@ -21,7 +21,6 @@ public:
     QString kind() const override { return QStringLiteral("Pt100 emulator"); }
 
     float offset() const { return m_offset; }
-    void setOffset(float offsetCelsius) { m_offset = offsetCelsius; }
     uint8_t subtypeCode() const { return m_subtypeCode; }
     void setSubtypeCode(uint8_t code) { m_subtypeCode = code; }
     int offsetWrites() const { return m_offsetWrites; }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 
 // A chip with nothing but its ROM, such as a DS2401 serial number; any family.
 class SimRomDevice : public SimDevice

@@ -98,7 +98,6 @@ void SimScd30::command(uint16_t command, const QByteArray &arguments)
                 + floatBytes(float(m_humidity.at(atMs)));
         }
         m_readIndex = qMax(m_readIndex, index);
-        ++m_reads;
         reply(wordsOf(data));
         break;
     }

@@ -25,17 +25,9 @@ public:
     explicit SimScd30(double ppm = 600.0, double celsius = 22.0, double humidity = 45.0);
     QString kind() const override { return QStringLiteral("SCD30"); }
 
-    void setCo2(const SimTemperature &ppm) { m_co2 = ppm; }
-    void setTemperature(const SimTemperature &t) { m_temperature = t; }
-    void setHumidity(const SimTemperature &h) { m_humidity = h; }
     // Pins the 12 data bytes of a measurement (three big-endian floats).
     void pinMeasurement(const QByteArray &twelveBytes) { m_pinned = twelveBytes; }
     void setSerialText(const QByteArray &text) { m_serial = text; }
-    void setIntervalS(int seconds) { m_intervalS = seconds; }
-    void setMeasuring(bool measuring) { m_measuring = measuring; }
-    // Fault: data ready never reports 1.
-    void setNeverReady(bool never) { m_neverReady = never; }
-    int measurementsRead() const { return m_reads; }
 
     // A bus-file entry: "co2", "temperature", "humidity", "measurement",
     // "serial", "intervalS", "measuring", "neverReady", "crcErrors".
@@ -60,5 +52,4 @@ private:
     bool m_measuring = true;
     bool m_neverReady = false;
     qint64 m_readIndex = -1;
-    int m_reads = 0;
 };

@@ -24,7 +24,6 @@ public:
     qint64 stretchUs() const override;
 
     void setTemperature(const SimTemperature &t) { m_temperature = t; }
-    void setHumidity(const SimTemperature &h) { m_humidity = h; }
     // Pins the raw words a measurement reports (-1 unpins).
     void pinRawTemperature(int raw) { m_rawTemperature = raw; }
     void pinRawHumidity(int raw) { m_rawHumidity = raw; }

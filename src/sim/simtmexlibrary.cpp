@@ -2,7 +2,7 @@
 // points a TMEX driver exports, served by a SimBackend. The bus comes from the
 // file named by ORVEX_SIM_BUS, or is the built-in demo bus.
 
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 
 #include <QByteArray>

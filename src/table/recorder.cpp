@@ -317,6 +317,8 @@ int Recorder::writeHeader(SensorDevice &device, int index)
     if (path.isEmpty())
         return -1;
     m_headedPath.insert(ChannelId::of(device, index), path);
+    // A new row: the file its lines go to from now on is the one it shows.
+    m_fileNames.insert(ChannelId::of(device, index), path);
     if (QFileInfo::exists(path)) {
         m_headerOwed.remove(path);
         return 1;
@@ -334,12 +336,10 @@ int Recorder::appendReading(SensorDevice &device, int index)
     const QString path = filePathFor(device, index);
     if (path.isEmpty())
         return -1;
-    SensorChannel &channel = device.channels[index];
-    if (channel.fileName.isEmpty())
-        channel.fileName = path;
-    if (channel.writtenThisCycle)
-        return 2;
+    const SensorChannel &channel = device.channels.at(index);
     const ChannelId channelKey = ChannelId::of(device, index);
+    if (!m_fileNames.contains(channelKey))
+        m_fileNames.insert(channelKey, path);
     const auto last = m_lastWrittenReading.constFind(channelKey);
     if (last != m_lastWrittenReading.constEnd() && channel.reading <= last.value())
         return 2;
@@ -387,8 +387,18 @@ int Recorder::appendReading(SensorDevice &device, int index)
     }
     noteSuccess(path);
     m_lastWrittenReading.insert(channelKey, channel.reading);
-    channel.writtenThisCycle = true;
     return 1;
+}
+
+QString Recorder::fileNameOf(const ChannelId &channel) const
+{
+    return m_fileNames.value(channel);
+}
+
+bool Recorder::isWritten(const SensorDevice &device, int index) const
+{
+    const auto last = m_lastWrittenReading.constFind(ChannelId::of(device, index));
+    return last != m_lastWrittenReading.constEnd() && device.channels.at(index).reading <= last.value();
 }
 
 void Recorder::noteFailure(const QString &path, const QString &what, const QString &reason)

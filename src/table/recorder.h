@@ -21,8 +21,8 @@ struct SensorDevice;
 // ends on every platform. A file is open only during one call.
 //
 // A reading counts as written only when its whole line reached the file: a
-// failed open, write or flush leaves no partial line behind and leaves the
-// channel's writtenThisCycle clear, so the next table update tries again.
+// failed open, write or flush leaves no partial line behind and the reading
+// unwritten, so the next table update tries again.
 // Failures are logged and kept visible through problemText().
 class Recorder
 {
@@ -83,14 +83,17 @@ public:
     // header first).
     int writeHeader(SensorDevice &device, int index);
 
-    // Appends the channel's reading as one line and sets its writtenThisCycle.
-    // Stores the path in the channel's fileName the first time. A reading is
-    // written once: when the channel still holds a reading already written
-    // for it (its `reading` number, e.g. after a failed read that left the
-    // record alone), nothing is added and nothing is marked.
-    // Returns 1 written, 2 already written (in this cycle, or the same
-    // reading), -1 failure (nothing written, writtenThisCycle stays clear).
+    // Appends the channel's reading as one line and keeps the path as the
+    // channel's file name the first time. A reading is written once: when the
+    // channel still holds a reading already written for it (its `reading`
+    // number, e.g. after a failed read that left the record alone), nothing
+    // is added. Returns 1 written, 2 already written, -1 failure (nothing
+    // written; the reading stays unwritten).
     int appendReading(SensorDevice &device, int index);
+    // The file the channel's first line went to ("" before any).
+    QString fileNameOf(const ChannelId &channel) const;
+    // Whether the channel's current reading is in its file.
+    bool isWritten(const SensorDevice &device, int index) const;
 
     // The measurement file's format, for what reads the files back: the
     // header's lines begin with these tags (the last two are whole lines),
@@ -171,6 +174,8 @@ private:
 
     // The reading number of the last line written per channel.
     QHash<ChannelId, uint64_t> m_lastWrittenReading;
+    // Each channel's file as it was first written (the table's file column).
+    QHash<ChannelId, QString> m_fileNames;
     // The file each channel's header was last written or found in.
     QHash<ChannelId, QString> m_headedPath;
     // Paths whose header could not be written: their file still owes it.

@@ -181,6 +181,7 @@ void TableMan::update()
     do {
         updateAgain = false;
         updateOnce();
+        emit updated();
     } while (updateAgain);
     updating = false;
 }
@@ -284,16 +285,11 @@ void TableMan::refreshDevice(SensorDevice &device)
             appendRow(device, index);
         } else {
             refreshRow(row, device, index);
-            if (!device.channels.at(index).writtenThisCycle && recording) {
+            if (recording && !recorder->isWritten(device, index)) {
                 CpuMeter::Scope writing(CpuMeter::Files);
                 recorder->appendReading(device, index);
-                setCellText(row, ColFileName, device.channels.at(index).fileName);
+                setCellText(row, ColFileName, recorder->fileNameOf(ChannelId::of(device, index)));
             }
-        }
-        SensorChannel &shown = device.channels[index];
-        if (shown.reading > shown.announcedReading) {
-            shown.announcedReading = shown.reading;
-            emit readingTaken(device, index);
         }
     }
 }
@@ -317,7 +313,7 @@ void TableMan::appendRow(const SensorDevice &device, int index)
         QStringLiteral("1"),
         fixed2(0),
         fixed2(0),
-        channel.fileName,
+        recorder ? recorder->fileNameOf(row.id) : QString(),
     };
     std::copy(std::begin(texts), std::end(texts), std::begin(row.cells));
     const int at = rows.size();

@@ -3,7 +3,7 @@
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
 #include "onewire/romid.h"
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 
 #include <QByteArray>
 #include <QString>

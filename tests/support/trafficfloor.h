@@ -30,7 +30,7 @@ struct TrafficEntry;
 // Not covered: waits after failures (a MAX31850 read that failed, a sensor
 // driver's failed attempts), the SHT3x heater's in-place wait and the window's
 // logging pause.
-class SimTrafficFloor
+class TrafficFloor
 {
 public:
     // Sets the bus speed for the entries that follow (standard at construction).
@@ -43,10 +43,6 @@ public:
     qint64 wireUs() const { return m_wireUs; }
     qint64 waitUs() const { return m_waitUs; }
     qint64 totalUs() const { return m_wireUs + m_waitUs; }
-
-    int resets() const { return m_resets; }
-    int slotCount() const { return m_slots; }
-    int searches() const { return m_searches; }
 
 private:
     enum class Packet { None, Command, Write, Read, Status, Data };
@@ -61,9 +57,6 @@ private:
     bool m_overdrive = false;
     qint64 m_wireUs = 0;
     qint64 m_waitUs = 0;
-    int m_resets = 0;
-    int m_slots = 0;
-    int m_searches = 0;
 
     // What the log says about the device being addressed.
     int m_family = -1;          // family code of the device last given to TMRom

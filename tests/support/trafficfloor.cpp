@@ -1,11 +1,11 @@
-#include "sim/simtrafficfloor.h"
+#include "support/trafficfloor.h"
 
 #include "bus/romcommands.h"
-#include "bus/simbackend.h"
 #include "i2c/i2csensortypes.h"
 #include "model/sensortraits.h"
 #include "sensors/ds18x20.h"
 #include "sensors/sensor.h"
+#include "sim/simbackend.h"
 
 #include <QHash>
 
@@ -47,32 +47,29 @@ const SensorTraits *familyTraits(int family)
 
 } // namespace
 
-void SimTrafficFloor::chargeReset()
+void TrafficFloor::chargeReset()
 {
     m_wireUs += kResetUs[m_overdrive];
-    ++m_resets;
 }
 
-void SimTrafficFloor::chargeSlots(int count)
+void TrafficFloor::chargeSlots(int count)
 {
     m_wireUs += count * kSlotUs[m_overdrive];
-    m_slots += count;
 }
 
-void SimTrafficFloor::chargeSearch()
+void TrafficFloor::chargeSearch()
 {
     chargeReset();
     chargeSlots(kSearchSlots);
-    ++m_searches;
 }
 
-void SimTrafficFloor::addAll(const QVector<TrafficEntry> &entries)
+void TrafficFloor::addAll(const QVector<TrafficEntry> &entries)
 {
     for (const TrafficEntry &entry : entries)
         add(entry);
 }
 
-void SimTrafficFloor::add(const TrafficEntry &e)
+void TrafficFloor::add(const TrafficEntry &e)
 {
     const QString &call = e.call;
     const int arg0 = e.args.isEmpty() ? 0 : e.args.at(0);
@@ -158,7 +155,7 @@ void SimTrafficFloor::add(const TrafficEntry &e)
     m_lastCall = call.toLatin1();
 }
 
-void SimTrafficFloor::byteSent(int byte, int result)
+void TrafficFloor::byteSent(int byte, int result)
 {
     if (m_afterReset) {
         m_afterReset = false;
@@ -214,7 +211,7 @@ void SimTrafficFloor::byteSent(int byte, int result)
 }
 
 // The answer to the packet in m_bytes is in m_answer.
-void SimTrafficFloor::packetDone()
+void TrafficFloor::packetDone()
 {
     const bool isRead = uint8_t(m_bytes.at(0)) == kReadWithStop;
     if (!isRead) {
@@ -253,7 +250,7 @@ void SimTrafficFloor::packetDone()
 
 // The wait a sensor driver makes after this write was taken; its address
 // byte and data are in m_lastWrite ("+" first for a write without a stop).
-qint64 SimTrafficFloor::writeWaitUs() const
+qint64 TrafficFloor::writeWaitUs() const
 {
     static const QHash<QByteArray, int> waits = [] {
         QHash<QByteArray, int> byWrite;

@@ -1,7 +1,7 @@
-#include "bus/simbackend.h"
+#include "sim/simbackend.h"
 
 #include "base/clock.h"
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 
 #include <QStringList>
 

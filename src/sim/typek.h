@@ -2,8 +2,9 @@
 
 // The ITS-90 reference function of the type K thermocouple (NIST ITS-90
 // thermocouple database, IEC 60584-1): thermoelectric voltage against a
-// reference junction at 0 °C. The same coefficients generate the driver's
-// table (gentypektable.py); keep the two in step.
+// reference junction at 0 °C. The simulated thermocouple chips and the tests
+// use it; the driver converts with its generated table instead
+// (sensors/gentypektable.py, from the same coefficients: keep the two in step).
 class TypeK
 {
 public:

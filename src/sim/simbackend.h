@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bus/wirebackend.h"
-#include "bus/simbus.h"
+#include "sim/simbus.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,4 +1,4 @@
-#include "sensors/typek.h"
+#include "sim/typek.h"
 
 #include <cmath>
 

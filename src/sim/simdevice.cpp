@@ -1,4 +1,4 @@
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 
 SimDevice::SimDevice(const QByteArray &rom)
     : m_rom(rom.left(8))

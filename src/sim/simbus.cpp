@@ -1,8 +1,8 @@
-#include "bus/simbus.h"
+#include "sim/simbus.h"
 
 #include "base/clock.h"
 #include "bus/romcommands.h"
-#include "bus/simdevice.h"
+#include "sim/simdevice.h"
 
 namespace {
 
