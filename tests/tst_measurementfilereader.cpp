@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "chart/measurementfilereader.h"
 #include "base/clock.h"
 #include "support/tablesupport.h"
@@ -54,7 +53,7 @@ class TstMeasurementFileReader : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
-    Recorder recorder;
+    Recorder recorder{QDateTime()};
 
 private slots:
     void initTestCase()
@@ -65,8 +64,7 @@ private slots:
     void init()
     {
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
-        recorder = Recorder();
+        recorder = Recorder(Clock::now());
         dir.reset(new QTemporaryDir);
         recorder.setFolder(dir->path());
     }

@@ -1,5 +1,4 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "gui/mainwindow.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
@@ -65,9 +64,8 @@ struct Bench : WindowRig
     {
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
-        Dialogs::setResponder(nullptr);
+        dialogs.setResponder(nullptr);
         QObject::connect(window->measurementSession(), &MeasurementSession::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);

@@ -1,5 +1,4 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "gui/dialogs.h"
 #include "sensors/sensor.h"
@@ -117,7 +116,6 @@ private slots:
         SimFixture f(SimBusLoader::loadDemo(nullptr));
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         RecordingRig rig(&f.backend(), dir.path());
         Sensor &sensor = rig.sensor;
 
@@ -257,7 +255,6 @@ private slots:
         settings.sync();
 
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         QString error;
         WindowRig rig(SimBusLoader::loadFile(bus, &error));
         rig.f.backend().setTrafficLogging(false);

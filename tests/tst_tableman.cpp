@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
@@ -71,9 +70,8 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
         dir.reset(new QTemporaryDir);
-        recorder.reset(new Recorder);
+        recorder.reset(new Recorder(Clock::now()));
         recorder->setFolder(dir->path());
         recorder->setNameTemplate(Recorder::ShortDefaultTemplate);
         recorder->setFirstSplit("'");
@@ -192,7 +190,7 @@ private slots:
         QCOMPARE(col(10).left(5) + " " + col(11).left(7), QStringLiteral(".|--- -1.00|."));
         QCOMPARE(table->cellText(4, 7) + " " + hiddenColumns(), QStringLiteral("0.30 4,7,9"));
         QCOMPARE(spy.takeLast().at(0).toBool(), true);                  // even with -pt100 off
-        AppState::instance().setPt100Mode(true);
+        tm->setPt100Mode(true);
         tm->setSample0(NO_SAMPLE);
         tm->update();
         QCOMPARE(hiddenColumns(), QStringLiteral("4,9,10"));

@@ -1,4 +1,4 @@
-#include "base/appstate.h"
+#include "base/logmessagehandler.h"
 #include "bus/busbackend.h"
 #include "session/busoption.h"
 #include "gui/mainwindow.h"
@@ -73,9 +73,8 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    const Switches switches = Switches::parse(args);
     auto *window = new MainWindow(bus.get());
-    // Only after the window exists: nothing its set-up does may see a switch.
-    Switches::parse(args);
     window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
                            + QCoreApplication::applicationVersion());
     if (window->instanceState() < 0) {
@@ -83,9 +82,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    if (!Switches::defaultLogOutput())
+    // Only after the window exists: nothing its set-up does may see a switch.
+    window->applySwitches(switches);
+    setLogFileEnabled(switches.logFileEnabled);
+    if (!switches.defaultLogOutput)
         window->installLogHandler();
-    window->showShtHeater(AppState::instance().shtMode());
     window->show();
     const int result = app.exec();
     delete window;

@@ -2,7 +2,6 @@
 // the window, through the same adapter, search, sensor model and drivers.
 
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "session/busoption.h"
 #include "session/masterregistry.h"
 #include "session/recordersettings.h"
@@ -579,8 +578,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    // Created only now, so %DATE% and %TIME% name the clock's start.
-    AppState::instance();
+    // Made only now, so %DATE% and %TIME% name the clock's start.
     MeasurementSession session(std::move(buses));
     return read(session, options);
 }

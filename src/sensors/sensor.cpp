@@ -69,6 +69,8 @@ QString thermocoupleFailure(int result, const QByteArray &scratchpad)
 int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
 {
     Max31850 driver(r.tmex, r.session, r.state, r.rom);
+    driver.setPt100Mode(r.sensor->pt100Mode());
+    driver.setNotices(&r.sensor->notices());
     double hot = 0, cold = 0;
     int result = Max31850::kNotSelected;
     for (int call = 1; call <= 4; ++call) {

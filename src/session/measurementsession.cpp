@@ -54,7 +54,8 @@ MeasurementSession::MeasurementSession(std::vector<std::unique_ptr<BusBackend>> 
 
 void MeasurementSession::build()
 {
-    m_recorder = std::make_unique<Recorder>();
+    // The run starts now: %DATE% and %TIME% of the file names give this time.
+    m_recorder = std::make_unique<Recorder>(Clock::now());
     m_table = std::make_unique<TableMan>(m_recorder.get());
     connect(m_table.get(), &TableMan::updated, this, &MeasurementSession::deliverNew);
     m_table->init(m_buses.size() == 1 ? m_buses.front()->sensor->devices() : &m_allDevices);

@@ -24,7 +24,9 @@ struct SensorDevice;
 // window, orvexctl, the test rigs and the benchmark all measure through it,
 // so they run the same code and write the same files. Owns everything it
 // assembles except the sinks; one session is one run of the program, from
-// the first open() on. GUI thread only.
+// the first open() on. The run's start time, which %DATE% and %TIME% of the
+// file names give, is the clock's time when the session is made (recorder().
+// startTime()). GUI thread only.
 //
 // One tick of the window is open() then, when the adapter is there,
 // search() and measure(); orvexctl's cycle is refresh() then measure().

@@ -38,8 +38,13 @@ public:
         "%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%";
     static constexpr const char *FullDefaultTemplate = DefaultTemplate;
 
-    // One per measurement session, which owns it.
-    Recorder() = default;
+    // One per measurement session, which owns it and gives it the run's
+    // start time, the time %DATE% and %TIME% name.
+    explicit Recorder(const QDateTime &startTime)
+        : m_startTime(startTime)
+    {
+    }
+    QDateTime startTime() const { return m_startTime; }
 
     // Empty folder: recording is off (the table manager then never calls the writers).
     QString folder() const { return m_folder; }
@@ -65,7 +70,8 @@ public:
 
     // The names the template gives more than one of these devices' live
     // channels (each once, without folder or extension), for a preview.
-    static QStringList sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices);
+    static QStringList sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices,
+                                   const QDateTime &startTime);
 
     // Empty unless channels were given distinct names because the template
     // gave them the same one; then a short text for the operator.
@@ -110,8 +116,10 @@ public:
     static double parseNumber(const QString &text, bool *ok);
 
     // The file base name (no folder, no extension) that `templateText` gives
-    // for channel `index` of `device`; empty for an index outside the channels.
-    static QString expandTemplate(const QString &templateText, const SensorDevice &device, int index);
+    // for channel `index` of `device` in a run started at `startTime`; empty
+    // for an index outside the channels.
+    static QString expandTemplate(const QString &templateText, const SensorDevice &device, int index,
+                                  const QDateTime &startTime);
     // Replace, in place, every character that may not appear in a file name
     // (or in a template) by "_", and "№" by "N". Return whether anything changed.
     static bool sanitizeFileName(QString &text);
@@ -147,6 +155,7 @@ private:
     void noteFailure(const QString &path, const QString &what, const QString &reason);
     void noteSuccess(const QString &path);
 
+    QDateTime m_startTime;
     QString m_folder;
     QString m_nameTemplate = QString::fromLatin1(DefaultTemplate);
     double m_sample0 = NO_SAMPLE;

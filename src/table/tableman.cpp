@@ -1,6 +1,5 @@
 #include "table/tableman.h"
 
-#include "base/appstate.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
@@ -256,7 +255,7 @@ void TableMan::updateOnce()
 
     setColumnShown(ColI2cSerial, anyI2cSerial);
     setColumnShown(ColHubChannel, anyHub);
-    setColumnShown(ColCalibration, anyEmulator && AppState::instance().pt100Mode());
+    setColumnShown(ColCalibration, anyEmulator && pt100Mode);
     emit btnCalibrateStatusChange(anyEmulator);
     setColumnShown(ColSubchannel, anySubchannel);
 

@@ -72,6 +72,9 @@ public:
     // with its time in the tooltip, until a fresh one arrives. The window
     // sets two measurement intervals.
     void setStaleAfterMs(qint64 ms) { staleAfterMs = ms; }
+    // The window's "-pt100" switch: the calibration column is shown for
+    // emulators only with it. Off until set; takes effect at the next update().
+    void setPt100Mode(bool on) { pt100Mode = on; }
     // Whether the row shows an old reading (stale) or a channel that did not
     // answer in the last cycle (missing, kept until the device list drops it).
     bool isRowStale(int row) const { return rows.at(row).stale; }
@@ -156,6 +159,7 @@ private:
     QString filter;
     double averageValue = 0;
     qint64 staleAfterMs = 0;
+    bool pt100Mode = false;
     bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;
