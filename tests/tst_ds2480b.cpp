@@ -3,6 +3,7 @@
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "sensors/acquisition.h"
+#include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/sensor.h"
 #include "bus/wirebackend.h"
@@ -547,6 +548,48 @@ private slots:
         chip.receive(bytes("FFFFFFFF"));
         QVERIFY(chip.violations().size() >= 2);
         QVERIFY(chip.violations().at(0).contains(QStringLiteral("input buffer")));
+    }
+
+    // A noise byte and a dropped byte in one scratchpad answer: the shifted
+    // bytes 5E 00 FF 4B 46 7F FF 0C 10 pass their CRC by chance and read
+    // 5.875 °C with configuration 46h. Their fixed bytes are wrong, a second
+    // read disagrees, and the read after gives the true -10.125 °C; nothing
+    // is written to the sensor. The 12-bit configuration is written only
+    // from two agreeing reads and copied to EEPROM only after a read back.
+    void noisyScratchpads()
+    {
+        SerialFixture f;
+        const QByteArray rom = SimFixture::rom(0x28, 0x1013);
+        auto *chip = f.add(std::make_unique<SimDs18b20>(rom, -10.125));
+        chip->pinScratchpad(bytes("5EFF4B467FFF0C10"));
+        const QByteArray factory = chip->eeprom();
+        QCOMPARE(f.open(), 1);
+        RomId id = SimFixture::romId(rom);
+        auto readB20 = [&]() {
+            Ds18b20 driver(&f.session, f.adapter.accessStateBuffer(), id.data());
+            double value = 0;
+            driver.convertAndRead(&value, Ds18x20::ReadOnly);
+            return value;
+        };
+        QCOMPARE(readB20(), -10.125);
+        // Selection 18 answers, then BE and the scratchpad: noise before its
+        // second byte, its CRC byte lost.
+        f.chip().injectNoise(18 + 2, 0x00);
+        f.chip().dropAnswer(18 + 9);
+        QCOMPARE(readB20(), -10.125);
+        QCOMPARE(chip->scratchpad().mid(2, 3), bytes("4B467F"));
+        QCOMPARE(chip->eeprom(), factory);
+
+        chip->pinScratchpad(bytes("93011E055FFF0C10"));
+        const QByteArray pinned = chip->eeprom();
+        // The second read (after the first read's 28 answers and the
+        // selection's 18) garbled in a read slot: no write this time.
+        f.chip().corruptAnswer(28 + 18 + 2, 0x01);
+        QCOMPARE(readB20(), 25.125);
+        QCOMPARE(chip->scratchpad().at(4), char(0x5F));
+        QCOMPARE(chip->eeprom(), pinned);
+        QCOMPARE(readB20(), 25.125);
+        QCOMPARE(chip->eeprom(), bytes("1E057F"));
     }
 
     // A master whose search answers never settle: the search ends with an
