@@ -133,8 +133,11 @@ private slots:
         QVERIFY(!emulator.path().isEmpty());
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "4", "--interval", "30",
                                  "--record"};
-        const OrvexctlRun serial =
-            orvexctl(common + QStringList{serialFolder, "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
+        // Every answer waits for the line to stay quiet 2 ms (real time):
+        // the demo bus's bridges make some twenty thousand exchanges.
+        const OrvexctlRun serial = runOrvexctl(QStringLiteral(ORVEXCTL_BIN),
+                                               common + QStringList{serialFolder, "--bus=serial:" + emulator.path()},
+                                               {"ORVEX_SHARED_CLOCK=" + clock}, 180000);
         const OrvexctlRun sim =
             orvexctl(common + QStringList{simFolder, bus.isEmpty() ? QStringLiteral("--bus=sim") : "--bus=sim:" + bus});
         QCOMPARE(serial.exitCode, 0);

@@ -60,9 +60,9 @@ const int kSettleMs = 20;
 // Ten bits of a byte on the line at 9600 baud.
 const int kByteTimeUs = 1042;
 // How long the line must stay quiet after an answer's last byte before the
-// answer is taken: two byte times and a margin, so a byte that trails it
+// answer is taken: two byte times, so a byte that trails it
 // (noise) is seen and not left to shift the next answer.
-const int kQuietAfterAnswerMs = 3;
+const int kQuietAfterAnswerMs = 2;
 // Power-up tries before the adapter is reported as not answering, and the
 // stray reset answers one try drops.
 const int kPowerUpAttempts = 3;

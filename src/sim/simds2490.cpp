@@ -16,8 +16,8 @@ const uint16_t kCtlResetDevice = 0x0000, kCtlStartExe = 0x0001, kCtlResumeExe = 
 const uint16_t kModPulseEnable = 0x0000, kModSpeedChange = 0x0001, kModSpeed = 0x0002, kModPullupDuration = 0x0003,
                kModSlew = 0x0004, kModProgDuration = 0x0005, kModWrite1 = 0x0006, kModDsow0 = 0x0007;
 const uint16_t kCommandMask = 0x00F6; // byte 1 without the IM and D/SE/SM bits
-const uint16_t kCommBitIo = 0x0020, kCommReset = 0x0042, kCommByteIo = 0x0052, kCommBlockIo = 0x0074,
-               kCommSearch = 0x00F4;
+const uint16_t kCommSetDuration = 0x0012, kCommBitIo = 0x0020, kCommPulse = 0x0030, kCommReset = 0x0042,
+               kCommByteIo = 0x0052, kCommMatchAccess = 0x0064, kCommBlockIo = 0x0074, kCommSearch = 0x00F4;
 const uint16_t kImmediate = 0x0001, kBit3 = 0x0008, kRst = 0x0100, kIcp = 0x0200, kNtf = 0x0400, kSpu = 0x1000,
                kRts = 0x4000;
 const uint8_t kStSpua = 0x01, kStHalt = 0x10, kStIdle = 0x20, kStEp0f = 0x80;
@@ -164,6 +164,25 @@ bool SimDs2490::comm(uint16_t value, uint16_t index)
     const qint64 startUs = Clock::tickUs();
     bool taken = false;
     switch (command) {
+    case kCommSetDuration:
+        // TYPE (bit 3) 0: the strong pull-up's duration; 1: the programming pulse's.
+        if (!(value & kBit3))
+            m_pullupDuration = index & 0xFF;
+        result(value, 0);
+        taken = true;
+        break;
+    case kCommPulse:
+        // A strong pull-up of the set duration (TYPE 0), with SPUE set.
+        if (!(value & kBit3) && m_pulseEnabled) {
+            m_bus->setStrongPullup(true);
+            startPullup();
+        }
+        result(value, 0);
+        taken = true;
+        break;
+    case kCommMatchAccess:
+        taken = commMatchAccess(value, index);
+        break;
     case kCommReset:
         taken = commReset(value, index);
         break;
@@ -216,6 +235,27 @@ bool SimDs2490::commReset(uint16_t value, uint16_t index)
     }
     const int presence = m_bus->reset();
     result(value, presence > 0 ? 0x00 : kRrNrs);
+    return true;
+}
+
+// Reset, then Match ROM (or, with the index's command byte, another ROM
+// command) and the ROM from EP2.
+bool SimDs2490::commMatchAccess(uint16_t value, uint16_t index)
+{
+    if (m_out.size() < 8)
+        return false;
+    if (value & kRst) {
+        if (m_bus->reset() <= 0) {
+            m_out.remove(0, 8);
+            result(value, kRrNrs);
+            return true;
+        }
+    }
+    m_bus->touchByte(index & 0xFF);
+    for (int i = 0; i < 8; ++i)
+        m_bus->touchByte(uint8_t(m_out.at(i)));
+    m_out.remove(0, 8);
+    result(value, 0);
     return true;
 }
 

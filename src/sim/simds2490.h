@@ -27,8 +27,9 @@ class SimBus;
 // selected). The status packet carries the state registers the master
 // reads (enable flags, status flags, the bytes waiting in EP3) and the
 // result bytes since the last packet.
-// Not modelled: command macros (IM = 0), the other COMM commands (they
-// stall, as unsupported requests do), 12 V programming, flexible speed.
+// Also SET DURATION, PULSE (strong pull-up) and MATCH ACCESS, which other
+// hosts use. Not modelled: command macros (IM = 0), the other COMM commands
+// (they stall, as unsupported requests do), 12 V programming, flexible speed.
 class SimDs2490
 {
 public:
@@ -82,6 +83,7 @@ private:
     bool comm(uint16_t value, uint16_t index);
     // The COMM commands, each with its embedded bits in `value`.
     bool commReset(uint16_t value, uint16_t index);
+    bool commMatchAccess(uint16_t value, uint16_t index);
     bool commBitIo(uint16_t value);
     bool commByteIo(uint16_t value, uint16_t index);
     bool commBlockIo(uint16_t value, uint16_t index);

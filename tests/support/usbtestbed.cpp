@@ -279,6 +279,7 @@ bool UsbTestBed::handle(UMockdevIoctlClient *client)
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
     case USBDEVFS_RESET:
+    case USBDEVFS_SETCONFIGURATION: // the one configuration (owserver sets it)
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_SUBMITURB: {
