@@ -29,7 +29,7 @@ const char kFixedBus[] = R"({ "devices": [
     { "type": "identity", "rom": "81 4E 2A 1B 00 00 00" },
     { "type": "ds18b20", "rom": "28 FF 64 1E 1D 16 03", "temperature": 21.5 },
     { "type": "ds18b20", "rom": "28 E3 E3 01 02 03 04", "temperature": -10.25 },
-    { "type": "ds18b20", "rom": "28 AA 31 07 5C 14 01", "temperature": 85.5 },
+    { "type": "ds18b20", "rom": "28 AA 31 07 5C 14 01", "temperature": 85.5, "parasite": true },
     { "type": "ds18s20", "rom": "10 12 34 56 78 9A 00", "temperature": 30.5 },
     { "type": "rom", "rom": "01 9C 44 E5 13 00 00" },
     { "type": "rom", "rom": "2D 0F 0E 0D 0C 0B 0A" }

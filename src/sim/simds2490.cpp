@@ -393,11 +393,16 @@ QByteArray SimDs2490::bulkIn(int length)
 {
     frame();
     m_requests << QStringLiteral("IN %1").arg(length);
-    // Before the command's bytes are there (or as a fault) the IN transfer
-    // completes with a zero-length packet.
-    if (m_busyUs > 0 || m_zeroLength > 0) {
-        m_zeroLength = std::max(0, m_zeroLength - 1);
+    // Before the command's bytes are there the IN transfer waits for them
+    // (the chip NAKs meanwhile: hosts that drive real adapters read EP3 at
+    // once after a byte command). A zero-length packet instead is a fault.
+    if (m_zeroLength > 0) {
+        --m_zeroLength;
         return QByteArray();
+    }
+    if (m_busyUs > 0) {
+        Clock::spendUs(m_busyUs);
+        m_busyUs = 0;
     }
     QByteArray data = m_in.left(length);
     m_in.remove(0, data.size());

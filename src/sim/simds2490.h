@@ -15,7 +15,9 @@ class SimBus;
 // packet (EP1 is polled once a frame in the alternate setting the master
 // uses). A COMM command keeps the chip busy for its bus time: status
 // packets meanwhile (which pass within that time) show it not idle, with no
-// data waiting and no results yet, and an EP3 read gets a zero-length packet.
+// data waiting and no results yet, and an EP3 read waits for the data (what
+// the chip does then is not documented; hosts proven on real adapters read
+// EP3 at once after a byte command, so it NAKs).
 //
 // Modelled: the CONTROL commands (reset, halt and resume, flushes), the MODE
 // commands the master sets (strong pull-up enable and duration, speed change
@@ -65,7 +67,8 @@ public:
     // A device arrives on the bus: the device-detect code A5h follows the
     // next command's result bytes.
     void deviceArrives() { m_deviceArrives = true; }
-    // Fault: the next `count` EP3 reads complete with a zero-length packet.
+    // Fault: the next `count` EP3 reads complete with a zero-length packet
+    // (the other thing a chip might do before its data is there).
     void zeroLengthReads(int count) { m_zeroLength = count; }
     // After the next HALT ends a strong pull-up, `polls` status packets
     // still show SPUA (beside IDLE).
