@@ -213,12 +213,11 @@ private slots:
         QVERIFY(thermometers >= 4);
     }
 
-    // digitemp finds the adapter and reads the thermometers, also after
-    // orvexctl has used the emulated adapter (which made no datasheet
-    // violation). Without a break digitemp finds no chip that a program
-    // before it has used: the answer to its timing byte, taken as a reset
-    // by a chip in command mode, comes after digitemp's flush and shifts
-    // every answer after it, here as on a UART.
+    // After orvexctl has used the emulated adapter (without a datasheet
+    // violation), digitemp finds it and reads the thermometers. Its breaks
+    // are passed on: without one, digitemp's timing byte reaches a chip in
+    // command mode as a reset, whose answer races digitemp's flush (it
+    // loses about one run in three here, as it would on a UART).
     void digitemp()
     {
         QTemporaryDir dir;
@@ -236,12 +235,16 @@ private slots:
             process.run(QStringList{"-s", emulator.path(), "-c", rc} + args, 60000);
             return process.outBytes() + process.errBytes();
         };
+        const OrvexctlRun scan = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"scan", "--bus=serial:" + emulator.path()});
+        QCOMPARE(scan.exitCode, 0);
+        QCOMPARE(emulator.violations(), QStringLiteral("violations 0"));
+
         QByteArray out = digitemp({"-i"}, true);
         QStringList roms;
         const QRegularExpression romLine(QStringLiteral("ROM #(\\d+) : ([0-9A-F]{16})"));
         for (auto it = romLine.globalMatch(QString::fromLatin1(out)); it.hasNext();)
             roms << it.next().captured(2);
-        QCOMPARE(roms.size(), kFixedTemperatures.size());
+        QVERIFY2(roms.size() == kFixedTemperatures.size(), out.constData());
         out = digitemp({"-a", "-q"}, true);
         const QRegularExpression reading(QStringLiteral("Sensor (\\d+) C: (-?[0-9.]+)"));
         int read = 0;
@@ -254,12 +257,6 @@ private slots:
             ++read;
         }
         QCOMPARE(read, kFixedTemperatures.size());
-
-        const OrvexctlRun scan = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"scan", "--bus=serial:" + emulator.path()});
-        QCOMPARE(scan.exitCode, 0);
-        QCOMPARE(emulator.violations(), QStringLiteral("violations 0"));
-        out = digitemp({"-i"}, true);
-        QVERIFY2(out.contains("ROM #3 : "), out.constData());
     }
 };
 
