@@ -1,14 +1,14 @@
 // What a cycle costs over a DS2480B serial adapter. The emulated adapter sits
 // on a real pseudo-terminal in this process and charges the serial line's
 // time to the virtual clock: every byte the host sends at 9600 baud (the chip
-// acts on each as it arrives), and per turnaround (a write the chip answers,
+// acts on each as it arrives, while the next one comes), and per turnaround (a write the chip answers,
 // after which the host waits) the last answer byte and the USB-serial
 // converter's latency (16 ms, an FTDI chip's default; 1 ms, tuned). For the demo bus and for 20 DS18B20s the table gives
 // the cycle (adapter check, search, device-list upkeep, measurements), its
-// turnarounds and bytes both ways, and the floor: the same cycle on the
-// simulated bus (its 1-Wire time and waits) plus every byte at the line rate
-// plus one latency and one answer byte per 1-Wire transaction (a reset, a
-// selection, a search pass). Below: the floor's transaction counts, a digest
+// turnarounds and bytes both ways, and the floor: the longer of the same
+// cycle on the simulated bus (its 1-Wire time and waits) and every byte at
+// the line rate (the two overlap), plus one latency and one answer byte per
+// 1-Wire transaction (a reset, a selection, a search pass). Below: the floor's transaction counts, a digest
 // of the host's bytes per row (the bytes the 1-Wire bus sees, whichever way
 // they are grouped into writes), where the demo bus's turnarounds go, the
 // turnarounds of one DS18B20 read, and what 115,200 baud would give by the
@@ -309,8 +309,8 @@ int main(int argc, char *argv[])
         digests << QStringLiteral("%1, simulated bus (its traffic log, times included): %2").arg(bus).arg(QString::fromLatin1(simDigest));
         for (const int latencyMs : {16, 1}) {
             const Figures f = serial(bus, latencyMs);
-            const qint64 floorUs =
-                simUs + f.bytesIn * SimPty::kByteUs + qint64(transactions) * (latencyMs * 1000 + SimPty::kByteUs);
+            const qint64 floorUs = std::max(simUs, f.bytesIn * SimPty::kByteUs)
+                                   + qint64(transactions) * (latencyMs * 1000 + SimPty::kByteUs);
             out() << "| " << bus << " | " << latencyMs << " ms | " << seconds(f.cycleUs) << " | " << f.turnarounds
                   << " | " << f.bytesIn << " | " << f.bytesOut << " | " << seconds(floorUs) << " | "
                   << QString::number(double(f.cycleUs) / double(floorUs), 'f', 2) << " |\n";

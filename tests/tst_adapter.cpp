@@ -1,6 +1,9 @@
 #include "onewire/adapter.h"
 #include "bus/crc.h"
 #include "onewire/tmex.h"
+#include "base/clock.h"
+#include "bus/wirebackend.h"
+#include "bus/wiremaster.h"
 #include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
 #include "support/logcapture.h"
@@ -8,6 +11,7 @@
 
 #include <QtTest>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -73,6 +77,55 @@ SimDevice *deviceOf(SimFixture &f, const RomId &rom)
         bytes.append(char(e));
     return f.bus().findDevice(bytes);
 }
+
+
+// A master in front of the simulated bus whose search passes can be made to
+// misbehave: fail (an adapter that lost an answer), name the same few
+// devices for ever, or a new valid device every pass, each costing
+// `passMs` of bus time.
+class UnsettledMaster : public WireMaster
+{
+public:
+    enum class Mode { Bus, Cycle, Invent };
+    explicit UnsettledMaster(WireMaster *bus)
+        : m_bus(bus)
+    {
+    }
+    bool defaultPort(short *portNum, short *portType) const override { return m_bus->defaultPort(portNum, portType); }
+    bool connected() const override { return true; }
+    bool setUp() override { return true; }
+    int reset() override { return m_bus->reset(); }
+    int touchBit(int bit) override { return m_bus->touchBit(bit); }
+    int touchByte(int byte) override { return m_bus->touchByte(byte); }
+    void setOverdriveTiming(bool on) override { m_bus->setOverdriveTiming(on); }
+    bool overdriveTiming() const override { return m_bus->overdriveTiming(); }
+    void setStrongPullup(bool armed) override { m_bus->setStrongPullup(armed); }
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override
+    {
+        ++passes;
+        Clock::advanceMs(passMs);
+        if (failures > 0) {
+            --failures;
+            return -1;
+        }
+        if (mode == Mode::Bus)
+            return m_bus->resetAndSearch(path, rom, discrepancies);
+        const quint64 serial = mode == Mode::Cycle ? quint64(passes % 3) : quint64(passes);
+        const QByteArray found = SimFixture::rom(0x28, 0x100 + serial);
+        std::memcpy(rom, found.constData(), 8);
+        // A discrepancy where the family code has a 0: always one more branch.
+        std::memset(discrepancies, 0, 8);
+        discrepancies[0] = 0x01;
+        return 1;
+    }
+    Mode mode = Mode::Bus;
+    int failures = 0;
+    int passes = 0;
+    int passMs = 0;
+
+private:
+    WireMaster *m_bus;
+};
 
 } // namespace
 
@@ -296,6 +349,49 @@ private slots:
     // The ROM text both ways round (only the low byte of an element), the
     // CRC-8 check value ("123456789" gives A1) and the validity test, the
     // adapter's serial from its identity chip.
+    // A pass the adapter fails (noise on the line) is run again, so the
+    // cycle keeps its devices. A search that does not settle ends as an
+    // error: the same devices named for ever (64 passes without a new one),
+    // new valid devices every pass (beyond twice the last settled count and
+    // 64 more, or after 30 s of bus time before any search settled).
+    void unsettledSearches()
+    {
+        SimFixture sim;
+        for (int i = 0; i < 5; ++i)
+            sim.add(std::make_unique<SimRomDevice>(SimFixture::rom(0x28, quint64(0x2000 + 41 * i))));
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        UnsettledMaster master(&sim.bus());
+        WireBackend backend(&master);
+        sim.tmex.setBackend(&backend);
+        QCOMPARE(sim.adapter.open(), 1);
+        RomList roms;
+        for (const int failures : {1, 2}) {
+            master.failures = failures;
+            QCOMPARE(sim.adapter.search(roms), 1);
+            QCOMPARE(roms.size(), 5);
+        }
+
+        struct Case { UnsettledMaster::Mode mode; int passMs; bool settledBefore; int maxPasses; } cases[] = {
+            {UnsettledMaster::Mode::Cycle, 0, true, 3 + 64 + 1},
+            {UnsettledMaster::Mode::Invent, 0, true, 2 * 5 + 64 + 2},
+            {UnsettledMaster::Mode::Invent, 100, false, 30000 / 100 + 2},
+        };
+        for (const Case &c : cases) {
+            Adapter adapter(sim.tmex);
+            QCOMPARE(adapter.open(), 1);
+            if (c.settledBefore) {
+                master.mode = UnsettledMaster::Mode::Bus;
+                QCOMPARE(adapter.search(roms), 1);
+            }
+            master.mode = c.mode;
+            master.passMs = c.passMs;
+            master.passes = 0;
+            QCOMPARE(adapter.search(roms), Adapter::kSearchUnsettled);
+            QVERIFY2(master.passes <= c.maxPasses, QByteArray::number(master.passes));
+        }
+        QLoggingCategory::setFilterRules(QString());
+    }
+
     void romHelpers()
     {
         QCOMPARE(Crc::dallas8(QByteArray("123456789")), uint8_t(0xA1));

@@ -93,13 +93,19 @@ const struct ReadCase
     // device alone: +85 °C with other reserved bytes is a genuine reading.
     {"B20 power-on", 0x28, "50054B467FFF0C10", None, 0, Ds18x20::ReadOnly, Ds18x20::kPowerOnValue, NAN, "R44R44R44R"},
     {"B20 85 byte 6", 0x28, "50054B467FFF0B10", None, 0, Ds18x20::ReadOnly, 1, 85.0, "R"},
-    {"B20 85 byte 7", 0x28, "50054B467FFF0C11", None, 0, Ds18x20::ReadOnly, 1, 85.0, "R"},
+    {"B20 85 byte 7", 0x28, "50054B467FFF0C11", None, 0, Ds18x20::ReadOnly, 1, 85.0, "RR"},
+    // Bytes the datasheet fixes (5 FFh, 7 10h, configuration bits 0..4 set)
+    // that read otherwise are read again and taken when both reads agree:
+    // a clone with its own reserved bytes keeps reading.
+    {"B20 clone", 0x28, "91014B467F0A0C66", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RR"},
+    {"S20 clone", 0x10, "32004B46FF000C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "RR"},
     // 12 bits read as is; below, the undefined bits are cleared and the
-    // resolution set to 12 bits with Write Scratchpad and Copy Scratchpad.
+    // resolution set to 12 bits: a second read that agrees, Write
+    // Scratchpad, a read back, Copy Scratchpad.
     {"B20 12 bits", 0x28, "91014B467FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "R"},
-    {"B20 11 bits", 0x28, "93014B465FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.125, "R4E4B467F48"},
-    {"B20 10 bits", 0x28, "93014B463FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R4E4B467F48"},
-    {"B20 9 bits", 0x28, "9101FFF61FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "R4EFFF67F48"},
+    {"B20 11 bits", 0x28, "93014B465FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.125, "RR4E4B467FR48"},
+    {"B20 10 bits", 0x28, "93014B463FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "RR4E4B467FR48"},
+    {"B20 9 bits", 0x28, "9101FFF61FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "RR4EFFF67FR48"},
     // The retry paths. A power-on value forever: the broadcast, then three
     // individual conversions, and no value.
     {"S20 power-on", 0x10, nullptr, PowerOnReads, 1000, Ds18x20::ConvertAll, Ds18x20::kPowerOnValue, NAN, "CC44R44R44R44R"},

@@ -3,6 +3,7 @@
 #include "onewire/tmex.h"
 #include "base/clock.h"
 #include "sensors/acquisition.h"
+#include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/sensor.h"
 #include "bus/wirebackend.h"
@@ -13,6 +14,7 @@
 #include "support/serialfixture.h"
 #include "support/simfixture.h"
 
+#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -128,9 +130,9 @@ class TstDs2480b : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
 
-    // Power-up: F1 (ends a strong pull-up the chip may still hold), E3
-    // (leaves data mode should the chip miss the break), the
-    // break, the timing byte C1 (which a chip just reset does not answer),
+    // Power-up: the break and a NUL at half the baud rate (a master reset
+    // that passes where a break does not), the timing byte C1 (which a chip
+    // just reset does not answer),
     // then SPUD = infinite (3F, echoed as 3E) and a read of the baud rate
     // (0F, answered 00 = 9600). Later opens ask the chip once more; a chip
     // that does not answer is an adapter not found, retried on every open.
@@ -141,9 +143,10 @@ private slots:
         SerialFixture f;
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive OFF"));
-        // The emulator took F1 as its timing byte and answered C1 as a
-        // reset (no presence on the empty bus), which the master dropped.
-        QCOMPARE(f.lines(), "F1E3C13F0FC1 / CF3E00CF");
+        // The master reset: the break (which a pseudo-terminal does not
+        // carry) and a NUL at 4800 baud; then the timing byte C1.
+        QCOMPARE(f.lines(), "00C13F0FC1 / 3E00CF");
+        QCOMPARE(f.chip().masterResets(), 1);
         QCOMPARE(f.chip().parameter(3), 7);
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.lines(), "0F / 00");
@@ -258,7 +261,7 @@ private slots:
         QCOMPARE(f.adapter.statusText(), QStringLiteral("Adapter found, No error; Info: OverDrive ON"));
         QVERIFY(f.bus().overdrive());
         const QByteArray host = f.chip().hostBytes();
-        QVERIFY(host.startsWith(bytes("F1E3C13F0F" "C1E13CE3C9")));
+        QVERIFY(host.startsWith(bytes("00C13F0F" "C1E13CE3C9")));
         QCOMPARE(host.count(bytes("C9E1F0E3B9E1")), 4);
         QCOMPARE(host.count(bytes("C1E1F0E3B1E1")), 4);
         QVERIFY(host.endsWith(bytes("E3A1" "C1E13CE3C9")));
@@ -311,7 +314,7 @@ private slots:
         QCOMPARE(f.open(), 1);
         QCOMPARE(f.tmex.TMTouchReset(f.session), short(1));
 
-        const QByteArray resync = bytes("F1E3C13F0F");
+        const QByteArray resync = bytes("00C13F0F");
         struct Fault { const char *what; std::function<void(SimDs2480b &)> arm; std::function<short(Tmex &, int32_t)> op; } faults[] = {
             {"echo of a written byte", [](SimDs2480b &c) { c.corruptAnswer(0, 0x01); },
              [](Tmex &t, int32_t s) { return t.TMTouchByte(s, 0xCC); }},
@@ -392,10 +395,9 @@ private slots:
     }
 
     // Without a break reaching the chip (a pseudo-terminal carries none): a
-    // chip left in its infinite strong pull-up by a lost answer hears
-    // nothing but F1, which power-up sends first; a chip whose answers come
-    // 30 ms late, after the settling time, has its stray answer to the timing
-    // byte dropped, not taken for the configuration's.
+    // chip left in its infinite strong pull-up by a lost answer is reset by
+    // the slow NUL; a chip whose answers come 30 ms late, after the settling
+    // time, still powers up.
     void recoveryWithoutBreak()
     {
         SerialFixture f;
@@ -414,11 +416,180 @@ private slots:
         late.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5B), 25.0));
         late.port().setAnswerDelayMs(30);
         QCOMPARE(late.open(), 1);
-        // At the first try: the stray reset answer CD before the configuration's 3E 00.
-        QVERIFY(late.chip().hostBytes().startsWith(bytes("F1E3C13F0F" "C1E13C")));
-        QVERIFY2(late.chip().answerBytes().startsWith(bytes("CD3E00")), hex(late.chip().answerBytes()));
+        QVERIFY(late.chip().hostBytes().startsWith(bytes("00C13F0F" "C1E13C")));
+        QVERIFY2(late.chip().answerBytes().startsWith(bytes("3E00")), hex(late.chip().answerBytes()));
         QCOMPARE(late.tmex.TMTouchReset(late.session), short(1));
         QCOMPARE(hex(touch(late.tmex, late.session, bytes("CCBEFF"))), "CCBE50");
+    }
+
+    // Bytes that do not belong to an answer: one inside it (the answer
+    // arrives complete with one byte left over), one that trails it a moment
+    // later, one that came before the exchange; and an echo with a 1 where a
+    // 0 was written. The first two and the last fail the exchange (the
+    // master resynchronises), the stale one is dropped and the exchange
+    // reads right. Read ROM answers in read slots, so no echo check could
+    // catch a shifted answer.
+    void bytesThatDoNotBelong()
+    {
+        SerialFixture f;
+        const QByteArray rom = SimFixture::rom(0x28, 0x4B46);
+        f.add(std::make_unique<SimDs18b20>(rom, 21.5));
+        QCOMPARE(f.open(), 1);
+        auto readRom = [&]() {
+            if (f.tmex.TMTouchReset(f.session) != 1)
+                return QByteArray("no presence");
+            QByteArray run = bytes("33FFFFFFFFFFFFFFFF");
+            if (f.tmex.blockIO(f.session, run) != run.size())
+                return QByteArray("failed");
+            return run.mid(1);
+        };
+        QCOMPARE(readRom(), rom);
+        f.chip().injectNoise(3, 0x5A); // the reset's answer, the echo of 33, then the noise
+        QCOMPARE(readRom(), QByteArray("failed"));
+        QCOMPARE(readRom(), rom);
+        f.tmex.TMTouchReset(f.session);
+        f.port().trailNextAnswer(0x5A);
+        QByteArray run = bytes("33FFFFFFFFFFFFFFFF");
+        QCOMPARE(int(f.tmex.blockIO(f.session, run)), -1);
+        QCOMPARE(readRom(), rom);
+        f.tmex.TMTouchReset(f.session);
+        f.port().sendUnasked(bytes("5A"));
+        run = bytes("33FFFFFFFFFFFFFFFF");
+        QCOMPARE(int(f.tmex.blockIO(f.session, run)), run.size());
+        QCOMPARE(run.mid(1), rom);
+
+        f.tmex.TMTouchReset(f.session);
+        f.clearLines();
+        f.chip().corruptAnswer(0, 0x02);
+        run = "\x55" + rom;
+        QCOMPARE(int(f.tmex.blockIO(f.session, run)), -1);
+        QVERIFY(f.chip().hostBytes().endsWith(bytes("00C13F0F")));
+        QCOMPARE(readRom(), rom);
+    }
+
+    // A power-up whose answers come garbled is tried again, up to three
+    // times (from the second on with F1 E3 first); a third garbled one
+    // means no adapter.
+    void powerUpTries()
+    {
+        for (const int garbled : {2, 3}) {
+            SerialFixture f;
+            for (int i = 0; i < garbled; ++i)
+                f.chip().corruptAnswer(2 * i, 0x40);
+            QCOMPARE(f.open(), garbled < 3 ? 1 : -2);
+            QCOMPARE(f.chip().hostBytes().count(bytes("F1E3")), 2);
+        }
+    }
+
+    // The master leaves the chip in command mode, with no pull-up running,
+    // when it goes (after a run in data mode, after a pull-up): the next
+    // program's reset is a reset.
+    void leavesCommandMode()
+    {
+        SimFixture sim;
+        sim.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x31), 20.0));
+        SimDs2480b chip(&sim.bus());
+        SimPty port(&chip);
+        QTemporaryDir dir;
+        QString error;
+        QVERIFY2(port.open(dir.filePath(QStringLiteral("tty")), &error), qPrintable(error));
+        for (const bool pullup : {false, true}) {
+            {
+                Ds2480b master(port.path());
+                master.setReadTimeoutMs(100);
+                QVERIFY(master.setUp());
+                QCOMPARE(master.reset(), 1);
+                uint8_t run[] = {0xCC, 0xBE, 0xFF};
+                QCOMPARE(master.touchBlock(run, 3), 3);
+                if (pullup) {
+                    QCOMPARE(master.reset(), 1);
+                    QCOMPARE(master.touchByte(0xCC), 0xCC);
+                    master.setStrongPullup(true);
+                    QCOMPARE(master.touchByte(0x44), 0x44);
+                    QVERIFY(chip.pulseRunning());
+                } else {
+                    QVERIFY(chip.dataMode());
+                }
+            }
+            QTRY_VERIFY(!chip.dataMode() && !chip.pulseRunning());
+            QVERIFY2(chip.violations().isEmpty(), qPrintable(chip.violations().join(QLatin1Char(';'))));
+            QCOMPARE(chip.receive(bytes("C1")), bytes("CD"));
+        }
+    }
+
+    // The emulated chip counts what the datasheet forbids: a first byte
+    // after a reset that is not a reset command, a byte that overruns the
+    // one-byte input buffer (bytes sent faster than the bus takes them), a
+    // byte at another baud rate. A NUL at half the rate resets it.
+    void datasheetViolations()
+    {
+        SimFixture sim;
+        sim.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x32), 20.0));
+        SimDs2480b chip(&sim.bus());
+        chip.receive(bytes("F1"));
+        QCOMPARE(chip.violations().size(), 1);
+        QVERIFY(chip.violations().at(0).contains(QStringLiteral("F1")));
+        chip.setHostBaud(4800);
+        chip.receive(bytes("00"));
+        QCOMPARE(chip.masterResets(), 1);
+        chip.setHostBaud(19200);
+        chip.receive(bytes("C1"));
+        QCOMPARE(chip.violations().size(), 2);
+        chip.setHostBaud(9600);
+        chip.clearViolations();
+        QCOMPARE(chip.receive(bytes("C1C1E1FF")), bytes("CDFF"));
+        QVERIFY(chip.violations().isEmpty());
+        // At 9600 baud a data byte's eight slots (0.56 ms) fit in a byte's
+        // line time (1.04 ms); at 115.2 kbps they do not.
+        chip.setByteTimeUs(1042);
+        chip.receive(bytes("FFFFFFFF"));
+        QVERIFY(chip.violations().isEmpty());
+        chip.setByteTimeUs(87);
+        chip.receive(bytes("FFFFFFFF"));
+        QVERIFY(chip.violations().size() >= 2);
+        QVERIFY(chip.violations().at(0).contains(QStringLiteral("input buffer")));
+    }
+
+    // A noise byte and a dropped byte in one scratchpad answer: the shifted
+    // bytes 5E 00 FF 4B 46 7F FF 0C 10 pass their CRC by chance and read
+    // 5.875 °C with configuration 46h. Their fixed bytes are wrong, a second
+    // read disagrees, and the read after gives the true -10.125 °C; nothing
+    // is written to the sensor. The 12-bit configuration is written only
+    // from two agreeing reads and copied to EEPROM only after a read back.
+    void noisyScratchpads()
+    {
+        SerialFixture f;
+        const QByteArray rom = SimFixture::rom(0x28, 0x1013);
+        auto *chip = f.add(std::make_unique<SimDs18b20>(rom, -10.125));
+        chip->pinScratchpad(bytes("5EFF4B467FFF0C10"));
+        const QByteArray factory = chip->eeprom();
+        QCOMPARE(f.open(), 1);
+        RomId id = SimFixture::romId(rom);
+        auto readB20 = [&]() {
+            Ds18b20 driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), id.data());
+            double value = 0;
+            driver.convertAndRead(&value, Ds18x20::ReadOnly);
+            return value;
+        };
+        QCOMPARE(readB20(), -10.125);
+        // Selection 18 answers, then BE and the scratchpad: noise before its
+        // second byte, its CRC byte lost.
+        f.chip().injectNoise(18 + 2, 0x00);
+        f.chip().dropAnswer(18 + 9);
+        QCOMPARE(readB20(), -10.125);
+        QCOMPARE(chip->scratchpad().mid(2, 3), bytes("4B467F"));
+        QCOMPARE(chip->eeprom(), factory);
+
+        chip->pinScratchpad(bytes("93011E055FFF0C10"));
+        const QByteArray pinned = chip->eeprom();
+        // The second read (after the first read's 28 answers and the
+        // selection's 18) garbled in a read slot: no write this time.
+        f.chip().corruptAnswer(28 + 18 + 2, 0x01);
+        QCOMPARE(readB20(), 25.125);
+        QCOMPARE(chip->scratchpad().at(4), char(0x5F));
+        QCOMPARE(chip->eeprom(), pinned);
+        QCOMPARE(readB20(), 25.125);
+        QCOMPARE(chip->eeprom(), bytes("1E057F"));
     }
 
     // A master whose search answers never settle: the search ends with an

@@ -119,22 +119,28 @@ private slots:
     {
         QTest::addColumn<QString>("bus");
         QTest::addColumn<int>("files");
-        QTest::newRow("twenty devices") << SimFixture::busFile("serial.json") << 9;
-        QTest::newRow("demo") << QString() << 20;
+        QTest::addColumn<QString>("cycles");
+        QTest::newRow("twenty devices") << SimFixture::busFile("serial.json") << 9 << "4";
+        // Two cycles: the bridges' exchanges each wait 2 ms of real time.
+        QTest::newRow("demo") << QString() << 20 << "2";
     }
     void recordingMatchesSimulatedBus()
     {
         QFETCH(QString, bus);
         QFETCH(int, files);
+        QFETCH(QString, cycles);
         QTemporaryDir dir;
         const QString clock = dir.filePath("clock"), serialFolder = dir.filePath("serial"), simFolder = dir.filePath("sim");
         QVERIFY(QDir().mkpath(serialFolder) && QDir().mkpath(simFolder));
         Emulator emulator(bus.isEmpty() ? QStringList{"--clock", clock} : QStringList{"--clock", clock, bus});
         QVERIFY(!emulator.path().isEmpty());
-        const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", "4", "--interval", "30",
+        const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
                                  "--record"};
-        const OrvexctlRun serial =
-            orvexctl(common + QStringList{serialFolder, "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
+        // Every answer waits for the line to stay quiet 2 ms (real time):
+        // the demo bus's bridges make some ten thousand exchanges in two cycles.
+        const OrvexctlRun serial = runOrvexctl(QStringLiteral(ORVEXCTL_BIN),
+                                               common + QStringList{serialFolder, "--bus=serial:" + emulator.path()},
+                                               {"ORVEX_SHARED_CLOCK=" + clock}, 180000);
         const OrvexctlRun sim =
             orvexctl(common + QStringList{simFolder, bus.isEmpty() ? QStringLiteral("--bus=sim") : "--bus=sim:" + bus});
         QCOMPARE(serial.exitCode, 0);

@@ -59,6 +59,10 @@ const int kBreakMs = 2;
 const int kSettleMs = 20;
 // Ten bits of a byte on the line at 9600 baud.
 const int kByteTimeUs = 1042;
+// How long the line must stay quiet after an answer's last byte before the
+// answer is taken: two byte times, so a byte that trails it
+// (noise) is seen and not left to shift the next answer.
+const int kQuietAfterAnswerMs = 2;
 // Power-up tries before the adapter is reported as not answering, and the
 // stray reset answers one try drops.
 const int kPowerUpAttempts = 3;
@@ -85,7 +89,23 @@ Ds2480b::Ds2480b(const QString &path)
 {
 }
 
-Ds2480b::~Ds2480b() = default;
+Ds2480b::~Ds2480b()
+{
+    leaveInCommandMode();
+}
+
+void Ds2480b::leaveInCommandMode()
+{
+    // The next program on this port (one that cannot send a break through
+    // the converter) expects the chip in command mode, with no pull-up.
+    if (!ready())
+        return;
+    QByteArray out;
+    endPullup(&out);
+    enterCommandMode(&out);
+    if (!out.isEmpty())
+        m_link.write(out);
+}
 
 void Ds2480b::setProblem(const QString &text)
 {
@@ -132,9 +152,9 @@ bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray 
     *answer = m_link.read(pulses + count, m_timeoutMs + (out.size() * kByteTimeUs + 999) / 1000);
     if (answer->size() != pulses + count)
         return false;
-    // One byte more than the chip can have sent: every answer may be
-    // shifted by it, so none is trusted.
-    if (m_link.inputWaiting())
+    // One byte more than the chip can have sent, now or a byte time later:
+    // every answer may be shifted by it, so none is trusted.
+    if (m_link.inputWithinMs(kQuietAfterAnswerMs))
         return false;
     if (pulses && (uint8_t(answer->at(0)) & kPulseAnswerMask) != kPulseAnswerMask)
         return false;
@@ -177,12 +197,12 @@ int Ds2480b::endPullup(QByteArray *out)
 
 bool Ds2480b::powerUp()
 {
-    // A chip that missed the break or answers late may still be caught up
+    // A chip that missed the reset or answers late may still be caught up
     // on a second or third try, all within the same tick; one that said
     // nothing at all is not there.
     for (int attempt = 0; attempt < kPowerUpAttempts; ++attempt) {
         bool heard = false;
-        if (powerUpOnce(&heard)) {
+        if (powerUpOnce(attempt > 0, &heard)) {
             setProblem(QString());
             return true;
         }
@@ -196,7 +216,7 @@ bool Ds2480b::powerUp()
     return false;
 }
 
-bool Ds2480b::powerUpOnce(bool *heard)
+bool Ds2480b::powerUpOnce(bool again, bool *heard)
 {
     m_ready = false;
     m_armed = false;
@@ -204,14 +224,18 @@ bool Ds2480b::powerUpOnce(bool *heard)
     // A chip just reset runs at standard speed, and so does the bus from the
     // next reset on.
     m_speed = kSpeedStandard;
-    // F1 first: a chip whose pull-up answer was lost holds the infinite
-    // strong pull-up and hears nothing else until F1, and the break that
-    // would reset it does not reach it through every converter or bridge.
-    // E3 next: a chip that misses the break and sits in data mode takes the
+    // On a second try, F1 first: a chip whose pull-up answer was lost holds
+    // the infinite strong pull-up and hears nothing else until F1, should
+    // no reset reach it. E3 next: a chip that sits in data mode takes the
     // timing byte as a command then, not as data for the bus; in command
-    // mode E3 changes nothing.
-    m_link.write(QByteArray(1, char(kEndPulse)) + char(kCommandMode));
+    // mode E3 changes nothing. (Before the first reset they would be the
+    // first bytes a chip just powered on hears, which must be a reset command.)
+    if (again)
+        m_link.write(QByteArray(1, char(kEndPulse)) + char(kCommandMode));
+    // The master reset: a break, and a NUL at half the baud rate, which
+    // passes converters and bridges that drop a break.
     m_link.sendBreak(kBreakMs);
+    m_link.sendSlowNul();
     // The line idles as long again before the timing byte, so the chip has
     // left its reset when the byte's start bit comes.
     Clock::holdLineMs(kBreakMs);

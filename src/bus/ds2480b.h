@@ -16,7 +16,9 @@
 // out in one write, since every wait for an answer costs a USB-serial
 // converter's latency. Stale input is dropped before each exchange; every
 // answer is checked, and a garbled, missing or extra one makes the master
-// resynchronise the chip and fail the whole exchange (-1).
+// resynchronise the chip and fail the whole exchange (-1); an answer counts
+// as complete only once the line has stayed quiet for a moment after it.
+// The chip is left in command mode when the master goes.
 //
 // Strong pull-up: the SPUD parameter is set to infinite at power-up, so an
 // armed byte is sent as eight single-bit commands, the last one starting the
@@ -65,8 +67,12 @@ private:
     // and a check that the chip answers, tried a few times. Leaves the chip
     // in command mode at standard speed.
     bool powerUp();
-    // One try; *heard tells whether the chip answered anything at all.
-    bool powerUpOnce(bool *heard);
+    // One try (`again`: not the first since the port was opened); *heard
+    // tells whether the chip answered anything at all.
+    bool powerUpOnce(bool again, bool *heard);
+    // Ends a running pull-up and leaves data mode, for whoever opens the
+    // port next; nothing is waited for.
+    void leaveInCommandMode();
     // A reset command's answer: 1 presence, 0 none or shorted, -1 garbled.
     int resetResult(uint8_t answer);
     // Data bytes as sent in data mode, an E3 among them doubled.

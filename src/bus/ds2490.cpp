@@ -1,6 +1,7 @@
 #include "bus/ds2490.h"
 
 #include "base/logging.h"
+#include "bus/crc.h"
 #include "bus/romcommands.h"
 #include "bus/usbadapters.h"
 
@@ -191,7 +192,6 @@ bool Ds2490::open()
     }
     libusb_device **list = nullptr;
     const ssize_t count = libusb_get_device_list(m_context, &list);
-    const bool bySerial = !m_selector.isEmpty() && !m_selector.contains(QLatin1Char('-'));
     QString lastProblem;
     bool any = false;
     for (ssize_t i = 0; i < count && !m_handle; ++i) {
@@ -200,71 +200,19 @@ bool Ds2490::open()
             || descriptor.idProduct != UsbAdapters::kProductId)
             continue;
         const QString where = UsbAdapters::position(list[i]);
-        if (!bySerial && !m_selector.isEmpty() && where != m_selector)
+        if (!selectsBySerial() && !m_selector.isEmpty() && where != m_selector)
             continue;
         any = true;
         m_position = where;
-        int error = libusb_open(list[i], &m_handle);
-        if (error != 0) {
-            m_handle = nullptr;
-            if (error == LIBUSB_ERROR_ACCESS)
-                lastProblem = QStringLiteral("%1: permission denied; install the udev rule 60-orvex.rules (see the "
-                                             "README) and plug the adapter in again").arg(name());
-            else
-                lastProblem = QStringLiteral("%1: cannot be opened (%2)").arg(name(), QLatin1String(errorText(error)));
+        if (!claim(list[i], &lastProblem))
             continue;
-        }
-        if (libusb_kernel_driver_active(m_handle, kInterface) == 1) {
-            error = libusb_detach_kernel_driver(m_handle, kInterface);
-            if (error == 0) {
-                m_reattach = true;
-                if (!m_detachSaid)
-                    qCInfo(logCritical()) << name() << "was held by the kernel's ds2490 driver; detached it for now, it"
-                                          << "gets the adapter back when this program lets it go";
-                m_detachSaid = true;
-            }
-        }
-        error = libusb_claim_interface(m_handle, kInterface);
-        if (error == 0)
-            error = libusb_set_interface_alt_setting(m_handle, kInterface, kAltSetting);
-        // A halted endpoint stays halted until the host clears it (after a stall).
-        for (unsigned char endpoint : {kEpStatus, kEpDataOut, kEpDataIn}) {
-            if (error == 0)
-                error = libusb_clear_halt(m_handle, endpoint);
-        }
-        if (error != 0) {
-            if (error == LIBUSB_ERROR_BUSY)
-                lastProblem = QStringLiteral("%1: held by another program (owserver, another orvex?); close it and "
-                                             "the adapter is used on the next tick").arg(name());
-            else if (error == LIBUSB_ERROR_ACCESS)
-                lastProblem = QStringLiteral("%1: permission denied; install the udev rule 60-orvex.rules (see the "
-                                             "README) and plug the adapter in again").arg(name());
-            else
-                lastProblem = QStringLiteral("%1: cannot be claimed (%2)").arg(name(), QLatin1String(errorText(error)));
-            if (m_reattach)
-                libusb_attach_kernel_driver(m_handle, kInterface);
-            m_reattach = false;
-            libusb_close(m_handle);
-            m_handle = nullptr;
-            continue;
-        }
         if (!initialiseChip()) {
             lastProblem = m_problem;
             releaseHandle();
             continue;
         }
-        if (bySerial) {
-            // The ID chip's serial as the window shows it (CRC byte first) or in bus order.
-            const QString reversed = idChipSerial();
-            QString forward;
-            for (int k = reversed.size() - 2; k >= 0; k -= 2)
-                forward += reversed.mid(k, 2);
-            if (reversed.isEmpty() || (reversed.compare(m_selector, Qt::CaseInsensitive) != 0
-                                       && forward.compare(m_selector, Qt::CaseInsensitive) != 0)) {
-                releaseHandle();
-                continue;
-            }
-        }
+        if (selectsBySerial() && !idChipMatches())
+            releaseHandle();
     }
     if (list)
         libusb_free_device_list(list, 1);
@@ -281,6 +229,71 @@ bool Ds2490::open()
         setProblem(QStringLiteral("%1: not plugged in").arg(name()));
     close();
     return false;
+}
+
+bool Ds2490::selectsBySerial() const
+{
+    return !m_selector.isEmpty() && !m_selector.contains(QLatin1Char('-'));
+}
+
+bool Ds2490::claim(libusb_device *device, QString *problem)
+{
+    int error = libusb_open(device, &m_handle);
+    if (error != 0) {
+        m_handle = nullptr;
+        if (error == LIBUSB_ERROR_ACCESS)
+            *problem = QStringLiteral("%1: permission denied; install the udev rule 60-orvex.rules (see the "
+                                      "README) and plug the adapter in again").arg(name());
+        else
+            *problem = QStringLiteral("%1: cannot be opened (%2)").arg(name(), QLatin1String(errorText(error)));
+        return false;
+    }
+    if (libusb_kernel_driver_active(m_handle, kInterface) == 1) {
+        error = libusb_detach_kernel_driver(m_handle, kInterface);
+        if (error == 0) {
+            m_reattach = true;
+            if (!m_detachSaid)
+                qCInfo(logCritical()) << name() << "was held by the kernel's ds2490 driver; detached it for now, it"
+                                      << "gets the adapter back when this program lets it go";
+            m_detachSaid = true;
+        }
+    }
+    error = libusb_claim_interface(m_handle, kInterface);
+    if (error == 0)
+        error = libusb_set_interface_alt_setting(m_handle, kInterface, kAltSetting);
+    // A halted endpoint stays halted until the host clears it (after a stall).
+    for (unsigned char endpoint : {kEpStatus, kEpDataOut, kEpDataIn}) {
+        if (error == 0)
+            error = libusb_clear_halt(m_handle, endpoint);
+    }
+    if (error == 0)
+        return true;
+    if (error == LIBUSB_ERROR_BUSY)
+        *problem = QStringLiteral("%1: held by another program (owserver, another orvex?); close it and "
+                                  "the adapter is used on the next tick").arg(name());
+    else if (error == LIBUSB_ERROR_ACCESS)
+        *problem = QStringLiteral("%1: permission denied; install the udev rule 60-orvex.rules (see the "
+                                  "README) and plug the adapter in again").arg(name());
+    else
+        *problem = QStringLiteral("%1: cannot be claimed (%2)").arg(name(), QLatin1String(errorText(error)));
+    if (m_reattach)
+        libusb_attach_kernel_driver(m_handle, kInterface);
+    m_reattach = false;
+    libusb_close(m_handle);
+    m_handle = nullptr;
+    return false;
+}
+
+bool Ds2490::idChipMatches()
+{
+    // The ID chip's serial as the window shows it (CRC byte first) or in bus order.
+    const QString reversed = idChipSerial();
+    QString forward;
+    for (int k = reversed.size() - 2; k >= 0; k -= 2)
+        forward += reversed.mid(k, 2);
+    return !reversed.isEmpty()
+           && (reversed.compare(m_selector, Qt::CaseInsensitive) == 0
+               || forward.compare(m_selector, Qt::CaseInsensitive) == 0);
 }
 
 bool Ds2490::initialiseChip()
@@ -366,6 +379,46 @@ bool Ds2490::waitIdle(Status *status, bool pullupDone)
     return false;
 }
 
+bool Ds2490::waitPullupEnded()
+{
+    for (int poll = 0; poll < kMaxPolls; ++poll) {
+        Status now;
+        if (!readStatus(&now))
+            return false;
+        if (now.flags & kStEp0f) {
+            resync(QStringLiteral("a command was lost (EP0F)"));
+            return false;
+        }
+        if (!(now.flags & kStSpua))
+            return true;
+    }
+    fail(LIBUSB_ERROR_TIMEOUT, "waiting for the strong pull-up to end");
+    return false;
+}
+
+bool Ds2490::readResult(uint8_t *data, int length, bool pullupDone)
+{
+    // EP3 is read only once the status says the bytes are there; what the
+    // chip does with a read before is not documented. A zero-length packet
+    // all the same is taken as "not yet" and the read tried again.
+    for (int poll = 0; poll < kMaxPolls; ++poll) {
+        Status status;
+        if (!waitIdle(&status, pullupDone))
+            return false;
+        if (status.waitingIn < length)
+            continue;
+        int got = 0;
+        if (!bulkIn(data, length, &got))
+            return false;
+        if (got == length)
+            return true;
+        if (got > 0)
+            return resync(QStringLiteral("the adapter gave %1 of %2 bytes").arg(got).arg(length)) > 0;
+    }
+    fail(LIBUSB_ERROR_TIMEOUT, "waiting for data from the adapter");
+    return false;
+}
+
 bool Ds2490::bulkOut(const uint8_t *data, int length)
 {
     int done = 0;
@@ -382,22 +435,20 @@ bool Ds2490::bulkOut(const uint8_t *data, int length)
     return true;
 }
 
-bool Ds2490::bulkIn(uint8_t *data, int length)
+bool Ds2490::bulkIn(uint8_t *data, int length, int *got)
 {
-    int have = 0;
-    while (have < length) {
+    *got = 0;
+    while (*got < length) {
         int done = 0;
-        const int piece = std::min(kPacket, length - have);
-        const int result = libusb_bulk_transfer(m_handle, kEpDataIn, data + have, piece, &done, unsigned(m_timeoutMs));
+        const int piece = std::min(kPacket, length - *got);
+        const int result = libusb_bulk_transfer(m_handle, kEpDataIn, data + *got, piece, &done, unsigned(m_timeoutMs));
         if (result < 0) {
             fail(result, "reading data");
             return false;
         }
-        if (done <= 0) {
-            fail(LIBUSB_ERROR_IO, "reading data");
-            return false;
-        }
-        have += done;
+        if (done <= 0)
+            return true;
+        *got += done;
     }
     return true;
 }
@@ -425,8 +476,8 @@ bool Ds2490::endPullup()
     // lets the chip take commands again.
     if (!command(kControlCmd, kCtlHaltExeIdle, 0) || !command(kControlCmd, kCtlResumeExe, 0))
         return false;
-    Status status;
-    return waitIdle(&status);
+    // Over once SPUA has cleared (the chip may say IDLE before that).
+    return waitPullupEnded();
 }
 
 int Ds2490::reset()
@@ -463,10 +514,9 @@ int Ds2490::touchBit(int bit)
     m_afterReset = false;
     if (!command(kCommCmd, kCommBitIo | kImmediate | (bit ? kBitD : 0), 0))
         return -1;
-    // The bit read is the one byte the slot puts into EP3; the IN transfer
-    // completes once it is there, so no status poll is needed.
+    // The bit read is the one byte the slot puts into EP3.
     uint8_t read = 0;
-    if (!bulkIn(&read, 1))
+    if (!readResult(&read, 1))
         return -1;
     if (read > 1 || (!bit && read))
         return resync(QStringLiteral("a time slot read back garbled"));
@@ -512,10 +562,9 @@ int Ds2490::touchBlock(uint8_t *bytes, int length)
             value |= kBitSpu;
         if (!command(kCommCmd, value, index))
             return -1;
-        // Exactly the bytes the command puts into EP3; the IN transfer
-        // completes once they are there.
+        // Exactly the bytes the command puts into EP3.
         uint8_t back[kPacket];
-        if (!bulkIn(back, piece))
+        if (!readResult(back, piece, pullup))
             return -1;
         for (int i = 0; i < piece; ++i) {
             // A bit written as 0 holds the line low: a 1 there is garbled.
@@ -599,8 +648,9 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     if (status.waitingIn != 0 && status.waitingIn != 8 && status.waitingIn != 16)
         return resync(QStringLiteral("a search brought %1 bytes back").arg(status.waitingIn));
     uint8_t back[16];
-    if (status.waitingIn > 0 && !bulkIn(back, status.waitingIn))
-        return -1;
+    int got = 0;
+    if (status.waitingIn > 0 && (!bulkIn(back, status.waitingIn, &got) || got != status.waitingIn))
+        return m_handle ? resync(QStringLiteral("a search's answer did not come")) : -1;
     if (noDevice || status.waitingIn == 0)
         return 0; // no presence, or the devices left during the pass
     std::memcpy(rom, back, 8);
@@ -626,7 +676,52 @@ int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     m_searchPending = false;
     m_afterReset = false;
     m_armed = false;
+    // A path that is a whole ROM (its CRC holds, and it is not the zeros a
+    // search starts from) selects that device: the
+    // datasheet's strong access form (SM = 0), since what the search-only
+    // form leaves on the bus is documented nowhere. Where it finds no such
+    // device the pass runs as a search, so a search path that happens to
+    // look like a ROM still finds the next device.
+    if (!m_searchSlotBySlot && wholeRom(path)) {
+        const int selected = strongAccess(path);
+        if (selected != 0) {
+            if (selected == 1) {
+                std::memcpy(rom, path, 8);
+                std::memset(discrepancies, 0, 8);
+            }
+            return selected;
+        }
+    }
     return searchTriplets(path, rom, discrepancies);
+}
+
+bool Ds2490::wholeRom(const uint8_t path[8])
+{
+    bool zeros = true;
+    for (int i = 0; i < 8; ++i)
+        zeros = zeros && path[i] == 0;
+    return !zeros && Crc::dallas8(path, 8) == 0;
+}
+
+int Ds2490::strongAccess(const uint8_t rom[8])
+{
+    if (!m_handle || !endPullup() || !bulkOut(rom, 8))
+        return -1;
+    const uint16_t value = kCommSearchAccess | kImmediate | kBitRst | kBitF | kBitNtf;
+    if (!command(kCommCmd, value, uint16_t(RomCommand::kSearch | (1 << 8))))
+        return -1;
+    Status status;
+    if (!waitIdle(&status))
+        return -1;
+    if (status.waitingIn > 0)
+        return resync(QStringLiteral("a strong access brought %1 bytes back").arg(status.waitingIn));
+    for (char r : status.results) {
+        if (uint8_t(r) & kRrSh)
+            setProblem(QStringLiteral("%1: the 1-Wire bus is shorted").arg(name()));
+        if (uint8_t(r) & (kRrNrs | kRrSh | kRrEos))
+            return 0;
+    }
+    return 1;
 }
 
 int Ds2490::searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])

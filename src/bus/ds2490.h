@@ -18,15 +18,16 @@ struct libusb_device_handle;
 // COMM commands (1-Wire reset, bit, byte, block, search) and MODE commands
 // (strong pull-up enable, speed) — writes block data to the bulk endpoint
 // EP2 and reads what the 1-Wire bus gave back from the bulk endpoint EP3
-// (exactly the bytes a bit, byte or block command leaves there; the IN
-// transfer completes once they are). After a reset, a search or the end of
-// a strong pull-up it polls the interrupt endpoint EP1 for the chip's state:
+// (exactly the bytes a bit, byte or block command leaves there, read once
+// the status says they are). After every command it polls the interrupt
+// endpoint EP1 for the chip's state:
 // idle, strong pull-up active, the bytes waiting in EP3, the EP0F error
 // (which resets the chip) and the result codes (presence, short).
 //
 // Search: the chip's SEARCH ACCESS command finds one device per pass (see
 // searchTriplets for what is assumed of its answer), with its own reset when
-// a whole pass is asked for (resetAndSearch). A Search ROM byte written
+// a whole pass is asked for (resetAndSearch); a pass along a whole ROM (a
+// selection) uses the command's strong access form instead. A Search ROM byte written
 // right after a separate reset waits for it (the chip sends that byte
 // itself), so the bus sees reset, command and 64 triplets, as with any master.
 //
@@ -40,7 +41,8 @@ struct libusb_device_handle;
 // Strong pull-up: the chip's pull-up duration is set to infinite, an armed
 // byte (or the last byte of an armed block) carries the SPU bit, and the
 // pull-up holds until the master ends it with HALT EXECUTION and RESUME
-// EXECUTION (on disarming, before the next reset, or before anything else).
+// EXECUTION (on disarming, before the next reset, or before anything else),
+// then waits for SPUA to clear.
 class Ds2490 : public WireMaster
 {
 public:
@@ -87,6 +89,13 @@ public:
 
 private:
     bool open();
+    // usb:SERIAL rather than usb:BUS-PORT or the first adapter.
+    bool selectsBySerial() const;
+    // Opens the device, detaches the kernel driver where it holds it and
+    // claims interface 0; false with *problem in words for the operator.
+    bool claim(libusb_device *device, QString *problem);
+    // The open adapter's ID chip has the serial the selector names.
+    bool idChipMatches();
     // Lets the open adapter go (the kernel driver gets it back), keeping the libusb context.
     void releaseHandle();
     bool initialiseChip();
@@ -95,9 +104,22 @@ private:
     bool readStatus(Status *status);
     // Polls EP1 until the chip is idle, or (`pullupDone`) its strong pull-up runs.
     bool waitIdle(Status *status, bool pullupDone = false);
+    // Polls EP1 until the strong pull-up is no longer active (SPUA clear).
+    bool waitPullupEnded();
     bool bulkOut(const uint8_t *data, int length);
-    // Reads exactly `length` bytes that are waiting in EP3, in pieces of at most 64.
-    bool bulkIn(uint8_t *data, int length);
+    // Reads up to `length` bytes from EP3 in pieces of at most 64; *got
+    // tells how many came (a zero-length packet ends the read). False when
+    // the transfer failed.
+    bool bulkIn(uint8_t *data, int length, int *got);
+    // A command's `length` result bytes: polls the status until the chip is
+    // idle (or, `pullupDone`, its pull-up runs) and they are waiting in EP3,
+    // then reads them; a zero-length packet is tried again.
+    bool readResult(uint8_t *data, int length, bool pullupDone = false);
+    // SEARCH ACCESS in its strong access form (SM = 0) with its own reset:
+    // 1 when the device with `rom` answered and is selected, 0 when no such
+    // device answered, -1 when the adapter failed.
+    int strongAccess(const uint8_t rom[8]);
+    static bool wholeRom(const uint8_t path[8]);
     bool endPullup();
     // One search pass with the chip's plain time slots, when its SEARCH
     // ACCESS answers cannot be read (see searchTriplets).

@@ -7,10 +7,13 @@
 
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 
 namespace {
 
 const int kWriteTimeoutMs = 1000;
+// Two characters' time at 4800 baud.
+const int kSlowNulSettleMs = 4;
 
 // Where a USB-serial converter's driver (ftdi_sio) offers its latency timer.
 QString latencyTimerFile(const QString &path)
@@ -219,6 +222,42 @@ bool SerialLink::inputWaiting()
     if (m_port.bytesAvailable() == 0)
         m_port.waitForReadyRead(0);
     return m_port.bytesAvailable() > 0;
+}
+
+bool SerialLink::inputWithinMs(int ms)
+{
+    if (!isOpen())
+        return false;
+    if (m_port.bytesAvailable() > 0)
+        return true;
+    Clock::waitForInput(
+        [&](int sliceMs) {
+            if (m_port.bytesAvailable() > 0)
+                return true;
+            m_port.waitForReadyRead(sliceMs);
+            return m_port.bytesAvailable() > 0;
+        },
+        ms);
+    return m_port.bytesAvailable() > 0;
+}
+
+void SerialLink::sendSlowNul()
+{
+    if (!isOpen())
+        return;
+    // Every byte must leave at the rate it was written at before the rate
+    // changes: the output drains first, and, for an emulated chip that reads
+    // the port's rate when it takes a byte, events run while the line stays
+    // quiet for a moment.
+    const int fd = int(m_port.handle());
+    tcdrain(fd);
+    discardInput(kSlowNulSettleMs);
+    m_port.setBaudRate(QSerialPort::Baud4800);
+    write(QByteArray(1, '\0'));
+    tcdrain(fd);
+    discardInput(kSlowNulSettleMs);
+    if (isOpen())
+        m_port.setBaudRate(QSerialPort::Baud9600);
 }
 
 void SerialLink::sendBreak(int ms)

@@ -45,9 +45,16 @@ public:
     void dropInput();
     // Whether input that nobody asked for has arrived (without waiting).
     bool inputWaiting();
+    // Whether input arrives within `ms` milliseconds (real time; events run
+    // meanwhile, so an emulated adapter in this thread gets its turn).
+    bool inputWithinMs(int ms);
     // Holds the line at the start polarity for `ms` milliseconds: the DS2480B
     // takes this as a master reset.
     void sendBreak(int ms);
+    // A NUL sent at half the baud rate: nine bit times low, which the DS2480B
+    // takes as a master reset too, also where a converter does not pass a
+    // break. The port is back at 9600 baud afterwards.
+    void sendSlowNul();
 
 private:
     void checkFailure();

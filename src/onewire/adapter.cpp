@@ -12,6 +12,22 @@ namespace {
 // More passes than devices a bus can carry, and passes in a row without a new device.
 const int kMaxSearchPasses = 4096;
 const int kMaxFruitlessPasses = 64;
+// A search that keeps finding new devices: more than twice the last settled
+// count and this many besides, or longer than this, is not a bus settling.
+const int kMaxNewDevicesBeyond = 64;
+const qint64 kMaxSearchMs = 30000;
+// Tries of one pass whose adapter failed (line noise) before the search gives up.
+const int kPassTries = 3;
+
+// TMFirst or TMNext, tried again where the adapter failed (the search
+// position is kept then, so the same pass runs again).
+short searchStep(Tmex &tmex, int32_t session, uint8_t *state, bool first)
+{
+    short result = -1;
+    for (int attempt = 0; attempt < kPassTries && result < 0; ++attempt)
+        result = first ? tmex.TMFirst(session, state) : tmex.TMNext(session, state);
+    return result;
+}
 
 } // namespace
 
@@ -64,7 +80,8 @@ int Adapter::search(RomList &roms)
     if (m_session < 1)
         return -4;
     roms.clear();
-    if (m_tmex.TMFirst(m_session, m_searchState) < 1)
+    const qint64 startMs = Clock::tickMs();
+    if (searchStep(m_tmex, m_session, m_searchState, true) < 1)
         return 1;
 
     RomId rom(8, 0);
@@ -82,17 +99,21 @@ int Adapter::search(RomList &roms)
     // hundreds of them keeps the window alive.
     // A search whose answers never settle (an adapter answering nonsense)
     // would go on for ever: it ends, as an error, after more passes than a
-    // bus can have devices, or after a run of passes that found nothing new.
+    // bus can have devices, after a run of passes that found nothing new,
+    // after far more new devices than the last search that settled found,
+    // or after longer than any real bus takes.
     QSet<RomId> listed(roms.constBegin(), roms.constEnd());
     int passes = 1;
     int fruitless = 0;
+    const int maxDevices = m_settledCount > 0 ? 2 * m_settledCount + kMaxNewDevicesBeyond : kMaxSearchPasses;
     for (;;) {
         Clock::keepResponsive();
-        if (++passes > kMaxSearchPasses || fruitless >= kMaxFruitlessPasses) {
+        if (++passes > kMaxSearchPasses || fruitless >= kMaxFruitlessPasses || roms.size() > maxDevices
+            || Clock::tickMs() - startMs > kMaxSearchMs) {
             qCDebug(logCritical()) << "The search does not settle: stopped after" << passes - 1 << "passes";
             return kSearchUnsettled;
         }
-        if (m_tmex.TMNext(m_session, m_searchState) < 1)
+        if (searchStep(m_tmex, m_session, m_searchState, false) < 1)
             break;
         ++fruitless;
         rom[0] = 0;
@@ -109,6 +130,7 @@ int Adapter::search(RomList &roms)
         roms.append(rom);
         listed.insert(rom);
     }
+    m_settledCount = roms.size();
     return 1;
 }
 

@@ -48,4 +48,5 @@ private:
     uint8_t m_searchState[16000] = {};
     uint8_t m_accessState[32000] = {};
     QString m_status;
+    int m_settledCount = 0; // devices the last search that came to an end found
 };

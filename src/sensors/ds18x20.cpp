@@ -22,6 +22,17 @@ const int kScratchpadSize = 9;
 const double kLowestCelsius = -55.0;
 const double kHighestCelsius = 125.0;
 
+// The bytes the datasheets fix: byte 5 reads FFh and byte 7 10h on both
+// chips; the DS18B20's configuration byte has bits 0..4 set and bit 7
+// clear, the DS18S20's byte 4 reads FFh. A scratchpad that breaks them
+// passed its CRC by chance (a shifted answer) or comes from a clone.
+bool datasheetBytes(const QByteArray &scratchpad, bool configurationRegister)
+{
+    const uint8_t reserved4 = uint8_t(scratchpad.at(4));
+    const bool fourOk = configurationRegister ? (reserved4 & 0x9F) == 0x1F : reserved4 == 0xFF;
+    return fourOk && uint8_t(scratchpad.at(5)) == 0xFF && uint8_t(scratchpad.at(7)) == 0x10;
+}
+
 } // namespace
 
 Ds18x20::Ds18x20(const Family &family, Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
@@ -74,13 +85,38 @@ bool Ds18x20::readScratchpad()
     return true;
 }
 
+bool Ds18x20::readAgreeing(bool *agree)
+{
+    const QByteArray first = m_scratchpad;
+    if (!readScratchpad())
+        return false;
+    *agree = m_scratchpad == first;
+    return true;
+}
+
 bool Ds18x20::storeTwelveBits()
 {
+    // TH and TL go into the EEPROM: they come from two reads that agree, and
+    // what was written is read back before the copy.
+    bool agree = false;
+    if (!readAgreeing(&agree))
+        return false;
+    if (!agree)
+        return true;
+    const QByteArray before = m_scratchpad;
     if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
-    unsigned char run[] = {kWriteScratchpad, uint8_t(m_scratchpad.at(2)), uint8_t(m_scratchpad.at(3)), kTwelveBits};
+    unsigned char run[] = {kWriteScratchpad, uint8_t(before.at(2)), uint8_t(before.at(3)), kTwelveBits};
     if (m_tmex.TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run))
         return false;
+    if (!readScratchpad())
+        return false;
+    const QByteArray written = m_scratchpad;
+    m_scratchpad = before;
+    QByteArray check = written;
+    if (m_tmex.TMCRC(short(check.size()), reinterpret_cast<unsigned char *>(check.data()), 0, 0) != 0
+        || written.mid(2, 2) != before.mid(2, 2) || uint8_t(written.at(4)) != kTwelveBits)
+        return true; // not copied; the next read tries again
     if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
     m_tmex.TMTouchByte(*m_session, kCopyScratchpad);
@@ -131,6 +167,19 @@ int Ds18x20::convertAndRead(double *out, int mode)
         if (verdict != 0) {
             status = verdict;
             continue;
+        }
+        // Broken fixed bytes: taken only when a second read agrees (a clone's
+        // own reserved bytes do, a shifted answer does not).
+        if (!datasheetBytes(m_scratchpad, m_family.forcesTwelveBits)) {
+            bool agree = false;
+            if (!readAgreeing(&agree)) {
+                status = kNotSelected;
+                continue;
+            }
+            if (!agree) {
+                status = kBadScratchpad;
+                continue;
+            }
         }
         const double celsius = m_family.temperature(m_scratchpad);
         if (!(celsius >= kLowestCelsius && celsius <= kHighestCelsius)) {

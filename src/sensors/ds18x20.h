@@ -73,7 +73,13 @@ private:
     void convert();
     // Read Scratchpad after selecting the device; false when it cannot be selected.
     bool readScratchpad();
-    // Write Scratchpad with the 12-bit configuration, then Copy Scratchpad.
+    // Reads the scratchpad once more: *agree tells whether it came back the
+    // same as the read before. False when the device cannot be selected.
+    bool readAgreeing(bool *agree);
+    // The 12-bit configuration with this scratchpad's TH and TL, once a
+    // second read agrees: Write Scratchpad, a read back, then Copy
+    // Scratchpad. False when the device cannot be selected; true also when
+    // nothing was copied (reads that disagree, a read back that differs).
     bool storeTwelveBits();
     void waitWhileBusy(int ms);
 

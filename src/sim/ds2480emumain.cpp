@@ -1,8 +1,8 @@
 // ds2480-emu: an emulated DS2480B serial 1-Wire adapter on a pseudo-terminal,
 // in front of a simulated bus, to try the program and test it without
 // hardware. It prints the port to open and then takes commands on standard
-// input, one per line, to pull the adapter out and put it back or to garble
-// its answers.
+// input, one per line, to pull the adapter out and put it back, to reset the
+// chip or to garble its answers.
 
 #include "base/clock.h"
 #include "sim/simbackend.h"
@@ -14,6 +14,11 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -23,13 +28,19 @@ const char kUsage[] =
     "  BUSFILE       the simulated bus (a bus file as for --bus=sim:FILE; default: the demo bus)\n"
     "  --link PATH   also make PATH a symbolic link to the port, kept across replugs\n"
     "  --clock FILE  run in virtual time kept in FILE, shared with orvexctl --fast\n"
-    "                (ORVEX_SHARED_CLOCK=FILE)\n"
-    "  --latency MS  charge the serial line's time to the clock: every byte at 9600\n"
-    "                baud, and MS milliseconds of converter latency per turnaround\n"
+    "                (ORVEX_SHARED_CLOCK=FILE); without it the chip answers in real\n"
+    "                time, as late as a chip would: every byte's line time at the\n"
+    "                host's baud rate and every command's 1-Wire time\n"
+    "  --latency MS  MS milliseconds of USB-serial converter latency per turnaround\n"
     "  --silent      the chip answers nothing (an adapter that is not there)\n"
-    "Commands on standard input: unplug, replug, silent, answer (stop being silent),\n"
-    "drop (lose the next answer byte), corrupt (flip bit 7 of the next answer byte),\n"
-    "vanish N (the port vanishes after N more bytes), quit.\n";
+    "  --help        this text\n"
+    "A break resets the chip: on a pseudo-terminal (which carries none) SIGUSR1,\n"
+    "or a NUL the program sends at half the baud rate or slower.\n"
+    "Commands on standard input: unplug, replug, reset (a break), silent, answer\n"
+    "(stop being silent), drop (lose the next answer byte), corrupt (flip bit 7 of\n"
+    "the next answer byte), vanish N (the port vanishes after N more bytes),\n"
+    "violations (the datasheet violations the program made, then cleared), quit.\n"
+    "Each command is answered \"ok COMMAND\" on standard output.\n";
 
 QTextStream &out()
 {
@@ -43,100 +54,190 @@ QTextStream &err()
     return stream;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+struct Options
 {
-    QCoreApplication app(argc, argv);
-    QStringList args = app.arguments().mid(1);
     QString link;
     QString clockFile;
     QString busFile;
     bool silent = false;
     int latencyMs = -1;
+};
+
+// Reads the command line into *options; false after printing why not (or
+// the usage, with *exitCode 0).
+bool parseOptions(const QStringList &args, Options *options, int *exitCode)
+{
     for (int i = 0; i < args.size(); ++i) {
         const QString arg = args.at(i);
-        if (arg == QLatin1String("--link") && i + 1 < args.size()) {
-            link = args.at(++i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            out() << kUsage;
+            *exitCode = 0;
+            return false;
+        } else if (arg == QLatin1String("--link") && i + 1 < args.size()) {
+            options->link = args.at(++i);
         } else if (arg == QLatin1String("--clock") && i + 1 < args.size()) {
-            clockFile = args.at(++i);
+            options->clockFile = args.at(++i);
         } else if (arg == QLatin1String("--latency") && i + 1 < args.size()) {
             bool ok = false;
-            latencyMs = args.at(++i).toInt(&ok);
-            if (!ok || latencyMs < 0 || latencyMs > 1000) {
+            options->latencyMs = args.at(++i).toInt(&ok);
+            if (!ok || options->latencyMs < 0 || options->latencyMs > 1000) {
                 err() << "ds2480-emu: --latency wants milliseconds from 0 to 1000\n";
-                return 2;
+                *exitCode = 2;
+                return false;
             }
         } else if (arg == QLatin1String("--silent")) {
-            silent = true;
-        } else if (!arg.startsWith(QLatin1String("--")) && busFile.isEmpty()) {
-            busFile = arg;
+            options->silent = true;
+        } else if (!arg.startsWith(QLatin1String("--")) && options->busFile.isEmpty()) {
+            options->busFile = arg;
         } else {
             err() << "ds2480-emu: unknown option \"" << arg << "\"\n" << kUsage;
-            return 2;
+            *exitCode = 2;
+            return false;
         }
     }
+    return true;
+}
 
-    QString error;
-    if (!clockFile.isEmpty() && !Clock::setVirtualShared(clockFile, QDateTime::currentDateTime(), &error)) {
-        err() << "ds2480-emu: --clock " << error << "\n";
-        return 2;
-    }
-    std::unique_ptr<SimBackend> backend =
-        busFile.isEmpty() ? SimBusLoader::loadDemo(&error) : SimBusLoader::loadFile(busFile, &error);
-    if (!backend) {
-        err() << error << "\n";
-        return 2;
-    }
-    SimDs2480b chip(&backend->bus());
-    chip.setSilent(silent);
-    SimPty port(&chip);
-    if (latencyMs >= 0)
-        port.setLineTiming(true, latencyMs * 1000);
-    if (!port.open(link, &error)) {
-        err() << "ds2480-emu: " << error << "\n";
-        return 1;
-    }
-    out() << port.path() << "\n";
-    out().flush();
+// SIGUSR1 stands for a break: the handler only writes to this pipe, and the
+// event loop resets the chip.
+int breakPipe[2] = {-1, -1};
 
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&]() {
-        QByteArray line;
+void onBreakSignal(int)
+{
+    const char b = 1;
+    const ssize_t written = ::write(breakPipe[1], &b, 1);
+    (void)written;
+}
+
+// The commands on standard input; one line each time the notifier fires.
+class Console
+{
+public:
+    Console(SimDs2480b *chip, SimPty *port)
+        : m_chip(chip)
+        , m_port(port)
+    {
+    }
+    // Reads one line; false at the end of input.
+    bool readLine(QByteArray *line)
+    {
         char c = 0; // stays 0 when the first read finds the end of input
         while (::read(STDIN_FILENO, &c, 1) == 1 && c != '\n')
-            line.append(c);
-        if (line.isEmpty() && c != '\n') {
-            input.setEnabled(false); // end of input: go on until killed
-            return;
-        }
+            line->append(c);
+        return !(line->isEmpty() && c != '\n');
+    }
+    // Carries out one command; false for quit.
+    bool run(const QByteArray &line)
+    {
         const QList<QByteArray> words = line.trimmed().split(' ');
         const QByteArray command = words.value(0);
         QString problem;
         if (command == "unplug") {
-            port.unplug();
+            m_port->unplug();
         } else if (command == "replug") {
-            if (!port.replug(&problem))
+            if (!m_port->replug(&problem))
                 err() << "ds2480-emu: " << problem << "\n";
+        } else if (command == "reset") {
+            m_chip->masterReset();
         } else if (command == "silent") {
-            chip.setSilent(true);
+            m_chip->setSilent(true);
         } else if (command == "answer") {
-            chip.setSilent(false);
+            m_chip->setSilent(false);
         } else if (command == "drop") {
-            chip.dropAnswer();
+            m_chip->dropAnswer();
         } else if (command == "corrupt") {
-            chip.corruptAnswer();
+            m_chip->corruptAnswer();
         } else if (command == "vanish") {
-            port.vanishAfter(words.value(1).toInt());
+            m_port->vanishAfter(words.value(1).toInt());
+        } else if (command == "violations") {
+            const QStringList violations = m_chip->violations();
+            out() << "violations " << violations.size();
+            for (const QString &v : violations)
+                out() << "; " << v;
+            out() << "\n";
+            m_chip->clearViolations();
         } else if (command == "quit") {
-            app.quit();
-            return;
+            return false;
         } else if (!command.isEmpty()) {
             err() << "ds2480-emu: unknown command \"" << QString::fromLatin1(command) << "\"\n";
         }
         out() << "ok " << QString::fromLatin1(command) << "\n";
         out().flush();
         err().flush();
+        return true;
+    }
+
+private:
+    SimDs2480b *m_chip;
+    SimPty *m_port;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Options options;
+    int exitCode = 0;
+    if (!parseOptions(app.arguments().mid(1), &options, &exitCode))
+        return exitCode;
+
+    QString error;
+    if (!options.clockFile.isEmpty()) {
+        if (!Clock::setVirtualShared(options.clockFile, QDateTime::currentDateTime(), &error)) {
+            err() << "ds2480-emu: --clock " << error << "\n";
+            return 2;
+        }
+    } else {
+        // Real time: the chip keeps its own clock, never behind real time,
+        // and its answers wait until that clock says they are due.
+        Clock::setVirtual(QDateTime::currentDateTime());
+    }
+    std::unique_ptr<SimBackend> backend = options.busFile.isEmpty() ? SimBusLoader::loadDemo(&error)
+                                                                    : SimBusLoader::loadFile(options.busFile, &error);
+    if (!backend) {
+        err() << error << "\n";
+        return 2;
+    }
+    SimDs2480b chip(&backend->bus());
+    chip.setSilent(options.silent);
+    SimPty port(&chip);
+    // In real time the line is always timed; on a shared clock only when
+    // asked, so a run's times match the simulated bus's.
+    const bool realTime = options.clockFile.isEmpty();
+    if (realTime || options.latencyMs >= 0)
+        port.setLineTiming(true, std::max(0, options.latencyMs) * 1000);
+    port.setRealTimePacing(realTime);
+    if (!port.open(options.link, &error)) {
+        err() << "ds2480-emu: " << error << "\n";
+        return 1;
+    }
+    out() << port.path() << "\n";
+    out().flush();
+
+    if (::pipe2(breakPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        err() << "ds2480-emu: pipe: " << strerror(errno) << "\n";
+        return 1;
+    }
+    std::signal(SIGUSR1, onBreakSignal);
+    QSocketNotifier breaks(breakPipe[0], QSocketNotifier::Read);
+    QObject::connect(&breaks, &QSocketNotifier::activated, [&]() {
+        char drained[16];
+        while (::read(breakPipe[0], drained, sizeof drained) > 0) {
+        }
+        chip.masterReset();
+    });
+
+    Console console(&chip, &port);
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [&]() {
+        QByteArray line;
+        if (!console.readLine(&line)) {
+            input.setEnabled(false); // end of input: go on until killed
+            return;
+        }
+        if (!console.run(line))
+            app.quit();
     });
     return app.exec();
 }

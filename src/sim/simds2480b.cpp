@@ -3,6 +3,8 @@
 #include "base/clock.h"
 #include "sim/simbus.h"
 
+#include <algorithm>
+
 namespace {
 
 // Strong pull-up durations of the SPUD parameter (value codes 000..101), µs;
@@ -18,6 +20,18 @@ const uint8_t kEndPulse = 0xF1;
 // answer to a Pulse command (its code with bits 1..0 = 0).
 const uint8_t kPulseAnswer = 0xEC;
 const int kOverdrive = 2; // speed bits SS = 10
+const int kBaudRate = 7;  // parameter RBR
+const int kBauds[4] = {9600, 19200, 57600, 115200};
+
+// Power-on value codes by parameter (the datasheet's defaults): PPD 512 µs
+// and SPUD 524 ms, every other parameter 000 (15 V/µs, 8 µs, 3 µs, 1.8 mA,
+// 9600 baud).
+const int kPowerOnCodes[8] = {0, 0, 4, 4, 0, 0, 0, 0};
+
+QString hexByte(uint8_t b)
+{
+    return QString::number(b, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
 
 bool isSingleBit(uint8_t b)
 {
@@ -35,15 +49,35 @@ SimDs2480b::SimDs2480b(SimBus *bus)
 void SimDs2480b::powerOn()
 {
     m_state = State::AwaitTiming;
-    // Every parameter at value code 000 (9600 baud, 16.4 ms pull-up): a
-    // master sets what it relies on.
-    for (int &p : m_parameters)
-        p = 0;
+    for (int p = 0; p < 8; ++p)
+        m_parameters[p] = kPowerOnCodes[p];
     m_accelerator = false;
+    m_armedPullup = false;
+    m_masterResets = 0;
+    m_violations.clear();
     m_speed = 0;
     if (m_pulse)
         m_bus->setStrongPullup(false);
     m_pulse = false;
+}
+
+void SimDs2480b::masterReset()
+{
+    const int resets = m_masterResets;
+    const QStringList violations = m_violations;
+    powerOn();
+    m_masterResets = resets + 1;
+    m_violations = violations;
+}
+
+int SimDs2480b::baud() const
+{
+    return kBauds[m_parameters[kBaudRate] & 3];
+}
+
+void SimDs2480b::violation(const QString &what)
+{
+    m_violations << what;
 }
 
 void SimDs2480b::clearLog()
@@ -59,8 +93,7 @@ void SimDs2480b::answer(uint8_t b)
         m_out.append(char(m_noise));
     if (index == m_dropAt)
         return;
-    if (index == m_corruptAt)
-        b ^= m_corruptMask;
+    b ^= m_corrupt.take(index);
     m_out.append(char(b));
 }
 
@@ -70,6 +103,7 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
     m_out.clear();
     m_in = fromHost;
     m_arrived = 0;
+    m_chunkStartUs = Clock::tickUs();
     if (m_silent) {
         arrive(m_in.size() - 1);
         return m_out;
@@ -77,9 +111,14 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
     for (m_pos = 0; m_pos < m_in.size(); ++m_pos) {
         arrive(m_pos);
         const uint8_t b = uint8_t(m_in.at(m_pos));
+        if (!lineByte(b))
+            continue;
         switch (m_state) {
         case State::AwaitTiming:
-            // The first byte after power-on sets the chip's timing; no answer.
+            // The first byte after a reset sets the chip's timing; no answer.
+            // The datasheet has it be a reset command.
+            if ((b & 0xE3) != 0xC1)
+                violation(QStringLiteral("the first byte after a reset is %1, not a reset command").arg(hexByte(b)));
             m_state = State::Command;
             break;
         case State::Command:
@@ -107,11 +146,39 @@ QByteArray SimDs2480b::receive(const QByteArray &fromHost)
     return m_out;
 }
 
+bool SimDs2480b::lineByte(uint8_t b)
+{
+    const int chipBaud = baud();
+    if (m_hostBaud <= 0 || m_hostBaud == chipBaud)
+        return true;
+    // At half the rate or slower a NUL holds the line low longer than a
+    // character: a master reset. Anything else at a foreign rate is garbage.
+    if (b == 0 && 2 * m_hostBaud <= chipBaud) {
+        masterReset();
+        return false;
+    }
+    violation(QStringLiteral("byte %1 sent at %2 baud to a chip at %3 baud").arg(hexByte(b)).arg(m_hostBaud).arg(chipBaud));
+    return false;
+}
+
+// Byte `index` of m_in has come in when its last bit has: the line carries
+// them one after another from the start of the write. The chip takes it
+// when it is done with the one before; meanwhile it waits in the one-byte
+// buffer, and a byte that comes while one still waits there overruns it.
 void SimDs2480b::arrive(int index)
 {
-    if (index < m_arrived)
+    if (index < m_arrived || m_byteUs <= 0) {
+        m_arrived = std::max(m_arrived, index + 1);
         return;
-    Clock::spendUs(m_byteUs * (index + 1 - m_arrived));
+    }
+    for (int i = m_arrived; i <= index; ++i) {
+        const qint64 arrivalUs = m_chunkStartUs + (i + 1) * m_byteUs;
+        const qint64 nowUs = Clock::tickUs();
+        if (nowUs < arrivalUs)
+            Clock::spendUs(arrivalUs - nowUs);
+        else if (nowUs > arrivalUs + m_byteUs)
+            violation(QStringLiteral("byte %1 of a write came while the input buffer was full").arg(i));
+    }
     m_arrived = index + 1;
 }
 
@@ -145,6 +212,8 @@ void SimDs2480b::command(uint8_t b)
         break;
     case 3:
         if (speed == 3) { // Pulse: its answer comes when it ends
+            // Bit 1 arms (or disarms) the pull-up after every data byte.
+            m_armedPullup = (b & 0x02) != 0;
             startPulse(uint8_t(b & 0xFC));
         } else if (b == kDataMode) {
             m_state = State::Data;
@@ -260,7 +329,17 @@ void SimDs2480b::endPulse()
 void SimDs2480b::dataByte(uint8_t b)
 {
     if (!m_accelerator) {
+        if (m_armedPullup)
+            m_bus->setStrongPullup(true);
         answer(uint8_t(byteSlots(b)));
+        if (m_armedPullup) {
+            // Armed: the predefined duration follows the byte (an infinite
+            // one ends with the next byte from the host).
+            const int code = m_parameters[kSpud];
+            if (code < 6)
+                Clock::spendUs(kSpudUs[code]);
+            m_bus->setStrongPullup(false);
+        }
         return;
     }
     // Search accelerator: the byte carries the preferred directions of four

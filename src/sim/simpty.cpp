@@ -7,6 +7,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -88,6 +89,7 @@ void SimPty::unplug()
     m_master = -1;
     m_slave = -1;
     m_vanishAfter = -1;
+    m_due.clear();
 }
 
 void SimPty::setLineTiming(bool on, int latencyUs)
@@ -95,6 +97,52 @@ void SimPty::setLineTiming(bool on, int latencyUs)
     m_lineTiming = on;
     m_latencyUs = latencyUs;
     m_chip->setByteTimeUs(on ? kByteUs : 0);
+}
+
+void SimPty::setRealTimePacing(bool on)
+{
+    m_pacing = on;
+    m_realStartUs = Clock::tickUs();
+    m_real.start();
+}
+
+int SimPty::hostBaud() const
+{
+    // The master side's terminal calls reach the host's end on Linux.
+    termios t;
+    if (m_master < 0 || tcgetattr(m_master, &t) != 0)
+        return 0;
+    switch (cfgetospeed(&t)) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+void SimPty::sendUnasked(const QByteArray &noise)
+{
+    send(noise);
+}
+
+void SimPty::sendWhenDue(const QByteArray &answer, qint64 dueUs)
+{
+    m_due.append({answer, dueUs});
+    const qint64 realUs = m_real.nsecsElapsed() / 1000;
+    const qint64 waitMs = std::max<qint64>(0, (dueUs - m_realStartUs - realUs + 999) / 1000);
+    QTimer::singleShot(int(waitMs), Qt::PreciseTimer, &m_delayed, [this]() { sendDue(); });
+}
+
+void SimPty::sendDue()
+{
+    const qint64 nowUs = m_realStartUs + m_real.nsecsElapsed() / 1000;
+    while (!m_due.isEmpty() && m_due.first().dueUs <= nowUs + 500)
+        send(m_due.takeFirst().bytes);
 }
 
 void SimPty::readable()
@@ -112,6 +160,17 @@ void SimPty::readable()
         m_vanishAfter -= bytes.size();
     }
     m_bytesIn += bytes.size();
+    const int baud = hostBaud();
+    m_chip->setHostBaud(baud);
+    if (m_lineTiming && baud > 0)
+        m_chip->setByteTimeUs(byteUs(baud));
+    if (m_pacing) {
+        // The chip's clock never runs behind real time: what the host wrote
+        // after a pause reaches a chip that has waited as long.
+        const qint64 behindUs = m_realStartUs + m_real.nsecsElapsed() / 1000 - Clock::tickUs();
+        if (behindUs > 0)
+            Clock::spendUs(behindUs);
+    }
     const QByteArray answer = m_chip->receive(bytes);
     if (vanish) {
         unplug();
@@ -125,11 +184,18 @@ void SimPty::readable()
     // last one follows the last byte of the host's, and the converter holds
     // it until its latency timer runs out.
     if (m_lineTiming)
-        Clock::spendUs(kByteUs + m_latencyUs);
-    if (m_delayMs > 0)
+        Clock::spendUs(byteUs(baud > 0 ? baud : 9600) + m_latencyUs);
+    if (m_pacing)
+        sendWhenDue(answer, Clock::tickUs());
+    else if (m_delayMs > 0)
         QTimer::singleShot(m_delayMs, &m_delayed, [this, answer]() { send(answer); });
     else
         send(answer);
+    if (m_trailing >= 0) {
+        const QByteArray noise(1, char(m_trailing));
+        m_trailing = -1;
+        QTimer::singleShot(0, &m_delayed, [this, noise]() { send(noise); });
+    }
 }
 
 void SimPty::send(const QByteArray &answer)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -35,14 +37,25 @@ public:
     // Fault: the chip's answers reach the program `ms` milliseconds (real
     // time) late; 0 at once.
     void setAnswerDelayMs(int ms) { m_delayMs = ms; }
+    // Fault: line noise that nobody asked for reaches the program now.
+    void sendUnasked(const QByteArray &noise);
+    // Fault: a noise byte follows the next answer, a moment after it (in a
+    // later pass of the event loop), as a byte that trails an answer does.
+    void trailNextAnswer(uint8_t noise) { m_trailing = int(noise); }
+    // Real time: the answers go out when a chip would have sent them, the
+    // clock being this process's own virtual one (see ds2480-emu); the clock
+    // is kept up with real time before each write of the host's is taken.
+    void setRealTimePacing(bool on);
 
     // Line timing, off until set: every byte the host sends costs its time
-    // at 9600 baud (ten bits) on the clock, and every turnaround (a write of
+    // at the host's baud rate (ten bits) on the clock, and every turnaround (a write of
     // the host's that the chip answers, after which the host waits) the
     // converter's latency and the last answer byte's time.
     // The chip charges the host's bytes as they arrive (SimDs2480b::setByteTimeUs).
     void setLineTiming(bool on, int latencyUs);
     static constexpr qint64 kByteUs = 1042; // ten bits at 9600 baud
+    // Ten bits at `baud`, in µs.
+    static qint64 byteUs(int baud) { return (10000000 + baud / 2) / baud; }
     // What went over the line since the counts were cleared.
     qint64 turnarounds() const { return m_turnarounds; }
     qint64 bytesIn() const { return m_bytesIn; }
@@ -52,6 +65,11 @@ public:
 private:
     void readable();
     void send(const QByteArray &answer);
+    // The host's baud rate as its end of the terminal is set now; 0 unknown.
+    int hostBaud() const;
+    // Sends `answer` when the clock says it is due (real-time pacing).
+    void sendWhenDue(const QByteArray &answer, qint64 dueUs);
+    void sendDue();
 
     SimDs2480b *m_chip;
     QString m_link;
@@ -62,6 +80,16 @@ private:
     int m_vanishAfter = -1;
     int m_delayMs = 0;
     QObject m_delayed; // owns the late answers' timers: none fires after the port is gone
+    int m_trailing = -1;
+    bool m_pacing = false;
+    qint64 m_realStartUs = 0;  // the clock when pacing began
+    QElapsedTimer m_real;      // real time since then
+    struct Due
+    {
+        QByteArray bytes;
+        qint64 dueUs;
+    };
+    QList<Due> m_due;
     bool m_lineTiming = false;
     int m_latencyUs = 0;
     qint64 m_turnarounds = 0;

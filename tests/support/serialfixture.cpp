@@ -2,6 +2,8 @@
 
 #include "onewire/tmex.h"
 
+#include <QtTest>
+
 SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
     : SimFixture(std::move(bus))
     , m_chip(&SimFixture::backend().bus())
@@ -19,6 +21,9 @@ SerialFixture::SerialFixture(std::unique_ptr<SimBackend> bus)
 
 SerialFixture::~SerialFixture()
 {
+    // Whatever a test did, the master kept to the datasheet.
+    QTest::qVerify(m_chip.violations().isEmpty(), "chip().violations().isEmpty()",
+                   qPrintable(m_chip.violations().join(QStringLiteral("; "))), __FILE__, __LINE__);
 }
 
 QByteArray SerialFixture::lines()

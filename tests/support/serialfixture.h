@@ -12,6 +12,7 @@
 // this clock, in front of the fixture's simulated bus; the serial backend on
 // its port is installed as the TMEX backend in place of the simulated one.
 // The port has a stable name (a link), so unplugging and replugging keep it.
+// At the end the chip must have seen no datasheet violation from the master.
 class SerialFixture : public SimFixture
 {
 public:

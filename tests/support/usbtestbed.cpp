@@ -18,7 +18,8 @@ namespace {
 const char kNode[] = "/dev/bus/usb/001/002";
 
 // Device descriptor and one configuration: interface 0 in four alternate
-// settings, each with EP1 interrupt IN, EP2 bulk OUT and EP3 bulk IN (the
+// settings, each with EP1 interrupt IN (32-byte packets: 16 state bytes and
+// up to 16 result bytes), EP2 bulk OUT and EP3 bulk IN (the
 // last one with 64-byte bulk packets and a 1 ms interrupt interval).
 QByteArray descriptors()
 {
@@ -28,7 +29,7 @@ QByteArray descriptors()
     for (int alt = 0; alt < 4; ++alt) {
         const char packet = alt == 3 ? 0x40 : 0x10;
         d += QByteArray::fromHex("090400") + char(alt) + QByteArray::fromHex("03ff000000");
-        d += QByteArray::fromHex("0705810310") + QByteArray(1, 0) + char(alt == 3 ? 1 : 10);
+        d += QByteArray::fromHex("0705810320") + QByteArray(1, 0) + char(alt == 3 ? 1 : 10);
         d += QByteArray::fromHex("07050202") + packet + QByteArray(2, 0);
         d += QByteArray::fromHex("07058302") + packet + QByteArray(2, 0);
     }
@@ -278,6 +279,7 @@ bool UsbTestBed::handle(UMockdevIoctlClient *client)
     case USBDEVFS_CLEAR_HALT:
     case USBDEVFS_RESETEP:
     case USBDEVFS_RESET:
+    case USBDEVFS_SETCONFIGURATION: // the one configuration (owserver sets it)
         umockdev_ioctl_client_complete(client, 0, 0);
         return true;
     case USBDEVFS_SUBMITURB: {

@@ -1,0 +1,264 @@
+#include "sim/simbackend.h"
+#include "sim/simbusloader.h"
+#include "support/orvexctlrun.h"
+#include "support/simfixture.h"
+#include "support/testprocess.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// Debian's own 1-Wire programs (OWFS's owserver with owdir and owread, and
+// digitemp) are drivers that work on real adapters: where they accept the
+// emulated chips, the emulators are faithful where it matters. They run
+// against the emulators as they would against hardware; on a
+// pseudo-terminal, the ptyflush shim makes TCIOFLUSH spare the bytes
+// written and turns a break into the emulator's SIGUSR1 (see
+// tests/shim/ptyflush.cpp).
+
+// A bus of thermometers whose temperatures stay put, with ROM-only chips
+// and an identity chip beside them.
+const char kFixedBus[] = R"({ "devices": [
+    { "type": "identity", "rom": "81 4E 2A 1B 00 00 00" },
+    { "type": "ds18b20", "rom": "28 FF 64 1E 1D 16 03", "temperature": 21.5 },
+    { "type": "ds18b20", "rom": "28 E3 E3 01 02 03 04", "temperature": -10.25 },
+    { "type": "ds18b20", "rom": "28 AA 31 07 5C 14 01", "temperature": 85.5, "parasite": true },
+    { "type": "ds18s20", "rom": "10 12 34 56 78 9A 00", "temperature": 30.5 },
+    { "type": "rom", "rom": "01 9C 44 E5 13 00 00" },
+    { "type": "rom", "rom": "2D 0F 0E 0D 0C 0B 0A" }
+] })";
+
+// The temperature each thermometer of kFixedBus holds, by OWFS name.
+const QMap<QString, double> kFixedTemperatures = {
+    {"28.FF641E1D1603", 21.5}, {"28.E3E301020304", -10.25}, {"28.AA31075C1401", 85.5}, {"10.123456789A00", 30.5}};
+
+// The devices a complete search of `busFile` (empty: the demo bus) finds,
+// as OWFS names them: the family code, a dot, the serial in bus order.
+QStringList owNames(const QString &busFile)
+{
+    QString error;
+    std::unique_ptr<SimBackend> backend = busFile.isEmpty() ? SimBusLoader::loadDemo(&error)
+                                                            : SimBusLoader::loadFile(busFile, &error);
+    if (!backend)
+        qFatal("%s", qPrintable(error));
+    QStringList names;
+    uint8_t rom[8] = {};
+    int last = 0;
+    do {
+        if (backend->bus().searchPass(rom, &last) != 1)
+            break;
+        const QByteArray id(reinterpret_cast<char *>(rom), 8);
+        names << QString::fromLatin1(id.left(1).toHex().toUpper() + '.' + id.mid(1, 6).toHex().toUpper());
+    } while (last != 0 && names.size() < 100);
+    names.sort();
+    return names;
+}
+
+// A free TCP port on the loopback interface.
+quint16 freePort()
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    quint16 port = 0;
+    if (bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0
+        && getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+        port = ntohs(address.sin_port);
+    close(fd);
+    return port;
+}
+
+// owserver on `master` (-d PORT, -u), then owdir of the root and owread of
+// every thermometer's temperature: one line per device ("/28.X"), one per
+// temperature ("/28.X VALUE").
+QString owScript(const QString &master)
+{
+    const QString address = QStringLiteral("127.0.0.1:%1").arg(freePort());
+    return QStringLiteral("owserver %1 --foreground -p %2 --error_level=0 & pid=$!\n"
+                          "for i in $(seq 150); do owdir -s %2 / >/dev/null 2>&1 && break; sleep 0.1; done\n"
+                          "owdir -s %2 /\n"
+                          "for d in $(owdir -s %2 / | grep -E '^/(10|28)\\.'); do\n"
+                          "  echo \"$d $(owread -s %2 $d/temperature)\"\n"
+                          "done\n"
+                          "kill $pid; wait $pid 2>/dev/null; exit 0\n")
+        .arg(master, address);
+}
+
+struct OwResult
+{
+    QStringList devices;            // sorted, without the leading slash
+    QMap<QString, double> celsius;  // by device
+};
+
+OwResult parseOw(const QByteArray &out)
+{
+    OwResult r;
+    const QRegularExpression device(QStringLiteral("^/([0-9A-F]{2}\\.[0-9A-F]{12})$"));
+    const QRegularExpression reading(QStringLiteral("^/([0-9A-F]{2}\\.[0-9A-F]{12}) +(-?[0-9.]+)$"));
+    for (const QByteArray &line : out.split('\n')) {
+        const QString text = QString::fromLatin1(line);
+        QRegularExpressionMatch m = device.match(text);
+        if (m.hasMatch())
+            r.devices << m.captured(1);
+        m = reading.match(text);
+        if (m.hasMatch())
+            r.celsius.insert(m.captured(1), m.captured(2).toDouble());
+    }
+    r.devices.sort();
+    return r;
+}
+
+// ds2480-emu in real time, killed at the end.
+struct SerialEmulator : TestProcess
+{
+    explicit SerialEmulator(const QString &busFile)
+        : TestProcess(QStringLiteral(DS2480_EMU_BIN))
+    {
+        start(busFile.isEmpty() ? QStringList() : QStringList{busFile});
+        waitForLines(1, 10000);
+    }
+    QString path() const { return out().value(0).trimmed(); }
+    QString pid() { return QString::number(process().processId()); }
+    // The datasheet violations since the last ask.
+    QString violations()
+    {
+        const int answered = out().size();
+        process().write("violations\n");
+        waitForLines(answered + 2, 5000);
+        return out().value(answered);
+    }
+};
+
+QString writeFixedBus(const QTemporaryDir &dir)
+{
+    const QString path = dir.filePath(QStringLiteral("fixed.json"));
+    QFile file(path);
+    file.open(QIODevice::WriteOnly);
+    file.write(kFixedBus);
+    return path;
+}
+
+} // namespace
+
+class TstPeers : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        for (const char *program : {"owserver", "owdir", "owread", "digitemp_DS9097U"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+                QFAIL(qPrintable(QStringLiteral("%1 is missing: run tools/install-deps").arg(QLatin1String(program))));
+        }
+    }
+
+    // owserver lists every device of the demo bus and of a bus file through
+    // both emulators, and reads every thermometer's temperature as the
+    // simulated chip holds it.
+    void owserver_data()
+    {
+        QTest::addColumn<bool>("usb");
+        QTest::addColumn<bool>("fixed");
+        QTest::newRow("serial, demo bus") << false << false;
+        QTest::newRow("serial, bus file") << false << true;
+        QTest::newRow("usb, demo bus") << true << false;
+        QTest::newRow("usb, bus file") << true << true;
+    }
+    void owserver()
+    {
+        QFETCH(bool, usb);
+        QFETCH(bool, fixed);
+        QTemporaryDir dir;
+        const QString bus = fixed ? writeFixedBus(dir) : QString();
+        TestProcess run(usb ? QStringLiteral(DS2490_EMU_BIN) : QStringLiteral("sh"));
+        std::unique_ptr<SerialEmulator> emulator;
+        if (usb) {
+            QVERIFY(run.run((fixed ? QStringList{bus} : QStringList()) + QStringList{"--", "sh", "-c", owScript("-u")},
+                            120000));
+        } else {
+            emulator = std::make_unique<SerialEmulator>(bus);
+            run.process().setProcessEnvironment([&] {
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PTYFLUSH_SHIM));
+                env.insert(QStringLiteral("ORVEX_BREAK_PID"), emulator->pid());
+                return env;
+            }());
+            QVERIFY(run.run({"-c", owScript("-d " + emulator->path())}, 120000));
+        }
+        const OwResult found = parseOw(run.outBytes());
+        if (found.devices != owNames(bus))
+            qWarning("%s", (run.outBytes() + run.errBytes()).constData());
+        QCOMPARE(found.devices, owNames(bus));
+        int thermometers = 0;
+        for (const QString &device : found.devices) {
+            if (!device.startsWith(QLatin1String("10.")) && !device.startsWith(QLatin1String("28.")))
+                continue;
+            ++thermometers;
+            QVERIFY2(found.celsius.contains(device), qPrintable(device + ": no temperature"));
+            if (fixed)
+                QVERIFY2(qAbs(found.celsius.value(device) - kFixedTemperatures.value(device)) < 0.07,
+                         qPrintable(device + QStringLiteral(": %1").arg(found.celsius.value(device))));
+            else
+                QVERIFY(found.celsius.value(device) > -55 && found.celsius.value(device) < 125);
+        }
+        QVERIFY(thermometers >= 4);
+    }
+
+    // After orvexctl has used the emulated adapter (without a datasheet
+    // violation), digitemp finds it and reads the thermometers. Its breaks
+    // are passed on: without one, digitemp's timing byte reaches a chip in
+    // command mode as a reset, whose answer races digitemp's flush (it
+    // loses about one run in three here, as it would on a UART).
+    void digitemp()
+    {
+        QTemporaryDir dir;
+        const QString bus = writeFixedBus(dir);
+        SerialEmulator emulator(bus);
+        const QString rc = dir.filePath(QStringLiteral("digitemprc"));
+        auto digitemp = [&](const QStringList &args, bool breaks) {
+            TestProcess process(QStringLiteral("digitemp_DS9097U"));
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PTYFLUSH_SHIM));
+            if (breaks)
+                env.insert(QStringLiteral("ORVEX_BREAK_PID"), emulator.pid());
+            process.process().setProcessEnvironment(env);
+            process.process().setWorkingDirectory(dir.path());
+            process.run(QStringList{"-s", emulator.path(), "-c", rc} + args, 60000);
+            return process.outBytes() + process.errBytes();
+        };
+        const OrvexctlRun scan = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"scan", "--bus=serial:" + emulator.path()});
+        QCOMPARE(scan.exitCode, 0);
+        QCOMPARE(emulator.violations(), QStringLiteral("violations 0"));
+
+        QByteArray out = digitemp({"-i"}, true);
+        QStringList roms;
+        const QRegularExpression romLine(QStringLiteral("ROM #(\\d+) : ([0-9A-F]{16})"));
+        for (auto it = romLine.globalMatch(QString::fromLatin1(out)); it.hasNext();)
+            roms << it.next().captured(2);
+        QVERIFY2(roms.size() == kFixedTemperatures.size(), out.constData());
+        out = digitemp({"-a", "-q"}, true);
+        const QRegularExpression reading(QStringLiteral("Sensor (\\d+) C: (-?[0-9.]+)"));
+        int read = 0;
+        for (auto it = reading.globalMatch(QString::fromLatin1(out)); it.hasNext();) {
+            const QRegularExpressionMatch m = it.next();
+            const QString rom = roms.value(m.captured(1).toInt());
+            const QString name = rom.left(2) + '.' + rom.mid(2, 12);
+            QVERIFY2(qAbs(m.captured(2).toDouble() - kFixedTemperatures.value(name)) < 0.07,
+                     qPrintable(name + ": " + m.captured(2)));
+            ++read;
+        }
+        QCOMPARE(read, kFixedTemperatures.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPeers)
+#include "tst_peers.moc"
