@@ -110,6 +110,8 @@ public:
 
 private:
     void deliver(const SensorDevice &device, int index);
+    // Tells every sink the cycle has ended (ReadingSink::cycleEnded).
+    void endCycle();
     void build();
     // Runs `work` for every bus, side by side, and waits for all of them.
     void forEachBus(const std::function<void(Bus &)> &work);
@@ -124,4 +126,5 @@ private:
     QVector<ReadingSink *> m_sinks;
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
+    qint64 m_cycleStartUs = -1; // on the tick counter; -1 between cycles
 };
