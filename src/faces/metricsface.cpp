@@ -185,6 +185,11 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
     return out;
 }
 
+namespace {
+MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
+                         const char *version, const char *uploadData, size_t *uploadSize, void **state);
+}
+
 MetricsFace::MetricsFace(const MetricsConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
@@ -222,7 +227,7 @@ bool MetricsFace::start(QString *error)
     }
     Q_UNUSED(length)
     m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr,
-                                reinterpret_cast<MHD_AccessHandlerCallback>(&MetricsFace::answer), this,
+                                &answerRequest, this,
                                 MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT,
                                 unsigned(m_config.maxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
                                 unsigned(m_config.timeoutS), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024),
@@ -236,8 +241,17 @@ bool MetricsFace::start(QString *error)
     return true;
 }
 
-int MetricsFace::answer(void *self, MHD_Connection *connection, const char *url, const char *method,
-                        const char *, const char *, size_t *uploadSize, void **state)
+QByteArray MetricsFace::page()
+{
+    ++m_scrapes;
+    return metricsText(*m_snapshot.current());
+}
+
+namespace {
+
+// libmicrohttpd's request handler, on its thread: /metrics for GET and HEAD.
+MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
+                         const char *, const char *, size_t *uploadSize, void **state)
 {
     // The first call for a request only announces it.
     if (!*state) {
@@ -248,7 +262,6 @@ int MetricsFace::answer(void *self, MHD_Connection *connection, const char *url,
         *uploadSize = 0; // a body is never wanted: dropped
         return MHD_YES;
     }
-    auto *face = static_cast<MetricsFace *>(self);
     int status = MHD_HTTP_OK;
     QByteArray body;
     const char *type = "text/plain; version=0.0.4; charset=utf-8";
@@ -259,18 +272,19 @@ int MetricsFace::answer(void *self, MHD_Connection *connection, const char *url,
         status = MHD_HTTP_NOT_FOUND;
         body = "see /metrics\n";
     } else {
-        body = metricsText(*face->m_snapshot.current());
-        ++face->m_scrapes;
+        body = static_cast<MetricsFace *>(self)->page();
     }
     MHD_Response *response =
         MHD_create_response_from_buffer(size_t(body.size()), body.data(), MHD_RESPMEM_MUST_COPY);
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
     if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
         MHD_add_response_header(response, "Allow", "GET, HEAD");
-    const int queued = MHD_queue_response(connection, unsigned(status), response);
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(status), response);
     MHD_destroy_response(response);
     return queued;
 }
+
+} // namespace
 
 void MetricsFace::takeReading(const SensorDevice &device, int index)
 {

@@ -51,9 +51,10 @@ public:
     void takeReading(const SensorDevice &device, int index) override;
     void cycleEnded(const CycleSummary &summary) override;
 
+    // The page a scrape gets now. Any thread.
+    QByteArray page();
+
 private:
-    static int answer(void *self, struct MHD_Connection *connection, const char *url, const char *method,
-                      const char *version, const char *uploadData, size_t *uploadSize, void **state);
 
     MetricsConfig m_config;
     FaceSnapshotBuilder m_builder;

@@ -58,6 +58,8 @@ QString OwserverConfig::optionsUsage()
 // current snapshot. Lives on the listener's thread.
 class OwConnection : public QObject
 {
+    static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+
 public:
     OwConnection(QTcpSocket *socket, const SnapshotHolder &snapshot, const OwserverConfig &config,
                  QAtomicInt &rejected)
@@ -103,6 +105,11 @@ private:
             const bool keep = (m_header.flags & OwProtocol::kPersistent) != 0;
             const std::shared_ptr<const FaceSnapshot> snapshot = m_snapshot.current();
             m_socket->write(OwProtocol::answer(*snapshot, m_header, rest.left(m_header.payload), keep));
+            if (m_socket->bytesToWrite() > kMaxUnsentBytes) {
+                // A client that sends and never reads: its replies are not kept for it.
+                m_socket->abort();
+                return;
+            }
             if (!keep) {
                 m_socket->disconnectFromHost();
                 return;
