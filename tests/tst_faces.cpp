@@ -10,8 +10,11 @@
 #include "onewire/romid.h"
 #include "session/measurementsession.h"
 #include "sim/simbusloader.h"
+#include "support/mqtttestbroker.h"
 #include "support/simfixture.h"
+#include "support/testprocess.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -386,6 +389,73 @@ private slots:
         const QByteArray slash = exchange(socket, request(OwProtocol::DirAllSlash, "/", 0x10e), 300);
         QVERIFY(slash.contains("/19.5C2E810B0000/,"));
         QVERIFY(slash.contains(",/bus.0/,"));
+    }
+
+    // "[ADDRESS:]PORT" as the options and settings take it.
+    void listenAddresses()
+    {
+        const struct
+        {
+            const char *text;
+            const char *parsed; // null: refused
+        } cases[] = {
+            {"4304", "127.0.0.1:4304"},          {"0.0.0.0:4304", "0.0.0.0:4304"}, {"localhost:9108", "127.0.0.1:9108"},
+            {"[::1]:4304", "[::1]:4304"},         {"0", nullptr},                    {"65536", nullptr},
+            {"host.example:4304", nullptr},       {"127.0.0.1:", nullptr},           {"", nullptr},
+            {"127.0.0.1:43x", nullptr},
+        };
+        for (const auto &c : cases) {
+            ListenAddress address;
+            QString error;
+            const bool ok = ListenAddress::parse(QLatin1String(c.text), &address, &error);
+            QCOMPARE(ok, c.parsed != nullptr);
+            if (ok)
+                QCOMPARE(address.text(), QLatin1String(c.parsed));
+            else
+                QVERIFY(!error.isEmpty());
+        }
+        QStringList args{QStringLiteral("read"), QStringLiteral("--owserver"), QStringLiteral("4304"), QStringLiteral("--metrics=9108")};
+        OwserverConfig owserver;
+        MetricsConfig metrics;
+        QString error;
+        QVERIFY(OwserverConfig::takeOptions(args, &owserver, &error));
+        QVERIFY(MetricsConfig::takeOptions(args, &metrics, &error));
+        QCOMPARE(args, QStringList{QStringLiteral("read")});
+        QVERIFY(owserver.enabled && metrics.enabled);
+        QCOMPARE(metrics.listen.port, quint16(9108));
+        args = QStringList{QStringLiteral("--owserver")};
+        QVERIFY(!OwserverConfig::takeOptions(args, &owserver, &error));
+    }
+
+    // orvexctl serves both faces while it records and publishes, and
+    // every cycle still reaches the files and the broker.
+    void orvexctlServesBesideRecordingAndMqtt()
+    {
+        if (MqttTestBroker::executable().isEmpty())
+            QSKIP("mosquitto is not installed (tools/install-deps installs it)");
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QTemporaryDir home, record;
+        const quint16 owPort = freePort();
+        const quint16 metricsPort = freePort();
+        TestProcess ctl(QStringLiteral(ORVEXCTL_BIN),
+                        {"XDG_CONFIG_HOME=" + home.path() + "/config", "XDG_DATA_HOME=" + home.path() + "/data"});
+        ctl.start({QStringLiteral("read"), QStringLiteral("--bus=sim"), QStringLiteral("--fast"), QStringLiteral("--cycles"),
+                   QStringLiteral("1000000"), QStringLiteral("--interval"), QStringLiteral("10"), QStringLiteral("--record"),
+                   record.path(), QStringLiteral("--mqtt"), broker.url(QStringLiteral("lab")), QStringLiteral("--owserver"),
+                   QString::number(owPort), QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:%1").arg(metricsPort)});
+        QVERIFY(ctl.waitForLines(40));
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(owPort);
+        const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), server, QStringLiteral("/28.AA31075C1401/temperature")});
+        QCOMPARE(read.exitCode, 0);
+        QVERIFY(std::fabs(read.out.trimmed().toDouble() - 23) < 2);
+        QTcpSocket http;
+        QVERIFY(connectTo(http, metricsPort));
+        const QByteArray page = exchange(http, "GET /metrics HTTP/1.0\r\n\r\n");
+        QVERIFY(page.contains("orvex_pressure_pascals{"));
+        QVERIFY(page.contains("orvex_bus_up{bus=\"0\"} 1"));
+        QVERIFY(!QDir(record.path()).entryList(QDir::Files).isEmpty());
+        ctl.kill();
     }
 
     // promtool accepts the endpoint's page; prometheus scrapes it and has every channel.
