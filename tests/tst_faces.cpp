@@ -13,6 +13,8 @@
 #include "support/mqtttestbroker.h"
 #include "support/simfixture.h"
 #include "support/testprocess.h"
+#include "support/windowrig.h"
+#include "base/appsettings.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -158,8 +160,36 @@ class TestFaces : public QObject
 private slots:
     void initTestCase()
     {
+        WindowRig::prepareProcess();
         if (!have(QStringLiteral("owread")))
             QSKIP("ow-shell is not installed (tools/install-deps installs it)");
+    }
+
+    // The window serves the faces its settings name.
+    void windowServesFromItsSettings()
+    {
+        QString error;
+        const quint16 owPort = freePort();
+        const quint16 metricsPort = freePort();
+        appSettings().setValue(QStringLiteral("Owserver/Listen"), QStringLiteral("127.0.0.1:%1").arg(owPort));
+        appSettings().setValue(QStringLiteral("Metrics/Listen"), QString::number(metricsPort));
+        {
+            WindowRig rig(SimBusLoader::load(kFaultyBus, QStringLiteral("faulty"), &error));
+            rig.start(false, 0);
+            rig.tickAfter(10000);
+            rig.tickAfter(10000);
+            const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), QStringLiteral("127.0.0.1:%1").arg(owPort),
+                                                                QStringLiteral("/28.102030405060/temperature")});
+            QCOMPARE(read.out, QByteArray("       21.25"));
+            QTcpSocket http;
+            QVERIFY(connectTo(http, metricsPort));
+            QVERIFY(exchange(http, "GET /metrics HTTP/1.0\r\n\r\n").contains("orvex_temperature_celsius{"));
+        }
+        appSettings().remove(QStringLiteral("Owserver"));
+        appSettings().remove(QStringLiteral("Metrics"));
+        // The window gone, so are its servers.
+        QTcpSocket socket;
+        QVERIFY(!connectTo(socket, owPort));
     }
 
     // Every device of the demo bus listed; every channel read back as the table has it.
