@@ -1,20 +1,32 @@
-# The set-up commands of the README: `make run`, `make test`, `make check` and
-# `make package`.
+# The set-up commands of the README: `make run`, `make test`, `make check`,
+# `make package` and `make check-package`.
 BUILD_DIR ?= build
 # `make check` builds here, with the sanitizers; never mixed with BUILD_DIR.
 CHECK_DIR ?= build-asan
+# `make package` builds here, with Debian's build flags and without the tests.
+PACKAGE_DIR ?= build-deb
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
+# The build's and CTest's own output, without make's "Entering directory" lines.
+MAKEFLAGS += --no-print-directory
 
-.PHONY: all deps configure build run test check package check-package bench clean
+.PHONY: all deps test-deps configure build run test check package check-package bench clean
 
 all: build
 
+# What building and running need.
 deps:
 	@./tools/install-deps
 
+# That, and what only the tests need (the broker, umockdev, lintian...).
+test-deps:
+	@./tools/install-deps --test
+
+# A fresh build folder builds the programs only; one `make test` has set up
+# keeps its tests.
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	    $(if $(wildcard $(BUILD_DIR)/CMakeCache.txt),,-DORVEX_BUILD_TESTS=OFF) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
@@ -22,28 +34,33 @@ build: configure
 run: build
 	$(BUILD_DIR)/orvex $(ARGS)
 
-test: build
+test: test-deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
 # The whole project and every test under AddressSanitizer and
 # UndefinedBehaviorSanitizer (-O1, so the suite still runs in minutes).
-check: deps
+check: test-deps
 	@cmake -S . -B $(CHECK_DIR) -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" -DORVEX_SANITIZE=ON >/dev/null
 	@cmake --build $(CHECK_DIR) -j $(JOBS)
 	@./tools/run-sanitized-tests $(CHECK_DIR) $(JOBS)
 
-# The Debian packages orvex_*.deb and orvex-tools_*.deb, in BUILD_DIR.
-package: build
-	cd $(BUILD_DIR) && cpack -G DEB
+# The Debian packages orvex_*.deb and orvex-tools_*.deb, in PACKAGE_DIR: only
+# what they hold is built, with dpkg-buildflags' hardening flags.
+package: deps
+	@./tools/build-package $(PACKAGE_DIR) $(JOBS)
 
-# The packages built and checked (lintian, the menu entry, AppStream, the
-# service unit, the programs run from the extracted package).
-check-package: build
-	@./tools/check-package $(BUILD_DIR)
+# The packages built and checked (lintian, the maintainer scripts in a
+# throw-away root, the menu entry, AppStream, the service unit, the programs
+# run from the extracted package).
+check-package: package test-deps
+	@./tools/check-package $(PACKAGE_DIR)
 
-bench: configure
+bench: test-deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $$(cd bench && ls bench_*.cpp 2>/dev/null | sed 's/\.cpp$$//')
 	@for b in $(BUILD_DIR)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b"; fi; done
 
 clean:
-	rm -rf $(BUILD_DIR) $(CHECK_DIR)
+	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(PACKAGE_DIR)

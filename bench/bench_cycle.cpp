@@ -29,9 +29,7 @@
 //        bench_cycle --one BUS on|off window|orvexctl CYCLES [--sht]
 //        bench_cycle --scan DEVICES
 
-#include "base/appstate.h"
 #include "base/logmessagehandler.h"
-#include "base/switches.h"
 #include "chart/trendarchive.h"
 #include "i2c/heaterschedule.h"
 #include "onewire/adapter.h"
@@ -239,13 +237,13 @@ int runOne(const QString &bus, bool scanAll, bool window, int cycles, bool sht)
     Clock::setVirtual();
     sim->setTrafficLogging(true);
     TimedBackend timed(*sim);
-    Switches::resetForTest(); // no "-v1": the window's handler pauses
+    setLogFileEnabled(false); // no "-v1": the window's handler pauses
     windowMode = window;
     qInstallMessageHandler(countingHandler);
     MeasurementSession session(&timed);
     Sensor &sensor = session.sensor();
     if (sht) {
-        AppState::instance().setShtMode(true);
+        sensor.setShtMode(true);
         sensor.heaterSchedules().setPauseS(1);
         sensor.heaterSchedules().setOnTimeS(5);
     }

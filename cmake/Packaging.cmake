@@ -80,11 +80,14 @@ install(TARGETS ds2480-emu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT
 install(TARGETS simtmex LIBRARY DESTINATION lib/orvex/tmex COMPONENT tools)
 install(FILES ${ORVEX_PACKAGING_OUT}/man/ds2480-emu.1.gz
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tools)
+install(FILES ${ORVEX_PACKAGING_DIR}/debian/tools-lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${ORVEX_DEB_NAME}-tools COMPONENT tools)
 install(FILES ${ORVEX_PACKAGING_DIR}/debian/copyright ${ORVEX_PACKAGING_OUT}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${ORVEX_DEB_NAME}-tools COMPONENT tools)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${ORVEX_PACKAGE_PREFIX})
+# With the strip of `make package` (tools/build-package) as dh_strip does it.
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL main tools)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -114,6 +117,8 @@ Tools to try and test Orvex without hardware: ds2480-emu, a DS2480B serial
 libsimtmex.so, the simulated bus as a TMEX-compatible driver library for
 orvexctl --bus=tmex:/usr/lib/orvex/tmex/libsimtmex.so.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)
+# The window's standard buttons and file dialogs in Russian (qtbase_ru.qm).
+set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA
     ${ORVEX_PACKAGING_DIR}/debian/conffiles ${ORVEX_PACKAGING_DIR}/debian/postinst
     ${ORVEX_PACKAGING_DIR}/debian/prerm ${ORVEX_PACKAGING_DIR}/debian/postrm)

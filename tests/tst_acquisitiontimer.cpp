@@ -1,5 +1,4 @@
-#include "base/appstate.h"
-#include "base/switches.h"
+#include "base/logmessagehandler.h"
 #include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simbmp280.h"
@@ -47,7 +46,7 @@ const qint64 kBoundUs = 50000;
 void start(WindowRig &rig)
 {
     rig.start(true, 1);
-    Dialogs::setResponder(nullptr);
+    rig.dialogs.setResponder(nullptr);
     rig.window->installLogHandler();
 }
 
@@ -90,14 +89,13 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
-        Switches::resetForTest();
+        setLogFileEnabled(false);
     }
 
     void cleanup()
     {
         qInstallMessageHandler(nullptr);
-        Switches::resetForTest();
+        setLogFileEnabled(false);
     }
 
     // Interval 5: the first tick is due; waiting ticks 2 s apart count down
@@ -274,8 +272,8 @@ private slots:
     {
         QString shown;
         for (int pt100 : {0, 1, 2}) {
-            AppState::instance().setPt100Mode(pt100 > 0);
             WindowRig rig;
+            rig.switches.pt100Mode = pt100 > 0;
             if (pt100 < 2)
                 rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 9), 36.6));
             else
@@ -296,7 +294,6 @@ private slots:
             widgets();
         }
         QCOMPARE(shown, QString(" 00000 00000 00000 11111 00000 11111 00000"));
-        AppState::instance().setPt100Mode(false);
     }
 
     // Responsiveness: the window never goes more than 50 ms of bus time
@@ -308,7 +305,7 @@ private slots:
     // lets events through between the devices, as the reads do between theirs.
     void fiveHundredThermometersWithV1()
     {
-        Switches::parse({QStringLiteral("-v1")});
+        setLogFileEnabled(true);
         WindowRig rig(std::make_unique<SimBackend>());
         rig.f.backend().setTrafficLogging(false);
         for (int i = 0; i < 500; ++i)
@@ -338,7 +335,7 @@ private slots:
     {
         QFETCH(bool, v1);
         if (v1)
-            Switches::parse({QStringLiteral("-v1")});
+            setLogFileEnabled(true);
         WindowRig rig;
         rig.f.backend().setTrafficLogging(false);
         auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x0B812E5C)));

@@ -182,7 +182,6 @@ private slots:
         QCOMPARE(w.device->channels.size(), 5);
         QVector<SensorChannel> first = w.device->channels;
         w.device->channels[0].announcedReading = first[0].reading;
-        w.device->channels[0].fileName = QStringLiteral("kept.csv");
 
         sht->setTemperature(SimTemperature(25.0));
         Clock::advanceMs(5000);
@@ -198,7 +197,6 @@ private slots:
         }
         QCOMPARE(w.device->channels[0].value, 25.0);
         QCOMPARE(w.device->channels[0].announcedReading, first[0].reading);
-        QCOMPARE(w.device->channels[0].fileName, QStringLiteral("kept.csv"));
 
         bridges->sendSleepCommand(); // the second cycle moves it
         QCOMPARE(hub->channelOf(sht), 7);

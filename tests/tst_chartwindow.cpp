@@ -104,7 +104,7 @@ class TstChartWindow : public QObject
     ChartWindow *openChartFromRow(int row)
     {
         table->selectRow(row);
-        const int before = ChartWindow::openWindows().size();
+        const int before = window->chartWindows().size();
         QMetaObject::invokeMethod(window, "on_tblSens_customContextMenuRequested", Q_ARG(QPoint, QPoint(5, 5)));
         QMenu *menu = window->findChildren<QMenu *>().value(window->findChildren<QMenu *>().size() - 1);
         if (!menu)
@@ -114,7 +114,7 @@ class TstChartWindow : public QObject
             return nullptr;
         chart->trigger();
         menu->close();
-        return ChartWindow::openWindows().size() == before + 1 ? ChartWindow::openWindows().last() : nullptr;
+        return window->chartWindows().size() == before + 1 ? window->chartWindows().last() : nullptr;
     }
 
 private slots:
@@ -132,10 +132,9 @@ private slots:
 
     void cleanupTestCase()
     {
-        for (ChartWindow *w : ChartWindow::openWindows())
+        for (ChartWindow *w : window->chartWindows())
             delete w;
         rig.reset();
-        Dialogs::setResponder(nullptr);
     }
 
     // Readings are kept from the first cycle, before any chart is open; a
@@ -191,7 +190,7 @@ private slots:
     // takes it out of the cursor and the CSV.
     void viewAndLegend()
     {
-        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        ChartWindow *chart = window->chartWindows().value(0);
         QVERIFY(chart);
         TrendPlot *plot = chart->plot();
         plot->resize(900, 500);
@@ -251,7 +250,7 @@ private slots:
     // reading with its time, decimal commas, the chart's names.
     void samplesAndExports()
     {
-        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        ChartWindow *chart = window->chartWindows().value(0);
         TrendPlot *plot = chart->plot();
         QCOMPARE(plot->sample(0), NO_SAMPLE);
         auto *field = window->findChild<QLineEdit *>(QStringLiteral("lineSampleCh1"));
@@ -260,7 +259,7 @@ private slots:
         QCOMPARE(plot->sample(0), 21.5);
         QCOMPARE(plot->sample(1), NO_SAMPLE);
 
-        Dialogs::setResponder([&](const DialogRequest &request) {
+        rig->dialogs.setResponder([&](const DialogRequest &request) {
             DialogAnswer answer = DialogAnswer::pressed(QMessageBox::Ok, true);
             if (request.kind == DialogRequest::SaveFile)
                 answer.textValue = outDir.path() + (request.nameFilter.contains("png") ? "/chart" : "/view.csv");
@@ -268,7 +267,7 @@ private slots:
         });
         chart->findChild<QPushButton *>(QStringLiteral("btnExportPng"))->click();
         chart->findChild<QPushButton *>(QStringLiteral("btnExportCsv"))->click();
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        rig->dialogs.setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
 
         const QImage image(outDir.path() + "/chart.png");
         QVERIFY(!image.isNull());
@@ -291,30 +290,30 @@ private slots:
     // line, the good one becomes a line of its own.
     void openFilesWhileMeasuring()
     {
-        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        ChartWindow *chart = window->chartWindows().value(0);
         const QString foreign = outDir.path() + "/notes.csv";
         QFile notes(foreign);
         QVERIFY(notes.open(QIODevice::WriteOnly));
         notes.write("shopping list\r\n");
         notes.close();
 
-        Dialogs::clearHistory();
-        Dialogs::setResponder([](const DialogRequest &request) {
-            DialogAnswer answer = DialogAnswer::pressed(QMessageBox::No);
+        rig->dialogs.clearHistory();
+        rig->dialogs.setResponder([](const DialogRequest &request) {
+            ScriptedDialogs::Answer answer = DialogAnswer::pressed(QMessageBox::No);
             answer.pending = request.kind == DialogRequest::OpenFiles;
             return answer;
         });
         chart->findChild<QPushButton *>(QStringLiteral("btnOpenFiles"))->click();
-        QCOMPARE(Dialogs::pendingCount(), 1);
-        QCOMPARE(Dialogs::pendingRequest().title, QStringLiteral("Открыть файлы измерений"));
+        QCOMPARE(rig->dialogs.pendingCount(), 1);
+        QCOMPARE(rig->dialogs.pendingRequest().title, QStringLiteral("Открыть файлы измерений"));
         const quint64 before = chart->plot()->line(0).channel->series->readingCount();
         tick();
         QCOMPARE(chart->plot()->line(0).channel->series->readingCount(), before + 1);
 
         DialogAnswer files = DialogAnswer::pressed(QMessageBox::Open, true);
         files.files = QStringList{QStringLiteral(TEST_DATA_DIR "/recorder/ds18b20_default.csv"), foreign};
-        Dialogs::answerPending(files);
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        rig->dialogs.answerPending(files);
+        rig->dialogs.setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
         QVERIFY(chart->isLoading());
         QTRY_VERIFY(!chart->isLoading());
         QCOMPARE(chart->plot()->lineCount(), 9);
@@ -338,7 +337,7 @@ private slots:
         QCOMPARE(chart->plot()->lineCount(), 10);
         QCOMPARE(chart->plot()->line(9).channel->series->size(), 6);
 
-        const QList<DialogRequest> asked = Dialogs::history();
+        const QList<DialogRequest> asked = rig->dialogs.history();
         QVERIFY(!asked.isEmpty());
         QCOMPARE(asked.last().kind, DialogRequest::Message);
         QVERIFY2(asked.last().text.contains("«notes.csv», строка 1"), qPrintable(asked.last().text));
@@ -365,7 +364,7 @@ private slots:
         file.write(lines);
         file.close();
 
-        ChartWindow *chart = ChartWindow::openWindows().value(0);
+        ChartWindow *chart = window->chartWindows().value(0);
         const int linesBefore = chart->plot()->lineCount();
         const quint64 live = chart->plot()->line(0).channel->series->readingCount();
         chart->loadFiles({path});
@@ -390,11 +389,11 @@ private slots:
         QTRY_VERIFY(!chart->isLoading());
         QCOMPARE(chart->plot()->lineCount(), linesBefore);
 
-        auto *closing = new ChartWindow(ChartSources());
+        const QPointer<ChartWindow> closing = new ChartWindow(ChartSources(), &rig->dialogs);
         closing->loadFiles({path});
         QVERIFY(closing->close());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QVERIFY(!ChartWindow::openWindows().contains(closing));
+        QVERIFY(closing.isNull());
     }
 
     // A reference sample is drawn on the axis of its unit: sample 1 of 45 %
@@ -433,15 +432,15 @@ private slots:
     {
         ChartWindow *second = openChartFromRow(0);
         QVERIFY(second);
-        QCOMPARE(ChartWindow::openWindows().size(), 2);
-        for (ChartWindow *w : ChartWindow::openWindows()) {
+        QCOMPARE(window->chartWindows().size(), 2);
+        for (ChartWindow *w : window->chartWindows()) {
             QVERIFY(w->isWindow());
             QVERIFY(!w->testAttribute(Qt::WA_QuitOnClose));
             QVERIFY(QApplication::topLevelWidgets().contains(w));
         }
         QVERIFY(second->close());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCOMPARE(ChartWindow::openWindows().size(), 1);
+        QCOMPARE(window->chartWindows().size(), 1);
     }
 
     // A thermometer missing from the searches for several cycles has no
@@ -449,7 +448,7 @@ private slots:
     // and goes on after it; the other lines go on unbroken.
     void deviceMissingFromSeveralCycles()
     {
-        TrendPlot *plot = ChartWindow::openWindows().value(0)->plot();
+        TrendPlot *plot = window->chartWindows().value(0)->plot();
         SimDevice *missing = rig->f.bus().device(2); // the first DS18B20 of the bus file
         QCOMPARE(missing->family(), 0x28);
         const QString key = ChannelId::textOf(WindowRig::romText(missing->rom()), 0, -1, 0);

@@ -326,11 +326,11 @@ private slots:
         QCOMPARE(good.run(Ds18x20::ConvertThis), 1);
         SensorDevice device;
         device.channels.resize(3);
-        device.channels[2].fileName = QStringLiteral("kept.txt");
+        device.channels[2].announcedReading = 42;
         good.driver.fillChannels(device);
         QCOMPARE(device.channels.size(), 1);
         const SensorChannel &c = device.channels[0];
-        QCOMPARE(c.fileName, QStringLiteral("kept.txt"));
+        QCOMPARE(c.announcedReading, uint64_t(42));
         QCOMPARE(c.value, 25.0);
         QVERIFY(c.time.isValid());
         QCOMPARE(c.alarmHigh, 125.0);

@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "i2c/bmp280sensor.h"
 #include "i2c/d6fsensor.h"
 #include "i2c/hdc1080sensor.h"
@@ -64,11 +63,6 @@ class TstI2cSensors : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
-    void init()
-    {
-        AppState::instance().resetForTest();
-    }
-
     // The SHT3x and STS3x: identifiers derived from the serial-number words
     // 0x1234 and 0x5678 (the hash in the middle six bytes), measurements, CRC
     // errors (check value: BE EF gives 92).
@@ -155,7 +149,7 @@ private slots:
         QCOMPARE(heads(rig.packets(from)), hexList({"4B88022C06", "878906"}));
         QCOMPARE(plain.driver.heaterState(), -1);
 
-        AppState::instance().setShtMode(true);
+        rig.context.setShtMode(true);
         for (int i = 0; i < 2; ++i) {
             On<Sht3xSensor> h(rig);
             h.driver.probe(serial);
@@ -184,8 +178,8 @@ private slots:
     // The heater schedule in virtual time, one measurement per step.
     void heaterSchedule()
     {
-        AppState::instance().setShtMode(true);
         BridgeRig rig;
+        rig.context.setShtMode(true);
         auto *sht = rig.add(std::make_unique<SimSht3x>());
 
         // Pause 10 s, on 3 s: on, waited out in place, off; on again once

@@ -1,6 +1,5 @@
 #include "base/logging.h"
 #include "base/logmessagehandler.h"
-#include "base/switches.h"
 #include "base/clock.h"
 
 #include <QTemporaryDir>
@@ -35,14 +34,14 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        Switches::resetForTest();
+        setLogFileEnabled(false);
         path = dir.filePath(QString("run%1.log").arg(QTest::currentTestFunction()));
         logFile().reset(new QFile(path));
     }
 
     void lineFormatAndTags()
     {
-        Switches::parse({"-v1"});
+        setLogFileEnabled(true);
         {
             // Earlier lines stay: the file is appended to, never truncated.
             QFile file(path);
@@ -100,7 +99,7 @@ private slots:
 
     void unopenableFileDropsOnlyThatMessage()
     {
-        Switches::parse({"-v1"});
+        setLogFileEnabled(true);
         const QString folder = dir.filePath("notyet");
         logFile().reset(new QFile(folder + "/run.log"));
         logAs(QtDebugMsg, "Info", "lost");

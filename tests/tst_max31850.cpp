@@ -1,5 +1,4 @@
 #include "base/operatornotices.h"
-#include "base/appstate.h"
 #include "onewire/adapter.h"
 #include "sensors/max31850.h"
 #include "model/sensordevice.h"
@@ -15,13 +14,15 @@
 
 namespace {
 
-// One read of one device, set up as the dispatcher does it.
+// One read of one device, set up as the dispatcher does it; with the
+// "-pt100" switch unless told otherwise.
 struct Read
 {
-    Read(SimFixture &f, const QByteArray &rom)
+    Read(SimFixture &f, const QByteArray &rom, bool pt100Mode = true)
         : romBuffer(SimFixture::romId(rom))
         , driver(f.tmex, &f.session, f.adapter.accessStateBuffer(), romBuffer.data())
     {
+        driver.setPt100Mode(pt100Mode);
     }
     int run() { return driver.convertAndRead(&hot, &cold); }
     // The dispatcher's sequence: up to 4 reads, then the fill.
@@ -92,7 +93,6 @@ class TstMax31850 : public QObject
     Q_OBJECT
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false")); }
-    void init() { AppState::instance().setPt100Mode(true); }
 
     // The worked scratchpads, and the checks that give -6: fault bits (no
     // cold junction then) and a voltage beyond the table (cold junction
@@ -222,7 +222,8 @@ private slots:
             {kOpen, -32768.0f, true, "00000000FFFFFFFF", 0.0f, nullptr},
         };
         QStringList notices;
-        OperatorNotices::setHandler([&notices](const OperatorNotices::Notice &n) { notices << n.title + ": " + n.text; });
+        OperatorNotices warnings;
+        warnings.setHandler([&notices](const OperatorNotices::Notice &n) { notices << n.title + ": " + n.text; });
         for (const Case &c : cases) {
             emulator->pinScratchpad(hex(c.registers));
             device.channels[0].calibrateRequest = true;
@@ -230,7 +231,9 @@ private slots:
             device.channels[0].resetCalibration = c.reset;
             notices.clear();
             const int from = f.backend().traffic().size();
-            Read(f, emulator->rom()).readAndFill(device);
+            Read read(f, emulator->rom());
+            read.driver.setNotices(&warnings);
+            read.readAndFill(device);
             QCOMPARE(sentAfter(f, from, 0xFE, 8), hex(c.written ? c.written : "")); // nothing: no 0xFE sent
             QCOMPARE(emulator->offset(), c.offsetAfter);
             QCOMPARE(notices, c.warning ? QStringList(QString::fromUtf8("ВНИМАНИЕ!: ") + kWhy + QString::fromUtf8(c.warning))
@@ -241,7 +244,6 @@ private slots:
         // The channel shows the offset the device reports at the next read.
         Read(f, emulator->rom()).readAndFill(device);
         QCOMPARE(device.channels[0].calibration, 0.0f);
-        OperatorNotices::setHandler(nullptr);
     }
 
     // Sub-types read in both codes and shown in the type with the switch;
@@ -276,9 +278,8 @@ private slots:
         }
 
         // Without the switch the emulator reads as a plain thermocouple channel.
-        AppState::instance().setPt100Mode(false);
         emulator->setSubtypeCode(0x01);
-        Read(f, emulator->rom()).readAndFill(device);
+        Read(f, emulator->rom(), false).readAndFill(device);
         QVERIFY(device.channels[0].isEmulator);
         QCOMPARE(device.channels[0].subtype, uint8_t(0));
         QCOMPARE(device.channels[0].type, QStringLiteral("MAX31850 Temperature sensor"));

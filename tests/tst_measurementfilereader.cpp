@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "chart/measurementfilereader.h"
 #include "base/clock.h"
 #include "support/tablesupport.h"
@@ -54,7 +53,7 @@ class TstMeasurementFileReader : public QObject
 {
     Q_OBJECT
     std::unique_ptr<QTemporaryDir> dir;
-    Recorder recorder;
+    Recorder recorder{QDateTime()};
 
 private slots:
     void initTestCase()
@@ -65,8 +64,7 @@ private slots:
     void init()
     {
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
-        recorder = Recorder();
+        recorder = Recorder(Clock::now());
         dir.reset(new QTemporaryDir);
         recorder.setFolder(dir->path());
     }
@@ -115,7 +113,7 @@ private slots:
         }
 
         const MeasurementFileReader::Result result =
-            MeasurementFileReader::read(ch.fileName, firstSplit, lastSplit);
+            MeasurementFileReader::read(recorder.fileNameOf(ChannelId::of(*device, 0)), firstSplit, lastSplit);
         QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
         QVERIFY(result.channel);
         const TrendChannel wanted = TrendChannel::describe(*device, 0);
@@ -124,7 +122,7 @@ private slots:
             return QStringList({c.key(), QString::number(c.i2cSerialHigh), QString::number(c.i2cSerialLow), c.type, c.unit});
         };
         QCOMPARE(described(got), described(wanted));
-        QCOMPARE(got.filePath, ch.fileName);
+        QCOMPARE(got.filePath, recorder.fileNameOf(ChannelId::of(*device, 0)));
         QVERIFY(result.readings == 7 && result.damagedLines == 0);
         // The one without a time is taken at the time of the one before.
         QCOMPARE(readingsOf(*got.series), QStringList({i2c ? "0: 45.5" : "0: 21.5", "10: 21.5", "20: -0.5", "30: gap",
@@ -133,7 +131,7 @@ private slots:
         // Files from a run with other separators (quotes or apostrophes)
         // are read with today's settings as well.
         if (firstSplit == "'" || firstSplit == "\"") {
-            const MeasurementFileReader::Result other = MeasurementFileReader::read(ch.fileName, "<", ">");
+            const MeasurementFileReader::Result other = MeasurementFileReader::read(recorder.fileNameOf(ChannelId::of(*device, 0)), "<", ">");
             QVERIFY2(other.problem.isEmpty(), qPrintable(other.problem));
             QCOMPARE(described(*other.channel), described(wanted));
         }
@@ -163,7 +161,7 @@ private slots:
         std::unique_ptr<SensorDevice> device(makeDevice(0x28FF641E1D16035Aull));
         device->channels.append(channel(21.5));
         QCOMPARE(recorder.writeHeader(*device, 0) + recorder.appendReading(*device, 0), 2);
-        const QString path = device->channels[0].fileName;
+        const QString path = recorder.fileNameOf(ChannelId::of(*device, 0));
         write(path, "2025.01.27;14:03:15;2", QIODevice::Append);
         MeasurementFileReader::Result result = MeasurementFileReader::read(path, "'", "");
         QVERIFY2(result.problem.isEmpty(), qPrintable(result.problem));
@@ -182,6 +180,20 @@ private slots:
     // Files that are not measurement files, or are damaged, are named with
     // the line at fault; readable lines of a damaged file are still shown,
     // with a gap where a line was lost.
+    // A cancelled read stops inside the data, not after reading all of it.
+    void cancelStopsTheRead()
+    {
+        QByteArray header = TableSupport::readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv");
+        header.truncate(header.indexOf("Deviation\r\n") + 11);
+        const QString big = dir->path() + "/big.csv";
+        write(big, header + QByteArray("2025.01.27;14:03:05;21,50\r\n").repeated(50000));
+        MeasurementFileReader::Progress progress;
+        progress.cancel = true;
+        const MeasurementFileReader::Result result = MeasurementFileReader::read(big, "'", "", &progress);
+        QVERIFY(result.cancelled && !result.channel);
+        QVERIFY2(progress.doneBytes < progress.totalBytes / 2, qPrintable(QString::number(progress.doneBytes)));
+    }
+
     void foreignAndDamagedFiles()
     {
         const QString foreign = dir->path() + "/prices.csv";
@@ -207,6 +219,21 @@ private slots:
         QVERIFY(result.problem.contains("2"));
         QCOMPARE(readingsOf(*result.channel->series),
                  QStringList({"0: 21.5", "10: 21.6", "10: gap", "30: 21.8", "30: gap", "50: 21.9"}));
+
+        // The file's times are local ones (the suite runs this test in
+        // Central European time): winter and summer offsets, and an hour the
+        // spring change skips, which no reading can have been taken in.
+        const QString local = dir->path() + "/local.csv";
+        write(local, header + "2025.01.27;14:03:05;1\r\n2025.07.01;12:00:00;2\r\n2026.03.29;01:59:59;3\r\n"
+                              "2026.03.29;02:30:00;4\r\n2026.03.29;03:00:00;5\r\n");
+        const MeasurementFileReader::Result times = MeasurementFileReader::read(local, "'", "");
+        QVERIFY(times.channel && times.damagedLines == 1);
+        QStringList epochMs;
+        for (int i = 0; i < times.channel->series->size(); ++i) {
+            if (!times.channel->series->record(i).isGap())
+                epochMs << QString::number(times.channel->series->record(i).firstMs);
+        }
+        QCOMPARE(epochMs, QStringList({"1737982985000", "1751364000000", "1774745999000", "1774746000000"}));
 
         const QString empty = dir->path() + "/empty.csv";
         write(empty, "");

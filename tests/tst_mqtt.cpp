@@ -1,5 +1,4 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "gui/mainwindow.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
@@ -12,6 +11,7 @@
 #include "sim/simbus.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevice.h"
+#include "session/measurementsession.h"
 #include "support/logcapture.h"
 #include "support/tablesupport.h"
 #include "support/mqttrelay.h"
@@ -31,6 +31,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QScopeGuard>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -63,10 +64,9 @@ struct Bench : WindowRig
     {
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         start([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No, true); });
-        Dialogs::setResponder(nullptr);
-        QObject::connect(window->tableManager(), &TableMan::readingTaken, [this, host](const SensorDevice &device, int index) {
+        dialogs.setResponder(nullptr);
+        QObject::connect(window->measurementSession(), &MeasurementSession::readingTaken, [this, host](const SensorDevice &device, int index) {
             const SensorChannel &c = device.channels.at(index);
             const QString rom = romToText(device.rom, false);
             announced << QStringList{QStringLiteral("lab/%1/%2_%3/state").arg(host, rom).arg(c.subchannel),
@@ -491,6 +491,120 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return homeAssistant.isConnected(); }, kBrokerMs));
         QVERIFY(homeAssistant.publish("homeassistant/status", "online", false) > 0);
         QVERIFY(QTest::qWaitFor([&] { return subscriber.matching("homeassistant/#").size() == 2 * entries; }, kBrokerMs));
+    }
+
+    // A message handed over while the link is down (the library answers
+    // "not connected") is kept and goes out once the broker is back. A
+    // broker that takes messages but never acknowledges them makes the link
+    // reconnect after the bound and send them again, and the status says why.
+    void undeliveredMessagesAreKept()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttLink::Settings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = broker.port();
+        settings.clientId = QStringLiteral("down-%1").arg(QCoreApplication::applicationPid());
+        settings.retryMinMs = settings.retryMaxMs = 200;
+        QString error;
+        {
+            MqttLink link;
+            QSignalSpy connected(&link, &MqttLink::connected), failed(&link, &MqttLink::connectionFailed),
+                delivered(&link, &MqttLink::delivered);
+            QVERIFY(link.start(settings, &error));
+            QVERIFY(QTest::qWaitFor([&] { return !connected.isEmpty(); }, kBrokerMs));
+            broker.stop();
+            QVERIFY(QTest::qWaitFor([&] { return !failed.isEmpty(); }, kBrokerMs));
+            MqttLink::Refusal refusal = MqttLink::Refusal::ForGood;
+            const int id = link.publish("lab/kept", "1", false, &refusal);
+            QVERIFY(id > 0 && refusal == MqttLink::Refusal::None);
+            QVERIFY2(broker.start(), qPrintable(broker.error()));
+            QVERIFY(QTest::qWaitFor([&] { return !delivered.isEmpty(); }, kBrokerMs));
+            QCOMPARE(delivered.first().first().toInt(), id);
+        }
+
+        MqttRelay relay(broker.port());
+        MqttTestSubscriber subscriber("watch-noack", {"lab/bench/+/state"});
+        QVERIFY(relay.port() > 0 && subscriber.connectTo(broker.port()));
+        relay.setDropAcks(true);
+        MqttConfig config = configFor(broker, newFolder());
+        config.port = relay.port();
+        config.discovery = false;
+        config.ackTimeoutMs = 1000;
+        MqttPublisher publisher(config);
+        QVERIFY(publisher.start(&error));
+        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs));
+        Clock::setVirtual(Start);
+        std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000100ULL));
+        device->channels << TableSupport::channel(0);
+        for (int i = 0; i < 30; ++i) {
+            Clock::advanceMs(1000);
+            device->channels[0].value = i;
+            device->channels[0].time = Clock::now();
+            publisher.takeReading(*device, 0);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
+        QVERIFY2(publisher.statusText().contains("брокер не подтверждает сообщения (нет подтверждения за 1 с)"),
+                 qPrintable(publisher.statusText()));
+        QCOMPARE(publisher.queued(), 30);
+        QVERIFY(relay.acksDropped() > 0);
+        relay.setDropAcks(false);
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0; }, kBrokerMs));
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() >= 30; }, kBrokerMs));
+        QSet<double> values;
+        for (const Message &m : subscriber.messages())
+            values << json(m.payload).value("value").toDouble();
+        QCOMPARE(values.size(), 30);
+    }
+
+    // A queue folder whose file system fills up: the readings that found no
+    // room are counted as lost, with the system's reason, and what the file
+    // holds is exactly what the publisher says stays queued. Needs a small
+    // tmpfs of its own, so root.
+    void fullQueueFolderCountsTheLost()
+    {
+        QTemporaryDir mountPoint;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "orvex-full-test", mountPoint.path()}) != 0)
+            QSKIP("no small tmpfs: mounting one is not allowed here (needs root)");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mountPoint.path()}); });
+        MqttConfig config;
+        config.url = QStringLiteral("mqtt://127.0.0.1:1/lab"); // nobody listens: everything stays queued
+        QString error;
+        QVERIFY(config.parseUrl(&error));
+        config.hostName = QStringLiteral("bench");
+        config.clientId = QStringLiteral("bench-full");
+        config.queueFolder = mountPoint.path() + "/queue";
+        config.discovery = false;
+        config.applyDefaults();
+        Clock::setVirtual(Start);
+        std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000100ULL));
+        device->channels << TableSupport::channel(0);
+        const int readings = 1000;
+        int kept = 0, lost = 0;
+        {
+            MqttPublisher publisher(config);
+            QVERIFY2(publisher.start(&error), qPrintable(error));
+            for (int i = 0; i < readings; ++i) {
+                Clock::advanceMs(1000);
+                device->channels[0].value = i;
+                device->channels[0].time = Clock::now();
+                publisher.takeReading(*device, 0);
+            }
+            QCoreApplication::processEvents();
+            QCOMPARE(publisher.queueProblem(), QStringLiteral("No space left on device"));
+            QVERIFY2(publisher.statusText().contains("только в памяти, пропадут при остановке: "),
+                     qPrintable(publisher.statusText()));
+            publisher.stop(500);
+            lost = publisher.unstored();
+            kept = publisher.queued() - lost;
+        }
+        QVERIFY2(kept > 0 && lost > 0 && kept + lost == readings, qPrintable(QString("%1 + %2").arg(kept).arg(lost)));
+        QFile file(config.queueFolder + "/queue.log");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        int stored = 0;
+        while (!file.atEnd())
+            stored += json(file.readLine()).contains("seq") ? 1 : 0;
+        QCOMPARE(stored, kept);
     }
 
     // Stopping waits no longer than it was given for a broker that does not

@@ -1,3 +1,4 @@
+#include "support/mqttrelay.h"
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
 #include "support/tablesupport.h"
@@ -181,6 +182,41 @@ private slots:
                          || (result.startsWith(cases.at(i).second) && run.err().size() == 1),
                      qPrintable(result));
         }
+    }
+
+    // Undelivered readings are never success. TLS that cannot work fails for
+    // good, exit code 3 every time, with the TLS library's reason: a broker
+    // certificate no system CA signed (no --mqtt-ca), and mqtts:// to a port
+    // that speaks plain MQTT. A broker that never acknowledges (a relay
+    // holding back its PUBACKs) leaves the readings queued: exit code 5.
+    void undeliveredIsNeverSuccess()
+    {
+        MqttTestBroker::Options options;
+        options.tls = true;
+        MqttTestBroker broker(options);
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        QTemporaryDir dir;
+        const QStringList urls{broker.url("lab", true), broker.url("lab").replace("mqtt:", "mqtts:")};
+        // Each run long enough for the link to try again a few times.
+        for (int i = 0; i < 4; ++i) {
+            Orvexctl run(m_home.path());
+            QVERIFY(run.run({"read", kBus, "--cycles", "2", "--interval", "2", "--mqtt-queue",
+                             dir.path() + "/tls" + QString::number(i), "--mqtt", urls.at(i % 2)}));
+            const QString result = QString::number(run.exitCode()) + " " + run.err().join(" | ");
+            QVERIFY2(run.exitCode() == 3 && !run.err().isEmpty()
+                         && run.err().filter(QRegularExpression("^orvexctl: MQTT: ошибка: ошибка TLS: \\S")).size()
+                                == run.err().size(),
+                     qPrintable(result));
+        }
+
+        MqttRelay relay(broker.port());
+        relay.setDropAcks(true);
+        Orvexctl run(m_home.path());
+        QVERIFY(run.run({"read", kBus, "--fast", "--mqtt-queue", dir.path() + "/noack", "--mqtt-wait", "1", "--mqtt",
+                         QString("mqtt://127.0.0.1:%1/lab").arg(relay.port())}));
+        QCOMPARE(run.exitCode(), 5);
+        QCOMPARE(run.err().last(), "orvexctl: MQTT: 8 message(s) not acknowledged stay queued in " + dir.path() + "/noack");
+        QVERIFY(relay.acksDropped() > 0);
     }
 
     // A run publishes until its readings are acknowledged, loses the broker,

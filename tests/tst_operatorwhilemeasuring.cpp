@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "base/logmessagehandler.h"
 #include "gui/mainwindow.h"
 #include "base/clock.h"
@@ -119,10 +118,10 @@ private:
 struct RealDialogs
 {
     const QByteArray declining = qgetenv("ORVEX_DIALOGS");
-    RealDialogs()
+    explicit RealDialogs(ScriptedDialogs &dialogs)
     {
         qunsetenv("ORVEX_DIALOGS");
-        Dialogs::setResponder(nullptr);
+        dialogs.setResponder(nullptr);
     }
     ~RealDialogs() { qputenv("ORVEX_DIALOGS", declining); }
 };
@@ -153,16 +152,11 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
-        Dialogs::clearHistory();
     }
 
     void cleanup()
     {
-        Dialogs::setResponder(nullptr);
-        Dialogs::clearHistory();
         qInstallMessageHandler(nullptr);
-        AppState::instance().setPt100Mode(false);
     }
 
     // 300 cycles of the demo bus with recording on, and commands given at
@@ -261,16 +255,16 @@ private slots:
     // calibration warning opens from inside a device read.
     void dialogsLeftOpenDoNotStopMeasuring()
     {
-        AppState::instance().setPt100Mode(true);
         WindowRig rig;
+        rig.switches.pt100Mode = true;
         auto *emulator = rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x17), 36.6, 0.25f));
         rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x4C), 358.0));
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         rig.start(true, 5);
         rig.tick();
         rig.enter("lineSampleCh1", "100");
-        Dialogs::setResponder([](const DialogRequest &) { // the operator answers later
-            DialogAnswer later;
+        rig.dialogs.setResponder([](const DialogRequest &) { // the operator answers later
+            ScriptedDialogs::Answer later;
             later.pending = true;
             return later;
         });
@@ -299,10 +293,10 @@ private slots:
             QVERIFY(measureOn(1));
         }
         QVERIFY(measureOn(3));
-        auto pendingTitles = [] {
+        auto pendingTitles = [&] {
             QStringList titles;
-            for (int i = 0; i < Dialogs::pendingCount(); ++i)
-                titles << Dialogs::pendingRequest(i).title;
+            for (int i = 0; i < rig.dialogs.pendingCount(); ++i)
+                titles << rig.dialogs.pendingRequest(i).title;
             return titles;
         };
         QCOMPARE(pendingTitles(), QStringList({"О программе", "Подтверждение калибровки", "Подтверждение сброса калибровки",
@@ -313,9 +307,9 @@ private slots:
         for (const DialogAnswer &answer : {DialogAnswer::pressed(QMessageBox::Ok), DialogAnswer::pressed(QMessageBox::Yes),
                                            DialogAnswer::pressed(QMessageBox::No), DialogAnswer::pressed(QMessageBox::Yes),
                                            first})
-            Dialogs::answerPending(answer);
+            rig.dialogs.answerPending(answer);
         QVERIFY(shownWindow<QWidget>("Form"));
-        Dialogs::answerPending(DialogAnswer::pressed(QMessageBox::Ok));
+        rig.dialogs.answerPending(DialogAnswer::pressed(QMessageBox::Ok));
         QVERIFY(!shownWindow<QWidget>("Form"));
         QCOMPARE(pendingTitles(), QStringList({"Задание разделителя ПОСЛЕ числа"}));
         // Calibrating against 100 °C would need an offset beyond 5 °C: the
@@ -325,7 +319,7 @@ private slots:
         QCOMPARE(emulator->offsetWrites(), 0);
         DialogAnswer last = DialogAnswer::pressed(QMessageBox::Ok, true);
         last.textValue = ";";
-        Dialogs::answerPending(last);
+        rig.dialogs.answerPending(last);
         QCOMPARE(rig.window->measurementSession()->recorder().firstSplit()
                      + rig.window->measurementSession()->recorder().lastSplit(),
                  QString("\";"));
@@ -340,9 +334,9 @@ private slots:
         rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1), 20.0));
         rig.start(true, 5);
         rig.tick();
-        RealDialogs real;
+        RealDialogs real(rig.dialogs);
         QList<DialogAnswer> answers;
-        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, "Вопрос", "Да?", QMessageBox::Yes | QMessageBox::No),
+        rig.dialogs.ask(nullptr, DialogRequest::message(QMessageBox::Question, "Вопрос", "Да?", QMessageBox::Yes | QMessageBox::No),
                      [&](const DialogAnswer &a) { answers << a; });
         auto *box = shownWindow<QMessageBox>("Вопрос");
         QVERIFY(box && answers.isEmpty());
@@ -367,7 +361,7 @@ private slots:
         for (const char *how : {"Выход", "close"}) {
             WindowRig rig;
             rig.start(false, 0);
-            RealDialogs real;
+            RealDialogs real(rig.dialogs);
             rig.window->show();
             rig.child<QAction>("action_6")->trigger();
             rig.child<QAction>("action_7")->trigger();

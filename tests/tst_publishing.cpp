@@ -364,6 +364,20 @@ private slots:
         const QJsonObject adapter = json(ChannelMessages::adapterConfigPayload(config));
         QCOMPARE(adapter.value("state_topic").toString() + ' ' + ChannelMessages::adapterConfigTopic(config),
                  QStringLiteral("lab/host-1/availability homeassistant/binary_sensor/orvex_host-1/orvex_host-1_adapter/config"));
+        // An orvexctl with a queue folder of its own declares the same
+        // adapter, and its bridges are reached through it: the adapter is the
+        // machine's, whatever folder or instance publishes.
+        MqttConfig other = config;
+        other.role = QStringLiteral("ctl");
+        other.queueFolder = QStringLiteral("/elsewhere/queue");
+        other.resolveInstance(QString());
+        QVERIFY(!other.instanceTag.isEmpty());
+        const QJsonObject otherAdapter = json(ChannelMessages::adapterConfigPayload(other));
+        QCOMPARE(ChannelMessages::adapterConfigTopic(other) + ' '
+                     + otherAdapter.value("device").toObject().value("identifiers").toArray().first().toString() + ' '
+                     + json(ChannelMessages(other, *bridge, 0).bridgeConfigPayload())
+                           .value("device").toObject().value("via_device").toString(),
+                 ChannelMessages::adapterConfigTopic(config) + " orvex_host-1_adapter orvex_host-1_adapter");
 
         SensorDevice failed;
         failed.rom = bridge->rom;

@@ -1,7 +1,6 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/clock.h"
-#include "gui/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "support/settingsfolder.h"
 #include "support/tablesupport.h"
 #include "gui/filenametemplate.h"
@@ -37,27 +36,33 @@ class TstRecorder : public QObject
     std::unique_ptr<SensorDevice> dev;
     std::unique_ptr<Recorder> recorder;
     Recorder &rec() const { return *recorder; }
+    ScriptedDialogs dialogs;
     std::unique_ptr<FileNameTemplate> window;
+    QString chosen; // the last template the window handed to its owner
 
-    // The template window, opened with the template "%SN1W%" kept everywhere
-    // and none stored.
+    // The template window, opened by its owner with the recorder's template
+    // "%SN1W%" and none stored; the owner records with what it is handed.
     void openTemplateWindow()
     {
-        Dialogs::setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
-        AppState::instance().setFileNameTemplate("%SN1W%");
+        dialogs.setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok, true); });
         rec().setNameTemplate("%SN1W%");
+        chosen = rec().nameTemplate();
         appSettings().remove("Settings/OutFileFormat");
-        Dialogs::clearHistory();
-        window.reset(new FileNameTemplate(recorder.get()));
+        dialogs.clearHistory();
+        window.reset(new FileNameTemplate(rec().nameTemplate(), rec().startTime(), nullptr, &dialogs));
+        QObject::connect(window.get(), &FileNameTemplate::templateChosen, [this](const QString &text) {
+            chosen = text;
+            rec().setNameTemplate(text);
+        });
         window->show();
     }
     void click(const char *name) { window->findChild<QAbstractButton *>(name)->click(); }
     QLineEdit *edit() { return window->findChild<QLineEdit *>("edtFileTemplateName"); }
-    // The line edit, the preview, and the template as kept by the recorder, AppState and the settings.
+    // The line edit, the preview, and the template as kept by the recorder, handed to the owner and stored.
     QString state()
     {
         return QStringList({edit()->text(), window->findChild<QLabel *>("lblResultat")->text(), rec().nameTemplate(),
-                            AppState::instance().fileNameTemplate(),
+                            chosen,
                             appSettings().value("Settings/OutFileFormat", "-").toString()})
             .join('|');
     }
@@ -78,8 +83,7 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
-        recorder = std::make_unique<Recorder>();
+        recorder = std::make_unique<Recorder>(Clock::now());
         dir.reset(new QTemporaryDir);
         rec().setFolder(dir->path());
         rec().setFirstSplit("'");
@@ -97,7 +101,7 @@ private slots:
         rec().setSample0(NO_SAMPLE);
         rec().setSample1(30);                                  // not for subchannel 0
         QCOMPARE(record(100.126), 1);
-        QCOMPARE(dev->channels[0].fileName, dir->path() + "/T0_5A03161D1E64FF28.csv");
+        QCOMPARE(rec().fileNameOf(ChannelId::of(*dev, 0)), dir->path() + "/T0_5A03161D1E64FF28.csv");
         QCOMPARE(readFile(path()), readFile(TEST_DATA_DIR "/recorder/ds18b20_default.csv"));
 
         rec().setFirstSplit("\"");
@@ -131,16 +135,16 @@ private slots:
             // A character outside the basic plane (two UTF-16 units) is one character: one "_".
             {QString::fromUtf8("a\xF0\x9F\x98\x80" "b"), "a_b"}};
         for (const auto &example : examples)
-            QCOMPARE(Recorder::expandTemplate(example.first, *dev, 0), example.second);
+            QCOMPARE(Recorder::expandTemplate(example.first, *dev, 0, rec().startTime()), example.second);
         dev->channels[0].i2cAddress = 0x80;
         dev->channels[0].mark = QStringLiteral("№%SC%");          // text brought in is expanded too
-        QCOMPARE(Recorder::expandTemplate("%TS%_%I2CA%", *dev, 0), QStringLiteral("N0_128"));
+        QCOMPARE(Recorder::expandTemplate("%TS%_%I2CA%", *dev, 0, rec().startTime()), QStringLiteral("N0_128"));
 
         // Hub channel 0 is a channel like any other; an I2C sensor without a
         // hub is on channel 0 as well, so it keeps its "_0".
         SensorDevice behindBridge = *dev;
         behindBridge.channels[0] = channel(20.0, 0, 0, 0x88, 0, 0x35);
-        QCOMPARE(Recorder::expandTemplate(Recorder::I2cTemplate, behindBridge, 0), QStringLiteral("T0_0000000000000035_0"));
+        QCOMPARE(Recorder::expandTemplate(Recorder::I2cTemplate, behindBridge, 0, rec().startTime()), QStringLiteral("T0_0000000000000035_0"));
         QString emoji = QString::fromUtf8("%TS%\xF0\x9F\x98\x80x");
         QVERIFY(Recorder::sanitizeTemplate(emoji));
         QCOMPARE(emoji, QStringLiteral("%TS%_x"));
@@ -150,6 +154,16 @@ private slots:
         QString name = "a!b%c", templ = "a!b%c№", clean = "%TS%_Тест.(1)";
         QVERIFY(Recorder::sanitizeFileName(name) && Recorder::sanitizeTemplate(templ) && !Recorder::sanitizeTemplate(clean));
         QCOMPARE(name + "|" + templ + "|" + clean, QStringLiteral("a!b_c|a_b%cN|%TS%_Тест.(1)"));
+
+        // Two channels the template names alike: the second gets its ROM as
+        // the operator reads it (family code last) and its subchannel. File
+        // names are data that others' scripts find the readings by.
+        rec().setNameTemplate("%TS%%SC%");
+        std::unique_ptr<SensorDevice> first(makeDevice(Thermometer)), second(makeDevice(0x28AA0102030405B1ull));
+        first->channels.append(channel(21.0));
+        second->channels.append(channel(20.0));
+        QCOMPARE(QFileInfo(rec().filePathFor(*first, 0)).fileName(), QStringLiteral("T0.csv"));
+        QCOMPARE(QFileInfo(rec().filePathFor(*second, 0)).fileName(), QStringLiteral("T0_B10504030201AA28_0.csv"));
     }
 
     void oneLinePerReading()
@@ -159,9 +173,8 @@ private slots:
         old.close();
         QCOMPARE(rec().writeHeader(*dev, 0), 1);                   // existing file: continued
         QCOMPARE(rec().appendReading(*dev, 0), 1);
-        QCOMPARE(rec().appendReading(*dev, 0), 2);                 // same cycle
-        dev->channels[0].writtenThisCycle = false;
-        QCOMPARE(rec().appendReading(*dev, 0), 2);                 // next cycle, read failed: same reading
+        QCOMPARE(rec().appendReading(*dev, 0), 2);                 // same reading again (a failed read left it)
+        QVERIFY(rec().isWritten(*dev, 0));
         QCOMPARE(readFile(path()), QByteArray("earlier run\r\n2025.01.27;14:03:05;21,50\r\n"));
 
         QVERIFY(QFile::remove(path()));
@@ -177,7 +190,7 @@ private slots:
         QCOMPARE(other.size(), Recorder::HeaderLines + 1);
         QVERIFY(other.first().startsWith("\"Sensor 1WireAddr\";") && other.first().contains("5A03161D1E64FF28"));
         QCOMPARE(other.last(), ";;21,75");
-        QCOMPARE(dev->channels[0].fileName, first);
+        QCOMPARE(rec().fileNameOf(ChannelId::of(*dev, 0)), first);
     }
 
     void failuresLeaveNothingHalfWritten()
@@ -185,7 +198,7 @@ private slots:
         const QString folder = dir->path();
         rec().setFolder(folder + "/later");                        // missing folder
         QCOMPARE(rec().writeHeader(*dev, 0) + rec().appendReading(*dev, 0) + rec().appendReading(*dev, 0), -3);
-        QVERIFY(!dev->channels[0].writtenThisCycle);
+        QVERIFY(!rec().isWritten(*dev, 0));
         QVERIFY(rec().problemText().contains("T0_5A03161D1E64FF28.csv"));
         QVERIFY(QDir().mkpath(folder + "/later"));
         QCOMPARE(rec().appendReading(*dev, 0), 1);                 // the owed header comes first
@@ -194,7 +207,7 @@ private slots:
 
         rec().setWriteStepForTest([](QFile &f, const QByteArray &bytes) { return f.write(bytes.left(9)); });
         QCOMPARE(record(22.5), -1);
-        QVERIFY(!dev->channels[0].writtenThisCycle);
+        QVERIFY(!rec().isWritten(*dev, 0));
         QCOMPARE(readFile(path()), Header + "2025.01.27;14:03:05;21,50\r\n");
         QVERIFY(!rec().problemText().isEmpty());
         rec().setWriteStepForTest(nullptr);
@@ -237,7 +250,7 @@ private slots:
         edit()->setText("%TS%:x!");
         click("btnCancel");
         QCOMPARE(state(), QStringLiteral("%TS%:x!|T_x!|%SN1W%|%SN1W%|-"));
-        QVERIFY(!window->isVisible() && Dialogs::history().isEmpty());
+        QVERIFY(!window->isVisible() && dialogs.history().isEmpty());
     }
 
     void templateWindowOkCleansAndStores()
@@ -248,8 +261,8 @@ private slots:
         QCOMPARE(state(), QStringLiteral("%TS%%SC% %SN1W%!|T1_941955A80300002C!|"
                                          "%TS%%SC%_%SN1W%_|%TS%%SC%_%SN1W%_|%TS%%SC%_%SN1W%_"));
         QVERIFY(!window->isVisible());
-        QCOMPARE(Dialogs::history().size(), 1);
-        const DialogRequest box = Dialogs::history().first();
+        QCOMPARE(dialogs.history().size(), 1);
+        const DialogRequest box = dialogs.history().first();
         QCOMPARE(box.title + "|" + box.text, QStringLiteral("Информация|Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами."));
 
         openTemplateWindow();

@@ -1,5 +1,4 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "gui/dialogs.h"
 #include "sensors/sensor.h"
@@ -117,7 +116,6 @@ private slots:
         SimFixture f(SimBusLoader::loadDemo(nullptr));
         f.backend().setTrafficLogging(false);
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         RecordingRig rig(&f.backend(), dir.path());
         Sensor &sensor = rig.sensor;
 
@@ -129,8 +127,9 @@ private slots:
             for (int k = 0; k <= n % 2; ++k)
                 rig.tableMan.update();
             for (const SensorDevice *device : qAsConst(*sensor.devices()))
-                for (const SensorChannel &channel : device->channels)
-                    expected[channel.fileName] << TableSupport::dataLine(channel);
+                for (int i = 0; i < device->channels.size(); ++i)
+                    expected[rig.recorder.fileNameOf(ChannelId::of(*device, i))]
+                        << TableSupport::dataLine(device->channels.at(i));
         }
 
         // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
@@ -176,7 +175,7 @@ private slots:
         QHash<QString, QList<Announced>> expected;
         bool folderGone = false;
         int readings = 0;
-        connect(&rig.tableMan, &TableMan::readingTaken, this, [&](const SensorDevice &device, int index) {
+        connect(&rig.session, &MeasurementSession::readingTaken, this, [&](const SensorDevice &device, int index) {
             expected[recorder.filePathFor(device, index)] << Announced{TableSupport::dataLine(device.channels.at(index)), folderGone};
             ++readings;
         });
@@ -256,7 +255,6 @@ private slots:
         settings.sync();
 
         Clock::setVirtual(Start);
-        AppState::instance().resetForTest();
         QString error;
         WindowRig rig(SimBusLoader::loadFile(bus, &error));
         rig.f.backend().setTrafficLogging(false);
@@ -422,13 +420,13 @@ private slots:
         QVERIFY(file.open(QIODevice::WriteOnly));
         const QStringList read{"read", "--bus=sim"};
         for (const QStringList &args :
-             {read + QStringList{"--record", notAFolder.path() + "/absent"}, read + QStringList{"--record", file.fileName()},
+             {read + QStringList{"--record", file.fileName()}, read + QStringList{"--record", file.fileName() + "/below"},
               read + QStringList{"--template", "%TS%"}, read + QStringList{"--record"},
               read + QStringList{"--start", "2025-01-27T14:03:05"}, read + QStringList{"--fast", "--start", "27.01.2025"}}) {
             const OrvexctlRun bad = orvexctl(args, noDisplay);
             QVERIFY2(bad.exitCode == 2 && bad.out.isEmpty() && bad.err.startsWith("orvexctl: "), qPrintable(args.join(' ')));
             if (args.size() == 4 && args[2] == "--record")
-                QCOMPARE(QString::fromUtf8(bad.err), "orvexctl: --record: no folder \"" + args[3] + "\"\n");
+                QCOMPARE(QString::fromUtf8(bad.err), "orvexctl: --record: \"" + args[3] + "\" is no folder and cannot be made one\n");
         }
     }
 };

@@ -1,7 +1,5 @@
-#include "base/appstate.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
-#include "gui/dialogs.h"
 #include "sim/simbusloader.h"
 #include "support/recordingrig.h"
 #include "support/simfixture.h"
@@ -72,7 +70,6 @@ Output fixedRun(const QString &busFile)
     QString error;
     SimFixture f(SimBusLoader::loadFile(SimFixture::busFile(busFile), &error));
     Clock::setVirtual(Start);
-    AppState::instance().resetForTest();
     RecordingRig rig(&f.backend(), dir.path());
     Recorder &recorder = rig.recorder;
     Sensor &sensor = rig.sensor;
@@ -83,11 +80,9 @@ Output fixedRun(const QString &busFile)
     logTranscript = &log;
     logFolder = dir.path();
     const QtMessageHandler previous = qInstallMessageHandler(noteMessage);
-    // The operator's warnings (a calibration out of range) are answered at
-    // once; their texts count as output.
-    Dialogs::setResponder([&](const DialogRequest &request) {
-        log += QString("dialog %1 %2@%3\n").arg(request.title, request.text).arg(Clock::tickUs()).toUtf8();
-        return DialogAnswer::pressed(QMessageBox::Yes);
+    // The operator's warnings (a calibration out of range) count as output.
+    sensor.notices().setHandler([&](const OperatorNotices::Notice &notice) {
+        log += QString("dialog %1 %2@%3\n").arg(notice.title, notice.text).arg(Clock::tickUs()).toUtf8();
     });
     auto takeTraffic = [&] {
         for (const TrafficEntry &e : f.backend().traffic())
@@ -95,7 +90,7 @@ Output fixedRun(const QString &busFile)
         output.calls += f.backend().traffic().size();
         f.backend().clearTraffic();
     };
-    QObject::connect(&tableMan, &TableMan::readingTaken, [&](const SensorDevice &device, int index) {
+    QObject::connect(&rig.session, &MeasurementSession::readingTaken, [&](const SensorDevice &device, int index) {
         table += QString("reading %1 %2 %3\n")
                      .arg(romToText(device.rom, false))
                      .arg(index)
@@ -109,7 +104,7 @@ Output fixedRun(const QString &busFile)
         // 6: channel 0 only, sample 20 °C; 7: every channel, filter "28";
         // 8: scan options on, no filter.
         if (n == 6 || n == 7)
-            tableMan.setChannelMask(n == 6 ? 0x01 : 0xFF);
+            rig.session.setChannelMask(n == 6 ? 0x01 : 0xFF);
         if (n == 2 || n == 6) {
             tableMan.setSample0(n == 2 ? 36.0 : 20.0);
             recorder.setSample0(n == 2 ? 36.0 : 20.0);
@@ -135,7 +130,6 @@ Output fixedRun(const QString &busFile)
             noteTable(table, rig.tableMan, dir.path());
         }
     }
-    Dialogs::setResponder(nullptr);
     qInstallMessageHandler(previous);
     logTranscript = nullptr;
 

@@ -13,9 +13,12 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-
+#include <QThread>
 #include <QtTest>
+#include <algorithm>
+#include <atomic>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -91,11 +94,11 @@ private slots:
         QVERIFY(late.total > 0 && late.total < channels); // from the reading after it joined
 
         session.removeSink(&counting);
-        session.table().setChannelMask(0);
+        session.setChannelMask(0);
         cycle(session);
         QCOMPARE(counting.total, 2 * channels);
         const int lateBefore = late.total;
-        session.table().setChannelMask(0xFF);
+        session.setChannelMask(0xFF);
         cycle(session);
         QCOMPARE(late.total, lateBefore + channels);
     }
@@ -194,6 +197,58 @@ private slots:
         cycle(session);
         QVERIFY(session.table().rowCount() > 0);
         QCOMPARE(sink.total, session.table().rowCount());
+    }
+
+    // The run's start time, which names the files, is each session's own:
+    // a session made later does not move an earlier one's, and measuring
+    // does not move either.
+    void eachSessionNamesFilesByItsOwnStart()
+    {
+        QTemporaryDir earlierDir, laterDir;
+        MeasurementSession earlier(&sim->backend());
+        Clock::advanceMs(61000);
+        MeasurementSession later(&sim->backend());
+        QStringList names;
+        for (auto run : {std::make_pair(&earlier, &earlierDir), std::make_pair(&later, &laterDir)}) {
+            run.first->recorder().setNameTemplate(QStringLiteral("%DATE%-%TIME%_%SN1W%"));
+            run.first->setRecordingFolder(run.second->path());
+        }
+        for (auto run : {std::make_pair(&earlier, &earlierDir), std::make_pair(&later, &laterDir)}) {
+            cycle(*run.first);
+            const QStringList files = QDir(run.second->path()).entryList(QDir::Files);
+            QVERIFY(!files.isEmpty());
+            names << files.first().left(19);
+        }
+        QCOMPARE(names, QStringList({"2025.01.27-14.03.05", "2025.01.27-14.04.06"}));
+    }
+
+    // Buses read side by side number their readings from threads of their
+    // own: no number is handed out twice, and each thread's keep rising.
+    void readingNumbersFromSeveralThreads()
+    {
+        const int perThread = 1000000;
+        std::vector<uint64_t> taken[2];
+        std::unique_ptr<QThread> threads[2];
+        std::atomic<int> ready{0};
+        for (int t = 0; t < 2; ++t) {
+            taken[t].reserve(perThread);
+            threads[t].reset(QThread::create([&numbers = taken[t], &ready] {
+                ++ready;
+                while (ready < 2) { // both start together
+                }
+                for (int i = 0; i < perThread; ++i)
+                    numbers.push_back(SensorChannel::nextReadingNumber());
+            }));
+            threads[t]->start();
+        }
+        std::vector<uint64_t> all;
+        for (int t = 0; t < 2; ++t) {
+            threads[t]->wait();
+            QVERIFY(std::is_sorted(taken[t].begin(), taken[t].end()));
+            all.insert(all.end(), taken[t].begin(), taken[t].end());
+        }
+        std::sort(all.begin(), all.end());
+        QVERIFY(std::adjacent_find(all.begin(), all.end()) == all.end());
     }
 
     // Each session has an adapter session of its own: the next one starts

@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "base/switches.h"
 
 #include <QtTest>
@@ -34,17 +33,12 @@ private slots:
         QFETCH(bool, v1);
         QFETCH(bool, sht);
 
-        Switches::resetForTest();
-        AppState::instance().resetForTest();
-        Switches::parse(args);
+        const Switches s = Switches::parse(args);
 
-        QCOMPARE(Switches::defaultLogOutput(), ldbg);
-        QCOMPARE(Switches::pt100Mode(), pt100);
-        QCOMPARE(Switches::logFileEnabled(), v1);
-        QCOMPARE(Switches::shtMode(), sht);
-        // The two copies other parts read.
-        QCOMPARE(AppState::instance().pt100Mode(), pt100);
-        QCOMPARE(AppState::instance().shtMode(), sht);
+        QCOMPARE(s.defaultLogOutput, ldbg);
+        QCOMPARE(s.pt100Mode, pt100);
+        QCOMPARE(s.logFileEnabled, v1);
+        QCOMPARE(s.shtMode, sht);
     }
 };
 

@@ -1,4 +1,3 @@
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
@@ -57,7 +56,6 @@ class TstTableMan : public QObject
         Clock::advanceMs(10000);
         for (SensorDevice *d : qAsConst(devices))
             for (SensorChannel &ch : d->channels) {
-                ch.writtenThisCycle = false;
                 if (read.contains(d)) {
                     ch.value = value + ch.subchannel;
                     ch.time = Clock::now();
@@ -65,15 +63,15 @@ class TstTableMan : public QObject
                 }
             }
     }
-    int dataLines(const SensorChannel &ch) const { return fileLines(ch.fileName).size() - 10; }
+    int dataLines(const SensorDevice &d, int index) const { return fileLines(fileOf(d, index)).size() - 10; }
+    QString fileOf(const SensorDevice &d, int index) const { return recorder->fileNameOf(ChannelId::of(d, index)); }
 
 private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
         dir.reset(new QTemporaryDir);
-        recorder.reset(new Recorder);
+        recorder.reset(new Recorder(Clock::now()));
         recorder->setFolder(dir->path());
         recorder->setNameTemplate(Recorder::ShortDefaultTemplate);
         recorder->setFirstSplit("'");
@@ -101,13 +99,13 @@ private slots:
         QCOMPARE(col(0) + col(1) + col(2), QStringLiteral("5A03161D1E64FF28|5A03161D1E64FF280|1-1|-1"));
         QCOMPARE(col(6) + col(7) + col(10) + col(11), QStringLiteral("21.24|-3.50|0.00|0.000.00|0.00"));
         QCOMPARE(col(12), dir->path() + "/T0_5A03161D1E64FF28.csv|" + dir->path() + "/T1_5A03161D1E64FF28.csv");
-        QCOMPARE(fileLines(a->channels[0].fileName).value(10), QStringLiteral("2025.01.27;14:03:05;21,24"));
+        QCOMPARE(fileLines(fileOf(*a, 0)).value(10), QStringLiteral("2025.01.27;14:03:05;21,24"));
         tm->update();
         cycle({a}, NaN);
         tm->update();
         tm->update();
-        QCOMPARE(dataLines(a->channels[0]) + dataLines(a->channels[1]), 4);
-        QCOMPARE(fileLines(a->channels[1].fileName).last(), QStringLiteral("2025.01.27;14:03:15;---"));
+        QCOMPARE(dataLines(*a, 0) + dataLines(*a, 1), 4);
+        QCOMPARE(fileLines(fileOf(*a, 1)).last(), QStringLiteral("2025.01.27;14:03:15;---"));
         QCOMPARE(col(6) + col(7), QStringLiteral("---|---0.00|0.00"));
 
         recorder->setFolder(QString());                        // recording off
@@ -117,7 +115,17 @@ private slots:
         cycle({a}, 7);
         off.update();
         QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10,11,12"));
-        QCOMPARE(col(6) + QString::number(dataLines(a->channels[0])), QStringLiteral("7.00|8.002"));
+        QCOMPARE(col(6) + QString::number(dataLines(*a, 0)), QStringLiteral("7.00|8.002"));
+
+        // Greyed once the reading is older than the age set (two intervals), not before.
+        off.setStaleAfterMs(20000);
+        Clock::advanceMs(15000);
+        off.update();
+        QVERIFY(!off.isRowStale(0));
+        Clock::advanceMs(5001);
+        off.update();
+        QVERIFY(off.isRowStale(0));
+        QVERIFY2(off.valueTip(0).contains("27.01.2025 14:03:25"), qPrintable(off.valueTip(0)));
     }
 
     void maskAndFilter()
@@ -131,12 +139,12 @@ private slots:
         QCOMPARE(col(6), QStringLiteral("1.00|3.00"));
         cycle({a, b}, 10);
         tm->update();
-        QCOMPARE(dataLines(a->channels[0]) * 10 + dataLines(a->channels[1]), 21);
+        QCOMPARE(dataLines(*a, 0) * 10 + dataLines(*a, 1), 21);
         tm->setChannelMask(0x0F);
         tm->update();                                                    // back at the bottom, recorded
         QCOMPARE(col(6) + col(10), QStringLiteral("10.00|10.00|11.00|11.000.00|0.00|0.00|0.00"));
-        QCOMPARE(fileLines(a->channels[1].fileName).count("DATA;TIME;Value;Sample;Deviation") * 10
-                     + dataLines(a->channels[1]), 12);
+        QCOMPARE(fileLines(fileOf(*a, 1)).count("DATA;TIME;Value;Sample;Deviation") * 10
+                     + dataLines(*a, 1), 12);
 
         a->channels[0].type = "x28fx";
         tm->setFilter("28f");                                            // ROM text only, any case
@@ -182,7 +190,7 @@ private slots:
         QCOMPARE(col(10).left(5) + " " + col(11).left(7), QStringLiteral(".|--- -1.00|."));
         QCOMPARE(table->cellText(4, 7) + " " + hiddenColumns(), QStringLiteral("0.30 4,7,9"));
         QCOMPARE(spy.takeLast().at(0).toBool(), true);                  // even with -pt100 off
-        AppState::instance().setPt100Mode(true);
+        tm->setPt100Mode(true);
         tm->setSample0(NO_SAMPLE);
         tm->update();
         QCOMPARE(hiddenColumns(), QStringLiteral("4,9,10"));

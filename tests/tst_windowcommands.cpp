@@ -1,13 +1,13 @@
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/logmessagehandler.h"
 #include "i2c/heaterschedule.h"
 #include "base/clock.h"
-#include "gui/desktop.h"
 #include "sensors/sensor.h"
 #include "sim/simds18b20.h"
+#include "sim/simds28e17.h"
 #include "sim/simmax31850.h"
 #include "sim/simpt100emulator.h"
+#include "sim/simsht3x.h"
 #include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/recorder.h"
@@ -44,10 +44,10 @@ QString described(const DialogRequest &r)
     return parts.join('|');
 }
 
-QStringList askedSoFar()
+QStringList askedSoFar(const WindowRig &rig)
 {
     QStringList list;
-    for (const DialogRequest &r : Dialogs::history())
+    for (const DialogRequest &r : rig.dialogs.history())
         list << described(r);
     return list;
 }
@@ -118,16 +118,7 @@ private slots:
     void init()
     {
         Clock::setVirtual();
-        AppState::instance().resetForTest();
         settings().clear();
-        Dialogs::clearHistory();
-    }
-
-    void cleanup()
-    {
-        Dialogs::setResponder(nullptr);
-        Desktop::setFileManagerForTest(nullptr);
-        AppState::instance().setPt100Mode(false);
     }
 
     // The shell's own state after construction: the title with the version,
@@ -170,7 +161,7 @@ private slots:
         {
             WindowRig rig;
             rig.start(true, 0);
-            QCOMPARE(askedSoFar(), QStringList({record, QString::number(DialogRequest::Directory) + "||||",
+            QCOMPARE(askedSoFar(rig), QStringList({record, QString::number(DialogRequest::Directory) + "||||",
                                                 QString::number(DialogRequest::InputInt)
                                                     + "|Задание параметров|Введите интервал записи (1..300сек):|30 1..300/1"}));
             // Stored folder and interval, the interval in use.
@@ -188,7 +179,7 @@ private slots:
         {
             WindowRig rig;
             rig.start(false, 0);
-            QCOMPARE(askedSoFar(), QStringList(record));
+            QCOMPARE(askedSoFar(rig), QStringList(record));
             QCOMPARE(settings().allKeys(), QStringList());
             QCOMPARE(rig.window->measurementInterval(), 0);
             QVERIFY(rig.window->measurementSession()->recorder().folder().isEmpty());
@@ -200,22 +191,20 @@ private slots:
             rig.start(true, -1);
             QCOMPARE(rig.window->measurementInterval(), 30);
         }
-        Dialogs::clearHistory();
         settings().setValue("File/Path", "/stored/folder");
         settings().setValue("Time/Interval", 45);
         {
             WindowRig rig;
             rig.start(WindowRig::startUp(true, QString(), 0));
-            QVERIFY(Dialogs::history().size() == 2 && Dialogs::history()[1].textValue == "/stored/folder");
+            QVERIFY(rig.dialogs.history().size() == 2 && rig.dialogs.history()[1].textValue == "/stored/folder");
             QCOMPARE(rig.text("lblWriteToFile") + rig.style("frmWrFile"), QString("Запись отключена. background-color: grey"));
             QVERIFY(rig.child("gpbFile")->isHidden());
             QCOMPARE(QVariantList({rig.window->measurementInterval(), settings().value("File/Path")}),
                      QVariantList({0, "/stored/folder"}));
         }
-        Dialogs::clearHistory();
         WindowRig rig;
         rig.start(true, -1);
-        QVERIFY(Dialogs::history().size() == 3 && Dialogs::history()[2].intValue == 45); // offered
+        QVERIFY(rig.dialogs.history().size() == 3 && rig.dialogs.history()[2].intValue == 45); // offered
         QCOMPARE(QVariantList({rig.window->measurementInterval(), settings().value("Time/Interval"), rig.text("lblInterval")}),
                  QVariantList({45, 45, "..."}));
     }
@@ -282,7 +271,7 @@ private slots:
         WindowRig rig;
         rig.start(false, 0);
         QStringList script; // the answers in turn; "-" cancels
-        Dialogs::setResponder([&](const DialogRequest &) {
+        rig.dialogs.setResponder([&](const DialogRequest &) {
             const QString next = script.isEmpty() ? "-" : script.takeFirst();
             DialogAnswer a = DialogAnswer::pressed(QMessageBox::Ok, next != "-");
             a.textValue = next;
@@ -290,7 +279,7 @@ private slots:
         });
         auto run = [&](const QStringList &answers) {
             script = answers;
-            Dialogs::clearHistory();
+            rig.dialogs.clearHistory();
             rig.child<QAction>("action_11")->trigger();
             return QStringList({rig.window->measurementSession()->recorder().firstSplit(), rig.window->measurementSession()->recorder().lastSplit(),
                                 settings().value("Settings/FirstSplit", "?").toString(),
@@ -298,11 +287,11 @@ private slots:
         };
         QCOMPARE(run({"\"", ""}), QStringList({"\"", "", "\"", ""}));
         // Each offers the separator in use.
-        QCOMPARE(Dialogs::history()[0].textValue + '|' + Dialogs::history()[1].textValue, QString("'|"));
+        QCOMPARE(rig.dialogs.history()[0].textValue + '|' + rig.dialogs.history()[1].textValue, QString("'|"));
         QCOMPARE(run({"x", "-"}), QStringList({"\"", "", "\"", ""}));
-        QCOMPARE(Dialogs::history().size(), 2);
+        QCOMPARE(rig.dialogs.history().size(), 2);
         QCOMPARE(run({"-"}), QStringList({"\"", "", "\"", ""}));
-        QCOMPARE(Dialogs::history().size(), 1);
+        QCOMPARE(rig.dialogs.history().size(), 1);
     }
 
     // Sample fields take a decimal comma or point; what is not a finite
@@ -355,6 +344,24 @@ private slots:
         QVERIFY(line("T0_" + WindowRig::romText(b)).endsWith(";23,00;47,92;-24,92"));
     }
 
+    // The "-sht" switch main() hands over reaches the SHT3x behind a bridge
+    // (its heater is driven: switched off at the first read) and shows the
+    // heater controls; without it the heater is never touched.
+    void shtSwitchReachesTheDriver()
+    {
+        for (const bool sht : {false, true}) {
+            WindowRig rig;
+            rig.switches.shtMode = sht;
+            auto *bridge = rig.f.add(std::make_unique<SimDs28e17>(SimFixture::rom(0x19, 0x5E)));
+            auto *chip = static_cast<SimSht3x *>(bridge->i2c().add(std::make_unique<SimSht3x>()));
+            rig.start(false, 0);
+            rig.tick();
+            QVERIFY(chip->measurementsStarted() > 0);
+            QCOMPARE(chip->heaterCommands() > 0, sht);
+            QCOMPARE(rig.child("groupBoxShtHeat")->isHidden(), !sht);
+        }
+    }
+
     // Calibrate and reset ask first; Yes requests the write, which the next
     // read of each emulator carries out (a plain converter gets nothing and
     // raises no warning, however far off it reads); No changes nothing. The
@@ -362,8 +369,8 @@ private slots:
     // told and nothing is written.
     void calibrationAndSubtype()
     {
-        AppState::instance().setPt100Mode(true);
         WindowRig rig;
+        rig.switches.pt100Mode = true;
         auto *emulator = rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x17), 36.6, 0.25f));
         const QByteArray plain = rig.f.add(std::make_unique<SimMax31850>(SimFixture::rom(0x3B, 0x4C), 358.0))->rom();
         rig.start(true, 5);
@@ -371,15 +378,15 @@ private slots:
         QVERIFY(!rig.child("btnCalibrate")->isHidden());
         rig.enter("lineSampleCh1", "37");
         QMessageBox::StandardButton reply = QMessageBox::No;
-        Dialogs::setResponder([&](const DialogRequest &) { return DialogAnswer::pressed(reply, true); });
+        rig.dialogs.setResponder([&](const DialogRequest &) { return DialogAnswer::pressed(reply, true); });
         int from = 0;
         auto press = [&](const char *button, QMessageBox::StandardButton answer) {
             reply = answer;
-            Dialogs::clearHistory();
+            rig.dialogs.clearHistory();
             rig.child<QAbstractButton>(button)->click();
             from = rig.trafficSize();
             rig.tickAfter(5000);
-            return askedSoFar();
+            return askedSoFar(rig);
         };
         const QString calibrate = question("Подтверждение калибровки", "Запись новых калибровочных значений "
                                            "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
@@ -440,8 +447,7 @@ private slots:
         QVERIFY(rig.child<QLineEdit>("edtFiltre")->text().isEmpty());
         QCOMPARE(visible().size(), 2);
 
-        QStringList shown;
-        Desktop::setFileManagerForTest([&](const QString &path) { shown << path; });
+        const QStringList &shown = rig.desktop.shown;
         auto showFileOfRow = [&](int row) {
             t->selectRow(row);
             emit t->customContextMenuRequested(QPoint(2, 2));

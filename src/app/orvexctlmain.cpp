@@ -2,7 +2,6 @@
 // the window, through the same adapter, search, sensor model and drivers.
 
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "session/busoption.h"
 #include "session/masterregistry.h"
 #include "session/recordersettings.h"
@@ -28,6 +27,7 @@
 #include <QTextStream>
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <memory>
 
@@ -59,13 +59,14 @@ const char kUsageCommands[] =
     "                     [--owserver [ADDRESS:]PORT] [--metrics [ADDRESS:]PORT]\n";
 
 const char kUsageOptions[] =
-    "  --cycles N      measurement cycles to run (default 1)\n"
+    "  --cycles N      measurement cycles to run (default 1); 0: until stopped (SIGTERM, SIGINT), which\n"
+    "                  ends the cycle under way, writes out files and queue, and exits 0\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
     "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
     "                  bus, the emulated adapter's clock file in ORVEX_SHARED_CLOCK (ds2480-emu --clock)\n"
     "  --start T       with --fast: the virtual clock's start, local time yyyy-MM-ddThh:mm:ss (default: now)\n"
     "  --help, -h      print this text and stop; --version: print the version and stop\n"
-    "  --record DIR    write the measurement files into the existing folder DIR, as the window does\n"
+    "  --record DIR    write the measurement files into the folder DIR (made when missing), as the window does\n"
     "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
     "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
     "  --verbose       print the program's log messages on standard error\n"
@@ -74,7 +75,10 @@ const char kUsageOptions[] =
 const char kExitCodes[] =
     "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
     "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
-    "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all\n";
+    "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;\n"
+    "  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay\n"
+    "  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when\n"
+    "  all it did not deliver stays queued\n";
 
 // `words` after `line`, wrapped at 100 columns, further lines indented to
 // where the options' texts begin.
@@ -134,9 +138,55 @@ int usageError(const QString &what)
     return 2;
 }
 
-// What the MQTT run came to, beyond the bus: 3 refused for good, 4 never reached.
+// What the MQTT run came to, beyond the bus: 3 refused for good, 4 never
+// reached, 5 readings left undelivered.
 const int kMqttRefused = 3;
 const int kMqttUnreached = 4;
+const int kMqttUndelivered = 5;
+// The wait for the network thread once the run has ended.
+const int kMqttStopWaitMs = 2000;
+
+// Set by SIGTERM and SIGINT: the cycle under way is the last.
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void requestStop(int)
+{
+    g_stopRequested = 1;
+}
+
+// SIGTERM and SIGINT end an endless run after its current cycle instead of
+// killing it; without SA_RESTART, so a wait between cycles ends at once.
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT})
+        sigaction(signal, &action, nullptr);
+}
+
+// Why the adapter did not open, in one line: the bus's own words (no such
+// port, no USB adapter plugged in) where it has them, else the driver's status.
+QString openFailure(const Adapter &adapter, const BusBackend *backend)
+{
+    if (backend && !backend->problem().isEmpty())
+        return backend->problem();
+    return adapter.statusText().replace(QLatin1Char('\n'), QStringLiteral("; "));
+}
+
+// The pause until the next cycle, cut short by a stop request; the
+// publisher's network answers are taken meanwhile.
+void waitForNextCycle(qint64 waitMs)
+{
+    const qint64 endMs = Clock::tickMs() + waitMs;
+    while (!g_stopRequested) {
+        QCoreApplication::processEvents();
+        const qint64 leftMs = endMs - Clock::tickMs();
+        if (leftMs <= 0)
+            break;
+        Clock::sleepMs(int(qMin<qint64>(leftMs, 100)));
+    }
+}
 
 // What answers behind a DS28E17: every hub channel and sensor type is tried
 // (the stored scan options do not narrow it), one indented line per sensor:
@@ -178,15 +228,13 @@ int scan(MeasurementSession &session, const QStringList &busValues)
         if (session.busCount() > 1)
             out() << "bus " << busValues.value(bus) << "\n";
         Adapter &adapter = session.adapter(bus);
-        out() << adapter.statusText() << "\n";
         if (session.busResult(bus).openResult != 1) {
             out().flush();
-            const BusBackend *backend = session.backend(bus);
-            if (backend && !backend->problem().isEmpty())
-                err() << "orvexctl: " << backend->problem() << "\n";
+            err() << "orvexctl: " << openFailure(adapter, session.backend(bus)) << "\n";
             result = 1;
             continue;
         }
+        out() << adapter.statusText() << "\n";
         RomList roms;
         session.searchRoms(bus, roms);
         for (const RomId &rom : roms) {
@@ -237,21 +285,34 @@ std::unique_ptr<MqttPublisher> startPublishing(const MqttConfig &config, Measure
 // Returns 0, or the exit code of a run whose readings never reached the
 // broker: refused for good (its one line came with the state), or never
 // connected (one line here).
+// The counts are taken after the stop, from what the queue's file holds;
+// readings it could not take are lost and said so, the system's reason first.
 int finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &config, MeasurementSession &session)
 {
     session.removeSink(mqtt.get());
-    const bool delivered = mqtt->waitUntilDelivered(config.finishWaitS * 1000);
+    mqtt->waitUntilDelivered(config.finishWaitS * 1000);
     mqtt->disconnect();
+    const MqttPublisher::State state = mqtt->state();
+    const bool everConnected = mqtt->everConnected();
+    mqtt->stop(kMqttStopWaitMs);
     const QString folder = mqtt->config().queueFolder;
-    if (mqtt->state() == MqttPublisher::State::Failed)
+    const int lost = mqtt->unstored();
+    const int kept = mqtt->queued() - lost;
+    if (lost > 0) {
+        err() << "orvexctl: MQTT: " << mqtt->queueProblem() << ": " << lost
+              << " reading(s) could not be written to the queue in " << folder << " and are lost\n";
+    }
+    if (state == MqttPublisher::State::Failed)
         return kMqttRefused;
-    if (!mqtt->everConnected()) {
-        err() << "orvexctl: MQTT: " << config.brokerText() << " was not reached during the run; " << mqtt->queued()
+    if (!everConnected) {
+        err() << "orvexctl: MQTT: " << config.brokerText() << " was not reached during the run; " << kept
               << " message(s) stay queued in " << folder << "\n";
         return kMqttUnreached;
     }
-    if (!delivered)
-        err() << "orvexctl: MQTT: " << mqtt->queued() << " message(s) stay queued in " << folder << "\n";
+    if (kept > 0)
+        err() << "orvexctl: MQTT: " << kept << " message(s) not acknowledged stay queued in " << folder << "\n";
+    if (lost > 0 || (kept > 0 && !g_stopRequested))
+        return kMqttUndelivered;
     return 0;
 }
 
@@ -304,7 +365,10 @@ int read(MeasurementSession &session, const ReadOptions &options)
         session.addSink(metrics.get());
     }
     int opened = 0;
-    for (int cycle = 1; cycle <= options.cycles; ++cycle) {
+    const bool endless = options.cycles == 0;
+    if (endless)
+        catchStopSignals();
+    for (int cycle = 1; endless || cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
         session.cycle();
         opened = 1;
@@ -312,7 +376,8 @@ int read(MeasurementSession &session, const ReadOptions &options)
             if (session.busResult(bus).openResult == 1)
                 continue;
             opened = session.busResult(bus).openResult;
-            err() << "orvexctl: cycle " << cycle << ": " << session.adapter(bus).statusText() << "\n";
+            err() << "orvexctl: cycle " << cycle << ": " << openFailure(session.adapter(bus), session.backend(bus))
+                  << "\n";
         }
         if (recording) {
             const QString problem = session.recorder().problemText();
@@ -324,11 +389,12 @@ int read(MeasurementSession &session, const ReadOptions &options)
         // then the readings.
         err().flush();
         printCycle(cycle, session.allDevices());
-        if (cycle < options.cycles) {
-            const qint64 waitMs = startMs + qint64(options.intervalS) * 1000 - Clock::tickMs();
-            if (waitMs > 0)
-                Clock::sleepMs(int(waitMs));
-        }
+        if (g_stopRequested)
+            break;
+        if (endless || cycle < options.cycles)
+            waitForNextCycle(startMs + qint64(options.intervalS) * 1000 - Clock::tickMs());
+        if (g_stopRequested)
+            break;
     }
     const int published = mqtt ? finishPublishing(std::move(mqtt), mqttConfig, session) : 0;
     err().flush();
@@ -426,8 +492,8 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
             continue;
         const bool read = command == QLatin1String("read");
         if (read && arg == QLatin1String("--cycles")) {
-            if (!takeNumber(args, i, 1, 1000000, &options->cycles))
-                return usageError(QStringLiteral("--cycles takes a whole number from 1"));
+            if (!takeNumber(args, i, 0, 1000000, &options->cycles))
+                return usageError(QStringLiteral("--cycles takes a whole number from 0 (0: until stopped)"));
         } else if (read && arg == QLatin1String("--interval")) {
             if (!takeNumber(args, i, 0, 86400, &options->intervalS))
                 return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
@@ -469,8 +535,11 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
     if (!options->recordFolder.isEmpty()) {
         const QFileInfo folder(options->recordFolder);
         if (!folder.isDir()) {
-            err() << "orvexctl: --record: no folder \"" << options->recordFolder << "\"\n";
-            return 2;
+            if (folder.exists() || !QDir().mkpath(options->recordFolder)) {
+                err() << "orvexctl: --record: \"" << options->recordFolder << "\" is no folder and cannot be made one\n";
+                return 2;
+            }
+            err() << "orvexctl: --record: made the folder \"" << options->recordFolder << "\"\n";
         }
         options->recordFolder = QDir::cleanPath(folder.absoluteFilePath());
         // File names may hold Russian letters; the window writes them in UTF-8.
@@ -546,8 +615,7 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
-    // Created only now, so %DATE% and %TIME% name the clock's start.
-    AppState::instance();
+    // Made only now, so %DATE% and %TIME% name the clock's start.
     MeasurementSession session(std::move(buses));
     return read(session, options);
 }

@@ -7,6 +7,10 @@
 // bracket their work with a Scope. A scope opened inside another charges its
 // time to itself alone, so the phases add up without overlap. Switched off
 // (the default) a scope costs one test of a flag. GUI thread only.
+//
+// Process-wide, like the clock it reads: the CPU time it splits is the
+// process's, whichever session spends it, so one meter per process is all
+// there can be. Only the benchmark switches it on.
 class CpuMeter
 {
 public:

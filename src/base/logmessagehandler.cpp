@@ -1,6 +1,5 @@
 #include "base/logmessagehandler.h"
 
-#include "base/switches.h"
 #include "base/clock.h"
 
 #include <QCoreApplication>
@@ -43,6 +42,13 @@ void silence(QLoggingCategory *category)
         category->setEnabled(type, false);
 }
 
+// Part of the handler's own state, like the file: the handler is process-wide.
+bool &fileEnabled()
+{
+    static bool enabled = false;
+    return enabled;
+}
+
 QMutex &fileMutex()
 {
     static QMutex mutex;
@@ -57,9 +63,14 @@ std::unique_ptr<QFile> &logFile()
     return file;
 }
 
+void setLogFileEnabled(bool on)
+{
+    fileEnabled() = on;
+}
+
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text)
 {
-    if (!Switches::logFileEnabled()) {
+    if (!fileEnabled()) {
         static bool pausing = false;
         if (onGuiThread() && !pausing) {
             // A message raised by what runs in the pause would not reach this

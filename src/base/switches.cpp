@@ -1,22 +1,6 @@
 #include "base/switches.h"
 
-#include "base/appstate.h"
-
 namespace {
-
-struct Flags
-{
-    bool defaultLogOutput = false;
-    bool pt100Mode = false;
-    bool logFileEnabled = false;
-    bool shtMode = false;
-};
-
-Flags &flags()
-{
-    static Flags f;
-    return f;
-}
 
 bool matches(const QString &arg, const char *name)
 {
@@ -26,45 +10,18 @@ bool matches(const QString &arg, const char *name)
 
 } // namespace
 
-void Switches::parse(const QStringList &args)
+Switches Switches::parse(const QStringList &args)
 {
-    Flags &f = flags();
+    Switches f;
     for (const QString &arg : args) {
-        if (matches(arg, "-ldbg")) {
+        if (matches(arg, "-ldbg"))
             f.defaultLogOutput = true;
-        } else if (matches(arg, "-pt100")) {
+        else if (matches(arg, "-pt100"))
             f.pt100Mode = true;
-            AppState::instance().setPt100Mode(true);
-        } else if (matches(arg, "-v1")) {
+        else if (matches(arg, "-v1"))
             f.logFileEnabled = true;
-        } else if (matches(arg, "-sht")) {
+        else if (matches(arg, "-sht"))
             f.shtMode = true;
-            AppState::instance().setShtMode(true);
-        }
     }
-}
-
-bool Switches::defaultLogOutput()
-{
-    return flags().defaultLogOutput;
-}
-
-bool Switches::pt100Mode()
-{
-    return flags().pt100Mode;
-}
-
-bool Switches::logFileEnabled()
-{
-    return flags().logFileEnabled;
-}
-
-bool Switches::shtMode()
-{
-    return flags().shtMode;
-}
-
-void Switches::resetForTest()
-{
-    flags() = Flags();
+    return f;
 }

@@ -26,12 +26,6 @@
 
 namespace {
 
-QList<ChartWindow *> &windows()
-{
-    static QList<ChartWindow *> list;
-    return list;
-}
-
 // Line colours, told apart on screen and on paper: 24 of them, the strong
 // ones first, then darker and lighter companions of other hues.
 const QColor Palette[] = {
@@ -58,8 +52,10 @@ QString sourceOf(const TrendChannel &channel)
 
 } // namespace
 
-ChartWindow::ChartWindow(const Sources &sources)
+ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     : QWidget(nullptr)
+    , m_ownDialogs(dialogs ? nullptr : std::make_unique<Dialogs>())
+    , m_dialogs(dialogs ? dialogs : m_ownDialogs.get())
     , m_archive(sources.archive)
     , m_recorder(sources.recorder)
 {
@@ -68,7 +64,6 @@ ChartWindow::ChartWindow(const Sources &sources)
     setAttribute(Qt::WA_QuitOnClose, false);
     updateTitle();
     resize(1100, 620);
-    windows().append(this);
 
     m_plot = new TrendPlot;
     QPointer<TableMan> samples(sources.table);
@@ -186,7 +181,6 @@ struct ChartWindow::Load
 // thousand lines.
 ChartWindow::~ChartWindow()
 {
-    windows().removeAll(this);
     m_queuedPaths.clear();
     if (m_loadThread) {
         m_load->progress.cancel = true;
@@ -196,14 +190,9 @@ ChartWindow::~ChartWindow()
     }
 }
 
-QList<ChartWindow *> ChartWindow::openWindows()
+ChartWindow *ChartWindow::showForRow(const Sources &sources, int row, Dialogs *dialogs)
 {
-    return windows();
-}
-
-ChartWindow *ChartWindow::showForRow(const Sources &sources, int row)
-{
-    auto *window = new ChartWindow(sources);
+    auto *window = new ChartWindow(sources, dialogs);
     if (sources.table && sources.archive && row >= 0 && row < sources.table->rowTotal()) {
         if (const auto channel = sources.archive->channel(sources.table->channelAt(row).text()))
             window->addChannel(channel);
@@ -333,7 +322,7 @@ void ChartWindow::showLegendMenu(const QPoint &pos)
 
 void ChartWindow::tell(const QString &text)
 {
-    Dialogs::ask(this, DialogRequest::message(QMessageBox::Warning, windowTitle(), text));
+    m_dialogs->ask(this, DialogRequest::message(QMessageBox::Warning, windowTitle(), text));
 }
 
 void ChartWindow::openFiles()
@@ -344,7 +333,7 @@ void ChartWindow::openFiles()
     request.textValue = m_recorder ? m_recorder->folder() : QString();
     request.nameFilter = QStringLiteral("Файлы измерений (*.csv);;Все файлы (*)");
     QPointer<ChartWindow> self(this);
-    Dialogs::ask(this, request, [self](const DialogAnswer &answer) {
+    m_dialogs->ask(this, request, [self](const DialogAnswer &answer) {
         if (self && answer.accepted)
             self->loadFiles(answer.files.isEmpty() ? QStringList{answer.textValue} : answer.files);
     });
@@ -447,7 +436,7 @@ void ChartWindow::askToSave(const QString &title, const QString &filter, const Q
     request.textValue = (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + QStringLiteral("график.")
         + suffix;
     QPointer<ChartWindow> self(this);
-    Dialogs::ask(this, request, [self, suffix, write](const DialogAnswer &answer) {
+    m_dialogs->ask(this, request, [self, suffix, write](const DialogAnswer &answer) {
         if (!self || !answer.accepted || answer.textValue.isEmpty())
             return;
         QString path = answer.textValue;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class Dialogs;
 class QLabel;
 class QLayout;
 class QListWidget;
@@ -43,14 +44,14 @@ class ChartWindow : public QWidget
 public:
     using Sources = ChartSources;
 
-    explicit ChartWindow(const Sources &sources = Sources());
+    // Asks the operator through `dialogs` (null: the real ones; must outlive
+    // the window).
+    explicit ChartWindow(const Sources &sources = Sources(), Dialogs *dialogs = nullptr);
     ~ChartWindow() override;
 
     // Opens a window on the channel shown in `row` of the sensor table
     // (without a channel when row is -1 or its channel has no readings yet).
-    static ChartWindow *showForRow(const Sources &sources, int row);
-    // Every chart window now open, oldest first.
-    static QList<ChartWindow *> openWindows();
+    static ChartWindow *showForRow(const Sources &sources, int row, Dialogs *dialogs = nullptr);
 
     // Adds a line; false when this channel (the same live channel, or the
     // same file) is already shown. A file shown already takes the readings
@@ -100,6 +101,8 @@ private:
     void askToSave(const QString &title, const QString &filter, const QString &suffix,
                    const std::function<bool(const QString &path)> &write);
 
+    std::unique_ptr<Dialogs> m_ownDialogs; // the real ones, when none are given
+    Dialogs *m_dialogs;
     QPointer<TrendArchive> m_archive;
     const Recorder *m_recorder = nullptr;
     TrendPlot *m_plot = nullptr;

@@ -7,27 +7,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
-namespace {
-
-std::function<void(const QString &)> &fileManagerForTest()
-{
-    static std::function<void(const QString &)> show;
-    return show;
-}
-
-} // namespace
-
-void Desktop::setFileManagerForTest(std::function<void(const QString &path)> show)
-{
-    fileManagerForTest() = std::move(show);
-}
-
 void Desktop::showInFileManager(const QString &path, QObject *parent)
 {
-    if (fileManagerForTest()) {
-        fileManagerForTest()(path);
-        return;
-    }
     auto *process = new QProcess(parent);
 #ifdef _WIN32
     process->start(QStringLiteral("explorer.exe"), {QStringLiteral("/select,"), QDir::toNativeSeparators(path)});

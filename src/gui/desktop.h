@@ -1,22 +1,23 @@
 #pragma once
 
 #include <QString>
-#include <functional>
 
 class QObject;
 
-// Calls into the desktop: the file manager and the default URL handler.
+// Calls into the desktop: the file manager and the default URL handler. The
+// window is given one; tests give it a subclass that notes the calls instead.
 class Desktop
 {
 public:
+    Desktop() = default;
+    virtual ~Desktop() = default;
+    Desktop(const Desktop &) = delete;
+    Desktop &operator=(const Desktop &) = delete;
+
     // Shows `path` selected in the file manager ("explorer.exe /select," on
     // Windows; elsewhere the freedesktop file manager interface, or the
     // containing folder). The process is a child of `parent`.
-    static void showInFileManager(const QString &path, QObject *parent);
+    virtual void showInFileManager(const QString &path, QObject *parent);
     // Opens a local folder with the desktop's default handler.
-    static void openFolder(const QString &folder);
-
-    // Tests: showInFileManager() hands the path to `show` instead of starting
-    // anything; null restores the file manager.
-    static void setFileManagerForTest(std::function<void(const QString &path)> show);
+    virtual void openFolder(const QString &folder);
 };

@@ -9,25 +9,6 @@
 
 namespace {
 
-Dialogs::Responder &responder()
-{
-    static Dialogs::Responder r;
-    return r;
-}
-
-QList<DialogRequest> &requests()
-{
-    static QList<DialogRequest> list;
-    return list;
-}
-
-// Dialogs a test left open: the request and who waits for its answer.
-QList<std::pair<DialogRequest, Dialogs::Done>> &pendingDialogs()
-{
-    static QList<std::pair<DialogRequest, Dialogs::Done>> list;
-    return list;
-}
-
 bool autoDecline()
 {
     return qgetenv("ORVEX_DIALOGS") == "auto";
@@ -55,13 +36,9 @@ DialogAnswer decline(const DialogRequest &request)
     return answer;
 }
 
+// ORVEX_DIALOGS=auto: the request printed and declined, no dialog shown.
 bool answerWithoutUi(const DialogRequest &request, DialogAnswer *answer)
 {
-    requests().append(request);
-    if (responder()) {
-        *answer = responder()(request);
-        return true;
-    }
     if (autoDecline()) {
         QTextStream err(stderr);
         err.setCodec("UTF-8");
@@ -147,9 +124,9 @@ QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function
     return dialog;
 }
 
-// The answer to a dialog that runs an event loop of its own: the caller
-// waits until the operator closes it. `flags` are added to the dialog's own.
-DialogAnswer answerWaiting(QWidget *parent, const DialogRequest &request, Qt::WindowFlags flags = {})
+} // namespace
+
+DialogAnswer Dialogs::wait(QWidget *parent, const DialogRequest &request, Qt::WindowFlags flags)
 {
     DialogAnswer answer;
     if (answerWithoutUi(request, &answer))
@@ -165,13 +142,11 @@ DialogAnswer answerWaiting(QWidget *parent, const DialogRequest &request, Qt::Wi
     return read(dialog->exec());
 }
 
-} // namespace
-
 QMessageBox::StandardButton Dialogs::message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
                                              const QString &text, QMessageBox::StandardButtons buttons,
                                              QMessageBox::StandardButton defaultButton)
 {
-    return answerWaiting(parent, DialogRequest::message(icon, title, text, buttons, defaultButton)).button;
+    return wait(parent, DialogRequest::message(icon, title, text, buttons, defaultButton), {}).button;
 }
 
 QMessageBox::StandardButton Dialogs::question(QWidget *parent, const QString &title, const QString &text,
@@ -193,7 +168,7 @@ bool Dialogs::getInt(QWidget *parent, const QString &title, const QString &label
     request.intMax = max;
     request.intStep = step;
     const DialogAnswer answer =
-        answerWaiting(parent, request, fixedSize ? Qt::MSWindowsFixedSizeDialogHint : Qt::WindowFlags());
+        wait(parent, request, fixedSize ? Qt::MSWindowsFixedSizeDialogHint : Qt::WindowFlags());
     if (answer.accepted && out)
         *out = answer.intValue;
     return answer.accepted;
@@ -204,17 +179,15 @@ QString Dialogs::getExistingDirectory(QWidget *parent, const QString &startDir)
     DialogRequest request;
     request.kind = DialogRequest::Directory;
     request.textValue = startDir;
-    const DialogAnswer answer = answerWaiting(parent, request);
+    const DialogAnswer answer = wait(parent, request, {});
     return answer.accepted ? answer.textValue : QString();
 }
 
-void Dialogs::ask(QWidget *parent, const DialogRequest &request, Done done)
+void Dialogs::show(QWidget *parent, const DialogRequest &request, Done done)
 {
     DialogAnswer answer;
     if (answerWithoutUi(request, &answer)) {
-        if (answer.pending)
-            pendingDialogs().append({request, std::move(done)});
-        else if (done)
+        if (done)
             done(answer);
         return;
     }
@@ -228,39 +201,4 @@ void Dialogs::ask(QWidget *parent, const DialogRequest &request, Done done)
             done(read(result));
     });
     dialog->show();
-}
-
-int Dialogs::pendingCount()
-{
-    return pendingDialogs().size();
-}
-
-DialogRequest Dialogs::pendingRequest(int index)
-{
-    return pendingDialogs().value(index).first;
-}
-
-void Dialogs::answerPending(const DialogAnswer &answer)
-{
-    if (pendingDialogs().isEmpty())
-        return;
-    const Done done = pendingDialogs().takeFirst().second;
-    if (done)
-        done(answer);
-}
-
-void Dialogs::setResponder(Responder r)
-{
-    responder() = std::move(r);
-}
-
-QList<DialogRequest> Dialogs::history()
-{
-    return requests();
-}
-
-void Dialogs::clearHistory()
-{
-    requests().clear();
-    pendingDialogs().clear();
 }

@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QString>
 #include <functional>
+#include <utility>
 
 class QWidget;
 
@@ -55,16 +56,14 @@ struct DialogAnswer
     int intValue = 0;
     QString textValue;     // text entered, or the folder or file chosen
     QStringList files;     // OpenFiles: every file chosen
-    // Tests only: the operator has not answered yet; the dialog stays open
-    // until Dialogs::answerPending() delivers the answer.
-    bool pending = false;
 };
 
 // Every question, warning, input and file dialog of the program goes through
-// here, so tests can answer them and no test hangs on a modal box. Without a
-// responder the real Qt dialogs run; with ORVEX_DIALOGS=auto in the
-// environment (used when tests start the program as a separate process) each
-// request is printed on standard error and declined.
+// a Dialogs object the window is given, so tests can stand in for the
+// operator (a subclass that answers) and no test hangs on a modal box. This
+// class runs the real Qt dialogs; with ORVEX_DIALOGS=auto in the environment
+// (used when tests start the program as a separate process) each request is
+// printed on standard error and declined instead.
 //
 // ask() never waits: measuring goes on while its dialog is open, because no
 // event loop of the dialog's own runs inside whatever code opened it. The
@@ -74,36 +73,34 @@ struct DialogAnswer
 class Dialogs
 {
 public:
-    using Responder = std::function<DialogAnswer(const DialogRequest &)>;
     using Done = std::function<void(const DialogAnswer &)>;
 
-    // Shows the dialog and returns at once; `done` (may be empty) runs with
-    // the answer when the operator closes it. A responder answers at once,
-    // unless its answer is marked pending.
-    static void ask(QWidget *parent, const DialogRequest &request, Done done = Done());
+    Dialogs() = default;
+    virtual ~Dialogs() = default;
+    Dialogs(const Dialogs &) = delete;
+    Dialogs &operator=(const Dialogs &) = delete;
 
-    static QMessageBox::StandardButton message(QMessageBox::Icon icon, QWidget *parent,
-                                               const QString &title, const QString &text,
-                                               QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-                                               QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
-    static QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
-                                                QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
-                                                QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    // Shows the dialog and returns at once; `done` (may be empty) runs with
+    // the answer when the operator closes it.
+    void ask(QWidget *parent, const DialogRequest &request, Done done = Done()) { show(parent, request, std::move(done)); }
+
+    QMessageBox::StandardButton message(QMessageBox::Icon icon, QWidget *parent, const QString &title,
+                                        const QString &text, QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    QMessageBox::StandardButton question(QWidget *parent, const QString &title, const QString &text,
+                                         QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
+                                         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     // Integer input; returns whether the operator confirmed, the value in *out.
-    static bool getInt(QWidget *parent, const QString &title, const QString &label, int value,
-                       int min, int max, int step, int *out, bool fixedSize = false);
+    bool getInt(QWidget *parent, const QString &title, const QString &label, int value, int min, int max,
+                int step, int *out, bool fixedSize = false);
     // Folder choice; returns the chosen folder, or an empty text when cancelled.
-    static QString getExistingDirectory(QWidget *parent, const QString &startDir);
+    QString getExistingDirectory(QWidget *parent, const QString &startDir);
 
-    // Tests: answer every request with `responder`; null restores the default.
-    static void setResponder(Responder responder);
-    // Tests: dialogs opened by ask() whose responder answer was pending, oldest first.
-    static int pendingCount();
-    static DialogRequest pendingRequest(int index = 0);
-    // Tests: closes the oldest pending dialog with `answer` (its done runs now).
-    static void answerPending(const DialogAnswer &answer);
-    // Every request since the last clearHistory(), in order.
-    static QList<DialogRequest> history();
-    static void clearHistory();
+protected:
+    // The dialog for `request`, shown without waiting; `done` as for ask().
+    virtual void show(QWidget *parent, const DialogRequest &request, Done done);
+    // The dialog for `request` in an event loop of its own: the caller waits
+    // for the answer. `flags` are added to the dialog's own.
+    virtual DialogAnswer wait(QWidget *parent, const DialogRequest &request, Qt::WindowFlags flags);
 };

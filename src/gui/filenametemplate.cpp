@@ -1,7 +1,6 @@
 #include "gui/filenametemplate.h"
 
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "gui/dialogs.h"
 #include "table/recorder.h"
@@ -10,10 +9,13 @@
 #include <QPointer>
 #include <QSettings>
 
-FileNameTemplate::FileNameTemplate(Recorder *recorder, const QVector<SensorDevice *> *devices, QWidget *parent)
+FileNameTemplate::FileNameTemplate(const QString &nameTemplate, const QDateTime &startTime,
+                                   const QVector<SensorDevice *> *devices, Dialogs *dialogs, QWidget *parent)
     : QWidget(parent)
     , ui(new Ui::FileNameTemplate)
-    , m_recorder(recorder)
+    , m_ownDialogs(dialogs ? nullptr : std::make_unique<Dialogs>())
+    , m_dialogs(dialogs ? dialogs : m_ownDialogs.get())
+    , m_startTime(startTime)
     , m_devices(devices)
 {
     ui->setupUi(this);
@@ -37,7 +39,7 @@ FileNameTemplate::FileNameTemplate(Recorder *recorder, const QVector<SensorDevic
     channel.time = Clock::now();
     exampleDevice.channels.append(channel);
 
-    ui->edtFileTemplateName->setText(AppState::instance().fileNameTemplate());
+    ui->edtFileTemplateName->setText(nameTemplate);
 }
 
 FileNameTemplate::~FileNameTemplate()
@@ -70,9 +72,9 @@ void FileNameTemplate::on_edtFileTemplateName_textChanged(const QString &arg1)
 {
     if (arg1.isEmpty())
         return;
-    QString text = Recorder::expandTemplate(arg1, exampleDevice, 0);
+    QString text = Recorder::expandTemplate(arg1, exampleDevice, 0, m_startTime);
     const QStringList shared =
-        m_devices ? Recorder::sharedNames(arg1, *m_devices) : QStringList();
+        m_devices ? Recorder::sharedNames(arg1, *m_devices, m_startTime) : QStringList();
     if (!shared.isEmpty()) {
         // What the recorder will do about it, said before it happens.
         text += QStringLiteral("\nВнимание: у нескольких подключённых каналов одно имя (%1); "
@@ -93,14 +95,12 @@ void FileNameTemplate::on_btnOk_clicked()
         ui->edtFileTemplateName->setText(QString::fromLatin1(Recorder::FullDefaultTemplate));
     QString text = ui->edtFileTemplateName->text();
     Recorder::sanitizeTemplate(text);
-    if (m_recorder)
-        m_recorder->setNameTemplate(text);
-    AppState::instance().setFileNameTemplate(text);
     appSettings().setValue(QStringLiteral("Settings/OutFileFormat"), text);
+    emit templateChosen(text);
     // The window closes when the operator has read the note; measuring goes
     // on meanwhile.
     const QPointer<FileNameTemplate> self(this);
-    Dialogs::ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
+    m_dialogs->ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
                                               QStringLiteral("Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.")),
                  [self](const DialogAnswer &) {
                      if (self)

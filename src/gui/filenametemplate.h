@@ -2,9 +2,11 @@
 
 #include "model/sensordevice.h"
 
+#include <QDateTime>
 #include <QWidget>
+#include <memory>
 
-class Recorder;
+class Dialogs;
 
 namespace Ui {
 class FileNameTemplate;
@@ -12,21 +14,28 @@ class FileNameTemplate;
 
 // The window in which the operator edits the file-name template: four
 // presets, a live example name built from a fixed example channel, and OK,
-// which cleans the template and stores it in the Recorder, AppState and the
-// settings. Opens with AppState's template; non-modal; closing hides it.
+// which cleans the template, stores it in the settings and hands it to the
+// owner (templateChosen). Non-modal; closing hides it.
 class FileNameTemplate : public QWidget
 {
     Q_OBJECT
 public:
-    // `recorder` (may be null) takes the template on OK; the preview warns
-    // when the template would give channels of `devices` (may be null, read
-    // at each change of the text) the same file name.
-    explicit FileNameTemplate(Recorder *recorder = nullptr, const QVector<SensorDevice *> *devices = nullptr,
-                              QWidget *parent = nullptr);
+    // Opens with `nameTemplate`; the preview names a run started at
+    // `startTime` and warns when the template would give channels of
+    // `devices` (may be null, read at each change of the text) the same file
+    // name. Its note asks through `dialogs` (null: the real ones; must
+    // outlive the window).
+    FileNameTemplate(const QString &nameTemplate, const QDateTime &startTime,
+                     const QVector<SensorDevice *> *devices = nullptr, Dialogs *dialogs = nullptr,
+                     QWidget *parent = nullptr);
     ~FileNameTemplate() override;
 
     // The example name as shown, with the warning about shared names if any.
     QString previewText() const;
+
+signals:
+    // OK: the cleaned template, for the owner to record with.
+    void templateChosen(const QString &text);
 
 private slots:
     void on_rb1WTemplate_clicked();
@@ -39,7 +48,9 @@ private slots:
 
 private:
     Ui::FileNameTemplate *ui;
-    Recorder *m_recorder;
+    std::unique_ptr<Dialogs> m_ownDialogs; // the real ones, when none are given
+    Dialogs *m_dialogs;
+    QDateTime m_startTime;
     const QVector<SensorDevice *> *m_devices;
     // A channel with every token filled, for the preview only.
     SensorDevice exampleDevice;

@@ -2,11 +2,9 @@
 #include "ui_mainwindow.h"
 
 #include "base/appsettings.h"
-#include "base/appstate.h"
 #include "base/logging.h"
 #include "base/installpaths.h"
 #include "base/logmessagehandler.h"
-#include "base/operatornotices.h"
 #include "session/recordersettings.h"
 #include "base/singleinstance.h"
 #include "gui/chartwindow.h"
@@ -60,25 +58,29 @@ QDateTime epoch()
 
 } // namespace
 
-MainWindow::MainWindow(BusBackend *bus, QWidget *parent)
+MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *parent)
     : QMainWindow(parent)
+    , ownDialogs(peers.dialogs ? nullptr : std::make_unique<Dialogs>())
+    , ownDesktop(peers.desktop ? nullptr : std::make_unique<Desktop>())
+    , dialogs(peers.dialogs ? peers.dialogs : ownDialogs.get())
+    , desktop(peers.desktop ? peers.desktop : ownDesktop.get())
     , ui(new Ui::MainWindow)
 {
     if (!SingleInstance::claim()) {
         m_instanceState = -1;
-        Dialogs::message(QMessageBox::Warning, nullptr, QString(),
+        dialogs->message(QMessageBox::Warning, nullptr, QString(),
                          QStringLiteral("Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."));
         return;
     }
     m_instanceState = 1;
 
-    // A warning from below the window (a driver's) opens a box and does not wait for it.
-    previousNoticeHandler = OperatorNotices::setHandler([](const OperatorNotices::Notice &notice) {
-        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
-                                                     QMessageBox::Yes, QMessageBox::NoButton));
-    });
     session = new MeasurementSession(bus);
     sensor = &session->sensor();
+    // A warning from below the window (a driver's) opens a box and does not wait for it.
+    sensor->notices().setHandler([dialogs = dialogs](const OperatorNotices::Notice &notice) {
+        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
+                                                     QMessageBox::Yes, QMessageBox::NoButton));
+    });
     tableMan = &session->table();
     initSettings();
 
@@ -132,8 +134,6 @@ MainWindow::~MainWindow()
     }
     delete mqtt;
     delete session;
-    if (m_instanceState == 1)
-        OperatorNotices::setHandler(previousNoticeHandler);
     delete ui;
 }
 
@@ -148,7 +148,6 @@ void MainWindow::initSettings()
     QCoreApplication::setOrganizationName(QStringLiteral("Tresvant"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("tresvant.example"));
     QCoreApplication::setApplicationName(QStringLiteral("Орвекс"));
-    AppState::instance();
     appSettings();
 
     ui->setupUi(this);
@@ -178,11 +177,11 @@ void MainWindow::initSettings()
 // The first start-up question: record, and into which folder.
 void MainWindow::askRecordingFolder(QSettings &settings)
 {
-    if (Dialogs::question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
+    if (dialogs->question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         outPath = settings.value(QStringLiteral("File/Path"), QString()).toString();
         qDebug() << "Read settings path = " << outPath;
-        const QString chosen = Dialogs::getExistingDirectory(nullptr, outPath);
+        const QString chosen = dialogs->getExistingDirectory(nullptr, outPath);
         if (chosen.isEmpty()) {
             ui->lineFilePath->clear();
             outPath.clear();
@@ -213,7 +212,7 @@ void MainWindow::askInterval(QSettings &settings)
         return;
     }
     int chosen = interval;
-    if (Dialogs::getInt(this, QStringLiteral("Задание параметров"),
+    if (dialogs->getInt(this, QStringLiteral("Задание параметров"),
                         QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen, true)) {
         interval = chosen;
         settings.setValue(QStringLiteral("Time/Interval"), interval);
@@ -415,7 +414,7 @@ void MainWindow::showRecordingProblem()
 
 void MainWindow::btnCalibrateStatusChange(bool status)
 {
-    const bool visible = status && AppState::instance().pt100Mode();
+    const bool visible = status && m_pt100Mode;
     for (QWidget *w : {static_cast<QWidget *>(ui->btnCalibrate), static_cast<QWidget *>(ui->btnResetCal),
                        static_cast<QWidget *>(ui->btnSetSubtype), static_cast<QWidget *>(ui->rb100P),
                        static_cast<QWidget *>(ui->rbPt100)})
@@ -430,7 +429,7 @@ void MainWindow::toggleChannel(int channel)
     uint8_t mask = 0;
     for (int i = 0; i < 4; ++i)
         mask |= channelEnabled[i] ? uint8_t(1 << i) : 0;
-    tableMan->setChannelMask(mask);
+    session->setChannelMask(mask);
     tableMan->update();
 }
 
@@ -457,8 +456,10 @@ void MainWindow::on_action_5_triggered()
 
 void MainWindow::on_action_6_triggered()
 {
-    AppState::instance().setFileNameTemplate(session->recorder().nameTemplate());
-    auto *window = new FileNameTemplate(&session->recorder(), sensor->devices());
+    Recorder &recorder = session->recorder();
+    auto *window = new FileNameTemplate(recorder.nameTemplate(), recorder.startTime(), sensor->devices(), dialogs);
+    connect(window, &FileNameTemplate::templateChosen, this,
+            [this](const QString &text) { session->recorder().setNameTemplate(text); });
     // A new window each time: it must go when closed, or every opening leaks one.
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
@@ -474,7 +475,7 @@ void MainWindow::on_action_11_triggered()
     first.text = QStringLiteral("По умолчанию: '");
     first.textValue = session->recorder().firstSplit();
     const QPointer<MainWindow> self(this);
-    Dialogs::ask(this, first, [self](const DialogAnswer &firstAnswer) {
+    dialogs->ask(this, first, [self](const DialogAnswer &firstAnswer) {
         if (!self || !firstAnswer.accepted)
             return;
         DialogRequest last;
@@ -483,7 +484,7 @@ void MainWindow::on_action_11_triggered()
         last.text = QStringLiteral("По умолчанию: ");
         last.textValue = self->session->recorder().lastSplit();
         last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
-        Dialogs::ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
+        self->dialogs->ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
             if (!self || !lastAnswer.accepted)
                 return;
             self->session->recorder().setFirstSplit(firstText);
@@ -496,7 +497,7 @@ void MainWindow::on_action_11_triggered()
 
 void MainWindow::on_action_7_triggered()
 {
-    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
+    dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
                                                  QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
 }
 
@@ -553,7 +554,7 @@ void MainWindow::on_btnCopyAverage_clicked()
 void MainWindow::confirmCalibration(bool reset, const QString &title, const QString &text)
 {
     const QPointer<MainWindow> self(this);
-    Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No),
+    dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No),
                  [self, reset](const DialogAnswer &answer) {
                      if (self && answer.button == QMessageBox::Yes)
                          self->tableMan->requestCalibration(reset);
@@ -581,7 +582,7 @@ void MainWindow::on_btnSetSubtype_clicked()
     else if (ui->rbPt100->isChecked())
         tableMan->requestSubtype(1);
     else
-        Dialogs::ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
+        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
                                                      QStringLiteral("Следует выбрать один из типов сенсора"),
                                                      QMessageBox::Yes));
 }
@@ -613,7 +614,7 @@ void MainWindow::showSensorInExplorer()
         return;
     const QString path = tableMan->cellText(row, TableMan::ColFileName);
     if (!path.isEmpty() && QFile::exists(path))
-        Desktop::showInFileManager(path, this);
+        desktop->showInFileManager(path, this);
 }
 
 // A chart window on the selected row's channel; more can be added there.
@@ -623,7 +624,18 @@ void MainWindow::showSensorChart()
     sources.archive = &archive;
     sources.table = tableMan;
     sources.recorder = &session->recorder();
-    ChartWindow::showForRow(sources, selectedRow());
+    charts.removeAll(QPointer<ChartWindow>()); // closed ones
+    charts.append(ChartWindow::showForRow(sources, selectedRow(), dialogs));
+}
+
+QList<ChartWindow *> MainWindow::chartWindows() const
+{
+    QList<ChartWindow *> open;
+    for (const QPointer<ChartWindow> &chart : charts) {
+        if (chart)
+            open << chart;
+    }
+    return open;
 }
 
 int MainWindow::selectedRow() const
@@ -635,7 +647,7 @@ int MainWindow::selectedRow() const
 
 void MainWindow::on_btnOpenPath_clicked()
 {
-    Desktop::openFolder(outPath);
+    desktop->openFolder(outPath);
 }
 
 // The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program (in
@@ -661,6 +673,17 @@ void MainWindow::installLogHandler()
 void MainWindow::showShtHeater(bool visible)
 {
     ui->groupBoxShtHeat->setVisible(visible);
+}
+
+void MainWindow::applySwitches(const Switches &switches)
+{
+    if (!session)
+        return; // a refused copy has nothing to apply them to
+    m_pt100Mode = switches.pt100Mode;
+    sensor->setPt100Mode(switches.pt100Mode);
+    sensor->setShtMode(switches.shtMode);
+    tableMan->setPt100Mode(switches.pt100Mode);
+    showShtHeater(switches.shtMode);
 }
 
 // Closing the main window ends the program, whatever other windows of ours

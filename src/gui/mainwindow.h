@@ -1,14 +1,20 @@
 #pragma once
 
-#include "base/operatornotices.h"
+#include "base/switches.h"
 #include "chart/trendarchive.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QMainWindow>
 #include <QPoint>
+#include <QPointer>
 #include <QVector>
+#include <memory>
 
 class BusBackend;
+class ChartWindow;
+class Desktop;
+class Dialogs;
 class MeasurementSession;
 class MqttPublisher;
 class QSettings;
@@ -20,16 +26,25 @@ namespace Ui {
 class MainWindow;
 }
 
+// What the window talks to outside the program: the operator's dialogs and
+// the desktop. Not owned; must outlive the window. Null: the real ones.
+struct WindowPeers
+{
+    Dialogs *dialogs = nullptr;
+    Desktop *desktop = nullptr;
+};
+
 // The program's only window. The constructor first refuses a second running
 // copy (instanceState() is then -1 and nothing else is set up), then sets up
-// the process-wide text handling, the widgets and the run's log file.
+// the process-wide text handling, the widgets and the run's log file. Its
+// chart and template windows ask through the same dialogs.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
     // Measures the bus `bus` (not owned; must outlive the window).
-    explicit MainWindow(BusBackend *bus, QWidget *parent = nullptr);
+    explicit MainWindow(BusBackend *bus, const WindowPeers &peers = WindowPeers(), QWidget *parent = nullptr);
     ~MainWindow() override;
 
     // -1: another copy was running and this window is not set up; 1: sole copy.
@@ -46,6 +61,8 @@ public:
     MeasurementSession *measurementSession() const { return session; }
     // Every reading the table has shown, for the charts.
     TrendArchive &trendArchive() { return archive; }
+    // The chart windows opened from the table and still open, oldest first.
+    QList<ChartWindow *> chartWindows() const;
     // Seconds between measurements; below 1 every tick measures.
     int measurementInterval() const { return interval; }
     // The 2-second application timer (null in a refused copy); tests stop it
@@ -56,6 +73,10 @@ public:
     void installLogHandler();
     // Shows or hides the SHT heater group box.
     void showShtHeater(bool visible);
+    // The "-pt100" and "-sht" switches: to the drivers, the table, the
+    // calibration widgets and the heater group box; after the start-up
+    // questions, as main() does. Nothing on a refused copy.
+    void applySwitches(const Switches &switches);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -114,6 +135,12 @@ private:
     void showRecordingProblem();
     void confirmCalibration(bool reset, const QString &title, const QString &text);
 
+    // The real dialogs and desktop, made when none are given.
+    std::unique_ptr<Dialogs> ownDialogs;
+    std::unique_ptr<Desktop> ownDesktop;
+    Dialogs *dialogs;
+    Desktop *desktop;
+    QList<QPointer<ChartWindow>> charts;
     Ui::MainWindow *ui;
     QTimer *appTimer = nullptr;
     Sensor *sensor = nullptr;
@@ -125,11 +152,11 @@ private:
     bool m_scanAllChannel = true;
     bool m_scanAllType = true;
     bool m_exitRequested = false;
+    bool m_pt100Mode = false;
     bool adapterFound = false;
     qint64 m_lastCycleMs = 0; // how long the last cycle took
     int m_instanceState = 0;
     MeasurementSession *session = nullptr;
     TrendArchive archive;
     MqttPublisher *mqtt = nullptr;
-    OperatorNotices::Handler previousNoticeHandler;
 };

@@ -179,8 +179,6 @@ void I2cBridge::sensorAnswered(uint8_t address)
 
 void I2cBridge::readSensors(SensorDevice &device)
 {
-    for (SensorChannel &channel : device.channels)
-        channel.writtenThisCycle = false;
     MultiHub hub(m_session, m_accessState, m_rom, this);
     const bool scanAllTypes = m_context ? m_context->scanAllTypeSetting() : true;
     if (m_context) {
@@ -239,7 +237,6 @@ void I2cBridge::mergeChannels(SensorDevice &device, const SensorDevice &found)
         }
         match->value = c.value;
         match->time = c.time;
-        match->writtenThisCycle = c.writtenThisCycle;
         match->alarmHigh = c.alarmHigh;
         match->rangeMax = c.rangeMax;
         match->alarmLow = c.alarmLow;

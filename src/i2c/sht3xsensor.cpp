@@ -1,6 +1,5 @@
 #include "i2c/sht3xsensor.h"
 
-#include "base/appstate.h"
 #include "i2c/bridgecontext.h"
 #include "i2c/heaterschedule.h"
 #include "i2c/i2cbridge.h"
@@ -71,7 +70,8 @@ int Sht3xSensor::measure()
         return shot;
     });
     uint16_t status = 0;
-    if (AppState::instance().shtMode() && readStatus(status) == 1)
+    const BridgeContext *context = m_bridge->context();
+    if (context && context->shtModeSetting() && readStatus(status) == 1)
         m_heaterState = (status & kHeaterBit) ? 1 : 0;
     else
         m_heaterState = -1;
@@ -106,11 +106,9 @@ bool Sht3xSensor::setHeater(bool on)
 
 void Sht3xSensor::heaterStep()
 {
-    if (!AppState::instance().shtMode())
-        return;
     BridgeContext *context = m_bridge->context();
-    if (!context)
-        return; // a broadcast bridge reads no sensor
+    if (!context || !context->shtModeSetting())
+        return; // without "-sht"; or a broadcast bridge, which reads no sensor
     HeaterSchedule &s = context->heaterSchedules().of(m_serial);
     const int32_t pause = context->heaterSchedules().pauseS();
     const int32_t onTime = context->heaterSchedules().onTimeS();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <atomic>
 #include <QString>
 #include <cmath>
 #include <cstdint>
@@ -19,7 +20,6 @@ struct SensorChannel
     QString unit;              // e.g. "C"
     QString type;              // e.g. "DS18S20 Temperature sensor"
     QString mark;              // short channel mark, e.g. "T"
-    QString fileName;          // the channel's measurement file, kept by the recorder
     uint8_t subtype = 0;       // Pt100 emulator: 0 unknown, 1 Pt100, 2 100П
     uint64_t i2cSerialHigh = 0;
     uint64_t i2cSerialLow = 0;
@@ -27,7 +27,6 @@ struct SensorChannel
     int32_t hubChannel = 0;    // -1 = not behind a multi-hub; every driver sets it
     uint8_t subchannel = 0;    // index of the quantity within its sensor
     uint8_t updated = 0;       // update history: 1 when filled, shifted left per search pass
-    bool writtenThisCycle = false;
     float calibration = 0;     // offset reported by a Pt100 emulator
     bool isEmulator = false;
     bool calibrateRequest = false;
@@ -46,18 +45,20 @@ struct SensorChannel
     uint64_t announcedReading = 0;
 
     // A driver has just put a fresh reading into the record: it counts as
-    // updated in this pass, is not yet written and gets its own number.
+    // updated in this pass and gets its own number, by which every output
+    // knows it has not had it yet.
     void markFilled()
     {
         updated = 1;
-        writtenThisCycle = false;
         reading = nextReadingNumber();
     }
 
-    // Process-wide, increasing; GUI thread only like the rest of the model.
+    // Process-wide and increasing, so a record merged from another (a
+    // bridge's re-read channel) still carries a number never seen for it;
+    // atomic, as several buses are read in threads of their own.
     static uint64_t nextReadingNumber()
     {
-        static uint64_t last = 0;
+        static std::atomic<uint64_t> last{0};
         return ++last;
     }
 

@@ -25,10 +25,12 @@ QByteArray compact(const QJsonObject &object)
 
 const char kChipMaker[] = "Maxim Integrated";
 
+// The machine's adapter as Home Assistant knows it: named by the machine
+// alone, so that another queue folder or instance slot of a program on it
+// does not make a second device of the same adapter.
 QString adapterId(const MqttConfig &config)
 {
-    return QStringLiteral("orvex_") + config.hostName
-           + (config.instanceTag.isEmpty() ? QString() : QLatin1Char('_') + config.instanceTag) + QStringLiteral("_adapter");
+    return QStringLiteral("orvex_") + config.hostName + QStringLiteral("_adapter");
 }
 
 QString firstWord(const QString &text)
@@ -149,7 +151,7 @@ QByteArray ChannelMessages::adapterConfigTopic(const MqttConfig &config)
 QByteArray ChannelMessages::adapterConfigPayload(const MqttConfig &config)
 {
     const QString id = adapterId(config);
-    const QString where = config.hostName + (config.instanceTag.isEmpty() ? QString() : QLatin1Char(' ') + config.instanceTag);
+    const QString where = config.hostName;
     return deviceDeclaration(config, id, QStringLiteral("Связь"),
                              {{QStringLiteral("identifiers"), QJsonArray{id}},
                               {QStringLiteral("name"), QStringLiteral("Шина 1-Wire ") + where},

@@ -31,6 +31,7 @@ struct MqttConfig
     int forgetAfterH = 168;  // a channel unseen this long loses its discovery entry; 0: never
     int finishWaitS = 5;     // orvexctl: how long to wait at the end for the broker to take the queue
     int cycleS = 0;          // seconds between measurement cycles (0: back to back), for expire_after
+    int ackTimeoutMs = 30000; // a message unacknowledged this long makes the link reconnect
     // Which kind of program publishes: "" the window (one per machine), "ctl"
     // an orvexctl (any number at once). Instances of a kind are told apart
     // by instanceTag, which names their queue, client id and availability topic.

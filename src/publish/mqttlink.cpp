@@ -11,9 +11,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <string>
 #include <system_error>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -25,8 +28,22 @@ using Ms = std::chrono::milliseconds;
 // How long one pass of the network loop may wait for the socket, and so how
 // late the thread notices a stop.
 const int kLoopWaitMs = 250;
-// Our own result code for an attempt the broker did not answer in time.
+// The system's CA certificates, one file each with hashed names (Debian's
+// ca-certificates), for a TLS broker without a CA file of the operator's.
+const char kSystemCaFolder[] = "/etc/ssl/certs";
+// Our own result codes: an attempt the broker did not answer in time, and a
+// connection on which a message went unacknowledged too long.
 const int kTimedOut = -1;
+const int kNoAck = -2;
+
+// Whether the socket's TCP connection was ever set up: its receive space
+// is sized then, and stays 0 on a socket whose connection was refused.
+bool wasEstablished(int fd)
+{
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    return ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) == 0 && info.tcpi_rcv_space > 0;
+}
 
 void initLibrary()
 {
@@ -52,9 +69,29 @@ struct MqttLink::Shared
     mosquitto *client = nullptr;
     Settings settings;         // read-only once the thread runs
     std::atomic<bool> sessionUp{false};
+    // Guarded by `mutex`: when each message handed over and not yet
+    // acknowledged was handed over, by identifier; the last acknowledgement.
+    std::map<int, SteadyClock::time_point> unacked;
+    SteadyClock::time_point lastAck;
     // Network thread only: what the library said about the current attempt.
     int connackCode = -1;
     std::string tlsError;
+    SteadyClock::time_point connectedAt;
+
+    // Whether the broker has acknowledged nothing for longer than the bound
+    // on this connection while a message waited all that time. (Messages
+    // the library holds back behind its in-flight limit wait for others'
+    // acknowledgements, so a slow but steady broker is never overdue.)
+    bool ackOverdue()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (unacked.empty())
+            return false;
+        SteadyClock::time_point oldest = SteadyClock::time_point::max();
+        for (const auto &entry : unacked)
+            oldest = qMin(oldest, entry.second);
+        return SteadyClock::now() - qMax(qMax(oldest, connectedAt), lastAck) > Ms(settings.ackTimeoutMs);
+    }
 
     // The library's callbacks, all on the network thread; `userData` is the Shared.
     static void onConnect(mosquitto *, void *userData, int code);
@@ -93,6 +130,7 @@ void MqttLink::Shared::onConnect(mosquitto *, void *userData, int code)
     Shared *s = static_cast<Shared *>(userData);
     s->connackCode = code;
     if (code == 0) {
+        s->connectedAt = SteadyClock::now();
         s->sessionUp = true;
         // Again at every connection: the session is a clean one.
         if (!s->settings.listenTopic.isEmpty())
@@ -111,7 +149,13 @@ void MqttLink::Shared::onDisconnect(mosquitto *, void *userData, int)
 
 void MqttLink::Shared::onPublish(mosquitto *, void *userData, int messageId)
 {
-    static_cast<Shared *>(userData)->post([messageId](MqttLink &link) { emit link.delivered(messageId); });
+    Shared *s = static_cast<Shared *>(userData);
+    {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->unacked.erase(messageId);
+        s->lastAck = SteadyClock::now();
+    }
+    s->post([messageId](MqttLink &link) { emit link.delivered(messageId); });
 }
 
 void MqttLink::Shared::onMessage(mosquitto *, void *userData, const mosquitto_message *message)
@@ -181,10 +225,13 @@ bool MqttLink::start(Settings settings, QString *error)
         }
     }
     if (settings.tls) {
-        const int rc = settings.caFile.isEmpty()
-                           ? mosquitto_int_option(s->client, MOSQ_OPT_TLS_USE_OS_CERTS, 1)
-                           : mosquitto_tls_set(s->client, settings.caFile.toLocal8Bit().constData(), nullptr,
-                                               nullptr, nullptr, nullptr);
+        // Without a CA file of the operator's, the system's certificates. The
+        // library's "use the OS certificates" option alone does not turn TLS
+        // on: the first attempt would go out as plain MQTT and the next ones
+        // fail, so a folder of certificates is named as well.
+        const QByteArray caFile = settings.caFile.toLocal8Bit();
+        const int rc = mosquitto_tls_set(s->client, caFile.isEmpty() ? nullptr : caFile.constData(),
+                                         caFile.isEmpty() ? kSystemCaFolder : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             *error = settings.caFile.isEmpty()
                          ? QStringLiteral("TLS не настраивается: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)))
@@ -217,9 +264,12 @@ int MqttLink::publish(const QByteArray &topic, const QByteArray &payload, bool r
     // queued the message under this identifier all the same and sends it
     // after reconnecting; only the first attempt to send it failed.
     case MOSQ_ERR_NO_CONN:
-    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_CONN_LOST: {
         *refusal = Refusal::None;
+        std::lock_guard<std::mutex> lock(m_shared->mutex);
+        m_shared->unacked.emplace(messageId, SteadyClock::now());
         return messageId;
+    }
     case MOSQ_ERR_NOMEM:
         break;
     default:
@@ -267,6 +317,9 @@ QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) co
     switch (rc) {
     case kTimedOut:
         return QStringLiteral("брокер не ответил за %1 с").arg(settings.connectTimeoutMs / 1000);
+    case kNoAck:
+        return QStringLiteral("брокер не подтверждает сообщения (нет подтверждения за %1 с)")
+            .arg(settings.ackTimeoutMs / 1000.0);
     case MOSQ_ERR_CONN_REFUSED:
         *lasting = connackCode != 3;
         switch (connackCode) {
@@ -327,11 +380,15 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                 if (s->stopping && (!s->sessionUp || SteadyClock::now() > s->stopDeadline))
                     break;
             }
+            if (rc == MOSQ_ERR_SUCCESS && s->sessionUp && s->ackOverdue())
+                rc = kNoAck;
             if (!wasUp && rc == MOSQ_ERR_SUCCESS) {
                 // A refused TCP connection under TLS does not end the library's
                 // attempt (its handshake takes the socket's error and tries
                 // again): it would wait out the time-out. A socket that has
-                // ended without ever having a peer was refused.
+                // ended without a peer now was refused if it never had one;
+                // one the peer closed in the middle of the TLS handshake is a
+                // port that does not speak TLS (or refused ours).
                 const int fd = mosquitto_socket(s->client);
                 pollfd ended = {fd, POLLOUT, 0};
                 sockaddr_storage peer{};
@@ -341,8 +398,14 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                     int pending = 0;
                     socklen_t length = sizeof pending;
                     ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &length);
-                    rc = MOSQ_ERR_ERRNO;
-                    systemError = pending != 0 ? pending : ECONNREFUSED;
+                    if (wasEstablished(fd) && pending != ECONNREFUSED) {
+                        rc = settings.tls ? MOSQ_ERR_TLS_HANDSHAKE : MOSQ_ERR_CONN_LOST;
+                        if (s->tlsError.empty())
+                            s->tlsError = "брокер закрыл соединение во время согласования (порт без TLS?)";
+                    } else {
+                        rc = MOSQ_ERR_ERRNO;
+                        systemError = pending != 0 ? pending : ECONNREFUSED;
+                    }
                 } else if (SteadyClock::now() - began > Ms(settings.connectTimeoutMs)) {
                     rc = kTimedOut;
                 }
@@ -350,6 +413,10 @@ void MqttLink::run(std::shared_ptr<Shared> s)
         }
         if (s->isStopping())
             break;
+        // The TLS library complained before the broker answered: whatever the
+        // socket did next (closed, reset), the handshake is what failed.
+        if (!wasUp && !s->tlsError.empty())
+            rc = MOSQ_ERR_TLS_HANDSHAKE;
         s->sessionUp = false;
         bool lasting = false;
         const QString reason = s->failureText(rc, systemError, &lasting);

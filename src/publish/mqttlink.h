@@ -36,6 +36,9 @@ public:
         int retryMinMs = 500;  // the pause after a failed attempt, doubled up to retryMaxMs
         int retryMaxMs = 30000;
         int connectTimeoutMs = 10000; // an attempt without the broker's answer by then is given up
+        // A message sent and not acknowledged by then ends the connection: it
+        // goes out again on the next one, and the failure says why.
+        int ackTimeoutMs = 30000;
         QByteArray listenTopic; // subscribed to (QoS 1) at every connection when set; see messageArrived()
     };
 
@@ -71,9 +74,11 @@ public:
 
 signals:
     void connected();
-    // An attempt failed or the connection was lost; the thread tries again after
-    // its pause. `lasting`: the broker refused us (credentials, certificates),
-    // which trying again does not mend by itself.
+    // An attempt failed or the connection was lost (also: the broker let a
+    // message go unacknowledged past Settings::ackTimeoutMs); the thread
+    // tries again after its pause. `lasting`: the broker refused us
+    // (credentials, certificates, no TLS on its port), which trying again
+    // does not mend by itself.
     void connectionFailed(const QString &reason, bool lasting);
     // The broker acknowledged the message publish() returned `messageId` for.
     void delivered(int messageId);

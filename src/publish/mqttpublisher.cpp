@@ -121,6 +121,7 @@ bool MqttPublisher::start(QString *error)
     settings.caFile = m_config.caFile;
     settings.clientId = m_config.clientId;
     settings.username = m_config.username;
+    settings.ackTimeoutMs = m_config.ackTimeoutMs;
     settings.willTopic = ChannelMessages::availabilityTopic(m_config);
     settings.willPayload = QByteArrayLiteral("offline");
     if (m_config.discovery)
@@ -382,15 +383,26 @@ void MqttPublisher::stop(int waitMs)
     m_started = false;
     m_link.stop(ChannelMessages::availabilityTopic(m_config), QByteArrayLiteral("offline"), waitMs);
     m_registry->save(Clock::now(), kRegistrySaveS, true);
+    // Room may have come back since the last failed write.
+    m_queue->catchUp();
     m_queue->sync();
-    if (queued() > 0)
-        qCDebug(logInfo()) << "MQTT:" << queued() << "message(s) stay queued in" << m_config.queueFolder;
+    noteQueueProblem();
+    if (unstored() > 0)
+        qCDebug(logCritical()) << "MQTT:" << unstored() << "reading(s) lost, the queue in" << m_config.queueFolder
+                               << "could not take them:" << m_queue->problemText();
+    if (queued() > unstored())
+        qCDebug(logInfo()) << "MQTT:" << queued() - unstored() << "message(s) stay queued in" << m_config.queueFolder;
     setState(State::Off, QString());
 }
 
 int MqttPublisher::queued() const
 {
     return m_queue ? m_queue->size() : 0;
+}
+
+int MqttPublisher::unstored() const
+{
+    return m_queue ? m_queue->unstored() : 0;
 }
 
 void MqttPublisher::fail(const QString &reason)
@@ -440,5 +452,7 @@ QString MqttPublisher::statusText() const
         text += QStringLiteral("; отброшено сообщений, которые брокер не примет: %1").arg(m_queue->rejectedThisRun());
     if (!m_queueProblem.isEmpty())
         text += QStringLiteral("; очередь не записывается: %1").arg(m_queueProblem);
+    if (unstored() > 0)
+        text += QStringLiteral("; только в памяти, пропадут при остановке: %1").arg(unstored());
     return text;
 }

@@ -78,6 +78,9 @@ public:
     QString reason() const { return m_reason; }
     // Messages not yet acknowledged by the broker.
     int queued() const;
+    // Of those, the ones only in memory: the queue's file could not take
+    // them (queueProblem()). After stop(), they are lost.
+    int unstored() const;
     // Why the queue's file cannot be written; empty while it can.
     QString queueProblem() const { return m_queueProblem; }
     // Whether the broker accepted a connection in this run.

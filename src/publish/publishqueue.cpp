@@ -40,6 +40,13 @@ QByteArray numberLine(const char *key, uint64_t value)
     return jsonLine({{QLatin1String(key), double(value)}});
 }
 
+// Why a write failed: the system's own words (errno, cleared before the
+// attempt) come first, since Qt's text for a failed flush is often "Unknown error".
+QString systemReason(const QFileDevice &file)
+{
+    return errno != 0 ? QString::fromLocal8Bit(strerror(errno)) : file.errorString();
+}
+
 uint64_t number(const QJsonObject &object, const char *key)
 {
     const double value = object.value(QLatin1String(key)).toDouble(-1);
@@ -63,22 +70,42 @@ bool PublishQueue::open(QString *error)
         *error = QStringLiteral("не удалось создать папку очереди %1").arg(m_folder);
         return false;
     }
-    m_lock = std::make_unique<QLockFile>(m_folder + QLatin1Char('/') + QLatin1String(kLockName));
-    // Never stale by age: only a lock whose program is gone is taken over.
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        qint64 pid = 0;
-        QString host, application;
-        m_lock->getLockInfo(&pid, &host, &application);
-        m_heldElsewhere = m_lock->error() == QLockFile::LockFailedError;
-        *error = m_heldElsewhere
-                     ? QStringLiteral("очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
-                     : QStringLiteral("нет доступа к очереди %1").arg(m_folder);
+    if (!takeLock(error))
+        return false;
+    m_file.setFileName(m_folder + QLatin1Char('/') + QLatin1String(kLogName));
+    if (!load(error) || !claimTarget(error)) {
         m_lock.reset();
         return false;
     }
+    // Anew, so that a torn line cannot swallow the next one.
+    if (!rewrite()) {
+        *error = QStringLiteral("не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
+        return false;
+    }
+    return true;
+}
 
-    m_file.setFileName(m_folder + QLatin1Char('/') + QLatin1String(kLogName));
+bool PublishQueue::takeLock(QString *error)
+{
+    m_lock = std::make_unique<QLockFile>(m_folder + QLatin1Char('/') + QLatin1String(kLockName));
+    // Never stale by age: only a lock whose program is gone is taken over.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0))
+        return true;
+    qint64 pid = 0;
+    QString host, application;
+    m_lock->getLockInfo(&pid, &host, &application);
+    m_heldElsewhere = m_lock->error() == QLockFile::LockFailedError;
+    *error = m_heldElsewhere
+                 ? QStringLiteral("очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
+                 : QStringLiteral("нет доступа к очереди %1").arg(m_folder);
+    m_lock.reset();
+    return false;
+}
+
+// Replays the file's lines: messages, and what became of them since.
+bool PublishQueue::load(QString *error)
+{
     if (m_file.exists()) {
         if (!m_file.open(QIODevice::ReadOnly)) {
             *error = QStringLiteral("не удалось прочитать очередь %1: %2").arg(m_file.fileName(), m_file.errorString());
@@ -86,35 +113,8 @@ bool PublishQueue::open(QString *error)
         }
         int skipped = 0;
         while (!m_file.atEnd()) {
-            const QByteArray line = m_file.readLine();
-            const QJsonObject object = QJsonDocument::fromJson(line).object();
-            if (object.contains(QLatin1String("seq"))) {
-                Message message;
-                message.seq = number(object, "seq");
-                message.topic = object.value(QLatin1String("topic")).toString().toUtf8();
-                message.payload = object.value(QLatin1String("payload")).toString().toUtf8();
-                message.retain = object.value(QLatin1String("retain")).toBool();
-                message.reading = object.value(QLatin1String("reading")).toBool();
-                if (message.seq == 0 || message.topic.isEmpty()) {
-                    ++skipped;
-                    continue;
-                }
-                m_nextSeq = qMax(m_nextSeq, message.seq + 1);
-                m_messages[message.seq] = message;
-            } else if (object.contains(QLatin1String("ack"))) {
-                m_messages.erase(number(object, "ack"));
-            } else if (object.contains(QLatin1String("reject"))) {
-                m_messages.erase(number(object, "reject"));
-            } else if (object.contains(QLatin1String("drop"))) {
-                m_messages.erase(number(object, "drop"));
-                ++m_droppedUnreported;
-            } else if (object.contains(QLatin1String("dropped"))) {
-                m_droppedUnreported += number(object, "dropped");
-            } else if (object.contains(QLatin1String("reported"))) {
-                m_droppedUnreported -= qMin(m_droppedUnreported, number(object, "reported"));
-            } else {
+            if (!replay(QJsonDocument::fromJson(m_file.readLine()).object()))
                 ++skipped; // the torn last line of a crash, or not ours
-            }
         }
         m_file.close();
         if (skipped > 0)
@@ -124,34 +124,63 @@ bool PublishQueue::open(QString *error)
         m_readings += entry.second.reading ? 1 : 0;
     if (!m_messages.empty() || m_droppedUnreported > 0)
         qCDebug(logInfo()) << "MQTT queue: taking over" << m_messages.size() << "message(s) from" << m_file.fileName();
-    // Its messages name their broker's prefix in every topic: they are for
-    // that broker and no other.
-    if (!m_target.isEmpty()) {
-        QFile target(m_folder + QLatin1Char('/') + QLatin1String(kTargetName));
-        const QString before = target.open(QIODevice::ReadOnly) ? QString::fromUtf8(target.readAll()).trimmed() : QString();
-        target.close();
-        if (!before.isEmpty() && before != m_target && !m_messages.empty()) {
-            *error = QStringLiteral("очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди")
-                         .arg(m_folder)
-                         .arg(m_messages.size())
-                         .arg(before, m_target);
-            m_lock.reset();
+    return true;
+}
+
+bool PublishQueue::replay(const QJsonObject &object)
+{
+    if (object.contains(QLatin1String("seq"))) {
+        Message message;
+        message.seq = number(object, "seq");
+        message.topic = object.value(QLatin1String("topic")).toString().toUtf8();
+        message.payload = object.value(QLatin1String("payload")).toString().toUtf8();
+        message.retain = object.value(QLatin1String("retain")).toBool();
+        message.reading = object.value(QLatin1String("reading")).toBool();
+        message.stored = true;
+        if (message.seq == 0 || message.topic.isEmpty())
+            return false;
+        m_nextSeq = qMax(m_nextSeq, message.seq + 1);
+        m_messages[message.seq] = message;
+    } else if (object.contains(QLatin1String("ack"))) {
+        m_messages.erase(number(object, "ack"));
+    } else if (object.contains(QLatin1String("reject"))) {
+        m_messages.erase(number(object, "reject"));
+    } else if (object.contains(QLatin1String("drop"))) {
+        m_messages.erase(number(object, "drop"));
+        ++m_droppedUnreported;
+    } else if (object.contains(QLatin1String("dropped"))) {
+        m_droppedUnreported += number(object, "dropped");
+    } else if (object.contains(QLatin1String("reported"))) {
+        m_droppedUnreported -= qMin(m_droppedUnreported, number(object, "reported"));
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// Its messages name their broker's prefix in every topic: they are for that
+// broker and no other. Notes the target for the next run.
+bool PublishQueue::claimTarget(QString *error)
+{
+    if (m_target.isEmpty())
+        return true;
+    QFile target(m_folder + QLatin1Char('/') + QLatin1String(kTargetName));
+    const QString before = target.open(QIODevice::ReadOnly) ? QString::fromUtf8(target.readAll()).trimmed() : QString();
+    target.close();
+    if (!before.isEmpty() && before != m_target && !m_messages.empty()) {
+        *error = QStringLiteral("очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди")
+                     .arg(m_folder)
+                     .arg(m_messages.size())
+                     .arg(before, m_target);
+        return false;
+    }
+    if (before != m_target) {
+        QSaveFile file(target.fileName());
+        const QByteArray text = m_target.toUtf8() + '\n';
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
+            *error = QStringLiteral("не удалось записать %1: %2").arg(file.fileName(), file.errorString());
             return false;
         }
-        if (before != m_target) {
-            QSaveFile file(target.fileName());
-            const QByteArray text = m_target.toUtf8() + '\n';
-            if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
-                *error = QStringLiteral("не удалось записать %1: %2").arg(file.fileName(), file.errorString());
-                m_lock.reset();
-                return false;
-            }
-        }
-    }
-    // Anew, so that a torn line cannot swallow the next one.
-    if (!rewrite()) {
-        *error = QStringLiteral("не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
-        return false;
     }
     return true;
 }
@@ -167,9 +196,12 @@ uint64_t PublishQueue::append(const QByteArray &topic, const QByteArray &payload
     message.payload = payload;
     message.retain = retain;
     message.reading = reading;
-    m_messages[message.seq] = message;
+    Message &queued = m_messages[message.seq] = message;
     m_readings += reading ? 1 : 0;
-    writeLine(messageLine(message));
+    if (writeLine(messageLine(message)))
+        queued.stored = true;
+    else
+        ++m_unstored;
     return message.seq;
 }
 
@@ -181,6 +213,7 @@ void PublishQueue::dropOldestReading()
         if (!it->second.reading)
             continue;
         const uint64_t seq = it->first;
+        m_unstored -= it->second.stored ? 0 : 1;
         m_messages.erase(it);
         --m_readings;
         ++m_droppedUnreported;
@@ -218,6 +251,7 @@ bool PublishQueue::forget(uint64_t seq, const char *key)
     if (it == m_messages.end())
         return false;
     m_readings -= it->second.reading ? 1 : 0;
+    m_unstored -= it->second.stored ? 0 : 1;
     m_messages.erase(it);
     writeLine(numberLine(key, seq));
     noteDead(2);
@@ -267,19 +301,27 @@ void PublishQueue::noteDead(int lines)
     }
 }
 
+bool PublishQueue::catchUp()
+{
+    return m_fileBehind ? rewrite() : m_unstored == 0;
+}
+
 bool PublishQueue::writeLine(const QByteArray &line)
 {
     // Appending after a lost line would leave a file that a restart reads as
     // another queue: a message missing, an acknowledged one back.
     if (m_fileBehind)
         return rewrite();
-    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        m_problem = m_file.errorString();
+    errno = 0;
+    if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
+        m_problem = systemReason(m_file);
         m_fileBehind = true;
         return false;
     }
-    if (m_file.write(line) != line.size() || !m_file.flush()) {
-        m_problem = m_file.errorString();
+    // Unbuffered: a line either reaches the file now or fails now, with the
+    // system's reason.
+    if (m_file.write(line) != line.size()) {
+        m_problem = systemReason(m_file);
         qCDebug(logCritical()) << "MQTT queue: cannot write" << m_file.fileName() << m_problem;
         m_file.close();
         m_fileBehind = true;
@@ -296,6 +338,7 @@ bool PublishQueue::rewrite()
 {
     m_file.close();
     QSaveFile file(m_file.fileName());
+    errno = 0;
     if (file.open(QIODevice::WriteOnly)) {
         bool written = true;
         for (const auto &entry : m_messages)
@@ -308,11 +351,14 @@ bool PublishQueue::rewrite()
             m_deadLines = 0;
             m_fileBehind = false;
             m_problem.clear();
-            return m_file.open(QIODevice::WriteOnly | QIODevice::Append);
+            for (auto &entry : m_messages)
+                entry.second.stored = true;
+            m_unstored = 0;
+            return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
         }
     }
     m_fileBehind = true;
-    m_problem = file.errorString();
+    m_problem = systemReason(file);
     qCDebug(logCritical()) << "MQTT queue: cannot rewrite" << m_file.fileName() << m_problem;
     return false;
 }

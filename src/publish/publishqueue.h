@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 
+class QJsonObject;
 class QLockFile;
 
 // The messages waiting for the broker's acknowledgement, in the order they
@@ -35,6 +36,7 @@ public:
         QByteArray payload;
         bool retain = false;
         bool reading = false; // a reading may be dropped at the bound; other messages never are
+        bool stored = false;  // its line is in the file (a restart would find it)
     };
 
     // `target` names the broker and prefix; empty: not checked.
@@ -50,8 +52,9 @@ public:
     bool heldElsewhere() const { return m_heldElsewhere; }
 
     // Queues a message and returns its sequence number. A message whose line
-    // could not be written is still queued, in memory only (problemText()),
-    // until a later write succeeds: that one writes the whole file anew.
+    // could not be written is still queued, in memory only (problemText(),
+    // unstored()), until a later write succeeds: that one writes the whole
+    // file anew.
     uint64_t append(const QByteArray &topic, const QByteArray &payload, bool retain, bool reading);
 
     // The oldest message not yet handed out by takeNext() in this run, or null.
@@ -71,6 +74,12 @@ public:
 
     // Messages queued (sent or not) and readings among them.
     int size() const { return int(m_messages.size()); }
+    // Messages queued in memory only: their lines could not be written
+    // (problemText()), so a restart would not find them.
+    int unstored() const { return m_unstored; }
+    // Tries once more to bring the file up to the queue after failed writes;
+    // true when the file holds every queued message.
+    bool catchUp();
     int readings() const { return m_readings; }
     int limit() const { return m_limit; }
     // Readings dropped at the bound and not yet reported; readings dropped by this run.
@@ -84,6 +93,13 @@ public:
     QString problemText() const { return m_problem; }
 
 private:
+    // The pieces of open(): the folder's lock, the file's messages, the target check.
+    bool takeLock(QString *error);
+    bool load(QString *error);
+    // One line of the file applied to the queue; false for a line not understood.
+    bool replay(const QJsonObject &object);
+    bool claimTarget(QString *error);
+
     bool writeLine(const QByteArray &line);
     bool rewrite();
     void noteDead(int lines);
@@ -107,6 +123,7 @@ private:
     uint64_t m_droppedUnreported = 0;
     uint64_t m_droppedThisRun = 0;
     bool m_atLimit = false;
+    int m_unstored = 0;
     bool m_fileBehind = false; // a line was not written: the file no longer matches the queue
     QString m_problem;
 };

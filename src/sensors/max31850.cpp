@@ -1,6 +1,5 @@
 #include "sensors/max31850.h"
 
-#include "base/appstate.h"
 #include "base/logging.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
@@ -74,12 +73,6 @@ QByteArray transfer(Tmex &tmex, int32_t session, uint8_t command, const QByteArr
 QByteArray readBytes(Tmex &tmex, int32_t session, uint8_t command, int count)
 {
     return transfer(tmex, session, command, QByteArray(count, char(0xFF)));
-}
-
-// Shown without waiting for the operator: the cycle this read belongs to goes on.
-void warnOperator(const QString &text)
-{
-    OperatorNotices::warn(QStringLiteral("ВНИМАНИЕ!"), text);
 }
 
 } // namespace
@@ -195,7 +188,7 @@ int Max31850::toTemperature(const QByteArray &scratchpad, double *hot, double *c
 
 int Max31850::readCalibration(float *offset, bool *isEmulator)
 {
-    const bool pt100Mode = AppState::instance().pt100Mode();
+    const bool pt100Mode = m_pt100Mode;
     int result = kUnknownAnswer;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (!select())
@@ -283,6 +276,16 @@ int Max31850::writeSubtype(uint8_t subtype)
 // Writes a new offset only when it is a number computed from a measured value
 // and a set reference sample, within ±kMaxOffsetCelsius; a reset writes 0
 // and needs neither. Every refusal is shown to the operator.
+// Shown without waiting for the operator: the cycle this read belongs to goes on.
+void Max31850::warnOperator(const QString &text) const
+{
+    const QString title = QStringLiteral("ВНИМАНИЕ!");
+    if (m_notices)
+        m_notices->warn(title, text);
+    else
+        OperatorNotices().warn(title, text);
+}
+
 void Max31850::serveCalibrationRequest(const SensorChannel &channel)
 {
     const float offset = float(double(channel.calibrationTarget) - (channel.value - double(channel.calibration)));
@@ -302,7 +305,7 @@ void Max31850::serveCalibrationRequest(const SensorChannel &channel)
 
 void Max31850::fillChannels(SensorDevice &device)
 {
-    const bool pt100Mode = AppState::instance().pt100Mode();
+    const bool pt100Mode = m_pt100Mode;
     qCDebug(logInfo()) << "CreateNewAndADD MAX31850 " << QString::number(device.key, 16).toUpper();
     qCDebug(logInfo()) << "MAX31850 fillChannel channel.count= " << device.channels.size();
     if (device.channels.size() != 2) {

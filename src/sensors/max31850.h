@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <cstdint>
 
+class OperatorNotices;
 struct SensorChannel;
 struct SensorDevice;
 
@@ -61,17 +62,27 @@ public:
 
     QByteArray scratchpad() const { return m_scratchpad; }
 
+    // The "-pt100" switch: an emulator's calibration and sub-type are read
+    // and served, and its channel named by its sub-type. Off until set.
+    void setPt100Mode(bool on) { m_pt100Mode = on; }
+    // Where a refused calibration is told (null: standard error); must
+    // outlive the driver.
+    void setNotices(const OperatorNotices *notices) { m_notices = notices; }
+
 private:
     // Up to 4 selections.
     bool select();
     void waitWhileConverting(int ms);
     void serveCalibrationRequest(const SensorChannel &channel);
+    void warnOperator(const QString &text) const;
 
     Tmex &m_tmex;
     int32_t *m_session;
     uint8_t *m_state;
     short *m_romBuffer;
     QByteArray m_scratchpad;
+    bool m_pt100Mode = false;
+    const OperatorNotices *m_notices = nullptr;
     double m_hotValue;
     double m_coldValue;
     QDateTime m_hotTime;

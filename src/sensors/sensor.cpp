@@ -69,6 +69,8 @@ QString thermocoupleFailure(int result, const QByteArray &scratchpad)
 int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
 {
     Max31850 driver(r.tmex, r.session, r.state, r.rom);
+    driver.setPt100Mode(r.sensor->pt100Mode());
+    driver.setNotices(&r.sensor->notices());
     double hot = 0, cold = 0;
     int result = Max31850::kNotSelected;
     for (int call = 1; call <= 4; ++call) {
@@ -224,10 +226,6 @@ int Sensor::startCycle()
     m_lastFamily = -1;
     if (m_devices.isEmpty())
         return -1;
-    for (SensorDevice *device : m_devices) {
-        for (SensorChannel &channel : device->channels)
-            channel.writtenThisCycle = false;
-    }
     return readDevice(*m_devices.first()) >= 0 ? 1 : 0;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/operatornotices.h"
 #include "i2c/bridgecontext.h"
 #include "i2c/heaterschedule.h"
 #include "model/sensortraits.h"
@@ -33,10 +34,18 @@ public:
     // current values; both true until set (as without a window).
     void setScanAllChannel(bool on) { m_scanAllChannel = on; }
     void setScanAllType(bool on) { m_scanAllType = on; }
+    // The window's "-pt100" and "-sht" switches; both off until set (as in orvexctl).
+    void setPt100Mode(bool on) { m_pt100Mode = on; }
+    bool pt100Mode() const { return m_pt100Mode; }
+    void setShtMode(bool on) { m_shtMode = on; }
+    // Where the drivers' warnings for the operator go (standard error until
+    // the window takes them).
+    OperatorNotices &notices() { return m_notices; }
     QVector<SensorDevice *> *devices() { return &m_devices; }
 
     bool scanAllChannelSetting() const override { return m_scanAllChannel; }
     bool scanAllTypeSetting() const override { return m_scanAllType; }
+    bool shtModeSetting() const override { return m_shtMode; }
 
     int lastI2cAddress() const override { return m_lastI2cAddress; }
     void setLastI2cAddress(int address) override { m_lastI2cAddress = address; }
@@ -114,6 +123,9 @@ private:
     int32_t m_lastI2cAddress = -1;
     bool m_scanAllChannel = true;
     bool m_scanAllType = true;
+    bool m_pt100Mode = false;
+    bool m_shtMode = false;
+    OperatorNotices m_notices;
     I2cBridge *m_activeBridge = nullptr;
     HeaterSchedules m_heaterSchedules;
 };

@@ -54,9 +54,10 @@ MeasurementSession::MeasurementSession(std::vector<std::unique_ptr<BusBackend>> 
 
 void MeasurementSession::build()
 {
-    m_recorder = std::make_unique<Recorder>();
+    // The run starts now: %DATE% and %TIME% of the file names give this time.
+    m_recorder = std::make_unique<Recorder>(Clock::now());
     m_table = std::make_unique<TableMan>(m_recorder.get());
-    connect(m_table.get(), &TableMan::readingTaken, this, &MeasurementSession::deliver);
+    connect(m_table.get(), &TableMan::updated, this, &MeasurementSession::deliverNew);
     m_table->init(m_buses.size() == 1 ? m_buses.front()->sensor->devices() : &m_allDevices);
 }
 
@@ -281,6 +282,30 @@ void MeasurementSession::requestStop()
         bus->sensor->requestStop();
 }
 
+void MeasurementSession::setChannelMask(uint8_t mask)
+{
+    m_channelMask = mask;
+    m_table->setChannelMask(mask);
+}
+
+void MeasurementSession::deliverNew()
+{
+    const QVector<SensorDevice *> devices = allDevices();
+    for (SensorDevice *device : devices) {
+        if (!device || !device->isPresent() || device->beingRead)
+            continue;
+        for (int index = 0; index < device->channels.size(); ++index) {
+            SensorChannel &channel = device->channels[index];
+            if (!channel.isLive() || channel.subchannel >= 8 || !(m_channelMask & (1u << channel.subchannel)))
+                continue;
+            if (channel.reading <= channel.announcedReading)
+                continue;
+            channel.announcedReading = channel.reading;
+            deliver(*device, index);
+        }
+    }
+}
+
 void MeasurementSession::deliver(const SensorDevice &device, int index)
 {
     // A copy: a sink may remove itself or add another while it takes the reading.
@@ -297,4 +322,5 @@ void MeasurementSession::deliver(const SensorDevice &device, int index)
             }
         }
     }
+    emit readingTaken(device, index);
 }

@@ -24,7 +24,9 @@ struct SensorDevice;
 // window, orvexctl, the test rigs and the benchmark all measure through it,
 // so they run the same code and write the same files. Owns everything it
 // assembles except the sinks; one session is one run of the program, from
-// the first open() on. GUI thread only.
+// the first open() on. The run's start time, which %DATE% and %TIME% of the
+// file names give, is the clock's time when the session is made (recorder().
+// startTime()). GUI thread only.
 //
 // One tick of the window is open() then, when the adapter is there,
 // search() and measure(); orvexctl's cycle is refresh() then measure().
@@ -68,8 +70,14 @@ public:
     void keepTable(bool kept) { m_tableKept = kept; }
     bool tableRuns() const;
 
-    // Outputs: every reading the table shows is handed to every sink, in the
-    // order they were added. A sink added mid-run takes the next reading; a
+    // Which channels every output gets: bit n set, the channels with
+    // subchannel n are shown, recorded and handed to the sinks ("Показывать/
+    // записывать"). Takes effect at the next table update.
+    void setChannelMask(uint8_t mask);
+    uint8_t channelMask() const { return m_channelMask; }
+
+    // Outputs: after every table update, each new reading of a selected
+    // channel is handed to every sink, in the order they were added. A sink added mid-run takes the next reading; a
     // sink that fails (throws) is reported once in the log and does not stop
     // the others. Sinks are not owned: one that is a QObject is removed when
     // it is destroyed, any other must be removed before it dies.
@@ -108,7 +116,14 @@ public:
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
 
+signals:
+    // A reading was handed to the sinks (after them).
+    void readingTaken(const SensorDevice &device, int index);
+
 private:
+    // Every new reading of a selected channel, once (by its `reading`
+    // number), to every sink: channels of present devices not being read.
+    void deliverNew();
     void deliver(const SensorDevice &device, int index);
     // Tells every sink the cycle has ended (ReadingSink::cycleEnded).
     void endCycle();
@@ -126,5 +141,6 @@ private:
     QVector<ReadingSink *> m_sinks;
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
+    uint8_t m_channelMask = 0xFF;
     qint64 m_cycleStartUs = -1; // on the tick counter; -1 between cycles
 };

@@ -1,6 +1,5 @@
 #include "table/recorder.h"
 
-#include "base/appstate.h"
 #include "base/logging.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
@@ -92,7 +91,8 @@ bool Recorder::sanitizeTemplate(QString &text)
     return filterChars(text, templateChars());
 }
 
-QString Recorder::expandTemplate(const QString &templateText, const SensorDevice &device, int index)
+QString Recorder::expandTemplate(const QString &templateText, const SensorDevice &device, int index,
+                                 const QDateTime &startTime)
 {
     if (index < 0 || index >= device.channels.size())
         return QString();
@@ -111,9 +111,8 @@ QString Recorder::expandTemplate(const QString &templateText, const SensorDevice
     name.replace(QLatin1String("%SC%"), QString::number(channel.subchannel));
     name.replace(QLatin1String("%I2CA%"),
                  channel.i2cAddress != 0 ? QString::number(channel.i2cAddress) : QStringLiteral("_"));
-    const QDateTime start = AppState::instance().startTime();
-    name.replace(QLatin1String("%DATE%"), start.toString(QStringLiteral("yyyy.MM.dd")));
-    name.replace(QLatin1String("%TIME%"), start.toString(QStringLiteral("hh.mm.ss")));
+    name.replace(QLatin1String("%DATE%"), startTime.toString(QStringLiteral("yyyy.MM.dd")));
+    name.replace(QLatin1String("%TIME%"), startTime.toString(QStringLiteral("hh.mm.ss")));
 
     sanitizeFileName(name);
     while (name.contains(QLatin1String("__")))
@@ -135,7 +134,9 @@ bool Recorder::fitsFileName(const QString &templateText)
     channel.i2cSerialHigh = ~quint64(0);
     channel.i2cSerialLow = ~quint64(0);
     widest.channels.append(channel);
-    const QString name = expandTemplate(templateText, widest, 0) + QLatin1String(".csv");
+    // Any run's date and time have the same width as this one's.
+    const QDateTime anyStart(QDate(2000, 1, 1), QTime(0, 0));
+    const QString name = expandTemplate(templateText, widest, 0, anyStart) + QLatin1String(".csv");
     return name.toUtf8().size() <= MaxFileNameBytes;
 }
 
@@ -165,7 +166,7 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
         const auto owner = m_ownerOf.constFind(path);
         return owner != m_ownerOf.constEnd() && owner.value() != id;
     };
-    const QString base = expandTemplate(m_nameTemplate, device, index);
+    const QString base = expandTemplate(m_nameTemplate, device, index, m_startTime);
     QString path = pathOf(base);
     if (takenByOther(path)) {
         const QString distinct = base + QLatin1Char('_') + romToText(device.rom, false) + QLatin1Char('_')
@@ -189,7 +190,8 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
     return path;
 }
 
-QStringList Recorder::sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices)
+QStringList Recorder::sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices,
+                                  const QDateTime &startTime)
 {
     QHash<QString, ChannelId> first;
     QStringList shared;
@@ -199,7 +201,7 @@ QStringList Recorder::sharedNames(const QString &templateText, const QVector<Sen
         for (int index = 0; index < device->channels.size(); ++index) {
             if (!device->channels.at(index).isLive())
                 continue;
-            const QString name = expandTemplate(templateText, *device, index);
+            const QString name = expandTemplate(templateText, *device, index, startTime);
             const ChannelId id = ChannelId::of(*device, index);
             const auto owner = first.constFind(name);
             if (owner == first.constEnd())
@@ -315,6 +317,8 @@ int Recorder::writeHeader(SensorDevice &device, int index)
     if (path.isEmpty())
         return -1;
     m_headedPath.insert(ChannelId::of(device, index), path);
+    // A new row: the file its lines go to from now on is the one it shows.
+    m_fileNames.insert(ChannelId::of(device, index), path);
     if (QFileInfo::exists(path)) {
         m_headerOwed.remove(path);
         return 1;
@@ -332,12 +336,10 @@ int Recorder::appendReading(SensorDevice &device, int index)
     const QString path = filePathFor(device, index);
     if (path.isEmpty())
         return -1;
-    SensorChannel &channel = device.channels[index];
-    if (channel.fileName.isEmpty())
-        channel.fileName = path;
-    if (channel.writtenThisCycle)
-        return 2;
+    const SensorChannel &channel = device.channels.at(index);
     const ChannelId channelKey = ChannelId::of(device, index);
+    if (!m_fileNames.contains(channelKey))
+        m_fileNames.insert(channelKey, path);
     const auto last = m_lastWrittenReading.constFind(channelKey);
     if (last != m_lastWrittenReading.constEnd() && channel.reading <= last.value())
         return 2;
@@ -385,8 +387,18 @@ int Recorder::appendReading(SensorDevice &device, int index)
     }
     noteSuccess(path);
     m_lastWrittenReading.insert(channelKey, channel.reading);
-    channel.writtenThisCycle = true;
     return 1;
+}
+
+QString Recorder::fileNameOf(const ChannelId &channel) const
+{
+    return m_fileNames.value(channel);
+}
+
+bool Recorder::isWritten(const SensorDevice &device, int index) const
+{
+    const auto last = m_lastWrittenReading.constFind(ChannelId::of(device, index));
+    return last != m_lastWrittenReading.constEnd() && device.channels.at(index).reading <= last.value();
 }
 
 void Recorder::noteFailure(const QString &path, const QString &what, const QString &reason)

@@ -21,8 +21,8 @@ struct SensorDevice;
 // ends on every platform. A file is open only during one call.
 //
 // A reading counts as written only when its whole line reached the file: a
-// failed open, write or flush leaves no partial line behind and leaves the
-// channel's writtenThisCycle clear, so the next table update tries again.
+// failed open, write or flush leaves no partial line behind and the reading
+// unwritten, so the next table update tries again.
 // Failures are logged and kept visible through problemText().
 class Recorder
 {
@@ -38,8 +38,13 @@ public:
         "%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%";
     static constexpr const char *FullDefaultTemplate = DefaultTemplate;
 
-    // One per measurement session, which owns it.
-    Recorder() = default;
+    // One per measurement session, which owns it and gives it the run's
+    // start time, the time %DATE% and %TIME% name.
+    explicit Recorder(const QDateTime &startTime)
+        : m_startTime(startTime)
+    {
+    }
+    QDateTime startTime() const { return m_startTime; }
 
     // Empty folder: recording is off (the table manager then never calls the writers).
     QString folder() const { return m_folder; }
@@ -65,7 +70,8 @@ public:
 
     // The names the template gives more than one of these devices' live
     // channels (each once, without folder or extension), for a preview.
-    static QStringList sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices);
+    static QStringList sharedNames(const QString &templateText, const QVector<SensorDevice *> &devices,
+                                   const QDateTime &startTime);
 
     // Empty unless channels were given distinct names because the template
     // gave them the same one; then a short text for the operator.
@@ -77,14 +83,17 @@ public:
     // header first).
     int writeHeader(SensorDevice &device, int index);
 
-    // Appends the channel's reading as one line and sets its writtenThisCycle.
-    // Stores the path in the channel's fileName the first time. A reading is
-    // written once: when the channel still holds a reading already written
-    // for it (its `reading` number, e.g. after a failed read that left the
-    // record alone), nothing is added and nothing is marked.
-    // Returns 1 written, 2 already written (in this cycle, or the same
-    // reading), -1 failure (nothing written, writtenThisCycle stays clear).
+    // Appends the channel's reading as one line and keeps the path as the
+    // channel's file name the first time. A reading is written once: when the
+    // channel still holds a reading already written for it (its `reading`
+    // number, e.g. after a failed read that left the record alone), nothing
+    // is added. Returns 1 written, 2 already written, -1 failure (nothing
+    // written; the reading stays unwritten).
     int appendReading(SensorDevice &device, int index);
+    // The file the channel's first line went to ("" before any).
+    QString fileNameOf(const ChannelId &channel) const;
+    // Whether the channel's current reading is in its file.
+    bool isWritten(const SensorDevice &device, int index) const;
 
     // The measurement file's format, for what reads the files back: the
     // header's lines begin with these tags (the last two are whole lines),
@@ -107,8 +116,10 @@ public:
     static double parseNumber(const QString &text, bool *ok);
 
     // The file base name (no folder, no extension) that `templateText` gives
-    // for channel `index` of `device`; empty for an index outside the channels.
-    static QString expandTemplate(const QString &templateText, const SensorDevice &device, int index);
+    // for channel `index` of `device` in a run started at `startTime`; empty
+    // for an index outside the channels.
+    static QString expandTemplate(const QString &templateText, const SensorDevice &device, int index,
+                                  const QDateTime &startTime);
     // Replace, in place, every character that may not appear in a file name
     // (or in a template) by "_", and "№" by "N". Return whether anything changed.
     static bool sanitizeFileName(QString &text);
@@ -144,6 +155,7 @@ private:
     void noteFailure(const QString &path, const QString &what, const QString &reason);
     void noteSuccess(const QString &path);
 
+    QDateTime m_startTime;
     QString m_folder;
     QString m_nameTemplate = QString::fromLatin1(DefaultTemplate);
     double m_sample0 = NO_SAMPLE;
@@ -162,6 +174,8 @@ private:
 
     // The reading number of the last line written per channel.
     QHash<ChannelId, uint64_t> m_lastWrittenReading;
+    // Each channel's file as it was first written (the table's file column).
+    QHash<ChannelId, QString> m_fileNames;
     // The file each channel's header was last written or found in.
     QHash<ChannelId, QString> m_headedPath;
     // Paths whose header could not be written: their file still owes it.

@@ -1,6 +1,5 @@
 #include "table/tableman.h"
 
-#include "base/appstate.h"
 #include "onewire/romid.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
@@ -182,6 +181,7 @@ void TableMan::update()
     do {
         updateAgain = false;
         updateOnce();
+        emit updated();
     } while (updateAgain);
     updating = false;
 }
@@ -255,7 +255,7 @@ void TableMan::updateOnce()
 
     setColumnShown(ColI2cSerial, anyI2cSerial);
     setColumnShown(ColHubChannel, anyHub);
-    setColumnShown(ColCalibration, anyEmulator && AppState::instance().pt100Mode());
+    setColumnShown(ColCalibration, anyEmulator && pt100Mode);
     emit btnCalibrateStatusChange(anyEmulator);
     setColumnShown(ColSubchannel, anySubchannel);
 
@@ -285,16 +285,11 @@ void TableMan::refreshDevice(SensorDevice &device)
             appendRow(device, index);
         } else {
             refreshRow(row, device, index);
-            if (!device.channels.at(index).writtenThisCycle && recording) {
+            if (recording && !recorder->isWritten(device, index)) {
                 CpuMeter::Scope writing(CpuMeter::Files);
                 recorder->appendReading(device, index);
-                setCellText(row, ColFileName, device.channels.at(index).fileName);
+                setCellText(row, ColFileName, recorder->fileNameOf(ChannelId::of(device, index)));
             }
-        }
-        SensorChannel &shown = device.channels[index];
-        if (shown.reading > shown.announcedReading) {
-            shown.announcedReading = shown.reading;
-            emit readingTaken(device, index);
         }
     }
 }
@@ -318,7 +313,7 @@ void TableMan::appendRow(const SensorDevice &device, int index)
         QStringLiteral("1"),
         fixed2(0),
         fixed2(0),
-        channel.fileName,
+        recorder ? recorder->fileNameOf(row.id) : QString(),
     };
     std::copy(std::begin(texts), std::end(texts), std::begin(row.cells));
     const int at = rows.size();

@@ -57,7 +57,8 @@ public:
     bool isUpdating() const { return updating; }
 
     // Bit n set: channels with subchannel n are shown and recorded. The
-    // caller runs update() afterwards.
+    // caller runs update() afterwards. The measurement session sets it for
+    // every output at once (MeasurementSession::setChannelMask).
     void setChannelMask(uint8_t mask) { channelMask = mask; }
     // NO_SAMPLE clears a sample. The caller runs update() afterwards.
     void setSample0(double sample) { sample0 = sample; }
@@ -71,6 +72,9 @@ public:
     // with its time in the tooltip, until a fresh one arrives. The window
     // sets two measurement intervals.
     void setStaleAfterMs(qint64 ms) { staleAfterMs = ms; }
+    // The window's "-pt100" switch: the calibration column is shown for
+    // emulators only with it. Off until set; takes effect at the next update().
+    void setPt100Mode(bool on) { pt100Mode = on; }
     // Whether the row shows an old reading (stale) or a channel that did not
     // answer in the last cycle (missing, kept until the device list drops it).
     bool isRowStale(int row) const { return rows.at(row).stale; }
@@ -111,11 +115,9 @@ public:
 signals:
     // Whether some live channel belongs to a Pt100 emulator; sent on every update.
     void btnCalibrateStatusChange(bool status);
-    // A shown channel holds a reading not announced before: sent once per
-    // reading (by its `reading` number), whether or not recording is on, after
-    // the row shows it and the recorder has been handed it. The references
-    // are valid only during the call.
-    void readingTaken(const SensorDevice &device, int index);
+    // An update has refreshed the rows and handed the new readings to the
+    // recorder (sent after every update, also one made outside a cycle).
+    void updated();
     // Columns or rows were shown or hidden: the view follows.
     void shownChanged();
     // Rows were added by the last update: the view may widen its columns.
@@ -157,6 +159,7 @@ private:
     QString filter;
     double averageValue = 0;
     qint64 staleAfterMs = 0;
+    bool pt100Mode = false;
     bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;

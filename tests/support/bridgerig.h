@@ -23,18 +23,22 @@ struct BridgePacket
 };
 
 // The measurement's side of a bridge read without a Sensor: both scan
-// options on, and heater plans kept for the rig's life.
+// options on, the "-sht" switch off until set, and heater plans kept for the
+// rig's life.
 class RigContext : public BridgeContext
 {
 public:
     bool scanAllChannelSetting() const override { return true; }
     bool scanAllTypeSetting() const override { return true; }
+    bool shtModeSetting() const override { return m_shtMode; }
+    void setShtMode(bool on) { m_shtMode = on; }
     int lastI2cAddress() const override { return m_lastAddress; }
     void setLastI2cAddress(int address) override { m_lastAddress = address; }
     HeaterSchedules &heaterSchedules() override { return m_heaters; }
 
 private:
     int m_lastAddress = -1;
+    bool m_shtMode = false;
     HeaterSchedules m_heaters;
 };
 

@@ -33,6 +33,49 @@ bool forward(int from, int to)
 
 } // namespace
 
+bool MqttRelay::forwardPackets(int from, int to)
+{
+    char buffer[65536];
+    const ssize_t n = ::read(from, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    std::string &data = m_partial[from];
+    data.append(buffer, size_t(n));
+    std::string out;
+    size_t at = 0;
+    for (;;) {
+        // Fixed header: the type byte, then the remaining length in up to four 7-bit groups.
+        size_t length = 0, pos = at + 1;
+        int shift = 0;
+        bool whole = false;
+        while (pos < data.size() && shift <= 21) {
+            const unsigned char byte = static_cast<unsigned char>(data[pos++]);
+            length |= size_t(byte & 0x7F) << shift;
+            shift += 7;
+            if (!(byte & 0x80)) {
+                whole = true;
+                break;
+            }
+        }
+        if (!whole || data.size() - pos < length)
+            break;
+        const bool puback = (static_cast<unsigned char>(data[at]) >> 4) == 4;
+        if (puback && m_dropAcks)
+            ++m_acksDropped;
+        else
+            out.append(data, at, pos + length - at);
+        at = pos + length;
+    }
+    data.erase(0, at);
+    for (size_t sent = 0; sent < out.size();) {
+        const ssize_t w = ::write(to, out.data() + sent, out.size() - sent);
+        if (w <= 0)
+            return false;
+        sent += size_t(w);
+    }
+    return true;
+}
+
 MqttRelay::MqttRelay(int targetPort)
     : m_targetPort(targetPort)
 {
@@ -76,11 +119,14 @@ void MqttRelay::run()
         std::vector<int> open;
         for (size_t i = 0; i + 1 < fds.size(); i += 2) {
             const auto passes = [&](size_t k) {
-                return !(fds[k].revents & (POLLIN | POLLHUP | POLLERR)) || forward(ends[k], ends[k ^ 1]);
+                if (!(fds[k].revents & (POLLIN | POLLHUP | POLLERR)))
+                    return true;
+                return k % 2 ? forwardPackets(ends[k], ends[k ^ 1]) : forward(ends[k], ends[k ^ 1]);
             };
             if (!m_cut && passes(i) && passes(i + 1)) {
                 open.insert(open.end(), {ends[i], ends[i + 1]});
             } else {
+                m_partial.erase(ends[i + 1]);
                 ::close(ends[i]);
                 ::close(ends[i + 1]);
             }

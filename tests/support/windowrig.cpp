@@ -1,6 +1,5 @@
 #include "support/windowrig.h"
 
-#include "base/appstate.h"
 #include "base/clock.h"
 #include "sensors/sensor.h"
 #include "sim/simidentitychip.h"
@@ -22,11 +21,10 @@ QString WindowRig::prepareProcess()
                                       .arg(QDateTime::currentMSecsSinceEpoch())
                                       .toUtf8());
     Clock::setVirtual();
-    AppState::instance().resetForTest();
     return settings.path();
 }
 
-Dialogs::Responder WindowRig::startUp(bool record, const QString &folder, int intervalS)
+ScriptedDialogs::Responder WindowRig::startUp(bool record, const QString &folder, int intervalS)
 {
     return [=](const DialogRequest &r) {
         DialogAnswer a = DialogAnswer::pressed(record ? QMessageBox::Yes : QMessageBox::No);
@@ -52,10 +50,14 @@ void WindowRig::start(bool record, int intervalS)
     start(startUp(record, folder.path(), intervalS));
 }
 
-void WindowRig::start(const Dialogs::Responder &answers)
+void WindowRig::start(const ScriptedDialogs::Responder &answers)
 {
-    Dialogs::setResponder(answers);
-    window = std::make_unique<MainWindow>(&f.backend());
+    dialogs.setResponder(answers);
+    WindowPeers peers;
+    peers.dialogs = &dialogs;
+    peers.desktop = &desktop;
+    window = std::make_unique<MainWindow>(&f.backend(), peers);
+    window->applySwitches(switches);
     window->applicationTimer()->stop();
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "base/switches.h"
 #include "gui/mainwindow.h"
 #include "session/measurementsession.h"
-#include "gui/dialogs.h"
+#include "support/scripteddialogs.h"
 #include "model/sensordevice.h"
 #include "support/simfixture.h"
 
@@ -24,22 +25,23 @@ struct WindowRig
     // Once per test process, before the first window or settings object:
     // settings in a folder of the process's own that outlives the settings
     // object (so its last write at exit leaves nothing behind), a
-    // single-instance key of its own, virtual time, default switches.
+    // single-instance key of its own, virtual time.
     // Returns the settings folder.
     static QString prepareProcess();
     // Start-up answers: record into `folder` (the folder dialog cancelled
     // when it is empty) at `intervalS` seconds (0 takes the offered
     // interval, -1 cancels the interval dialog).
-    static Dialogs::Responder startUp(bool record, const QString &folder, int intervalS);
+    static ScriptedDialogs::Responder startUp(bool record, const QString &folder, int intervalS);
 
     WindowRig();
     explicit WindowRig(std::unique_ptr<SimBackend> backend);
 
     // Answers the start-up questions (startUp, into `folder`), builds the
-    // window and stops its timer.
+    // window, hands it `switches` as main() does, and stops its timer.
     void start(bool record, int intervalS);
-    // The same with any answers; they stay in force until the next setResponder.
-    void start(const Dialogs::Responder &answers);
+    // The same with any answers; they stay in force until the next
+    // dialogs.setResponder.
+    void start(const ScriptedDialogs::Responder &answers);
     // One timer tick; a tick that does not end the program leaves the timer
     // running, which is checked and stopped again.
     void tick();
@@ -62,5 +64,9 @@ struct WindowRig
 
     SimFixture f;
     QTemporaryDir folder;
+    Switches switches; // none given, unless a test sets them before start()
+    // The operator and the desktop the window talks to.
+    ScriptedDialogs dialogs;
+    NotingDesktop desktop;
     std::unique_ptr<MainWindow> window;
 };
