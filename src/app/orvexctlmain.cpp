@@ -11,6 +11,9 @@
 #include "base/clock.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
+// Outputs: the owserver-protocol and Prometheus faces.
+#include "faces/metricsface.h"
+#include "faces/owserverface.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "table/recorder.h"
@@ -52,7 +55,8 @@ const char kUsageCommands[] =
     "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
-    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n";
+    "                     [--record DIR [--template TEMPLATE]] [--mqtt URL ...] [--verbose]\n"
+    "                     [--owserver [ADDRESS:]PORT] [--metrics [ADDRESS:]PORT]\n";
 
 const char kUsageOptions[] =
     "  --cycles N      measurement cycles to run (default 1); 0: until stopped (SIGTERM, SIGINT), which\n"
@@ -123,11 +127,14 @@ struct ReadOptions
     bool templateGiven = false;
     QString nameTemplate;   // already cleaned
     MqttConfig mqtt;        // publishing when enabled()
+    OwserverConfig owserver; // outputs: serving when enabled
+    MetricsConfig metrics;
 };
 
 int usageError(const QString &what)
 {
-    err() << "orvexctl: " << what << "\n" << usage() << MqttConfig::optionsUsage();
+    err() << "orvexctl: " << what << "\n" << usage() << MqttConfig::optionsUsage()
+          << OwserverConfig::optionsUsage() << MetricsConfig::optionsUsage();
     return 2;
 }
 
@@ -336,6 +343,27 @@ int read(MeasurementSession &session, const ReadOptions &options)
         if (!mqtt)
             return failure;
     }
+    // Outputs: the faces serve from the session's sinks for the whole run.
+    std::unique_ptr<OwserverFace> owserver;
+    std::unique_ptr<MetricsFace> metrics;
+    if (options.owserver.enabled) {
+        owserver = std::make_unique<OwserverFace>(options.owserver);
+        QString error;
+        if (!owserver->start(&error)) {
+            err() << "orvexctl: " << error << "\n";
+            return 2;
+        }
+        session.addSink(owserver.get());
+    }
+    if (options.metrics.enabled) {
+        metrics = std::make_unique<MetricsFace>(options.metrics);
+        QString error;
+        if (!metrics->start(&error)) {
+            err() << "orvexctl: " << error << "\n";
+            return 2;
+        }
+        session.addSink(metrics.get());
+    }
     int opened = 0;
     const bool endless = options.cycles == 0;
     if (endless)
@@ -446,6 +474,14 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
         options->mqtt = MqttConfig::fromSettings(appSettings(), &error);
         if (!MqttConfig::takeOptions(args, &options->mqtt, &error))
             return usageError(error);
+        // Outputs: the faces, from their settings, turned on by their options.
+        options->owserver = OwserverConfig::fromSettings(appSettings(), &error);
+        options->owserver.enabled = false;
+        options->metrics = MetricsConfig::fromSettings(appSettings(), &error);
+        options->metrics.enabled = false;
+        if (!OwserverConfig::takeOptions(args, &options->owserver, &error)
+            || !MetricsConfig::takeOptions(args, &options->metrics, &error))
+            return usageError(error);
     }
     bool startGiven = false;
     QString startText;
@@ -529,7 +565,8 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("no command"));
     // Asked for anywhere on the line, they answer alone.
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out() << usage() << MqttConfig::optionsUsage() << kExitCodes;
+        out() << usage() << MqttConfig::optionsUsage() << OwserverConfig::optionsUsage() << MetricsConfig::optionsUsage()
+              << kExitCodes;
         out().flush();
         return 0;
     }

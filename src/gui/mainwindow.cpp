@@ -18,6 +18,8 @@
 #include "gui/desktop.h"
 #include "gui/dialogs.h"
 #include "publish/mqttpublisher.h"
+#include "faces/metricsface.h"
+#include "faces/owserverface.h"
 #include "gui/mqttstatuslabel.h"
 #include "session/measurementsession.h"
 #include "sensors/acquisition.h"
@@ -261,6 +263,23 @@ void MainWindow::followTableShown()
 // table shows, and the broker's state in the status bar.
 void MainWindow::setUpPublishing(QSettings &settings)
 {
+    // Outputs: the owserver-protocol and Prometheus faces, when the
+    // "Owserver/Listen" and "Metrics/Listen" settings name a port.
+    QString faceError;
+    const OwserverConfig owserverConfig = OwserverConfig::fromSettings(settings, &faceError);
+    if (owserverConfig.enabled) {
+        auto *face = new OwserverFace(owserverConfig, this);
+        if (face->start(&faceError))
+            session->addSink(face);
+    }
+    const MetricsConfig metricsConfig = MetricsConfig::fromSettings(settings, &faceError);
+    if (metricsConfig.enabled) {
+        auto *face = new MetricsFace(metricsConfig, this);
+        if (face->start(&faceError))
+            session->addSink(face);
+    }
+    if (!faceError.isEmpty())
+        qCDebug(logCritical()) << faceError;
     mqtt = MqttPublisher::fromSettings(settings, this);
     if (!mqtt)
         return;

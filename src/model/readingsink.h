@@ -1,6 +1,21 @@
 #pragma once
 
+#include <QVector>
+#include <QtGlobal>
+
 struct SensorDevice;
+
+// What one measurement cycle came to as a whole, for outputs that describe
+// the run and not only single readings (an exporter's bus and timing
+// figures, a server listing every device found). Valid only during the call.
+struct CycleSummary
+{
+    qint64 durationMs = 0; // from the cycle's start (open or refresh) to the end of its table update
+    // Per bus, in the session's order: whether its adapter was there, and
+    // its device list as of the cycle's search.
+    QVector<bool> busUp;
+    QVector<QVector<const SensorDevice *>> devices;
+};
 
 // An output fed by the measurement session: the chart archive, the MQTT
 // publisher, any later exporter. The session hands every reading the table
@@ -15,4 +30,8 @@ public:
     // references are valid only during the call. Must not process events and
     // must not keep the device.
     virtual void takeReading(const SensorDevice &device, int index) = 0;
+
+    // The cycle whose readings were just handed out has ended. The same
+    // rules as for takeReading; most outputs need nothing here.
+    virtual void cycleEnded(const CycleSummary &summary) { Q_UNUSED(summary) }
 };

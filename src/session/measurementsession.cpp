@@ -188,6 +188,7 @@ void MeasurementSession::forEachBus(const std::function<void(Bus &)> &work)
 
 int MeasurementSession::open()
 {
+    m_cycleStartUs = Clock::tickUs();
     forEachBus([](Bus &bus) { bus.openResult = bus.result.openResult = bus.acquisition.open(); });
     for (const std::unique_ptr<Bus> &bus : m_buses) {
         if (bus->openResult != 1)
@@ -204,6 +205,7 @@ Acquisition::Result MeasurementSession::search()
 
 Acquisition::Result MeasurementSession::refresh()
 {
+    m_cycleStartUs = Clock::tickUs();
     forEachBus([](Bus &bus) {
         bus.result = bus.acquisition.refresh();
         bus.openResult = bus.result.openResult;
@@ -213,6 +215,8 @@ Acquisition::Result MeasurementSession::refresh()
 
 void MeasurementSession::measure(const std::function<bool()> &stop)
 {
+    if (m_cycleStartUs < 0)
+        m_cycleStartUs = Clock::tickUs();
     // Without the adapter no device is read, whatever its kind: the files
     // get no lines and the table shows the last readings as they age.
     forEachBus([&stop](Bus &bus) {
@@ -220,10 +224,12 @@ void MeasurementSession::measure(const std::function<bool()> &stop)
             bus.sensor->measureAll(stop);
     });
     updateTable();
+    endCycle();
 }
 
 void MeasurementSession::cycle()
 {
+    m_cycleStartUs = Clock::tickUs();
     forEachBus([](Bus &bus) {
         bus.result = bus.acquisition.refresh();
         bus.openResult = bus.result.openResult;
@@ -231,6 +237,34 @@ void MeasurementSession::cycle()
             bus.sensor->measureAll();
     });
     updateTable();
+    endCycle();
+}
+
+void MeasurementSession::endCycle()
+{
+    const qint64 startUs = m_cycleStartUs;
+    m_cycleStartUs = -1;
+    if (m_sinks.isEmpty() || !tableRuns())
+        return;
+    CycleSummary summary;
+    summary.durationMs = (Clock::tickUs() - startUs) / 1000;
+    for (const std::unique_ptr<Bus> &bus : m_buses) {
+        summary.busUp.append(bus->openResult == 1);
+        QVector<const SensorDevice *> devices;
+        for (SensorDevice *device : qAsConst(*bus->sensor->devices()))
+            devices.append(device);
+        summary.devices.append(devices);
+    }
+    const QVector<ReadingSink *> sinks = m_sinks;
+    for (ReadingSink *sink : sinks) {
+        if (!m_sinks.contains(sink))
+            continue;
+        try {
+            sink->cycleEnded(summary);
+        } catch (const std::exception &e) {
+            qCDebug(logCritical()) << "An output failed at the end of a cycle:" << e.what();
+        }
+    }
 }
 
 void MeasurementSession::updateTable()

@@ -125,6 +125,8 @@ private:
     // number), to every sink: channels of present devices not being read.
     void deliverNew();
     void deliver(const SensorDevice &device, int index);
+    // Tells every sink the cycle has ended (ReadingSink::cycleEnded).
+    void endCycle();
     void build();
     // Runs `work` for every bus, side by side, and waits for all of them.
     void forEachBus(const std::function<void(Bus &)> &work);
@@ -140,4 +142,5 @@ private:
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
     uint8_t m_channelMask = 0xFF;
+    qint64 m_cycleStartUs = -1; // on the tick counter; -1 between cycles
 };

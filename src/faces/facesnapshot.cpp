@@ -1,0 +1,117 @@
+#include "faces/facesnapshot.h"
+
+#include "model/sensordevice.h"
+#include "onewire/romid.h"
+
+#include <QHostAddress>
+
+QString failureCode(const QString &text)
+{
+    if (text.isEmpty())
+        return QString();
+    // The drivers' texts, longest first where one starts another.
+    static const struct
+    {
+        const char *prefix;
+        const char *code;
+    } codes[] = {
+        {"нет ответа", "no_answer"},
+        {"ошибка CRC", "crc"},
+        {"нет преобразования", "power_on_value"},
+        {"обрыв термопары", "open_circuit"},
+        {"замыкание термопары на землю", "short_to_ground"},
+        {"замыкание термопары на питание", "short_to_vdd"},
+        {"неисправность термопары", "thermocouple_fault"},
+        {"напряжение термопары вне таблицы", "out_of_table"},
+    };
+    for (const auto &code : codes) {
+        if (text.startsWith(QString::fromUtf8(code.prefix)))
+            return QLatin1String(code.code);
+    }
+    return QStringLiteral("other");
+}
+
+void FaceSnapshotBuilder::takeReading(const SensorDevice &device, int index)
+{
+    const SensorChannel &record = device.channels.at(index);
+    Latest &latest = m_latest[ChannelId::of(device, index)];
+    FaceChannel &channel = latest.channel;
+    channel.subchannel = record.subchannel;
+    channel.hubChannel = record.hubChannel;
+    channel.i2cAddress = record.i2cAddress;
+    channel.unit = record.unit;
+    channel.type = record.type;
+    channel.value = record.value;
+    channel.time = record.time;
+    channel.failure = failureCode(record.failure);
+    if (channel.failure.isEmpty() && record.value != record.value)
+        channel.failure = QStringLiteral("other");
+    if (!channel.failure.isEmpty())
+        ++channel.failures[channel.failure];
+    latest.cycle = m_cycle;
+}
+
+std::shared_ptr<const FaceSnapshot> FaceSnapshotBuilder::endCycle(const CycleSummary &summary)
+{
+    auto snapshot = std::make_shared<FaceSnapshot>();
+    snapshot->busUp = summary.busUp;
+    snapshot->cycleMs = summary.durationMs;
+    snapshot->cycles = m_cycle;
+    for (int bus = 0; bus < summary.devices.size(); ++bus) {
+        const bool up = bus < summary.busUp.size() && summary.busUp.at(bus);
+        for (const SensorDevice *device : summary.devices.at(bus)) {
+            if (!device->isPresent())
+                continue;
+            FaceDevice face;
+            const uint64_t key = romKey(device->rom, true);
+            for (int i = 0; i < 8; ++i)
+                face.rom[i] = uint8_t(key >> (56 - 8 * i));
+            face.bus = bus;
+            face.romText = romToText(device->rom, false);
+            for (int index = 0; index < device->channels.size(); ++index) {
+                auto latest = m_latest.find(ChannelId::of(*device, index));
+                if (latest == m_latest.end())
+                    continue; // never handed out: masked, or not read since the face started
+                // A device that did not answer keeps its last record; a
+                // client must not take that for a reading of this cycle.
+                if (up && device->channels.at(index).missed && latest->cycle != m_cycle)
+                    ++latest->channel.failures[QStringLiteral("no_answer")];
+                FaceChannel channel = latest->channel;
+                channel.fresh = up && latest->cycle == m_cycle;
+                face.channels.append(channel);
+            }
+            snapshot->channelCount += face.channels.size();
+            snapshot->devices.append(face);
+        }
+    }
+    ++m_cycle;
+    return snapshot;
+}
+
+bool ListenAddress::parse(const QString &text, ListenAddress *address, QString *error)
+{
+    const QString trimmed = text.trimmed();
+    const int colon = trimmed.lastIndexOf(QLatin1Char(':'));
+    QString host = colon < 0 ? QStringLiteral("127.0.0.1") : trimmed.left(colon);
+    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        host = host.mid(1, host.size() - 2);
+    bool ok = false;
+    const uint port = trimmed.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535) {
+        *error = QStringLiteral("\"%1\" is not [ADDRESS:]PORT with a port from 1 to 65535").arg(text);
+        return false;
+    }
+    if (host != QLatin1String("localhost") && QHostAddress(host).isNull()) {
+        *error = QStringLiteral("\"%1\" is not an IP address to listen on").arg(host);
+        return false;
+    }
+    address->host = host == QLatin1String("localhost") ? QStringLiteral("127.0.0.1") : host;
+    address->port = quint16(port);
+    return true;
+}
+
+QString ListenAddress::text() const
+{
+    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return shown + QLatin1Char(':') + QString::number(port);
+}

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "model/channelid.h"
+#include "model/readingsink.h"
+
+#include <QDateTime>
+#include <QMap>
+#include <QMutex>
+#include <QString>
+#include <QVector>
+#include <cstdint>
+#include <limits>
+#include <memory>
+
+// What the servers of the outside faces (owserver protocol, Prometheus)
+// answer from: the session's latest readings as of the last cycle's end,
+// copied out of the device records so that clients never touch them and
+// measuring never waits on a client. Immutable once published.
+struct FaceChannel
+{
+    int subchannel = 0;
+    int hubChannel = -1;
+    int i2cAddress = 0; // 8-bit address byte, as the records keep it
+    QString unit;       // as the table shows it, e.g. "C", "kPa"
+    QString type;
+    double value = std::numeric_limits<double>::quiet_NaN(); // NaN: the latest reading failed
+    QString failure;    // why, as a stable code (failureCode); "" when value holds one
+    QDateTime time;     // of the latest reading
+    bool fresh = false; // read in the cycle the snapshot ends: not stale
+    QMap<QString, quint64> failures; // failed readings so far, by failure code
+
+    // A number a client may be given: read in the last cycle and not failed.
+    bool usable() const { return fresh && failure.isEmpty() && value == value; }
+};
+
+struct FaceDevice
+{
+    uint8_t rom[8] = {}; // bus order: family code first, CRC last
+    int bus = 0;
+    QString romText;     // as the table shows it
+    QVector<FaceChannel> channels;
+
+    uint8_t family() const { return rom[0]; }
+};
+
+struct FaceSnapshot
+{
+    QVector<FaceDevice> devices; // every device of every bus's list, bus by bus
+    QVector<bool> busUp;
+    qint64 cycleMs = -1;         // the last cycle's duration; -1 before the first
+    quint64 cycles = 0;
+    int channelCount = 0;
+};
+
+// The stable code for a driver's failure text ("" for none): the words are
+// for the operator, the code is data that leaves the process.
+QString failureCode(const QString &failureText);
+
+// Collects readings as the session hands them out and turns each cycle's
+// end into a new snapshot. GUI thread only, like the device records.
+class FaceSnapshotBuilder
+{
+public:
+    void takeReading(const SensorDevice &device, int index);
+    std::shared_ptr<const FaceSnapshot> endCycle(const CycleSummary &summary);
+
+private:
+    struct Latest
+    {
+        FaceChannel channel;
+        quint64 cycle = 0; // the cycle that handed it out
+    };
+    QHash<ChannelId, Latest> m_latest;
+    quint64 m_cycle = 1;
+    qint64 m_lastMs = -1;
+};
+
+// The published snapshot, shared between the GUI thread (which replaces it
+// once a cycle) and the server threads (which take a reference per request).
+// The lock guards only the pointer swap.
+class SnapshotHolder
+{
+public:
+    SnapshotHolder() : m_snapshot(std::make_shared<FaceSnapshot>()) {}
+    void publish(std::shared_ptr<const FaceSnapshot> snapshot)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_snapshot = std::move(snapshot);
+    }
+    std::shared_ptr<const FaceSnapshot> current() const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_snapshot;
+    }
+
+private:
+    mutable QMutex m_mutex;
+    std::shared_ptr<const FaceSnapshot> m_snapshot;
+};
+
+// "[ADDRESS:]PORT" for a listening socket; the address defaults to the
+// loopback one. False with *error for a bad value.
+struct ListenAddress
+{
+    QString host = QStringLiteral("127.0.0.1");
+    quint16 port = 0;
+
+    static bool parse(const QString &text, ListenAddress *address, QString *error);
+    QString text() const;
+};

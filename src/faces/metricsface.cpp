@@ -1,0 +1,297 @@
+#include "faces/metricsface.h"
+
+#include <QHostAddress>
+#include <QSettings>
+#include <arpa/inet.h>
+#include <cstring>
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+MetricsConfig MetricsConfig::fromSettings(QSettings &settings, QString *error)
+{
+    MetricsConfig config;
+    const QString listen = settings.value(QStringLiteral("Metrics/Listen")).toString().trimmed();
+    if (!listen.isEmpty())
+        config.enabled = ListenAddress::parse(listen, &config.listen, error);
+    return config;
+}
+
+bool MetricsConfig::takeOptions(QStringList &args, MetricsConfig *config, QString *error)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        QString value;
+        if (args.at(i) == QLatin1String("--metrics")) {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("--metrics needs [ADDRESS:]PORT");
+                return false;
+            }
+            value = args.takeAt(i + 1);
+        } else if (args.at(i).startsWith(QLatin1String("--metrics="))) {
+            value = args.at(i).mid(10);
+        } else {
+            continue;
+        }
+        args.removeAt(i--);
+        if (!ListenAddress::parse(value, &config->listen, error)) {
+            *error = QStringLiteral("--metrics: ") + *error;
+            return false;
+        }
+        config->enabled = true;
+    }
+    return true;
+}
+
+QString MetricsConfig::optionsUsage()
+{
+    return QStringLiteral("  --metrics [ADDRESS:]PORT  serve /metrics for Prometheus; the address defaults\n"
+                          "                     to 127.0.0.1\n");
+}
+
+namespace {
+
+struct Family
+{
+    const char *name;
+    const char *help;
+};
+
+// A quantity's family and the factor to its base unit, from the channel's unit.
+const Family *familyOf(const QString &unit, double *factor)
+{
+    static const Family temperature{"orvex_temperature_celsius", "Temperature in degrees Celsius."};
+    static const Family humidity{"orvex_relative_humidity_percent", "Relative humidity in percent."};
+    static const Family pressure{"orvex_pressure_pascals", "Pressure in pascals."};
+    static const Family co2{"orvex_co2_ppm", "Carbon dioxide in parts per million."};
+    static const Family other{"orvex_value", "A reading of another kind, in the unit its label names."};
+    *factor = 1;
+    if (unit == QLatin1String("C"))
+        return &temperature;
+    if (unit.startsWith(QLatin1Char('%')))
+        return &humidity;
+    if (unit == QLatin1String("Pa"))
+        return &pressure;
+    if (unit == QLatin1String("kPa")) {
+        *factor = 1000;
+        return &pressure;
+    }
+    if (unit == QLatin1String("hPa")) {
+        *factor = 100;
+        return &pressure;
+    }
+    if (unit == QLatin1String("ppm"))
+        return &co2;
+    return &other;
+}
+
+// A label value with backslash, quote and line feed escaped.
+void appendEscaped(QByteArray &out, const QString &value)
+{
+    for (const char c : value.toUtf8()) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '"')
+            out += "\\\"";
+        else if (c == '\n')
+            out += "\\n";
+        else
+            out += c;
+    }
+}
+
+QByteArray labels(const FaceDevice &device, const FaceChannel &channel)
+{
+    QByteArray out = "{rom=\"";
+    out += device.romText.toLatin1();
+    out += "\",bus=\"" + QByteArray::number(device.bus);
+    out += "\",subchannel=\"" + QByteArray::number(channel.subchannel);
+    out += "\",hub_channel=\"" + QByteArray::number(channel.hubChannel);
+    out += "\",i2c_address=\"" + QByteArray::number(channel.i2cAddress);
+    out += "\",sensor=\"";
+    appendEscaped(out, channel.type);
+    out += '"';
+    return out;
+}
+
+QByteArray number(double value)
+{
+    return QByteArray::number(value, 'g', 10);
+}
+
+void header(QByteArray &out, const char *name, const char *help, const char *type)
+{
+    out += "# HELP ";
+    out += name;
+    out += ' ';
+    out += help;
+    out += "\n# TYPE ";
+    out += name;
+    out += ' ';
+    out += type;
+    out += '\n';
+}
+
+} // namespace
+
+QByteArray metricsText(const FaceSnapshot &snapshot)
+{
+    QByteArray out;
+    out.reserve(256 + snapshot.channelCount * 400);
+    // Each family's samples together, as the format asks: one pass per family.
+    QVector<const Family *> families;
+    QVector<QByteArray> bodies;
+    QByteArray times, failures;
+    for (const FaceDevice &device : snapshot.devices) {
+        for (const FaceChannel &channel : device.channels) {
+            const QByteArray channelLabels = labels(device, channel);
+            if (channel.time.isValid())
+                times += "orvex_reading_timestamp_seconds" + channelLabels + "} "
+                    + number(channel.time.toMSecsSinceEpoch() / 1000.0) + '\n';
+            for (auto failure = channel.failures.cbegin(); failure != channel.failures.cend(); ++failure)
+                failures += "orvex_failed_readings_total" + channelLabels + ",reason=\"" + failure.key().toLatin1()
+                    + "\"} " + QByteArray::number(failure.value()) + '\n';
+            if (!channel.usable())
+                continue;
+            double factor = 1;
+            const Family *family = familyOf(channel.unit, &factor);
+            int at = families.indexOf(family);
+            if (at < 0) {
+                families.append(family);
+                bodies.append(QByteArray());
+                at = families.size() - 1;
+            }
+            QByteArray &body = bodies[at];
+            body += family->name + channelLabels;
+            if (family->name == QByteArrayLiteral("orvex_value")) {
+                body += ",unit=\"";
+                appendEscaped(body, channel.unit);
+                body += '"';
+            }
+            body += "} " + number(channel.value * factor) + '\n';
+        }
+    }
+    for (int i = 0; i < families.size(); ++i) {
+        header(out, families.at(i)->name, families.at(i)->help, "gauge");
+        out += bodies.at(i);
+    }
+    header(out, "orvex_reading_timestamp_seconds", "When the channel's last reading was taken (Unix time).", "gauge");
+    out += times;
+    header(out, "orvex_failed_readings_total", "Readings that gave no value, by reason.", "counter");
+    out += failures;
+    header(out, "orvex_cycle_duration_seconds", "How long the last measurement cycle took.", "gauge");
+    out += "orvex_cycle_duration_seconds " + number(qMax<qint64>(snapshot.cycleMs, 0) / 1000.0) + '\n';
+    header(out, "orvex_bus_up", "Whether the bus's adapter answered in the last cycle.", "gauge");
+    for (int bus = 0; bus < snapshot.busUp.size(); ++bus)
+        out += "orvex_bus_up{bus=\"" + QByteArray::number(bus) + "\"} " + (snapshot.busUp.at(bus) ? "1" : "0") + '\n';
+    return out;
+}
+
+namespace {
+MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
+                         const char *version, const char *uploadData, size_t *uploadSize, void **state);
+}
+
+MetricsFace::MetricsFace(const MetricsConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+{
+}
+
+MetricsFace::~MetricsFace()
+{
+    if (m_daemon)
+        MHD_stop_daemon(m_daemon);
+}
+
+bool MetricsFace::start(QString *error)
+{
+    if (m_daemon)
+        return true;
+    const QHostAddress host(m_config.listen.host);
+    sockaddr_storage address{};
+    socklen_t length = 0;
+    unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
+    if (host.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(m_config.listen.port);
+        const Q_IPV6ADDR bytes = host.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
+        length = sizeof *v6;
+        flags |= MHD_USE_IPv6;
+    } else {
+        auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(m_config.listen.port);
+        v4->sin_addr.s_addr = htonl(host.toIPv4Address());
+        length = sizeof *v4;
+    }
+    Q_UNUSED(length)
+    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr,
+                                &answerRequest, this,
+                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT,
+                                unsigned(m_config.maxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
+                                unsigned(m_config.timeoutS), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024),
+                                MHD_OPTION_END);
+    if (!m_daemon) {
+        *error = QStringLiteral("metrics: cannot listen on %1").arg(m_config.listen.text());
+        return false;
+    }
+    const MHD_DaemonInfo *info = MHD_get_daemon_info(m_daemon, MHD_DAEMON_INFO_BIND_PORT);
+    m_port = info ? info->port : m_config.listen.port;
+    return true;
+}
+
+QByteArray MetricsFace::page()
+{
+    ++m_scrapes;
+    return metricsText(*m_snapshot.current());
+}
+
+namespace {
+
+// libmicrohttpd's request handler, on its thread: /metrics for GET and HEAD.
+MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
+                         const char *, const char *, size_t *uploadSize, void **state)
+{
+    // The first call for a request only announces it.
+    if (!*state) {
+        *state = self;
+        return MHD_YES;
+    }
+    if (*uploadSize != 0) {
+        *uploadSize = 0; // a body is never wanted: dropped
+        return MHD_YES;
+    }
+    int status = MHD_HTTP_OK;
+    QByteArray body;
+    const char *type = "text/plain; version=0.0.4; charset=utf-8";
+    if (std::strcmp(method, "GET") != 0 && std::strcmp(method, "HEAD") != 0) {
+        status = MHD_HTTP_METHOD_NOT_ALLOWED;
+        body = "only GET\n";
+    } else if (std::strcmp(url, "/metrics") != 0) {
+        status = MHD_HTTP_NOT_FOUND;
+        body = "see /metrics\n";
+    } else {
+        body = static_cast<MetricsFace *>(self)->page();
+    }
+    MHD_Response *response =
+        MHD_create_response_from_buffer(size_t(body.size()), body.data(), MHD_RESPMEM_MUST_COPY);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, type);
+    if (status == MHD_HTTP_METHOD_NOT_ALLOWED)
+        MHD_add_response_header(response, "Allow", "GET, HEAD");
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+} // namespace
+
+void MetricsFace::takeReading(const SensorDevice &device, int index)
+{
+    m_builder.takeReading(device, index);
+}
+
+void MetricsFace::cycleEnded(const CycleSummary &summary)
+{
+    m_snapshot.publish(m_builder.endCycle(summary));
+}

@@ -1,0 +1,231 @@
+#include "faces/owserverface.h"
+
+#include "faces/owserverprotocol.h"
+
+#include <QAtomicInt>
+#include <QHostAddress>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QTimer>
+
+OwserverConfig OwserverConfig::fromSettings(QSettings &settings, QString *error)
+{
+    OwserverConfig config;
+    const QString listen = settings.value(QStringLiteral("Owserver/Listen")).toString().trimmed();
+    if (!listen.isEmpty())
+        config.enabled = ListenAddress::parse(listen, &config.listen, error);
+    config.maxConnections =
+        qBound(1, settings.value(QStringLiteral("Owserver/MaxConnections"), config.maxConnections).toInt(), 1024);
+    return config;
+}
+
+bool OwserverConfig::takeOptions(QStringList &args, OwserverConfig *config, QString *error)
+{
+    for (int i = 0; i < args.size(); ++i) {
+        QString value;
+        if (args.at(i) == QLatin1String("--owserver")) {
+            if (i + 1 >= args.size()) {
+                *error = QStringLiteral("--owserver needs [ADDRESS:]PORT");
+                return false;
+            }
+            value = args.takeAt(i + 1);
+        } else if (args.at(i).startsWith(QLatin1String("--owserver="))) {
+            value = args.at(i).mid(11);
+        } else {
+            continue;
+        }
+        args.removeAt(i--);
+        if (!ListenAddress::parse(value, &config->listen, error)) {
+            *error = QStringLiteral("--owserver: ") + *error;
+            return false;
+        }
+        config->enabled = true;
+    }
+    return true;
+}
+
+QString OwserverConfig::optionsUsage()
+{
+    return QStringLiteral(
+        "  --owserver [ADDRESS:]PORT  serve the latest readings over the owserver protocol\n"
+        "                     (owread, owdir, Home Assistant); the address defaults to\n"
+        "                     127.0.0.1, the protocol's usual port is 4304\n");
+}
+
+// One client connection: reads whole requests and answers each from the
+// current snapshot. Lives on the listener's thread.
+class OwConnection : public QObject
+{
+    static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+
+public:
+    OwConnection(QTcpSocket *socket, const SnapshotHolder &snapshot, const OwserverConfig &config,
+                 QAtomicInt &rejected)
+        : QObject(socket)
+        , m_socket(socket)
+        , m_snapshot(snapshot)
+        , m_rejected(rejected)
+    {
+        // Network deadlines are real time whatever the measuring clock does.
+        m_deadline.setSingleShot(true);
+        m_requestMs = config.requestTimeoutMs;
+        m_idleMs = config.idleTimeoutMs;
+        connect(&m_deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+        connect(socket, &QTcpSocket::readyRead, this, [this] { readRequests(); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        m_deadline.start(m_requestMs);
+    }
+
+private:
+    void readRequests()
+    {
+        while (m_socket->state() == QAbstractSocket::ConnectedState) {
+            if (!m_haveHeader) {
+                if (m_socket->bytesAvailable() < OwProtocol::kHeaderBytes)
+                    break;
+                char bytes[OwProtocol::kHeaderBytes];
+                m_socket->read(bytes, sizeof bytes);
+                m_header = OwProtocol::decodeHeader(bytes);
+                m_after = OwProtocol::bytesAfter(m_header);
+                if (m_after < 0) {
+                    // Not a request this server takes: there is no telling where the next one starts.
+                    m_rejected.fetchAndAddRelaxed(1);
+                    m_socket->abort();
+                    return;
+                }
+                m_haveHeader = true;
+                m_deadline.start(m_requestMs);
+            }
+            if (m_socket->bytesAvailable() < m_after)
+                break;
+            const QByteArray rest = m_socket->read(m_after);
+            m_haveHeader = false;
+            const bool keep = (m_header.flags & OwProtocol::kPersistent) != 0;
+            const std::shared_ptr<const FaceSnapshot> snapshot = m_snapshot.current();
+            m_socket->write(OwProtocol::answer(*snapshot, m_header, rest.left(m_header.payload), keep));
+            if (m_socket->bytesToWrite() > kMaxUnsentBytes) {
+                // A client that sends and never reads: its replies are not kept for it.
+                m_socket->abort();
+                return;
+            }
+            if (!keep) {
+                m_socket->disconnectFromHost();
+                return;
+            }
+            m_deadline.start(m_idleMs);
+        }
+    }
+
+    QTcpSocket *m_socket;
+    const SnapshotHolder &m_snapshot;
+    QAtomicInt &m_rejected;
+    QTimer m_deadline;
+    int m_requestMs = 0;
+    int m_idleMs = 0;
+    bool m_haveHeader = false;
+    OwProtocol::Header m_header;
+    int m_after = 0;
+};
+
+class OwListener : public QTcpServer
+{
+public:
+    OwListener(const SnapshotHolder &snapshot, const OwserverConfig &config)
+        : m_snapshot(snapshot)
+        , m_config(config)
+    {
+    }
+
+    QAtomicInt rejected;
+
+protected:
+    void incomingConnection(qintptr descriptor) override
+    {
+        auto *socket = new QTcpSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        if (m_open >= m_config.maxConnections) {
+            socket->abort();
+            socket->deleteLater();
+            return;
+        }
+        ++m_open;
+        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
+        new OwConnection(socket, m_snapshot, m_config, rejected);
+    }
+
+private:
+    const SnapshotHolder &m_snapshot;
+    OwserverConfig m_config;
+    int m_open = 0;
+};
+
+OwserverFace::OwserverFace(const OwserverConfig &config, QObject *parent)
+    : QObject(parent)
+    , m_config(config)
+{
+}
+
+OwserverFace::~OwserverFace()
+{
+    if (m_thread) {
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
+    }
+}
+
+bool OwserverFace::start(QString *error)
+{
+    if (m_thread)
+        return true;
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("owserver"));
+    m_listener = new OwListener(m_snapshot, m_config);
+    m_listener->moveToThread(m_thread);
+    connect(m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
+    m_thread->start();
+    bool listening = false;
+    QString why;
+    quint16 port = 0;
+    const ListenAddress address = m_config.listen;
+    OwListener *listener = m_listener;
+    QMetaObject::invokeMethod(
+        m_listener,
+        [listener, address, &listening, &why, &port] {
+            listening = listener->listen(QHostAddress(address.host), address.port);
+            why = listener->errorString();
+            port = listener->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
+    if (!listening) {
+        *error = QStringLiteral("owserver: cannot listen on %1: %2").arg(address.text(), why);
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
+        m_thread = nullptr;
+        m_listener = nullptr;
+        return false;
+    }
+    m_port = port;
+    return true;
+}
+
+int OwserverFace::rejectedConnections() const
+{
+    return m_listener ? m_listener->rejected.loadRelaxed() : 0;
+}
+
+void OwserverFace::takeReading(const SensorDevice &device, int index)
+{
+    m_builder.takeReading(device, index);
+}
+
+void OwserverFace::cycleEnded(const CycleSummary &summary)
+{
+    m_snapshot.publish(m_builder.endCycle(summary));
+}

@@ -1,0 +1,466 @@
+#include "faces/owserverprotocol.h"
+
+#include <QtEndian>
+#include <cerrno>
+#include <cmath>
+
+namespace OwProtocol {
+
+Header decodeHeader(const char *bytes)
+{
+    auto field = [bytes](int i) { return qFromBigEndian<qint32>(bytes + 4 * i); };
+    Header h;
+    h.version = field(0);
+    h.payload = field(1);
+    h.type = field(2);
+    h.flags = quint32(field(3));
+    h.size = field(4);
+    h.offset = field(5);
+    return h;
+}
+
+QByteArray encodeHeader(const Header &h)
+{
+    QByteArray bytes(kHeaderBytes, '\0');
+    const qint32 fields[6] = {h.version, h.payload, h.type, qint32(h.flags), h.size, h.offset};
+    for (int i = 0; i < 6; ++i)
+        qToBigEndian<qint32>(fields[i], bytes.data() + 4 * i);
+    return bytes;
+}
+
+int bytesAfter(const Header &request)
+{
+    // Version 0 from clients; another owserver sends 1 in the upper half
+    // and the number of its tokens in the lower.
+    const int kind = request.version >> 16;
+    const int tokens = request.version & 0xFFFF;
+    if (kind != 0 && kind != 1)
+        return -1;
+    if (kind == 0 && tokens != 0)
+        return -1;
+    if (tokens > 64 || request.payload < 0 || request.payload > kMaxPayload)
+        return -1;
+    return request.payload + 16 * tokens;
+}
+
+namespace {
+
+QString hex(const uint8_t *bytes, int count)
+{
+    QString text;
+    for (int i = 0; i < count; ++i)
+        text += QStringLiteral("%1").arg(uint(bytes[i]), 2, 16, QLatin1Char('0')).toUpper();
+    return text;
+}
+
+// A file's contents, or a directory's entries (names; directories end in '/').
+struct Node
+{
+    enum Kind { Missing, File, Directory } kind = Missing;
+    QByteArray value;   // a file
+    int error = 0;      // a file whose reading failed: the error a read answers
+    QStringList entries; // a directory
+    QString path;       // as replies name it, without a trailing '/'
+};
+
+// %G with six significant digits in a 12-wide field, as owserver prints floats.
+QByteArray floatText(double value)
+{
+    return QString::number(value, 'G', 6).rightJustified(12).toLatin1();
+}
+
+double inScale(double celsius, quint32 flags)
+{
+    switch ((flags >> kTemperatureShift) & 3) {
+    case 1:
+        return celsius * 1.8 + 32;
+    case 2:
+        return celsius + 273.15;
+    case 3:
+        return (celsius + 273.15) * 1.8;
+    default:
+        return celsius;
+    }
+}
+
+QString scaleUnit(quint32 flags)
+{
+    static const char *const units[] = {"C", "F", "K", "R"};
+    return QLatin1String(units[(flags >> kTemperatureShift) & 3]);
+}
+
+// A channel's value as a file: the number, or the error for a failed or stale reading.
+void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
+{
+    node.kind = Node::File;
+    if (!channel || !channel->usable()) {
+        node.error = -EIO;
+        return;
+    }
+    const bool celsius = channel->unit == QLatin1String("C");
+    node.value = floatText(celsius ? inScale(channel->value, flags) : channel->value);
+}
+
+const FaceChannel *findChannel(const FaceDevice &device, int subchannel, int hubChannel = -2, int address = -1)
+{
+    for (const FaceChannel &channel : device.channels) {
+        if (channel.subchannel == subchannel && (hubChannel == -2 || channel.hubChannel == hubChannel)
+            && (address < 0 || channel.i2cAddress == address))
+            return &channel;
+    }
+    return nullptr;
+}
+
+QString typeName(uint8_t family)
+{
+    switch (family) {
+    case 0x10:
+        return QStringLiteral("DS18S20");
+    case 0x28:
+        return QStringLiteral("DS18B20");
+    case 0x3B:
+        return QStringLiteral("MAX31850");
+    case 0x19:
+        return QStringLiteral("DS28E17");
+    default:
+        return QStringLiteral("%1").arg(uint(family), 2, 16, QLatin1Char('0')).toUpper();
+    }
+}
+
+// The name a bridge's sensor goes by in its "i2c" directory: the 7-bit
+// address in hexadecimal, after "hub<N>." when it sits behind a hub channel.
+QString sensorName(const FaceChannel &channel)
+{
+    const QString address = QStringLiteral("%1").arg(channel.i2cAddress >> 1, 2, 16, QLatin1Char('0')).toUpper();
+    if (channel.hubChannel >= 0 && channel.hubChannel < 255)
+        return QStringLiteral("hub%1.").arg(channel.hubChannel) + address;
+    return address;
+}
+
+// The property a bridge's channel appears as, from its unit.
+QString quantityName(const FaceChannel &channel)
+{
+    const QString &unit = channel.unit;
+    if (unit == QLatin1String("C"))
+        return QStringLiteral("temperature");
+    if (unit.startsWith(QLatin1Char('%')))
+        return QStringLiteral("humidity");
+    if (unit.endsWith(QLatin1String("Pa")))
+        return QStringLiteral("pressure");
+    if (unit == QLatin1String("ppm"))
+        return QStringLiteral("co2");
+    return QStringLiteral("value") + QString::number(channel.subchannel);
+}
+
+// A thermocouple fault as the yes-no files of family 3B show it.
+QByteArray faultFlag(const FaceChannel *hot, const char *code)
+{
+    if (!hot || hot->failure.isEmpty())
+        return "0";
+    if (!code) {
+        static const QStringList faults{QStringLiteral("open_circuit"), QStringLiteral("short_to_ground"),
+                                        QStringLiteral("short_to_vdd"), QStringLiteral("thermocouple_fault")};
+        return faults.contains(hot->failure) ? "1" : "0";
+    }
+    return hot->failure == QLatin1String(code) ? "1" : "0";
+}
+
+void bridgeNode(Node &node, const FaceDevice &device, const QStringList &rest, quint32 flags)
+{
+    // rest: "i2c" [sensor [property]]
+    QStringList sensors;
+    for (const FaceChannel &channel : device.channels) {
+        const QString name = sensorName(channel);
+        if (!sensors.contains(name))
+            sensors.append(name);
+    }
+    if (rest.size() == 1) {
+        node.kind = Node::Directory;
+        for (const QString &name : qAsConst(sensors))
+            node.entries.append(name + QLatin1Char('/'));
+        return;
+    }
+    if (!sensors.contains(rest.at(1)) || rest.size() > 3)
+        return;
+    QVector<const FaceChannel *> mine;
+    for (const FaceChannel &channel : device.channels) {
+        if (sensorName(channel) == rest.at(1))
+            mine.append(&channel);
+    }
+    std::sort(mine.begin(), mine.end(),
+              [](const FaceChannel *a, const FaceChannel *b) { return a->subchannel < b->subchannel; });
+    // Two channels of one quantity keep their subchannel in the name.
+    QStringList names;
+    for (const FaceChannel *channel : qAsConst(mine)) {
+        QString name = quantityName(*channel);
+        if (names.contains(name))
+            name += QString::number(channel->subchannel);
+        names.append(name);
+    }
+    if (rest.size() == 2) {
+        node.kind = Node::Directory;
+        node.entries.append(QStringLiteral("type"));
+        for (const QString &name : qAsConst(names))
+            node.entries << name << name + QStringLiteral("_unit");
+        std::sort(node.entries.begin(), node.entries.end());
+        return;
+    }
+    const QString &property = rest.at(2);
+    if (property == QLatin1String("type")) {
+        node.kind = Node::File;
+        node.value = mine.front()->type.toUtf8();
+        return;
+    }
+    for (int i = 0; i < names.size(); ++i) {
+        const FaceChannel *channel = mine.at(i);
+        if (property == names.at(i)) {
+            channelValue(node, channel, flags);
+        } else if (property == names.at(i) + QStringLiteral("_unit")) {
+            node.kind = Node::File;
+            node.value = (channel->unit == QLatin1String("C") ? scaleUnit(flags) : channel->unit).toUtf8();
+        }
+    }
+}
+
+void deviceNode(Node &node, const FaceDevice &device, const QStringList &rest, quint32 flags)
+{
+    const uint8_t family = device.family();
+    const bool thermometer = family == 0x10 || family == 0x28;
+    const bool thermocouple = family == 0x3B;
+    if (rest.isEmpty()) {
+        node.kind = Node::Directory;
+        node.entries = QStringList{QStringLiteral("address"), QStringLiteral("crc8"), QStringLiteral("family"),
+                                   QStringLiteral("id"),      QStringLiteral("r_address"), QStringLiteral("r_id"),
+                                   QStringLiteral("type")};
+        if (thermometer || thermocouple)
+            node.entries << QStringLiteral("temperature") << QStringLiteral("latesttemp");
+        if (thermocouple)
+            node.entries << QStringLiteral("thermocouple") << QStringLiteral("fault") << QStringLiteral("open_circuit")
+                         << QStringLiteral("ground_short") << QStringLiteral("vdd_short");
+        if (family == 0x19 && !device.channels.isEmpty())
+            node.entries << QStringLiteral("i2c/");
+        std::sort(node.entries.begin(), node.entries.end());
+        return;
+    }
+    if (family == 0x19 && rest.first() == QLatin1String("i2c")) {
+        bridgeNode(node, device, rest, flags);
+        return;
+    }
+    if (rest.size() != 1)
+        return;
+    const QString &property = rest.first();
+    uint8_t reversed[8];
+    for (int i = 0; i < 8; ++i)
+        reversed[i] = device.rom[7 - i];
+    node.kind = Node::File;
+    if (property == QLatin1String("address"))
+        node.value = hex(device.rom, 8).toLatin1();
+    else if (property == QLatin1String("r_address"))
+        node.value = hex(reversed, 8).toLatin1();
+    else if (property == QLatin1String("id"))
+        node.value = hex(device.rom + 1, 6).toLatin1();
+    else if (property == QLatin1String("r_id"))
+        node.value = hex(reversed + 1, 6).toLatin1();
+    else if (property == QLatin1String("crc8"))
+        node.value = hex(device.rom + 7, 1).toLatin1();
+    else if (property == QLatin1String("family"))
+        node.value = hex(device.rom, 1).toLatin1();
+    else if (property == QLatin1String("type"))
+        node.value = typeName(family).toLatin1();
+    else if (thermometer && (property == QLatin1String("temperature") || property == QLatin1String("latesttemp")))
+        channelValue(node, findChannel(device, 0), flags);
+    // Family 3B: "temperature" is the chip's (cold junction), "thermocouple" the hot junction.
+    else if (thermocouple && (property == QLatin1String("temperature") || property == QLatin1String("latesttemp")))
+        channelValue(node, findChannel(device, 1), flags);
+    else if (thermocouple && property == QLatin1String("thermocouple"))
+        channelValue(node, findChannel(device, 0), flags);
+    else if (thermocouple && property == QLatin1String("fault"))
+        node.value = faultFlag(findChannel(device, 0), nullptr);
+    else if (thermocouple && property == QLatin1String("open_circuit"))
+        node.value = faultFlag(findChannel(device, 0), "open_circuit");
+    else if (thermocouple && property == QLatin1String("ground_short"))
+        node.value = faultFlag(findChannel(device, 0), "short_to_ground");
+    else if (thermocouple && property == QLatin1String("vdd_short"))
+        node.value = faultFlag(findChannel(device, 0), "short_to_vdd");
+    else
+        node.kind = Node::Missing;
+}
+
+// The device a path element names, in any of the six formats (family, id
+// and CRC in hexadecimal, dots optional); a CRC given must match.
+const FaceDevice *findDevice(const FaceSnapshot &snapshot, const QString &name, int bus)
+{
+    QString digits = name;
+    if (digits.size() > 2 && digits.at(2) == QLatin1Char('.'))
+        digits.remove(2, 1);
+    if (digits.size() > 14 && digits.at(14) == QLatin1Char('.'))
+        digits.remove(14, 1);
+    if (digits.size() != 14 && digits.size() != 16)
+        return nullptr;
+    bool ok = false;
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    digits.toULongLong(&ok, 16);
+    if (!ok)
+        return nullptr;
+    for (const FaceDevice &device : snapshot.devices) {
+        if (bus >= 0 && device.bus != bus)
+            continue;
+        bool same = true;
+        for (int i = 0; i < bytes.size() && same; ++i)
+            same = uint8_t(bytes.at(i)) == device.rom[i];
+        if (same)
+            return &device;
+    }
+    return nullptr;
+}
+
+Node resolve(const FaceSnapshot &snapshot, const QString &path, quint32 flags)
+{
+    Node node;
+    QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    QString prefix;
+    int bus = -1;
+    bool uncached = false;
+    // "/uncached" and "/bus.N" may lead, in either order.
+    while (!parts.isEmpty()) {
+        const QString &first = parts.first();
+        if (first == QLatin1String("uncached") && !uncached) {
+            uncached = true;
+        } else if (first.startsWith(QLatin1String("bus.")) && bus < 0) {
+            bool ok = false;
+            const int number = first.mid(4).toInt(&ok);
+            if (!ok || number < 0 || number >= snapshot.busUp.size() || first.mid(4) != QString::number(number))
+                return node;
+            bus = number;
+        } else {
+            break;
+        }
+        prefix += QLatin1Char('/') + first;
+        parts.removeFirst();
+    }
+    if (parts.isEmpty()) {
+        node.kind = Node::Directory;
+        node.path = prefix;
+        for (const FaceDevice &device : snapshot.devices) {
+            if (bus < 0 || device.bus == bus)
+                node.entries.append(deviceName(device, flags) + QLatin1Char('/'));
+        }
+        if (bus < 0 && !uncached && (flags & kBusList)) {
+            for (int i = 0; i < snapshot.busUp.size(); ++i)
+                node.entries.append(QStringLiteral("bus.%1/").arg(i));
+            node.entries.append(QStringLiteral("uncached/"));
+        }
+        return node;
+    }
+    const FaceDevice *device = findDevice(snapshot, parts.first(), bus);
+    if (!device)
+        return node;
+    parts.removeFirst();
+    deviceNode(node, *device, parts, flags);
+    node.path = prefix + QLatin1Char('/') + deviceName(*device, flags);
+    for (const QString &part : qAsConst(parts))
+        node.path += QLatin1Char('/') + part;
+    return node;
+}
+
+QByteArray reply(const Header &request, qint32 ret, const QByteArray &data, bool persistent, bool terminated = false)
+{
+    Header h;
+    h.payload = data.size() + (terminated ? 1 : 0);
+    h.type = ret;
+    h.flags = persistent ? request.flags | kPersistent : request.flags & ~kPersistent;
+    h.size = data.size();
+    return encodeHeader(h) + data + (terminated ? QByteArray(1, '\0') : QByteArray());
+}
+
+} // namespace
+
+QString deviceName(const FaceDevice &device, quint32 flags)
+{
+    const QString family = hex(device.rom, 1);
+    const QString id = hex(device.rom + 1, 6);
+    const QString crc = hex(device.rom + 7, 1);
+    switch ((flags >> kDeviceFormatShift) & 0xFF) {
+    case 1:
+        return family + id;
+    case 2:
+        return family + QLatin1Char('.') + id + QLatin1Char('.') + crc;
+    case 3:
+        return family + QLatin1Char('.') + id + crc;
+    case 4:
+        return family + id + QLatin1Char('.') + crc;
+    case 5:
+        return family + id + crc;
+    default:
+        return family + QLatin1Char('.') + id;
+    }
+}
+
+QByteArray answer(const FaceSnapshot &snapshot, const Header &request, const QByteArray &payload, bool persistent)
+{
+    const auto error = [&](int code) { return reply(request, -code, QByteArray(), persistent); };
+    if (request.type == Nop)
+        return reply(request, 0, QByteArray(), persistent);
+    const int end = payload.indexOf('\0');
+    if (end < 0)
+        return error(EINVAL);
+    const QString path = QString::fromUtf8(payload.left(end));
+    if (path.isEmpty() || path.at(0) != QLatin1Char('/'))
+        return error(ENOENT);
+    const Node node = resolve(snapshot, path, request.flags);
+    if (request.type == Write)
+        return error(node.kind == Node::Missing ? ENOENT : ENOTSUP);
+    if (request.type == Present)
+        return node.kind == Node::Missing ? error(ENOENT) : reply(request, 0, QByteArray(), persistent);
+    if (node.kind == Node::Missing)
+        return error(ENOENT);
+
+    int type = request.type;
+    if (type == Get || type == GetSlash) {
+        if (node.kind == Node::Directory)
+            type = type == Get ? DirAll : DirAllSlash;
+        else
+            type = Read;
+    }
+    switch (type) {
+    case Read:
+    case Size: {
+        if (node.kind == Node::Directory)
+            return error(EISDIR);
+        if (node.error)
+            return error(-node.error);
+        if (type == Size)
+            return reply(request, node.value.size(), QByteArray(), persistent);
+        if (request.offset < 0)
+            return error(EINVAL);
+        QByteArray data = node.value.mid(request.offset);
+        if (request.size > 0)
+            data.truncate(request.size);
+        return reply(request, data.size(), data, persistent);
+    }
+    case Dir:
+    case DirAll:
+    case DirAllSlash: {
+        if (node.kind != Node::Directory)
+            return error(ENOTDIR);
+        QStringList full;
+        for (const QString &entry : node.entries) {
+            QString name = node.path + QLatin1Char('/') + entry;
+            if (type != DirAllSlash && name.endsWith(QLatin1Char('/')))
+                name.chop(1);
+            full.append(name);
+        }
+        if (type != Dir)
+            return reply(request, 0, full.join(QLatin1Char(',')).toUtf8(), persistent, true);
+        // One message per entry, then an empty one.
+        QByteArray out;
+        for (const QString &name : qAsConst(full))
+            out += reply(request, 0, name.toUtf8(), persistent, true);
+        return out + reply(request, 0, QByteArray(), persistent);
+    }
+    default:
+        return error(EINVAL);
+    }
+}
+
+} // namespace OwProtocol
