@@ -22,6 +22,11 @@ QString W1Backend::problem() const
     return m_master.problem();
 }
 
+QString W1Backend::deviceProblem(const uint8_t rom[8]) const
+{
+    return m_master.deviceProblem(rom);
+}
+
 MasterEntry W1Backend::masterEntry()
 {
     MasterEntry entry;

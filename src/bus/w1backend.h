@@ -19,6 +19,7 @@ public:
 
     QString description() const override;
     QString problem() const override;
+    QString deviceProblem(const uint8_t rom[8]) const override;
     // Plain file operations, nothing tied to a thread.
     bool runsInAnyThread() const override { return true; }
 

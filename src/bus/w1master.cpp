@@ -4,6 +4,7 @@
 #include "bus/romcommands.h"
 #include "bus/w1sysfs.h"
 
+#include <QDir>
 #include <QFile>
 #include <cstring>
 
@@ -14,6 +15,7 @@ const uint8_t kReadScratchpad = 0xBE;
 const uint8_t kWriteScratchpad = 0x4E;
 const uint8_t kCopyScratchpad = 0x48;
 const uint8_t kDs18s20Family = 0x10;
+const uint8_t kDs28e17Family = 0x19;
 const int kScratchpadSize = 9;
 // The kernel's w1 masters have no port numbers; one bus, port 0.
 const short kPortType = 0;
@@ -60,6 +62,29 @@ QString W1Master::problem() const
     if (!m_present)
         return QStringLiteral("no kernel 1-Wire master %1 in %2").arg(m_name, W1Sysfs::devicesDir());
     return QString();
+}
+
+QString W1Master::deviceProblem(const uint8_t rom[8]) const
+{
+    Rom device;
+    std::memcpy(device.data(), rom, 8);
+    const QString dir = devicePath(device);
+    const bool therm = W1Sysfs::thermFamily(rom[0]);
+    // Only what the program reads beyond the ROM: thermometers without
+    // w1_slave (w1_therm not loaded) and the I2C bridges.
+    if (m_name.isEmpty() || (therm && QFile::exists(dir + QStringLiteral("/w1_slave")))
+        || (!therm && rom[0] != kDs28e17Family))
+        return QString();
+    if (rom[0] == kDs28e17Family) {
+        // The kernel's own w1_ds28e17 driver makes the bridge an I2C bus of
+        // its own (an i2c-N entry, the speed and stretch attributes).
+        const QStringList buses = QDir(dir).entryList({QStringLiteral("i2c-*")}, QDir::Dirs | QDir::System);
+        if (!buses.isEmpty() || QFile::exists(dir + QStringLiteral("/stretch")))
+            return QStringLiteral("held by the kernel's w1_ds28e17 driver%1; its I2C sensors are the kernel's to read")
+                .arg(buses.isEmpty() ? QString() : QStringLiteral(" (") + buses.first() + QLatin1Char(')'));
+    }
+    return QStringLiteral("нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, "
+                          "which gives it the thermometers only");
 }
 
 QStringList W1Master::takeOperations()
@@ -322,11 +347,11 @@ void W1Master::unreachable(const Rom &rom, uint8_t command)
                                             .arg(command, 2, 16, QLatin1Char('0'));
         return;
     }
-    qCInfo(logCritical()).noquote()
-        << QStringLiteral("w1: %1 not read (command 0x%2): нет доступа к netlink: the kernel gives this program "
-                          "the thermometers' w1_slave files only")
-               .arg(name)
-               .arg(command, 2, 16, QLatin1Char('0'));
+    const QString why = deviceProblem(rom.data());
+    qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1 not read (command 0x%2): %3")
+                                           .arg(name)
+                                           .arg(command, 2, 16, QLatin1Char('0'))
+                                           .arg(why.isEmpty() ? QStringLiteral("нет доступа к netlink") : why);
 }
 
 void W1Master::setOverdriveTiming(bool on)

@@ -39,6 +39,9 @@ public:
     QString name() const { return m_name; }
     // Why the bus cannot be used, for the operator; empty when it can.
     QString problem() const;
+    // Why the device with this ROM cannot be read through sysfs (it needs
+    // raw access to the bus); empty for a thermometer the kernel reads.
+    QString deviceProblem(const uint8_t rom[8]) const;
 
     // What the kernel was asked since the last call, one line each
     // ("read 28-00000a1b2c3d/w1_slave", "write therm_bulk_read trigger"):

@@ -43,8 +43,10 @@ public:
     // process that is not root).
     void setMode(const QString &relative, int mode);
 
-private:
+    // Where the file is in the test bed's own tree, for the test's hands.
     QString hostPath(const QString &relative) const;
+
+private:
 
     _UMockdevTestbed *m_testbed = nullptr;
     QString m_root;
