@@ -232,6 +232,19 @@ private slots:
         QVERIFY(std::isnan(valueOf(*rig.session, good)));
         QCOMPARE(valueOf(*rig.session, lying), -3.5);
 
+        // Gone between the search and its read: no value, and no talk of
+        // access it would not have needed.
+        const QString brief = nameOf("280C0000000000");
+        rig.bed.addDevice(kMaster, brief, W1TestBed::slaveText(ds18b20(5.0)));
+        rig.session->refresh();
+        rig.bed.removeDevice(kMaster, brief);
+        {
+            LogCapture log;
+            rig.session->measure();
+            QVERIFY(std::isnan(valueOf(*rig.session, brief)));
+            QVERIFY(!log.texts().join('\n').contains(QStringLiteral("netlink")));
+        }
+
         // Gone as an unplugged adapter is: no reads until it is back.
         rig.backend->master().takeOperations();
         rig.bed.removeMaster(kMaster);

@@ -271,7 +271,9 @@ void W1Master::readScratchpad()
     const QString path = devicePath(m_roms.at(m_selected)) + QStringLiteral("/w1_slave");
     record(QStringLiteral("read %1/w1_slave").arg(W1Sysfs::nameFromRom(m_roms.at(m_selected).data())));
     QByteArray scratchpad;
-    if (!QFile::exists(path)) {
+    if (!QFile::exists(devicePath(m_roms.at(m_selected)))) {
+        // Left the bus since the reset: it answers nothing, as on the wire.
+    } else if (!QFile::exists(path)) {
         unreachable(m_roms.at(m_selected), kReadScratchpad);
     } else if (!W1Sysfs::scratchpadFromText(readFile(path), &scratchpad)) {
         // Empty while a bulk conversion runs or after a failed read; cut
