@@ -124,7 +124,7 @@ private slots:
         QVERIFY(dynamic_cast<SimBackend *>(BusOption::open(QStringLiteral("sim"), &error).get()));
         QVERIFY(!BusOption::open(QStringLiteral("serial"), &error));
         QCOMPARE(error, QStringLiteral("--bus=serial: unknown bus (expected sim, sim:FILE, tmex, tmex:PATH, "
-                                       "serial:PORT, usb, usb:SERIAL or usb:BUS-PORT)"));
+                                       "serial:PORT, usb, usb:SERIAL, usb:BUS-PORT, w1 or w1:MASTER)"));
     }
 
     // Every --bus value in order (the last one is the one value()); the

@@ -240,7 +240,14 @@ int scan(MeasurementSession &session, const QStringList &busValues)
         for (const RomId &rom : roms) {
             out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
                   << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
-            if ((rom.at(0) & 0xFF) == 0x19)
+            // A device this bus cannot reach beyond the search says why.
+            uint8_t bytes[8];
+            for (int i = 0; i < 8; ++i)
+                bytes[i] = uint8_t(rom.value(i));
+            const QString unreachable = session.backend(bus) ? session.backend(bus)->deviceProblem(bytes) : QString();
+            if (!unreachable.isEmpty())
+                out() << "    " << unreachable << "\n";
+            else if ((rom.at(0) & 0xFF) == 0x19)
                 describeBridge(rom, session, bus);
         }
     }

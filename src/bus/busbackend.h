@@ -43,6 +43,14 @@ public:
     // may not be opened, an adapter that does not answer); empty when there
     // is nothing to add to the session's status.
     virtual QString problem() const { return QString(); }
+    // Why the device with this ROM (bus order) cannot be read through this
+    // bus although the search finds it, in words for the operator; empty
+    // when nothing stands in its way.
+    virtual QString deviceProblem(const uint8_t rom[8]) const
+    {
+        (void)rom;
+        return QString();
+    }
     // Whether the bus may be driven from a thread other than the one that
     // opened it (several buses measured at once in threads of their own).
     // Masters built on Qt objects with thread affinity (a serial port) or on

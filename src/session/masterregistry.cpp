@@ -3,6 +3,7 @@
 #include "bus/serialbackend.h"
 #include "bus/tmexlibrary.h"
 #include "bus/usbbackend.h"
+#include "bus/w1backend.h"
 #include "sim/simbusloader.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@ const QVector<MasterEntry> &MasterRegistry::entries()
         TmexLibrary::masterEntry(),
         SerialBackend::masterEntry(),
         UsbBackend::masterEntry(),
+        W1Backend::masterEntry(),
     };
     return list;
 }

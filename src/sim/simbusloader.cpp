@@ -303,7 +303,7 @@ MasterEntry SimBusLoader::masterEntry()
         return loadFile(path, error);
     };
     // Last: without hardware the program still shows what it does.
-    entry.defaultPlace = 3;
+    entry.defaultPlace = 4;
     entry.defaultUsage = QStringLiteral("the demo bus");
     entry.choose = [](QString *error) -> std::unique_ptr<BusBackend> { return loadDemo(error); };
     return entry;

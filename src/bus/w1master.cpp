@@ -1,0 +1,434 @@
+#include "bus/w1master.h"
+
+#include "base/logging.h"
+#include "bus/crc.h"
+#include "bus/romcommands.h"
+#include "bus/w1sysfs.h"
+
+#include <QDir>
+#include <QFile>
+#include <cstring>
+
+namespace {
+
+const uint8_t kConvertT = 0x44;
+const uint8_t kReadScratchpad = 0xBE;
+const uint8_t kWriteScratchpad = 0x4E;
+const uint8_t kCopyScratchpad = 0x48;
+const uint8_t kDs18s20Family = 0x10;
+const uint8_t kDs28e17Family = 0x19;
+const int kScratchpadSize = 9;
+// The kernel's w1 masters have no port numbers; one bus, port 0.
+const short kPortType = 0;
+// Bounds the operations kept when nobody takes them.
+const int kOperationsKept = 4096;
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+} // namespace
+
+W1Master::W1Master(const QString &selector)
+{
+    const QStringList present = W1Sysfs::masters();
+    if (selector.isEmpty()) {
+        if (present.size() == 1)
+            m_name = present.first();
+        else if (present.isEmpty())
+            m_selectError = QStringLiteral("no kernel 1-Wire master in %1 (load the w1-gpio overlay, ds2482 or ds2490, "
+                                           "and w1_therm)")
+                                .arg(W1Sysfs::devicesDir());
+        else
+            m_selectError = QStringLiteral("%1 kernel 1-Wire masters (%2): choose one with w1:MASTER")
+                                .arg(present.size())
+                                .arg(present.join(QStringLiteral(", ")));
+    } else {
+        bool number = false;
+        selector.toInt(&number);
+        m_name = number ? QStringLiteral("w1_bus_master") + selector : selector;
+    }
+    if (!m_name.isEmpty())
+        m_present = listDevices();
+}
+
+QString W1Master::problem() const
+{
+    if (!m_selectError.isEmpty())
+        return m_selectError;
+    if (!m_present)
+        return QStringLiteral("no kernel 1-Wire master %1 in %2").arg(m_name, W1Sysfs::devicesDir());
+    return QString();
+}
+
+QString W1Master::deviceProblem(const uint8_t rom[8]) const
+{
+    Rom device;
+    std::memcpy(device.data(), rom, 8);
+    const QString dir = devicePath(device);
+    const bool therm = W1Sysfs::thermFamily(rom[0]);
+    // Only what the program reads beyond the ROM: thermometers without
+    // w1_slave (w1_therm not loaded) and the I2C bridges.
+    if (m_name.isEmpty() || (therm && QFile::exists(dir + QStringLiteral("/w1_slave")))
+        || (!therm && rom[0] != kDs28e17Family))
+        return QString();
+    if (rom[0] == kDs28e17Family) {
+        // The kernel's own w1_ds28e17 driver makes the bridge an I2C bus of
+        // its own (an i2c-N entry, the speed and stretch attributes).
+        const QStringList buses = QDir(dir).entryList({QStringLiteral("i2c-*")}, QDir::Dirs | QDir::System);
+        if (!buses.isEmpty() || QFile::exists(dir + QStringLiteral("/stretch")))
+            return QStringLiteral("held by the kernel's w1_ds28e17 driver%1; its I2C sensors are the kernel's to read")
+                .arg(buses.isEmpty() ? QString() : QStringLiteral(" (") + buses.first() + QLatin1Char(')'));
+    }
+    return QStringLiteral("нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, "
+                          "which gives it the thermometers only");
+}
+
+QStringList W1Master::takeOperations()
+{
+    QStringList taken;
+    taken.swap(m_operations);
+    return taken;
+}
+
+void W1Master::record(const QString &operation)
+{
+    if (m_operations.size() >= kOperationsKept)
+        m_operations.removeFirst();
+    m_operations << operation;
+}
+
+bool W1Master::defaultPort(short *portNum, short *portType) const
+{
+    *portNum = 0;
+    *portType = kPortType;
+    return !m_name.isEmpty();
+}
+
+bool W1Master::connected() const
+{
+    return m_present;
+}
+
+bool W1Master::setUp()
+{
+    m_present = !m_name.isEmpty() && listDevices();
+    return m_present;
+}
+
+bool W1Master::listDevices()
+{
+    QStringList names;
+    if (!W1Sysfs::deviceNames(m_name, &names))
+        return false;
+    m_roms.clear();
+    for (const QString &name : names) {
+        Rom rom;
+        if (W1Sysfs::romFromName(name, rom.data()))
+            m_roms << rom;
+    }
+    return true;
+}
+
+QString W1Master::devicePath(const Rom &rom) const
+{
+    return W1Sysfs::masterDir(m_name) + QLatin1Char('/') + W1Sysfs::nameFromRom(rom.data());
+}
+
+int W1Master::reset()
+{
+    m_phase = Phase::Idle;
+    m_all = false;
+    m_selected = -1;
+    m_toRead.clear();
+    if (m_name.isEmpty())
+        return -1;
+    // The directory is the kernel's own account of the bus: a master that has
+    // gone is an adapter unplugged.
+    m_present = listDevices();
+    if (!m_present)
+        return -1;
+    // The kernel drives the line at standard speed only: no device answers a
+    // reset at overdrive timing, so the overdrive probe ends at standard speed.
+    if (m_overdrive || m_roms.isEmpty())
+        return 0;
+    m_phase = Phase::RomCommand;
+    return 1;
+}
+
+int W1Master::touchBit(int bit)
+{
+    if (!m_present)
+        return -1;
+    // The kernel's reads and conversions are done when the file operation
+    // returns, so a busy poll finds the device done; otherwise the line
+    // stays high for a read slot, as with no device pulling it down.
+    return bit ? 1 : 0;
+}
+
+int W1Master::touchByte(int byte)
+{
+    if (!m_present)
+        return -1;
+    const uint8_t value = uint8_t(byte);
+    switch (m_phase) {
+    case Phase::RomCommand:
+        if (value == RomCommand::kMatch) {
+            m_matched.clear();
+            m_phase = Phase::Matching;
+        } else if (value == RomCommand::kSkip) {
+            m_all = true;
+            m_phase = Phase::Function;
+        } else if (value == RomCommand::kRead && m_roms.size() == 1) {
+            m_selected = 0;
+            m_toRead = QByteArray(reinterpret_cast<const char *>(m_roms.first().data()), 8);
+            m_phase = Phase::Reading;
+        } else if (value == RomCommand::kSearch) {
+            // searchTriplets walks the ROMs; nothing to do for the byte itself.
+        } else {
+            // Overdrive Skip, Resume, Alarm Search: nothing the kernel offers.
+            m_phase = Phase::Idle;
+        }
+        return value;
+    case Phase::Matching:
+        m_matched.append(char(value));
+        if (m_matched.size() == 8) {
+            m_selected = -1;
+            for (int i = 0; i < m_roms.size(); ++i) {
+                if (std::memcmp(m_roms.at(i).data(), m_matched.constData(), 8) == 0)
+                    m_selected = i;
+            }
+            m_phase = m_selected >= 0 ? Phase::Function : Phase::Idle;
+        }
+        return value;
+    case Phase::Function:
+        functionCommand(value);
+        return value;
+    case Phase::Reading:
+        if (m_toRead.isEmpty())
+            return value;
+        {
+            const uint8_t next = uint8_t(m_toRead.at(0));
+            m_toRead.remove(0, 1);
+            // The line is the wired-AND of what the master sends and the device.
+            return value & next;
+        }
+    case Phase::WritingScratchpad:
+        m_written.append(char(value));
+        if (m_written.size() == (m_roms.at(m_selected).at(0) == kDs18s20Family ? 2 : 3))
+            writeScratchpadDone();
+        return value;
+    case Phase::Idle:
+        break;
+    }
+    return value;
+}
+
+void W1Master::functionCommand(uint8_t command)
+{
+    m_phase = Phase::Idle;
+    if (command == kConvertT) {
+        // A conversion replaces what a Write Scratchpad left.
+        m_writtenScratchpad.clear();
+        // One device: its w1_slave read converts it.
+        if (m_all)
+            triggerBulk();
+        return;
+    }
+    if (m_all) {
+        // Other broadcasts (a hub's channels switched off, say) reach no
+        // device through sysfs; a lone device's scratchpad is still its own.
+        if (command != kReadScratchpad || m_roms.size() != 1) {
+            const QString key = QStringLiteral("broadcast %1").arg(command);
+            if (!m_warned.contains(key)) {
+                m_warned << key;
+                qCDebug(logInfo()).noquote()
+                    << QStringLiteral("w1: broadcast command 0x%1 needs raw access; not sent").arg(command, 2, 16, QLatin1Char('0'));
+            }
+            return;
+        }
+        m_selected = 0;
+    }
+    if (m_selected < 0)
+        return;
+    const Rom rom = m_roms.at(m_selected);
+    const bool therm = W1Sysfs::thermFamily(rom.at(0));
+    if (therm && command == kReadScratchpad) {
+        readScratchpad();
+    } else if (therm && command == kWriteScratchpad && rom.at(0) != kDs18s20Family) {
+        m_written.clear();
+        m_phase = Phase::WritingScratchpad;
+    } else if (therm && command == kCopyScratchpad) {
+        copyScratchpad();
+    } else {
+        unreachable(rom, command);
+    }
+}
+
+void W1Master::readScratchpad()
+{
+    const QString name = W1Sysfs::nameFromRom(m_roms.at(m_selected).data());
+    const auto written = m_writtenScratchpad.constFind(name);
+    if (written != m_writtenScratchpad.constEnd()) {
+        m_toRead = written.value();
+        m_phase = Phase::Reading;
+        return;
+    }
+    const QString path = devicePath(m_roms.at(m_selected)) + QStringLiteral("/w1_slave");
+    record(QStringLiteral("read %1/w1_slave").arg(name));
+    QByteArray scratchpad;
+    if (!QFile::exists(devicePath(m_roms.at(m_selected)))) {
+        // Left the bus since the reset: it answers nothing, as on the wire.
+    } else if (!QFile::exists(path)) {
+        unreachable(m_roms.at(m_selected), kReadScratchpad);
+    } else if (!W1Sysfs::scratchpadFromText(readFile(path), &scratchpad)) {
+        // Empty while a bulk conversion runs or after a failed read; cut
+        // short when the device left mid-read. The device answers nothing.
+        qCDebug(logWarning()) << "w1:" << m_name << W1Sysfs::nameFromRom(m_roms.at(m_selected).data())
+                              << "w1_slave gave no scratchpad";
+    }
+    m_toRead = scratchpad.size() == kScratchpadSize ? scratchpad : QByteArray();
+    if (!m_toRead.isEmpty())
+        m_lastScratchpad.insert(name, m_toRead);
+    m_phase = Phase::Reading;
+}
+
+void W1Master::triggerBulk()
+{
+    const QString path = W1Sysfs::masterDir(m_name) + QStringLiteral("/therm_bulk_read");
+    if (m_bulkRefused || !QFile::exists(path))
+        return;
+    if (!W1Sysfs::writable(path) || !writeAttribute(path, QByteArrayLiteral("trigger\n"))) {
+        // Only root may write it: each device then converts on its read.
+        m_bulkRefused = true;
+        qCInfo(logInfo()) << "w1:" << m_name << "therm_bulk_read may not be written; each thermometer converts on its read";
+        return;
+    }
+    record(QStringLiteral("write therm_bulk_read trigger"));
+}
+
+void W1Master::writeScratchpadDone()
+{
+    m_phase = Phase::Idle;
+    // The kernel sets the resolution from a number of bits; the alarm bytes
+    // the drivers write back unchanged.
+    const int bits = 9 + ((uint8_t(m_written.at(2)) >> 5) & 3);
+    const Rom rom = m_roms.at(m_selected);
+    const QString path = devicePath(rom) + QStringLiteral("/w1_slave");
+    if (W1Sysfs::writable(path) && writeAttribute(path, QByteArray::number(bits) + '\n')) {
+        const QString name = W1Sysfs::nameFromRom(rom.data());
+        record(QStringLiteral("write %1/w1_slave %2").arg(name).arg(bits));
+        // The written bytes are in the chip's scratchpad now: a read that
+        // checks them is answered from here.
+        QByteArray scratchpad = m_lastScratchpad.value(name);
+        if (scratchpad.size() == kScratchpadSize) {
+            scratchpad.replace(2, 3, m_written.left(3));
+            scratchpad[8] = char(Crc::dallas8(scratchpad.left(8)));
+            m_writtenScratchpad.insert(name, scratchpad);
+        }
+        return;
+    }
+    const QString key = W1Sysfs::nameFromRom(rom.data()) + QStringLiteral("/resolution");
+    if (!m_warned.contains(key)) {
+        m_warned << key;
+        qCInfo(logInfo()) << "w1:" << W1Sysfs::nameFromRom(rom.data()) << "keeps its resolution:"
+                          << "only root may write w1_slave; the readings are right at any resolution";
+    }
+}
+
+void W1Master::copyScratchpad()
+{
+    const Rom rom = m_roms.at(m_selected);
+    const QString path = devicePath(rom) + QStringLiteral("/w1_slave");
+    m_writtenScratchpad.remove(W1Sysfs::nameFromRom(rom.data()));
+    if (W1Sysfs::writable(path) && writeAttribute(path, QByteArrayLiteral("0\n")))
+        record(QStringLiteral("write %1/w1_slave 0").arg(W1Sysfs::nameFromRom(rom.data())));
+}
+
+bool W1Master::writeAttribute(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    // One write: the kernel takes a sysfs attribute in one piece.
+    return file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size();
+}
+
+void W1Master::unreachable(const Rom &rom, uint8_t command)
+{
+    const QString name = W1Sysfs::nameFromRom(rom.data());
+    if (m_warned.contains(name))
+        return;
+    m_warned << name;
+    if (W1Sysfs::thermFamily(rom.at(0)) && QFile::exists(devicePath(rom) + QStringLiteral("/w1_slave"))) {
+        // A probe beyond the scratchpad (the MAX31850 driver asks whether the
+        // chip is a Pt100 emulator): answered as by a chip that has no such
+        // command, and the device is still read.
+        qCDebug(logInfo()).noquote() << QStringLiteral("w1: %1 command 0x%2 needs raw access; answered with ones")
+                                            .arg(name)
+                                            .arg(command, 2, 16, QLatin1Char('0'));
+        return;
+    }
+    const QString why = deviceProblem(rom.data());
+    qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1 not read (command 0x%2): %3")
+                                           .arg(name)
+                                           .arg(command, 2, 16, QLatin1Char('0'))
+                                           .arg(why.isEmpty() ? QStringLiteral("нет доступа к netlink") : why);
+}
+
+void W1Master::setOverdriveTiming(bool on)
+{
+    m_overdrive = on;
+}
+
+bool W1Master::overdriveTiming() const
+{
+    return m_overdrive;
+}
+
+void W1Master::setStrongPullup(bool)
+{
+    // The kernel applies the strong pull-up itself where a device needs it.
+}
+
+int W1Master::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+{
+    if (!m_present)
+        return -1;
+    m_phase = Phase::Idle;
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    QVector<int> taking;
+    for (int i = 0; i < m_roms.size(); ++i)
+        taking << i;
+    for (int bit = 0; bit < 64; ++bit) {
+        bool zero = false, one = false;
+        for (int i : taking) {
+            if (romBit(m_roms.at(i).data(), bit))
+                one = true;
+            else
+                zero = true;
+        }
+        if (!zero && !one)
+            return 0;
+        int direction = one ? 1 : 0;
+        if (zero && one) {
+            setRomBit(discrepancies, bit, 1);
+            direction = romBit(path, bit);
+        }
+        setRomBit(rom, bit, direction);
+        QVector<int> staying;
+        for (int i : taking) {
+            if (romBit(m_roms.at(i).data(), bit) == direction)
+                staying << i;
+        }
+        taking.swap(staying);
+    }
+    // At the end of a search the device found alone is selected.
+    m_selected = taking.value(0, -1);
+    m_all = false;
+    m_phase = m_selected >= 0 ? Phase::Function : Phase::Idle;
+    return 1;
+}
