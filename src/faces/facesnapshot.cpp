@@ -110,6 +110,33 @@ bool ListenAddress::parse(const QString &text, ListenAddress *address, QString *
     return true;
 }
 
+bool ListenAddress::takeOption(QStringList &args, const QString &option, ListenAddress *address, bool *given,
+                               QString *error)
+{
+    const QString withValue = option + QLatin1Char('=');
+    for (int i = 0; i < args.size(); ++i) {
+        QString value;
+        if (args.at(i) == option) {
+            if (i + 1 >= args.size()) {
+                *error = option + QStringLiteral(" needs [ADDRESS:]PORT");
+                return false;
+            }
+            value = args.takeAt(i + 1);
+        } else if (args.at(i).startsWith(withValue)) {
+            value = args.at(i).mid(withValue.size());
+        } else {
+            continue;
+        }
+        args.removeAt(i--);
+        if (!parse(value, address, error)) {
+            *error = option + QStringLiteral(": ") + *error;
+            return false;
+        }
+        *given = true;
+    }
+    return true;
+}
+
 QString ListenAddress::text() const
 {
     const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;

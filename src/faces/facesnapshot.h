@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <cstdint>
 #include <limits>
@@ -106,5 +107,10 @@ struct ListenAddress
     quint16 port = 0;
 
     static bool parse(const QString &text, ListenAddress *address, QString *error);
+    // Takes every "OPTION [ADDRESS:]PORT" and "OPTION=[ADDRESS:]PORT" out of
+    // `args` (the last one wins) and sets *given when there was one. False
+    // with *error (naming the option) for a missing or bad value.
+    static bool takeOption(QStringList &args, const QString &option, ListenAddress *address, bool *given,
+                           QString *error);
     QString text() const;
 };

@@ -18,27 +18,7 @@ MetricsConfig MetricsConfig::fromSettings(QSettings &settings, QString *error)
 
 bool MetricsConfig::takeOptions(QStringList &args, MetricsConfig *config, QString *error)
 {
-    for (int i = 0; i < args.size(); ++i) {
-        QString value;
-        if (args.at(i) == QLatin1String("--metrics")) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("--metrics needs [ADDRESS:]PORT");
-                return false;
-            }
-            value = args.takeAt(i + 1);
-        } else if (args.at(i).startsWith(QLatin1String("--metrics="))) {
-            value = args.at(i).mid(10);
-        } else {
-            continue;
-        }
-        args.removeAt(i--);
-        if (!ListenAddress::parse(value, &config->listen, error)) {
-            *error = QStringLiteral("--metrics: ") + *error;
-            return false;
-        }
-        config->enabled = true;
-    }
-    return true;
+    return ListenAddress::takeOption(args, QStringLiteral("--metrics"), &config->listen, &config->enabled, error);
 }
 
 QString MetricsConfig::optionsUsage()

@@ -23,27 +23,7 @@ OwserverConfig OwserverConfig::fromSettings(QSettings &settings, QString *error)
 
 bool OwserverConfig::takeOptions(QStringList &args, OwserverConfig *config, QString *error)
 {
-    for (int i = 0; i < args.size(); ++i) {
-        QString value;
-        if (args.at(i) == QLatin1String("--owserver")) {
-            if (i + 1 >= args.size()) {
-                *error = QStringLiteral("--owserver needs [ADDRESS:]PORT");
-                return false;
-            }
-            value = args.takeAt(i + 1);
-        } else if (args.at(i).startsWith(QLatin1String("--owserver="))) {
-            value = args.at(i).mid(11);
-        } else {
-            continue;
-        }
-        args.removeAt(i--);
-        if (!ListenAddress::parse(value, &config->listen, error)) {
-            *error = QStringLiteral("--owserver: ") + *error;
-            return false;
-        }
-        config->enabled = true;
-    }
-    return true;
+    return ListenAddress::takeOption(args, QStringLiteral("--owserver"), &config->listen, &config->enabled, error);
 }
 
 QString OwserverConfig::optionsUsage()
