@@ -7,6 +7,7 @@
 #include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
 #include "support/logcapture.h"
+#include "support/forwardingmaster.h"
 #include "support/simfixture.h"
 
 #include <QtTest>
@@ -83,23 +84,11 @@ SimDevice *deviceOf(SimFixture &f, const RomId &rom)
 // misbehave: fail (an adapter that lost an answer), name the same few
 // devices for ever, or a new valid device every pass, each costing
 // `passMs` of bus time.
-class UnsettledMaster : public WireMaster
+class UnsettledMaster : public ForwardingMaster
 {
 public:
     enum class Mode { Bus, Cycle, Invent };
-    explicit UnsettledMaster(WireMaster *bus)
-        : m_bus(bus)
-    {
-    }
-    bool defaultPort(short *portNum, short *portType) const override { return m_bus->defaultPort(portNum, portType); }
-    bool connected() const override { return true; }
-    bool setUp() override { return true; }
-    int reset() override { return m_bus->reset(); }
-    int touchBit(int bit) override { return m_bus->touchBit(bit); }
-    int touchByte(int byte) override { return m_bus->touchByte(byte); }
-    void setOverdriveTiming(bool on) override { m_bus->setOverdriveTiming(on); }
-    bool overdriveTiming() const override { return m_bus->overdriveTiming(); }
-    void setStrongPullup(bool armed) override { m_bus->setStrongPullup(armed); }
+    using ForwardingMaster::ForwardingMaster;
     int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override
     {
         ++passes;
@@ -122,9 +111,6 @@ public:
     int failures = 0;
     int passes = 0;
     int passMs = 0;
-
-private:
-    WireMaster *m_bus;
 };
 
 } // namespace

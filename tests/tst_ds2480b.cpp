@@ -12,6 +12,7 @@
 #include "sim/simidentitychip.h"
 #include "sim/simromdevice.h"
 #include "support/serialfixture.h"
+#include "support/forwardingmaster.h"
 #include "support/simfixture.h"
 
 #include <QTemporaryDir>
@@ -83,22 +84,10 @@ private:
 
 // A master whose search accelerator answers come back with the direction
 // and discrepancy bits swapped: its searches never settle.
-class SwappedSearchMaster : public WireMaster
+class SwappedSearchMaster : public ForwardingMaster
 {
 public:
-    explicit SwappedSearchMaster(WireMaster *bus)
-        : m_bus(bus)
-    {
-    }
-    bool defaultPort(short *portNum, short *portType) const override { return m_bus->defaultPort(portNum, portType); }
-    bool connected() const override { return true; }
-    bool setUp() override { return true; }
-    int reset() override { return m_bus->reset(); }
-    int touchBit(int bit) override { return m_bus->touchBit(bit); }
-    int touchByte(int byte) override { return m_bus->touchByte(byte); }
-    void setOverdriveTiming(bool on) override { m_bus->setOverdriveTiming(on); }
-    bool overdriveTiming() const override { return m_bus->overdriveTiming(); }
-    void setStrongPullup(bool armed) override { m_bus->setStrongPullup(armed); }
+    using ForwardingMaster::ForwardingMaster;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override
     {
         const int result = m_bus->searchTriplets(path, discrepancies, rom);
@@ -106,9 +95,6 @@ public:
         return result;
     }
     int passes = 0;
-
-private:
-    WireMaster *m_bus;
 };
 
 // Reads one DS18S20 as a cycle does after the broadcast conversion; NaN when it gave no value.
