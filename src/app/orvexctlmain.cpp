@@ -323,6 +323,23 @@ int finishPublishing(std::unique_ptr<MqttPublisher> mqtt, const MqttConfig &conf
     return 0;
 }
 
+// A face the options ask for, listening and added to the session's sinks;
+// false after its one error line when it cannot listen.
+template <typename Face, typename Config>
+bool startFace(const Config &config, MeasurementSession &session, std::unique_ptr<Face> *face)
+{
+    if (!config.enabled)
+        return true;
+    *face = std::make_unique<Face>(config);
+    QString error;
+    if (!(*face)->start(&error)) {
+        err() << "orvexctl: " << error << "\n";
+        return false;
+    }
+    session.addSink(face->get());
+    return true;
+}
+
 // The files are written by the window's own table and recorder, through the
 // same measurement session: after every cycle the table update hands each
 // new reading to the recorder, exactly as the window's timer does.
@@ -353,24 +370,8 @@ int read(MeasurementSession &session, const ReadOptions &options)
     // Outputs: the faces serve from the session's sinks for the whole run.
     std::unique_ptr<OwserverFace> owserver;
     std::unique_ptr<MetricsFace> metrics;
-    if (options.owserver.enabled) {
-        owserver = std::make_unique<OwserverFace>(options.owserver);
-        QString error;
-        if (!owserver->start(&error)) {
-            err() << "orvexctl: " << error << "\n";
-            return 2;
-        }
-        session.addSink(owserver.get());
-    }
-    if (options.metrics.enabled) {
-        metrics = std::make_unique<MetricsFace>(options.metrics);
-        QString error;
-        if (!metrics->start(&error)) {
-            err() << "orvexctl: " << error << "\n";
-            return 2;
-        }
-        session.addSink(metrics.get());
-    }
+    if (!startFace(options.owserver, session, &owserver) || !startFace(options.metrics, session, &metrics))
+        return 2;
     int opened = 0;
     const bool endless = options.cycles == 0;
     if (endless)

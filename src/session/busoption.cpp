@@ -15,6 +15,17 @@ QString choices()
     return forms.join(QLatin1String(", ")) + QLatin1String(" or ") + last;
 }
 
+// An empty value from a bare "--bus=" (not from the default choice): refused
+// with a one-line *error.
+bool bareBusOption(const QString &value, const QStringList &args, QString *error)
+{
+    if (!value.isEmpty() || !args.contains(QLatin1String(kPrefix)))
+        return false;
+    if (error)
+        *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(choices());
+    return true;
+}
+
 } // namespace
 
 QString BusOption::value(const QStringList &args)
@@ -59,11 +70,8 @@ std::unique_ptr<BusBackend> BusOption::open(const QString &value, QString *error
 std::unique_ptr<BusBackend> BusOption::openChosen(const QStringList &args, QString *error)
 {
     const QString chosen = value(args);
-    if (chosen.isEmpty() && args.contains(QLatin1String(kPrefix))) {
-        if (error)
-            *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(choices());
+    if (bareBusOption(chosen, args, error))
         return nullptr;
-    }
     return open(chosen, error);
 }
 
@@ -74,11 +82,8 @@ std::vector<std::unique_ptr<BusBackend>> BusOption::openAll(const QStringList &a
     if (chosen.isEmpty())
         chosen << QString();
     for (const QString &value : qAsConst(chosen)) {
-        if (value.isEmpty() && args.contains(QLatin1String(kPrefix))) {
-            if (error)
-                *error = QStringLiteral("--bus=: no bus given (expected %1)").arg(choices());
+        if (bareBusOption(value, args, error))
             return {};
-        }
         std::unique_ptr<BusBackend> backend = open(value, error);
         if (!backend)
             return {};

@@ -32,6 +32,13 @@ public:
     Acquisition acquisition;
     Acquisition::Result result;
     int openResult = 1; // the last open(): 1 the adapter is there
+
+    // Open the adapter and, when it is there, search.
+    void refresh()
+    {
+        result = acquisition.refresh();
+        openResult = result.openResult;
+    }
 };
 
 MeasurementSession::MeasurementSession(BusBackend *backend, QObject *parent)
@@ -206,10 +213,7 @@ Acquisition::Result MeasurementSession::search()
 Acquisition::Result MeasurementSession::refresh()
 {
     m_cycleStartUs = Clock::tickUs();
-    forEachBus([](Bus &bus) {
-        bus.result = bus.acquisition.refresh();
-        bus.openResult = bus.result.openResult;
-    });
+    forEachBus([](Bus &bus) { bus.refresh(); });
     return m_buses.front()->result;
 }
 
@@ -231,8 +235,7 @@ void MeasurementSession::cycle()
 {
     m_cycleStartUs = Clock::tickUs();
     forEachBus([](Bus &bus) {
-        bus.result = bus.acquisition.refresh();
-        bus.openResult = bus.result.openResult;
+        bus.refresh();
         if (bus.openResult == 1)
             bus.sensor->measureAll();
     });
