@@ -184,7 +184,7 @@ private slots:
         const QString host = MqttConfig::topicSafe(QSysInfo::machineHostName());
         Bench bench(host);
         settings.remove("Mqtt");
-        auto *publisher = bench.window->findChild<MqttPublisher *>();
+        auto *publisher = dynamic_cast<MqttPublisher *>(bench.window->measurementSession()->output("mqtt"));
         auto *label = bench.window->findChild<QLabel *>("lblMqttStatus");
         QVERIFY(publisher && label);
         const QString connected = QStringLiteral("MQTT: подключено к 127.0.0.1:%1").arg(broker.port());

@@ -36,3 +36,31 @@ void TrendArchive::takeReading(const SensorDevice &device, int index)
     channel->series->append(time.toMSecsSinceEpoch(), reading.value);
     emit readingAdded(key);
 }
+
+namespace {
+
+class ArchivePlan : public OutputPlan
+{
+public:
+    std::unique_ptr<ReadingSink> start(const OutputHost &, QString *) override
+    {
+        return std::make_unique<TrendArchive>();
+    }
+};
+
+std::unique_ptr<OutputPlan> archivePlan(QSettings &, QStringList *args, QString *)
+{
+    if (args)
+        return nullptr;
+    return std::make_unique<ArchivePlan>();
+}
+
+} // namespace
+
+OutputEntry TrendArchive::outputEntry()
+{
+    OutputEntry entry;
+    entry.name = QStringLiteral("chart");
+    entry.plan = archivePlan;
+    return entry;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chart/trendchannel.h"
+#include "model/outputentry.h"
 #include "model/readingsink.h"
 
 #include <QHash>
@@ -20,6 +21,10 @@ class TrendArchive : public QObject, public ReadingSink
     Q_OBJECT
 public:
     TrendArchive() = default;
+
+    // Its registration among the outputs ("chart"): the window's charts
+    // read it; orvexctl has none.
+    static OutputEntry outputEntry();
 
     // Every channel in the order of its first reading.
     QVector<std::shared_ptr<TrendChannel>> channels() const { return m_channels; }

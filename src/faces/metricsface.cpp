@@ -1,5 +1,7 @@
 #include "faces/metricsface.h"
 
+#include "faces/faceoutput.h"
+
 #include <QHostAddress>
 #include <QSettings>
 #include <arpa/inet.h>
@@ -274,4 +276,14 @@ void MetricsFace::takeReading(const SensorDevice &device, int index)
 void MetricsFace::cycleEnded(const CycleSummary &summary)
 {
     m_snapshot.publish(m_builder.endCycle(summary));
+}
+
+OutputEntry MetricsFace::outputEntry()
+{
+    OutputEntry entry;
+    entry.name = QStringLiteral("metrics");
+    entry.synopsis = QStringLiteral("[--metrics [ADDRESS:]PORT]");
+    entry.optionsUsage = MetricsConfig::optionsUsage;
+    entry.plan = FaceOutput::plan<MetricsFace, MetricsConfig>;
+    return entry;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "faces/facesnapshot.h"
+#include "model/outputentry.h"
 #include "model/readingsink.h"
 
 #include <QByteArray>
@@ -42,6 +43,9 @@ class MetricsFace : public QObject, public ReadingSink
 public:
     explicit MetricsFace(const MetricsConfig &config, QObject *parent = nullptr);
     ~MetricsFace() override;
+
+    // Its registration among the outputs ("metrics").
+    static OutputEntry outputEntry();
 
     bool start(QString *error);
     quint16 port() const { return m_port; }

@@ -1,5 +1,7 @@
 #include "faces/owserverface.h"
 
+#include "faces/faceoutput.h"
+
 #include "faces/owserverprotocol.h"
 
 #include <QAtomicInt>
@@ -208,4 +210,14 @@ void OwserverFace::takeReading(const SensorDevice &device, int index)
 void OwserverFace::cycleEnded(const CycleSummary &summary)
 {
     m_snapshot.publish(m_builder.endCycle(summary));
+}
+
+OutputEntry OwserverFace::outputEntry()
+{
+    OutputEntry entry;
+    entry.name = QStringLiteral("owserver");
+    entry.synopsis = QStringLiteral("[--owserver [ADDRESS:]PORT]");
+    entry.optionsUsage = OwserverConfig::optionsUsage;
+    entry.plan = FaceOutput::plan<OwserverFace, OwserverConfig>;
+    return entry;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "faces/facesnapshot.h"
+#include "model/outputentry.h"
 #include "model/readingsink.h"
 
 #include <QObject>
@@ -40,6 +41,9 @@ class OwserverFace : public QObject, public ReadingSink
 public:
     explicit OwserverFace(const OwserverConfig &config, QObject *parent = nullptr);
     ~OwserverFace() override;
+
+    // Its registration among the outputs ("owserver").
+    static OutputEntry outputEntry();
 
     // Starts listening. False with *error (the port is taken, say).
     bool start(QString *error);

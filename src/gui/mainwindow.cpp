@@ -18,10 +18,9 @@
 #include "gui/desktop.h"
 #include "gui/dialogs.h"
 #include "publish/mqttpublisher.h"
-#include "faces/metricsface.h"
-#include "faces/owserverface.h"
 #include "gui/mqttstatuslabel.h"
 #include "session/measurementsession.h"
+#include "session/outputregistry.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "gui/filenametemplate.h"
@@ -65,6 +64,8 @@ MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *paren
     , dialogs(peers.dialogs ? peers.dialogs : ownDialogs.get())
     , desktop(peers.desktop ? peers.desktop : ownDesktop.get())
     , ui(new Ui::MainWindow)
+    , m_bus(bus)
+    , m_outputs(peers.outputs ? peers.outputs : &OutputRegistry::entries())
 {
     if (!SingleInstance::claim()) {
         m_instanceState = -1;
@@ -74,14 +75,6 @@ MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *paren
     }
     m_instanceState = 1;
 
-    session = new MeasurementSession(bus);
-    sensor = &session->sensor();
-    // A warning from below the window (a driver's) opens a box and does not wait for it.
-    sensor->notices().setHandler([dialogs = dialogs](const OperatorNotices::Notice &notice) {
-        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
-                                                     QMessageBox::Yes, QMessageBox::NoButton));
-    });
-    tableMan = &session->table();
     initSettings();
 
     lastCycleTime = epoch();
@@ -122,17 +115,11 @@ MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *paren
     chooseLogFile();
 }
 
-// The timer goes first so no tick can start; the outputs leave the session
-// before it goes; the widgets last.
+// The timer goes first so no tick can start; the session with its outputs
+// next; the widgets last.
 MainWindow::~MainWindow()
 {
     delete appTimer;
-    if (session) {
-        session->removeSink(&archive);
-        if (mqtt)
-            session->removeSink(mqtt);
-    }
-    delete mqtt;
     delete session;
     delete ui;
 }
@@ -161,17 +148,45 @@ void MainWindow::initSettings()
     interval = storedIntervalS(settings);
     m_scanAllChannel = storedScanAllChannel(settings);
     m_scanAllType = storedScanAllType(settings);
-    sensor->setScanAllChannel(m_scanAllChannel);
-    sensor->setScanAllType(m_scanAllType);
-    loadRecorderSettings(settings, session->recorder());
 
     ui->frmWrFile->setMinimumWidth(15);
     ui->frmWrFile->setMinimumHeight(15);
 
     askRecordingFolder(settings);
     askInterval(settings);
+    startSession(settings);
     setUpTable();
-    setUpPublishing(settings);
+    followOutputs();
+}
+
+// The run the window shows: its one bus, the table kept, recording into the
+// folder the operator chose, and every registered output its settings ask
+// for (one that cannot start is logged; the others run).
+void MainWindow::startSession(QSettings &settings)
+{
+    SessionDescription description;
+    description.bus = m_bus;
+    description.scanAllChannel = m_scanAllChannel;
+    description.scanAllType = m_scanAllType;
+    description.keepTable = true;
+    description.recordingFolder = outPath;
+    description.host.window = true;
+    description.host.cycleS = interval;
+    description.host.report = [](const QString &line) { qCDebug(logCritical()) << line; };
+    QString error;
+    if (!OutputRegistry::plan(*m_outputs, settings, nullptr, &description.outputs, &error))
+        description.host.report(error);
+    const auto report = description.host.report;
+    session = MeasurementSession::fromDescription(std::move(description), &error).release();
+    if (!error.isEmpty())
+        report(error);
+    sensor = &session->sensor();
+    // A warning from below the window (a driver's) opens a box and does not wait for it.
+    sensor->notices().setHandler([dialogs = dialogs](const OperatorNotices::Notice &notice) {
+        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, notice.title, notice.text,
+                                                     QMessageBox::Yes, QMessageBox::NoButton));
+    });
+    tableMan = &session->table();
 }
 
 // The first start-up question: record, and into which folder.
@@ -239,9 +254,6 @@ void MainWindow::setUpTable()
     connect(tableMan, &TableMan::rowsAppended, view, &QTableView::resizeColumnsToContents);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
 
-    session->keepTable(true);
-    session->setRecordingFolder(outPath);
-    session->addSink(&archive);
     tableMan->init(sensor->devices());
     followTableShown();
 }
@@ -259,32 +271,14 @@ void MainWindow::followTableShown()
     }
 }
 
-// Publishing to a broker, when the settings ask for it: every reading the
-// table shows, and the broker's state in the status bar.
-void MainWindow::setUpPublishing(QSettings &settings)
+// The chart archive the chart windows read, and the broker's state in the
+// status bar when publishing.
+void MainWindow::followOutputs()
 {
-    // Outputs: the owserver-protocol and Prometheus faces, when the
-    // "Owserver/Listen" and "Metrics/Listen" settings name a port.
-    QString faceError;
-    const OwserverConfig owserverConfig = OwserverConfig::fromSettings(settings, &faceError);
-    if (owserverConfig.enabled) {
-        auto *face = new OwserverFace(owserverConfig, this);
-        if (face->start(&faceError))
-            session->addSink(face);
-    }
-    const MetricsConfig metricsConfig = MetricsConfig::fromSettings(settings, &faceError);
-    if (metricsConfig.enabled) {
-        auto *face = new MetricsFace(metricsConfig, this);
-        if (face->start(&faceError))
-            session->addSink(face);
-    }
-    if (!faceError.isEmpty())
-        qCDebug(logCritical()) << faceError;
-    mqtt = MqttPublisher::fromSettings(settings, this);
-    if (!mqtt)
-        return;
-    session->addSink(mqtt);
-    statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    archive = dynamic_cast<TrendArchive *>(session->output(TrendArchive::outputEntry().name));
+    mqtt = dynamic_cast<MqttPublisher *>(session->output(QStringLiteral("mqtt")));
+    if (mqtt)
+        statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
 }
 
 // Every tick stops the timer and restarts it when done, so ticks never
@@ -621,7 +615,7 @@ void MainWindow::showSensorInExplorer()
 void MainWindow::showSensorChart()
 {
     ChartWindow::Sources sources;
-    sources.archive = &archive;
+    sources.archive = archive;
     sources.table = tableMan;
     sources.recorder = &session->recorder();
     charts.removeAll(QPointer<ChartWindow>()); // closed ones

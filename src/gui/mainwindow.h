@@ -2,6 +2,7 @@
 
 #include "base/switches.h"
 #include "chart/trendarchive.h"
+#include "model/outputentry.h"
 
 #include <QDateTime>
 #include <QList>
@@ -32,6 +33,8 @@ struct WindowPeers
 {
     Dialogs *dialogs = nullptr;
     Desktop *desktop = nullptr;
+    // The outputs registered; null: the program's (OutputRegistry).
+    const QVector<OutputEntry> *outputs = nullptr;
 };
 
 // The program's only window. The constructor first refuses a second running
@@ -60,7 +63,7 @@ public:
     TableMan *tableManager() const { return tableMan; }
     MeasurementSession *measurementSession() const { return session; }
     // Every reading the table has shown, for the charts.
-    TrendArchive &trendArchive() { return archive; }
+    TrendArchive &trendArchive() { return *archive; }
     // The chart windows opened from the table and still open, oldest first.
     QList<ChartWindow *> chartWindows() const;
     // Seconds between measurements; below 1 every tick measures.
@@ -122,8 +125,11 @@ private slots:
 private:
     void askRecordingFolder(QSettings &settings);
     void askInterval(QSettings &settings);
+    // The session from what the settings and the operator's answers describe.
+    void startSession(QSettings &settings);
     void setUpTable();
-    void setUpPublishing(QSettings &settings);
+    // The session's outputs the window shows: the charts' archive, the broker's state.
+    void followOutputs();
     // Hides the view's columns and rows as the table says.
     void followTableShown();
     int selectedRow() const;
@@ -156,7 +162,10 @@ private:
     bool adapterFound = false;
     qint64 m_lastCycleMs = 0; // how long the last cycle took
     int m_instanceState = 0;
+    BusBackend *m_bus;
+    const QVector<OutputEntry> *m_outputs;
     MeasurementSession *session = nullptr;
-    TrendArchive archive;
+    // Outputs of the session the window shows (owned by the session).
+    TrendArchive *archive = nullptr;
     MqttPublisher *mqtt = nullptr;
 };

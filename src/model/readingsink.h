@@ -34,4 +34,9 @@ public:
     // The cycle whose readings were just handed out has ended. The same
     // rules as for takeReading; most outputs need nothing here.
     virtual void cycleEnded(const CycleSummary &summary) { Q_UNUSED(summary) }
+
+    // The run is over and the sink is fed no more: hand on what is pending.
+    // 0, or the exit code of a console run whose readings did not all reach
+    // their destination.
+    virtual int finish() { return 0; }
 };

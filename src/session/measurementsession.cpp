@@ -1,5 +1,6 @@
 #include "session/measurementsession.h"
 
+#include "base/appsettings.h"
 #include "base/clock.h"
 #include "base/logging.h"
 #include "bus/busbackend.h"
@@ -8,6 +9,7 @@
 #include "i2c/i2cbridge.h"
 #include "onewire/tmex.h"
 #include "sensors/sensor.h"
+#include "session/recordersettings.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
@@ -68,10 +70,68 @@ void MeasurementSession::build()
     m_table->init(m_buses.size() == 1 ? m_buses.front()->sensor->devices() : &m_allDevices);
 }
 
-// The table reads the sensors' device lists: it goes first, the buses'
-// backends last.
+std::unique_ptr<MeasurementSession> MeasurementSession::fromDescription(SessionDescription description, QString *error)
+{
+    std::unique_ptr<MeasurementSession> session;
+    if (description.buses.empty() && description.bus)
+        session = std::make_unique<MeasurementSession>(description.bus);
+    else
+        session = std::make_unique<MeasurementSession>(std::move(description.buses));
+    for (const std::unique_ptr<Bus> &bus : session->m_buses) {
+        bus->sensor->setScanAllChannel(description.scanAllChannel);
+        bus->sensor->setScanAllType(description.scanAllType);
+    }
+    loadRecorderSettings(appSettings(), session->recorder());
+    if (!description.nameTemplate.isEmpty())
+        session->recorder().setNameTemplate(description.nameTemplate);
+    session->keepTable(description.keepTable);
+    session->setRecordingFolder(description.recordingFolder);
+
+    QStringList problems;
+    for (SessionDescription::PlannedOutput &planned : description.outputs) {
+        QString problem;
+        std::unique_ptr<ReadingSink> output = planned.plan->start(description.host, &problem);
+        if (!output) {
+            problems << problem;
+            continue;
+        }
+        session->addSink(output.get());
+        session->m_outputs.emplace_back(planned.name, std::move(output));
+    }
+    if (error)
+        *error = problems.join(QLatin1Char('\n'));
+    return session;
+}
+
+ReadingSink *MeasurementSession::output(const QString &name) const
+{
+    for (const auto &named : m_outputs) {
+        if (named.first == name)
+            return named.second.get();
+    }
+    return nullptr;
+}
+
+int MeasurementSession::finishOutputs()
+{
+    for (const auto &named : m_outputs)
+        removeSink(named.second.get());
+    int code = 0;
+    for (const auto &named : m_outputs) {
+        const int finished = named.second->finish();
+        if (code == 0)
+            code = finished;
+    }
+    return code;
+}
+
+// The outputs leave the sinks before they go; the table reads the sensors'
+// device lists: it goes next, the buses' backends last.
 MeasurementSession::~MeasurementSession()
 {
+    for (const auto &named : m_outputs)
+        removeSink(named.second.get());
+    m_outputs.clear();
     m_table.reset();
     m_buses.clear();
 }

@@ -3,6 +3,8 @@
 #include "onewire/adapter.h"
 #include "sensors/acquisition.h"
 
+#include "session/sessiondescription.h"
+
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -45,6 +47,12 @@ public:
     explicit MeasurementSession(std::vector<std::unique_ptr<BusBackend>> backends, QObject *parent = nullptr);
     ~MeasurementSession() override;
 
+    // The run `description` describes: its buses, scan options and
+    // recording, and its outputs started in order and fed as sinks the
+    // session owns. An output that cannot start is left out, with its line
+    // in *error (lines joined); the others run.
+    static std::unique_ptr<MeasurementSession> fromDescription(SessionDescription description, QString *error);
+
     int busCount() const { return int(m_buses.size()); }
     // The first bus's parts (the window's only one).
     Adapter &adapter() { return adapter(0); }
@@ -83,6 +91,11 @@ public:
     // it is destroyed, any other must be removed before it dies.
     void addSink(ReadingSink *sink);
     void removeSink(ReadingSink *sink);
+    // The output started from the description under `name`, or null.
+    ReadingSink *output(const QString &name) const;
+    // The run is over: the started outputs are fed no more, then each
+    // finishes in turn (ReadingSink::finish); the first non-zero code.
+    int finishOutputs();
 
     // The adapter session: 1 usable (see Adapter::open for the codes). With
     // several buses, every bus is opened and the first failure is returned.
@@ -139,6 +152,8 @@ private:
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<TableMan> m_table;
     QVector<ReadingSink *> m_sinks;
+    // The outputs started from the description, by name, in order.
+    std::vector<std::pair<QString, std::unique_ptr<ReadingSink>>> m_outputs;
     QVector<ReadingSink *> m_failedSinks;
     bool m_tableKept = false;
     uint8_t m_channelMask = 0xFF;

@@ -56,6 +56,7 @@ void WindowRig::start(const ScriptedDialogs::Responder &answers)
     WindowPeers peers;
     peers.dialogs = &dialogs;
     peers.desktop = &desktop;
+    peers.outputs = outputs;
     window = std::make_unique<MainWindow>(&f.backend(), peers);
     window->applySwitches(switches);
     window->applicationTimer()->stop();

@@ -65,6 +65,8 @@ struct WindowRig
     SimFixture f;
     QTemporaryDir folder;
     Switches switches; // none given, unless a test sets them before start()
+    // The outputs registered; null: the program's.
+    const QVector<OutputEntry> *outputs = nullptr;
     // The operator and the desktop the window talks to.
     ScriptedDialogs dialogs;
     NotingDesktop desktop;

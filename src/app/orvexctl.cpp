@@ -1,0 +1,519 @@
+// orvexctl's commands: scan, ports and read, on the measurement session the
+// window uses, with the outputs of the registry it is given.
+
+#include "app/orvexctl.h"
+
+#include "base/appsettings.h"
+#include "base/clock.h"
+#include "bus/busbackend.h"
+#include "onewire/adapter.h"
+#include "onewire/familynames.h"
+#include "sensors/acquisition.h"
+#include "sensors/sensor.h"
+#include "session/busoption.h"
+#include "session/masterregistry.h"
+#include "session/measurementsession.h"
+#include "session/outputregistry.h"
+#include "table/recorder.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTextCodec>
+#include <QTextStream>
+#include <algorithm>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    stream.setCodec("UTF-8");
+    return stream;
+}
+
+QTextStream &err()
+{
+    static QTextStream stream(stderr);
+    stream.setCodec("UTF-8");
+    return stream;
+}
+
+const char kUsageCommands[] =
+    "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
+    "       orvexctl ports [PORT...]\n"
+    "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
+    "                     [--record DIR [--template TEMPLATE]] [--verbose]\n";
+
+const char kUsageOptions[] =
+    "  --cycles N      measurement cycles to run (default 1); 0: until stopped (SIGTERM, SIGINT), which\n"
+    "                  ends the cycle under way, writes out files and queue, and exits 0\n"
+    "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
+    "  --fast          simulated bus only: run in virtual time, without real waiting; over a serial\n"
+    "                  bus, the emulated adapter's clock file in ORVEX_SHARED_CLOCK (ds2480-emu --clock)\n"
+    "  --start T       with --fast: the virtual clock's start, local time yyyy-MM-ddThh:mm:ss (default: now)\n"
+    "  --help, -h      print this text and stop; --version: print the version and stop\n"
+    "  --record DIR    write the measurement files into the folder DIR (made when missing), as the window does\n"
+    "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
+    "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
+    "  --verbose       print the program's log messages on standard error\n"
+    "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n";
+
+const char kExitCodes[] =
+    "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
+    "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
+    "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;\n"
+    "  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay\n"
+    "  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when\n"
+    "  all it did not deliver stays queued\n";
+
+// `words` after `line`, wrapped at 100 columns, further lines indented by
+// `indent` columns (where the options' texts begin).
+QString wrapped(QString line, const QStringList &words, int indentColumns = 18)
+{
+    const int kWidth = 100;
+    const QString indent(indentColumns, QLatin1Char(' '));
+    QString done;
+    bool fresh = true; // no word on `line` yet
+    for (const QString &word : words) {
+        if (!fresh && line.size() + 1 + word.size() > kWidth) {
+            done += line + QLatin1Char('\n');
+            line = indent;
+            fresh = true;
+        }
+        if (!fresh)
+            line += QLatin1Char(' ');
+        line += word;
+        fresh = false;
+    }
+    return done + line + QLatin1Char('\n');
+}
+
+// The usage; its bus values and default choice are the registered masters',
+// the options of outputs the registered outputs'.
+QString usage(const QVector<OutputEntry> &outputs)
+{
+    // A line break goes before a "|", never after it.
+    QStringList forms = MasterRegistry::forms();
+    for (int i = 1; i < forms.size(); ++i)
+        forms[i].prepend(QLatin1String("| "));
+    QStringList defaults;
+    for (const MasterEntry *entry : MasterRegistry::defaultOrder())
+        defaults << entry->defaultUsage;
+    const QString defaultText =
+        QStringLiteral("the bus (default: ORVEX_BUS, else %1)").arg(defaults.join(QLatin1String(", else ")));
+    const QString outputsLine = wrapped(QString(21, QLatin1Char(' ')), OutputRegistry::synopsis(outputs), 21);
+    return QLatin1String(kUsageCommands) + (outputsLine.trimmed().isEmpty() ? QString() : outputsLine)
+        + wrapped(QStringLiteral("  --bus="), forms)
+        + wrapped(QString(18, QLatin1Char(' ')), defaultText.split(QLatin1Char(' ')))
+        + QLatin1String(kUsageOptions) + OutputRegistry::optionsUsage(outputs);
+}
+
+struct ReadOptions
+{
+    int cycles = 1;
+    int intervalS = 0;
+    QString recordFolder;   // empty: no recording
+    bool templateGiven = false;
+    QString nameTemplate;   // already cleaned
+    // The outputs the options and settings ask for, in the registry's order.
+    std::vector<SessionDescription::PlannedOutput> outputs;
+};
+
+// The registered outputs of this run (the program's, or a test's).
+const QVector<OutputEntry> *g_outputs = nullptr;
+
+int usageError(const QString &what)
+{
+    err() << "orvexctl: " << what << "\n" << usage(*g_outputs);
+    return 2;
+}
+
+// Set by SIGTERM and SIGINT: the cycle under way is the last.
+volatile std::sig_atomic_t g_stopRequested = 0;
+
+void requestStop(int)
+{
+    g_stopRequested = 1;
+}
+
+// SIGTERM and SIGINT end an endless run after its current cycle instead of
+// killing it; without SA_RESTART, so a wait between cycles ends at once.
+void catchStopSignals()
+{
+    struct sigaction action = {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGTERM, SIGINT})
+        sigaction(signal, &action, nullptr);
+}
+
+// Why the adapter did not open, in one line: the bus's own words (no such
+// port, no USB adapter plugged in) where it has them, else the driver's status.
+QString openFailure(const Adapter &adapter, const BusBackend *backend)
+{
+    if (backend && !backend->problem().isEmpty())
+        return backend->problem();
+    return adapter.statusText().replace(QLatin1Char('\n'), QStringLiteral("; "));
+}
+
+// The pause until the next cycle, cut short by a stop request; the
+// publisher's network answers are taken meanwhile.
+void waitForNextCycle(qint64 waitMs)
+{
+    const qint64 endMs = Clock::tickMs() + waitMs;
+    while (!g_stopRequested) {
+        QCoreApplication::processEvents();
+        const qint64 leftMs = endMs - Clock::tickMs();
+        if (leftMs <= 0)
+            break;
+        Clock::sleepMs(int(qMin<qint64>(leftMs, 100)));
+    }
+}
+
+// What answers behind a DS28E17: every hub channel and sensor type is tried
+// (the stored scan options do not narrow it), one indented line per sensor:
+// hub channel, I2C address byte, I2C serial, the sensor's channel types.
+void describeBridge(const RomId &rom, MeasurementSession &session, int bus)
+{
+    SensorDevice device;
+    session.readBridge(bus, rom, device);
+    if (device.channels.isEmpty()) {
+        out() << "    no I2C sensor answers\n";
+        return;
+    }
+    QStringList lines;
+    QStringList keys;
+    for (const SensorChannel &c : device.channels) {
+        const QString serial = c.i2cSerialText();
+        const QString key = QStringLiteral("%1/%2/%3").arg(c.hubChannel).arg(c.i2cAddress).arg(serial);
+        const int at = keys.indexOf(key);
+        if (at >= 0) {
+            lines[at] += QStringLiteral(", ") + c.type;
+            continue;
+        }
+        keys << key;
+        lines << QStringLiteral("    hub channel %1  I2C address 0x%2  I2C serial %3  %4")
+                     .arg(c.hubChannel)
+                     .arg(QString::number(c.i2cAddress, 16).toUpper().rightJustified(2, QLatin1Char('0')))
+                     .arg(serial.isEmpty() ? QStringLiteral("-") : serial, c.type);
+    }
+    for (const QString &line : lines)
+        out() << line << "\n";
+}
+
+// Every bus in turn: with several, each bus's lines follow a line naming it.
+int scan(MeasurementSession &session, const QStringList &busValues)
+{
+    session.open();
+    int result = 0;
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        if (session.busCount() > 1)
+            out() << "bus " << busValues.value(bus) << "\n";
+        Adapter &adapter = session.adapter(bus);
+        if (session.busResult(bus).openResult != 1) {
+            out().flush();
+            err() << "orvexctl: " << openFailure(adapter, session.backend(bus)) << "\n";
+            result = 1;
+            continue;
+        }
+        out() << adapter.statusText() << "\n";
+        RomList roms;
+        session.searchRoms(bus, roms);
+        for (const RomId &rom : roms) {
+            out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
+                  << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
+            // A device this bus cannot reach beyond the search says why.
+            uint8_t bytes[8];
+            for (int i = 0; i < 8; ++i)
+                bytes[i] = uint8_t(rom.value(i));
+            const QString unreachable = session.backend(bus) ? session.backend(bus)->deviceProblem(bytes) : QString();
+            if (!unreachable.isEmpty())
+                out() << "    " << unreachable << "\n";
+            else if ((rom.at(0) & 0xFF) == 0x19)
+                describeBridge(rom, session, bus);
+        }
+    }
+    out().flush();
+    return result;
+}
+
+// One line per channel: cycle, ROM, subchannel, hub channel, I2C serial, type, value, unit.
+void printCycle(int cycle, const QVector<SensorDevice *> &devices)
+{
+    for (const SensorDevice *device : devices) {
+        for (const SensorChannel &channel : device->channels) {
+            const QString value = std::isnan(channel.value) ? QStringLiteral("---")
+                                                            : QString::number(channel.value, 'f', 2);
+            out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'
+                  << channel.hubChannel << '\t' << channel.i2cSerialText() << '\t' << channel.type << '\t'
+                  << value << '\t' << channel.unit << '\n';
+        }
+    }
+    out().flush();
+}
+
+// The files are written by the window's own table and recorder, through the
+// same measurement session: after every cycle the table update hands each
+// new reading to the recorder, exactly as the window's timer does.
+int read(MeasurementSession &session, const ReadOptions &options)
+{
+    const bool recording = !options.recordFolder.isEmpty();
+    int opened = 0;
+    const bool endless = options.cycles == 0;
+    if (endless)
+        catchStopSignals();
+    for (int cycle = 1; endless || cycle <= options.cycles; ++cycle) {
+        const qint64 startMs = Clock::tickMs();
+        session.cycle();
+        opened = 1;
+        for (int bus = 0; bus < session.busCount(); ++bus) {
+            if (session.busResult(bus).openResult == 1)
+                continue;
+            opened = session.busResult(bus).openResult;
+            err() << "orvexctl: cycle " << cycle << ": " << openFailure(session.adapter(bus), session.backend(bus))
+                  << "\n";
+        }
+        if (recording) {
+            const QString problem = session.recorder().problemText();
+            if (!problem.isEmpty())
+                err() << "orvexctl: cycle " << cycle << ": " << problem << "\n";
+        }
+        // Everything about a finished cycle is out before the next one
+        // starts, so a stopped run loses none of it: the error lines first,
+        // then the readings.
+        err().flush();
+        printCycle(cycle, session.allDevices());
+        if (g_stopRequested)
+            break;
+        if (endless || cycle < options.cycles)
+            waitForNextCycle(startMs + qint64(options.intervalS) * 1000 - Clock::tickMs());
+        if (g_stopRequested)
+            break;
+    }
+    const int delivered = session.finishOutputs();
+    err().flush();
+    return opened != 1 ? 1 : delivered;
+}
+
+// What every master finds plugged in (the serial ports, or the PORTs given,
+// and whether a DS2480B answers there; the USB adapters), one line each.
+// Exit code 0 when an adapter answered.
+int ports(const QStringList &paths)
+{
+    QVector<MasterEntry::Found> found;
+    for (const MasterEntry &entry : MasterRegistry::entries()) {
+        if (entry.survey)
+            found += entry.survey(paths);
+    }
+    if (found.isEmpty())
+        err() << "orvexctl: no serial ports\n";
+    bool answered = false;
+    for (const MasterEntry::Found &f : found) {
+        out() << f.line << "\n";
+        answered = answered || f.answers;
+    }
+    out().flush();
+    err().flush();
+    return answered ? 0 : 1;
+}
+
+// A whole number written as decimal digits only: no sign, no blanks, no
+// other base, so " 2" or "+3" is refused rather than read as 2 or 3.
+bool takeNumber(QStringList &args, int index, int min, int max, int *out)
+{
+    if (index + 1 >= args.size())
+        return false;
+    const QString text = args.at(index + 1);
+    if (text.isEmpty() || text.size() > 9)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int value = text.toInt();
+    if (value < min || value > max)
+        return false;
+    *out = value;
+    args.removeAt(index + 1);
+    return true;
+}
+
+bool takeText(QStringList &args, int index, QString *out)
+{
+    if (index + 1 >= args.size())
+        return false;
+    *out = args.takeAt(index + 1);
+    return true;
+}
+
+// Takes the options of `scan` and `read` from `args`, leaving the bus
+// choice there. Returns -1 when they are good, else the exit code after the
+// usage error has been printed.
+int takeOptions(QStringList &args, const QString &command, ReadOptions *options, bool *fast, QDateTime *start)
+{
+    if (command == QLatin1String("read")) {
+        // Every registered output takes its options; the stored settings are
+        // their defaults, and only its option turns one on.
+        QString error;
+        if (!OutputRegistry::plan(*g_outputs, appSettings(), &args, &options->outputs, &error))
+            return usageError(error);
+    }
+    bool startGiven = false;
+    QString startText;
+    QString templateText;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString arg = args.at(i);
+        if (arg.startsWith(QLatin1String("--bus=")))
+            continue;
+        const bool read = command == QLatin1String("read");
+        if (read && arg == QLatin1String("--cycles")) {
+            if (!takeNumber(args, i, 0, 1000000, &options->cycles))
+                return usageError(QStringLiteral("--cycles takes a whole number from 0 (0: until stopped)"));
+        } else if (read && arg == QLatin1String("--interval")) {
+            if (!takeNumber(args, i, 0, 86400, &options->intervalS))
+                return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
+        } else if (read && arg == QLatin1String("--fast")) {
+            *fast = true;
+        } else if (read && arg == QLatin1String("--start")) {
+            if (!takeText(args, i, &startText))
+                return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss"));
+            startGiven = true;
+        } else if (read && arg == QLatin1String("--record")) {
+            if (!takeText(args, i, &options->recordFolder) || options->recordFolder.isEmpty())
+                return usageError(QStringLiteral("--record takes a folder"));
+        } else if (read && arg == QLatin1String("--template")) {
+            if (!takeText(args, i, &templateText))
+                return usageError(QStringLiteral("--template takes a file-name template"));
+            options->templateGiven = true;
+        } else {
+            return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+        }
+    }
+
+    if (startGiven) {
+        if (!*fast)
+            return usageError(QStringLiteral("--start needs --fast"));
+        *start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
+        if (!start->isValid())
+            return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
+    }
+    if (options->templateGiven) {
+        if (options->recordFolder.isEmpty())
+            return usageError(QStringLiteral("--template needs --record"));
+        // As the template window takes a template: blank means the default,
+        // characters that may not stand in a file name become "_".
+        if (templateText.trimmed().isEmpty())
+            templateText = QString::fromLatin1(Recorder::DefaultTemplate);
+        Recorder::sanitizeTemplate(templateText);
+        options->nameTemplate = templateText;
+    }
+    if (!options->recordFolder.isEmpty()) {
+        const QFileInfo folder(options->recordFolder);
+        if (!folder.isDir()) {
+            if (folder.exists() || !QDir().mkpath(options->recordFolder)) {
+                err() << "orvexctl: --record: \"" << options->recordFolder << "\" is no folder and cannot be made one\n";
+                return 2;
+            }
+            err() << "orvexctl: --record: made the folder \"" << options->recordFolder << "\"\n";
+        }
+        options->recordFolder = QDir::cleanPath(folder.absoluteFilePath());
+        // File names may hold Russian letters; the window writes them in UTF-8.
+        QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    }
+
+    return -1;
+}
+
+} // namespace
+
+int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
+{
+    g_outputs = &outputs;
+    args.removeAll(QStringLiteral("--verbose"));
+
+    if (args.isEmpty())
+        return usageError(QStringLiteral("no command"));
+    // Asked for anywhere on the line, they answer alone.
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        out() << usage(outputs) << kExitCodes;
+        out().flush();
+        return 0;
+    }
+    if (args.contains(QStringLiteral("--version"))) {
+        out() << "orvexctl " << ORVEX_VERSION << "\n";
+        out().flush();
+        return 0;
+    }
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("ports"))
+        return ports(args);
+    if (command != QLatin1String("scan") && command != QLatin1String("read"))
+        return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+
+    ReadOptions options;
+    bool fast = false;
+    QDateTime start;
+    const int refused = takeOptions(args, command, &options, &fast, &start);
+    if (refused >= 0)
+        return refused;
+
+    QString error;
+    SessionDescription description;
+    description.buses = BusOption::openAll(args, &error);
+    if (description.buses.empty()) {
+        err() << error << "\n";
+        return 2;
+    }
+    // The operator's scan options, as the window applies them.
+    description.scanAllChannel = storedScanAllChannel(appSettings());
+    description.scanAllType = storedScanAllType(appSettings());
+    if (command == QLatin1String("scan")) {
+        const std::unique_ptr<MeasurementSession> session = MeasurementSession::fromDescription(std::move(description), nullptr);
+        return scan(*session, BusOption::values(args));
+    }
+    if (fast) {
+        // An emulated adapter in another process shares its virtual clock.
+        const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
+        const bool simulated = std::all_of(description.buses.begin(), description.buses.end(),
+                                           [](const std::unique_ptr<BusBackend> &bus) {
+                                               return BusOption::simulated(bus.get()) != nullptr;
+                                           });
+        if (!simulated && sharedClock.isEmpty())
+            return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
+                                             "in ORVEX_SHARED_CLOCK"));
+        const QDateTime begin = start.isValid() ? start : Clock::now();
+        if (sharedClock.isEmpty()) {
+            Clock::setVirtual(begin);
+        } else if (!Clock::setVirtualShared(sharedClock, begin, &error)) {
+            err() << "orvexctl: ORVEX_SHARED_CLOCK: " << error << "\n";
+            return 2;
+        }
+    }
+    // The table runs while recording or while an output listens.
+    description.recordingFolder = options.recordFolder;
+    if (options.templateGiven)
+        description.nameTemplate = options.nameTemplate;
+    description.outputs = std::move(options.outputs);
+    description.host.cycleS = options.intervalS;
+    description.host.report = [](const QString &line) {
+        err() << "orvexctl: " << line << "\n";
+        err().flush();
+    };
+    description.host.stopRequested = [] { return g_stopRequested != 0; };
+    const std::function<void(const QString &)> report = description.host.report;
+    // Made only now, so %DATE% and %TIME% name the clock's start.
+    const std::unique_ptr<MeasurementSession> session = MeasurementSession::fromDescription(std::move(description), &error);
+    if (!error.isEmpty()) {
+        // An output that cannot start ends the run before its first cycle.
+        for (const QString &line : error.split(QLatin1Char('\n')))
+            report(line);
+        return 2;
+    }
+    return read(*session, options);
+}
