@@ -3,15 +3,49 @@
 #include "onewire/adapter.h"
 #include "sensors/sensor.h"
 #include "sim/simbusloader.h"
+#include "sim/simdevicefactory.h"
+#include "sim/simi2cfactory.h"
 #include "support/simfixture.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSet>
 #include <QtTest>
 
-// The drivers' traits against what the drivers fill: one measurement of the
-// demo bus (every chip the program reads), then every channel's unit is its
-// driver's for that subchannel, and every driver with traits filled channels.
+// The drivers' traits against what the drivers fill: one measurement of a
+// bus with one chip of every type the bus loader builds (and one of every
+// I2C type behind a bridge), each as its defaults make it; then every
+// channel's unit is its driver's for that subchannel, and every driver with
+// traits filled channels.
+namespace {
+
+QByteArray everyChip()
+{
+    QJsonArray devices;
+    int serial = 0;
+    for (const QString &type : SimDeviceFactory::types()) {
+        const int family = SimDeviceFactory::defaultFamily(type);
+        QJsonObject entry{{QStringLiteral("type"), type},
+                          {QStringLiteral("rom"), QStringLiteral("%1 00 00 00 00 00 %2")
+                                                      .arg(family, 2, 16, QLatin1Char('0'))
+                                                      .arg(++serial, 2, 16, QLatin1Char('0'))}};
+        if (SimDeviceFactory::keys(type).contains(QStringLiteral("i2c"))) {
+            QJsonArray chips;
+            int channel = 0;
+            for (const QString &chip : SimI2cFactory::types())
+                chips.append(QJsonObject{{QStringLiteral("type"), chip}, {QStringLiteral("channel"), channel++}});
+            entry.insert(QStringLiteral("hub"), QJsonObject());
+            entry.insert(QStringLiteral("i2c"), chips);
+        }
+        devices.append(entry);
+    }
+    return QJsonDocument(QJsonObject{{QStringLiteral("devices"), devices}}).toJson();
+}
+
+} // namespace
+
 class TstSensorTraits : public QObject
 {
     Q_OBJECT
@@ -21,7 +55,7 @@ private slots:
     void everyFilledChannelHasItsDriversUnit()
     {
         QString error;
-        SimFixture f(SimBusLoader::loadDemo(&error));
+        SimFixture f(SimBusLoader::load(everyChip(), QStringLiteral("every chip"), &error));
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(f.open(), 1);
         RomList roms;

@@ -7,13 +7,14 @@
 #include "base/clock.h"
 #include "bus/busbackend.h"
 #include "onewire/adapter.h"
-#include "onewire/familynames.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "session/busoption.h"
 #include "session/masterregistry.h"
 #include "session/measurementsession.h"
 #include "session/outputregistry.h"
+#include "sim/simdevicefactory.h"
+#include "sim/simi2cfactory.h"
 #include "table/recorder.h"
 
 #include <QCoreApplication>
@@ -47,6 +48,7 @@ QTextStream &err()
 const char kUsageCommands[] =
     "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
+    "       orvexctl types\n"
     "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
     "                     [--record DIR [--template TEMPLATE]] [--verbose]\n";
 
@@ -62,7 +64,8 @@ const char kUsageOptions[] =
     "  --template TEMPLATE  file-name template for --record (default: the stored setting\n"
     "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
     "  --verbose       print the program's log messages on standard error\n"
-    "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n";
+    "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n"
+    "  types           the chip types a bus file (sim:FILE) may hold: default family and the keys each reads\n";
 
 const char kExitCodes[] =
     "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
@@ -227,7 +230,7 @@ int scan(MeasurementSession &session, const QStringList &busValues)
         session.searchRoms(bus, roms);
         for (const RomId &rom : roms) {
             out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
-                  << FamilyNames::describe(rom.at(0) & 0xFF) << "\n";
+                  << Sensor::describeFamily(rom.at(0) & 0xFF) << "\n";
             // A device this bus cannot reach beyond the search says why.
             uint8_t bytes[8];
             for (int i = 0; i < 8; ++i)
@@ -321,6 +324,26 @@ int ports(const QStringList &paths)
     out().flush();
     err().flush();
     return answered ? 0 : 1;
+}
+
+// The chip types of bus files, from the bus loader's own tables: the 1-Wire
+// chips with their default family, then the I2C chips behind a bridge, each
+// with the keys it reads besides those every entry has.
+int types()
+{
+    const auto line = [](const QString &type, const QString &family, const QStringList &keys) {
+        const QString text = type.leftJustified(18) + family.leftJustified(11) + keys.join(QLatin1Char(' '));
+        out() << text.trimmed() << "\n";
+    };
+    for (const QString &type : SimDeviceFactory::types()) {
+        const QString family = QString::number(SimDeviceFactory::defaultFamily(type), 16).toUpper();
+        line(type, QStringLiteral("family ") + family.rightJustified(2, QLatin1Char('0')), SimDeviceFactory::keys(type));
+    }
+    line(QStringLiteral("i2c[]"), QString(), SimI2cFactory::commonKeys());
+    for (const QString &type : SimI2cFactory::types())
+        line(QStringLiteral("i2c ") + type, QString(), SimI2cFactory::keys(type));
+    out().flush();
+    return 0;
 }
 
 // A whole number written as decimal digits only: no sign, no blanks, no
@@ -430,6 +453,29 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
     return -1;
 }
 
+// --fast: virtual time from `start` (default: now), shared with an emulated
+// adapter in another process through ORVEX_SHARED_CLOCK. -1 when it runs,
+// else the exit code after the error line.
+int startVirtualClock(const std::vector<std::unique_ptr<BusBackend>> &buses, const QDateTime &start)
+{
+    const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
+    const bool simulated = std::all_of(buses.begin(), buses.end(), [](const std::unique_ptr<BusBackend> &bus) {
+        return BusOption::simulated(bus.get()) != nullptr;
+    });
+    if (!simulated && sharedClock.isEmpty())
+        return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
+                                         "in ORVEX_SHARED_CLOCK"));
+    const QDateTime begin = start.isValid() ? start : Clock::now();
+    QString error;
+    if (sharedClock.isEmpty()) {
+        Clock::setVirtual(begin);
+    } else if (!Clock::setVirtualShared(sharedClock, begin, &error)) {
+        err() << "orvexctl: ORVEX_SHARED_CLOCK: " << error << "\n";
+        return 2;
+    }
+    return -1;
+}
+
 } // namespace
 
 int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
@@ -453,6 +499,8 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
     const QString command = args.takeFirst();
     if (command == QLatin1String("ports"))
         return ports(args);
+    if (command == QLatin1String("types") && args.isEmpty())
+        return types();
     if (command != QLatin1String("scan") && command != QLatin1String("read"))
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
 
@@ -478,22 +526,9 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
         return scan(*session, BusOption::values(args));
     }
     if (fast) {
-        // An emulated adapter in another process shares its virtual clock.
-        const QString sharedClock = QString::fromLocal8Bit(qgetenv("ORVEX_SHARED_CLOCK"));
-        const bool simulated = std::all_of(description.buses.begin(), description.buses.end(),
-                                           [](const std::unique_ptr<BusBackend> &bus) {
-                                               return BusOption::simulated(bus.get()) != nullptr;
-                                           });
-        if (!simulated && sharedClock.isEmpty())
-            return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
-                                             "in ORVEX_SHARED_CLOCK"));
-        const QDateTime begin = start.isValid() ? start : Clock::now();
-        if (sharedClock.isEmpty()) {
-            Clock::setVirtual(begin);
-        } else if (!Clock::setVirtualShared(sharedClock, begin, &error)) {
-            err() << "orvexctl: ORVEX_SHARED_CLOCK: " << error << "\n";
-            return 2;
-        }
+        const int refusedClock = startVirtualClock(description.buses, start);
+        if (refusedClock >= 0)
+            return refusedClock;
     }
     // The table runs while recording or while an output listens.
     description.recordingFolder = options.recordFolder;

@@ -13,7 +13,6 @@
 #include "bus/busbackend.h"
 #include "onewire/adapter.h"
 #include "onewire/tmex.h"
-#include "onewire/familynames.h"
 #include "base/clock.h"
 #include "gui/desktop.h"
 #include "gui/dialogs.h"
@@ -374,7 +373,7 @@ QString MainWindow::adapterMissingText() const
 
 QString MainWindow::getDescriptionFamily(QVector<short> snv)
 {
-    return FamilyNames::describe(snv.isEmpty() ? -1 : (snv.at(0) & 0xFF));
+    return Sensor::describeFamily(snv.isEmpty() ? -1 : (snv.at(0) & 0xFF));
 }
 
 void MainWindow::cycleGet()

@@ -1,6 +1,5 @@
 #include "publish/channelmessages.h"
 
-#include "onewire/familynames.h"
 #include "publish/mqttconfig.h"
 #include "model/channelid.h"
 #include "model/sensordevice.h"
@@ -174,7 +173,7 @@ QByteArray ChannelMessages::bridgeConfigPayload() const
     return deviceDeclaration(m_config, id, QStringLiteral("Связь"),
                              {{QStringLiteral("identifiers"), QJsonArray{id}},
                               {QStringLiteral("name"), QStringLiteral("DS28E17 ") + m_rom},
-                              {QStringLiteral("model"), FamilyNames::describe(m_device.family)},
+                              {QStringLiteral("model"), Sensor::describeFamily(m_device.family)},
                               {QStringLiteral("manufacturer"), QLatin1String(kChipMaker)},
                               {QStringLiteral("via_device"), adapterId(m_config)}});
 }
@@ -234,7 +233,7 @@ QByteArray ChannelMessages::configPayload() const
             {QStringLiteral("via_device"), QStringLiteral("orvex_") + m_rom},
         };
     } else {
-        QString model = FamilyNames::describe(m_device.family);
+        QString model = Sensor::describeFamily(m_device.family);
         if (m_channel.isEmulator)
             model = firstWord(model) + QStringLiteral(" Pt100 emulator");
         device = {

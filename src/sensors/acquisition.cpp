@@ -2,7 +2,6 @@
 
 #include "base/logging.h"
 #include "onewire/adapter.h"
-#include "onewire/familynames.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
 #include "sensors/sensor.h"
@@ -65,7 +64,7 @@ Acquisition::Result Acquisition::update()
             const RomId &rom = result.roms.at(i);
             const int added = m_sensor->addOrMark(rom);
             qCDebug(logInfo()) << "Add Sensor " << i << " (" << added << ")  SN= " << romToText(rom, false)
-                               << "; " << romToText(rom, true) << "; " << FamilyNames::describe(rom.at(0) & 0xFF);
+                               << "; " << romToText(rom, true) << "; " << Sensor::describeFamily(rom.at(0) & 0xFF);
         }
         m_sensor->purge();
     } else {

@@ -4,6 +4,7 @@
 #include "i2c/i2cbridge.h"
 #include "i2c/i2csensortypes.h"
 #include "onewire/adapter.h"
+#include "onewire/familynames.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
 #include "sensors/ds18b20.h"
@@ -293,6 +294,18 @@ const Sensor::Family *Sensor::findFamily(uint8_t code)
             return &family;
     }
     return nullptr;
+}
+
+QString Sensor::describeFamily(int code)
+{
+    const QString unknown = FamilyNames::describe(-1);
+    const QString described = FamilyNames::describe(code);
+    if (described != unknown || code < 0 || code > 0xFF)
+        return described;
+    const Family *family = findFamily(uint8_t(code));
+    if (family && family->traits && family->traits->name)
+        return QLatin1String(family->traits->name);
+    return unknown;
 }
 
 QVector<const SensorTraits *> Sensor::allTraits()

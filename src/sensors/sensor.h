@@ -100,6 +100,10 @@ public:
     };
     // The family of a family code; null for one the dispatch does not know.
     static const Family *findFamily(uint8_t code);
+    // How scan, the log, the window and MQTT name a device of this family:
+    // the 1-Wire catalogue's description (onewire/familynames), else the
+    // chip its driver's traits name, else "Unknown device".
+    static QString describeFamily(int code);
 
     // The drivers' traits, one place for whoever describes, charts or times
     // readings: every 1-Wire family's and every I2C sensor type's.
