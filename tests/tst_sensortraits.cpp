@@ -1,7 +1,7 @@
 #include "i2c/i2csensortypes.h"
 #include "model/sensortraits.h"
-#include "onewire/adapter.h"
 #include "sensors/sensor.h"
+#include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "sim/simdevicefactory.h"
 #include "sim/simi2cfactory.h"
@@ -57,16 +57,12 @@ private slots:
         QString error;
         SimFixture f(SimBusLoader::load(everyChip(), QStringLiteral("every chip"), &error));
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        QCOMPARE(f.open(), 1);
-        RomList roms;
-        QCOMPARE(f.adapter.search(roms), 1);
-        Sensor sensor(f.adapter);
-        for (const RomId &rom : roms)
-            sensor.addOrMark(rom);
-        sensor.measureAll();
+        MeasurementSession session(&f.backend());
+        QCOMPARE(session.refresh().openResult, 1);
+        session.measure();
 
         QSet<const SensorTraits *> seen;
-        for (const SensorDevice *device : *sensor.devices()) {
+        for (const SensorDevice *device : session.allDevices()) {
             QVERIFY(Sensor::findFamily(device->family) || device->channels.isEmpty());
             for (const SensorChannel &channel : device->channels) {
                 const SensorTraits *traits = Sensor::traitsOf(device->family, channel.i2cAddress);
