@@ -6,6 +6,7 @@
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/sensor.h"
+#include "session/measurementsession.h"
 #include "bus/wirebackend.h"
 #include "sim/simds18b20.h"
 #include "sim/simds18s20.h"
@@ -54,12 +55,12 @@ short matchRom(SimFixture &f, const QByteArray &rom)
 const QByteArray ReadNine = bytes("BEFFFFFFFFFFFFFFFFFF"); // Read Scratchpad
 
 // The readings of one cycle by ROM text (bus order): the first channel's value.
-QMap<QString, double> cycle(Sensor &sensor, Acquisition &acquisition, int *openResult)
+QMap<QString, double> cycle(MeasurementSession &session, int *openResult)
 {
-    *openResult = acquisition.refresh().openResult;
-    sensor.measureAll();
+    *openResult = session.refresh().openResult;
+    session.measure();
     QMap<QString, double> values;
-    for (const SensorDevice *device : *sensor.devices()) {
+    for (const SensorDevice *device : session.allDevices()) {
         if (!device->channels.isEmpty() && device->channels.at(0).updated & 1)
             values.insert(romToText(device->rom, true), device->channels.at(0).value);
     }
@@ -603,10 +604,10 @@ private slots:
         SerialFixture f;
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x11), 21.0));
         f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x22), 22.0));
-        Sensor sensor(f.adapter);
-        Acquisition acquisition(f.adapter, &sensor);
+        MeasurementSession session(&f.backend());
+        Adapter &adapter = session.adapter();
         int opened = 0;
-        QMap<QString, double> values = cycle(sensor, acquisition, &opened);
+        QMap<QString, double> values = cycle(session, &opened);
         QCOMPARE(opened, 1);
         QCOMPARE(values.size(), 2);
         QCOMPARE(values.value(romToText(SimFixture::romId(SimFixture::rom(0x28, 0x22)), false)), 22.0);
@@ -614,19 +615,19 @@ private slots:
         // Enough for the next open and search, not for the readings.
         f.port().vanishAfter(60);
         const qint64 startMs = Clock::tickMs();
-        values = cycle(sensor, acquisition, &opened);
+        values = cycle(session, &opened);
         QCOMPARE(opened, 1);
         QVERIFY(values.isEmpty());
         QVERIFY(!f.port().plugged());
         QVERIFY(Clock::tickMs() - startMs < 20000);
-        QCOMPARE(f.tmex.TMValidSession(f.adapter.sessionHandle()), short(0));
-        QCOMPARE(f.adapter.open(), -2);
+        QCOMPARE(adapter.tmex().TMValidSession(adapter.sessionHandle()), short(0));
+        QCOMPARE(adapter.open(), -2);
         QVERIFY(f.backend().problem().contains(QStringLiteral("gone")));
-        QCOMPARE(f.adapter.open(), -2);
+        QCOMPARE(adapter.open(), -2);
 
         QString error;
         QVERIFY2(f.port().replug(&error), qPrintable(error));
-        values = cycle(sensor, acquisition, &opened);
+        values = cycle(session, &opened);
         QCOMPARE(opened, 1);
         QCOMPARE(values.size(), 2);
         QVERIFY(f.backend().problem().isEmpty());
