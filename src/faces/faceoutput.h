@@ -50,4 +50,16 @@ std::unique_ptr<OutputPlan> plan(QSettings &settings, QStringList *args, QString
     return std::make_unique<Plan<Face, Config>>(config);
 }
 
+// The entry of a face named `name` whose one option `synopsis` gives in brief.
+template <typename Face, typename Config>
+OutputEntry entry(const QString &name, const QString &synopsis)
+{
+    OutputEntry made;
+    made.name = name;
+    made.synopsis = synopsis;
+    made.optionsUsage = Config::optionsUsage;
+    made.plan = plan<Face, Config>;
+    return made;
+}
+
 } // namespace FaceOutput

@@ -280,10 +280,6 @@ void MetricsFace::cycleEnded(const CycleSummary &summary)
 
 OutputEntry MetricsFace::outputEntry()
 {
-    OutputEntry entry;
-    entry.name = QStringLiteral("metrics");
-    entry.synopsis = QStringLiteral("[--metrics [ADDRESS:]PORT]");
-    entry.optionsUsage = MetricsConfig::optionsUsage;
-    entry.plan = FaceOutput::plan<MetricsFace, MetricsConfig>;
-    return entry;
+    return FaceOutput::entry<MetricsFace, MetricsConfig>(QStringLiteral("metrics"),
+                                                         QStringLiteral("[--metrics [ADDRESS:]PORT]"));
 }

@@ -214,10 +214,6 @@ void OwserverFace::cycleEnded(const CycleSummary &summary)
 
 OutputEntry OwserverFace::outputEntry()
 {
-    OutputEntry entry;
-    entry.name = QStringLiteral("owserver");
-    entry.synopsis = QStringLiteral("[--owserver [ADDRESS:]PORT]");
-    entry.optionsUsage = OwserverConfig::optionsUsage;
-    entry.plan = FaceOutput::plan<OwserverFace, OwserverConfig>;
-    return entry;
+    return FaceOutput::entry<OwserverFace, OwserverConfig>(QStringLiteral("owserver"),
+                                                           QStringLiteral("[--owserver [ADDRESS:]PORT]"));
 }

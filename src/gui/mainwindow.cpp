@@ -5,7 +5,6 @@
 #include "base/logging.h"
 #include "base/installpaths.h"
 #include "base/logmessagehandler.h"
-#include "session/recordersettings.h"
 #include "base/singleinstance.h"
 #include "gui/chartwindow.h"
 #include "chart/trendarchive.h"
@@ -274,7 +273,7 @@ void MainWindow::followTableShown()
 // status bar when publishing.
 void MainWindow::followOutputs()
 {
-    archive = dynamic_cast<TrendArchive *>(session->output(TrendArchive::outputEntry().name));
+    archive = dynamic_cast<TrendArchive *>(session->output(QStringLiteral("chart")));
     mqtt = dynamic_cast<MqttPublisher *>(session->output(QStringLiteral("mqtt")));
     if (mqtt)
         statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));

@@ -19,7 +19,6 @@ public:
     ConsolePublishing(const MqttConfig &config, const OutputHost &host)
         : m_publisher(std::make_unique<MqttPublisher>(config))
         , m_host(host)
-        , m_finishWaitS(config.finishWaitS)
     {
     }
 
@@ -46,7 +45,7 @@ public:
     int finish() override
     {
         MqttPublisher &mqtt = *m_publisher;
-        mqtt.waitUntilDelivered(m_finishWaitS * 1000);
+        mqtt.waitUntilDelivered(mqtt.config().finishWaitS * 1000);
         mqtt.disconnect();
         const MqttPublisher::State state = mqtt.state();
         const bool everConnected = mqtt.everConnected();
@@ -80,7 +79,6 @@ public:
 private:
     std::unique_ptr<MqttPublisher> m_publisher;
     OutputHost m_host;
-    int m_finishWaitS;
 };
 
 class MqttPlan : public OutputPlan

@@ -55,7 +55,7 @@ bool plan(const QVector<OutputEntry> &entries, QSettings &settings, QStringList 
             if (args)
                 break;
         }
-        if (made && (problem.isEmpty() || !args))
+        if (made)
             plans->push_back({entry.name, std::move(made)});
     }
     *error = problems.join(QLatin1Char('\n'));
