@@ -40,18 +40,21 @@ int runCommand(const QStringList &command)
     const QByteArray inherited = qgetenv("LD_PRELOAD");
     if (!inherited.isEmpty())
         preload += ' ' + inherited;
+    // Everything the child needs is made before the fork: the test bed's
+    // worker thread may hold the allocator's lock at that moment.
+    setenv("LD_PRELOAD", preload.constData(), 1);
+    QVector<QByteArray> args;
+    for (const QString &a : command)
+        args << a.toLocal8Bit();
+    QVector<char *> argv;
+    for (QByteArray &a : args)
+        argv << a.data();
+    argv << nullptr;
+    const QByteArray failed = "ds2490-emu: cannot run " + args.at(0) + "\n";
     const pid_t child = fork();
     if (child == 0) {
-        setenv("LD_PRELOAD", preload.constData(), 1);
-        QVector<QByteArray> args;
-        for (const QString &a : command)
-            args << a.toLocal8Bit();
-        QVector<char *> argv;
-        for (QByteArray &a : args)
-            argv << a.data();
-        argv << nullptr;
         execvp(argv.at(0), argv.data());
-        fprintf(stderr, "ds2490-emu: %s: %s\n", argv.at(0), strerror(errno));
+        (void)!write(STDERR_FILENO, failed.constData(), size_t(failed.size()));
         _exit(127);
     }
     if (child < 0) {
