@@ -221,17 +221,7 @@ void store(QSettings &settings, const ChannelId &id, const AlarmLimits &limits)
 
 QString stateKey(AlarmState state)
 {
-    switch (state) {
-    case AlarmState::High:
-        return QStringLiteral("high");
-    case AlarmState::Low:
-        return QStringLiteral("low");
-    case AlarmState::NoData:
-        return QStringLiteral("nodata");
-    case AlarmState::Normal:
-        break;
-    }
-    return QStringLiteral("normal");
+    return alarmStateKey(state);
 }
 
 } // namespace AlarmRules

@@ -36,6 +36,22 @@ struct AlarmLimits
 
 enum class AlarmState { Normal, High, Low, NoData };
 
+// The state as a word for files and payloads, never translated.
+inline QString alarmStateKey(AlarmState state)
+{
+    switch (state) {
+    case AlarmState::High:
+        return QStringLiteral("high");
+    case AlarmState::Low:
+        return QStringLiteral("low");
+    case AlarmState::NoData:
+        return QStringLiteral("nodata");
+    case AlarmState::Normal:
+        break;
+    }
+    return QStringLiteral("normal");
+}
+
 // What the run knows about alarms: every channel's limits and its current
 // state. The alarm output writes the states; the window (limits set by the
 // operator), the table, the publisher and the exporter read it. Nothing of
