@@ -422,7 +422,7 @@ private slots:
             const QList<QByteArray> fields = line.split('\t');
             if (fields.size() < 7)
                 continue;
-            if (fields.at(5).startsWith("MAX31850"))
+            if (fields.at(6).toDouble() > 100)
                 hot = QString::fromLatin1(fields.at(1));
             if (fields.at(1).endsWith("28") && fields.at(6).toDouble() < 10)
                 cold = QString::fromLatin1(fields.at(1));
@@ -471,8 +471,9 @@ private slots:
         const OrvexctlRun plain = runOrvexctl(ORVEXCTL_BIN, {"read", kBus, "--fast", "--cycles", "1"}, env);
         QString hot;
         for (const QByteArray &line : plain.out.split('\n')) {
-            if (line.contains("MAX31850"))
-                hot = QString::fromLatin1(line.split('\t').at(1));
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() > 6 && fields.at(6).toDouble() > 100)
+                hot = QString::fromLatin1(fields.at(1));
         }
         QVERIFY(!hot.isEmpty());
         const OrvexctlRun run = runOrvexctl(
