@@ -18,6 +18,7 @@
 #include <QBrush>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -226,20 +227,20 @@ private slots:
     {
         AlarmRun run({"--alarm", "ROM=0:25 hysteresis=1 delay=2"});
         const QString rom = run.rom;
-        for (double celsius : {20.0, 26.0, 24.5, 26.0})
+        // At the limit is not beyond it; an inside reading starts the count again.
+        for (double celsius : {20.0, 25.0, 26.0, 24.5, 26.0})
             run.cycleAt(celsius);
         QVERIFY(run.lines().isEmpty());
         run.cycleAt(27);
         QCOMPARE(run.board().state(run.channel()), AlarmState::High);
         run.cycleAt(24.5);
-        run.cycleAt(23.5);
-        run.cycleAt(-1);
-        run.cycleAt(-2);
-        run.cycleAt(0.5);
+        run.cycleAt(24);
+        for (double celsius : {0.0, -1.0, -2.0, 0.5})
+            run.cycleAt(celsius);
         QCOMPARE(run.board().activeCount(), 1);
-        run.cycleAt(1.5);
-        QCOMPARE(run.lines(), QStringList({rom + ";high;27,00;25,00", rom + ";normal;23,50;25,00",
-                                           rom + ";low;-2,00;0,00", rom + ";normal;1,50;0,00"}));
+        run.cycleAt(1);
+        QCOMPARE(run.lines(), QStringList({rom + ";high;27,00;25,00", rom + ";normal;24,00;25,00",
+                                           rom + ";low;-2,00;0,00", rom + ";normal;1,00;0,00"}));
         QCOMPARE(run.board().activeCount(), 0);
 
         // The file's first line, and each line's date and time those of the reading.
@@ -278,6 +279,53 @@ private slots:
         for (int i = 0; i < 6; ++i)
             gone.cycleAt(35);
         QCOMPARE(gone.lines(), QStringList({gone.rom + ";high;35,00;30,00", gone.rom + ";nodata;---;"}));
+    }
+
+    // Limits changed by the operator in the middle of a cycle (between a
+    // reading and the cycle's end) take effect from the next reading and
+    // never give a transition two lines. A line alarms.csv could not take
+    // is written later, once, in its place.
+    void changesMidCycleAndFailedWrites()
+    {
+        AlarmRun run({"--alarm", "ROM=:25 nodata=1"});
+        AlarmLimits wider;
+        wider.high = 40;
+        wider.noDataCycles = 1;
+        bool change = false;
+        QObject::connect(run.session.get(), &MeasurementSession::readingTaken, [&] {
+            if (change)
+                run.board().setLimits(run.channel(), wider);
+            change = false;
+        });
+        run.cycleAt(30);
+        change = true;
+        run.cycleAt(30);
+        QCOMPARE(run.lines(), QStringList({run.rom + ";high;30,00;25,00"}));
+        run.cycleAt(30);
+        run.cycleAt(30);
+        QCOMPARE(run.lines(), QStringList({run.rom + ";high;30,00;25,00", run.rom + ";normal;30,00;40,00"}));
+
+        QTemporaryDir dir;
+        const QString folder = dir.filePath("later");
+        AlarmLog log(folder);
+        AlarmTransition raised;
+        raised.to = AlarmState::High;
+        raised.value = 30;
+        raised.limit = 25;
+        AlarmTransition cleared = raised;
+        cleared.from = AlarmState::High;
+        cleared.to = AlarmState::Normal;
+        const QDateTime time(QDate(2025, 3, 14), QTime(9, 27, 3));
+        QString problem;
+        QVERIFY(!log.append(raised, time, &problem));
+        QVERIFY(!problem.isEmpty());
+        QCOMPARE(log.owed(), 1);
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(log.append(cleared, time.addSecs(60), &problem));
+        QVERIFY(log.retry(&problem));
+        QCOMPARE(fileLines(log.path()),
+                 QStringList({"DATA;TIME;Channel;State;Value;Limit", "2025.03.14;09:27:03;0000000000000000;high;30,00;25,00",
+                              "2025.03.14;09:28:03;0000000000000000;normal;30,00;25,00"}));
     }
 
     // The window: limits set from the table's menu through the dialog are
