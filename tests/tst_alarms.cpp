@@ -5,6 +5,8 @@
 #include "faces/metricsface.h"
 #include "model/alarmboard.h"
 #include "model/sensordevice.h"
+#include "publish/mqttconfig.h"
+#include "publish/mqttpublisher.h"
 #include "sensors/sensor.h"
 #include "session/measurementsession.h"
 #include "sim/simds18b20.h"
@@ -34,6 +36,11 @@
 namespace {
 
 const char kBus[] = "--bus=sim:" TEST_DATA_DIR "/buses/thermometers.json";
+
+QJsonObject json(const QByteArray &payload)
+{
+    return QJsonDocument::fromJson(payload).object();
+}
 
 QStringList fileLines(const QString &path)
 {
@@ -551,6 +558,50 @@ private slots:
         QCOMPARE(state.value("active").toBool(), true);
         QCOMPARE(state.value("state").toString(), QString("high"));
         QCOMPARE(state.value("limit").toDouble(), 100.0);
+    }
+
+    // In the window's publisher, limits removed while in alarm publish the
+    // cleared state and then withdraw the binary sensor.
+    void mqttLimitsRemoved()
+    {
+        if (MqttTestBroker::executable().isEmpty())
+            QSKIP("mosquitto is not installed (tools/install-deps --test)");
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber subscriber("alarms-removed", {"#"});
+        QVERIFY(subscriber.connectTo(broker.port()));
+        QTemporaryDir queue;
+        MqttConfig config;
+        config.url = broker.url("lab");
+        QString error;
+        QVERIFY(config.parseUrl(&error));
+        config.hostName = "bench";
+        config.clientId = "alarms-removed-publisher";
+        config.queueFolder = queue.path();
+        config.applyDefaults();
+
+        AlarmRun run({"--alarm", "ROM=:25"});
+        MqttPublisher publisher(config);
+        publisher.setAlarmBoard(&run.board());
+        QVERIFY(publisher.start(&error));
+        run.session->addSink(&publisher);
+        run.cycleAt(30);
+        run.board().setLimits(run.channel(), AlarmLimits());
+        run.cycleAt(30);
+        run.cycleAt(30);
+        QVERIFY(publisher.waitUntilDelivered(10000));
+
+        QTRY_COMPARE(subscriber.matching("lab/bench/+/alarm").size(), 2);
+        const auto states = subscriber.matching("lab/bench/+/alarm");
+        QCOMPARE(QJsonDocument::fromJson(states.at(0).payload).object().value("state").toString(), QString("high"));
+        QCOMPARE(QJsonDocument::fromJson(states.at(1).payload).object().value("state").toString(), QString("normal"));
+        const QString alarmConfig = "homeassistant/binary_sensor/orvex_bench/" + run.rom + "_0_alarm/config";
+        QTRY_COMPARE(subscriber.matching(alarmConfig).size(), 2);
+        const auto configs = subscriber.matching(alarmConfig);
+        QCOMPARE(json(configs.at(0).payload).value("device_class").toString(), QString("problem"));
+        QVERIFY(configs.at(1).payload.isEmpty());
+        run.session->removeSink(&publisher);
+        publisher.stop(2000);
     }
 
     // The Prometheus page says for each channel with limits whether it is in alarm.

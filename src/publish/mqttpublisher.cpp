@@ -166,6 +166,8 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
                      messages.alarmConfigPayload());
         AlarmTopic &alarm = m_alarmTopics[channel];
         alarm.topic = messages.alarmTopic();
+        alarm.configKey = messages.channelId() + QStringLiteral(" alarm");
+        alarm.configTopic = messages.alarmConfigTopic();
         publishAlarm(channel, alarm, now);
     }
     syncQueueSoon();
@@ -189,8 +191,18 @@ void MqttPublisher::cycleEnded(const CycleSummary &)
     if (!m_started || !m_alarms)
         return;
     const QDateTime now = Clock::now();
-    for (auto it = m_alarmTopics.begin(); it != m_alarmTopics.end(); ++it)
+    for (auto it = m_alarmTopics.begin(); it != m_alarmTopics.end();) {
         publishAlarm(it.key(), it.value(), now);
+        // Limits removed and the alarm over: Home Assistant drops the
+        // entity when its discovery entry is emptied.
+        if (!m_alarms->hasLimits(it.key()) && m_alarms->state(it.key()) == AlarmState::Normal) {
+            if (m_config.discovery)
+                announce(it.value().configKey, it.value().configTopic, QByteArray());
+            it = m_alarmTopics.erase(it);
+        } else {
+            ++it;
+        }
+    }
     sendQueued();
 }
 

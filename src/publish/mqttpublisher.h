@@ -159,11 +159,14 @@ private:
     bool m_everConnected = false;
     QString m_queueProblem;
     const AlarmBoard *m_alarms = nullptr;
-    // Channels with limits seen this run: their alarm topic, and the
-    // payload's state last queued ("" before any).
+    // Channels with limits seen this run: their alarm topic, their
+    // discovery entry's key and topic, and the payload's state last queued
+    // ("" before any).
     struct AlarmTopic
     {
         QByteArray topic;
+        QString configKey;
+        QByteArray configTopic;
         QString sent;
     };
     QHash<ChannelId, AlarmTopic> m_alarmTopics;
