@@ -12,6 +12,17 @@
 // asks.
 namespace FaceOutput {
 
+// A face that shows alarms (has setAlarmBoard) is given the run's board.
+template <typename Face>
+auto attachAlarms(Face &face, const OutputHost &host, int) -> decltype(face.setAlarmBoard(host.alarms), void())
+{
+    face.setAlarmBoard(host.alarms);
+}
+template <typename Face>
+void attachAlarms(Face &, const OutputHost &, long)
+{
+}
+
 template <typename Face, typename Config>
 class Plan : public OutputPlan
 {
@@ -21,9 +32,10 @@ public:
     {
     }
 
-    std::unique_ptr<ReadingSink> start(const OutputHost &, QString *error) override
+    std::unique_ptr<ReadingSink> start(const OutputHost &host, QString *error) override
     {
         auto face = std::make_unique<Face>(m_config);
+        attachAlarms(*face, host, 0);
         if (!face->start(error))
             return nullptr;
         return face;

@@ -44,9 +44,17 @@ struct FaceDevice
     uint8_t family() const { return rom[0]; }
 };
 
+// A channel with alarm limits and its state as of the cycle's end.
+struct FaceAlarm
+{
+    ChannelId id;
+    QString state; // "normal", "high", "low", "nodata"
+};
+
 struct FaceSnapshot
 {
     QVector<FaceDevice> devices; // every device of every bus's list, bus by bus
+    QVector<FaceAlarm> alarms;   // the channels with limits, in the order of their identity text
     QVector<bool> busUp;
     qint64 cycleMs = -1;         // the last cycle's duration; -1 before the first
     quint64 cycles = 0;

@@ -1,10 +1,13 @@
 #include "faces/metricsface.h"
 
+#include "model/alarmboard.h"
+
 #include "faces/faceoutput.h"
 
 #include <QHostAddress>
 #include <QSettings>
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cstring>
 #include <microhttpd.h>
 #include <netinet/in.h>
@@ -164,6 +167,18 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
     header(out, "orvex_bus_up", "Whether the bus's adapter answered in the last cycle.", "gauge");
     for (int bus = 0; bus < snapshot.busUp.size(); ++bus)
         out += "orvex_bus_up{bus=\"" + QByteArray::number(bus) + "\"} " + (snapshot.busUp.at(bus) ? "1" : "0") + '\n';
+    if (!snapshot.alarms.isEmpty()) {
+        header(out, "orvex_alarm_active", "Whether the channel is in alarm (state: high, low, nodata or normal).",
+               "gauge");
+        for (const FaceAlarm &alarm : snapshot.alarms) {
+            out += "orvex_alarm_active{rom=\"" + alarm.id.text().section(QLatin1Char('/'), 0, 0).toLatin1();
+            out += "\",subchannel=\"" + QByteArray::number(alarm.id.subchannel);
+            out += "\",hub_channel=\"" + QByteArray::number(alarm.id.hubChannel);
+            out += "\",i2c_address=\"" + QByteArray::number(alarm.id.i2cAddress);
+            out += "\",state=\"" + alarm.state.toLatin1() + "\"} ";
+            out += alarm.state == QLatin1String("normal") ? "0\n" : "1\n";
+        }
+    }
     return out;
 }
 
@@ -275,7 +290,18 @@ void MetricsFace::takeReading(const SensorDevice &device, int index)
 
 void MetricsFace::cycleEnded(const CycleSummary &summary)
 {
-    m_snapshot.publish(m_builder.endCycle(summary));
+    std::shared_ptr<const FaceSnapshot> made = m_builder.endCycle(summary);
+    if (m_alarms) {
+        auto withAlarms = std::make_shared<FaceSnapshot>(*made);
+        for (const ChannelId &id : m_alarms->channels()) {
+            if (m_alarms->hasLimits(id) || m_alarms->state(id) != AlarmState::Normal)
+                withAlarms->alarms.append({id, alarmStateKey(m_alarms->state(id))});
+        }
+        std::sort(withAlarms->alarms.begin(), withAlarms->alarms.end(),
+                  [](const FaceAlarm &a, const FaceAlarm &b) { return a.id.text() < b.id.text(); });
+        made = withAlarms;
+    }
+    m_snapshot.publish(made);
 }
 
 OutputEntry MetricsFace::outputEntry()

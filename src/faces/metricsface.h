@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <atomic>
 
+class AlarmBoard;
 class QSettings;
 struct MHD_Daemon;
 
@@ -31,7 +32,8 @@ struct MetricsConfig
 
 // The Prometheus text exposition of a snapshot: one gauge per quantity in
 // base units, the time of each channel's last reading, failed readings by
-// reason, the cycle's duration and each bus's state. A channel whose last
+// reason, the cycle's duration, each bus's state and whether each channel
+// with alarm limits is in alarm. A channel whose last
 // reading failed or is stale has no value sample.
 QByteArray metricsText(const FaceSnapshot &snapshot);
 
@@ -54,6 +56,9 @@ public:
 
     void takeReading(const SensorDevice &device, int index) override;
     void cycleEnded(const CycleSummary &summary) override;
+    // The run's alarms (not owned; null: none): orvex_alarm_active per
+    // channel with limits.
+    void setAlarmBoard(const AlarmBoard *board) { m_alarms = board; }
 
     // The page a scrape gets now. Any thread.
     QByteArray page();
@@ -66,4 +71,5 @@ private:
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;
     std::atomic<int> m_scrapes{0};
+    const AlarmBoard *m_alarms = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "gui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "alarms/alarmrules.h"
 #include "base/appsettings.h"
 #include "base/logging.h"
 #include "base/installpaths.h"
@@ -15,6 +16,7 @@
 #include "base/clock.h"
 #include "gui/desktop.h"
 #include "gui/dialogs.h"
+#include "model/alarmboard.h"
 #include "publish/mqttpublisher.h"
 #include "gui/mqttstatuslabel.h"
 #include "session/measurementsession.h"
@@ -30,6 +32,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMenu>
 #include <QPointer>
 #include <QSettings>
@@ -277,6 +280,18 @@ void MainWindow::followOutputs()
     mqtt = dynamic_cast<MqttPublisher *>(session->output(QStringLiteral("mqtt")));
     if (mqtt)
         statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    alarmLabel = new QLabel(this);
+    alarmLabel->setObjectName(QStringLiteral("alarmLabel"));
+    statusBar()->addPermanentWidget(alarmLabel);
+    connect(&session->alarms(), &AlarmBoard::changed, this, &MainWindow::showAlarmCount);
+    showAlarmCount();
+}
+
+void MainWindow::showAlarmCount()
+{
+    const int active = session->alarms().activeCount();
+    alarmLabel->setText(active > 0 ? tr("Тревог: %1").arg(active) : tr("Тревог нет"));
+    alarmLabel->setStyleSheet(active > 0 ? QStringLiteral("background-color: #ff9696") : QString());
 }
 
 // Every tick stops the timer and restarts it when done, so ticks never
@@ -596,6 +611,7 @@ void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->addAction(QStringLiteral("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
     menu->addAction(QStringLiteral("Показать график"), this, &MainWindow::showSensorChart);
+    menu->addAction(tr("Пороги тревоги…"), this, &MainWindow::editAlarmLimits);
     menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
 }
 
@@ -618,6 +634,38 @@ void MainWindow::showSensorChart()
     sources.recorder = &session->recorder();
     charts.removeAll(QPointer<ChartWindow>()); // closed ones
     charts.append(ChartWindow::showForRow(sources, selectedRow(), dialogs));
+}
+
+// One line in the form orvexctl's alarms files use; an empty line removes
+// the limits. The limits hold from the next reading on; the channel's
+// state changes only by an evaluation, so no transition is written twice.
+void MainWindow::editAlarmLimits()
+{
+    const int row = selectedRow();
+    if (row < 0)
+        return;
+    const ChannelId id = tableMan->channelAt(row);
+    const AlarmLimits current = session->alarms().limits(id);
+    DialogRequest request;
+    request.kind = DialogRequest::InputText;
+    request.title = tr("Пороги тревоги");
+    request.text = tr("Канал %1\nНИЖНИЙ:ВЕРХНИЙ (любой можно не указывать), затем по желанию\n"
+                      "hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; пустая строка снимает пороги")
+                       .arg(AlarmRules::channelText(id));
+    request.textValue = current.isSet() ? AlarmRules::limitsText(current) : QString();
+    QPointer<MainWindow> self(this);
+    dialogs->ask(this, request, [self, id](const DialogAnswer &answer) {
+        if (!self || !answer.accepted)
+            return;
+        AlarmLimits limits;
+        QString error;
+        if (!answer.textValue.trimmed().isEmpty() && !AlarmRules::parseLimits(answer.textValue, &limits, &error)) {
+            self->dialogs->ask(self, DialogRequest::message(QMessageBox::Warning, tr("Пороги тревоги"), error));
+            return;
+        }
+        self->session->alarms().setLimits(id, limits);
+        AlarmRules::store(appSettings(), id, limits);
+    });
 }
 
 QList<ChartWindow *> MainWindow::chartWindows() const

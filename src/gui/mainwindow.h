@@ -18,6 +18,7 @@ class Desktop;
 class Dialogs;
 class MeasurementSession;
 class MqttPublisher;
+class QLabel;
 class QSettings;
 class QTimer;
 class Sensor;
@@ -113,6 +114,8 @@ private slots:
     void on_tblSens_customContextMenuRequested(const QPoint &pos);
     void showSensorInExplorer();
     void showSensorChart();
+    // The selected row's alarm limits, asked of the operator and stored.
+    void editAlarmLimits();
     void on_btnCopyAverage_clicked();
     void on_action_7_triggered();
     void on_action_11_triggered();
@@ -140,6 +143,8 @@ private:
     void resetSample(int which);
     void showRecordingProblem();
     void confirmCalibration(bool reset, const QString &title, const QString &text);
+    // "Тревог: N" or "Тревог нет" in the status bar.
+    void showAlarmCount();
 
     // The real dialogs and desktop, made when none are given.
     std::unique_ptr<Dialogs> ownDialogs;
@@ -168,4 +173,5 @@ private:
     // Outputs of the session the window shows (owned by the session).
     TrendArchive *archive = nullptr;
     MqttPublisher *mqtt = nullptr;
+    QLabel *alarmLabel = nullptr;
 };

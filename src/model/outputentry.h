@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+class AlarmBoard;
 class QSettings;
 class ReadingSink;
 
@@ -19,6 +20,10 @@ struct OutputHost
     std::function<void(const QString &)> report;
     // Whether the operator asked the run to stop (orvexctl's signals).
     std::function<bool()> stopRequested;
+    // The run's recording folder (empty: not recording), and the alarm
+    // states every output may show; both set by the session.
+    QString recordingFolder;
+    AlarmBoard *alarms = nullptr;
 };
 
 // What one output needs to start, read from the settings and, in orvexctl,

@@ -215,7 +215,7 @@ QByteArray ChannelMessages::statePayload(const QDateTime &attempt) const
     return compact(state);
 }
 
-QByteArray ChannelMessages::configPayload() const
+QJsonObject ChannelMessages::deviceObject() const
 {
     QJsonObject device;
     if (isI2c()) {
@@ -245,6 +245,18 @@ QByteArray ChannelMessages::configPayload() const
         if (!m_channel.isEmulator)
             device.insert(QStringLiteral("manufacturer"), QLatin1String(kChipMaker));
     }
+    return device;
+}
+
+QJsonObject ChannelMessages::originObject() const
+{
+    return QJsonObject{{QStringLiteral("name"), QStringLiteral("Орвекс")},
+                       {QStringLiteral("sw_version"), QStringLiteral(ORVEX_VERSION)}};
+}
+
+QByteArray ChannelMessages::configPayload() const
+{
+    const QJsonObject device = deviceObject();
     QString deviceClass, unit;
     describeUnit(m_channel.unit, &deviceClass, &unit);
     const QString name = m_channel.type.trimmed();
@@ -276,4 +288,52 @@ QByteArray ChannelMessages::configPayload() const
 QByteArray ChannelMessages::droppedPayload(uint64_t count, const QDateTime &now)
 {
     return compact({{QStringLiteral("dropped"), double(count)}, {QStringLiteral("time"), isoTime(now)}});
+}
+
+QByteArray ChannelMessages::alarmTopic() const
+{
+    return (m_config.topicPrefix + QLatin1Char('/') + m_config.hostName + QLatin1Char('/') + m_id
+            + QStringLiteral("/alarm"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::alarmConfigTopic() const
+{
+    return (m_config.discoveryPrefix + QStringLiteral("/binary_sensor/orvex_") + m_config.hostName + QLatin1Char('/')
+            + m_id + QStringLiteral("_alarm/config"))
+        .toUtf8();
+}
+
+QByteArray ChannelMessages::alarmConfigPayload() const
+{
+    const QString topic = QString::fromUtf8(alarmTopic());
+    const QString name = m_channel.type.trimmed();
+    return compact({
+        {QStringLiteral("name"), QStringLiteral("Тревога ") + (name.isEmpty() ? QStringLiteral("канал %1").arg(m_channel.subchannel) : name)},
+        {QStringLiteral("unique_id"), QStringLiteral("orvex_") + m_config.hostName + QLatin1Char('_') + m_id + QStringLiteral("_alarm")},
+        {QStringLiteral("state_topic"), topic},
+        {QStringLiteral("value_template"), QStringLiteral("{{ 'ON' if value_json.active else 'OFF' }}")},
+        {QStringLiteral("payload_on"), QStringLiteral("ON")},
+        {QStringLiteral("payload_off"), QStringLiteral("OFF")},
+        {QStringLiteral("json_attributes_topic"), topic},
+        {QStringLiteral("device_class"), QStringLiteral("problem")},
+        {QStringLiteral("availability_topic"), QString::fromUtf8(availabilityTopic(m_config))},
+        {QStringLiteral("payload_available"), QStringLiteral("online")},
+        {QStringLiteral("payload_not_available"), QStringLiteral("offline")},
+        {QStringLiteral("qos"), 1},
+        {QStringLiteral("device"), deviceObject()},
+        {QStringLiteral("origin"), originObject()},
+    });
+}
+
+QByteArray ChannelMessages::alarmPayload(AlarmState state, double value, double limit, const QDateTime &now)
+{
+    auto number = [](double x) { return std::isfinite(x) ? QJsonValue(x) : QJsonValue(); };
+    return compact({
+        {QStringLiteral("active"), state != AlarmState::Normal},
+        {QStringLiteral("state"), alarmStateKey(state)},
+        {QStringLiteral("value"), number(value)},
+        {QStringLiteral("limit"), number(limit)},
+        {QStringLiteral("time"), isoTime(now)},
+    });
 }

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "model/alarmboard.h"
+
 #include <QByteArray>
 #include <QDateTime>
+#include <QJsonObject>
 #include <QString>
 
 struct MqttConfig;
@@ -42,6 +45,16 @@ public:
     // I2C sensor, reached through its bridge), with the unit and device class
     // Home Assistant knows for the channel's unit.
     QByteArray configPayload() const;
+    // The channel's alarm, for a channel with limits: a binary sensor of
+    // device class "problem" on <prefix>/<host>/<channel id>/alarm, under
+    // <discovery prefix>/binary_sensor/orvex_<host>/<channel id>_alarm/config.
+    QByteArray alarmTopic() const;
+    QByteArray alarmConfigTopic() const;
+    QByteArray alarmConfigPayload() const;
+    // {"active": true/false, "state": "normal"/"high"/"low"/"nodata",
+    //  "value": the value that made the state or null, "limit": the limit
+    //  crossed or null, "time"}.
+    static QByteArray alarmPayload(AlarmState state, double value, double limit, const QDateTime &now);
     // Whether the channel is reached through a DS28E17 bridge; the bridge's
     // and the adapter's declarations (an empty topic for none).
     bool isI2c() const;
@@ -61,6 +74,8 @@ public:
     static QString isoTime(const QDateTime &time);
 
 private:
+    QJsonObject deviceObject() const;
+    QJsonObject originObject() const;
 
     const MqttConfig &m_config;
     const SensorDevice &m_device;

@@ -36,6 +36,8 @@ public:
     }
 
     void takeReading(const SensorDevice &device, int index) override { m_publisher->takeReading(device, index); }
+    void cycleEnded(const CycleSummary &summary) override { m_publisher->cycleEnded(summary); }
+    MqttPublisher &publisher() { return *m_publisher; }
 
     // 0, or the exit code of a run whose readings never reached the broker:
     // refused for good (its line came with the state), never connected, or
@@ -94,11 +96,16 @@ public:
     {
         // The window's publisher runs even when its settings cannot work:
         // the status bar says why.
-        if (host.window)
-            return std::unique_ptr<ReadingSink>(MqttPublisher::fromSettings(*m_settings, nullptr));
+        if (host.window) {
+            MqttPublisher *publisher = MqttPublisher::fromSettings(*m_settings, nullptr);
+            if (publisher)
+                publisher->setAlarmBoard(host.alarms);
+            return std::unique_ptr<ReadingSink>(publisher);
+        }
         MqttConfig config = m_config;
         config.cycleS = host.cycleS;
         auto publishing = std::make_unique<ConsolePublishing>(config, host);
+        publishing->publisher().setAlarmBoard(host.alarms);
         if (!publishing->start(error))
             return nullptr;
         return publishing;

@@ -1,5 +1,7 @@
 #include "publish/mqttpublisher.h"
 
+#include "model/alarmboard.h"
+
 #include "base/logging.h"
 #include "base/clock.h"
 #include "publish/channelmessages.h"
@@ -157,6 +159,17 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
     // A failed reading without a time of its own is stamped with now: the
     // reading was attempted in this cycle.
     m_queue->append(messages.stateTopic(), messages.statePayload(now), true, true);
+    const ChannelId channel = ChannelId::of(device, index);
+    if (m_alarms && m_alarms->hasLimits(channel)) {
+        if (m_config.discovery)
+            announce(messages.channelId() + QStringLiteral(" alarm"), messages.alarmConfigTopic(),
+                     messages.alarmConfigPayload());
+        AlarmTopic &alarm = m_alarmTopics[channel];
+        alarm.topic = messages.alarmTopic();
+        alarm.configKey = messages.channelId() + QStringLiteral(" alarm");
+        alarm.configTopic = messages.alarmConfigTopic();
+        publishAlarm(channel, alarm, now);
+    }
     syncQueueSoon();
     if (m_queue->atLimit() && !m_limitReached) {
         m_limitReached = true;
@@ -171,6 +184,39 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
         forgetGoneChannels(now);
     noteQueueProblem();
     emit statusChanged();
+}
+
+void MqttPublisher::cycleEnded(const CycleSummary &)
+{
+    if (!m_started || !m_alarms)
+        return;
+    const QDateTime now = Clock::now();
+    for (auto it = m_alarmTopics.begin(); it != m_alarmTopics.end();) {
+        publishAlarm(it.key(), it.value(), now);
+        // Limits removed and the alarm over: Home Assistant drops the
+        // entity when its discovery entry is emptied.
+        if (!m_alarms->hasLimits(it.key()) && m_alarms->state(it.key()) == AlarmState::Normal) {
+            if (m_config.discovery)
+                announce(it.value().configKey, it.value().configTopic, QByteArray());
+            it = m_alarmTopics.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    sendQueued();
+}
+
+// Retained, and not a reading: the queue's bound never drops it.
+void MqttPublisher::publishAlarm(const ChannelId &id, AlarmTopic &alarm, const QDateTime &now)
+{
+    const AlarmBoard::Entry entry = m_alarms->entry(id);
+    const QString key = alarmStateKey(entry.state) + QLatin1Char(' ') + QString::number(entry.limit);
+    if (key == alarm.sent)
+        return;
+    alarm.sent = key;
+    m_queue->append(alarm.topic, ChannelMessages::alarmPayload(entry.state, entry.value, entry.limit, now), true,
+                    false);
+    syncQueueSoon();
 }
 
 void MqttPublisher::announce(const QString &key, const QByteArray &topic, const QByteArray &payload)

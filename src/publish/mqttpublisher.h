@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/channelid.h"
 #include "model/readingsink.h"
 #include "publish/mqttconfig.h"
 #include "publish/mqttlink.h"
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+class AlarmBoard;
 class ChannelRegistry;
 class QSettings;
 class PublishQueue;
@@ -64,6 +66,11 @@ public:
     // One reading of channel `index` of `device`: queued, and handed to the
     // link at once when connected.
     void takeReading(const SensorDevice &device, int index) override;
+    // The alarm states of channels with limits go out once a cycle when
+    // they changed (the alarm output has decided them by then).
+    void cycleEnded(const CycleSummary &summary) override;
+    // The run's alarms (not owned; null: none are published).
+    void setAlarmBoard(const AlarmBoard *board) { m_alarms = board; }
 
     // Waits in real time, processing events, until the queue is empty, the
     // link has failed for good or `ms` have passed; true when empty. For the
@@ -151,4 +158,17 @@ private:
     bool m_started = false;
     bool m_everConnected = false;
     QString m_queueProblem;
+    const AlarmBoard *m_alarms = nullptr;
+    // Channels with limits seen this run: their alarm topic, their
+    // discovery entry's key and topic, and the payload's state last queued
+    // ("" before any).
+    struct AlarmTopic
+    {
+        QByteArray topic;
+        QString configKey;
+        QByteArray configTopic;
+        QString sent;
+    };
+    QHash<ChannelId, AlarmTopic> m_alarmTopics;
+    void publishAlarm(const ChannelId &id, AlarmTopic &alarm, const QDateTime &now);
 };

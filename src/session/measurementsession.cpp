@@ -4,6 +4,7 @@
 #include "base/clock.h"
 #include "base/logging.h"
 #include "bus/busbackend.h"
+#include "model/alarmboard.h"
 #include "model/readingsink.h"
 #include "model/sensordevice.h"
 #include "i2c/i2cbridge.h"
@@ -65,7 +66,9 @@ void MeasurementSession::build()
 {
     // The run starts now: %DATE% and %TIME% of the file names give this time.
     m_recorder = std::make_unique<Recorder>(Clock::now());
+    m_alarms = std::make_unique<AlarmBoard>();
     m_table = std::make_unique<TableMan>(m_recorder.get());
+    m_table->setAlarmBoard(m_alarms.get());
     connect(m_table.get(), &TableMan::updated, this, &MeasurementSession::deliverNew);
     m_table->init(m_buses.size() == 1 ? m_buses.front()->sensor->devices() : &m_allDevices);
 }
@@ -87,6 +90,8 @@ std::unique_ptr<MeasurementSession> MeasurementSession::fromDescription(SessionD
     session->keepTable(description.keepTable);
     session->setRecordingFolder(description.recordingFolder);
 
+    description.host.recordingFolder = description.recordingFolder;
+    description.host.alarms = session->m_alarms.get();
     QStringList problems;
     for (SessionDescription::PlannedOutput &planned : description.outputs) {
         QString problem;

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+class AlarmBoard;
 class BusBackend;
 class ReadingSink;
 class Recorder;
@@ -66,6 +67,9 @@ public:
     QVector<SensorDevice *> allDevices() const;
     TableMan &table() { return *m_table; }
     Recorder &recorder() { return *m_recorder; }
+    // The run's alarm states and limits: the alarm output keeps them, the
+    // table and every output that shows alarms read them.
+    AlarmBoard &alarms() { return *m_alarms; }
 
     // Recording into `folder` (empty: off); the table shows the file column
     // only while recording. Takes effect for the next table update.
@@ -149,6 +153,7 @@ private:
     std::vector<std::unique_ptr<Bus>> m_buses;
     // The table's list: every bus's devices, rebuilt before each table update.
     QVector<SensorDevice *> m_allDevices;
+    std::unique_ptr<AlarmBoard> m_alarms;
     std::unique_ptr<Recorder> m_recorder;
     std::unique_ptr<TableMan> m_table;
     QVector<ReadingSink *> m_sinks;

@@ -1,5 +1,6 @@
 #include "session/outputregistry.h"
 
+#include "alarms/alarmoutput.h"
 #include "chart/trendarchive.h"
 #include "faces/metricsface.h"
 #include "faces/owserverface.h"
@@ -7,10 +8,12 @@
 
 namespace OutputRegistry {
 
-// One line per output; the order is the order of delivery.
+// One line per output; the order is the order of delivery. Alarms come
+// first: every other output sees a reading's alarm state already decided.
 const QVector<OutputEntry> &entries()
 {
     static const QVector<OutputEntry> all = {
+        AlarmOutput::outputEntry(),
         TrendArchive::outputEntry(),
         MqttOutput::entry(),
         OwserverFace::outputEntry(),

@@ -3,6 +3,7 @@
 #include "onewire/romid.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
+#include "model/alarmboard.h"
 #include "model/sensordevice.h"
 #include "table/recorder.h"
 
@@ -91,20 +92,96 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
     const Row &row = rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        if (index.column() == ColValue) {
+            const QString mark = alarmMark(index.row());
+            if (!mark.isEmpty())
+                return row.cells[ColValue] + QLatin1Char(' ') + mark;
+        }
         return row.cells[index.column()];
     case Qt::ForegroundRole:
         if (row.stale || row.missing)
             return QBrush(QColor(150, 150, 150));
         return QVariant();
+    case Qt::BackgroundRole:
+        if (index.column() == ColValue && alarmBoard) {
+            switch (alarmBoard->state(row.id)) {
+            case AlarmState::High:
+                return QBrush(QColor(255, 150, 150));
+            case AlarmState::Low:
+                return QBrush(QColor(150, 190, 255));
+            case AlarmState::NoData:
+                return QBrush(QColor(255, 205, 120));
+            case AlarmState::Normal:
+                break;
+            }
+        }
+        return QVariant();
     case Qt::ToolTipRole:
         if (index.column() == ColFileName && !row.cells[ColFileName].isEmpty())
             return QDir::toNativeSeparators(row.cells[ColFileName]);
-        if (index.column() == ColValue && !row.tip.isEmpty())
-            return row.tip;
+        if (index.column() == ColValue) {
+            const QString limits = alarmTip(index.row());
+            const QString tip = row.tip.isEmpty() ? limits : limits.isEmpty() ? row.tip : row.tip + QLatin1Char('\n') + limits;
+            if (!tip.isEmpty())
+                return tip;
+        }
         return QVariant();
     default:
         return QVariant();
     }
+}
+
+void TableMan::setAlarmBoard(const AlarmBoard *board)
+{
+    if (alarmBoard)
+        disconnect(alarmBoard, nullptr, this, nullptr);
+    alarmBoard = board;
+    if (!board)
+        return;
+    connect(board, &AlarmBoard::changed, this, [this](const ChannelId &id) {
+        const int row = findRow(id);
+        if (row >= 0)
+            emit dataChanged(index(row, ColValue), index(row, ColValue),
+                             {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
+    });
+}
+
+QString TableMan::alarmMark(int row) const
+{
+    if (!alarmBoard || row < 0 || row >= rows.size())
+        return QString();
+    switch (alarmBoard->state(rows.at(row).id)) {
+    case AlarmState::High:
+        return tr("▲ ВЫШЕ ПОРОГА");
+    case AlarmState::Low:
+        return tr("▼ НИЖЕ ПОРОГА");
+    case AlarmState::NoData:
+        return tr("⚠ НЕТ ДАННЫХ");
+    case AlarmState::Normal:
+        break;
+    }
+    return QString();
+}
+
+QString TableMan::alarmTip(int row) const
+{
+    if (!alarmBoard || row < 0 || row >= rows.size())
+        return QString();
+    const AlarmLimits limits = alarmBoard->limits(rows.at(row).id);
+    if (!limits.isSet())
+        return QString();
+    QStringList parts;
+    if (limits.hasLow())
+        parts << tr("нижний %1").arg(fixed2(limits.low));
+    if (limits.hasHigh())
+        parts << tr("верхний %1").arg(fixed2(limits.high));
+    if (limits.hysteresis != 0)
+        parts << tr("гистерезис %1").arg(fixed2(limits.hysteresis));
+    if (limits.delay > 1)
+        parts << tr("задержка %n показаний", nullptr, limits.delay);
+    if (limits.noDataCycles > 0)
+        parts << tr("нет данных после %n циклов", nullptr, limits.noDataCycles);
+    return tr("Пороги тревоги: %1").arg(parts.join(QStringLiteral(", ")));
 }
 
 void TableMan::setRowState(int row, const SensorChannel &channel)

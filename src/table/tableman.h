@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 
+class AlarmBoard;
 class Recorder;
 struct SensorChannel;
 struct SensorDevice;
@@ -45,6 +46,13 @@ public:
     explicit TableMan(Recorder *recorder);
 
     void setOutputFolder(const QString &folder) { outputFolder = folder; }
+    // The run's alarms (not owned; null: none): a channel in alarm has its
+    // value cell coloured and marked in words, its limits in the tooltip.
+    void setAlarmBoard(const AlarmBoard *board);
+    // The words after the value of a channel in alarm ("" when none).
+    QString alarmMark(int row) const;
+    // The channel's limits for the value cell's tooltip ("" without limits).
+    QString alarmTip(int row) const;
     // Resets the rows and the columns shown, attaches the device list (null
     // keeps the previous one) and runs update(). The list is read in place
     // and never owned; update() removes channels that are no longer live from it.
@@ -148,6 +156,7 @@ private:
     void rebuildRowIndex() const;
 
     Recorder *recorder;
+    const AlarmBoard *alarmBoard = nullptr;
     QVector<SensorDevice *> *devices = nullptr;
     QVector<Row> rows;
     bool columnShown[ColumnCount];
