@@ -110,7 +110,7 @@ class TstChartWindow : public QObject
         if (!menu)
             return nullptr;
         QAction *chart = actionNamed(menu, QStringLiteral("Показать график"));
-        if (!chart || !actionNamed(menu, QStringLiteral("Показать в проводнике")))
+        if (!chart || !actionNamed(menu, QStringLiteral("Открыть папку в файловом менеджере")))
             return nullptr;
         chart->trigger();
         menu->close();

@@ -454,7 +454,7 @@ private slots:
             QMenu *menu = rig.window->findChildren<QMenu *>().last();
             QVERIFY(menu->isVisible());
             for (QAction *action : menu->actions())
-                if (action->text() == QString("Показать в проводнике"))
+                if (action->text() == QString("Открыть папку в файловом менеджере"))
                     action->trigger();
             menu->close();
         };

@@ -140,6 +140,9 @@ private:
     void resetSample(int which);
     void showRecordingProblem();
     void confirmCalibration(bool reset, const QString &title, const QString &text);
+    void addLanguageMenu();
+    void chooseLanguage(const QString &language);
+    void restoreGeometryOrFit();
 
     // The real dialogs and desktop, made when none are given.
     std::unique_ptr<Dialogs> ownDialogs;
