@@ -2,9 +2,13 @@
 // sources, the window reads Russian or English, orvexctl follows the
 // locale, and nothing the program writes changes with the language.
 
+#include "base/appsettings.h"
+#include "base/clock.h"
 #include "base/language.h"
+#include "bus/serialbackend.h"
 #include "gui/chartwindow.h"
 #include "gui/mainwindow.h"
+#include "gui/trendplot.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"
 #include "support/orvexctlrun.h"
@@ -14,9 +18,11 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -262,6 +268,37 @@ private slots:
         QCOMPARE(rig.dialogs.history().value(0).text, expected.at(7));
     }
 
+    // The adapter line names the kind of master it waits for and says why
+    // in the window's language, the port as given.
+    void adapterLineInBothLanguages_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ru") << "ru" << "Последовательный адаптер DS2480B не найден. /dev/orvex-absent: нет такого порта "
+                                       "(подключён ли адаптер?)";
+        QTest::newRow("en") << "en" << "DS2480B serial adapter not found. /dev/orvex-absent: no such port "
+                                       "(is the adapter plugged in?)";
+    }
+
+    void adapterLineInBothLanguages()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, expected);
+        QVERIFY(Language::install(QCoreApplication::instance(), language));
+        SerialBackend serial(QStringLiteral("/dev/orvex-absent"));
+        ScriptedDialogs dialogs;
+        dialogs.setResponder(WindowRig::startUp(false, QString(), 0));
+        NotingDesktop desktop;
+        WindowPeers peers;
+        peers.dialogs = &dialogs;
+        peers.desktop = &desktop;
+        MainWindow window(&serial, peers);
+        window.applicationTimer()->stop();
+        window.onAppTimer();
+        window.applicationTimer()->stop();
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblUsbAdapter"))->text(), expected);
+    }
+
     // The window records the demo bus into byte-identical files (names
     // included) whichever language it speaks.
     void windowDataIndependentOfLanguage()
@@ -315,6 +352,17 @@ private slots:
         QCOMPARE(recorded[1], recorded[0]);
     }
 
+    // The window's usage needs no display: asked where Qt's platform plugin
+    // cannot start, it is printed all the same.
+    void windowHelpWithoutDisplay()
+    {
+        const OrvexctlRun run = runOrvexctl(QStringLiteral(ORVEX_BIN), {"--help"},
+                                            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("usage: orvex [--bus=VALUE]"), run.out.constData());
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+    }
+
     // The chart window's buttons and empty-chart text follow the language;
     // the readings it saves do not.
     void chartWindowInEnglish()
@@ -329,7 +377,7 @@ private slots:
         QVERIFY2(texts.contains(QStringLiteral("Save readings (CSV)…")) && texts.contains(QStringLiteral("Save summary (CSV)…")),
                  qPrintable(texts.join('|')));
         QCOMPARE(QString::fromUtf8(chart->plot()->readingsCsv()), QStringLiteral("Канал;Ед.изм.;Время;Значение\r\n"));
-        QCOMPARE(chart->windowTitle(), QStringLiteral("Chart"));
+        QCOMPARE(chart->windowTitle(), QStringLiteral("Chart — Orvex"));
         delete chart;
     }
 };

@@ -447,6 +447,66 @@ Write the new values?</translation>
         <source>Показать график</source>
         <translation>Show chart</translation>
     </message>
+    <message>
+        <source>Последовательный адаптер DS2480B найден. SN=</source>
+        <translation>DS2480B serial adapter found. SN=</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux найден. SN=</source>
+        <translation>Linux kernel 1-Wire master found. SN=</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire подключена. SN=</source>
+        <translation>Simulated 1-Wire bus connected. SN=</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B не найден.</source>
+        <translation>DS2480B serial adapter not found.</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux не найден.</source>
+        <translation>Linux kernel 1-Wire master not found.</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire не отвечает.</source>
+        <translation>Simulated 1-Wire bus does not answer.</translation>
+    </message>
+    <message>
+        <source>%1: нет такого порта (подключён ли адаптер?)</source>
+        <translation>%1: no such port (is the adapter plugged in?)</translation>
+    </message>
+    <message>
+        <source>%1: адаптер пропал (отключён?)</source>
+        <translation>%1: the adapter is gone (unplugged?)</translation>
+    </message>
+    <message>
+        <source>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</source>
+        <translation>%1: no DS2480B answers (is a 1-Wire adapter plugged in there?)</translation>
+    </message>
+    <message>
+        <source>%1: шина 1-Wire замкнута</source>
+        <translation>%1: the 1-Wire bus is shorted</translation>
+    </message>
+    <message>
+        <source>%1: не подключён</source>
+        <translation>%1: not plugged in</translation>
+    </message>
+    <message>
+        <source>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</source>
+        <translation>%1: permission denied (udev rule 60-orvex.rules, see the user guide)</translation>
+    </message>
+    <message>
+        <source>%1: занят другой программой</source>
+        <translation>%1: held by another program</translation>
+    </message>
+    <message>
+        <source>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</source>
+        <translation>no USB 1-Wire adapter (DS2490, 04FA:2490) is plugged in</translation>
+    </message>
+    <message>
+        <source>Адаптер не найден</source>
+        <translation>Adapter not found</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -821,10 +881,6 @@ number</translation>
     <message>
         <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
         <translation>no access to netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
-    </message>
-    <message>
-        <source>нет доступа к netlink</source>
-        <translation>no access to netlink</translation>
     </message>
 </context>
 <context>

@@ -447,6 +447,66 @@ Tresvant, 2022</translation>
         <source>Показать график</source>
         <translation>Показать график</translation>
     </message>
+    <message>
+        <source>Последовательный адаптер DS2480B найден. SN=</source>
+        <translation>Последовательный адаптер DS2480B найден. SN=</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux найден. SN=</source>
+        <translation>Мастер 1-Wire ядра Linux найден. SN=</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire подключена. SN=</source>
+        <translation>Имитация шины 1-Wire подключена. SN=</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B не найден.</source>
+        <translation>Последовательный адаптер DS2480B не найден.</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux не найден.</source>
+        <translation>Мастер 1-Wire ядра Linux не найден.</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire не отвечает.</source>
+        <translation>Имитация шины 1-Wire не отвечает.</translation>
+    </message>
+    <message>
+        <source>%1: нет такого порта (подключён ли адаптер?)</source>
+        <translation>%1: нет такого порта (подключён ли адаптер?)</translation>
+    </message>
+    <message>
+        <source>%1: адаптер пропал (отключён?)</source>
+        <translation>%1: адаптер пропал (отключён?)</translation>
+    </message>
+    <message>
+        <source>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</source>
+        <translation>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</translation>
+    </message>
+    <message>
+        <source>%1: шина 1-Wire замкнута</source>
+        <translation>%1: шина 1-Wire замкнута</translation>
+    </message>
+    <message>
+        <source>%1: не подключён</source>
+        <translation>%1: не подключён</translation>
+    </message>
+    <message>
+        <source>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</source>
+        <translation>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</translation>
+    </message>
+    <message>
+        <source>%1: занят другой программой</source>
+        <translation>%1: занят другой программой</translation>
+    </message>
+    <message>
+        <source>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</source>
+        <translation>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</translation>
+    </message>
+    <message>
+        <source>Адаптер не найден</source>
+        <translation>Адаптер не найден</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -821,10 +881,6 @@ Tresvant, 2022</translation>
     <message>
         <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
         <translation>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
-    </message>
-    <message>
-        <source>нет доступа к netlink</source>
-        <translation>нет доступа к netlink</translation>
     </message>
 </context>
 <context>

@@ -67,7 +67,8 @@ int main(int argc, char *argv[])
         QTextStream(stderr) << error << "\n";
         // Started from a desktop menu, nobody reads standard error.
         QMessageBox::critical(nullptr, QCoreApplication::translate("MainWindow", "Орвекс"),
-                              QCoreApplication::translate("main", "Программа не может начать работу:\n") + error);
+                              QCoreApplication::translate("main", "Программа не может начать работу:\n")
+                                  + error);
         return 2;
     }
 

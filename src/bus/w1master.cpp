@@ -85,8 +85,8 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
             return QStringLiteral("held by the kernel's w1_ds28e17 driver%1; its I2C sensors are the kernel's to read")
                 .arg(buses.isEmpty() ? QString() : QStringLiteral(" (") + buses.first() + QLatin1Char(')'));
     }
-    return QCoreApplication::translate("W1Master", "нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, "
-                          "which gives it the thermometers only");
+    return QCoreApplication::translate("W1Master", "нет доступа к netlink: the program reads the kernel's 1-Wire "
+                                                   "masters through sysfs, which gives it the thermometers only");
 }
 
 QStringList W1Master::takeOperations()
@@ -376,7 +376,7 @@ void W1Master::unreachable(const Rom &rom, uint8_t command)
     qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1 not read (command 0x%2): %3")
                                            .arg(name)
                                            .arg(command, 2, 16, QLatin1Char('0'))
-                                           .arg(why.isEmpty() ? QCoreApplication::translate("W1Master", "нет доступа к netlink") : why);
+                                           .arg(why.isEmpty() ? QStringLiteral("нет доступа к netlink") : why);
 }
 
 void W1Master::setOverdriveTiming(bool on)

@@ -97,13 +97,20 @@ bool splitHeader(const QStringList &lines, const QString &name, QString (&rest)[
     for (int i = 0; i < Recorder::HeaderLines; ++i) {
         const QString tag = QString::fromUtf8(Recorder::HeaderTags[i]);
         if (i >= lines.size()) {
-            *problem = i == 0 ? QCoreApplication::translate("MeasurementFileReader", "Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.").arg(name)
-                              : lineProblem(name, i + 1, QCoreApplication::translate("MeasurementFileReader", "заголовок файла не дописан."));
+            *problem = i == 0
+                ? QCoreApplication::translate("MeasurementFileReader",
+                                              "Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.")
+                      .arg(name)
+                : lineProblem(name, i + 1,
+                              QCoreApplication::translate("MeasurementFileReader", "заголовок файла не дописан."));
             return false;
         }
         const QString &line = lines.at(i);
         if (!line.startsWith(tag) || (i >= 8 && line != tag)) {
-            *problem = lineProblem(name, i + 1, QCoreApplication::translate("MeasurementFileReader", "это не файл измерений (ожидалось «%1»).").arg(tag));
+            *problem = lineProblem(name, i + 1,
+                                   QCoreApplication::translate("MeasurementFileReader",
+                                                               "это не файл измерений (ожидалось «%1»).")
+                                       .arg(tag));
             return false;
         }
         rest[i] = line.mid(tag.size());
@@ -118,7 +125,8 @@ bool readIdentity(const QString (&rest)[Recorder::HeaderLines], const QString &f
 {
     QString field;
     auto badHeader = [&](int line, const QString &what) {
-        *problem = lineProblem(name, line, QCoreApplication::translate("MeasurementFileReader", "заголовок повреждён (%1).").arg(what));
+        *problem = lineProblem(name, line,
+                               QCoreApplication::translate("MeasurementFileReader", "заголовок повреждён (%1).").arg(what));
         return false;
     };
     if (!unwrap(rest[0], firstSplit, lastSplit, isRomText, &channel->romText))
@@ -300,7 +308,8 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
     if (firstDamaged > 0) {
         QString what = QCoreApplication::translate("MeasurementFileReader", "строка повреждена и пропущена");
         if (result.damagedLines > 1)
-            what += QCoreApplication::translate("MeasurementFileReader", " (всего повреждённых строк: %1)").arg(result.damagedLines);
+            what += QCoreApplication::translate("MeasurementFileReader", " (всего повреждённых строк: %1)")
+                        .arg(result.damagedLines);
         result.problem = lineProblem(name, firstDamaged, what + QLatin1Char('.'));
     }
 }
@@ -314,7 +323,8 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
     const QString name = QFileInfo(path).fileName();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2").arg(name, file.errorString());
+        result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
+                             .arg(name, file.errorString());
         return result;
     }
     if (progress)

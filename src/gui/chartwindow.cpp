@@ -256,7 +256,9 @@ void ChartWindow::updateTitle()
                 + tr(" и ещё %1").arg(names.size() - 2);
         title += QStringLiteral(": ") + shown;
     }
-    setWindowTitle(title + QStringLiteral(" — ") + QCoreApplication::applicationName());
+    // The program's name as the main window shows it (the application name
+    // stays Russian: the settings file is named after it).
+    setWindowTitle(title + QStringLiteral(" — ") + QCoreApplication::translate("MainWindow", "Орвекс"));
 }
 
 void ChartWindow::fillAddMenu()

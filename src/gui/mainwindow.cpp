@@ -36,6 +36,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
@@ -337,7 +338,7 @@ void MainWindow::onAppTimer()
         }
     } else {
         adapterFound = true;
-        ui->lblUsbAdapter->setText(tr("Преобразователь USB найден. SN="));
+        ui->lblUsbAdapter->setText(adapterFoundText());
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: green"));
         // Without an interval there is no countdown to bring back.
         if (interval >= 1) {
@@ -363,18 +364,83 @@ void MainWindow::onAppTimer()
 
 // The adapter line when the adapter is missing: which port and why, as the
 // bus or the adapter session tells it.
+QString MainWindow::adapterFoundText() const
+{
+    switch (session->backend() ? session->backend()->kind() : BusBackend::Kind::Driver) {
+    case BusBackend::Kind::SerialAdapter:
+        return tr("Последовательный адаптер DS2480B найден. SN=");
+    case BusBackend::Kind::KernelMaster:
+        return tr("Мастер 1-Wire ядра Linux найден. SN=");
+    case BusBackend::Kind::Simulated:
+        return tr("Имитация шины 1-Wire подключена. SN=");
+    case BusBackend::Kind::Driver:
+    case BusBackend::Kind::UsbAdapter:
+        break;
+    }
+    return tr("Преобразователь USB найден. SN=");
+}
+
+// The adapter line when the adapter is missing: which kind of master and
+// why, as the bus or the adapter session tells it, in the operator's words.
 QString MainWindow::adapterMissingText() const
 {
-    QString text = tr("Преобразователь USB не найден.");
     const BusBackend *backend = session->backend();
+    QString text;
+    switch (backend ? backend->kind() : BusBackend::Kind::Driver) {
+    case BusBackend::Kind::SerialAdapter:
+        text = tr("Последовательный адаптер DS2480B не найден.");
+        break;
+    case BusBackend::Kind::KernelMaster:
+        text = tr("Мастер 1-Wire ядра Linux не найден.");
+        break;
+    case BusBackend::Kind::Simulated:
+        text = tr("Имитация шины 1-Wire не отвечает.");
+        break;
+    case BusBackend::Kind::Driver:
+    case BusBackend::Kind::UsbAdapter:
+        text = tr("Преобразователь USB не найден.");
+        break;
+    }
     QString why = backend ? backend->problem() : QString();
     if (why.isEmpty())
         why = session->adapter().statusText().section(QLatin1Char('\n'), -1);
-    if (backend && !backend->description().isEmpty())
-        text += QLatin1Char(' ') + backend->description() + QLatin1Char(':');
     if (!why.isEmpty())
-        text += QLatin1Char(' ') + why;
+        text += QLatin1Char(' ') + operatorReason(why);
     return text;
+}
+
+// The masters word their reasons in English for the log and orvexctl; the
+// ones an operator meets at the window are said again in the window's
+// language. Any other reason is shown as it is.
+QString MainWindow::operatorReason(const QString &reason)
+{
+    static const struct {
+        const char *pattern;
+        const char *text;
+    } known[] = {
+        {"^(.+): no such port \\(is the adapter plugged in\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: нет такого порта (подключён ли адаптер?)")},
+        {"^(.+): the adapter is gone \\(unplugged\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: адаптер пропал (отключён?)")},
+        {"^(.+): no DS2480B answers \\(is a 1-Wire adapter plugged in there\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)")},
+        {"^(.+): the 1-Wire bus is shorted$", QT_TRANSLATE_NOOP("MainWindow", "%1: шина 1-Wire замкнута")},
+        {"^(.+): not plugged in$", QT_TRANSLATE_NOOP("MainWindow", "%1: не подключён")},
+        {"^(.+): permission denied", QT_TRANSLATE_NOOP("MainWindow", "%1: нет прав доступа (правило udev "
+                                                                    "60-orvex.rules, см. руководство)")},
+        {"^(.+): held by another program", QT_TRANSLATE_NOOP("MainWindow", "%1: занят другой программой")},
+        {"^()no USB 1-Wire adapter \\(DS2490, 04FA:2490\\) is plugged in$",
+         QT_TRANSLATE_NOOP("MainWindow", "не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)")},
+        {"^()Adapter not found$", QT_TRANSLATE_NOOP("MainWindow", "Адаптер не найден")},
+    };
+    for (const auto &entry : known) {
+        const QRegularExpressionMatch match = QRegularExpression(QLatin1String(entry.pattern)).match(reason);
+        if (match.hasMatch()) {
+            const QString text = tr(entry.text);
+            return text.contains(QLatin1String("%1")) ? text.arg(match.captured(1)) : text;
+        }
+    }
+    return reason;
 }
 
 QString MainWindow::getDescriptionFamily(QVector<short> snv)

@@ -88,6 +88,8 @@ public slots:
     // One tick of the 2-second application timer.
     void onAppTimer();
     QString adapterMissingText() const;
+    QString adapterFoundText() const;
+    static QString operatorReason(const QString &reason);
     QString getDescriptionFamily(QVector<short> snv);
     // One measurement cycle, the table update and the average.
     void cycleGet();
