@@ -611,7 +611,7 @@ void MainWindow::restoreGeometryOrFit()
     const QByteArray stored = appSettings().value(QStringLiteral("View/Geometry")).toByteArray();
     if (!stored.isEmpty() && restoreGeometry(stored))
         return;
-    QSize size(1600, 1000);
+    QSize size(1600, 1100);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         size = size.boundedTo(screen->availableGeometry().size());
     resize(size);
