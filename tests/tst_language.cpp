@@ -18,6 +18,8 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -266,6 +268,27 @@ private slots:
         QCOMPARE(appSettings().value(QLatin1String(Language::kSettingsKey)).toString(),
                  language == QLatin1String("ru") ? QStringLiteral("en") : QStringLiteral("ru"));
         QCOMPARE(rig.dialogs.history().value(0).text, expected.at(7));
+    }
+
+    // A first start fits the screen; a later one opens where the window was
+    // closed, with its size.
+    void geometryRemembered()
+    {
+        Clock::setVirtual();
+        QSize first;
+        {
+            WindowRig rig;
+            rig.start(false, 0);
+            first = rig.window->size();
+            const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+            QCOMPARE(first, QSize(1600, 1100).boundedTo(screen));
+            rig.window->resize(first - QSize(100, 50));
+            rig.window->close();
+        }
+        QVERIFY(!appSettings().value(QStringLiteral("View/Geometry")).toByteArray().isEmpty());
+        WindowRig again;
+        again.start(false, 0);
+        QCOMPARE(again.window->size(), first - QSize(100, 50));
     }
 
     // The adapter line names the kind of master it waits for and says why
