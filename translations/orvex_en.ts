@@ -397,7 +397,7 @@ Tresvant, 2022</translation>
     </message>
     <message>
         <source>Как в системе</source>
-        <translation>As the system</translation>
+        <translation>System language</translation>
     </message>
     <message>
         <source>Язык сменится при следующем запуске программы.</source>
