@@ -15,7 +15,9 @@
 #include "support/windowrig.h"
 #include "table/tableman.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QGuiApplication>
@@ -373,6 +375,35 @@ private slots:
         }
         QVERIFY(recorded[0].size() >= 10);
         QCOMPARE(recorded[1], recorded[0]);
+    }
+
+    // The template window has a title, and its warning about channels that
+    // would share a name wraps inside the window instead of running past
+    // its edge.
+    void templateWindowInEnglish()
+    {
+        QVERIFY(Language::install(QCoreApplication::instance(), QStringLiteral("en")));
+        Clock::setVirtual();
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.start(false, 0);
+        rig.tick();
+        rig.child<QAction>("action_6")->trigger();
+        QWidget *templates = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->inherits("FileNameTemplate") && w->isVisible())
+                templates = w;
+        }
+        QVERIFY(templates);
+        QCOMPARE(templates->windowTitle(), QStringLiteral("File name format"));
+        templates->findChild<QAbstractButton *>(QStringLiteral("rbI2CTemplate"))->click();
+        auto *preview = templates->findChild<QLabel *>(QStringLiteral("lblResultat"));
+        QVERIFY2(preview->text().contains(QStringLiteral("\nWarning: several connected channels")),
+                 qPrintable(preview->text()));
+        QCoreApplication::processEvents();
+        QVERIFY(preview->wordWrap());
+        QVERIFY2(preview->geometry().right() <= templates->width(),
+                 qPrintable(QStringLiteral("%1 > %2").arg(preview->geometry().right()).arg(templates->width())));
+        templates->close();
     }
 
     // The window's usage needs no display: asked where Qt's platform plugin
