@@ -36,7 +36,7 @@ QString adapterShown(WindowRig &rig)
 
 QString found()
 {
-    return "background-color: green|Преобразователь USB найден. SN=|" + WindowRig::romText(WindowRig::kIdentityRom);
+    return "background-color: green|Имитация шины 1-Wire подключена. SN=|" + WindowRig::romText(WindowRig::kIdentityRom);
 }
 
 // The responsiveness probe: its bound and how it measures a tick.
@@ -143,8 +143,7 @@ private slots:
         due = Clock::tickMs();
         rig.tick();
         // The adapter line says which bus and why.
-        const QString lost = "background-color: red|Преобразователь USB не найден. simulated bus, 2 devices: "
-                             "Adapter not found|";
+        const QString lost = "background-color: red|Имитация шины 1-Wire не отвечает. Адаптер не найден|";
         QCOMPARE(adapterShown(rig), lost);
         QVERIFY(!rig.countdownShown());
         // Not due, adapter missing: looked for, but no cycle and no line in

@@ -110,7 +110,7 @@ class TstChartWindow : public QObject
         if (!menu)
             return nullptr;
         QAction *chart = actionNamed(menu, QStringLiteral("Показать график"));
-        if (!chart || !actionNamed(menu, QStringLiteral("Показать в проводнике")))
+        if (!chart || !actionNamed(menu, QStringLiteral("Открыть папку в файловом менеджере")))
             return nullptr;
         chart->trigger();
         menu->close();
@@ -283,6 +283,24 @@ private slots:
         const QString when = QDateTime::fromMSecsSinceEpoch(last.firstMs).toString("yyyy.MM.dd hh:mm:ss");
         const QString value = Recorder::formatNumber(last.min);
         QVERIFY(rows.contains(channel.name() + ";°C;" + when + ";" + when + ";" + value + ";" + value + ";1"));
+
+        // The readings as they came: one row each, time and value.
+        rig->dialogs.setResponder([&](const DialogRequest &request) {
+            DialogAnswer answer = DialogAnswer::pressed(QMessageBox::Ok, true);
+            if (request.kind == DialogRequest::SaveFile)
+                answer.textValue = outDir.path() + "/readings.csv";
+            return answer;
+        });
+        chart->findChild<QPushButton *>(QStringLiteral("btnExportReadings"))->click();
+        rig->dialogs.setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::No); });
+        QFile readings(outDir.path() + "/readings.csv");
+        QVERIFY(readings.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(readings.readAll()).split("\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(), QStringLiteral("Канал;Ед.изм.;Время;Значение"));
+        QCOMPARE(lines.size(), rows.size());
+        QVERIFY(lines.contains(channel.name() + ";°C;" + when + ";" + value));
+        for (const QString &line : lines)
+            QCOMPARE(line.count(';'), 3);
     }
 
     // "Открыть файлы измерений…" asks through the dialog layer and measuring

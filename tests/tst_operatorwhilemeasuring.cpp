@@ -285,7 +285,7 @@ private slots:
             [&] { rig.child<QAction>("action_11")->trigger(); },
             [&] {
                 rig.child<QAction>("action_6")->trigger();
-                shownWindow<QWidget>("Form")->findChild<QAbstractButton *>("btnOk")->click();
+                shownWindow<QWidget>("Формат имени файлов")->findChild<QAbstractButton *>("btnOk")->click();
             },
         };
         for (const std::function<void()> &open : openers) {
@@ -308,9 +308,9 @@ private slots:
                                            DialogAnswer::pressed(QMessageBox::No), DialogAnswer::pressed(QMessageBox::Yes),
                                            first})
             rig.dialogs.answerPending(answer);
-        QVERIFY(shownWindow<QWidget>("Form"));
+        QVERIFY(shownWindow<QWidget>("Формат имени файлов"));
         rig.dialogs.answerPending(DialogAnswer::pressed(QMessageBox::Ok));
-        QVERIFY(!shownWindow<QWidget>("Form"));
+        QVERIFY(!shownWindow<QWidget>("Формат имени файлов"));
         QCOMPARE(pendingTitles(), QStringList({"Задание разделителя ПОСЛЕ числа"}));
         // Calibrating against 100 °C would need an offset beyond 5 °C: the
         // warning opens inside the emulator's read; nothing is written.
@@ -365,7 +365,7 @@ private slots:
             rig.window->show();
             rig.child<QAction>("action_6")->trigger();
             rig.child<QAction>("action_7")->trigger();
-            QVERIFY(shownWindow<QWidget>("Form") && shownWindow<QMessageBox>("О программе"));
+            QVERIFY(shownWindow<QWidget>("Формат имени файлов") && shownWindow<QMessageBox>("О программе"));
             rig.window->applicationTimer()->start();
 
             QTimer stuck; // ends the loop if closing did not
@@ -383,7 +383,7 @@ private slots:
             QCOMPARE(result, 0);
             QVERIFY(rig.window->exitRequested());
             QVERIFY(!rig.window->applicationTimer()->isActive());
-            QVERIFY(!shownWindow<QWidget>("Form"));
+            QVERIFY(!shownWindow<QWidget>("Формат имени файлов"));
             QVERIFY(!shownWindow<QMessageBox>("О программе"));
         }
     }

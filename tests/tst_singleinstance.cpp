@@ -72,7 +72,7 @@ private:
         QCOMPARE(process->exitStatus(), QProcess::NormalExit);
         QCOMPARE(process->exitCode(), 1);
         const QString err = QString::fromUtf8(process->readAllStandardError());
-        QVERIFY2(err.contains("dialog: : Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."),
+        QVERIFY2(err.contains("dialog: Орвекс: Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."),
                  qPrintable(err));
     }
 

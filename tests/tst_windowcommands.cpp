@@ -376,7 +376,6 @@ private slots:
         rig.start(true, 5);
         rig.tick();
         QVERIFY(!rig.child("btnCalibrate")->isHidden());
-        rig.enter("lineSampleCh1", "37");
         QMessageBox::StandardButton reply = QMessageBox::No;
         rig.dialogs.setResponder([&](const DialogRequest &) { return DialogAnswer::pressed(reply, true); });
         int from = 0;
@@ -392,6 +391,14 @@ private slots:
                                            "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
         const QString reset = question("Подтверждение сброса калибровки", "Сброс калибровочных значений в 0 "
                                        "безвозвратно сотрёт старые.\nПодтверждаете запись новых значений?");
+        // Without a reference value nothing is asked or written: the
+        // correction would be computed from the "no sample" marker.
+        const QString refused = question("Подтверждение калибровки", "Калибровка не начата: не задано образцовое "
+                                         "значение канала 0. Введите его в поле «Образец канал 0».",
+                                         QMessageBox::Warning, QMessageBox::Ok);
+        QCOMPARE(press("btnCalibrate", QMessageBox::Yes), QStringList(refused));
+        QCOMPARE(emulator->offsetWrites(), 0);
+        rig.enter("lineSampleCh1", "37");
         QCOMPARE(press("btnCalibrate", QMessageBox::No), QStringList(calibrate));
         QCOMPARE(emulator->offsetWrites(), 0);
         const double value = rig.device(emulator->rom())->channels[0].value;
@@ -454,7 +461,7 @@ private slots:
             QMenu *menu = rig.window->findChildren<QMenu *>().last();
             QVERIFY(menu->isVisible());
             for (QAction *action : menu->actions())
-                if (action->text() == QString("Показать в проводнике"))
+                if (action->text() == QString("Открыть папку в файловом менеджере"))
                     action->trigger();
             menu->close();
         };

@@ -1,14 +1,14 @@
+#include "base/appsettings.h"
+#include "base/language.h"
 #include "base/logmessagehandler.h"
 #include "bus/busbackend.h"
 #include "session/busoption.h"
 #include "gui/mainwindow.h"
 #include "base/switches.h"
 
+#include <QCoreApplication>
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QMessageBox>
-#include <QTranslator>
 #include <QTextStream>
 #include <cstring>
 
@@ -57,26 +57,23 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
 
-    // Qt's own texts (standard buttons, file dialogs) in Russian, as the window.
-    QTranslator qtTexts;
-    if (qtTexts.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
-                     QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        app.installTranslator(&qtTexts);
+    // The window's language (and Qt's own texts): the operator's choice in
+    // the settings, else the locale's. It takes effect for the whole run.
+    Language::install(&app, Language::forWindow(appSettings()));
 
     QString error;
     const std::unique_ptr<BusBackend> bus = BusOption::openChosen(args, &error);
     if (!bus) {
         QTextStream(stderr) << error << "\n";
         // Started from a desktop menu, nobody reads standard error.
-        QMessageBox::critical(nullptr, QStringLiteral("Орвекс"),
-                              QStringLiteral("Программа не может начать работу:\n") + error);
+        QMessageBox::critical(nullptr, QCoreApplication::translate("MainWindow", "Орвекс"),
+                              QCoreApplication::translate("main", "Программа не может начать работу:\n")
+                                  + error);
         return 2;
     }
 
     const Switches switches = Switches::parse(args);
     auto *window = new MainWindow(bus.get());
-    window->setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
-                           + QCoreApplication::applicationVersion());
     if (window->instanceState() < 0) {
         delete window;
         return 1;

@@ -2,6 +2,7 @@
 // the window, through the same adapter, search, sensor model and drivers.
 
 #include "app/orvexctl.h"
+#include "base/language.h"
 #include "session/outputregistry.h"
 
 #include <QCoreApplication>
@@ -34,5 +35,7 @@ int main(int argc, char *argv[])
     if (!hasOption(argc, argv, "--verbose"))
         qInstallMessageHandler(quietHandler);
     auto app = std::make_unique<QCoreApplication>(argc, argv);
+    // Messages in the locale's language; what it records never changes with it.
+    Language::install(app.get(), Language::forConsole());
     return orvexctlMain(app->arguments().mid(1), OutputRegistry::entries());
 }

@@ -39,6 +39,10 @@ public:
 
     // Shown by orvexctl and in the log: what the program is talking to.
     virtual QString description() const = 0;
+    // What kind of master this is, for the window to name it in the
+    // operator's language.
+    enum class Kind { Driver, UsbAdapter, SerialAdapter, KernelMaster, Simulated };
+    virtual Kind kind() const { return Kind::Driver; }
     // Why the adapter cannot be used, in words for the operator (a port that
     // may not be opened, an adapter that does not answer); empty when there
     // is nothing to add to the session's status.

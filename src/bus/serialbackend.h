@@ -16,6 +16,7 @@ public:
     Ds2480b &master() { return m_master; }
 
     QString description() const override;
+    Kind kind() const override { return Kind::SerialAdapter; }
     QString problem() const override;
 
 private:

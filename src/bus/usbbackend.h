@@ -17,6 +17,7 @@ public:
     Ds2490 &master() { return m_master; }
 
     QString description() const override;
+    Kind kind() const override { return Kind::UsbAdapter; }
     QString problem() const override;
 
 private:

@@ -18,6 +18,7 @@ public:
     W1Master &master() { return m_master; }
 
     QString description() const override;
+    Kind kind() const override { return Kind::KernelMaster; }
     QString problem() const override;
     QString deviceProblem(const uint8_t rom[8]) const override;
     // Plain file operations, nothing tied to a thread.

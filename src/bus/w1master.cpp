@@ -5,6 +5,7 @@
 #include "bus/romcommands.h"
 #include "bus/w1sysfs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <cstring>
@@ -84,8 +85,8 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
             return QStringLiteral("held by the kernel's w1_ds28e17 driver%1; its I2C sensors are the kernel's to read")
                 .arg(buses.isEmpty() ? QString() : QStringLiteral(" (") + buses.first() + QLatin1Char(')'));
     }
-    return QStringLiteral("нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, "
-                          "which gives it the thermometers only");
+    return QCoreApplication::translate("W1Master", "нет доступа к netlink: the program reads the kernel's 1-Wire "
+                                                   "masters through sysfs, which gives it the thermometers only");
 }
 
 QStringList W1Master::takeOperations()

@@ -2,6 +2,7 @@
 
 #include "table/recorder.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -65,7 +66,7 @@ const QRegularExpression &serialPattern()
 // The operator's sentence for a problem at line `line` of file `name`.
 QString lineProblem(const QString &name, int line, const QString &what)
 {
-    return QStringLiteral("Файл «%1», строка %2: %3").arg(name).arg(line).arg(what);
+    return QCoreApplication::translate("MeasurementFileReader", "Файл «%1», строка %2: %3").arg(name).arg(line).arg(what);
 }
 
 // The header's lines (at most HeaderLines) of the file's whole lines, without
@@ -96,13 +97,20 @@ bool splitHeader(const QStringList &lines, const QString &name, QString (&rest)[
     for (int i = 0; i < Recorder::HeaderLines; ++i) {
         const QString tag = QString::fromUtf8(Recorder::HeaderTags[i]);
         if (i >= lines.size()) {
-            *problem = i == 0 ? QStringLiteral("Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.").arg(name)
-                              : lineProblem(name, i + 1, QStringLiteral("заголовок файла не дописан."));
+            *problem = i == 0
+                ? QCoreApplication::translate("MeasurementFileReader",
+                                              "Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.")
+                      .arg(name)
+                : lineProblem(name, i + 1,
+                              QCoreApplication::translate("MeasurementFileReader", "заголовок файла не дописан."));
             return false;
         }
         const QString &line = lines.at(i);
         if (!line.startsWith(tag) || (i >= 8 && line != tag)) {
-            *problem = lineProblem(name, i + 1, QStringLiteral("это не файл измерений (ожидалось «%1»).").arg(tag));
+            *problem = lineProblem(name, i + 1,
+                                   QCoreApplication::translate("MeasurementFileReader",
+                                                               "это не файл измерений (ожидалось «%1»).")
+                                       .arg(tag));
             return false;
         }
         rest[i] = line.mid(tag.size());
@@ -117,25 +125,26 @@ bool readIdentity(const QString (&rest)[Recorder::HeaderLines], const QString &f
 {
     QString field;
     auto badHeader = [&](int line, const QString &what) {
-        *problem = lineProblem(name, line, QStringLiteral("заголовок повреждён (%1).").arg(what));
+        *problem = lineProblem(name, line,
+                               QCoreApplication::translate("MeasurementFileReader", "заголовок повреждён (%1).").arg(what));
         return false;
     };
     if (!unwrap(rest[0], firstSplit, lastSplit, isRomText, &channel->romText))
-        return badHeader(1, QStringLiteral("нет номера 1-Wire"));
+        return badHeader(1, QCoreApplication::translate("MeasurementFileReader", "нет номера 1-Wire"));
     if (!unwrap(rest[1], firstSplit, lastSplit, isInteger, &field))
-        return badHeader(2, QStringLiteral("нет адреса I2C"));
+        return badHeader(2, QCoreApplication::translate("MeasurementFileReader", "нет адреса I2C"));
     channel->i2cAddress = field.toInt();
     const auto isSerial = [](const QString &text) { return serialPattern().match(text).hasMatch(); };
     if (!unwrap(rest[2], firstSplit, lastSplit, isSerial, &field))
-        return badHeader(3, QStringLiteral("неверный серийный номер I2C"));
+        return badHeader(3, QCoreApplication::translate("MeasurementFileReader", "неверный серийный номер I2C"));
     const QRegularExpressionMatch serial = serialPattern().match(field);
     channel->i2cSerialHigh = serial.captured(1).toULongLong(nullptr, 16);
     channel->i2cSerialLow = serial.captured(2).toULongLong(nullptr, 16);
     if (!unwrap(rest[3], firstSplit, lastSplit, isInteger, &field))
-        return badHeader(4, QStringLiteral("нет канала мультихаба"));
+        return badHeader(4, QCoreApplication::translate("MeasurementFileReader", "нет канала мультихаба"));
     channel->hubChannel = field.toInt();
     if (!unwrap(rest[4], firstSplit, lastSplit, isInteger, &field))
-        return badHeader(5, QStringLiteral("нет номера канала датчика"));
+        return badHeader(5, QCoreApplication::translate("MeasurementFileReader", "нет номера канала датчика"));
     channel->subchannel = field.toInt();
     channel->type = rest[5].trimmed();
     channel->unit = rest[7].trimmed();
@@ -297,9 +306,10 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
     if (progress)
         progress->doneBytes = size;
     if (firstDamaged > 0) {
-        QString what = QStringLiteral("строка повреждена и пропущена");
+        QString what = QCoreApplication::translate("MeasurementFileReader", "строка повреждена и пропущена");
         if (result.damagedLines > 1)
-            what += QStringLiteral(" (всего повреждённых строк: %1)").arg(result.damagedLines);
+            what += QCoreApplication::translate("MeasurementFileReader", " (всего повреждённых строк: %1)")
+                        .arg(result.damagedLines);
         result.problem = lineProblem(name, firstDamaged, what + QLatin1Char('.'));
     }
 }
@@ -313,7 +323,8 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
     const QString name = QFileInfo(path).fileName();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = QStringLiteral("Файл «%1» не открывается: %2").arg(name, file.errorString());
+        result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
+                             .arg(name, file.errorString());
         return result;
     }
     if (progress)

@@ -88,15 +88,17 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
 QLayout *ChartWindow::makeButtonRow()
 {
     auto *add = new QToolButton;
-    add->setText(QStringLiteral("Добавить канал"));
+    add->setText(tr("Добавить канал"));
     add->setPopupMode(QToolButton::InstantPopup);
     m_addMenu = new QMenu(add);
     add->setMenu(m_addMenu);
     connect(m_addMenu, &QMenu::aboutToShow, this, &ChartWindow::fillAddMenu);
-    auto *open = new QPushButton(QStringLiteral("Открыть файлы измерений…"));
-    auto *whole = new QPushButton(QStringLiteral("Весь период"));
-    auto *png = new QPushButton(QStringLiteral("Сохранить PNG…"));
-    auto *csv = new QPushButton(QStringLiteral("Сохранить CSV…"));
+    auto *open = new QPushButton(tr("Открыть файлы измерений…"));
+    auto *whole = new QPushButton(tr("Весь период"));
+    auto *png = new QPushButton(tr("Сохранить PNG…"));
+    auto *readings = new QPushButton(tr("Сохранить показания (CSV)…"));
+    auto *csv = new QPushButton(tr("Сохранить сводку (CSV)…"));
+    readings->setObjectName(QStringLiteral("btnExportReadings"));
     open->setObjectName(QStringLiteral("btnOpenFiles"));
     whole->setObjectName(QStringLiteral("btnWholeRun"));
     png->setObjectName(QStringLiteral("btnExportPng"));
@@ -105,6 +107,7 @@ QLayout *ChartWindow::makeButtonRow()
     connect(open, &QPushButton::clicked, this, &ChartWindow::openFiles);
     connect(whole, &QPushButton::clicked, m_plot, &TrendPlot::showWholeRun);
     connect(png, &QPushButton::clicked, this, &ChartWindow::exportPng);
+    connect(readings, &QPushButton::clicked, this, &ChartWindow::exportReadings);
     connect(csv, &QPushButton::clicked, this, &ChartWindow::exportCsv);
 
     auto *buttons = new QHBoxLayout;
@@ -112,6 +115,7 @@ QLayout *ChartWindow::makeButtonRow()
         buttons->addWidget(w);
     buttons->addStretch(1);
     buttons->addWidget(png);
+    buttons->addWidget(readings);
     buttons->addWidget(csv);
     return buttons;
 }
@@ -123,7 +127,7 @@ void ChartWindow::makeLoadBar()
     m_loadLabel = new QLabel;
     m_loadProgress = new QProgressBar;
     m_loadProgress->setRange(0, 1000);
-    auto *cancel = new QPushButton(QStringLiteral("Отменить"));
+    auto *cancel = new QPushButton(tr("Отменить"));
     cancel->setObjectName(QStringLiteral("btnCancelLoad"));
     connect(cancel, &QPushButton::clicked, this, &ChartWindow::cancelLoad);
     auto *loadLayout = new QHBoxLayout(m_loadBar);
@@ -231,7 +235,7 @@ bool ChartWindow::addChannel(const std::shared_ptr<TrendChannel> &channel)
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setCheckState(Qt::Checked);
     item->setToolTip(channel->name() + QLatin1Char('\n')
-                     + (channel->filePath.isEmpty() ? QStringLiteral("Показания этого запуска")
+                     + (channel->filePath.isEmpty() ? tr("Показания этого запуска")
                                                     : QDir::toNativeSeparators(channel->filePath)));
     const QSignalBlocker blocker(m_legend);
     m_legend->addItem(item);
@@ -245,14 +249,16 @@ void ChartWindow::updateTitle()
     QStringList names;
     for (int i = 0; m_plot && i < m_plot->lineCount(); ++i)
         names << m_plot->line(i).channel->identity();
-    QString title = QStringLiteral("График");
+    QString title = tr("График");
     if (!names.isEmpty()) {
         const QString shown = names.size() <= 3 ? names.join(QStringLiteral(", "))
                                                 : names.mid(0, 2).join(QStringLiteral(", "))
-                + QStringLiteral(" и ещё %1").arg(names.size() - 2);
+                + tr(" и ещё %1").arg(names.size() - 2);
         title += QStringLiteral(": ") + shown;
     }
-    setWindowTitle(title + QStringLiteral(" — ") + QCoreApplication::applicationName());
+    // The program's name as the main window shows it (the application name
+    // stays Russian: the settings file is named after it).
+    setWindowTitle(title + QStringLiteral(" — ") + QCoreApplication::translate("MainWindow", "Орвекс"));
 }
 
 void ChartWindow::fillAddMenu()
@@ -269,7 +275,7 @@ void ChartWindow::fillAddMenu()
             missing << channel;
     }
     if (missing.isEmpty()) {
-        m_addMenu->addAction(QStringLiteral("Все каналы уже на графике"))->setEnabled(false);
+        m_addMenu->addAction(tr("Все каналы уже на графике"))->setEnabled(false);
         return;
     }
     for (const auto &channel : qAsConst(missing)) {
@@ -278,7 +284,7 @@ void ChartWindow::fillAddMenu()
     }
     if (missing.size() > 1) {
         m_addMenu->addSeparator();
-        m_addMenu->addAction(QStringLiteral("Все каналы"), this, [this, missing] {
+        m_addMenu->addAction(tr("Все каналы"), this, [this, missing] {
             for (const auto &channel : missing)
                 addChannel(channel);
         });
@@ -310,7 +316,7 @@ void ChartWindow::showLegendMenu(const QPoint &pos)
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const int row = m_legend->row(item);
-    menu->addAction(QStringLiteral("Убрать с графика"), this, [this, row, item] {
+    menu->addAction(tr("Убрать с графика"), this, [this, row, item] {
         if (m_legend->item(row) != item)
             return;
         m_plot->removeLine(row);
@@ -329,9 +335,9 @@ void ChartWindow::openFiles()
 {
     DialogRequest request;
     request.kind = DialogRequest::OpenFiles;
-    request.title = QStringLiteral("Открыть файлы измерений");
+    request.title = tr("Открыть файлы измерений");
     request.textValue = m_recorder ? m_recorder->folder() : QString();
-    request.nameFilter = QStringLiteral("Файлы измерений (*.csv);;Все файлы (*)");
+    request.nameFilter = tr("Файлы измерений (*.csv);;Все файлы (*)");
     QPointer<ChartWindow> self(this);
     m_dialogs->ask(this, request, [self](const DialogAnswer &answer) {
         if (self && answer.accepted)
@@ -384,8 +390,8 @@ void ChartWindow::showLoadProgress()
     const double part = total > 0 ? double(m_load->progress.doneBytes) / double(total) : 0.0;
     m_loadProgress->setValue(int(1000.0 * (done + (done < files ? part : 0.0)) / qMax(1, files)));
     const QString name = QFileInfo(m_load->paths.value(done)).fileName();
-    m_loadLabel->setText(done < files ? QStringLiteral("Чтение файла %1 из %2: %3").arg(done + 1).arg(files).arg(name)
-                                      : QStringLiteral("Чтение файлов"));
+    m_loadLabel->setText(done < files ? tr("Чтение файла %1 из %2: %3").arg(done + 1).arg(files).arg(name)
+                                      : tr("Чтение файлов"));
 }
 
 void ChartWindow::cancelLoad()
@@ -433,7 +439,7 @@ void ChartWindow::askToSave(const QString &title, const QString &filter, const Q
     request.title = title;
     request.nameFilter = filter;
     const QString folder = m_recorder ? m_recorder->folder() : QString();
-    request.textValue = (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + QStringLiteral("график.")
+    request.textValue = (folder.isEmpty() ? QString() : folder + QLatin1Char('/')) + tr("график.")
         + suffix;
     QPointer<ChartWindow> self(this);
     m_dialogs->ask(this, request, [self, suffix, write](const DialogAnswer &answer) {
@@ -443,25 +449,35 @@ void ChartWindow::askToSave(const QString &title, const QString &filter, const Q
         if (QFileInfo(path).suffix().isEmpty())
             path += QLatin1Char('.') + suffix;
         if (!write(path))
-            self->tell(QStringLiteral("Не удалось записать файл «%1».").arg(QDir::toNativeSeparators(path)));
+            self->tell(tr("Не удалось записать файл «%1».").arg(QDir::toNativeSeparators(path)));
     });
 }
 
 void ChartWindow::exportPng()
 {
     QPointer<TrendPlot> plot(m_plot);
-    askToSave(QStringLiteral("Сохранить график (PNG)"), QStringLiteral("PNG (*.png)"), QStringLiteral("png"),
+    askToSave(tr("Сохранить график (PNG)"), QStringLiteral("PNG (*.png)"), QStringLiteral("png"),
               [plot](const QString &path) { return plot && plot->image().save(path, "PNG"); });
+}
+
+void ChartWindow::exportReadings()
+{
+    exportText(tr("Сохранить показания графика (CSV)"), &TrendPlot::readingsCsv);
 }
 
 void ChartWindow::exportCsv()
 {
+    exportText(tr("Сохранить сводку графика по интервалам (CSV)"), &TrendPlot::csv);
+}
+
+void ChartWindow::exportText(const QString &title, QByteArray (TrendPlot::*text)() const)
+{
     QPointer<TrendPlot> plot(m_plot);
-    askToSave(QStringLiteral("Сохранить показания графика (CSV)"), QStringLiteral("CSV (*.csv)"),
-              QStringLiteral("csv"), [plot](const QString &path) {
+    askToSave(title, QStringLiteral("CSV (*.csv)"),
+              QStringLiteral("csv"), [plot, text](const QString &path) {
                   if (!plot)
                       return false;
-                  const QByteArray bytes = plot->csv();
+                  const QByteArray bytes = ((*plot).*text)();
                   QFile file(path);
                   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size()
                       && file.flush();

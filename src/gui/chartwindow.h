@@ -76,12 +76,15 @@ public slots:
     void cancelLoad();
     void exportPng();
     void exportCsv();
+    void exportReadings();
 
 signals:
     // A load ended (finished or cancelled) and its channels are on the chart.
     void loadFinished();
 
 private:
+    // Asks where, then writes what `text` gives of the plot.
+    void exportText(const QString &title, QByteArray (TrendPlot::*text)() const);
     // The pieces of the window, built once by the constructor (the plot first).
     QLayout *makeButtonRow();
     // The load in progress: shown only while files are read.

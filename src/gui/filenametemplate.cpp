@@ -6,6 +6,7 @@
 #include "table/recorder.h"
 #include "ui_filenametemplate.h"
 
+#include <QCoreApplication>
 #include <QPointer>
 #include <QSettings>
 
@@ -77,7 +78,7 @@ void FileNameTemplate::on_edtFileTemplateName_textChanged(const QString &arg1)
         m_devices ? Recorder::sharedNames(arg1, *m_devices, m_startTime) : QStringList();
     if (!shared.isEmpty()) {
         // What the recorder will do about it, said before it happens.
-        text += QStringLiteral("\nВнимание: у нескольких подключённых каналов одно имя (%1); "
+        text += tr("\nВнимание: у нескольких подключённых каналов одно имя (%1); "
                                "к имени каждого следующего добавится его серийный номер 1-Wire и номер канала.")
                     .arg(shared.mid(0, 3).join(QStringLiteral(", ")) + (shared.size() > 3 ? QStringLiteral(", …") : QString()));
     }
@@ -100,8 +101,8 @@ void FileNameTemplate::on_btnOk_clicked()
     // The window closes when the operator has read the note; measuring goes
     // on meanwhile.
     const QPointer<FileNameTemplate> self(this);
-    m_dialogs->ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Информация"),
-                                              QStringLiteral("Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.")),
+    m_dialogs->ask(this, DialogRequest::message(QMessageBox::Information, tr("Информация"),
+                                              tr("Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.")),
                  [self](const DialogAnswer &) {
                      if (self)
                          self->close();

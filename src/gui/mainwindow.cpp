@@ -5,6 +5,7 @@
 #include "base/appsettings.h"
 #include "base/logging.h"
 #include "base/installpaths.h"
+#include "base/language.h"
 #include "base/logmessagehandler.h"
 #include "base/singleinstance.h"
 #include "gui/chartwindow.h"
@@ -25,16 +26,21 @@
 #include "sensors/sensor.h"
 #include "gui/filenametemplate.h"
 #include "table/recorder.h"
+#include "table/nosample.h"
 #include "table/tableman.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QPointer>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
@@ -70,8 +76,8 @@ MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *paren
 {
     if (!SingleInstance::claim()) {
         m_instanceState = -1;
-        dialogs->message(QMessageBox::Warning, nullptr, QString(),
-                         QStringLiteral("Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."));
+        dialogs->message(QMessageBox::Warning, nullptr, tr("Орвекс"),
+                         tr("Приложение уже запущено.\nВы можете запустить только один экземпляр приложения."));
         return;
     }
     m_instanceState = 1;
@@ -139,9 +145,11 @@ void MainWindow::initSettings()
     appSettings();
 
     ui->setupUi(this);
-    // After setupUi, which puts the designer's placeholder title in.
-    setWindowTitle(QCoreApplication::applicationName() + QLatin1Char(' ')
-                   + QCoreApplication::applicationVersion());
+    // After setupUi, which puts the designer's placeholder title in. The
+    // application name stays as it is: the settings file is named after it.
+    setWindowTitle(tr("Орвекс") + QLatin1Char(' ') + QCoreApplication::applicationVersion());
+    addLanguageMenu();
+    restoreGeometryOrFit();
 
     outPath.clear();
 
@@ -193,7 +201,7 @@ void MainWindow::startSession(QSettings &settings)
 // The first start-up question: record, and into which folder.
 void MainWindow::askRecordingFolder(QSettings &settings)
 {
-    if (dialogs->question(nullptr, QStringLiteral("Задание параметров"), QStringLiteral("Включить запись в файл?"),
+    if (dialogs->question(nullptr, tr("Задание параметров"), tr("Включить запись в файл?"),
                           QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes) {
         outPath = settings.value(QStringLiteral("File/Path"), QString()).toString();
         qDebug() << "Read settings path = " << outPath;
@@ -201,13 +209,13 @@ void MainWindow::askRecordingFolder(QSettings &settings)
         if (chosen.isEmpty()) {
             ui->lineFilePath->clear();
             outPath.clear();
-            ui->lblWriteToFile->setText(QStringLiteral("Запись отключена. "));
+            ui->lblWriteToFile->setText(tr("Запись отключена. "));
             ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: grey"));
         } else {
             outPath = chosen;
             ui->lineFilePath->setText(outPath);
             settings.setValue(QStringLiteral("File/Path"), outPath);
-            ui->lblWriteToFile->setText(QStringLiteral("Запись включена. "));
+            ui->lblWriteToFile->setText(tr("Запись включена. "));
             ui->frmWrFile->setStyleSheet(QStringLiteral("background-color: green"));
         }
     }
@@ -228,13 +236,13 @@ void MainWindow::askInterval(QSettings &settings)
         return;
     }
     int chosen = interval;
-    if (dialogs->getInt(this, QStringLiteral("Задание параметров"),
-                        QStringLiteral("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen, true)) {
+    if (dialogs->getInt(this, tr("Задание параметров"),
+                        tr("Введите интервал записи (1..300сек):"), interval, 1, 300, 1, &chosen, true)) {
         interval = chosen;
         settings.setValue(QStringLiteral("Time/Interval"), interval);
         ui->lblTimeTo->show();
-        ui->lblTimeTo->setText(QString::number(interval) + QStringLiteral("сек."));
-        ui->lblInterval->setText(QString::number(interval) + QStringLiteral("сек."));
+        ui->lblTimeTo->setText(QString::number(interval) + tr("сек."));
+        ui->lblInterval->setText(QString::number(interval) + tr("сек."));
     }
 }
 
@@ -319,7 +327,7 @@ void MainWindow::onAppTimer()
         qint64 left = 0;
         if (lastCycleTime != epoch())
             left = qMax<qint64>(0, interval - (now.toSecsSinceEpoch() - lastCycleTime.toSecsSinceEpoch()));
-        ui->lblTimeTo->setText(QString::number(left) + QStringLiteral("сек."));
+        ui->lblTimeTo->setText(QString::number(left) + tr("сек."));
         if (now < lastCycleTime.addSecs(interval)) {
             if (adapterFound) {
                 appTimer->start();
@@ -345,7 +353,7 @@ void MainWindow::onAppTimer()
         }
     } else {
         adapterFound = true;
-        ui->lblUsbAdapter->setText(QStringLiteral("Преобразователь USB найден. SN="));
+        ui->lblUsbAdapter->setText(adapterFoundText());
         ui->frmUsbAdaptSignal->setStyleSheet(QStringLiteral("background-color: green"));
         // Without an interval there is no countdown to bring back.
         if (interval >= 1) {
@@ -358,7 +366,7 @@ void MainWindow::onAppTimer()
     }
 
     ui->lblTimeTo->setStyleSheet(QLatin1String(kWaitingStyle));
-    ui->lblTimeTo->setText(QStringLiteral("идет замер"));
+    ui->lblTimeTo->setText(tr("идет замер"));
     cycleGet();
 
     if (interval >= 1 && lastCycleTime.addSecs(interval) < Clock::now())
@@ -371,18 +379,83 @@ void MainWindow::onAppTimer()
 
 // The adapter line when the adapter is missing: which port and why, as the
 // bus or the adapter session tells it.
+QString MainWindow::adapterFoundText() const
+{
+    switch (session->backend() ? session->backend()->kind() : BusBackend::Kind::Driver) {
+    case BusBackend::Kind::SerialAdapter:
+        return tr("Последовательный адаптер DS2480B найден. SN=");
+    case BusBackend::Kind::KernelMaster:
+        return tr("Мастер 1-Wire ядра Linux найден. SN=");
+    case BusBackend::Kind::Simulated:
+        return tr("Имитация шины 1-Wire подключена. SN=");
+    case BusBackend::Kind::Driver:
+    case BusBackend::Kind::UsbAdapter:
+        break;
+    }
+    return tr("Преобразователь USB найден. SN=");
+}
+
+// The adapter line when the adapter is missing: which kind of master and
+// why, as the bus or the adapter session tells it, in the operator's words.
 QString MainWindow::adapterMissingText() const
 {
-    QString text = QStringLiteral("Преобразователь USB не найден.");
     const BusBackend *backend = session->backend();
+    QString text;
+    switch (backend ? backend->kind() : BusBackend::Kind::Driver) {
+    case BusBackend::Kind::SerialAdapter:
+        text = tr("Последовательный адаптер DS2480B не найден.");
+        break;
+    case BusBackend::Kind::KernelMaster:
+        text = tr("Мастер 1-Wire ядра Linux не найден.");
+        break;
+    case BusBackend::Kind::Simulated:
+        text = tr("Имитация шины 1-Wire не отвечает.");
+        break;
+    case BusBackend::Kind::Driver:
+    case BusBackend::Kind::UsbAdapter:
+        text = tr("Преобразователь USB не найден.");
+        break;
+    }
     QString why = backend ? backend->problem() : QString();
     if (why.isEmpty())
         why = session->adapter().statusText().section(QLatin1Char('\n'), -1);
-    if (backend && !backend->description().isEmpty())
-        text += QLatin1Char(' ') + backend->description() + QLatin1Char(':');
     if (!why.isEmpty())
-        text += QLatin1Char(' ') + why;
+        text += QLatin1Char(' ') + operatorReason(why);
     return text;
+}
+
+// The masters word their reasons in English for the log and orvexctl; the
+// ones an operator meets at the window are said again in the window's
+// language. Any other reason is shown as it is.
+QString MainWindow::operatorReason(const QString &reason)
+{
+    static const struct {
+        const char *pattern;
+        const char *text;
+    } known[] = {
+        {"^(.+): no such port \\(is the adapter plugged in\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: нет такого порта (подключён ли адаптер?)")},
+        {"^(.+): the adapter is gone \\(unplugged\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: адаптер пропал (отключён?)")},
+        {"^(.+): no DS2480B answers \\(is a 1-Wire adapter plugged in there\\?\\)$",
+         QT_TRANSLATE_NOOP("MainWindow", "%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)")},
+        {"^(.+): the 1-Wire bus is shorted$", QT_TRANSLATE_NOOP("MainWindow", "%1: шина 1-Wire замкнута")},
+        {"^(.+): not plugged in$", QT_TRANSLATE_NOOP("MainWindow", "%1: не подключён")},
+        {"^(.+): permission denied", QT_TRANSLATE_NOOP("MainWindow", "%1: нет прав доступа (правило udev "
+                                                                    "60-orvex.rules, см. руководство)")},
+        {"^(.+): held by another program", QT_TRANSLATE_NOOP("MainWindow", "%1: занят другой программой")},
+        {"^()no USB 1-Wire adapter \\(DS2490, 04FA:2490\\) is plugged in$",
+         QT_TRANSLATE_NOOP("MainWindow", "не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)")},
+        {"^()Adapter not found$", QT_TRANSLATE_NOOP("MainWindow", "Адаптер не найден")},
+    };
+    for (const auto &entry : known) {
+        const QRegularExpressionMatch match = QRegularExpression(QLatin1String(entry.pattern)).match(reason);
+        if (match.hasMatch()) {
+            const QString text = tr(entry.text);
+            return text.contains(QLatin1String("%1")) ? text.arg(match.captured(1)) : text;
+        }
+    }
+    return reason;
 }
 
 QString MainWindow::getDescriptionFamily(QVector<short> snv)
@@ -414,7 +487,7 @@ void MainWindow::showRecordingProblem()
     const QString notice = session->recorder().noticeText();
     if (!notice.isEmpty() && !statusBar()->currentMessage().contains(notice))
         statusBar()->showMessage(notice);
-    ui->lblWriteToFile->setText(QStringLiteral("Запись включена. ") + problem);
+    ui->lblWriteToFile->setText(tr("Запись включена. ") + problem);
     ui->frmWrFile->setStyleSheet(problem.isEmpty() ? QStringLiteral("background-color: green")
                                                    : QStringLiteral("background-color: orange"));
 }
@@ -478,8 +551,8 @@ void MainWindow::on_action_11_triggered()
 {
     DialogRequest first;
     first.kind = DialogRequest::InputText;
-    first.title = QStringLiteral("Задание разделителя ПЕРЕД числом");
-    first.text = QStringLiteral("По умолчанию: '");
+    first.title = tr("Задание разделителя ПЕРЕД числом");
+    first.text = tr("По умолчанию: '");
     first.textValue = session->recorder().firstSplit();
     const QPointer<MainWindow> self(this);
     dialogs->ask(this, first, [self](const DialogAnswer &firstAnswer) {
@@ -487,10 +560,10 @@ void MainWindow::on_action_11_triggered()
             return;
         DialogRequest last;
         last.kind = DialogRequest::InputText;
-        last.title = QStringLiteral("Задание разделителя ПОСЛЕ числа");
-        last.text = QStringLiteral("По умолчанию: ");
+        last.title = tr("Задание разделителя ПОСЛЕ числа");
+        last.text = tr("По умолчанию: ");
         last.textValue = self->session->recorder().lastSplit();
-        last.whatsThis = QStringLiteral("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
+        last.whatsThis = tr("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
         self->dialogs->ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
             if (!self || !lastAnswer.accepted)
                 return;
@@ -504,8 +577,59 @@ void MainWindow::on_action_11_triggered()
 
 void MainWindow::on_action_7_triggered()
 {
-    dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Information, QStringLiteral("О программе"),
-                                                 QStringLiteral("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")));
+    dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Information, tr("О программе"),
+                                                 tr("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")
+                                                     + QLatin1Char('\n')
+                                                     + tr("Версия %1").arg(QStringLiteral(ORVEX_VERSION))));
+}
+
+// "Язык / Language" in the settings menu: the locale's language or one
+// chosen. The choice is stored and applies from the next start, since the
+// texts already shown are not re-read.
+void MainWindow::addLanguageMenu()
+{
+    QMenu *menu = ui->menu_2->addMenu(QStringLiteral("Язык / Language"));
+    menu->setObjectName(QStringLiteral("menuLanguage"));
+    auto *group = new QActionGroup(menu);
+    const QString stored = appSettings().value(QLatin1String(Language::kSettingsKey)).toString();
+    const struct {
+        QString text;
+        QString value;
+    } choices[] = {{tr("Как в системе"), QString()},
+                   // Each language named in itself, so whoever cannot read the
+                   // current one still finds their own.
+                   {QStringLiteral("Русский"), QLatin1String(Language::kRussian)},
+                   {QStringLiteral("English"), QLatin1String(Language::kEnglish)}};
+    for (const auto &choice : choices) {
+        QAction *action = menu->addAction(choice.text);
+        action->setCheckable(true);
+        action->setData(choice.value);
+        action->setChecked(Language::isChoice(stored) ? Language::chosen(stored, {}) == choice.value
+                                                      : choice.value.isEmpty());
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, value = choice.value] { chooseLanguage(value); });
+    }
+}
+
+void MainWindow::chooseLanguage(const QString &language)
+{
+    appSettings().setValue(QLatin1String(Language::kSettingsKey), language);
+    appSettings().sync();
+    dialogs->ask(this, DialogRequest::message(QMessageBox::Information, QStringLiteral("Язык / Language"),
+                                              tr("Язык сменится при следующем запуске программы.")));
+}
+
+// The size and place of the last run; on a first start, large enough for
+// the demo bus's rows and columns where the screen allows.
+void MainWindow::restoreGeometryOrFit()
+{
+    const QByteArray stored = appSettings().value(QStringLiteral("View/Geometry")).toByteArray();
+    if (!stored.isEmpty() && restoreGeometry(stored))
+        return;
+    QSize size(1600, 1100);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size());
+    resize(size);
 }
 
 // Hands a reference sample (NO_SAMPLE: none) to the table and the recorder
@@ -539,7 +663,7 @@ void MainWindow::takeSample(int which)
 void MainWindow::resetSample(int which)
 {
     QLineEdit *field = which == 0 ? ui->lineSampleCh1 : ui->lineSampleCh2;
-    field->setText(which == 0 ? QStringLiteral("Образец канал 0") : QStringLiteral("Образец канал 1"));
+    field->setText(which == 0 ? tr("Образец канал 0") : tr("Образец канал 1"));
     field->setStyleSheet(QString());
     applySample(which, NO_SAMPLE);
 }
@@ -570,15 +694,25 @@ void MainWindow::confirmCalibration(bool reset, const QString &title, const QStr
 
 void MainWindow::on_btnCalibrate_clicked()
 {
-    confirmCalibration(false, QStringLiteral("Подтверждение калибровки"),
-                       QStringLiteral("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
+    // The correction is the reference minus the reading: without a reference
+    // it would be computed from the "no sample" marker and written into the
+    // device.
+    if (!isSampleSet(tableMan->sample(0))) {
+        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, tr("Подтверждение калибровки"),
+                                                     tr("Калибровка не начата: не задано образцовое значение "
+                                                        "канала 0. Введите его в поле «Образец канал 0»."),
+                                                     QMessageBox::Ok));
+        return;
+    }
+    confirmCalibration(false, tr("Подтверждение калибровки"),
+                       tr("Запись новых калибровочных значений безвозвратно сотрёт старые.\n"
                                       "Подтверждаете запись новых значений?"));
 }
 
 void MainWindow::on_btnResetCal_clicked()
 {
-    confirmCalibration(true, QStringLiteral("Подтверждение сброса калибровки"),
-                       QStringLiteral("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
+    confirmCalibration(true, tr("Подтверждение сброса калибровки"),
+                       tr("Сброс калибровочных значений в 0 безвозвратно сотрёт старые.\n"
                                       "Подтверждаете запись новых значений?"));
 }
 
@@ -589,8 +723,8 @@ void MainWindow::on_btnSetSubtype_clicked()
     else if (ui->rbPt100->isChecked())
         tableMan->requestSubtype(1);
     else
-        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, QStringLiteral("Установка типа сенсора"),
-                                                     QStringLiteral("Следует выбрать один из типов сенсора"),
+        dialogs->ask(nullptr, DialogRequest::message(QMessageBox::Warning, tr("Установка типа сенсора"),
+                                                     tr("Следует выбрать один из типов сенсора"),
                                                      QMessageBox::Yes));
 }
 
@@ -609,8 +743,12 @@ void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
 {
     auto *menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
-    menu->addAction(QStringLiteral("Показать график"), this, &MainWindow::showSensorChart);
+#ifdef _WIN32
+    menu->addAction(tr("Показать в проводнике"), this, &MainWindow::showSensorInExplorer);
+#else
+    menu->addAction(tr("Открыть папку в файловом менеджере"), this, &MainWindow::showSensorInExplorer);
+#endif
+    menu->addAction(tr("Показать график"), this, &MainWindow::showSensorChart);
     menu->addAction(tr("Пороги тревоги…"), this, &MainWindow::editAlarmLimits);
     menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
 }
@@ -733,6 +871,8 @@ void MainWindow::applySwitches(const Switches &switches)
 // segment.
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_instanceState > 0)
+        appSettings().setValue(QStringLiteral("View/Geometry"), saveGeometry());
     m_exitRequested = true;
     if (session)
         session->requestStop();

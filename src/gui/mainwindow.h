@@ -89,6 +89,8 @@ public slots:
     // One tick of the 2-second application timer.
     void onAppTimer();
     QString adapterMissingText() const;
+    QString adapterFoundText() const;
+    static QString operatorReason(const QString &reason);
     QString getDescriptionFamily(QVector<short> snv);
     // One measurement cycle, the table update and the average.
     void cycleGet();
@@ -145,6 +147,9 @@ private:
     void confirmCalibration(bool reset, const QString &title, const QString &text);
     // "Тревог: N" or "Тревог нет" in the status bar.
     void showAlarmCount();
+    void addLanguageMenu();
+    void chooseLanguage(const QString &language);
+    void restoreGeometryOrFit();
 
     // The real dialogs and desktop, made when none are given.
     std::unique_ptr<Dialogs> ownDialogs;

@@ -4,6 +4,7 @@
 #include "table/nosample.h"
 #include "table/recorder.h"
 
+#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRubberBand>
@@ -319,11 +320,11 @@ void TrendPlot::paintChart(QPainter &painter, const QRect &bounds) const
     if (m_lines.isEmpty()) {
         painter.setPen(Qt::gray);
         painter.drawText(plot, Qt::AlignCenter,
-                         QStringLiteral("Нет каналов: добавьте канал или откройте файлы измерений"));
+                         tr("Нет каналов: добавьте канал или откройте файлы измерений"));
     } else if (!anyData) {
         // Every reading failed, or none falls in the view: no empty scale.
         painter.setPen(Qt::gray);
-        painter.drawText(plot, Qt::AlignCenter, QStringLiteral("нет данных"));
+        painter.drawText(plot, Qt::AlignCenter, tr("нет данных"));
     }
 }
 
@@ -534,7 +535,7 @@ void TrendPlot::paintSamples(QPainter &painter, const Layout &layout) const
         const QColor color = which == 0 ? Sample0Color : Sample1Color;
         painter.setPen(QPen(color, 1, Qt::DashLine));
         painter.drawLine(QPointF(plot.left(), y[which]), QPointF(plot.left() + plot.width(), y[which]));
-        const QString label = QStringLiteral("Образец канал %1: %2").arg(which).arg(number(sample(which)));
+        const QString label = tr("Образец канал %1: %2").arg(which).arg(number(sample(which)));
         const QFontMetrics metrics(painter.font());
         // Sample 0's label above its line, sample 1's below, so they do not
         // cover each other when the samples are close.
@@ -558,7 +559,7 @@ QString TrendPlot::valueText(const Line &line, qint64 timeMs) const
             const TrendRecord gap = series.record(i);
             const bool pause = i > 0 && !series.record(i - 1).isGap() && series.record(i - 1).lastMs == gap.firstMs;
             if (!pause)
-                return QStringLiteral("ошибка чтения (")
+                return tr("ошибка чтения (")
                     + QDateTime::fromMSecsSinceEpoch(gap.firstMs).toString(QStringLiteral("hh:mm:ss"))
                     + QLatin1Char(')');
         }
@@ -644,6 +645,38 @@ QByteArray TrendPlot::csv() const
                 + (rec.isGap() ? QStringLiteral("---") : Recorder::formatNumber(rec.min)) + QLatin1Char(';')
                 + (rec.isGap() ? QStringLiteral("---") : Recorder::formatNumber(rec.max)) + QLatin1Char(';')
                 + QString::number(rec.count) + QStringLiteral("\r\n");
+        }
+    }
+    return text.toUtf8();
+}
+
+QByteArray TrendPlot::readingsCsv() const
+{
+    const qint64 from = viewFromMs();
+    const qint64 to = viewToMs();
+    const QString timeFormat = QStringLiteral("yyyy.MM.dd hh:mm:ss");
+    // A file for spreadsheets: its header is data and stays the same in
+    // every language, like the summary's.
+    QString text = QStringLiteral("Канал;Ед.изм.;Время;Значение\r\n");
+    for (const Line &line : m_lines) {
+        if (!line.visible)
+            continue;
+        const TrendSeries &series = *line.channel->series;
+        const QString prefix = line.channel->name() + QLatin1Char(';') + line.channel->unitText() + QLatin1Char(';');
+        const auto row = [&](qint64 timeMs, double value) {
+            if (timeMs < from || timeMs > to)
+                return;
+            text += prefix + QDateTime::fromMSecsSinceEpoch(timeMs).toString(timeFormat) + QLatin1Char(';')
+                + (value == value ? Recorder::formatNumber(value) : QStringLiteral("---")) + QStringLiteral("\r\n");
+        };
+        for (int i = series.lowerBound(from); i < series.size(); ++i) {
+            const TrendRecord rec = series.record(i);
+            if (rec.firstMs > to)
+                break;
+            row(rec.firstMs, rec.first);
+            // A summed-up stretch: its last reading too, once it is another one.
+            if (rec.count > 1 || rec.lastMs != rec.firstMs)
+                row(rec.lastMs, rec.last);
         }
     }
     return text.toUtf8();

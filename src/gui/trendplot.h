@@ -73,9 +73,16 @@ public:
     // The unit of the axis reference sample 0 or 1 is drawn on; empty when
     // it is not drawn (not set, or no visible line of its channel number).
     QString sampleUnit(int which) const;
-    // Every visible line's readings in the view, one row per stored record,
-    // semicolon-separated with decimal commas, UTF-8, CR LF line ends.
+    // A summary of every visible line in the view, one row per stored record
+    // (a single reading, or the first and last time, minimum, maximum and
+    // count of a stretch the store has summed up), semicolon-separated with
+    // decimal commas, UTF-8, CR LF line ends.
     QByteArray csv() const;
+    // Every visible line's readings in the view as they came, one row each
+    // (time and value, "---" for a failed reading), in the same format. A
+    // stretch the store keeps only as a summary gives its first and last
+    // reading, which are readings as they came.
+    QByteArray readingsCsv() const;
     // The chart as drawn now (without the cursor), with a legend below.
     QImage image() const;
 

@@ -3,6 +3,7 @@
 #include "base/appsettings.h"
 #include "base/installpaths.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -220,7 +221,7 @@ bool MqttConfig::readPassword(QByteArray *password, QString *error) const
     }
     QFile file(passwordFile);
     if (!file.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("не удалось прочитать файл пароля %1: %2").arg(passwordFile, file.errorString());
+        *error = QCoreApplication::translate("MqttConfig", "не удалось прочитать файл пароля %1: %2").arg(passwordFile, file.errorString());
         return false;
     }
     *password = file.readLine();

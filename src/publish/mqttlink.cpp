@@ -4,6 +4,7 @@
 
 #include <mosquitto.h>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QMetaObject>
 #include <atomic>
@@ -194,7 +195,7 @@ bool MqttLink::start(Settings settings, QString *error)
     s->client = mosquitto_new(settings.clientId.toUtf8().constData(), true, s.get());
     if (!s->client) {
         settings.password.fill('\0');
-        *error = QStringLiteral("клиент MQTT не создан");
+        *error = QCoreApplication::translate("MqttLink", "клиент MQTT не создан");
         return false;
     }
     mosquitto_threaded_set(s->client, true);
@@ -219,7 +220,7 @@ bool MqttLink::start(Settings settings, QString *error)
         // with every attempt: a file without a certificate is refused now.
         QFile file(settings.caFile);
         if (file.open(QIODevice::ReadOnly) && !file.readAll().contains("-----BEGIN CERTIFICATE-----")) {
-            *error = QStringLiteral("файл сертификатов ЦС %1 не содержит сертификатов").arg(settings.caFile);
+            *error = QCoreApplication::translate("MqttLink", "файл сертификатов ЦС %1 не содержит сертификатов").arg(settings.caFile);
             mosquitto_destroy(s->client);
             return false;
         }
@@ -234,8 +235,8 @@ bool MqttLink::start(Settings settings, QString *error)
                                          caFile.isEmpty() ? kSystemCaFolder : nullptr, nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
             *error = settings.caFile.isEmpty()
-                         ? QStringLiteral("TLS не настраивается: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)))
-                         : QStringLiteral("файл сертификатов ЦС %1 не читается").arg(settings.caFile);
+                         ? QCoreApplication::translate("MqttLink", "TLS не настраивается: %1").arg(QString::fromUtf8(mosquitto_strerror(rc)))
+                         : QCoreApplication::translate("MqttLink", "файл сертификатов ЦС %1 не читается").arg(settings.caFile);
             mosquitto_destroy(s->client);
             return false;
         }
@@ -316,38 +317,38 @@ QString MqttLink::Shared::failureText(int rc, int systemError, bool *lasting) co
     *lasting = false;
     switch (rc) {
     case kTimedOut:
-        return QStringLiteral("брокер не ответил за %1 с").arg(settings.connectTimeoutMs / 1000);
+        return QCoreApplication::translate("MqttLink", "брокер не ответил за %1 с").arg(settings.connectTimeoutMs / 1000);
     case kNoAck:
-        return QStringLiteral("брокер не подтверждает сообщения (нет подтверждения за %1 с)")
+        return QCoreApplication::translate("MqttLink", "брокер не подтверждает сообщения (нет подтверждения за %1 с)")
             .arg(settings.ackTimeoutMs / 1000.0);
     case MOSQ_ERR_CONN_REFUSED:
         *lasting = connackCode != 3;
         switch (connackCode) {
         case 4:
-            return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль");
+            return QCoreApplication::translate("MqttLink", "брокер отказал в доступе: неверное имя пользователя или пароль");
         case 5:
-            return QStringLiteral("брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав");
+            return QCoreApplication::translate("MqttLink", "брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав");
         case 2:
-            return QStringLiteral("брокер отклонил идентификатор клиента");
+            return QCoreApplication::translate("MqttLink", "брокер отклонил идентификатор клиента");
         default:
-            return QStringLiteral("брокер отклонил подключение: ")
+            return QCoreApplication::translate("MqttLink", "брокер отклонил подключение: ")
                    + QString::fromUtf8(mosquitto_connack_string(connackCode));
         }
     case MOSQ_ERR_TLS:
     case MOSQ_ERR_TLS_HANDSHAKE:
         *lasting = true;
-        return QStringLiteral("ошибка TLS: ")
-               + (tlsError.empty() ? QStringLiteral("согласование не удалось") : QString::fromStdString(tlsError));
+        return QCoreApplication::translate("MqttLink", "ошибка TLS: ")
+               + (tlsError.empty() ? QCoreApplication::translate("MqttLink", "согласование не удалось") : QString::fromStdString(tlsError));
     case MOSQ_ERR_EAI:
-        return QStringLiteral("адрес брокера %1 не найден").arg(settings.host);
+        return QCoreApplication::translate("MqttLink", "адрес брокера %1 не найден").arg(settings.host);
     case MOSQ_ERR_ERRNO:
-        return QStringLiteral("нет связи: ")
+        return QCoreApplication::translate("MqttLink", "нет связи: ")
                + QString::fromStdString(std::error_code(systemError, std::generic_category()).message());
     case MOSQ_ERR_CONN_LOST:
     case MOSQ_ERR_NO_CONN:
-        return QStringLiteral("связь потеряна");
+        return QCoreApplication::translate("MqttLink", "связь потеряна");
     case MOSQ_ERR_KEEPALIVE:
-        return QStringLiteral("брокер перестал отвечать");
+        return QCoreApplication::translate("MqttLink", "брокер перестал отвечать");
     default:
         return QString::fromUtf8(mosquitto_strerror(rc));
     }
@@ -401,7 +402,8 @@ void MqttLink::run(std::shared_ptr<Shared> s)
                     if (wasEstablished(fd) && pending != ECONNREFUSED) {
                         rc = settings.tls ? MOSQ_ERR_TLS_HANDSHAKE : MOSQ_ERR_CONN_LOST;
                         if (s->tlsError.empty())
-                            s->tlsError = "брокер закрыл соединение во время согласования (порт без TLS?)";
+                            s->tlsError = QCoreApplication::translate(
+                                "MqttLink", "брокер закрыл соединение во время согласования (порт без TLS?)").toStdString();
                     } else {
                         rc = MOSQ_ERR_ERRNO;
                         systemError = pending != 0 ? pending : ECONNREFUSED;

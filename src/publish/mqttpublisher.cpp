@@ -11,6 +11,7 @@
 #include "model/sensordevice.h"
 #include "onewire/romid.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -472,33 +473,33 @@ QString MqttPublisher::statusText() const
     QString text;
     switch (m_state) {
     case State::Off:
-        text = QStringLiteral("MQTT: выключено");
+        text = tr("MQTT: выключено");
         break;
     case State::Connecting:
-        text = QStringLiteral("MQTT: подключение к %1").arg(m_config.brokerText());
+        text = tr("MQTT: подключение к %1").arg(m_config.brokerText());
         break;
     case State::Connected:
-        text = QStringLiteral("MQTT: подключено к %1").arg(m_config.brokerText());
+        text = tr("MQTT: подключено к %1").arg(m_config.brokerText());
         break;
     case State::Reconnecting:
-        text = QStringLiteral("MQTT: нет связи с %1 (%2), повторное подключение").arg(m_config.brokerText(), m_reason);
+        text = tr("MQTT: нет связи с %1 (%2), повторное подключение").arg(m_config.brokerText(), m_reason);
         break;
     case State::Failed:
-        text = QStringLiteral("MQTT: ошибка: %1").arg(m_reason);
+        text = tr("MQTT: ошибка: %1").arg(m_reason);
         break;
     }
     if (queued() > 0)
-        text += QStringLiteral("; в очереди %1").arg(queued());
+        text += tr("; в очереди %1").arg(queued());
     if (m_queue && m_queue->droppedThisRun() > 0) {
-        text += QStringLiteral("; очередь полна (%1), отброшено старых показаний: %2")
+        text += tr("; очередь полна (%1), отброшено старых показаний: %2")
                     .arg(m_queue->limit())
                     .arg(m_queue->droppedThisRun());
     }
     if (m_queue && m_queue->rejectedThisRun() > 0)
-        text += QStringLiteral("; отброшено сообщений, которые брокер не примет: %1").arg(m_queue->rejectedThisRun());
+        text += tr("; отброшено сообщений, которые брокер не примет: %1").arg(m_queue->rejectedThisRun());
     if (!m_queueProblem.isEmpty())
-        text += QStringLiteral("; очередь не записывается: %1").arg(m_queueProblem);
+        text += tr("; очередь не записывается: %1").arg(m_queueProblem);
     if (unstored() > 0)
-        text += QStringLiteral("; только в памяти, пропадут при остановке: %1").arg(unstored());
+        text += tr("; только в памяти, пропадут при остановке: %1").arg(unstored());
     return text;
 }

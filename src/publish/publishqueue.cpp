@@ -2,6 +2,7 @@
 
 #include "base/logging.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -67,7 +68,7 @@ PublishQueue::~PublishQueue() = default;
 bool PublishQueue::open(QString *error)
 {
     if (!QDir().mkpath(m_folder)) {
-        *error = QStringLiteral("не удалось создать папку очереди %1").arg(m_folder);
+        *error = QCoreApplication::translate("PublishQueue", "не удалось создать папку очереди %1").arg(m_folder);
         return false;
     }
     if (!takeLock(error))
@@ -79,7 +80,7 @@ bool PublishQueue::open(QString *error)
     }
     // Anew, so that a torn line cannot swallow the next one.
     if (!rewrite()) {
-        *error = QStringLiteral("не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
+        *error = QCoreApplication::translate("PublishQueue", "не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
         return false;
     }
     return true;
@@ -97,8 +98,8 @@ bool PublishQueue::takeLock(QString *error)
     m_lock->getLockInfo(&pid, &host, &application);
     m_heldElsewhere = m_lock->error() == QLockFile::LockFailedError;
     *error = m_heldElsewhere
-                 ? QStringLiteral("очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
-                 : QStringLiteral("нет доступа к очереди %1").arg(m_folder);
+                 ? QCoreApplication::translate("PublishQueue", "очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
+                 : QCoreApplication::translate("PublishQueue", "нет доступа к очереди %1").arg(m_folder);
     m_lock.reset();
     return false;
 }
@@ -108,7 +109,7 @@ bool PublishQueue::load(QString *error)
 {
     if (m_file.exists()) {
         if (!m_file.open(QIODevice::ReadOnly)) {
-            *error = QStringLiteral("не удалось прочитать очередь %1: %2").arg(m_file.fileName(), m_file.errorString());
+            *error = QCoreApplication::translate("PublishQueue", "не удалось прочитать очередь %1: %2").arg(m_file.fileName(), m_file.errorString());
             return false;
         }
         int skipped = 0;
@@ -168,7 +169,7 @@ bool PublishQueue::claimTarget(QString *error)
     const QString before = target.open(QIODevice::ReadOnly) ? QString::fromUtf8(target.readAll()).trimmed() : QString();
     target.close();
     if (!before.isEmpty() && before != m_target && !m_messages.empty()) {
-        *error = QStringLiteral("очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди")
+        *error = QCoreApplication::translate("PublishQueue", "очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди")
                      .arg(m_folder)
                      .arg(m_messages.size())
                      .arg(before, m_target);
@@ -178,7 +179,7 @@ bool PublishQueue::claimTarget(QString *error)
         QSaveFile file(target.fileName());
         const QByteArray text = m_target.toUtf8() + '\n';
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
-            *error = QStringLiteral("не удалось записать %1: %2").arg(file.fileName(), file.errorString());
+            *error = QCoreApplication::translate("PublishQueue", "не удалось записать %1: %2").arg(file.fileName(), file.errorString());
             return false;
         }
     }

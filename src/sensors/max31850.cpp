@@ -7,6 +7,7 @@
 #include "model/sensordevice.h"
 #include "sensors/typektable.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QStringList>
 #include <cmath>
@@ -279,7 +280,7 @@ int Max31850::writeSubtype(uint8_t subtype)
 // Shown without waiting for the operator: the cycle this read belongs to goes on.
 void Max31850::warnOperator(const QString &text) const
 {
-    const QString title = QStringLiteral("ВНИМАНИЕ!");
+    const QString title = QCoreApplication::translate("Max31850", "ВНИМАНИЕ!");
     if (m_notices)
         m_notices->warn(title, text);
     else
@@ -293,13 +294,13 @@ void Max31850::serveCalibrationRequest(const SensorChannel &channel)
     if (channel.resetCalibration) {
         writeCalibration(0.0f);
     } else if (channel.calibrationTarget <= kNoSampleLimit) {
-        warnOperator(QStringLiteral("Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!"));
+        warnOperator(QCoreApplication::translate("Max31850", "Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!"));
     } else if (!std::isfinite(offset)) {
-        warnOperator(QStringLiteral("Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!"));
+        warnOperator(QCoreApplication::translate("Max31850", "Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!"));
     } else if (offset >= -kMaxOffsetCelsius && offset <= kMaxOffsetCelsius) {
         writeCalibration(offset);
     } else {
-        warnOperator(QStringLiteral("Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
+        warnOperator(QCoreApplication::translate("Max31850", "Ошибка значений калибровки. Смещение не может быть более 5 градусов!"));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"
 
+#include <QCoreApplication>
 #include <QScopedValueRollback>
 #include <QTime>
 #include <cmath>
@@ -34,13 +35,13 @@ int readThermometer(Sensor::ReadContext &r, SensorDevice &device)
             r.broadcastDone = true;
     }
     if (result == -1) {
-        r.failure = QStringLiteral("нет ответа");
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет ответа"));
         return -1;
     }
     if (result == Ds18x20::kBadScratchpad)
-        r.failure = QStringLiteral("ошибка CRC");
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "ошибка CRC"));
     else if (result == Ds18x20::kPowerOnValue)
-        r.failure = QStringLiteral("нет преобразования (значение при включении)");
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет преобразования (значение при включении)"));
     driver.fillChannels(device);
     return 1;
 }
@@ -50,20 +51,20 @@ int readThermometer(Sensor::ReadContext &r, SensorDevice &device)
 QString thermocoupleFailure(int result, const QByteArray &scratchpad)
 {
     if (result == Max31850::kBadScratchpad)
-        return QStringLiteral("ошибка CRC");
+        return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "ошибка CRC"));
     if (result != Max31850::kNoTemperature)
-        return QStringLiteral("нет ответа");
+        return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет ответа"));
     if (scratchpad.size() >= 4 && (scratchpad.at(0) & 0x01)) {
         const int faults = scratchpad.at(2) & 0x07;
         if (faults & 0x01)
-            return QStringLiteral("обрыв термопары");
+            return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "обрыв термопары"));
         if (faults & 0x02)
-            return QStringLiteral("замыкание термопары на землю (GND)");
+            return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "замыкание термопары на землю (GND)"));
         if (faults & 0x04)
-            return QStringLiteral("замыкание термопары на питание (VCC)");
-        return QStringLiteral("неисправность термопары");
+            return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "замыкание термопары на питание (VCC)"));
+        return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "неисправность термопары"));
     }
-    return QStringLiteral("напряжение термопары вне таблицы");
+    return QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "напряжение термопары вне таблицы"));
 }
 
 // Up to 4 reads, each failure logged, then the fill (failed or not).
@@ -280,11 +281,16 @@ int Sensor::readDevice(SensorDevice &device)
         if (!channel.time.isValid())
             channel.time = attempt;
         if (std::isnan(channel.value))
-            channel.failure = failure.isEmpty() ? QStringLiteral("нет значения (причина в журнале)") : failure;
+            channel.failure = failure.isEmpty() ? QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет значения (причина в журнале)")) : failure;
         else
             channel.failure.clear();
     }
     return result;
+}
+
+QString Sensor::failureText(const QString &failure)
+{
+    return QCoreApplication::translate("Sensor", failure.toUtf8().constData());
 }
 
 const Sensor::Family *Sensor::findFamily(uint8_t code)

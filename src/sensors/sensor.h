@@ -104,6 +104,9 @@ public:
     // the 1-Wire catalogue's description (onewire/familynames), else the
     // chip its driver's traits name, else "Unknown device".
     static QString describeFamily(int code);
+    // A channel's failure (SensorChannel::failure, kept in the source
+    // language as data) in the language the operator reads.
+    static QString failureText(const QString &failure);
 
     // The drivers' traits, one place for whoever describes, charts or times
     // readings: every 1-Wire family's and every I2C sensor type's.

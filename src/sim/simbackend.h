@@ -74,6 +74,7 @@ public:
     short oneWireLevel(int32_t session, short operation, short levelType, short primed) override;
     short crc(short length, unsigned char *buffer, unsigned short seed, short crcType) override;
     QString description() const override;
+    Kind kind() const override { return Kind::Simulated; }
 
 private:
     int log(const char *call, QVector<int> args, int result);

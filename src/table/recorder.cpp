@@ -6,6 +6,7 @@
 #include "model/channelid.h"
 #include "model/sensordevice.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -20,16 +21,14 @@ const char *const LineEnd = "\r\n";
 // extra character: "!" for file names, "%" for templates.
 const QString &fileNameChars()
 {
-    static const QString chars = QStringLiteral(
-        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+    static const QString chars = QStringLiteral("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
         "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя-._()!");
     return chars;
 }
 
 const QString &templateChars()
 {
-    static const QString chars = QStringLiteral(
-        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+    static const QString chars = QStringLiteral("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
         "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя-._()%");
     return chars;
 }
@@ -180,7 +179,7 @@ QString Recorder::filePathFor(const SensorDevice &device, int index) const
         const QString shared = QFileInfo(pathOf(base)).fileName();
         if (!m_sharedNames.contains(shared))
             m_sharedNames << shared;
-        m_noticeText = QStringLiteral("Шаблон даёт одно имя файла нескольким каналам (%1): каналов с "
+        m_noticeText = QCoreApplication::translate("Recorder", "Шаблон даёт одно имя файла нескольким каналам (%1): каналов с "
                                       "добавленным серийным номером: %2")
                            .arg(m_sharedNames.join(QStringLiteral(", ")))
                            .arg(m_renamed);
@@ -433,8 +432,8 @@ QString Recorder::problemText() const
     }
     if (count == 0)
         return QString();
-    QString text = QStringLiteral("Ошибка записи файла ") + QFileInfo(latestPath).fileName();
+    QString text = QCoreApplication::translate("Recorder", "Ошибка записи файла ") + QFileInfo(latestPath).fileName();
     if (count > 1)
-        text += QStringLiteral(" (файлов с ошибкой: ") + QString::number(count) + QLatin1Char(')');
+        text += QCoreApplication::translate("Recorder", " (файлов с ошибкой: ") + QString::number(count) + QLatin1Char(')');
     return text;
 }

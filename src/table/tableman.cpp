@@ -5,8 +5,10 @@
 #include "base/cpumeter.h"
 #include "model/alarmboard.h"
 #include "model/sensordevice.h"
+#include "sensors/sensor.h"
 #include "table/recorder.h"
 
+#include <QCoreApplication>
 #include <QBrush>
 #include <QColor>
 #include <QDir>
@@ -30,20 +32,21 @@ QString valueText(double x)
 
 } // namespace
 
-const QString kHeaders[TableMan::ColumnCount] = {
-    QStringLiteral("Серийный номер 1W"),
-    QStringLiteral("Канал\nдатчика"),
-    QStringLiteral("Мультихаб\nНомер\nканала"),
-    QStringLiteral("I2C SN"),
-    QStringLiteral("I2C ADDR"),
-    QStringLiteral("Тип"),
-    QStringLiteral("Значение"),
-    QStringLiteral("Калибровочное смещение"),
-    QStringLiteral("Ед.изм."),
-    QStringLiteral("Exist"),
-    QStringLiteral("Отклон. канал 0"),
-    QStringLiteral("Отклон. канал 1"),
-    QStringLiteral("Имя файла"),
+// Translated when shown: the translator is installed after static set-up.
+const char *const kHeaders[TableMan::ColumnCount] = {
+    QT_TRANSLATE_NOOP("TableMan", "Серийный номер 1W"),
+    QT_TRANSLATE_NOOP("TableMan", "Канал\nдатчика"),
+    QT_TRANSLATE_NOOP("TableMan", "Мультихаб\nНомер\nканала"),
+    "I2C SN",
+    "I2C ADDR",
+    QT_TRANSLATE_NOOP("TableMan", "Тип"),
+    QT_TRANSLATE_NOOP("TableMan", "Значение"),
+    QT_TRANSLATE_NOOP("TableMan", "Калибровочное смещение"),
+    QT_TRANSLATE_NOOP("TableMan", "Ед.изм."),
+    "Exist",
+    QT_TRANSLATE_NOOP("TableMan", "Отклон. канал 0"),
+    QT_TRANSLATE_NOOP("TableMan", "Отклон. канал 1"),
+    QT_TRANSLATE_NOOP("TableMan", "Имя файла"),
 };
 
 TableMan::TableMan(Recorder *recorder)
@@ -188,7 +191,7 @@ void TableMan::setRowState(int row, const SensorChannel &channel)
 {
     Row &r = rows[row];
     const QString when = channel.time.isValid()
-        ? channel.time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) : QStringLiteral("время неизвестно");
+        ? channel.time.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss")) : tr("время неизвестно");
     // Not filled by its device's latest read: it did not answer (the device
     // list keeps such a channel one search pass more before it drops it).
     const bool missing = channel.missed;
@@ -196,14 +199,14 @@ void TableMan::setRowState(int row, const SensorChannel &channel)
         && channel.time.msecsTo(Clock::now()) > staleAfterMs;
     QString tip;
     if (missing)
-        tip = QStringLiteral("Датчик не ответил в последнем цикле; последнее показание: %1 (%2)")
+        tip = tr("Датчик не ответил в последнем цикле; последнее показание: %1 (%2)")
                   .arg(valueText(channel.value), when);
     else if (std::isnan(channel.value))
-        tip = QStringLiteral("Нет значения: %1 (попытка %2)")
-                  .arg(channel.failure.isEmpty() ? QStringLiteral("причина неизвестна") : channel.failure, when);
+        tip = tr("Нет значения: %1 (попытка %2)")
+                  .arg(channel.failure.isEmpty() ? tr("причина неизвестна") : Sensor::failureText(channel.failure), when);
     if (stale)
         tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n'))
-            + QStringLiteral("Показание устарело: получено %1, новых нет дольше двух интервалов").arg(when);
+            + tr("Показание устарело: получено %1, новых нет дольше двух интервалов").arg(when);
     if (r.stale == stale && r.missing == missing && r.tip == tip)
         return;
     r.stale = stale;
@@ -216,7 +219,7 @@ QVariant TableMan::headerData(int section, Qt::Orientation orientation, int role
 {
     if (role != Qt::DisplayRole || orientation != Qt::Horizontal || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
-    return kHeaders[section];
+    return tr(kHeaders[section]);
 }
 
 QString TableMan::cellText(int row, int column) const

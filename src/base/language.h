@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QCoreApplication;
+class QSettings;
+
+// The language people read: the window's and orvexctl's texts and Qt's own.
+// The source texts are Russian; English comes from a translation built into
+// the program. Data (files, settings keys, topics, payloads) never changes
+// with it.
+namespace Language {
+
+// "ru" or "en".
+extern const char kRussian[];
+extern const char kEnglish[];
+
+// The settings key holding the operator's choice: "ru", "en", or empty
+// (or missing) for the locale's.
+extern const char kSettingsKey[];
+
+// The locale's language: Russian for the first UI language starting with
+// "ru", English for any other (including the C locale).
+QString fromUiLanguages(const QStringList &uiLanguages);
+
+// Whether a stored value names one of our languages (else: the locale's).
+bool isChoice(const QString &stored);
+
+// The stored choice when it is one of ours, else the locale's.
+QString chosen(const QString &stored, const QStringList &uiLanguages);
+
+// The window's language: `View/Language` from `settings`, else the locale.
+QString forWindow(QSettings &settings);
+// orvexctl's: the locale alone.
+QString forConsole();
+
+// Installs the program's and Qt's translators for `language` into `app`
+// (they live as long as it). Russian installs Qt's Russian texts only, since
+// the program's sources are Russian already. Returns false when the
+// program's translation could not be loaded (the texts then stay Russian).
+bool install(QCoreApplication *app, const QString &language);
+
+// The language last installed (kRussian before any).
+QString current();
+
+} // namespace Language

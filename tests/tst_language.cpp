@@ -1,0 +1,440 @@
+// The two languages: the translation covers every text marked in the
+// sources, the window reads Russian or English, orvexctl follows the
+// locale, and nothing the program writes changes with the language.
+
+#include "base/appsettings.h"
+#include "base/clock.h"
+#include "base/language.h"
+#include "bus/serialbackend.h"
+#include "gui/chartwindow.h"
+#include "gui/mainwindow.h"
+#include "gui/trendplot.h"
+#include "sim/simbackend.h"
+#include "sim/simbusloader.h"
+#include "support/orvexctlrun.h"
+#include "support/windowrig.h"
+#include "table/tableman.h"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+struct Message
+{
+    QString context;
+    QString source;
+    QString translation;
+    QString type; // "unfinished", "vanished", "obsolete" or empty
+};
+
+// The messages of a .ts file, keyed by context and source.
+QMap<QString, Message> readTs(const QString &path, QString *error)
+{
+    QMap<QString, Message> messages;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = path + QStringLiteral(": ") + file.errorString();
+        return messages;
+    }
+    QXmlStreamReader xml(&file);
+    QString context;
+    Message current;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (!xml.isStartElement())
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("message")) {
+            current = Message();
+            current.context = context;
+        } else if (xml.name() == QLatin1String("source")) {
+            current.source = xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            current.type = xml.attributes().value(QLatin1String("type")).toString();
+            current.translation = xml.readElementText();
+            messages.insert(current.context + QLatin1Char('|') + current.source, current);
+        }
+    }
+    if (xml.hasError())
+        *error = path + QStringLiteral(": ") + xml.errorString();
+    return messages;
+}
+
+// The %1..%9 a text takes, in order of their numbers.
+QStringList placeholders(const QString &text)
+{
+    QStringList found;
+    QRegularExpressionMatchIterator it = QRegularExpression(QStringLiteral("%[1-9]")).globalMatch(text);
+    while (it.hasNext())
+        found << it.next().captured();
+    found.sort();
+    return found;
+}
+
+// Every file under `folder`, by path relative to it, with its bytes.
+QMap<QString, QByteArray> filesUnder(const QString &folder)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly))
+            files.insert(QDir(folder).relativeFilePath(path), file.readAll());
+    }
+    return files;
+}
+
+// The program's and Qt's translators out again: back to the source texts.
+void removeTranslators()
+{
+    for (QTranslator *translator : QCoreApplication::instance()->findChildren<QTranslator *>()) {
+        QCoreApplication::removeTranslator(translator);
+        delete translator;
+    }
+}
+
+QStringList menuTitles(MainWindow *window)
+{
+    QStringList titles;
+    for (QAction *action : window->menuBar()->actions())
+        titles << action->text();
+    return titles;
+}
+
+} // namespace
+
+class TstLanguage : public QObject
+{
+    Q_OBJECT
+
+    // The window on the demo bus, recording every 10 s for three cycles in
+    // virtual time from the same start: its files.
+    QMap<QString, QByteArray> recordDemoWindow()
+    {
+        Clock::setVirtual();
+        QString error;
+        WindowRig rig(SimBusLoader::loadDemo(&error));
+        rig.start(true, 10);
+        for (int cycle = 0; cycle < 3; ++cycle)
+            rig.tickAfter(10000);
+        rig.window.reset();
+        return filesUnder(rig.folder.path());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        WindowRig::prepareProcess();
+    }
+
+    void cleanup()
+    {
+        removeTranslators();
+        appSettings().clear();
+    }
+
+    // The English translation holds every text the sources mark, finished,
+    // with the same placeholders; a text added without its translation fails
+    // here. The Russian file holds the same texts.
+    void translationIsComplete()
+    {
+        QTemporaryDir dir;
+        const QString fresh = dir.path() + QStringLiteral("/fresh.ts");
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(QStringLiteral(LUPDATE_BIN), {QStringLiteral("-no-obsolete"), QStringLiteral("-locations"),
+                                                    QStringLiteral("none"), QStringLiteral(SOURCE_DIR "/src"),
+                                                    QStringLiteral("-ts"), fresh});
+        QVERIFY(lupdate.waitForFinished(120000));
+        QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
+
+        QString error;
+        const QMap<QString, Message> marked = readTs(fresh, &error);
+        const QMap<QString, Message> english = readTs(QStringLiteral(SOURCE_DIR "/translations/orvex_en.ts"), &error);
+        const QMap<QString, Message> russian = readTs(QStringLiteral(SOURCE_DIR "/translations/orvex_ru.ts"), &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QVERIFY2(marked.size() > 150, qPrintable(QString::number(marked.size())));
+
+        QStringList faults;
+        for (const Message &m : marked) {
+            const QString key = m.context + QLatin1Char('|') + m.source;
+            const Message en = english.value(key);
+            if (!english.contains(key))
+                faults << QStringLiteral("no English entry: ") + key;
+            else if (!en.type.isEmpty() || en.translation.isEmpty())
+                faults << QStringLiteral("English unfinished: ") + key;
+            else if (placeholders(en.translation) != placeholders(m.source))
+                faults << QStringLiteral("placeholders differ: ") + key;
+            if (!russian.contains(key))
+                faults << QStringLiteral("no Russian entry: ") + key;
+        }
+        for (const Message &en : english) {
+            if (en.type.isEmpty() && !marked.contains(en.context + QLatin1Char('|') + en.source))
+                faults << QStringLiteral("English entry for a text no longer in the sources: ") + en.source;
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    }
+
+    // The locale decides unless the settings hold a choice; anything that is
+    // not Russian reads English, the C locale included.
+    void languageChoice()
+    {
+        const QList<QPair<QStringList, QString>> locales{
+            {{"ru-RU"}, "ru"}, {{"ru"}, "ru"}, {{"RU_ru"}, "ru"}, {{"en-US"}, "en"},
+            {{"C"}, "en"},     {{}, "en"},     {{"de-DE", "ru-RU"}, "en"}, {{"uk-UA"}, "en"},
+        };
+        for (const auto &locale : locales)
+            QCOMPARE(Language::fromUiLanguages(locale.first), locale.second);
+        QCOMPARE(Language::chosen(QStringLiteral("en"), {QStringLiteral("ru-RU")}), QStringLiteral("en"));
+        QCOMPARE(Language::chosen(QStringLiteral(" RU "), {QStringLiteral("en-GB")}), QStringLiteral("ru"));
+        QCOMPARE(Language::chosen(QStringLiteral("fr"), {QStringLiteral("ru-RU")}), QStringLiteral("ru"));
+        QCOMPARE(Language::chosen(QString(), {QStringLiteral("en-GB")}), QStringLiteral("en"));
+        // The suite runs under LANGUAGE=ru: the window's choice is read from the settings.
+        QCOMPARE(Language::forConsole(), QStringLiteral("ru"));
+        appSettings().setValue(QLatin1String(Language::kSettingsKey), QStringLiteral("en"));
+        QCOMPARE(Language::forWindow(appSettings()), QStringLiteral("en"));
+        appSettings().setValue(QLatin1String(Language::kSettingsKey), QStringLiteral("garbage"));
+        QCOMPARE(Language::forWindow(appSettings()), QStringLiteral("ru"));
+    }
+
+    // The same window in either language: title, menus, table headers, the
+    // start-up questions and About (with the version). The language menu
+    // stores the choice and says it applies at the next start.
+    void windowInBothLanguages_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("ru") << "ru"
+                            << QStringList{"Орвекс 25.01.27.0", "Файл|Настройки|Справка", "Значение", "Имя файла",
+                                           "Задание параметров: Включить запись в файл?", "О программе",
+                                           "Версия 25.01.27.0", "Язык сменится при следующем запуске программы."};
+        QTest::newRow("en") << "en"
+                            << QStringList{"Orvex 25.01.27.0", "File|Settings|Help", "Value", "File name",
+                                           "Settings: Record into files?", "About", "Version 25.01.27.0",
+                                           "The language changes when the program is started next."};
+    }
+
+    void windowInBothLanguages()
+    {
+        QFETCH(QString, language);
+        QFETCH(QStringList, expected);
+        QVERIFY(Language::install(QCoreApplication::instance(), language));
+        QCOMPARE(Language::current(), language);
+        QCoreApplication::setApplicationVersion(ORVEX_VERSION);
+        Clock::setVirtual();
+        WindowRig rig;
+        rig.start(true, 10);
+        QCOMPARE(rig.window->windowTitle(), expected.at(0));
+        QCOMPARE(menuTitles(rig.window.get()).join(QLatin1Char('|')), expected.at(1));
+        QAbstractItemModel *table = rig.child<QTableView>("tblSens")->model();
+        QCOMPARE(table->headerData(TableMan::ColValue, Qt::Horizontal).toString(), expected.at(2));
+        QCOMPARE(table->headerData(TableMan::ColFileName, Qt::Horizontal).toString(), expected.at(3));
+        const DialogRequest first = rig.dialogs.history().value(0);
+        QCOMPARE(first.title + QStringLiteral(": ") + first.text, expected.at(4));
+
+        rig.dialogs.clearHistory();
+        rig.dialogs.setResponder([](const DialogRequest &) { return DialogAnswer::pressed(QMessageBox::Ok); });
+        rig.child<QAction>("action_7")->trigger();
+        const DialogRequest about = rig.dialogs.history().value(0);
+        QCOMPARE(about.title, expected.at(5));
+        QVERIFY2(about.text.endsWith(expected.at(6)), qPrintable(about.text));
+
+        // "Язык / Language" reads the same in both, each language named in itself.
+        auto *menu = rig.window->findChild<QMenu *>(QStringLiteral("menuLanguage"));
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("Язык / Language"));
+        QCOMPARE(menu->actions().size(), 3);
+        QVERIFY(menu->actions().at(0)->isChecked()); // nothing stored: the system's
+        rig.dialogs.clearHistory();
+        menu->actions().at(language == QLatin1String("ru") ? 2 : 1)->trigger();
+        QCOMPARE(appSettings().value(QLatin1String(Language::kSettingsKey)).toString(),
+                 language == QLatin1String("ru") ? QStringLiteral("en") : QStringLiteral("ru"));
+        QCOMPARE(rig.dialogs.history().value(0).text, expected.at(7));
+    }
+
+    // A first start fits the screen; a later one opens where the window was
+    // closed, with its size.
+    void geometryRemembered()
+    {
+        Clock::setVirtual();
+        QSize first;
+        {
+            WindowRig rig;
+            rig.start(false, 0);
+            first = rig.window->size();
+            const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+            QCOMPARE(first, QSize(1600, 1100).boundedTo(screen));
+            rig.window->resize(first - QSize(100, 50));
+            rig.window->close();
+        }
+        QVERIFY(!appSettings().value(QStringLiteral("View/Geometry")).toByteArray().isEmpty());
+        WindowRig again;
+        again.start(false, 0);
+        QCOMPARE(again.window->size(), first - QSize(100, 50));
+    }
+
+    // The adapter line names the kind of master it waits for and says why
+    // in the window's language, the port as given.
+    void adapterLineInBothLanguages_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("ru") << "ru" << "Последовательный адаптер DS2480B не найден. /dev/orvex-absent: нет такого порта "
+                                       "(подключён ли адаптер?)";
+        QTest::newRow("en") << "en" << "DS2480B serial adapter not found. /dev/orvex-absent: no such port "
+                                       "(is the adapter plugged in?)";
+    }
+
+    void adapterLineInBothLanguages()
+    {
+        QFETCH(QString, language);
+        QFETCH(QString, expected);
+        QVERIFY(Language::install(QCoreApplication::instance(), language));
+        SerialBackend serial(QStringLiteral("/dev/orvex-absent"));
+        ScriptedDialogs dialogs;
+        dialogs.setResponder(WindowRig::startUp(false, QString(), 0));
+        NotingDesktop desktop;
+        WindowPeers peers;
+        peers.dialogs = &dialogs;
+        peers.desktop = &desktop;
+        MainWindow window(&serial, peers);
+        window.applicationTimer()->stop();
+        window.onAppTimer();
+        window.applicationTimer()->stop();
+        QCOMPARE(window.findChild<QLabel *>(QStringLiteral("lblUsbAdapter"))->text(), expected);
+    }
+
+    // The window records the demo bus into byte-identical files (names
+    // included) whichever language it speaks.
+    void windowDataIndependentOfLanguage()
+    {
+        const QMap<QString, QByteArray> russian = recordDemoWindow();
+        QVERIFY(Language::install(QCoreApplication::instance(), QStringLiteral("en")));
+        const QMap<QString, QByteArray> english = recordDemoWindow();
+        QVERIFY2(russian.size() >= 10, qPrintable(QStringList(russian.keys()).join(' ')));
+        QCOMPARE(english.keys(), russian.keys());
+        for (auto it = russian.cbegin(); it != russian.cend(); ++it) {
+            QVERIFY2(english.value(it.key()) == it.value(), qPrintable(it.key()));
+            QVERIFY2(it.value().count('\n') >= 3, qPrintable(it.key()));
+        }
+    }
+
+    // orvexctl speaks the locale's language, and records the same files
+    // under both.
+    void orvexctlFollowsTheLocale()
+    {
+        QTemporaryDir home;
+        const QStringList base{"XDG_CONFIG_HOME=" + home.path() + "/config", "XDG_DATA_HOME=" + home.path() + "/data",
+                               "ORVEX_MQTT_PASSWORD"};
+        const QString missing = home.path() + QStringLiteral("/no-such-password");
+        const QList<QPair<QStringList, QString>> locales{
+            {{"LANGUAGE=ru"}, "не удалось прочитать файл пароля " + missing},
+            {{"LANGUAGE", "LANG=ru_RU.UTF-8"}, "не удалось прочитать файл пароля " + missing},
+            {{"LANGUAGE"}, "could not read the password file " + missing}, // the C locale
+            {{"LANGUAGE=en_GB"}, "could not read the password file " + missing},
+        };
+        for (const auto &locale : locales) {
+            const OrvexctlRun run = runOrvexctl(QStringLiteral(ORVEXCTL_BIN),
+                                                {"read", "--bus=sim", "--fast", "--mqtt", "mqtt://127.0.0.1:1/lab",
+                                                 "--mqtt-user", "lab", "--mqtt-password-file", missing},
+                                                base + locale.first);
+            QCOMPARE(run.exitCode, 2);
+            QVERIFY2(QString::fromUtf8(run.err).contains(locale.second), run.err.constData());
+        }
+
+        QMap<QString, QByteArray> recorded[2];
+        const QStringList languages{"LANGUAGE=ru", "LANGUAGE=en"};
+        for (int i = 0; i < 2; ++i) {
+            QTemporaryDir folder;
+            const OrvexctlRun run = runOrvexctl(QStringLiteral(ORVEXCTL_BIN),
+                                                {"read", "--bus=sim", "--fast", "--start", "2025-01-27T14:03:05",
+                                                 "--cycles", "3", "--interval", "10", "--record", folder.path()},
+                                                base + QStringList{languages.at(i)});
+            QCOMPARE(run.exitCode, 0);
+            recorded[i] = filesUnder(folder.path());
+        }
+        QVERIFY(recorded[0].size() >= 10);
+        QCOMPARE(recorded[1], recorded[0]);
+    }
+
+    // The template window has a title, and its warning about channels that
+    // would share a name wraps inside the window instead of running past
+    // its edge.
+    void templateWindowInEnglish()
+    {
+        QVERIFY(Language::install(QCoreApplication::instance(), QStringLiteral("en")));
+        Clock::setVirtual();
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.start(false, 0);
+        rig.tick();
+        rig.child<QAction>("action_6")->trigger();
+        QWidget *templates = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (w->inherits("FileNameTemplate") && w->isVisible())
+                templates = w;
+        }
+        QVERIFY(templates);
+        QCOMPARE(templates->windowTitle(), QStringLiteral("File name format"));
+        templates->findChild<QAbstractButton *>(QStringLiteral("rbI2CTemplate"))->click();
+        auto *preview = templates->findChild<QLabel *>(QStringLiteral("lblResultat"));
+        QVERIFY2(preview->text().contains(QStringLiteral("\nWarning: several connected channels")),
+                 qPrintable(preview->text()));
+        QCoreApplication::processEvents();
+        QVERIFY(preview->wordWrap());
+        QVERIFY2(preview->geometry().right() <= templates->width(),
+                 qPrintable(QStringLiteral("%1 > %2").arg(preview->geometry().right()).arg(templates->width())));
+        templates->close();
+    }
+
+    // The window's usage needs no display: asked where Qt's platform plugin
+    // cannot start, it is printed all the same.
+    void windowHelpWithoutDisplay()
+    {
+        const OrvexctlRun run = runOrvexctl(QStringLiteral(ORVEX_BIN), {"--help"},
+                                            {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.startsWith("usage: orvex [--bus=VALUE]"), run.out.constData());
+        QVERIFY2(run.err.isEmpty(), run.err.constData());
+    }
+
+    // The chart window's buttons and empty-chart text follow the language;
+    // the readings it saves do not.
+    void chartWindowInEnglish()
+    {
+        QVERIFY(Language::install(QCoreApplication::instance(), QStringLiteral("en")));
+        ScriptedDialogs dialogs;
+        ChartWindow *chart = ChartWindow::showForRow(ChartWindow::Sources(), -1, &dialogs);
+        QVERIFY(chart);
+        QStringList texts;
+        for (QPushButton *button : chart->findChildren<QPushButton *>())
+            texts << button->text();
+        QVERIFY2(texts.contains(QStringLiteral("Save readings (CSV)…")) && texts.contains(QStringLiteral("Save summary (CSV)…")),
+                 qPrintable(texts.join('|')));
+        QCOMPARE(QString::fromUtf8(chart->plot()->readingsCsv()), QStringLiteral("Канал;Ед.изм.;Время;Значение\r\n"));
+        QCOMPARE(chart->windowTitle(), QStringLiteral("Chart — Orvex"));
+        delete chart;
+    }
+};
+
+QTEST_MAIN(TstLanguage)
+#include "tst_language.moc"

@@ -1,0 +1,895 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en">
+<context>
+    <name>ChartWindow</name>
+    <message>
+        <source>Добавить канал</source>
+        <translation>Add channel</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений…</source>
+        <translation>Open measurement files…</translation>
+    </message>
+    <message>
+        <source>Весь период</source>
+        <translation>Whole run</translation>
+    </message>
+    <message>
+        <source>Сохранить PNG…</source>
+        <translation>Save PNG…</translation>
+    </message>
+    <message>
+        <source>Сохранить показания (CSV)…</source>
+        <translation>Save readings (CSV)…</translation>
+    </message>
+    <message>
+        <source>Сохранить сводку (CSV)…</source>
+        <translation>Save summary (CSV)…</translation>
+    </message>
+    <message>
+        <source>Отменить</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>Показания этого запуска</source>
+        <translation>Readings of this run</translation>
+    </message>
+    <message>
+        <source>График</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source> и ещё %1</source>
+        <translation> and %1 more</translation>
+    </message>
+    <message>
+        <source>Все каналы уже на графике</source>
+        <translation>All channels are on the chart already</translation>
+    </message>
+    <message>
+        <source>Все каналы</source>
+        <translation>All channels</translation>
+    </message>
+    <message>
+        <source>Убрать с графика</source>
+        <translation>Remove from the chart</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений</source>
+        <translation>Open measurement files</translation>
+    </message>
+    <message>
+        <source>Файлы измерений (*.csv);;Все файлы (*)</source>
+        <translation>Measurement files (*.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Чтение файла %1 из %2: %3</source>
+        <translation>Reading file %1 of %2: %3</translation>
+    </message>
+    <message>
+        <source>Чтение файлов</source>
+        <translation>Reading files</translation>
+    </message>
+    <message>
+        <source>график.</source>
+        <translation>chart.</translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл «%1».</source>
+        <translation>Could not write the file “%1”.</translation>
+    </message>
+    <message>
+        <source>Сохранить график (PNG)</source>
+        <translation>Save the chart (PNG)</translation>
+    </message>
+    <message>
+        <source>Сохранить показания графика (CSV)</source>
+        <translation>Save the chart’s readings (CSV)</translation>
+    </message>
+    <message>
+        <source>Сохранить сводку графика по интервалам (CSV)</source>
+        <translation>Save the chart’s summary by intervals (CSV)</translation>
+    </message>
+</context>
+<context>
+    <name>FileNameTemplate</name>
+    <message>
+        <source>Формат имени файлов</source>
+        <translation>File name format</translation>
+    </message>
+    <message>
+        <source>Заданный шаблон имени файла</source>
+        <translation>File name template</translation>
+    </message>
+    <message>
+        <source>Шаблон для датчиков 1-Wire</source>
+        <translation>Template for 1-Wire sensors</translation>
+    </message>
+    <message>
+        <source>Шаблон для датчиков I2C</source>
+        <translation>Template for I2C sensors</translation>
+    </message>
+    <message>
+        <source>Краткий Шаблон по умолчанию</source>
+        <translation>Short default template</translation>
+    </message>
+    <message>
+        <source>Полный Шаблон по умолчанию</source>
+        <translation>Full default template</translation>
+    </message>
+    <message>
+        <source>Примерный результат</source>
+        <translation>Example result</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>
+Внимание: у нескольких подключённых каналов одно имя (%1); к имени каждого следующего добавится его серийный номер 1-Wire и номер канала.</source>
+        <translation>
+Warning: several connected channels get the same name (%1); the 1-Wire serial number and the channel number will be added to the name of each further one.</translation>
+    </message>
+    <message>
+        <source>Информация</source>
+        <translation>Information</translation>
+    </message>
+    <message>
+        <source>Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.</source>
+        <translation>The template applies from the next measurement: new readings are written into files with the new names.</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>USB адаптер не найден</source>
+        <translation>USB adapter not found</translation>
+    </message>
+    <message>
+        <source>Текущий интервал</source>
+        <translation>Current interval</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>До замеров осталось: </source>
+        <translation>Next measurement in: </translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation>TextLabel</translation>
+    </message>
+    <message>
+        <source>Запись не ведется.</source>
+        <translation>Not recording.</translation>
+    </message>
+    <message>
+        <source>Путь к папке с файлами:</source>
+        <translation>Folder of the files:</translation>
+    </message>
+    <message>
+        <source>Нагреватель для датчиков SHT</source>
+        <translation>Heater of the SHT sensors</translation>
+    </message>
+    <message>
+        <source>Пауза (сек)</source>
+        <translation>Pause (s)</translation>
+    </message>
+    <message>
+        <source>          Вкл. на время (сек)</source>
+        <translation>          On for (s)</translation>
+    </message>
+    <message>
+        <source>(до 5сек- индивидуально ждем, более - кратно периоду измерений.)</source>
+        <translation>(up to 5 s: waited for each; longer: in multiples of the measurement period.)</translation>
+    </message>
+    <message>
+        <source>Таблица датчиков</source>
+        <translation>Sensor table</translation>
+    </message>
+    <message>
+        <source>Ввод образцовой величины</source>
+        <translation>Reference values</translation>
+    </message>
+    <message>
+        <source>Образец канал 0</source>
+        <translation>Reference channel 0</translation>
+    </message>
+    <message>
+        <source>&lt;- Сброс</source>
+        <translation>&lt;- Reset</translation>
+    </message>
+    <message>
+        <source>Образец канал 1</source>
+        <translation>Reference channel 1</translation>
+    </message>
+    <message>
+        <source>Среднее канал 0</source>
+        <translation>Average channel 0</translation>
+    </message>
+    <message>
+        <source>000</source>
+        <translation>000</translation>
+    </message>
+    <message>
+        <source>Копировать среднее значение в поле "Образец канал 0"</source>
+        <translation>Copy the average into the field "Reference channel 0"</translation>
+    </message>
+    <message>
+        <source>копир. средн.</source>
+        <translation>copy avg.</translation>
+    </message>
+    <message>
+        <source>Pt100</source>
+        <translation>Pt100</translation>
+    </message>
+    <message>
+        <source>100П</source>
+        <translation>100P</translation>
+    </message>
+    <message>
+        <source>&lt;- Установить подтип</source>
+        <translation>&lt;- Set subtype</translation>
+    </message>
+    <message>
+        <source>Калибровать</source>
+        <translation>Calibrate</translation>
+    </message>
+    <message>
+        <source>Сброс калибр.</source>
+        <translation>Reset calib.</translation>
+    </message>
+    <message>
+        <source>Фильтр</source>
+        <translation>Filter</translation>
+    </message>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>Настройки</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Совмещенные сенсоры</source>
+        <translation>Combined sensors</translation>
+    </message>
+    <message>
+        <source>Мультихаб I2C</source>
+        <translation>I2C multihub</translation>
+    </message>
+    <message>
+        <source>Справка</source>
+        <translation>Help</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 0</source>
+        <translation>Show/record channel 0</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 1</source>
+        <translation>Show/record channel 1</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 2</source>
+        <translation>Show/record channel 2</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 3</source>
+        <translation>Show/record channel 3</translation>
+    </message>
+    <message>
+        <source>Сканировать все каналы</source>
+        <translation>Scan all channels</translation>
+    </message>
+    <message>
+        <source>Сканировать все типы датчиков</source>
+        <translation>Scan all sensor types</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>Формат имени генерируемых файлов</source>
+        <translation>Format of the file names</translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>Задание текстовых разделителей в отчете</source>
+        <translation>Text separators in the files</translation>
+    </message>
+    <message>
+        <source>Орвекс</source>
+        <translation>Orvex</translation>
+    </message>
+    <message>
+        <source>Приложение уже запущено.
+Вы можете запустить только один экземпляр приложения.</source>
+        <translation>The program is running already.
+Only one copy of the program can run.</translation>
+    </message>
+    <message>
+        <source>Задание параметров</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>Включить запись в файл?</source>
+        <translation>Record into files?</translation>
+    </message>
+    <message>
+        <source>Запись отключена. </source>
+        <translation>Recording is off. </translation>
+    </message>
+    <message>
+        <source>Запись включена. </source>
+        <translation>Recording is on. </translation>
+    </message>
+    <message>
+        <source>Введите интервал записи (1..300сек):</source>
+        <translation>Recording interval (1..300 s):</translation>
+    </message>
+    <message>
+        <source>сек.</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB найден. SN=</source>
+        <translation>USB adapter found. SN=</translation>
+    </message>
+    <message>
+        <source>идет замер</source>
+        <translation>measuring</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB не найден.</source>
+        <translation>USB adapter not found.</translation>
+    </message>
+    <message>
+        <source>Задание разделителя ПЕРЕД числом</source>
+        <translation>Separator BEFORE the number</translation>
+    </message>
+    <message>
+        <source>По умолчанию: '</source>
+        <translation>Default: '</translation>
+    </message>
+    <message>
+        <source>Задание разделителя ПОСЛЕ числа</source>
+        <translation>Separator AFTER the number</translation>
+    </message>
+    <message>
+        <source>По умолчанию: </source>
+        <translation>Default: </translation>
+    </message>
+    <message>
+        <source>Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы</source>
+        <translation>Possible choices: double quotes, a single quote, none, or other characters</translation>
+    </message>
+    <message>
+        <source>Орвекс — контроль датчиков 1-Wire и I2C.
+Tresvant, 2022</source>
+        <translation>Orvex — monitoring 1-Wire and I2C sensors.
+Tresvant, 2022</translation>
+    </message>
+    <message>
+        <source>Версия %1</source>
+        <translation>Version %1</translation>
+    </message>
+    <message>
+        <source>Как в системе</source>
+        <translation>System language</translation>
+    </message>
+    <message>
+        <source>Язык сменится при следующем запуске программы.</source>
+        <translation>The language changes when the program is started next.</translation>
+    </message>
+    <message>
+        <source>Подтверждение калибровки</source>
+        <translation>Confirm calibration</translation>
+    </message>
+    <message>
+        <source>Калибровка не начата: не задано образцовое значение канала 0. Введите его в поле «Образец канал 0».</source>
+        <translation>Calibration not started: no reference value for channel 0. Enter it in the field "Reference channel 0".</translation>
+    </message>
+    <message>
+        <source>Запись новых калибровочных значений безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</source>
+        <translation>Writing new calibration values erases the old ones for good.
+Write the new values?</translation>
+    </message>
+    <message>
+        <source>Подтверждение сброса калибровки</source>
+        <translation>Confirm calibration reset</translation>
+    </message>
+    <message>
+        <source>Сброс калибровочных значений в 0 безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</source>
+        <translation>Resetting the calibration values to 0 erases the old ones for good.
+Write the new values?</translation>
+    </message>
+    <message>
+        <source>Установка типа сенсора</source>
+        <translation>Sensor type</translation>
+    </message>
+    <message>
+        <source>Следует выбрать один из типов сенсора</source>
+        <translation>Choose one of the sensor types</translation>
+    </message>
+    <message>
+        <source>Показать в проводнике</source>
+        <translation>Show in Explorer</translation>
+    </message>
+    <message>
+        <source>Открыть папку в файловом менеджере</source>
+        <translation>Open the folder in the file manager</translation>
+    </message>
+    <message>
+        <source>Показать график</source>
+        <translation>Show chart</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B найден. SN=</source>
+        <translation>DS2480B serial adapter found. SN=</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux найден. SN=</source>
+        <translation>Linux kernel 1-Wire master found. SN=</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire подключена. SN=</source>
+        <translation>Simulated 1-Wire bus connected. SN=</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B не найден.</source>
+        <translation>DS2480B serial adapter not found.</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux не найден.</source>
+        <translation>Linux kernel 1-Wire master not found.</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire не отвечает.</source>
+        <translation>Simulated 1-Wire bus does not answer.</translation>
+    </message>
+    <message>
+        <source>%1: нет такого порта (подключён ли адаптер?)</source>
+        <translation>%1: no such port (is the adapter plugged in?)</translation>
+    </message>
+    <message>
+        <source>%1: адаптер пропал (отключён?)</source>
+        <translation>%1: the adapter is gone (unplugged?)</translation>
+    </message>
+    <message>
+        <source>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</source>
+        <translation>%1: no DS2480B answers (is a 1-Wire adapter plugged in there?)</translation>
+    </message>
+    <message>
+        <source>%1: шина 1-Wire замкнута</source>
+        <translation>%1: the 1-Wire bus is shorted</translation>
+    </message>
+    <message>
+        <source>%1: не подключён</source>
+        <translation>%1: not plugged in</translation>
+    </message>
+    <message>
+        <source>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</source>
+        <translation>%1: permission denied (udev rule 60-orvex.rules, see the user guide)</translation>
+    </message>
+    <message>
+        <source>%1: занят другой программой</source>
+        <translation>%1: held by another program</translation>
+    </message>
+    <message>
+        <source>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</source>
+        <translation>no USB 1-Wire adapter (DS2490, 04FA:2490) is plugged in</translation>
+    </message>
+    <message>
+        <source>Адаптер не найден</source>
+        <translation>Adapter not found</translation>
+    </message>
+</context>
+<context>
+    <name>Max31850</name>
+    <message>
+        <source>ВНИМАНИЕ!</source>
+        <translation>WARNING!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!</source>
+        <translation>Calibration values are wrong. No reference value is set; the calibration was not written!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!</source>
+        <translation>Calibration values are wrong. The sensor gave no temperature; the calibration was not written!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Смещение не может быть более 5 градусов!</source>
+        <translation>Calibration values are wrong. The offset cannot exceed 5 degrees!</translation>
+    </message>
+</context>
+<context>
+    <name>MeasurementFileReader</name>
+    <message>
+        <source>Файл «%1», строка %2: %3</source>
+        <translation>File “%1”, line %2: %3</translation>
+    </message>
+    <message>
+        <source>Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.</source>
+        <translation>File “%1” is empty or unfinished: it holds no whole line.</translation>
+    </message>
+    <message>
+        <source>заголовок файла не дописан.</source>
+        <translation>the file’s header is unfinished.</translation>
+    </message>
+    <message>
+        <source>это не файл измерений (ожидалось «%1»).</source>
+        <translation>this is not a measurement file (expected “%1”).</translation>
+    </message>
+    <message>
+        <source>заголовок повреждён (%1).</source>
+        <translation>the header is damaged (%1).</translation>
+    </message>
+    <message>
+        <source>нет номера 1-Wire</source>
+        <translation>no 1-Wire number</translation>
+    </message>
+    <message>
+        <source>нет адреса I2C</source>
+        <translation>no I2C address</translation>
+    </message>
+    <message>
+        <source>неверный серийный номер I2C</source>
+        <translation>bad I2C serial number</translation>
+    </message>
+    <message>
+        <source>нет канала мультихаба</source>
+        <translation>no multihub channel</translation>
+    </message>
+    <message>
+        <source>нет номера канала датчика</source>
+        <translation>no sensor channel number</translation>
+    </message>
+    <message>
+        <source>строка повреждена и пропущена</source>
+        <translation>the line is damaged and skipped</translation>
+    </message>
+    <message>
+        <source> (всего повреждённых строк: %1)</source>
+        <translation> (damaged lines in all: %1)</translation>
+    </message>
+    <message>
+        <source>Файл «%1» не открывается: %2</source>
+        <translation>File “%1” does not open: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MqttConfig</name>
+    <message>
+        <source>не удалось прочитать файл пароля %1: %2</source>
+        <translation>could not read the password file %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MqttLink</name>
+    <message>
+        <source>клиент MQTT не создан</source>
+        <translation>the MQTT client was not created</translation>
+    </message>
+    <message>
+        <source>файл сертификатов ЦС %1 не содержит сертификатов</source>
+        <translation>the CA certificate file %1 holds no certificate</translation>
+    </message>
+    <message>
+        <source>TLS не настраивается: %1</source>
+        <translation>TLS cannot be set up: %1</translation>
+    </message>
+    <message>
+        <source>файл сертификатов ЦС %1 не читается</source>
+        <translation>the CA certificate file %1 cannot be read</translation>
+    </message>
+    <message>
+        <source>брокер не ответил за %1 с</source>
+        <translation>the broker did not answer within %1 s</translation>
+    </message>
+    <message>
+        <source>брокер не подтверждает сообщения (нет подтверждения за %1 с)</source>
+        <translation>the broker does not acknowledge messages (no acknowledgement within %1 s)</translation>
+    </message>
+    <message>
+        <source>брокер отказал в доступе: неверное имя пользователя или пароль</source>
+        <translation>the broker refused access: wrong user name or password</translation>
+    </message>
+    <message>
+        <source>брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав</source>
+        <translation>the broker refused access: wrong user name or password, or no permission</translation>
+    </message>
+    <message>
+        <source>брокер отклонил идентификатор клиента</source>
+        <translation>the broker rejected the client identifier</translation>
+    </message>
+    <message>
+        <source>брокер отклонил подключение: </source>
+        <translation>the broker refused the connection: </translation>
+    </message>
+    <message>
+        <source>ошибка TLS: </source>
+        <translation>TLS error: </translation>
+    </message>
+    <message>
+        <source>согласование не удалось</source>
+        <translation>the handshake failed</translation>
+    </message>
+    <message>
+        <source>адрес брокера %1 не найден</source>
+        <translation>the broker’s address %1 was not found</translation>
+    </message>
+    <message>
+        <source>нет связи: </source>
+        <translation>no connection: </translation>
+    </message>
+    <message>
+        <source>связь потеряна</source>
+        <translation>connection lost</translation>
+    </message>
+    <message>
+        <source>брокер перестал отвечать</source>
+        <translation>the broker stopped answering</translation>
+    </message>
+    <message>
+        <source>брокер закрыл соединение во время согласования (порт без TLS?)</source>
+        <translation>the broker closed the connection during the handshake (a port without TLS?)</translation>
+    </message>
+</context>
+<context>
+    <name>MqttPublisher</name>
+    <message>
+        <source>MQTT: выключено</source>
+        <translation>MQTT: off</translation>
+    </message>
+    <message>
+        <source>MQTT: подключение к %1</source>
+        <translation>MQTT: connecting to %1</translation>
+    </message>
+    <message>
+        <source>MQTT: подключено к %1</source>
+        <translation>MQTT: connected to %1</translation>
+    </message>
+    <message>
+        <source>MQTT: нет связи с %1 (%2), повторное подключение</source>
+        <translation>MQTT: no connection to %1 (%2), reconnecting</translation>
+    </message>
+    <message>
+        <source>MQTT: ошибка: %1</source>
+        <translation>MQTT: error: %1</translation>
+    </message>
+    <message>
+        <source>; в очереди %1</source>
+        <translation>; queued %1</translation>
+    </message>
+    <message>
+        <source>; очередь полна (%1), отброшено старых показаний: %2</source>
+        <translation>; queue full (%1), old readings dropped: %2</translation>
+    </message>
+    <message>
+        <source>; отброшено сообщений, которые брокер не примет: %1</source>
+        <translation>; messages dropped that the broker will not take: %1</translation>
+    </message>
+    <message>
+        <source>; очередь не записывается: %1</source>
+        <translation>; the queue cannot be written: %1</translation>
+    </message>
+    <message>
+        <source>; только в памяти, пропадут при остановке: %1</source>
+        <translation>; in memory only, lost when stopped: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PublishQueue</name>
+    <message>
+        <source>не удалось создать папку очереди %1</source>
+        <translation>could not create the queue folder %1</translation>
+    </message>
+    <message>
+        <source>не удалось записать очередь %1: %2</source>
+        <translation>could not write the queue %1: %2</translation>
+    </message>
+    <message>
+        <source>очередь %1 занята другой программой (%2, pid %3)</source>
+        <translation>the queue %1 is in use by another program (%2, pid %3)</translation>
+    </message>
+    <message>
+        <source>нет доступа к очереди %1</source>
+        <translation>no access to the queue %1</translation>
+    </message>
+    <message>
+        <source>не удалось прочитать очередь %1: %2</source>
+        <translation>could not read the queue %1: %2</translation>
+    </message>
+    <message>
+        <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
+        <translation>the queue %1 holds %2 messages for %3; give %4 another queue folder</translation>
+    </message>
+    <message>
+        <source>не удалось записать %1: %2</source>
+        <translation>could not write %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>Recorder</name>
+    <message>
+        <source>Шаблон даёт одно имя файла нескольким каналам (%1): каналов с добавленным серийным номером: %2</source>
+        <translation>The template gives several channels one file name (%1): channels with the serial number added: %2</translation>
+    </message>
+    <message>
+        <source>Ошибка записи файла </source>
+        <translation>Error writing the file </translation>
+    </message>
+    <message>
+        <source> (файлов с ошибкой: </source>
+        <translation> (files with errors: </translation>
+    </message>
+</context>
+<context>
+    <name>Sensor</name>
+    <message>
+        <source>нет ответа</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>ошибка CRC</source>
+        <translation>CRC error</translation>
+    </message>
+    <message>
+        <source>нет преобразования (значение при включении)</source>
+        <translation>no conversion (power-on value)</translation>
+    </message>
+    <message>
+        <source>обрыв термопары</source>
+        <translation>thermocouple open</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на землю (GND)</source>
+        <translation>thermocouple shorted to ground (GND)</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на питание (VCC)</source>
+        <translation>thermocouple shorted to supply (VCC)</translation>
+    </message>
+    <message>
+        <source>неисправность термопары</source>
+        <translation>thermocouple fault</translation>
+    </message>
+    <message>
+        <source>напряжение термопары вне таблицы</source>
+        <translation>thermocouple voltage outside the table</translation>
+    </message>
+    <message>
+        <source>нет значения (причина в журнале)</source>
+        <translation>no value (reason in the log)</translation>
+    </message>
+</context>
+<context>
+    <name>TableMan</name>
+    <message>
+        <source>Серийный номер 1W</source>
+        <translation>1W serial number</translation>
+    </message>
+    <message>
+        <source>Канал
+датчика</source>
+        <translation>Sensor
+channel</translation>
+    </message>
+    <message>
+        <source>Мультихаб
+Номер
+канала</source>
+        <translation>Multihub
+channel
+number</translation>
+    </message>
+    <message>
+        <source>Тип</source>
+        <translation>Type</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>Калибровочное смещение</source>
+        <translation>Calibration offset</translation>
+    </message>
+    <message>
+        <source>Ед.изм.</source>
+        <translation>Unit</translation>
+    </message>
+    <message>
+        <source>Отклон. канал 0</source>
+        <translation>Deviation ch. 0</translation>
+    </message>
+    <message>
+        <source>Отклон. канал 1</source>
+        <translation>Deviation ch. 1</translation>
+    </message>
+    <message>
+        <source>Имя файла</source>
+        <translation>File name</translation>
+    </message>
+    <message>
+        <source>время неизвестно</source>
+        <translation>time unknown</translation>
+    </message>
+    <message>
+        <source>Датчик не ответил в последнем цикле; последнее показание: %1 (%2)</source>
+        <translation>The sensor did not answer in the last cycle; last reading: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Нет значения: %1 (попытка %2)</source>
+        <translation>No value: %1 (attempt %2)</translation>
+    </message>
+    <message>
+        <source>причина неизвестна</source>
+        <translation>reason unknown</translation>
+    </message>
+    <message>
+        <source>Показание устарело: получено %1, новых нет дольше двух интервалов</source>
+        <translation>Reading out of date: received %1, none newer for more than two intervals</translation>
+    </message>
+</context>
+<context>
+    <name>TrendPlot</name>
+    <message>
+        <source>Нет каналов: добавьте канал или откройте файлы измерений</source>
+        <translation>No channels: add a channel or open measurement files</translation>
+    </message>
+    <message>
+        <source>нет данных</source>
+        <translation>no data</translation>
+    </message>
+    <message>
+        <source>Образец канал %1: %2</source>
+        <translation>Reference channel %1: %2</translation>
+    </message>
+    <message>
+        <source>ошибка чтения (</source>
+        <translation>read error (</translation>
+    </message>
+</context>
+<context>
+    <name>W1Master</name>
+    <message>
+        <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
+        <translation>no access to netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Программа не может начать работу:
+</source>
+        <translation>The program cannot start:
+</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,895 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ru">
+<context>
+    <name>ChartWindow</name>
+    <message>
+        <source>Добавить канал</source>
+        <translation>Добавить канал</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений…</source>
+        <translation>Открыть файлы измерений…</translation>
+    </message>
+    <message>
+        <source>Весь период</source>
+        <translation>Весь период</translation>
+    </message>
+    <message>
+        <source>Сохранить PNG…</source>
+        <translation>Сохранить PNG…</translation>
+    </message>
+    <message>
+        <source>Сохранить показания (CSV)…</source>
+        <translation>Сохранить показания (CSV)…</translation>
+    </message>
+    <message>
+        <source>Сохранить сводку (CSV)…</source>
+        <translation>Сохранить сводку (CSV)…</translation>
+    </message>
+    <message>
+        <source>Отменить</source>
+        <translation>Отменить</translation>
+    </message>
+    <message>
+        <source>Показания этого запуска</source>
+        <translation>Показания этого запуска</translation>
+    </message>
+    <message>
+        <source>График</source>
+        <translation>График</translation>
+    </message>
+    <message>
+        <source> и ещё %1</source>
+        <translation> и ещё %1</translation>
+    </message>
+    <message>
+        <source>Все каналы уже на графике</source>
+        <translation>Все каналы уже на графике</translation>
+    </message>
+    <message>
+        <source>Все каналы</source>
+        <translation>Все каналы</translation>
+    </message>
+    <message>
+        <source>Убрать с графика</source>
+        <translation>Убрать с графика</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений</source>
+        <translation>Открыть файлы измерений</translation>
+    </message>
+    <message>
+        <source>Файлы измерений (*.csv);;Все файлы (*)</source>
+        <translation>Файлы измерений (*.csv);;Все файлы (*)</translation>
+    </message>
+    <message>
+        <source>Чтение файла %1 из %2: %3</source>
+        <translation>Чтение файла %1 из %2: %3</translation>
+    </message>
+    <message>
+        <source>Чтение файлов</source>
+        <translation>Чтение файлов</translation>
+    </message>
+    <message>
+        <source>график.</source>
+        <translation>график.</translation>
+    </message>
+    <message>
+        <source>Не удалось записать файл «%1».</source>
+        <translation>Не удалось записать файл «%1».</translation>
+    </message>
+    <message>
+        <source>Сохранить график (PNG)</source>
+        <translation>Сохранить график (PNG)</translation>
+    </message>
+    <message>
+        <source>Сохранить показания графика (CSV)</source>
+        <translation>Сохранить показания графика (CSV)</translation>
+    </message>
+    <message>
+        <source>Сохранить сводку графика по интервалам (CSV)</source>
+        <translation>Сохранить сводку графика по интервалам (CSV)</translation>
+    </message>
+</context>
+<context>
+    <name>FileNameTemplate</name>
+    <message>
+        <source>Формат имени файлов</source>
+        <translation>Формат имени файлов</translation>
+    </message>
+    <message>
+        <source>Заданный шаблон имени файла</source>
+        <translation>Заданный шаблон имени файла</translation>
+    </message>
+    <message>
+        <source>Шаблон для датчиков 1-Wire</source>
+        <translation>Шаблон для датчиков 1-Wire</translation>
+    </message>
+    <message>
+        <source>Шаблон для датчиков I2C</source>
+        <translation>Шаблон для датчиков I2C</translation>
+    </message>
+    <message>
+        <source>Краткий Шаблон по умолчанию</source>
+        <translation>Краткий Шаблон по умолчанию</translation>
+    </message>
+    <message>
+        <source>Полный Шаблон по умолчанию</source>
+        <translation>Полный Шаблон по умолчанию</translation>
+    </message>
+    <message>
+        <source>Примерный результат</source>
+        <translation>Примерный результат</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Отмена</source>
+        <translation>Отмена</translation>
+    </message>
+    <message>
+        <source>
+Внимание: у нескольких подключённых каналов одно имя (%1); к имени каждого следующего добавится его серийный номер 1-Wire и номер канала.</source>
+        <translation>
+Внимание: у нескольких подключённых каналов одно имя (%1); к имени каждого следующего добавится его серийный номер 1-Wire и номер канала.</translation>
+    </message>
+    <message>
+        <source>Информация</source>
+        <translation>Информация</translation>
+    </message>
+    <message>
+        <source>Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.</source>
+        <translation>Шаблон применяется со следующего замера: новые показания пишутся в файлы с новыми именами.</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>MainWindow</source>
+        <translation>MainWindow</translation>
+    </message>
+    <message>
+        <source>USB адаптер не найден</source>
+        <translation>USB адаптер не найден</translation>
+    </message>
+    <message>
+        <source>Текущий интервал</source>
+        <translation>Текущий интервал</translation>
+    </message>
+    <message>
+        <source>...</source>
+        <translation>...</translation>
+    </message>
+    <message>
+        <source>До замеров осталось: </source>
+        <translation>До замеров осталось: </translation>
+    </message>
+    <message>
+        <source>TextLabel</source>
+        <translation>TextLabel</translation>
+    </message>
+    <message>
+        <source>Запись не ведется.</source>
+        <translation>Запись не ведется.</translation>
+    </message>
+    <message>
+        <source>Путь к папке с файлами:</source>
+        <translation>Путь к папке с файлами:</translation>
+    </message>
+    <message>
+        <source>Нагреватель для датчиков SHT</source>
+        <translation>Нагреватель для датчиков SHT</translation>
+    </message>
+    <message>
+        <source>Пауза (сек)</source>
+        <translation>Пауза (сек)</translation>
+    </message>
+    <message>
+        <source>          Вкл. на время (сек)</source>
+        <translation>          Вкл. на время (сек)</translation>
+    </message>
+    <message>
+        <source>(до 5сек- индивидуально ждем, более - кратно периоду измерений.)</source>
+        <translation>(до 5сек- индивидуально ждем, более - кратно периоду измерений.)</translation>
+    </message>
+    <message>
+        <source>Таблица датчиков</source>
+        <translation>Таблица датчиков</translation>
+    </message>
+    <message>
+        <source>Ввод образцовой величины</source>
+        <translation>Ввод образцовой величины</translation>
+    </message>
+    <message>
+        <source>Образец канал 0</source>
+        <translation>Образец канал 0</translation>
+    </message>
+    <message>
+        <source>&lt;- Сброс</source>
+        <translation>&lt;- Сброс</translation>
+    </message>
+    <message>
+        <source>Образец канал 1</source>
+        <translation>Образец канал 1</translation>
+    </message>
+    <message>
+        <source>Среднее канал 0</source>
+        <translation>Среднее канал 0</translation>
+    </message>
+    <message>
+        <source>000</source>
+        <translation>000</translation>
+    </message>
+    <message>
+        <source>Копировать среднее значение в поле "Образец канал 0"</source>
+        <translation>Копировать среднее значение в поле "Образец канал 0"</translation>
+    </message>
+    <message>
+        <source>копир. средн.</source>
+        <translation>копир. средн.</translation>
+    </message>
+    <message>
+        <source>Pt100</source>
+        <translation>Pt100</translation>
+    </message>
+    <message>
+        <source>100П</source>
+        <translation>100П</translation>
+    </message>
+    <message>
+        <source>&lt;- Установить подтип</source>
+        <translation>&lt;- Установить подтип</translation>
+    </message>
+    <message>
+        <source>Калибровать</source>
+        <translation>Калибровать</translation>
+    </message>
+    <message>
+        <source>Сброс калибр.</source>
+        <translation>Сброс калибр.</translation>
+    </message>
+    <message>
+        <source>Фильтр</source>
+        <translation>Фильтр</translation>
+    </message>
+    <message>
+        <source>X</source>
+        <translation>X</translation>
+    </message>
+    <message>
+        <source>Файл</source>
+        <translation>Файл</translation>
+    </message>
+    <message>
+        <source>Настройки</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Совмещенные сенсоры</source>
+        <translation>Совмещенные сенсоры</translation>
+    </message>
+    <message>
+        <source>Мультихаб I2C</source>
+        <translation>Мультихаб I2C</translation>
+    </message>
+    <message>
+        <source>Справка</source>
+        <translation>Справка</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 0</source>
+        <translation>Показывать/записывать канал 0</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 1</source>
+        <translation>Показывать/записывать канал 1</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 2</source>
+        <translation>Показывать/записывать канал 2</translation>
+    </message>
+    <message>
+        <source>Показывать/записывать канал 3</source>
+        <translation>Показывать/записывать канал 3</translation>
+    </message>
+    <message>
+        <source>Сканировать все каналы</source>
+        <translation>Сканировать все каналы</translation>
+    </message>
+    <message>
+        <source>Сканировать все типы датчиков</source>
+        <translation>Сканировать все типы датчиков</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Формат имени генерируемых файлов</source>
+        <translation>Формат имени генерируемых файлов</translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation>О программе</translation>
+    </message>
+    <message>
+        <source>Задание текстовых разделителей в отчете</source>
+        <translation>Задание текстовых разделителей в отчете</translation>
+    </message>
+    <message>
+        <source>Орвекс</source>
+        <translation>Орвекс</translation>
+    </message>
+    <message>
+        <source>Приложение уже запущено.
+Вы можете запустить только один экземпляр приложения.</source>
+        <translation>Приложение уже запущено.
+Вы можете запустить только один экземпляр приложения.</translation>
+    </message>
+    <message>
+        <source>Задание параметров</source>
+        <translation>Задание параметров</translation>
+    </message>
+    <message>
+        <source>Включить запись в файл?</source>
+        <translation>Включить запись в файл?</translation>
+    </message>
+    <message>
+        <source>Запись отключена. </source>
+        <translation>Запись отключена. </translation>
+    </message>
+    <message>
+        <source>Запись включена. </source>
+        <translation>Запись включена. </translation>
+    </message>
+    <message>
+        <source>Введите интервал записи (1..300сек):</source>
+        <translation>Введите интервал записи (1..300сек):</translation>
+    </message>
+    <message>
+        <source>сек.</source>
+        <translation>сек.</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB найден. SN=</source>
+        <translation>Преобразователь USB найден. SN=</translation>
+    </message>
+    <message>
+        <source>идет замер</source>
+        <translation>идет замер</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB не найден.</source>
+        <translation>Преобразователь USB не найден.</translation>
+    </message>
+    <message>
+        <source>Задание разделителя ПЕРЕД числом</source>
+        <translation>Задание разделителя ПЕРЕД числом</translation>
+    </message>
+    <message>
+        <source>По умолчанию: '</source>
+        <translation>По умолчанию: '</translation>
+    </message>
+    <message>
+        <source>Задание разделителя ПОСЛЕ числа</source>
+        <translation>Задание разделителя ПОСЛЕ числа</translation>
+    </message>
+    <message>
+        <source>По умолчанию: </source>
+        <translation>По умолчанию: </translation>
+    </message>
+    <message>
+        <source>Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы</source>
+        <translation>Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы</translation>
+    </message>
+    <message>
+        <source>Орвекс — контроль датчиков 1-Wire и I2C.
+Tresvant, 2022</source>
+        <translation>Орвекс — контроль датчиков 1-Wire и I2C.
+Tresvant, 2022</translation>
+    </message>
+    <message>
+        <source>Версия %1</source>
+        <translation>Версия %1</translation>
+    </message>
+    <message>
+        <source>Как в системе</source>
+        <translation>Как в системе</translation>
+    </message>
+    <message>
+        <source>Язык сменится при следующем запуске программы.</source>
+        <translation>Язык сменится при следующем запуске программы.</translation>
+    </message>
+    <message>
+        <source>Подтверждение калибровки</source>
+        <translation>Подтверждение калибровки</translation>
+    </message>
+    <message>
+        <source>Калибровка не начата: не задано образцовое значение канала 0. Введите его в поле «Образец канал 0».</source>
+        <translation>Калибровка не начата: не задано образцовое значение канала 0. Введите его в поле «Образец канал 0».</translation>
+    </message>
+    <message>
+        <source>Запись новых калибровочных значений безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</source>
+        <translation>Запись новых калибровочных значений безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</translation>
+    </message>
+    <message>
+        <source>Подтверждение сброса калибровки</source>
+        <translation>Подтверждение сброса калибровки</translation>
+    </message>
+    <message>
+        <source>Сброс калибровочных значений в 0 безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</source>
+        <translation>Сброс калибровочных значений в 0 безвозвратно сотрёт старые.
+Подтверждаете запись новых значений?</translation>
+    </message>
+    <message>
+        <source>Установка типа сенсора</source>
+        <translation>Установка типа сенсора</translation>
+    </message>
+    <message>
+        <source>Следует выбрать один из типов сенсора</source>
+        <translation>Следует выбрать один из типов сенсора</translation>
+    </message>
+    <message>
+        <source>Показать в проводнике</source>
+        <translation>Показать в проводнике</translation>
+    </message>
+    <message>
+        <source>Открыть папку в файловом менеджере</source>
+        <translation>Открыть папку в файловом менеджере</translation>
+    </message>
+    <message>
+        <source>Показать график</source>
+        <translation>Показать график</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B найден. SN=</source>
+        <translation>Последовательный адаптер DS2480B найден. SN=</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux найден. SN=</source>
+        <translation>Мастер 1-Wire ядра Linux найден. SN=</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire подключена. SN=</source>
+        <translation>Имитация шины 1-Wire подключена. SN=</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B не найден.</source>
+        <translation>Последовательный адаптер DS2480B не найден.</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux не найден.</source>
+        <translation>Мастер 1-Wire ядра Linux не найден.</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire не отвечает.</source>
+        <translation>Имитация шины 1-Wire не отвечает.</translation>
+    </message>
+    <message>
+        <source>%1: нет такого порта (подключён ли адаптер?)</source>
+        <translation>%1: нет такого порта (подключён ли адаптер?)</translation>
+    </message>
+    <message>
+        <source>%1: адаптер пропал (отключён?)</source>
+        <translation>%1: адаптер пропал (отключён?)</translation>
+    </message>
+    <message>
+        <source>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</source>
+        <translation>%1: DS2480B не отвечает (подключён ли там адаптер 1-Wire?)</translation>
+    </message>
+    <message>
+        <source>%1: шина 1-Wire замкнута</source>
+        <translation>%1: шина 1-Wire замкнута</translation>
+    </message>
+    <message>
+        <source>%1: не подключён</source>
+        <translation>%1: не подключён</translation>
+    </message>
+    <message>
+        <source>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</source>
+        <translation>%1: нет прав доступа (правило udev 60-orvex.rules, см. руководство)</translation>
+    </message>
+    <message>
+        <source>%1: занят другой программой</source>
+        <translation>%1: занят другой программой</translation>
+    </message>
+    <message>
+        <source>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</source>
+        <translation>не подключён ни один адаптер USB 1-Wire (DS2490, 04FA:2490)</translation>
+    </message>
+    <message>
+        <source>Адаптер не найден</source>
+        <translation>Адаптер не найден</translation>
+    </message>
+</context>
+<context>
+    <name>Max31850</name>
+    <message>
+        <source>ВНИМАНИЕ!</source>
+        <translation>ВНИМАНИЕ!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!</source>
+        <translation>Ошибка значений калибровки. Эталонное значение не задано, калибровка не записана!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!</source>
+        <translation>Ошибка значений калибровки. Датчик не дал значения температуры, калибровка не записана!</translation>
+    </message>
+    <message>
+        <source>Ошибка значений калибровки. Смещение не может быть более 5 градусов!</source>
+        <translation>Ошибка значений калибровки. Смещение не может быть более 5 градусов!</translation>
+    </message>
+</context>
+<context>
+    <name>MeasurementFileReader</name>
+    <message>
+        <source>Файл «%1», строка %2: %3</source>
+        <translation>Файл «%1», строка %2: %3</translation>
+    </message>
+    <message>
+        <source>Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.</source>
+        <translation>Файл «%1» пуст или не дописан: в нём нет ни одной целой строки.</translation>
+    </message>
+    <message>
+        <source>заголовок файла не дописан.</source>
+        <translation>заголовок файла не дописан.</translation>
+    </message>
+    <message>
+        <source>это не файл измерений (ожидалось «%1»).</source>
+        <translation>это не файл измерений (ожидалось «%1»).</translation>
+    </message>
+    <message>
+        <source>заголовок повреждён (%1).</source>
+        <translation>заголовок повреждён (%1).</translation>
+    </message>
+    <message>
+        <source>нет номера 1-Wire</source>
+        <translation>нет номера 1-Wire</translation>
+    </message>
+    <message>
+        <source>нет адреса I2C</source>
+        <translation>нет адреса I2C</translation>
+    </message>
+    <message>
+        <source>неверный серийный номер I2C</source>
+        <translation>неверный серийный номер I2C</translation>
+    </message>
+    <message>
+        <source>нет канала мультихаба</source>
+        <translation>нет канала мультихаба</translation>
+    </message>
+    <message>
+        <source>нет номера канала датчика</source>
+        <translation>нет номера канала датчика</translation>
+    </message>
+    <message>
+        <source>строка повреждена и пропущена</source>
+        <translation>строка повреждена и пропущена</translation>
+    </message>
+    <message>
+        <source> (всего повреждённых строк: %1)</source>
+        <translation> (всего повреждённых строк: %1)</translation>
+    </message>
+    <message>
+        <source>Файл «%1» не открывается: %2</source>
+        <translation>Файл «%1» не открывается: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MqttConfig</name>
+    <message>
+        <source>не удалось прочитать файл пароля %1: %2</source>
+        <translation>не удалось прочитать файл пароля %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MqttLink</name>
+    <message>
+        <source>клиент MQTT не создан</source>
+        <translation>клиент MQTT не создан</translation>
+    </message>
+    <message>
+        <source>файл сертификатов ЦС %1 не содержит сертификатов</source>
+        <translation>файл сертификатов ЦС %1 не содержит сертификатов</translation>
+    </message>
+    <message>
+        <source>TLS не настраивается: %1</source>
+        <translation>TLS не настраивается: %1</translation>
+    </message>
+    <message>
+        <source>файл сертификатов ЦС %1 не читается</source>
+        <translation>файл сертификатов ЦС %1 не читается</translation>
+    </message>
+    <message>
+        <source>брокер не ответил за %1 с</source>
+        <translation>брокер не ответил за %1 с</translation>
+    </message>
+    <message>
+        <source>брокер не подтверждает сообщения (нет подтверждения за %1 с)</source>
+        <translation>брокер не подтверждает сообщения (нет подтверждения за %1 с)</translation>
+    </message>
+    <message>
+        <source>брокер отказал в доступе: неверное имя пользователя или пароль</source>
+        <translation>брокер отказал в доступе: неверное имя пользователя или пароль</translation>
+    </message>
+    <message>
+        <source>брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав</source>
+        <translation>брокер отказал в доступе: неверное имя пользователя или пароль, или нет прав</translation>
+    </message>
+    <message>
+        <source>брокер отклонил идентификатор клиента</source>
+        <translation>брокер отклонил идентификатор клиента</translation>
+    </message>
+    <message>
+        <source>брокер отклонил подключение: </source>
+        <translation>брокер отклонил подключение: </translation>
+    </message>
+    <message>
+        <source>ошибка TLS: </source>
+        <translation>ошибка TLS: </translation>
+    </message>
+    <message>
+        <source>согласование не удалось</source>
+        <translation>согласование не удалось</translation>
+    </message>
+    <message>
+        <source>адрес брокера %1 не найден</source>
+        <translation>адрес брокера %1 не найден</translation>
+    </message>
+    <message>
+        <source>нет связи: </source>
+        <translation>нет связи: </translation>
+    </message>
+    <message>
+        <source>связь потеряна</source>
+        <translation>связь потеряна</translation>
+    </message>
+    <message>
+        <source>брокер перестал отвечать</source>
+        <translation>брокер перестал отвечать</translation>
+    </message>
+    <message>
+        <source>брокер закрыл соединение во время согласования (порт без TLS?)</source>
+        <translation>брокер закрыл соединение во время согласования (порт без TLS?)</translation>
+    </message>
+</context>
+<context>
+    <name>MqttPublisher</name>
+    <message>
+        <source>MQTT: выключено</source>
+        <translation>MQTT: выключено</translation>
+    </message>
+    <message>
+        <source>MQTT: подключение к %1</source>
+        <translation>MQTT: подключение к %1</translation>
+    </message>
+    <message>
+        <source>MQTT: подключено к %1</source>
+        <translation>MQTT: подключено к %1</translation>
+    </message>
+    <message>
+        <source>MQTT: нет связи с %1 (%2), повторное подключение</source>
+        <translation>MQTT: нет связи с %1 (%2), повторное подключение</translation>
+    </message>
+    <message>
+        <source>MQTT: ошибка: %1</source>
+        <translation>MQTT: ошибка: %1</translation>
+    </message>
+    <message>
+        <source>; в очереди %1</source>
+        <translation>; в очереди %1</translation>
+    </message>
+    <message>
+        <source>; очередь полна (%1), отброшено старых показаний: %2</source>
+        <translation>; очередь полна (%1), отброшено старых показаний: %2</translation>
+    </message>
+    <message>
+        <source>; отброшено сообщений, которые брокер не примет: %1</source>
+        <translation>; отброшено сообщений, которые брокер не примет: %1</translation>
+    </message>
+    <message>
+        <source>; очередь не записывается: %1</source>
+        <translation>; очередь не записывается: %1</translation>
+    </message>
+    <message>
+        <source>; только в памяти, пропадут при остановке: %1</source>
+        <translation>; только в памяти, пропадут при остановке: %1</translation>
+    </message>
+</context>
+<context>
+    <name>PublishQueue</name>
+    <message>
+        <source>не удалось создать папку очереди %1</source>
+        <translation>не удалось создать папку очереди %1</translation>
+    </message>
+    <message>
+        <source>не удалось записать очередь %1: %2</source>
+        <translation>не удалось записать очередь %1: %2</translation>
+    </message>
+    <message>
+        <source>очередь %1 занята другой программой (%2, pid %3)</source>
+        <translation>очередь %1 занята другой программой (%2, pid %3)</translation>
+    </message>
+    <message>
+        <source>нет доступа к очереди %1</source>
+        <translation>нет доступа к очереди %1</translation>
+    </message>
+    <message>
+        <source>не удалось прочитать очередь %1: %2</source>
+        <translation>не удалось прочитать очередь %1: %2</translation>
+    </message>
+    <message>
+        <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
+        <translation>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</translation>
+    </message>
+    <message>
+        <source>не удалось записать %1: %2</source>
+        <translation>не удалось записать %1: %2</translation>
+    </message>
+</context>
+<context>
+    <name>Recorder</name>
+    <message>
+        <source>Шаблон даёт одно имя файла нескольким каналам (%1): каналов с добавленным серийным номером: %2</source>
+        <translation>Шаблон даёт одно имя файла нескольким каналам (%1): каналов с добавленным серийным номером: %2</translation>
+    </message>
+    <message>
+        <source>Ошибка записи файла </source>
+        <translation>Ошибка записи файла </translation>
+    </message>
+    <message>
+        <source> (файлов с ошибкой: </source>
+        <translation> (файлов с ошибкой: </translation>
+    </message>
+</context>
+<context>
+    <name>Sensor</name>
+    <message>
+        <source>нет ответа</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>ошибка CRC</source>
+        <translation>ошибка CRC</translation>
+    </message>
+    <message>
+        <source>нет преобразования (значение при включении)</source>
+        <translation>нет преобразования (значение при включении)</translation>
+    </message>
+    <message>
+        <source>обрыв термопары</source>
+        <translation>обрыв термопары</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на землю (GND)</source>
+        <translation>замыкание термопары на землю (GND)</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на питание (VCC)</source>
+        <translation>замыкание термопары на питание (VCC)</translation>
+    </message>
+    <message>
+        <source>неисправность термопары</source>
+        <translation>неисправность термопары</translation>
+    </message>
+    <message>
+        <source>напряжение термопары вне таблицы</source>
+        <translation>напряжение термопары вне таблицы</translation>
+    </message>
+    <message>
+        <source>нет значения (причина в журнале)</source>
+        <translation>нет значения (причина в журнале)</translation>
+    </message>
+</context>
+<context>
+    <name>TableMan</name>
+    <message>
+        <source>Серийный номер 1W</source>
+        <translation>Серийный номер 1W</translation>
+    </message>
+    <message>
+        <source>Канал
+датчика</source>
+        <translation>Канал
+датчика</translation>
+    </message>
+    <message>
+        <source>Мультихаб
+Номер
+канала</source>
+        <translation>Мультихаб
+Номер
+канала</translation>
+    </message>
+    <message>
+        <source>Тип</source>
+        <translation>Тип</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Значение</translation>
+    </message>
+    <message>
+        <source>Калибровочное смещение</source>
+        <translation>Калибровочное смещение</translation>
+    </message>
+    <message>
+        <source>Ед.изм.</source>
+        <translation>Ед.изм.</translation>
+    </message>
+    <message>
+        <source>Отклон. канал 0</source>
+        <translation>Отклон. канал 0</translation>
+    </message>
+    <message>
+        <source>Отклон. канал 1</source>
+        <translation>Отклон. канал 1</translation>
+    </message>
+    <message>
+        <source>Имя файла</source>
+        <translation>Имя файла</translation>
+    </message>
+    <message>
+        <source>время неизвестно</source>
+        <translation>время неизвестно</translation>
+    </message>
+    <message>
+        <source>Датчик не ответил в последнем цикле; последнее показание: %1 (%2)</source>
+        <translation>Датчик не ответил в последнем цикле; последнее показание: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>Нет значения: %1 (попытка %2)</source>
+        <translation>Нет значения: %1 (попытка %2)</translation>
+    </message>
+    <message>
+        <source>причина неизвестна</source>
+        <translation>причина неизвестна</translation>
+    </message>
+    <message>
+        <source>Показание устарело: получено %1, новых нет дольше двух интервалов</source>
+        <translation>Показание устарело: получено %1, новых нет дольше двух интервалов</translation>
+    </message>
+</context>
+<context>
+    <name>TrendPlot</name>
+    <message>
+        <source>Нет каналов: добавьте канал или откройте файлы измерений</source>
+        <translation>Нет каналов: добавьте канал или откройте файлы измерений</translation>
+    </message>
+    <message>
+        <source>нет данных</source>
+        <translation>нет данных</translation>
+    </message>
+    <message>
+        <source>Образец канал %1: %2</source>
+        <translation>Образец канал %1: %2</translation>
+    </message>
+    <message>
+        <source>ошибка чтения (</source>
+        <translation>ошибка чтения (</translation>
+    </message>
+</context>
+<context>
+    <name>W1Master</name>
+    <message>
+        <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
+        <translation>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+    </message>
+</context>
+<context>
+    <name>main</name>
+    <message>
+        <source>Программа не может начать работу:
+</source>
+        <translation>Программа не может начать работу:
+</translation>
+    </message>
+</context>
+</TS>
