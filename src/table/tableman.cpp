@@ -9,6 +9,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QDir>
+#include <QLocale>
 #include <QtEndian>
 #include <algorithm>
 #include <iterator>
@@ -91,10 +92,17 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
     const Row &row = rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
+        // The mark is shown, not part of the cell's text, which stays the value.
+        if (index.column() == ColValue && row.hardwareAlarm)
+            return row.cells[ColValue] + QStringLiteral(" — ") + hardwareAlarmText();
         return row.cells[index.column()];
     case Qt::ForegroundRole:
         if (row.stale || row.missing)
             return QBrush(QColor(150, 150, 150));
+        return QVariant();
+    case Qt::BackgroundRole:
+        if (index.column() == ColValue && row.hardwareAlarm)
+            return QBrush(QColor(255, 200, 160));
         return QVariant();
     case Qt::ToolTipRole:
         if (index.column() == ColFileName && !row.cells[ColFileName].isEmpty())
@@ -105,6 +113,25 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
     default:
         return QVariant();
     }
+}
+
+QString TableMan::hardwareAlarmText()
+{
+    return tr("аппаратная тревога");
+}
+
+// A thermometer's own TH/TL as its last sound scratchpad gave them, and its
+// hardware alarm; empty for a channel without them.
+QString TableMan::thresholdsText(const SensorChannel &channel, bool hardwareAlarm)
+{
+    if (std::isnan(channel.alarmHigh) || std::isnan(channel.alarmLow))
+        return QString();
+    const QString range = tr("Пороги датчика: TL %1 °C, TH %2 °C")
+                              .arg(QLocale::c().toString(channel.alarmLow), QLocale::c().toString(channel.alarmHigh));
+    if (!hardwareAlarm)
+        return range;
+    return range + QLatin1Char('\n')
+        + tr("Аппаратная тревога: последнее преобразование вышло за пороги датчика");
 }
 
 void TableMan::setRowState(int row, const SensorChannel &channel)
@@ -127,12 +154,18 @@ void TableMan::setRowState(int row, const SensorChannel &channel)
     if (stale)
         tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n'))
             + QStringLiteral("Показание устарело: получено %1, новых нет дольше двух интервалов").arg(when);
-    if (r.stale == stale && r.missing == missing && r.tip == tip)
+    const bool hardwareAlarm = channel.hardwareAlarm && !missing;
+    const QString thresholds = thresholdsText(channel, hardwareAlarm);
+    if (!thresholds.isEmpty())
+        tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n')) + thresholds;
+    if (r.stale == stale && r.missing == missing && r.tip == tip && r.hardwareAlarm == hardwareAlarm)
         return;
     r.stale = stale;
     r.missing = missing;
+    r.hardwareAlarm = hardwareAlarm;
     r.tip = tip;
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1),
+                     {Qt::DisplayRole, Qt::ForegroundRole, Qt::BackgroundRole, Qt::ToolTipRole});
 }
 
 QVariant TableMan::headerData(int section, Qt::Orientation orientation, int role) const
