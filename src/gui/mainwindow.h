@@ -22,6 +22,7 @@ class QSettings;
 class QTimer;
 class Sensor;
 class TableMan;
+struct SensorDevice;
 
 namespace Ui {
 class MainWindow;
@@ -113,6 +114,10 @@ private slots:
     void on_tblSens_customContextMenuRequested(const QPoint &pos);
     void showSensorInExplorer();
     void showSensorChart();
+    // "Записать пороги в датчик": asks TH and TL for the selected row's
+    // DS18S20/DS18B20, has the session write them between cycles and tells
+    // the operator how it went.
+    void writeSensorThresholds();
     void on_btnCopyAverage_clicked();
     void on_action_7_triggered();
     void on_action_11_triggered();
@@ -133,6 +138,9 @@ private:
     // Hides the view's columns and rows as the table says.
     void followTableShown();
     int selectedRow() const;
+    // The DS18S20/DS18B20 device the row shows, or null.
+    const SensorDevice *thermometerAt(int row) const;
+    void askLowThreshold(uint64_t deviceKey, int highCelsius, double lowNow);
     void chooseLogFile();
     void toggleChannel(int channel);
     void takeSample(int which);
