@@ -279,6 +279,7 @@ private slots:
             bus.touchByte(RomCommand::kSkip);
             bus.touchByte(0x44);
             Clock::advanceMs(800);
+            bus.reset(); // the chips store their results
             for (int i = 0; i < bus.deviceCount(); ++i) {
                 if (bus.device(i)->alarmCondition())
                     flagged << bus.device(i)->rom().toHex().toUpper();

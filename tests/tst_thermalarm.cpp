@@ -358,7 +358,8 @@ private slots:
     }
 
     // A cycle ends with one Alarm Search per bus: the channels of the
-    // thermometers it finds carry the mark, the table shows it in words with
+    // thermometers it finds carry the mark, the table shows it in words beside
+    // the type (the value cell stays the number) with
     // the thermometer's TH/TL in the value's tooltip, and a bus without
     // thermometers is not searched. The cost: one search step per alarming
     // device and one to end.
@@ -385,14 +386,15 @@ private slots:
         QVERIFY(hotRow >= 0 && coldRow >= 0);
         QVERIFY(table.isRowHardwareAlarm(hotRow));
         QVERIFY(!table.isRowHardwareAlarm(coldRow));
-        const QString shown = table.data(table.index(hotRow, TableMan::ColValue)).toString();
-        QVERIFY2(shown.startsWith(table.cellText(hotRow, TableMan::ColValue)) && shown.contains("аппаратная тревога"),
-                 qPrintable(shown));
+        const QString shown = table.data(table.index(hotRow, TableMan::ColType)).toString();
+        QVERIFY2(shown.startsWith("DS18B20") && shown.contains("аппаратная тревога"), qPrintable(shown));
+        QCOMPARE(table.data(table.index(hotRow, TableMan::ColValue)).toString(),
+                 table.cellText(hotRow, TableMan::ColValue));
         QVERIFY(table.data(table.index(hotRow, TableMan::ColValue), Qt::BackgroundRole).isValid());
         QVERIFY(table.valueTip(hotRow).contains("TL -10 °C, TH 25 °C"));
         QVERIFY(table.valueTip(hotRow).contains("Аппаратная тревога"));
         QVERIFY(table.valueTip(coldRow).contains("TL 5 °C, TH 25 °C"));
-        QVERIFY(!table.data(table.index(coldRow, TableMan::ColValue)).toString().contains("тревога"));
+        QVERIFY(!table.data(table.index(coldRow, TableMan::ColType)).toString().contains("тревога"));
 
         // Cooled down: the next cycle clears the mark.
         hot->setTemperature(SimTemperature(20.0));

@@ -92,16 +92,17 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
     const Row &row = rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        // The mark is shown, not part of the cell's text, which stays the value.
-        if (index.column() == ColValue && row.hardwareAlarm)
-            return row.cells[ColValue] + QStringLiteral(" — ") + hardwareAlarmText();
+        // The mark is shown beside the type, so the value cell (which the
+        // charts and copies take as the value) stays the number.
+        if (index.column() == ColType && row.hardwareAlarm)
+            return row.cells[ColType] + QStringLiteral(" — ") + hardwareAlarmText();
         return row.cells[index.column()];
     case Qt::ForegroundRole:
         if (row.stale || row.missing)
             return QBrush(QColor(150, 150, 150));
         return QVariant();
     case Qt::BackgroundRole:
-        if (index.column() == ColValue && row.hardwareAlarm)
+        if ((index.column() == ColValue || index.column() == ColType) && row.hardwareAlarm)
             return QBrush(QColor(255, 200, 160));
         return QVariant();
     case Qt::ToolTipRole:

@@ -82,8 +82,8 @@ public:
     // The value cell's tooltip: why a "---", or how old a stale reading is,
     // and a thermometer's own thresholds and hardware alarm.
     QString valueTip(int row) const { return rows.at(row).tip; }
-    // The row's thermometer answered the last Alarm Search: its value cell
-    // says so in words (hardwareAlarmText) and is coloured.
+    // The row's thermometer answered the last Alarm Search: its type cell
+    // says so in words (hardwareAlarmText), and it and the value are coloured.
     bool isRowHardwareAlarm(int row) const { return rows.at(row).hardwareAlarm; }
     static QString hardwareAlarmText();
 
