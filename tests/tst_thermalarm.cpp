@@ -12,6 +12,8 @@
 #include "sim/simds18s20.h"
 #include "sim/simmax31850.h"
 #include "sim/simromdevice.h"
+#include "sim/simbusloader.h"
+#include "support/orvexctlrun.h"
 #include "support/serialfixture.h"
 #include "support/simfixture.h"
 #include "support/windowrig.h"
@@ -525,6 +527,40 @@ private slots:
             if (r != row)
                 QVERIFY(!menuActions(r).second);
         }
+    }
+
+    // orvexctl thresholds: written after a cycle (standard output, 0); an
+    // unknown ROM or values out of range are refused in words (6); a
+    // malformed TL:TH is a usage error (2).
+    void orvexctlCommand()
+    {
+        const QString busFile = SimFixture::busFile(QStringLiteral("thermometers.json"));
+        QString error;
+        const std::unique_ptr<SimBackend> bus = SimBusLoader::loadFile(busFile, &error);
+        QVERIFY2(bus, qPrintable(error));
+        QString rom;
+        for (int i = 0; i < bus->bus().deviceCount() && rom.isEmpty(); ++i) {
+            if (bus->bus().device(i)->family() == 0x28)
+                rom = WindowRig::romText(bus->bus().device(i)->rom());
+        }
+        const QString busValue = QStringLiteral("--bus=sim:") + busFile;
+        // --fast: the cycle before the write runs in virtual time.
+        OrvexctlRun run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom.toLower(), "10:30", busValue, "--fast"});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(QString::fromUtf8(run.out).trimmed(),
+                 rom.toLower() + ": " + MeasurementSession::thresholdsResultText(1));
+
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10:200", busValue, "--fast"});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY(QString::fromUtf8(run.err).contains(
+            MeasurementSession::thresholdsResultText(Ds18x20::kThresholdsOutOfRange)));
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", "0000000000000000", "10:30", busValue, "--fast"});
+        QCOMPARE(run.exitCode, 6);
+        QVERIFY(QString::fromUtf8(run.err).contains(
+            MeasurementSession::thresholdsResultText(MeasurementSession::kNoSuchThermometer)));
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10-30", busValue, "--fast"});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains("TL:TH"));
     }
 };
 
