@@ -318,6 +318,16 @@ private slots:
         chipS->powerCycle();
         QCOMPARE(chipB->scratchpad().mid(2, 3), hex("1EF65F"));
         QCOMPARE(chipS->scratchpad().mid(2, 2), hex("7DC9"));
+
+        // The read's own copy (12-bit resolution kept in EEPROM) reaches a
+        // parasite-powered chip's EEPROM too.
+        chipB->setParasite(true);
+        chipB->setResolution(9);
+        RomId buffer = SimFixture::romId(b20);
+        Ds18b20 reader(f.tmex, &f.session, f.adapter.accessStateBuffer(), buffer.data());
+        double value = 0;
+        QCOMPARE(reader.convertAndRead(&value, Ds18x20::ConvertThis), 1);
+        QCOMPARE(chipB->eeprom(), hex("1EF67F"));
     }
 
     // Refusals and failures say so and change nothing they should not:

@@ -120,9 +120,19 @@ bool Ds18x20::storeTwelveBits()
         return true; // not copied; the next read tries again
     if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
+    copyScratchpad();
+    return true;
+}
+
+void Ds18x20::copyScratchpad()
+{
+    // A parasite-powered chip writes its EEPROM on the pull-up's current,
+    // which must start right after the command byte; without it the copy
+    // is lost.
+    m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
     m_tmex.TMTouchByte(*m_session, kCopyScratchpad);
     waitWhileBusy(kCopyMs);
-    return true;
+    m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
 }
 
 bool Ds18x20::scratchpadSound()
@@ -167,12 +177,7 @@ int Ds18x20::writeThresholds(int highCelsius, int lowCelsius)
         return kReadBackDiffers;
     if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return kNotSelected;
-    // A parasite-powered chip writes its EEPROM on the pull-up's current,
-    // which must start right after the command byte.
-    m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
-    m_tmex.TMTouchByte(*m_session, kCopyScratchpad);
-    waitWhileBusy(kCopyMs);
-    m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
+    copyScratchpad();
     return 1;
 }
 

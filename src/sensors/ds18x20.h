@@ -104,6 +104,9 @@ private:
     // nothing was copied (reads that disagree, a read back that differs).
     bool storeTwelveBits();
     void waitWhileBusy(int ms);
+    // Copy Scratchpad to the selected device, with the strong pull-up over
+    // the EEPROM wait.
+    void copyScratchpad();
     // The scratchpad just read passes its CRC, and its fixed bytes hold or a
     // second read agrees with it.
     bool scratchpadSound();

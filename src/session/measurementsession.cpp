@@ -302,6 +302,8 @@ void MeasurementSession::measureBus(Bus &bus, const std::function<bool()> &stop)
     if (bus.openResult != 1)
         return;
     bus.sensor->measureAll(stop);
+    if (stop && stop())
+        return; // closing: the marks do not matter any more
     bus.alarmResult = bus.sensor->searchAlarms();
 }
 
