@@ -554,21 +554,23 @@ private slots:
                 rom = WindowRig::romText(bus->bus().device(i)->rom());
         }
         const QString busValue = QStringLiteral("--bus=sim:") + busFile;
-        // --fast: the cycle before the write runs in virtual time.
-        OrvexctlRun run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom.toLower(), "10:30", busValue, "--fast"});
+        // --fast: the cycle before the write runs in virtual time. Its texts
+        // are compared in their source language.
+        const QStringList russian{QStringLiteral("LANGUAGE=ru")};
+        OrvexctlRun run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom.toLower(), "10:30", busValue, "--fast"}, russian);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(QString::fromUtf8(run.out).trimmed(),
                  rom.toLower() + ": " + MeasurementSession::thresholdsResultText(1));
 
-        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10:200", busValue, "--fast"});
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10:200", busValue, "--fast"}, russian);
         QCOMPARE(run.exitCode, 6);
         QVERIFY(QString::fromUtf8(run.err).contains(
             MeasurementSession::thresholdsResultText(Ds18x20::kThresholdsOutOfRange)));
-        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", "0000000000000000", "10:30", busValue, "--fast"});
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", "0000000000000000", "10:30", busValue, "--fast"}, russian);
         QCOMPARE(run.exitCode, 6);
         QVERIFY(QString::fromUtf8(run.err).contains(
             MeasurementSession::thresholdsResultText(MeasurementSession::kNoSuchThermometer)));
-        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10-30", busValue, "--fast"});
+        run = runOrvexctl(ORVEXCTL_BIN, {"thresholds", rom, "10-30", busValue, "--fast"}, russian);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains("TL:TH"));
     }
