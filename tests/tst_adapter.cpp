@@ -89,7 +89,8 @@ class UnsettledMaster : public ForwardingMaster
 public:
     enum class Mode { Bus, Cycle, Invent };
     using ForwardingMaster::ForwardingMaster;
-    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                       uint8_t command = RomCommand::kSearch) override
     {
         ++passes;
         Clock::advanceMs(passMs);
@@ -98,7 +99,7 @@ public:
             return -1;
         }
         if (mode == Mode::Bus)
-            return m_bus->resetAndSearch(path, rom, discrepancies);
+            return m_bus->resetAndSearch(path, rom, discrepancies, command);
         const quint64 serial = mode == Mode::Cycle ? quint64(passes % 3) : quint64(passes);
         const QByteArray found = SimFixture::rom(0x28, 0x100 + serial);
         std::memcpy(rom, found.constData(), 8);

@@ -210,7 +210,8 @@ private slots:
         QVERIFY(qAbs(plot->timeAt(middle.x()) - under) <= span / area.width() + 1);
 
         const qint64 from = plot->viewFromMs();
-        const qint64 msPerPx = (plot->viewToMs() - from) / area.width();
+        // Not rounded: a truncated scale is off by up to 100 ms per 100 px.
+        const double msPerPx = double(plot->viewToMs() - from) / area.width();
         drag(plot, middle, middle + QPoint(100, 0));
         QVERIFY(qAbs((from - plot->viewFromMs()) - 100 * msPerPx) <= msPerPx + 1);
 

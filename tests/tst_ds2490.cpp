@@ -12,12 +12,14 @@
 #include "session/measurementsession.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"
+#include "sim/simds18x20.h"
 #include "sim/simds2490.h"
 #include "support/orvexctlrun.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
 
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <unistd.h>
@@ -245,6 +247,68 @@ private slots:
                 QCOMPARE(rig.chip->requests().mid(2, 15), QVector<QString>(15, "STATUS").toList());
                 QCOMPARE(rig.chip->requests().at(17), QStringLiteral("IN 16"));
             }
+        }
+    }
+
+    // The Alarm Search runs on the chip's SEARCH ACCESS with ECh as its
+    // command (also slot by slot): exactly the thermometers whose last
+    // conversion left their TH/TL are found, in the bus's own order.
+    void alarmSearch()
+    {
+        for (auto tail : {SimDs2490::SearchTail::Discrepancies, SimDs2490::SearchTail::Unreadable}) {
+            Rig rig;
+            SimBus &bus = rig.bus();
+            QStringList flagged;
+            int thermometers = 0;
+            for (int i = 0; i < bus.deviceCount(); ++i) {
+                auto *chip = dynamic_cast<SimDs18x20 *>(bus.device(i));
+                if (!chip)
+                    continue;
+                // Every other one gets thresholds it cannot leave.
+                const bool quiet = thermometers++ % 2 == 1;
+                QByteArray write = "\x55" + chip->rom() + "\x4E" + char(quiet ? 125 : 0) + char(quiet ? -55 : -1);
+                if (chip->family() == 0x28)
+                    write += '\x7F';
+                bus.reset();
+                for (char b : write)
+                    bus.touchByte(uint8_t(b));
+            }
+            bus.reset();
+            bus.touchByte(RomCommand::kSkip);
+            bus.touchByte(0x44);
+            Clock::advanceMs(800);
+            bus.reset(); // the chips store their results
+            for (int i = 0; i < bus.deviceCount(); ++i) {
+                if (bus.device(i)->alarmCondition())
+                    flagged << bus.device(i)->rom().toHex().toUpper();
+            }
+            QVERIFY(thermometers >= 4);
+            QVERIFY(flagged.size() > 1 && flagged.size() < thermometers);
+
+            auto alarmSearch = [](WireMaster &m) {
+                QStringList roms;
+                uint8_t rom[8] = {};
+                int last = 0;
+                do {
+                    if (m.searchPass(rom, &last, RomCommand::kAlarmSearch) != 1)
+                        break;
+                    roms << QByteArray(reinterpret_cast<char *>(rom), 8).toHex().toUpper();
+                } while (last != 0 && roms.size() < 100);
+                return roms;
+            };
+            const QStringList expected = alarmSearch(bus);
+            QStringList sorted = expected;
+            std::sort(sorted.begin(), sorted.end());
+            std::sort(flagged.begin(), flagged.end());
+            QCOMPARE(sorted, flagged);
+            rig.chip->setSearchTail(tail);
+            QVERIFY(rig.master.setUp());
+            rig.chip->clearRequests();
+            QCOMPARE(alarmSearch(rig.master), expected);
+            if (tail != SimDs2490::SearchTail::Unreadable)
+                QCOMPARE(rig.chip->requests().mid(0, 2), QStringList({"OUT 8", "COMM 0x4DFD 0x01EC"}));
+            // The ordinary search still finds all 20.
+            QCOMPARE(rig.search(rig.master).size(), 20);
         }
     }
 

@@ -186,6 +186,10 @@ private slots:
                 QVERIFY2(ops.contains("read " + name + "/w1_slave"), qPrintable(ops.join(", ")));
             for (int i = 0; i < names.size(); ++i)
                 QCOMPARE(valueOf(*rig.session, names.at(i)), 20.0 + i);
+            // The kernel offers no Alarm Search: said so, nothing marked.
+            QCOMPARE(rig.session->alarmSearchResult(), Adapter::kNoAlarmSearch);
+            for (const SensorDevice *device : rig.session->allDevices())
+                QVERIFY(!device->channels.value(0).hardwareAlarm);
         }
         QCOMPARE(rig.bed.file(kMaster + "/therm_bulk_read"), bulk == 2 ? QByteArray("trigger\n")
                                                            : bulk == 1 ? QByteArray("0\n")

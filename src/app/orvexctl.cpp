@@ -49,6 +49,7 @@ const char kUsageCommands[] =
     "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl types\n"
+    "       orvexctl thresholds ROM TL:TH [--bus=VALUE ...] [--fast] [--verbose]\n"
     "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
     "                     [--record DIR [--template TEMPLATE]] [--verbose]\n";
 
@@ -73,7 +74,7 @@ const char kExitCodes[] =
     "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;\n"
     "  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay\n"
     "  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when\n"
-    "  all it did not deliver stays queued\n";
+    "  all it did not deliver stays queued; 6 thresholds were not written into the thermometer\n";
 
 // `words` after `line`, wrapped at 100 columns, further lines indented by
 // `indent` columns (where the options' texts begin).
@@ -307,6 +308,44 @@ int read(MeasurementSession &session, const ReadOptions &options)
 // What every master finds plugged in (the serial ports, or the PORTs given,
 // and whether a DS2480B answers there; the USB adapters), one line each.
 // Exit code 0 when an adapter answered.
+// One cycle, so the write goes to a thermometer whose fresh reading passed
+// its checks, then the write of its own TH and TL; the outcome in words.
+int thresholds(MeasurementSession &session, const QString &romText, int lowCelsius, int highCelsius)
+{
+    session.cycle();
+    if (session.busResult(0).openResult != 1) {
+        err() << openFailure(session.adapter(), session.backend()) << "\n";
+        return 1;
+    }
+    uint64_t key = 0;
+    for (const SensorDevice *device : session.allDevices()) {
+        if (device && romToText(device->rom, false).compare(romText, Qt::CaseInsensitive) == 0)
+            key = device->key;
+    }
+    int result = 0;
+    session.writeThresholds(key, highCelsius, lowCelsius, [&result](int outcome) { result = outcome; });
+    const QString text = MeasurementSession::thresholdsResultText(result);
+    if (result != 1) {
+        err() << "orvexctl: " << romText << ": " << text << "\n";
+        return 6;
+    }
+    out() << romText << ": " << text << "\n";
+    out().flush();
+    return 0;
+}
+
+// "TL:TH" as whole degrees; false when it is not that.
+bool parseThresholds(const QString &text, int *low, int *high)
+{
+    const QStringList parts = text.split(QLatin1Char(':'));
+    bool lowOk = false, highOk = false;
+    if (parts.size() == 2) {
+        *low = parts.at(0).toInt(&lowOk);
+        *high = parts.at(1).toInt(&highOk);
+    }
+    return lowOk && highOk;
+}
+
 int ports(const QStringList &paths)
 {
     QVector<MasterEntry::Found> found;
@@ -401,7 +440,7 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
         } else if (read && arg == QLatin1String("--interval")) {
             if (!takeNumber(args, i, 0, 86400, &options->intervalS))
                 return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
-        } else if (read && arg == QLatin1String("--fast")) {
+        } else if ((read || command == QLatin1String("thresholds")) && arg == QLatin1String("--fast")) {
             *fast = true;
         } else if (read && arg == QLatin1String("--start")) {
             if (!takeText(args, i, &startText))
@@ -501,8 +540,18 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
         return ports(args);
     if (command == QLatin1String("types") && args.isEmpty())
         return types();
-    if (command != QLatin1String("scan") && command != QLatin1String("read"))
+    const bool writesThresholds = command == QLatin1String("thresholds");
+    if (command != QLatin1String("scan") && command != QLatin1String("read") && !writesThresholds)
         return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+    QString thermometer;
+    int lowCelsius = 0, highCelsius = 0;
+    if (writesThresholds) {
+        if (args.size() < 2 || args.at(0).startsWith(QLatin1Char('-'))
+            || !parseThresholds(args.at(1), &lowCelsius, &highCelsius))
+            return usageError(QStringLiteral("thresholds takes a ROM and TL:TH in whole degrees, e.g. 28FF641E1D160300 10:30"));
+        thermometer = args.takeFirst();
+        args.removeFirst();
+    }
 
     ReadOptions options;
     bool fast = false;
@@ -529,6 +578,10 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
         const int refusedClock = startVirtualClock(description.buses, start);
         if (refusedClock >= 0)
             return refusedClock;
+    }
+    if (writesThresholds) {
+        const std::unique_ptr<MeasurementSession> session = MeasurementSession::fromDescription(std::move(description), nullptr);
+        return thresholds(*session, thermometer, lowCelsius, highCelsius);
     }
     // The table runs while recording or while an output listens.
     description.recordingFolder = options.recordFolder;

@@ -31,6 +31,22 @@ public:
     virtual short blockThenReadBit(int32_t session, unsigned char *buffer, short length);
     virtual short first(int32_t session, void *state) = 0;
     virtual short next(int32_t session, void *state) = 0;
+    // TMFirstAlarm and TMNextAlarm: the search as first() and next(), among
+    // the devices whose alarm flag is set (Alarm Search). kNoAlarmSearch
+    // from a bus that cannot run one; that is the default.
+    static const short kNoAlarmSearch = -210;
+    virtual short firstAlarm(int32_t session, void *state)
+    {
+        (void)session;
+        (void)state;
+        return kNoAlarmSearch;
+    }
+    virtual short nextAlarm(int32_t session, void *state)
+    {
+        (void)session;
+        (void)state;
+        return kNoAlarmSearch;
+    }
     virtual short rom(int32_t session, void *state, short *romBuffer) = 0;
     virtual short strongAccess(int32_t session, void *state) = 0;
     virtual short access(int32_t session, void *state) = 0;

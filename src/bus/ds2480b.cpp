@@ -535,7 +535,7 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
 // The reset, Search ROM and the accelerated pass go out in one write and
 // come back in one read: the reset's answer is checked afterwards. Where no
 // device answered, the pass ran on an empty bus and is dropped.
-int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t command)
 {
     std::memset(rom, 0, 8);
     std::memset(discrepancies, 0, 8);
@@ -547,7 +547,7 @@ int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     enterCommandMode(&out);
     out.append(char(kReset | m_speed));
     enterDataMode(&out);
-    out.append(char(RomCommand::kSearch));
+    out.append(char(command));
     appendAccelerated(&out, path);
     QByteArray answer;
     if (!exchange(out, pulses, 2 + 16, &answer))
@@ -556,7 +556,7 @@ int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     if (presence <= 0)
         return presence < 0 ? fail() : 0;
     // Nobody drives the line while a command byte goes out: its echo is the byte.
-    if (uint8_t(answer.at(1)) != RomCommand::kSearch)
+    if (uint8_t(answer.at(1)) != command)
         return fail();
     return decodeAccelerated(answer.constData() + 2, rom, discrepancies);
 }

@@ -58,7 +58,8 @@ public:
     int touchBlock(uint8_t *bytes, int length) override;
     int touchBlockThenReadBit(uint8_t *bytes, int length) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
-    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                       uint8_t command = RomCommand::kSearch) override;
 
 private:
     enum class Mode { Command, Data };

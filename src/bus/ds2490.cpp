@@ -600,12 +600,17 @@ void Ds2490::setStrongPullup(bool armed)
 
 int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
 {
+    return searchAccess(path, rom, discrepancies, RomCommand::kSearch);
+}
+
+int Ds2490::searchAccess(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t searchCommand)
+{
     std::memset(rom, 0, 8);
     std::memset(discrepancies, 0, 8);
     if (!m_handle || !endPullup())
         return -1;
     if (m_searchSlotBySlot)
-        return searchSlotBySlot(path, rom, discrepancies);
+        return searchSlotBySlot(path, rom, discrepancies, searchCommand);
     // The chip runs the whole pass itself. After the caller's reset and
     // Search ROM (which waited, see touchByte) it sends the command byte
     // itself; otherwise it also starts with a reset (RST).
@@ -634,7 +639,7 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     if (!bulkOut(path, 8))
         return -1;
     const uint16_t value = kCommSearchAccess | kImmediate | resetFirst | kBitSm | kBitF | kBitNtf | kBitRts;
-    if (!command(kCommCmd, value, uint16_t(RomCommand::kSearch | (1 << 8))))
+    if (!command(kCommCmd, value, uint16_t(searchCommand | (1 << 8))))
         return -1;
     Status status;
     if (!waitIdle(&status))
@@ -662,14 +667,14 @@ int Ds2490::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discre
             qCInfo(logCritical()) << name() << "answered a search with discrepancy bytes this program cannot read;"
                                   << "it searches slot by slot from now on (slower)";
             m_searchSlotBySlot = true;
-            return searchSlotBySlot(path, rom, discrepancies);
+            return searchSlotBySlot(path, rom, discrepancies, searchCommand);
         }
         std::memcpy(discrepancies, back + 8, 8);
     }
     return 1;
 }
 
-int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t command)
 {
     // The reset is SEARCH ACCESS's own (RST), which saves the separate reset
     // command and its status packet; no presence shows as no ROM found.
@@ -681,8 +686,9 @@ int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discre
     // datasheet's strong access form (SM = 0), since what the search-only
     // form leaves on the bus is documented nowhere. Where it finds no such
     // device the pass runs as a search, so a search path that happens to
-    // look like a ROM still finds the next device.
-    if (!m_searchSlotBySlot && wholeRom(path)) {
+    // look like a ROM still finds the next device. An Alarm Search never
+    // selects this way: it must ask the device's alarm flag.
+    if (command == RomCommand::kSearch && !m_searchSlotBySlot && wholeRom(path)) {
         const int selected = strongAccess(path);
         if (selected != 0) {
             if (selected == 1) {
@@ -692,7 +698,7 @@ int Ds2490::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discre
             return selected;
         }
     }
-    return searchTriplets(path, rom, discrepancies);
+    return searchAccess(path, rom, discrepancies, command);
 }
 
 bool Ds2490::wholeRom(const uint8_t path[8])
@@ -724,14 +730,14 @@ int Ds2490::strongAccess(const uint8_t rom[8])
     return 1;
 }
 
-int Ds2490::searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+int Ds2490::searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t searchCommand)
 {
-    // Reset and Search ROM of its own, then three time slots per position.
+    // Reset and the search command of its own, then three time slots per position.
     m_searchPending = false;
     const int presence = reset();
     if (presence <= 0)
         return presence;
-    uint8_t command = RomCommand::kSearch;
+    uint8_t command = searchCommand;
     if (touchBlock(&command, 1) != 1)
         return -1;
     return WireMaster::searchTriplets(path, rom, discrepancies);

@@ -77,7 +77,8 @@ public:
     bool overdriveTiming() const override { return m_overdrive; }
     void setStrongPullup(bool armed) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
-    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+    int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                       uint8_t command = RomCommand::kSearch) override;
 
     // One status packet of EP1 as the master decoded it.
     struct Status
@@ -121,9 +122,12 @@ private:
     int strongAccess(const uint8_t rom[8]);
     static bool wholeRom(const uint8_t path[8]);
     bool endPullup();
+    // searchTriplets for the search command `command` (Search ROM or Alarm
+    // Search): with its own reset unless a Search ROM byte waits.
+    int searchAccess(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t command);
     // One search pass with the chip's plain time slots, when its SEARCH
     // ACCESS answers cannot be read (see searchTriplets).
-    int searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
+    int searchSlotBySlot(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t command);
     // Sends a Search ROM command byte that waited for its pass; see touchByte.
     bool flushSearchCommand();
     // A libusb failure: the message for the operator, the adapter closed; returns -1.

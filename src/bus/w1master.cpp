@@ -143,6 +143,7 @@ QString W1Master::devicePath(const Rom &rom) const
 int W1Master::reset()
 {
     m_phase = Phase::Idle;
+    m_searchWalks = false;
     m_all = false;
     m_selected = -1;
     m_toRead.clear();
@@ -190,6 +191,7 @@ int W1Master::touchByte(int byte)
             m_phase = Phase::Reading;
         } else if (value == RomCommand::kSearch) {
             // searchTriplets walks the ROMs; nothing to do for the byte itself.
+            m_searchWalks = true;
         } else {
             // Overdrive Skip, Resume, Alarm Search: nothing the kernel offers.
             m_phase = Phase::Idle;
@@ -401,6 +403,11 @@ int W1Master::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t disc
     m_phase = Phase::Idle;
     std::memset(rom, 0, 8);
     std::memset(discrepancies, 0, 8);
+    // Only a Search ROM walks the list: after any other command (an Alarm
+    // Search the kernel cannot run) no device answers.
+    if (!m_searchWalks)
+        return 0;
+    m_searchWalks = false;
     QVector<int> taking;
     for (int i = 0; i < m_roms.size(); ++i)
         taking << i;

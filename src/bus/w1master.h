@@ -59,6 +59,8 @@ public:
     bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
+    // The kernel's sysfs offers no Alarm Search.
+    bool searchesAlarms() const override { return false; }
 
 private:
     using Rom = std::array<uint8_t, 8>;
@@ -81,6 +83,7 @@ private:
     bool m_overdrive = false;
     QVector<Rom> m_roms;
     Phase m_phase = Phase::Idle;
+    bool m_searchWalks = false; // a Search ROM byte came since the last reset
     QByteArray m_matched;
     bool m_all = false;  // Skip ROM: every device selected
     int m_selected = -1; // index into m_roms, -1 none

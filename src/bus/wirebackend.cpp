@@ -153,14 +153,32 @@ short WireBackend::first(int32_t session, void *state)
 {
     if (!sessionOk(session))
         return kInvalidSession;
-    return search(state, true);
+    return search(state, true, RomCommand::kSearch);
 }
 
 short WireBackend::next(int32_t session, void *state)
 {
     if (!sessionOk(session))
         return kInvalidSession;
-    return search(state, false);
+    return search(state, false, RomCommand::kSearch);
+}
+
+short WireBackend::firstAlarm(int32_t session, void *state)
+{
+    if (!sessionOk(session))
+        return kInvalidSession;
+    if (!m_master->searchesAlarms())
+        return kNoAlarmSearch;
+    return search(state, true, RomCommand::kAlarmSearch);
+}
+
+short WireBackend::nextAlarm(int32_t session, void *state)
+{
+    if (!sessionOk(session))
+        return kInvalidSession;
+    if (!m_master->searchesAlarms())
+        return kNoAlarmSearch;
+    return search(state, false, RomCommand::kAlarmSearch);
 }
 
 // One pass of the ROM search (the triplet algorithm, WireMaster::searchPass)
@@ -169,7 +187,9 @@ short WireBackend::next(int32_t session, void *state)
 // (wired-AND), the master chooses a direction and the devices that differ drop
 // out. At a new discrepancy the 0 branch is taken and remembered; the next pass
 // takes the 1 branch there. This is the order real hardware gives.
-short WireBackend::search(void *state, bool restart)
+// `command` is Search ROM or Alarm Search; one state buffer runs one of them
+// at a time (TMFirst or TMFirstAlarm starts it).
+short WireBackend::search(void *state, bool restart, uint8_t command)
 {
     BufferState s = load(state);
     if (restart) {
@@ -187,7 +207,7 @@ short WireBackend::search(void *state, bool restart)
     uint8_t rom[8];
     std::memcpy(rom, s.rom, 8);
     int lastDiscrepancy = s.lastDiscrepancy;
-    const int found = m_master->searchPass(rom, &lastDiscrepancy);
+    const int found = m_master->searchPass(rom, &lastDiscrepancy, command);
     if (found < 0)
         return -1;
     if (found == 0) {

@@ -35,6 +35,10 @@ public:
     short blockThenReadBit(int32_t session, unsigned char *buffer, short length) override;
     short first(int32_t session, void *state) override;
     short next(int32_t session, void *state) override;
+    // Through the same search with the Alarm Search command; kNoAlarmSearch
+    // when the master cannot run one (WireMaster::searchesAlarms).
+    short firstAlarm(int32_t session, void *state) override;
+    short nextAlarm(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;
     short strongAccess(int32_t session, void *state) override;
     short access(int32_t session, void *state) override;
@@ -54,7 +58,7 @@ protected:
     static bool currentRom(const void *state, uint8_t rom[8]);
 
 private:
-    short search(void *state, bool restart);
+    short search(void *state, bool restart, uint8_t command);
 
     WireMaster *m_master;
     int32_t m_session = 0;

@@ -65,19 +65,19 @@ int WireMaster::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t di
     return 1;
 }
 
-int WireMaster::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8])
+int WireMaster::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t command)
 {
     std::memset(rom, 0, 8);
     std::memset(discrepancies, 0, 8);
     const int presence = reset();
     if (presence <= 0)
         return presence;
-    if (touchByte(RomCommand::kSearch) < 0)
+    if (touchByte(command) < 0)
         return -1;
     return searchTriplets(path, rom, discrepancies);
 }
 
-int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
+int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy, uint8_t command)
 {
     uint8_t path[8];
     std::memcpy(path, rom, 8);
@@ -87,7 +87,7 @@ int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy)
     }
     uint8_t found[8];
     uint8_t discrepancies[8];
-    const int result = resetAndSearch(path, found, discrepancies);
+    const int result = resetAndSearch(path, found, discrepancies, command);
     if (result <= 0)
         return result;
     int lastZero = 0;

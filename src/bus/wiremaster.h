@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bus/romcommands.h"
+
 #include <cstdint>
 
 // The few primitives a 1-Wire bus master offers, and the one pass of the ROM
@@ -63,11 +65,18 @@ public:
     // The default runs three time slots per position through touchBit; a
     // master with a search accelerator does the whole pass at once.
     virtual int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
-    // Reset, Search ROM and searchTriplets along `path`: one selection or one
-    // search pass. Returns 1, 0 when no device answered the reset or the
-    // devices left the bus, -1 when the adapter failed. The default makes the
-    // three calls; a master that can carry them in one exchange overrides it.
-    virtual int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]);
+    // Reset, the search command and searchTriplets along `path`: one
+    // selection or one search pass. `command` is Search ROM, or Alarm Search,
+    // in which only the devices with their alarm flag set take part.
+    // Returns 1, 0 when no device answered the reset or the devices left the
+    // bus (or none is alarming), -1 when the adapter failed. The default makes
+    // the three calls; a master that can carry them in one exchange overrides
+    // it. Every override keeps the same default command.
+    virtual int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                               uint8_t command = RomCommand::kSearch);
+    // Whether the master can run an Alarm Search at all (a master that only
+    // walks a list of ROMs cannot).
+    virtual bool searchesAlarms() const { return true; }
 
     // One pass of the ROM search: reset, Search ROM and the 64 positions.
     // `rom` holds the device the previous pass found and *lastDiscrepancy
@@ -77,8 +86,8 @@ public:
     // Returns 1 with the device found in `rom` and the branch for the next
     // pass in *lastDiscrepancy (0: none left, that was the last device);
     // 0 when no device answered (no presence, or the devices left the bus);
-    // -1 when the adapter failed.
-    int searchPass(uint8_t rom[8], int *lastDiscrepancy);
+    // -1 when the adapter failed. `command` as for resetAndSearch.
+    int searchPass(uint8_t rom[8], int *lastDiscrepancy, uint8_t command = RomCommand::kSearch);
     // The number of devices a complete ROM search finds at the bus's
     // current speed; -1 when the adapter failed.
     int countDevices();

@@ -22,7 +22,9 @@
 #include "gui/mqttstatuslabel.h"
 #include "session/measurementsession.h"
 #include "session/outputregistry.h"
+#include "model/sensordevice.h"
 #include "sensors/acquisition.h"
+#include "sensors/ds18x20.h"
 #include "sensors/sensor.h"
 #include "gui/filenametemplate.h"
 #include "table/recorder.h"
@@ -312,7 +314,9 @@ void MainWindow::onAppTimer()
     // A tick that falls inside a table update (writing a reading logs, and
     // logging runs events) comes again later: the device list must not change
     // under the update.
-    if (tableMan->isUpdating()) {
+    // Nor may a cycle start inside a threshold write, whose EEPROM wait
+    // runs events.
+    if (tableMan->isUpdating() || session->busy()) {
         appTimer->start();
         return;
     }
@@ -750,7 +754,66 @@ void MainWindow::on_tblSens_customContextMenuRequested(const QPoint &pos)
 #endif
     menu->addAction(tr("Показать график"), this, &MainWindow::showSensorChart);
     menu->addAction(tr("Пороги тревоги…"), this, &MainWindow::editAlarmLimits);
+    if (thermometerAt(selectedRow()))
+        menu->addAction(tr("Записать пороги в датчик"), this, &MainWindow::writeSensorThresholds);
     menu->popup(ui->tblSens->viewport()->mapToGlobal(pos));
+}
+
+const SensorDevice *MainWindow::thermometerAt(int row) const
+{
+    if (!session || !tableMan || row < 0 || row >= tableMan->rowTotal())
+        return nullptr;
+    const uint64_t key = tableMan->channelAt(row).deviceKey;
+    for (const SensorDevice *device : session->allDevices()) {
+        if (device && device->key == key && Sensor::isThermometerFamily(device->family))
+            return device;
+    }
+    return nullptr;
+}
+
+void MainWindow::writeSensorThresholds()
+{
+    const SensorDevice *device = thermometerAt(selectedRow());
+    if (!device)
+        return;
+    const uint64_t key = device->key;
+    const SensorChannel channel = device->channels.value(0);
+    const QString romText = romToText(device->rom, false);
+    DialogRequest high;
+    high.kind = DialogRequest::InputInt;
+    high.title = tr("Записать пороги в датчик");
+    high.text = tr("Верхний порог TH датчика %1, °C:").arg(romText);
+    high.intMin = Ds18x20::kLowestThreshold;
+    high.intMax = Ds18x20::kHighestThreshold;
+    high.intValue = std::isnan(channel.alarmHigh) ? Ds18x20::kHighestThreshold : int(channel.alarmHigh);
+    const double lowNow = channel.alarmLow;
+    dialogs->ask(this, high, [this, key, lowNow](const DialogAnswer &answer) {
+        if (answer.accepted)
+            askLowThreshold(key, answer.intValue, lowNow);
+    });
+}
+
+void MainWindow::askLowThreshold(uint64_t deviceKey, int highCelsius, double lowNow)
+{
+    DialogRequest low;
+    low.kind = DialogRequest::InputInt;
+    low.title = tr("Записать пороги в датчик");
+    low.text = tr("Нижний порог TL, °C (не выше %1):").arg(highCelsius);
+    low.intMin = Ds18x20::kLowestThreshold;
+    low.intMax = highCelsius;
+    low.intValue = std::isnan(lowNow) ? Ds18x20::kLowestThreshold : qBound(low.intMin, int(lowNow), low.intMax);
+    dialogs->ask(this, low, [this, deviceKey, highCelsius](const DialogAnswer &answer) {
+        if (!answer.accepted || !session)
+            return;
+        statusBar()->showMessage(tr("Пороги будут записаны в датчик после текущего цикла"));
+        session->writeThresholds(deviceKey, highCelsius, answer.intValue, [this](int result) {
+            const QString text = MeasurementSession::thresholdsResultText(result);
+            statusBar()->showMessage(text);
+            dialogs->ask(this,
+                         DialogRequest::message(result == 1 ? QMessageBox::Information : QMessageBox::Warning,
+                                                tr("Записать пороги в датчик"), text));
+        });
+    });
 }
 
 void MainWindow::showSensorInExplorer()

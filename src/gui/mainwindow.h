@@ -23,6 +23,7 @@ class QSettings;
 class QTimer;
 class Sensor;
 class TableMan;
+struct SensorDevice;
 
 namespace Ui {
 class MainWindow;
@@ -118,6 +119,10 @@ private slots:
     void showSensorChart();
     // The selected row's alarm limits, asked of the operator and stored.
     void editAlarmLimits();
+    // "Записать пороги в датчик": asks TH and TL for the selected row's
+    // DS18S20/DS18B20, has the session write them between cycles and tells
+    // the operator how it went.
+    void writeSensorThresholds();
     void on_btnCopyAverage_clicked();
     void on_action_7_triggered();
     void on_action_11_triggered();
@@ -138,6 +143,9 @@ private:
     // Hides the view's columns and rows as the table says.
     void followTableShown();
     int selectedRow() const;
+    // The DS18S20/DS18B20 device the row shows, or null.
+    const SensorDevice *thermometerAt(int row) const;
+    void askLowThreshold(uint64_t deviceKey, int highCelsius, double lowNow);
     void chooseLogFile();
     void toggleChannel(int channel);
     void takeSample(int which);

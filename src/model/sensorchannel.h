@@ -17,6 +17,9 @@ struct SensorChannel
     double rangeMin = std::numeric_limits<double>::quiet_NaN();
     double alarmHigh = std::numeric_limits<double>::quiet_NaN(); // DS18x20 only
     double alarmLow = std::numeric_limits<double>::quiet_NaN();  // DS18x20 only
+    // DS18x20 only: the device answered the Alarm Search after the cycle's
+    // conversion (its last result lay outside its own TH/TL).
+    bool hardwareAlarm = false;
     QString unit;              // e.g. "C"
     QString type;              // e.g. "DS18S20 Temperature sensor"
     QString mark;              // short channel mark, e.g. "T"

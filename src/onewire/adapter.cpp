@@ -1,6 +1,7 @@
 #include "onewire/adapter.h"
 
 #include "base/logging.h"
+#include "bus/busbackend.h"
 #include "bus/crc.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
@@ -19,13 +20,20 @@ const qint64 kMaxSearchMs = 30000;
 // Tries of one pass whose adapter failed (line noise) before the search gives up.
 const int kPassTries = 3;
 
-// TMFirst or TMNext, tried again where the adapter failed (the search
-// position is kept then, so the same pass runs again).
-short searchStep(Tmex &tmex, int32_t session, uint8_t *state, bool first)
+// TMFirst or TMNext (their Alarm Search forms with `alarms`), tried again
+// where the adapter failed (the search position is kept then, so the same
+// pass runs again). A bus without an Alarm Search says so at once.
+short searchStep(Tmex &tmex, int32_t session, uint8_t *state, bool first, bool alarms)
 {
     short result = -1;
-    for (int attempt = 0; attempt < kPassTries && result < 0; ++attempt)
-        result = first ? tmex.TMFirst(session, state) : tmex.TMNext(session, state);
+    for (int attempt = 0; attempt < kPassTries && result < 0; ++attempt) {
+        if (alarms)
+            result = first ? tmex.TMFirstAlarm(session, state) : tmex.TMNextAlarm(session, state);
+        else
+            result = first ? tmex.TMFirst(session, state) : tmex.TMNext(session, state);
+        if (result == BusBackend::kNoAlarmSearch)
+            break;
+    }
     return result;
 }
 
@@ -77,11 +85,24 @@ int Adapter::resetBus()
 
 int Adapter::search(RomList &roms)
 {
+    return searchWith(roms, false);
+}
+
+int Adapter::alarmSearch(RomList &roms)
+{
+    return searchWith(roms, true);
+}
+
+int Adapter::searchWith(RomList &roms, bool alarms)
+{
     if (m_session < 1)
         return -4;
     roms.clear();
     const qint64 startMs = Clock::tickMs();
-    if (searchStep(m_tmex, m_session, m_searchState, true) < 1)
+    const short first = searchStep(m_tmex, m_session, m_searchState, true, alarms);
+    if (first == BusBackend::kNoAlarmSearch)
+        return kNoAlarmSearch;
+    if (first < 1)
         return 1;
 
     RomId rom(8, 0);
@@ -90,7 +111,8 @@ int Adapter::search(RomList &roms)
         return 1;
     }
     if (romIsValid(rom)) {
-        qCDebug(logInfo()) << "TMFirst Find new device: serial number: " << romToText(rom, false);
+        if (!alarms)
+            qCDebug(logInfo()) << "TMFirst Find new device: serial number: " << romToText(rom, false);
         roms.append(rom);
     }
 
@@ -113,7 +135,7 @@ int Adapter::search(RomList &roms)
             qCDebug(logCritical()) << "The search does not settle: stopped after" << passes - 1 << "passes";
             return kSearchUnsettled;
         }
-        if (searchStep(m_tmex, m_session, m_searchState, false) < 1)
+        if (searchStep(m_tmex, m_session, m_searchState, false, alarms) < 1)
             break;
         ++fruitless;
         rom[0] = 0;
@@ -122,15 +144,20 @@ int Adapter::search(RomList &roms)
         if (!romIsValid(rom))
             continue;
         if (listed.contains(rom)) {
-            qCDebug(logInfo()) << "TMNext Find dublicate serial number " << romToText(rom, false);
+            if (!alarms)
+                qCDebug(logInfo()) << "TMNext Find dublicate serial number " << romToText(rom, false);
             continue;
         }
         fruitless = 0;
-        qCDebug(logInfo()) << "TMNext Find new device: serial number: " << romToText(rom, false);
+        if (!alarms)
+            qCDebug(logInfo()) << "TMNext Find new device: serial number: " << romToText(rom, false);
         roms.append(rom);
         listed.insert(rom);
     }
-    m_settledCount = roms.size();
+    // The alarming devices are a few of the bus's: they say nothing of how
+    // many the next full search may find.
+    if (!alarms)
+        m_settledCount = roms.size();
     return 1;
 }
 

@@ -34,6 +34,11 @@ public:
     // kSearchUnsettled when the search did not come to an end, else 1.
     static const int kSearchUnsettled = -5;
     int search(RomList &roms);
+    // The same search among the devices whose alarm flag is set (Alarm
+    // Search): what their last conversion made of their TH and TL. As
+    // search(), and kNoAlarmSearch when the bus cannot run one.
+    static const int kNoAlarmSearch = -6;
+    int alarmSearch(RomList &roms);
 
     // 8 elements, not all 0x00 or all 0xFF, Dallas CRC-8 over all 8 is 0.
     static bool romIsValid(const RomId &rom);
@@ -41,6 +46,8 @@ public:
     static QString findAdapterSerial(const RomList &roms, bool reversed);
 
 private:
+    int searchWith(RomList &roms, bool alarms);
+
     Tmex &m_tmex;
     int32_t m_session = 0;
     int16_t m_portNum = 0;

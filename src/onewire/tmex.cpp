@@ -89,6 +89,16 @@ short Tmex::TMNext(int32_t session, void *stateBuffer)
     return m_backend ? m_backend->next(session, stateBuffer) : -1;
 }
 
+short Tmex::TMFirstAlarm(int32_t session, void *stateBuffer)
+{
+    return m_backend ? m_backend->firstAlarm(session, stateBuffer) : -1;
+}
+
+short Tmex::TMNextAlarm(int32_t session, void *stateBuffer)
+{
+    return m_backend ? m_backend->nextAlarm(session, stateBuffer) : -1;
+}
+
 short Tmex::TMRom(int32_t session, void *stateBuffer, short *rom)
 {
     return m_backend ? m_backend->rom(session, stateBuffer, rom) : -1;

@@ -38,6 +38,10 @@ public:
     short TMBlockIO(int32_t session, unsigned char *buffer, short length);
     short TMFirst(int32_t session, void *stateBuffer);
     short TMNext(int32_t session, void *stateBuffer);
+    // The search among the devices whose alarm flag is set (Alarm Search);
+    // BusBackend::kNoAlarmSearch when the bus cannot run one.
+    short TMFirstAlarm(int32_t session, void *stateBuffer);
+    short TMNextAlarm(int32_t session, void *stateBuffer);
     short TMRom(int32_t session, void *stateBuffer, short *rom);
     short TMStrongAccess(int32_t session, void *stateBuffer);
     short TMAccess(int32_t session, void *stateBuffer);

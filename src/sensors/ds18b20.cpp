@@ -4,7 +4,7 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true};
+const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true, true};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {

@@ -6,7 +6,7 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false};
+const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false, false};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {

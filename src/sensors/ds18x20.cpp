@@ -1,5 +1,6 @@
 #include "sensors/ds18x20.h"
 
+#include "bus/crc.h"
 #include "bus/romcommands.h"
 #include "onewire/tmex.h"
 #include "base/clock.h"
@@ -119,9 +120,65 @@ bool Ds18x20::storeTwelveBits()
         return true; // not copied; the next read tries again
     if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
         return false;
+    copyScratchpad();
+    return true;
+}
+
+void Ds18x20::copyScratchpad()
+{
+    // A parasite-powered chip writes its EEPROM on the pull-up's current,
+    // which must start right after the command byte; without it the copy
+    // is lost.
+    m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
     m_tmex.TMTouchByte(*m_session, kCopyScratchpad);
     waitWhileBusy(kCopyMs);
-    return true;
+    m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
+}
+
+bool Ds18x20::scratchpadSound()
+{
+    QByteArray check = m_scratchpad;
+    if (check.size() != kScratchpadSize
+        || m_tmex.TMCRC(short(check.size()), reinterpret_cast<unsigned char *>(check.data()), 0, 0) != 0)
+        return false;
+    if (datasheetBytes(m_scratchpad, m_family.hasConfiguration))
+        return true;
+    bool agree = false;
+    return readAgreeing(&agree) && agree;
+}
+
+int Ds18x20::writeThresholds(int highCelsius, int lowCelsius)
+{
+    if (highCelsius < kLowestThreshold || highCelsius > kHighestThreshold || lowCelsius < kLowestThreshold
+        || lowCelsius > kHighestThreshold || lowCelsius > highCelsius)
+        return kThresholdsOutOfRange;
+    if (m_tmex.TMRom(*m_session, m_state, m_romBuffer) < 1)
+        return kNotSelected;
+    // The configuration byte is written back as the device has it, so it
+    // comes from a read that passed its checks.
+    if (!readScratchpad())
+        return kNotSelected;
+    if (!scratchpadSound())
+        return kBadScratchpad;
+    QByteArray run;
+    run.append(char(kWriteScratchpad));
+    run.append(char(thresholdByte(highCelsius)));
+    run.append(char(thresholdByte(lowCelsius)));
+    if (m_family.hasConfiguration)
+        run.append(m_scratchpad.at(4));
+    const QByteArray expected = run.mid(1);
+    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1 || m_tmex.blockIO(*m_session, run) != run.size())
+        return kNotSelected;
+    if (!readScratchpad())
+        return kNotSelected;
+    QByteArray check = m_scratchpad;
+    if (m_tmex.TMCRC(short(check.size()), reinterpret_cast<unsigned char *>(check.data()), 0, 0) != 0
+        || m_scratchpad.mid(2, expected.size()) != expected)
+        return kReadBackDiffers;
+    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
+        return kNotSelected;
+    copyScratchpad();
+    return 1;
 }
 
 int Ds18x20::convertAndRead(double *out, int mode)
@@ -170,7 +227,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
         }
         // Broken fixed bytes: taken only when a second read agrees (a clone's
         // own reserved bytes do, a shifted answer does not).
-        if (!datasheetBytes(m_scratchpad, m_family.forcesTwelveBits)) {
+        if (!datasheetBytes(m_scratchpad, m_family.hasConfiguration)) {
             bool agree = false;
             if (!readAgreeing(&agree)) {
                 status = kNotSelected;
@@ -207,7 +264,9 @@ void Ds18x20::fillChannels(SensorDevice &device)
     SensorChannel &channel = device.channels[0];
     channel.value = m_value;
     channel.time = m_time;
-    if (m_scratchpad.size() == kScratchpadSize) {
+    // TH and TL only from bytes whose CRC holds: a garbled answer would show
+    // (and the window would offer to keep) thresholds the device never had.
+    if (m_scratchpad.size() == kScratchpadSize && Crc::dallas8(m_scratchpad) == 0) {
         channel.alarmHigh = alarmCelsius(uint8_t(m_scratchpad.at(2)));
         channel.alarmLow = alarmCelsius(uint8_t(m_scratchpad.at(3)));
     }

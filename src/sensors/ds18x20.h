@@ -33,6 +33,13 @@ public:
     static constexpr int kPowerOnValue = -5;  // the +85 °C reset value: no conversion has happened
     static constexpr int kSuspectCount = -6;  // DS18S20: COUNT_PER_C - COUNT_REMAIN = 1, taken once more
     static constexpr int kBadScratchpad = -7; // CRC error (or a scratchpad that gives no temperature)
+    // Outcomes of writeThresholds besides 1, kNotSelected and kBadScratchpad.
+    static constexpr int kThresholdsOutOfRange = -8; // not within -55..+125 °C, or TL above TH
+    static constexpr int kReadBackDiffers = -9;      // written, but the read back differs: nothing copied
+
+    // What the alarm registers can hold that the chips can measure.
+    static constexpr int kLowestThreshold = -55;
+    static constexpr int kHighestThreshold = 125;
 
     struct Family
     {
@@ -44,6 +51,8 @@ public:
         double (*temperature)(const QByteArray &scratchpad);
         // The device is set to 12-bit resolution when it reports another.
         bool forcesTwelveBits;
+        // Write Scratchpad takes the configuration byte after TH and TL.
+        bool hasConfiguration;
     };
 
     void setWait(int ms) { m_waitMs = ms; }
@@ -52,6 +61,19 @@ public:
     // attempts. Returns 1, or the status of the last attempt; *out gets the
     // temperature, NaN on failure.
     int convertAndRead(double *out, int mode);
+
+    // Sets the device's own alarm thresholds, whole °C: Write Scratchpad with
+    // TH, TL (and the configuration byte the device has), a read back that
+    // must give them with a good CRC, then Copy Scratchpad into the EEPROM
+    // under the strong pull-up (parasite power) with the copy wait.
+    // Returns 1 when copied; kThresholdsOutOfRange (nothing sent),
+    // kNotSelected, kBadScratchpad (the scratchpad read first failed its
+    // checks: nothing written) or kReadBackDiffers (nothing copied; the
+    // scratchpad holds what the read back showed until the next power-on or
+    // Recall E2). Needs the ROM buffer to hold the device's ROM.
+    int writeThresholds(int highCelsius, int lowCelsius);
+    // The register byte of a whole-degree threshold (two's complement).
+    static uint8_t thresholdByte(int celsius) { return uint8_t(int8_t(celsius)); }
 
     // Writes the result into the device's single channel record (cutting a
     // longer vector to its last record, adding one to an empty vector).
@@ -82,6 +104,12 @@ private:
     // nothing was copied (reads that disagree, a read back that differs).
     bool storeTwelveBits();
     void waitWhileBusy(int ms);
+    // Copy Scratchpad to the selected device, with the strong pull-up over
+    // the EEPROM wait.
+    void copyScratchpad();
+    // The scratchpad just read passes its CRC, and its fixed bytes hold or a
+    // second read agrees with it.
+    bool scratchpadSound();
 
     const Family &m_family;
     Tmex &m_tmex;

@@ -13,6 +13,7 @@
 
 #include <QCoreApplication>
 #include <QScopedValueRollback>
+#include <QSet>
 #include <QTime>
 #include <cmath>
 
@@ -219,6 +220,61 @@ void Sensor::measureAll(const std::function<bool()> &stop)
     I2cBridge bridges(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), unusedRom, nullptr);
     Clock::keepResponsive();
     bridges.sendSleepCommand();
+}
+
+bool Sensor::isThermometerFamily(uint8_t family)
+{
+    return family == 0x10 || family == 0x28;
+}
+
+int Sensor::searchAlarms()
+{
+    if (!m_broadcastDone)
+        return 0;
+    RomList roms;
+    const int result = m_adapter.alarmSearch(roms);
+    QSet<uint64_t> alarming;
+    if (result == 1) {
+        for (const RomId &rom : qAsConst(roms))
+            alarming.insert(keyOf(rom));
+    } else {
+        qCDebug(logInfo()) << "Alarm search gave" << result;
+    }
+    for (SensorDevice *device : qAsConst(m_devices)) {
+        if (!isThermometerFamily(device->family))
+            continue;
+        const bool on = alarming.contains(device->key);
+        for (SensorChannel &channel : device->channels)
+            channel.hardwareAlarm = on;
+        if (on)
+            qCDebug(logInfo()) << "Hardware alarm:" << romToText(device->rom, false);
+    }
+    return result == 1 ? roms.size() : result;
+}
+
+int Sensor::writeThresholds(SensorDevice &device, int highCelsius, int lowCelsius)
+{
+    if (!isThermometerFamily(device.family) || device.rom.size() != 8)
+        return kNotThermometer;
+    short romBuffer[8];
+    for (int i = 0; i < 8; ++i)
+        romBuffer[i] = device.rom.at(7 - i);
+    int32_t session = m_adapter.sessionHandle();
+    int result;
+    if (device.family == 0x28) {
+        Ds18b20 driver(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer);
+        result = driver.writeThresholds(highCelsius, lowCelsius);
+    } else {
+        Ds18s20 driver(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer);
+        result = driver.writeThresholds(highCelsius, lowCelsius);
+    }
+    if (result == 1) {
+        for (SensorChannel &channel : device.channels) {
+            channel.alarmHigh = Ds18x20::alarmCelsius(Ds18x20::thresholdByte(highCelsius));
+            channel.alarmLow = Ds18x20::alarmCelsius(Ds18x20::thresholdByte(lowCelsius));
+        }
+    }
+    return result;
 }
 
 int Sensor::startCycle()

@@ -68,6 +68,21 @@ public:
     // sleep broadcast. The table update is the caller's.
     void measureAll(const std::function<bool()> &stop = std::function<bool()>());
 
+    // After a cycle in which a thermometer broadcast its conversion: one
+    // Alarm Search on the bus, and every DS18S20/DS18B20 channel marked as in
+    // hardware alarm exactly when its device answered it. Returns how many
+    // devices answered; 0 without a conversion this cycle (nothing searched);
+    // Adapter's negative code when the search failed or the bus cannot run
+    // one (the marks are then cleared: nothing is known of them).
+    int searchAlarms();
+    // Whether the dispatch reads devices of this family with a DS18x20 driver.
+    static bool isThermometerFamily(uint8_t family);
+    // Writes TH/TL into the thermometer `device` (Ds18x20::writeThresholds'
+    // result); on success its channel shows them at once. kNotThermometer
+    // for a device of another family.
+    static constexpr int kNotThermometer = -30;
+    int writeThresholds(SensorDevice &device, int highCelsius, int lowCelsius);
+
     // 1 if the first device read returned 0 or more, 0 if it failed, -1 without devices.
     int startCycle();
     // As startCycle for the next device; -1 past the last one.

@@ -9,13 +9,17 @@
 #include "model/sensordevice.h"
 #include "i2c/i2cbridge.h"
 #include "onewire/tmex.h"
+#include "sensors/ds18x20.h"
 #include "sensors/sensor.h"
 #include "session/recordersettings.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QScopedValueRollback>
 #include <QThread>
+#include <cmath>
 #include <exception>
 
 class MeasurementSession::Bus
@@ -35,6 +39,7 @@ public:
     Acquisition acquisition;
     Acquisition::Result result;
     int openResult = 1; // the last open(): 1 the adapter is there
+    int alarmResult = 0; // the last Sensor::searchAlarms()
 
     // Open the adapter and, when it is there, search.
     void refresh()
@@ -261,7 +266,10 @@ void MeasurementSession::forEachBus(const std::function<void(Bus &)> &work)
 int MeasurementSession::open()
 {
     m_cycleStartUs = Clock::tickUs();
-    forEachBus([](Bus &bus) { bus.openResult = bus.result.openResult = bus.acquisition.open(); });
+    {
+        const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+        forEachBus([](Bus &bus) { bus.openResult = bus.result.openResult = bus.acquisition.open(); });
+    }
     for (const std::unique_ptr<Bus> &bus : m_buses) {
         if (bus->openResult != 1)
             return bus->openResult;
@@ -271,41 +279,144 @@ int MeasurementSession::open()
 
 Acquisition::Result MeasurementSession::search()
 {
-    forEachBus([](Bus &bus) { bus.result = bus.acquisition.update(); });
+    {
+        const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+        forEachBus([](Bus &bus) { bus.result = bus.acquisition.update(); });
+    }
+    runPendingWrites();
     return m_buses.front()->result;
 }
 
 Acquisition::Result MeasurementSession::refresh()
 {
     m_cycleStartUs = Clock::tickUs();
-    forEachBus([](Bus &bus) { bus.refresh(); });
+    {
+        const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+        forEachBus([](Bus &bus) { bus.refresh(); });
+    }
+    runPendingWrites();
     return m_buses.front()->result;
+}
+
+// Without the adapter no device is read, whatever its kind: the files get no
+// lines and the table shows the last readings as they age. The Alarm Search
+// (a reset and a few slots when nothing alarms, one search pass per alarming
+// device) follows the reads, so the table shows its marks with them.
+void MeasurementSession::measureBus(Bus &bus, const std::function<bool()> &stop)
+{
+    if (bus.openResult != 1)
+        return;
+    bus.sensor->measureAll(stop);
+    if (stop && stop())
+        return; // closing: the marks do not matter any more
+    bus.alarmResult = bus.sensor->searchAlarms();
 }
 
 void MeasurementSession::measure(const std::function<bool()> &stop)
 {
     if (m_cycleStartUs < 0)
         m_cycleStartUs = Clock::tickUs();
-    // Without the adapter no device is read, whatever its kind: the files
-    // get no lines and the table shows the last readings as they age.
-    forEachBus([&stop](Bus &bus) {
-        if (bus.openResult == 1)
-            bus.sensor->measureAll(stop);
-    });
-    updateTable();
-    endCycle();
+    {
+        const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+        forEachBus([this, &stop](Bus &bus) { measureBus(bus, stop); });
+        updateTable();
+        endCycle();
+    }
+    runPendingWrites();
 }
 
 void MeasurementSession::cycle()
 {
     m_cycleStartUs = Clock::tickUs();
-    forEachBus([](Bus &bus) {
-        bus.refresh();
-        if (bus.openResult == 1)
-            bus.sensor->measureAll();
-    });
-    updateTable();
-    endCycle();
+    {
+        const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+        forEachBus([this](Bus &bus) {
+            bus.refresh();
+            measureBus(bus, std::function<bool()>());
+        });
+        updateTable();
+        endCycle();
+    }
+    runPendingWrites();
+}
+
+int MeasurementSession::alarmSearchResult(int bus) const
+{
+    return m_buses.at(size_t(bus))->alarmResult;
+}
+
+void MeasurementSession::writeThresholds(uint64_t deviceKey, int highCelsius, int lowCelsius, ThresholdsDone done)
+{
+    m_pendingWrites.append(PendingWrite{deviceKey, highCelsius, lowCelsius, std::move(done)});
+    runPendingWrites();
+}
+
+void MeasurementSession::runPendingWrites()
+{
+    if (m_driving > 0)
+        return;
+    while (!m_pendingWrites.isEmpty()) {
+        const PendingWrite write = m_pendingWrites.takeFirst();
+        int result;
+        {
+            const QScopedValueRollback<int> driving(m_driving, m_driving + 1);
+            result = writeThresholdsNow(write.deviceKey, write.highCelsius, write.lowCelsius);
+        }
+        qCDebug(logInfo()) << "Thresholds" << write.lowCelsius << write.highCelsius << "for device"
+                           << QString::number(write.deviceKey, 16) << "gave" << result;
+        if (result == 1)
+            updateTable();
+        if (write.done)
+            write.done(result);
+    }
+}
+
+int MeasurementSession::writeThresholdsNow(uint64_t deviceKey, int highCelsius, int lowCelsius)
+{
+    for (const std::unique_ptr<Bus> &bus : m_buses) {
+        for (SensorDevice *device : qAsConst(*bus->sensor->devices())) {
+            if (device->key != deviceKey || !Sensor::isThermometerFamily(device->family))
+                continue;
+            if (bus->openResult != 1)
+                return kNoAdapter;
+            // Only from a device whose last reading passed every check.
+            if (!device->isPresent() || device->channels.isEmpty() || device->channels.first().missed
+                || std::isnan(device->channels.first().value))
+                return kLastReadingFailed;
+            return bus->sensor->writeThresholds(*device, highCelsius, lowCelsius);
+        }
+    }
+    return kNoSuchThermometer;
+}
+
+QString MeasurementSession::thresholdsResultText(int result)
+{
+    const char *context = "MeasurementSession";
+    switch (result) {
+    case 1:
+        return QCoreApplication::translate(context, "Пороги записаны в датчик и сохранены в его EEPROM.");
+    case kNoSuchThermometer:
+    case Sensor::kNotThermometer:
+        return QCoreApplication::translate(context, "Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.");
+    case kLastReadingFailed:
+        return QCoreApplication::translate(context,
+                                           "Последнее показание датчика не прошло проверку: пороги не записаны.");
+    case kNoAdapter:
+        return QCoreApplication::translate(context, "Преобразователь не найден: пороги не записаны.");
+    case Ds18x20::kThresholdsOutOfRange:
+        return QCoreApplication::translate(
+            context, "Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.");
+    case Ds18x20::kNotSelected:
+        return QCoreApplication::translate(context, "Датчик не ответил: пороги не записаны.");
+    case Ds18x20::kBadScratchpad:
+        return QCoreApplication::translate(context,
+                                           "Память датчика прочитана с ошибкой (CRC): пороги не записаны.");
+    case Ds18x20::kReadBackDiffers:
+        return QCoreApplication::translate(
+            context, "Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.");
+    default:
+        return QCoreApplication::translate(context, "Пороги не записаны (код %1).").arg(result);
+    }
 }
 
 void MeasurementSession::endCycle()

@@ -133,6 +133,31 @@ public:
     // Asks a bridge read in progress to stop (closing the program).
     void requestStop();
 
+    // The thermometers' own alarm thresholds. Every cycle that converted ends
+    // with one Alarm Search per bus, which marks the DS18S20/DS18B20
+    // channels it finds (SensorChannel::hardwareAlarm) before the table runs.
+    //
+    // Writes TH `highCelsius` and TL `lowCelsius` (whole °C) into the
+    // thermometer with device key `deviceKey` on any bus. Never inside a
+    // cycle: asked while one runs (from an event processed during a read), it
+    // waits for the cycle's end. `done` gets the outcome: 1, a code of
+    // Ds18x20::writeThresholds or one of these. Refused, with nothing sent,
+    // when the device's last reading failed its checks, since its
+    // scratchpad cannot be trusted then.
+    static constexpr int kNoSuchThermometer = -20; // no DS18S20/DS18B20 with that key
+    static constexpr int kLastReadingFailed = -21; // its last reading failed or it did not answer
+    static constexpr int kNoAdapter = -22;         // its bus's adapter is not there
+    using ThresholdsDone = std::function<void(int result)>;
+    void writeThresholds(uint64_t deviceKey, int highCelsius, int lowCelsius, ThresholdsDone done);
+    // The outcome of writeThresholds in words for the operator.
+    static QString thresholdsResultText(int result);
+    // The session is driving its buses (a cycle, a search or a threshold
+    // write runs, and events are processed inside it): a timer that would
+    // start another must wait.
+    bool busy() const { return m_driving > 0; }
+    // The last Alarm Search's result on `bus` (Sensor::searchAlarms).
+    int alarmSearchResult(int bus = 0) const;
+
 signals:
     // A reading was handed to the sinks (after them).
     void readingTaken(const SensorDevice &device, int index);
@@ -148,6 +173,23 @@ private:
     // Runs `work` for every bus, side by side, and waits for all of them.
     void forEachBus(const std::function<void(Bus &)> &work);
     void updateTable();
+    // Measuring on every bus, then the Alarm Search where a conversion ran.
+    void measureBus(Bus &bus, const std::function<bool()> &stop);
+    // Runs the threshold writes asked for while a cycle ran.
+    void runPendingWrites();
+    int writeThresholdsNow(uint64_t deviceKey, int highCelsius, int lowCelsius);
+
+    struct PendingWrite
+    {
+        uint64_t deviceKey;
+        int highCelsius;
+        int lowCelsius;
+        ThresholdsDone done;
+    };
+    QVector<PendingWrite> m_pendingWrites;
+    // Depth of the calls that drive the buses (open, search, measure,
+    // cycle): a threshold write waits while it is above 0.
+    int m_driving = 0;
 
     std::vector<std::unique_ptr<BusBackend>> m_ownedBackends;
     std::vector<std::unique_ptr<Bus>> m_buses;

@@ -193,6 +193,16 @@ short SimBackend::next(int32_t session, void *state)
     return short(log("TMNext", {}, result));
 }
 
+short SimBackend::firstAlarm(int32_t session, void *state)
+{
+    return short(log("TMFirstAlarm", {}, WireBackend::firstAlarm(session, state)));
+}
+
+short SimBackend::nextAlarm(int32_t session, void *state)
+{
+    return short(log("TMNextAlarm", {}, WireBackend::nextAlarm(session, state)));
+}
+
 short SimBackend::rom(int32_t session, void *state, short *romBuffer)
 {
     QVector<int> args;

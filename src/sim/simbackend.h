@@ -68,6 +68,8 @@ public:
     short blockThenReadBit(int32_t session, unsigned char *buffer, short length) override;
     short first(int32_t session, void *state) override;
     short next(int32_t session, void *state) override;
+    short firstAlarm(int32_t session, void *state) override;
+    short nextAlarm(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;
     short strongAccess(int32_t session, void *state) override;
     short access(int32_t session, void *state) override;

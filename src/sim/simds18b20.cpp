@@ -46,6 +46,13 @@ void SimDs18b20::storeTemperature(double celsius)
     m_registers[1] = char((raw >> 8) & 0xFF);
 }
 
+// Bits 11..4 of the register: whole degrees, rounded down.
+int SimDs18b20::comparedDegrees() const
+{
+    const int raw = int16_t((uint8_t(m_registers.at(1)) << 8) | uint8_t(m_registers.at(0)));
+    return raw >> 4;
+}
+
 void SimDs18b20::storePowerOnValue(QByteArray &registers) const
 {
     registers[0] = char(0x50);

@@ -21,6 +21,7 @@ public:
 protected:
     qint64 conversionTimeUs() const override;
     void storeTemperature(double celsius) override;
+    int comparedDegrees() const override;
     void storePowerOnValue(QByteArray &registers) const override;
     void writeRegister(int index, uint8_t value) override;
 };

@@ -41,6 +41,13 @@ void SimDs18s20::storeTemperature(double celsius)
     m_registers[7] = char(kCountPerC);
 }
 
+// Bits 8..1 of the register: whole degrees, rounded down.
+int SimDs18s20::comparedDegrees() const
+{
+    const int raw = int16_t((uint8_t(m_registers.at(1)) << 8) | uint8_t(m_registers.at(0)));
+    return raw >> 1;
+}
+
 void SimDs18s20::storePowerOnValue(QByteArray &registers) const
 {
     registers[0] = char(0xAA);

@@ -23,6 +23,7 @@ public:
 protected:
     qint64 conversionTimeUs() const override { return 750000; }
     void storeTemperature(double celsius) override;
+    int comparedDegrees() const override;
     void storePowerOnValue(QByteArray &registers) const override;
 
 private:

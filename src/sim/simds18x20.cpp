@@ -28,6 +28,28 @@ void SimDs18x20::powerCycle()
     restart();
 }
 
+// After a conversion the whole degrees of the result are compared with the
+// signed TH and TL bytes. The DS18S20 datasheet and most DS18B20 revisions
+// put the alarm at T > TH or T <= TL; one DS18B20 revision says T >= TH.
+// The first reading is kept here for both chips.
+void SimDs18x20::updateAlarmFlag()
+{
+    const int degrees = comparedDegrees();
+    const int th = int8_t(m_registers.at(2));
+    const int tl = int8_t(m_registers.at(3));
+    m_alarmFlag = degrees > th || degrees <= tl;
+}
+
+bool SimDs18x20::alarmCondition() const
+{
+    return m_alarmFlag;
+}
+
+void SimDs18x20::copyScratchpad()
+{
+    m_eeprom = m_registers.mid(2, m_eeprom.size());
+}
+
 void SimDs18x20::restart()
 {
     if (m_pinned.isEmpty())
@@ -35,6 +57,7 @@ void SimDs18x20::restart()
     else
         m_registers = m_pinned;
     recallEeprom();
+    m_alarmFlag = false;
 }
 
 void SimDs18x20::recallEeprom()
@@ -80,10 +103,13 @@ void SimDs18x20::finishConversion()
     bool powered = false;
     if (!m_conversion.takeFinished(&powered))
         return;
-    if (!powered)
+    if (!powered) {
         restart(); // browned out
-    else if (m_pinned.isEmpty())
+        return;
+    }
+    if (m_pinned.isEmpty())
         storeTemperature(m_temperature.at(m_conversion.startMs()));
+    updateAlarmFlag();
 }
 
 QByteArray SimDs18x20::scratchpad()
@@ -127,11 +153,20 @@ void SimDs18x20::startCommand(uint8_t command)
         break;
     }
     case kWriteScratchpad:
+        m_writeLost = m_lostWrites > 0;
+        if (m_writeLost)
+            --m_lostWrites;
         m_phase = Phase::WriteScratchpad;
         break;
     case kCopyScratchpad:
-        m_eeprom = m_registers.mid(2, m_eeprom.size());
-        m_phase = Phase::Idle;
+        // A parasite-powered chip writes its EEPROM on the strong pull-up's
+        // current; without it the copy never happens.
+        if (m_parasite) {
+            m_phase = Phase::CopyScratchpad;
+        } else {
+            copyScratchpad();
+            m_phase = Phase::Idle;
+        }
         break;
     case kRecallE2:
         recallEeprom();
@@ -156,13 +191,15 @@ uint8_t SimDs18x20::functionByte(uint8_t fromMaster)
     case Phase::ReadScratchpad:
         return m_index < m_readout.size() ? uint8_t(m_readout.at(m_index++)) : 0xFF;
     case Phase::WriteScratchpad:
-        if (m_index < writableCount())
-            writeRegister(2 + m_index++, fromMaster);
+        if (m_index < writableCount() && !m_writeLost)
+            writeRegister(2 + m_index, fromMaster);
+        ++m_index;
         return 0xFF;
     case Phase::Convert:
         return m_conversion.busy() ? 0x00 : 0xFF;
     case Phase::ReadPowerSupply:
         return m_parasite ? 0x00 : 0xFF;
+    case Phase::CopyScratchpad:
     case Phase::Idle:
         break;
     }
@@ -192,4 +229,8 @@ void SimDs18x20::onReset()
 void SimDs18x20::onStrongPullup(bool on)
 {
     m_conversion.onStrongPullup(on);
+    if (on && m_phase == Phase::CopyScratchpad) {
+        copyScratchpad();
+        m_phase = Phase::Idle;
+    }
 }

@@ -20,6 +20,9 @@ public:
     // TH, TL and, for the DS18B20, the configuration byte as stored.
     QByteArray eeprom() const { return m_eeprom; }
     bool converting() const { return m_conversion.busy(); }
+    // The alarm flag: set by a conversion whose result lies outside TH/TL
+    // (see alarmCondition), cleared by one inside and at power-on.
+    bool alarmCondition() const override;
     int conversionsStarted() const { return m_conversionsStarted; }
 
     void setTemperature(const SimTemperature &temperature) { m_temperature = temperature; }
@@ -28,7 +31,8 @@ public:
     // Fixes the 8 register bytes: conversions no longer change the
     // temperature bytes; TH, TL and the configuration stay writable.
     void pinScratchpad(const QByteArray &eightBytes);
-    // Power off and on: the power-on scratchpad, TH/TL/configuration from EEPROM.
+    // Power off and on: the power-on scratchpad, TH/TL/configuration from
+    // EEPROM, the alarm flag clear.
     void powerCycle();
 
     // Faults. The next `count` Read Scratchpad answers carry the power-on
@@ -36,6 +40,9 @@ public:
     void failWithPowerOnReads(int count) { m_powerOnReads = count; }
     // The next `count` Read Scratchpad answers carry a wrong CRC byte.
     void failCrc(int count) { m_crcErrors = count; }
+    // The next `count` Write Scratchpad commands change nothing (bytes lost
+    // on the line).
+    void loseWrites(int count) { m_lostWrites = count; }
 
     uint8_t functionByte(uint8_t fromMaster) override;
     int functionBit(int fromMaster) override;
@@ -54,6 +61,9 @@ protected:
     virtual qint64 conversionTimeUs() const = 0;
     // Writes the temperature registers of a finished conversion into m_registers.
     virtual void storeTemperature(double celsius) = 0;
+    // The temperature register's whole degrees as the chip compares them with
+    // TH and TL (its bits that line up with the 8-bit alarm registers).
+    virtual int comparedDegrees() const = 0;
     // Writes the power-on temperature registers into `registers`.
     virtual void storePowerOnValue(QByteArray &registers) const = 0;
     // A Write Scratchpad byte for register `index` (2 TH, 3 TL, 4 configuration).
@@ -66,13 +76,16 @@ protected:
     QByteArray m_registers; // scratchpad bytes 0..7
 
 private:
-    enum class Phase { Command, ReadScratchpad, WriteScratchpad, Convert, ReadPowerSupply, Idle };
+    enum class Phase { Command, ReadScratchpad, WriteScratchpad, Convert, ReadPowerSupply, CopyScratchpad, Idle };
 
     void startCommand(uint8_t command);
     void finishConversion();
     // The state after power-on or a brown-out, with the conversion left alone.
     void restart();
     void recallEeprom();
+    void copyScratchpad();
+    // The alarm flag from the temperature register and TH/TL as they stand.
+    void updateAlarmFlag();
     QByteArray withCrc(const QByteArray &registers) const;
 
     SimTemperature m_temperature;
@@ -86,4 +99,7 @@ private:
     int m_conversionsStarted = 0;
     int m_powerOnReads = 0;
     int m_crcErrors = 0;
+    bool m_alarmFlag = false;
+    int m_lostWrites = 0;
+    bool m_writeLost = false; // the Write Scratchpad under way changes nothing
 };

@@ -12,6 +12,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QDir>
+#include <QLocale>
 #include <QtEndian>
 #include <algorithm>
 #include <iterator>
@@ -100,6 +101,10 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
             if (!mark.isEmpty())
                 return row.cells[ColValue] + QLatin1Char(' ') + mark;
         }
+        // The mark is shown beside the type, so the value cell (which the
+        // charts and copies take as the value) stays the number.
+        if (index.column() == ColType && row.hardwareAlarm)
+            return row.cells[ColType] + QStringLiteral(" — ") + hardwareAlarmText();
         return row.cells[index.column()];
     case Qt::ForegroundRole:
         if (row.stale || row.missing)
@@ -118,6 +123,8 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
                 break;
             }
         }
+        if ((index.column() == ColValue || index.column() == ColType) && row.hardwareAlarm)
+            return QBrush(QColor(255, 200, 160));
         return QVariant();
     case Qt::ToolTipRole:
         if (index.column() == ColFileName && !row.cells[ColFileName].isEmpty())
@@ -187,6 +194,25 @@ QString TableMan::alarmTip(int row) const
     return tr("Пороги тревоги: %1").arg(parts.join(QStringLiteral(", ")));
 }
 
+QString TableMan::hardwareAlarmText()
+{
+    return tr("аппаратная тревога");
+}
+
+// A thermometer's own TH/TL as its last sound scratchpad gave them, and its
+// hardware alarm; empty for a channel without them.
+QString TableMan::thresholdsText(const SensorChannel &channel, bool hardwareAlarm)
+{
+    if (std::isnan(channel.alarmHigh) || std::isnan(channel.alarmLow))
+        return QString();
+    const QString range = tr("Пороги датчика: TL %1 °C, TH %2 °C")
+                              .arg(QLocale::c().toString(channel.alarmLow), QLocale::c().toString(channel.alarmHigh));
+    if (!hardwareAlarm)
+        return range;
+    return range + QLatin1Char('\n')
+        + tr("Аппаратная тревога: последнее преобразование вышло за пороги датчика");
+}
+
 void TableMan::setRowState(int row, const SensorChannel &channel)
 {
     Row &r = rows[row];
@@ -207,12 +233,18 @@ void TableMan::setRowState(int row, const SensorChannel &channel)
     if (stale)
         tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n'))
             + tr("Показание устарело: получено %1, новых нет дольше двух интервалов").arg(when);
-    if (r.stale == stale && r.missing == missing && r.tip == tip)
+    const bool hardwareAlarm = channel.hardwareAlarm && !missing;
+    const QString thresholds = thresholdsText(channel, hardwareAlarm);
+    if (!thresholds.isEmpty())
+        tip = (tip.isEmpty() ? QString() : tip + QLatin1Char('\n')) + thresholds;
+    if (r.stale == stale && r.missing == missing && r.tip == tip && r.hardwareAlarm == hardwareAlarm)
         return;
     r.stale = stale;
     r.missing = missing;
+    r.hardwareAlarm = hardwareAlarm;
     r.tip = tip;
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1), {Qt::ForegroundRole, Qt::ToolTipRole});
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1),
+                     {Qt::DisplayRole, Qt::ForegroundRole, Qt::BackgroundRole, Qt::ToolTipRole});
 }
 
 QVariant TableMan::headerData(int section, Qt::Orientation orientation, int role) const

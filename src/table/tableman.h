@@ -87,8 +87,13 @@ public:
     // answer in the last cycle (missing, kept until the device list drops it).
     bool isRowStale(int row) const { return rows.at(row).stale; }
     bool isRowMissing(int row) const { return rows.at(row).missing; }
-    // The value cell's tooltip: why a "---", or how old a stale reading is.
+    // The value cell's tooltip: why a "---", or how old a stale reading is,
+    // and a thermometer's own thresholds and hardware alarm.
     QString valueTip(int row) const { return rows.at(row).tip; }
+    // The row's thermometer answered the last Alarm Search: its type cell
+    // says so in words (hardwareAlarmText), and it and the value are coloured.
+    bool isRowHardwareAlarm(int row) const { return rows.at(row).hardwareAlarm; }
+    static QString hardwareAlarmText();
 
     // Mean of every live channel-0 value found by the last update (0 when
     // there was none, NaN when one of them was NaN).
@@ -139,11 +144,14 @@ private:
         bool shown = true;
         bool stale = false;
         bool missing = false;
+        bool hardwareAlarm = false;
         QString tip;
     };
 
-    // The row's stale and missing state and value tooltip, from its channel.
+    // The row's stale, missing and hardware alarm state and value tooltip,
+    // from its channel.
     void setRowState(int row, const SensorChannel &channel);
+    static QString thresholdsText(const SensorChannel &channel, bool hardwareAlarm);
 
     void updateOnce();
     void keepRowsOf(uint64_t deviceKey);
