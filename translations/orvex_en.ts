@@ -2,6 +2,72 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en">
 <context>
+    <name>AlarmOutput</name>
+    <message>
+        <source>Тревога: %1 выше верхнего порога %2: %3</source>
+        <translation>Alarm: %1 above the high limit %2: %3</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 ниже нижнего порога %2: %3</source>
+        <translation>Alarm: %1 below the low limit %2: %3</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 нет данных: датчик пропал</source>
+        <translation>Alarm: %1 no data: the sensor is gone</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 нет данных %2 циклов</source>
+        <translation>Alarm: %1 no data for %2 cycles</translation>
+    </message>
+    <message>
+        <source>Тревога снята: %1: %2</source>
+        <translation>Alarm cleared: %1: %2</translation>
+    </message>
+    <message>
+        <source>Ошибка записи файла %1: %2</source>
+        <translation>Error writing file %1: %2</translation>
+    </message>
+    <message>
+        <source>Тревога</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>Тревога снята</source>
+        <translation>Alarm cleared</translation>
+    </message>
+</context>
+<context>
+    <name>AlarmRules</name>
+    <message>
+        <source>канал «%1»: ожидается ROM из 16 шестнадцатеричных цифр, затем /КАНАЛ и /ХАБ/АДРЕС</source>
+        <translation>channel “%1”: expected a ROM of 16 hexadecimal digits, then /CHANNEL and /HUB/ADDRESS</translation>
+    </message>
+    <message>
+        <source>канал «%1»: неверный номер канала, хаба или адреса</source>
+        <translation>channel “%1”: invalid channel, hub or address number</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: ожидается НИЖНИЙ:ВЕРХНИЙ</source>
+        <translation>limits “%1”: expected LOW:HIGH</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: неверное число</source>
+        <translation>limits “%1”: invalid number</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: нижний порог выше верхнего</source>
+        <translation>limits “%1”: the low limit is above the high one</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: неверный ключ «%2» (hysteresis=, delay=, nodata=)</source>
+        <translation>limits “%1”: unknown key “%2” (hysteresis=, delay=, nodata=)</translation>
+    </message>
+    <message>
+        <source>«%1»: ожидается КАНАЛ=НИЖНИЙ:ВЕРХНИЙ</source>
+        <translation>“%1”: expected CHANNEL=LOW:HIGH</translation>
+    </message>
+</context>
+<context>
     <name>ChartWindow</name>
     <message>
         <source>Добавить канал</source>
@@ -224,8 +290,8 @@ Warning: several connected channels get the same name (%1); the 1-Wire serial nu
         <translation>000</translation>
     </message>
     <message>
-        <source>Копировать среднее значение в поле "Образец канал 0"</source>
-        <translation>Copy the average into the field "Reference channel 0"</translation>
+        <source>Копировать среднее значение в поле &quot;Образец канал 0&quot;</source>
+        <translation>Copy the average into the field &quot;Reference channel 0&quot;</translation>
     </message>
     <message>
         <source>копир. средн.</source>
@@ -370,8 +436,8 @@ Only one copy of the program can run.</translation>
         <translation>Separator BEFORE the number</translation>
     </message>
     <message>
-        <source>По умолчанию: '</source>
-        <translation>Default: '</translation>
+        <source>По умолчанию: &apos;</source>
+        <translation>Default: &apos;</translation>
     </message>
     <message>
         <source>Задание разделителя ПОСЛЕ числа</source>
@@ -409,7 +475,7 @@ Tresvant, 2022</translation>
     </message>
     <message>
         <source>Калибровка не начата: не задано образцовое значение канала 0. Введите его в поле «Образец канал 0».</source>
-        <translation>Calibration not started: no reference value for channel 0. Enter it in the field "Reference channel 0".</translation>
+        <translation>Calibration not started: no reference value for channel 0. Enter it in the field &quot;Reference channel 0&quot;.</translation>
     </message>
     <message>
         <source>Запись новых калибровочных значений безвозвратно сотрёт старые.
@@ -507,6 +573,46 @@ Write the new values?</translation>
         <source>Адаптер не найден</source>
         <translation>Adapter not found</translation>
     </message>
+    <message>
+        <source>Тревог: %1</source>
+        <translation>Alarms: %1</translation>
+    </message>
+    <message>
+        <source>Тревог нет</source>
+        <translation>No alarms</translation>
+    </message>
+    <message>
+        <source>Пороги тревоги…</source>
+        <translation>Alarm limits…</translation>
+    </message>
+    <message>
+        <source>Записать пороги в датчик</source>
+        <translation>Write thresholds to sensor</translation>
+    </message>
+    <message>
+        <source>Верхний порог TH датчика %1, °C:</source>
+        <translation>High threshold TH of sensor %1, °C:</translation>
+    </message>
+    <message>
+        <source>Нижний порог TL, °C (не выше %1):</source>
+        <translation>Low threshold TL, °C (not above %1):</translation>
+    </message>
+    <message>
+        <source>Пороги будут записаны в датчик после текущего цикла</source>
+        <translation>The thresholds will be written to the sensor after the current cycle</translation>
+    </message>
+    <message>
+        <source>Пороги тревоги</source>
+        <translation>Alarm limits</translation>
+    </message>
+    <message>
+        <source>Канал %1
+НИЖНИЙ:ВЕРХНИЙ (любой можно не указывать), затем по желанию
+hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; пустая строка снимает пороги</source>
+        <translation>Channel %1
+LOW:HIGH (either may be left out), then optionally
+hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the limits</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -580,6 +686,45 @@ Write the new values?</translation>
     <message>
         <source>Файл «%1» не открывается: %2</source>
         <translation>File “%1” does not open: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MeasurementSession</name>
+    <message>
+        <source>Пороги записаны в датчик и сохранены в его EEPROM.</source>
+        <translation>The thresholds were written to the sensor and saved in its EEPROM.</translation>
+    </message>
+    <message>
+        <source>Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.</source>
+        <translation>This is not a DS18S20/DS18B20 thermometer on the bus: thresholds not written.</translation>
+    </message>
+    <message>
+        <source>Последнее показание датчика не прошло проверку: пороги не записаны.</source>
+        <translation>The sensor’s last reading failed its checks: thresholds not written.</translation>
+    </message>
+    <message>
+        <source>Преобразователь не найден: пороги не записаны.</source>
+        <translation>Adapter not found: thresholds not written.</translation>
+    </message>
+    <message>
+        <source>Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.</source>
+        <translation>Thresholds must be whole degrees from −55 to +125 °C, the low one not above the high one: not written.</translation>
+    </message>
+    <message>
+        <source>Датчик не ответил: пороги не записаны.</source>
+        <translation>The sensor did not answer: thresholds not written.</translation>
+    </message>
+    <message>
+        <source>Память датчика прочитана с ошибкой (CRC): пороги не записаны.</source>
+        <translation>The sensor’s memory read back with an error (CRC): thresholds not written.</translation>
+    </message>
+    <message>
+        <source>Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.</source>
+        <translation>The verifying read did not match what was written: thresholds not saved in the sensor’s EEPROM.</translation>
+    </message>
+    <message>
+        <source>Пороги не записаны (код %1).</source>
+        <translation>Thresholds not written (code %1).</translation>
     </message>
 </context>
 <context>
@@ -856,6 +1001,60 @@ number</translation>
         <source>Показание устарело: получено %1, новых нет дольше двух интервалов</source>
         <translation>Reading out of date: received %1, none newer for more than two intervals</translation>
     </message>
+    <message>
+        <source>▲ ВЫШЕ ПОРОГА</source>
+        <translation>▲ ABOVE LIMIT</translation>
+    </message>
+    <message>
+        <source>▼ НИЖЕ ПОРОГА</source>
+        <translation>▼ BELOW LIMIT</translation>
+    </message>
+    <message>
+        <source>⚠ НЕТ ДАННЫХ</source>
+        <translation>⚠ NO DATA</translation>
+    </message>
+    <message>
+        <source>нижний %1</source>
+        <translation>low %1</translation>
+    </message>
+    <message>
+        <source>верхний %1</source>
+        <translation>high %1</translation>
+    </message>
+    <message>
+        <source>гистерезис %1</source>
+        <translation>hysteresis %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>задержка %n показаний</source>
+        <translation>
+            <numerusform>delay %n reading</numerusform>
+            <numerusform>delay %n readings</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>нет данных после %n циклов</source>
+        <translation>
+            <numerusform>no data after %n cycle</numerusform>
+            <numerusform>no data after %n cycles</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Пороги тревоги: %1</source>
+        <translation>Alarm limits: %1</translation>
+    </message>
+    <message>
+        <source>аппаратная тревога</source>
+        <translation>hardware alarm</translation>
+    </message>
+    <message>
+        <source>Пороги датчика: TL %1 °C, TH %2 °C</source>
+        <translation>Sensor thresholds: TL %1 °C, TH %2 °C</translation>
+    </message>
+    <message>
+        <source>Аппаратная тревога: последнее преобразование вышло за пороги датчика</source>
+        <translation>Hardware alarm: the last conversion left the sensor’s thresholds</translation>
+    </message>
 </context>
 <context>
     <name>TrendPlot</name>
@@ -879,8 +1078,8 @@ number</translation>
 <context>
     <name>W1Master</name>
     <message>
-        <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
-        <translation>no access to netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+        <source>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</source>
+        <translation>no access to netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</translation>
     </message>
 </context>
 <context>

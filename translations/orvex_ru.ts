@@ -2,6 +2,72 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="ru">
 <context>
+    <name>AlarmOutput</name>
+    <message>
+        <source>Тревога: %1 выше верхнего порога %2: %3</source>
+        <translation>Тревога: %1 выше верхнего порога %2: %3</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 ниже нижнего порога %2: %3</source>
+        <translation>Тревога: %1 ниже нижнего порога %2: %3</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 нет данных: датчик пропал</source>
+        <translation>Тревога: %1 нет данных: датчик пропал</translation>
+    </message>
+    <message>
+        <source>Тревога: %1 нет данных %2 циклов</source>
+        <translation>Тревога: %1 нет данных %2 циклов</translation>
+    </message>
+    <message>
+        <source>Тревога снята: %1: %2</source>
+        <translation>Тревога снята: %1: %2</translation>
+    </message>
+    <message>
+        <source>Ошибка записи файла %1: %2</source>
+        <translation>Ошибка записи файла %1: %2</translation>
+    </message>
+    <message>
+        <source>Тревога</source>
+        <translation>Тревога</translation>
+    </message>
+    <message>
+        <source>Тревога снята</source>
+        <translation>Тревога снята</translation>
+    </message>
+</context>
+<context>
+    <name>AlarmRules</name>
+    <message>
+        <source>канал «%1»: ожидается ROM из 16 шестнадцатеричных цифр, затем /КАНАЛ и /ХАБ/АДРЕС</source>
+        <translation>канал «%1»: ожидается ROM из 16 шестнадцатеричных цифр, затем /КАНАЛ и /ХАБ/АДРЕС</translation>
+    </message>
+    <message>
+        <source>канал «%1»: неверный номер канала, хаба или адреса</source>
+        <translation>канал «%1»: неверный номер канала, хаба или адреса</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: ожидается НИЖНИЙ:ВЕРХНИЙ</source>
+        <translation>пороги «%1»: ожидается НИЖНИЙ:ВЕРХНИЙ</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: неверное число</source>
+        <translation>пороги «%1»: неверное число</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: нижний порог выше верхнего</source>
+        <translation>пороги «%1»: нижний порог выше верхнего</translation>
+    </message>
+    <message>
+        <source>пороги «%1»: неверный ключ «%2» (hysteresis=, delay=, nodata=)</source>
+        <translation>пороги «%1»: неверный ключ «%2» (hysteresis=, delay=, nodata=)</translation>
+    </message>
+    <message>
+        <source>«%1»: ожидается КАНАЛ=НИЖНИЙ:ВЕРХНИЙ</source>
+        <translation>«%1»: ожидается КАНАЛ=НИЖНИЙ:ВЕРХНИЙ</translation>
+    </message>
+</context>
+<context>
     <name>ChartWindow</name>
     <message>
         <source>Добавить канал</source>
@@ -224,8 +290,8 @@
         <translation>000</translation>
     </message>
     <message>
-        <source>Копировать среднее значение в поле "Образец канал 0"</source>
-        <translation>Копировать среднее значение в поле "Образец канал 0"</translation>
+        <source>Копировать среднее значение в поле &quot;Образец канал 0&quot;</source>
+        <translation>Копировать среднее значение в поле &quot;Образец канал 0&quot;</translation>
     </message>
     <message>
         <source>копир. средн.</source>
@@ -370,8 +436,8 @@
         <translation>Задание разделителя ПЕРЕД числом</translation>
     </message>
     <message>
-        <source>По умолчанию: '</source>
-        <translation>По умолчанию: '</translation>
+        <source>По умолчанию: &apos;</source>
+        <translation>По умолчанию: &apos;</translation>
     </message>
     <message>
         <source>Задание разделителя ПОСЛЕ числа</source>
@@ -507,6 +573,46 @@ Tresvant, 2022</translation>
         <source>Адаптер не найден</source>
         <translation>Адаптер не найден</translation>
     </message>
+    <message>
+        <source>Тревог: %1</source>
+        <translation>Тревог: %1</translation>
+    </message>
+    <message>
+        <source>Тревог нет</source>
+        <translation>Тревог нет</translation>
+    </message>
+    <message>
+        <source>Пороги тревоги…</source>
+        <translation>Пороги тревоги…</translation>
+    </message>
+    <message>
+        <source>Записать пороги в датчик</source>
+        <translation>Записать пороги в датчик</translation>
+    </message>
+    <message>
+        <source>Верхний порог TH датчика %1, °C:</source>
+        <translation>Верхний порог TH датчика %1, °C:</translation>
+    </message>
+    <message>
+        <source>Нижний порог TL, °C (не выше %1):</source>
+        <translation>Нижний порог TL, °C (не выше %1):</translation>
+    </message>
+    <message>
+        <source>Пороги будут записаны в датчик после текущего цикла</source>
+        <translation>Пороги будут записаны в датчик после текущего цикла</translation>
+    </message>
+    <message>
+        <source>Пороги тревоги</source>
+        <translation>Пороги тревоги</translation>
+    </message>
+    <message>
+        <source>Канал %1
+НИЖНИЙ:ВЕРХНИЙ (любой можно не указывать), затем по желанию
+hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; пустая строка снимает пороги</source>
+        <translation>Канал %1
+НИЖНИЙ:ВЕРХНИЙ (любой можно не указывать), затем по желанию
+hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; пустая строка снимает пороги</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -580,6 +686,45 @@ Tresvant, 2022</translation>
     <message>
         <source>Файл «%1» не открывается: %2</source>
         <translation>Файл «%1» не открывается: %2</translation>
+    </message>
+</context>
+<context>
+    <name>MeasurementSession</name>
+    <message>
+        <source>Пороги записаны в датчик и сохранены в его EEPROM.</source>
+        <translation>Пороги записаны в датчик и сохранены в его EEPROM.</translation>
+    </message>
+    <message>
+        <source>Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.</source>
+        <translation>Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.</translation>
+    </message>
+    <message>
+        <source>Последнее показание датчика не прошло проверку: пороги не записаны.</source>
+        <translation>Последнее показание датчика не прошло проверку: пороги не записаны.</translation>
+    </message>
+    <message>
+        <source>Преобразователь не найден: пороги не записаны.</source>
+        <translation>Преобразователь не найден: пороги не записаны.</translation>
+    </message>
+    <message>
+        <source>Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.</source>
+        <translation>Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.</translation>
+    </message>
+    <message>
+        <source>Датчик не ответил: пороги не записаны.</source>
+        <translation>Датчик не ответил: пороги не записаны.</translation>
+    </message>
+    <message>
+        <source>Память датчика прочитана с ошибкой (CRC): пороги не записаны.</source>
+        <translation>Память датчика прочитана с ошибкой (CRC): пороги не записаны.</translation>
+    </message>
+    <message>
+        <source>Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.</source>
+        <translation>Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.</translation>
+    </message>
+    <message>
+        <source>Пороги не записаны (код %1).</source>
+        <translation>Пороги не записаны (код %1).</translation>
     </message>
 </context>
 <context>
@@ -856,6 +1001,62 @@ Tresvant, 2022</translation>
         <source>Показание устарело: получено %1, новых нет дольше двух интервалов</source>
         <translation>Показание устарело: получено %1, новых нет дольше двух интервалов</translation>
     </message>
+    <message>
+        <source>▲ ВЫШЕ ПОРОГА</source>
+        <translation>▲ ВЫШЕ ПОРОГА</translation>
+    </message>
+    <message>
+        <source>▼ НИЖЕ ПОРОГА</source>
+        <translation>▼ НИЖЕ ПОРОГА</translation>
+    </message>
+    <message>
+        <source>⚠ НЕТ ДАННЫХ</source>
+        <translation>⚠ НЕТ ДАННЫХ</translation>
+    </message>
+    <message>
+        <source>нижний %1</source>
+        <translation>нижний %1</translation>
+    </message>
+    <message>
+        <source>верхний %1</source>
+        <translation>верхний %1</translation>
+    </message>
+    <message>
+        <source>гистерезис %1</source>
+        <translation>гистерезис %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>задержка %n показаний</source>
+        <translation>
+            <numerusform>задержка %n показаний</numerusform>
+            <numerusform>задержка %n показаний</numerusform>
+            <numerusform>задержка %n показаний</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>нет данных после %n циклов</source>
+        <translation>
+            <numerusform>нет данных после %n циклов</numerusform>
+            <numerusform>нет данных после %n циклов</numerusform>
+            <numerusform>нет данных после %n циклов</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>Пороги тревоги: %1</source>
+        <translation>Пороги тревоги: %1</translation>
+    </message>
+    <message>
+        <source>аппаратная тревога</source>
+        <translation>аппаратная тревога</translation>
+    </message>
+    <message>
+        <source>Пороги датчика: TL %1 °C, TH %2 °C</source>
+        <translation>Пороги датчика: TL %1 °C, TH %2 °C</translation>
+    </message>
+    <message>
+        <source>Аппаратная тревога: последнее преобразование вышло за пороги датчика</source>
+        <translation>Аппаратная тревога: последнее преобразование вышло за пороги датчика</translation>
+    </message>
 </context>
 <context>
     <name>TrendPlot</name>
@@ -879,8 +1080,8 @@ Tresvant, 2022</translation>
 <context>
     <name>W1Master</name>
     <message>
-        <source>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</source>
-        <translation>нет доступа к netlink: the program reads the kernel's 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+        <source>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</source>
+        <translation>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</translation>
     </message>
 </context>
 <context>

@@ -391,31 +391,30 @@ int MeasurementSession::writeThresholdsNow(uint64_t deviceKey, int highCelsius, 
 
 QString MeasurementSession::thresholdsResultText(int result)
 {
-    const char *context = "MeasurementSession";
     switch (result) {
     case 1:
-        return QCoreApplication::translate(context, "Пороги записаны в датчик и сохранены в его EEPROM.");
+        return QCoreApplication::translate("MeasurementSession", "Пороги записаны в датчик и сохранены в его EEPROM.");
     case kNoSuchThermometer:
     case Sensor::kNotThermometer:
-        return QCoreApplication::translate(context, "Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.");
+        return QCoreApplication::translate("MeasurementSession", "Это не термометр DS18S20/DS18B20 на шине: пороги не записаны.");
     case kLastReadingFailed:
-        return QCoreApplication::translate(context,
+        return QCoreApplication::translate("MeasurementSession",
                                            "Последнее показание датчика не прошло проверку: пороги не записаны.");
     case kNoAdapter:
-        return QCoreApplication::translate(context, "Преобразователь не найден: пороги не записаны.");
+        return QCoreApplication::translate("MeasurementSession", "Преобразователь не найден: пороги не записаны.");
     case Ds18x20::kThresholdsOutOfRange:
         return QCoreApplication::translate(
-            context, "Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.");
+            "MeasurementSession", "Пороги должны быть целыми градусами от −55 до +125 °C, нижний не выше верхнего: не записаны.");
     case Ds18x20::kNotSelected:
-        return QCoreApplication::translate(context, "Датчик не ответил: пороги не записаны.");
+        return QCoreApplication::translate("MeasurementSession", "Датчик не ответил: пороги не записаны.");
     case Ds18x20::kBadScratchpad:
-        return QCoreApplication::translate(context,
+        return QCoreApplication::translate("MeasurementSession",
                                            "Память датчика прочитана с ошибкой (CRC): пороги не записаны.");
     case Ds18x20::kReadBackDiffers:
         return QCoreApplication::translate(
-            context, "Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.");
+            "MeasurementSession", "Проверочное чтение не совпало с записанным: пороги не сохранены в EEPROM датчика.");
     default:
-        return QCoreApplication::translate(context, "Пороги не записаны (код %1).").arg(result);
+        return QCoreApplication::translate("MeasurementSession", "Пороги не записаны (код %1).").arg(result);
     }
 }
 
