@@ -189,6 +189,7 @@ int W1Master::reset()
     m_toRead.clear();
     m_pending.clear();
     m_readAhead.clear();
+    m_conversionFinished = false;
     if (m_name.isEmpty())
         return -1;
     // The directory is the kernel's own account of the bus: a master that has
@@ -319,8 +320,8 @@ void W1Master::functionCommand(uint8_t command)
     if (command == kConvertT && m_all) {
         // A conversion replaces what a Write Scratchpad left.
         m_writtenScratchpad.clear();
-        triggerBulk();
-        convertRawThermometers();
+        // Those the connector converts are still converting when it answers.
+        m_conversionFinished = triggerBulk() && !convertRawThermometers();
         return;
     }
     if (m_all) {
@@ -397,6 +398,11 @@ void W1Master::beginRaw(uint8_t command)
     m_phase = Phase::Raw;
 }
 
+// Carries the rest of a raw transaction's run (and the reset and selection
+// still pending) in one request. A transaction may take several requests
+// (a busy poll, then the statuses); the kernel may use the bus between them
+// (its own search, a w1_slave read), which the drivers' status and CRC
+// checks catch like any disturbed exchange.
 int W1Master::rawBlock(uint8_t *bytes, int length, bool thenReadBit)
 {
     QVector<W1Netlink::Command> commands;
@@ -521,7 +527,7 @@ void W1Master::probePower()
     }
 }
 
-void W1Master::convertRawThermometers()
+bool W1Master::convertRawThermometers()
 {
     QVector<W1Netlink::Command> commands;
     for (const Rom &rom : qAsConst(m_roms)) {
@@ -538,6 +544,7 @@ void W1Master::convertRawThermometers()
     QVector<W1Netlink::Reply> replies;
     if (!commands.isEmpty())
         sendRaw(commands, &replies);
+    return !commands.isEmpty();
 }
 
 void W1Master::readScratchpad()
@@ -568,18 +575,19 @@ void W1Master::readScratchpad()
     m_phase = Phase::Reading;
 }
 
-void W1Master::triggerBulk()
+bool W1Master::triggerBulk()
 {
     const QString path = W1Sysfs::masterDir(m_name) + QStringLiteral("/therm_bulk_read");
     if (m_bulkRefused || !QFile::exists(path))
-        return;
+        return false;
     if (!W1Sysfs::writable(path) || !writeAttribute(path, QByteArrayLiteral("trigger\n"))) {
         // Only root may write it: each device then converts on its read.
         m_bulkRefused = true;
         qCInfo(logInfo()) << "w1:" << m_name << "therm_bulk_read may not be written; each thermometer converts on its read";
-        return;
+        return false;
     }
     record(QStringLiteral("write therm_bulk_read trigger"));
+    return true;
 }
 
 void W1Master::writeScratchpadDone()

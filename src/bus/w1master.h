@@ -72,6 +72,10 @@ public:
     void setOverdriveTiming(bool on) override;
     bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
+    // After a Convert T to every device that the kernel's bulk conversion
+    // carried out alone: writing `trigger` returns when the conversion is
+    // done, so nobody need wait again.
+    bool conversionFinished() const override { return m_conversionFinished; }
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
 
 private:
@@ -89,12 +93,14 @@ private:
     int rawBlock(uint8_t *bytes, int length, bool thenReadBit);
     bool sendRaw(const QVector<W1Netlink::Command> &commands, QVector<W1Netlink::Reply> *replies);
     void probePower();
-    void convertRawThermometers();
+    // Whether any was sent a Convert T.
+    bool convertRawThermometers();
     QString powerProblem(const Rom &rom) const;
     QString devicePath(const Rom &rom) const;
     void functionCommand(uint8_t command);
     void readScratchpad();
-    void triggerBulk();
+    // Whether the kernel converted the bus (its write returns when done).
+    bool triggerBulk();
     void writeScratchpadDone();
     void copyScratchpad();
     bool writeAttribute(const QString &path, const QByteArray &text);
@@ -120,6 +126,7 @@ private:
     QHash<QString, QByteArray> m_writtenScratchpad;
     QSet<QString> m_warned;
     bool m_bulkRefused = false;
+    bool m_conversionFinished = false;
     QStringList m_operations;
 
     // The connector, opened the first time it is needed.
