@@ -9,6 +9,10 @@
 // speed). The program's own waits are the virtual clock's. Figures are
 // printed, never asserted.
 //
+// A second table counts the requests to the kernel's w1 netlink connector
+// (each one round trip) per bridge exchange, for the bridges of the tests'
+// w1netlink bus read through the tests' emulated kernel side.
+//
 // usage: bench_w1 [cycles]          (cycles per row, the last one measured; default 2)
 
 #include "base/clock.h"
@@ -16,7 +20,11 @@
 #include "bus/w1backend.h"
 #include "bus/w1sysfs.h"
 #include "session/measurementsession.h"
+#include "sim/simbackend.h"
+#include "sim/simbusloader.h"
+#include "support/simfixture.h"
 #include "support/usbtestbed.h"
+#include "support/w1kernelpeer.h"
 #include "support/w1testbed.h"
 
 #include <QCoreApplication>
@@ -111,6 +119,49 @@ Row measure(bool bulk, int cycles)
     return row;
 }
 
+struct NetlinkRow
+{
+    int exchanges = 0;
+    int exchangeRequests = 0;
+    int requests = 0;
+};
+
+// One cycle of the bridges' bus: the requests that carried a bridge
+// exchange (its packet, and the polls and reads after it up to the next
+// reset) against all the cycle made.
+NetlinkRow measureNetlink()
+{
+    NetlinkRow row;
+    QString error;
+    std::unique_ptr<SimBackend> sim = SimBusLoader::loadFile(SimFixture::busFile(QStringLiteral("w1netlink.json")), &error);
+    if (!sim)
+        return row;
+    W1TestBed bed;
+    bed.addMaster(kMaster);
+    bed.addSimBus(kMaster, sim->bus());
+    W1KernelPeer peer(sim->bus());
+    peer.install();
+    W1Backend backend(kMaster);
+    MeasurementSession session(&backend);
+    session.cycle();
+    peer.takeWire();
+    session.cycle();
+    bool inExchange = false;
+    for (const QString &line : peer.takeWire()) {
+        ++row.requests;
+        if (line.startsWith(QLatin1String("reset"))) {
+            // Match ROM of a bridge (family 19) and a packet command.
+            static const QStringList packets{QStringLiteral("4b"), QStringLiteral("5a"), QStringLiteral("87"),
+                                             QStringLiteral("2d")};
+            inExchange = line.startsWith(QLatin1String("reset, write 55 19 ")) && line.size() > 41
+                         && packets.contains(line.mid(40, 2));
+            row.exchanges += inExchange ? 1 : 0;
+        }
+        row.exchangeRequests += inExchange ? 1 : 0;
+    }
+    return row;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -132,5 +183,12 @@ int main(int argc, char *argv[])
             << QString::number(r.kernelS + r.programS, 'f', 2) << " | " << QString::number(r.realS, 'f', 3) << " |\n";
         out.flush();
     }
+    const NetlinkRow n = measureNetlink();
+    out << "\nThe bridges of tests/data/buses/w1netlink.json through the kernel's w1 netlink connector, one cycle\n\n";
+    out << "| bridge exchanges | their requests | requests per exchange | requests in the cycle |\n";
+    out << "|--:|--:|--:|--:|\n";
+    out << "| " << n.exchanges << " | " << n.exchangeRequests << " | "
+        << QString::number(n.exchanges ? double(n.exchangeRequests) / n.exchanges : 0.0, 'f', 2) << " | " << n.requests
+        << " |\n";
     return 0;
 }

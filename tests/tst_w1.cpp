@@ -178,7 +178,12 @@ private slots:
             rig.bed.addDevice(kMaster, names.at(i), W1TestBed::slaveText(ds18b20(20.0 + i)));
         rig.open();
         for (int cycle = 0; cycle < 2; ++cycle) {
+            const qint64 startMs = Clock::tickMs();
             rig.cycle();
+            // The kernel's bulk conversion is done when the trigger returns:
+            // the cycle does not wait for it again.
+            const qint64 spentMs = Clock::tickMs() - startMs;
+            QVERIFY2(bulk == 2 ? spentMs < 500 : spentMs >= 750, qPrintable(QString::number(spentMs)));
             const QStringList ops = rig.backend->master().takeOperations();
             QCOMPARE(count(ops, "write therm_bulk_read trigger"), bulk == 2 ? 1 : 0);
             QCOMPARE(count(ops, "read "), names.size());
@@ -324,9 +329,9 @@ private slots:
 
         const OrvexctlRun scan = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=w1"});
         QCOMPARE(scan.exitCode, 0);
-        QVERIFY2(scan.out.contains("DS28E17 bridge iButton - I2C\n    нет доступа к netlink: the program reads the kernel's "
-                                   "1-Wire masters through sysfs, which gives it the thermometers only\n"),
-                 scan.out.constData());
+        // The test's masters are none of the kernel's: whatever keeps the
+        // connector from them is the reason given.
+        QVERIFY2(scan.out.contains("DS28E17 bridge iButton - I2C\n    нет доступа к netlink: "), scan.out.constData());
         bed.setFile(kMaster + "/" + bridge + "/stretch", "1\n");
         QDir().mkpath(bed.hostPath(kMaster + "/" + bridge + "/i2c-3"));
         const OrvexctlRun held = runOrvexctl(ORVEXCTL_BIN, {"scan", "--bus=w1"});
@@ -362,9 +367,11 @@ private slots:
         QVERIFY(entry->survey({"/dev/ttyS0"}).isEmpty());
         const QVector<MasterEntry::Found> found = entry->survey({});
         QCOMPARE(found.size(), 2);
-        QCOMPARE(found.at(0).line, QStringLiteral("w1:w1_bus_master1  kernel 1-Wire master  1 device(s)  "
-                                                  "bulk conversion for root only"));
-        QCOMPARE(found.at(1).line, QStringLiteral("w1:w1_bus_master2  kernel 1-Wire master  2 device(s)"));
+        QVERIFY2(found.at(0).line.startsWith(QStringLiteral("w1:w1_bus_master1  kernel 1-Wire master  1 device(s)  "
+                                                             "bulk conversion for root only  no netlink raw access (")),
+                 qPrintable(found.at(0).line));
+        QVERIFY2(found.at(1).line.startsWith(QStringLiteral("w1:w1_bus_master2  kernel 1-Wire master  2 device(s)  no netlink")),
+                 qPrintable(found.at(1).line));
     }
 };
 

@@ -1078,8 +1078,12 @@ number</translation>
 <context>
     <name>W1Master</name>
     <message>
-        <source>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</source>
-        <translation>no access to netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+        <source>нет доступа к netlink: %1</source>
+        <translation>no netlink access: %1</translation>
+    </message>
+    <message>
+        <source>питание от линии данных: %1</source>
+        <translation>powered from the data line: %1</translation>
     </message>
 </context>
 <context>

@@ -1080,8 +1080,12 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 <context>
     <name>W1Master</name>
     <message>
-        <source>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</source>
-        <translation>нет доступа к netlink: the program reads the kernel&apos;s 1-Wire masters through sysfs, which gives it the thermometers only</translation>
+        <source>нет доступа к netlink: %1</source>
+        <translation>нет доступа к netlink: %1</translation>
+    </message>
+    <message>
+        <source>питание от линии данных: %1</source>
+        <translation>питание от линии данных: %1</translation>
     </message>
 </context>
 <context>

@@ -76,6 +76,10 @@ public:
     // Masters built on Qt objects with thread affinity (a serial port) or on
     // a driver library of unknown threading say no, and are measured in turn.
     virtual bool runsInAnyThread() const { return false; }
+    // True right after a Convert T to every device that the adapter carried
+    // to its end before it returned (the Linux kernel's bulk conversion
+    // returns when the devices are done): the caller need not wait again.
+    virtual bool conversionFinished() const { return false; }
 };
 
 inline short BusBackend::blockIO(int32_t session, unsigned char *buffer, short length)

@@ -1,5 +1,6 @@
 #include "bus/w1backend.h"
 
+#include "bus/w1netlink.h"
 #include "bus/w1sysfs.h"
 
 #include <QFile>
@@ -37,13 +38,19 @@ MasterEntry W1Backend::masterEntry()
     entry.open = [](const QString &selector, QString *) -> std::unique_ptr<BusBackend> {
         return std::make_unique<W1Backend>(selector);
     };
-    // Per master: w1:NAME, its device count and whether this process may
-    // trigger the bulk conversion. Not reached through a serial port.
+    // Per master: w1:NAME, its device count, whether this process may
+    // trigger the bulk conversion and whether it has raw access through the
+    // kernel's w1 connector. Not reached through a serial port.
     entry.survey = [](const QStringList &ports) {
         QVector<MasterEntry::Found> found;
         if (!ports.isEmpty())
             return found;
-        for (const QString &master : W1Sysfs::masters()) {
+        const QStringList masters = W1Sysfs::masters();
+        W1Netlink netlink;
+        QString noNetlink;
+        if (!masters.isEmpty())
+            netlink.open(&noNetlink);
+        for (const QString &master : masters) {
             QStringList names;
             W1Sysfs::deviceNames(master, &names);
             const QString bulk = W1Sysfs::masterDir(master) + QStringLiteral("/therm_bulk_read");
@@ -51,6 +58,13 @@ MasterEntry W1Backend::masterEntry()
             if (QFile::exists(bulk))
                 line += W1Sysfs::writable(bulk) ? QStringLiteral("  bulk conversion")
                                                 : QStringLiteral("  bulk conversion for root only");
+            const uint32_t id = master.mid(int(qstrlen("w1_bus_master"))).toUInt();
+            if (!noNetlink.isEmpty())
+                line += QStringLiteral("  no netlink raw access (%1)").arg(noNetlink);
+            else if (!netlink.masters().contains(id))
+                line += QStringLiteral("  no netlink raw access (the kernel's w1 connector does not list it)");
+            else
+                line += QStringLiteral("  netlink raw access");
             found.append({line, true});
         }
         return found;

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <cstring>
 
 namespace {
@@ -16,6 +17,7 @@ const uint8_t kConvertT = 0x44;
 const uint8_t kReadScratchpad = 0xBE;
 const uint8_t kWriteScratchpad = 0x4E;
 const uint8_t kCopyScratchpad = 0x48;
+const uint8_t kReadPowerSupply = 0xB4;
 const uint8_t kDs18s20Family = 0x10;
 const uint8_t kDs28e17Family = 0x19;
 const int kScratchpadSize = 9;
@@ -55,6 +57,36 @@ W1Master::W1Master(const QString &selector)
     }
     if (!m_name.isEmpty())
         m_present = listDevices();
+    // The kernel names a master after its id, which the connector takes.
+    static const QRegularExpression numbered(QStringLiteral("^w1_bus_master(\\d+)$"));
+    const QRegularExpressionMatch match = numbered.match(m_name);
+    if (match.hasMatch())
+        m_masterId = match.captured(1).toUInt();
+}
+
+QString W1Master::netlinkProblem() const
+{
+    if (m_netlinkTried)
+        return m_netlinkProblem;
+    m_netlinkTried = true;
+    if (m_masterId == 0) {
+        m_netlinkProblem = m_name.isEmpty() ? QStringLiteral("no kernel 1-Wire master chosen")
+                                            : QStringLiteral("%1 is not a numbered kernel master").arg(m_name);
+        return m_netlinkProblem;
+    }
+    auto netlink = std::make_unique<W1Netlink>();
+    QString why;
+    if (!netlink->open(&why)) {
+        m_netlinkProblem = why;
+    } else if (!netlink->masters().contains(m_masterId)) {
+        m_netlinkProblem = QStringLiteral("the kernel's w1 connector does not list %1").arg(m_name);
+    } else {
+        m_netlink = std::move(netlink);
+        m_netlinkProblem.clear();
+    }
+    if (!m_netlinkProblem.isEmpty())
+        qCInfo(logInfo()).noquote() << QStringLiteral("w1: %1: no raw access through netlink: %2").arg(m_name, m_netlinkProblem);
+    return m_netlinkProblem;
 }
 
 QString W1Master::problem() const
@@ -85,8 +117,19 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
             return QStringLiteral("held by the kernel's w1_ds28e17 driver%1; its I2C sensors are the kernel's to read")
                 .arg(buses.isEmpty() ? QString() : QStringLiteral(" (") + buses.first() + QLatin1Char(')'));
     }
-    return QCoreApplication::translate("W1Master", "нет доступа к netlink: the program reads the kernel's 1-Wire "
-                                                   "masters through sysfs, which gives it the thermometers only");
+    const QString netlink = netlinkProblem();
+    if (!netlink.isEmpty())
+        return QCoreApplication::translate("W1Master", "нет доступа к netlink: %1").arg(netlink);
+    return therm ? powerProblem(device) : QString();
+}
+
+QString W1Master::powerProblem(const Rom &rom) const
+{
+    if (m_power.value(W1Sysfs::nameFromRom(rom.data())) != Power::Parasite)
+        return QString();
+    return QCoreApplication::translate("W1Master", "питание от линии данных: %1")
+        .arg(QStringLiteral("the kernel's w1 connector has no strong pull-up to convert it; "
+                            "w1_therm, which has, does not drive it"));
 }
 
 QStringList W1Master::takeOperations()
@@ -147,6 +190,9 @@ int W1Master::reset()
     m_all = false;
     m_selected = -1;
     m_toRead.clear();
+    m_pending.clear();
+    m_readAhead.clear();
+    m_conversionFinished = false;
     if (m_name.isEmpty())
         return -1;
     // The directory is the kernel's own account of the bus: a master that has
@@ -158,6 +204,7 @@ int W1Master::reset()
     // reset at overdrive timing, so the overdrive probe ends at standard speed.
     if (m_overdrive || m_roms.isEmpty())
         return 0;
+    probePower();
     m_phase = Phase::RomCommand;
     return 1;
 }
@@ -166,6 +213,14 @@ int W1Master::touchBit(int bit)
 {
     if (!m_present)
         return -1;
+    if (m_phase == Phase::Raw) {
+        if (bit)
+            return rawBlock(nullptr, 0, true);
+        // The connector moves whole bytes: a lone write slot of 0 cannot be
+        // made, and nothing this program drives needs one.
+        qCDebug(logWarning()) << "w1:" << m_name << "a single write slot cannot go through netlink";
+        return 0;
+    }
     // The kernel's reads and conversions are done when the file operation
     // returns, so a busy poll finds the device done; otherwise the line
     // stays high for a read slot, as with no device pulling it down.
@@ -174,9 +229,40 @@ int W1Master::touchBit(int bit)
 
 int W1Master::touchByte(int byte)
 {
+    uint8_t value = uint8_t(byte);
+    return block(&value, 1, false) < 0 ? -1 : value;
+}
+
+int W1Master::touchBlock(uint8_t *bytes, int length)
+{
+    return block(bytes, length, false);
+}
+
+int W1Master::touchBlockThenReadBit(uint8_t *bytes, int length)
+{
+    return block(bytes, length, true);
+}
+
+int W1Master::block(uint8_t *bytes, int length, bool thenReadBit)
+{
     if (!m_present)
         return -1;
-    const uint8_t value = uint8_t(byte);
+    int at = 0;
+    while (at < length && m_phase != Phase::Raw) {
+        bytes[at] = uint8_t(emulatedByte(bytes[at]));
+        ++at;
+    }
+    // The rest of the run after the command that went raw goes in the same
+    // request as its reset and selection.
+    if (m_phase == Phase::Raw) {
+        const int bit = rawBlock(bytes + at, length - at, thenReadBit);
+        return thenReadBit ? bit : length;
+    }
+    return thenReadBit ? touchBit(1) : length;
+}
+
+int W1Master::emulatedByte(uint8_t value)
+{
     switch (m_phase) {
     case Phase::RomCommand:
         if (value == RomCommand::kMatch) {
@@ -225,6 +311,7 @@ int W1Master::touchByte(int byte)
         if (m_written.size() == (m_roms.at(m_selected).at(0) == kDs18s20Family ? 2 : 3))
             writeScratchpadDone();
         return value;
+    case Phase::Raw:
     case Phase::Idle:
         break;
     }
@@ -234,18 +321,21 @@ int W1Master::touchByte(int byte)
 void W1Master::functionCommand(uint8_t command)
 {
     m_phase = Phase::Idle;
-    if (command == kConvertT) {
+    if (command == kConvertT && m_all) {
         // A conversion replaces what a Write Scratchpad left.
         m_writtenScratchpad.clear();
-        // One device: its w1_slave read converts it.
-        if (m_all)
-            triggerBulk();
+        // Those the connector converts are still converting when it answers.
+        m_conversionFinished = triggerBulk() && !convertRawThermometers();
         return;
     }
     if (m_all) {
-        // Other broadcasts (a hub's channels switched off, say) reach no
-        // device through sysfs; a lone device's scratchpad is still its own.
+        // Other broadcasts (a hub's channels switched off, a bridge's speed)
+        // go raw; a lone device's scratchpad is still its own.
         if (command != kReadScratchpad || m_roms.size() != 1) {
+            if (netlinkProblem().isEmpty()) {
+                beginRaw(command);
+                return;
+            }
             const QString key = QStringLiteral("broadcast %1").arg(command);
             if (!m_warned.contains(key)) {
                 m_warned << key;
@@ -259,17 +349,206 @@ void W1Master::functionCommand(uint8_t command)
     if (m_selected < 0)
         return;
     const Rom rom = m_roms.at(m_selected);
-    const bool therm = W1Sysfs::thermFamily(rom.at(0));
-    if (therm && command == kReadScratchpad) {
-        readScratchpad();
-    } else if (therm && command == kWriteScratchpad && rom.at(0) != kDs18s20Family) {
-        m_written.clear();
-        m_phase = Phase::WritingScratchpad;
-    } else if (therm && command == kCopyScratchpad) {
-        copyScratchpad();
-    } else {
-        unreachable(rom, command);
+    if (!needsRaw(rom, command)) {
+        if (command == kConvertT) {
+            // One device: its w1_slave read converts it.
+            m_writtenScratchpad.clear();
+        } else if (command == kReadScratchpad) {
+            readScratchpad();
+        } else if (command == kWriteScratchpad) {
+            m_written.clear();
+            m_phase = Phase::WritingScratchpad;
+        } else if (command == kCopyScratchpad) {
+            copyScratchpad();
+        }
+        return;
     }
+    // A thermometer the connector would convert without the strong pull-up
+    // it may need is not converted: its power source must be known.
+    const bool unpowered = command == kConvertT && m_power.value(W1Sysfs::nameFromRom(rom.data())) != Power::External;
+    if (deviceProblem(rom.data()).isEmpty() && netlinkProblem().isEmpty() && !unpowered)
+        beginRaw(command);
+    else
+        unreachable(rom, command);
+}
+
+bool W1Master::rawThermometer(const Rom &rom) const
+{
+    const QString dir = devicePath(rom);
+    return W1Sysfs::thermFamily(rom.at(0)) && !QFile::exists(dir + QStringLiteral("/w1_slave")) && QFile::exists(dir);
+}
+
+bool W1Master::needsRaw(const Rom &rom, uint8_t command) const
+{
+    if (!W1Sysfs::thermFamily(rom.at(0)) || rawThermometer(rom))
+        return true;
+    // What w1_slave carries; the DS18S20 has no configuration to write.
+    return !(command == kConvertT || command == kReadScratchpad || command == kCopyScratchpad
+             || (command == kWriteScratchpad && rom.at(0) != kDs18s20Family));
+}
+
+void W1Master::beginRaw(uint8_t command)
+{
+    QByteArray selection;
+    if (m_all) {
+        selection += char(RomCommand::kSkip);
+    } else {
+        selection += char(RomCommand::kMatch);
+        selection += QByteArray(reinterpret_cast<const char *>(m_roms.at(m_selected).data()), 8);
+    }
+    selection += char(command);
+    m_pending = {{W1Netlink::Reset, QByteArray()}, {W1Netlink::Write, selection}};
+    m_readAhead.clear();
+    m_phase = Phase::Raw;
+}
+
+// Carries the rest of a raw transaction's run (and the reset and selection
+// still pending) in one request. A transaction may take several requests
+// (a busy poll, then the statuses); the kernel may use the bus between them
+// (its own search, a w1_slave read), which the drivers' status and CRC
+// checks catch like any disturbed exchange.
+int W1Master::rawBlock(uint8_t *bytes, int length, bool thenReadBit)
+{
+    QVector<W1Netlink::Command> commands;
+    commands.swap(m_pending);
+    bool reading = length > 0;
+    for (int i = 0; i < length; ++i)
+        reading = reading && bytes[i] == 0xFF;
+    // Read slots go first to what an earlier poll already read.
+    int ahead = 0;
+    int dataAt = -1, pollAt = -1;
+    if (reading) {
+        ahead = qMin(length, m_readAhead.size());
+        std::memcpy(bytes, m_readAhead.constData(), size_t(ahead));
+        m_readAhead.remove(0, ahead);
+        if (length > ahead) {
+            dataAt = commands.size();
+            commands.append({W1Netlink::Read, QByteArray(length - ahead, char(0xFF))});
+        }
+    } else if (length > 0) {
+        m_readAhead.clear();
+        dataAt = commands.size();
+        commands.append({W1Netlink::Touch, QByteArray(reinterpret_cast<const char *>(bytes), length)});
+    }
+    if (thenReadBit) {
+        // The connector has no single read slot: a busy poll reads a byte,
+        // which a device still busy answers with ones. Anything else is the
+        // first byte the device had to give, kept for the read that follows.
+        m_readAhead.clear();
+        pollAt = commands.size();
+        commands.append({W1Netlink::Read, QByteArray(1, char(0xFF))});
+    }
+    QVector<W1Netlink::Reply> replies;
+    if (!commands.isEmpty() && !sendRaw(commands, &replies)) {
+        // Answered as by a device gone silent: ones, and busy for ever.
+        m_phase = Phase::Idle;
+        m_readAhead.clear();
+        if (reading)
+            std::memset(bytes + ahead, 0xFF, size_t(length - ahead));
+        return thenReadBit ? 1 : length;
+    }
+    if (dataAt >= 0)
+        std::memcpy(bytes + ahead, replies.at(dataAt).data.constData(), size_t(length - ahead));
+    if (pollAt >= 0) {
+        const uint8_t poll = uint8_t(replies.at(pollAt).data.at(0));
+        if (poll != 0xFF)
+            m_readAhead.append(char(poll));
+    }
+    return thenReadBit ? (m_readAhead.isEmpty() ? 1 : 0) : length;
+}
+
+bool W1Master::sendRaw(const QVector<W1Netlink::Command> &commands, QVector<W1Netlink::Reply> *replies)
+{
+    if (!netlinkProblem().isEmpty())
+        return false;
+    QStringList names;
+    for (const W1Netlink::Command &command : commands) {
+        switch (command.code) {
+        case W1Netlink::Reset:
+            names << QStringLiteral("reset");
+            break;
+        case W1Netlink::Write:
+            names << QStringLiteral("write");
+            break;
+        case W1Netlink::Touch:
+            names << QStringLiteral("touch");
+            break;
+        case W1Netlink::Read:
+            names << QStringLiteral("read");
+            break;
+        default:
+            names << QString::number(command.code);
+            break;
+        }
+    }
+    record(QStringLiteral("netlink ") + names.join(QLatin1Char(' ')));
+    QString error;
+    if (m_netlink->masterCommand(m_masterId, commands, replies, &error)) {
+        for (int i = 0; i < commands.size() && error.isEmpty(); ++i) {
+            const uint8_t status = replies->at(i).status;
+            // A reset nobody answered: the device left, and its reads give ones.
+            if (status != 0 && !(commands.at(i).code == W1Netlink::Reset && status == W1Netlink::kNoPresence))
+                error = QStringLiteral("command %1 of the request failed with status %2").arg(names.at(i)).arg(status);
+        }
+        if (error.isEmpty())
+            return true;
+    }
+    qCDebug(logWarning()).noquote() << QStringLiteral("w1: %1: netlink: %2").arg(m_name, error);
+    replies->clear();
+    return false;
+}
+
+void W1Master::probePower()
+{
+    QVector<Rom> unknown;
+    for (const Rom &rom : qAsConst(m_roms)) {
+        if (rawThermometer(rom) && !m_power.contains(W1Sysfs::nameFromRom(rom.data())))
+            unknown << rom;
+    }
+    if (unknown.isEmpty() || !netlinkProblem().isEmpty())
+        return;
+    // Read Power Supply: a parasite-powered device pulls the read slot low.
+    QVector<W1Netlink::Command> commands;
+    for (const Rom &rom : qAsConst(unknown)) {
+        QByteArray select(1, char(RomCommand::kMatch));
+        select += QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
+        select += char(kReadPowerSupply);
+        commands.append({W1Netlink::Reset, QByteArray()});
+        commands.append({W1Netlink::Write, select});
+        commands.append({W1Netlink::Read, QByteArray(1, char(0xFF))});
+    }
+    QVector<W1Netlink::Reply> replies;
+    if (!sendRaw(commands, &replies))
+        return;
+    for (int i = 0; i < unknown.size(); ++i) {
+        if (replies.at(3 * i).status == W1Netlink::kNoPresence)
+            continue;
+        const QString name = W1Sysfs::nameFromRom(unknown.at(i).data());
+        const bool external = uint8_t(replies.at(3 * i + 2).data.at(0)) & 1;
+        m_power.insert(name, external ? Power::External : Power::Parasite);
+        if (!external)
+            qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1: %2").arg(name, powerProblem(unknown.at(i)));
+    }
+}
+
+bool W1Master::convertRawThermometers()
+{
+    QVector<W1Netlink::Command> commands;
+    for (const Rom &rom : qAsConst(m_roms)) {
+        if (!rawThermometer(rom) || m_power.value(W1Sysfs::nameFromRom(rom.data())) != Power::External)
+            continue;
+        QByteArray select(1, char(RomCommand::kMatch));
+        select += QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
+        select += char(kConvertT);
+        commands.append({W1Netlink::Reset, QByteArray()});
+        commands.append({W1Netlink::Write, select});
+    }
+    // All in one request; the caller's wait covers them as it covers the
+    // kernel's bulk conversion.
+    QVector<W1Netlink::Reply> replies;
+    if (!commands.isEmpty())
+        sendRaw(commands, &replies);
+    return !commands.isEmpty();
 }
 
 void W1Master::readScratchpad()
@@ -300,18 +579,19 @@ void W1Master::readScratchpad()
     m_phase = Phase::Reading;
 }
 
-void W1Master::triggerBulk()
+bool W1Master::triggerBulk()
 {
     const QString path = W1Sysfs::masterDir(m_name) + QStringLiteral("/therm_bulk_read");
     if (m_bulkRefused || !QFile::exists(path))
-        return;
+        return false;
     if (!W1Sysfs::writable(path) || !writeAttribute(path, QByteArrayLiteral("trigger\n"))) {
         // Only root may write it: each device then converts on its read.
         m_bulkRefused = true;
         qCInfo(logInfo()) << "w1:" << m_name << "therm_bulk_read may not be written; each thermometer converts on its read";
-        return;
+        return false;
     }
     record(QStringLiteral("write therm_bulk_read trigger"));
+    return true;
 }
 
 void W1Master::writeScratchpadDone()
@@ -378,7 +658,10 @@ void W1Master::unreachable(const Rom &rom, uint8_t command)
     qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1 not read (command 0x%2): %3")
                                            .arg(name)
                                            .arg(command, 2, 16, QLatin1Char('0'))
-                                           .arg(why.isEmpty() ? QStringLiteral("нет доступа к netlink") : why);
+                                           .arg(why.isEmpty() ? QStringLiteral("питание от линии данных: its power "
+                                                                               "source could not be read, so it is not "
+                                                                               "converted without the strong pull-up")
+                                                              : why);
 }
 
 void W1Master::setOverdriveTiming(bool on)
@@ -401,6 +684,8 @@ int W1Master::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t disc
     if (!m_present)
         return -1;
     m_phase = Phase::Idle;
+    m_pending.clear();
+    m_readAhead.clear();
     std::memset(rom, 0, 8);
     std::memset(discrepancies, 0, 8);
     // Only a Search ROM walks the list: after any other command (an Alarm

@@ -309,3 +309,8 @@ QString WireBackend::description() const
 {
     return QStringLiteral("1-Wire master");
 }
+
+bool WireBackend::conversionFinished() const
+{
+    return m_master->conversionFinished();
+}

@@ -45,6 +45,7 @@ public:
     short oneWireLevel(int32_t session, short operation, short levelType, short primed) override;
     short crc(short length, unsigned char *buffer, unsigned short seed, short crcType) override;
     QString description() const override;
+    bool conversionFinished() const override;
 
     // The result of any call on a session that is not valid.
     static const short kInvalidSession = -200;

@@ -48,6 +48,10 @@ public:
     // device on the bus follows, so the device counts that otherwise prove
     // it are not needed.
     virtual bool overdriveResetProvesAll() const { return false; }
+    // True right after a Convert T to every device that the master carried
+    // to its end before it returned; false for a master on the wire, where
+    // the devices convert while the caller waits.
+    virtual bool conversionFinished() const { return false; }
     // Armed: the line is held strongly high from the end of the next byte
     // until disarmed or the next reset (power for converting parasite-powered chips).
     virtual void setStrongPullup(bool armed) = 0;

@@ -17,6 +17,11 @@ void Tmex::waitKeepingSession(int32_t session, int ms)
     }
 }
 
+bool Tmex::conversionFinished() const
+{
+    return m_backend && m_backend->conversionFinished();
+}
+
 short Tmex::blockIO(int32_t session, QByteArray &run)
 {
     return TMBlockIO(session, reinterpret_cast<unsigned char *>(run.data()), short(run.size()));

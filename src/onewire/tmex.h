@@ -56,6 +56,9 @@ public:
     // and calling TMValidSession, which keeps the session alive during a
     // conversion.
     void waitKeepingSession(int32_t session, int ms);
+    // Whether the Convert T to every device just sent is already done
+    // (BusBackend::conversionFinished); no bus traffic.
+    bool conversionFinished() const;
 
     // TMBlockIO over the bytes of `run`, each replaced by the byte read back:
     // its length, negative on error.

@@ -66,7 +66,10 @@ void Ds18x20::convert()
     // pull-up, armed here to start right after the command byte.
     m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
     m_tmex.TMTouchByte(*m_session, kConvertT);
-    waitWhileBusy(m_waitMs);
+    // A master that converted the whole bus before it returned (the
+    // kernel's bulk conversion) has waited already.
+    if (!m_tmex.conversionFinished())
+        waitWhileBusy(m_waitMs);
     m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
 }
 
