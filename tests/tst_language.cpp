@@ -69,7 +69,8 @@ QMap<QString, Message> readTs(const QString &path, QString *error)
             current.source = xml.readElementText();
         } else if (xml.name() == QLatin1String("translation")) {
             current.type = xml.attributes().value(QLatin1String("type")).toString();
-            current.translation = xml.readElementText();
+            // A plural's forms are child elements: take them all.
+            current.translation = xml.readElementText(QXmlStreamReader::IncludeChildElements);
             messages.insert(current.context + QLatin1Char('|') + current.source, current);
         }
     }
