@@ -51,6 +51,24 @@ QByteArray romOf(const char *hex)
 
 // Every channel value of the device with this ROM; empty when it is not
 // listed or has no value.
+// The failure texts of a device's channels without a value.
+QStringList failuresOf(MeasurementSession &session, const QByteArray &rom)
+{
+    uint64_t key = 0;
+    for (char byte : rom)
+        key = (key << 8) | uint8_t(byte);
+    QStringList failures;
+    for (SensorDevice *device : session.allDevices()) {
+        if (device->key != key)
+            continue;
+        for (const SensorChannel &channel : device->channels) {
+            if (std::isnan(channel.value))
+                failures << channel.failure;
+        }
+    }
+    return failures;
+}
+
 QVector<double> valuesOf(MeasurementSession &session, const QByteArray &rom)
 {
     uint64_t key = 0;
@@ -271,6 +289,8 @@ private slots:
         QVERIFY(valuesOf(session, parasite).isEmpty());
         const QString problem = backend.deviceProblem(reinterpret_cast<const uint8_t *>(parasite.constData()));
         QVERIFY2(problem.startsWith(QStringLiteral("питание от линии данных: ")), qPrintable(problem));
+        // The table's tooltip gives that reason, not a bare failure.
+        QCOMPARE(failuresOf(session, parasite), QStringList{problem});
         QVERIFY(backend.deviceProblem(reinterpret_cast<const uint8_t *>(powered.constData())).isEmpty());
         QVERIFY(log.texts().join('\n').contains(nameOf(parasite) + QStringLiteral(": питание от линии данных")));
         // Its power was asked once; it was never sent a Convert T, nor read.

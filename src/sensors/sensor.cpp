@@ -5,8 +5,10 @@
 #include "i2c/i2csensortypes.h"
 #include "onewire/adapter.h"
 #include "onewire/familynames.h"
+#include "onewire/tmex.h"
 #include "base/clock.h"
 #include "base/cpumeter.h"
+#include "bus/busbackend.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
 #include "sensors/max31850.h"
@@ -15,6 +17,7 @@
 #include <QScopedValueRollback>
 #include <QSet>
 #include <QTime>
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -329,6 +332,20 @@ int Sensor::readDevice(SensorDevice &device)
     ReadContext context{this, m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer, m_broadcastDone,
                         m_activeBridge, failure};
     const int result = family->read(context, device);
+    // A device the master cannot reach at all (the kernel's bus without raw
+    // access, a parasite device it cannot convert) fails for that reason,
+    // which the table should show rather than a bare "no answer".
+    BusBackend *backend = m_adapter.tmex().backend();
+    const bool failed = std::any_of(device.channels.cbegin(), device.channels.cend(),
+                                    [](const SensorChannel &channel) { return std::isnan(channel.value); });
+    if (backend && failed) {
+        uint8_t rom[8];
+        for (int i = 0; i < 8; ++i)
+            rom[i] = uint8_t(romBuffer[i]);
+        const QString unreachable = backend->deviceProblem(rom);
+        if (!unreachable.isEmpty())
+            failure = unreachable;
+    }
     for (int i = 0; i < device.channels.size(); ++i) {
         SensorChannel &channel = device.channels[i];
         channel.missed = i < before.size() && channel.reading == before.at(i);
