@@ -11,6 +11,8 @@
 #include "gui/trendplot.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"
+#include "sim/simds18b20.h"
+#include "sim/simpt100emulator.h"
 #include "support/orvexctlrun.h"
 #include "support/windowrig.h"
 #include "table/tableman.h"
@@ -22,6 +24,8 @@
 #include <QDirIterator>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSet>
+#include <QStatusBar>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -271,6 +275,64 @@ private slots:
         QCOMPARE(appSettings().value(QLatin1String(Language::kSettingsKey)).toString(),
                  language == QLatin1String("ru") ? QStringLiteral("en") : QStringLiteral("ru"));
         QCOMPARE(rig.dialogs.history().value(0).text, expected.at(7));
+    }
+
+    // In English every dialog the window's commands open — the start-up
+    // questions, About, the separators, calibration refused and reset, the
+    // alarm limits with a bad entry, a thermometer's thresholds, the
+    // language choice — and the status texts carry no Russian word.
+    void everyDialogInEnglish()
+    {
+        QVERIFY(Language::install(QCoreApplication::instance(), QStringLiteral("en")));
+        Clock::setVirtual();
+        WindowRig rig;
+        rig.switches.pt100Mode = true;
+        rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x21), 21.0));
+        rig.f.add(std::make_unique<SimPt100Emulator>(SimFixture::rom(0x3B, 0x17), 36.6, 0.25f));
+        rig.start([](const DialogRequest &request) {
+            // Record nothing; every question is declined, every input given.
+            DialogAnswer answer = DialogAnswer::pressed(QMessageBox::No, true);
+            if (request.kind == DialogRequest::InputInt)
+                answer.intValue = request.intValue;
+            if (request.kind == DialogRequest::InputText)
+                answer.textValue = QStringLiteral("bad");
+            return ScriptedDialogs::Answer(answer);
+        });
+        rig.tick();
+        for (const char *action : {"action_7", "action_11"})
+            rig.child<QAction>(action)->trigger();
+        for (const char *button : {"btnCalibrate", "btnResetCal"})
+            rig.child<QAbstractButton>(button)->click();
+        auto *view = rig.child<QTableView>("tblSens");
+        for (int row = 0; row < view->model()->rowCount(); ++row) {
+            view->selectRow(row);
+            emit view->customContextMenuRequested(QPoint(2, 2));
+            QMenu *menu = rig.window->findChildren<QMenu *>().last();
+            for (QAction *action : menu->actions()) {
+                if (!action->text().contains(QLatin1String("chart")))
+                    action->trigger();
+            }
+            menu->close();
+            rig.tickAfter(5000);
+        }
+        rig.window->findChild<QMenu *>(QStringLiteral("menuLanguage"))->actions().at(2)->trigger();
+
+        const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+        QSet<QString> titles;
+        for (const DialogRequest &request : rig.dialogs.history()) {
+            titles << request.title;
+            // "Язык / Language" is the one title meant for both.
+            QString seen = request.title + QLatin1Char('|') + request.text + QLatin1Char('|') + request.whatsThis;
+            seen.remove(QStringLiteral("Язык / Language"));
+            QVERIFY2(!seen.contains(cyrillic), qPrintable(seen));
+        }
+        // About, the separators, calibration, its reset, the limits and their
+        // refusal, the thresholds, the language: every kind was asked.
+        QVERIFY2(titles.size() >= 7, qPrintable(QStringList(titles.values()).join(QLatin1Char('|'))));
+        for (QLabel *label : rig.window->statusBar()->findChildren<QLabel *>())
+            QVERIFY2(!label->text().contains(cyrillic), qPrintable(label->text()));
+        for (const char *label : {"lblUsbAdapter", "lblTimeTo", "lblInterval"})
+            QVERIFY2(!rig.text(label).contains(cyrillic), qPrintable(rig.text(label)));
     }
 
     // A first start fits the screen; a later one opens where the window was
