@@ -136,7 +136,7 @@ private slots:
         // file that failed last and, when several did, how many.
         QMap<int, QString> reported;
         for (const QString &line : orvexctl.err()) {
-            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^orvexctl: cycle (\\d+): (.*)$")).match(line);
+            const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^orvexctl: цикл (\\d+): (.*)$")).match(line);
             QVERIFY2(m.hasMatch(), qPrintable(line));
             reported.insert(m.captured(1).toInt(), m.captured(2));
         }

@@ -440,6 +440,64 @@ private slots:
         QCOMPARE(recorded[1], recorded[0]);
     }
 
+    // orvexctl's own texts, usage and usage errors, are English at the source
+    // and Russian under a Russian locale; both name the same options, and the
+    // Russian lines keep to the usage's width and alignment.
+    void orvexctlUsageInBothLanguages()
+    {
+        struct Expected
+        {
+            const char *language;
+            QString error;
+            QStringList inUsage; // lines of the error's usage and of --help begin so
+        };
+        const QList<Expected> expected{
+            {"LANGUAGE=ru",
+             "orvexctl: --cycles: нужно целое число от 0 (0 — до остановки)",
+             {"использование: orvexctl scan", "                  шина (по умолчанию: ORVEX_BUS, иначе",
+              "  --mqtt URL      публиковать", "  --cycles N      число циклов"}},
+            {"LANGUAGE=en",
+             "orvexctl: --cycles takes a whole number from 0 (0: until stopped)",
+             {"usage: orvexctl scan", "                  the bus (default: ORVEX_BUS, else",
+              "  --mqtt URL      publish", "  --cycles N      measurement cycles"}},
+        };
+        const QRegularExpression option(QStringLiteral("--[a-z][a-z0-9-]*"));
+        QSet<QString> options[2];
+        for (int i = 0; i < expected.size(); ++i) {
+            const Expected &e = expected.at(i);
+            const QStringList env{QString::fromLatin1(e.language)};
+            const OrvexctlRun refused =
+                runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"read", "--bus=sim", "--cycles", "many"}, env);
+            QCOMPARE(refused.exitCode, 2);
+            const QStringList lines = QString::fromUtf8(refused.err).split(QLatin1Char('\n'));
+            QCOMPARE(lines.value(0), e.error);
+            const OrvexctlRun help = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"--help"}, env);
+            QCOMPARE(help.exitCode, 0);
+            const QStringList helpLines = QString::fromUtf8(help.out).split(QLatin1Char('\n'));
+            for (const QString &begin : e.inUsage) {
+                QVERIFY2(lines.filter(QRegularExpression("^" + QRegularExpression::escape(begin))).size() == 1,
+                         qPrintable(begin + QStringLiteral(" not in:\n") + lines.join(QLatin1Char('\n'))));
+                QVERIFY2(helpLines.filter(QRegularExpression("^" + QRegularExpression::escape(begin))).size() == 1,
+                         qPrintable(begin));
+            }
+            for (const QString &line : lines.mid(1)) {
+                // The Russian is wrapped to 100 columns (the default template excepted).
+                if (i == 0)
+                    QVERIFY2(line.size() <= 100 || line.contains(QLatin1String("%DATE%")), qPrintable(line));
+                for (QRegularExpressionMatchIterator it = option.globalMatch(line); it.hasNext();)
+                    options[i].insert(it.next().captured());
+            }
+            // The outputs' synopsis lines up under the read command's second line.
+            const int read = lines.indexOf(QRegularExpression(QStringLiteral(" +\\[--record DIR.*")));
+            QVERIFY(read > 0);
+            const QString outputs = lines.value(read + 1);
+            QVERIFY2(outputs.trimmed().startsWith(QLatin1String("[--")), qPrintable(outputs));
+            QCOMPARE(outputs.indexOf(QLatin1Char('[')), lines.at(read).indexOf(QLatin1Char('[')));
+        }
+        QVERIFY(options[0].size() > 20);
+        QCOMPARE(options[0], options[1]);
+    }
+
     // The template window has a title, and its warning about channels that
     // would share a name wraps inside the window instead of running past
     // its edge.

@@ -117,7 +117,7 @@ private slots:
                  "1 orvexctl: " + noPort);
         const Run read({"read", "--bus=serial:" + absent});
         QCOMPARE(QString::number(read.exitCode()) + " " + read.err().join('|') + read.out().join('|'),
-                 "1 orvexctl: cycle 1: " + noPort);
+                 "1 orvexctl: цикл 1: " + noPort);
     }
 
     // The operator's stored scan options apply: with "all types" off the
@@ -163,9 +163,9 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("error"); // how the first error line begins
         QTest::addColumn<bool>("oneLine");  // nothing follows it (no usage)
-        QTest::newRow("no command") << QStringList() << "orvexctl: no command" << false;
-        QTest::newRow("unknown command") << QStringList{"probe"} << "orvexctl: unknown command" << false;
-        QTest::newRow("another command's option") << QStringList{"scan", "--fast"} << "orvexctl: unknown option" << false;
+        QTest::newRow("no command") << QStringList() << "orvexctl: не указана команда" << false;
+        QTest::newRow("unknown command") << QStringList{"probe"} << "orvexctl: неизвестная команда «probe»" << false;
+        QTest::newRow("another command's option") << QStringList{"scan", "--fast"} << "orvexctl: неизвестный параметр «--fast»" << false;
         for (const char *bus : {"--bus=nonsense", "--bus=sim:", "--bus=tmex:", "--bus="})
             QTest::newRow(bus) << QStringList{"scan", bus} << QString(bus) + ":" << true;
         for (const char *option : {"--cycles", "--interval"}) {
@@ -224,7 +224,7 @@ private slots:
             cycles.insert(line.section('\t', 0, 0));
         QVERIFY(cycles.size() >= 4);
         for (const QString &cycle : cycles) {
-            const QString expected = QStringLiteral("orvexctl: cycle %1: Ошибка записи файла T0.csv").arg(cycle);
+            const QString expected = QStringLiteral("orvexctl: цикл %1: Ошибка записи файла T0.csv").arg(cycle);
             QVERIFY2(run.err().filter(QRegularExpression("^" + QRegularExpression::escape(expected) + "( |$)")).size() == 1,
                      qPrintable(expected + QStringLiteral(" missing from:\n") + run.err().join('\n')));
         }
@@ -245,7 +245,7 @@ private slots:
             ::kill(run.process().processId(), signal);
             QVERIFY(run.finish(30000));
             QCOMPARE(run.exitCode(), 0);
-            QCOMPARE(run.err(), QStringList("orvexctl: --record: made the folder \"" + folder + "\""));
+            QCOMPARE(run.err(), QStringList("orvexctl: --record: создана папка «" + folder + "»"));
             const int lines = run.out().size();
             QVERIFY2(lines % 8 == 0, qPrintable(QString::number(lines)));
             const QStringList files = QDir(folder).entryList({"*.csv"});
@@ -317,7 +317,7 @@ private slots:
             const Run run(args);
             QCOMPARE(run.exitCode(), 0);
             QVERIFY(run.err().isEmpty());
-            QVERIFY(run.out().value(0).startsWith("usage: orvexctl scan"));
+            QVERIFY(run.out().value(0).startsWith("использование: orvexctl scan"));
             QVERIFY(run.out().filter(QRegularExpression("^\\s+orvexctl read ")).size() == 1);
         }
         const Run version({"--version"});

@@ -849,6 +849,224 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     </message>
 </context>
 <context>
+    <name>Orvexctl</name>
+    <message>
+        <source>  --alarm CHANNEL=LOW:HIGH  alarm limits of a channel (repeatable): CHANNEL is the ROM as
+                  `read` prints it, then /SUB for a subchannel other than 0 and
+                  /HUB/ADDRESS behind a bridge; either bound may be empty; optional
+                  hysteresis=H delay=N nodata=N after a space; transitions go to
+                  standard error and alarms.csv in the --record folder
+  --alarms FILE   the same lines, one a line (# starts a comment)
+</source>
+        <translation>  --alarm CHANNEL=LOW:HIGH  пороги тревоги канала (можно повторять): CHANNEL — ROM, как его
+                  выводит `read`, затем /SUB для подканала, отличного от 0, и
+                  /HUB/ADDRESS за мостом; любая граница может быть пустой; после пробела
+                  можно указать hysteresis=H delay=N nodata=N; переходы выводятся
+                  в стандартный поток ошибок и в alarms.csv в папке --record
+  --alarms FILE   те же строки, по одной в строке (# начинает комментарий)
+</translation>
+    </message>
+    <message>
+        <source>usage: orvexctl scan [--bus=VALUE ...] [--verbose]
+       orvexctl ports [PORT...]
+       orvexctl types
+       orvexctl thresholds ROM TL:TH [--bus=VALUE ...] [--fast] [--verbose]
+       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]
+                     [--record DIR [--template TEMPLATE]] [--verbose]
+</source>
+        <translation>использование: orvexctl scan [--bus=VALUE ...] [--verbose]
+               orvexctl ports [PORT...]
+               orvexctl types
+               orvexctl thresholds ROM TL:TH [--bus=VALUE ...] [--fast] [--verbose]
+               orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]
+                             [--record DIR [--template TEMPLATE]] [--verbose]
+</translation>
+    </message>
+    <message>
+        <source>  --cycles N      measurement cycles to run (default 1); 0: until stopped (SIGTERM, SIGINT), which
+                  ends the cycle under way, writes out files and queue, and exits 0
+  --interval S    seconds from the start of one cycle to the next (default 0)
+  --fast          simulated bus only: run in virtual time, without real waiting; over a serial
+                  bus, the emulated adapter&apos;s clock file in ORVEX_SHARED_CLOCK (ds2480-emu --clock)
+  --start T       with --fast: the virtual clock&apos;s start, local time yyyy-MM-ddThh:mm:ss (default: now)
+  --help, -h      print this text and stop; --version: print the version and stop
+  --record DIR    write the measurement files into the folder DIR (made when missing), as the window does
+  --template TEMPLATE  file-name template for --record (default: the stored setting
+                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)
+  --verbose       print the program&apos;s log messages on standard error
+  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there
+  types           the chip types a bus file (sim:FILE) may hold: default family and the keys each reads
+</source>
+        <translation>  --cycles N      число циклов измерения (по умолчанию 1); 0 — до остановки (SIGTERM, SIGINT):
+                  текущий цикл завершается, файлы и очередь дописываются, код выхода 0
+  --interval S    секунд от начала одного цикла до начала следующего (по умолчанию 0)
+  --fast          только для имитируемой шины: работа в виртуальном времени, без настоящих
+                  ожиданий; на последовательной шине — по файлу часов эмулятора адаптера
+                  в ORVEX_SHARED_CLOCK (ds2480-emu --clock)
+  --start T       с --fast: начало виртуальных часов, местное время yyyy-MM-ddThh:mm:ss
+                  (по умолчанию — текущее)
+  --help, -h      вывести этот текст и завершить работу; --version: вывести версию и завершить
+  --record DIR    записывать файлы измерений в папку DIR (создаётся, если её нет), как окно
+  --template TEMPLATE  шаблон имён файлов для --record (по умолчанию — сохранённая настройка
+                  Settings/OutFileFormat, иначе %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)
+  --verbose       выводить сообщения журнала программы в стандартный поток ошибок
+  ports           последовательные порты (или указанные PORT) и отвечает ли на них адаптер DS2480B
+  types           типы микросхем, допустимые в файле шины (sim:FILE): семейство по умолчанию
+                  и ключи, которые читает каждый тип
+</translation>
+    </message>
+    <message>
+        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
+  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
+  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
+  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
+</source>
+        <translation>коды выхода: 0 — выполнено; 1 — адаптер не открылся (ports: ни один DS2480B не ответил);
+  2 — неверный параметр, шина или файл (нечитаемый файл пароля MQTT или файл УЦ, файл УЦ без
+  сертификата, очередь занята); 3 — брокер MQTT отверг учётные данные или не удалось установить
+  TLS; 4 — брокер MQTT вообще недоступен; 5 — показания не доставлены: брокер не принял их все
+  за время ожидания в конце (они остаются в очереди) или очередь не смогла сохранить часть из них
+  (они потеряны); запуск, остановленный сигналом, завершается с кодом 0, если всё недоставленное
+  осталось в очереди; 6 — пороги не записаны в термометр
+</translation>
+    </message>
+    <message>
+        <source>the bus (default: ORVEX_BUS, else %1)</source>
+        <translation>шина (по умолчанию: ORVEX_BUS, иначе %1)</translation>
+    </message>
+    <message>
+        <source>, else </source>
+        <translation>, иначе </translation>
+    </message>
+    <message>
+        <source>no I2C sensor answers</source>
+        <translation>ни один датчик I2C не отвечает</translation>
+    </message>
+    <message>
+        <source>cycle %1</source>
+        <translation>цикл %1</translation>
+    </message>
+    <message>
+        <source>no serial ports</source>
+        <translation>нет последовательных портов</translation>
+    </message>
+    <message>
+        <source>--cycles takes a whole number from 0 (0: until stopped)</source>
+        <translation>--cycles: нужно целое число от 0 (0 — до остановки)</translation>
+    </message>
+    <message>
+        <source>--interval takes whole seconds from 0 to 86400</source>
+        <translation>--interval: нужно целое число секунд от 0 до 86400</translation>
+    </message>
+    <message>
+        <source>--start takes a local time yyyy-MM-ddThh:mm:ss</source>
+        <translation>--start: нужно местное время в виде yyyy-MM-ddThh:mm:ss</translation>
+    </message>
+    <message>
+        <source>--record takes a folder</source>
+        <translation>--record: нужна папка</translation>
+    </message>
+    <message>
+        <source>--template takes a file-name template</source>
+        <translation>--template: нужен шаблон имён файлов</translation>
+    </message>
+    <message>
+        <source>unknown option &quot;%1&quot;</source>
+        <translation>неизвестный параметр «%1»</translation>
+    </message>
+    <message>
+        <source>--start needs --fast</source>
+        <translation>--start требует --fast</translation>
+    </message>
+    <message>
+        <source>--start takes a local time yyyy-MM-ddThh:mm:ss, not &quot;%1&quot;</source>
+        <translation>--start: нужно местное время в виде yyyy-MM-ddThh:mm:ss, а не «%1»</translation>
+    </message>
+    <message>
+        <source>--template needs --record</source>
+        <translation>--template требует --record</translation>
+    </message>
+    <message>
+        <source>&quot;%1&quot; is no folder and cannot be made one</source>
+        <translation>«%1» — не папка, и создать её нельзя</translation>
+    </message>
+    <message>
+        <source>made the folder &quot;%1&quot;</source>
+        <translation>создана папка «%1»</translation>
+    </message>
+    <message>
+        <source>--fast needs a simulated bus, or the emulated adapter&apos;s clock file in ORVEX_SHARED_CLOCK</source>
+        <translation>--fast требует имитируемой шины или файла часов эмулятора адаптера в ORVEX_SHARED_CLOCK</translation>
+    </message>
+    <message>
+        <source>no command</source>
+        <translation>не указана команда</translation>
+    </message>
+    <message>
+        <source>unknown command &quot;%1&quot;</source>
+        <translation>неизвестная команда «%1»</translation>
+    </message>
+    <message>
+        <source>thresholds takes a ROM and TL:TH in whole degrees, e.g. 28FF641E1D160300 10:30</source>
+        <translation>thresholds: нужны ROM и TL:TH в целых градусах, например 28FF641E1D160300 10:30</translation>
+    </message>
+    <message>
+        <source>the driver</source>
+        <translation>драйвер</translation>
+    </message>
+    <message>
+        <source>the one USB adapter when exactly one is plugged in</source>
+        <translation>USB-адаптер, если подключён ровно один</translation>
+    </message>
+    <message>
+        <source>the kernel&apos;s 1-Wire master when it has exactly one</source>
+        <translation>мастер 1-Wire ядра, если он ровно один</translation>
+    </message>
+    <message>
+        <source>  --metrics [ADDRESS:]PORT  serve /metrics for Prometheus; the address defaults
+                     to 127.0.0.1
+</source>
+        <translation>  --metrics [ADDRESS:]PORT  отдавать /metrics для Prometheus; адрес по умолчанию
+                     127.0.0.1
+</translation>
+    </message>
+    <message>
+        <source>  --owserver [ADDRESS:]PORT  serve the latest readings over the owserver protocol
+                     (owread, owdir, Home Assistant); the address defaults to
+                     127.0.0.1, the protocol&apos;s usual port is 4304
+</source>
+        <translation>  --owserver [ADDRESS:]PORT  отдавать последние показания по протоколу owserver
+                     (owread, owdir, Home Assistant); адрес по умолчанию
+                     127.0.0.1, обычный порт протокола — 4304
+</translation>
+    </message>
+    <message>
+        <source>  --mqtt URL      publish every reading to the MQTT broker mqtt://host[:port][/prefix] (mqtts:// for TLS)
+  --no-discovery  no Home Assistant discovery messages
+  --mqtt-client-id ID, --mqtt-user NAME, --mqtt-password-file FILE, --mqtt-ca FILE
+                  client identifier, user name, the file holding the password
+                  (else ORVEX_MQTT_PASSWORD), certificates of the broker&apos;s CA for mqtts
+  --mqtt-queue DIR  the folder of the queue kept while the broker is away
+  --mqtt-wait S   at the end, wait up to S seconds for the broker to take the queue (default 5)
+</source>
+        <translation>  --mqtt URL      публиковать каждое показание на брокере MQTT mqtt://host[:port][/prefix]
+                  (mqtts:// для TLS)
+  --no-discovery  без сообщений обнаружения Home Assistant
+  --mqtt-client-id ID, --mqtt-user NAME, --mqtt-password-file FILE, --mqtt-ca FILE
+                  идентификатор клиента, имя пользователя, файл с паролем
+                  (иначе ORVEX_MQTT_PASSWORD), сертификаты УЦ брокера для mqtts
+  --mqtt-queue DIR  папка очереди, которая копится, пока брокер недоступен
+  --mqtt-wait S   в конце ждать до S секунд, пока брокер примет очередь (по умолчанию 5)
+</translation>
+    </message>
+    <message>
+        <source>the demo bus</source>
+        <translation>демонстрационная шина</translation>
+    </message>
+</context>
+<context>
     <name>PublishQueue</name>
     <message>
         <source>не удалось создать папку очереди %1</source>

@@ -49,7 +49,8 @@ private:
 
 QString usage()
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "Orvexctl",
         "  --alarm CHANNEL=LOW:HIGH  alarm limits of a channel (repeatable): CHANNEL is the ROM as\n"
         "                  `read` prints it, then /SUB for a subchannel other than 0 and\n"
         "                  /HUB/ADDRESS behind a bridge; either bound may be empty; optional\n"

@@ -45,15 +45,24 @@ QTextStream &err()
     return stream;
 }
 
-const char kUsageCommands[] =
+QString translated(const char *source)
+{
+    return QCoreApplication::translate("Orvexctl", source);
+}
+
+// orvexctl's own texts are English at the source; the Russian comes from the
+// translation like the window's English does.
+const char kUsageCommands[] = QT_TRANSLATE_NOOP(
+    "Orvexctl",
     "usage: orvexctl scan [--bus=VALUE ...] [--verbose]\n"
     "       orvexctl ports [PORT...]\n"
     "       orvexctl types\n"
     "       orvexctl thresholds ROM TL:TH [--bus=VALUE ...] [--fast] [--verbose]\n"
     "       orvexctl read [--bus=VALUE ...] [--cycles N] [--interval S] [--fast [--start T]]\n"
-    "                     [--record DIR [--template TEMPLATE]] [--verbose]\n";
+    "                     [--record DIR [--template TEMPLATE]] [--verbose]\n");
 
-const char kUsageOptions[] =
+const char kUsageOptions[] = QT_TRANSLATE_NOOP(
+    "Orvexctl",
     "  --cycles N      measurement cycles to run (default 1); 0: until stopped (SIGTERM, SIGINT), which\n"
     "                  ends the cycle under way, writes out files and queue, and exits 0\n"
     "  --interval S    seconds from the start of one cycle to the next (default 0)\n"
@@ -66,15 +75,16 @@ const char kUsageOptions[] =
     "                  Settings/OutFileFormat, else %DATE%-%TIME%_%TS%%SC%_%SN1W%_%I2CSNH%_%I2CSNL%_%I2CA%_%MHCH%)\n"
     "  --verbose       print the program's log messages on standard error\n"
     "  ports           the serial ports (or the PORTs given) and whether a DS2480B adapter answers there\n"
-    "  types           the chip types a bus file (sim:FILE) may hold: default family and the keys each reads\n";
+    "  types           the chip types a bus file (sim:FILE) may hold: default family and the keys each reads\n");
 
-const char kExitCodes[] =
+const char kExitCodes[] = QT_TRANSLATE_NOOP(
+    "Orvexctl",
     "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
     "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
     "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;\n"
     "  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay\n"
     "  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when\n"
-    "  all it did not deliver stays queued; 6 thresholds were not written into the thermometer\n";
+    "  all it did not deliver stays queued; 6 thresholds were not written into the thermometer\n");
 
 // `words` after `line`, wrapped at 100 columns, further lines indented by
 // `indent` columns (where the options' texts begin).
@@ -108,14 +118,21 @@ QString usage(const QVector<OutputEntry> &outputs)
         forms[i].prepend(QLatin1String("| "));
     QStringList defaults;
     for (const MasterEntry *entry : MasterRegistry::defaultOrder())
-        defaults << entry->defaultUsage;
-    const QString defaultText =
-        QStringLiteral("the bus (default: ORVEX_BUS, else %1)").arg(defaults.join(QLatin1String(", else ")));
-    const QString outputsLine = wrapped(QString(21, QLatin1Char(' ')), OutputRegistry::synopsis(outputs), 21);
-    return QLatin1String(kUsageCommands) + (outputsLine.trimmed().isEmpty() ? QString() : outputsLine)
+        defaults << translated(entry->defaultUsage.toUtf8().constData());
+    const QString defaultText = QCoreApplication::translate("Orvexctl", "the bus (default: ORVEX_BUS, else %1)")
+                                    .arg(defaults.join(QCoreApplication::translate("Orvexctl", ", else ")));
+    // The outputs' options continue the last command's synopsis, lined up
+    // under its continuation line, whose indent differs with the language.
+    const QString commands = translated(kUsageCommands);
+    const QString lastLine = commands.section(QLatin1Char('\n'), -2, -2);
+    int indent = 0;
+    while (indent < lastLine.size() && lastLine.at(indent) == QLatin1Char(' '))
+        ++indent;
+    const QString outputsLine = wrapped(QString(indent, QLatin1Char(' ')), OutputRegistry::synopsis(outputs), indent);
+    return commands + (outputsLine.trimmed().isEmpty() ? QString() : outputsLine)
         + wrapped(QStringLiteral("  --bus="), forms)
         + wrapped(QString(18, QLatin1Char(' ')), defaultText.split(QLatin1Char(' ')))
-        + QLatin1String(kUsageOptions) + OutputRegistry::optionsUsage(outputs);
+        + translated(kUsageOptions) + OutputRegistry::optionsUsage(outputs);
 }
 
 struct ReadOptions
@@ -188,7 +205,7 @@ void describeBridge(const RomId &rom, MeasurementSession &session, int bus)
     SensorDevice device;
     session.readBridge(bus, rom, device);
     if (device.channels.isEmpty()) {
-        out() << "    no I2C sensor answers\n";
+        out() << "    " << QCoreApplication::translate("Orvexctl", "no I2C sensor answers") << "\n";
         return;
     }
     QStringList lines;
@@ -280,13 +297,14 @@ int read(MeasurementSession &session, const ReadOptions &options)
             if (session.busResult(bus).openResult == 1)
                 continue;
             opened = session.busResult(bus).openResult;
-            err() << "orvexctl: cycle " << cycle << ": " << openFailure(session.adapter(bus), session.backend(bus))
-                  << "\n";
+            err() << "orvexctl: " << QCoreApplication::translate("Orvexctl", "cycle %1").arg(cycle) << ": "
+                  << openFailure(session.adapter(bus), session.backend(bus)) << "\n";
         }
         if (recording) {
             const QString problem = session.recorder().problemText();
             if (!problem.isEmpty())
-                err() << "orvexctl: cycle " << cycle << ": " << problem << "\n";
+                err() << "orvexctl: " << QCoreApplication::translate("Orvexctl", "cycle %1").arg(cycle) << ": "
+                      << problem << "\n";
         }
         // Everything about a finished cycle is out before the next one
         // starts, so a stopped run loses none of it: the error lines first,
@@ -354,7 +372,7 @@ int ports(const QStringList &paths)
             found += entry.survey(paths);
     }
     if (found.isEmpty())
-        err() << "orvexctl: no serial ports\n";
+        err() << "orvexctl: " << QCoreApplication::translate("Orvexctl", "no serial ports") << "\n";
     bool answered = false;
     for (const MasterEntry::Found &f : found) {
         out() << f.line << "\n";
@@ -436,38 +454,38 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
         const bool read = command == QLatin1String("read");
         if (read && arg == QLatin1String("--cycles")) {
             if (!takeNumber(args, i, 0, 1000000, &options->cycles))
-                return usageError(QStringLiteral("--cycles takes a whole number from 0 (0: until stopped)"));
+                return usageError(QCoreApplication::translate("Orvexctl", "--cycles takes a whole number from 0 (0: until stopped)"));
         } else if (read && arg == QLatin1String("--interval")) {
             if (!takeNumber(args, i, 0, 86400, &options->intervalS))
-                return usageError(QStringLiteral("--interval takes whole seconds from 0 to 86400"));
+                return usageError(QCoreApplication::translate("Orvexctl", "--interval takes whole seconds from 0 to 86400"));
         } else if ((read || command == QLatin1String("thresholds")) && arg == QLatin1String("--fast")) {
             *fast = true;
         } else if (read && arg == QLatin1String("--start")) {
             if (!takeText(args, i, &startText))
-                return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss"));
+                return usageError(QCoreApplication::translate("Orvexctl", "--start takes a local time yyyy-MM-ddThh:mm:ss"));
             startGiven = true;
         } else if (read && arg == QLatin1String("--record")) {
             if (!takeText(args, i, &options->recordFolder) || options->recordFolder.isEmpty())
-                return usageError(QStringLiteral("--record takes a folder"));
+                return usageError(QCoreApplication::translate("Orvexctl", "--record takes a folder"));
         } else if (read && arg == QLatin1String("--template")) {
             if (!takeText(args, i, &templateText))
-                return usageError(QStringLiteral("--template takes a file-name template"));
+                return usageError(QCoreApplication::translate("Orvexctl", "--template takes a file-name template"));
             options->templateGiven = true;
         } else {
-            return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+            return usageError(QCoreApplication::translate("Orvexctl", "unknown option \"%1\"").arg(arg));
         }
     }
 
     if (startGiven) {
         if (!*fast)
-            return usageError(QStringLiteral("--start needs --fast"));
+            return usageError(QCoreApplication::translate("Orvexctl", "--start needs --fast"));
         *start = QDateTime::fromString(startText, QStringLiteral("yyyy-MM-ddThh:mm:ss"));
         if (!start->isValid())
-            return usageError(QStringLiteral("--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
+            return usageError(QCoreApplication::translate("Orvexctl", "--start takes a local time yyyy-MM-ddThh:mm:ss, not \"%1\"").arg(startText));
     }
     if (options->templateGiven) {
         if (options->recordFolder.isEmpty())
-            return usageError(QStringLiteral("--template needs --record"));
+            return usageError(QCoreApplication::translate("Orvexctl", "--template needs --record"));
         // As the template window takes a template: blank means the default,
         // characters that may not stand in a file name become "_".
         if (templateText.trimmed().isEmpty())
@@ -479,10 +497,14 @@ int takeOptions(QStringList &args, const QString &command, ReadOptions *options,
         const QFileInfo folder(options->recordFolder);
         if (!folder.isDir()) {
             if (folder.exists() || !QDir().mkpath(options->recordFolder)) {
-                err() << "orvexctl: --record: \"" << options->recordFolder << "\" is no folder and cannot be made one\n";
+                err() << "orvexctl: --record: "
+                      << QCoreApplication::translate("Orvexctl", "\"%1\" is no folder and cannot be made one")
+                             .arg(options->recordFolder)
+                      << "\n";
                 return 2;
             }
-            err() << "orvexctl: --record: made the folder \"" << options->recordFolder << "\"\n";
+            err() << "orvexctl: --record: "
+                  << QCoreApplication::translate("Orvexctl", "made the folder \"%1\"").arg(options->recordFolder) << "\n";
         }
         options->recordFolder = QDir::cleanPath(folder.absoluteFilePath());
         // File names may hold Russian letters; the window writes them in UTF-8.
@@ -502,8 +524,8 @@ int startVirtualClock(const std::vector<std::unique_ptr<BusBackend>> &buses, con
         return BusOption::simulated(bus.get()) != nullptr;
     });
     if (!simulated && sharedClock.isEmpty())
-        return usageError(QStringLiteral("--fast needs a simulated bus, or the emulated adapter's clock file "
-                                         "in ORVEX_SHARED_CLOCK"));
+        return usageError(QCoreApplication::translate("Orvexctl", "--fast needs a simulated bus, or the emulated "
+                                                             "adapter's clock file in ORVEX_SHARED_CLOCK"));
     const QDateTime begin = start.isValid() ? start : Clock::now();
     QString error;
     if (sharedClock.isEmpty()) {
@@ -523,10 +545,10 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
     args.removeAll(QStringLiteral("--verbose"));
 
     if (args.isEmpty())
-        return usageError(QStringLiteral("no command"));
+        return usageError(QCoreApplication::translate("Orvexctl", "no command"));
     // Asked for anywhere on the line, they answer alone.
     if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        out() << usage(outputs) << kExitCodes;
+        out() << usage(outputs) << translated(kExitCodes);
         out().flush();
         return 0;
     }
@@ -542,13 +564,13 @@ int orvexctlMain(QStringList args, const QVector<OutputEntry> &outputs)
         return types();
     const bool writesThresholds = command == QLatin1String("thresholds");
     if (command != QLatin1String("scan") && command != QLatin1String("read") && !writesThresholds)
-        return usageError(QStringLiteral("unknown command \"%1\"").arg(command));
+        return usageError(QCoreApplication::translate("Orvexctl", "unknown command \"%1\"").arg(command));
     QString thermometer;
     int lowCelsius = 0, highCelsius = 0;
     if (writesThresholds) {
         if (args.size() < 2 || args.at(0).startsWith(QLatin1Char('-'))
             || !parseThresholds(args.at(1), &lowCelsius, &highCelsius))
-            return usageError(QStringLiteral("thresholds takes a ROM and TL:TH in whole degrees, e.g. 28FF641E1D160300 10:30"));
+            return usageError(QCoreApplication::translate("Orvexctl", "thresholds takes a ROM and TL:TH in whole degrees, e.g. 28FF641E1D160300 10:30"));
         thermometer = args.takeFirst();
         args.removeFirst();
     }

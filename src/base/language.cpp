@@ -69,8 +69,7 @@ bool install(QCoreApplication *app, const QString &language)
         else
             delete qtTexts;
     }
-    if (language == QLatin1String(kRussian))
-        return true;
+    // Russian loads ours too: orvexctl's own texts are English at the source.
     auto *ours = new QTranslator(app);
     if (!ours->load(QLatin1String(":/translations/orvex_") + language)) {
         delete ours;

@@ -7,7 +7,8 @@ class QCoreApplication;
 class QSettings;
 
 // The language people read: the window's and orvexctl's texts and Qt's own.
-// The source texts are Russian; English comes from a translation built into
+// The window's source texts are Russian, orvexctl's own (its usage and usage
+// errors) English; the other language comes from a translation built into
 // the program. Data (files, settings keys, topics, payloads) never changes
 // with it.
 namespace Language {
@@ -36,9 +37,8 @@ QString forWindow(QSettings &settings);
 QString forConsole();
 
 // Installs the program's and Qt's translators for `language` into `app`
-// (they live as long as it). Russian installs Qt's Russian texts only, since
-// the program's sources are Russian already. Returns false when the
-// program's translation could not be loaded (the texts then stay Russian).
+// (they live as long as it). Returns false when the program's translation
+// could not be loaded (the texts then stay as in the sources).
 bool install(QCoreApplication *app, const QString &language);
 
 // The language last installed (kRussian before any).

@@ -51,7 +51,8 @@ struct MasterEntry
     // Its place in the default choice: 0 never chosen by default, else the
     // masters are tried in increasing order and the first backend wins.
     int defaultPlace = 0;
-    // How the usage text names it in the default choice ("the demo bus").
+    // How the usage text names it in the default choice ("the demo bus"):
+    // English, marked for translation in orvexctl's context, which translates it.
     QString defaultUsage;
     // The backend when this master is the evident choice, else null; *error
     // only when nothing after it could be tried either.

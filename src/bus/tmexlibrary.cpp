@@ -120,7 +120,7 @@ MasterEntry TmexLibrary::masterEntry()
         return load(path.isEmpty() ? installedDriverName() : path, error);
     };
     entry.defaultPlace = 1;
-    entry.defaultUsage = QStringLiteral("the driver");
+    entry.defaultUsage = QString::fromLatin1(QT_TRANSLATE_NOOP("Orvexctl", "the driver"));
     entry.choose = [](QString *) -> std::unique_ptr<BusBackend> {
 #ifdef _WIN32
         // Installed, the driver is what the machine was set up for; a

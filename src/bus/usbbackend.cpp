@@ -50,7 +50,7 @@ MasterEntry UsbBackend::masterEntry()
         return found;
     };
     entry.defaultPlace = 2;
-    entry.defaultUsage = QStringLiteral("the one USB adapter when exactly one is plugged in");
+    entry.defaultUsage = QString::fromLatin1(QT_TRANSLATE_NOOP("Orvexctl", "the one USB adapter when exactly one is plugged in"));
     // One adapter and nothing chosen: the operator plugged it in to use it.
     // With two or more the choice is the operator's (usb:...).
     entry.choose = [](QString *) -> std::unique_ptr<BusBackend> {

@@ -70,7 +70,7 @@ MasterEntry W1Backend::masterEntry()
         return found;
     };
     entry.defaultPlace = 3;
-    entry.defaultUsage = QStringLiteral("the kernel's 1-Wire master when it has exactly one");
+    entry.defaultUsage = QString::fromLatin1(QT_TRANSLATE_NOOP("Orvexctl", "the kernel's 1-Wire master when it has exactly one"));
     // The kernel drives a bus only where someone set one up (an overlay, a
     // module): with one master that is the bus meant.
     entry.choose = [](QString *) -> std::unique_ptr<BusBackend> {

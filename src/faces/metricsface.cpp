@@ -4,6 +4,7 @@
 
 #include "faces/faceoutput.h"
 
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QSettings>
 #include <arpa/inet.h>
@@ -28,8 +29,9 @@ bool MetricsConfig::takeOptions(QStringList &args, MetricsConfig *config, QStrin
 
 QString MetricsConfig::optionsUsage()
 {
-    return QStringLiteral("  --metrics [ADDRESS:]PORT  serve /metrics for Prometheus; the address defaults\n"
-                          "                     to 127.0.0.1\n");
+    return QCoreApplication::translate("Orvexctl",
+                                       "  --metrics [ADDRESS:]PORT  serve /metrics for Prometheus; the address defaults\n"
+                                       "                     to 127.0.0.1\n");
 }
 
 namespace {

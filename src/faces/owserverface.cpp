@@ -5,6 +5,7 @@
 #include "faces/owserverprotocol.h"
 
 #include <QAtomicInt>
+#include <QCoreApplication>
 #include <QHostAddress>
 #include <QSettings>
 #include <QTcpServer>
@@ -30,7 +31,8 @@ bool OwserverConfig::takeOptions(QStringList &args, OwserverConfig *config, QStr
 
 QString OwserverConfig::optionsUsage()
 {
-    return QStringLiteral(
+    return QCoreApplication::translate(
+        "Orvexctl",
         "  --owserver [ADDRESS:]PORT  serve the latest readings over the owserver protocol\n"
         "                     (owread, owdir, Home Assistant); the address defaults to\n"
         "                     127.0.0.1, the protocol's usual port is 4304\n");

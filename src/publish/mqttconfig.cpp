@@ -249,11 +249,12 @@ QString MqttConfig::brokerText() const
 
 const char *MqttConfig::optionsUsage()
 {
-    return "  --mqtt URL      publish every reading to the MQTT broker mqtt://host[:port][/prefix] (mqtts:// for TLS)\n"
+    return QT_TRANSLATE_NOOP("Orvexctl",
+                             "  --mqtt URL      publish every reading to the MQTT broker mqtt://host[:port][/prefix] (mqtts:// for TLS)\n"
            "  --no-discovery  no Home Assistant discovery messages\n"
            "  --mqtt-client-id ID, --mqtt-user NAME, --mqtt-password-file FILE, --mqtt-ca FILE\n"
            "                  client identifier, user name, the file holding the password\n"
            "                  (else ORVEX_MQTT_PASSWORD), certificates of the broker's CA for mqtts\n"
            "  --mqtt-queue DIR  the folder of the queue kept while the broker is away\n"
-           "  --mqtt-wait S   at the end, wait up to S seconds for the broker to take the queue (default 5)\n";
+           "  --mqtt-wait S   at the end, wait up to S seconds for the broker to take the queue (default 5)\n");
 }

@@ -81,6 +81,7 @@ struct MqttConfig
     static QString topicSafe(const QString &text);
     // "host:port" for status texts.
     QString brokerText() const;
-    // The usage lines of the options takeOptions() knows.
+    // The usage lines of the options takeOptions() knows: the English source,
+    // to be translated in orvexctl's context.
     static const char *optionsUsage();
 };

@@ -4,6 +4,7 @@
 #include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
 
+#include <QCoreApplication>
 #include <QSettings>
 
 namespace {
@@ -118,7 +119,7 @@ private:
 
 QString usage()
 {
-    return QString::fromUtf8(MqttConfig::optionsUsage());
+    return QCoreApplication::translate("Orvexctl", MqttConfig::optionsUsage());
 }
 
 // The window publishes when "Mqtt/Url" is set; orvexctl takes the stored

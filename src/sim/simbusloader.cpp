@@ -304,7 +304,7 @@ MasterEntry SimBusLoader::masterEntry()
     };
     // Last: without hardware the program still shows what it does.
     entry.defaultPlace = 4;
-    entry.defaultUsage = QStringLiteral("the demo bus");
+    entry.defaultUsage = QString::fromLatin1(QT_TRANSLATE_NOOP("Orvexctl", "the demo bus"));
     entry.choose = [](QString *error) -> std::unique_ptr<BusBackend> { return loadDemo(error); };
     return entry;
 }
