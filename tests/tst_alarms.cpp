@@ -94,7 +94,8 @@ struct AlarmRun
 
     void cycleAt(double celsius)
     {
-        chip->setTemperature(SimTemperature(celsius));
+        if (chip) // null once the test has taken it off the bus
+            chip->setTemperature(SimTemperature(celsius));
         Clock::advanceMs(10000);
         session->cycle();
     }
@@ -280,8 +281,11 @@ private slots:
         AlarmRun gone({"--alarm", "ROM=:30"});
         gone.cycleAt(35);
         for (int i = 0; i < gone.f.bus().deviceCount(); ++i) {
-            if (gone.f.bus().device(i) == gone.chip)
+            if (gone.f.bus().device(i) == gone.chip) {
                 gone.f.bus().removeDevice(i);
+                gone.chip = nullptr;
+                break;
+            }
         }
         for (int i = 0; i < 6; ++i)
             gone.cycleAt(35);
