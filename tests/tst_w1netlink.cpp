@@ -49,18 +49,24 @@ QByteArray romOf(const char *hex)
     return rom;
 }
 
-// Every channel value of the device with this ROM; empty when it is not
-// listed or has no value.
-// The failure texts of a device's channels without a value.
-QStringList failuresOf(MeasurementSession &session, const QByteArray &rom)
+// The session's record of the device with this ROM (family byte first), or null.
+SensorDevice *deviceOf(MeasurementSession &session, const QByteArray &rom)
 {
     uint64_t key = 0;
     for (char byte : rom)
         key = (key << 8) | uint8_t(byte);
-    QStringList failures;
     for (SensorDevice *device : session.allDevices()) {
-        if (device->key != key)
-            continue;
+        if (device->key == key)
+            return device;
+    }
+    return nullptr;
+}
+
+// The failure texts of a device's channels without a value.
+QStringList failuresOf(MeasurementSession &session, const QByteArray &rom)
+{
+    QStringList failures;
+    if (const SensorDevice *device = deviceOf(session, rom)) {
         for (const SensorChannel &channel : device->channels) {
             if (std::isnan(channel.value))
                 failures << channel.failure;
@@ -69,19 +75,17 @@ QStringList failuresOf(MeasurementSession &session, const QByteArray &rom)
     return failures;
 }
 
+// Every channel value of the device with this ROM; empty when it is not
+// listed or has no value.
 QVector<double> valuesOf(MeasurementSession &session, const QByteArray &rom)
 {
-    uint64_t key = 0;
-    for (char byte : rom)
-        key = (key << 8) | uint8_t(byte);
     QVector<double> values;
-    for (SensorDevice *device : session.allDevices()) {
-        if (device->key != key || !device->isPresent())
-            continue;
-        for (const SensorChannel &channel : device->channels) {
-            if (!std::isnan(channel.value))
-                values << channel.value;
-        }
+    const SensorDevice *device = deviceOf(session, rom);
+    if (!device || !device->isPresent())
+        return values;
+    for (const SensorChannel &channel : device->channels) {
+        if (!std::isnan(channel.value))
+            values << channel.value;
     }
     return values;
 }
