@@ -508,23 +508,36 @@ void W1Master::probePower()
     if (unknown.isEmpty() || !netlinkProblem().isEmpty())
         return;
     // Read Power Supply: a parasite-powered device pulls the read slot low.
+    // A device that is not there leaves it high too, as one with its own
+    // power does, so the same request reads its scratchpad: only a chip
+    // whose nine bytes pass their CRC has answered, and only its answer is
+    // kept. Until then it counts as unknown, is not converted and is asked
+    // again at the next reset.
     QVector<W1Netlink::Command> commands;
     for (const Rom &rom : qAsConst(unknown)) {
-        QByteArray select(1, char(RomCommand::kMatch));
-        select += QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
-        select += char(kReadPowerSupply);
+        const QByteArray select =
+            char(RomCommand::kMatch) + QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
         commands.append({W1Netlink::Reset, QByteArray()});
-        commands.append({W1Netlink::Write, select});
+        commands.append({W1Netlink::Write, select + char(kReadPowerSupply)});
         commands.append({W1Netlink::Read, QByteArray(1, char(0xFF))});
+        commands.append({W1Netlink::Reset, QByteArray()});
+        commands.append({W1Netlink::Write, select + char(kReadScratchpad)});
+        commands.append({W1Netlink::Read, QByteArray(kScratchpadSize, char(0xFF))});
     }
+    const int perDevice = 6;
     QVector<W1Netlink::Reply> replies;
     if (!sendRaw(commands, &replies))
         return;
     for (int i = 0; i < unknown.size(); ++i) {
-        if (replies.at(3 * i).status == W1Netlink::kNoPresence)
+        const int at = perDevice * i;
+        if (replies.at(at).status == W1Netlink::kNoPresence || replies.at(at + 3).status == W1Netlink::kNoPresence)
+            continue;
+        const QByteArray scratchpad = replies.at(at + 5).data;
+        // A line held low reads zeros, whose CRC is zero as well.
+        if (Crc::dallas8(scratchpad.left(8)) != uint8_t(scratchpad.at(8)) || scratchpad.count('\0') == kScratchpadSize)
             continue;
         const QString name = W1Sysfs::nameFromRom(unknown.at(i).data());
-        const bool external = uint8_t(replies.at(3 * i + 2).data.at(0)) & 1;
+        const bool external = uint8_t(replies.at(at + 2).data.at(0)) & 1;
         m_power.insert(name, external ? Power::External : Power::Parasite);
         if (!external)
             qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1: %2").arg(name, powerProblem(unknown.at(i)));
