@@ -105,8 +105,9 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
     const QString dir = devicePath(device);
     const bool therm = W1Sysfs::thermFamily(rom[0]);
     // Only what the program reads beyond the ROM: thermometers without
-    // w1_slave (w1_therm not loaded) and the I2C bridges.
-    if (m_name.isEmpty() || (therm && QFile::exists(dir + QStringLiteral("/w1_slave")))
+    // w1_slave (w1_therm not loaded) and the I2C bridges. A device whose
+    // folder is gone has left: no access is missing.
+    if (m_name.isEmpty() || !QFile::exists(dir) || (therm && QFile::exists(dir + QStringLiteral("/w1_slave")))
         || (!therm && rom[0] != kDs28e17Family))
         return QString();
     if (rom[0] == kDs28e17Family) {
@@ -174,6 +175,14 @@ bool W1Master::listDevices()
         Rom rom;
         if (W1Sysfs::romFromName(name, rom.data()))
             m_roms << rom;
+    }
+    // A device no longer listed, or whose folder is back, is said again
+    // when its folder goes the next time.
+    for (auto it = m_goneFolders.begin(); it != m_goneFolders.end();) {
+        if (!names.contains(*it) || QFile::exists(W1Sysfs::masterDir(m_name) + QLatin1Char('/') + *it))
+            it = m_goneFolders.erase(it);
+        else
+            ++it;
     }
     return true;
 }
@@ -577,14 +586,21 @@ void W1Master::readScratchpad()
     record(QStringLiteral("read %1/w1_slave").arg(name));
     QByteArray scratchpad;
     if (!QFile::exists(devicePath(m_roms.at(m_selected)))) {
-        // Left the bus since the reset: it answers nothing, as on the wire.
+        // Listed at the reset, its folder gone now: it answers nothing, as
+        // on the wire. Said once until it is back.
+        if (!m_goneFolders.contains(name)) {
+            m_goneFolders << name;
+            qCDebug(logInfo()).noquote()
+                << QStringLiteral("w1: %1 %2: listed, but its folder is gone; not read").arg(m_name, name);
+        }
     } else if (!QFile::exists(path)) {
         unreachable(m_roms.at(m_selected), kReadScratchpad);
-    } else if (!W1Sysfs::scratchpadFromText(readFile(path), &scratchpad)) {
+    } else if (QString why; !W1Sysfs::scratchpadFromText(readFile(path), &scratchpad, &why)) {
         // Empty while a bulk conversion runs or after a failed read; cut
-        // short when the device left mid-read. The device answers nothing.
-        qCDebug(logWarning()) << "w1:" << m_name << W1Sysfs::nameFromRom(m_roms.at(m_selected).data())
-                              << "w1_slave gave no scratchpad";
+        // short when the device left mid-read; refused by the kernel's own
+        // CRC check. The device answers nothing.
+        qCDebug(logWarning()).noquote()
+            << QStringLiteral("w1: %1 %2: w1_slave gave no scratchpad: %3").arg(m_name, name, why);
     }
     m_toRead = scratchpad.size() == kScratchpadSize ? scratchpad : QByteArray();
     if (!m_toRead.isEmpty())

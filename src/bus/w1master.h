@@ -130,6 +130,8 @@ private:
     QHash<QString, QByteArray> m_lastScratchpad;
     QHash<QString, QByteArray> m_writtenScratchpad;
     QSet<QString> m_warned;
+    // Listed devices whose folder was found gone, said once each.
+    QSet<QString> m_goneFolders;
     bool m_bulkRefused = false;
     bool m_conversionFinished = false;
     QStringList m_operations;
