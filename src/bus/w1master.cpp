@@ -21,6 +21,9 @@ const uint8_t kReadPowerSupply = 0xB4;
 const uint8_t kDs18s20Family = 0x10;
 const uint8_t kDs28e17Family = 0x19;
 const int kScratchpadSize = 9;
+// The power probe's commands for one device: reset, Read Power Supply, its
+// slot; reset, Read Scratchpad, its nine bytes.
+const int kProbeCommands = 6;
 // The kernel's w1 masters have no port numbers; one bus, port 0.
 const short kPortType = 0;
 // Bounds the operations kept when nobody takes them.
@@ -533,12 +536,11 @@ void W1Master::probePower()
         commands.append({W1Netlink::Write, select + char(kReadScratchpad)});
         commands.append({W1Netlink::Read, QByteArray(kScratchpadSize, char(0xFF))});
     }
-    const int perDevice = 6;
     QVector<W1Netlink::Reply> replies;
     if (!sendRaw(commands, &replies))
         return;
     for (int i = 0; i < unknown.size(); ++i) {
-        const int at = perDevice * i;
+        const int at = kProbeCommands * i;
         if (replies.at(at).status == W1Netlink::kNoPresence || replies.at(at + 3).status == W1Netlink::kNoPresence)
             continue;
         const QByteArray scratchpad = replies.at(at + 5).data;
