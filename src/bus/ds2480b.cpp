@@ -142,6 +142,7 @@ bool Ds2480b::ready() const
 
 bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray *answer)
 {
+    m_lastByte = -1;
     // Input nobody asked for (line noise, an answer that came too late)
     // would be taken for this exchange's answers: it goes first.
     m_link.dropInput();
@@ -271,8 +272,15 @@ bool Ds2480b::powerUpOnce(bool again, bool *heard)
     return true;
 }
 
+void Ds2480b::noteLastByte(int sent, int echo)
+{
+    m_lastByte = sent;
+    m_lastEcho = echo;
+}
+
 int Ds2480b::fail()
 {
+    m_lastByte = -1;
     m_link.discardInput(kSettleMs);
     if (m_link.isOpen())
         powerUp();
@@ -384,6 +392,7 @@ int Ds2480b::touchByteWithPullup(int byte)
     m_pullupOn = true;
     if (read & ~byte & 0xFF)
         return fail();
+    noteLastByte(byte, read);
     return read;
 }
 
@@ -406,6 +415,7 @@ int Ds2480b::touchByte(int byte)
     // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
     if (read & ~byte & 0xFF)
         return fail();
+    noteLastByte(byte, read);
     return read;
 }
 
@@ -480,6 +490,8 @@ int Ds2480b::runBlock(uint8_t *bytes, int length, bool readBit)
     const int bit = readBit ? bitAnswer(bitCommand, uint8_t(answer.at(count))) : 0;
     if (bit < 0)
         return fail();
+    if (!readBit)
+        noteLastByte(bytes[length - 1], uint8_t(answer.at(count - 1)));
     for (int i = done; i < length; ++i)
         bytes[i] = uint8_t(answer.at(i - done));
     return readBit ? bit : length;
@@ -523,6 +535,12 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     std::memset(discrepancies, 0, 8);
     if (!ready())
         return -1;
+    // The search command the caller has just sent: no device drives the line
+    // while a command goes out, so its echo is the byte. One that differs
+    // went onto the bus as another command (an Alarm Search garbled into
+    // Skip ROM finds no device in alarm), or its answer is garbled.
+    if ((m_lastByte == RomCommand::kSearch || m_lastByte == RomCommand::kAlarmSearch) && m_lastEcho != m_lastByte)
+        return fail();
     QByteArray out;
     const int pulses = endPullup(&out);
     appendAccelerated(&out, path);

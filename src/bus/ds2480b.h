@@ -102,6 +102,9 @@ private:
     // A byte sent as eight single-bit commands, the last one starting the
     // strong pull-up. Returns the byte read or -1.
     int touchByteWithPullup(int byte);
+    // The last byte of the exchange just made and its echo, as data on the
+    // bus (touchByte, or a run's last byte); any later exchange forgets it.
+    void noteLastByte(int sent, int echo);
     void setProblem(const QString &text);
     // Powered up, answering and the port still open.
     bool ready() const;
@@ -115,4 +118,6 @@ private:
     bool m_pullupOn = false;  // an infinite pull-up runs until 0xF1
     uint8_t m_speed = 0;      // speed bits SS of every reset, bit and search command
     int m_timeoutMs = 250;
+    int m_lastByte = -1;      // see noteLastByte; -1: none
+    int m_lastEcho = -1;
 };
