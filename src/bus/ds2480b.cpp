@@ -561,22 +561,66 @@ int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discr
         return -1;
     QByteArray out;
     const int pulses = endPullup(&out);
-    m_armed = false;
-    enterCommandMode(&out);
-    out.append(char(kReset | m_speed));
-    enterDataMode(&out);
-    out.append(char(command));
-    appendAccelerated(&out, path);
+    const int count = appendSearchPass(&out, path, command);
     QByteArray answer;
-    if (!exchange(out, pulses, 2 + 16, &answer))
+    if (!exchange(out, pulses, count, &answer))
         return fail();
-    const int presence = resetResult(uint8_t(answer.at(0)));
+    return searchPassResult(answer.constData(), command, rom, discrepancies);
+}
+
+int Ds2480b::appendSearchPass(QByteArray *out, const uint8_t path[8], uint8_t command)
+{
+    m_armed = false;
+    enterCommandMode(out);
+    out->append(char(kReset | m_speed));
+    enterDataMode(out);
+    out->append(char(command));
+    appendAccelerated(out, path);
+    return 2 + 16;
+}
+
+int Ds2480b::searchPassResult(const char *answer, uint8_t command, uint8_t rom[8], uint8_t discrepancies[8])
+{
+    const int presence = resetResult(uint8_t(answer[0]));
     if (presence <= 0)
         return presence < 0 ? fail() : 0;
     // Nobody drives the line while a command byte goes out: its echo is the byte.
-    if (uint8_t(answer.at(1)) != command)
+    if (uint8_t(answer[1]) != command)
         return fail();
-    return decodeAccelerated(answer.constData() + 2, rom, discrepancies);
+    return decodeAccelerated(answer + 2, rom, discrepancies);
+}
+
+// The run follows the pass in the same write, selected or not: where the
+// pass did not end on `path` (the device is gone) the run reached the
+// device the pass ended on, or none, and its answers are dropped.
+int Ds2480b::resetAndSearchThenBlock(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                                     uint8_t *bytes, int length)
+{
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    if (length < 0 || !ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    const int count = appendSearchPass(&out, path, RomCommand::kSearch);
+    enterDataMode(&out);
+    appendData(&out, bytes, length);
+    QByteArray answer;
+    if (!exchange(out, pulses, count + length, &answer))
+        return fail();
+    const int result = searchPassResult(answer.constData(), RomCommand::kSearch, rom, discrepancies);
+    if (result <= 0 || std::memcmp(rom, path, 8) != 0)
+        return result;
+    for (int i = 0; i < length; ++i) {
+        // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
+        if (uint8_t(answer.at(count + i)) & ~bytes[i])
+            return fail();
+    }
+    if (length > 0)
+        noteLastByte(bytes[length - 1], uint8_t(answer.at(count + length - 1)));
+    for (int i = 0; i < length; ++i)
+        bytes[i] = uint8_t(answer.at(count + i));
+    return 1;
 }
 
 bool Ds2480b::probe(const QString &path, int timeoutMs, QString *why)
