@@ -4,7 +4,8 @@
 // alarm limit on the thermocouple, three cycles. Run offscreen, as
 // `make screenshots` does:
 //   orvex-screenshots FOLDER [WIDTHxHEIGHT] [--states]
-// writes FOLDER/mainwindow.png (Russian), FOLDER/mainwindow-en.png (English)
+// writes FOLDER/mainwindow.png (Russian), FOLDER/mainwindow-en.png (English),
+// FOLDER/chart.png (three thermometers over an hour and a half, in Russian)
 // and FOLDER/filenametemplate-en.png (the template window with its warning);
 // with --states also the window before its first cycle and during one
 // (start*.png, measuring*.png), to look for texts cut off.
@@ -13,6 +14,7 @@
 #include "base/appsettings.h"
 #include "base/clock.h"
 #include "base/language.h"
+#include "gui/chartwindow.h"
 #include "model/alarmboard.h"
 #include "sim/simbusloader.h"
 #include "support/windowrig.h"
@@ -24,6 +26,7 @@
 #include <QLineEdit>
 #include <QLoggingCategory>
 #include <QSettings>
+#include <QTableView>
 #include <QTextStream>
 #include <QTranslator>
 
@@ -81,8 +84,26 @@ bool shoot(const QString &language, const QString &folder, const QSize &size, bo
     rig.enter("lineSampleCh1", QStringLiteral("22"));
     for (int cycle = 0; cycle < 2; ++cycle)
         rig.tickAfter(60000);
+    rig.tickAfter(2000); // the countdown, as the window shows it between cycles
     ok = save(rig.window.get(), folder + QStringLiteral("/mainwindow") + suffix + QStringLiteral(".png"));
-    if (language != QLatin1String("ru")) {
+    if (language == QLatin1String("ru")) {
+        // An hour and a half more, then the three thermometers on one chart
+        // with both reference values.
+        for (int cycle = 0; cycle < 90; ++cycle)
+            rig.tickAfter(60000);
+        rig.enter("lineSampleCh1", QStringLiteral("20"));
+        rig.enter("lineSampleCh2", QStringLiteral("23"));
+        auto *view = rig.child<QTableView>("tblSens");
+        view->selectRow(0);
+        rig.child<QAction>("actionChart")->trigger();
+        ChartWindow *chart = rig.window->chartWindows().value(0);
+        for (int row : {1, 3})
+            chart->addChannel(rig.window->trendArchive().channel(table.channelAt(row).text()));
+        chart->resize(1400, 600);
+        chart->show();
+        ok = save(chart, folder + QStringLiteral("/chart.png")) && ok;
+        chart->close();
+    } else {
         rig.child<QAction>("action_6")->trigger();
         for (QWidget *w : QApplication::topLevelWidgets()) {
             if (w->inherits("FileNameTemplate") && w->isVisible()) {
