@@ -507,6 +507,16 @@ private slots:
         QVERIFY(QFile::remove(path));
         showFileOfRow(1);
         QCOMPARE(shown.size(), 2);
+
+        // The real desktop calls on a machine without xdg-open or dbus-send.
+        const QByteArray path0 = qgetenv("PATH");
+        qputenv("PATH", rig.folder.path().toUtf8());
+        Desktop desktop;
+        int failures = 0;
+        desktop.openFolder(rig.folder.path(), nullptr, [&] { ++failures; });
+        desktop.showInFileManager(path, nullptr, [&] { ++failures; });
+        qputenv("PATH", path0);
+        QCOMPARE(failures, 2);
     }
 
     // The commands a user looks for in the menus: a chart of the selected

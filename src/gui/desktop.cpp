@@ -64,6 +64,20 @@ void Desktop::openFolder(const QString &folder, QObject *parent, const Failed &f
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && failed)
         failed();
 #else
-    runWatched(QStringLiteral("xdg-open"), {folder}, parent, failed);
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        if (failed)
+            failed();
+        return;
+    }
+    // Without a desktop environment xdg-open runs the file manager itself
+    // and waits for it, and a process of ours would be ended with the
+    // window: a shell starts it, reports its failure if it fails at once,
+    // and otherwise leaves it running on its own after 2 s.
+    runWatched(QStringLiteral("sh"),
+               {QStringLiteral("-c"),
+                QStringLiteral("xdg-open \"$1\" >/dev/null 2>&1 & opener=$!; sleep 2; "
+                               "kill -0 $opener 2>/dev/null && exit 0; wait $opener"),
+                QStringLiteral("orvex-open"), folder},
+               parent, failed);
 #endif
 }

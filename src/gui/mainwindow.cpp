@@ -1131,9 +1131,6 @@ void MainWindow::on_btnOpenPath_clicked()
 // it is instead of watching nothing happen.
 void MainWindow::tellNoFileManager(const QString &folder)
 {
-    const QPointer<MainWindow> self(this);
-    if (!self)
-        return;
     dialogs->ask(this, DialogRequest::message(QMessageBox::Information, tr("Открыть папку"),
                                               tr("Не найден файловый менеджер, который открыл бы папку:\n%1")
                                                   .arg(QDir::toNativeSeparators(folder))));
