@@ -49,3 +49,8 @@ bool storedScanAllType(QSettings &settings)
 {
     return storedFlag(settings, QStringLiteral("Settings/ScanAllType"), true);
 }
+
+bool storedIntervalOnGrid(QSettings &settings)
+{
+    return storedFlag(settings, QStringLiteral("Time/OnGrid"), false);
+}

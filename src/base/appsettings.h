@@ -18,3 +18,7 @@ int storedIntervalS(QSettings &settings);
 // (also 1 or 0, in any letter case); default on.
 bool storedScanAllChannel(QSettings &settings);
 bool storedScanAllType(QSettings &settings);
+// "Time/OnGrid": whether a cycle shorter than the interval starts on the
+// interval's grid (start to start) instead of the interval after the tick
+// that follows the cycle; the same readings as the flags above; default off.
+bool storedIntervalOnGrid(QSettings &settings);
