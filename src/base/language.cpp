@@ -3,7 +3,10 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSettings>
+#include <QHash>
 #include <QTranslator>
 
 // The translations are a resource of this static library; the reference
@@ -82,6 +85,25 @@ bool install(QCoreApplication *app, const QString &language)
 QString current()
 {
     return installed();
+}
+
+QString translate(const QString &language, const char *context, const char *source)
+{
+    static QMutex mutex;
+    static QHash<QString, QTranslator *> loaded; // kept for the process's life
+    QMutexLocker lock(&mutex);
+    auto found = loaded.find(language);
+    if (found == loaded.end()) {
+        initTranslationResource();
+        auto *translator = new QTranslator;
+        if (!translator->load(QLatin1String(":/translations/orvex_") + language)) {
+            delete translator;
+            translator = nullptr;
+        }
+        found = loaded.insert(language, translator);
+    }
+    const QString text = *found ? (*found)->translate(context, source) : QString();
+    return text.isEmpty() ? QString::fromUtf8(source) : text;
 }
 
 } // namespace Language

@@ -257,11 +257,12 @@ bool parseDataLine(const char *line, int length, LineTimes &times, qint64 *ms, b
     return times.toMs(line, dateLength, line + fieldStart[1], timeLength, ms);
 }
 
-// The readings of the data lines (the whole lines from `at` on) into
-// `series`; a reading without a time and a damaged line each leave a gap
-// after the reading before. Counts both in `result`, and names the first
-// damaged line in its problem. Stops early when asked to (progress->cancel).
-void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries &series,
+// The readings of the data lines (the whole lines from `at` on): each with
+// a time to `take(ms, value)`; a reading without a time and a damaged line
+// each to `gap()`. Counts both in `result`, and names the first damaged
+// line in its problem. Stops early when asked to (progress->cancel).
+template <typename Take, typename Gap>
+void readData(const QByteArray &bytes, int at, const QString &name, const Take &take, const Gap &gap,
               MeasurementFileReader::Result &result, MeasurementFileReader::Progress *progress)
 {
     int firstDamaged = 0;
@@ -289,7 +290,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
         const bool ok = parseDataLine(data + at, length, times, &ms, &hasTime, &value);
         at = end + 1;
         if (ok && hasTime) {
-            series.append(ms, value);
+            take(ms, value);
             ++result.readings;
             continue;
         }
@@ -300,8 +301,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
                 firstDamaged = lineNumber;
             ++result.damagedLines;
         }
-        if (!series.isEmpty())
-            series.append(series.lastMs(), NaN);
+        gap();
     }
     if (progress)
         progress->doneBytes = size;
@@ -316,38 +316,88 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
 
 } // namespace
 
-MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, const QString &firstSplit,
-                                                          const QString &lastSplit, Progress *progress)
+namespace {
+
+// The file's bytes (at most `limit`; -1: all) without a byte-order mark,
+// and its channel from the header; null channel and the problem in
+// `result` when it cannot be read or is no measurement file.
+std::shared_ptr<TrendChannel> openChannel(const QString &path, const QString &firstSplit, const QString &lastSplit,
+                                          qint64 limit, QByteArray *bytes, int *dataStart,
+                                          MeasurementFileReader::Result &result,
+                                          MeasurementFileReader::Progress *progress)
 {
-    Result result;
     const QString name = QFileInfo(path).fileName();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
                              .arg(name, file.errorString());
-        return result;
+        return nullptr;
     }
     if (progress)
         progress->totalBytes = file.size();
-    QByteArray bytes = file.readAll();
+    *bytes = limit < 0 ? file.readAll() : file.read(limit);
     file.close();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
+    if (bytes->startsWith("\xEF\xBB\xBF"))
+        bytes->remove(0, 3);
 
-    int dataStart = 0;
-    const QStringList lines = headerLines(bytes, &dataStart);
+    const QStringList lines = headerLines(*bytes, dataStart);
     QString rest[Recorder::HeaderLines];
     if (!splitHeader(lines, name, rest, &result.problem))
-        return result;
+        return nullptr;
     auto channel = std::make_shared<TrendChannel>();
     channel->filePath = path;
     if (!readIdentity(rest, firstSplit, lastSplit, name, channel.get(), &result.problem))
+        return nullptr;
+    return channel;
+}
+
+} // namespace
+
+MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, const QString &firstSplit,
+                                                          const QString &lastSplit, Progress *progress)
+{
+    Result result;
+    QByteArray bytes;
+    int dataStart = 0;
+    std::shared_ptr<TrendChannel> channel =
+        openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, progress);
+    if (!channel)
         return result;
-    readData(bytes, dataStart, name, *channel->series, result, progress);
+    TrendSeries &series = *channel->series;
+    readData(
+        bytes, dataStart, QFileInfo(path).fileName(), [&](qint64 ms, double value) { series.append(ms, value); },
+        [&] {
+            if (!series.isEmpty())
+                series.append(series.lastMs(), NaN);
+        },
+        result, progress);
     if (progress && progress->cancel) {
         result.cancelled = true;
         return result;
     }
     result.channel = channel;
+    return result;
+}
+
+MeasurementFileReader::Result MeasurementFileReader::readHeader(const QString &path, const QString &firstSplit,
+                                                                const QString &lastSplit)
+{
+    Result result;
+    QByteArray bytes;
+    int dataStart = 0;
+    // The ten header lines are short: a type or unit text of a few hundred bytes at most.
+    result.channel = openChannel(path, firstSplit, lastSplit, 64 * 1024, &bytes, &dataStart, result, nullptr);
+    return result;
+}
+
+MeasurementFileReader::Result MeasurementFileReader::readEach(const QString &path, const QString &firstSplit,
+                                                              const QString &lastSplit, const Take &take)
+{
+    Result result;
+    QByteArray bytes;
+    int dataStart = 0;
+    result.channel = openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, nullptr);
+    if (result.channel)
+        readData(bytes, dataStart, QFileInfo(path).fileName(), take, [] {}, result, nullptr);
     return result;
 }
