@@ -29,6 +29,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
@@ -515,6 +516,17 @@ private slots:
         QCOMPARE(config.passwordFile, QStringLiteral("/etc/orvex/web"));
         args = QStringList{QStringLiteral("--web-passwords")};
         QVERIFY(!WebConfig::takeOptions(args, &config, &error()));
+        // The window's settings, as the faces' are read.
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+        settings.setValue(QStringLiteral("Web/Listen"), QStringLiteral("[::1]:8081"));
+        settings.setValue(QStringLiteral("Web/PasswordFile"), QStringLiteral("/etc/orvex/web"));
+        const WebConfig stored = WebConfig::fromSettings(settings, &error());
+        QVERIFY(stored.enabled);
+        QCOMPARE(stored.listen.text(), QStringLiteral("[::1]:8081"));
+        QCOMPARE(stored.passwordFile, QStringLiteral("/etc/orvex/web"));
+        settings.setValue(QStringLiteral("Web/Listen"), QString());
+        QVERIFY(!WebConfig::fromSettings(settings, &error()).enabled);
     }
 
     // orvexctl serves the page while it records; a password file that holds
