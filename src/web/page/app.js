@@ -119,7 +119,7 @@
     if (!state.alarms.active.length) active.append(el('li', '', t('noAlarms')));
     state.alarms.active.forEach((a) => {
       const c = byKey.get(a.key);
-      const value = a.value === null ? '---' : String(a.value);
+      const value = a.value === null ? '---' : a.value.toFixed(2);
       active.append(el('li', a.state, (c ? channelName(c) : a.key) + ': ' + t('state.' + a.state) + ' (' + value + ')'));
     });
     const body = $('transitions').tBodies[0];
