@@ -220,8 +220,8 @@ int main(int argc, char **argv)
     std::vector<double> snapshotMs, jsonMs, requestMs;
     CycleSummary summary;
     summary.busUp = {true};
-    summary.busKinds = {QStringLiteral("simulated")};
-    summary.busDescriptions = {wide->description()};
+    summary.busKinds = QStringList{QStringLiteral("simulated")};
+    summary.busDescriptions = QStringList{wide->description()};
     summary.devices = {{}};
     for (SensorDevice *device : wideSession.allDevices())
         summary.devices[0].append(device);
