@@ -272,7 +272,10 @@ private slots:
             QCOMPARE(c[QStringLiteral("i2cSerial")].toString(), table.cellText(row, TableMan::ColI2cSerial));
             QCOMPARE(c[QStringLiteral("unit")].toString(), table.cellText(row, TableMan::ColUnit));
             QVERIFY(c[QStringLiteral("fresh")].toBool());
-            QVERIFY(QDateTime::fromString(c[QStringLiteral("time")].toString(), Qt::ISODate).isValid());
+            // The same instant as timeMs, with the zone's offset (the test runs in one with an offset).
+            const QDateTime time = QDateTime::fromString(c[QStringLiteral("time")].toString(), Qt::ISODate);
+            QCOMPARE(time.toMSecsSinceEpoch() / 1000, qint64(c[QStringLiteral("timeMs")].toDouble()) / 1000);
+            QVERIFY(time.offsetFromUtc() != 0);
 
             const QString path = rig.session->recorder().fileNameOf(table.channelAt(row));
             const QVector<HistoryPoint> lines = fileReadings(QDir(rig.folder.path()).filePath(QFileInfo(path).fileName()));

@@ -261,9 +261,10 @@ bool parseDataLine(const char *line, int length, LineTimes &times, qint64 *ms, b
 // a time to `take(ms, value)`; a reading without a time and a damaged line
 // each to `gap()`. Counts both in `result`, and names the first damaged
 // line in its problem. Stops early when asked to (progress->cancel).
+// Returns where the first line not yet whole begins.
 template <typename Take, typename Gap>
-void readData(const QByteArray &bytes, int at, const QString &name, const Take &take, const Gap &gap,
-              MeasurementFileReader::Result &result, MeasurementFileReader::Progress *progress)
+int readData(const QByteArray &bytes, int at, const QString &name, const Take &take, const Gap &gap,
+             MeasurementFileReader::Result &result, MeasurementFileReader::Progress *progress)
 {
     int firstDamaged = 0;
     int lineNumber = Recorder::HeaderLines;
@@ -282,7 +283,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, const Take &
         if (progress && (lineNumber & 0x3FFF) == 0) {
             progress->doneBytes = at;
             if (progress->cancel)
-                return;
+                return at;
         }
         qint64 ms = 0;
         bool hasTime = false;
@@ -312,6 +313,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, const Take &
                         .arg(result.damagedLines);
         result.problem = lineProblem(name, firstDamaged, what + QLatin1Char('.'));
     }
+    return at;
 }
 
 } // namespace
@@ -324,7 +326,7 @@ namespace {
 std::shared_ptr<TrendChannel> openChannel(const QString &path, const QString &firstSplit, const QString &lastSplit,
                                           qint64 limit, QByteArray *bytes, int *dataStart,
                                           MeasurementFileReader::Result &result,
-                                          MeasurementFileReader::Progress *progress)
+                                          MeasurementFileReader::Progress *progress, int *markBytes = nullptr)
 {
     const QString name = QFileInfo(path).fileName();
     QFile file(path);
@@ -337,8 +339,11 @@ std::shared_ptr<TrendChannel> openChannel(const QString &path, const QString &fi
         progress->totalBytes = file.size();
     *bytes = limit < 0 ? file.readAll() : file.read(limit);
     file.close();
-    if (bytes->startsWith("\xEF\xBB\xBF"))
+    if (bytes->startsWith("\xEF\xBB\xBF")) {
         bytes->remove(0, 3);
+        if (markBytes)
+            *markBytes = 3;
+    }
 
     const QStringList lines = headerLines(*bytes, dataStart);
     QString rest[Recorder::HeaderLines];
@@ -391,13 +396,30 @@ MeasurementFileReader::Result MeasurementFileReader::readHeader(const QString &p
 }
 
 MeasurementFileReader::Result MeasurementFileReader::readEach(const QString &path, const QString &firstSplit,
-                                                              const QString &lastSplit, const Take &take)
+                                                              const QString &lastSplit, const Take &take,
+                                                              qint64 fromByte, qint64 *endByte)
 {
     Result result;
     QByteArray bytes;
     int dataStart = 0;
-    result.channel = openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, nullptr);
-    if (result.channel)
-        readData(bytes, dataStart, QFileInfo(path).fileName(), take, [] {}, result, nullptr);
+    int markBytes = 0;
+    if (fromByte <= 0) {
+        result.channel = openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, nullptr, &markBytes);
+        if (!result.channel)
+            return result;
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(fromByte)) {
+            result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
+                                 .arg(QFileInfo(path).fileName(), file.errorString());
+            return result;
+        }
+        bytes = file.readAll();
+    }
+    // Where the data starts in the file: after the header (and a byte-order mark) or at fromByte.
+    const qint64 base = fromByte > 0 ? fromByte : markBytes;
+    const int end = readData(bytes, dataStart, QFileInfo(path).fileName(), take, [] {}, result, nullptr);
+    if (endByte)
+        *endByte = base + end;
     return result;
 }

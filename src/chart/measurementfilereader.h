@@ -53,8 +53,11 @@ public:
     // `take(ms since the epoch, value)` (NaN: a failed reading) as it is
     // read, with nothing kept; lines without a time and damaged lines are
     // counted in the result as read() counts them. The result's channel has
-    // no readings.
+    // no readings. From `fromByte` > 0 on (where an earlier call's *endByte
+    // said its last whole line ended) only the lines added since are read,
+    // and the header is not (no channel then). *endByte: where the first
+    // line not yet whole begins.
     using Take = std::function<void(qint64 ms, double value)>;
     static Result readEach(const QString &path, const QString &firstSplit, const QString &lastSplit,
-                           const Take &take);
+                           const Take &take, qint64 fromByte = 0, qint64 *endByte = nullptr);
 };

@@ -135,25 +135,59 @@ QStringList RecordIndex::filesOf(const QString &channel, QString *type, QString 
     return files;
 }
 
-bool RecordIndex::readings(const QStringList &files, qint64 fromMs, qint64 toMs, int maxReadings,
-                           QVector<HistoryPoint> *points, QString *error) const
+const QVector<HistoryPoint> &RecordIndex::keptReadings(const QString &name)
 {
-    bool tooMany = false;
+    const QString path = QDir(m_folder).filePath(name);
+    const qint64 size = QFileInfo(path).size();
+    Kept &kept = m_kept[name];
+    if (size < kept.size)
+        kept = Kept(); // replaced by another file of that name
+    kept.used = ++m_uses;
+    if (kept.endByte == 0 || size > kept.endByte) {
+        qint64 endByte = kept.endByte;
+        QVector<HistoryPoint> &points = kept.points;
+        MeasurementFileReader::readEach(
+            path, m_firstSplit, m_lastSplit, [&points](qint64 ms, double value) { points.append({ms, value}); },
+            kept.endByte, &endByte);
+        kept.endByte = endByte;
+        kept.size = size;
+    }
+    // Within bounds: the files asked for longest ago are forgotten.
+    qint64 total = 0;
+    for (const Kept &each : qAsConst(m_kept))
+        total += each.points.size();
+    while (total > kKeptReadings && m_kept.size() > 1) {
+        auto oldest = m_kept.end();
+        for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+            if (it.key() != name && (oldest == m_kept.end() || it->used < oldest->used))
+                oldest = it;
+        }
+        total -= oldest->points.size();
+        m_kept.erase(oldest);
+    }
+    return m_kept[name].points;
+}
+
+bool RecordIndex::readings(const QStringList &files, qint64 fromMs, qint64 toMs, int maxReadings,
+                           QVector<HistoryPoint> *points, QString *error)
+{
     for (const QString &name : files) {
-        MeasurementFileReader::readEach(QDir(m_folder).filePath(name), m_firstSplit, m_lastSplit,
-                                        [&](qint64 ms, double value) {
-                                            if (ms < fromMs || ms > toMs || tooMany)
-                                                return;
-                                            if (points->size() >= maxReadings) {
-                                                tooMany = true;
-                                                return;
-                                            }
-                                            points->append({ms, value});
-                                        });
-        if (tooMany) {
-            *error = QStringLiteral("more than %1 readings: ask for a shorter span or with points=").arg(maxReadings);
-            points->clear();
-            return false;
+        const QVector<HistoryPoint> &kept = keptReadings(name);
+        // In time order as a rule: the span found by halving, then checked line by line.
+        auto at = std::lower_bound(kept.begin(), kept.end(), fromMs,
+                                   [](const HistoryPoint &p, qint64 ms) { return p.ms < ms; });
+        if (at != kept.begin() && !std::is_sorted(kept.begin(), at,
+                                                  [](const HistoryPoint &a, const HistoryPoint &b) { return a.ms < b.ms; }))
+            at = kept.begin(); // the clock went back somewhere: every line is looked at
+        for (; at != kept.end(); ++at) {
+            if (at->ms < fromMs || at->ms > toMs)
+                continue;
+            if (points->size() >= maxReadings) {
+                *error = QStringLiteral("more than %1 readings: ask for a shorter span or with points=").arg(maxReadings);
+                points->clear();
+                return false;
+            }
+            points->append(*at);
         }
     }
     // Files of several runs, each in time order.

@@ -51,9 +51,13 @@ public:
     // type and unit as the newest of them gives them.
     QStringList filesOf(const QString &channel, QString *type, QString *unit);
     // Every reading of those files from fromMs to toMs, in time order; false
-    // with *error when they hold more than `maxReadings`.
+    // with *error when they hold more than `maxReadings`. The readings of
+    // the files asked for last are kept (kKeptReadings in all), so that a
+    // file is read again only from where it has grown.
     bool readings(const QStringList &files, qint64 fromMs, qint64 toMs, int maxReadings,
-                  QVector<HistoryPoint> *points, QString *error) const;
+                  QVector<HistoryPoint> *points, QString *error);
+
+    static constexpr int kKeptReadings = 2000000; // 32 MB: three weeks at 1 s
 
 private:
     struct Header
@@ -70,6 +74,17 @@ private:
     QString m_lastSplit;
     qint64 m_folderStamp = -1;
     QHash<QString, Header> m_headers; // by file name
+
+    struct Kept
+    {
+        qint64 size = 0;    // the file's size when last read
+        qint64 endByte = 0; // where its last whole line ended
+        quint64 used = 0;
+        QVector<HistoryPoint> points;
+    };
+    const QVector<HistoryPoint> &keptReadings(const QString &name);
+    QHash<QString, Kept> m_kept;
+    quint64 m_uses = 0;
 };
 
 // Reduces readings in time order to at most about `points` points over

@@ -410,8 +410,11 @@ void WebPage::takeReading(const SensorDevice &device, int index)
 {
     m_builder.takeReading(device, index);
     const SensorChannel &channel = device.channels.at(index);
-    if (channel.i2cSerialHigh != 0 || channel.i2cSerialLow != 0)
-        m_i2cSerials.insert(ChannelId::of(device, index), channel.i2cSerialText());
+    if (channel.i2cSerialHigh != 0 || channel.i2cSerialLow != 0) {
+        Serial &serial = m_i2cSerials[ChannelId::of(device, index)];
+        if (serial.high != channel.i2cSerialHigh || serial.low != channel.i2cSerialLow || serial.text.isEmpty())
+            serial = {channel.i2cSerialHigh, channel.i2cSerialLow, channel.i2cSerialText()};
+    }
     if (m_archive) {
         QMutexLocker lock(&m_archiveMutex);
         m_archive->takeReading(device, index);
@@ -436,18 +439,27 @@ void WebPage::cycleEnded(const CycleSummary &summary)
         for (const FaceChannel &c : device.channels) {
             const ChannelId id{deviceKey, c.subchannel, c.hubChannel, c.i2cAddress};
             WebChannel channel;
-            channel.key = ChannelId::textOf(device.romText, c.subchannel, c.hubChannel, c.i2cAddress);
+            // What does not change between cycles is made once per channel.
+            auto key = m_keys.find(id);
+            if (key == m_keys.end())
+                key = m_keys.insert(id, ChannelId::textOf(device.romText, c.subchannel, c.hubChannel, c.i2cAddress));
+            channel.key = *key;
             channel.romText = device.romText;
             channel.bus = device.bus;
             channel.subchannel = c.subchannel;
             channel.hubChannel = c.hubChannel;
             channel.i2cAddress = c.i2cAddress;
-            channel.i2cSerial = m_i2cSerials.value(id);
+            channel.i2cSerial = m_i2cSerials.value(id).text;
             channel.type = c.type.trimmed();
             channel.unit = c.unit;
-            const ChannelTraits *traits = Sensor::unitTraits(c.unit);
-            channel.unitShown = traits ? QString::fromUtf8(traits->shown) : c.unit;
-            channel.quantity = quantityKey(c.unit);
+            auto unit = m_units.find(c.unit);
+            if (unit == m_units.end()) {
+                const ChannelTraits *traits = Sensor::unitTraits(c.unit);
+                unit = m_units.insert(c.unit, qMakePair(traits ? QString::fromUtf8(traits->shown) : c.unit,
+                                                        quantityKey(c.unit)));
+            }
+            channel.unitShown = unit->first;
+            channel.quantity = unit->second;
             channel.value = c.failure.isEmpty() ? c.value : std::numeric_limits<double>::quiet_NaN();
             channel.time = c.time;
             channel.fresh = c.fresh;

@@ -90,7 +90,15 @@ private:
 
     // GUI thread: what the snapshots are made from.
     FaceSnapshotBuilder m_builder;
-    QHash<ChannelId, QString> m_i2cSerials;
+    struct Serial
+    {
+        quint64 high = 0;
+        quint64 low = 0;
+        QString text;
+    };
+    QHash<ChannelId, Serial> m_i2cSerials;
+    QHash<ChannelId, QString> m_keys;
+    QHash<QString, QPair<QString, QString>> m_units; // unit -> shown, quantity
     QHash<ChannelId, int> m_lastStates; // AlarmState, for the transitions seen while not recording
     QVector<QByteArray> m_transitions;
 

@@ -6,24 +6,34 @@
 #include <QStringList>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 void appendJsonString(QByteArray &out, const QString &text)
 {
     static const char hex[] = "0123456789abcdef";
     out += '"';
-    for (const char c : text.toUtf8()) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    const QChar *chars = text.constData();
+    const int size = text.size();
+    for (int i = 0; i < size; ++i) {
+        const ushort u = chars[i].unicode();
+        if (u >= 0x80) {
+            // A run of other characters at once, as UTF-8.
+            int end = i + 1;
+            while (end < size && chars[end].unicode() >= 0x80)
+                ++end;
+            out += QStringView(chars + i, end - i).toUtf8();
+            i = end - 1;
+        } else if (u == '"' || u == '\\') {
             out += '\\';
-            out += c;
-        } else if (u < 0x20 || c == '<' || c == '>' || c == '&' || c == '\'') {
+            out += char(u);
+        } else if (u < 0x20 || u == '<' || u == '>' || u == '&' || u == '\'') {
             // Control characters as JSON wants them; the HTML ones too, so
             // the text stays inert wherever a page puts it.
             out += "\\u00";
             out += hex[u >> 4];
             out += hex[u & 15];
         } else {
-            out += c;
+            out += char(u);
         }
     }
     out += '"';
@@ -59,14 +69,66 @@ void appendJsonNumber(QByteArray &out, double value)
 
 namespace {
 
-void appendTime(QByteArray &out, const QDateTime &time)
+// Two digits, or four.
+void appendDigits(QByteArray &out, int value, int count)
 {
-    // With its offset from UTC, so a script elsewhere reads the same instant.
-    if (time.isValid())
-        appendJsonString(out, time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate));
-    else
-        out += "null";
+    char digits[4];
+    for (int i = count - 1; i >= 0; --i, value /= 10)
+        digits[i] = char('0' + value % 10);
+    out.append(digits, count);
 }
+
+// ISO 8601 local times with their offset from UTC, written by hand: the
+// offset is looked up once per hour, not once per channel.
+class TimeWriter
+{
+public:
+    void append(QByteArray &out, const QDateTime &time)
+    {
+        if (!time.isValid()) {
+            out += "null";
+            return;
+        }
+        append(out, time.toMSecsSinceEpoch());
+    }
+    void append(QByteArray &out, qint64 ms)
+    {
+        const qint64 hour = ms / 3600000;
+        if (hour != m_hour) {
+            m_hour = hour;
+            m_offsetS = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+        }
+        const QDateTime local = QDateTime::fromMSecsSinceEpoch(ms + qint64(m_offsetS) * 1000, Qt::UTC);
+        const QDate date = local.date();
+        const QTime clock = local.time();
+        out += '"';
+        appendDigits(out, date.year(), 4);
+        out += '-';
+        appendDigits(out, date.month(), 2);
+        out += '-';
+        appendDigits(out, date.day(), 2);
+        out += 'T';
+        appendDigits(out, clock.hour(), 2);
+        out += ':';
+        appendDigits(out, clock.minute(), 2);
+        out += ':';
+        appendDigits(out, clock.second(), 2);
+        if (m_offsetS == 0) {
+            out += "Z\"";
+            return;
+        }
+        const int minutes = qAbs(m_offsetS) / 60;
+        out += m_offsetS < 0 ? '-' : '+';
+        appendDigits(out, minutes / 60, 2);
+        out += ':';
+        appendDigits(out, minutes % 60, 2);
+        out += '"';
+    }
+
+private:
+    qint64 m_hour = std::numeric_limits<qint64>::min();
+    int m_offsetS = 0;
+};
 
 void appendField(QByteArray &out, const char *name)
 {
@@ -123,8 +185,9 @@ const QByteArray &WebSnapshot::json() const
 
         QByteArray &out = m_json;
         out.reserve(512 + channels.size() * 400);
+        TimeWriter times;
         out += "{\"cycle\":" + QByteArray::number(cycle) + ",\"time\":";
-        appendTime(out, time);
+        times.append(out, time);
         out += ",\"cycleMs\":" + QByteArray::number(cycleMs);
         out += ",\"limitsEditable\":";
         out += limitsEditable ? "true" : "false";
@@ -169,9 +232,13 @@ const QByteArray &WebSnapshot::json() const
             out += ",\"text\":\"";
             out += std::isnan(c.value) ? QByteArray("---") : QByteArray::number(c.value, 'f', 2);
             out += "\",\"time\":";
-            appendTime(out, c.time);
+            const qint64 ms = c.time.isValid() ? c.time.toMSecsSinceEpoch() : 0;
+            if (c.time.isValid())
+                times.append(out, ms);
+            else
+                out += "null";
             out += ",\"timeMs\":";
-            out += c.time.isValid() ? QByteArray::number(c.time.toMSecsSinceEpoch()) : QByteArray("null");
+            out += c.time.isValid() ? QByteArray::number(ms) : QByteArray("null");
             out += ",\"fresh\":";
             out += c.fresh ? "true" : "false";
             out += ",\"failure\":";
