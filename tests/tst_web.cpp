@@ -565,6 +565,14 @@ private slots:
         QVERIFY(page.body.contains("<html lang=\"ru\">"));
         const QJsonObject state = get(port, "/api/channels").json();
         QVERIFY(state[QStringLiteral("channels")].toArray().size() >= 20);
+        // The smallest station serves the page and everything it loads in under 300 KiB.
+        qint64 bytes = page.body.size();
+        for (const QByteArray &asset : {QByteArray("/app.js"), QByteArray("/style.css"), QByteArray("/chart.js")}) {
+            const Reply loaded = get(port, asset);
+            QVERIFY2(loaded.status == 200, asset.constData()); // chart.js: libjs-chart.js, which install-deps installs
+            bytes += loaded.body.size();
+        }
+        QVERIFY2(bytes < 300 * 1024, QByteArray::number(bytes).constData());
         ctl.kill();
     }
 
