@@ -6,8 +6,9 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QSettings>
-#include <QHash>
 #include <QTranslator>
+#include <map>
+#include <memory>
 
 // The translations are a resource of this static library; the reference
 // keeps the linker from dropping it.
@@ -90,19 +91,17 @@ QString current()
 QString translate(const QString &language, const char *context, const char *source)
 {
     static QMutex mutex;
-    static QHash<QString, QTranslator *> loaded; // kept for the process's life
+    static std::map<QString, std::unique_ptr<QTranslator>> loaded; // kept for the process's life
     QMutexLocker lock(&mutex);
     auto found = loaded.find(language);
     if (found == loaded.end()) {
         initTranslationResource();
-        auto *translator = new QTranslator;
-        if (!translator->load(QLatin1String(":/translations/orvex_") + language)) {
-            delete translator;
-            translator = nullptr;
-        }
-        found = loaded.insert(language, translator);
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load(QLatin1String(":/translations/orvex_") + language))
+            translator.reset();
+        found = loaded.emplace(language, std::move(translator)).first;
     }
-    const QString text = *found ? (*found)->translate(context, source) : QString();
+    const QString text = found->second ? found->second->translate(context, source) : QString();
     return text.isEmpty() ? QString::fromUtf8(source) : text;
 }
 
