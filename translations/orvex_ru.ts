@@ -1183,6 +1183,23 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>the demo bus</source>
         <translation>демонстрационная шина</translation>
     </message>
+    <message>
+        <source>  --web [ADDRESS:]PORT  serve the live web page and its JSON API; the address
+                     defaults to 127.0.0.1
+  --web-passwords FILE  USER:HASH lines (crypt hashes) of those who may change
+                     alarm limits from the page; without it the page is
+                     read-only
+</source>
+        <translation>  --web [ADDRESS:]PORT  отдавать живую веб-страницу и её JSON API; адрес по умолчанию
+                     127.0.0.1
+  --web-passwords FILE  строки ПОЛЬЗОВАТЕЛЬ:ХЕШ (хеши crypt) тех, кто может менять
+                     пороги тревог со страницы; без него страница только для чтения
+</translation>
+    </message>
+    <message>
+        <source>web page on http://%1/</source>
+        <translation>веб-страница: http://%1/</translation>
+    </message>
 </context>
 <context>
     <name>PublishQueue</name>
@@ -1493,6 +1510,253 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>ошибка чтения (</source>
         <translation>ошибка чтения (</translation>
+    </message>
+</context>
+<context>
+    <name>WebPage</name>
+    <message>
+        <source>Орвекс</source>
+        <translation>Орвекс</translation>
+    </message>
+    <message>
+        <source>Показания</source>
+        <translation>Показания</translation>
+    </message>
+    <message>
+        <source>Шины</source>
+        <translation>Шины</translation>
+    </message>
+    <message>
+        <source>Серийный номер 1W</source>
+        <translation>Серийный номер 1W</translation>
+    </message>
+    <message>
+        <source>Канал датчика</source>
+        <translation>Канал датчика</translation>
+    </message>
+    <message>
+        <source>Канал мультихаба</source>
+        <translation>Канал мультихаба</translation>
+    </message>
+    <message>
+        <source>Серийный номер I2C</source>
+        <translation>Серийный номер I2C</translation>
+    </message>
+    <message>
+        <source>Тип</source>
+        <translation>Тип</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Значение</translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation>Время</translation>
+    </message>
+    <message>
+        <source>Тревога</source>
+        <translation>Тревога</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B</source>
+        <translation>Последовательный адаптер DS2480B</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB</source>
+        <translation>Преобразователь USB</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux</source>
+        <translation>Мастер 1-Wire ядра Linux</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire</source>
+        <translation>Имитация шины 1-Wire</translation>
+    </message>
+    <message>
+        <source>Драйвер TMEX</source>
+        <translation>Драйвер TMEX</translation>
+    </message>
+    <message>
+        <source>на связи</source>
+        <translation>на связи</translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation>нет связи</translation>
+    </message>
+    <message>
+        <source>последний цикл: %1 мс</source>
+        <translation>последний цикл: %1 мс</translation>
+    </message>
+    <message>
+        <source>ещё ни одного цикла</source>
+        <translation>ещё ни одного цикла</translation>
+    </message>
+    <message>
+        <source>норма</source>
+        <translation>норма</translation>
+    </message>
+    <message>
+        <source>выше верхнего порога</source>
+        <translation>выше верхнего порога</translation>
+    </message>
+    <message>
+        <source>ниже нижнего порога</source>
+        <translation>ниже нижнего порога</translation>
+    </message>
+    <message>
+        <source>нет данных</source>
+        <translation>нет данных</translation>
+    </message>
+    <message>
+        <source>не прочитан в последнем цикле</source>
+        <translation>не прочитан в последнем цикле</translation>
+    </message>
+    <message>
+        <source>нет ответа</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>ошибка CRC</source>
+        <translation>ошибка CRC</translation>
+    </message>
+    <message>
+        <source>нет преобразования</source>
+        <translation>нет преобразования</translation>
+    </message>
+    <message>
+        <source>обрыв термопары</source>
+        <translation>обрыв термопары</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на землю</source>
+        <translation>замыкание термопары на землю</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на питание</source>
+        <translation>замыкание термопары на питание</translation>
+    </message>
+    <message>
+        <source>неисправность термопары</source>
+        <translation>неисправность термопары</translation>
+    </message>
+    <message>
+        <source>напряжение термопары вне таблицы</source>
+        <translation>напряжение термопары вне таблицы</translation>
+    </message>
+    <message>
+        <source>ошибка чтения</source>
+        <translation>ошибка чтения</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Графики</translation>
+    </message>
+    <message>
+        <source>Добавить график</source>
+        <translation>Добавить график</translation>
+    </message>
+    <message>
+        <source>Убрать</source>
+        <translation>Убрать</translation>
+    </message>
+    <message>
+        <source>Час</source>
+        <translation>Час</translation>
+    </message>
+    <message>
+        <source>Сутки</source>
+        <translation>Сутки</translation>
+    </message>
+    <message>
+        <source>Неделя</source>
+        <translation>Неделя</translation>
+    </message>
+    <message>
+        <source>Нет показаний за этот промежуток</source>
+        <translation>Нет показаний за этот промежуток</translation>
+    </message>
+    <message>
+        <source>Из файлов: %1</source>
+        <translation>Из файлов: %1</translation>
+    </message>
+    <message>
+        <source>Показания этого запуска</source>
+        <translation>Показания этого запуска</translation>
+    </message>
+    <message>
+        <source>Графики не рисуются: не установлен пакет libjs-chart.js.</source>
+        <translation>Графики не рисуются: не установлен пакет libjs-chart.js.</translation>
+    </message>
+    <message>
+        <source>Тревоги</source>
+        <translation>Тревоги</translation>
+    </message>
+    <message>
+        <source>Действующие</source>
+        <translation>Действующие</translation>
+    </message>
+    <message>
+        <source>Тревог нет</source>
+        <translation>Тревог нет</translation>
+    </message>
+    <message>
+        <source>Последние переходы</source>
+        <translation>Последние переходы</translation>
+    </message>
+    <message>
+        <source>Переходов не было</source>
+        <translation>Переходов не было</translation>
+    </message>
+    <message>
+        <source>Дата</source>
+        <translation>Дата</translation>
+    </message>
+    <message>
+        <source>Канал</source>
+        <translation>Канал</translation>
+    </message>
+    <message>
+        <source>Состояние</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Порог</source>
+        <translation>Порог</translation>
+    </message>
+    <message>
+        <source>Пороги</source>
+        <translation>Пороги</translation>
+    </message>
+    <message>
+        <source>без порогов</source>
+        <translation>без порогов</translation>
+    </message>
+    <message>
+        <source>Изменить пороги</source>
+        <translation>Изменить пороги</translation>
+    </message>
+    <message>
+        <source>Пороги канала %1: НИЖНИЙ:ВЕРХНИЙ, затем по желанию hysteresis=H delay=N nodata=N; пусто — снять пороги</source>
+        <translation>Пороги канала %1: НИЖНИЙ:ВЕРХНИЙ, затем по желанию hysteresis=H delay=N nodata=N; пусто — снять пороги</translation>
+    </message>
+    <message>
+        <source>Пороги приняты и действуют со следующего показания.</source>
+        <translation>Пороги приняты и действуют со следующего показания.</translation>
+    </message>
+    <message>
+        <source>Пороги не приняты: %1</source>
+        <translation>Пороги не приняты: %1</translation>
+    </message>
+    <message>
+        <source>Нет связи со станцией, повторяю…</source>
+        <translation>Нет связи со станцией, повторяю…</translation>
+    </message>
+    <message>
+        <source>Обновлено: %1</source>
+        <translation>Обновлено: %1</translation>
     </message>
 </context>
 <context>
