@@ -1,8 +1,9 @@
 // The outside faces with real clients: ow-shell's owdir/owread/owget and raw
-// sockets against the owserver face, promtool and a prometheus server
+// sockets against the owserver face, promtool, curl and a prometheus server
 // against the metrics endpoint, each over loopback on a session in virtual
 // time.
 #include "base/clock.h"
+#include "faces/connectionshare.h"
 #include "faces/metricsface.h"
 #include "faces/owserverface.h"
 #include "faces/owserverprotocol.h"
@@ -27,8 +28,16 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cmath>
 #include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,7 +53,10 @@ const char kFaultyBus[] = R"({ "devices": [
 // A session measuring `backend` with both faces added, a few cycles run.
 struct Rig
 {
-    explicit Rig(std::unique_ptr<SimBackend> backend)
+    static constexpr int kOwserverPlaces = 8;
+
+    // `requestTimeoutMs`: the owserver face's, short so that tests of bad requests go quickly.
+    explicit Rig(std::unique_ptr<SimBackend> backend, int requestTimeoutMs = 300)
     {
         Clock::setVirtual();
         fixture = std::make_unique<SimFixture>(std::move(backend));
@@ -52,8 +64,8 @@ struct Rig
         session = std::make_unique<MeasurementSession>(&fixture->backend());
         OwserverConfig owConfig;
         owConfig.enabled = true;
-        owConfig.requestTimeoutMs = 300;
-        owConfig.maxConnections = 8;
+        owConfig.requestTimeoutMs = requestTimeoutMs;
+        owConfig.maxConnections = kOwserverPlaces;
         owserver = std::make_unique<OwserverFace>(owConfig);
         MetricsConfig metricsConfig;
         metricsConfig.enabled = true;
@@ -150,6 +162,96 @@ bool connectTo(QTcpSocket &socket, quint16 port)
     socket.connectToHost(QHostAddress::LocalHost, port);
     return socket.waitForConnected(2000);
 }
+
+// Exactly `count` bytes, or what came before the server closed or went quiet for 2 s.
+QByteArray readBytes(QTcpSocket &socket, int count)
+{
+    QByteArray got;
+    while (got.size() < count && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(2000)))
+        got += socket.read(count - got.size());
+    return got;
+}
+
+bool closedByServer(QTcpSocket &socket, int withinMs)
+{
+    return socket.state() == QAbstractSocket::UnconnectedState || socket.waitForDisconnected(withinMs);
+}
+
+// The descriptors this process has open.
+int openFiles()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).count());
+}
+
+QByteArray scrape(quint16 port)
+{
+    QTcpSocket http;
+    if (!connectTo(http, port))
+        return QByteArray();
+    const QByteArray page = exchange(http, "GET /metrics HTTP/1.0\r\n\r\n");
+    return page.mid(page.indexOf("\r\n\r\n") + 4);
+}
+
+// Connections a local process holds open to lock the others out: as many
+// idle as sending a request that never ends, as many again sending
+// requests whose answers they never read. Closed when it goes.
+class Hoarder
+{
+public:
+    Hoarder() = default;
+    Hoarder(quint16 port, int count, const QByteArray &unfinished, const QByteArray &unread)
+    {
+        for (int i = 0; i < count; ++i)
+            hold(port, i % 3 == 1 ? unfinished : i % 3 == 2 ? unread : QByteArray(), i % 3 == 2);
+    }
+    ~Hoarder()
+    {
+        for (int fd : m_fds)
+            ::close(fd);
+    }
+    // One more connection that sends `bytes` (the server may have closed it
+    // already to make room: no matter); `neverRead`: with a receive buffer
+    // so small that answers pile up at the server's end.
+    void hold(quint16 port, const QByteArray &bytes, bool neverRead)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0)
+            return;
+        m_fds.push_back(fd);
+        if (neverRead) {
+            const int small = 2048;
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        }
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QElapsedTimer took;
+        took.start();
+        if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0)
+            return;
+        m_slowestConnectMs = qMax(m_slowestConnectMs, took.elapsed());
+        ++m_connected;
+        if (!bytes.isEmpty())
+            ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    int connected() const { return m_connected; }
+    // The longest a connection took to be taken (a second or more: the
+    // server's queue was full and the kernel dropped the request).
+    qint64 slowestConnectMs() const { return m_slowestConnectMs; }
+    // Whether the server closed connection `index` (one that expects no answer) within `ms`.
+    bool closedByServer(int index, int ms) const
+    {
+        pollfd wait{m_fds.at(size_t(index)), POLLIN, 0};
+        char byte;
+        return ::poll(&wait, 1, ms) == 1 && ::recv(wait.fd, &byte, 1, MSG_DONTWAIT) <= 0;
+    }
+
+private:
+    std::vector<int> m_fds;
+    int m_connected = 0;
+    qint64 m_slowestConnectMs = 0;
+};
 
 } // namespace
 
@@ -382,6 +484,149 @@ private slots:
         rig.session->measure();
         const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), QStringLiteral("/28.AA31075C1401/type")});
         QCOMPARE(read.out, QByteArray("DS18B20"));
+    }
+
+    // A header announcing more than the limit closes its connection at once
+    // (not when the request's time is up) and is counted, also after a
+    // request on a kept connection; one at the limit is read and answered.
+    void oversizedHeadersAreRefusedAtOnce()
+    {
+        OwserverConfig config;
+        config.enabled = true;
+        config.requestTimeoutMs = 60000;
+        OwserverFace face(config);
+        QString error;
+        QVERIFY2(face.start(&error), qPrintable(error));
+        const int limit = OwProtocol::kMaxPayload;
+        for (const qint32 payload : {limit + 1, 1 << 20, 0x7fffffff}) {
+            for (const bool afterRequest : {false, true}) {
+                QTcpSocket socket;
+                QVERIFY(connectTo(socket, face.port()));
+                if (afterRequest) {
+                    socket.write(request(OwProtocol::Nop, "", 0x10e));
+                    QCOMPARE(readBytes(socket, 24).size(), 24);
+                }
+                const int before = face.rejectedConnections();
+                socket.write(OwProtocol::encodeHeader({0, payload, OwProtocol::Read, 0x10e, 100, 0}));
+                QVERIFY2(closedByServer(socket, 5000), qPrintable(QString::number(payload)));
+                QCOMPARE(face.rejectedConnections(), before + 1);
+            }
+        }
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, face.port()));
+        const int before = face.rejectedConnections();
+        socket.write(OwProtocol::encodeHeader({0, limit, OwProtocol::Read, 0x10e, 100, 0}) + QByteArray(limit - 1, '/')
+                     + QByteArray(1, '\0'));
+        const QByteArray reply = readBytes(socket, 24);
+        QCOMPARE(reply.size(), 24);
+        QCOMPARE(OwProtocol::decodeHeader(reply.constData()).type, -EISDIR);
+        QCOMPARE(face.rejectedConnections(), before);
+    }
+
+    // Who gives way at the limit: the connection longest without a request
+    // under way, never the newcomer; only when all have one, the oldest request.
+    void connectionShareChoosesWhoGivesWay()
+    {
+        using Id = ConnectionShare::Id;
+        ConnectionShare share(3);
+        QCOMPARE(share.admit(1), Id(0));
+        QCOMPARE(share.admit(2), Id(0));
+        QCOMPARE(share.admit(3), Id(0));
+        share.setBusy(1, true);
+        QCOMPARE(share.admit(4), Id(2));
+        share.setBusy(3, true);
+        share.setBusy(3, false); // answered: its wait starts anew
+        QCOMPARE(share.admit(5), Id(4));
+        share.setBusy(5, true);
+        share.setBusy(3, true);
+        QCOMPARE(share.admit(6), Id(1));
+        share.setBusy(42, true); // closed meanwhile: nothing to do
+        share.remove(42);
+        QCOMPARE(share.size(), 3);
+        share.remove(6);
+        QCOMPARE(share.admit(7), Id(0));
+    }
+
+    // A local process holding a thousand connections open to each face
+    // (idle, with a request never finished, sending requests it never
+    // reads the answers to) locks out neither a real owread nor a scrape.
+    void heldConnectionsLockNobodyOut()
+    {
+        if (!have(QStringLiteral("curl")))
+            QSKIP("curl is not installed (tools/install-deps installs it)");
+        const int count = 1000;
+        rlimit files{};
+        getrlimit(RLIMIT_NOFILE, &files);
+        if (files.rlim_cur < rlim_t(2 * count + 256)) {
+            files.rlim_cur = qMin<rlim_t>(files.rlim_max, 2 * count + 256);
+            setrlimit(RLIMIT_NOFILE, &files);
+        }
+        QString error;
+        // Deadlines longer than the test: only giving way makes room.
+        Rig rig(SimBusLoader::loadDemo(&error), 60000);
+        QVERIFY2(rig.started, qPrintable(error));
+        const int filesBefore = openFiles();
+        QByteArray unreadRequests, unreadScrapes;
+        for (int i = 0; i < 200; ++i) {
+            unreadRequests += request(OwProtocol::DirAll, "/", 0x10e);
+            unreadScrapes += "GET /metrics HTTP/1.1\r\nHost: orvex\r\n\r\n";
+        }
+        const Hoarder owserverHoard(rig.owserver->port(), count, request(OwProtocol::Read, "/28.AA31075C1401/type").left(30),
+                                    unreadRequests);
+        const Hoarder metricsHoard(rig.metrics->port(), count, "GET /metrics HTTP/1.1\r\nHost: orv", unreadScrapes);
+        QCOMPARE(owserverHoard.connected(), count);
+        QCOMPARE(metricsHoard.connected(), count);
+        // Nobody's connection request dropped in the burst: the queues take it.
+        QVERIFY2(owserverHoard.slowestConnectMs() < 1000, qPrintable(QString::number(owserverHoard.slowestConnectMs())));
+        QVERIFY2(metricsHoard.slowestConnectMs() < 1000, qPrintable(QString::number(metricsHoard.slowestConnectMs())));
+        // Held: once the servers have taken them from the queue, each newcomer beyond the places in place of another.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.owserver->evictedConnections(), count - Rig::kOwserverPlaces, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.metrics->evictedConnections(), count - MetricsConfig().maxConnections, 20000);
+        // The servers' ends of those given way are closed: the process holds the hoard's descriptors and few more.
+        QTRY_VERIFY_WITH_TIMEOUT(openFiles() < filesBefore + 2 * count + 64, 5000);
+
+        QElapsedTimer took;
+        took.start();
+        const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), QStringLiteral("/28.AA31075C1401/type")});
+        const qint64 readMs = took.restart();
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-sS"), QStringLiteral("--max-time"), QStringLiteral("10"),
+                                            QStringLiteral("http://127.0.0.1:%1/metrics").arg(rig.metrics->port())});
+        QVERIFY(curl.waitForFinished(15000));
+        const qint64 scrapeMs = took.elapsed();
+        QCOMPARE(read.out, QByteArray("DS18B20"));
+        QVERIFY2(readMs < 1000, qPrintable(QString::number(readMs)));
+        QVERIFY2(curl.readAllStandardOutput().contains("orvex_bus_up{bus=\"0\"} 1"), curl.readAllStandardError().constData());
+        QVERIFY2(scrapeMs < 1000, qPrintable(QString::number(scrapeMs)));
+    }
+
+    // With every place taken, a newcomer takes the place of a connection
+    // that waits for nothing, not of one whose answers are still going out,
+    // however long that one has been there. (A loopback socket's buffers
+    // take megabytes: only a thousand unread pages keep an answer going.)
+    void aScrapeTakesAnIdlePlace()
+    {
+        QString error;
+        Rig rig(SimBusLoader::loadDemo(&error));
+        MetricsConfig config;
+        config.maxConnections = 2;
+        MetricsFace metrics(config);
+        QVERIFY2(metrics.start(&error), qPrintable(error));
+        rig.session->addSink(&metrics);
+        rig.session->refresh();
+        rig.session->measure();
+        QByteArray unread;
+        for (int i = 0; i < 1000; ++i)
+            unread += "GET /metrics HTTP/1.1\r\nHost: orvex\r\n\r\n";
+        Hoarder hoard;
+        hoard.hold(metrics.port(), unread, true);
+        QTest::qWait(300); // answered until the answers pile up
+        hoard.hold(metrics.port(), QByteArray(), false);
+        QTest::qWait(100);
+        QVERIFY(scrape(metrics.port()).contains("orvex_bus_up"));
+        QVERIFY(hoard.closedByServer(1, 2000));
+        QCOMPARE(metrics.evictedConnections(), 1);
+        rig.session->removeSink(&metrics);
     }
 
     // The replies' framing, as ownet clients parse them.

@@ -2,6 +2,7 @@
 
 #include "model/alarmboard.h"
 
+#include "faces/connectionshare.h"
 #include "faces/faceoutput.h"
 
 #include <QCoreApplication>
@@ -192,6 +193,7 @@ MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url
 MetricsFace::MetricsFace(const MetricsConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
+    , m_share(std::make_unique<MhdConnectionShare>(config.maxConnections))
 {
 }
 
@@ -225,12 +227,10 @@ bool MetricsFace::start(QString *error)
         length = sizeof *v4;
     }
     Q_UNUSED(length)
-    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr,
-                                &answerRequest, this,
-                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT,
-                                unsigned(m_config.maxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
-                                unsigned(m_config.timeoutS), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024),
-                                MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr, &answerRequest, this,
+                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_ARRAY, m_share->options(),
+                                MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_config.timeoutS),
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024), MHD_OPTION_END);
     if (!m_daemon) {
         *error = QStringLiteral("metrics: cannot listen on %1").arg(m_config.listen.text());
         return false;
@@ -240,10 +240,28 @@ bool MetricsFace::start(QString *error)
     return true;
 }
 
+int MetricsFace::evictedConnections() const
+{
+    return m_share->evicted();
+}
+
+void MetricsFace::requestStarted(MHD_Connection *connection)
+{
+    m_share->requestStarted(connection);
+}
+
 QByteArray MetricsFace::page()
 {
     ++m_scrapes;
-    return metricsText(*m_snapshot.current());
+    const std::shared_ptr<const FaceSnapshot> snapshot = m_snapshot.current();
+    // Built once per snapshot: scrapes between two cycles share the page,
+    // so many scrapes cost the server little more than one.
+    QMutexLocker lock(&m_pageMutex);
+    if (m_pageOf != snapshot) {
+        m_page = metricsText(*snapshot);
+        m_pageOf = snapshot;
+    }
+    return m_page;
 }
 
 namespace {
@@ -252,9 +270,10 @@ namespace {
 MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
                          const char *, const char *, size_t *uploadSize, void **state)
 {
-    // The first call for a request only announces it.
+    // The first call for a request only announces it: from now on it is under way.
     if (!*state) {
         *state = self;
+        static_cast<MetricsFace *>(self)->requestStarted(connection);
         return MHD_YES;
     }
     if (*uploadSize != 0) {
