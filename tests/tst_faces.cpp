@@ -9,6 +9,7 @@
 #include "faces/owserverprotocol.h"
 #include "model/sensordevice.h"
 #include "onewire/romid.h"
+#include "sensors/sensor.h"
 #include "session/measurementsession.h"
 #include "sim/simbusloader.h"
 #include "support/mqtttestbroker.h"
@@ -16,6 +17,7 @@
 #include "support/testprocess.h"
 #include "support/windowrig.h"
 #include "base/appsettings.h"
+#include "table/tableman.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -192,6 +194,33 @@ QByteArray scrape(quint16 port)
     return page.mid(page.indexOf("\r\n\r\n") + 4);
 }
 
+// The page's lines that start with `prefix` (and end with `suffix`).
+QList<QByteArray> linesOf(const QByteArray &page, const QByteArray &prefix, const QByteArray &suffix = QByteArray())
+{
+    QList<QByteArray> found;
+    for (const QByteArray &line : page.split('\n')) {
+        if (line.startsWith(prefix) && line.endsWith(suffix))
+            found.append(line);
+    }
+    return found;
+}
+
+const SensorDevice *deviceNamed(MeasurementSession &session, const QString &owserverName)
+{
+    for (const SensorDevice *device : session.allDevices()) {
+        if (owName(*device) == owserverName)
+            return device;
+    }
+    return nullptr;
+}
+
+// The value text the table shows for channel `index` of `device`.
+QByteArray tableValue(MeasurementSession &session, const SensorDevice &device, int index)
+{
+    TableMan &table = session.table();
+    return table.cellText(table.findRow(ChannelId::of(device, index)), TableMan::ColValue).toLatin1();
+}
+
 // Connections a local process holds open to lock the others out: as many
 // idle as sending a request that never ends, as many again sending
 // requests whose answers they never read. Closed when it goes.
@@ -312,7 +341,8 @@ private slots:
             const Run family = owshell(QStringLiteral("owread"),
                                        {QStringLiteral("-s"), rig.server(), QLatin1Char('/') + name + QStringLiteral("/family")});
             QCOMPARE(family.out, name.left(2).toLatin1());
-            for (const SensorChannel &channel : device->channels) {
+            for (int index = 0; index < device->channels.size(); ++index) {
+                const SensorChannel &channel = device->channels.at(index);
                 QString path = QLatin1Char('/') + name;
                 if (device->family == 0x19) {
                     path += QStringLiteral("/i2c/hub%1.%2/")
@@ -348,9 +378,14 @@ private slots:
                 const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), path});
                 QCOMPARE(read.exitCode, 0);
                 QCOMPARE(read.out.size(), 12); // owserver's float field
-                const double value = read.out.trimmed().toDouble();
-                QVERIFY2(std::fabs(value - channel.value) <= 1e-5 * std::max(1.0, std::fabs(channel.value)),
-                         qPrintable(path + QLatin1Char(' ') + QString::number(value) + QLatin1String(" != ") + QString::number(channel.value)));
+                // The digits the table shows, no more and no fewer.
+                QCOMPARE(read.out.trimmed(), tableValue(*rig.session, *device, index));
+                // In Fahrenheit only a temperature changes.
+                const Run fahrenheit = owshell(QStringLiteral("owread"), {QStringLiteral("-F"), QStringLiteral("-s"), rig.server(), path});
+                if (channel.unit == QLatin1String("C"))
+                    QVERIFY(std::fabs(fahrenheit.out.toDouble() - (read.out.toDouble() * 1.8 + 32)) < 0.02);
+                else
+                    QCOMPARE(fahrenheit.out, read.out);
                 ++values;
             }
         }
@@ -370,7 +405,32 @@ private slots:
         QVERIFY(fic.out.contains("/bus.0/28AA31075C1401." + crc.out + "\n"));
         const Run celsius = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), QStringLiteral("/uncached") + rom + QStringLiteral("temperature")});
         const Run fahrenheit = owshell(QStringLiteral("owread"), {QStringLiteral("-F"), QStringLiteral("-s"), rig.server(), rom + QStringLiteral("temperature")});
-        QVERIFY(std::fabs(fahrenheit.out.trimmed().toDouble() - (celsius.out.trimmed().toDouble() * 1.8 + 32)) < 1e-3);
+        QVERIFY(std::fabs(fahrenheit.out.trimmed().toDouble() - (celsius.out.trimmed().toDouble() * 1.8 + 32)) < 0.02);
+
+        // Under each temperature scale, a bridge sensor's temperature is in
+        // it and the unit file beside it names it; its humidity's stays "%".
+        const QString sensor = QStringLiteral("/19.5C2E810B0000/i2c/hub0.44/");
+        auto readAs = [&](const char *scale, const QString &property) {
+            return owshell(QStringLiteral("owread"), {QLatin1String(scale), QStringLiteral("-s"), rig.server(), sensor + property}).out;
+        };
+        const double sensorCelsius = readAs("-C", QStringLiteral("temperature")).trimmed().toDouble();
+        const struct
+        {
+            const char *option;
+            const char *unit;
+            double value;
+        } scales[] = {
+            {"-C", "C", sensorCelsius},
+            {"-F", "F", sensorCelsius * 1.8 + 32},
+            {"-K", "K", sensorCelsius + 273.15},
+            {"-R", "R", (sensorCelsius + 273.15) * 1.8},
+        };
+        for (const auto &scale : scales) {
+            QCOMPARE(readAs(scale.option, QStringLiteral("temperature_unit")), QByteArray(scale.unit));
+            const double value = readAs(scale.option, QStringLiteral("temperature")).trimmed().toDouble();
+            QVERIFY2(std::fabs(value - scale.value) < 0.02, scale.option);
+            QCOMPARE(readAs(scale.option, QStringLiteral("humidity_unit")), QByteArray("%"));
+        }
     }
 
     // A failed or stale reading is an error, never a number; writing is refused.
@@ -395,21 +455,52 @@ private slots:
         QVERIFY(write.exitCode != 0);
         QCOMPARE(read(QStringLiteral("/28.102030405060/temperature")).out, QByteArray("       21.25"));
 
-        // The metrics say the same: no number for the failed channel, its failures counted.
+        // The metrics say the same: no number for a failed channel, its
+        // failures counted, and every reason counted from 0 for every channel.
         const QByteArray text = metricsText(*std::make_shared<FaceSnapshot>()); // empty snapshot still well formed
         QVERIFY(text.contains("# TYPE orvex_bus_up gauge"));
         QTcpSocket http;
         QVERIFY(connectTo(http, rig.metrics->port()));
-        const QByteArray page = exchange(http, "GET /metrics HTTP/1.0\r\n\r\n");
-        QVERIFY(page.startsWith("HTTP/1.0 200") || page.startsWith("HTTP/1.1 200"));
-        QVERIFY(page.contains("rom=\"60504030201028\"") || page.contains("21.25"));
-        QVERIFY(!page.contains("orvex_temperature_celsius{rom=\"" + QByteArray("61514131211128")));
-        QVERIFY(page.contains("reason=\"crc\"} "));
-        QVERIFY(page.contains("reason=\"open_circuit\"} "));
+        QVERIFY(exchange(http, "GET /metrics HTTP/1.0\r\n\r\n").contains(" 200 OK\r\n"));
+        const SensorDevice *good = deviceNamed(*rig.session, QStringLiteral("28.102030405060"));
+        const SensorDevice *crc = deviceNamed(*rig.session, QStringLiteral("28.112131415161"));
+        QVERIFY(good && crc);
+        const QByteArray goodRom = "{rom=\"" + romToText(good->rom, false).toLatin1() + '"';
+        const QByteArray crcRom = "{rom=\"" + romToText(crc->rom, false).toLatin1() + '"';
+        QCOMPARE(goodRom.size(), 7 + 16);
+        QByteArray page = scrape(rig.metrics->port());
+        QCOMPARE(linesOf(page, "orvex_temperature_celsius" + goodRom).size(), 1);
+        QVERIFY(linesOf(page, "orvex_temperature_celsius" + goodRom).first().endsWith("} 21.25"));
+        QCOMPARE(linesOf(page, "orvex_temperature_celsius" + crcRom).size(), 0);
+        QCOMPARE(linesOf(page, "orvex_reading_timestamp_seconds" + crcRom).size(), 1);
+        const QList<QByteArray> counters = linesOf(page, "orvex_failed_readings_total{");
+        int expected = 0;
+        for (const SensorDevice *device : rig.session->allDevices())
+            expected += device->channels.size() * failureCodes(device->family).size();
+        QCOMPARE(counters.size(), expected);
+        QCOMPARE(failureCodes(0x28), (QStringList{"no_answer", "crc", "power_on_value", "other"}));
+        for (const QString &reason : failureCodes(0x28))
+            QCOMPARE(linesOf(page, "orvex_failed_readings_total" + goodRom, ",reason=\"" + reason.toLatin1() + "\"} 0").size(), 1);
+        QCOMPARE(linesOf(page, "orvex_failed_readings_total" + crcRom, "reason=\"crc\"} 2").size(), 1);
+        QVERIFY(!linesOf(page, "orvex_failed_readings_total{", "reason=\"open_circuit\"} 2").isEmpty());
+
+        // A device that stops answering: still listed, but from the next
+        // cycle on no value, in neither face; its last reading's time stays.
+        const QByteArray goodTime = linesOf(page, "orvex_reading_timestamp_seconds" + goodRom).value(0);
+        QVERIFY(!goodTime.isEmpty());
+        rig.fixture->bus().removeDevice(0); // the bus file's first device
+        rig.session->refresh();
+        rig.session->measure();
+        QVERIFY(read(QStringLiteral("/28.102030405060/temperature")).exitCode != 0);
+        QVERIFY(read(QStringLiteral("/28.102030405060/latesttemp")).exitCode != 0);
+        QCOMPARE(read(QStringLiteral("/28.102030405060/type")).out, QByteArray("DS18B20"));
+        page = scrape(rig.metrics->port());
+        QCOMPARE(linesOf(page, "orvex_temperature_celsius" + goodRom).size(), 0);
+        QCOMPARE(linesOf(page, "orvex_reading_timestamp_seconds" + goodRom).value(0), goodTime);
+        QCOMPARE(linesOf(page, "orvex_failed_readings_total" + goodRom, "reason=\"no_answer\"} 1").size(), 1);
 
         // A device gone from the bus is gone from the root after the next searches.
-        rig.fixture->bus().removeDevice(0); // the bus file's first device
-        for (int i = 0; i < 3; ++i) {
+        for (int i = 0; i < 2; ++i) {
             rig.session->refresh();
             rig.session->measure();
         }
@@ -791,23 +882,39 @@ private slots:
                 return result.size() == expected;
             }(),
             30000);
+        // Each series is a channel by its labels (the I2C address as the
+        // owserver paths write it, the chip apart from the type text), with
+        // the digits the table shows.
+        bool sht3x = false;
         for (const QJsonValue &series : result) {
             const QJsonObject labels = series.toObject()[QStringLiteral("metric")].toObject();
-            const double value = series.toObject()[QStringLiteral("value")].toArray().at(1).toString().toDouble();
+            const QString value = series.toObject()[QStringLiteral("value")].toArray().at(1).toString();
             bool found = false;
             for (const SensorDevice *device : rig.session->allDevices()) {
-                for (const SensorChannel &channel : device->channels) {
+                for (int index = 0; index < device->channels.size(); ++index) {
+                    const SensorChannel &channel = device->channels.at(index);
+                    const QString address = channel.i2cAddress == 0
+                        ? QString()
+                        : QStringLiteral("%1").arg(channel.i2cAddress >> 1, 2, 16, QLatin1Char('0')).toUpper();
                     if (romToText(device->rom, false) != labels[QStringLiteral("rom")].toString()
                         || QString::number(channel.subchannel) != labels[QStringLiteral("subchannel")].toString()
                         || QString::number(channel.hubChannel) != labels[QStringLiteral("hub_channel")].toString()
-                        || QString::number(channel.i2cAddress) != labels[QStringLiteral("i2c_address")].toString())
+                        || address != labels[QStringLiteral("i2c_address")].toString())
                         continue;
+                    QCOMPARE(labels[QStringLiteral("chip")].toString(),
+                             QLatin1String(Sensor::traitsOf(device->family, channel.i2cAddress)->name));
+                    QCOMPARE(labels[QStringLiteral("sensor")].toString(), channel.type);
                     const double factor = channel.unit == QLatin1String("kPa") ? 1000 : 1;
-                    found = std::fabs(value - channel.value * factor) <= 1e-6 * std::max(1.0, std::fabs(value));
+                    const double shown = tableValue(*rig.session, *device, index).toDouble() * factor;
+                    found = std::fabs(value.toDouble() - shown) <= 1e-9 * std::max(1.0, std::fabs(shown));
+                    sht3x = sht3x
+                        || (labels[QStringLiteral("chip")].toString() == QLatin1String("SHT3x")
+                            && labels[QStringLiteral("i2c_address")].toString() == QLatin1String("44"));
                 }
             }
-            QVERIFY2(found, qPrintable(QJsonDocument(labels).toJson(QJsonDocument::Compact)));
+            QVERIFY2(found, qPrintable(QJsonDocument(labels).toJson(QJsonDocument::Compact) + value));
         }
+        QVERIFY(sht3x);
         prometheus.terminate();
         QVERIFY(prometheus.waitForFinished(10000));
     }

@@ -43,15 +43,15 @@ struct Family
     const char *help;
 };
 
-// A quantity's family and the factor to its base unit, from the channel's unit.
-const Family *familyOf(const QString &unit, double *factor)
+// A quantity's family and the power of ten to its base unit, from the channel's unit.
+const Family *familyOf(const QString &unit, int *powerOfTen)
 {
     static const Family temperature{"orvex_temperature_celsius", "Temperature in degrees Celsius."};
     static const Family humidity{"orvex_relative_humidity_percent", "Relative humidity in percent."};
     static const Family pressure{"orvex_pressure_pascals", "Pressure in pascals."};
     static const Family co2{"orvex_co2_ppm", "Carbon dioxide in parts per million."};
     static const Family other{"orvex_value", "A reading of another kind, in the unit its label names."};
-    *factor = 1;
+    *powerOfTen = 0;
     if (unit == QLatin1String("C"))
         return &temperature;
     if (unit.startsWith(QLatin1Char('%')))
@@ -59,11 +59,11 @@ const Family *familyOf(const QString &unit, double *factor)
     if (unit == QLatin1String("Pa"))
         return &pressure;
     if (unit == QLatin1String("kPa")) {
-        *factor = 1000;
+        *powerOfTen = 3;
         return &pressure;
     }
     if (unit == QLatin1String("hPa")) {
-        *factor = 100;
+        *powerOfTen = 2;
         return &pressure;
     }
     if (unit == QLatin1String("ppm"))
@@ -93,7 +93,9 @@ QByteArray labels(const FaceDevice &device, const FaceChannel &channel)
     out += "\",bus=\"" + QByteArray::number(device.bus);
     out += "\",subchannel=\"" + QByteArray::number(channel.subchannel);
     out += "\",hub_channel=\"" + QByteArray::number(channel.hubChannel);
-    out += "\",i2c_address=\"" + QByteArray::number(channel.i2cAddress);
+    out += "\",i2c_address=\"" + i2cAddressText(channel.i2cAddress).toLatin1();
+    out += "\",chip=\"";
+    appendEscaped(out, channel.chip);
     out += "\",sensor=\"";
     appendEscaped(out, channel.type);
     out += '"';
@@ -131,16 +133,24 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
     for (const FaceDevice &device : snapshot.devices) {
         for (const FaceChannel &channel : device.channels) {
             const QByteArray channelLabels = labels(device, channel);
+            // A stale channel keeps its time: when it was last read is what tells it stale.
             if (channel.time.isValid())
                 times += "orvex_reading_timestamp_seconds" + channelLabels + "} "
-                    + number(channel.time.toMSecsSinceEpoch() / 1000.0) + '\n';
-            for (auto failure = channel.failures.cbegin(); failure != channel.failures.cend(); ++failure)
-                failures += "orvex_failed_readings_total" + channelLabels + ",reason=\"" + failure.key().toLatin1()
-                    + "\"} " + QByteArray::number(failure.value()) + '\n';
+                    + QByteArray::number(channel.time.toMSecsSinceEpoch() / 1000.0, 'f', 3) + '\n';
+            // Every reason the channel may fail with, from the start: its first
+            // failure is then an increase, which rate() and increase() see.
+            QStringList reasons = failureCodes(device.family());
+            for (auto failure = channel.failures.cbegin(); failure != channel.failures.cend(); ++failure) {
+                if (!reasons.contains(failure.key()))
+                    reasons.append(failure.key());
+            }
+            for (const QString &reason : qAsConst(reasons))
+                failures += "orvex_failed_readings_total" + channelLabels + ",reason=\"" + reason.toLatin1()
+                    + "\"} " + QByteArray::number(channel.failures.value(reason)) + '\n';
             if (!channel.usable())
                 continue;
-            double factor = 1;
-            const Family *family = familyOf(channel.unit, &factor);
+            int powerOfTen = 0;
+            const Family *family = familyOf(channel.unit, &powerOfTen);
             int at = families.indexOf(family);
             if (at < 0) {
                 families.append(family);
@@ -154,7 +164,7 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
                 appendEscaped(body, channel.unit);
                 body += '"';
             }
-            body += "} " + number(channel.value * factor) + '\n';
+            body += "} " + shownValue(channel.value, powerOfTen).toLatin1() + '\n';
         }
     }
     for (int i = 0; i < families.size(); ++i) {
@@ -177,7 +187,7 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
             out += "orvex_alarm_active{rom=\"" + alarm.id.text().section(QLatin1Char('/'), 0, 0).toLatin1();
             out += "\",subchannel=\"" + QByteArray::number(alarm.id.subchannel);
             out += "\",hub_channel=\"" + QByteArray::number(alarm.id.hubChannel);
-            out += "\",i2c_address=\"" + QByteArray::number(alarm.id.i2cAddress);
+            out += "\",i2c_address=\"" + i2cAddressText(alarm.id.i2cAddress).toLatin1();
             out += "\",state=\"" + alarm.state.toLatin1() + "\"} ";
             out += alarm.state == QLatin1String("normal") ? "0\n" : "1\n";
         }

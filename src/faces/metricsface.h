@@ -37,10 +37,11 @@ struct MetricsConfig
 };
 
 // The Prometheus text exposition of a snapshot: one gauge per quantity in
-// base units, the time of each channel's last reading, failed readings by
-// reason, the cycle's duration, each bus's state and whether each channel
-// with alarm limits is in alarm. A channel whose last
-// reading failed or is stale has no value sample.
+// base units with the digits the table shows, the time of each channel's
+// last reading, failed readings by reason (every reason from 0), the
+// cycle's duration, each bus's state and whether each channel with alarm
+// limits is in alarm. A channel whose last reading failed or is stale has
+// no value sample.
 QByteArray metricsText(const FaceSnapshot &snapshot);
 
 // An output that serves /metrics over HTTP (libmicrohttpd, on its own
