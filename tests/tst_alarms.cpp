@@ -627,9 +627,9 @@ private slots:
         const QByteArray page = face.page();
         QVERIFY(page.contains("# TYPE orvex_alarm_active gauge"));
         QVERIFY(page.contains("orvex_alarm_active{rom=\"0B01145C0731AA28\",subchannel=\"0\",hub_channel=\"-1\","
-                              "i2c_address=\"0\",state=\"high\"} 1\n"));
+                              "i2c_address=\"\",state=\"high\"} 1\n"));
         QVERIFY(page.contains("orvex_alarm_active{rom=\"0B01145C0731AA28\",subchannel=\"1\",hub_channel=\"-1\","
-                              "i2c_address=\"0\",state=\"normal\"} 0\n"));
+                              "i2c_address=\"\",state=\"normal\"} 0\n"));
     }
 
 private:

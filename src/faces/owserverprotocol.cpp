@@ -63,10 +63,11 @@ struct Node
     QString path;       // as replies name it, without a trailing '/'
 };
 
-// %G with six significant digits in a 12-wide field, as owserver prints floats.
+// In a 12-wide field as owserver prints floats, with the digits the table
+// shows (owserver's own six significant digits would claim more, or fewer).
 QByteArray floatText(double value)
 {
-    return QString::number(value, 'G', 6).rightJustified(12).toLatin1();
+    return shownValue(value).rightJustified(12).toLatin1();
 }
 
 double inScale(double celsius, quint32 flags)
@@ -144,7 +145,11 @@ void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
     if (channel->unit == QLatin1String("C"))
         node.value = floatText(inScale(channel->value, flags));
     else if (isPressure(channel->unit))
-        node.value = floatText(pressureInScale(channel->value, channel->unit, flags));
+        // The table's digits in the record's unit, then moved into the
+        // client's scale, so no pressure claims more than the table shows.
+        node.value = QByteArray::number(pressureInScale(shownValue(channel->value).toDouble(), channel->unit, flags),
+                                        'g', 6)
+                         .rightJustified(12);
     else
         node.value = floatText(channel->value);
 }
@@ -179,7 +184,7 @@ QString typeName(uint8_t family)
 // address in hexadecimal, after "hub<N>." when it sits behind a hub channel.
 QString sensorName(const FaceChannel &channel)
 {
-    const QString address = QStringLiteral("%1").arg(channel.i2cAddress >> 1, 2, 16, QLatin1Char('0')).toUpper();
+    const QString address = i2cAddressText(channel.i2cAddress);
     if (channel.hubChannel >= 0 && channel.hubChannel < 255)
         return QStringLiteral("hub%1.").arg(channel.hubChannel) + address;
     return address;
