@@ -216,7 +216,9 @@ private slots:
         QCOMPARE(TableSupport::readFile(dir.path() + "/channels.json"), saved);
 
         // A publisher's queue that cannot be written says so in the status
-        // (and so on orvexctl's stderr), and again when it can.
+        // (and so on orvexctl's stderr), and again when it can. A reading
+        // handed over twice is queued once. What waits in memory when room
+        // comes back goes into the file before the publisher stops.
         {
             MqttConfig config;
             QStringList args{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-queue", dir.path() + "/publisher"};
@@ -229,12 +231,26 @@ private slots:
             {
                 FileSizeLimit full(0);
                 publisher.takeReading(*device, 0);
+                publisher.takeReading(*device, 0);
             }
             QVERIFY2(publisher.statusText().contains(QStringLiteral("; очередь не записывается: ")),
                      qPrintable(publisher.statusText()));
+            QCOMPARE(publisher.queued(), 1);
+            device->channels[0].markFilled();
             publisher.takeReading(*device, 0);
             QVERIFY(said.count() == 2 && publisher.queueProblem().isEmpty() && publisher.queued() == 2);
+            {
+                FileSizeLimit full(0);
+                for (int i = 0; i < 3; ++i) {
+                    device->channels[0].markFilled();
+                    publisher.takeReading(*device, 0);
+                }
+                QCOMPARE(publisher.unstored(), 3);
+            }
+            publisher.stop(100);
+            QCOMPARE(publisher.unstored(), 0);
         }
+        QCOMPARE(OpenedQueue(dir.path() + "/publisher", 100).size(), 5);
 
         QVERIFY(QFile::remove(dir.path() + "/queue.log"));
         QVERIFY(QDir(dir.path()).mkdir("queue.log"));

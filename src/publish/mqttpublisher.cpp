@@ -142,6 +142,14 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
 {
     if (!m_started || index < 0 || index >= device.channels.size())
         return;
+    // One state message per reading, whoever hands it out again: a record
+    // still holding an earlier cycle's reading is not this cycle's.
+    const ChannelId channel = ChannelId::of(device, index);
+    const uint64_t reading = device.channels.at(index).reading;
+    uint64_t &last = m_lastReading[channel];
+    if (reading != 0 && reading <= last)
+        return;
+    last = reading;
     const ChannelMessages messages(m_config, device, index);
     const QDateTime now = Clock::now();
     if (m_config.discovery) {
@@ -160,7 +168,6 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
     // A failed reading without a time of its own is stamped with now: the
     // reading was attempted in this cycle.
     m_queue->append(messages.stateTopic(), messages.statePayload(now), true, true);
-    const ChannelId channel = ChannelId::of(device, index);
     if (m_alarms && m_alarms->hasLimits(channel)) {
         if (m_config.discovery)
             announce(messages.channelId() + QStringLiteral(" alarm"), messages.alarmConfigTopic(),
