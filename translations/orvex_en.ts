@@ -1101,10 +1101,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <translation>could not create the queue folder %1</translation>
     </message>
     <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>could not write the queue %1: %2</translation>
-    </message>
-    <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
         <translation>the queue %1 is in use by another program (%2, pid %3)</translation>
     </message>
@@ -1119,10 +1115,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>the queue %1 holds %2 messages for %3; give %4 another queue folder</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>could not write %1: %2</translation>
     </message>
 </context>
 <context>

@@ -1107,10 +1107,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <translation>не удалось создать папку очереди %1</translation>
     </message>
     <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>не удалось записать очередь %1: %2</translation>
-    </message>
-    <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
         <translation>очередь %1 занята другой программой (%2, pid %3)</translation>
     </message>
@@ -1125,10 +1121,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>не удалось записать %1: %2</translation>
     </message>
 </context>
 <context>

@@ -135,6 +135,8 @@ bool MqttPublisher::start(QString *error)
     }
     m_started = true;
     setState(State::Connecting, QString());
+    // A queue on a full disk is said now; it is tried again every cycle.
+    noteQueueProblem();
     return true;
 }
 
@@ -196,8 +198,21 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
 
 void MqttPublisher::cycleEnded(const CycleSummary &)
 {
-    if (!m_started || !m_alarms)
+    if (!m_started)
         return;
+    // Room may have come back for what waits in memory, the lock file or the
+    // folder (which lets the queue hand out its messages); cheap when
+    // nothing waits.
+    const int unstored = m_queue->unstored();
+    m_queue->catchUp();
+    m_queue->sync();
+    noteQueueProblem();
+    if (m_queue->unstored() != unstored)
+        emit statusChanged();
+    if (!m_alarms) {
+        sendQueued();
+        return;
+    }
     const QDateTime now = Clock::now();
     for (auto it = m_alarmTopics.begin(); it != m_alarmTopics.end();) {
         publishAlarm(it.key(), it.value(), now);
