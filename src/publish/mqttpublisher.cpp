@@ -205,7 +205,7 @@ void MqttPublisher::cycleEnded(const CycleSummary &)
     // nothing waits.
     const int unstored = m_queue->unstored();
     m_queue->catchUp();
-    m_queue->sync();
+    syncQueueSoon();
     noteQueueProblem();
     if (m_queue->unstored() != unstored)
         emit statusChanged();

@@ -124,6 +124,7 @@ bool PublishQueue::openLater()
     std::map<uint64_t, Message> meanwhile;
     meanwhile.swap(m_messages);
     const uint64_t dropped = m_droppedUnreported;
+    const uint64_t nextSeq = m_nextSeq;
     m_droppedUnreported = 0;
     m_readings = 0;
     m_nextSeq = 1;
@@ -132,6 +133,7 @@ bool PublishQueue::openLater()
         releaseLock();
         m_messages.swap(meanwhile);
         m_droppedUnreported = dropped;
+        m_nextSeq = nextSeq;
         m_readings = 0;
         for (const auto &entry : m_messages)
             m_readings += entry.second.reading ? 1 : 0;
