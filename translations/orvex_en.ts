@@ -1031,22 +1031,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
 </translation>
     </message>
     <message>
-        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</source>
-        <translation>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</translation>
-    </message>
-    <message>
         <source>the bus (default: ORVEX_BUS, else %1)</source>
         <translation>the bus (default: ORVEX_BUS, else %1)</translation>
     </message>
@@ -1196,16 +1180,61 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <source>web page on http://%1/</source>
         <translation>web page on http://%1/</translation>
     </message>
+    <message>
+        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</source>
+        <translation>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</translation>
+    </message>
+    <message>
+        <source>not read: the adapter did not open</source>
+        <translation>not read: the adapter did not open</translation>
+    </message>
+    <message>
+        <source>not read: the adapter was lost during the cycle</source>
+        <translation>not read: the adapter was lost during the cycle</translation>
+    </message>
+    <message>
+        <source>not read: not found by this cycle&apos;s search</source>
+        <translation>not read: not found by this cycle&apos;s search</translation>
+    </message>
+    <message>
+        <source>not read: the device did not answer</source>
+        <translation>not read: the device did not answer</translation>
+    </message>
+    <message>
+        <source>not read in this cycle</source>
+        <translation>not read in this cycle</translation>
+    </message>
+    <message>
+        <source>the adapter was lost during the cycle</source>
+        <translation>the adapter was lost during the cycle</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n reading(s) could not be written</source>
+        <translation>
+            <numerusform>%n reading could not be written</numerusform>
+            <numerusform>%n readings could not be written</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PublishQueue</name>
     <message>
         <source>не удалось создать папку очереди %1</source>
         <translation>could not create the queue folder %1</translation>
-    </message>
-    <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>could not write the queue %1: %2</translation>
     </message>
     <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
@@ -1222,10 +1251,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>the queue %1 holds %2 messages for %3; give %4 another queue folder</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>could not write %1: %2</translation>
     </message>
 </context>
 <context>

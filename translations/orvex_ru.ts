@@ -1034,23 +1034,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 </translation>
     </message>
     <message>
-        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</source>
-        <translation>коды выхода: 0 — выполнено; 1 — адаптер не открылся (ports: ни один DS2480B не ответил);
-  2 — неверный параметр, шина или файл (нечитаемый файл пароля MQTT или файл УЦ, файл УЦ без
-  сертификата, очередь занята); 3 — брокер MQTT отверг учётные данные или не удалось установить
-  TLS; 4 — брокер MQTT вообще недоступен; 5 — показания не доставлены: брокер не принял их все
-  за время ожидания в конце (они остаются в очереди) или очередь не смогла сохранить часть из них
-  (они потеряны); запуск, остановленный сигналом, завершается с кодом 0, если всё недоставленное
-  осталось в очереди; 6 — пороги не записаны в термометр
-</translation>
-    </message>
-    <message>
         <source>the bus (default: ORVEX_BUS, else %1)</source>
         <translation>шина (по умолчанию: ORVEX_BUS, иначе %1)</translation>
     </message>
@@ -1200,16 +1183,63 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>web page on http://%1/</source>
         <translation>веб-страница: http://%1/</translation>
     </message>
+    <message>
+        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</source>
+        <translation>коды выхода: 0 — выполнено; 1 — адаптер не открылся (ports: ни один DS2480B не ответил);
+  2 — неверный параметр, шина или файл (нечитаемый файл пароля MQTT или файл УЦ, файл УЦ без
+  сертификата, очередь занята); 3 — брокер MQTT отверг учётные данные или не удалось установить
+  TLS, 4 — брокер MQTT вообще недоступен: показания остаются в очереди; 5 — показания не
+  доставлены: брокер не принял их все за время ожидания в конце (они остаются в очереди) или
+  очередь не смогла сохранить часть из них (они потеряны); запуск, остановленный сигналом,
+  завершается с кодом 0, если всё недоставленное осталось в очереди; 6 — пороги не записаны в
+  термометр; 7 — в папку --record записаны не все показания (сколько — сказано в stderr)
+</translation>
+    </message>
+    <message>
+        <source>not read: the adapter did not open</source>
+        <translation>не прочитано: адаптер не открылся</translation>
+    </message>
+    <message>
+        <source>not read: the adapter was lost during the cycle</source>
+        <translation>не прочитано: адаптер пропал во время цикла</translation>
+    </message>
+    <message>
+        <source>not read: not found by this cycle&apos;s search</source>
+        <translation>не прочитано: не найдено поиском в этом цикле</translation>
+    </message>
+    <message>
+        <source>not read: the device did not answer</source>
+        <translation>не прочитано: устройство не ответило</translation>
+    </message>
+    <message>
+        <source>not read in this cycle</source>
+        <translation>не прочитано в этом цикле</translation>
+    </message>
+    <message>
+        <source>the adapter was lost during the cycle</source>
+        <translation>адаптер пропал во время цикла</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n reading(s) could not be written</source>
+        <translation>
+            <numerusform>не записано показаний: %n</numerusform>
+            <numerusform>не записано показаний: %n</numerusform>
+            <numerusform>не записано показаний: %n</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PublishQueue</name>
     <message>
         <source>не удалось создать папку очереди %1</source>
         <translation>не удалось создать папку очереди %1</translation>
-    </message>
-    <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>не удалось записать очередь %1: %2</translation>
     </message>
     <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
@@ -1226,10 +1256,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>не удалось записать %1: %2</translation>
     </message>
 </context>
 <context>
