@@ -282,6 +282,56 @@ private:
     qint64 m_slowestConnectMs = 0;
 };
 
+// A prometheus server scraping the endpoint at `port` every 200 ms, in a
+// folder of its own, with its query API on a port of its own.
+class PrometheusServer
+{
+public:
+    explicit PrometheusServer(quint16 port)
+        : m_webPort(freePort())
+    {
+        QFile config(m_dir.filePath(QStringLiteral("prometheus.yml")));
+        if (!config.open(QIODevice::WriteOnly))
+            return;
+        config.write(QStringLiteral("global:\n  scrape_interval: 200ms\n  scrape_timeout: 150ms\n"
+                                    "scrape_configs:\n  - job_name: orvex\n    static_configs:\n"
+                                    "      - targets: ['127.0.0.1:%1']\n")
+                         .arg(port)
+                         .toUtf8());
+        config.close();
+        m_process.setProcessChannelMode(QProcess::MergedChannels);
+        m_process.start(QStandardPaths::findExecutable(QStringLiteral("prometheus")),
+                        {QStringLiteral("--config.file=") + config.fileName(),
+                         QStringLiteral("--storage.tsdb.path=") + m_dir.filePath(QStringLiteral("data")),
+                         QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_webPort)});
+    }
+    ~PrometheusServer()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(10000))
+            m_process.kill();
+    }
+    bool started() { return m_process.waitForStarted(); }
+    // The instant query's result: one element per series.
+    QJsonArray query(const QString &expression)
+    {
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("--get"), QStringLiteral("--data-urlencode"),
+                                            QStringLiteral("query=") + expression,
+                                            QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(m_webPort)});
+        curl.waitForFinished(5000);
+        return QJsonDocument::fromJson(curl.readAllStandardOutput())
+            .object()[QStringLiteral("data")]
+            .toObject()[QStringLiteral("result")]
+            .toArray();
+    }
+
+private:
+    QTemporaryDir m_dir;
+    quint16 m_webPort;
+    QProcess m_process;
+};
+
 } // namespace
 
 class TestFaces : public QObject
@@ -704,6 +754,16 @@ private slots:
         QVERIFY2(readMs < 1000, qPrintable(QString::number(readMs)));
         QVERIFY2(curl.readAllStandardOutput().contains("orvex_bus_up{bus=\"0\"} 1"), curl.readAllStandardError().constData());
         QVERIFY2(scrapeMs < 1000, qPrintable(QString::number(scrapeMs)));
+
+        // And a real prometheus server's scrapes, each within its 150 ms timeout.
+        if (!have(QStringLiteral("prometheus")))
+            QSKIP("prometheus is not installed (tools/install-deps installs it)");
+        PrometheusServer prometheus(rig.metrics->port());
+        QVERIFY(prometheus.started());
+        const int before = rig.metrics->scrapes();
+        QTRY_VERIFY_WITH_TIMEOUT(rig.metrics->scrapes() >= before + 3, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(prometheus.query(QStringLiteral("min_over_time(up{job=\"orvex\"}[1m]) == 1")).size() == 1,
+                                 10000);
     }
 
     // With every place taken, a newcomer takes the place of a connection
@@ -858,23 +918,8 @@ private slots:
         QVERIFY(promtool.waitForFinished(20000));
         QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardError().constData());
 
-        QTemporaryDir dir;
-        const quint16 webPort = freePort();
-        QFile config(dir.filePath(QStringLiteral("prometheus.yml")));
-        QVERIFY(config.open(QIODevice::WriteOnly));
-        config.write(QStringLiteral("global:\n  scrape_interval: 200ms\n  scrape_timeout: 150ms\n"
-                                    "scrape_configs:\n  - job_name: orvex\n    static_configs:\n"
-                                    "      - targets: ['127.0.0.1:%1']\n")
-                         .arg(rig.metrics->port())
-                         .toUtf8());
-        config.close();
-        QProcess prometheus;
-        prometheus.setProcessChannelMode(QProcess::MergedChannels);
-        prometheus.start(QStandardPaths::findExecutable(QStringLiteral("prometheus")),
-                         {QStringLiteral("--config.file=") + config.fileName(),
-                          QStringLiteral("--storage.tsdb.path=") + dir.filePath(QStringLiteral("data")),
-                          QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(webPort)});
-        QVERIFY(prometheus.waitForStarted());
+        PrometheusServer prometheus(rig.metrics->port());
+        QVERIFY(prometheus.started());
         const int before = rig.metrics->scrapes();
         QTRY_VERIFY_WITH_TIMEOUT(rig.metrics->scrapes() >= before + 2, 30000);
 
@@ -888,12 +933,7 @@ private slots:
         const QString query = QStringLiteral("{__name__=~\"orvex_(temperature_celsius|relative_humidity_percent|pressure_pascals|co2_ppm|value)\"}");
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
-                QProcess curl;
-                curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("--get"), QStringLiteral("--data-urlencode"),
-                                                    QStringLiteral("query=") + query,
-                                                    QStringLiteral("http://127.0.0.1:%1/api/v1/query").arg(webPort)});
-                curl.waitForFinished(5000);
-                result = QJsonDocument::fromJson(curl.readAllStandardOutput()).object()[QStringLiteral("data")].toObject()[QStringLiteral("result")].toArray();
+                result = prometheus.query(query);
                 return result.size() == expected;
             }(),
             30000);
@@ -930,8 +970,6 @@ private slots:
             QVERIFY2(found, qPrintable(QJsonDocument(labels).toJson(QJsonDocument::Compact) + value));
         }
         QVERIFY(sht3x);
-        prometheus.terminate();
-        QVERIFY(prometheus.waitForFinished(10000));
     }
 };
 
