@@ -474,8 +474,10 @@ private slots:
         QTRY_VERIFY((events += stream.readAll()).contains("\"cycle\":" + QByteArray::number(before + 1) + ","));
         QVERIFY(events.contains("event: channels\ndata: {"));
         const int evicted = page.evictedConnections();
+        const int streams = page.streamCount();
         QCOMPARE(get(port, "/api/channels").status, 200);
         QCOMPARE(page.evictedConnections(), evicted + 1);
+        QTRY_COMPARE(page.streamCount(), streams - 1); // parked till the next cycle, it ends now
         rig.cycle();
         QTRY_VERIFY((events += stream.readAll()).contains("\"cycle\":" + QByteArray::number(before + 2) + ","));
 
