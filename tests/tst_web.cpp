@@ -326,6 +326,48 @@ private slots:
         const QByteArray iso = "&from=" + QUrl::toPercentEncoding(Clock::now().addSecs(-3600).toString(Qt::ISODate));
         QCOMPARE(get(rig.port, "/api/history?channel=" + key + iso).json()[QStringLiteral("readings")].toArray().size(), 4);
 
+        // A clock set back within the run, then a second run recording into
+        // the same folder over the same minutes: one history in time order,
+        // every line of both files.
+        auto timeOrder = [&](int expected) {
+            const qint64 nowMs = Clock::now().toMSecsSinceEpoch();
+            const QJsonObject history = get(rig.port, "/api/history?channel=" + first + "&from="
+                                                          + QByteArray::number(nowMs - 3600000) + "&to="
+                                                          + QByteArray::number(nowMs + 3600000))
+                                            .json();
+            QVector<HistoryPoint> lines;
+            for (const QJsonValue &file : history[QStringLiteral("files")].toArray())
+                lines += fileReadings(QDir(rig.folder.path()).filePath(file.toString()));
+            std::stable_sort(lines.begin(), lines.end(),
+                             [](const HistoryPoint &a, const HistoryPoint &b) { return a.ms < b.ms; });
+            const QJsonArray readings = history[QStringLiteral("readings")].toArray();
+            QCOMPARE(readings.size(), expected);
+            QCOMPARE(lines.size(), expected);
+            for (int i = 0; i < expected; ++i)
+                QCOMPARE(qint64(readings.at(i).toArray().at(0).toDouble()), lines.at(i).ms);
+        };
+        // (A cycle of the demo bus takes some 30 s of its clock.)
+        Clock::setVirtual(Clock::now().addSecs(-120));
+        rig.cycle();
+        timeOrder(5);
+        if (QTest::currentTestFailed())
+            return;
+        {
+            SessionDescription second;
+            second.bus = rig.backend.get();
+            second.scanAllChannel = second.scanAllType = true;
+            second.recordingFolder = rig.folder.path();
+            second.host.report = [](const QString &) {};
+            QString error;
+            std::unique_ptr<MeasurementSession> run = MeasurementSession::fromDescription(std::move(second), &error);
+            QVERIFY2(run, qPrintable(error));
+            Clock::setVirtual(Clock::now().addSecs(-100));
+            run->cycle();
+            Clock::advanceMs(10000);
+            run->cycle();
+        }
+        timeOrder(7);
+
         // Without recording, the run's own readings.
         Rig run(false);
         const QJsonObject fromRun =
