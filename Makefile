@@ -68,11 +68,13 @@ bench: test-deps
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $$(cd bench && ls bench_*.cpp 2>/dev/null | sed 's/\.cpp$$//')
 	@for b in $(BUILD_DIR)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b"; fi; done
 
-# The pictures in docs/, taken of the window on the demo bus (offscreen).
+# The pictures in docs/, taken of the window on the demo bus (offscreen),
+# and of the web page in chromium.
 screenshots: test-deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
-	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orvex-screenshots
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orvex-screenshots orvexctl
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/orvex-screenshots docs
+	./tools/web-screenshot $(BUILD_DIR) docs/web-page.png
 
 clean:
 	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(PACKAGE_DIR)

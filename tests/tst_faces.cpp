@@ -701,6 +701,19 @@ private slots:
         QCOMPARE(share.size(), 3);
         share.remove(6);
         QCOMPARE(share.admit(7), Id(0));
+
+        // One remote address beyond its share gives way among its own
+        // connections, by the same rule; local ones (no group) only share the whole.
+        ConnectionShare grouped(4, 2);
+        QCOMPARE(grouped.admit(3), Id(0));
+        QCOMPARE(grouped.admit(1, "10.0.0.2"), Id(0));
+        QCOMPARE(grouped.admit(2, "10.0.0.2"), Id(0));
+        grouped.setBusy(1, true);
+        QCOMPARE(grouped.admit(4, "10.0.0.2"), Id(2)); // not 3, idle longer but not its own
+        QCOMPARE(grouped.admit(5), Id(0));
+        QCOMPARE(grouped.admit(6, "10.0.0.3"), Id(3)); // the whole is full: the longest idle of all
+        QCOMPARE(grouped.admit(7), Id(4));
+        QCOMPARE(grouped.size(), 4);
     }
 
     // A local process holding a thousand connections open to each face

@@ -1,10 +1,13 @@
 #include "faces/connectionshare.h"
 
+#include <QHostAddress>
+#include <algorithm>
 #include <microhttpd.h>
 #include <sys/socket.h>
 
-ConnectionShare::ConnectionShare(int places)
+ConnectionShare::ConnectionShare(int places, int perGroup)
     : m_places(qMax(1, places))
+    , m_perGroup(qMax(0, perGroup))
 {
 }
 
@@ -17,24 +20,40 @@ int ConnectionShare::indexOf(Id id) const
     return -1;
 }
 
-ConnectionShare::Id ConnectionShare::admit(Id id)
+int ConnectionShare::victimIndex(const QByteArray *group) const
 {
-    Id victim = 0;
-    if (m_entries.size() >= m_places) {
-        int pick = -1;
-        for (int i = 0; i < m_entries.size(); ++i) {
-            const Entry &entry = m_entries.at(i);
-            if (pick < 0)
-                pick = i;
-            const Entry &chosen = m_entries.at(pick);
-            // A connection without a request under way goes before any with one.
-            if (entry.busy != chosen.busy ? !entry.busy : entry.since < chosen.since)
-                pick = i;
+    int pick = -1;
+    for (int i = 0; i < m_entries.size(); ++i) {
+        const Entry &entry = m_entries.at(i);
+        if (group && entry.group != *group)
+            continue;
+        if (pick < 0) {
+            pick = i;
+            continue;
         }
+        const Entry &chosen = m_entries.at(pick);
+        // A connection without a request under way goes before any with one.
+        if (entry.busy != chosen.busy ? !entry.busy : entry.since < chosen.since)
+            pick = i;
+    }
+    return pick;
+}
+
+ConnectionShare::Id ConnectionShare::admit(Id id, const QByteArray &group)
+{
+    int pick = -1;
+    if (m_perGroup > 0 && !group.isEmpty()
+        && std::count_if(m_entries.cbegin(), m_entries.cend(), [&](const Entry &e) { return e.group == group; })
+               >= m_perGroup)
+        pick = victimIndex(&group); // one of its own: the total stays as it was
+    else if (m_entries.size() >= m_places)
+        pick = victimIndex(nullptr);
+    Id victim = 0;
+    if (pick >= 0) {
         victim = m_entries.at(pick).id;
         m_entries.remove(pick);
     }
-    m_entries.append(Entry{id, false, ++m_clock});
+    m_entries.append(Entry{id, false, ++m_clock, group});
     return victim;
 }
 
@@ -65,14 +84,29 @@ void onConnection(void *self, MHD_Connection *connection, void **, MHD_Connectio
         share->connectionClosed(connection);
 }
 
-void onCompleted(void *self, MHD_Connection *connection, void **, MHD_RequestTerminationCode)
+void onCompleted(void *self, MHD_Connection *connection, void **state, MHD_RequestTerminationCode)
 {
-    static_cast<MhdConnectionShare *>(self)->requestCompleted(connection);
+    static_cast<MhdConnectionShare *>(self)->requestCompleted(connection, state);
 }
 
 ConnectionShare::Id idOf(MHD_Connection *connection)
 {
     return reinterpret_cast<ConnectionShare::Id>(connection);
+}
+
+// The client's address as its share's group; empty for a loopback one, as
+// every local process (and a reverse proxy's every client) comes from there.
+QByteArray groupOf(MHD_Connection *connection)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (!info || !info->client_addr)
+        return QByteArray();
+    const QHostAddress host(info->client_addr);
+    bool mapped = false;
+    const quint32 v4 = host.toIPv4Address(&mapped);
+    if (host.isLoopback() || (mapped && (v4 >> 24) == 127))
+        return QByteArray();
+    return host.toString().toLatin1();
 }
 
 } // namespace
@@ -82,10 +116,12 @@ struct MhdConnectionShare::Options
     MHD_OptionItem items[4];
 };
 
-MhdConnectionShare::MhdConnectionShare(int places)
-    : m_share(places)
+MhdConnectionShare::MhdConnectionShare(const Limits &limits)
+    : m_share(limits.places, limits.perAddress)
+    , m_headerDeadlineMs(qMax(0, limits.headerDeadlineMs))
     , m_options(std::make_unique<Options>())
 {
+    m_timer.start();
     // The daemon's limit leaves room for those already shut down but not
     // yet closed by its thread.
     const unsigned hardLimit = unsigned(2 * m_share.places() + 8);
@@ -104,32 +140,61 @@ const MHD_OptionItem *MhdConnectionShare::options() const
 
 void MhdConnectionShare::connectionStarted(MHD_Connection *connection)
 {
-    QMutexLocker lock(&m_mutex);
-    auto *victim = reinterpret_cast<MHD_Connection *>(m_share.admit(idOf(connection)));
-    if (!victim)
-        return;
-    // Still open: the daemon tells of every close, and a victim is forgotten
-    // only here or there.
-    const MHD_ConnectionInfo *info = MHD_get_connection_info(victim, MHD_CONNECTION_INFO_CONNECTION_FD);
-    if (info)
-        ::shutdown(info->connect_fd, SHUT_RDWR);
-    ++m_evicted;
+    QVector<MHD_Connection *> closing;
+    {
+        QMutexLocker lock(&m_mutex);
+        const qint64 nowMs = m_timer.elapsed();
+        for (auto it = m_waitingSinceMs.begin(); it != m_waitingSinceMs.end();) {
+            if (nowMs - it.value() <= m_headerDeadlineMs) {
+                ++it;
+                continue;
+            }
+            closing.append(it.key());
+            m_share.remove(idOf(it.key()));
+            it = m_waitingSinceMs.erase(it);
+        }
+        if (auto *victim = reinterpret_cast<MHD_Connection *>(m_share.admit(idOf(connection), groupOf(connection)))) {
+            closing.append(victim);
+            m_waitingSinceMs.remove(victim);
+        }
+        if (m_headerDeadlineMs > 0)
+            m_waitingSinceMs.insert(connection, nowMs);
+    }
+    // Still open: the daemon tells of every close, and one closing here is
+    // forgotten only here or there. All of this runs on the daemon's thread.
+    for (MHD_Connection *gone : qAsConst(closing)) {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(gone, MHD_CONNECTION_INFO_CONNECTION_FD);
+        if (info)
+            ::shutdown(info->connect_fd, SHUT_RDWR);
+        ++m_evicted;
+        if (gaveWay)
+            gaveWay(gone);
+    }
 }
 
 void MhdConnectionShare::connectionClosed(MHD_Connection *connection)
 {
     QMutexLocker lock(&m_mutex);
     m_share.remove(idOf(connection));
+    m_waitingSinceMs.remove(connection);
 }
 
 void MhdConnectionShare::requestStarted(MHD_Connection *connection)
 {
     QMutexLocker lock(&m_mutex);
     m_share.setBusy(idOf(connection), true);
+    m_waitingSinceMs.remove(connection);
 }
 
-void MhdConnectionShare::requestCompleted(MHD_Connection *connection)
+void MhdConnectionShare::requestCompleted(MHD_Connection *connection, void **state)
 {
-    QMutexLocker lock(&m_mutex);
-    m_share.setBusy(idOf(connection), false);
+    {
+        QMutexLocker lock(&m_mutex);
+        m_share.setBusy(idOf(connection), false);
+        // One that gave way is closing: no deadline of its own any more.
+        if (m_headerDeadlineMs > 0 && m_share.contains(idOf(connection)))
+            m_waitingSinceMs.insert(connection, m_timer.elapsed());
+    }
+    if (requestEnded)
+        requestEnded(connection, state);
 }

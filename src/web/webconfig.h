@@ -19,8 +19,9 @@ struct WebConfig
     // The chart library the page loads, as Debian's libjs-chart.js installs it.
     QString chartLibrary = QStringLiteral("/usr/share/javascript/chart.js/chart.min.js");
 
-    // Connections: at most this many at once; one more pushes out the
-    // oldest that has no request under way (ConnectionGuard).
+    // Connections: at most this many at once; one more takes the place of
+    // the one longest without a request under way, else of the oldest
+    // request, an event stream as a rule (MhdConnectionShare).
     int maxConnections = 48;
     // From one address other than the loopback one, at most this many.
     int perAddress = 16;

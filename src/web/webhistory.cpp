@@ -190,10 +190,11 @@ bool RecordIndex::readings(const QStringList &files, qint64 fromMs, qint64 toMs,
             points->append(*at);
         }
     }
-    // Files of several runs, each in time order.
-    if (files.size() > 1)
-        std::stable_sort(points->begin(), points->end(),
-                         [](const HistoryPoint &a, const HistoryPoint &b) { return a.ms < b.ms; });
+    // Files of several runs, or a file whose clock went back: merged into
+    // one time order, so that a chart's line never runs back in time.
+    const auto earlier = [](const HistoryPoint &a, const HistoryPoint &b) { return a.ms < b.ms; };
+    if (!std::is_sorted(points->begin(), points->end(), earlier))
+        std::stable_sort(points->begin(), points->end(), earlier);
     return true;
 }
 

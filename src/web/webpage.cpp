@@ -5,10 +5,10 @@
 #include "base/clock.h"
 #include "base/language.h"
 #include "chart/trendarchive.h"
+#include "faces/connectionshare.h"
 #include "model/alarmboard.h"
 #include "model/sensordevice.h"
 #include "sensors/sensor.h"
-#include "web/connectionguard.h"
 #include "web/webhistory.h"
 
 #include <QCoreApplication>
@@ -153,16 +153,6 @@ MHD_Result accessHandler(void *self, MHD_Connection *connection, const char *url
 {
     return static_cast<WebPage *>(self)->answer(connection, url, method, uploadData, uploadSize, state) ? MHD_YES
                                                                                                         : MHD_NO;
-}
-
-void completed(void *self, MHD_Connection *connection, void **state, MHD_RequestTerminationCode)
-{
-    static_cast<WebPage *>(self)->requestDone(connection, state);
-}
-
-void notified(void *self, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code)
-{
-    static_cast<WebPage *>(self)->connectionNotice(connection, code == MHD_CONNECTION_NOTIFY_STARTED);
 }
 
 } // namespace
@@ -339,12 +329,17 @@ bool WebPage::start(QString *error)
         m_archive = std::make_unique<TrendArchive>();
     else
         m_index = std::make_unique<RecordIndex>(m_folder, m_firstSplit, m_lastSplit);
-    ConnectionGuard::Limits limits;
-    limits.maxConnections = m_config.maxConnections;
+    MhdConnectionShare::Limits limits;
+    limits.places = m_config.maxConnections;
     limits.perAddress = m_config.perAddress;
-    limits.headerTimeoutMs = m_config.headerTimeoutMs;
-    m_guard = std::make_unique<ConnectionGuard>(limits);
-    m_guard->endStream = [this](MHD_Connection *connection) { endStream(connection); };
+    limits.headerDeadlineMs = m_config.headerTimeoutMs;
+    m_share = std::make_unique<MhdConnectionShare>(limits);
+    m_share->requestEnded = [](MHD_Connection *, void **state) {
+        delete static_cast<Request *>(*state);
+        *state = nullptr;
+    };
+    // A stream parked between cycles is resumed to end.
+    m_share->gaveWay = [this](MHD_Connection *connection) { endStream(connection); };
     {
         auto first = std::make_shared<WebSnapshot>();
         first->limitsEditable = !m_passwords.isEmpty();
@@ -367,14 +362,10 @@ bool WebPage::start(QString *error)
         v4->sin_port = htons(m_config.listen.port);
         v4->sin_addr.s_addr = htonl(host.toIPv4Address());
     }
-    // libmicrohttpd's own cap is above the guard's, so that a newcomer is
-    // let in while the connection it pushes out is still closing.
-    m_daemon = MHD_start_daemon(
-        flags, m_config.listen.port, nullptr, nullptr, &accessHandler, this, MHD_OPTION_SOCK_ADDR, &address,
-        MHD_OPTION_CONNECTION_LIMIT, unsigned(m_config.maxConnections + 16), MHD_OPTION_CONNECTION_TIMEOUT,
-        unsigned(m_config.idleTimeoutS), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(32 * 1024),
-        MHD_OPTION_NOTIFY_COMPLETED, &completed, this, MHD_OPTION_NOTIFY_CONNECTION, &notified, this,
-        MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr, &accessHandler, this,
+                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_ARRAY, m_share->options(),
+                                MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_config.idleTimeoutS),
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(32 * 1024), MHD_OPTION_END);
     if (!m_daemon) {
         *error = QStringLiteral("web: cannot listen on %1").arg(m_config.listen.text());
         return false;
@@ -403,7 +394,7 @@ int WebPage::streamCount() const
 
 int WebPage::evictedConnections() const
 {
-    return m_guard ? m_guard->evictedCount() : 0;
+    return m_share ? m_share->evicted() : 0;
 }
 
 void WebPage::takeReading(const SensorDevice &device, int index)
@@ -520,21 +511,6 @@ void WebPage::publish(std::shared_ptr<const WebSnapshot> snapshot)
     }
 }
 
-void WebPage::connectionNotice(MHD_Connection *connection, bool opened)
-{
-    if (opened)
-        m_guard->opened(connection);
-    else
-        m_guard->closed(connection);
-}
-
-void WebPage::requestDone(MHD_Connection *connection, void **state)
-{
-    delete static_cast<Request *>(*state);
-    *state = nullptr;
-    m_guard->requestEnded(connection);
-}
-
 int WebPage::answer(MHD_Connection *connection, const char *url, const char *method, const char *uploadData,
                     size_t *uploadSize, void **state)
 {
@@ -549,7 +525,7 @@ int WebPage::answer(MHD_Connection *connection, const char *url, const char *met
         // slowly.
         request = new Request;
         *state = request;
-        m_guard->requestStarted(connection);
+        m_share->requestStarted(connection);
         if (path != "/api/limits" || verb != "POST")
             return MHD_YES;
         bool ok = false;
@@ -790,7 +766,6 @@ int WebPage::openStream(MHD_Connection *connection)
     MHD_add_response_header(response, "X-Accel-Buffering", "no");
     // A stream is quiet between cycles: no idle deadline.
     MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, 0u);
-    m_guard->streamStarted(connection);
     const MHD_Result queued = MHD_queue_response(connection, MHD_HTTP_OK, response);
     MHD_destroy_response(response);
     return queued == MHD_YES;

@@ -17,7 +17,7 @@
 #include <memory>
 
 class AlarmBoard;
-class ConnectionGuard;
+class MhdConnectionShare;
 class RecordIndex;
 class TrendArchive;
 struct MHD_Connection;
@@ -63,8 +63,6 @@ public:
     struct Stream;
     int answer(MHD_Connection *connection, const char *url, const char *method, const char *uploadData,
                size_t *uploadSize, void **state);
-    void requestDone(MHD_Connection *connection, void **state);
-    void connectionNotice(MHD_Connection *connection, bool opened);
     long long streamRead(Stream *stream, char *buffer, size_t max);
     void streamGone(Stream *stream);
 
@@ -112,7 +110,7 @@ private:
 
     // Server thread only.
     std::unique_ptr<RecordIndex> m_index;
-    std::unique_ptr<ConnectionGuard> m_guard;
+    std::unique_ptr<MhdConnectionShare> m_share;
     QHash<QString, QByteArray> m_passwords; // user -> crypt hash
 
     mutable QMutex m_streamMutex;

@@ -152,8 +152,8 @@
     if (chosen) select.value = chosen;
   }
 
+  let chartsStarted = false;
   function render(state) {
-    const first = latest === null;
     latest = state;
     renderBuses(state);
     renderChannels(state);
@@ -162,7 +162,10 @@
     const status = $('status');
     status.className = '';
     status.textContent = state.time ? t('updated', clock(Date.parse(state.time))) : '';
-    if (first && state.channels.length) {
+    // Opened before the run's first cycle ended, the page starts its charts
+    // with the first state that has channels.
+    if (!chartsStarted && state.channels.length) {
+      chartsStarted = true;
       const keys = (wanted || [state.channels[0].key]).filter((k) => state.channels.some((c) => c.key === k));
       (keys.length ? keys : [state.channels[0].key]).forEach(addChart);
     }
