@@ -1145,6 +1145,10 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <source>нет значения (причина в журнале)</source>
         <translation>no value (reason in the log)</translation>
     </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>the counter went back</translation>
+    </message>
 </context>
 <context>
     <name>TableMan</name>

@@ -1150,6 +1150,10 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>нет значения (причина в журнале)</source>
         <translation>нет значения (причина в журнале)</translation>
     </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>счётчик пошёл назад</translation>
+    </message>
 </context>
 <context>
     <name>TableMan</name>

@@ -270,7 +270,7 @@ void printCycle(int cycle, const QVector<SensorDevice *> &devices)
     for (const SensorDevice *device : devices) {
         for (const SensorChannel &channel : device->channels) {
             const QString value = std::isnan(channel.value) ? QStringLiteral("---")
-                                                            : QString::number(channel.value, 'f', 2);
+                                                            : QString::number(channel.value, 'f', channel.decimals());
             out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'
                   << channel.hubChannel << '\t' << channel.i2cSerialText() << '\t' << channel.type << '\t'
                   << value << '\t' << channel.unit << '\n';
