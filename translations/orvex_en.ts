@@ -1149,6 +1149,10 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <source>счётчик пошёл назад</source>
         <translation>the counter went back</translation>
     </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования (питание от линии данных)</source>
+        <translation>no strong pull-up for the conversion (parasite power)</translation>
+    </message>
 </context>
 <context>
     <name>TableMan</name>

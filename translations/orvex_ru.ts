@@ -1154,6 +1154,10 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>счётчик пошёл назад</source>
         <translation>счётчик пошёл назад</translation>
     </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования (питание от линии данных)</source>
+        <translation>нет сильной подтяжки для преобразования (питание от линии данных)</translation>
+    </message>
 </context>
 <context>
     <name>TableMan</name>

@@ -101,7 +101,10 @@ int Ds2450::convert(bool powered, int waitMs)
         QByteArray head = run.left(4);
         if (m_tmex.blockIO(*m_session, head) != head.size())
             return kNotSelected;
-        m_tmex.TMOneWireLevel(*m_session, 0, 1, 2);
+        if (m_tmex.TMOneWireLevel(*m_session, 0, 1, 2) < 0) {
+            m_tmex.TMOneWireLevel(*m_session, 0, 0, 0);
+            return kNoPullup; // the next reset abandons the command
+        }
         const short last = m_tmex.TMTouchByte(*m_session, 0xFF);
         run = head + char(last);
     }
@@ -141,6 +144,8 @@ int Ds2450::convertAndRead()
         }
         const bool powered = uint8_t(setup.at(16 + 4)) == kVccPowered;
         const int converted = convert(powered, conversionMs(bits));
+        if (converted == kNoPullup)
+            return converted; // no attempt would do better
         if (converted != 1) {
             status = converted;
             continue;

@@ -23,6 +23,7 @@ public:
 
     static constexpr int kNotSelected = -1;
     static constexpr int kBadMemory = -7; // a CRC-16 or a fixed bit wrong
+    static constexpr int kNoPullup = -8;  // without VCC, and the master has no strong pull-up: not converted
 
     Ds2450(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer);
 
@@ -38,7 +39,7 @@ public:
 private:
     bool readMemory(uint16_t address, int pages, QByteArray *data);
     // Convert on all four channels, waiting out `waitMs`: 1, kNotSelected,
-    // or kBadMemory when the command's CRC-16 came back wrong.
+    // kNoPullup, or kBadMemory when the command's CRC-16 came back wrong.
     int convert(bool powered, int waitMs);
 
     Tmex &m_tmex;

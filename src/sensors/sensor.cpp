@@ -170,6 +170,18 @@ int readBatteryMonitor(Sensor::ReadContext &r, SensorDevice &device)
     return outcome;
 }
 
+int readConverter(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Ds2450 driver(r.tmex, r.session, r.state, r.rom);
+    const int result = driver.convertAndRead();
+    const int outcome = readOutcome(r, result, Ds2450::kNotSelected);
+    if (result == Ds2450::kNoPullup)
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет сильной подтяжки для преобразования (питание от линии данных)"));
+    if (outcome == 1)
+        driver.fillChannels(device);
+    return outcome;
+}
+
 int readCounter(Sensor::ReadContext &r, SensorDevice &device)
 {
     Ds2423 driver(r.tmex, r.session, r.state, r.rom);
@@ -201,7 +213,7 @@ const QVector<Sensor::Family> &families()
         {0x42, &Ds28ea00::kTraits, &readThermometer<Ds28ea00>},
         {0x3B, &Max31850::kTraits, &readFamily3B, &Ds1825::kTraits},
         {0x26, &Ds2438::kTraits, &readBatteryMonitor},
-        {0x20, &Ds2450::kTraits, &readChip<Ds2450>},
+        {0x20, &Ds2450::kTraits, &readConverter},
         {0x1D, &Ds2423::kTraits, &readCounter},
         {0x3A, &Ds2413::kTraits, &readChip<Ds2413>},
         {0x29, &Ds2408::kTraits, &readChip<Ds2408>},
