@@ -15,7 +15,7 @@
 // datasheet's cost model.
 // Figures are printed, never asserted.
 //
-// usage: bench_serial
+// usage: bench_serial [thermometers]   (the argument: the 20 DS18B20 alone)
 
 #include "base/clock.h"
 #include "bus/serialbackend.h"
@@ -139,6 +139,12 @@ public:
         selected(state);
         return count(QStringLiteral("selection (Search ROM)"), false, SerialBackend::strongAccess(s, state));
     }
+    short strongAccessThenBlock(int32_t s, void *state, unsigned char *buffer, short length) override
+    {
+        selected(state);
+        const QString what = QStringLiteral("selection (Search ROM) and ") + run(buffer, length);
+        return count(what, false, SerialBackend::strongAccessThenBlock(s, state, buffer, length));
+    }
     short access(int32_t s, void *state) override
     {
         selected(state);
@@ -219,7 +225,7 @@ qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
     backend->setTrafficLogging(true);
     const qint64 us = cycle(session);
     *transactions = 0;
-    for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext"})
+    for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext", "TMFirstAlarm", "TMNextAlarm"})
         *transactions += backend->callCount(QLatin1String(call));
     QCryptographicHash hash(QCryptographicHash::Sha1);
     for (const TrafficEntry &e : backend->traffic())
@@ -302,7 +308,10 @@ int main(int argc, char *argv[])
     QMap<QString, Totals> totals;
     QStringList digests;
     QMap<QString, CountingBackend::Count> demoBreakdown;
-    for (const QString &bus : {QStringLiteral("demo"), QStringLiteral("20 DS18B20")}) {
+    QStringList buses{QStringLiteral("demo"), QStringLiteral("20 DS18B20")};
+    if (app.arguments().value(1) == QLatin1String("thermometers"))
+        buses.removeFirst();
+    for (const QString &bus : buses) {
         int transactions = 0;
         QByteArray simDigest;
         const qint64 simUs = simulated(bus, &transactions, &simDigest);
@@ -324,7 +333,7 @@ int main(int argc, char *argv[])
     QStringList counts;
     for (auto it = totals.constBegin(); it != totals.constEnd(); ++it)
         counts << QStringLiteral("%1 %2").arg(it.key()).arg(it->transactions);
-    out() << "\nTransactions of the floor (resets, selections by Search ROM or Match ROM, search passes): "
+    out() << "\nTransactions of the floor (resets, selections by Search ROM or Match ROM, search and alarm search passes): "
           << counts.join(QStringLiteral(", ")) << ".\nDigests, SHA-1: the simulated bus's traffic log; over the adapter, the host's bytes in order (the same digest: the same bytes on the 1-Wire bus):\n";
     for (const QString &line : digests)
         out() << "  " << line << "\n";

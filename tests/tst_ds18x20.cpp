@@ -99,6 +99,15 @@ const struct ReadCase
     // a clone with its own reserved bytes keeps reading.
     {"B20 clone", 0x28, "91014B467F0A0C66", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RR"},
     {"S20 clone", 0x10, "32004B46FF000C10", None, 0, Ds18x20::ReadOnly, 1, 25.0, "RR"},
+    // Each reserved bit of the configuration byte (7 reads 0, 4..0 read 1)
+    // read otherwise asks for the agreeing read on its own; the 12-bit
+    // setting's write then follows, since the byte is not 7Fh.
+    {"B20 config bit 7", 0x28, "91014B46FFFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
+    {"B20 config bit 4", 0x28, "91014B466FFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
+    {"B20 config bit 3", 0x28, "91014B4677FF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
+    {"B20 config bit 2", 0x28, "91014B467BFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
+    {"B20 config bit 1", 0x28, "91014B467DFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
+    {"B20 config bit 0", 0x28, "91014B467EFF0C10", None, 0, Ds18x20::ReadOnly, 1, 25.0625, "RRR4E4B467FR48"},
     // 12 bits read as is; below, the undefined bits are cleared and the
     // resolution set to 12 bits: a second read that agrees, Write
     // Scratchpad, a read back, Copy Scratchpad.

@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -329,9 +330,80 @@ private slots:
         QCOMPARE(roms.size(), 1);
     }
 
+    // The echo of a search command and the pulse response that follows the
+    // end of a strong pull-up are checked wherever they come back: a
+    // garbled one fails the exchange (the master resynchronises the chip),
+    // so it never turns into a pass that finds no device (an Alarm Search
+    // garbled into Skip ROM, EC into CC, would end the alarm list at once)
+    // or an answer taken one byte off; the next exchange works again.
+    void garbledEchoAndPulseResponse()
+    {
+        SerialFixture f;
+        // 80 °C, above its TH of 75 °C: in alarm once it has converted.
+        auto *chip = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x5E), 80.0));
+        QCOMPARE(f.open(), 1);
+        Ds2480b &master = f.backend().master();
+        QCOMPARE(master.reset(), 1);
+        uint8_t convert[] = {0xCC, 0x44};
+        QCOMPARE(master.touchBlock(convert, 2), 2);
+        Clock::advanceMs(800);
+        const QByteArray rom = chip->rom();
+        uint8_t path[8], found[8], flags[8];
+        std::memcpy(path, rom.constData(), 8);
+        auto pullupOn = [&]() {
+            QCOMPARE(master.reset(), 1);
+            QCOMPARE(master.touchByte(0xCC), 0xCC);
+            master.setStrongPullup(true);
+            QCOMPARE(master.touchByte(0x44), 0x44);
+            QVERIFY(f.chip().pulseRunning());
+        };
+        struct Case
+        {
+            const char *what;
+            bool pullup;      // the exchange ends a strong pull-up first
+            int answer;       // the garbled answer byte of the exchange
+            uint8_t mask;
+            std::function<int()> op; // -1 expected
+        } cases[] = {
+            {"disarming", true, 0, 0x80, [&]() { master.setStrongPullup(false); return f.chip().pulseRunning() ? 0 : -1; }},
+            {"reset", true, 0, 0x20, [&]() { return master.reset(); }},
+            {"bit", true, 0, 0x80, [&]() { return master.touchBit(1); }},
+            {"byte", true, 0, 0x40, [&]() { return master.touchByte(0xFF); }},
+            {"run", true, 0, 0x80, [&]() { uint8_t run[] = {0xFF, 0xFF}; return master.touchBlock(run, 2); }},
+            {"search pass", true, 0, 0x20, [&]() { return master.resetAndSearch(path, found, flags); }},
+            {"accelerated pass", true, 0, 0x40, [&]() { return master.searchTriplets(path, found, flags); }},
+            {"adapter check", true, 0, 0x80, [&]() { return master.setUp() && f.chip().hostBytes().endsWith(bytes("00C13F0F")) ? -1 : 1; }},
+            {"Search ROM echo", false, 1, 0x80, [&]() { return master.resetAndSearch(path, found, flags); }},
+            {"Alarm Search echo", false, 1, 0x20,
+             [&]() { return master.resetAndSearch(path, found, flags, RomCommand::kAlarmSearch); }},
+            {"Alarm Search byte", false, 1, 0x20, [&]() {
+                 master.reset();
+                 master.touchByte(RomCommand::kAlarmSearch);
+                 return master.searchTriplets(path, found, flags);
+             }},
+            {"Search ROM in a run", false, 1, 0x80, [&]() {
+                 master.reset();
+                 uint8_t command[] = {RomCommand::kSearch};
+                 master.touchBlock(command, 1);
+                 return master.searchTriplets(path, found, flags);
+             }},
+        };
+        for (const Case &c : cases) {
+            if (c.pullup)
+                pullupOn();
+            f.clearLines();
+            f.chip().corruptAnswer(c.answer, c.mask);
+            QVERIFY2(c.op() == -1, c.what);
+            QVERIFY2(f.chip().hostBytes().endsWith(bytes("00C13F0F")), c.what);
+            QVERIFY2(!f.chip().pulseRunning(), c.what);
+            QVERIFY2(master.resetAndSearch(path, found, flags, RomCommand::kAlarmSearch) == 1, c.what);
+            QVERIFY2(std::memcmp(found, path, 8) == 0, c.what);
+        }
+    }
+
     // One thermometer read: the selection (reset, Search ROM and the
     // accelerated pass along its ROM) and Read Scratchpad with its nine read
-    // slots go out in one write each: two turnarounds on the line. Then a
+    // slots go out in one write: one turnaround on the line. Then a
     // fault at every answer byte of that read: a noise byte before it, the
     // byte lost, a bit flipped. A reading is the right one or none, and the
     // next read is right again.
@@ -348,7 +420,7 @@ private slots:
         f.clearLines();
         f.port().clearCounts();
         QCOMPARE(readS20(f, id), 21.0);
-        QCOMPARE(f.port().turnarounds(), qint64(2));
+        QCOMPARE(f.port().turnarounds(), qint64(1));
         const int answers = f.chip().answerBytes().size();
         QCOMPARE(answers, 2 + 16 + 10);
 
@@ -369,6 +441,11 @@ private slots:
         f.chip().injectNoise(answers - 9, uint8_t(passing));
         const double value = readS20(f, id);
         QVERIFY2(std::isnan(value) || value == 21.0, QByteArray::number(value));
+        // A thermometer that has left the bus: the pass ends on the one that
+        // is there, which gets the Read Scratchpad; its answers are dropped.
+        RomId gone = SimFixture::romId(SimFixture::rom(0x10, 0x4F11));
+        QVERIFY(std::isnan(readS20(f, gone)));
+        QCOMPARE(readS20(f, id), 21.0);
         f.backend().master().setReadTimeoutMs(30);
         for (const Fault &fault : faults) {
             for (int at = 0; at < answers; ++at) {
@@ -577,6 +654,27 @@ private slots:
         QCOMPARE(chip->eeprom(), pinned);
         QCOMPARE(readB20(), 25.125);
         QCOMPARE(chip->eeprom(), bytes("1E057F"));
+    }
+
+    // Three cycles of four thermometers (in alarm at their factory TH/TL,
+    // so the Alarm Search finds all four): the first opens the adapter
+    // (power-up, overdrive tried and refused), every cycle checks the
+    // adapter, searches, converts them all, reads each in one round trip
+    // and runs the Alarm Search. 26 a cycle, 86 in all, when a read took two.
+    void cycleRoundTrips()
+    {
+        SerialFixture f;
+        for (int i = 0; i < 4; ++i)
+            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, quint64(0x4400 + i)), 20.0 + i));
+        MeasurementSession session(&f.backend());
+        QVector<qint64> trips;
+        for (int c = 0; c < 3; ++c) {
+            int opened = 0;
+            const qint64 before = f.port().turnarounds();
+            QCOMPARE(cycle(session, &opened).size(), 4);
+            trips << f.port().turnarounds() - before;
+        }
+        QCOMPARE(trips, QVector<qint64>({30, 22, 22}));
     }
 
     // A master whose search answers never settle: the search ends with an

@@ -202,17 +202,23 @@ private slots:
     }
 
     // What the kernel may show instead of a good read gives no value, and
-    // the other devices are read: a "NO" verdict, an empty read (the bulk
-    // conversion still running, or a failed one), one cut short, the
-    // power-on value, a kernel temperature that disagrees with the bytes
-    // (which decide). A device that leaves the directory goes from the list,
-    // and a master that vanishes ends the readings without a value.
+    // the other devices are read: a "NO" verdict, also over bytes that pass
+    // the CRC (an older kernel whose every select failed prints its buffer
+    // of zeros so), a "YES" over bytes that fail it
+    // or with a crc= that is not their ninth byte,
+    // an empty read (the bulk conversion still running, or a failed one), one
+    // cut short, the power-on value; a kernel temperature that disagrees with
+    // the bytes is not used (they decide). A device that leaves the directory
+    // goes from the list, one whose folder goes while the directory still
+    // names it is said once, and a master that vanishes ends the readings
+    // without a value.
     void badReadsGiveNoValue()
     {
         Rig rig;
         const QString good = nameOf("28010000000000"), no = nameOf("28020000000000"), empty = nameOf("28030000000000"),
                       cut = nameOf("28040000000000"), powerOn = nameOf("28050000000000"),
-                      lying = nameOf("28060000000000");
+                      lying = nameOf("28060000000000"), consistentNo = nameOf("280E0000000000"),
+                      corruptYes = nameOf("280F0000000000"), otherCrc = nameOf("28100000000000");
         QByteArray corrupt = W1TestBed::slaveText(ds18b20(22.0));
         corrupt[0] = '7';
         corrupt.replace(" YES", " NO");
@@ -224,12 +230,20 @@ private slots:
         rig.bed.addDevice(kMaster, cut, W1TestBed::slaveText(ds18b20(23.0)).left(14));
         rig.bed.addDevice(kMaster, powerOn, W1TestBed::slaveText(ds18b20(85.0, 0x7F)));
         rig.bed.addDevice(kMaster, lying, wrongT);
+        rig.bed.addDevice(kMaster, consistentNo, W1TestBed::slaveText(QByteArray(9, '\0')).replace(" YES", " NO"));
+        QByteArray yes = W1TestBed::slaveText(ds18b20(25.0));
+        yes[1] = yes.at(1) == '0' ? '1' : '0';
+        rig.bed.addDevice(kMaster, corruptYes, yes);
+        QByteArray crc = W1TestBed::slaveText(ds18b20(26.0));
+        const int crcAt = crc.indexOf("crc=") + 4;
+        crc.replace(crcAt, 2, crc.mid(crcAt, 2) == "00" ? "01" : "00");
+        rig.bed.addDevice(kMaster, otherCrc, crc);
         rig.bed.setFile(kMaster + "/therm_bulk_read", "-1\n");
         rig.open();
         rig.cycle();
         QCOMPARE(valueOf(*rig.session, good), 21.0);
         QCOMPARE(valueOf(*rig.session, lying), -3.5);
-        for (const QString &name : {no, empty, cut, powerOn})
+        for (const QString &name : {no, consistentNo, corruptYes, otherCrc, empty, cut, powerOn})
             QVERIFY2(std::isnan(valueOf(*rig.session, name)), qPrintable(name));
         // Each unusable read was tried again, as on any bus, and then left.
         QVERIFY(count(rig.backend->master().takeOperations(), "read " + empty) > 1);
@@ -253,6 +267,42 @@ private slots:
             QVERIFY(std::isnan(valueOf(*rig.session, brief)));
             QVERIFY(!log.texts().join('\n').contains(QStringLiteral("netlink")));
         }
+
+        // Still named by the master's directory, its folder gone (an entry
+        // left behind): no value, and the log says so once, not on every
+        // cycle or retry; again when it has come back and gone again.
+        const QString stale = nameOf("280D0000000000");
+        const QString entry = rig.bed.hostPath(kMaster + "/" + stale);
+        auto folderGoes = [&] {
+            rig.bed.removeDevice(kMaster, stale);
+            QVERIFY(QFile::link(QStringLiteral("gone"), entry));
+        };
+        rig.bed.addDevice(kMaster, stale, W1TestBed::slaveText(ds18b20(6.0)));
+        rig.cycle();
+        {
+            LogCapture log;
+            auto said = [&] {
+                return log.texts().filter(stale).filter(QStringLiteral("folder is gone")).size();
+            };
+            folderGoes();
+            for (int cycle = 0; cycle < 3; ++cycle) {
+                rig.cycle();
+                QVERIFY(std::isnan(valueOf(*rig.session, stale)));
+            }
+            QCOMPARE(said(), 1);
+            // Nor is it said to lack an access it would not need.
+            for (const SensorDevice *device : rig.session->allDevices())
+                QVERIFY(!device->channels.value(0).failure.contains(QStringLiteral("netlink")));
+            QFile::remove(entry);
+            rig.bed.addDevice(kMaster, stale, W1TestBed::slaveText(ds18b20(6.5)));
+            rig.cycle();
+            QCOMPARE(valueOf(*rig.session, stale), 6.5);
+            folderGoes();
+            rig.cycle();
+            rig.cycle();
+            QCOMPARE(said(), 2);
+        }
+        QFile::remove(entry);
 
         // Gone as an unplugged adapter is: no reads until it is back.
         rig.backend->master().takeOperations();

@@ -342,13 +342,70 @@ private slots:
         QCOMPARE(failuresOf(session, parasite), QStringList{problem});
         QVERIFY(backend.deviceProblem(reinterpret_cast<const uint8_t *>(powered.constData())).isEmpty());
         QVERIFY(log.texts().join('\n').contains(nameOf(parasite) + QStringLiteral(": питание от линии данных")));
-        // Its power was asked once; it was never sent a Convert T, nor read.
+        // Its power was asked once, its scratchpad read alongside as proof
+        // that it answered; it was never sent a Convert T, nor read again.
         const QString hexParasite = QString::fromLatin1(parasite.toHex(' '));
         const QStringList wire = peer.takeWire();
         QCOMPARE(wire.join('\n').count(hexParasite + " b4"), 1);
+        QCOMPARE(wire.join('\n').count(hexParasite + " be"), 1);
         QVERIFY(!wire.join('\n').contains(hexParasite + " 44"));
-        QVERIFY(!wire.join('\n').contains(hexParasite + " be"));
         QVERIFY(wire.join('\n').contains(QString::fromLatin1(powered.toHex(' ')) + " 44"));
+    }
+
+    // A thermometer whose power source the connector has not learnt — the
+    // request failed, nobody answered the reset, or another device did and
+    // the read slot stayed high for a chip not there — is converted neither
+    // alone nor in a broadcast, in any cycle; once it answers it is asked
+    // again and found to take its power from the line.
+    void powerNotKnown_data()
+    {
+        QTest::addColumn<bool>("failFirst");   // the first request fails
+        QTest::addColumn<bool>("neighbour");   // a powered thermometer shares the bus
+        QTest::addColumn<bool>("absentFirst"); // off the bus for the first two cycles
+        QTest::newRow("request failed") << true << true << false;
+        QTest::newRow("nobody answered") << false << false << true;
+        QTest::newRow("another answered") << false << true << true;
+    }
+    void powerNotKnown()
+    {
+        QFETCH(bool, failFirst);
+        QFETCH(bool, neighbour);
+        QFETCH(bool, absentFirst);
+        Clock::setVirtual(kStart);
+        SimBus bus;
+        const QByteArray powered = romOf("28313233343536"), parasite = romOf("28414243444546");
+        auto addParasite = [&] {
+            static_cast<SimDs18b20 *>(bus.addDevice(std::make_unique<SimDs18b20>(parasite, 30.0)))->setParasite(true);
+        };
+        W1TestBed bed;
+        bed.addMaster(kMaster);
+        if (neighbour) {
+            bus.addDevice(std::make_unique<SimDs18b20>(powered, 18.25));
+            bed.addDevice(kMaster, nameOf(powered));
+        }
+        if (!absentFirst)
+            addParasite();
+        bed.addDevice(kMaster, nameOf(parasite));
+        W1KernelPeer peer(bus);
+        peer.install();
+        if (failFirst)
+            peer.failNextCommand(EIO);
+
+        W1Backend backend;
+        MeasurementSession session(&backend);
+        const QString converted = QString::fromLatin1(parasite.toHex(' ')) + " 44";
+        for (int cycle = 0; cycle < 4; ++cycle) {
+            if (cycle == 2 && absentFirst)
+                addParasite();
+            session.cycle();
+            const QString wire = peer.takeWire().join('\n');
+            QVERIFY2(!wire.contains(converted) && !wire.contains("write cc 44"), qPrintable(wire));
+            QVERIFY(valuesOf(session, parasite).isEmpty());
+        }
+        if (neighbour)
+            QCOMPARE(valuesOf(session, powered), QVector<double>{18.25});
+        const QString problem = backend.deviceProblem(reinterpret_cast<const uint8_t *>(parasite.constData()));
+        QVERIFY2(problem.startsWith(QStringLiteral("питание от линии данных: ")), qPrintable(problem));
     }
 
     // A bridge the kernel's w1_ds28e17 driver holds is said to be, and the

@@ -30,6 +30,13 @@ public:
     // poll of the busy bit that always follows it. The bit read, or negative
     // on error. By default the two calls.
     virtual short blockThenReadBit(int32_t session, unsigned char *buffer, short length);
+    // strongAccess, then blockIO once the device answered: a selection and
+    // the command that follows it (a scratchpad read). strongAccess's result,
+    // or negative when the run failed. By default the two calls; a backend
+    // that carries both in one exchange may send the run whatever the
+    // selection finds, so the run must be one that no device is harmed by
+    // (a read command and its read slots).
+    virtual short strongAccessThenBlock(int32_t session, void *state, unsigned char *buffer, short length);
     virtual short first(int32_t session, void *state) = 0;
     virtual short next(int32_t session, void *state) = 0;
     // TMFirstAlarm and TMNextAlarm: the search as first() and next(), among
@@ -102,6 +109,15 @@ inline short BusBackend::blockIO(int32_t session, unsigned char *buffer, short l
         buffer[i] = static_cast<unsigned char>(read);
     }
     return length;
+}
+
+inline short BusBackend::strongAccessThenBlock(int32_t session, void *state, unsigned char *buffer, short length)
+{
+    const short selected = strongAccess(session, state);
+    if (selected < 1)
+        return selected;
+    const short written = blockIO(session, buffer, length);
+    return written < 0 ? written : selected;
 }
 
 inline short BusBackend::blockThenReadBit(int32_t session, unsigned char *buffer, short length)

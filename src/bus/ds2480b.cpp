@@ -142,6 +142,7 @@ bool Ds2480b::ready() const
 
 bool Ds2480b::exchange(const QByteArray &out, int pulses, int count, QByteArray *answer)
 {
+    m_lastByte = -1;
     // Input nobody asked for (line noise, an answer that came too late)
     // would be taken for this exchange's answers: it goes first.
     m_link.dropInput();
@@ -271,8 +272,15 @@ bool Ds2480b::powerUpOnce(bool again, bool *heard)
     return true;
 }
 
+void Ds2480b::noteLastByte(int sent, int echo)
+{
+    m_lastByte = sent;
+    m_lastEcho = echo;
+}
+
 int Ds2480b::fail()
 {
+    m_lastByte = -1;
     m_link.discardInput(kSettleMs);
     if (m_link.isOpen())
         powerUp();
@@ -384,6 +392,7 @@ int Ds2480b::touchByteWithPullup(int byte)
     m_pullupOn = true;
     if (read & ~byte & 0xFF)
         return fail();
+    noteLastByte(byte, read);
     return read;
 }
 
@@ -406,6 +415,7 @@ int Ds2480b::touchByte(int byte)
     // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
     if (read & ~byte & 0xFF)
         return fail();
+    noteLastByte(byte, read);
     return read;
 }
 
@@ -480,6 +490,8 @@ int Ds2480b::runBlock(uint8_t *bytes, int length, bool readBit)
     const int bit = readBit ? bitAnswer(bitCommand, uint8_t(answer.at(count))) : 0;
     if (bit < 0)
         return fail();
+    if (!readBit)
+        noteLastByte(bytes[length - 1], uint8_t(answer.at(count - 1)));
     for (int i = done; i < length; ++i)
         bytes[i] = uint8_t(answer.at(i - done));
     return readBit ? bit : length;
@@ -523,6 +535,12 @@ int Ds2480b::searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discr
     std::memset(discrepancies, 0, 8);
     if (!ready())
         return -1;
+    // The search command the caller has just sent: no device drives the line
+    // while a command goes out, so its echo is the byte. One that differs
+    // went onto the bus as another command (an Alarm Search garbled into
+    // Skip ROM finds no device in alarm), or its answer is garbled.
+    if ((m_lastByte == RomCommand::kSearch || m_lastByte == RomCommand::kAlarmSearch) && m_lastEcho != m_lastByte)
+        return fail();
     QByteArray out;
     const int pulses = endPullup(&out);
     appendAccelerated(&out, path);
@@ -543,22 +561,66 @@ int Ds2480b::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discr
         return -1;
     QByteArray out;
     const int pulses = endPullup(&out);
-    m_armed = false;
-    enterCommandMode(&out);
-    out.append(char(kReset | m_speed));
-    enterDataMode(&out);
-    out.append(char(command));
-    appendAccelerated(&out, path);
+    const int count = appendSearchPass(&out, path, command);
     QByteArray answer;
-    if (!exchange(out, pulses, 2 + 16, &answer))
+    if (!exchange(out, pulses, count, &answer))
         return fail();
-    const int presence = resetResult(uint8_t(answer.at(0)));
+    return searchPassResult(answer.constData(), command, rom, discrepancies);
+}
+
+int Ds2480b::appendSearchPass(QByteArray *out, const uint8_t path[8], uint8_t command)
+{
+    m_armed = false;
+    enterCommandMode(out);
+    out->append(char(kReset | m_speed));
+    enterDataMode(out);
+    out->append(char(command));
+    appendAccelerated(out, path);
+    return 2 + 16;
+}
+
+int Ds2480b::searchPassResult(const char *answer, uint8_t command, uint8_t rom[8], uint8_t discrepancies[8])
+{
+    const int presence = resetResult(uint8_t(answer[0]));
     if (presence <= 0)
         return presence < 0 ? fail() : 0;
     // Nobody drives the line while a command byte goes out: its echo is the byte.
-    if (uint8_t(answer.at(1)) != command)
+    if (uint8_t(answer[1]) != command)
         return fail();
-    return decodeAccelerated(answer.constData() + 2, rom, discrepancies);
+    return decodeAccelerated(answer + 2, rom, discrepancies);
+}
+
+// The run follows the pass in the same write, selected or not: where the
+// pass did not end on `path` (the device is gone) the run reached the
+// device the pass ended on, or none, and its answers are dropped.
+int Ds2480b::resetAndSearchThenBlock(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                                     uint8_t *bytes, int length)
+{
+    std::memset(rom, 0, 8);
+    std::memset(discrepancies, 0, 8);
+    if (length < 0 || !ready())
+        return -1;
+    QByteArray out;
+    const int pulses = endPullup(&out);
+    const int count = appendSearchPass(&out, path, RomCommand::kSearch);
+    enterDataMode(&out);
+    appendData(&out, bytes, length);
+    QByteArray answer;
+    if (!exchange(out, pulses, count + length, &answer))
+        return fail();
+    const int result = searchPassResult(answer.constData(), RomCommand::kSearch, rom, discrepancies);
+    if (result <= 0 || std::memcmp(rom, path, 8) != 0)
+        return result;
+    for (int i = 0; i < length; ++i) {
+        // A bit written as 0 holds the line low: an echo with a 1 there is garbled.
+        if (uint8_t(answer.at(count + i)) & ~bytes[i])
+            return fail();
+    }
+    if (length > 0)
+        noteLastByte(bytes[length - 1], uint8_t(answer.at(count + length - 1)));
+    for (int i = 0; i < length; ++i)
+        bytes[i] = uint8_t(answer.at(count + i));
+    return 1;
 }
 
 bool Ds2480b::probe(const QString &path, int timeoutMs, QString *why)

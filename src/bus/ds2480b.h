@@ -12,9 +12,11 @@
 // single bit, search accelerator, pulse, configuration), in data mode every
 // byte goes onto the 1-Wire bus as eight time slots and comes back as the
 // byte read. A run of bytes (touchBlock, also with the read slot of a busy
-// poll after it) and a reset with a whole search pass (resetAndSearch) go
-// out in one write, since every wait for an answer costs a USB-serial
-// converter's latency. Stale input is dropped before each exchange; every
+// poll after it), a reset with a whole search pass (resetAndSearch), and
+// such a pass with the run that follows the selection it makes
+// (resetAndSearchThenBlock: a scratchpad read) go out in one write, since
+// every wait for an answer costs a USB-serial converter's latency. The echo
+// of a search command must be the command, wherever it was sent. Stale input is dropped before each exchange; every
 // answer is checked, and a garbled, missing or extra one makes the master
 // resynchronise the chip and fail the whole exchange (-1); an answer counts
 // as complete only once the line has stayed quiet for a moment after it.
@@ -60,6 +62,8 @@ public:
     int searchTriplets(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8]) override;
     int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
                        uint8_t command = RomCommand::kSearch) override;
+    int resetAndSearchThenBlock(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8], uint8_t *bytes,
+                                int length) override;
 
 private:
     enum class Mode { Command, Data };
@@ -96,12 +100,20 @@ private:
     // The mode switch needed before the next bytes, if any.
     void enterCommandMode(QByteArray *out);
     void enterDataMode(QByteArray *out);
+    // The reset, the search command and the accelerated pass along `path`
+    // appended to *out; the answers they bring (2 + 16).
+    int appendSearchPass(QByteArray *out, const uint8_t path[8], uint8_t command);
+    // The answers of appendSearchPass checked and decoded: resetAndSearch's result.
+    int searchPassResult(const char *answer, uint8_t command, uint8_t rom[8], uint8_t discrepancies[8]);
     // A run of bytes in data mode, with `readBit` followed by one read slot,
     // in one exchange: `length`, or the bit with `readBit`; -1 on failure.
     int runBlock(uint8_t *bytes, int length, bool readBit);
     // A byte sent as eight single-bit commands, the last one starting the
     // strong pull-up. Returns the byte read or -1.
     int touchByteWithPullup(int byte);
+    // The last byte of the exchange just made and its echo, as data on the
+    // bus (touchByte, or a run's last byte); any later exchange forgets it.
+    void noteLastByte(int sent, int echo);
     void setProblem(const QString &text);
     // Powered up, answering and the port still open.
     bool ready() const;
@@ -115,4 +127,6 @@ private:
     bool m_pullupOn = false;  // an infinite pull-up runs until 0xF1
     uint8_t m_speed = 0;      // speed bits SS of every reset, bit and search command
     int m_timeoutMs = 250;
+    int m_lastByte = -1;      // see noteLastByte; -1: none
+    int m_lastEcho = -1;
 };

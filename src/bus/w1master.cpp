@@ -21,6 +21,9 @@ const uint8_t kReadPowerSupply = 0xB4;
 const uint8_t kDs18s20Family = 0x10;
 const uint8_t kDs28e17Family = 0x19;
 const int kScratchpadSize = 9;
+// The power probe's commands for one device: reset, Read Power Supply, its
+// slot; reset, Read Scratchpad, its nine bytes.
+const int kProbeCommands = 6;
 // The kernel's w1 masters have no port numbers; one bus, port 0.
 const short kPortType = 0;
 // Bounds the operations kept when nobody takes them.
@@ -106,8 +109,9 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
     const bool therm = W1Sysfs::thermFamily(rom[0]);
     // Asked of a device whose read failed: a thermometer w1_therm reads has
     // no such problem; every other one (a thermometer without w1_slave, a
-    // bridge, a switch, a counter, an A/D converter) needs raw access.
-    if (m_name.isEmpty() || (therm && QFile::exists(dir + QStringLiteral("/w1_slave"))))
+    // bridge, a switch, a counter, an A/D converter) needs raw access. A
+    // device whose folder is gone has left: no access is missing.
+    if (m_name.isEmpty() || !QFile::exists(dir) || (therm && QFile::exists(dir + QStringLiteral("/w1_slave"))))
         return QString();
     if (rom[0] == kDs28e17Family) {
         // The kernel's own w1_ds28e17 driver makes the bridge an I2C bus of
@@ -174,6 +178,14 @@ bool W1Master::listDevices()
         Rom rom;
         if (W1Sysfs::romFromName(name, rom.data()))
             m_roms << rom;
+    }
+    // A device no longer listed, or whose folder is back, is said again
+    // when its folder goes the next time.
+    for (auto it = m_goneFolders.begin(); it != m_goneFolders.end();) {
+        if (!names.contains(*it) || QFile::exists(W1Sysfs::masterDir(m_name) + QLatin1Char('/') + *it))
+            it = m_goneFolders.erase(it);
+        else
+            ++it;
     }
     return true;
 }
@@ -510,23 +522,35 @@ void W1Master::probePower()
     if (unknown.isEmpty() || !netlinkProblem().isEmpty())
         return;
     // Read Power Supply: a parasite-powered device pulls the read slot low.
+    // A device that is not there leaves it high too, as one with its own
+    // power does, so the same request reads its scratchpad: only a chip
+    // whose nine bytes pass their CRC has answered, and only its answer is
+    // kept. Until then it counts as unknown, is not converted and is asked
+    // again at the next reset.
     QVector<W1Netlink::Command> commands;
     for (const Rom &rom : qAsConst(unknown)) {
-        QByteArray select(1, char(RomCommand::kMatch));
-        select += QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
-        select += char(kReadPowerSupply);
+        const QByteArray select =
+            char(RomCommand::kMatch) + QByteArray(reinterpret_cast<const char *>(rom.data()), 8);
         commands.append({W1Netlink::Reset, QByteArray()});
-        commands.append({W1Netlink::Write, select});
+        commands.append({W1Netlink::Write, select + char(kReadPowerSupply)});
         commands.append({W1Netlink::Read, QByteArray(1, char(0xFF))});
+        commands.append({W1Netlink::Reset, QByteArray()});
+        commands.append({W1Netlink::Write, select + char(kReadScratchpad)});
+        commands.append({W1Netlink::Read, QByteArray(kScratchpadSize, char(0xFF))});
     }
     QVector<W1Netlink::Reply> replies;
     if (!sendRaw(commands, &replies))
         return;
     for (int i = 0; i < unknown.size(); ++i) {
-        if (replies.at(3 * i).status == W1Netlink::kNoPresence)
+        const int at = kProbeCommands * i;
+        if (replies.at(at).status == W1Netlink::kNoPresence || replies.at(at + 3).status == W1Netlink::kNoPresence)
+            continue;
+        const QByteArray scratchpad = replies.at(at + 5).data;
+        // A line held low reads zeros, whose CRC is zero as well.
+        if (Crc::dallas8(scratchpad.left(8)) != uint8_t(scratchpad.at(8)) || scratchpad.count('\0') == kScratchpadSize)
             continue;
         const QString name = W1Sysfs::nameFromRom(unknown.at(i).data());
-        const bool external = uint8_t(replies.at(3 * i + 2).data.at(0)) & 1;
+        const bool external = uint8_t(replies.at(at + 2).data.at(0)) & 1;
         m_power.insert(name, external ? Power::External : Power::Parasite);
         if (!external)
             qCInfo(logCritical()).noquote() << QStringLiteral("w1: %1: %2").arg(name, powerProblem(unknown.at(i)));
@@ -566,14 +590,21 @@ void W1Master::readScratchpad()
     record(QStringLiteral("read %1/w1_slave").arg(name));
     QByteArray scratchpad;
     if (!QFile::exists(devicePath(m_roms.at(m_selected)))) {
-        // Left the bus since the reset: it answers nothing, as on the wire.
+        // Listed at the reset, its folder gone now: it answers nothing, as
+        // on the wire. Said once until it is back.
+        if (!m_goneFolders.contains(name)) {
+            m_goneFolders << name;
+            qCDebug(logInfo()).noquote()
+                << QStringLiteral("w1: %1 %2: listed, but its folder is gone; not read").arg(m_name, name);
+        }
     } else if (!QFile::exists(path)) {
         unreachable(m_roms.at(m_selected), kReadScratchpad);
-    } else if (!W1Sysfs::scratchpadFromText(readFile(path), &scratchpad)) {
+    } else if (QString why; !W1Sysfs::scratchpadFromText(readFile(path), &scratchpad, &why)) {
         // Empty while a bulk conversion runs or after a failed read; cut
-        // short when the device left mid-read. The device answers nothing.
-        qCDebug(logWarning()) << "w1:" << m_name << W1Sysfs::nameFromRom(m_roms.at(m_selected).data())
-                              << "w1_slave gave no scratchpad";
+        // short when the device left mid-read; refused by the kernel's own
+        // CRC check. The device answers nothing.
+        qCDebug(logWarning()).noquote()
+            << QStringLiteral("w1: %1 %2: w1_slave gave no scratchpad: %3").arg(m_name, name, why);
     }
     m_toRead = scratchpad.size() == kScratchpadSize ? scratchpad : QByteArray();
     if (!m_toRead.isEmpty())

@@ -34,9 +34,11 @@
 // the transaction is carried there from its reset and selection on, a run
 // of bytes in one request. Without the connector the device answers all
 // ones, as one that does not answer, and the log says once which device went
-// unread and why. The connector has no strong pull-up, so a parasite-powered
-// device (Read Power Supply) is never converted through it. A bridge the
-// kernel's own w1_ds28e17 driver holds is left to it.
+// unread and why. The connector has no strong pull-up, so a thermometer is
+// converted through it only once it has answered Read Power Supply as a
+// chip with its own power; one powered from the data line, or one whose
+// answer failed or proved nothing, is not. A bridge the kernel's own
+// w1_ds28e17 driver holds is left to it.
 class W1Master : public WireMaster
 {
 public:
@@ -130,6 +132,8 @@ private:
     QHash<QString, QByteArray> m_lastScratchpad;
     QHash<QString, QByteArray> m_writtenScratchpad;
     QSet<QString> m_warned;
+    // Listed devices whose folder was found gone, said once each.
+    QSet<QString> m_goneFolders;
     bool m_bulkRefused = false;
     bool m_conversionFinished = false;
     QStringList m_operations;

@@ -88,25 +88,39 @@ bool thermFamily(uint8_t family)
     return family == 0x10 || family == 0x22 || family == 0x28 || family == 0x3B || family == 0x42;
 }
 
-bool scratchpadFromText(const QByteArray &text, QByteArray *scratchpad)
+bool scratchpadFromText(const QByteArray &text, QByteArray *scratchpad, QString *why)
 {
     scratchpad->clear();
-    const QByteArray line = text.left(text.indexOf('\n'));
-    // The bytes, then ": crc=..": a line cut short has no verdict after them.
-    const int colon = line.indexOf(':');
-    if (colon < 0)
+    auto refuse = [why](const char *reason) {
+        if (why)
+            *why = QString::fromLatin1(reason);
         return false;
+    };
+    if (text.isEmpty())
+        return refuse("empty");
+    const QByteArray line = text.left(text.indexOf('\n'));
+    // The bytes, then ": crc=XX YES": a line cut short has no verdict after them.
+    static const QRegularExpression verdict(QStringLiteral("^: crc=([0-9a-f]{2}) (YES|NO)$"));
+    const int colon = line.indexOf(':');
+    const QRegularExpressionMatch match =
+        colon < 0 ? QRegularExpressionMatch() : verdict.match(QString::fromLatin1(line.mid(colon).trimmed()));
+    if (!match.hasMatch())
+        return refuse("no verdict after the bytes");
     const QList<QByteArray> words = line.left(colon).simplified().split(' ');
     if (words.size() != 9)
-        return false;
+        return refuse("not nine bytes");
     QByteArray bytes;
     for (const QByteArray &word : words) {
         bool ok = false;
         const uint value = word.toUInt(&ok, 16);
         if (!ok || word.size() != 2 || value > 0xFF)
-            return false;
+            return refuse("not nine bytes");
         bytes.append(char(value));
     }
+    if (match.captured(2) != QLatin1String("YES"))
+        return refuse("the kernel's CRC check failed (crc=NO)");
+    if (match.captured(1).toUInt(nullptr, 16) != uint8_t(bytes.at(8)))
+        return refuse("the kernel's crc= is not the ninth byte");
     *scratchpad = bytes;
     return true;
 }

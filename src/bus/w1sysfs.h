@@ -32,11 +32,14 @@ QString nameFromRom(const uint8_t rom[8]);
 bool thermFamily(uint8_t family);
 
 // The nine scratchpad bytes of the first line of a w1_slave text
-// ("72 01 4b 46 7f ff 0e 10 57 : crc=57 YES"). The kernel's own verdict and
-// temperature are not used: the bytes go to the program's own checks. False
-// when the text is empty (a conversion in progress or a failed read) or
-// does not hold nine bytes.
-bool scratchpadFromText(const QByteArray &text, QByteArray *scratchpad);
+// ("72 01 4b 46 7f ff 0e 10 57 : crc=57 YES"), for the program's own checks
+// and conversion; the kernel's temperature text is not used. The kernel's
+// verdict is its CRC check of the same nine bytes, so it must agree: a line
+// marked NO, or whose crc= is not the ninth byte, contradicts itself and
+// gives no bytes, even when they would pass the CRC. False, with *why when
+// asked, also when the text is empty (a conversion in progress or a failed
+// read) or does not hold nine bytes and a verdict.
+bool scratchpadFromText(const QByteArray &text, QByteArray *scratchpad, QString *why = nullptr);
 
 // Whether the file's owner, group or everyone bits let this process write it
 // (sysfs attributes are root's: 0644 lets root write and everyone read).

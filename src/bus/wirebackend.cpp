@@ -267,6 +267,23 @@ short WireBackend::strongAccess(int32_t session, void *state)
     return std::memcmp(found, rom, 8) == 0 ? 1 : 0;
 }
 
+short WireBackend::strongAccessThenBlock(int32_t session, void *state, unsigned char *buffer, short length)
+{
+    if (!sessionOk(session))
+        return kInvalidSession;
+    if (length < 0 || (!buffer && length > 0))
+        return -1;
+    uint8_t rom[8];
+    if (!currentRom(state, rom))
+        return 0;
+    uint8_t found[8];
+    uint8_t discrepancies[8];
+    const int result = m_master->resetAndSearchThenBlock(rom, found, discrepancies, buffer, length);
+    if (result <= 0)
+        return result < 0 ? -1 : 0;
+    return std::memcmp(found, rom, 8) == 0 ? 1 : 0;
+}
+
 short WireBackend::access(int32_t session, void *state)
 {
     if (!sessionOk(session))

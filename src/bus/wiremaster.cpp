@@ -77,6 +77,15 @@ int WireMaster::resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t di
     return searchTriplets(path, rom, discrepancies);
 }
 
+int WireMaster::resetAndSearchThenBlock(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                                        uint8_t *bytes, int length)
+{
+    const int result = resetAndSearch(path, rom, discrepancies);
+    if (result <= 0 || std::memcmp(rom, path, 8) != 0)
+        return result;
+    return touchBlock(bytes, length) < 0 ? -1 : 1;
+}
+
 int WireMaster::searchPass(uint8_t rom[8], int *lastDiscrepancy, uint8_t command)
 {
     uint8_t path[8];

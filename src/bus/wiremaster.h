@@ -81,6 +81,14 @@ public:
     // it. Every override keeps the same default command.
     virtual int resetAndSearch(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
                                uint8_t command = RomCommand::kSearch);
+    // resetAndSearch with Search ROM, then, when the pass ended on `path`
+    // (the device is selected), touchBlock over `bytes`: a selection and the
+    // command that follows it. The result as resetAndSearch gives it, -1 also
+    // when the run failed; `bytes` hold what came back only when `rom` equals
+    // `path`. The default makes the calls one after another; a master that
+    // carries all in one exchange sends the run whatever the pass finds.
+    virtual int resetAndSearchThenBlock(const uint8_t path[8], uint8_t rom[8], uint8_t discrepancies[8],
+                                        uint8_t *bytes, int length);
     // Whether the master can run an Alarm Search at all (a master that only
     // walks a list of ROMs cannot).
     virtual bool searchesAlarms() const { return true; }

@@ -34,6 +34,13 @@ short Tmex::blockThenReadBit(int32_t session, QByteArray &run)
         : -1;
 }
 
+short Tmex::strongAccessThenBlock(int32_t session, void *stateBuffer, QByteArray &run)
+{
+    return m_backend ? m_backend->strongAccessThenBlock(session, stateBuffer,
+                                                        reinterpret_cast<unsigned char *>(run.data()), short(run.size()))
+                     : -1;
+}
+
 short Tmex::TMReadDefaultPort(short *portNum, short *portType)
 {
     return m_backend ? m_backend->readDefaultPort(portNum, portType) : -1;

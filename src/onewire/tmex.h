@@ -67,6 +67,10 @@ public:
     // follows it, in one call, so an adapter that can carry both in one
     // exchange with it does. The bit read, negative on error.
     short blockThenReadBit(int32_t session, QByteArray &run);
+    // TMStrongAccess, then blockIO over `run` once the device answered, in
+    // one call (BusBackend::strongAccessThenBlock): TMStrongAccess's result,
+    // negative when the run failed.
+    short strongAccessThenBlock(int32_t session, void *stateBuffer, QByteArray &run);
 
 private:
     BusBackend *m_backend;

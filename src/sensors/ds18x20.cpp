@@ -72,17 +72,16 @@ void Ds18x20::convert()
 
 bool Ds18x20::readScratchpad()
 {
-    if (m_tmex.TMStrongAccess(*m_session, m_state) < 1)
-        return false;
-    // The command and the nine read slots in one run: an adapter that
-    // carries a run in one exchange waits for its answers once.
-    unsigned char run[1 + kScratchpadSize];
-    run[0] = kReadScratchpad;
-    std::fill(run + 1, run + sizeof run, 0xFF);
+    // The selection, the command and the nine read slots in one call: an
+    // adapter that carries them in one exchange waits for its answers once.
+    // (Read Scratchpad only reads, so it may go out before the selection is
+    // known to have succeeded.)
+    QByteArray run(1 + kScratchpadSize, char(0xFF));
+    run[0] = char(kReadScratchpad);
     m_scratchpad.clear();
-    if (m_tmex.TMBlockIO(*m_session, run, short(sizeof run)) != short(sizeof run) || run[0] != kReadScratchpad)
+    if (m_tmex.strongAccessThenBlock(*m_session, m_state, run) < 1 || uint8_t(run.at(0)) != kReadScratchpad)
         return false;
-    m_scratchpad = QByteArray(reinterpret_cast<const char *>(run + 1), kScratchpadSize);
+    m_scratchpad = run.mid(1);
     return true;
 }
 

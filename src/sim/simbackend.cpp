@@ -233,6 +233,11 @@ short SimBackend::strongAccess(int32_t session, void *state)
     return short(log("TMStrongAccess", {}, WireBackend::strongAccess(session, state)));
 }
 
+short SimBackend::strongAccessThenBlock(int32_t session, void *state, unsigned char *buffer, short length)
+{
+    return BusBackend::strongAccessThenBlock(session, state, buffer, length);
+}
+
 short SimBackend::access(int32_t session, void *state)
 {
     return short(log("TMAccess", {}, WireBackend::access(session, state)));

@@ -72,6 +72,8 @@ public:
     short nextAlarm(int32_t session, void *state) override;
     short rom(int32_t session, void *state, short *romBuffer) override;
     short strongAccess(int32_t session, void *state) override;
+    // The two calls, each logged as itself.
+    short strongAccessThenBlock(int32_t session, void *state, unsigned char *buffer, short length) override;
     short access(int32_t session, void *state) override;
     short oneWireLevel(int32_t session, short operation, short levelType, short primed) override;
     short crc(short length, unsigned char *buffer, unsigned short seed, short crcType) override;
