@@ -9,8 +9,11 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 ARGS ?=
 # The build's and CTest's own output, without make's "Entering directory" lines.
 MAKEFLAGS += --no-print-directory
+# A pipe fails when the build in it fails (`make run`'s filter below).
+SHELL := /bin/bash
+.SHELLFLAGS := -o pipefail -c
 
-.PHONY: all deps test-deps configure build run test check package check-package bench clean
+.PHONY: all deps test-deps configure build run test check package check-package bench screenshots clean
 
 all: build
 
@@ -31,8 +34,11 @@ configure: deps
 build: configure
 	@cmake --build $(BUILD_DIR) -j $(JOBS)
 
-run: build
-	$(BUILD_DIR)/orvex $(ARGS)
+# Only the programs, even in a folder `make test` set up; what is up to date
+# is not listed, so a built tree shows nothing but the program's own output.
+run: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orvex orvexctl | sed -u '/\] Built target /d; /\] Automatic MOC and UIC for target /d'
+	@$(BUILD_DIR)/orvex $(ARGS)
 
 test: test-deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
@@ -61,6 +67,12 @@ bench: test-deps
 	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
 	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $$(cd bench && ls bench_*.cpp 2>/dev/null | sed 's/\.cpp$$//')
 	@for b in $(BUILD_DIR)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then QT_QPA_PLATFORM=offscreen "$$b"; fi; done
+
+# The pictures in docs/, taken of the window on the demo bus (offscreen).
+screenshots: test-deps
+	@cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVEX_BUILD_TESTS=ON >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target orvex-screenshots
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/orvex-screenshots docs
 
 clean:
 	rm -rf $(BUILD_DIR) $(CHECK_DIR) $(PACKAGE_DIR)

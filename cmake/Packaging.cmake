@@ -16,7 +16,8 @@ set(ORVEX_DEB_NAME orvex)
 # A program running from one of these folders is the installed one and keeps
 # its own files in the user's state folder (src/base/installpaths.h).
 set_property(SOURCE ${CMAKE_SOURCE_DIR}/src/base/installpaths.cpp APPEND PROPERTY COMPILE_DEFINITIONS
-    ORVEX_INSTALL_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}:${ORVEX_PACKAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}")
+    ORVEX_INSTALL_BINDIR="${CMAKE_INSTALL_FULL_BINDIR}:${ORVEX_PACKAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}"
+    ORVEX_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
 # The version is the release date, yy.mm.dd.n.
 set(ORVEX_RELEASE_DATE "20${PROJECT_VERSION_MAJOR}-${PROJECT_VERSION_MINOR}-${PROJECT_VERSION_PATCH}")
@@ -71,6 +72,11 @@ install(FILES ${ORVEX_PACKAGING_DIR}/default/orvex-record DESTINATION /etc/defau
 install(FILES ${ORVEX_PACKAGING_DIR}/logrotate/orvex-record DESTINATION /etc/logrotate.d COMPONENT main)
 install(FILES ${ORVEX_PACKAGING_DIR}/debian/copyright ${ORVEX_PACKAGING_OUT}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${ORVEX_DEB_NAME} COMPONENT main)
+# The user guide the window's Help opens (InstallPaths::userGuide), with its
+# pictures: program data, so a system that leaves out /usr/share/doc keeps it.
+file(GLOB ORVEX_GUIDE_PICTURES ${CMAKE_SOURCE_DIR}/docs/*.png)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/user-guide.md ${ORVEX_GUIDE_PICTURES}
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/orvex/doc COMPONENT main)
 install(FILES ${ORVEX_PACKAGING_DIR}/debian/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME ${ORVEX_DEB_NAME} COMPONENT main)
 

@@ -1,3 +1,4 @@
+#include "base/appsettings.h"
 #include "base/logmessagehandler.h"
 #include "base/clock.h"
 #include "sensors/sensor.h"
@@ -18,6 +19,7 @@
 #include "table/tableman.h"
 
 #include <QDir>
+#include <QAction>
 #include <QLineEdit>
 #include <QTimer>
 #include <QtTest>
@@ -197,6 +199,58 @@ private slots:
             QCOMPARE(rig.style("lblTimeTo"), QString(kLightGreen));
             for (const char *name : {"lblTextTimeTo", "lblTimeTo", "lblInterval", "lblCurrentInterval"})
                 QVERIFY2(rig.child(name)->isHidden(), name);
+        }
+    }
+
+    // 10 s set, cycles of about 1 s: by default a cycle starts on the first
+    // 2-second tick after the interval has passed since the last start, so
+    // the starts drift (about 11 s apart); on the interval's grid they are
+    // 10 s apart to the millisecond, the last wait cut to the due time and a
+    // late tick's lateness not carried on. A
+    // cycle longer than the interval (1 s) is told in the status bar and the
+    // countdown's tooltip, and on the grid the next one starts at once.
+    void intervalGrid()
+    {
+        for (const bool grid : {false, true}) {
+            {
+                WindowRig rig;
+                auto *t = rig.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 1)));
+                rig.start(true, 10);
+                auto *action = rig.child<QAction>("actionIntervalGrid");
+                QVERIFY(!action->isChecked());
+                action->setChecked(grid);
+                QCOMPARE(storedIntervalOnGrid(appSettings()), grid);
+                // Every timeout comes 7 ms late, as a busy machine's do: on
+                // the grid the lateness is not carried into the next start.
+                QList<qint64> starts;
+                while (starts.size() < 5) {
+                    const qint64 at = Clock::tickMs();
+                    const int before = t->conversionsStarted();
+                    rig.tick();
+                    if (t->conversionsStarted() > before)
+                        starts << at;
+                    Clock::advanceMs(rig.window->applicationTimer()->interval() + 7);
+                }
+                for (int i = 1; i < starts.size(); ++i) {
+                    const qint64 spacing = starts.at(i) - starts.at(i - 1);
+                    QVERIFY2(grid ? spacing == (i == 1 ? 10007 : 10000) : spacing > 10000 && spacing <= 12100,
+                             qPrintable(QStringLiteral("%1: %2 ms").arg(grid).arg(spacing)));
+                }
+                QVERIFY(rig.child("overrunLabel")->isHidden());
+                QVERIFY(rig.child("lblTimeTo")->toolTip().isEmpty());
+            }
+            WindowRig fast; // the setting kept
+            fast.f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 2)));
+            fast.start(true, 1);
+            QCOMPARE(fast.child<QAction>("actionIntervalGrid")->isChecked(), grid);
+            fast.tick();
+            QCOMPARE(fast.style("lblTimeTo"), QString(kOverrun));
+            QVERIFY(!fast.child("overrunLabel")->isHidden());
+            const QString notice = fast.text("overrunLabel");
+            QVERIFY2(notice.startsWith("Замер длился") && notice.contains("интервала 1 с"), qPrintable(notice));
+            QCOMPARE(fast.child("lblTimeTo")->toolTip(), notice);
+            QCOMPARE(fast.window->applicationTimer()->interval(), grid ? 0 : 2000);
+            appSettings().remove("Time/OnGrid");
         }
     }
 

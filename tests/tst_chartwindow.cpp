@@ -37,7 +37,8 @@ QList<Shown> tableReadings(QTableView *table)
 {
     QList<Shown> rows;
     for (int row = 0; row < table->model()->rowCount(); ++row) {
-        auto text = [&](int column) { return table->model()->index(row, column).data().toString(); };
+        // The cells' own texts: the view shows no hub channel for a device behind none.
+        auto text = [&](int column) { return static_cast<TableMan *>(table->model())->cellText(row, column); };
         rows.append({ChannelId::textOf(text(TableMan::ColRom), text(TableMan::ColSubchannel).toInt(),
                                               text(TableMan::ColHubChannel).toInt(), text(TableMan::ColI2cAddress).toInt()),
                      text(TableMan::ColValue)});
@@ -435,9 +436,9 @@ private slots:
         line(1, "C", 24.0);
         line(1, "%", 42.0);
         plot.setSampleSource([](int which) { return which == 0 ? 19.0 : 45.0; });
-        QCOMPARE(plot.axisUnits(), QStringList({"°C", "%"}));
+        QCOMPARE(plot.axisUnits(), QStringList({"°C", "%RH"}));
         QCOMPARE(plot.sampleUnit(0), QStringLiteral("°C"));
-        QCOMPARE(plot.sampleUnit(1), QStringLiteral("%"));
+        QCOMPARE(plot.sampleUnit(1), QStringLiteral("%RH"));
         plot.setSampleSource([](int which) { return which == 0 ? 19.0 : 24.5; });
         QCOMPARE(plot.sampleUnit(1), QStringLiteral("°C"));
         plot.removeLine(2);

@@ -5,6 +5,7 @@
 #include "base/appsettings.h"
 #include "base/clock.h"
 #include "base/language.h"
+#include "model/alarmboard.h"
 #include "bus/serialbackend.h"
 #include "gui/chartwindow.h"
 #include "gui/mainwindow.h"
@@ -26,7 +27,11 @@
 #include <QScreen>
 #include <QSet>
 #include <QStatusBar>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
+#include <QScrollBar>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
@@ -230,11 +235,11 @@ private slots:
         QTest::addColumn<QString>("language");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("ru") << "ru"
-                            << QStringList{"Орвекс 25.01.27.0", "Файл|Настройки|Справка", "Значение", "Имя файла",
+                            << QStringList{"Орвекс 25.01.27.0", "Файл|Настройки|Графики|Справка", "Значение", "Имя файла",
                                            "Задание параметров: Включить запись в файл?", "О программе",
                                            "Версия 25.01.27.0", "Язык сменится при следующем запуске программы."};
         QTest::newRow("en") << "en"
-                            << QStringList{"Orvex 25.01.27.0", "File|Settings|Help", "Value", "File name",
+                            << QStringList{"Orvex 25.01.27.0", "File|Settings|Charts|Help", "Value", "File name",
                                            "Settings: Record into files?", "About", "Version 25.01.27.0",
                                            "The language changes when the program is started next."};
     }
@@ -524,7 +529,127 @@ private slots:
         QVERIFY(preview->wordWrap());
         QVERIFY2(preview->geometry().right() <= templates->width(),
                  qPrintable(QStringLiteral("%1 > %2").arg(preview->geometry().right()).arg(templates->width())));
+        // Every line of it, not only the first two: the window grows to it.
+        QVERIFY2(preview->heightForWidth(preview->width()) <= preview->height(),
+                 qPrintable(QStringLiteral("%1 > %2").arg(preview->heightForWidth(preview->width())).arg(preview->height())));
         templates->close();
+    }
+
+    // The window on the demo bus at the two sizes it is shown at, in both
+    // languages, recording (files named, folder in the tooltip) or not with
+    // the Pt100 controls: every label shows its whole text within the window,
+    // the serial number fits its field, the alarm's words fit beside the
+    // value, a deviation column fits its header, the unit column is as wide
+    // as its texts (the table scrolls sideways instead), a device behind no
+    // hub shows no hub channel. Types and units are the window's; the files
+    // keep the records' ("%" for the SHT3x's humidity the table calls "%RH").
+    void windowTextsFit_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("record");
+        QTest::newRow("ru 1280x800 recording") << "ru" << QSize(1280, 800) << true;
+        QTest::newRow("en 1280x800 recording") << "en" << QSize(1280, 800) << true;
+        QTest::newRow("ru 1600x1100 -pt100") << "ru" << QSize(1600, 1100) << false;
+        QTest::newRow("en 1600x1100 -pt100") << "en" << QSize(1600, 1100) << false;
+    }
+
+    void windowTextsFit()
+    {
+        QFETCH(QString, language);
+        QFETCH(QSize, size);
+        QFETCH(bool, record);
+        QVERIFY(Language::install(QCoreApplication::instance(), language));
+        Clock::setVirtual();
+        WindowRig rig(SimBusLoader::loadDemo(nullptr));
+        rig.switches.pt100Mode = !record;
+        rig.start(record, 60);
+        rig.window->resize(size);
+        rig.window->show();
+        rig.tick();
+        TableMan &table = rig.window->measurementSession()->table();
+        int hot = -1, thermometer = -1, humidity = -1;
+        for (int row = 0; row < table.rowTotal(); ++row) {
+            const QString type = table.cellText(row, TableMan::ColType);
+            if (type == QLatin1String("MAX31850 Temperature sensor"))
+                hot = row;
+            else if (type == QLatin1String("DS18B20 Temperature sensor") && thermometer < 0)
+                thermometer = row;
+            else if (type == QLatin1String("SHT3x humidity channel"))
+                humidity = row;
+        }
+        QVERIFY(hot >= 0 && thermometer >= 0 && humidity >= 0);
+        AlarmLimits limits;
+        limits.high = table.cellText(hot, TableMan::ColValue).toDouble() - 10;
+        rig.window->measurementSession()->alarms().setLimits(table.channelAt(hot), limits);
+        rig.enter("lineSampleCh1", QStringLiteral("22"));
+        rig.tickAfter(60000);
+        QCoreApplication::processEvents();
+
+        QMainWindow *window = rig.window.get();
+        QCOMPARE(window->size(), size); // its layout asks for no more
+        for (QLabel *label : window->findChildren<QLabel *>()) {
+            if (!label->isVisibleTo(window) || label->wordWrap() || label->text().isEmpty())
+                continue;
+            const QString what = label->objectName() + QStringLiteral(": ") + label->text();
+            const int textWidth = label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin();
+            QVERIFY2(label->contentsRect().width() >= textWidth, qPrintable(what));
+            QVERIFY2(label->mapTo(window, QPoint(label->width(), 0)).x() <= window->width(), qPrintable(what));
+        }
+        auto *serial = rig.child<QLineEdit>("lineSnUSBadapter");
+        QVERIFY(!serial->text().isEmpty());
+        QVERIFY2(serial->width() >= serial->fontMetrics().horizontalAdvance(serial->text()) + 4, qPrintable(serial->text()));
+
+        auto *view = rig.child<QTableView>("tblSens");
+        const QString value = table.index(hot, TableMan::ColValue).data().toString();
+        QVERIFY2(value.endsWith(table.alarmMark(hot)) && !table.alarmMark(hot).isEmpty(), qPrintable(value));
+        QVERIFY2(view->columnWidth(TableMan::ColValue) > view->fontMetrics().horizontalAdvance(value), qPrintable(value));
+        QVERIFY(!view->isColumnHidden(TableMan::ColDeviation0));
+        QVERIFY(view->columnWidth(TableMan::ColDeviation0) >= view->horizontalHeader()->sectionSizeHint(TableMan::ColDeviation0));
+        QVERIFY(!view->horizontalHeader()->stretchLastSection());
+        const int unitWidth = view->columnWidth(TableMan::ColUnit);
+        QVERIFY2(unitWidth < 3 * view->horizontalHeader()->sectionSizeHint(TableMan::ColUnit), qPrintable(QString::number(unitWidth)));
+        QVERIFY(view->horizontalScrollBar()->maximum() > 0 || !record);
+
+        QCOMPARE(table.index(thermometer, TableMan::ColHubChannel).data().toString(), QString());
+        QCOMPARE(table.cellText(thermometer, TableMan::ColHubChannel), QStringLiteral("-1"));
+        QCOMPARE(table.index(thermometer, TableMan::ColType).data().toString(),
+                 language == QLatin1String("ru") ? QStringLiteral("DS18B20, датчик температуры")
+                                                 : QStringLiteral("DS18B20 Temperature sensor"));
+        QCOMPARE(table.index(thermometer, TableMan::ColUnit).data().toString(), QStringLiteral("°C"));
+        QCOMPARE(table.index(humidity, TableMan::ColUnit).data().toString(), QStringLiteral("%RH"));
+        if (record) {
+            const QString path = table.cellText(humidity, TableMan::ColFileName);
+            QCOMPARE(table.index(humidity, TableMan::ColFileName).data().toString(), QFileInfo(path).fileName());
+            QCOMPARE(table.index(humidity, TableMan::ColFileName).data(Qt::ToolTipRole).toString(),
+                     QDir::toNativeSeparators(path));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray header = file.readAll();
+            QVERIFY2(header.contains("Sensor Unit;%\r\n") && header.contains("Sensor type;SHT3x humidity channel\r\n"),
+                     header.constData());
+        }
+    }
+
+    // Without a display the window says so in one line, with the command
+    // that reads the bus from a terminal, and exits with 3 instead of Qt's
+    // abort; in English too.
+    void windowWithoutDisplay()
+    {
+        QTemporaryDir home;
+        for (const char *language : {"LANGUAGE=ru", "LANGUAGE=en"}) {
+            const OrvexctlRun run = runOrvexctl(QStringLiteral(ORVEX_BIN), {"--bus=sim"},
+                                                {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", language,
+                                                 "XDG_CONFIG_HOME=" + home.path()});
+            QCOMPARE(run.exitCode, 3);
+            QVERIFY2(run.out.isEmpty(), run.out.constData());
+            const QString err = QString::fromUtf8(run.err);
+            QCOMPARE(err.count(QLatin1Char('\n')), 1);
+            QVERIFY2(err.startsWith(QLatin1String("orvex: ")) && err.contains(QLatin1String("DISPLAY"))
+                         && err.contains(QLatin1String("orvexctl read --bus=sim --cycles 1")),
+                     qPrintable(err));
+            QCOMPARE(err.contains(QStringLiteral("нет дисплея")), QByteArray(language).endsWith("ru"));
+        }
     }
 
     // The window's usage needs no display: asked where Qt's platform plugin

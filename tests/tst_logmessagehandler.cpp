@@ -115,6 +115,29 @@ private slots:
         logFile().reset();
         logAs(QtDebugMsg, "Info", "nowhere");
     }
+
+    // Messages raised before the run's handler is chosen (the start-up
+    // questions' "Read settings path = ...") wait, and then reach the log
+    // file in order with their category, ahead of the later ones; nothing
+    // goes to standard error meanwhile.
+    void startUpMessagesReachTheLog()
+    {
+        setLogFileEnabled(true);
+        holdLogMessages();
+        qDebug() << "Read settings path = " << "/tmp/x";
+        qCDebug(logInfo()) << "second";
+        QVERIFY(!QFile::exists(path));
+        qInstallMessageHandler(logMessageHandler);
+        releaseHeldLogMessages();
+        qCDebug(logInfo()) << "after";
+        qInstallMessageHandler(nullptr);
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines.at(0).endsWith(" DBG default: Read settings path =  /tmp/x"), qPrintable(lines.at(0)));
+        QVERIFY2(lines.at(1).endsWith("second") && lines.at(2).endsWith("after"), qPrintable(lines.join('|')));
+        releaseHeldLogMessages(); // nothing held: nothing happens
+        QCOMPARE(fileLines(path).size(), 3);
+    }
 };
 
 QTEST_GUILESS_MAIN(TstLogMessageHandler)

@@ -147,13 +147,14 @@ private slots:
                      + dataLines(*a, 1), 12);
 
         a->channels[0].type = "x28fx";
-        tm->setFilter("28f");                                            // ROM text only, any case
+        a->channels[1].i2cSerialLow = 0x628F;
+        tm->setFilter("28f");                                            // ROM, type or I2C serial, any case
         add(0x2800000000F12800ull, {channel(1)});
         tm->update();                                                    // new rows obey it too
         QString shown;
         for (int row = 0; row < table->rowCount(); ++row)
             shown += table->isRowShown(row) ? '+' : '-';
-        QCOMPARE(shown, QStringLiteral("-++-++"));
+        QCOMPARE(shown, QStringLiteral("+++-++"));
         tm->setFilter("");
         QVERIFY(table->isRowShown(0) && table->isRowShown(2));
     }

@@ -613,6 +613,124 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 LOW:HIGH (either may be left out), then optionally
 hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the limits</translation>
     </message>
+    <message>
+        <source>Замер длился %1 с, дольше интервала %2 с: следующий начнётся позже срока</source>
+        <translation>The measurement took %1 s, longer than the interval of %2 s: the next one starts late</translation>
+    </message>
+    <message>
+        <source>Знаки перед каждым номером в заголовке файла измерений (серийный номер 1-Wire, адрес и серийный номер I2C, номера каналов), чтобы табличный редактор читал номер как текст и не терял ведущие нули, например &apos;0B01145C0731AA28. Пустое поле: без знаков.</source>
+        <translation>Characters put before each number in a measurement file&apos;s header (the 1-Wire serial number, the I2C address and serial number, the channel numbers), so that a spreadsheet reads the number as text and keeps its leading zeros, for example &apos;0B01145C0731AA28. Empty: no characters.</translation>
+    </message>
+    <message>
+        <source>Знаки после каждого номера в заголовке файла измерений. Пустое поле: без знаков.</source>
+        <translation>Characters put after each number in a measurement file&apos;s header. Empty: no characters.</translation>
+    </message>
+    <message>
+        <source>Замеры по сетке интервала (от начала до начала)</source>
+        <translation>Measure on the interval&apos;s grid (start to start)</translation>
+    </message>
+    <message>
+        <source>Замер начинается точно через интервал после начала предыдущего, а не через интервал после ближайшего тика после его конца</source>
+        <translation>A measurement starts exactly one interval after the start of the previous one, not one interval after the first tick after its end</translation>
+    </message>
+    <message>
+        <source>Публикация MQTT…</source>
+        <translation>MQTT publishing…</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Charts</translation>
+    </message>
+    <message>
+        <source>График выбранного канала</source>
+        <translation>Chart of the selected channel</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений…</source>
+        <translation>Open measurement files…</translation>
+    </message>
+    <message>
+        <source>Руководство пользователя</source>
+        <translation>User guide</translation>
+    </message>
+    <message>
+        <source>Руководство пользователя не найдено: %1</source>
+        <translation>The user guide is not there: %1</translation>
+    </message>
+    <message>
+        <source>Публикация MQTT</source>
+        <translation>MQTT publishing</translation>
+    </message>
+    <message>
+        <source>Показания публикуются брокеру MQTT, когда задан адрес; пустой адрес выключает публикацию. Пароль не хранится в настройках: только файл, первая строка которого — пароль. Изменения применятся при следующем запуске программы.</source>
+        <translation>The readings are published to an MQTT broker when its address is set; an empty address turns publishing off. The password is not kept in the settings, only the file whose first line is the password. The changes apply from the next start of the program.</translation>
+    </message>
+    <message>
+        <source>Адрес брокера</source>
+        <translation>Broker address</translation>
+    </message>
+    <message>
+        <source>mqtt://узел[:порт][/префикс] или mqtts://… для TLS</source>
+        <translation>mqtt://host[:port][/prefix], or mqtts://… for TLS</translation>
+    </message>
+    <message>
+        <source>Пользователь</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>Файл пароля</source>
+        <translation>Password file</translation>
+    </message>
+    <message>
+        <source>Сертификат CA (PEM)</source>
+        <translation>CA certificate (PEM)</translation>
+    </message>
+    <message>
+        <source>Пусто: сертификаты системы</source>
+        <translation>Empty: the system&apos;s certificates</translation>
+    </message>
+    <message>
+        <source>Префикс тем</source>
+        <translation>Topic prefix</translation>
+    </message>
+    <message>
+        <source>Если в адресе нет пути; по умолчанию orvex</source>
+        <translation>When the address has no path; default orvex</translation>
+    </message>
+    <message>
+        <source>Обнаружение в Home Assistant</source>
+        <translation>Home Assistant discovery</translation>
+    </message>
+    <message>
+        <source>файл пароля не читается: %1</source>
+        <translation>the password file cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>Настройки MQTT не сохранены: %1</source>
+        <translation>The MQTT settings were not saved: %1</translation>
+    </message>
+    <message>
+        <source>Настройки MQTT сохранены; они применятся при следующем запуске программы.</source>
+        <translation>The MQTT settings are saved; they apply from the next start of the program.</translation>
+    </message>
+    <message>
+        <source>Открыть папку</source>
+        <translation>Open the folder</translation>
+    </message>
+    <message>
+        <source>Не найден файловый менеджер, который открыл бы папку:
+%1</source>
+        <translation>No file manager was found to open the folder:
+%1</translation>
+    </message>
+    <message>
+        <source>серийный номер 1-Wire или I2C, тип датчика</source>
+        <translation>1-Wire or I2C serial number, sensor type</translation>
+    </message>
+    <message>
+        <source>Показываются строки, в серийном номере 1-Wire, серийном номере I2C или типе которых есть этот текст (без учёта регистра)</source>
+        <translation>Shows the rows whose 1-Wire serial number, I2C serial number or type holds this text (in any letter case)</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -1155,6 +1273,89 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
     </message>
 </context>
 <context>
+    <name>SensorType</name>
+    <message>
+        <source>DS18S20 Temperature sensor</source>
+        <translation>DS18S20 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>DS18B20 Temperature sensor</source>
+        <translation>DS18B20 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>MAX31850 Temperature sensor</source>
+        <translation>MAX31850 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>MAX31850 Thermocouple Cold-Junction sensor</source>
+        <translation>MAX31850 Thermocouple Cold-Junction sensor</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator</source>
+        <translation>MAX31850 Emulator</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator Pt100</source>
+        <translation>MAX31850 Emulator Pt100</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator 100П</source>
+        <translation>MAX31850 Emulator 100P</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator Thermocouple Cold-Junction sensor</source>
+        <translation>MAX31850 Emulator Thermocouple Cold-Junction sensor</translation>
+    </message>
+    <message>
+        <source>SHT3x temperature channel</source>
+        <translation>SHT3x temperature channel</translation>
+    </message>
+    <message>
+        <source>SHT3x humidity channel</source>
+        <translation>SHT3x humidity channel</translation>
+    </message>
+    <message>
+        <source>STS3x temperature channel</source>
+        <translation>STS3x temperature channel</translation>
+    </message>
+    <message>
+        <source>HDC1080 temperature channel</source>
+        <translation>HDC1080 temperature channel</translation>
+    </message>
+    <message>
+        <source>HDC1080 humidity channel</source>
+        <translation>HDC1080 humidity channel</translation>
+    </message>
+    <message>
+        <source>BMP280 pressure channel</source>
+        <translation>BMP280 pressure channel</translation>
+    </message>
+    <message>
+        <source>BMP280 temperature channel</source>
+        <translation>BMP280 temperature channel</translation>
+    </message>
+    <message>
+        <source>D6F OMRON pressure channel</source>
+        <translation>D6F OMRON pressure channel</translation>
+    </message>
+    <message>
+        <source>D6F OMRON temperature channel</source>
+        <translation>D6F OMRON temperature channel</translation>
+    </message>
+    <message>
+        <source>SDC30 CO2 channel</source>
+        <translation>SDC30 CO2 channel</translation>
+    </message>
+    <message>
+        <source>SDC30 temperature channel</source>
+        <translation>SDC30 temperature channel</translation>
+    </message>
+    <message>
+        <source>SDC30 humidity channel</source>
+        <translation>SDC30 humidity channel</translation>
+    </message>
+</context>
+<context>
     <name>TableMan</name>
     <message>
         <source>Серийный номер 1W</source>
@@ -1314,6 +1515,10 @@ number</translation>
 </source>
         <translation>The program cannot start:
 </translation>
+    </message>
+    <message>
+        <source>нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY), окно не откроется; шину можно прочитать в терминале: %1</source>
+        <translation>no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot open; to read the bus in a terminal: %1</translation>
     </message>
 </context>
 </TS>

@@ -613,6 +613,124 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 НИЖНИЙ:ВЕРХНИЙ (любой можно не указывать), затем по желанию
 hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; пустая строка снимает пороги</translation>
     </message>
+    <message>
+        <source>Замер длился %1 с, дольше интервала %2 с: следующий начнётся позже срока</source>
+        <translation>Замер длился %1 с, дольше интервала %2 с: следующий начнётся позже срока</translation>
+    </message>
+    <message>
+        <source>Знаки перед каждым номером в заголовке файла измерений (серийный номер 1-Wire, адрес и серийный номер I2C, номера каналов), чтобы табличный редактор читал номер как текст и не терял ведущие нули, например &apos;0B01145C0731AA28. Пустое поле: без знаков.</source>
+        <translation>Знаки перед каждым номером в заголовке файла измерений (серийный номер 1-Wire, адрес и серийный номер I2C, номера каналов), чтобы табличный редактор читал номер как текст и не терял ведущие нули, например &apos;0B01145C0731AA28. Пустое поле: без знаков.</translation>
+    </message>
+    <message>
+        <source>Знаки после каждого номера в заголовке файла измерений. Пустое поле: без знаков.</source>
+        <translation>Знаки после каждого номера в заголовке файла измерений. Пустое поле: без знаков.</translation>
+    </message>
+    <message>
+        <source>Замеры по сетке интервала (от начала до начала)</source>
+        <translation>Замеры по сетке интервала (от начала до начала)</translation>
+    </message>
+    <message>
+        <source>Замер начинается точно через интервал после начала предыдущего, а не через интервал после ближайшего тика после его конца</source>
+        <translation>Замер начинается точно через интервал после начала предыдущего, а не через интервал после ближайшего тика после его конца</translation>
+    </message>
+    <message>
+        <source>Публикация MQTT…</source>
+        <translation>Публикация MQTT…</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Графики</translation>
+    </message>
+    <message>
+        <source>График выбранного канала</source>
+        <translation>График выбранного канала</translation>
+    </message>
+    <message>
+        <source>Открыть файлы измерений…</source>
+        <translation>Открыть файлы измерений…</translation>
+    </message>
+    <message>
+        <source>Руководство пользователя</source>
+        <translation>Руководство пользователя</translation>
+    </message>
+    <message>
+        <source>Руководство пользователя не найдено: %1</source>
+        <translation>Руководство пользователя не найдено: %1</translation>
+    </message>
+    <message>
+        <source>Публикация MQTT</source>
+        <translation>Публикация MQTT</translation>
+    </message>
+    <message>
+        <source>Показания публикуются брокеру MQTT, когда задан адрес; пустой адрес выключает публикацию. Пароль не хранится в настройках: только файл, первая строка которого — пароль. Изменения применятся при следующем запуске программы.</source>
+        <translation>Показания публикуются брокеру MQTT, когда задан адрес; пустой адрес выключает публикацию. Пароль не хранится в настройках: только файл, первая строка которого — пароль. Изменения применятся при следующем запуске программы.</translation>
+    </message>
+    <message>
+        <source>Адрес брокера</source>
+        <translation>Адрес брокера</translation>
+    </message>
+    <message>
+        <source>mqtt://узел[:порт][/префикс] или mqtts://… для TLS</source>
+        <translation>mqtt://узел[:порт][/префикс] или mqtts://… для TLS</translation>
+    </message>
+    <message>
+        <source>Пользователь</source>
+        <translation>Пользователь</translation>
+    </message>
+    <message>
+        <source>Файл пароля</source>
+        <translation>Файл пароля</translation>
+    </message>
+    <message>
+        <source>Сертификат CA (PEM)</source>
+        <translation>Сертификат CA (PEM)</translation>
+    </message>
+    <message>
+        <source>Пусто: сертификаты системы</source>
+        <translation>Пусто: сертификаты системы</translation>
+    </message>
+    <message>
+        <source>Префикс тем</source>
+        <translation>Префикс тем</translation>
+    </message>
+    <message>
+        <source>Если в адресе нет пути; по умолчанию orvex</source>
+        <translation>Если в адресе нет пути; по умолчанию orvex</translation>
+    </message>
+    <message>
+        <source>Обнаружение в Home Assistant</source>
+        <translation>Обнаружение в Home Assistant</translation>
+    </message>
+    <message>
+        <source>файл пароля не читается: %1</source>
+        <translation>файл пароля не читается: %1</translation>
+    </message>
+    <message>
+        <source>Настройки MQTT не сохранены: %1</source>
+        <translation>Настройки MQTT не сохранены: %1</translation>
+    </message>
+    <message>
+        <source>Настройки MQTT сохранены; они применятся при следующем запуске программы.</source>
+        <translation>Настройки MQTT сохранены; они применятся при следующем запуске программы.</translation>
+    </message>
+    <message>
+        <source>Открыть папку</source>
+        <translation>Открыть папку</translation>
+    </message>
+    <message>
+        <source>Не найден файловый менеджер, который открыл бы папку:
+%1</source>
+        <translation>Не найден файловый менеджер, который открыл бы папку:
+%1</translation>
+    </message>
+    <message>
+        <source>серийный номер 1-Wire или I2C, тип датчика</source>
+        <translation>серийный номер 1-Wire или I2C, тип датчика</translation>
+    </message>
+    <message>
+        <source>Показываются строки, в серийном номере 1-Wire, серийном номере I2C или типе которых есть этот текст (без учёта регистра)</source>
+        <translation>Показываются строки, в серийном номере 1-Wire, серийном номере I2C или типе которых есть этот текст (без учёта регистра)</translation>
+    </message>
 </context>
 <context>
     <name>Max31850</name>
@@ -1160,6 +1278,89 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     </message>
 </context>
 <context>
+    <name>SensorType</name>
+    <message>
+        <source>DS18S20 Temperature sensor</source>
+        <translation>DS18S20, датчик температуры</translation>
+    </message>
+    <message>
+        <source>DS18B20 Temperature sensor</source>
+        <translation>DS18B20, датчик температуры</translation>
+    </message>
+    <message>
+        <source>MAX31850 Temperature sensor</source>
+        <translation>MAX31850, термопара</translation>
+    </message>
+    <message>
+        <source>MAX31850 Thermocouple Cold-Junction sensor</source>
+        <translation>MAX31850, холодный спай термопары</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator</source>
+        <translation>MAX31850, эмулятор</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator Pt100</source>
+        <translation>MAX31850, эмулятор Pt100</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator 100П</source>
+        <translation>MAX31850, эмулятор 100П</translation>
+    </message>
+    <message>
+        <source>MAX31850 Emulator Thermocouple Cold-Junction sensor</source>
+        <translation>MAX31850, эмулятор, холодный спай</translation>
+    </message>
+    <message>
+        <source>SHT3x temperature channel</source>
+        <translation>SHT3x, температура</translation>
+    </message>
+    <message>
+        <source>SHT3x humidity channel</source>
+        <translation>SHT3x, влажность</translation>
+    </message>
+    <message>
+        <source>STS3x temperature channel</source>
+        <translation>STS3x, температура</translation>
+    </message>
+    <message>
+        <source>HDC1080 temperature channel</source>
+        <translation>HDC1080, температура</translation>
+    </message>
+    <message>
+        <source>HDC1080 humidity channel</source>
+        <translation>HDC1080, влажность</translation>
+    </message>
+    <message>
+        <source>BMP280 pressure channel</source>
+        <translation>BMP280, давление</translation>
+    </message>
+    <message>
+        <source>BMP280 temperature channel</source>
+        <translation>BMP280, температура</translation>
+    </message>
+    <message>
+        <source>D6F OMRON pressure channel</source>
+        <translation>D6F OMRON, перепад давления</translation>
+    </message>
+    <message>
+        <source>D6F OMRON temperature channel</source>
+        <translation>D6F OMRON, температура</translation>
+    </message>
+    <message>
+        <source>SDC30 CO2 channel</source>
+        <translation>SDC30, CO2</translation>
+    </message>
+    <message>
+        <source>SDC30 temperature channel</source>
+        <translation>SDC30, температура</translation>
+    </message>
+    <message>
+        <source>SDC30 humidity channel</source>
+        <translation>SDC30, влажность</translation>
+    </message>
+</context>
+<context>
     <name>TableMan</name>
     <message>
         <source>Серийный номер 1W</source>
@@ -1175,9 +1376,8 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>Мультихаб
 Номер
 канала</source>
-        <translation>Мультихаб
-Номер
-канала</translation>
+        <translation>Канал
+мультихаба</translation>
     </message>
     <message>
         <source>Тип</source>
@@ -1321,6 +1521,10 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 </source>
         <translation>Программа не может начать работу:
 </translation>
+    </message>
+    <message>
+        <source>нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY), окно не откроется; шину можно прочитать в терминале: %1</source>
+        <translation>нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY), окно не откроется; шину можно прочитать в терминале: %1</translation>
     </message>
 </context>
 </TS>

@@ -47,7 +47,9 @@ void AlarmNotifier::notify(const QString &summary, const QString &body, bool urg
     QVariantMap hints;
     // Urgency: 1 normal, 2 critical.
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(uchar(urgent ? 2 : 1)));
-    call << QCoreApplication::applicationName() << uint(0) << QStringLiteral("orvex") << summary << body
+    // The program's name as the window says it: the application name is the
+    // settings' and stays Russian in every language.
+    call << QCoreApplication::translate("MainWindow", "Орвекс") << uint(0) << QStringLiteral("orvex") << summary << body
          << QStringList() << hints << int(urgent ? 0 : -1);
     QDBusConnection(m_name).send(call);
 }

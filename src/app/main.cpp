@@ -8,6 +8,8 @@
 
 #include <QCoreApplication>
 #include <QApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTextStream>
 #include <cstring>
@@ -23,7 +25,8 @@ const char kUsage[] =
     "  -v1          the program's log into a file in its state folder (Logs/)\n"
     "  -sht         SHT heater controls\n"
     "  --help, -h   print this text and stop; --version: print the version and stop\n"
-    "exit codes: 0 the window was closed; 1 another copy is running; 2 a bad bus value or bus file\n";
+    "exit codes: 0 the window was closed; 1 another copy is running; 2 a bad bus value or bus file;\n"
+    "            3 no display to show the window on\n";
 
 // Answered before the window's application object exists, so they work
 // without a display.
@@ -44,6 +47,63 @@ bool answersAlone(int argc, char *argv[], int *code)
     return false;
 }
 
+// Whether Qt's platform plugin would find no display to connect to: it
+// would then abort the process with a page of its own. Only the cases that
+// are certain: the default (X11) or xcb platform without DISPLAY, and no
+// platform chosen with neither DISPLAY nor WAYLAND_DISPLAY set. Any other
+// platform (offscreen, wayland, a -platform argument) is left to Qt.
+bool noDisplay(int argc, char *argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strncmp(argv[i], "-platform=", 10) == 0)
+            return false;
+    }
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.isEmpty())
+        return !x11 && !wayland;
+    return platform.startsWith("xcb") && !x11;
+}
+
+// One line instead of Qt's abort: there is no display, and the bus can be
+// read from a terminal with orvexctl (the one beside this program when it
+// runs from its build folder), in the window's language.
+int refuseWithoutDisplay(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    Language::install(&app, Language::forWindow(appSettings()));
+    QString orvexctl = QStringLiteral("orvexctl");
+    const QString self = QString::fromLocal8Bit(argv[0]);
+    if (self.contains(QLatin1Char('/'))) {
+        const QString beside = QFileInfo(self).path() + QStringLiteral("/orvexctl");
+        if (QFileInfo(beside).isExecutable() && !beside.startsWith(QLatin1String("/usr/")))
+            orvexctl = beside;
+    }
+    QString bus = QStringLiteral("--bus=sim");
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--bus=", 6) == 0)
+            bus = QString::fromLocal8Bit(argv[i]);
+    }
+    QTextStream(stderr) << "orvex: "
+                        << QCoreApplication::translate("main", "нет дисплея (не заданы DISPLAY и WAYLAND_DISPLAY), "
+                                                               "окно не откроется; шину можно прочитать в терминале: %1")
+                               .arg(orvexctl + QStringLiteral(" read ") + bus + QStringLiteral(" --cycles 1"))
+                        << "\n";
+    return 3;
+}
+
+// Once the helper window exists, the display name is no longer added to
+// titles: the main window's own ("Орвекс 25.01.27.0") is left as it is.
+void keepOwnTitle(QWidget *window)
+{
+    window->winId();
+    QGuiApplication::setApplicationDisplayName(QStringLiteral(""));
+    const QString title = window->windowTitle();
+    window->setWindowTitle(title + QLatin1Char(' '));
+    window->setWindowTitle(title);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -51,6 +111,10 @@ int main(int argc, char *argv[])
     int code = 0;
     if (answersAlone(argc, argv, &code))
         return code;
+    if (noDisplay(argc, argv))
+        return refuseWithoutDisplay(argc, argv);
+    // Start-up messages wait until main() has chosen where the log goes.
+    holdLogMessages();
     QApplication app(argc, argv);
     QCoreApplication::setApplicationVersion(QStringLiteral(ORVEX_VERSION));
     QStringList args;
@@ -69,21 +133,30 @@ int main(int argc, char *argv[])
         QMessageBox::critical(nullptr, QCoreApplication::translate("MainWindow", "Орвекс"),
                               QCoreApplication::translate("main", "Программа не может начать работу:\n")
                                   + error);
+        releaseHeldLogMessages();
         return 2;
     }
 
     const Switches switches = Switches::parse(args);
+    // The window system names the program's hidden helper window (X11's
+    // client leader, made with the first window) and the start-up questions
+    // after the display name: in the window's language, not the settings'
+    // application name.
+    QGuiApplication::setApplicationDisplayName(QCoreApplication::translate("MainWindow", "Орвекс"));
     auto *window = new MainWindow(bus.get());
     if (window->instanceState() < 0) {
         delete window;
+        releaseHeldLogMessages();
         return 1;
     }
+    keepOwnTitle(window);
 
     // Only after the window exists: nothing its set-up does may see a switch.
     window->applySwitches(switches);
     setLogFileEnabled(switches.logFileEnabled);
     if (!switches.defaultLogOutput)
         window->installLogHandler();
+    releaseHeldLogMessages();
     window->show();
     const int result = app.exec();
     delete window;

@@ -64,3 +64,8 @@ QStringList storedHumidityDevices(QSettings &settings)
     }
     return roms;
 }
+
+bool storedIntervalOnGrid(QSettings &settings)
+{
+    return storedFlag(settings, QStringLiteral("Time/OnGrid"), false);
+}

@@ -23,3 +23,7 @@ bool storedScanAllType(QSettings &settings);
 // ROM as the table shows it, comma-separated; "*" for every DS2438;
 // default none.
 QStringList storedHumidityDevices(QSettings &settings);
+// "Time/OnGrid": whether a cycle shorter than the interval starts on the
+// interval's grid (start to start) instead of the interval after the tick
+// that follows the cycle; the same readings as the flags above; default off.
+bool storedIntervalOnGrid(QSettings &settings);

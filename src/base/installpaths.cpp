@@ -6,6 +6,10 @@
 #include <QStandardPaths>
 #include <QStringList>
 
+#ifndef ORVEX_SOURCE_DIR
+#define ORVEX_SOURCE_DIR "."
+#endif
+
 #ifndef ORVEX_INSTALL_BINDIR
 #define ORVEX_INSTALL_BINDIR "/usr/local/bin"
 #endif
@@ -48,6 +52,13 @@ QString mqttQueueFolder()
         return stateFolder() + QStringLiteral("/mqtt");
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
            + QStringLiteral("/Tresvant/Орвекс/mqtt");
+}
+
+QString userGuide()
+{
+    if (installed())
+        return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/orvex/doc/user-guide.md"));
+    return QStringLiteral(ORVEX_SOURCE_DIR "/docs/user-guide.md");
 }
 
 } // namespace InstallPaths

@@ -28,4 +28,8 @@ QString logParentFolder();
 // else "Tresvant/Орвекс/mqtt" in the user's data folder.
 QString mqttQueueFolder();
 
+// The user guide (Markdown, its pictures beside it): "share/orvex/doc" next
+// to the installed binary's bin folder, else the source tree's docs folder.
+QString userGuide();
+
 } // namespace InstallPaths

@@ -8,6 +8,7 @@
 #include <QMutexLocker>
 #include <QTextStream>
 #include <QThread>
+#include <QVector>
 
 namespace {
 
@@ -55,7 +56,71 @@ QMutex &fileMutex()
     return mutex;
 }
 
+struct HeldMessage
+{
+    QtMsgType type;
+    QByteArray category;
+    QString text;
+};
+
+QVector<HeldMessage> &heldMessages()
+{
+    static QVector<HeldMessage> held;
+    return held;
+}
+
+QtMessageHandler &handlerBeforeHolding()
+{
+    static QtMessageHandler previous = nullptr;
+    return previous;
+}
+
+bool &holding()
+{
+    static bool on = false;
+    return on;
+}
+
+void holdMessage(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    QMutexLocker lock(&fileMutex());
+    heldMessages().append({type, QByteArray(context.category ? context.category : "default"), text});
+}
+
 } // namespace
+
+void holdLogMessages()
+{
+    if (holding())
+        return;
+    holding() = true;
+    handlerBeforeHolding() = qInstallMessageHandler(holdMessage);
+}
+
+void releaseHeldLogMessages()
+{
+    if (!holding())
+        return;
+    holding() = false;
+    // Whoever installed a handler meanwhile takes the messages; otherwise
+    // the one before holding (null: Qt's own output).
+    QtMessageHandler current = qInstallMessageHandler(nullptr);
+    if (current == holdMessage)
+        current = handlerBeforeHolding();
+    qInstallMessageHandler(current);
+    QVector<HeldMessage> held;
+    {
+        QMutexLocker lock(&fileMutex());
+        held.swap(heldMessages());
+    }
+    for (const HeldMessage &message : qAsConst(held)) {
+        const QMessageLogContext context(nullptr, 0, nullptr, message.category.constData());
+        if (current)
+            current(message.type, context, message.text);
+        else
+            qt_message_output(message.type, context, message.text);
+    }
+}
 
 std::unique_ptr<QFile> &logFile()
 {

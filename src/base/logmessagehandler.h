@@ -22,3 +22,11 @@ void setLogFileEnabled(bool on);
 // Without it nothing is written, and on the GUI thread the call costs 10 ms
 // during which pending events are processed.
 void logMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &text);
+
+// Until main() has installed the handler the run is to use (or decided on
+// Qt's own output, "-ldbg"), messages are held instead of going to standard
+// error: holdLogMessages() starts holding, releaseHeldLogMessages() hands
+// every held message, in order, to the handler installed by then and stops
+// holding. Releasing without holding does nothing.
+void holdLogMessages();
+void releaseHeldLogMessages();

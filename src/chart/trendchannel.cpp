@@ -2,7 +2,7 @@
 
 #include "onewire/romid.h"
 #include "model/channelid.h"
-#include "sensors/sensor.h"
+#include "sensors/shownnames.h"
 
 TrendChannel TrendChannel::describe(const SensorDevice &device, int index)
 {
@@ -48,6 +48,5 @@ QString TrendChannel::name() const
 
 QString TrendChannel::unitText() const
 {
-    const ChannelTraits *traits = Sensor::unitTraits(unit);
-    return traits ? QString::fromUtf8(traits->shown) : unit;
+    return ShownNames::unit(unit);
 }

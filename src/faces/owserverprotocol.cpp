@@ -89,6 +89,50 @@ QString scaleUnit(quint32 flags)
     return QLatin1String(units[(flags >> kTemperatureShift) & 3]);
 }
 
+// Pressure in the client's pressure scale (flag bits 18..20, as owserver
+// has them: mbar, atm, mmHg, inHg, psi, Pa), whichever unit the sensor's
+// record carries, so every pressure sensor answers in the same one.
+const int kPressureShift = 18;
+
+bool isPressure(const QString &unit)
+{
+    return unit == QLatin1String("Pa") || unit == QLatin1String("kPa") || unit == QLatin1String("hPa")
+        || unit == QLatin1String("mbar");
+}
+
+double pressureInScale(double value, const QString &unit, quint32 flags)
+{
+    double mbar = value;
+    if (unit == QLatin1String("Pa"))
+        mbar = value / 100.0;
+    else if (unit == QLatin1String("kPa"))
+        mbar = value * 10.0;
+    // One mbar in each scale.
+    static const double perMbar[] = {1.0, 1.0 / 1013.25, 0.750061683, 0.0295299831, 0.0145037738, 100.0};
+    const quint32 scale = (flags >> kPressureShift) & 7;
+    return mbar * (scale < 6 ? perMbar[scale] : 1.0);
+}
+
+QString pressureUnit(quint32 flags)
+{
+    static const char *const units[] = {"mbar", "atm", "mmHg", "inHg", "psi", "Pa"};
+    const quint32 scale = (flags >> kPressureShift) & 7;
+    return QLatin1String(scale < 6 ? units[scale] : units[0]);
+}
+
+// The unit file of a channel: the client's scales for temperature and
+// pressure, "%" for every humidity, else the record's unit.
+QString unitText(const QString &unit, quint32 flags)
+{
+    if (unit == QLatin1String("C"))
+        return scaleUnit(flags);
+    if (isPressure(unit))
+        return pressureUnit(flags);
+    if (unit.startsWith(QLatin1Char('%')))
+        return QStringLiteral("%");
+    return unit;
+}
+
 // A channel's value as a file: the number, or the error for a failed or stale reading.
 void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
 {
@@ -97,8 +141,12 @@ void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
         node.error = -EIO;
         return;
     }
-    const bool celsius = channel->unit == QLatin1String("C");
-    node.value = floatText(celsius ? inScale(channel->value, flags) : channel->value);
+    if (channel->unit == QLatin1String("C"))
+        node.value = floatText(inScale(channel->value, flags));
+    else if (isPressure(channel->unit))
+        node.value = floatText(pressureInScale(channel->value, channel->unit, flags));
+    else
+        node.value = floatText(channel->value);
 }
 
 const FaceChannel *findChannel(const FaceDevice &device, int subchannel, int hubChannel = -2, int address = -1)
@@ -145,7 +193,7 @@ QString quantityName(const FaceChannel &channel)
         return QStringLiteral("temperature");
     if (unit.startsWith(QLatin1Char('%')))
         return QStringLiteral("humidity");
-    if (unit.endsWith(QLatin1String("Pa")))
+    if (isPressure(unit))
         return QStringLiteral("pressure");
     if (unit == QLatin1String("ppm"))
         return QStringLiteral("co2");
@@ -217,7 +265,7 @@ void bridgeNode(Node &node, const FaceDevice &device, const QStringList &rest, q
             channelValue(node, channel, flags);
         } else if (property == names.at(i) + QStringLiteral("_unit")) {
             node.kind = Node::File;
-            node.value = (channel->unit == QLatin1String("C") ? scaleUnit(flags) : channel->unit).toUtf8();
+            node.value = unitText(channel->unit, flags).toUtf8();
         }
     }
 }

@@ -78,7 +78,8 @@ ChartWindow::ChartWindow(const Sources &sources, Dialogs *dialogs)
     splitter->addWidget(makeSidePanel());
     splitter->setStretchFactor(0, 1);
     splitter->setStretchFactor(1, 0);
-    splitter->setSizes({780, 320});
+    // Room for a legend entry of the longest type and its unit.
+    splitter->setSizes({760, 400});
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(buttons);
     layout->addWidget(m_loadBar);

@@ -1,7 +1,16 @@
 #include "gui/dialogs.h"
 
+#include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <QTextStream>
 #include <cstdio>
 #include <memory>
@@ -47,6 +56,75 @@ bool answerWithoutUi(const DialogRequest &request, DialogAnswer *answer)
         return true;
     }
     return false;
+}
+
+// A form: its text above the fields, OK and Cancel below. A file field's
+// button opens a file dialog that does not wait either.
+QDialog *makeForm(QWidget *parent, const DialogRequest &request, std::function<DialogAnswer(int)> *answer)
+{
+    auto *dialog = new QDialog(parent);
+    dialog->setWindowTitle(request.title);
+    auto *layout = new QVBoxLayout(dialog);
+    if (!request.text.isEmpty()) {
+        auto *text = new QLabel(request.text);
+        text->setWordWrap(true);
+        layout->addWidget(text);
+    }
+    auto *form = new QFormLayout;
+    layout->addLayout(form);
+    QList<QLineEdit *> edits;
+    QList<QCheckBox *> boxes;
+    for (const DialogField &field : request.fields) {
+        QLineEdit *edit = nullptr;
+        QCheckBox *box = nullptr;
+        QWidget *row = nullptr;
+        if (field.kind == DialogField::Flag) {
+            box = new QCheckBox(field.label);
+            box->setChecked(field.flag);
+            box->setToolTip(field.toolTip);
+            form->addRow(box);
+        } else {
+            edit = new QLineEdit(field.text);
+            edit->setToolTip(field.toolTip);
+            edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 48);
+            row = edit;
+            if (field.kind == DialogField::File) {
+                row = new QWidget;
+                auto *line = new QHBoxLayout(row);
+                line->setContentsMargins(0, 0, 0, 0);
+                auto *browse = new QPushButton(QStringLiteral("…"));
+                line->addWidget(edit, 1);
+                line->addWidget(browse);
+                QObject::connect(browse, &QPushButton::clicked, dialog, [dialog, edit, title = field.label] {
+                    auto *files = new QFileDialog(dialog, title, QFileInfo(edit->text()).path());
+                    files->setFileMode(QFileDialog::ExistingFile);
+                    files->setAttribute(Qt::WA_DeleteOnClose);
+                    QObject::connect(files, &QFileDialog::fileSelected, edit, &QLineEdit::setText);
+                    files->open();
+                });
+            }
+            form->addRow(field.label, row);
+        }
+        edits << edit;
+        boxes << box;
+    }
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    *answer = [fields = request.fields, edits, boxes](int result) {
+        DialogAnswer a;
+        a.accepted = result == QDialog::Accepted;
+        a.fields = fields;
+        for (int i = 0; i < a.fields.size(); ++i) {
+            if (edits.at(i))
+                a.fields[i].text = edits.at(i)->text();
+            if (boxes.at(i))
+                a.fields[i].flag = boxes.at(i)->isChecked();
+        }
+        return a;
+    };
+    return dialog;
 }
 
 // The Qt dialog for a request, not yet shown; deletes itself when closed.
@@ -95,6 +173,9 @@ QDialog *makeDialog(QWidget *parent, const DialogRequest &request, std::function
         dialog = input;
         break;
     }
+    case DialogRequest::Form:
+        dialog = makeForm(parent, request, answer);
+        break;
     case DialogRequest::Directory:
     case DialogRequest::OpenFiles:
     case DialogRequest::SaveFile: {

@@ -8,10 +8,22 @@
 
 class QWidget;
 
+// One field of a form: a line of text, a file's path (with a button to
+// choose it) or a yes/no box. The answer carries the fields as entered.
+struct DialogField
+{
+    enum Kind { Text, File, Flag };
+    Kind kind = Text;
+    QString label;
+    QString text;      // Text and File
+    bool flag = false; // Flag
+    QString toolTip;
+};
+
 // What the program asked the operator.
 struct DialogRequest
 {
-    enum Kind { Message, InputInt, InputText, Directory, OpenFiles, SaveFile };
+    enum Kind { Message, InputInt, InputText, Directory, OpenFiles, SaveFile, Form };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;
@@ -22,6 +34,7 @@ struct DialogRequest
     QString textValue;     // initial text, or the folder or file a file dialog opens at
     QString whatsThis;
     QString nameFilter;    // file dialogs, e.g. "CSV (*.csv)"
+    QList<DialogField> fields; // Form: its fields in order, under `text`
 
     // A message box: a question, warning or information with its buttons.
     static DialogRequest message(QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -56,6 +69,7 @@ struct DialogAnswer
     int intValue = 0;
     QString textValue;     // text entered, or the folder or file chosen
     QStringList files;     // OpenFiles: every file chosen
+    QList<DialogField> fields; // Form: the fields as the operator left them
 };
 
 // Every question, warning, input and file dialog of the program goes through

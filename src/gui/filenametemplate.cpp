@@ -7,6 +7,7 @@
 #include "ui_filenametemplate.h"
 
 #include <QCoreApplication>
+#include <QLayout>
 #include <QPointer>
 #include <QSettings>
 
@@ -83,6 +84,24 @@ void FileNameTemplate::on_edtFileTemplateName_textChanged(const QString &arg1)
                     .arg(shared.mid(0, 3).join(QStringLiteral(", ")) + (shared.size() > 3 ? QStringLiteral(", …") : QString()));
     }
     ui->lblResultat->setText(text);
+    fitPreview();
+}
+
+void FileNameTemplate::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    fitPreview();
+}
+
+void FileNameTemplate::fitPreview()
+{
+    QLayout *grid = layout();
+    if (!grid || !grid->hasHeightForWidth())
+        return;
+    grid->activate();
+    const int needed = grid->totalHeightForWidth(width());
+    if (needed > height())
+        resize(width(), needed);
 }
 
 QString FileNameTemplate::previewText() const

@@ -46,7 +46,13 @@ private slots:
     void on_btnOk_clicked();
     void on_btnCancel_clicked();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    // Taller when the example and its warning need more lines than fit.
+    void fitPreview();
+
     Ui::FileNameTemplate *ui;
     std::unique_ptr<Dialogs> m_ownDialogs; // the real ones, when none are given
     Dialogs *m_dialogs;

@@ -18,6 +18,7 @@
 #include "gui/desktop.h"
 #include "gui/dialogs.h"
 #include "model/alarmboard.h"
+#include "publish/mqttconfig.h"
 #include "publish/mqttpublisher.h"
 #include "gui/mqttstatuslabel.h"
 #include "session/measurementsession.h"
@@ -36,6 +37,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
@@ -46,6 +48,7 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTextBrowser>
 #include <QTextCodec>
 #include <QThread>
 #include <QTimer>
@@ -103,6 +106,22 @@ MainWindow::MainWindow(BusBackend *bus, const WindowPeers &peers, QWidget *paren
     palette.setBrush(QPalette::All, QPalette::Base, QBrush(window, Qt::SolidPattern));
     ui->lineSnUSBadapter->setPalette(palette);
 
+    // Never narrower than a whole serial number, nor the countdown than its
+    // longest text, so neither is cut when the row is full; the red box of a
+    // cycle keeps a margin around its words.
+    ui->lineSnUSBadapter->setMinimumWidth(ui->lineSnUSBadapter->fontMetrics().horizontalAdvance(
+                                              QStringLiteral("0000000000000000")) + 12);
+    const QFontMetrics countdown = ui->lblTimeTo->fontMetrics();
+    ui->lblTimeTo->setMargin(3);
+    ui->lblTimeTo->setMinimumWidth(qMax(countdown.horizontalAdvance(tr("идет замер")),
+                                        countdown.horizontalAdvance(QStringLiteral("300") + tr("сек.")))
+                                   + 2 * ui->lblTimeTo->margin() + 2);
+    ui->lblTimeTo->setAlignment(Qt::AlignCenter);
+
+    ui->edtFiltre->setPlaceholderText(tr("серийный номер 1-Wire или I2C, тип датчика"));
+    ui->edtFiltre->setToolTip(tr("Показываются строки, в серийном номере 1-Wire, серийном номере I2C или типе "
+                                 "которых есть этот текст (без учёта регистра)"));
+
     ui->btnCalibrate->hide();
     ui->btnResetCal->hide();
     ui->btnSetSubtype->hide();
@@ -150,6 +169,7 @@ void MainWindow::initSettings()
     // After setupUi, which puts the designer's placeholder title in. The
     // application name stays as it is: the settings file is named after it.
     setWindowTitle(tr("Орвекс") + QLatin1Char(' ') + QCoreApplication::applicationVersion());
+    addCommandMenus();
     addLanguageMenu();
     restoreGeometryOrFit();
 
@@ -257,16 +277,44 @@ void MainWindow::setUpTable()
     view->setShowGrid(true);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
-    view->horizontalHeader()->setStretchLastSection(true);
+    // Columns as wide as what they show, and the table scrolls sideways when
+    // they are wider than the window: a stretched last column (the unit,
+    // when the file column is hidden) would push the others apart.
+    view->horizontalHeader()->setStretchLastSection(false);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     view->setTextElideMode(Qt::ElideRight);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(tableMan, &TableMan::shownChanged, this, &MainWindow::followTableShown);
-    connect(tableMan, &TableMan::rowsAppended, view, &QTableView::resizeColumnsToContents);
+    connect(tableMan, &TableMan::updated, this, &MainWindow::widenColumns);
     connect(tableMan, &TableMan::btnCalibrateStatusChange, this, &MainWindow::btnCalibrateStatusChange);
 
     tableMan->init(sensor->devices());
     followTableShown();
+}
+
+// Each column as wide as its header and the texts it shows now: an alarm's
+// words after a value, a deviation column shown once a sample is set, and
+// narrower again when they go. A column the operator has resized keeps its
+// width unless its texts grow past it.
+void MainWindow::widenColumns()
+{
+    QTableView *view = ui->tblSens;
+    fittedWidths.resize(TableMan::ColumnCount);
+    for (int column = 0; column < TableMan::ColumnCount; ++column) {
+        if (view->isColumnHidden(column))
+            continue;
+        // The table view's own hint (protected there, public in its base):
+        // the widest of the rows shown.
+        const int cells = static_cast<QAbstractItemView *>(view)->sizeHintForColumn(column);
+        const int wanted = qMax(cells, view->horizontalHeader()->sectionSizeHint(column));
+        const int now = view->columnWidth(column);
+        const bool ours = fittedWidths.at(column) == 0 || now == fittedWidths.at(column);
+        if (wanted != now && (ours || wanted > now)) {
+            view->setColumnWidth(column, wanted);
+            fittedWidths[column] = wanted;
+        }
+    }
 }
 
 void MainWindow::followTableShown()
@@ -290,10 +338,18 @@ void MainWindow::followOutputs()
     mqtt = dynamic_cast<MqttPublisher *>(session->output(QStringLiteral("mqtt")));
     if (mqtt)
         statusBar()->addPermanentWidget(new MqttStatusLabel(mqtt));
+    // Beside the status bar's passing messages, not in their place: a
+    // recording notice stays readable while cycles overrun.
+    overrunLabel = new QLabel(this);
+    overrunLabel->setObjectName(QStringLiteral("overrunLabel"));
+    overrunLabel->setStyleSheet(QLatin1String(kOverrunStyle));
+    overrunLabel->hide();
+    statusBar()->addPermanentWidget(overrunLabel);
     alarmLabel = new QLabel(this);
     alarmLabel->setObjectName(QStringLiteral("alarmLabel"));
     statusBar()->addPermanentWidget(alarmLabel);
     connect(&session->alarms(), &AlarmBoard::changed, this, &MainWindow::showAlarmCount);
+    connect(&session->alarms(), &AlarmBoard::changed, this, &MainWindow::widenColumns);
     showAlarmCount();
 }
 
@@ -305,7 +361,8 @@ void MainWindow::showAlarmCount()
 }
 
 // Every tick stops the timer and restarts it when done, so ticks never
-// overlap a cycle and the 2 s period counts from the end of the work.
+// overlap a cycle and the 2 s period counts from the end of the work (on
+// the interval's grid, restartTimer shortens the last wait to the due time).
 void MainWindow::onAppTimer()
 {
     appTimer->stop();
@@ -317,7 +374,7 @@ void MainWindow::onAppTimer()
     // Nor may a cycle start inside a threshold write, whose EEPROM wait
     // runs events.
     if (tableMan->isUpdating() || session->busy()) {
-        appTimer->start();
+        restartTimer();
         return;
     }
     // Whether a measurement is due now: a missing adapter is looked for on
@@ -334,12 +391,19 @@ void MainWindow::onAppTimer()
         ui->lblTimeTo->setText(QString::number(left) + tr("сек."));
         if (now < lastCycleTime.addSecs(interval)) {
             if (adapterFound) {
-                appTimer->start();
+                restartTimer();
                 return;
             }
             // A missing adapter is retried on every tick.
         } else {
-            lastCycleTime = now;
+            // On the grid a cycle counts from the moment it was due, so the
+            // starts stay an interval apart; one that fell more than an
+            // interval behind (a long overrun, a stalled machine) starts a
+            // new grid now.
+            if (m_onGrid && lastCycleTime != epoch() && now < lastCycleTime.addSecs(2 * qint64(interval)))
+                lastCycleTime = lastCycleTime.addSecs(interval);
+            else
+                lastCycleTime = now;
             due = true;
         }
     }
@@ -352,7 +416,7 @@ void MainWindow::onAppTimer()
         ui->lblTextTimeTo->hide();
         ui->lblTimeTo->hide();
         if (!due) {
-            appTimer->start();
+            restartTimer();
             return;
         }
     } else {
@@ -373,12 +437,38 @@ void MainWindow::onAppTimer()
     ui->lblTimeTo->setText(tr("идет замер"));
     cycleGet();
 
-    if (interval >= 1 && lastCycleTime.addSecs(interval) < Clock::now())
-        ui->lblTimeTo->setStyleSheet(QLatin1String(kOverrunStyle));
-    else
-        ui->lblTimeTo->setStyleSheet(QLatin1String(kDoneStyle));
+    const bool overran = interval >= 1 && lastCycleTime.addSecs(interval) < Clock::now();
+    ui->lblTimeTo->setStyleSheet(QLatin1String(overran ? kOverrunStyle : kDoneStyle));
+    showOverrun(overran);
     if (!m_exitRequested)
-        appTimer->start();
+        restartTimer();
+}
+
+// Every 2 s; on the grid no later than the next cycle is due, so it starts
+// on time (at once after a cycle that ended past it).
+void MainWindow::restartTimer()
+{
+    int waitMs = 2000;
+    if (m_onGrid && interval >= 1 && lastCycleTime != epoch()) {
+        const qint64 dueInMs = Clock::now().msecsTo(lastCycleTime.addSecs(interval));
+        waitMs = int(qBound<qint64>(0, dueInMs, waitMs));
+    }
+    appTimer->setTimerType(m_onGrid ? Qt::PreciseTimer : Qt::CoarseTimer);
+    appTimer->setInterval(waitMs);
+    appTimer->start();
+}
+
+// A cycle that took longer than the interval says so in the status bar and
+// the countdown's tooltip, until a cycle fits again.
+void MainWindow::showOverrun(bool overran)
+{
+    const QString notice = overran ? tr("Замер длился %1 с, дольше интервала %2 с: следующий начнётся позже срока")
+                                         .arg(QString::number(m_lastCycleMs / 1000.0, 'f', 1))
+                                         .arg(interval)
+                                   : QString();
+    ui->lblTimeTo->setToolTip(notice);
+    overrunLabel->setText(notice);
+    overrunLabel->setVisible(overran);
 }
 
 // The adapter line when the adapter is missing: which port and why, as the
@@ -556,7 +646,10 @@ void MainWindow::on_action_11_triggered()
     DialogRequest first;
     first.kind = DialogRequest::InputText;
     first.title = tr("Задание разделителя ПЕРЕД числом");
-    first.text = tr("По умолчанию: '");
+    first.text = tr("Знаки перед каждым номером в заголовке файла измерений (серийный номер 1-Wire, адрес и "
+                    "серийный номер I2C, номера каналов), чтобы табличный редактор читал номер как текст и не "
+                    "терял ведущие нули, например '0B01145C0731AA28. Пустое поле: без знаков.")
+        + QStringLiteral("\n\n") + tr("По умолчанию: '");
     first.textValue = session->recorder().firstSplit();
     const QPointer<MainWindow> self(this);
     dialogs->ask(this, first, [self](const DialogAnswer &firstAnswer) {
@@ -565,7 +658,8 @@ void MainWindow::on_action_11_triggered()
         DialogRequest last;
         last.kind = DialogRequest::InputText;
         last.title = tr("Задание разделителя ПОСЛЕ числа");
-        last.text = tr("По умолчанию: ");
+        last.text = tr("Знаки после каждого номера в заголовке файла измерений. Пустое поле: без знаков.")
+            + QStringLiteral("\n\n") + tr("По умолчанию: ");
         last.textValue = self->session->recorder().lastSplit();
         last.whatsThis = tr("Возможные варианты: двойные кавычки, одинарная кавычка, отсутствует или другие символы");
         self->dialogs->ask(self, last, [self, firstText = firstAnswer.textValue](const DialogAnswer &lastAnswer) {
@@ -585,6 +679,140 @@ void MainWindow::on_action_7_triggered()
                                                  tr("Орвекс — контроль датчиков 1-Wire и I2C.\nTresvant, 2022")
                                                      + QLatin1Char('\n')
                                                      + tr("Версия %1").arg(QStringLiteral(ORVEX_VERSION))));
+}
+
+// The commands beyond the designer's menus: the interval grid and the MQTT
+// settings under Settings, the charts in a menu of their own, the user
+// guide under Help.
+void MainWindow::addCommandMenus()
+{
+    m_onGrid = storedIntervalOnGrid(appSettings());
+    QAction *grid = ui->menu_2->addAction(tr("Замеры по сетке интервала (от начала до начала)"));
+    grid->setObjectName(QStringLiteral("actionIntervalGrid"));
+    grid->setCheckable(true);
+    grid->setChecked(m_onGrid);
+    grid->setToolTip(tr("Замер начинается точно через интервал после начала предыдущего, а не через интервал "
+                        "после ближайшего тика после его конца"));
+    connect(grid, &QAction::toggled, this, [this](bool on) {
+        m_onGrid = on;
+        appSettings().setValue(QStringLiteral("Time/OnGrid"), on);
+    });
+    QAction *mqttSettings = ui->menu_2->addAction(tr("Публикация MQTT…"), this, &MainWindow::editMqttSettings);
+    mqttSettings->setObjectName(QStringLiteral("actionMqtt"));
+
+    QMenu *charts = new QMenu(tr("Графики"), ui->menuBar);
+    charts->setObjectName(QStringLiteral("menuCharts"));
+    ui->menuBar->insertMenu(ui->menu_4->menuAction(), charts);
+    QAction *chart = charts->addAction(tr("График выбранного канала"), this, &MainWindow::showSensorChart);
+    chart->setObjectName(QStringLiteral("actionChart"));
+    QAction *files = charts->addAction(tr("Открыть файлы измерений…"), this, [this] {
+        if (ChartWindow *window = openChart(-1))
+            window->openFiles();
+    });
+    files->setObjectName(QStringLiteral("actionChartFiles"));
+
+    QAction *guide = new QAction(tr("Руководство пользователя"), this);
+    guide->setObjectName(QStringLiteral("actionUserGuide"));
+    guide->setShortcut(QKeySequence::HelpContents);
+    connect(guide, &QAction::triggered, this, &MainWindow::showUserGuide);
+    ui->menu_4->insertAction(ui->action_7, guide);
+}
+
+// The user guide in a window of its own (Markdown, its pictures beside it),
+// one at a time; where it is missing, the operator is told where it was looked for.
+void MainWindow::showUserGuide()
+{
+    if (guideWindow) {
+        guideWindow->show();
+        guideWindow->raise();
+        return;
+    }
+    const QString path = InstallPaths::userGuide();
+    if (!QFileInfo(path).isReadable()) {
+        dialogs->ask(this, DialogRequest::message(QMessageBox::Warning, tr("Руководство пользователя"),
+                                                  tr("Руководство пользователя не найдено: %1").arg(path)));
+        return;
+    }
+    auto *browser = new QTextBrowser;
+    browser->setObjectName(QStringLiteral("userGuide"));
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->setWindowTitle(tr("Руководство пользователя") + QStringLiteral(" — ") + tr("Орвекс"));
+    browser->setOpenExternalLinks(true);
+    browser->setSearchPaths({QFileInfo(path).absolutePath()});
+    browser->setSource(QUrl::fromLocalFile(path), QTextDocument::MarkdownResource);
+    browser->resize(QSize(1000, 800).boundedTo(size()));
+    guideWindow = browser;
+    browser->show();
+}
+
+// "Публикация MQTT…": the [Mqtt] settings the window publishes with, in a
+// form instead of the settings file. What is entered is checked as the
+// program checks it at start, stored, and used from the next start.
+void MainWindow::editMqttSettings()
+{
+    QSettings &settings = appSettings();
+    const auto stored = [&](const char *key) { return settings.value(QLatin1String(key)).toString(); };
+    DialogRequest request;
+    request.kind = DialogRequest::Form;
+    request.title = tr("Публикация MQTT");
+    request.text = tr("Показания публикуются брокеру MQTT, когда задан адрес; пустой адрес выключает "
+                      "публикацию. Пароль не хранится в настройках: только файл, первая строка которого — пароль. "
+                      "Изменения применятся при следующем запуске программы.");
+    auto field = [](DialogField::Kind kind, const QString &label, const QString &text, const QString &tip) {
+        DialogField f;
+        f.kind = kind;
+        f.label = label;
+        f.text = text;
+        f.toolTip = tip;
+        return f;
+    };
+    request.fields << field(DialogField::Text, tr("Адрес брокера"), stored("Mqtt/Url"),
+                            tr("mqtt://узел[:порт][/префикс] или mqtts://… для TLS"))
+                   << field(DialogField::Text, tr("Пользователь"), stored("Mqtt/Username"), QString())
+                   << field(DialogField::File, tr("Файл пароля"), stored("Mqtt/PasswordFile"), QString())
+                   << field(DialogField::File, tr("Сертификат CA (PEM)"), stored("Mqtt/CaFile"),
+                            tr("Пусто: сертификаты системы"))
+                   << field(DialogField::Text, tr("Префикс тем"), stored("Mqtt/TopicPrefix"),
+                            tr("Если в адресе нет пути; по умолчанию orvex"));
+    DialogField discovery = field(DialogField::Flag, tr("Обнаружение в Home Assistant"), QString(), QString());
+    discovery.flag = settings.value(QStringLiteral("Mqtt/Discovery"), true).toBool();
+    request.fields << discovery;
+    const QPointer<MainWindow> self(this);
+    dialogs->ask(this, request, [self](const DialogAnswer &answer) {
+        if (!self || !answer.accepted || answer.fields.size() != 6)
+            return;
+        MqttConfig config;
+        config.url = answer.fields.at(0).text.trimmed();
+        config.prefixSetting = answer.fields.at(4).text.trimmed();
+        QString error;
+        if (!config.url.isEmpty()) {
+            config.parseUrl(&error);
+            if (error.isEmpty()) {
+                config.applyDefaults();
+                config.checkTopics(&error);
+            }
+        }
+        if (error.isEmpty() && !answer.fields.at(2).text.trimmed().isEmpty()
+            && !QFileInfo(answer.fields.at(2).text.trimmed()).isReadable())
+            error = tr("файл пароля не читается: %1").arg(answer.fields.at(2).text.trimmed());
+        if (!error.isEmpty()) {
+            self->dialogs->ask(self, DialogRequest::message(QMessageBox::Warning, tr("Публикация MQTT"),
+                                                            tr("Настройки MQTT не сохранены: %1").arg(error)));
+            return;
+        }
+        QSettings &settings = appSettings();
+        const char *keys[] = {"Mqtt/Url", "Mqtt/Username", "Mqtt/PasswordFile", "Mqtt/CaFile", "Mqtt/TopicPrefix"};
+        for (int i = 0; i < 5; ++i) {
+            const QString value = answer.fields.at(i).text.trimmed();
+            if (value.isEmpty())
+                settings.remove(QLatin1String(keys[i]));
+            else
+                settings.setValue(QLatin1String(keys[i]), value);
+        }
+        settings.setValue(QStringLiteral("Mqtt/Discovery"), answer.fields.at(5).flag);
+        settings.sync();
+        self->statusBar()->showMessage(tr("Настройки MQTT сохранены; они применятся при следующем запуске программы."));
+    });
 }
 
 // "Язык / Language" in the settings menu: the locale's language or one
@@ -823,18 +1051,26 @@ void MainWindow::showSensorInExplorer()
         return;
     const QString path = tableMan->cellText(row, TableMan::ColFileName);
     if (!path.isEmpty() && QFile::exists(path))
-        desktop->showInFileManager(path, this);
+        desktop->showInFileManager(path, this, [this, path] { tellNoFileManager(QFileInfo(path).absolutePath()); });
 }
 
-// A chart window on the selected row's channel; more can be added there.
+// A chart window on the selected row's channel (an empty one without a
+// selection); more can be added there.
 void MainWindow::showSensorChart()
+{
+    openChart(selectedRow());
+}
+
+ChartWindow *MainWindow::openChart(int row)
 {
     ChartWindow::Sources sources;
     sources.archive = archive;
     sources.table = tableMan;
     sources.recorder = &session->recorder();
     charts.removeAll(QPointer<ChartWindow>()); // closed ones
-    charts.append(ChartWindow::showForRow(sources, selectedRow(), dialogs));
+    ChartWindow *window = ChartWindow::showForRow(sources, row, dialogs);
+    charts.append(window);
+    return window;
 }
 
 // One line in the form orvexctl's alarms files use; an empty line removes
@@ -888,7 +1124,16 @@ int MainWindow::selectedRow() const
 
 void MainWindow::on_btnOpenPath_clicked()
 {
-    desktop->openFolder(outPath);
+    desktop->openFolder(outPath, this, [this, folder = outPath] { tellNoFileManager(folder); });
+}
+
+// Nothing on this machine could show the folder: the operator learns where
+// it is instead of watching nothing happen.
+void MainWindow::tellNoFileManager(const QString &folder)
+{
+    dialogs->ask(this, DialogRequest::message(QMessageBox::Information, tr("Открыть папку"),
+                                              tr("Не найден файловый менеджер, который открыл бы папку:\n%1")
+                                                  .arg(QDir::toNativeSeparators(folder))));
 }
 
 // The run's log file: "Logs/yyyy_MM_dd_hh_mm_ss.log" beside the program (in

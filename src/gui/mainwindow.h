@@ -117,6 +117,8 @@ private slots:
     void on_tblSens_customContextMenuRequested(const QPoint &pos);
     void showSensorInExplorer();
     void showSensorChart();
+    void showUserGuide();
+    void editMqttSettings();
     // The selected row's alarm limits, asked of the operator and stored.
     void editAlarmLimits();
     // "Записать пороги в датчик": asks TH and TL for the selected row's
@@ -142,6 +144,7 @@ private:
     void followOutputs();
     // Hides the view's columns and rows as the table says.
     void followTableShown();
+    void widenColumns();
     int selectedRow() const;
     // The DS18S20/DS18B20 device the row shows, or null.
     const SensorDevice *thermometerAt(int row) const;
@@ -155,7 +158,13 @@ private:
     void confirmCalibration(bool reset, const QString &title, const QString &text);
     // "Тревог: N" or "Тревог нет" in the status bar.
     void showAlarmCount();
+    void addCommandMenus();
+    void restartTimer();
+    void showOverrun(bool overran);
     void addLanguageMenu();
+    // A chart window on the row's channel (-1: none yet), kept in `charts`.
+    ChartWindow *openChart(int row);
+    void tellNoFileManager(const QString &folder);
     void chooseLanguage(const QString &language);
     void restoreGeometryOrFit();
 
@@ -165,6 +174,7 @@ private:
     Dialogs *dialogs;
     Desktop *desktop;
     QList<QPointer<ChartWindow>> charts;
+    QPointer<QWidget> guideWindow;
     Ui::MainWindow *ui;
     QTimer *appTimer = nullptr;
     Sensor *sensor = nullptr;
@@ -178,6 +188,7 @@ private:
     bool m_exitRequested = false;
     bool m_pt100Mode = false;
     bool adapterFound = false;
+    bool m_onGrid = false; // "Time/OnGrid": cycles start on the interval's grid
     qint64 m_lastCycleMs = 0; // how long the last cycle took
     int m_instanceState = 0;
     BusBackend *m_bus;
@@ -187,4 +198,7 @@ private:
     TrendArchive *archive = nullptr;
     MqttPublisher *mqtt = nullptr;
     QLabel *alarmLabel = nullptr;
+    QLabel *overrunLabel = nullptr; // says that the last cycle overran, while it did
+    // Each column's width when its texts were last fitted (widenColumns).
+    QVector<int> fittedWidths;
 };

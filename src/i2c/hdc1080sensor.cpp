@@ -17,7 +17,7 @@ const int kConversionMs = 20;
 
 const SensorTraits Hdc1080Sensor::kTraits = SensorTraits("HDC1080")
                                                 .channel("C", "°C", Quantity::Temperature)
-                                                .channel("%", "%", Quantity::Humidity)
+                                                .channel("%", "%RH", Quantity::Humidity)
                                                 .i2c(kAddress)
                                                 .wait("00", kConversionMs)  // temperature register
                                                 .wait("01", kConversionMs); // humidity register

@@ -28,7 +28,7 @@ qint64 secondsUntil(const QDateTime &t)
 
 const SensorTraits Sht3xSensor::kTraits = SensorTraits("SHT3x")
                                               .channel("C", "°C", Quantity::Temperature)
-                                              .channel("%", "%", Quantity::Humidity)
+                                              .channel("%", "%RH", Quantity::Humidity)
                                               .i2c(kAddress)
                                               .wait(kSingleShotHex, kSingleShotMs);
 

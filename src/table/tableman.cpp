@@ -6,12 +6,14 @@
 #include "model/alarmboard.h"
 #include "model/sensordevice.h"
 #include "sensors/sensor.h"
+#include "sensors/shownnames.h"
 #include "table/recorder.h"
 
 #include <QCoreApplication>
 #include <QBrush>
 #include <QColor>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QtEndian>
 #include <algorithm>
@@ -96,16 +98,7 @@ QVariant TableMan::data(const QModelIndex &index, int role) const
     const Row &row = rows.at(index.row());
     switch (role) {
     case Qt::DisplayRole:
-        if (index.column() == ColValue) {
-            const QString mark = alarmMark(index.row());
-            if (!mark.isEmpty())
-                return row.cells[ColValue] + QLatin1Char(' ') + mark;
-        }
-        // The mark is shown beside the type, so the value cell (which the
-        // charts and copies take as the value) stays the number.
-        if (index.column() == ColType && row.hardwareAlarm)
-            return row.cells[ColType] + QStringLiteral(" — ") + hardwareAlarmText();
-        return row.cells[index.column()];
+        return shownText(index.row(), index.column());
     case Qt::ForegroundRole:
         if (row.stale || row.missing)
             return QBrush(QColor(150, 150, 150));
@@ -154,6 +147,35 @@ void TableMan::setAlarmBoard(const AlarmBoard *board)
             emit dataChanged(index(row, ColValue), index(row, ColValue),
                              {Qt::DisplayRole, Qt::BackgroundRole, Qt::ToolTipRole});
     });
+}
+
+// What a cell shows; the cell's own text (cellText) stays what the records
+// and files say.
+QString TableMan::shownText(int row, int column) const
+{
+    const Row &r = rows.at(row);
+    switch (column) {
+    case ColValue: {
+        const QString mark = alarmMark(row);
+        return mark.isEmpty() ? r.cells[ColValue] : r.cells[ColValue] + QLatin1Char(' ') + mark;
+    }
+    case ColType: {
+        // The mark is shown beside the type, so the value cell (which the
+        // charts and copies take as the value) stays the number.
+        const QString type = ShownNames::type(r.cells[ColType]);
+        return r.hardwareAlarm ? type + QStringLiteral(" — ") + hardwareAlarmText() : type;
+    }
+    case ColHubChannel:
+        // A device on the 1-Wire bus itself is behind no hub.
+        return r.id.hubChannel < 0 ? QString() : r.cells[ColHubChannel];
+    case ColUnit:
+        return ShownNames::unit(r.cells[ColUnit]);
+    case ColFileName:
+        // The folder is the same for every row: the tooltip has it.
+        return QFileInfo(r.cells[ColFileName]).fileName();
+    default:
+        return r.cells[column];
+    }
 }
 
 QString TableMan::alarmMark(int row) const
@@ -314,7 +336,6 @@ void TableMan::updateOnce()
         return;
     CpuMeter::Scope meter(CpuMeter::Table);
 
-    rowsAdded = false;
     for (int row = 0; row < rows.size(); ++row)
         setCellText(row, ColExist, QStringLiteral("0"));
 
@@ -376,9 +397,6 @@ void TableMan::updateOnce()
         averageValue = sum / count;
 
     setFilter(filter);
-    // New rows: the view widens the columns to the new texts once, not on every refresh.
-    if (rowsAdded)
-        emit rowsAppended();
 }
 
 void TableMan::refreshDevice(SensorDevice &device)
@@ -409,7 +427,6 @@ void TableMan::refreshDevice(SensorDevice &device)
 
 void TableMan::appendRow(const SensorDevice &device, int index)
 {
-    rowsAdded = true;
     const SensorChannel &channel = device.channels.at(index);
     Row row;
     row.id = ChannelId::of(device, index);
@@ -502,8 +519,10 @@ int TableMan::findRow(const QString &romText, int subchannel, int hubChannel, in
 void TableMan::setFilter(const QString &text)
 {
     filter = text;
-    for (Row &row : rows) {
-        const bool shown = text.isEmpty() || row.cells[ColRom].contains(text, Qt::CaseInsensitive);
+    const QString wanted = text.trimmed();
+    for (int i = 0; i < rows.size(); ++i) {
+        Row &row = rows[i];
+        const bool shown = wanted.isEmpty() || matchesFilter(i, wanted);
         if (row.shown != shown) {
             row.shown = shown;
             shownDirty = true;
@@ -513,6 +532,18 @@ void TableMan::setFilter(const QString &text)
         shownDirty = false;
         emit shownChanged();
     }
+}
+
+// The ROM, the I2C serial number and the type, as the records have them and
+// as the row shows them, ignoring case.
+bool TableMan::matchesFilter(int row, const QString &text) const
+{
+    const Row &r = rows.at(row);
+    for (const QString &field : {r.cells[ColRom], r.cells[ColI2cSerial], r.cells[ColType], shownText(row, ColType)}) {
+        if (field.contains(text, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
 }
 
 void TableMan::forEachLiveChannel(const std::function<void(SensorChannel &)> &action)

@@ -73,7 +73,8 @@ public:
     void setSample1(double sample) { sample1 = sample; }
     // Reference sample 0 or 1 (NO_SAMPLE when not set).
     double sample(int which) const { return which == 0 ? sample0 : sample1; }
-    // Shows only the rows whose ROM text contains `text`, ignoring case; an
+    // Shows only the rows whose ROM, I2C serial number or type (as recorded
+    // or as shown) contains `text`, ignoring case and surrounding blanks; an
     // empty text shows every row.
     void setFilter(const QString &text);
     // A reading older than this (ms; 0: never) is shown as stale, greyed
@@ -112,6 +113,11 @@ public:
     // The channel a row shows.
     ChannelId channelAt(int row) const { return rows.at(row).id; }
     QString cellText(int row, int column) const;
+    // What the view shows in the cell: the value with its alarm words, the
+    // type in the window's language (with a hardware alarm), no hub channel
+    // for a device behind none, the unit as people write it, the file's name
+    // without its folder.
+    QString shownText(int row, int column) const;
     int rowTotal() const { return rows.size(); }
     // What the view hides: columns the table leaves out, rows the filter leaves out.
     bool isColumnShown(int column) const { return columnShown[column]; }
@@ -133,8 +139,6 @@ signals:
     void updated();
     // Columns or rows were shown or hidden: the view follows.
     void shownChanged();
-    // Rows were added by the last update: the view may widen its columns.
-    void rowsAppended();
 
 private:
     struct Row
@@ -154,6 +158,7 @@ private:
     static QString thresholdsText(const SensorChannel &channel, bool hardwareAlarm);
 
     void updateOnce();
+    bool matchesFilter(int row, const QString &text) const;
     void keepRowsOf(uint64_t deviceKey);
     // Every live channel of every present device, shown or not.
     void forEachLiveChannel(const std::function<void(SensorChannel &)> &action);
@@ -177,7 +182,6 @@ private:
     double averageValue = 0;
     qint64 staleAfterMs = 0;
     bool pt100Mode = false;
-    bool rowsAdded = false; // rows were created in the update in progress
     bool updating = false;
     bool updateAgain = false;
     // The first row of each channel, so that finding a channel's row does not

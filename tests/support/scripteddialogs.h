@@ -51,13 +51,25 @@ private:
 };
 
 // The desktop, as a test watches it: the paths shown in the file manager and
-// the folders opened are noted, nothing is started.
+// the folders opened are noted, nothing is started; with `noFileManager`
+// every call fails as on a machine without one.
 class NotingDesktop : public Desktop
 {
 public:
-    void showInFileManager(const QString &path, QObject *) override { shown << path; }
-    void openFolder(const QString &folder) override { opened << folder; }
+    void showInFileManager(const QString &path, QObject *, const Failed &failed) override
+    {
+        shown << path;
+        if (noFileManager && failed)
+            failed();
+    }
+    void openFolder(const QString &folder, QObject *, const Failed &failed) override
+    {
+        opened << folder;
+        if (noFileManager && failed)
+            failed();
+    }
 
     QStringList shown;
     QStringList opened;
+    bool noFileManager = false;
 };
