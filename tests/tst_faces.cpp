@@ -245,16 +245,16 @@ private slots:
                             return c.hubChannel == channel.hubChannel && c.i2cAddress == channel.i2cAddress && c.unit == channel.unit;
                         }) > 1)
                         continue; // two of one unit: the names tell them apart, checked below by value count
-                } else if (device->family == 0x28 || device->family == 0x10) {
-                    path += QStringLiteral("/temperature");
-                } else if (device->family == 0x3B) {
-                    path += channel.subchannel == 0 ? QStringLiteral("/thermocouple") : QStringLiteral("/temperature");
+                } else if (channel.described() && channel.described()->property) {
+                    // The name its driver's traits give it, as owservers do.
+                    path += QLatin1Char('/') + QString::fromLatin1(channel.described()->property).section(QLatin1Char(' '), 0, 0);
                 } else {
                     continue;
                 }
                 const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), path});
                 QCOMPARE(read.exitCode, 0);
-                QCOMPARE(read.out.size(), 12); // owserver's float field
+                // owserver's float and unsigned fields; a yes-no file's one digit.
+                QCOMPARE(read.out.size(), channel.kind() == ChannelKind::Binary ? 1 : 12);
                 const double value = read.out.trimmed().toDouble();
                 QVERIFY2(std::fabs(value - expected) <= 1e-5 * std::max(1.0, std::fabs(expected)),
                          qPrintable(path + QLatin1Char(' ') + QString::number(value) + QLatin1String(" != ") + QString::number(expected)));
@@ -544,7 +544,7 @@ private slots:
                 expected += channel.value == channel.value ? 1 : 0;
         }
         QJsonArray result;
-        const QString query = QStringLiteral("{__name__=~\"orvex_(temperature_celsius|relative_humidity_percent|pressure_pascals|co2_ppm|value)\"}");
+        const QString query = QStringLiteral("{__name__=~\"orvex_(temperature_celsius|relative_humidity_percent|pressure_pascals|co2_ppm|voltage_volts|count_total|state|value)\"}");
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 QProcess curl;

@@ -23,10 +23,21 @@
 #include "sim/simds2450.h"
 #include "sim/simds28ea00.h"
 #include "sim/simmax31850.h"
+#include "support/mqtttestbroker.h"
+#include "support/mqtttestsubscriber.h"
 #include "support/settingsfolder.h"
 #include "support/simfixture.h"
+#include "support/testprocess.h"
 
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -84,6 +95,39 @@ struct Cycle
     }
     MeasurementSession session;
 };
+
+quint16 freePort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+// What owread prints for `path` on the face at `server`; "error" when it fails.
+QByteArray owread(const QString &server, const QString &path)
+{
+    QProcess process;
+    process.start(QStringLiteral("owread"), {QStringLiteral("-s"), server, path});
+    if (!process.waitForFinished(10000) || process.exitCode() != 0)
+        return "error";
+    return process.readAllStandardOutput();
+}
+
+// The data lines of the measurement file of `rom` (as the table shows it)
+// and `subchannel` in `folder`, its name made by the template %SN1W%_%SC%.
+QStringList fileValues(const QString &folder, const QString &rom, int subchannel)
+{
+    QFile file(folder + QLatin1Char('/') + rom + QLatin1Char('_') + QString::number(subchannel) + QStringLiteral(".csv"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList values;
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    for (int i = 10; i < lines.size(); ++i) {
+        if (!lines.at(i).trimmed().isEmpty())
+            values << QString::fromUtf8(lines.at(i)).trimmed().section(QLatin1Char(';'), 2, 2);
+    }
+    return values;
+}
 
 } // namespace
 
@@ -448,6 +492,130 @@ private slots:
                 QCOMPARE(d->channels.size(), 5);
         }
         appSettings().remove(QStringLiteral("Sensors/Hih4000"));
+    }
+
+    // One orvexctl run over the bus of fixed values with every output: the
+    // files hold counts whole, states as 0 and 1, volts to the digit the chip
+    // resolves; owread finds every property under the names general-purpose
+    // owservers give them; Home Assistant's discovery has a counter with
+    // state_class total_increasing, the states as binary sensors, the volts
+    // and the humidity with their device classes, the DS1825 as what it is;
+    // promtool accepts the metrics, a counter family among them.
+    void everyOutputInOneRun()
+    {
+        for (const char *program : {"owread", "promtool"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(program)).isEmpty())
+                QFAIL(qPrintable(QStringLiteral("%1 is missing: run tools/install-deps --test").arg(QLatin1String(program))));
+        }
+        if (MqttTestBroker::executable().isEmpty())
+            QFAIL("mosquitto is missing: run tools/install-deps --test");
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttTestSubscriber listener(QStringLiteral("families"), {QStringLiteral("homeassistant/#")});
+        QVERIFY(listener.connectTo(broker.port()));
+        QTemporaryDir home, record;
+        const quint16 owPort = freePort(), metricsPort = freePort();
+        TestProcess ctl(QStringLiteral(ORVEXCTL_BIN),
+                        {"XDG_CONFIG_HOME=" + home.path() + "/config", "XDG_DATA_HOME=" + home.path() + "/data"});
+        ctl.start({"read", "--bus=sim:" + SimFixture::busFile("families.json"), "--fast", "--cycles", "1000000",
+                   "--interval", "10", "--record", record.path(), "--template", "%SN1W%_%SC%", "--mqtt",
+                   broker.url(QStringLiteral("lab")), "--owserver", QString::number(owPort), "--metrics",
+                   QString::number(metricsPort), "--alarm", "EE0655443322111D=:100000",
+                   "--alarm", "2005554433221120/3=0:5.2"});
+        QVERIFY(ctl.waitForLines(3 * 37)); // three cycles of 37 channels
+
+        const QString server = QStringLiteral("127.0.0.1:%1").arg(owPort);
+        const struct
+        {
+            const char *path;
+            double value;
+        } floats[] = {
+            {"/22.112233445501/temperature", -12.375}, {"/42.112233445502/temperature", 40.5},
+            {"/3B.112233445503/temperature", 23.25},    {"/3B.112233445509/thermocouple", 300.71},
+            {"/26.112233445504/temperature", 24.0},     {"/26.112233445504/VDD", 5.0},
+            {"/26.112233445504/VAD", 2.2},              {"/26.112233445504/vis", 0.0124491},
+            {"/26.112233445504/humidity", 45.0377},     {"/26.112233445504/HIH4000/humidity", 45.0377},
+            {"/20.112233445505/volt.A", 1.25},          {"/20.112233445505/volt.D", 5.09992},
+        };
+        for (const auto &f : floats) {
+            const QByteArray read = owread(server, QLatin1String(f.path));
+            QVERIFY2(qAbs(read.trimmed().toDouble() - f.value) < 0.01, qPrintable(QLatin1String(f.path) + ": " + read));
+        }
+        QCOMPARE(owread(server, "/3B.112233445503/type"), QByteArray("DS1825"));
+        QCOMPARE(owread(server, "/3B.112233445509/type"), QByteArray("MAX31850"));
+        QCOMPARE(owread(server, "/1D.112233445506/counter.A"), QByteArray("      123456"));
+        QCOMPARE(owread(server, "/1D.112233445506/counter.B"), QByteArray("  4294967290"));
+        // PIO A pulled low by its own output, B driven low: nothing sensed high.
+        QCOMPARE(owread(server, "/3A.112233445507/sensed.A") + owread(server, "/3A.112233445507/sensed.B")
+                     + owread(server, "/3A.112233445507/latch.A") + owread(server, "/3A.112233445507/latch.B"),
+                 QByteArray("0010"));
+        QByteArray pios;
+        for (int i = 0; i < 8; ++i)
+            pios += owread(server, QStringLiteral("/29.112233445508/sensed.%1").arg(i));
+        QCOMPARE(pios, QByteArray("00100101")); // 0xA5 with PIO 0 and 1 pulled low
+        QCOMPARE(owread(server, "/26.112233445504/current"), QByteArray("error"));
+
+        // The files: the chip's digits, a line for each cycle.
+        QCOMPARE(fileValues(record.path(), "EE0655443322111D", 0).value(0), QStringLiteral("123456"));
+        QCOMPARE(fileValues(record.path(), "EC0755443322113A", 2).value(0), QStringLiteral("1"));
+        QCOMPARE(fileValues(record.path(), "2005554433221120", 0).value(0), QStringLiteral("1,2500"));
+        QCOMPARE(fileValues(record.path(), "F004554433221126", 3).value(0), QStringLiteral("0,01245"));
+        QVERIFY(fileValues(record.path(), "1108554433221129", 15).size() >= 3);
+
+        // Alarms on a count and a voltage: the count above its limit.
+        QFile alarms(record.path() + QStringLiteral("/alarms.csv"));
+        QVERIFY(alarms.open(QIODevice::ReadOnly));
+        const QByteArray alarmLines = alarms.readAll();
+        QVERIFY2(alarmLines.contains("EE0655443322111D") && !alarmLines.contains("2005554433221120"), alarmLines.constData());
+
+        // Home Assistant's discovery, field by field.
+        auto config = [&](const QString &component, const QString &id) {
+            QJsonObject found;
+            for (const QByteArray &payload : listener.payloads(QStringLiteral("homeassistant/") + component + "/+/" + id + "/config"))
+                found = QJsonDocument::fromJson(payload).object();
+            return found;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!config("sensor", "EE0655443322111D_1").isEmpty(), 10000);
+        const QJsonObject counter = config("sensor", "EE0655443322111D_0");
+        QCOMPARE(counter.value("state_class").toString(), QStringLiteral("total_increasing"));
+        QVERIFY(!counter.contains("device_class"));
+        QCOMPARE(counter.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
+        const QJsonObject pio = config("binary_sensor", "1108554433221129_3");
+        QCOMPARE(pio.value("payload_on").toString(), QStringLiteral("ON"));
+        QCOMPARE(pio.value("payload_off").toString(), QStringLiteral("OFF"));
+        QVERIFY(!pio.contains("state_class") && !pio.contains("unit_of_measurement"));
+        QVERIFY(config("sensor", "1108554433221129_3").isEmpty());
+        const QJsonObject volts = config("sensor", "2005554433221120_1");
+        QCOMPARE(volts.value("device_class").toString(), QStringLiteral("voltage"));
+        QCOMPARE(volts.value("unit_of_measurement").toString(), QStringLiteral("V"));
+        QCOMPARE(volts.value("state_class").toString(), QStringLiteral("measurement"));
+        const QJsonObject humidity = config("sensor", "F004554433221126_4");
+        QCOMPARE(humidity.value("device_class").toString(), QStringLiteral("humidity"));
+        QCOMPARE(humidity.value("unit_of_measurement").toString(), QStringLiteral("%"));
+        QCOMPARE(config("sensor", "B00355443322113B_0").value("device").toObject().value("model").toString(),
+                 QStringLiteral("DS1825"));
+
+        // Prometheus: base units, the counts a counter family.
+        QTcpSocket http;
+        http.connectToHost(QHostAddress::LocalHost, metricsPort);
+        QVERIFY(http.waitForConnected(2000));
+        http.write("GET /metrics HTTP/1.0\r\n\r\n");
+        QByteArray page;
+        while (http.waitForReadyRead(1000))
+            page += http.readAll();
+        page = page.mid(page.indexOf("\r\n\r\n") + 4);
+        QVERIFY(page.contains("# TYPE orvex_count_total counter\n"));
+        QVERIFY(page.contains("orvex_count_total{rom=\"EE0655443322111D\""));
+        QVERIFY(page.contains("} 123456\n"));
+        QVERIFY(page.contains("orvex_voltage_volts{rom=\"2005554433221120\""));
+        QVERIFY(page.contains("orvex_state{rom=\"1108554433221129\""));
+        QProcess promtool;
+        promtool.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
+        promtool.write(page);
+        promtool.closeWriteChannel();
+        QVERIFY(promtool.waitForFinished(20000));
+        QVERIFY2(promtool.exitCode() == 0, promtool.readAllStandardError().constData());
+        ctl.kill();
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "model/sensordevice.h"
 #include "onewire/romid.h"
+#include "sensors/sensor.h"
 
 #include <QHostAddress>
 
@@ -23,6 +24,8 @@ QString failureCode(const QString &text)
         {"замыкание термопары на питание", "short_to_vdd"},
         {"неисправность термопары", "thermocouple_fault"},
         {"напряжение термопары вне таблицы", "out_of_table"},
+        {"счётчик пошёл назад", "counter_back"},
+        {"нет сильной подтяжки", "no_pullup"},
     };
     for (const auto &code : codes) {
         if (text.startsWith(QString::fromUtf8(code.prefix)))
@@ -41,6 +44,13 @@ void FaceSnapshotBuilder::takeReading(const SensorDevice &device, int index)
     channel.i2cAddress = record.i2cAddress;
     channel.unit = record.unit;
     channel.type = record.type;
+    if (const ChannelTraits *traits = record.described()) {
+        channel.chip = QLatin1String(record.traits->name);
+        channel.kind = traits->kind;
+        channel.quantity = traits->quantity;
+        channel.property = QLatin1String(traits->property);
+        channel.decimals = traits->decimals;
+    }
     channel.value = record.value;
     channel.time = record.time;
     channel.failure = failureCode(record.failure);
@@ -68,6 +78,12 @@ std::shared_ptr<const FaceSnapshot> FaceSnapshotBuilder::endCycle(const CycleSum
                 face.rom[i] = uint8_t(key >> (56 - 8 * i));
             face.bus = bus;
             face.romText = romToText(device->rom, false);
+            // The chip a read told apart from the family's other, else the family's.
+            face.traits = device->chip;
+            if (!face.traits && !device->channels.isEmpty())
+                face.traits = device->channels.first().traits;
+            if (!face.traits)
+                face.traits = Sensor::traitsOf(device->family, 0);
             for (int index = 0; index < device->channels.size(); ++index) {
                 auto latest = m_latest.find(ChannelId::of(*device, index));
                 if (latest == m_latest.end())

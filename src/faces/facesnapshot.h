@@ -2,6 +2,7 @@
 
 #include "model/channelid.h"
 #include "model/readingsink.h"
+#include "model/sensortraits.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -24,6 +25,14 @@ struct FaceChannel
     int i2cAddress = 0; // 8-bit address byte, as the records keep it
     QString unit;       // as the table shows it, e.g. "C", "kPa"
     QString type;
+    // From its driver's traits: the chip, what kind of reading it is, the
+    // names owservers give its property (blank-separated, the first listed;
+    // empty: named by its unit) and the digits its chip resolves.
+    QString chip;
+    ChannelKind kind = ChannelKind::Value;
+    Quantity quantity = Quantity::Other;
+    QString property;
+    int decimals = 2;
     double value = std::numeric_limits<double>::quiet_NaN(); // NaN: the latest reading failed
     QString failure;    // why, as a stable code (failureCode); "" when value holds one
     QDateTime time;     // of the latest reading
@@ -40,6 +49,9 @@ struct FaceDevice
     int bus = 0;
     QString romText;     // as the table shows it
     QVector<FaceChannel> channels;
+    // Its driver's description (static data): the properties it has, by
+    // subchannel; null for a device the program does not read.
+    const SensorTraits *traits = nullptr;
 
     uint8_t family() const { return rom[0]; }
 };

@@ -37,7 +37,9 @@ struct ChannelTraits
     int decimals = 2;
 };
 
-// A wait an I2C driver makes once one of its writes was taken.
+// A wait a driver makes once one of its commands was taken: an I2C
+// sensor's after a write, a 1-Wire chip's after a function command (its
+// byte).
 struct CommandWait
 {
     const char *command = nullptr; // the write's data bytes, hexadecimal
@@ -61,7 +63,8 @@ struct SensorTraits
     // after Copy Scratchpad.
     int conversionMs = 0;
     int copyMs = 0;
-    // I2C chips behind a bridge: the address byte and the waits after writes.
+    // I2C chips behind a bridge: the address byte and the waits after writes;
+    // the waits of a 1-Wire chip after its function commands (address 0).
     uint8_t address = 0;
     CommandWait waits[kMaxWaits];
     int waitCount = 0;

@@ -48,7 +48,8 @@ const SensorTraits Ds2438::kTraits = SensorTraits("DS2438")
                                          .channel("%RH", "%RH", Quantity::Humidity)
                                          .property("humidity HIH4000/humidity")
                                          .decimals(1)
-                                         .conversion(kConversionMs);
+                                         .wait("44", kConversionMs)
+                                         .wait("B4", kConversionMs);
 
 Ds2438::Ds2438(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : m_tmex(tmex)

@@ -40,7 +40,7 @@ const SensorTraits Ds2450::kTraits = SensorTraits("DS2450")
                                          .channel("V", "V", Quantity::Voltage)
                                          .property("volt.D")
                                          .decimals(4)
-                                         .conversion(6);
+                                         .wait("3C", 6); // four channels at 16 bits: 5.28 ms
 
 Ds2450::Ds2450(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : m_tmex(tmex)

@@ -74,9 +74,9 @@ void SimDs2450::finishConversion()
     }
 }
 
-QByteArray SimDs2450::pageEnd(const QByteArray &covered)
+QByteArray SimDs2450::pageEnd(const QByteArray &covered, uint16_t seed)
 {
-    QByteArray crc = Crc::withInverted16(covered).right(2);
+    QByteArray crc = Crc::withInverted16(covered, seed).right(2);
     if (m_crcErrors > 0) {
         --m_crcErrors;
         crc[0] = char(crc.at(0) ^ 0x5A);
@@ -91,6 +91,7 @@ uint8_t SimDs2450::functionByte(uint8_t fromMaster)
     case Phase::Command:
         m_command = fromMaster;
         m_crcOver = QByteArray(1, char(fromMaster));
+        m_crcSeed = 0;
         m_addressBytes = 0;
         m_address = 0;
         if (fromMaster == kReadMemory || fromMaster == kWriteMemory)
@@ -138,7 +139,7 @@ uint8_t SimDs2450::functionByte(uint8_t fromMaster)
             value = (m_address & 1) ? uint8_t(value & 0xBD) : uint8_t(value & 0xCF);
         if (m_address >= 8)
             m_memory[m_address] = char(value);
-        m_out = pageEnd(m_crcOver) + char(m_memory.at(m_address));
+        m_out = pageEnd(m_crcOver, m_crcSeed) + char(m_memory.at(m_address));
         m_phase = Phase::WriteCrc;
         return 0xFF;
     }
@@ -147,10 +148,11 @@ uint8_t SimDs2450::functionByte(uint8_t fromMaster)
         const uint8_t byte = uint8_t(m_out.at(0));
         m_out.remove(0, 1);
         if (m_out.isEmpty()) {
-            // The next byte written goes to the next address; its CRC
-            // covers that address and the byte.
+            // The next byte written goes to the next address: the CRC
+            // generator starts from that address, then takes the byte.
             ++m_address;
-            m_crcOver = QByteArray(1, char(m_address & 0xFF)) + char(m_address >> 8);
+            m_crcOver.clear();
+            m_crcSeed = uint16_t(m_address);
             m_phase = m_address > 0x1F ? Phase::Idle : Phase::WriteData;
         }
         return byte;

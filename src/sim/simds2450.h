@@ -49,7 +49,7 @@ private:
 
     void finishConversion();
     qint64 conversionUs() const;
-    QByteArray pageEnd(const QByteArray &covered);
+    QByteArray pageEnd(const QByteArray &covered, uint16_t seed = 0);
 
     SimTemperature m_inputs[4];
     QByteArray m_memory;
@@ -61,6 +61,7 @@ private:
     int m_addressBytes = 0;
     QByteArray m_out;   // bytes still to send
     QByteArray m_crcOver;
+    uint16_t m_crcSeed = 0;
     int m_crcErrors = 0;
     int m_conversions = 0;
 };
