@@ -23,6 +23,7 @@
 #include "onewire/romid.h"
 #include "onewire/tmex.h"
 #include "sensors/ds18b20.h"
+#include "sensors/sensor.h"
 #include "session/measurementsession.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"

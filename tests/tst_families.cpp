@@ -25,6 +25,7 @@
 #include "sim/simmax31850.h"
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
+#include "support/serialfixture.h"
 #include "support/settingsfolder.h"
 #include "support/simfixture.h"
 #include "support/testprocess.h"
@@ -253,6 +254,10 @@ private slots:
         chip->loseWrites(1);
         Read<Ds2438> again(f, rom);
         QCOMPARE(again.driver.convertAndRead(), 1);
+        again.driver.fillChannels(device);
+        // VDD and VAD each from its own conversion, not one input twice.
+        QCOMPARE(device.channels.at(1).value, 4.87);
+        QCOMPARE(device.channels.at(2).value, vad);
         chip->failCrc(1000);
         Read<Ds2438> never(f, rom);
         QCOMPARE(never.driver.convertAndRead(), Ds2438::kBadPage);
@@ -492,6 +497,33 @@ private slots:
                 QCOMPARE(d->channels.size(), 5);
         }
         appSettings().remove(QStringLiteral("Sensors/Hih4000"));
+    }
+
+    // Over the emulated DS2480B every read is one round trip a
+    // transaction, the DS2438's Write Scratchpad and the DS2450's Convert
+    // one more each: they wait for their selection to be confirmed.
+    void roundTripsOverTheSerialAdapter()
+    {
+        SerialFixture f;
+        auto *monitor = f.add(std::make_unique<SimDs2438>(SimFixture::rom(0x26, 1)));
+        monitor->setHumidity(SimTemperature(50.0));
+        f.add(std::make_unique<SimDs2450>(SimFixture::rom(0x20, 2)));
+        f.add(std::make_unique<SimDs2423>(SimFixture::rom(0x1D, 3)));
+        f.add(std::make_unique<SimDs2413>(SimFixture::rom(0x3A, 4)));
+        f.add(std::make_unique<SimDs2408>(SimFixture::rom(0x29, 5)));
+        MeasurementSession session(&f.backend());
+        session.sensor().setHumidityDevices({QStringLiteral("*")});
+        QCOMPARE(session.refresh().openResult, 1);
+        session.measure();
+        QMap<int, qint64> trips;
+        for (SensorDevice *device : session.allDevices()) {
+            f.port().clearCounts();
+            QCOMPARE(session.sensor().readDevice(*device), 1);
+            trips.insert(device->family, f.port().turnarounds());
+            for (const SensorChannel &channel : device->channels)
+                QVERIFY2(!std::isnan(channel.value), qPrintable(channel.type));
+        }
+        QCOMPARE(trips, (QMap<int, qint64>{{0x26, 9}, {0x20, 4}, {0x1D, 1}, {0x3A, 1}, {0x29, 1}}));
     }
 
     // One orvexctl run over the bus of fixed values with every output: the

@@ -47,13 +47,10 @@ int Ds2408::convertAndRead()
     m_read = false;
     int status = kNotSelected;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer)) {
-            status = kNotSelected;
-            continue;
-        }
         QByteArray run = QByteArray(1, char(kReadPioRegisters)) + char(kPioLogicState & 0xFF)
                          + char(kPioLogicState >> 8) + QByteArray(kRegisters + 2, char(0xFF));
-        if (m_tmex.blockIO(*m_session, run) != run.size()) {
+        // Only reads: the selection and the command go out together.
+        if (!m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run)) {
             status = kNotSelected;
             continue;
         }

@@ -40,12 +40,9 @@ int Ds2413::convertAndRead()
     m_read = false;
     int status = kNotSelected;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer)) {
-            status = kNotSelected;
-            continue;
-        }
         QByteArray run = QByteArray(1, char(kPioAccessRead)) + char(0xFF);
-        if (m_tmex.blockIO(*m_session, run) != run.size()) {
+        // Only reads: the selection and the command go out together.
+        if (!m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run)) {
             status = kNotSelected;
             continue;
         }

@@ -46,16 +46,13 @@ int Ds2423::convertAndRead()
     m_read = false;
     int status = kNotSelected;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer)) {
-            status = kNotSelected;
-            continue;
-        }
         // Page 14's last byte, counter A, 4 zero bytes, CRC; then page 15's
         // 32 bytes, counter B, 4 zero bytes, CRC: one run.
         const QByteArray head = QByteArray(1, char(kReadMemoryCounter)) + char(kLastOfPage14 & 0xFF)
                                 + char(kLastOfPage14 >> 8);
         QByteArray run = head + QByteArray(1 + 4 + 4 + 2 + kPageBytes + 4 + 4 + 2, char(0xFF));
-        if (m_tmex.blockIO(*m_session, run) != run.size()) {
+        // Only reads: the selection and the command go out together.
+        if (!m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run)) {
             status = kNotSelected;
             continue;
         }

@@ -71,12 +71,16 @@ double Ds2438::humidityPercent(double vad, double vdd, double celsius)
     return sensorRh / (1.0546 - 0.00216 * celsius);
 }
 
-bool Ds2438::send(const QByteArray &bytes)
+bool Ds2438::send(const QByteArray &bytes, bool writes)
 {
-    if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer))
-        return false;
+    // Eight transactions a read: the window gets its events between them.
+    Clock::keepResponsive();
     QByteArray run = bytes;
-    return m_tmex.blockIO(*m_session, run) == run.size();
+    // A conversion or a recall may go out with the selection; a write waits
+    // until the selection is known to have reached this device.
+    if (!writes)
+        return m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run);
+    return m_tmex.selectDevice(*m_session, m_state, m_romBuffer) && m_tmex.blockIO(*m_session, run) == run.size();
 }
 
 void Ds2438::waitConverted()
@@ -90,10 +94,9 @@ bool Ds2438::readPage0(QByteArray *page)
     page->clear();
     if (!send(QByteArray(1, char(kRecallMemory)) + char(0x00)))
         return false;
-    if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer))
-        return false;
+    Clock::keepResponsive();
     QByteArray run = QByteArray(1, char(kReadScratchpad)) + char(0x00) + QByteArray(9, char(0xFF));
-    if (m_tmex.blockIO(*m_session, run) != run.size())
+    if (!m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run))
         return false;
     const QByteArray bytes = run.mid(2);
     if (Crc::dallas8(bytes) == 0 && fixedBitsHold(bytes))
@@ -129,7 +132,7 @@ int Ds2438::convertAndRead()
         // The other input: only the configuration bits are written.
         const uint8_t configuration = uint8_t(first.at(0)) & 0x0F;
         const uint8_t flipped = configuration ^ kAdBit;
-        if (!send(QByteArray(1, char(kWriteScratchpad)) + char(0x00) + char(flipped))) {
+        if (!send(QByteArray(1, char(kWriteScratchpad)) + char(0x00) + char(flipped), true)) {
             status = kNotSelected;
             continue;
         }

@@ -45,7 +45,10 @@ public:
     static double humidityPercent(double vad, double vdd, double celsius);
 
 private:
-    bool send(const QByteArray &bytes);
+    // The device's selection and `bytes` (a command and its bytes); false
+    // when it was not selected. `writes`: the command changes what another
+    // device would mind, so it waits for the selection to be confirmed.
+    bool send(const QByteArray &bytes, bool writes = false);
     // Recall Memory and Read Scratchpad of page 0: its 8 bytes, CRC and
     // fixed bits checked; empty when they fail, null when not selected.
     bool readPage0(QByteArray *page);

@@ -66,12 +66,12 @@ int Ds2450::conversionMs(const int bits[4])
 bool Ds2450::readMemory(uint16_t address, int pages, QByteArray *data)
 {
     data->clear();
-    if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer))
-        return false;
+    Clock::keepResponsive(); // between the read's transactions, the window's events
     const QByteArray head = QByteArray(1, char(kReadMemory)) + char(address & 0xFF) + char(address >> 8);
     const int first = 8 - (address & 7);
     QByteArray run = head + QByteArray(first + 2 + (pages - 1) * 10, char(0xFF));
-    if (m_tmex.blockIO(*m_session, run) != run.size())
+    // Only a read: the selection and the command go out together.
+    if (!m_tmex.selectThenRun(*m_session, m_state, m_romBuffer, run))
         return false;
     QByteArray bytes;
     if (!Crc::holdsInverted16(run.left(3 + first + 2)))
@@ -89,6 +89,7 @@ bool Ds2450::readMemory(uint16_t address, int pages, QByteArray *data)
 
 int Ds2450::convert(bool powered, int waitMs)
 {
+    Clock::keepResponsive();
     if (!m_tmex.selectDevice(*m_session, m_state, m_romBuffer))
         return kNotSelected;
     QByteArray run = QByteArray(1, char(kConvert)) + char(kAllChannels) + char(kNoPreset) + QByteArray(2, char(0xFF));
