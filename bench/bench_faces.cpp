@@ -6,7 +6,8 @@
 // time with and without the client (measuring never waits on a client).
 // The metrics face: one cycle of the 2,064-channel bus (bench/buses/wide.json),
 // then the time to build the /metrics page (server time) and a whole scrape
-// over loopback.
+// over loopback (the face builds the page once per cycle: a scrape after the
+// first copies it).
 //
 // usage: bench_faces [seconds per phase]   (default 2)
 

@@ -111,7 +111,8 @@ thermometers, MAX31850 thermocouple converters and Pt100 emulators, DS28E17
 bridges to I2C humidity, pressure and carbon dioxide sensors), measures them
 on a timer, shows a live table with deviations from reference samples and
 charts, and writes one semicolon-separated file per channel. It publishes the
-readings to an MQTT broker, with Home Assistant discovery.
+readings to an MQTT broker, with Home Assistant discovery, and serves a live
+web page with the table, trend charts and alarms.
 .
 The package holds the window (orvex), the console tool (orvexctl), udev rules
 for DS2480B serial adapters and a systemd service, orvex-record, that records
@@ -123,6 +124,10 @@ Tools to try and test Orvex without hardware: ds2480-emu, a DS2480B serial
 libsimtmex.so, the simulated bus as a TMEX-compatible driver library for
 orvexctl --bus=tmex:/usr/lib/orvex/tmex/libsimtmex.so.")
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION science)
+# The web page's charts draw with Debian's Chart.js, served from where the
+# package installs it (/usr/share/javascript/chart.js); the libraries come
+# from dpkg-shlibdeps after it.
+set(CPACK_DEBIAN_MAIN_PACKAGE_DEPENDS libjs-chart.js)
 # The window's standard buttons and file dialogs in Russian (qtbase_ru.qm).
 set(CPACK_DEBIAN_MAIN_PACKAGE_RECOMMENDS qttranslations5-l10n)
 set(CPACK_DEBIAN_MAIN_PACKAGE_CONTROL_EXTRA

@@ -10,10 +10,12 @@
 #include "sensors/sensor.h"
 #include "session/measurementsession.h"
 #include "sim/simds18b20.h"
+#include "support/filesizelimit.h"
 #include "support/mqtttestbroker.h"
 #include "support/mqtttestsubscriber.h"
 #include "support/orvexctlrun.h"
 #include "support/simfixture.h"
+#include "support/tablesupport.h"
 #include "support/windowrig.h"
 #include "table/tableman.h"
 
@@ -339,6 +341,69 @@ private slots:
                               "2025.03.14;09:28:03;0000000000000000;normal;30,00;25,00"}));
     }
 
+    // A disk that fills up in the middle of a line of alarms.csv: the file
+    // keeps no part of it, the failure is said once, and the lines owed go
+    // out whole, each once and in order, at the end of the first cycle with
+    // room again, whether or not that cycle changes anything.
+    void alarmsFileOnAFullDisk()
+    {
+        AlarmRun run({"--alarm", "ROM=:25"});
+        run.cycleAt(30);
+        const QString path = run.dir.path() + "/alarms.csv";
+        const QByteArray before = TableSupport::readFile(path);
+        QCOMPARE(run.lines().size(), 1);
+        {
+            FileSizeLimit full(rlim_t(before.size() + 7)); // room for a few bytes of the next line
+            run.cycleAt(20);
+            QCOMPARE(TableSupport::readFile(path), before);
+            run.cycleAt(30);
+            QCOMPARE(TableSupport::readFile(path), before);
+        }
+        QCOMPARE(run.reported.filter("Ошибка записи файла " + path).size(), 1);
+        run.cycleAt(30);
+        QCOMPARE(run.lines(), QStringList({run.rom + ";high;30,00;25,00", run.rom + ";normal;20,00;25,00",
+                                           run.rom + ";high;30,00;25,00"}));
+        run.cycleAt(30);
+        QCOMPARE(run.lines().size(), 3);
+    }
+
+    // A reading handed to the alarms again (same number) is not a second
+    // reading: it does not count towards `delay`, and in a later cycle it
+    // does not stand for that cycle's reading, so "no data" still comes.
+    void aReadingCountsOnce()
+    {
+        QStringList reported;
+        OutputHost host;
+        host.report = [&](const QString &line) { reported << line; };
+        std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000A01ULL));
+        device->channels << TableSupport::channel(30);
+        const ChannelId id = ChannelId::of(*device, 0);
+        AlarmLimits limits;
+        limits.high = 25;
+        limits.delay = 2;
+        limits.noDataCycles = 2;
+        AlarmOutput alarms(host, {{id, limits}});
+        CycleSummary summary;
+        summary.busUp << true;
+        summary.devices << QVector<const SensorDevice *>{device.get()};
+        auto cycle = [&](bool newReading) {
+            if (newReading)
+                device->channels[0].markFilled();
+            alarms.takeReading(*device, 0);
+            alarms.takeReading(*device, 0);
+            alarms.cycleEnded(summary);
+            return alarms.board().state(id);
+        };
+        alarms.takeReading(*device, 0);
+        alarms.takeReading(*device, 0);
+        alarms.cycleEnded(summary);
+        QCOMPARE(alarms.board().state(id), AlarmState::Normal);
+        QCOMPARE(cycle(true), AlarmState::High);
+        QCOMPARE(cycle(false), AlarmState::High);
+        QCOMPARE(cycle(false), AlarmState::NoData);
+        QCOMPARE(reported.size(), 2);
+    }
+
     // The window: limits set from the table's menu through the dialog are
     // stored under the channel and hold from the next reading; the table
     // marks the value in words and colour with the limits in its tooltip,
@@ -627,9 +692,9 @@ private slots:
         const QByteArray page = face.page();
         QVERIFY(page.contains("# TYPE orvex_alarm_active gauge"));
         QVERIFY(page.contains("orvex_alarm_active{rom=\"0B01145C0731AA28\",subchannel=\"0\",hub_channel=\"-1\","
-                              "i2c_address=\"0\",state=\"high\"} 1\n"));
+                              "i2c_address=\"\",state=\"high\"} 1\n"));
         QVERIFY(page.contains("orvex_alarm_active{rom=\"0B01145C0731AA28\",subchannel=\"1\",hub_channel=\"-1\","
-                              "i2c_address=\"0\",state=\"normal\"} 0\n"));
+                              "i2c_address=\"\",state=\"normal\"} 0\n"));
     }
 
 private:

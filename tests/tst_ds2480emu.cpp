@@ -187,8 +187,8 @@ private slots:
         QCOMPARE(run.exitCode, 1);
     }
 
-    // The adapter is pulled out during a run: the cycle ends, and every later
-    // cycle says in one line that the adapter is gone.
+    // The adapter is pulled out during a run: the cycle ends saying it lost
+    // the adapter, and every later cycle says in one line that it is gone.
     void unplugDuringRead()
     {
         QTemporaryDir dir;
@@ -199,7 +199,8 @@ private slots:
             orvexctl({"read", "--fast", "--cycles", "3", "--bus=serial:" + emulator.path()}, {"ORVEX_SHARED_CLOCK=" + clock});
         QCOMPARE(run.exitCode, 1);
         const QString gone = emulator.path() + ": the adapter is gone (unplugged?)\n";
-        QCOMPARE(QString::fromUtf8(run.err), "orvexctl: cycle 2: " + gone + "orvexctl: cycle 3: " + gone);
+        QCOMPARE(QString::fromUtf8(run.err), "orvexctl: cycle 1: the adapter was lost during the cycle: " + gone
+                                                 + "orvexctl: cycle 2: " + gone + "orvexctl: cycle 3: " + gone);
         const OrvexctlRun scan = orvexctl({"scan", "--bus=serial:" + emulator.path()});
         QCOMPARE(scan.exitCode, 1);
         QVERIFY(scan.err.contains("no such port"));

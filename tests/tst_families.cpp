@@ -557,22 +557,22 @@ private slots:
         QVERIFY(ctl.waitForLines(3 * 37)); // three cycles of 37 channels
 
         const QString server = QStringLiteral("127.0.0.1:%1").arg(owPort);
+        // In owserver's 12-wide field with the digits the table shows: volts
+        // of a DS2450 to 4 decimals, a DS2438's vis to 5, its humidity to 1.
         const struct
         {
             const char *path;
-            double value;
+            const char *text;
         } floats[] = {
-            {"/22.112233445501/temperature", -12.375}, {"/42.112233445502/temperature", 40.5},
-            {"/3B.112233445503/temperature", 23.25},    {"/3B.112233445509/thermocouple", 300.71},
-            {"/26.112233445504/temperature", 24.0},     {"/26.112233445504/VDD", 5.0},
-            {"/26.112233445504/VAD", 2.2},              {"/26.112233445504/vis", 0.0124491},
-            {"/26.112233445504/humidity", 45.0377},     {"/26.112233445504/HIH4000/humidity", 45.0377},
-            {"/20.112233445505/volt.A", 1.25},          {"/20.112233445505/volt.D", 5.09992},
+            {"/22.112233445501/temperature", "-12.38"}, {"/42.112233445502/temperature", "40.50"},
+            {"/3B.112233445503/temperature", "23.25"},  {"/3B.112233445509/thermocouple", "300.71"},
+            {"/26.112233445504/temperature", "24.00"},  {"/26.112233445504/VDD", "5.00"},
+            {"/26.112233445504/VAD", "2.20"},           {"/26.112233445504/vis", "0.01245"},
+            {"/26.112233445504/humidity", "45.0"},      {"/26.112233445504/HIH4000/humidity", "45.0"},
+            {"/20.112233445505/volt.A", "1.2500"},      {"/20.112233445505/volt.D", "5.0999"},
         };
-        for (const auto &f : floats) {
-            const QByteArray read = owread(server, QLatin1String(f.path));
-            QVERIFY2(qAbs(read.trimmed().toDouble() - f.value) < 0.01, qPrintable(QLatin1String(f.path) + ": " + read));
-        }
+        for (const auto &f : floats)
+            QCOMPARE(owread(server, QLatin1String(f.path)), QByteArray(f.text).rightJustified(12));
         QCOMPARE(owread(server, "/3B.112233445503/type"), QByteArray("DS1825"));
         QCOMPARE(owread(server, "/3B.112233445509/type"), QByteArray("MAX31850"));
         QCOMPARE(owread(server, "/1D.112233445506/counter.A"), QByteArray("      123456"));
@@ -641,6 +641,20 @@ private slots:
         QVERIFY(page.contains("} 123456\n"));
         QVERIFY(page.contains("orvex_voltage_volts{rom=\"2005554433221120\""));
         QVERIFY(page.contains("orvex_state{rom=\"1108554433221129\""));
+        // Each chip's own reasons from 0: a counter going back only for the
+        // counter, a conversion without strong pull-up only for the converter.
+        const auto reasons = [&](const QByteArray &rom, const QByteArray &reason) {
+            int lines = 0;
+            for (const QByteArray &line : page.split('\n'))
+                lines += line.startsWith("orvex_failed_readings_total{rom=\"" + rom + '"')
+                         && line.contains(",reason=\"" + reason + "\"} 0");
+            return lines;
+        };
+        QCOMPARE(reasons("EE0655443322111D", "counter_back"), 2);
+        QCOMPARE(reasons("EE0655443322111D", "crc"), 2);
+        QCOMPARE(reasons("2005554433221120", "no_pullup"), 4);
+        QCOMPARE(reasons("2005554433221120", "counter_back"), 0);
+        QCOMPARE(reasons("EE0655443322111D", "power_on_value"), 0);
         QProcess promtool;
         promtool.start(QStringLiteral("promtool"), {QStringLiteral("check"), QStringLiteral("metrics")});
         promtool.write(page);

@@ -386,6 +386,7 @@ private slots:
             for (int i = 0; i < channels; ++i) {
                 devices[i]->channels[0].value = cycle * 1000 + i;
                 devices[i]->channels[0].time = Clock::now();
+                devices[i]->channels[0].markFilled();
                 publisher->takeReading(*devices[i], 0);
             }
             if (cut) {
@@ -541,6 +542,7 @@ private slots:
             Clock::advanceMs(1000);
             device->channels[0].value = i;
             device->channels[0].time = Clock::now();
+            device->channels[0].markFilled();
             publisher.takeReading(*device, 0);
         }
         QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Reconnecting; }, kBrokerMs));
@@ -555,6 +557,54 @@ private slots:
         for (const Message &m : subscriber.messages())
             values << json(m.payload).value("value").toDouble();
         QCOMPARE(values.size(), 30);
+    }
+
+    // A slow but steady broker: every acknowledgement comes back late, a few
+    // at a time, half the acknowledgement bound after the ones before, while
+    // more messages wait than the publisher keeps in flight. The link is
+    // never taken for dead, and every reading arrives once, in order.
+    void aSlowButSteadyBrokerIsNotDead()
+    {
+        MqttTestBroker broker;
+        QVERIFY2(broker.start(), qPrintable(broker.error()));
+        MqttRelay relay(broker.port());
+        MqttTestSubscriber subscriber("watch-slow", {"lab/bench/+/state"});
+        QVERIFY(relay.port() > 0 && subscriber.connectTo(broker.port()));
+        MqttConfig config = configFor(broker, newFolder());
+        config.port = relay.port();
+        config.discovery = false;
+        config.ackTimeoutMs = 600;
+        MqttPublisher publisher(config);
+        QStringList reasons;
+        connect(&publisher, &MqttPublisher::stateChanged, [&] {
+            if (publisher.state() != MqttPublisher::State::Connected && !publisher.reason().isEmpty())
+                reasons << publisher.reason();
+        });
+        QString error;
+        QVERIFY(publisher.start(&error));
+        QVERIFY(QTest::qWaitFor([&] { return publisher.state() == MqttPublisher::State::Connected; }, kBrokerMs));
+        relay.setAckPacing(5, config.ackTimeoutMs / 2);
+        Clock::setVirtual(Start);
+        std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000200ULL));
+        device->channels << TableSupport::channel(0);
+        const int readings = 100; // more than the 64 in flight
+        for (int i = 0; i < readings; ++i) {
+            Clock::advanceMs(1000);
+            device->channels[0].value = i;
+            device->channels[0].time = Clock::now();
+            device->channels[0].markFilled();
+            publisher.takeReading(*device, 0);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return publisher.queued() == 0 || !reasons.isEmpty(); }, 4 * kBrokerMs));
+        QVERIFY2(reasons.isEmpty(), qPrintable(reasons.join('\n')));
+        QCOMPARE(publisher.queued(), 0);
+        QVERIFY(QTest::qWaitFor([&] { return subscriber.messages().size() >= readings; }, kBrokerMs));
+        QList<double> values;
+        for (const Message &m : subscriber.messages())
+            values << json(m.payload).value("value").toDouble();
+        QCOMPARE(values.size(), readings);
+        for (int i = 0; i < readings; ++i)
+            QCOMPARE(values.at(i), double(i));
     }
 
     // A queue folder whose file system fills up: the readings that found no
@@ -588,6 +638,7 @@ private slots:
                 Clock::advanceMs(1000);
                 device->channels[0].value = i;
                 device->channels[0].time = Clock::now();
+                device->channels[0].markFilled();
                 publisher.takeReading(*device, 0);
             }
             QCoreApplication::processEvents();

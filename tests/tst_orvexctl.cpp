@@ -1,6 +1,13 @@
+#include "app/orvexctl.h"
+#include "model/readingsink.h"
 #include "onewire/adapter.h"
+#include "onewire/familynames.h"
 #include "sensors/sensor.h"
+#include "session/outputregistry.h"
 #include "sim/simbusloader.h"
+#include "sim/simds18b20.h"
+#include "sim/simds2480b.h"
+#include "sim/simpty.h"
 #include "support/simfixture.h"
 #include "support/tablesupport.h"
 #include "support/testprocess.h"
@@ -10,6 +17,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -45,6 +54,72 @@ QStringList romLines(const QStringList &out)
     }
     return roms;
 }
+
+// What the run's own output does at the end of each cycle: the test's
+// plan for the adapter (null: nothing).
+std::function<void(int cycle)> g_atCycleEnd;
+
+class CycleHook : public ReadingSink
+{
+public:
+    void takeReading(const SensorDevice &, int) override {}
+    void cycleEnded(const CycleSummary &) override { g_atCycleEnd(++m_cycle); }
+
+private:
+    int m_cycle = 0;
+};
+
+class CycleHookPlan : public OutputPlan
+{
+public:
+    std::unique_ptr<ReadingSink> start(const OutputHost &, QString *) override { return std::make_unique<CycleHook>(); }
+};
+
+// Runs with the option --cycle-hook.
+std::unique_ptr<OutputPlan> cycleHookPlan(QSettings &, QStringList *args, QString *)
+{
+    if (!args || !args->removeOne(QStringLiteral("--cycle-hook")))
+        return nullptr;
+    return std::make_unique<CycleHookPlan>();
+}
+
+// orvexctl's standard output and error, while it lives, go to files of the test.
+struct CapturedOutput
+{
+    CapturedOutput()
+    {
+        for (int fd : {1, 2}) {
+            fflush(fd == 1 ? stdout : stderr);
+            saved[fd - 1] = ::dup(fd);
+            QVERIFY(files[fd - 1].open());
+            ::dup2(files[fd - 1].handle(), fd);
+        }
+    }
+    ~CapturedOutput() { restore(); }
+    void restore()
+    {
+        for (int fd : {1, 2}) {
+            if (saved[fd - 1] < 0)
+                continue;
+            fflush(fd == 1 ? stdout : stderr);
+            ::dup2(saved[fd - 1], fd);
+            ::close(saved[fd - 1]);
+            saved[fd - 1] = -1;
+        }
+    }
+    // The lines written to `fd` (1 or 2).
+    QStringList lines(int fd)
+    {
+        restore();
+        QFile file(files[fd - 1].fileName());
+        file.open(QIODevice::ReadOnly);
+        QStringList all = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+        all.removeAll(QString());
+        return all;
+    }
+    int saved[2] = {-1, -1};
+    QTemporaryFile files[2];
+};
 
 } // namespace
 
@@ -309,6 +384,74 @@ private slots:
         const Run scan({"scan", a, b});
         QCOMPARE(scan.exitCode(), 0);
         QCOMPARE(scan.out().filter(QRegularExpression("^bus sim:")).size(), 2);
+    }
+
+    // The serial adapter is pulled out in the middle of cycle 2 and plugged
+    // in again before cycle 5. A cycle prints a value only for a reading
+    // taken in it: cycle 2 those read before the loss, cycles 3 and 4 none;
+    // every other line is "---" with the reason after the unit, and
+    // standard error names every cycle without its adapter, the one that
+    // lost it part-way too. The files hold exactly the printed values.
+    void outputOfCyclesThatLostTheAdapter()
+    {
+        QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+        SimFixture f; // the virtual clock, which the in-process run uses
+        for (quint64 serial : {0x11, 0x22, 0x33})
+            f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, serial), 20.0 + double(serial) / 17));
+        SimDs2480b chip(&f.bus());
+        SimPty port(&chip);
+        QTemporaryDir dir;
+        const QString link = dir.filePath("ttyDS2480");
+        QString error;
+        QVERIFY2(port.open(link, &error), qPrintable(error));
+        g_atCycleEnd = [&](int cycle) {
+            if (cycle == 1)
+                port.vanishAfter(140); // the next open and search, and one thermometer's reading
+            else if (cycle == 4)
+                port.replug(&error);
+        };
+        QVector<OutputEntry> outputs = OutputRegistry::entries();
+        outputs.append({QStringLiteral("cycle-hook"), QString(), nullptr, cycleHookPlan});
+        const QString records = dir.filePath("records");
+        int code = -1;
+        CapturedOutput captured;
+        code = orvexctlMain({"read", "--bus=serial:" + link, "--cycles", "5", "--record", records, "--template",
+                             "%SN1W%", "--cycle-hook"},
+                            outputs);
+        const QStringList out = captured.lines(1).filter(QRegularExpression("^\\d+\t"));
+        const QStringList err = captured.lines(2).filter(QRegularExpression("^orvexctl: cycle "));
+        g_atCycleEnd = nullptr;
+        QCOMPARE(code, 0);
+
+        QMap<int, QStringList> values, reasons; // by cycle, one entry per channel
+        QMap<QString, int> valuesOf;           // by ROM
+        for (const QString &line : out) {
+            const QStringList fields = line.split('\t');
+            QVERIFY2(fields.size() == 8 || fields.size() == 9, qPrintable(line));
+            const bool read = fields.at(6) != "---";
+            QCOMPARE(fields.size(), read ? 8 : 9);
+            values[fields.at(0).toInt()] << (read ? fields.at(6) : QString());
+            reasons[fields.at(0).toInt()] << fields.value(8);
+            valuesOf[fields.at(1)] += read ? 1 : 0;
+        }
+        QCOMPARE(values.keys(), QList<int>({1, 2, 3, 4, 5}));
+        QCOMPARE(values.value(1).filter(QRegularExpression("^2\\d\\.\\d\\d$")).size(), 3);
+        QCOMPARE(values.value(5), values.value(1));
+        QCOMPARE(values.value(2), QStringList({values.value(1).first(), "", ""}));
+        const QString lost = "not read: the adapter was lost during the cycle";
+        QCOMPARE(reasons.value(2), QStringList({"", lost, lost}));
+        for (int cycle : {3, 4}) {
+            QCOMPARE(values.value(cycle), QStringList({"", "", ""}));
+            const QString none = "not read: the adapter did not open";
+            QCOMPARE(reasons.value(cycle), QStringList({none, none, none}));
+        }
+        QVERIFY2(err.size() == 3, qPrintable(err.join(QLatin1Char('\n'))));
+        QVERIFY2(err.at(0).startsWith("orvexctl: cycle 2: the adapter was lost during the cycle: " + link + ": "),
+                 qPrintable(err.join('\n')));
+        QVERIFY(err.at(1).startsWith("orvexctl: cycle 3: " + link + ": "));
+        QVERIFY(err.at(2).startsWith("orvexctl: cycle 4: " + link + ": "));
+        for (auto it = valuesOf.constBegin(); it != valuesOf.constEnd(); ++it)
+            QCOMPARE(TableSupport::fileLines(records + "/" + it.key() + ".csv").size() - 10, it.value());
     }
 
     // Help and version answer on standard output with exit code 0, also

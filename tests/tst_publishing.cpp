@@ -4,20 +4,44 @@
 #include "publish/mqttpublisher.h"
 #include "publish/mqttconfig.h"
 #include "publish/publishqueue.h"
+#include "support/filesizelimit.h"
 #include "support/tablesupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSettings>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <csignal>
+#include <cerrno>
+#include <dlfcn.h>
 #include <memory>
-#include <sys/resource.h>
 #include <tuple>
+
+namespace {
+
+// While set, every fdatasync() of this process fails as on a disk that lost
+// what was written (EIO).
+bool g_failSyncs = false;
+
+} // namespace
+
+// This test's own fdatasync(), which the program's calls reach before the C
+// library's.
+extern "C" int fdatasync(int fd)
+{
+    using Sync = int (*)(int);
+    static const Sync real = reinterpret_cast<Sync>(dlsym(RTLD_NEXT, "fdatasync"));
+    if (g_failSyncs) {
+        errno = EIO;
+        return -1;
+    }
+    return real(fd);
+}
 
 namespace {
 
@@ -42,22 +66,6 @@ QJsonObject json(const QByteArray &payload)
 {
     return QJsonDocument::fromJson(payload).object();
 }
-
-// A full disk for this process while it lives: no file grows past `bytes`
-// (the signal that would end the process is ignored, the write fails).
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit limit = before;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
-    rlimit before{};
-};
 
 } // namespace
 
@@ -216,7 +224,9 @@ private slots:
         QCOMPARE(TableSupport::readFile(dir.path() + "/channels.json"), saved);
 
         // A publisher's queue that cannot be written says so in the status
-        // (and so on orvexctl's stderr), and again when it can.
+        // (and so on orvexctl's stderr), and again when it can. A reading
+        // handed over twice is queued once. What waits in memory when room
+        // comes back goes into the file before the publisher stops.
         {
             MqttConfig config;
             QStringList args{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-queue", dir.path() + "/publisher"};
@@ -229,18 +239,135 @@ private slots:
             {
                 FileSizeLimit full(0);
                 publisher.takeReading(*device, 0);
+                publisher.takeReading(*device, 0);
             }
             QVERIFY2(publisher.statusText().contains(QStringLiteral("; очередь не записывается: ")),
                      qPrintable(publisher.statusText()));
+            QCOMPARE(publisher.queued(), 1);
+            device->channels[0].markFilled();
             publisher.takeReading(*device, 0);
             QVERIFY(said.count() == 2 && publisher.queueProblem().isEmpty() && publisher.queued() == 2);
+            {
+                FileSizeLimit full(0);
+                for (int i = 0; i < 3; ++i) {
+                    device->channels[0].markFilled();
+                    publisher.takeReading(*device, 0);
+                }
+                QCOMPARE(publisher.unstored(), 3);
+            }
+            publisher.stop(100);
+            QCOMPARE(publisher.unstored(), 0);
         }
+        QCOMPARE(OpenedQueue(dir.path() + "/publisher", 100).size(), 5);
 
         QVERIFY(QFile::remove(dir.path() + "/queue.log"));
         QVERIFY(QDir(dir.path()).mkdir("queue.log"));
         OpenedQueue queue(dir.path(), 100);
         QVERIFY2(!queue.opened && queue.error.startsWith(QStringLiteral("не удалось прочитать очередь")),
                  qPrintable(queue.error));
+    }
+
+    // A queue that starts on a full disk is not refused: it takes over what
+    // the folder holds (first in line), keeps a second program away without
+    // room for its lock file, holds new messages in memory, and writes the
+    // lock, the target and the file once there is room. Without room even
+    // for the folder nothing is handed out until catchUp() has made it.
+    void queueOnAFullDiskAtStart()
+    {
+        QTemporaryDir dir;
+        {
+            OpenedQueue earlier(dir.path(), 100);
+            QVERIFY2(earlier.opened, qPrintable(earlier.error));
+            earlier.append("t/1", "1", true, true);
+            earlier.append("t/2", "2", true, true);
+        }
+        const QString lock = dir.path() + "/queue.lock";
+        PublishQueue queue(dir.path(), 100, "mqtt://127.0.0.1:1883/lab");
+        {
+            FileSizeLimit full(0);
+            QString error;
+            QVERIFY2(queue.open(&error), qPrintable(error));
+            QVERIFY(!queue.problemText().isEmpty());
+            QVERIFY(!QFile::exists(lock) && !QFile::exists(dir.path() + "/target"));
+            queue.append("t/3", "3", true, true);
+            QCOMPARE(queue.unstored(), 1);
+            OpenedQueue second(dir.path(), 100);
+            QVERIFY2(!second.opened && second.heldElsewhere(), qPrintable(second.error));
+            QVERIFY(!queue.catchUp());
+        }
+        QVERIFY(queue.catchUp());
+        QCOMPARE(queue.problemText(), QString());
+        QVERIFY(QFile::exists(lock));
+        QCOMPARE(TableSupport::readFile(dir.path() + "/target"), QByteArray("mqtt://127.0.0.1:1883/lab\n"));
+        QCOMPARE(pendingTopics(queue), QStringList({"t/1", "t/2", "t/3"}));
+        QCOMPARE(TableSupport::readFile(dir.path() + "/queue.log").count('\n'), 3);
+
+        // A file system out of inodes: no folder can be made.
+        QTemporaryDir mountPoint;
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k,nr_inodes=16", "orvex-inodes-test", mountPoint.path()}) != 0)
+            QSKIP("no small tmpfs: mounting one is not allowed here (needs root)");
+        const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {mountPoint.path()}); });
+        QStringList fillers;
+        for (int i = 0; i < 64; ++i) {
+            QFile filler(mountPoint.path() + QStringLiteral("/filler%1").arg(i));
+            if (!filler.open(QIODevice::WriteOnly))
+                break;
+            fillers << filler.fileName();
+        }
+        PublishQueue later(mountPoint.path() + "/queue", 100);
+        QString error;
+        QVERIFY2(later.open(&error), qPrintable(error));
+        QVERIFY(!later.problemText().isEmpty());
+        later.append("t/1", "1", true, true);
+        QVERIFY(!later.takeNext());
+        QVERIFY(!later.catchUp());
+        for (const QString &filler : fillers)
+            QFile::remove(filler);
+        QVERIFY(later.catchUp());
+        QCOMPARE(later.problemText(), QString());
+        QCOMPARE(pendingTopics(later), QStringList({"t/1"}));
+        QCOMPARE(TableSupport::readFile(mountPoint.path() + "/queue/queue.log").count('\n'), 1);
+    }
+
+    // A sync of the queue that fails is said, and the readings written since
+    // the last good one count as not stored (a run ending now counts them
+    // lost) until the file has been written anew and a sync has worked.
+    void failedSyncIsNoStorage()
+    {
+        QTemporaryDir dir;
+        MqttConfig config;
+        QString error;
+        QStringList args{"--mqtt", "mqtt://127.0.0.1:1/lab", "--mqtt-queue", dir.path()};
+        QVERIFY(MqttConfig::takeOptions(args, &config, &error));
+        MqttPublisher publisher(config);
+        QVERIFY2(publisher.start(&error), qPrintable(error));
+        std::unique_ptr<SensorDevice> device(TableSupport::makeDevice(0x2800000000000002ULL));
+        device->channels << TableSupport::channel(20);
+        // A cycle of `readings`; the queue is synced once they are in.
+        auto cycle = [&](int readings) {
+            for (int i = 0; i < readings; ++i) {
+                device->channels[0].markFilled();
+                publisher.takeReading(*device, 0);
+            }
+            QCoreApplication::processEvents();
+        };
+        const auto failing = qScopeGuard([] { g_failSyncs = false; });
+        cycle(2);
+        g_failSyncs = true;
+        cycle(3);
+        QCOMPARE(publisher.queueProblem(), QString::fromLocal8Bit(strerror(EIO)));
+        QCOMPARE(publisher.unstored(), 3);
+        QVERIFY2(publisher.statusText().endsWith(QStringLiteral("; только в памяти, пропадут при остановке: 3")),
+                 qPrintable(publisher.statusText()));
+        g_failSyncs = false;
+        cycle(1);
+        QCOMPARE(publisher.unstored(), 0);
+        QCOMPARE(publisher.queueProblem(), QString());
+        g_failSyncs = true;
+        cycle(1);
+        publisher.stop(100);
+        QCOMPARE(publisher.unstored(), 7);
+        QCOMPARE(publisher.queued(), 7);
     }
 
     // orvexctl takes the stored "Mqtt/..." settings as its defaults but

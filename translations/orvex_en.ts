@@ -1031,22 +1031,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
 </translation>
     </message>
     <message>
-        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</source>
-        <translation>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</translation>
-    </message>
-    <message>
         <source>the bus (default: ORVEX_BUS, else %1)</source>
         <translation>the bus (default: ORVEX_BUS, else %1)</translation>
     </message>
@@ -1178,16 +1162,79 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <source>the demo bus</source>
         <translation>the demo bus</translation>
     </message>
+    <message>
+        <source>  --web [ADDRESS:]PORT  serve the live web page and its JSON API; the address
+                     defaults to 127.0.0.1
+  --web-passwords FILE  USER:HASH lines (crypt hashes) of those who may change
+                     alarm limits from the page; without it the page is
+                     read-only
+</source>
+        <translation>  --web [ADDRESS:]PORT  serve the live web page and its JSON API; the address
+                     defaults to 127.0.0.1
+  --web-passwords FILE  USER:HASH lines (crypt hashes) of those who may change
+                     alarm limits from the page; without it the page is
+                     read-only
+</translation>
+    </message>
+    <message>
+        <source>web page on http://%1/</source>
+        <translation>web page on http://%1/</translation>
+    </message>
+    <message>
+        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</source>
+        <translation>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</translation>
+    </message>
+    <message>
+        <source>not read: the adapter did not open</source>
+        <translation>not read: the adapter did not open</translation>
+    </message>
+    <message>
+        <source>not read: the adapter was lost during the cycle</source>
+        <translation>not read: the adapter was lost during the cycle</translation>
+    </message>
+    <message>
+        <source>not read: not found by this cycle&apos;s search</source>
+        <translation>not read: not found by this cycle&apos;s search</translation>
+    </message>
+    <message>
+        <source>not read: the device did not answer</source>
+        <translation>not read: the device did not answer</translation>
+    </message>
+    <message>
+        <source>not read in this cycle</source>
+        <translation>not read in this cycle</translation>
+    </message>
+    <message>
+        <source>the adapter was lost during the cycle</source>
+        <translation>the adapter was lost during the cycle</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n reading(s) could not be written</source>
+        <translation>
+            <numerusform>%n reading could not be written</numerusform>
+            <numerusform>%n readings could not be written</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PublishQueue</name>
     <message>
         <source>не удалось создать папку очереди %1</source>
         <translation>could not create the queue folder %1</translation>
-    </message>
-    <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>could not write the queue %1: %2</translation>
     </message>
     <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
@@ -1204,10 +1251,6 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>the queue %1 holds %2 messages for %3; give %4 another queue folder</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>could not write %1: %2</translation>
     </message>
 </context>
 <context>
@@ -1642,6 +1685,261 @@ number</translation>
     <message>
         <source>ошибка чтения (</source>
         <translation>read error (</translation>
+    </message>
+</context>
+<context>
+    <name>WebPage</name>
+    <message>
+        <source>Орвекс</source>
+        <translation>Orvex</translation>
+    </message>
+    <message>
+        <source>Показания</source>
+        <translation>Readings</translation>
+    </message>
+    <message>
+        <source>Шины</source>
+        <translation>Buses</translation>
+    </message>
+    <message>
+        <source>Серийный номер 1W</source>
+        <translation>1-Wire serial</translation>
+    </message>
+    <message>
+        <source>Канал датчика</source>
+        <translation>Sensor channel</translation>
+    </message>
+    <message>
+        <source>Канал мультихаба</source>
+        <translation>Hub channel</translation>
+    </message>
+    <message>
+        <source>Серийный номер I2C</source>
+        <translation>I2C serial</translation>
+    </message>
+    <message>
+        <source>Тип</source>
+        <translation>Type</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>Тревога</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B</source>
+        <translation>DS2480B serial adapter</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB</source>
+        <translation>USB adapter</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux</source>
+        <translation>Linux kernel 1-Wire master</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire</source>
+        <translation>Simulated 1-Wire bus</translation>
+    </message>
+    <message>
+        <source>Драйвер TMEX</source>
+        <translation>TMEX driver</translation>
+    </message>
+    <message>
+        <source>на связи</source>
+        <translation>up</translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation>down</translation>
+    </message>
+    <message>
+        <source>последний цикл: %1 мс</source>
+        <translation>last cycle: %1 ms</translation>
+    </message>
+    <message>
+        <source>ещё ни одного цикла</source>
+        <translation>no cycle yet</translation>
+    </message>
+    <message>
+        <source>норма</source>
+        <translation>normal</translation>
+    </message>
+    <message>
+        <source>выше верхнего порога</source>
+        <translation>above the high limit</translation>
+    </message>
+    <message>
+        <source>ниже нижнего порога</source>
+        <translation>below the low limit</translation>
+    </message>
+    <message>
+        <source>нет данных</source>
+        <translation>no data</translation>
+    </message>
+    <message>
+        <source>не прочитан в последнем цикле</source>
+        <translation>not read in the last cycle</translation>
+    </message>
+    <message>
+        <source>нет ответа</source>
+        <translation>no answer</translation>
+    </message>
+    <message>
+        <source>ошибка CRC</source>
+        <translation>CRC error</translation>
+    </message>
+    <message>
+        <source>нет преобразования</source>
+        <translation>no conversion</translation>
+    </message>
+    <message>
+        <source>обрыв термопары</source>
+        <translation>thermocouple open</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на землю</source>
+        <translation>thermocouple shorted to ground</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на питание</source>
+        <translation>thermocouple shorted to supply</translation>
+    </message>
+    <message>
+        <source>неисправность термопары</source>
+        <translation>thermocouple fault</translation>
+    </message>
+    <message>
+        <source>напряжение термопары вне таблицы</source>
+        <translation>thermocouple voltage outside the table</translation>
+    </message>
+    <message>
+        <source>ошибка чтения</source>
+        <translation>read error</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Charts</translation>
+    </message>
+    <message>
+        <source>Добавить график</source>
+        <translation>Add chart</translation>
+    </message>
+    <message>
+        <source>Убрать</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>Час</source>
+        <translation>Hour</translation>
+    </message>
+    <message>
+        <source>Сутки</source>
+        <translation>Day</translation>
+    </message>
+    <message>
+        <source>Неделя</source>
+        <translation>Week</translation>
+    </message>
+    <message>
+        <source>Нет показаний за этот промежуток</source>
+        <translation>No readings in this span</translation>
+    </message>
+    <message>
+        <source>Из файлов: %1</source>
+        <translation>From files: %1</translation>
+    </message>
+    <message>
+        <source>Показания этого запуска</source>
+        <translation>Readings of this run</translation>
+    </message>
+    <message>
+        <source>Графики не рисуются: не установлен пакет libjs-chart.js.</source>
+        <translation>No charts: the package libjs-chart.js is not installed.</translation>
+    </message>
+    <message>
+        <source>Тревоги</source>
+        <translation>Alarms</translation>
+    </message>
+    <message>
+        <source>Действующие</source>
+        <translation>Active</translation>
+    </message>
+    <message>
+        <source>Тревог нет</source>
+        <translation>No alarms</translation>
+    </message>
+    <message>
+        <source>Последние переходы</source>
+        <translation>Last transitions</translation>
+    </message>
+    <message>
+        <source>Переходов не было</source>
+        <translation>No transitions</translation>
+    </message>
+    <message>
+        <source>Дата</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>Канал</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>Состояние</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>Порог</source>
+        <translation>Limit</translation>
+    </message>
+    <message>
+        <source>Пороги</source>
+        <translation>Limits</translation>
+    </message>
+    <message>
+        <source>без порогов</source>
+        <translation>no limits</translation>
+    </message>
+    <message>
+        <source>Изменить пороги</source>
+        <translation>Change limits</translation>
+    </message>
+    <message>
+        <source>Пороги канала %1: НИЖНИЙ:ВЕРХНИЙ, затем по желанию hysteresis=H delay=N nodata=N; пусто — снять пороги</source>
+        <translation>Limits of %1: LOW:HIGH, then if wanted hysteresis=H delay=N nodata=N; empty removes them</translation>
+    </message>
+    <message>
+        <source>Пороги приняты и действуют со следующего показания.</source>
+        <translation>Limits taken; they apply from the next reading.</translation>
+    </message>
+    <message>
+        <source>Пороги не приняты: %1</source>
+        <translation>Limits refused: %1</translation>
+    </message>
+    <message>
+        <source>Нет связи со станцией, повторяю…</source>
+        <translation>No connection to the station, retrying…</translation>
+    </message>
+    <message>
+        <source>Обновлено: %1</source>
+        <translation>Updated: %1</translation>
+    </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>the counter went back</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования</source>
+        <translation>no strong pull-up for the conversion</translation>
     </message>
 </context>
 <context>

@@ -1034,23 +1034,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
 </translation>
     </message>
     <message>
-        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
-  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
-  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;
-  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay
-  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when
-  all it did not deliver stays queued; 6 thresholds were not written into the thermometer
-</source>
-        <translation>коды выхода: 0 — выполнено; 1 — адаптер не открылся (ports: ни один DS2480B не ответил);
-  2 — неверный параметр, шина или файл (нечитаемый файл пароля MQTT или файл УЦ, файл УЦ без
-  сертификата, очередь занята); 3 — брокер MQTT отверг учётные данные или не удалось установить
-  TLS; 4 — брокер MQTT вообще недоступен; 5 — показания не доставлены: брокер не принял их все
-  за время ожидания в конце (они остаются в очереди) или очередь не смогла сохранить часть из них
-  (они потеряны); запуск, остановленный сигналом, завершается с кодом 0, если всё недоставленное
-  осталось в очереди; 6 — пороги не записаны в термометр
-</translation>
-    </message>
-    <message>
         <source>the bus (default: ORVEX_BUS, else %1)</source>
         <translation>шина (по умолчанию: ORVEX_BUS, иначе %1)</translation>
     </message>
@@ -1183,16 +1166,80 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>the demo bus</source>
         <translation>демонстрационная шина</translation>
     </message>
+    <message>
+        <source>  --web [ADDRESS:]PORT  serve the live web page and its JSON API; the address
+                     defaults to 127.0.0.1
+  --web-passwords FILE  USER:HASH lines (crypt hashes) of those who may change
+                     alarm limits from the page; without it the page is
+                     read-only
+</source>
+        <translation>  --web [ADDRESS:]PORT  отдавать живую веб-страницу и её JSON API; адрес по умолчанию
+                     127.0.0.1
+  --web-passwords FILE  строки ПОЛЬЗОВАТЕЛЬ:ХЕШ (хеши crypt) тех, кто может менять
+                     пороги тревог со страницы; без него страница только для чтения
+</translation>
+    </message>
+    <message>
+        <source>web page on http://%1/</source>
+        <translation>веб-страница: http://%1/</translation>
+    </message>
+    <message>
+        <source>exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or
+  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);
+  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:
+  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the
+  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run
+  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written
+  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)
+</source>
+        <translation>коды выхода: 0 — выполнено; 1 — адаптер не открылся (ports: ни один DS2480B не ответил);
+  2 — неверный параметр, шина или файл (нечитаемый файл пароля MQTT или файл УЦ, файл УЦ без
+  сертификата, очередь занята); 3 — брокер MQTT отверг учётные данные или не удалось установить
+  TLS, 4 — брокер MQTT вообще недоступен: показания остаются в очереди; 5 — показания не
+  доставлены: брокер не принял их все за время ожидания в конце (они остаются в очереди) или
+  очередь не смогла сохранить часть из них (они потеряны); запуск, остановленный сигналом,
+  завершается с кодом 0, если всё недоставленное осталось в очереди; 6 — пороги не записаны в
+  термометр; 7 — в папку --record записаны не все показания (сколько — сказано в stderr)
+</translation>
+    </message>
+    <message>
+        <source>not read: the adapter did not open</source>
+        <translation>не прочитано: адаптер не открылся</translation>
+    </message>
+    <message>
+        <source>not read: the adapter was lost during the cycle</source>
+        <translation>не прочитано: адаптер пропал во время цикла</translation>
+    </message>
+    <message>
+        <source>not read: not found by this cycle&apos;s search</source>
+        <translation>не прочитано: не найдено поиском в этом цикле</translation>
+    </message>
+    <message>
+        <source>not read: the device did not answer</source>
+        <translation>не прочитано: устройство не ответило</translation>
+    </message>
+    <message>
+        <source>not read in this cycle</source>
+        <translation>не прочитано в этом цикле</translation>
+    </message>
+    <message>
+        <source>the adapter was lost during the cycle</source>
+        <translation>адаптер пропал во время цикла</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n reading(s) could not be written</source>
+        <translation>
+            <numerusform>не записано показаний: %n</numerusform>
+            <numerusform>не записано показаний: %n</numerusform>
+            <numerusform>не записано показаний: %n</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>PublishQueue</name>
     <message>
         <source>не удалось создать папку очереди %1</source>
         <translation>не удалось создать папку очереди %1</translation>
-    </message>
-    <message>
-        <source>не удалось записать очередь %1: %2</source>
-        <translation>не удалось записать очередь %1: %2</translation>
     </message>
     <message>
         <source>очередь %1 занята другой программой (%2, pid %3)</source>
@@ -1209,10 +1256,6 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</source>
         <translation>очередь %1 хранит %2 сообщ. для %3; укажите для %4 другую папку очереди</translation>
-    </message>
-    <message>
-        <source>не удалось записать %1: %2</source>
-        <translation>не удалось записать %1: %2</translation>
     </message>
 </context>
 <context>
@@ -1648,6 +1691,261 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>ошибка чтения (</source>
         <translation>ошибка чтения (</translation>
+    </message>
+</context>
+<context>
+    <name>WebPage</name>
+    <message>
+        <source>Орвекс</source>
+        <translation>Орвекс</translation>
+    </message>
+    <message>
+        <source>Показания</source>
+        <translation>Показания</translation>
+    </message>
+    <message>
+        <source>Шины</source>
+        <translation>Шины</translation>
+    </message>
+    <message>
+        <source>Серийный номер 1W</source>
+        <translation>Серийный номер 1W</translation>
+    </message>
+    <message>
+        <source>Канал датчика</source>
+        <translation>Канал датчика</translation>
+    </message>
+    <message>
+        <source>Канал мультихаба</source>
+        <translation>Канал мультихаба</translation>
+    </message>
+    <message>
+        <source>Серийный номер I2C</source>
+        <translation>Серийный номер I2C</translation>
+    </message>
+    <message>
+        <source>Тип</source>
+        <translation>Тип</translation>
+    </message>
+    <message>
+        <source>Значение</source>
+        <translation>Значение</translation>
+    </message>
+    <message>
+        <source>Время</source>
+        <translation>Время</translation>
+    </message>
+    <message>
+        <source>Тревога</source>
+        <translation>Тревога</translation>
+    </message>
+    <message>
+        <source>Последовательный адаптер DS2480B</source>
+        <translation>Последовательный адаптер DS2480B</translation>
+    </message>
+    <message>
+        <source>Преобразователь USB</source>
+        <translation>Преобразователь USB</translation>
+    </message>
+    <message>
+        <source>Мастер 1-Wire ядра Linux</source>
+        <translation>Мастер 1-Wire ядра Linux</translation>
+    </message>
+    <message>
+        <source>Имитация шины 1-Wire</source>
+        <translation>Имитация шины 1-Wire</translation>
+    </message>
+    <message>
+        <source>Драйвер TMEX</source>
+        <translation>Драйвер TMEX</translation>
+    </message>
+    <message>
+        <source>на связи</source>
+        <translation>на связи</translation>
+    </message>
+    <message>
+        <source>нет связи</source>
+        <translation>нет связи</translation>
+    </message>
+    <message>
+        <source>последний цикл: %1 мс</source>
+        <translation>последний цикл: %1 мс</translation>
+    </message>
+    <message>
+        <source>ещё ни одного цикла</source>
+        <translation>ещё ни одного цикла</translation>
+    </message>
+    <message>
+        <source>норма</source>
+        <translation>норма</translation>
+    </message>
+    <message>
+        <source>выше верхнего порога</source>
+        <translation>выше верхнего порога</translation>
+    </message>
+    <message>
+        <source>ниже нижнего порога</source>
+        <translation>ниже нижнего порога</translation>
+    </message>
+    <message>
+        <source>нет данных</source>
+        <translation>нет данных</translation>
+    </message>
+    <message>
+        <source>не прочитан в последнем цикле</source>
+        <translation>не прочитан в последнем цикле</translation>
+    </message>
+    <message>
+        <source>нет ответа</source>
+        <translation>нет ответа</translation>
+    </message>
+    <message>
+        <source>ошибка CRC</source>
+        <translation>ошибка CRC</translation>
+    </message>
+    <message>
+        <source>нет преобразования</source>
+        <translation>нет преобразования</translation>
+    </message>
+    <message>
+        <source>обрыв термопары</source>
+        <translation>обрыв термопары</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на землю</source>
+        <translation>замыкание термопары на землю</translation>
+    </message>
+    <message>
+        <source>замыкание термопары на питание</source>
+        <translation>замыкание термопары на питание</translation>
+    </message>
+    <message>
+        <source>неисправность термопары</source>
+        <translation>неисправность термопары</translation>
+    </message>
+    <message>
+        <source>напряжение термопары вне таблицы</source>
+        <translation>напряжение термопары вне таблицы</translation>
+    </message>
+    <message>
+        <source>ошибка чтения</source>
+        <translation>ошибка чтения</translation>
+    </message>
+    <message>
+        <source>Графики</source>
+        <translation>Графики</translation>
+    </message>
+    <message>
+        <source>Добавить график</source>
+        <translation>Добавить график</translation>
+    </message>
+    <message>
+        <source>Убрать</source>
+        <translation>Убрать</translation>
+    </message>
+    <message>
+        <source>Час</source>
+        <translation>Час</translation>
+    </message>
+    <message>
+        <source>Сутки</source>
+        <translation>Сутки</translation>
+    </message>
+    <message>
+        <source>Неделя</source>
+        <translation>Неделя</translation>
+    </message>
+    <message>
+        <source>Нет показаний за этот промежуток</source>
+        <translation>Нет показаний за этот промежуток</translation>
+    </message>
+    <message>
+        <source>Из файлов: %1</source>
+        <translation>Из файлов: %1</translation>
+    </message>
+    <message>
+        <source>Показания этого запуска</source>
+        <translation>Показания этого запуска</translation>
+    </message>
+    <message>
+        <source>Графики не рисуются: не установлен пакет libjs-chart.js.</source>
+        <translation>Графики не рисуются: не установлен пакет libjs-chart.js.</translation>
+    </message>
+    <message>
+        <source>Тревоги</source>
+        <translation>Тревоги</translation>
+    </message>
+    <message>
+        <source>Действующие</source>
+        <translation>Действующие</translation>
+    </message>
+    <message>
+        <source>Тревог нет</source>
+        <translation>Тревог нет</translation>
+    </message>
+    <message>
+        <source>Последние переходы</source>
+        <translation>Последние переходы</translation>
+    </message>
+    <message>
+        <source>Переходов не было</source>
+        <translation>Переходов не было</translation>
+    </message>
+    <message>
+        <source>Дата</source>
+        <translation>Дата</translation>
+    </message>
+    <message>
+        <source>Канал</source>
+        <translation>Канал</translation>
+    </message>
+    <message>
+        <source>Состояние</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>Порог</source>
+        <translation>Порог</translation>
+    </message>
+    <message>
+        <source>Пороги</source>
+        <translation>Пороги</translation>
+    </message>
+    <message>
+        <source>без порогов</source>
+        <translation>без порогов</translation>
+    </message>
+    <message>
+        <source>Изменить пороги</source>
+        <translation>Изменить пороги</translation>
+    </message>
+    <message>
+        <source>Пороги канала %1: НИЖНИЙ:ВЕРХНИЙ, затем по желанию hysteresis=H delay=N nodata=N; пусто — снять пороги</source>
+        <translation>Пороги канала %1: НИЖНИЙ:ВЕРХНИЙ, затем по желанию hysteresis=H delay=N nodata=N; пусто — снять пороги</translation>
+    </message>
+    <message>
+        <source>Пороги приняты и действуют со следующего показания.</source>
+        <translation>Пороги приняты и действуют со следующего показания.</translation>
+    </message>
+    <message>
+        <source>Пороги не приняты: %1</source>
+        <translation>Пороги не приняты: %1</translation>
+    </message>
+    <message>
+        <source>Нет связи со станцией, повторяю…</source>
+        <translation>Нет связи со станцией, повторяю…</translation>
+    </message>
+    <message>
+        <source>Обновлено: %1</source>
+        <translation>Обновлено: %1</translation>
+    </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>счётчик пошёл назад</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования</source>
+        <translation>нет сильной подтяжки для преобразования</translation>
     </message>
 </context>
 <context>

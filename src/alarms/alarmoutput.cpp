@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSet>
 #include <QSettings>
 #include <algorithm>
@@ -97,7 +98,11 @@ std::unique_ptr<OutputPlan> plan(QSettings &settings, QStringList *args, QString
             return nullptr;
         }
     }
-    if (limits.isEmpty())
+    // A run whose limits may be set while it measures (from the web page,
+    // when it has a password file) evaluates them even when it starts with none.
+    const bool settable = args->contains(QLatin1String("--web-passwords"))
+        || !args->filter(QRegularExpression(QStringLiteral("^--web-passwords="))).isEmpty();
+    if (limits.isEmpty() && !settable)
         return nullptr;
     return std::make_unique<AlarmPlan>(limits, problems);
 }

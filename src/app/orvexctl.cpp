@@ -6,7 +6,9 @@
 #include "base/appsettings.h"
 #include "base/clock.h"
 #include "bus/busbackend.h"
+#include "model/channelid.h"
 #include "onewire/adapter.h"
+#include "onewire/tmex.h"
 #include "sensors/acquisition.h"
 #include "sensors/sensor.h"
 #include "session/busoption.h"
@@ -81,10 +83,11 @@ const char kExitCodes[] = QT_TRANSLATE_NOOP(
     "Orvexctl",
     "exit codes: 0 done; 1 the adapter did not open (ports: no DS2480B answered); 2 a bad option, bus or\n"
     "  file (an unreadable MQTT password or CA file, a CA file without a certificate, a queue in use);\n"
-    "  3 the MQTT broker refused the credentials or TLS failed; 4 the MQTT broker was not reached at all;\n"
-    "  5 readings were not delivered: the broker did not take them all in the wait at the end (they stay\n"
-    "  queued), or the queue could not keep some (they are lost); a run stopped by a signal ends 0 when\n"
-    "  all it did not deliver stays queued; 6 thresholds were not written into the thermometer\n");
+    "  3 the MQTT broker refused the credentials or TLS failed, 4 the MQTT broker was not reached at all:\n"
+    "  the readings stay queued; 5 readings were not delivered: the broker did not take them all in the\n"
+    "  wait at the end (they stay queued), or the queue could not keep some (they are lost); a run\n"
+    "  stopped by a signal ends 0 when all it did not deliver stays queued; 6 thresholds were not written\n"
+    "  into the thermometer; 7 the --record folder did not take every reading (the count is on stderr)\n");
 
 // `words` after `line`, wrapped at 100 columns, further lines indented by
 // `indent` columns (where the options' texts begin).
@@ -154,6 +157,9 @@ int usageError(const QString &what)
     err() << "orvexctl: " << what << "\n" << usage(*g_outputs);
     return 2;
 }
+
+// The exit code of a run whose --record folder did not take every reading.
+const int kUnwrittenReadings = 7;
 
 // Set by SIGTERM and SIGINT: the cycle under way is the last.
 volatile std::sig_atomic_t g_stopRequested = 0;
@@ -268,16 +274,58 @@ int scan(MeasurementSession &session, const QStringList &busValues)
     return result;
 }
 
-// One line per channel: cycle, ROM, subchannel, hub channel, I2C serial, type, value, unit.
-void printCycle(int cycle, const QVector<SensorDevice *> &devices)
+// What became of one bus in a cycle, for the lines of its channels.
+enum class BusCycle { Read, NoAdapter, AdapterLost };
+
+// Why a channel has no reading of this cycle, in the operator's words.
+QString notReadText(const SensorDevice &device, const SensorChannel &channel, BusCycle bus)
 {
-    for (const SensorDevice *device : devices) {
-        for (const SensorChannel &channel : device->channels) {
-            const QString value = std::isnan(channel.value) ? QStringLiteral("---")
-                                                            : QString::number(channel.value, 'f', channel.decimals());
-            out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'
-                  << channel.hubChannel << '\t' << channel.i2cSerialText() << '\t' << channel.type << '\t'
-                  << value << '\t' << channel.unit << '\n';
+    switch (bus) {
+    case BusCycle::NoAdapter:
+        return QCoreApplication::translate("Orvexctl", "not read: the adapter did not open");
+    case BusCycle::AdapterLost:
+        return QCoreApplication::translate("Orvexctl", "not read: the adapter was lost during the cycle");
+    case BusCycle::Read:
+        break;
+    }
+    if (!(device.presence & 1))
+        return QCoreApplication::translate("Orvexctl", "not read: not found by this cycle's search");
+    if (channel.missed)
+        return QCoreApplication::translate("Orvexctl", "not read: the device did not answer");
+    return QCoreApplication::translate("Orvexctl", "not read in this cycle");
+}
+
+// One line per channel: cycle, ROM, subchannel, hub channel, I2C serial,
+// type, value, unit. A value is printed only for a reading taken in this
+// cycle (a reading number not printed before); a failed reading and a
+// channel without a reading of this cycle print "---" and, after the unit,
+// why. `printed` holds each channel's last printed reading number.
+void printCycle(int cycle, MeasurementSession &session, const QVector<BusCycle> &buses,
+                QHash<ChannelId, uint64_t> &printed)
+{
+    for (int bus = 0; bus < session.busCount(); ++bus) {
+        for (const SensorDevice *device : qAsConst(*session.sensor(bus).devices())) {
+            for (int index = 0; index < device->channels.size(); ++index) {
+                const SensorChannel &channel = device->channels.at(index);
+                uint64_t &last = printed[ChannelId::of(*device, index)];
+                const bool fresh = channel.reading > last && !channel.missed;
+                QString value = QStringLiteral("---");
+                QString why;
+                if (!fresh)
+                    why = notReadText(*device, channel, buses.at(bus));
+                else if (std::isnan(channel.value))
+                    why = Sensor::failureText(channel.failure);
+                else
+                    value = QString::number(channel.value, 'f', channel.decimals());
+                if (fresh)
+                    last = channel.reading;
+                out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'
+                      << channel.hubChannel << '\t' << channel.i2cSerialText() << '\t' << channel.type << '\t'
+                      << value << '\t' << channel.unit;
+                if (!why.isEmpty())
+                    out() << '\t' << why;
+                out() << '\n';
+            }
         }
     }
     out().flush();
@@ -293,28 +341,38 @@ int read(MeasurementSession &session, const ReadOptions &options)
     const bool endless = options.cycles == 0;
     if (endless)
         catchStopSignals();
+    QHash<ChannelId, uint64_t> printed;
     for (int cycle = 1; endless || cycle <= options.cycles; ++cycle) {
         const qint64 startMs = Clock::tickMs();
         session.cycle();
         opened = 1;
+        QVector<BusCycle> buses(session.busCount(), BusCycle::Read);
+        const QString cycleText = QCoreApplication::translate("Orvexctl", "cycle %1").arg(cycle);
         for (int bus = 0; bus < session.busCount(); ++bus) {
-            if (session.busResult(bus).openResult == 1)
-                continue;
-            opened = session.busResult(bus).openResult;
-            err() << "orvexctl: " << QCoreApplication::translate("Orvexctl", "cycle %1").arg(cycle) << ": "
-                  << openFailure(session.adapter(bus), session.backend(bus)) << "\n";
+            Adapter &adapter = session.adapter(bus);
+            if (session.busResult(bus).openResult != 1) {
+                opened = session.busResult(bus).openResult;
+                buses[bus] = BusCycle::NoAdapter;
+                err() << "orvexctl: " << cycleText << ": " << openFailure(adapter, session.backend(bus)) << "\n";
+            } else if (adapter.tmex().TMValidSession(adapter.sessionHandle()) != 1) {
+                // Opened at the start of the cycle and gone before its end:
+                // the readings after that point are missing.
+                buses[bus] = BusCycle::AdapterLost;
+                err() << "orvexctl: " << cycleText << ": "
+                      << QCoreApplication::translate("Orvexctl", "the adapter was lost during the cycle") << ": "
+                      << openFailure(adapter, session.backend(bus)) << "\n";
+            }
         }
         if (recording) {
             const QString problem = session.recorder().problemText();
             if (!problem.isEmpty())
-                err() << "orvexctl: " << QCoreApplication::translate("Orvexctl", "cycle %1").arg(cycle) << ": "
-                      << problem << "\n";
+                err() << "orvexctl: " << cycleText << ": " << problem << "\n";
         }
         // Everything about a finished cycle is out before the next one
         // starts, so a stopped run loses none of it: the error lines first,
         // then the readings.
         err().flush();
-        printCycle(cycle, session.allDevices());
+        printCycle(cycle, session, buses, printed);
         if (g_stopRequested)
             break;
         if (endless || cycle < options.cycles)
@@ -323,8 +381,17 @@ int read(MeasurementSession &session, const ReadOptions &options)
             break;
     }
     const int delivered = session.finishOutputs();
+    int code = opened != 1 ? 1 : delivered;
+    // Readings the files never got are a failed run, not a done one.
+    const int unwritten = recording ? session.recorder().unwrittenReadings() : 0;
+    if (unwritten > 0) {
+        err() << "orvexctl: --record: " << options.recordFolder << ": "
+              << QCoreApplication::translate("Orvexctl", "%n reading(s) could not be written", nullptr, unwritten) << "\n";
+        if (code == 0)
+            code = kUnwrittenReadings;
+    }
     err().flush();
-    return opened != 1 ? 1 : delivered;
+    return code;
 }
 
 // What every master finds plugged in (the serial ports, or the PORTs given,

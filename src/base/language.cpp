@@ -3,8 +3,12 @@
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSettings>
 #include <QTranslator>
+#include <map>
+#include <memory>
 
 // The translations are a resource of this static library; the reference
 // keeps the linker from dropping it.
@@ -82,6 +86,23 @@ bool install(QCoreApplication *app, const QString &language)
 QString current()
 {
     return installed();
+}
+
+QString translate(const QString &language, const char *context, const char *source)
+{
+    static QMutex mutex;
+    static std::map<QString, std::unique_ptr<QTranslator>> loaded; // kept for the process's life
+    QMutexLocker lock(&mutex);
+    auto found = loaded.find(language);
+    if (found == loaded.end()) {
+        initTranslationResource();
+        auto translator = std::make_unique<QTranslator>();
+        if (!translator->load(QLatin1String(":/translations/orvex_") + language))
+            translator.reset();
+        found = loaded.emplace(language, std::move(translator)).first;
+    }
+    const QString text = found->second ? found->second->translate(context, source) : QString();
+    return text.isEmpty() ? QString::fromUtf8(source) : text;
 }
 
 } // namespace Language

@@ -44,4 +44,10 @@ bool install(QCoreApplication *app, const QString &language);
 // The language last installed (kRussian before any).
 QString current();
 
+// `source` of `context` in `language` ("ru" or "en") whatever language is
+// installed, for texts served to people who each read their own (a web
+// page in the browser's language). The source itself when there is no
+// translation. Any thread.
+QString translate(const QString &language, const char *context, const char *source);
+
 } // namespace Language

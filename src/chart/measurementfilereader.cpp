@@ -257,12 +257,14 @@ bool parseDataLine(const char *line, int length, LineTimes &times, qint64 *ms, b
     return times.toMs(line, dateLength, line + fieldStart[1], timeLength, ms);
 }
 
-// The readings of the data lines (the whole lines from `at` on) into
-// `series`; a reading without a time and a damaged line each leave a gap
-// after the reading before. Counts both in `result`, and names the first
-// damaged line in its problem. Stops early when asked to (progress->cancel).
-void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries &series,
-              MeasurementFileReader::Result &result, MeasurementFileReader::Progress *progress)
+// The readings of the data lines (the whole lines from `at` on): each with
+// a time to `take(ms, value)`; a reading without a time and a damaged line
+// each to `gap()`. Counts both in `result`, and names the first damaged
+// line in its problem. Stops early when asked to (progress->cancel).
+// Returns where the first line not yet whole begins.
+template <typename Take, typename Gap>
+int readData(const QByteArray &bytes, int at, const QString &name, const Take &take, const Gap &gap,
+             MeasurementFileReader::Result &result, MeasurementFileReader::Progress *progress)
 {
     int firstDamaged = 0;
     int lineNumber = Recorder::HeaderLines;
@@ -281,7 +283,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
         if (progress && (lineNumber & 0x3FFF) == 0) {
             progress->doneBytes = at;
             if (progress->cancel)
-                return;
+                return at;
         }
         qint64 ms = 0;
         bool hasTime = false;
@@ -289,7 +291,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
         const bool ok = parseDataLine(data + at, length, times, &ms, &hasTime, &value);
         at = end + 1;
         if (ok && hasTime) {
-            series.append(ms, value);
+            take(ms, value);
             ++result.readings;
             continue;
         }
@@ -300,8 +302,7 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
                 firstDamaged = lineNumber;
             ++result.damagedLines;
         }
-        if (!series.isEmpty())
-            series.append(series.lastMs(), NaN);
+        gap();
     }
     if (progress)
         progress->doneBytes = size;
@@ -312,6 +313,47 @@ void readData(const QByteArray &bytes, int at, const QString &name, TrendSeries 
                         .arg(result.damagedLines);
         result.problem = lineProblem(name, firstDamaged, what + QLatin1Char('.'));
     }
+    return at;
+}
+
+} // namespace
+
+namespace {
+
+// The file's bytes (at most `limit`; -1: all) without a byte-order mark,
+// and its channel from the header; null channel and the problem in
+// `result` when it cannot be read or is no measurement file.
+std::shared_ptr<TrendChannel> openChannel(const QString &path, const QString &firstSplit, const QString &lastSplit,
+                                          qint64 limit, QByteArray *bytes, int *dataStart,
+                                          MeasurementFileReader::Result &result,
+                                          MeasurementFileReader::Progress *progress, int *markBytes = nullptr)
+{
+    const QString name = QFileInfo(path).fileName();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
+                             .arg(name, file.errorString());
+        return nullptr;
+    }
+    if (progress)
+        progress->totalBytes = file.size();
+    *bytes = limit < 0 ? file.readAll() : file.read(limit);
+    file.close();
+    if (bytes->startsWith("\xEF\xBB\xBF")) {
+        bytes->remove(0, 3);
+        if (markBytes)
+            *markBytes = 3;
+    }
+
+    const QStringList lines = headerLines(*bytes, dataStart);
+    QString rest[Recorder::HeaderLines];
+    if (!splitHeader(lines, name, rest, &result.problem))
+        return nullptr;
+    auto channel = std::make_shared<TrendChannel>();
+    channel->filePath = path;
+    if (!readIdentity(rest, firstSplit, lastSplit, name, channel.get(), &result.problem))
+        return nullptr;
+    return channel;
 }
 
 } // namespace
@@ -320,34 +362,64 @@ MeasurementFileReader::Result MeasurementFileReader::read(const QString &path, c
                                                           const QString &lastSplit, Progress *progress)
 {
     Result result;
-    const QString name = QFileInfo(path).fileName();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
-                             .arg(name, file.errorString());
-        return result;
-    }
-    if (progress)
-        progress->totalBytes = file.size();
-    QByteArray bytes = file.readAll();
-    file.close();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-
+    QByteArray bytes;
     int dataStart = 0;
-    const QStringList lines = headerLines(bytes, &dataStart);
-    QString rest[Recorder::HeaderLines];
-    if (!splitHeader(lines, name, rest, &result.problem))
+    std::shared_ptr<TrendChannel> channel =
+        openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, progress);
+    if (!channel)
         return result;
-    auto channel = std::make_shared<TrendChannel>();
-    channel->filePath = path;
-    if (!readIdentity(rest, firstSplit, lastSplit, name, channel.get(), &result.problem))
-        return result;
-    readData(bytes, dataStart, name, *channel->series, result, progress);
+    TrendSeries &series = *channel->series;
+    readData(
+        bytes, dataStart, QFileInfo(path).fileName(), [&](qint64 ms, double value) { series.append(ms, value); },
+        [&] {
+            if (!series.isEmpty())
+                series.append(series.lastMs(), NaN);
+        },
+        result, progress);
     if (progress && progress->cancel) {
         result.cancelled = true;
         return result;
     }
     result.channel = channel;
+    return result;
+}
+
+MeasurementFileReader::Result MeasurementFileReader::readHeader(const QString &path, const QString &firstSplit,
+                                                                const QString &lastSplit)
+{
+    Result result;
+    QByteArray bytes;
+    int dataStart = 0;
+    // The ten header lines are short: a type or unit text of a few hundred bytes at most.
+    result.channel = openChannel(path, firstSplit, lastSplit, 64 * 1024, &bytes, &dataStart, result, nullptr);
+    return result;
+}
+
+MeasurementFileReader::Result MeasurementFileReader::readEach(const QString &path, const QString &firstSplit,
+                                                              const QString &lastSplit, const Take &take,
+                                                              qint64 fromByte, qint64 *endByte)
+{
+    Result result;
+    QByteArray bytes;
+    int dataStart = 0;
+    int markBytes = 0;
+    if (fromByte <= 0) {
+        result.channel = openChannel(path, firstSplit, lastSplit, -1, &bytes, &dataStart, result, nullptr, &markBytes);
+        if (!result.channel)
+            return result;
+    } else {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly) || !file.seek(fromByte)) {
+            result.problem = QCoreApplication::translate("MeasurementFileReader", "Файл «%1» не открывается: %2")
+                                 .arg(QFileInfo(path).fileName(), file.errorString());
+            return result;
+        }
+        bytes = file.readAll();
+    }
+    // Where the data starts in the file: after the header (and a byte-order mark) or at fromByte.
+    const qint64 base = fromByte > 0 ? fromByte : markBytes;
+    const int end = readData(bytes, dataStart, QFileInfo(path).fileName(), take, [] {}, result, nullptr);
+    if (endByte)
+        *endByte = base + end;
     return result;
 }

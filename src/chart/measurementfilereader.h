@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // Reads a measurement file back for a chart: the ten header lines give the
@@ -43,4 +44,20 @@ public:
 
     static Result read(const QString &path, const QString &firstSplit, const QString &lastSplit,
                        Progress *progress = nullptr);
+
+    // The file's channel (identity, type and unit) from its header alone,
+    // with no readings: for finding the files of a channel among many.
+    static Result readHeader(const QString &path, const QString &firstSplit, const QString &lastSplit);
+
+    // Every reading with a time, in the file's line order, handed to
+    // `take(ms since the epoch, value)` (NaN: a failed reading) as it is
+    // read, with nothing kept; lines without a time and damaged lines are
+    // counted in the result as read() counts them. The result's channel has
+    // no readings. From `fromByte` > 0 on (where an earlier call's *endByte
+    // said its last whole line ended) only the lines added since are read,
+    // and the header is not (no channel then). *endByte: where the first
+    // line not yet whole begins.
+    using Take = std::function<void(qint64 ms, double value)>;
+    static Result readEach(const QString &path, const QString &firstSplit, const QString &lastSplit,
+                           const Take &take, qint64 fromByte = 0, qint64 *endByte = nullptr);
 };

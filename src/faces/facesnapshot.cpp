@@ -1,37 +1,102 @@
 #include "faces/facesnapshot.h"
 
 #include "model/sensordevice.h"
+#include "model/sensortraits.h"
 #include "onewire/romid.h"
 #include "sensors/sensor.h"
 
 #include <QHostAddress>
 
+namespace {
+
+// Which drivers give a failure: what a channel of a family may fail with.
+enum Drivers : unsigned {
+    Thermometers = 1,  // DS18S20, DS18B20, DS1822, DS28EA00, DS1825
+    Thermocouples = 2, // MAX31850
+    Checked = 4,       // DS2438, DS2450, DS2423, DS2413, DS2408: pages and registers checked
+    Converters = 8,    // DS2450: a conversion on parasite power
+    Counters = 16,     // DS2423
+    Every = ~0u,
+};
+
+// The drivers' texts, longest first where one starts another.
+const struct
+{
+    const char *prefix;
+    const char *code;
+    unsigned drivers;
+} kFailureCodes[] = {
+    {"нет ответа", "no_answer", Every},
+    {"ошибка CRC", "crc", Thermometers | Thermocouples | Checked},
+    {"нет преобразования", "power_on_value", Thermometers},
+    {"обрыв термопары", "open_circuit", Thermocouples},
+    {"замыкание термопары на землю", "short_to_ground", Thermocouples},
+    {"замыкание термопары на питание", "short_to_vdd", Thermocouples},
+    {"неисправность термопары", "thermocouple_fault", Thermocouples},
+    {"напряжение термопары вне таблицы", "out_of_table", Thermocouples},
+    {"счётчик пошёл назад", "counter_back", Counters},
+    {"нет сильной подтяжки", "no_pullup", Converters},
+};
+
+unsigned driversOf(uint8_t family)
+{
+    if (Sensor::isThermometerFamily(family))
+        return Thermometers;
+    switch (family) {
+    case 0x3B: // a MAX31850 or a DS1825, told apart only by a read
+        return Thermocouples | Thermometers;
+    case 0x20:
+        return Checked | Converters;
+    case 0x1D:
+        return Checked | Counters;
+    case 0x26:
+    case 0x3A:
+    case 0x29:
+        return Checked;
+    default:
+        return 0;
+    }
+}
+
+} // namespace
+
 QString failureCode(const QString &text)
 {
     if (text.isEmpty())
         return QString();
-    // The drivers' texts, longest first where one starts another.
-    static const struct
-    {
-        const char *prefix;
-        const char *code;
-    } codes[] = {
-        {"нет ответа", "no_answer"},
-        {"ошибка CRC", "crc"},
-        {"нет преобразования", "power_on_value"},
-        {"обрыв термопары", "open_circuit"},
-        {"замыкание термопары на землю", "short_to_ground"},
-        {"замыкание термопары на питание", "short_to_vdd"},
-        {"неисправность термопары", "thermocouple_fault"},
-        {"напряжение термопары вне таблицы", "out_of_table"},
-        {"счётчик пошёл назад", "counter_back"},
-        {"нет сильной подтяжки", "no_pullup"},
-    };
-    for (const auto &code : codes) {
+    for (const auto &code : kFailureCodes) {
         if (text.startsWith(QString::fromUtf8(code.prefix)))
             return QLatin1String(code.code);
     }
     return QStringLiteral("other");
+}
+
+QStringList failureCodes(uint8_t family)
+{
+    const unsigned drivers = driversOf(family);
+    QStringList codes;
+    for (const auto &code : kFailureCodes) {
+        if (code.drivers == Every || (code.drivers & drivers) != 0)
+            codes.append(QLatin1String(code.code));
+    }
+    codes.append(QStringLiteral("other"));
+    return codes;
+}
+
+QString shownValue(double value, int powerOfTen, int decimals)
+{
+    // Rounded as the table rounds it first, so the digits are the table's.
+    double shown = QString::number(value, 'f', decimals).toDouble();
+    for (int i = 0; i < powerOfTen; ++i)
+        shown *= 10;
+    return QString::number(shown, 'f', qMax(0, decimals - powerOfTen));
+}
+
+QString i2cAddressText(int addressByte)
+{
+    if (addressByte == 0)
+        return QString();
+    return QStringLiteral("%1").arg(uint(addressByte) >> 1, 2, 16, QLatin1Char('0')).toUpper();
 }
 
 void FaceSnapshotBuilder::takeReading(const SensorDevice &device, int index)
@@ -50,6 +115,9 @@ void FaceSnapshotBuilder::takeReading(const SensorDevice &device, int index)
         channel.quantity = traits->quantity;
         channel.property = QLatin1String(traits->property);
         channel.decimals = traits->decimals;
+    } else if (channel.chip.isEmpty()) {
+        const SensorTraits *traits = Sensor::traitsOf(device.family, record.i2cAddress);
+        channel.chip = traits ? QLatin1String(traits->name) : QString();
     }
     channel.value = record.value;
     channel.time = record.time;

@@ -2,6 +2,7 @@
 
 #include "model/alarmboard.h"
 
+#include "faces/connectionshare.h"
 #include "faces/faceoutput.h"
 
 #include <QCoreApplication>
@@ -43,9 +44,9 @@ struct Family
     const char *type = "gauge";
 };
 
-// A reading's family and the factor to its base unit: counts and states by
-// their kind, other values by the channel's unit.
-const Family *familyOf(const FaceChannel &channel, double *factor)
+// A reading's family and the power of ten to its base unit: counts and
+// states by their kind, other values by the channel's unit.
+const Family *familyOf(const FaceChannel &channel, int *powerOfTen)
 {
     static const Family temperature{"orvex_temperature_celsius", "Temperature in degrees Celsius."};
     static const Family humidity{"orvex_relative_humidity_percent", "Relative humidity in percent."};
@@ -57,7 +58,7 @@ const Family *familyOf(const FaceChannel &channel, double *factor)
     static const Family state{"orvex_state", "A switch's input or output state, 0 or 1."};
     static const Family other{"orvex_value", "A reading of another kind, in the unit its label names."};
     const QString &unit = channel.unit;
-    *factor = 1;
+    *powerOfTen = 0;
     if (channel.kind == ChannelKind::Counter)
         return &count;
     if (channel.kind == ChannelKind::Binary)
@@ -69,11 +70,11 @@ const Family *familyOf(const FaceChannel &channel, double *factor)
     if (unit == QLatin1String("Pa"))
         return &pressure;
     if (unit == QLatin1String("kPa")) {
-        *factor = 1000;
+        *powerOfTen = 3;
         return &pressure;
     }
     if (unit == QLatin1String("hPa")) {
-        *factor = 100;
+        *powerOfTen = 2;
         return &pressure;
     }
     if (unit == QLatin1String("ppm"))
@@ -105,7 +106,9 @@ QByteArray labels(const FaceDevice &device, const FaceChannel &channel)
     out += "\",bus=\"" + QByteArray::number(device.bus);
     out += "\",subchannel=\"" + QByteArray::number(channel.subchannel);
     out += "\",hub_channel=\"" + QByteArray::number(channel.hubChannel);
-    out += "\",i2c_address=\"" + QByteArray::number(channel.i2cAddress);
+    out += "\",i2c_address=\"" + i2cAddressText(channel.i2cAddress).toLatin1();
+    out += "\",chip=\"";
+    appendEscaped(out, channel.chip);
     out += "\",sensor=\"";
     appendEscaped(out, channel.type);
     out += '"';
@@ -143,16 +146,24 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
     for (const FaceDevice &device : snapshot.devices) {
         for (const FaceChannel &channel : device.channels) {
             const QByteArray channelLabels = labels(device, channel);
+            // A stale channel keeps its time: when it was last read is what tells it stale.
             if (channel.time.isValid())
                 times += "orvex_reading_timestamp_seconds" + channelLabels + "} "
-                    + number(channel.time.toMSecsSinceEpoch() / 1000.0) + '\n';
-            for (auto failure = channel.failures.cbegin(); failure != channel.failures.cend(); ++failure)
-                failures += "orvex_failed_readings_total" + channelLabels + ",reason=\"" + failure.key().toLatin1()
-                    + "\"} " + QByteArray::number(failure.value()) + '\n';
+                    + QByteArray::number(channel.time.toMSecsSinceEpoch() / 1000.0, 'f', 3) + '\n';
+            // Every reason the channel may fail with, from the start: its first
+            // failure is then an increase, which rate() and increase() see.
+            QStringList reasons = failureCodes(device.family());
+            for (auto failure = channel.failures.cbegin(); failure != channel.failures.cend(); ++failure) {
+                if (!reasons.contains(failure.key()))
+                    reasons.append(failure.key());
+            }
+            for (const QString &reason : qAsConst(reasons))
+                failures += "orvex_failed_readings_total" + channelLabels + ",reason=\"" + reason.toLatin1()
+                    + "\"} " + QByteArray::number(channel.failures.value(reason)) + '\n';
             if (!channel.usable())
                 continue;
-            double factor = 1;
-            const Family *family = familyOf(channel, &factor);
+            int powerOfTen = 0;
+            const Family *family = familyOf(channel, &powerOfTen);
             int at = families.indexOf(family);
             if (at < 0) {
                 families.append(family);
@@ -166,7 +177,7 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
                 appendEscaped(body, channel.unit);
                 body += '"';
             }
-            body += "} " + number(channel.value * factor) + '\n';
+            body += "} " + shownValue(channel.value, powerOfTen, channel.decimals).toLatin1() + '\n';
         }
     }
     for (int i = 0; i < families.size(); ++i) {
@@ -189,7 +200,7 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
             out += "orvex_alarm_active{rom=\"" + alarm.id.text().section(QLatin1Char('/'), 0, 0).toLatin1();
             out += "\",subchannel=\"" + QByteArray::number(alarm.id.subchannel);
             out += "\",hub_channel=\"" + QByteArray::number(alarm.id.hubChannel);
-            out += "\",i2c_address=\"" + QByteArray::number(alarm.id.i2cAddress);
+            out += "\",i2c_address=\"" + i2cAddressText(alarm.id.i2cAddress).toLatin1();
             out += "\",state=\"" + alarm.state.toLatin1() + "\"} ";
             out += alarm.state == QLatin1String("normal") ? "0\n" : "1\n";
         }
@@ -205,6 +216,7 @@ MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url
 MetricsFace::MetricsFace(const MetricsConfig &config, QObject *parent)
     : QObject(parent)
     , m_config(config)
+    , m_share(std::make_unique<MhdConnectionShare>(config.maxConnections))
 {
 }
 
@@ -238,12 +250,10 @@ bool MetricsFace::start(QString *error)
         length = sizeof *v4;
     }
     Q_UNUSED(length)
-    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr,
-                                &answerRequest, this,
-                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_CONNECTION_LIMIT,
-                                unsigned(m_config.maxConnections), MHD_OPTION_CONNECTION_TIMEOUT,
-                                unsigned(m_config.timeoutS), MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024),
-                                MHD_OPTION_END);
+    m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr, &answerRequest, this,
+                                MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_ARRAY, m_share->options(),
+                                MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_config.timeoutS),
+                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, size_t(64 * 1024), MHD_OPTION_END);
     if (!m_daemon) {
         *error = QStringLiteral("metrics: cannot listen on %1").arg(m_config.listen.text());
         return false;
@@ -253,10 +263,28 @@ bool MetricsFace::start(QString *error)
     return true;
 }
 
+int MetricsFace::evictedConnections() const
+{
+    return m_share->evicted();
+}
+
+void MetricsFace::requestStarted(MHD_Connection *connection)
+{
+    m_share->requestStarted(connection);
+}
+
 QByteArray MetricsFace::page()
 {
     ++m_scrapes;
-    return metricsText(*m_snapshot.current());
+    const std::shared_ptr<const FaceSnapshot> snapshot = m_snapshot.current();
+    // Built once per snapshot: scrapes between two cycles share the page,
+    // so many scrapes cost the server little more than one.
+    QMutexLocker lock(&m_pageMutex);
+    if (m_pageOf != snapshot) {
+        m_page = metricsText(*snapshot);
+        m_pageOf = snapshot;
+    }
+    return m_page;
 }
 
 namespace {
@@ -265,9 +293,10 @@ namespace {
 MHD_Result answerRequest(void *self, MHD_Connection *connection, const char *url, const char *method,
                          const char *, const char *, size_t *uploadSize, void **state)
 {
-    // The first call for a request only announces it.
+    // The first call for a request only announces it: from now on it is under way.
     if (!*state) {
         *state = self;
+        static_cast<MetricsFace *>(self)->requestStarted(connection);
         return MHD_YES;
     }
     if (*uploadSize != 0) {

@@ -5,13 +5,17 @@
 #include "model/readingsink.h"
 
 #include <QByteArray>
+#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <memory>
 
 class AlarmBoard;
+class MhdConnectionShare;
 class QSettings;
+struct MHD_Connection;
 struct MHD_Daemon;
 
 // Where the Prometheus endpoint listens. The window reads it from the
@@ -20,6 +24,8 @@ struct MetricsConfig
 {
     bool enabled = false;
     ListenAddress listen;
+    // At most this many at once; a newcomer beyond them takes the place of
+    // the one that has waited longest without a request (ConnectionShare).
     int maxConnections = 16;
     int timeoutS = 10; // a connection idle this long (real time) is closed
 
@@ -31,10 +37,11 @@ struct MetricsConfig
 };
 
 // The Prometheus text exposition of a snapshot: one gauge per quantity in
-// base units, the time of each channel's last reading, failed readings by
-// reason, the cycle's duration, each bus's state and whether each channel
-// with alarm limits is in alarm. A channel whose last
-// reading failed or is stale has no value sample.
+// base units with the digits the table shows, the time of each channel's
+// last reading, failed readings by reason (every reason from 0), the
+// cycle's duration, each bus's state and whether each channel with alarm
+// limits is in alarm. A channel whose last reading failed or is stale has
+// no value sample.
 QByteArray metricsText(const FaceSnapshot &snapshot);
 
 // An output that serves /metrics over HTTP (libmicrohttpd, on its own
@@ -53,6 +60,8 @@ public:
     quint16 port() const { return m_port; }
     // Scrapes of /metrics answered so far.
     int scrapes() const { return m_scrapes.load(); }
+    // Connections closed to make room for newcomers so far.
+    int evictedConnections() const;
 
     void takeReading(const SensorDevice &device, int index) override;
     void cycleEnded(const CycleSummary &summary) override;
@@ -62,14 +71,19 @@ public:
 
     // The page a scrape gets now. Any thread.
     QByteArray page();
+    // The server's thread: a request of `connection` has arrived whole.
+    void requestStarted(MHD_Connection *connection);
 
 private:
-
     MetricsConfig m_config;
+    std::unique_ptr<MhdConnectionShare> m_share;
     FaceSnapshotBuilder m_builder;
     SnapshotHolder m_snapshot;
     MHD_Daemon *m_daemon = nullptr;
     quint16 m_port = 0;
     std::atomic<int> m_scrapes{0};
+    QMutex m_pageMutex;
+    std::shared_ptr<const FaceSnapshot> m_pageOf; // the snapshot m_page shows
+    QByteArray m_page;
     const AlarmBoard *m_alarms = nullptr;
 };

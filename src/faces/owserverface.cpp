@@ -1,7 +1,7 @@
 #include "faces/owserverface.h"
 
+#include "faces/connectionshare.h"
 #include "faces/faceoutput.h"
-
 #include "faces/owserverprotocol.h"
 
 #include <QAtomicInt>
@@ -12,6 +12,7 @@
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
+#include <sys/socket.h>
 
 OwserverConfig OwserverConfig::fromSettings(QSettings &settings, QString *error)
 {
@@ -38,76 +39,29 @@ QString OwserverConfig::optionsUsage()
         "                     127.0.0.1, the protocol's usual port is 4304\n");
 }
 
+class OwListener;
+
 // One client connection: reads whole requests and answers each from the
 // current snapshot. Lives on the listener's thread.
 class OwConnection : public QObject
 {
-    static constexpr qint64 kMaxUnsentBytes = 1 << 20;
+    // Replies a client leaves unread beyond this close its connection: a
+    // client that sends and never reads holds no more of the server's memory.
+    static constexpr qint64 kMaxUnsentBytes = 256 * 1024;
 
 public:
-    OwConnection(QTcpSocket *socket, const SnapshotHolder &snapshot, const OwserverConfig &config,
-                 QAtomicInt &rejected)
-        : QObject(socket)
-        , m_socket(socket)
-        , m_snapshot(snapshot)
-        , m_rejected(rejected)
-    {
-        // Network deadlines are real time whatever the measuring clock does.
-        m_deadline.setSingleShot(true);
-        m_requestMs = config.requestTimeoutMs;
-        m_idleMs = config.idleTimeoutMs;
-        connect(&m_deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
-        connect(socket, &QTcpSocket::readyRead, this, [this] { readRequests(); });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        m_deadline.start(m_requestMs);
-    }
+    OwConnection(QTcpSocket *socket, OwListener &listener);
 
 private:
-    void readRequests()
-    {
-        while (m_socket->state() == QAbstractSocket::ConnectedState) {
-            if (!m_haveHeader) {
-                if (m_socket->bytesAvailable() < OwProtocol::kHeaderBytes)
-                    break;
-                char bytes[OwProtocol::kHeaderBytes];
-                m_socket->read(bytes, sizeof bytes);
-                m_header = OwProtocol::decodeHeader(bytes);
-                m_after = OwProtocol::bytesAfter(m_header);
-                if (m_after < 0) {
-                    // Not a request this server takes: there is no telling where the next one starts.
-                    m_rejected.fetchAndAddRelaxed(1);
-                    m_socket->abort();
-                    return;
-                }
-                m_haveHeader = true;
-                m_deadline.start(m_requestMs);
-            }
-            if (m_socket->bytesAvailable() < m_after)
-                break;
-            const QByteArray rest = m_socket->read(m_after);
-            m_haveHeader = false;
-            const bool keep = (m_header.flags & OwProtocol::kPersistent) != 0;
-            const std::shared_ptr<const FaceSnapshot> snapshot = m_snapshot.current();
-            m_socket->write(OwProtocol::answer(*snapshot, m_header, rest.left(m_header.payload), keep));
-            if (m_socket->bytesToWrite() > kMaxUnsentBytes) {
-                // A client that sends and never reads: its replies are not kept for it.
-                m_socket->abort();
-                return;
-            }
-            if (!keep) {
-                m_socket->disconnectFromHost();
-                return;
-            }
-            m_deadline.start(m_idleMs);
-        }
-    }
+    void readRequests();
+    void sent();
 
     QTcpSocket *m_socket;
-    const SnapshotHolder &m_snapshot;
-    QAtomicInt &m_rejected;
+    OwListener &m_listener;
     QTimer m_deadline;
     int m_requestMs = 0;
     int m_idleMs = 0;
+    bool m_requestBegun = false; // bytes of a request have come: it must come whole in time
     bool m_haveHeader = false;
     OwProtocol::Header m_header;
     int m_after = 0;
@@ -119,10 +73,21 @@ public:
     OwListener(const SnapshotHolder &snapshot, const OwserverConfig &config)
         : m_snapshot(snapshot)
         , m_config(config)
+        , m_share(config.maxConnections)
     {
+        // Out of descriptors, Qt stops accepting for good; accept again once
+        // connections have had time to close.
+        connect(this, &QTcpServer::acceptError, this,
+                [this] { QTimer::singleShot(100, this, [this] { resumeAccepting(); }); });
     }
 
+    const SnapshotHolder &snapshot() const { return m_snapshot; }
+    const OwserverConfig &config() const { return m_config; }
+    // A request of `socket` is being answered (true) or its answer is out.
+    void setBusy(QTcpSocket *socket, bool busy) { m_share.setBusy(ConnectionShare::Id(socket), busy); }
+
     QAtomicInt rejected;
+    QAtomicInt evicted;
 
 protected:
     void incomingConnection(qintptr descriptor) override
@@ -132,21 +97,91 @@ protected:
             delete socket;
             return;
         }
-        if (m_open >= m_config.maxConnections) {
-            socket->abort();
-            socket->deleteLater();
-            return;
+        const ConnectionShare::Id id = ConnectionShare::Id(socket);
+        if (const ConnectionShare::Id victim = m_share.admit(id)) {
+            evicted.fetchAndAddRelaxed(1);
+            auto *giving = reinterpret_cast<QTcpSocket *>(victim);
+            giving->abort();
+            giving->deleteLater();
         }
-        ++m_open;
-        connect(socket, &QObject::destroyed, this, [this] { --m_open; });
-        new OwConnection(socket, m_snapshot, m_config, rejected);
+        connect(socket, &QObject::destroyed, this, [this, id] { m_share.remove(id); });
+        new OwConnection(socket, *this);
     }
 
 private:
     const SnapshotHolder &m_snapshot;
     OwserverConfig m_config;
-    int m_open = 0;
+    ConnectionShare m_share;
 };
+
+OwConnection::OwConnection(QTcpSocket *socket, OwListener &listener)
+    : QObject(socket)
+    , m_socket(socket)
+    , m_listener(listener)
+{
+    // Network deadlines are real time whatever the measuring clock does.
+    m_deadline.setSingleShot(true);
+    m_requestMs = listener.config().requestTimeoutMs;
+    m_idleMs = listener.config().idleTimeoutMs;
+    connect(&m_deadline, &QTimer::timeout, socket, &QTcpSocket::abort);
+    connect(socket, &QTcpSocket::readyRead, this, [this] { readRequests(); });
+    connect(socket, &QTcpSocket::bytesWritten, this, [this] { sent(); });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // The first request is due at once.
+    m_requestBegun = true;
+    m_deadline.start(m_requestMs);
+}
+
+void OwConnection::readRequests()
+{
+    while (m_socket->state() == QAbstractSocket::ConnectedState) {
+        if (!m_requestBegun && m_socket->bytesAvailable() > 0) {
+            // A kept connection's next request: from its first byte it has the request's time, not the idle time.
+            m_requestBegun = true;
+            m_deadline.start(m_requestMs);
+        }
+        if (!m_haveHeader) {
+            if (m_socket->bytesAvailable() < OwProtocol::kHeaderBytes)
+                break;
+            char bytes[OwProtocol::kHeaderBytes];
+            m_socket->read(bytes, sizeof bytes);
+            m_header = OwProtocol::decodeHeader(bytes);
+            m_after = OwProtocol::bytesAfter(m_header);
+            if (m_after < 0) {
+                // Not a request this server takes (a payload over the limit, say): closed at
+                // once, as there is no telling where the next one starts.
+                m_listener.rejected.fetchAndAddRelaxed(1);
+                m_socket->abort();
+                return;
+            }
+            m_haveHeader = true;
+        }
+        if (m_socket->bytesAvailable() < m_after)
+            break;
+        const QByteArray rest = m_socket->read(m_after);
+        m_haveHeader = false;
+        m_requestBegun = false;
+        const bool keep = (m_header.flags & OwProtocol::kPersistent) != 0;
+        const std::shared_ptr<const FaceSnapshot> snapshot = m_listener.snapshot().current();
+        m_listener.setBusy(m_socket, true);
+        m_socket->write(OwProtocol::answer(*snapshot, m_header, rest.left(m_header.payload), keep));
+        if (m_socket->bytesToWrite() > kMaxUnsentBytes) {
+            m_socket->abort();
+            return;
+        }
+        if (!keep) {
+            m_socket->disconnectFromHost();
+            return;
+        }
+        m_deadline.start(m_idleMs);
+    }
+}
+
+void OwConnection::sent()
+{
+    if (m_socket->bytesToWrite() == 0)
+        m_listener.setBusy(m_socket, false);
+}
 
 OwserverFace::OwserverFace(const OwserverConfig &config, QObject *parent)
     : QObject(parent)
@@ -182,6 +217,13 @@ bool OwserverFace::start(QString *error)
         m_listener,
         [listener, address, &listening, &why, &port] {
             listening = listener->listen(QHostAddress(address.host), address.port);
+            // Qt 5 listens with a queue of 50: a burst of connections from one
+            // process would fill it, and the kernel then drops everyone's
+            // connection requests, each retried only a second later. The
+            // system's largest queue takes the burst until the thread has
+            // taken them (and closed them to make room).
+            if (listening)
+                ::listen(int(listener->socketDescriptor()), SOMAXCONN);
             why = listener->errorString();
             port = listener->serverPort();
         },
@@ -202,6 +244,11 @@ bool OwserverFace::start(QString *error)
 int OwserverFace::rejectedConnections() const
 {
     return m_listener ? m_listener->rejected.loadRelaxed() : 0;
+}
+
+int OwserverFace::evictedConnections() const
+{
+    return m_listener ? m_listener->evicted.loadRelaxed() : 0;
 }
 
 void OwserverFace::takeReading(const SensorDevice &device, int index)

@@ -19,8 +19,10 @@ struct OwserverConfig
 {
     bool enabled = false;
     ListenAddress listen;         // 4304 is the protocol's usual port
-    int maxConnections = 32;      // more are closed at once
-    int requestTimeoutMs = 5000;  // a request must arrive whole within this (real time)
+    // At most this many at once; a newcomer beyond them takes the place of
+    // the one that has waited longest without a request (ConnectionShare).
+    int maxConnections = 32;
+    int requestTimeoutMs = 5000;  // a request must arrive whole within this of its first byte (real time)
     int idleTimeoutMs = 30000;    // a kept connection with nothing to do is closed after this
 
     // "Owserver/Listen" ([ADDRESS:]PORT; empty: off), "Owserver/MaxConnections".
@@ -50,6 +52,8 @@ public:
     quint16 port() const { return m_port; }
     // Connections closed because their header was malformed or too large.
     int rejectedConnections() const;
+    // Connections closed to make room for newcomers.
+    int evictedConnections() const;
 
     void takeReading(const SensorDevice &device, int index) override;
     void cycleEnded(const CycleSummary &summary) override;

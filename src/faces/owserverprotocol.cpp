@@ -63,10 +63,11 @@ struct Node
     QString path;       // as replies name it, without a trailing '/'
 };
 
-// %G with six significant digits in a 12-wide field, as owserver prints floats.
-QByteArray floatText(double value)
+// In a 12-wide field as owserver prints floats, with the digits the table
+// shows (owserver's own six significant digits would claim more, or fewer).
+QByteArray floatText(double value, int decimals = 2)
 {
-    return QString::number(value, 'G', 6).rightJustified(12).toLatin1();
+    return shownValue(value, 0, decimals).rightJustified(12).toLatin1();
 }
 
 double inScale(double celsius, quint32 flags)
@@ -150,9 +151,13 @@ void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
     else if (channel->unit == QLatin1String("C"))
         node.value = floatText(inScale(channel->value, flags));
     else if (isPressure(channel->unit))
-        node.value = floatText(pressureInScale(channel->value, channel->unit, flags));
+        // The table's digits in the record's unit, then moved into the
+        // client's scale, so no pressure claims more than the table shows.
+        node.value = QByteArray::number(pressureInScale(shownValue(channel->value).toDouble(), channel->unit, flags),
+                                        'g', 6)
+                         .rightJustified(12);
     else
-        node.value = floatText(channel->value);
+        node.value = floatText(channel->value, channel->decimals);
 }
 
 const FaceChannel *findChannel(const FaceDevice &device, int subchannel, int hubChannel = -2, int address = -1)
@@ -199,7 +204,7 @@ QVector<QPair<QString, int>> propertiesOf(const FaceDevice &device)
 // address in hexadecimal, after "hub<N>." when it sits behind a hub channel.
 QString sensorName(const FaceChannel &channel)
 {
-    const QString address = QStringLiteral("%1").arg(channel.i2cAddress >> 1, 2, 16, QLatin1Char('0')).toUpper();
+    const QString address = i2cAddressText(channel.i2cAddress);
     if (channel.hubChannel >= 0 && channel.hubChannel < 255)
         return QStringLiteral("hub%1.").arg(channel.hubChannel) + address;
     return address;

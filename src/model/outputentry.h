@@ -24,6 +24,10 @@ struct OutputHost
     // states every output may show; both set by the session.
     QString recordingFolder;
     AlarmBoard *alarms = nullptr;
+    // The separators the measurement files' headers are written with, for
+    // an output that reads the files back.
+    QString firstSplit;
+    QString lastSplit;
 };
 
 // What one output needs to start, read from the settings and, in orvexctl,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
@@ -15,6 +16,11 @@ struct CycleSummary
     // its device list as of the cycle's search.
     QVector<bool> busUp;
     QVector<QVector<const SensorDevice *>> devices;
+    // Per bus: its kind of master as a stable word ("serial", "usb",
+    // "kernel", "simulated", "driver") and what it talks to, as the log says
+    // it ("DS2480B serial adapter on /dev/ttyUSB0").
+    QStringList busKinds;
+    QStringList busDescriptions;
 };
 
 // An output fed by the measurement session: the chart archive, the MQTT

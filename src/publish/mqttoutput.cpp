@@ -33,6 +33,9 @@ public:
         const OutputHost host = m_host;
         QObject::connect(publisher, &MqttPublisher::stateChanged, publisher,
                          [publisher, host] { host.report(publisher->statusText()); });
+        // A queue the disk has no room for is no reason to stop: said, and tried again.
+        if (!publisher->queueProblem().isEmpty())
+            m_host.report(publisher->statusText());
         return true;
     }
 
@@ -62,8 +65,10 @@ public:
                               .arg(lost)
                               .arg(folder));
         }
-        if (state == MqttPublisher::State::Failed)
+        if (state == MqttPublisher::State::Failed) {
+            m_host.report(QStringLiteral("MQTT: %1 message(s) stay queued in %2").arg(kept).arg(folder));
             return MqttOutput::kRefused;
+        }
         if (!everConnected) {
             m_host.report(QStringLiteral("MQTT: %1 was not reached during the run; %2 message(s) stay queued in %3")
                               .arg(mqtt.config().brokerText())

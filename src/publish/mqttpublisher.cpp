@@ -135,6 +135,8 @@ bool MqttPublisher::start(QString *error)
     }
     m_started = true;
     setState(State::Connecting, QString());
+    // A queue on a full disk is said now; it is tried again every cycle.
+    noteQueueProblem();
     return true;
 }
 
@@ -142,6 +144,14 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
 {
     if (!m_started || index < 0 || index >= device.channels.size())
         return;
+    // One state message per reading, whoever hands it out again: a record
+    // still holding an earlier cycle's reading is not this cycle's.
+    const ChannelId channel = ChannelId::of(device, index);
+    const uint64_t reading = device.channels.at(index).reading;
+    uint64_t &last = m_lastReading[channel];
+    if (reading != 0 && reading <= last)
+        return;
+    last = reading;
     const ChannelMessages messages(m_config, device, index);
     const QDateTime now = Clock::now();
     if (m_config.discovery) {
@@ -160,7 +170,6 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
     // A failed reading without a time of its own is stamped with now: the
     // reading was attempted in this cycle.
     m_queue->append(messages.stateTopic(), messages.statePayload(now), true, true);
-    const ChannelId channel = ChannelId::of(device, index);
     if (m_alarms && m_alarms->hasLimits(channel)) {
         if (m_config.discovery)
             announce(messages.channelId() + QStringLiteral(" alarm"), messages.alarmConfigTopic(),
@@ -189,8 +198,21 @@ void MqttPublisher::takeReading(const SensorDevice &device, int index)
 
 void MqttPublisher::cycleEnded(const CycleSummary &)
 {
-    if (!m_started || !m_alarms)
+    if (!m_started)
         return;
+    // Room may have come back for what waits in memory, the lock file or the
+    // folder (which lets the queue hand out its messages); cheap when
+    // nothing waits.
+    const int unstored = m_queue->unstored();
+    m_queue->catchUp();
+    syncQueueSoon();
+    noteQueueProblem();
+    if (m_queue->unstored() != unstored)
+        emit statusChanged();
+    if (!m_alarms) {
+        sendQueued();
+        return;
+    }
     const QDateTime now = Clock::now();
     for (auto it = m_alarmTopics.begin(); it != m_alarmTopics.end();) {
         publishAlarm(it.key(), it.value(), now);

@@ -64,7 +64,7 @@ public:
     // state Failed, when the configuration cannot work; nothing is published then.
     bool start(QString *error);
     // One reading of channel `index` of `device`: queued, and handed to the
-    // link at once when connected.
+    // link at once when connected; a reading (by its number) once only.
     void takeReading(const SensorDevice &device, int index) override;
     // The alarm states of channels with limits go out once a cycle when
     // they changed (the alarm output has decided them by then).
@@ -142,6 +142,7 @@ private:
     std::unique_ptr<PublishQueue> m_queue;
     std::unique_ptr<ChannelRegistry> m_registry;
     QHash<int, Outstanding> m_outstanding; // by the link's message identifier
+    QHash<ChannelId, uint64_t> m_lastReading; // the reading number last queued per channel
     int m_queuedInFlight = 0;
     // This run's channels: their discovery topic and entry.
     QHash<QString, QPair<QByteArray, QByteArray>> m_configs;

@@ -10,7 +10,9 @@
 #include <QSaveFile>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <iterator>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -48,6 +50,13 @@ QString systemReason(const QFileDevice &file)
     return errno != 0 ? QString::fromLocal8Bit(strerror(errno)) : file.errorString();
 }
 
+// Whether a failure with `error` (errno) only wants room on the disk, which
+// may come back while the program runs.
+bool wantsRoom(int error)
+{
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
 uint64_t number(const QJsonObject &object, const char *key)
 {
     const double value = object.value(QLatin1String(key)).toDouble(-1);
@@ -63,45 +72,130 @@ PublishQueue::PublishQueue(const QString &folder, int limit, const QString &targ
 {
 }
 
-PublishQueue::~PublishQueue() = default;
+PublishQueue::~PublishQueue()
+{
+    m_file.close();
+    releaseLock();
+}
 
 bool PublishQueue::open(QString *error)
 {
+    m_file.setFileName(m_folder + QLatin1Char('/') + QLatin1String(kLogName));
+    errno = 0;
     if (!QDir().mkpath(m_folder)) {
-        *error = QCoreApplication::translate("PublishQueue", "не удалось создать папку очереди %1").arg(m_folder);
-        return false;
+        if (!wantsRoom(errno)) {
+            *error = QCoreApplication::translate("PublishQueue", "не удалось создать папку очереди %1").arg(m_folder);
+            return false;
+        }
+        // A folder that is not there holds nothing yet: the messages wait
+        // in memory until it can be made.
+        m_writeProblem = QString::fromLocal8Bit(strerror(errno));
+        qCDebug(logCritical()) << "MQTT queue: cannot make" << m_folder << m_writeProblem;
+        m_folderPending = true;
+        m_fileBehind = true;
+        return true;
     }
+    return openFolder(error);
+}
+
+bool PublishQueue::openFolder(QString *error)
+{
     if (!takeLock(error))
         return false;
-    m_file.setFileName(m_folder + QLatin1Char('/') + QLatin1String(kLogName));
     if (!load(error) || !claimTarget(error)) {
-        m_lock.reset();
+        releaseLock();
         return false;
     }
-    // Anew, so that a torn line cannot swallow the next one.
-    if (!rewrite()) {
-        *error = QCoreApplication::translate("PublishQueue", "не удалось записать очередь %1: %2").arg(m_file.fileName(), m_problem);
-        return false;
-    }
+    // Anew, so that a torn line cannot swallow the next one; on a full disk
+    // the messages stay in memory and catchUp() writes them later.
+    rewrite();
     return true;
 }
 
+bool PublishQueue::openLater()
+{
+    errno = 0;
+    if (!QDir().mkpath(m_folder)) {
+        m_writeProblem = QString::fromLocal8Bit(strerror(errno != 0 ? errno : ENOSPC));
+        return false;
+    }
+    // Nothing was handed out meanwhile (takeNext()), so what came meanwhile
+    // may take numbers after those the folder holds.
+    std::map<uint64_t, Message> meanwhile;
+    meanwhile.swap(m_messages);
+    const uint64_t dropped = m_droppedUnreported;
+    const uint64_t nextSeq = m_nextSeq;
+    m_droppedUnreported = 0;
+    m_readings = 0;
+    m_nextSeq = 1;
+    QString error;
+    if (!takeLock(&error) || !load(&error) || !claimTarget(&error)) {
+        releaseLock();
+        m_messages.swap(meanwhile);
+        m_droppedUnreported = dropped;
+        m_nextSeq = nextSeq;
+        m_readings = 0;
+        for (const auto &entry : m_messages)
+            m_readings += entry.second.reading ? 1 : 0;
+        m_writeProblem = error;
+        return false;
+    }
+    m_folderPending = false;
+    for (auto &entry : meanwhile) {
+        Message message = entry.second;
+        message.seq = m_nextSeq++;
+        message.stored = false;
+        m_readings += message.reading ? 1 : 0;
+        m_messages[message.seq] = message;
+    }
+    m_droppedUnreported += dropped;
+    m_unstored = int(meanwhile.size());
+    m_fileBehind = true;
+    return true;
+}
+
+// The folder's own lock first: flock() needs no room on the disk. Then the
+// lock file, which says who holds the folder; without room for its few
+// bytes the folder's lock keeps others away until catchUp() writes it.
 bool PublishQueue::takeLock(QString *error)
 {
+    m_heldElsewhere = false;
+    const QByteArray folder = QFile::encodeName(m_folder);
+    m_folderLock = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool folderLocked = m_folderLock >= 0 && ::flock(m_folderLock, LOCK_EX | LOCK_NB) == 0;
+    const bool folderHeld = !folderLocked && m_folderLock >= 0 && errno == EWOULDBLOCK;
     m_lock = std::make_unique<QLockFile>(m_folder + QLatin1Char('/') + QLatin1String(kLockName));
     // Never stale by age: only a lock whose program is gone is taken over.
     m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0))
-        return true;
+    if (folderLocked) {
+        errno = 0;
+        if (m_lock->tryLock(0))
+            return true;
+        if (m_lock->error() == QLockFile::UnknownError) {
+            m_writeProblem = QString::fromLocal8Bit(strerror(errno != 0 ? errno : ENOSPC));
+            qCDebug(logCritical()) << "MQTT queue: cannot write the lock file in" << m_folder << m_writeProblem;
+            m_lockFilePending = true;
+            return true;
+        }
+    }
     qint64 pid = 0;
     QString host, application;
     m_lock->getLockInfo(&pid, &host, &application);
-    m_heldElsewhere = m_lock->error() == QLockFile::LockFailedError;
+    m_heldElsewhere = folderHeld || m_lock->error() == QLockFile::LockFailedError;
     *error = m_heldElsewhere
                  ? QCoreApplication::translate("PublishQueue", "очередь %1 занята другой программой (%2, pid %3)").arg(m_folder, application).arg(pid)
                  : QCoreApplication::translate("PublishQueue", "нет доступа к очереди %1").arg(m_folder);
-    m_lock.reset();
+    releaseLock();
     return false;
+}
+
+void PublishQueue::releaseLock()
+{
+    m_lock.reset();
+    m_lockFilePending = false;
+    if (m_folderLock >= 0)
+        ::close(m_folderLock);
+    m_folderLock = -1;
 }
 
 // Replays the file's lines: messages, and what became of them since.
@@ -175,15 +269,20 @@ bool PublishQueue::claimTarget(QString *error)
                      .arg(before, m_target);
         return false;
     }
-    if (before != m_target) {
-        QSaveFile file(target.fileName());
-        const QByteArray text = m_target.toUtf8() + '\n';
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit()) {
-            *error = QCoreApplication::translate("PublishQueue", "не удалось записать %1: %2").arg(file.fileName(), file.errorString());
-            return false;
-        }
-    }
+    if (before != m_target)
+        writeTarget();
     return true;
+}
+
+// The folder is ours by now: a failure wants only room, and catchUp() tries again.
+void PublishQueue::writeTarget()
+{
+    QSaveFile file(m_folder + QLatin1Char('/') + QLatin1String(kTargetName));
+    const QByteArray text = m_target.toUtf8() + '\n';
+    errno = 0;
+    m_targetPending = !file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.flush() || !file.commit();
+    if (m_targetPending)
+        m_writeProblem = systemReason(file);
 }
 
 uint64_t PublishQueue::append(const QByteArray &topic, const QByteArray &payload, bool retain, bool reading)
@@ -199,7 +298,7 @@ uint64_t PublishQueue::append(const QByteArray &topic, const QByteArray &payload
     message.reading = reading;
     Message &queued = m_messages[message.seq] = message;
     m_readings += reading ? 1 : 0;
-    if (writeLine(messageLine(message)))
+    if (writeLine(messageLine(message), message.seq))
         queued.stored = true;
     else
         ++m_unstored;
@@ -228,6 +327,8 @@ void PublishQueue::dropOldestReading()
 
 const PublishQueue::Message *PublishQueue::takeNext()
 {
+    if (m_folderPending)
+        return nullptr;
     const auto it = m_messages.upper_bound(m_sentUpTo);
     if (it == m_messages.end())
         return nullptr;
@@ -270,13 +371,27 @@ void PublishQueue::giveBack(uint64_t seq)
 bool PublishQueue::sync()
 {
     if (!m_unsynced || !m_file.isOpen())
-        return m_problem.isEmpty();
+        return m_syncProblem.isEmpty();
     m_unsynced = false;
     if (::fdatasync(m_file.handle()) != 0) {
-        m_problem = QString::fromLocal8Bit(strerror(errno));
-        qCDebug(logCritical()) << "MQTT queue: cannot sync" << m_file.fileName() << m_problem;
+        m_syncProblem = QString::fromLocal8Bit(strerror(errno));
+        qCDebug(logCritical()) << "MQTT queue: cannot sync" << m_file.fileName() << m_syncProblem;
+        // The kernel may have dropped what it could not write: a later sync
+        // would not say so again. Those messages are not kept until the
+        // file has been written anew and synced.
+        for (uint64_t seq : m_sinceSync) {
+            const auto it = m_messages.find(seq);
+            if (it != m_messages.end() && it->second.stored) {
+                it->second.stored = false;
+                ++m_unstored;
+            }
+        }
+        m_sinceSync.clear();
+        m_fileBehind = true;
         return false;
     }
+    m_sinceSync.clear();
+    m_syncProblem.clear();
     return true;
 }
 
@@ -304,32 +419,43 @@ void PublishQueue::noteDead(int lines)
 
 bool PublishQueue::catchUp()
 {
+    if (m_folderPending && !openLater())
+        return false;
+    if (m_lockFilePending && m_lock->tryLock(0))
+        m_lockFilePending = false;
+    if (m_targetPending)
+        writeTarget();
     return m_fileBehind ? rewrite() : m_unstored == 0;
 }
 
-bool PublishQueue::writeLine(const QByteArray &line)
+bool PublishQueue::writeLine(const QByteArray &line, uint64_t seq)
 {
+    // Nowhere to write before the folder is there: catchUp() makes it.
+    if (m_folderPending)
+        return false;
     // Appending after a lost line would leave a file that a restart reads as
     // another queue: a message missing, an acknowledged one back.
     if (m_fileBehind)
         return rewrite();
     errno = 0;
     if (!m_file.isOpen() && !m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        m_problem = systemReason(m_file);
+        m_writeProblem = systemReason(m_file);
         m_fileBehind = true;
         return false;
     }
     // Unbuffered: a line either reaches the file now or fails now, with the
     // system's reason.
     if (m_file.write(line) != line.size()) {
-        m_problem = systemReason(m_file);
-        qCDebug(logCritical()) << "MQTT queue: cannot write" << m_file.fileName() << m_problem;
+        m_writeProblem = systemReason(m_file);
+        qCDebug(logCritical()) << "MQTT queue: cannot write" << m_file.fileName() << m_writeProblem;
         m_file.close();
         m_fileBehind = true;
         return false;
     }
-    m_problem.clear();
+    m_writeProblem.clear();
     m_unsynced = true;
+    if (seq != 0)
+        m_sinceSync.push_back(seq);
     return true;
 }
 
@@ -337,6 +463,8 @@ bool PublishQueue::writeLine(const QByteArray &line)
 // that replaces the old one in one step.
 bool PublishQueue::rewrite()
 {
+    if (m_folderPending)
+        return false;
     m_file.close();
     QSaveFile file(m_file.fileName());
     errno = 0;
@@ -351,15 +479,21 @@ bool PublishQueue::rewrite()
         if (written && file.flush() && file.commit()) {
             m_deadLines = 0;
             m_fileBehind = false;
-            m_problem.clear();
-            for (auto &entry : m_messages)
+            m_writeProblem.clear();
+            // The whole file is new: none of it is on the disk for sure
+            // before the next sync.
+            m_sinceSync.clear();
+            for (auto &entry : m_messages) {
                 entry.second.stored = true;
+                m_sinceSync.push_back(entry.first);
+            }
             m_unstored = 0;
+            m_unsynced = true;
             return m_file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered);
         }
     }
     m_fileBehind = true;
-    m_problem = systemReason(file);
-    qCDebug(logCritical()) << "MQTT queue: cannot rewrite" << m_file.fileName() << m_problem;
+    m_writeProblem = systemReason(file);
+    qCDebug(logCritical()) << "MQTT queue: cannot rewrite" << m_file.fileName() << m_writeProblem;
     return false;
 }

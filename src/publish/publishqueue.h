@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <vector>
 
 class QJsonObject;
 class QLockFile;
@@ -15,10 +16,14 @@ class QLockFile;
 // loses none of them. The folder holds "queue.log", one JSON object per line
 // (a message, an acknowledgement, a dropped or a reported count), "target",
 // the broker and prefix its messages are for, and a lock that keeps a second
-// program away from it. Every line reaches the file before append() or
-// acknowledge() returns, and the disk at the next sync(); the file is emptied
-// whenever no message is left and rewritten when acknowledged lines outweigh
-// the rest.
+// program away from it (the folder itself is locked too, which takes no room
+// on the disk). Every line reaches the file before append() or acknowledge()
+// returns, and the disk at the next sync(); the file is emptied whenever no
+// message is left and rewritten when acknowledged lines outweigh the rest.
+//
+// A disk without room is no reason to stop: the queue then holds its
+// messages in memory (unstored()) and catchUp() brings the folder and the
+// file up to date once there is room again.
 //
 // The queue is bounded by `limit` readings: at the bound the oldest reading
 // not yet sent is dropped, and the number of dropped readings is kept (also
@@ -47,7 +52,11 @@ public:
     // earlier run left (a torn last line of a crash is skipped), then writes
     // the file anew. False, with a message in *error, when the folder cannot
     // be used, another running program holds it (heldElsewhere()) or it holds
-    // messages for another target.
+    // messages for another target. What only wants room on the disk (the
+    // folder, the lock file's few bytes, the files) does not fail the open:
+    // the queue works in memory with problemText() set, and catchUp() tries
+    // again. While even the folder is missing nothing is handed out, so that
+    // what a program may have left there later still goes first.
     bool open(QString *error);
     bool heldElsewhere() const { return m_heldElsewhere; }
 
@@ -69,7 +78,9 @@ public:
     void reject(uint64_t seq);
     uint64_t rejectedThisRun() const { return m_rejectedThisRun; }
     // Puts what was written since the last call on the disk itself, so a
-    // power cut loses none of it. False (problemText()) when that fails.
+    // power cut loses none of it. False (problemText()) when that fails: the
+    // messages whose lines went to the file since the last good sync then
+    // count as unstored, and the next write makes the file anew.
     bool sync();
 
     // Messages queued (sent or not) and readings among them.
@@ -77,8 +88,9 @@ public:
     // Messages queued in memory only: their lines could not be written
     // (problemText()), so a restart would not find them.
     int unstored() const { return m_unstored; }
-    // Tries once more to bring the file up to the queue after failed writes;
-    // true when the file holds every queued message.
+    // Tries once more to bring the folder, its lock and the file up to the
+    // queue after a full disk or failed writes; true when the file holds
+    // every queued message.
     bool catchUp();
     int readings() const { return m_readings; }
     int limit() const { return m_limit; }
@@ -89,18 +101,27 @@ public:
     void reportedDropped(uint64_t count);
     // Whether the last append() had to drop a reading.
     bool atLimit() const { return m_atLimit; }
-    // The last problem with the file, empty when the last write went well.
-    QString problemText() const { return m_problem; }
+    // The last problem with the folder or the file: a write's, else a
+    // sync's; empty when the last write and the last sync went well.
+    QString problemText() const { return m_writeProblem.isEmpty() ? m_syncProblem : m_writeProblem; }
 
 private:
     // The pieces of open(): the folder's lock, the file's messages, the target check.
     bool takeLock(QString *error);
+    void releaseLock();
     bool load(QString *error);
     // One line of the file applied to the queue; false for a line not understood.
     bool replay(const QJsonObject &object);
     bool claimTarget(QString *error);
+    void writeTarget();
+    // The rest of open() once the folder is there.
+    bool openFolder(QString *error);
+    // open() again for a folder that could not be made: what was queued
+    // meanwhile follows what the folder holds.
+    bool openLater();
 
-    bool writeLine(const QByteArray &line);
+    // `seq`: the message the line stands for (0: none).
+    bool writeLine(const QByteArray &line, uint64_t seq = 0);
     bool rewrite();
     void noteDead(int lines);
     void dropOldestReading();
@@ -114,6 +135,12 @@ private:
     bool m_unsynced = false;
     uint64_t m_rejectedThisRun = 0;
     std::unique_ptr<QLockFile> m_lock;
+    int m_folderLock = -1; // the folder, open and flock()ed
+    // open() left these for catchUp(): the folder could not be made (nothing
+    // is loaded or handed out then), the lock file or the target not written.
+    bool m_folderPending = false;
+    bool m_lockFilePending = false;
+    bool m_targetPending = false;
     QFile m_file;
     std::map<uint64_t, Message> m_messages;
     uint64_t m_nextSeq = 1;
@@ -125,5 +152,8 @@ private:
     bool m_atLimit = false;
     int m_unstored = 0;
     bool m_fileBehind = false; // a line was not written: the file no longer matches the queue
-    QString m_problem;
+    // Messages whose lines were written since the last good sync.
+    std::vector<uint64_t> m_sinceSync;
+    QString m_writeProblem;
+    QString m_syncProblem;
 };

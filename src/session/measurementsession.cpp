@@ -22,6 +22,28 @@
 #include <cmath>
 #include <exception>
 
+namespace {
+
+// A master's kind as the word outputs hand on (CycleSummary::busKinds).
+QString kindKey(BusBackend::Kind kind)
+{
+    switch (kind) {
+    case BusBackend::Kind::SerialAdapter:
+        return QStringLiteral("serial");
+    case BusBackend::Kind::UsbAdapter:
+        return QStringLiteral("usb");
+    case BusBackend::Kind::KernelMaster:
+        return QStringLiteral("kernel");
+    case BusBackend::Kind::Simulated:
+        return QStringLiteral("simulated");
+    case BusBackend::Kind::Driver:
+        break;
+    }
+    return QStringLiteral("driver");
+}
+
+} // namespace
+
 class MeasurementSession::Bus
 {
 public:
@@ -98,6 +120,8 @@ std::unique_ptr<MeasurementSession> MeasurementSession::fromDescription(SessionD
 
     description.host.recordingFolder = description.recordingFolder;
     description.host.alarms = session->m_alarms.get();
+    description.host.firstSplit = session->recorder().firstSplit();
+    description.host.lastSplit = session->recorder().lastSplit();
     QStringList problems;
     for (SessionDescription::PlannedOutput &planned : description.outputs) {
         QString problem;
@@ -429,6 +453,9 @@ void MeasurementSession::endCycle()
     summary.durationMs = (Clock::tickUs() - startUs) / 1000;
     for (const std::unique_ptr<Bus> &bus : m_buses) {
         summary.busUp.append(bus->openResult == 1);
+        const BusBackend *backend = bus->tmex.backend();
+        summary.busKinds.append(kindKey(backend ? backend->kind() : BusBackend::Kind::Driver));
+        summary.busDescriptions.append(backend ? backend->description() : QString());
         QVector<const SensorDevice *> devices;
         for (SensorDevice *device : qAsConst(*bus->sensor->devices()))
             devices.append(device);

@@ -5,6 +5,7 @@
 #include "faces/metricsface.h"
 #include "faces/owserverface.h"
 #include "publish/mqttoutput.h"
+#include "web/webpage.h"
 
 namespace OutputRegistry {
 
@@ -18,6 +19,7 @@ const QVector<OutputEntry> &entries()
         MqttOutput::entry(),
         OwserverFace::outputEntry(),
         MetricsFace::outputEntry(),
+        WebPage::outputEntry(),
     };
     return all;
 }

@@ -334,6 +334,23 @@ int Recorder::writeHeader(SensorDevice &device, int index)
 
 int Recorder::appendReading(SensorDevice &device, int index)
 {
+    const int result = writeReading(device, index);
+    if (result == 2 || index < 0 || index >= device.channels.size())
+        return result;
+    const ChannelId channelKey = ChannelId::of(device, index);
+    const uint64_t reading = device.channels.at(index).reading;
+    const auto owed = m_owedReading.constFind(channelKey);
+    if (owed != m_owedReading.constEnd() && owed.value() != reading)
+        ++m_supersededUnwritten;
+    if (result == 1)
+        m_owedReading.remove(channelKey);
+    else
+        m_owedReading.insert(channelKey, reading);
+    return result;
+}
+
+int Recorder::writeReading(SensorDevice &device, int index)
+{
     const QString path = filePathFor(device, index);
     if (path.isEmpty())
         return -1;

@@ -90,6 +90,10 @@ public:
     // is added. Returns 1 written, 2 already written, -1 failure (nothing
     // written; the reading stays unwritten).
     int appendReading(SensorDevice &device, int index);
+    // Readings that never reached their file: a write failed and the
+    // channel's record moved on to a newer reading before a retry could
+    // succeed, or the reading is still owed now.
+    int unwrittenReadings() const { return m_supersededUnwritten + m_owedReading.size(); }
     // The file the channel's first line went to ("" before any).
     QString fileNameOf(const ChannelId &channel) const;
     // Whether the channel's current reading is in its file.
@@ -153,6 +157,8 @@ private:
     // One write of `bytes` into `file`, checked to the last byte and flushed;
     // on failure `*reason` says why.
     bool writeAll(QFile &file, const QByteArray &bytes, QString *reason);
+    // appendReading() without the count of unwritten readings.
+    int writeReading(SensorDevice &device, int index);
     void noteFailure(const QString &path, const QString &what, const QString &reason);
     void noteSuccess(const QString &path);
 
@@ -181,6 +187,10 @@ private:
     QHash<ChannelId, QString> m_headedPath;
     // Paths whose header could not be written: their file still owes it.
     QSet<QString> m_headerOwed;
+    // Per channel, the reading number whose line failed and is still owed;
+    // and how many owed readings were replaced by newer ones unwritten.
+    QHash<ChannelId, uint64_t> m_owedReading;
+    int m_supersededUnwritten = 0;
     // Paths whose last write failed, with the tick of that failure.
     QHash<QString, qint64> m_failures;
     WriteStep m_writeStep;

@@ -3,6 +3,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <algorithm>
 #include <unistd.h>
 #include <vector>
 
@@ -60,10 +61,16 @@ bool MqttRelay::forwardPackets(int from, int to)
         if (!whole || data.size() - pos < length)
             break;
         const bool puback = (static_cast<unsigned char>(data[at]) >> 4) == 4;
-        if (puback && m_dropAcks)
+        if (puback && m_dropAcks) {
             ++m_acksDropped;
-        else
+        } else if (puback && m_paceCount > 0) {
+            const auto now = std::chrono::steady_clock::now();
+            if (m_held.empty() && m_nextRelease < now)
+                m_nextRelease = now + std::chrono::milliseconds(m_paceMs);
+            m_held.emplace_back(to, data.substr(at, pos + length - at));
+        } else {
             out.append(data, at, pos + length - at);
+        }
         at = pos + length;
     }
     data.erase(0, at);
@@ -74,6 +81,20 @@ bool MqttRelay::forwardPackets(int from, int to)
         sent += size_t(w);
     }
     return true;
+}
+
+void MqttRelay::releaseAcks()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (m_held.empty() || now < m_nextRelease)
+        return;
+    for (int n = 0; n < m_paceCount && !m_held.empty(); ++n) {
+        const std::pair<int, std::string> ack = m_held.front();
+        m_held.pop_front();
+        if (::send(ack.first, ack.second.data(), ack.second.size(), MSG_NOSIGNAL) != ssize_t(ack.second.size()))
+            break; // its connection has ended
+    }
+    m_nextRelease = now + std::chrono::milliseconds(m_paceMs);
 }
 
 MqttRelay::MqttRelay(int targetPort)
@@ -133,6 +154,9 @@ void MqttRelay::run()
         }
         open.insert(open.end(), ends.begin() + (fds.size() - 1), ends.end()); // accepted in this pass
         ends.swap(open);
+        for (auto it = m_held.begin(); it != m_held.end();)
+            it = std::find(ends.begin(), ends.end(), it->first) == ends.end() ? m_held.erase(it) : it + 1;
+        releaseAcks();
         m_open = int(ends.size() / 2);
     }
     for (int fd : ends)
