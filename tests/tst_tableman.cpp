@@ -1,4 +1,5 @@
 #include "base/clock.h"
+#include "sensors/ds2423.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -201,6 +202,23 @@ private slots:
         QCOMPARE(tm->average(), 0.0);
         QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10"));
         QCOMPARE(spy.takeLast().at(0).toBool(), false);
+    }
+
+    // A count is no temperature: it neither moves the average of channel 0
+    // nor deviates from a reference value.
+    void countsStayOutOfAverageAndDeviations()
+    {
+        tm->init(&devices);
+        SensorChannel count;
+        count.setNative(Ds2423::kTraits, 0, 0, 4294967295.0, "DS2423 Counter A", "N");
+        count.value = 1000;
+        add(KeyA, {channel(21.0)});
+        add(0x1D000000000000AAull, {count});
+        tm->setSample0(20.0);
+        tm->update(); // the rows appear
+        tm->update(); // and are refreshed
+        QCOMPARE(tm->average(), 21.0);
+        QCOMPARE(col(6) + " " + col(10), QStringLiteral("21.00|1000 1.00|."));
     }
 
     void requestsReachLiveChannelsOfPresentDevices()

@@ -467,7 +467,13 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
     setCellText(row, ColCalibration, fixed2(channel.calibration));
 
     const bool anySample = isSampleSet(sample0) || isSampleSet(sample1);
-    if (channel.subchannel == 0) {
+    // A count or a state deviates from no reference value.
+    if (channel.kind() != ChannelKind::Value) {
+        if (anySample) {
+            setCellText(row, ColDeviation0, QStringLiteral("."));
+            setCellText(row, ColDeviation1, QStringLiteral("."));
+        }
+    } else if (channel.subchannel == 0) {
         if (isSampleSet(sample0)) {
             setColumnShown(ColDeviation0, true);
             setCellText(row, ColDeviation0, valueText(channel.value - sample0));
