@@ -23,6 +23,7 @@
 #include "onewire/romid.h"
 #include "onewire/tmex.h"
 #include "sensors/ds18b20.h"
+#include "sensors/sensor.h"
 #include "session/measurementsession.h"
 #include "sim/simbackend.h"
 #include "sim/simbusloader.h"
@@ -291,6 +292,79 @@ qint64 oneRead()
     return turnarounds;
 }
 
+// One read of a device of each other family over the emulated adapter, at
+// 16 ms: its turnarounds and the 1-Wire transactions (resets with their
+// selection) it takes, which are its floor of turnarounds (each transaction
+// ends in an answer the host waits for); a DS1825's is its Read Scratchpad
+// after the cycle's broadcast, as a DS18B20's.
+struct FamilyRead
+{
+    QString chip;
+    qint64 turnarounds = 0;
+    qint64 transactions = 0;
+};
+
+QVector<FamilyRead> familyReads()
+{
+    const struct
+    {
+        const char *chip;
+        const char *entry;
+    } chips[] = {
+        {"DS1822", R"({"type": "ds1822", "rom": "22 11 22 33 44 55 01"})"},
+        {"DS28EA00", R"({"type": "ds28ea00", "rom": "42 11 22 33 44 55 02"})"},
+        {"DS1825", R"({"type": "ds1825", "rom": "3B 11 22 33 44 55 03"})"},
+        {"DS2438 with HIH-4000", R"({"type": "ds2438", "rom": "26 11 22 33 44 55 04", "humidity": 45})"},
+        {"DS2450", R"({"type": "ds2450", "rom": "20 11 22 33 44 55 05", "inputA": 1.25})"},
+        {"DS2423", R"({"type": "ds2423", "rom": "1D 11 22 33 44 55 06", "counterA": 1000})"},
+        {"DS2413", R"({"type": "ds2413", "rom": "3A 11 22 33 44 55 07"})"},
+        {"DS2408", R"({"type": "ds2408", "rom": "29 11 22 33 44 55 08"})"},
+    };
+    QVector<FamilyRead> reads;
+    const auto load = [](const char *entry) {
+        QString error;
+        std::unique_ptr<SimBackend> backend =
+            SimBusLoader::load(QByteArray(R"({"devices": [)") + entry + "]}", QStringLiteral("bench"), &error);
+        if (!backend)
+            qFatal("%s", qPrintable(error));
+        return backend;
+    };
+    for (const auto &c : chips) {
+        FamilyRead read{QLatin1String(c.chip), 0, 0};
+        {
+            // The transactions, from the simulated bus's log of the same read.
+            Clock::setVirtual();
+            std::unique_ptr<SimBackend> backend = load(c.entry);
+            MeasurementSession session(backend.get());
+            session.refresh();
+            session.measure(); // the device known (a 0x3B one told apart), the broadcast made
+            backend->setTrafficLogging(true);
+            session.sensor().readDevice(*session.allDevices().value(0));
+            read.transactions = backend->callCount(QStringLiteral("TMTouchReset"))
+                                + backend->callCount(QStringLiteral("TMStrongAccess"));
+        }
+        Clock::setVirtual();
+        std::unique_ptr<SimBackend> backend = load(c.entry);
+        SimDs2480b chip(&backend->bus());
+        SimPty port(&chip);
+        QTemporaryDir dir;
+        const QString link = openPort(port, dir);
+        port.setLineTiming(true, 16 * 1000);
+        SerialBackend serialBackend(link);
+        MeasurementSession session(&serialBackend);
+        session.refresh();
+        session.measure();
+        SensorDevice *device = session.allDevices().value(0);
+        if (!device)
+            qFatal("%s not found", c.chip);
+        port.clearCounts();
+        session.sensor().readDevice(*device);
+        read.turnarounds = port.turnarounds();
+        reads << read;
+    }
+    return reads;
+}
+
 QString seconds(qint64 us)
 {
     return QString::number(double(us) / 1e6, 'f', 2);
@@ -354,6 +428,10 @@ int main(int argc, char *argv[])
               << row.second.turnarounds << " |\n";
     }
     out() << "\nOne DS18B20 read (selection and Read Scratchpad): " << oneRead() << " turnarounds.\n";
+    out() << "\nOne read of each other family, 16 ms (transactions: its resets with their selection):\n\n"
+          << "| chip | turnarounds | transactions |\n|---|---:|---:|\n";
+    for (const FamilyRead &read : familyReads())
+        out() << "| " << read.chip << " | " << read.turnarounds << " | " << read.transactions << " |\n";
 
     // 115,200 baud: a byte takes 87 µs on the line instead of 1,042 µs, but
     // the chip turns a data byte into about 0.6 ms of time slots at standard

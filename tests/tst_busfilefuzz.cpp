@@ -102,7 +102,9 @@ class TstBusFileFuzz : public QObject
             return changedAt(demo, path, 0, [by](const QJsonValue &) { return by; });
         };
         // Values of another kind: refused, at this place (a comment may be anything).
-        QList<QJsonValue> others = {QJsonValue(QJsonValue::Null), QJsonValue(true), QJsonArray({1})};
+        QList<QJsonValue> others = {QJsonValue(QJsonValue::Null), QJsonArray({1})};
+        if (!v.isBool())
+            others << QJsonValue(true);
         if (!v.isString())
             others << QStringLiteral("1");
         if (!v.isDouble() && !v.isObject()) // an object may be a curve, which a number replaces

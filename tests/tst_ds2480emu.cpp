@@ -136,13 +136,21 @@ private slots:
         QVERIFY(!emulator.path().isEmpty());
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
                                  "--record"};
+        // The demo bus's DS2438 carries an HIH-4000: its bus file tells the
+        // simulated bus, and an adapter (emulated or not) only the settings.
+        QVERIFY(QDir().mkpath(dir.filePath("config/Tresvant")));
+        QFile ini(dir.filePath(QStringLiteral("config/Tresvant/Орвекс.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Sensors]\nHih4000=740000015B8CD426\n") > 0);
+        ini.close();
+        const QString settings = "XDG_CONFIG_HOME=" + dir.filePath("config");
         // Every answer waits for the line to stay quiet 2 ms (real time):
         // the demo bus's bridges make some ten thousand exchanges in two cycles.
         const OrvexctlRun serial = runOrvexctl(QStringLiteral(ORVEXCTL_BIN),
                                                common + QStringList{serialFolder, "--bus=serial:" + emulator.path()},
-                                               {"ORVEX_SHARED_CLOCK=" + clock}, 180000);
+                                               {"ORVEX_SHARED_CLOCK=" + clock, settings}, 180000);
         const OrvexctlRun sim =
-            orvexctl(common + QStringList{simFolder, bus.isEmpty() ? QStringLiteral("--bus=sim") : "--bus=sim:" + bus});
+            orvexctl(common + QStringList{simFolder, bus.isEmpty() ? QStringLiteral("--bus=sim") : "--bus=sim:" + bus},
+                     {settings});
         QCOMPARE(serial.exitCode, 0);
         QCOMPARE(sim.exitCode, 0);
         QCOMPARE(serial.err, sim.err);

@@ -103,6 +103,7 @@ private slots:
         QTest::addColumn<QString>("cycles");
         QTest::newRow("thermometers") << SimFixture::busFile("serial.json") << "4";
         QTest::newRow("bridge") << SimFixture::busFile("usb.json") << "2";
+        QTest::newRow("other families") << SimFixture::busFile("families.json") << "2";
     }
     void recordingMatchesSimulatedBus()
     {
@@ -122,9 +123,16 @@ private slots:
         rig.chip->setFrameTime(false);
         const QStringList common{"read", "--fast", "--start", "2025-01-27T14:03:05", "--cycles", cycles, "--interval", "30",
                                  "--record"};
+        // The DS2438 of families.json carries an HIH-4000: the simulated bus
+        // knows it from the bus file, the adapter's run from the settings.
+        QVERIFY(QDir().mkpath(dir.filePath("config/Tresvant")));
+        QFile ini(dir.filePath(QStringLiteral("config/Tresvant/Орвекс.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Sensors]\nHih4000=F004554433221126\n") > 0);
+        ini.close();
+        const QString settings = "XDG_CONFIG_HOME=" + dir.filePath("config");
         const OrvexctlRun usb = runOrvexctl(ORVEXCTL_BIN, common + QStringList{usbFolder, "--bus=usb:" + UsbTestBed::position()},
-                                            {"ORVEX_SHARED_CLOCK=" + clock}, 250000);
-        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, common + QStringList{simFolder, "--bus=sim:" + bus});
+                                            {"ORVEX_SHARED_CLOCK=" + clock, settings}, 250000);
+        const OrvexctlRun sim = runOrvexctl(ORVEXCTL_BIN, common + QStringList{simFolder, "--bus=sim:" + bus}, {settings});
         QCOMPARE(usb.exitCode, 0);
         QCOMPARE(usb.err, sim.err);
         QCOMPARE(usb.out, sim.out);

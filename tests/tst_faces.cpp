@@ -425,16 +425,16 @@ private slots:
                             return c.hubChannel == channel.hubChannel && c.i2cAddress == channel.i2cAddress && c.unit == channel.unit;
                         }) > 1)
                         continue; // two of one unit: the names tell them apart, checked below by value count
-                } else if (device->family == 0x28 || device->family == 0x10) {
-                    path += QStringLiteral("/temperature");
-                } else if (device->family == 0x3B) {
-                    path += channel.subchannel == 0 ? QStringLiteral("/thermocouple") : QStringLiteral("/temperature");
+                } else if (channel.described() && channel.described()->property) {
+                    // The name its driver's traits give it, as owservers do.
+                    path += QLatin1Char('/') + QString::fromLatin1(channel.described()->property).section(QLatin1Char(' '), 0, 0);
                 } else {
                     continue;
                 }
                 const Run read = owshell(QStringLiteral("owread"), {QStringLiteral("-s"), rig.server(), path});
                 QCOMPARE(read.exitCode, 0);
-                QCOMPARE(read.out.size(), 12); // owserver's float field
+                // owserver's float and unsigned fields; a yes-no file's one digit.
+                QCOMPARE(read.out.size(), channel.kind() == ChannelKind::Binary ? 1 : 12);
                 // The digits the table shows, no more and no fewer; a
                 // pressure is the table's value moved into mbar.
                 const QByteArray shown = tableValue(*rig.session, *device, index);
@@ -943,7 +943,7 @@ private slots:
                 expected += channel.value == channel.value ? 1 : 0;
         }
         QJsonArray result;
-        const QString query = QStringLiteral("{__name__=~\"orvex_(temperature_celsius|relative_humidity_percent|pressure_pascals|co2_ppm|value)\"}");
+        const QString query = QStringLiteral("{__name__=~\"orvex_(temperature_celsius|relative_humidity_percent|pressure_pascals|co2_ppm|voltage_volts|count_total|state|value)\"}");
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
                 result = prometheus.query(query);
@@ -969,8 +969,9 @@ private slots:
                         || QString::number(channel.hubChannel) != labels[QStringLiteral("hub_channel")].toString()
                         || address != labels[QStringLiteral("i2c_address")].toString())
                         continue;
-                    QCOMPARE(labels[QStringLiteral("chip")].toString(),
-                             QLatin1String(Sensor::traitsOf(device->family, channel.i2cAddress)->name));
+                    // The chip its driver names (family 3B: a DS1825 or a MAX31850).
+                    const SensorTraits *chip = channel.traits ? channel.traits : Sensor::traitsOf(device->family, channel.i2cAddress);
+                    QCOMPARE(labels[QStringLiteral("chip")].toString(), QLatin1String(chip->name));
                     QCOMPARE(labels[QStringLiteral("sensor")].toString(), channel.type);
                     const double factor = channel.unit == QLatin1String("kPa") ? 1000 : 1;
                     const double shown = tableValue(*rig.session, *device, index).toDouble() * factor;

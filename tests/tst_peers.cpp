@@ -39,6 +39,20 @@ const char kFixedBus[] = R"({ "devices": [
 const QMap<QString, double> kFixedTemperatures = {
     {"28.FF641E1D1603", 21.5}, {"28.E3E301020304", -10.25}, {"28.AA31075C1401", 85.5}, {"10.123456789A00", 30.5}};
 
+// One chip of each family beside the DS18x20s, at values that stay put,
+// for OWFS to read beside orvexctl (the DS1822 at the 12 bits OWFS sets).
+const char kFamiliesBus[] = R"({ "devices": [
+    { "type": "ds1822", "rom": "22 11 22 33 44 55 01", "temperature": -12.3125 },
+    { "type": "ds28ea00", "rom": "42 11 22 33 44 55 02", "temperature": 40.5 },
+    { "type": "ds1825", "rom": "3B 11 22 33 44 55 03", "temperature": 23.25, "address": 5 },
+    { "type": "ds2438", "rom": "26 11 22 33 44 55 04", "temperature": 24.0, "vdd": 5.0, "humidity": 45.0,
+      "senseVolts": 0.0125 },
+    { "type": "ds2450", "rom": "20 11 22 33 44 55 05", "inputA": 1.25, "inputB": 2.5, "inputC": 0, "inputD": 5.1 },
+    { "type": "ds2423", "rom": "1D 11 22 33 44 55 06", "counterA": 123456, "counterB": 4294967290 },
+    { "type": "ds2413", "rom": "3A 11 22 33 44 55 07", "inputB": false, "outputA": true },
+    { "type": "ds2408", "rom": "29 11 22 33 44 55 08", "inputs": 165, "outputs": 3 }
+] })";
+
 // The devices a complete search of `busFile` (empty: the demo bus) finds,
 // as OWFS names them: the family code, a dot, the serial in bus order.
 QStringList owNames(const QString &busFile)
@@ -211,6 +225,91 @@ private slots:
                 QVERIFY(found.celsius.value(device) > -55 && found.celsius.value(device) < 125);
         }
         QVERIFY(thermometers >= 4);
+    }
+
+    // OWFS as the oracle for the other families: owserver on the same
+    // emulated DS2480B reads every property of the same chips under its own
+    // names, and gives what orvexctl read prints for the channel, to the
+    // digit both print (the DS2450 within a step of its 16 bits: OWFS scales
+    // by 65535, the data sheet by 65536). Debian's OWFS has no latch.A of the
+    // DS2413 (later versions have, as orvexctl's face serves it).
+    void owserverReadsWhatOrvexctlReads()
+    {
+        QTemporaryDir dir;
+        const QString bus = dir.filePath(QStringLiteral("families.json"));
+        QFile file(bus);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(kFamiliesBus) > 0);
+        file.close();
+        // The DS2438 carries an HIH-4000: over an adapter the settings say so.
+        QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("config/Tresvant"))));
+        QFile ini(dir.filePath(QStringLiteral("config/Tresvant/Орвекс.ini")));
+        QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write("[Sensors]\nHih4000=*\n") > 0);
+        ini.close();
+        SerialEmulator emulator(bus);
+        const OrvexctlRun read = runOrvexctl(QStringLiteral(ORVEXCTL_BIN), {"read", "--bus=serial:" + emulator.path()},
+                                             {"XDG_CONFIG_HOME=" + dir.filePath(QStringLiteral("config"))}, 120000);
+        QCOMPARE(read.exitCode, 0);
+        // orvexctl's value of each channel, by "ROM/subchannel" as it prints them.
+        QMap<QString, double> ours;
+        for (const QByteArray &line : read.out.split('\n')) {
+            const QList<QByteArray> fields = line.split('\t');
+            if (fields.size() >= 8)
+                ours.insert(QString::fromLatin1(fields.at(1) + '/' + fields.at(2)), fields.at(6).toDouble());
+        }
+        // Each owserver path with the channel it must agree with and how closely.
+        const struct
+        {
+            const char *path;
+            const char *channel;
+            double tolerance;
+        } pairs[] = {
+            {"22.112233445501/temperature", "3B01554433221122/0", 0.005},
+            {"42.112233445502/temperature", "F102554433221142/0", 0.005},
+            {"3B.112233445503/temperature", "B00355443322113B/0", 0.005},
+            {"26.112233445504/temperature", "F004554433221126/0", 0.005},
+            {"26.112233445504/VDD", "F004554433221126/1", 0.005},
+            {"26.112233445504/VAD", "F004554433221126/2", 0.005},
+            {"26.112233445504/vis", "F004554433221126/3", 0.000005},
+            {"26.112233445504/humidity", "F004554433221126/4", 0.05},
+            {"20.112233445505/volt.A", "2005554433221120/0", 0.0001},
+            {"20.112233445505/volt.B", "2005554433221120/1", 0.0001},
+            {"20.112233445505/volt.C", "2005554433221120/2", 0.0001},
+            {"20.112233445505/volt.D", "2005554433221120/3", 0.0001},
+            {"1D.112233445506/counter.A", "EE0655443322111D/0", 0},
+            {"1D.112233445506/counter.B", "EE0655443322111D/1", 0},
+            {"3A.112233445507/sensed.A", "EC0755443322113A/0", 0},
+            {"3A.112233445507/sensed.B", "EC0755443322113A/1", 0},
+            {"29.112233445508/sensed.0", "1108554433221129/0", 0},
+            {"29.112233445508/sensed.2", "1108554433221129/2", 0},
+            {"29.112233445508/sensed.7", "1108554433221129/7", 0},
+            {"29.112233445508/latch.0", "1108554433221129/8", 0},
+        };
+        const QString address = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        QString script = QStringLiteral("owserver -d %1 --foreground -p %2 --error_level=0 & pid=$!\n"
+                                "for i in $(seq 150); do owdir -s %2 / >/dev/null 2>&1 && break; sleep 0.1; done\n")
+                     .arg(emulator.path(), address);
+        for (const auto &pair : pairs)
+            script += QStringLiteral("echo \"%1 $(owread -s %2 /%1)\"\n").arg(QLatin1String(pair.path), address);
+        script += QStringLiteral("kill $pid; wait $pid 2>/dev/null; exit 0\n");
+        TestProcess owfs(QStringLiteral("sh"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(PTYFLUSH_SHIM));
+        env.insert(QStringLiteral("ORVEX_BREAK_PID"), emulator.pid());
+        owfs.process().setProcessEnvironment(env);
+        QVERIFY(owfs.run({"-c", script}, 120000));
+        QMap<QString, QString> theirs;
+        for (const QString &line : owfs.out())
+            theirs.insert(line.section(QLatin1Char(' '), 0, 0), line.section(QLatin1Char(' '), 1).trimmed());
+        for (const auto &pair : pairs) {
+            const QString path = QLatin1String(pair.path);
+            bool ok = false;
+            const double value = theirs.value(path).toDouble(&ok);
+            QVERIFY2(ok, qPrintable(path + ": owserver gave \"" + theirs.value(path) + "\"\n" + owfs.errBytes()));
+            QVERIFY2(ours.contains(QLatin1String(pair.channel)), qPrintable(QLatin1String(pair.channel) + " not read"));
+            const double mine = ours.value(QLatin1String(pair.channel));
+            QVERIFY2(qAbs(value - mine) <= pair.tolerance,
+                     qPrintable(path + QStringLiteral(": owserver %1, orvexctl %2").arg(value, 0, 'g', 10).arg(mine, 0, 'g', 10)));
+        }
     }
 
     // After orvexctl has used the emulated adapter (without a datasheet

@@ -132,8 +132,10 @@ private slots:
                         << TableSupport::dataLine(device->channels.at(i));
         }
 
-        // 3 DS18B20, 1 DS18S20, 2 MAX31850-like chips with 2 channels; 12 + 2 I2C channels behind two bridges
-        QCOMPARE(expected.size(), 22);
+        // 3 DS18B20, 1 DS18S20, DS1822, DS28EA00, DS1825, 2 MAX31850-like chips with 2 channels, a DS2438
+        // with humidity (5), a DS2450 (4), a DS2423 (2), a DS2413 (4), a DS2408 (16); 12 + 2 I2C channels
+        // behind two bridges
+        QCOMPARE(expected.size(), 56);
         const QMap<QString, QStringList> files = TableSupport::measurementFiles(dir.path());
         QCOMPARE(files.keys(), expected.keys());
         for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
@@ -409,7 +411,7 @@ private slots:
                                          noDisplay);
         QVERIFY(run.exitCode == 0 && run.err.isEmpty());
         const QMap<QString, QStringList> written = TableSupport::measurementFiles(dir.path());
-        QCOMPARE(written.size(), 22);
+        QCOMPARE(written.size(), 56);
         for (auto it = written.constBegin(); it != written.constEnd(); ++it)
             QVERIFY2(QFileInfo(it.key()).fileName().startsWith("2025.01.27-14.03.05_") && it.value().size() == 2,
                      qPrintable(it.key()));

@@ -64,9 +64,16 @@ private slots:
         QSet<const SensorTraits *> seen;
         for (const SensorDevice *device : session.allDevices()) {
             QVERIFY(Sensor::findFamily(device->family) || device->channels.isEmpty());
+            const Sensor::Family *family = Sensor::findFamily(device->family);
             for (const SensorChannel &channel : device->channels) {
-                const SensorTraits *traits = Sensor::traitsOf(device->family, channel.i2cAddress);
+                // The record names its driver: the family's (or the chip
+                // sharing its code), or the I2C type at its address.
+                const SensorTraits *traits = channel.traits;
                 QVERIFY2(traits, qPrintable(channel.type));
+                if (channel.i2cAddress != 0)
+                    QCOMPARE(traits, Sensor::traitsOf(device->family, channel.i2cAddress));
+                else
+                    QVERIFY2(traits == family->traits || traits == family->sharedWith, qPrintable(channel.type));
                 QVERIFY2(channel.subchannel < traits->channelCount, qPrintable(channel.type));
                 QCOMPARE(channel.unit, QString::fromLatin1(traits->channels[channel.subchannel].unit));
                 QCOMPARE(Sensor::unitTraits(channel.unit)->quantity, traits->channels[channel.subchannel].quantity);

@@ -1,4 +1,5 @@
 #include "base/clock.h"
+#include "sensors/ds2423.h"
 #include "support/tablesupport.h"
 #include "table/recorder.h"
 #include "table/tableman.h"
@@ -133,16 +134,16 @@ private slots:
         SensorDevice *a = add(KeyA, {channel(1), channel(1, 1)});
         SensorDevice *b = add(KeyB, {channel(3), channel(3, 1), channel(3, 9)});
         tm->init(&devices);
-        QCOMPARE(col(6), QStringLiteral("1.00|1.00|3.00|3.00"));          // subchannel 9 never shown
-        tm->setChannelMask(0x0D);
+        QCOMPARE(col(6), QStringLiteral("1.00|1.00|3.00|3.00|3.00"));
+        tm->setChannelMask(0x0D);                                        // subchannel 9 has no command: kept
         tm->update();
-        QCOMPARE(col(6), QStringLiteral("1.00|3.00"));
+        QCOMPARE(col(6), QStringLiteral("1.00|3.00|3.00"));
         cycle({a, b}, 10);
         tm->update();
         QCOMPARE(dataLines(*a, 0) * 10 + dataLines(*a, 1), 21);
         tm->setChannelMask(0x0F);
         tm->update();                                                    // back at the bottom, recorded
-        QCOMPARE(col(6) + col(10), QStringLiteral("10.00|10.00|11.00|11.000.00|0.00|0.00|0.00"));
+        QCOMPARE(col(6) + col(10), QStringLiteral("10.00|10.00|19.00|11.00|11.000.00|0.00|0.00|0.00|0.00"));
         QCOMPARE(fileLines(fileOf(*a, 1)).count("DATA;TIME;Value;Sample;Deviation") * 10
                      + dataLines(*a, 1), 12);
 
@@ -154,7 +155,7 @@ private slots:
         QString shown;
         for (int row = 0; row < table->rowCount(); ++row)
             shown += table->isRowShown(row) ? '+' : '-';
-        QCOMPARE(shown, QStringLiteral("++-++"));
+        QCOMPARE(shown, QStringLiteral("+++-++"));
         tm->setFilter("");
         QVERIFY(table->isRowShown(0) && table->isRowShown(2));
     }
@@ -201,6 +202,23 @@ private slots:
         QCOMPARE(tm->average(), 0.0);
         QCOMPARE(hiddenColumns(), QStringLiteral("2,3,4,7,9,10"));
         QCOMPARE(spy.takeLast().at(0).toBool(), false);
+    }
+
+    // A count is no temperature: it neither moves the average of channel 0
+    // nor deviates from a reference value.
+    void countsStayOutOfAverageAndDeviations()
+    {
+        tm->init(&devices);
+        SensorChannel count;
+        count.setNative(Ds2423::kTraits, 0, 0, 4294967295.0, "DS2423 Counter A", "N");
+        count.value = 1000;
+        add(KeyA, {channel(21.0)});
+        add(0x1D000000000000AAull, {count});
+        tm->setSample0(20.0);
+        tm->update(); // the rows appear
+        tm->update(); // and are refreshed
+        QCOMPARE(tm->average(), 21.0);
+        QCOMPARE(col(6) + " " + col(10), QStringLiteral("21.00|1000 1.00|."));
     }
 
     void requestsReachLiveChannelsOfPresentDevices()

@@ -171,6 +171,51 @@ private slots:
             QCOMPARE(withoutTimes(w1Files.value(name)), withoutTimes(simFiles.value(name)));
     }
 
+    // The other families (families.json) through the connector record the
+    // files of the simulated bus: the DS18B20's kin through sysfs, a DS1825
+    // told from a MAX31850 by the scratchpad w1_slave gives, the DS2438,
+    // DS2423, DS2413 and DS2408 raw, as the kernel's slave drivers would give
+    // no checked bytes. The DS2450 without VCC needs the strong pull-up the
+    // connector lacks: no value, and the reason.
+    void otherFamiliesThroughTheConnector()
+    {
+        QTemporaryDir dir;
+        const QString w1Folder = dir.filePath("w1"), simFolder = dir.filePath("sim");
+        QVERIFY(QDir().mkpath(w1Folder) && QDir().mkpath(simFolder));
+        QMap<QString, QByteArray> w1Files;
+        const QByteArray converter = romOf("20112233445505");
+        {
+            Kernel kernel(QStringLiteral("families.json"));
+            W1Backend backend;
+            RecordingRig rig(&backend, w1Folder);
+            rig.sensor.setHumidityDevices({QStringLiteral("*")});
+            for (int cycle = 0; cycle < 2; ++cycle)
+                rig.session.cycle();
+            QVERIFY(backend.master().netlinkProblem().isEmpty());
+            const QString noPullup = QStringLiteral("нет сильной подтяжки для преобразования (питание от линии данных)");
+            QCOMPARE(failuresOf(rig.session, converter), QStringList({noPullup, noPullup, noPullup, noPullup}));
+            w1Files = TableSupport::folderContents(w1Folder);
+        }
+        std::unique_ptr<SimBackend> sim = load(QStringLiteral("families.json"));
+        Clock::setVirtual(kStart);
+        {
+            RecordingRig rig(sim.get(), simFolder);
+            for (int cycle = 0; cycle < 2; ++cycle)
+                rig.session.cycle();
+        }
+        QMap<QString, QByteArray> simFiles = TableSupport::folderContents(simFolder);
+        QCOMPARE(w1Files.keys(), simFiles.keys());
+        QCOMPARE(simFiles.size(), 1 + 1 + 1 + 2 + 5 + 4 + 2 + 4 + 16);
+        int compared = 0;
+        for (const QString &name : simFiles.keys()) {
+            if (name.contains(QStringLiteral("2005554433221120")))
+                continue; // the DS2450
+            QCOMPARE(withoutTimes(w1Files.value(name)), withoutTimes(simFiles.value(name)));
+            ++compared;
+        }
+        QCOMPARE(compared, simFiles.size() - 4);
+    }
+
     // One bridge exchange as the kernel puts it on the wire: its reset, the
     // Match ROM, the packet with its CRC and the first busy poll in one
     // request; a write's statuses in the next; a read's further polls and

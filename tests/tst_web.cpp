@@ -676,7 +676,10 @@ private slots:
         QVERIFY2(shown.size() == table.rowTotal(), browser.last().constData());
         for (int row = 0; row < table.rowTotal(); ++row) {
             const ChannelTraits *traits = Sensor::unitTraits(table.cellText(row, TableMan::ColUnit));
-            const QString expected = table.cellText(row, TableMan::ColValue) + QChar(0xA0) + QString::fromUtf8(traits->shown);
+            // A state has no unit: its value alone.
+            const QString shownUnit = QString::fromUtf8(traits->shown);
+            const QString expected = table.cellText(row, TableMan::ColValue)
+                                     + (shownUnit.isEmpty() ? QString() : QChar(0xA0) + shownUnit);
             const QJsonArray cells = shown.at(row).toArray();
             QCOMPARE(cells.at(0).toString(), table.channelAt(row).text());
             QCOMPARE(cells.at(1).toString(), expected);

@@ -1306,6 +1306,14 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
         <source>нет значения (причина в журнале)</source>
         <translation>no value (reason in the log)</translation>
     </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>the counter went back</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования (питание от линии данных)</source>
+        <translation>no strong pull-up for the conversion (parasite power)</translation>
+    </message>
 </context>
 <context>
     <name>SensorType</name>
@@ -1388,6 +1396,153 @@ hysteresis=HYSTERESIS delay=READINGS nodata=CYCLES; an empty line removes the li
     <message>
         <source>SDC30 humidity channel</source>
         <translation>SDC30 humidity channel</translation>
+    </message>
+    <message>
+        <source>DS1822 Temperature sensor</source>
+        <translation>DS1822 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>DS28EA00 Temperature sensor</source>
+        <translation>DS28EA00 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>DS1825 Temperature sensor</source>
+        <translation>DS1825 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>DS2438 Temperature sensor</source>
+        <translation>DS2438 Temperature sensor</translation>
+    </message>
+    <message>
+        <source>DS2438 Supply voltage VDD</source>
+        <translation>DS2438 Supply voltage VDD</translation>
+    </message>
+    <message>
+        <source>DS2438 A/D input voltage VAD</source>
+        <translation>DS2438 A/D input voltage VAD</translation>
+    </message>
+    <message>
+        <source>DS2438 Current sense voltage</source>
+        <translation>DS2438 Current sense voltage</translation>
+    </message>
+    <message>
+        <source>DS2438 Humidity (HIH-4000)</source>
+        <translation>DS2438 Humidity (HIH-4000)</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input A</source>
+        <translation>DS2450 A/D input A</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input B</source>
+        <translation>DS2450 A/D input B</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input C</source>
+        <translation>DS2450 A/D input C</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input D</source>
+        <translation>DS2450 A/D input D</translation>
+    </message>
+    <message>
+        <source>DS2423 Counter A</source>
+        <translation>DS2423 Counter A</translation>
+    </message>
+    <message>
+        <source>DS2423 Counter B</source>
+        <translation>DS2423 Counter B</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO A sensed</source>
+        <translation>DS2413 PIO A sensed</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO B sensed</source>
+        <translation>DS2413 PIO B sensed</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO A output on</source>
+        <translation>DS2413 PIO A output on</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO B output on</source>
+        <translation>DS2413 PIO B output on</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 0 sensed</source>
+        <translation>DS2408 PIO 0 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 1 sensed</source>
+        <translation>DS2408 PIO 1 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 2 sensed</source>
+        <translation>DS2408 PIO 2 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 3 sensed</source>
+        <translation>DS2408 PIO 3 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 4 sensed</source>
+        <translation>DS2408 PIO 4 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 5 sensed</source>
+        <translation>DS2408 PIO 5 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 6 sensed</source>
+        <translation>DS2408 PIO 6 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 7 sensed</source>
+        <translation>DS2408 PIO 7 sensed</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 0 activity latch</source>
+        <translation>DS2408 PIO 0 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 1 activity latch</source>
+        <translation>DS2408 PIO 1 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 2 activity latch</source>
+        <translation>DS2408 PIO 2 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 3 activity latch</source>
+        <translation>DS2408 PIO 3 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 4 activity latch</source>
+        <translation>DS2408 PIO 4 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 5 activity latch</source>
+        <translation>DS2408 PIO 5 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 6 activity latch</source>
+        <translation>DS2408 PIO 6 activity latch</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 7 activity latch</source>
+        <translation>DS2408 PIO 7 activity latch</translation>
+    </message>
+    <message>
+        <source>, address %1</source>
+        <translation>, address %1</translation>
+    </message>
+</context>
+<context>
+    <name>SensorUnit</name>
+    <message>
+        <source>count</source>
+        <translation>count</translation>
     </message>
 </context>
 <context>
@@ -1777,6 +1932,14 @@ number</translation>
     <message>
         <source>Обновлено: %1</source>
         <translation>Updated: %1</translation>
+    </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>the counter went back</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования</source>
+        <translation>no strong pull-up for the conversion</translation>
     </message>
 </context>
 <context>

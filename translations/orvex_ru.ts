@@ -1311,6 +1311,14 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
         <source>нет значения (причина в журнале)</source>
         <translation>нет значения (причина в журнале)</translation>
     </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>счётчик пошёл назад</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования (питание от линии данных)</source>
+        <translation>нет сильной подтяжки для преобразования (питание от линии данных)</translation>
+    </message>
 </context>
 <context>
     <name>SensorType</name>
@@ -1393,6 +1401,153 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>SDC30 humidity channel</source>
         <translation>SDC30, влажность</translation>
+    </message>
+    <message>
+        <source>DS1822 Temperature sensor</source>
+        <translation>DS1822, датчик температуры</translation>
+    </message>
+    <message>
+        <source>DS28EA00 Temperature sensor</source>
+        <translation>DS28EA00, датчик температуры</translation>
+    </message>
+    <message>
+        <source>DS1825 Temperature sensor</source>
+        <translation>DS1825, датчик температуры</translation>
+    </message>
+    <message>
+        <source>DS2438 Temperature sensor</source>
+        <translation>DS2438, температура</translation>
+    </message>
+    <message>
+        <source>DS2438 Supply voltage VDD</source>
+        <translation>DS2438, напряжение питания VDD</translation>
+    </message>
+    <message>
+        <source>DS2438 A/D input voltage VAD</source>
+        <translation>DS2438, напряжение на входе VAD</translation>
+    </message>
+    <message>
+        <source>DS2438 Current sense voltage</source>
+        <translation>DS2438, напряжение на датчике тока</translation>
+    </message>
+    <message>
+        <source>DS2438 Humidity (HIH-4000)</source>
+        <translation>DS2438, влажность (HIH-4000)</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input A</source>
+        <translation>DS2450, вход АЦП A</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input B</source>
+        <translation>DS2450, вход АЦП B</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input C</source>
+        <translation>DS2450, вход АЦП C</translation>
+    </message>
+    <message>
+        <source>DS2450 A/D input D</source>
+        <translation>DS2450, вход АЦП D</translation>
+    </message>
+    <message>
+        <source>DS2423 Counter A</source>
+        <translation>DS2423, счётчик A</translation>
+    </message>
+    <message>
+        <source>DS2423 Counter B</source>
+        <translation>DS2423, счётчик B</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO A sensed</source>
+        <translation>DS2413, вход PIO A</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO B sensed</source>
+        <translation>DS2413, вход PIO B</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO A output on</source>
+        <translation>DS2413, выход PIO A включён</translation>
+    </message>
+    <message>
+        <source>DS2413 PIO B output on</source>
+        <translation>DS2413, выход PIO B включён</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 0 sensed</source>
+        <translation>DS2408, вход PIO 0</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 1 sensed</source>
+        <translation>DS2408, вход PIO 1</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 2 sensed</source>
+        <translation>DS2408, вход PIO 2</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 3 sensed</source>
+        <translation>DS2408, вход PIO 3</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 4 sensed</source>
+        <translation>DS2408, вход PIO 4</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 5 sensed</source>
+        <translation>DS2408, вход PIO 5</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 6 sensed</source>
+        <translation>DS2408, вход PIO 6</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 7 sensed</source>
+        <translation>DS2408, вход PIO 7</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 0 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 0</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 1 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 1</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 2 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 2</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 3 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 3</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 4 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 4</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 5 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 5</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 6 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 6</translation>
+    </message>
+    <message>
+        <source>DS2408 PIO 7 activity latch</source>
+        <translation>DS2408, защёлка активности PIO 7</translation>
+    </message>
+    <message>
+        <source>, address %1</source>
+        <translation>, адрес %1</translation>
+    </message>
+</context>
+<context>
+    <name>SensorUnit</name>
+    <message>
+        <source>count</source>
+        <translation>имп.</translation>
     </message>
 </context>
 <context>
@@ -1783,6 +1938,14 @@ hysteresis=ГИСТЕРЕЗИС delay=ПОКАЗАНИЙ nodata=ЦИКЛОВ; п
     <message>
         <source>Обновлено: %1</source>
         <translation>Обновлено: %1</translation>
+    </message>
+    <message>
+        <source>счётчик пошёл назад</source>
+        <translation>счётчик пошёл назад</translation>
+    </message>
+    <message>
+        <source>нет сильной подтяжки для преобразования</source>
+        <translation>нет сильной подтяжки для преобразования</translation>
     </message>
 </context>
 <context>

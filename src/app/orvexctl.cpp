@@ -255,11 +255,15 @@ int scan(MeasurementSession &session, const QStringList &busValues)
         for (const RomId &rom : roms) {
             out() << romToText(rom, false) << "  " << romToText(rom, true) << "  "
                   << Sensor::describeFamily(rom.at(0) & 0xFF) << "\n";
-            // A device this bus cannot reach beyond the search says why.
+            // A device the program reads that this bus cannot reach beyond
+            // the search says why.
             uint8_t bytes[8];
             for (int i = 0; i < 8; ++i)
                 bytes[i] = uint8_t(rom.value(i));
-            const QString unreachable = session.backend(bus) ? session.backend(bus)->deviceProblem(bytes) : QString();
+            const Sensor::Family *family = Sensor::findFamily(bytes[0]);
+            const QString unreachable = session.backend(bus) && family && family->read
+                                            ? session.backend(bus)->deviceProblem(bytes)
+                                            : QString();
             if (!unreachable.isEmpty())
                 out() << "    " << unreachable << "\n";
             else if ((rom.at(0) & 0xFF) == 0x19)
@@ -312,7 +316,7 @@ void printCycle(int cycle, MeasurementSession &session, const QVector<BusCycle> 
                 else if (std::isnan(channel.value))
                     why = Sensor::failureText(channel.failure);
                 else
-                    value = QString::number(channel.value, 'f', 2);
+                    value = QString::number(channel.value, 'f', channel.decimals());
                 if (fresh)
                     last = channel.reading;
                 out() << cycle << '\t' << romToText(device->rom, false) << '\t' << channel.subchannel << '\t'

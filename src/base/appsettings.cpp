@@ -1,5 +1,7 @@
 #include "base/appsettings.h"
 
+#include <QStringList>
+
 #include <QSettings>
 
 namespace {
@@ -48,6 +50,19 @@ bool storedScanAllChannel(QSettings &settings)
 bool storedScanAllType(QSettings &settings)
 {
     return storedFlag(settings, QStringLiteral("Settings/ScanAllType"), true);
+}
+
+QStringList storedHumidityDevices(QSettings &settings)
+{
+    // QSettings reads "a,b" as a list and "a" as a string: both are taken.
+    QStringList roms;
+    for (const QString &rom : settings.value(QStringLiteral("Sensors/Hih4000")).toStringList()) {
+        for (const QString &part : rom.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            if (!part.trimmed().isEmpty())
+                roms << part.trimmed();
+        }
+    }
+    return roms;
 }
 
 bool storedIntervalOnGrid(QSettings &settings)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 // One implementation of the TMEX 1-Wire driver calls. The TMEX calls of a
@@ -77,6 +78,14 @@ public:
     {
         (void)rom;
         return QString();
+    }
+    // What the bus's own description says is wired to the device with this
+    // ROM (bus order): a simulated bus's chip entry, e.g. "hih4000" for a
+    // humidity sensor on a DS2438's VAD input; none on real hardware.
+    virtual QStringList deviceOptions(const uint8_t rom[8]) const
+    {
+        (void)rom;
+        return QStringList();
     }
     // Whether the bus may be driven from a thread other than the one that
     // opened it (several buses measured at once in threads of their own).

@@ -32,6 +32,17 @@ uint16_t Crc::maxim16(const QByteArray &data, uint16_t seed)
     return maxim16(reinterpret_cast<const uint8_t *>(data.constData()), data.size(), seed);
 }
 
+QByteArray Crc::withInverted16(const QByteArray &data, uint16_t seed)
+{
+    const uint16_t crc = uint16_t(~maxim16(data, seed));
+    return data + char(crc & 0xFF) + char(crc >> 8);
+}
+
+bool Crc::holdsInverted16(const QByteArray &bytes, uint16_t seed)
+{
+    return bytes.size() >= 3 && withInverted16(bytes.left(bytes.size() - 2), seed) == bytes;
+}
+
 uint8_t Crc::sensirion8(const uint8_t *data, int length)
 {
     uint8_t crc = 0xFF;

@@ -107,11 +107,11 @@ QString W1Master::deviceProblem(const uint8_t rom[8]) const
     std::memcpy(device.data(), rom, 8);
     const QString dir = devicePath(device);
     const bool therm = W1Sysfs::thermFamily(rom[0]);
-    // Only what the program reads beyond the ROM: thermometers without
-    // w1_slave (w1_therm not loaded) and the I2C bridges. A device whose
-    // folder is gone has left: no access is missing.
-    if (m_name.isEmpty() || !QFile::exists(dir) || (therm && QFile::exists(dir + QStringLiteral("/w1_slave")))
-        || (!therm && rom[0] != kDs28e17Family))
+    // Asked of a device whose read failed: a thermometer w1_therm reads has
+    // no such problem; every other one (a thermometer without w1_slave, a
+    // bridge, a switch, a counter, an A/D converter) needs raw access. A
+    // device whose folder is gone has left: no access is missing.
+    if (m_name.isEmpty() || !QFile::exists(dir) || (therm && QFile::exists(dir + QStringLiteral("/w1_slave"))))
         return QString();
     if (rom[0] == kDs28e17Family) {
         // The kernel's own w1_ds28e17 driver makes the bridge an I2C bus of
@@ -376,8 +376,10 @@ void W1Master::functionCommand(uint8_t command)
         return;
     }
     // A thermometer the connector would convert without the strong pull-up
-    // it may need is not converted: its power source must be known.
-    const bool unpowered = command == kConvertT && m_power.value(W1Sysfs::nameFromRom(rom.data())) != Power::External;
+    // it may need is not converted: its power source must be known. (The
+    // DS2438's Convert T, powered from its VDD, needs none.)
+    const bool unpowered = command == kConvertT && W1Sysfs::thermFamily(rom.at(0))
+                           && m_power.value(W1Sysfs::nameFromRom(rom.data())) != Power::External;
     if (deviceProblem(rom.data()).isEmpty() && netlinkProblem().isEmpty() && !unpowered)
         beginRaw(command);
     else

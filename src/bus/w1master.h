@@ -74,6 +74,8 @@ public:
     void setOverdriveTiming(bool on) override;
     bool overdriveTiming() const override;
     void setStrongPullup(bool armed) override;
+    // The connector has none; w1_therm's own conversions have theirs.
+    bool hasStrongPullup() const override { return false; }
     // After a Convert T to every device that the kernel's bulk conversion
     // carried out alone: writing `trigger` returns when the conversion is
     // done, so nobody need wait again.

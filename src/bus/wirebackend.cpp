@@ -310,6 +310,10 @@ short WireBackend::oneWireLevel(int32_t session, short operation, short levelTyp
     if (operation != 0)
         return 0; // only "set" is supported; reading the level reports normal
     m_master->setStrongPullup(levelType == 1);
+    // A pull-up the master cannot give is refused, so a driver whose chip
+    // would brown out without it knows.
+    if (levelType == 1 && !m_master->hasStrongPullup())
+        return -1;
     return levelType;
 }
 

@@ -55,6 +55,9 @@ public:
     // Armed: the line is held strongly high from the end of the next byte
     // until disarmed or the next reset (power for converting parasite-powered chips).
     virtual void setStrongPullup(bool armed) = 0;
+    // Whether the master can hold the line strongly high at all (the
+    // kernel's w1 connector cannot).
+    virtual bool hasStrongPullup() const { return true; }
 
     // The 64 bit positions of a Search ROM whose command byte the caller has
     // just sent. At each position the devices still taking part send their bit

@@ -11,8 +11,11 @@ namespace {
 
 // Which drivers give a failure: what a channel of a family may fail with.
 enum Drivers : unsigned {
-    Thermometers = 1,  // DS18S20, DS18B20
+    Thermometers = 1,  // DS18S20, DS18B20, DS1822, DS28EA00, DS1825
     Thermocouples = 2, // MAX31850
+    Checked = 4,       // DS2438, DS2450, DS2423, DS2413, DS2408: pages and registers checked
+    Converters = 8,    // DS2450: a conversion on parasite power
+    Counters = 16,     // DS2423
     Every = ~0u,
 };
 
@@ -24,20 +27,35 @@ const struct
     unsigned drivers;
 } kFailureCodes[] = {
     {"нет ответа", "no_answer", Every},
-    {"ошибка CRC", "crc", Thermometers | Thermocouples},
+    {"ошибка CRC", "crc", Thermometers | Thermocouples | Checked},
     {"нет преобразования", "power_on_value", Thermometers},
     {"обрыв термопары", "open_circuit", Thermocouples},
     {"замыкание термопары на землю", "short_to_ground", Thermocouples},
     {"замыкание термопары на питание", "short_to_vdd", Thermocouples},
     {"неисправность термопары", "thermocouple_fault", Thermocouples},
     {"напряжение термопары вне таблицы", "out_of_table", Thermocouples},
+    {"счётчик пошёл назад", "counter_back", Counters},
+    {"нет сильной подтяжки", "no_pullup", Converters},
 };
 
 unsigned driversOf(uint8_t family)
 {
     if (Sensor::isThermometerFamily(family))
         return Thermometers;
-    return family == 0x3B ? unsigned(Thermocouples) : 0u;
+    switch (family) {
+    case 0x3B: // a MAX31850 or a DS1825, told apart only by a read
+        return Thermocouples | Thermometers;
+    case 0x20:
+        return Checked | Converters;
+    case 0x1D:
+        return Checked | Counters;
+    case 0x26:
+    case 0x3A:
+    case 0x29:
+        return Checked;
+    default:
+        return 0;
+    }
 }
 
 } // namespace
@@ -65,13 +83,13 @@ QStringList failureCodes(uint8_t family)
     return codes;
 }
 
-QString shownValue(double value, int powerOfTen)
+QString shownValue(double value, int powerOfTen, int decimals)
 {
     // Rounded as the table rounds it first, so the digits are the table's.
-    double shown = QString::number(value, 'f', 2).toDouble();
+    double shown = QString::number(value, 'f', decimals).toDouble();
     for (int i = 0; i < powerOfTen; ++i)
         shown *= 10;
-    return QString::number(shown, 'f', qMax(0, 2 - powerOfTen));
+    return QString::number(shown, 'f', qMax(0, decimals - powerOfTen));
 }
 
 QString i2cAddressText(int addressByte)
@@ -91,7 +109,13 @@ void FaceSnapshotBuilder::takeReading(const SensorDevice &device, int index)
     channel.i2cAddress = record.i2cAddress;
     channel.unit = record.unit;
     channel.type = record.type;
-    if (channel.chip.isEmpty()) {
+    if (const ChannelTraits *traits = record.described()) {
+        channel.chip = QLatin1String(record.traits->name);
+        channel.kind = traits->kind;
+        channel.quantity = traits->quantity;
+        channel.property = QLatin1String(traits->property);
+        channel.decimals = traits->decimals;
+    } else if (channel.chip.isEmpty()) {
         const SensorTraits *traits = Sensor::traitsOf(device.family, record.i2cAddress);
         channel.chip = traits ? QLatin1String(traits->name) : QString();
     }
@@ -122,6 +146,12 @@ std::shared_ptr<const FaceSnapshot> FaceSnapshotBuilder::endCycle(const CycleSum
                 face.rom[i] = uint8_t(key >> (56 - 8 * i));
             face.bus = bus;
             face.romText = romToText(device->rom, false);
+            // The chip a read told apart from the family's other, else the family's.
+            face.traits = device->chip;
+            if (!face.traits && !device->channels.isEmpty())
+                face.traits = device->channels.first().traits;
+            if (!face.traits)
+                face.traits = Sensor::traitsOf(device->family, 0);
             for (int index = 0; index < device->channels.size(); ++index) {
                 auto latest = m_latest.find(ChannelId::of(*device, index));
                 if (latest == m_latest.end())

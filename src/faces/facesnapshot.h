@@ -2,6 +2,7 @@
 
 #include "model/channelid.h"
 #include "model/readingsink.h"
+#include "model/sensortraits.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -24,7 +25,15 @@ struct FaceChannel
     int i2cAddress = 0; // 8-bit address byte, as the records keep it
     QString unit;       // as the table shows it, e.g. "C", "kPa"
     QString type;
-    QString chip;       // the driver's chip, e.g. "SHT3x"; "" when no driver names one
+    // From its driver's traits: the chip (e.g. "SHT3x"; "" when no driver
+    // names one), what kind of reading it is, the names owservers give its
+    // property (blank-separated, the first listed; empty: named by its unit)
+    // and the digits its chip resolves, as the table shows them.
+    QString chip;
+    ChannelKind kind = ChannelKind::Value;
+    Quantity quantity = Quantity::Other;
+    QString property;
+    int decimals = 2;
     double value = std::numeric_limits<double>::quiet_NaN(); // NaN: the latest reading failed
     QString failure;    // why, as a stable code (failureCode); "" when value holds one
     QDateTime time;     // of the latest reading
@@ -41,6 +50,9 @@ struct FaceDevice
     int bus = 0;
     QString romText;     // as the table shows it
     QVector<FaceChannel> channels;
+    // Its driver's description (static data): the properties it has, by
+    // subchannel; null for a device the program does not read.
+    const SensorTraits *traits = nullptr;
 
     uint8_t family() const { return rom[0]; }
 };
@@ -67,13 +79,17 @@ struct FaceSnapshot
 QString failureCode(const QString &failureText);
 // The codes a channel of a device of `family` may fail with, "other" last:
 // "no_answer" for every one, the scratchpad's CRC and the power-on value for
-// the thermometers, the CRC and the thermocouple's faults for the MAX31850.
+// the thermometers, the CRC and the thermocouple's faults for the MAX31850
+// (both for family 3B, which a DS1825 shares), the CRC for the chips whose
+// pages are checked, besides a counter going back for the DS2423 and a
+// conversion without strong pull-up for the DS2450.
 QStringList failureCodes(uint8_t family);
 
-// A value with the digits the table shows it with (two decimals), moved by
-// `powerOfTen` places for a change of unit (101.33 kPa is 101330 Pa, not
-// 101325.4 Pa): the faces never claim more precision than the table.
-QString shownValue(double value, int powerOfTen = 0);
+// A value with the digits the table shows it with (`decimals`: two unless
+// the channel's chip resolves otherwise), moved by `powerOfTen` places for
+// a change of unit (101.33 kPa is 101330 Pa, not 101325.4 Pa): the faces
+// never claim more precision than the table.
+QString shownValue(double value, int powerOfTen = 0, int decimals = 2);
 
 // An I2C address byte as the faces name it: the 7-bit address in
 // hexadecimal, two upper-case digits ("44" for the byte 0x88); "" for 0,

@@ -41,17 +41,28 @@ struct Family
 {
     const char *name;
     const char *help;
+    const char *type = "gauge";
 };
 
-// A quantity's family and the power of ten to its base unit, from the channel's unit.
-const Family *familyOf(const QString &unit, int *powerOfTen)
+// A reading's family and the power of ten to its base unit: counts and
+// states by their kind, other values by the channel's unit.
+const Family *familyOf(const FaceChannel &channel, int *powerOfTen)
 {
     static const Family temperature{"orvex_temperature_celsius", "Temperature in degrees Celsius."};
     static const Family humidity{"orvex_relative_humidity_percent", "Relative humidity in percent."};
     static const Family pressure{"orvex_pressure_pascals", "Pressure in pascals."};
     static const Family co2{"orvex_co2_ppm", "Carbon dioxide in parts per million."};
+    static const Family voltage{"orvex_voltage_volts", "Voltage in volts."};
+    static const Family count{"orvex_count_total", "Pulses a counter input has counted, as the chip holds them.",
+                              "counter"};
+    static const Family state{"orvex_state", "A switch's input or output state, 0 or 1."};
     static const Family other{"orvex_value", "A reading of another kind, in the unit its label names."};
+    const QString &unit = channel.unit;
     *powerOfTen = 0;
+    if (channel.kind == ChannelKind::Counter)
+        return &count;
+    if (channel.kind == ChannelKind::Binary)
+        return &state;
     if (unit == QLatin1String("C"))
         return &temperature;
     if (unit.startsWith(QLatin1Char('%')))
@@ -68,6 +79,8 @@ const Family *familyOf(const QString &unit, int *powerOfTen)
     }
     if (unit == QLatin1String("ppm"))
         return &co2;
+    if (unit == QLatin1String("V"))
+        return &voltage;
     return &other;
 }
 
@@ -150,7 +163,7 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
             if (!channel.usable())
                 continue;
             int powerOfTen = 0;
-            const Family *family = familyOf(channel.unit, &powerOfTen);
+            const Family *family = familyOf(channel, &powerOfTen);
             int at = families.indexOf(family);
             if (at < 0) {
                 families.append(family);
@@ -164,11 +177,11 @@ QByteArray metricsText(const FaceSnapshot &snapshot)
                 appendEscaped(body, channel.unit);
                 body += '"';
             }
-            body += "} " + shownValue(channel.value, powerOfTen).toLatin1() + '\n';
+            body += "} " + shownValue(channel.value, powerOfTen, channel.decimals).toLatin1() + '\n';
         }
     }
     for (int i = 0; i < families.size(); ++i) {
-        header(out, families.at(i)->name, families.at(i)->help, "gauge");
+        header(out, families.at(i)->name, families.at(i)->help, families.at(i)->type);
         out += bodies.at(i);
     }
     header(out, "orvex_reading_timestamp_seconds", "When the channel's last reading was taken (Unix time).", "gauge");

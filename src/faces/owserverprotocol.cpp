@@ -65,9 +65,9 @@ struct Node
 
 // In a 12-wide field as owserver prints floats, with the digits the table
 // shows (owserver's own six significant digits would claim more, or fewer).
-QByteArray floatText(double value)
+QByteArray floatText(double value, int decimals = 2)
 {
-    return shownValue(value).rightJustified(12).toLatin1();
+    return shownValue(value, 0, decimals).rightJustified(12).toLatin1();
 }
 
 double inScale(double celsius, quint32 flags)
@@ -134,7 +134,9 @@ QString unitText(const QString &unit, quint32 flags)
     return unit;
 }
 
-// A channel's value as a file: the number, or the error for a failed or stale reading.
+// A channel's value as a file: the number, or the error for a failed or
+// stale reading. A count as owserver prints an unsigned number, a state as
+// its yes-no files: "1" or "0".
 void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
 {
     node.kind = Node::File;
@@ -142,7 +144,11 @@ void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
         node.error = -EIO;
         return;
     }
-    if (channel->unit == QLatin1String("C"))
+    if (channel->kind == ChannelKind::Counter)
+        node.value = QByteArray::number(qint64(channel->value)).rightJustified(12);
+    else if (channel->kind == ChannelKind::Binary)
+        node.value = channel->value != 0 ? "1" : "0";
+    else if (channel->unit == QLatin1String("C"))
         node.value = floatText(inScale(channel->value, flags));
     else if (isPressure(channel->unit))
         // The table's digits in the record's unit, then moved into the
@@ -151,7 +157,7 @@ void channelValue(Node &node, const FaceChannel *channel, quint32 flags)
                                         'g', 6)
                          .rightJustified(12);
     else
-        node.value = floatText(channel->value);
+        node.value = floatText(channel->value, channel->decimals);
 }
 
 const FaceChannel *findChannel(const FaceDevice &device, int subchannel, int hubChannel = -2, int address = -1)
@@ -164,20 +170,34 @@ const FaceChannel *findChannel(const FaceDevice &device, int subchannel, int hub
     return nullptr;
 }
 
-QString typeName(uint8_t family)
+QString typeName(const FaceDevice &device)
 {
-    switch (family) {
-    case 0x10:
-        return QStringLiteral("DS18S20");
-    case 0x28:
-        return QStringLiteral("DS18B20");
-    case 0x3B:
-        return QStringLiteral("MAX31850");
-    case 0x19:
+    if (device.traits && device.traits->name)
+        return QLatin1String(device.traits->name);
+    if (device.family() == 0x19)
         return QStringLiteral("DS28E17");
-    default:
-        return QStringLiteral("%1").arg(uint(family), 2, 16, QLatin1Char('0')).toUpper();
+    return QStringLiteral("%1").arg(uint(device.family()), 2, 16, QLatin1Char('0')).toUpper();
+}
+
+// The properties a device's channels give, each name with the subchannel
+// it reads, as its driver's traits name them ("temperature" also as
+// "latesttemp"): those of its channels, or every one before the first read.
+QVector<QPair<QString, int>> propertiesOf(const FaceDevice &device)
+{
+    QVector<QPair<QString, int>> properties;
+    if (!device.traits)
+        return properties;
+    for (int i = 0; i < device.traits->channelCount; ++i) {
+        const char *names = device.traits->channels[i].property;
+        if (!names || (!device.channels.isEmpty() && !findChannel(device, i)))
+            continue;
+        for (const QString &name : QString::fromLatin1(names).split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            properties.append({name, i});
+            if (name == QLatin1String("temperature"))
+                properties.append({QStringLiteral("latesttemp"), i});
+        }
     }
+    return properties;
 }
 
 // The name a bridge's sensor goes by in its "i2c" directory: the 7-bit
@@ -278,18 +298,25 @@ void bridgeNode(Node &node, const FaceDevice &device, const QStringList &rest, q
 void deviceNode(Node &node, const FaceDevice &device, const QStringList &rest, quint32 flags)
 {
     const uint8_t family = device.family();
-    const bool thermometer = family == 0x10 || family == 0x28;
-    const bool thermocouple = family == 0x3B;
+    // The MAX31850's fault bits have yes-no files of their own.
+    const bool thermocouple = device.traits && QLatin1String(device.traits->name) == QLatin1String("MAX31850");
+    const QVector<QPair<QString, int>> properties = propertiesOf(device);
     if (rest.isEmpty()) {
         node.kind = Node::Directory;
         node.entries = QStringList{QStringLiteral("address"), QStringLiteral("crc8"), QStringLiteral("family"),
                                    QStringLiteral("id"),      QStringLiteral("r_address"), QStringLiteral("r_id"),
                                    QStringLiteral("type")};
-        if (thermometer || thermocouple)
-            node.entries << QStringLiteral("temperature") << QStringLiteral("latesttemp");
+        // A name with a slash ("HIH4000/humidity") is in a directory.
+        for (const auto &property : properties) {
+            const QString entry = property.first.contains(QLatin1Char('/'))
+                                      ? property.first.section(QLatin1Char('/'), 0, 0) + QLatin1Char('/')
+                                      : property.first;
+            if (!node.entries.contains(entry))
+                node.entries << entry;
+        }
         if (thermocouple)
-            node.entries << QStringLiteral("thermocouple") << QStringLiteral("fault") << QStringLiteral("open_circuit")
-                         << QStringLiteral("ground_short") << QStringLiteral("vdd_short");
+            node.entries << QStringLiteral("fault") << QStringLiteral("open_circuit") << QStringLiteral("ground_short")
+                         << QStringLiteral("vdd_short");
         if (family == 0x19 && !device.channels.isEmpty())
             node.entries << QStringLiteral("i2c/");
         std::sort(node.entries.begin(), node.entries.end());
@@ -299,41 +326,51 @@ void deviceNode(Node &node, const FaceDevice &device, const QStringList &rest, q
         bridgeNode(node, device, rest, flags);
         return;
     }
+    const QString path = rest.join(QLatin1Char('/'));
+    for (const auto &property : properties) {
+        if (property.first == path) {
+            channelValue(node, findChannel(device, property.second), flags);
+            return;
+        }
+    }
+    if (rest.size() == 1) {
+        for (const auto &property : properties) {
+            if (property.first.startsWith(path + QLatin1Char('/'))) {
+                node.kind = Node::Directory;
+                node.entries << property.first.mid(path.size() + 1);
+            }
+        }
+        if (node.kind == Node::Directory)
+            return;
+    }
     if (rest.size() != 1)
         return;
-    const QString &property = rest.first();
+    const QString &name = rest.first();
     uint8_t reversed[8];
     for (int i = 0; i < 8; ++i)
         reversed[i] = device.rom[7 - i];
     node.kind = Node::File;
-    if (property == QLatin1String("address"))
+    if (name == QLatin1String("address"))
         node.value = hex(device.rom, 8).toLatin1();
-    else if (property == QLatin1String("r_address"))
+    else if (name == QLatin1String("r_address"))
         node.value = hex(reversed, 8).toLatin1();
-    else if (property == QLatin1String("id"))
+    else if (name == QLatin1String("id"))
         node.value = hex(device.rom + 1, 6).toLatin1();
-    else if (property == QLatin1String("r_id"))
+    else if (name == QLatin1String("r_id"))
         node.value = hex(reversed + 1, 6).toLatin1();
-    else if (property == QLatin1String("crc8"))
+    else if (name == QLatin1String("crc8"))
         node.value = hex(device.rom + 7, 1).toLatin1();
-    else if (property == QLatin1String("family"))
+    else if (name == QLatin1String("family"))
         node.value = hex(device.rom, 1).toLatin1();
-    else if (property == QLatin1String("type"))
-        node.value = typeName(family).toLatin1();
-    else if (thermometer && (property == QLatin1String("temperature") || property == QLatin1String("latesttemp")))
-        channelValue(node, findChannel(device, 0), flags);
-    // Family 3B: "temperature" is the chip's (cold junction), "thermocouple" the hot junction.
-    else if (thermocouple && (property == QLatin1String("temperature") || property == QLatin1String("latesttemp")))
-        channelValue(node, findChannel(device, 1), flags);
-    else if (thermocouple && property == QLatin1String("thermocouple"))
-        channelValue(node, findChannel(device, 0), flags);
-    else if (thermocouple && property == QLatin1String("fault"))
+    else if (name == QLatin1String("type"))
+        node.value = typeName(device).toLatin1();
+    else if (thermocouple && name == QLatin1String("fault"))
         node.value = faultFlag(findChannel(device, 0), nullptr);
-    else if (thermocouple && property == QLatin1String("open_circuit"))
+    else if (thermocouple && name == QLatin1String("open_circuit"))
         node.value = faultFlag(findChannel(device, 0), "open_circuit");
-    else if (thermocouple && property == QLatin1String("ground_short"))
+    else if (thermocouple && name == QLatin1String("ground_short"))
         node.value = faultFlag(findChannel(device, 0), "short_to_ground");
-    else if (thermocouple && property == QLatin1String("vdd_short"))
+    else if (thermocouple && name == QLatin1String("vdd_short"))
         node.value = faultFlag(findChannel(device, 0), "short_to_vdd");
     else
         node.kind = Node::Missing;

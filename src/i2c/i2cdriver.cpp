@@ -73,6 +73,7 @@ void I2cDriver::appendChannels(const SensorTraits &traits, SensorDevice &device,
         channel.i2cAddress = m_address;
         channel.hubChannel = hubChannel;
         channel.subchannel = index++;
+        channel.traits = &traits;
         channel.markFilled();
         device.channels.append(channel);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/sensortraits.h"
+
 #include <QDateTime>
 #include <atomic>
 #include <QString>
@@ -46,6 +48,29 @@ struct SensorChannel
     uint64_t reading = 0;
     // The last reading the table announced to its listeners (TableMan).
     uint64_t announcedReading = 0;
+    // The driver that fills the channel, as it describes itself (static
+    // data; null for a record made by hand): its subchannel's traits tell
+    // every output the channel's kind, property name and digits.
+    const SensorTraits *traits = nullptr;
+    // A counter: the last count read with a good check, whether or not it
+    // was taken (a count below it is refused once, see the counter's driver).
+    int64_t lastCount = -1;
+
+    const ChannelTraits *described() const
+    {
+        return traits && subchannel < traits->channelCount ? &traits->channels[subchannel] : nullptr;
+    }
+    ChannelKind kind() const
+    {
+        const ChannelTraits *c = described();
+        return c ? c->kind : ChannelKind::Value;
+    }
+    // Digits after the decimal point the value is written with.
+    int decimals() const
+    {
+        const ChannelTraits *c = described();
+        return c ? c->decimals : 2;
+    }
 
     // A driver has just put a fresh reading into the record: it counts as
     // updated in this pass and gets its own number, by which every output
@@ -80,6 +105,37 @@ struct SensorChannel
         subchannel = index;
         mark = QStringLiteral("T");
         markFilled();
+    }
+
+    // Any other native 1-Wire channel, as its driver's traits describe
+    // subchannel `index`: its unit, no I2C identity, not behind a hub, no
+    // device thresholds. Marks the channel as freshly filled (markFilled).
+    void setNative(const SensorTraits &driver, uint8_t index, double minValue, double maxValue, const char *typeText,
+                   const char *markText)
+    {
+        rangeMin = minValue;
+        rangeMax = maxValue;
+        alarmHigh = std::numeric_limits<double>::quiet_NaN();
+        alarmLow = std::numeric_limits<double>::quiet_NaN();
+        unit = QString::fromUtf8(driver.channels[index].unit);
+        type = QLatin1String(typeText);
+        mark = QLatin1String(markText);
+        i2cSerialHigh = 0;
+        i2cSerialLow = 0;
+        i2cAddress = 0;
+        hubChannel = -1;
+        subchannel = index;
+        traits = &driver;
+        markFilled();
+    }
+
+    // Whether the selection ("Показывать/записывать канал 0..3") takes a
+    // channel of this subchannel: bit n for the subchannels 0..3 the window
+    // has a command for; the others (a DS2438's humidity, a DS2408's PIOs)
+    // have none to turn them off, so they are always taken.
+    static bool selectedBy(uint8_t mask, int subchannel)
+    {
+        return subchannel >= 4 || (mask & (1u << subchannel)) != 0;
     }
 
     // Live: filled by its driver in one of the last two search passes.

@@ -26,6 +26,10 @@ struct SensorDevice
     // a read, so the channel records may then be half filled: whatever runs
     // meanwhile must neither show, record nor remove them.
     bool beingRead = false;
+    // Of the chips that share its family code (a DS1825 and a MAX31850 both
+    // 0x3B), the one a read has shown the device to be, by its driver's
+    // traits; null until one has.
+    const SensorTraits *chip = nullptr;
 
     bool isPresent() const { return (presence & 3) != 0; }
 };

@@ -9,6 +9,16 @@ enum class Quantity {
     Humidity,
     Pressure,
     CarbonDioxide,
+    Voltage,
+};
+
+// How a channel's readings are to be taken: a measured value (averaged,
+// charted, given as a gauge), a count that only grows (its lines and series
+// are totals, never averages), or a state that is 0 or 1.
+enum class ChannelKind {
+    Value,
+    Counter,
+    Binary,
 };
 
 // One channel of a sensor, by subchannel, as its driver fills it.
@@ -17,9 +27,19 @@ struct ChannelTraits
     const char *unit = nullptr;   // as the records and files carry it, e.g. "C"
     const char *shown = nullptr;  // as people write it, e.g. "°C" (UTF-8)
     Quantity quantity = Quantity::Other;
+    ChannelKind kind = ChannelKind::Value;
+    // The names general-purpose owservers give the property, blank-separated
+    // (the first is the one they list, e.g. "temperature", "VAD",
+    // "counter.A", "humidity HIH4000/humidity"); null: named by its unit.
+    const char *property = nullptr;
+    // Digits after the decimal point in the table, the files and the
+    // console: what the chip resolves.
+    int decimals = 2;
 };
 
-// A wait an I2C driver makes once one of its writes was taken.
+// A wait a driver makes once one of its commands was taken: an I2C
+// sensor's after a write, a 1-Wire chip's after a function command (its
+// byte).
 struct CommandWait
 {
     const char *command = nullptr; // the write's data bytes, hexadecimal
@@ -33,7 +53,7 @@ struct CommandWait
 //   SensorTraits("SHT3x").channel("C", "°C", Quantity::Temperature)...
 struct SensorTraits
 {
-    static constexpr int kMaxChannels = 3;
+    static constexpr int kMaxChannels = 16;
     static constexpr int kMaxWaits = 4;
 
     const char *name = nullptr;
@@ -43,7 +63,8 @@ struct SensorTraits
     // after Copy Scratchpad.
     int conversionMs = 0;
     int copyMs = 0;
-    // I2C chips behind a bridge: the address byte and the waits after writes.
+    // I2C chips behind a bridge: the address byte and the waits after writes;
+    // the waits of a 1-Wire chip after its function commands (address 0).
     uint8_t address = 0;
     CommandWait waits[kMaxWaits];
     int waitCount = 0;
@@ -62,6 +83,38 @@ struct SensorTraits
         t.channels[t.channelCount].shown = shown;
         t.channels[t.channelCount].quantity = quantity;
         ++t.channelCount;
+        return t;
+    }
+    // A count that only grows, with its property name.
+    constexpr SensorTraits counter(const char *property) const
+    {
+        SensorTraits t = channel("count", "count", Quantity::Other);
+        t.channels[t.channelCount - 1].kind = ChannelKind::Counter;
+        t.channels[t.channelCount - 1].property = property;
+        t.channels[t.channelCount - 1].decimals = 0;
+        return t;
+    }
+    // A state, 0 or 1, with its property name.
+    constexpr SensorTraits binary(const char *property) const
+    {
+        SensorTraits t = channel("", "", Quantity::Other);
+        t.channels[t.channelCount - 1].kind = ChannelKind::Binary;
+        t.channels[t.channelCount - 1].property = property;
+        t.channels[t.channelCount - 1].decimals = 0;
+        return t;
+    }
+    // The owserver property names of the channel added last.
+    constexpr SensorTraits property(const char *names) const
+    {
+        SensorTraits t = *this;
+        t.channels[t.channelCount - 1].property = names;
+        return t;
+    }
+    // The digits shown of the channel added last.
+    constexpr SensorTraits decimals(int digits) const
+    {
+        SensorTraits t = *this;
+        t.channels[t.channelCount - 1].decimals = digits;
         return t;
     }
     constexpr SensorTraits conversion(int ms, int copy = 0) const

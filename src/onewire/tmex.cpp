@@ -135,3 +135,8 @@ short Tmex::TMCRC(short length, unsigned char *buffer, unsigned short seed, shor
 {
     return m_backend ? m_backend->crc(length, buffer, seed, crcType) : -1;
 }
+
+bool Tmex::selectThenRun(int32_t session, void *stateBuffer, short *rom, QByteArray &run)
+{
+    return TMRom(session, stateBuffer, rom) >= 1 && strongAccessThenBlock(session, stateBuffer, run) >= 1;
+}

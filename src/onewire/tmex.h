@@ -71,6 +71,13 @@ public:
     // one call (BusBackend::strongAccessThenBlock): TMStrongAccess's result,
     // negative when the run failed.
     short strongAccessThenBlock(int32_t session, void *stateBuffer, QByteArray &run);
+    // TMRom with `rom`, then strongAccessThenBlock: the device's selection
+    // and `run` in one exchange where the adapter can. Only for a command
+    // that changes nothing another device could mind (a read, a
+    // conversion, a recall): where the selection's pass ends at another
+    // device (this one has left the bus) the run reaches that one, and this
+    // returns false, its answers to be dropped. True when selected and run.
+    bool selectThenRun(int32_t session, void *stateBuffer, short *rom, QByteArray &run);
 
 private:
     BusBackend *m_backend;

@@ -61,6 +61,9 @@ void describeUnit(const QString &unit, QString *deviceClass, QString *haUnit)
     case Quantity::CarbonDioxide:
         *deviceClass = QStringLiteral("carbon_dioxide");
         break;
+    case Quantity::Voltage:
+        *deviceClass = QStringLiteral("voltage");
+        break;
     case Quantity::Other:
         break;
     }
@@ -100,7 +103,10 @@ QByteArray ChannelMessages::stateTopic() const
 
 QByteArray ChannelMessages::configTopic() const
 {
-    return (m_config.discoveryPrefix + QStringLiteral("/sensor/orvex_") + m_config.hostName + QLatin1Char('/') + m_id
+    // A state is a binary sensor to Home Assistant; every other reading a sensor.
+    const QString component = m_channel.kind() == ChannelKind::Binary ? QStringLiteral("/binary_sensor/orvex_")
+                                                                       : QStringLiteral("/sensor/orvex_");
+    return (m_config.discoveryPrefix + component + m_config.hostName + QLatin1Char('/') + m_id
             + QStringLiteral("/config"))
         .toUtf8();
 }
@@ -233,7 +239,8 @@ QJsonObject ChannelMessages::deviceObject() const
             {QStringLiteral("via_device"), QStringLiteral("orvex_") + m_rom},
         };
     } else {
-        QString model = Sensor::describeFamily(m_device.family);
+        // Of two chips sharing a family code, the one the read told.
+        QString model = m_device.chip ? QLatin1String(m_device.chip->name) : Sensor::describeFamily(m_device.family);
         if (m_channel.isEmulator)
             model = firstWord(model) + QStringLiteral(" Pt100 emulator");
         device = {
@@ -278,6 +285,24 @@ QByteArray ChannelMessages::configPayload() const
          QJsonObject{{QStringLiteral("name"), QStringLiteral("Орвекс")},
                      {QStringLiteral("sw_version"), QStringLiteral(ORVEX_VERSION)}}},
     };
+    switch (m_channel.kind()) {
+    case ChannelKind::Counter:
+        // A meter's count only grows; Home Assistant takes a fall for a new meter.
+        config.insert(QStringLiteral("state_class"), QStringLiteral("total_increasing"));
+        break;
+    case ChannelKind::Binary:
+        // A failed reading ("value": null) renders None: the state is unknown.
+        config.remove(QStringLiteral("state_class"));
+        config.insert(QStringLiteral("value_template"),
+                      QStringLiteral("{{ none if value_json.value is none else ('ON' if value_json.value == 1 else 'OFF') }}"));
+        config.insert(QStringLiteral("payload_on"), QStringLiteral("ON"));
+        config.insert(QStringLiteral("payload_off"), QStringLiteral("OFF"));
+        unit.clear();
+        deviceClass.clear();
+        break;
+    case ChannelKind::Value:
+        break;
+    }
     if (!unit.isEmpty())
         config.insert(QStringLiteral("unit_of_measurement"), unit);
     if (!deviceClass.isEmpty())

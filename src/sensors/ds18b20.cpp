@@ -4,7 +4,8 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true, true};
+const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true, true,
+                                 -55.0, 125.0, 0x9F, 0x1F, &Ds18b20::kTraits, false};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {
@@ -14,7 +15,7 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 } // namespace
 
 const SensorTraits Ds18b20::kTraits =
-    SensorTraits("DS18B20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
+    SensorTraits("DS18B20").channel("C", "°C", Quantity::Temperature).property("temperature").conversion(kConversionMs, kCopyMs);
 
 Ds18b20::Ds18b20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : Ds18x20(kFamily, tmex, session, state, romBuffer)

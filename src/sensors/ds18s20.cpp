@@ -6,7 +6,8 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false, false};
+const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false, false,
+                                 -55.0, 125.0, 0xFF, 0xFF, &Ds18s20::kTraits, false};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {
@@ -16,7 +17,7 @@ uint8_t byteAt(const QByteArray &scratchpad, int index)
 } // namespace
 
 const SensorTraits Ds18s20::kTraits =
-    SensorTraits("DS18S20").channel("C", "°C", Quantity::Temperature).conversion(kConversionMs, kCopyMs);
+    SensorTraits("DS18S20").channel("C", "°C", Quantity::Temperature).property("temperature").conversion(kConversionMs, kCopyMs);
 
 Ds18s20::Ds18s20(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : Ds18x20(kFamily, tmex, session, state, romBuffer)

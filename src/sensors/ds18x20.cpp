@@ -18,20 +18,17 @@ const short kCopyScratchpad = 0x48;
 const uint8_t kTwelveBits = 0x7F;
 const int kAttempts = 4;
 const int kScratchpadSize = 9;
-// What the chips can measure: a value outside is a scratchpad garbled in a
-// way its CRC did not catch (1 in 256 garbles pass it).
-const double kLowestCelsius = -55.0;
-const double kHighestCelsius = 125.0;
 
-// The bytes the datasheets fix: byte 5 reads FFh and byte 7 10h on both
-// chips; the DS18B20's configuration byte has bits 0..4 set and bit 7
-// clear, the DS18S20's byte 4 reads FFh. A scratchpad that breaks them
-// passed its CRC by chance (a shifted answer) or comes from a clone.
-bool datasheetBytes(const QByteArray &scratchpad, bool configurationRegister)
+// The bytes the datasheets fix: byte 5 reads FFh and byte 7 10h on every
+// chip; the configuration byte's fixed bits are the family's (the DS18B20's
+// bits 0..4 set and bit 7 clear, the DS18S20's byte 4 FFh). A scratchpad
+// that breaks them passed its CRC by chance (a shifted answer) or comes
+// from a clone.
+bool datasheetBytes(const QByteArray &scratchpad, const Ds18x20::Family &family)
 {
-    const uint8_t reserved4 = uint8_t(scratchpad.at(4));
-    const bool fourOk = configurationRegister ? (reserved4 & 0x9F) == 0x1F : reserved4 == 0xFF;
-    return fourOk && uint8_t(scratchpad.at(5)) == 0xFF && uint8_t(scratchpad.at(7)) == 0x10;
+    const uint8_t configuration = uint8_t(scratchpad.at(4));
+    return (configuration & family.configurationMask) == family.configurationFixed
+        && uint8_t(scratchpad.at(5)) == 0xFF && uint8_t(scratchpad.at(7)) == 0x10;
 }
 
 } // namespace
@@ -143,7 +140,7 @@ bool Ds18x20::scratchpadSound()
     if (check.size() != kScratchpadSize
         || m_tmex.TMCRC(short(check.size()), reinterpret_cast<unsigned char *>(check.data()), 0, 0) != 0)
         return false;
-    if (datasheetBytes(m_scratchpad, m_family.hasConfiguration))
+    if (datasheetBytes(m_scratchpad, m_family))
         return true;
     bool agree = false;
     return readAgreeing(&agree) && agree;
@@ -229,7 +226,7 @@ int Ds18x20::convertAndRead(double *out, int mode)
         }
         // Broken fixed bytes: taken only when a second read agrees (a clone's
         // own reserved bytes do, a shifted answer does not).
-        if (!datasheetBytes(m_scratchpad, m_family.hasConfiguration)) {
+        if (!datasheetBytes(m_scratchpad, m_family)) {
             bool agree = false;
             if (!readAgreeing(&agree)) {
                 status = kNotSelected;
@@ -240,8 +237,10 @@ int Ds18x20::convertAndRead(double *out, int mode)
                 continue;
             }
         }
+        // What the chip cannot measure is a scratchpad garbled in a way its
+        // CRC did not catch (1 in 256 garbles pass it).
         const double celsius = m_family.temperature(m_scratchpad);
-        if (!(celsius >= kLowestCelsius && celsius <= kHighestCelsius)) {
+        if (!(celsius >= m_family.minCelsius && celsius <= m_family.maxCelsius)) {
             status = kBadScratchpad;
             continue;
         }
@@ -272,6 +271,10 @@ void Ds18x20::fillChannels(SensorDevice &device)
         channel.alarmHigh = alarmCelsius(uint8_t(m_scratchpad.at(2)));
         channel.alarmLow = alarmCelsius(uint8_t(m_scratchpad.at(3)));
     }
-    channel.setNativeTemperature(-55.0, 125.0, 0);
+    channel.setNativeTemperature(m_family.minCelsius, m_family.maxCelsius, 0);
+    channel.traits = m_family.traits;
     channel.type = QString::fromLatin1(m_family.channelType);
+    // The pins hard-wire where the probe sits: the type tells them (AD3..AD0).
+    if (m_family.addressPins && m_scratchpad.size() == kScratchpadSize)
+        channel.type += QStringLiteral(", address %1").arg(uint8_t(m_scratchpad.at(4)) & 0x0F);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/sensortraits.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <cstdint>
@@ -53,6 +55,18 @@ public:
         bool forcesTwelveBits;
         // Write Scratchpad takes the configuration byte after TH and TL.
         bool hasConfiguration;
+        // What the chip can measure, °C: a value outside is a garbled scratchpad.
+        double minCelsius;
+        double maxCelsius;
+        // The configuration byte's fixed bits (byte 4 & mask == fixed); the
+        // DS18S20, which has none, reads FFh there.
+        uint8_t configurationMask;
+        uint8_t configurationFixed;
+        // Its channel's description (SensorTraits of the derived driver).
+        const SensorTraits *traits;
+        // Bits 3..0 of the configuration byte are address pins, told in the
+        // channel's type.
+        bool addressPins;
     };
 
     void setWait(int ms) { m_waitMs = ms; }

@@ -80,7 +80,9 @@ QByteArray readBytes(Tmex &tmex, int32_t session, uint8_t command, int count)
 
 const SensorTraits Max31850::kTraits = SensorTraits("MAX31850")
                                            .channel("C", "°C", Quantity::Temperature)
+                                           .property("thermocouple")
                                            .channel("C", "°C", Quantity::Temperature)
+                                           .property("temperature")
                                            .conversion(kConversionMs);
 
 Max31850::Max31850(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
@@ -322,6 +324,7 @@ void Max31850::fillChannels(SensorDevice &device)
     hot.time = m_hotTime;
     qDebug() << "max31850Set " << clockText(m_hotTime);
     hot.setNativeTemperature(-270.0, 1372.0, 0);
+    hot.traits = &kTraits;
     hot.alarmHigh = kNaN;
     hot.alarmLow = kNaN;
 
@@ -362,6 +365,7 @@ void Max31850::fillChannels(SensorDevice &device)
     cold.time = m_coldTime;
     qDebug() << "max318502Set " << clockText(m_coldTime);
     cold.setNativeTemperature(-55.0, 127.0, 1);
+    cold.traits = &kTraits;
     cold.alarmHigh = kNaN;
     cold.alarmLow = kNaN;
     cold.type = emulatorType ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")

@@ -9,8 +9,17 @@
 #include "base/clock.h"
 #include "base/cpumeter.h"
 #include "bus/busbackend.h"
+#include "bus/crc.h"
+#include "sensors/ds1822.h"
+#include "sensors/ds1825.h"
 #include "sensors/ds18b20.h"
 #include "sensors/ds18s20.h"
+#include "sensors/ds2408.h"
+#include "sensors/ds2413.h"
+#include "sensors/ds2423.h"
+#include "sensors/ds2438.h"
+#include "sensors/ds2450.h"
+#include "sensors/ds28ea00.h"
 #include "sensors/max31850.h"
 
 #include <QCoreApplication>
@@ -99,6 +108,89 @@ int readThermocouple(Sensor::ReadContext &r, SensorDevice &device)
     return -1;
 }
 
+// Family 0x3B is a MAX31850 (or a Pt100 emulator answering like one) or a
+// DS1825: the configuration byte of a scratchpad with a good CRC tells them
+// apart, once; the device keeps the answer. Until one does, the read is the
+// MAX31850's, as for every 0x3B device before the DS1825 was known.
+int readFamily3B(Sensor::ReadContext &r, SensorDevice &device)
+{
+    for (int attempt = 0; attempt < 4 && !device.chip; ++attempt) {
+        if (!r.tmex.selectDevice(*r.session, r.state, r.rom))
+            continue;
+        QByteArray run = QByteArray(1, char(0xBE)) + QByteArray(9, char(0xFF));
+        if (r.tmex.blockIO(*r.session, run) != run.size() || Crc::dallas8(run.mid(1)) != 0)
+            continue;
+        switch (Ds1825::chipOf(run.mid(1))) {
+        case Ds1825::Chip::Ds1825:
+            device.chip = &Ds1825::kTraits;
+            break;
+        case Ds1825::Chip::Max31850:
+            device.chip = &Max31850::kTraits;
+            break;
+        case Ds1825::Chip::Unknown:
+            break;
+        }
+    }
+    if (device.chip == &Ds1825::kTraits)
+        return readThermometer<Ds1825>(r, device);
+    return readThermocouple(r, device);
+}
+
+// The outcome of a read of one of the other chips: -1 when it did not
+// answer (its channels untouched), else 1 with them filled, NaN after a
+// failed check.
+int readOutcome(Sensor::ReadContext &r, int result, int notSelected)
+{
+    if (result == notSelected) {
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет ответа"));
+        return -1;
+    }
+    if (result != 1)
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "ошибка CRC"));
+    return 1;
+}
+
+template <typename Driver>
+int readChip(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Driver driver(r.tmex, r.session, r.state, r.rom);
+    const int outcome = readOutcome(r, driver.convertAndRead(), Driver::kNotSelected);
+    if (outcome == 1)
+        driver.fillChannels(device);
+    return outcome;
+}
+
+int readBatteryMonitor(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Ds2438 driver(r.tmex, r.session, r.state, r.rom);
+    driver.setHumidity(r.sensor->humidityOn(device));
+    const int outcome = readOutcome(r, driver.convertAndRead(), Ds2438::kNotSelected);
+    if (outcome == 1)
+        driver.fillChannels(device);
+    return outcome;
+}
+
+int readConverter(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Ds2450 driver(r.tmex, r.session, r.state, r.rom);
+    const int result = driver.convertAndRead();
+    const int outcome = readOutcome(r, result, Ds2450::kNotSelected);
+    if (result == Ds2450::kNoPullup)
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "нет сильной подтяжки для преобразования (питание от линии данных)"));
+    if (outcome == 1)
+        driver.fillChannels(device);
+    return outcome;
+}
+
+int readCounter(Sensor::ReadContext &r, SensorDevice &device)
+{
+    Ds2423 driver(r.tmex, r.session, r.state, r.rom);
+    const int outcome = readOutcome(r, driver.convertAndRead(), Ds2423::kNotSelected);
+    if (outcome == 1 && driver.fillChannels(device))
+        r.failure = QStringLiteral(QT_TRANSLATE_NOOP("Sensor", "счётчик пошёл назад"));
+    return outcome;
+}
+
 // Everything behind a DS28E17, hub channel by hub channel; the read can be
 // stopped from outside (Sensor::requestStop).
 int readBridge(Sensor::ReadContext &r, SensorDevice &device)
@@ -117,10 +209,16 @@ const QVector<Sensor::Family> &families()
     static const QVector<Sensor::Family> table{
         {0x10, &Ds18s20::kTraits, &readThermometer<Ds18s20>},
         {0x28, &Ds18b20::kTraits, &readThermometer<Ds18b20>},
-        {0x3B, &Max31850::kTraits, &readThermocouple},
+        {0x22, &Ds1822::kTraits, &readThermometer<Ds1822>},
+        {0x42, &Ds28ea00::kTraits, &readThermometer<Ds28ea00>},
+        {0x3B, &Max31850::kTraits, &readFamily3B, &Ds1825::kTraits},
+        {0x26, &Ds2438::kTraits, &readBatteryMonitor},
+        {0x20, &Ds2450::kTraits, &readConverter},
+        {0x1D, &Ds2423::kTraits, &readCounter},
+        {0x3A, &Ds2413::kTraits, &readChip<Ds2413>},
+        {0x29, &Ds2408::kTraits, &readChip<Ds2408>},
         {0x19, nullptr, &readBridge}, // its channels are the I2C sensors' (i2cSensorTypes)
         {0x21, nullptr, nullptr},
-        {0x26, nullptr, nullptr},
         {0x41, nullptr, nullptr},
     };
     return table;
@@ -227,7 +325,32 @@ void Sensor::measureAll(const std::function<bool()> &stop)
 
 bool Sensor::isThermometerFamily(uint8_t family)
 {
-    return family == 0x10 || family == 0x28;
+    return family == 0x10 || family == 0x28 || family == 0x22 || family == 0x42;
+}
+
+bool Sensor::isThermometer(const SensorDevice &device)
+{
+    return isThermometerFamily(device.family) || device.chip == &Ds1825::kTraits;
+}
+
+void Sensor::setHumidityDevices(const QStringList &roms)
+{
+    m_humidityRoms.clear();
+    for (const QString &rom : roms)
+        m_humidityRoms << rom.trimmed().toUpper();
+}
+
+bool Sensor::humidityOn(const SensorDevice &device) const
+{
+    if (m_humidityRoms.contains(QStringLiteral("*")) || m_humidityRoms.contains(romToText(device.rom, false).toUpper()))
+        return true;
+    BusBackend *backend = m_adapter.tmex().backend();
+    if (!backend || device.rom.size() != 8)
+        return false;
+    uint8_t rom[8];
+    for (int i = 0; i < 8; ++i)
+        rom[i] = uint8_t(device.rom.at(7 - i));
+    return backend->deviceOptions(rom).contains(QStringLiteral("hih4000"));
 }
 
 int Sensor::searchAlarms()
@@ -244,7 +367,7 @@ int Sensor::searchAlarms()
         qCDebug(logInfo()) << "Alarm search gave" << result;
     }
     for (SensorDevice *device : qAsConst(m_devices)) {
-        if (!isThermometerFamily(device->family))
+        if (!isThermometer(*device))
             continue;
         const bool on = alarming.contains(device->key);
         for (SensorChannel &channel : device->channels)
@@ -257,19 +380,32 @@ int Sensor::searchAlarms()
 
 int Sensor::writeThresholds(SensorDevice &device, int highCelsius, int lowCelsius)
 {
-    if (!isThermometerFamily(device.family) || device.rom.size() != 8)
+    if (!isThermometer(device) || device.rom.size() != 8)
         return kNotThermometer;
     short romBuffer[8];
     for (int i = 0; i < 8; ++i)
         romBuffer[i] = device.rom.at(7 - i);
     int32_t session = m_adapter.sessionHandle();
+    auto write = [&](auto driver) { return driver.writeThresholds(highCelsius, lowCelsius); };
+    Tmex &tmex = m_adapter.tmex();
+    uint8_t *state = m_adapter.accessStateBuffer();
     int result;
-    if (device.family == 0x28) {
-        Ds18b20 driver(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer);
-        result = driver.writeThresholds(highCelsius, lowCelsius);
-    } else {
-        Ds18s20 driver(m_adapter.tmex(), &session, m_adapter.accessStateBuffer(), romBuffer);
-        result = driver.writeThresholds(highCelsius, lowCelsius);
+    switch (device.family) {
+    case 0x28:
+        result = write(Ds18b20(tmex, &session, state, romBuffer));
+        break;
+    case 0x22:
+        result = write(Ds1822(tmex, &session, state, romBuffer));
+        break;
+    case 0x42:
+        result = write(Ds28ea00(tmex, &session, state, romBuffer));
+        break;
+    case 0x3B:
+        result = write(Ds1825(tmex, &session, state, romBuffer));
+        break;
+    default:
+        result = write(Ds18s20(tmex, &session, state, romBuffer));
+        break;
     }
     if (result == 1) {
         for (SensorChannel &channel : device.channels) {
@@ -393,6 +529,8 @@ QVector<const SensorTraits *> Sensor::allTraits()
     for (const Family &family : families()) {
         if (family.traits)
             all << family.traits;
+        if (family.sharedWith)
+            all << family.sharedWith;
     }
     for (const I2cSensorType &type : i2cSensorTypes())
         all << type.traits;

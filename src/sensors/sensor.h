@@ -9,6 +9,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QStringList>
 #include <QVector>
 #include <functional>
 
@@ -77,6 +78,14 @@ public:
     int searchAlarms();
     // Whether the dispatch reads devices of this family with a DS18x20 driver.
     static bool isThermometerFamily(uint8_t family);
+    // Whether it reads this device with one (also a DS1825 among the 0x3B).
+    static bool isThermometer(const SensorDevice &device);
+
+    // The DS2438s with an HIH-4000 on their VAD input, by ROM text as the
+    // table shows it ("*": every one); the bus's own description may name
+    // more (a simulated chip's "hih4000").
+    void setHumidityDevices(const QStringList &roms);
+    bool humidityOn(const SensorDevice &device) const;
     // Writes TH/TL into the thermometer `device` (Ds18x20::writeThresholds'
     // result); on success its channel shows them at once. kNotThermometer
     // for a device of another family.
@@ -112,6 +121,8 @@ public:
         uint8_t code;
         const SensorTraits *traits;  // null: no channels of its own
         int (*read)(ReadContext &, SensorDevice &); // null: recognised, not read
+        // Another chip with the same family code, told apart by the read.
+        const SensorTraits *sharedWith = nullptr;
     };
     // The family of a family code; null for one the dispatch does not know.
     static const Family *findFamily(uint8_t code);
@@ -147,6 +158,7 @@ private:
     bool m_scanAllType = true;
     bool m_pt100Mode = false;
     bool m_shtMode = false;
+    QStringList m_humidityRoms;
     OperatorNotices m_notices;
     I2cBridge *m_activeBridge = nullptr;
     HeaterSchedules m_heaterSchedules;

@@ -110,6 +110,7 @@ std::unique_ptr<MeasurementSession> MeasurementSession::fromDescription(SessionD
     for (const std::unique_ptr<Bus> &bus : session->m_buses) {
         bus->sensor->setScanAllChannel(description.scanAllChannel);
         bus->sensor->setScanAllType(description.scanAllType);
+        bus->sensor->setHumidityDevices(storedHumidityDevices(appSettings()));
     }
     loadRecorderSettings(appSettings(), session->recorder());
     if (!description.nameTemplate.isEmpty())
@@ -501,7 +502,7 @@ void MeasurementSession::deliverNew()
             continue;
         for (int index = 0; index < device->channels.size(); ++index) {
             SensorChannel &channel = device->channels[index];
-            if (!channel.isLive() || channel.subchannel >= 8 || !(m_channelMask & (1u << channel.subchannel)))
+            if (!channel.isLive() || !SensorChannel::selectedBy(m_channelMask, channel.subchannel))
                 continue;
             if (channel.reading <= channel.announcedReading)
                 continue;

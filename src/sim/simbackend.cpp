@@ -258,3 +258,9 @@ QString SimBackend::description() const
 {
     return QStringLiteral("simulated bus, %1 devices").arg(const_cast<SimBackend *>(this)->bus().deviceCount());
 }
+
+QStringList SimBackend::deviceOptions(const uint8_t rom[8]) const
+{
+    const SimDevice *device = m_bus.findDevice(QByteArray(reinterpret_cast<const char *>(rom), 8));
+    return device ? device->options() : QStringList();
+}

@@ -78,6 +78,7 @@ public:
     short oneWireLevel(int32_t session, short operation, short levelType, short primed) override;
     short crc(short length, unsigned char *buffer, unsigned short seed, short crcType) override;
     QString description() const override;
+    QStringList deviceOptions(const uint8_t rom[8]) const override;
     Kind kind() const override { return Kind::Simulated; }
 
 private:

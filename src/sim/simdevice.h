@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 // A chip on the simulated 1-Wire bus. The bus (SimBus) runs the ROM layer
@@ -30,6 +31,8 @@ public:
     virtual bool supportsResume() const { return false; }
     // Takes part in an Alarm Search (0xEC).
     virtual bool alarmCondition() const { return false; }
+    // What the bus file wires to the chip (BusBackend::deviceOptions).
+    virtual QStringList options() const { return QStringList(); }
 
     // Every reset pulse, whether or not the device was selected: any function
     // command in progress is abandoned.

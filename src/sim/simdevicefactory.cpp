@@ -1,7 +1,15 @@
 #include "sim/simdevicefactory.h"
 
+#include "sim/simds1822.h"
+#include "sim/simds1825.h"
 #include "sim/simds18b20.h"
+#include "sim/simds2408.h"
+#include "sim/simds2413.h"
+#include "sim/simds2423.h"
+#include "sim/simds2438.h"
+#include "sim/simds2450.h"
 #include "sim/simds28e17.h"
+#include "sim/simds28ea00.h"
 #include "sim/simds18s20.h"
 #include "sim/simidentitychip.h"
 #include "sim/simjson.h"
@@ -51,6 +59,14 @@ const Entry kEntries[] = {
     {"max31850", 0x3B, SimMax31850::fromJson, THERMOCOUPLE_KEYS},
     {"pt100emulator", 0x3B, SimPt100Emulator::fromJson, THERMOCOUPLE_KEYS " offset subtypeCode badCalibrationReads"},
     {"ds28e17", 0x19, SimDs28e17::fromJson, "hub i2c extraBusyUs stuckBusy"},
+    {"ds1822", 0x22, SimDs1822::fromJson, THERMOMETER_KEYS " resolution"},
+    {"ds28ea00", 0x42, SimDs28ea00::fromJson, THERMOMETER_KEYS " resolution"},
+    {"ds1825", 0x3B, SimDs1825::fromJson, THERMOMETER_KEYS " resolution address"},
+    {"ds2438", 0x26, SimDs2438::fromJson, "temperature vdd vad senseVolts humidity crcErrors"},
+    {"ds2450", 0x20, SimDs2450::fromJson, "inputA inputB inputC inputD resolution range vcc crcErrors"},
+    {"ds2423", 0x1D, SimDs2423::fromJson, "counterA counterB rateA rateB crcErrors"},
+    {"ds2413", 0x3A, SimDs2413::fromJson, "inputA inputB outputA outputB complementErrors"},
+    {"ds2408", 0x29, SimDs2408::fromJson, "inputs outputs crcErrors"},
 };
 
 } // namespace

@@ -64,14 +64,19 @@ void SimDs18b20::writeRegister(int index, uint8_t value)
     SimDs18x20::writeRegister(index, index == 4 ? configurationFor(value) : value);
 }
 
+bool SimDs18b20::configureFromJson(SimDs18b20 &chip, const QJsonObject &entry, QString *error)
+{
+    int resolution = 12;
+    if (!SimJson::readInt(entry, "resolution", 9, 12, &resolution, error))
+        return false;
+    chip.setResolution(resolution);
+    return chip.configure(entry, error);
+}
+
 std::unique_ptr<SimDevice> SimDs18b20::fromJson(const QByteArray &rom, const QJsonObject &entry, QString *error)
 {
     auto chip = std::make_unique<SimDs18b20>(rom);
-    int resolution = 12;
-    if (!SimJson::readInt(entry, "resolution", 9, 12, &resolution, error))
-        return nullptr;
-    chip->setResolution(resolution);
-    if (!chip->configure(entry, error))
+    if (!configureFromJson(*chip, entry, error))
         return nullptr;
     return chip;
 }

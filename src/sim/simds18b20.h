@@ -19,6 +19,8 @@ public:
     static std::unique_ptr<SimDevice> fromJson(const QByteArray &rom, const QJsonObject &entry, QString *error);
 
 protected:
+    // The DS18B20's own keys ("resolution") and the shared ones, applied.
+    static bool configureFromJson(SimDs18b20 &chip, const QJsonObject &entry, QString *error);
     qint64 conversionTimeUs() const override;
     void storeTemperature(double celsius) override;
     int comparedDegrees() const override;

@@ -29,15 +29,11 @@ void SimDs18x20::powerCycle()
 }
 
 // After a conversion the whole degrees of the result are compared with the
-// signed TH and TL bytes. The DS18S20 datasheet and most DS18B20 revisions
-// put the alarm at T > TH or T <= TL; one DS18B20 revision says T >= TH.
-// The first reading is kept here for both chips.
+// signed TH and TL bytes (inAlarm). One DS18B20 revision says T >= TH; the
+// first reading is kept for it.
 void SimDs18x20::updateAlarmFlag()
 {
-    const int degrees = comparedDegrees();
-    const int th = int8_t(m_registers.at(2));
-    const int tl = int8_t(m_registers.at(3));
-    m_alarmFlag = degrees > th || degrees <= tl;
+    m_alarmFlag = inAlarm(comparedDegrees(), int8_t(m_registers.at(2)), int8_t(m_registers.at(3)));
 }
 
 bool SimDs18x20::alarmCondition() const

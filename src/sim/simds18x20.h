@@ -59,6 +59,10 @@ protected:
     bool configure(const QJsonObject &entry, QString *error);
 
     virtual qint64 conversionTimeUs() const = 0;
+    // Whether a conversion giving `degrees` (whole degrees as compared)
+    // sets the alarm flag with these signed TH and TL: the DS18S20 and most
+    // DS18B20 datasheets put it at T > TH or T <= TL.
+    virtual bool inAlarm(int degrees, int th, int tl) const { return degrees > th || degrees <= tl; }
     // Writes the temperature registers of a finished conversion into m_registers.
     virtual void storeTemperature(double celsius) = 0;
     // The temperature register's whole degrees as the chip compares them with

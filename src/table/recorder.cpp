@@ -66,9 +66,9 @@ QString hex16(quint64 value)
 
 } // namespace
 
-QString Recorder::formatNumber(double x)
+QString Recorder::formatNumber(double x, int decimals)
 {
-    return QString::number(x, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
+    return QString::number(x, 'f', decimals).replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
 double Recorder::parseNumber(const QString &text, bool *ok)
@@ -255,7 +255,9 @@ QByteArray Recorder::dataLineBytes(const SensorDevice &device, int index) const
         samples = QLatin1Char(';') + formatNumber(m_sample1) + QLatin1Char(';')
             + formatNumber(channel.value - m_sample1);
 
-    const QString value = std::isnan(channel.value) ? QString::fromLatin1(FailedValue) : formatNumber(channel.value);
+    // With the digits its chip resolves: a count whole, a 16-bit voltage to 0.1 mV.
+    const QString value = std::isnan(channel.value) ? QString::fromLatin1(FailedValue)
+                                                    : formatNumber(channel.value, channel.decimals());
 
     const QDate date = channel.time.date();
     const QTime time = channel.time.time();

@@ -113,8 +113,9 @@ public:
     static constexpr const char *TimeFormat = "hh:mm:ss";
     static constexpr const char *FailedValue = "---";
 
-    // Fixed notation with two decimals and a decimal comma: -0.5 -> "-0,50".
-    static QString formatNumber(double x);
+    // Fixed notation with `decimals` digits (two unless the channel resolves
+    // otherwise) and a decimal comma: -0.5 -> "-0,50".
+    static QString formatNumber(double x, int decimals = 2);
     // The reverse, also taking a decimal point: "-0,5" -> -0.5. `*ok` is
     // false for anything but a finite number.
     static double parseNumber(const QString &text, bool *ok);

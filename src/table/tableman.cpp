@@ -27,10 +27,10 @@ QString fixed2(double x)
     return QString::number(x, 'f', 2);
 }
 
-// NaN shows as "---".
-QString valueText(double x)
+// NaN shows as "---"; a value with the digits its chip resolves.
+QString valueText(double x, int decimals = 2)
 {
-    return std::isnan(x) ? QStringLiteral("---") : fixed2(x);
+    return std::isnan(x) ? QStringLiteral("---") : QString::number(x, 'f', decimals);
 }
 
 } // namespace
@@ -369,7 +369,8 @@ void TableMan::updateOnce()
             anyEmulator |= channel.isEmulator;
             anySubchannel |= channel.subchannel != 0;
             anyHub |= channel.hubChannel >= 0;
-            if (channel.subchannel == 0) {
+            // Counts and states are no measure to average with the others.
+            if (channel.subchannel == 0 && channel.kind() == ChannelKind::Value) {
                 sum += channel.value;
                 ++count;
             }
@@ -403,7 +404,7 @@ void TableMan::refreshDevice(SensorDevice &device)
     const bool recording = recorder && !recorder->folder().isEmpty();
     for (int index = 0; index < device.channels.size(); ++index) {
         const SensorChannel &channel = device.channels.at(index);
-        if (channel.subchannel >= 8 || !(channelMask & (1u << channel.subchannel)))
+        if (!SensorChannel::selectedBy(channelMask, channel.subchannel))
             continue;
         const int row = findRow(ChannelId::of(device, index));
         if (row < 0) {
@@ -436,7 +437,7 @@ void TableMan::appendRow(const SensorDevice &device, int index)
         channel.i2cSerialText(),
         QString::number(channel.i2cAddress),
         channel.type,
-        valueText(channel.value),
+        valueText(channel.value, channel.decimals()),
         channel.isEmulator ? QString::number(channel.calibration, 'g', 6) : QString(),
         channel.unit,
         QStringLiteral("1"),
@@ -461,12 +462,18 @@ void TableMan::refreshRow(int row, const SensorDevice &device, int index)
     const SensorChannel &channel = device.channels.at(index);
     setCellText(row, ColType, channel.type);
     setRowState(row, channel);
-    setCellText(row, ColValue, rows.at(row).missing ? QStringLiteral("---") : valueText(channel.value));
+    setCellText(row, ColValue, rows.at(row).missing ? QStringLiteral("---") : valueText(channel.value, channel.decimals()));
     setCellText(row, ColExist, QStringLiteral("1"));
     setCellText(row, ColCalibration, fixed2(channel.calibration));
 
     const bool anySample = isSampleSet(sample0) || isSampleSet(sample1);
-    if (channel.subchannel == 0) {
+    // A count or a state deviates from no reference value.
+    if (channel.kind() != ChannelKind::Value) {
+        if (anySample) {
+            setCellText(row, ColDeviation0, QStringLiteral("."));
+            setCellText(row, ColDeviation1, QStringLiteral("."));
+        }
+    } else if (channel.subchannel == 0) {
         if (isSampleSet(sample0)) {
             setColumnShown(ColDeviation0, true);
             setCellText(row, ColDeviation0, valueText(channel.value - sample0));

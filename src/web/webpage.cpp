@@ -73,6 +73,8 @@ const struct
     {"failure.short_to_vdd", QT_TRANSLATE_NOOP("WebPage", "замыкание термопары на питание")},
     {"failure.thermocouple_fault", QT_TRANSLATE_NOOP("WebPage", "неисправность термопары")},
     {"failure.out_of_table", QT_TRANSLATE_NOOP("WebPage", "напряжение термопары вне таблицы")},
+    {"failure.counter_back", QT_TRANSLATE_NOOP("WebPage", "счётчик пошёл назад")},
+    {"failure.no_pullup", QT_TRANSLATE_NOOP("WebPage", "нет сильной подтяжки для преобразования")},
     {"failure.other", QT_TRANSLATE_NOOP("WebPage", "ошибка чтения")},
     {"charts", QT_TRANSLATE_NOOP("WebPage", "Графики")},
     {"addChart", QT_TRANSLATE_NOOP("WebPage", "Добавить график")},
@@ -116,10 +118,21 @@ QByteArray resource(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-QString quantityKey(const QString &unit)
+// What the page calls a channel's quantity: a count and a state by their
+// kind, any other reading by what its driver says it measures.
+QString quantityKey(const FaceChannel &channel)
 {
-    const ChannelTraits *traits = Sensor::unitTraits(unit);
-    switch (traits ? traits->quantity : Quantity::Other) {
+    if (channel.kind == ChannelKind::Counter)
+        return QStringLiteral("counter");
+    if (channel.kind == ChannelKind::Binary)
+        return QStringLiteral("state");
+    Quantity quantity = channel.quantity;
+    if (quantity == Quantity::Other) {
+        // A channel whose record names no traits (a failed reading's): by its unit.
+        const ChannelTraits *traits = Sensor::unitTraits(channel.unit);
+        quantity = traits ? traits->quantity : Quantity::Other;
+    }
+    switch (quantity) {
     case Quantity::Temperature:
         return QStringLiteral("temperature");
     case Quantity::Humidity:
@@ -128,6 +141,8 @@ QString quantityKey(const QString &unit)
         return QStringLiteral("pressure");
     case Quantity::CarbonDioxide:
         return QStringLiteral("co2");
+    case Quantity::Voltage:
+        return QStringLiteral("voltage");
     case Quantity::Other:
         break;
     }
@@ -446,11 +461,11 @@ void WebPage::cycleEnded(const CycleSummary &summary)
             auto unit = m_units.find(c.unit);
             if (unit == m_units.end()) {
                 const ChannelTraits *traits = Sensor::unitTraits(c.unit);
-                unit = m_units.insert(c.unit, qMakePair(traits ? QString::fromUtf8(traits->shown) : c.unit,
-                                                        quantityKey(c.unit)));
+                unit = m_units.insert(c.unit, traits ? QString::fromUtf8(traits->shown) : c.unit);
             }
-            channel.unitShown = unit->first;
-            channel.quantity = unit->second;
+            channel.unitShown = *unit;
+            channel.quantity = quantityKey(c);
+            channel.decimals = c.decimals;
             channel.value = c.failure.isEmpty() ? c.value : std::numeric_limits<double>::quiet_NaN();
             channel.time = c.time;
             channel.fresh = c.fresh;

@@ -96,7 +96,7 @@ private:
     };
     QHash<ChannelId, Serial> m_i2cSerials;
     QHash<ChannelId, QString> m_keys;
-    QHash<QString, QPair<QString, QString>> m_units; // unit -> shown, quantity
+    QHash<QString, QString> m_units; // unit -> as people write it
     QHash<ChannelId, int> m_lastStates; // AlarmState, for the transitions seen while not recording
     QVector<QByteArray> m_transitions;
 

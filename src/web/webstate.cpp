@@ -230,7 +230,7 @@ const QByteArray &WebSnapshot::json() const
             appendJsonNumber(out, c.value);
             // The value as the window's table shows it.
             out += ",\"text\":\"";
-            out += std::isnan(c.value) ? QByteArray("---") : QByteArray::number(c.value, 'f', 2);
+            out += std::isnan(c.value) ? QByteArray("---") : QByteArray::number(c.value, 'f', c.decimals);
             out += "\",\"time\":";
             const qint64 ms = c.time.isValid() ? c.time.toMSecsSinceEpoch() : 0;
             if (c.time.isValid())

@@ -22,7 +22,10 @@ struct WebChannel
     int i2cAddress = 0;
     QString i2cSerial;  // as the table shows it; "" for 1-Wire sensors
     QString type;
-    QString quantity;   // "temperature", "humidity", "pressure", "co2" or "other"
+    // "temperature", "humidity", "pressure", "co2", "voltage", "counter",
+    // "state" (0 or 1) or "other"
+    QString quantity;
+    int decimals = 2;   // the digits the table shows
     QString unit;       // as the files carry it ("C")
     QString unitShown;  // as people write it ("°C")
     double value = std::numeric_limits<double>::quiet_NaN(); // NaN: the latest reading failed

@@ -58,7 +58,7 @@ QString dataLine(const SensorChannel &channel)
     const QTime time = channel.time.time();
     const QString value = std::isnan(channel.value)
         ? QStringLiteral("---")
-        : QString::number(channel.value, 'f', 2).replace(QLatin1Char('.'), QLatin1Char(','));
+        : QString::number(channel.value, 'f', channel.decimals()).replace(QLatin1Char('.'), QLatin1Char(','));
     return (date.isValid() ? date.toString(QStringLiteral("yyyy.MM.dd")) : QString()) + QLatin1Char(';')
            + (time.isValid() ? time.toString(QStringLiteral("hh:mm:ss")) : QString()) + QLatin1Char(';') + value;
 }

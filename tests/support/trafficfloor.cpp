@@ -172,6 +172,13 @@ void TrafficFloor::byteSent(int byte, int result)
             m_waitUs += (m_broadcast ? Ds18x20::kConversionMs : traits ? traits->conversionMs : 0) * kMs;
         } else if (byte == kCopyScratchpad && traits && traits->copyMs > 0) {
             m_waitUs += traits->copyMs * kMs;
+        } else if (traits && traits->address == 0) {
+            // A 1-Wire chip's own wait after a command (a DS2438's
+            // conversions, a DS2450's), as its traits declare it.
+            for (int i = 0; i < traits->waitCount; ++i) {
+                if (QByteArray::fromHex(traits->waits[i].command) == QByteArray(1, char(byte)))
+                    m_waitUs += traits->waits[i].ms * kMs;
+            }
         } else if (byte == kWriteConfiguration) {
             m_packet = Packet::Command; // one configuration byte follows
         } else if (!m_broadcast && m_family == kBridgeFamily

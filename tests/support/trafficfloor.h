@@ -18,7 +18,8 @@ struct TrafficEntry;
 //   its reset alone, and a TMNext that found nothing more as no traffic.
 // - waits: the ones the drivers declare (SensorTraits, through
 //   Sensor::traitsOf and i2cSensorTypes): a Convert T under the strong
-//   pull-up (a broadcast as a DS18x20's), a Copy Scratchpad, the I2C
+//   pull-up (a broadcast as a DS18x20's), a Copy Scratchpad, a 1-Wire
+//   chip's wait after a function command (a DS2438's, a DS2450's), the I2C
 //   sensors' waits after their commands were taken and after a status poll
 //   that found no data ready; and 1 ms after every busy bit of a bridge,
 //   10 ms between the bus reset and the search, 90 ms before a repeated

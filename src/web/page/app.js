@@ -48,11 +48,10 @@
     return who + ' ' + c.type + (c.subchannel ? ' #' + c.subchannel : '') + ', ' + c.unitShown;
   }
 
-  // How a value is written follows the channel's kind: a counter in whole
-  // numbers, a switch as on/off, anything else as the window's table writes it.
+  // A value as the window's table writes it (a count whole, a state as 1
+  // or 0: the digits the channel's chip resolves), with its unit.
   function valueText(c) {
     if (c.value === null) return '---';
-    if (c.quantity === 'counter') return String(Math.round(c.value));
     return c.text + (c.unitShown ? '\u00a0' + c.unitShown : '');
   }
 
