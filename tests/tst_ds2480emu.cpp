@@ -17,7 +17,8 @@
 
 namespace {
 
-// ds2480-emu in its own process, killed at the end.
+// ds2480-emu in its own process, killed at the end; scheduled ahead of the
+// rest of a loaded machine, as the hardware it stands for would be.
 struct Emulator : TestProcess
 {
     explicit Emulator(const QStringList &args)
@@ -25,6 +26,7 @@ struct Emulator : TestProcess
     {
         start(args);
         waitForLines(1, 10000);
+        scheduleAhead();
     }
     // The port it opened.
     QString path() const { return out().value(0).trimmed(); }

@@ -131,7 +131,8 @@ OwResult parseOw(const QByteArray &out)
     return r;
 }
 
-// ds2480-emu in real time, killed at the end.
+// ds2480-emu in real time, killed at the end; scheduled ahead of the rest
+// of a loaded machine, as the hardware it stands for would be.
 struct SerialEmulator : TestProcess
 {
     explicit SerialEmulator(const QString &busFile)
@@ -139,6 +140,7 @@ struct SerialEmulator : TestProcess
     {
         start(busFile.isEmpty() ? QStringList() : QStringList{busFile});
         waitForLines(1, 10000);
+        scheduleAhead();
     }
     QString path() const { return out().value(0).trimmed(); }
     QString pid() { return QString::number(process().processId()); }

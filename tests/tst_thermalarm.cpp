@@ -107,6 +107,24 @@ QStringList callsSince(SimFixture &f, int from)
     return calls;
 }
 
+// The simulated bus whose adapter fails every Alarm Search step (TMFirstAlarm
+// or TMNextAlarm, by `failFrom`: 0 the first step on, 1 the second) while
+// `failing` is set, as one that noise keeps garbling does.
+class FailingAlarmSearch : public SimBackend
+{
+public:
+    bool failing = false;
+    int failFrom = 0;
+    short firstAlarm(int32_t session, void *state) override
+    {
+        return failing && failFrom == 0 ? -1 : SimBackend::firstAlarm(session, state);
+    }
+    short nextAlarm(int32_t session, void *state) override
+    {
+        return failing ? -1 : SimBackend::nextAlarm(session, state);
+    }
+};
+
 // A reading sink that asks for a threshold write from inside the cycle's
 // table update, as an operator's click processed during a read would.
 class WritingSink : public ReadingSink
@@ -421,6 +439,54 @@ private slots:
         MeasurementSession other(&plain.backend());
         other.cycle();
         QCOMPARE(plain.backend().callCount("TMFirstAlarm"), 0);
+    }
+
+    // An Alarm Search whose adapter failed, at its first step or a later
+    // one, is a failure, never "none in alarm" or a shorter list: the cycle
+    // reports it and every mark stays as the last search that came to its
+    // end left it, alarming or not.
+    void failedAlarmSearchKeepsMarks_data()
+    {
+        QTest::addColumn<int>("failFrom");
+        QTest::newRow("first step") << 0;
+        QTest::newRow("second step") << 1;
+    }
+    void failedAlarmSearchKeepsMarks()
+    {
+        QFETCH(int, failFrom);
+        auto owned = std::make_unique<FailingAlarmSearch>();
+        FailingAlarmSearch *backend = owned.get();
+        SimFixture f(std::move(owned));
+        auto *hot = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x91), 30.0));
+        auto *warm = f.add(std::make_unique<SimDs18s20>(SimFixture::rom(0x10, 0x92), 30.0));
+        auto *cold = f.add(std::make_unique<SimDs18b20>(SimFixture::rom(0x28, 0x93), 20.0));
+        QCOMPARE(f.open(), 1);
+        for (SimDs18x20 *chip : {static_cast<SimDs18x20 *>(hot), static_cast<SimDs18x20 *>(warm),
+                                 static_cast<SimDs18x20 *>(cold)})
+            sendTo(f, chip->rom(), QByteArray("\x4E\x19\xF6") + (chip == warm ? "" : "\x7F")); // TH 25
+        MeasurementSession session(&f.backend());
+        session.keepTable(true);
+        session.cycle();
+        QCOMPARE(session.alarmSearchResult(), 2);
+        TableMan &table = session.table();
+        auto marked = [&](SimDs18x20 *chip) {
+            return table.isRowHardwareAlarm(table.findRow(WindowRig::romText(chip->rom()), 0, -1, 0));
+        };
+        QVERIFY(marked(hot) && marked(warm) && !marked(cold));
+
+        // All three would now answer differently: a failure must change nothing.
+        hot->setTemperature(SimTemperature(20.0));
+        cold->setTemperature(SimTemperature(30.0));
+        backend->failFrom = failFrom;
+        backend->failing = true;
+        session.cycle();
+        QCOMPARE(session.alarmSearchResult(), Adapter::kAlarmSearchFailed);
+        QVERIFY(marked(hot) && marked(warm) && !marked(cold));
+
+        backend->failing = false;
+        session.cycle();
+        QCOMPARE(session.alarmSearchResult(), 2);
+        QVERIFY(!marked(hot) && marked(warm) && marked(cold));
     }
 
     // Through the session: refused while the last reading failed (nothing

@@ -102,13 +102,15 @@ int Adapter::searchWith(RomList &roms, bool alarms)
     const short first = searchStep(m_tmex, m_session, m_searchState, true, alarms);
     if (first == BusBackend::kNoAlarmSearch)
         return kNoAlarmSearch;
+    if (first < 0 && alarms)
+        return kAlarmSearchFailed;
     if (first < 1)
         return 1;
 
     RomId rom(8, 0);
     if (m_tmex.TMRom(m_session, m_searchState, rom.data()) < 1) {
         qCDebug(logCritical()) << "Fail on read ROM";
-        return 1;
+        return alarms ? kAlarmSearchFailed : 1;
     }
     if (romIsValid(rom)) {
         if (!alarms)
@@ -135,12 +137,18 @@ int Adapter::searchWith(RomList &roms, bool alarms)
             qCDebug(logCritical()) << "The search does not settle: stopped after" << passes - 1 << "passes";
             return kSearchUnsettled;
         }
-        if (searchStep(m_tmex, m_session, m_searchState, false, alarms) < 1)
+        const short step = searchStep(m_tmex, m_session, m_searchState, false, alarms);
+        if (step < 0 && alarms)
+            return kAlarmSearchFailed;
+        if (step < 1)
             break;
         ++fruitless;
         rom[0] = 0;
-        if (m_tmex.TMRom(m_session, m_searchState, rom.data()) < 1)
+        if (m_tmex.TMRom(m_session, m_searchState, rom.data()) < 1) {
+            if (alarms)
+                return kAlarmSearchFailed;
             continue;
+        }
         if (!romIsValid(rom))
             continue;
         if (listed.contains(rom)) {

@@ -36,8 +36,13 @@ public:
     int search(RomList &roms);
     // The same search among the devices whose alarm flag is set (Alarm
     // Search): what their last conversion made of their TH and TL. As
-    // search(), and kNoAlarmSearch when the bus cannot run one.
+    // search(), kNoAlarmSearch when the bus cannot run one, and
+    // kAlarmSearchFailed when a step failed after its tries or a found ROM
+    // could not be read: unlike a full search, where an empty bus and a
+    // failed first step look alike, an empty list here says that no device
+    // is in alarm, so it is given only when the search came to its end.
     static const int kNoAlarmSearch = -6;
+    static const int kAlarmSearchFailed = -7;
     int alarmSearch(RomList &roms);
 
     // 8 elements, not all 0x00 or all 0xFF, Dallas CRC-8 over all 8 is 0.

@@ -364,6 +364,10 @@ int Sensor::searchAlarms()
         for (const RomId &rom : qAsConst(roms))
             alarming.insert(keyOf(rom));
     } else {
+        if (result != Adapter::kNoAlarmSearch) {
+            qCDebug(logInfo()) << "Alarm search failed (" << result << "): the hardware-alarm marks stay as they were";
+            return result;
+        }
         qCDebug(logInfo()) << "Alarm search gave" << result;
     }
     for (SensorDevice *device : qAsConst(m_devices)) {

@@ -73,8 +73,10 @@ public:
     // Alarm Search on the bus, and every DS18S20/DS18B20 channel marked as in
     // hardware alarm exactly when its device answered it. Returns how many
     // devices answered; 0 without a conversion this cycle (nothing searched);
-    // Adapter's negative code when the search failed or the bus cannot run
-    // one (the marks are then cleared: nothing is known of them).
+    // Adapter's negative code when the search failed (the marks stay as the
+    // last search that came to its end left them: a failure says nothing of
+    // the thermometers) or the bus cannot run one (the marks are cleared:
+    // nothing is ever known of them there).
     int searchAlarms();
     // Whether the dispatch reads devices of this family with a DS18x20 driver.
     static bool isThermometerFamily(uint8_t family);

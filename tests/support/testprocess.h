@@ -24,6 +24,12 @@ public:
         start(args);
         return finish(timeoutMs);
     }
+    // Schedules the running process ahead of every ordinary one (SCHED_FIFO,
+    // all its threads), for an emulated chip that stands in for hardware:
+    // a chip does not wait for the host's processors, and one starved by a
+    // loaded machine answers late or reads a byte after the port's rate has
+    // changed. False, with a warning, where that is not permitted.
+    bool scheduleAhead();
     // Waits until it has printed `count` lines on standard output in all.
     bool waitForLines(int count, int timeoutMs = 30000);
     void kill();
