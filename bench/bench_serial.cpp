@@ -8,7 +8,12 @@
 // turnarounds and bytes both ways, and the floor: the longer of the same
 // cycle on the simulated bus (its 1-Wire time and waits) and every byte at
 // the line rate (the two overlap), plus one latency and one answer byte per
-// 1-Wire transaction (a reset, a selection, a search pass). Below: the floor's transaction counts, a digest
+// 1-Wire transaction (a reset, a selection, a search pass). The line is
+// silent under a strong pull-up (a byte the chip receives ends the pulse), so
+// the pull-up's time overlaps no bytes: the floor is the longer of the bus's
+// time outside the pull-ups and the line's, plus the pull-ups, plus the
+// transactions. The earlier floor, which let the line run on under the
+// pull-up, is printed beside it for comparison. Below: the floor's transaction counts, a digest
 // of the host's bytes per row (the bytes the 1-Wire bus sees, whichever way
 // they are grouped into writes), where the demo bus's turnarounds go, the
 // turnarounds of one DS18B20 read, and what 115,200 baud would give by the
@@ -216,8 +221,32 @@ struct Figures
     QMap<QString, CountingBackend::Count> breakdown;
 };
 
-// The second cycle on the simulated bus: its time and its 1-Wire transactions.
-qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
+// The time the strong pull-up was on in a traffic log: from the byte after
+// it was primed (the pulse starts when that byte ends) to its end.
+qint64 pullupUs(const QVector<TrafficEntry> &traffic)
+{
+    qint64 total = 0;
+    qint64 since = -1;
+    bool primed = false;
+    for (const TrafficEntry &e : traffic) {
+        const bool level = e.call == QLatin1String("TMOneWireLevel");
+        if (level && e.args.value(1) == 1 && e.args.value(2) == 2) {
+            primed = true;
+        } else if (level && e.args.value(1) == 0) {
+            if (since >= 0)
+                total += e.timeUs - since;
+            since = -1;
+            primed = false;
+        } else if (primed && since < 0) {
+            since = e.timeUs;
+        }
+    }
+    return total;
+}
+
+// The second cycle on the simulated bus: its time, its 1-Wire transactions
+// and the time its strong pull-ups were on.
+qint64 simulated(const QString &bus, int *transactions, qint64 *pulledUpUs, QByteArray *digest)
 {
     Clock::setVirtual();
     std::unique_ptr<SimBackend> backend = load(bus);
@@ -228,6 +257,7 @@ qint64 simulated(const QString &bus, int *transactions, QByteArray *digest)
     *transactions = 0;
     for (const char *call : {"TMTouchReset", "TMStrongAccess", "TMAccess", "TMFirst", "TMNext", "TMFirstAlarm", "TMNextAlarm"})
         *transactions += backend->callCount(QLatin1String(call));
+    *pulledUpUs = pullupUs(backend->traffic());
     QCryptographicHash hash(QCryptographicHash::Sha1);
     for (const TrafficEntry &e : backend->traffic())
         hash.addData((e.text() + QLatin1Char(' ') + QString::number(e.timeUs) + QLatin1Char('\n')).toUtf8());
@@ -376,9 +406,9 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false"));
-    out() << "| bus | latency | cycle s | turnarounds | bytes out | bytes in | floor s | cycle / floor |\n"
-          << "|---|---:|---:|---:|---:|---:|---:|---:|\n";
-    struct Totals { qint64 simUs; qint64 bytesIn; int transactions; };
+    out() << "| bus | latency | cycle s | turnarounds | bytes out | bytes in | floor s | cycle / floor | earlier floor s | cycle / earlier floor |\n"
+          << "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    struct Totals { qint64 simUs; qint64 bytesIn; int transactions; qint64 pulledUpUs; };
     QMap<QString, Totals> totals;
     QStringList digests;
     QMap<QString, CountingBackend::Count> demoBreakdown;
@@ -387,18 +417,22 @@ int main(int argc, char *argv[])
         buses.removeFirst();
     for (const QString &bus : buses) {
         int transactions = 0;
+        qint64 pulledUpUs = 0;
         QByteArray simDigest;
-        const qint64 simUs = simulated(bus, &transactions, &simDigest);
+        const qint64 simUs = simulated(bus, &transactions, &pulledUpUs, &simDigest);
         digests << QStringLiteral("%1, simulated bus (its traffic log, times included): %2").arg(bus).arg(QString::fromLatin1(simDigest));
         for (const int latencyMs : {16, 1}) {
             const Figures f = serial(bus, latencyMs);
-            const qint64 floorUs = std::max(simUs, f.bytesIn * SimPty::kByteUs)
-                                   + qint64(transactions) * (latencyMs * 1000 + SimPty::kByteUs);
+            const qint64 lineUs = f.bytesIn * SimPty::kByteUs;
+            const qint64 turnsUs = qint64(transactions) * (latencyMs * 1000 + SimPty::kByteUs);
+            const qint64 floorUs = std::max(simUs - pulledUpUs, lineUs) + pulledUpUs + turnsUs;
+            const qint64 earlierUs = std::max(simUs, lineUs) + turnsUs;
             out() << "| " << bus << " | " << latencyMs << " ms | " << seconds(f.cycleUs) << " | " << f.turnarounds
                   << " | " << f.bytesIn << " | " << f.bytesOut << " | " << seconds(floorUs) << " | "
-                  << QString::number(double(f.cycleUs) / double(floorUs), 'f', 2) << " |\n";
+                  << QString::number(double(f.cycleUs) / double(floorUs), 'f', 2) << " | " << seconds(earlierUs)
+                  << " | " << QString::number(double(f.cycleUs) / double(earlierUs), 'f', 2) << " |\n";
             out().flush();
-            totals[bus] = {simUs, f.bytesIn, transactions};
+            totals[bus] = {simUs, f.bytesIn, transactions, pulledUpUs};
             digests << QStringLiteral("%1, %2 ms: %3").arg(bus).arg(latencyMs).arg(QString::fromLatin1(f.hostDigest));
             if (bus == QLatin1String("demo") && latencyMs == 16)
                 demoBreakdown = f.breakdown;
@@ -406,7 +440,10 @@ int main(int argc, char *argv[])
     }
     QStringList counts;
     for (auto it = totals.constBegin(); it != totals.constEnd(); ++it)
-        counts << QStringLiteral("%1 %2").arg(it.key()).arg(it->transactions);
+        counts << QStringLiteral("%1 %2 (the simulated cycle %3 s, %4 s of it under the strong pull-up)")
+                      .arg(it.key())
+                      .arg(it->transactions)
+                      .arg(seconds(it->simUs), seconds(it->pulledUpUs));
     out() << "\nTransactions of the floor (resets, selections by Search ROM or Match ROM, search and alarm search passes): "
           << counts.join(QStringLiteral(", ")) << ".\nDigests, SHA-1: the simulated bus's traffic log; over the adapter, the host's bytes in order (the same digest: the same bytes on the 1-Wire bus):\n";
     for (const QString &line : digests)
