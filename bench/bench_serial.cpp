@@ -9,7 +9,8 @@
 // cycle on the simulated bus (its 1-Wire time and waits) and every byte at
 // the line rate (the two overlap), plus one latency and one answer byte per
 // 1-Wire transaction (a reset, a selection, a search pass). The line is
-// silent under a strong pull-up (a byte the chip receives ends the pulse), so
+// silent under a strong pull-up (the chip buffers one byte and carries each
+// out on the bus, which the pull-up holds), so
 // the pull-up's time overlaps no bytes: the floor is the longer of the bus's
 // time outside the pull-ups and the line's, plus the pull-ups, plus the
 // transactions. The earlier floor, which let the line run on under the
