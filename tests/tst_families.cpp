@@ -579,8 +579,9 @@ private slots:
         QCOMPARE(owread(server, "/1D.112233445506/counter.B"), QByteArray("  4294967290"));
         // PIO A pulled low by its own output, B driven low: nothing sensed high.
         QCOMPARE(owread(server, "/3A.112233445507/sensed.A") + owread(server, "/3A.112233445507/sensed.B")
-                     + owread(server, "/3A.112233445507/latch.A") + owread(server, "/3A.112233445507/latch.B"),
-                 QByteArray("0010"));
+                     + owread(server, "/3A.112233445507/PIO.A") + owread(server, "/3A.112233445507/PIO.B")
+                     + owread(server, "/3A.112233445507/latch.A"),
+                 QByteArray("00101"));
         QByteArray pios;
         for (int i = 0; i < 8; ++i)
             pios += owread(server, QStringLiteral("/29.112233445508/sensed.%1").arg(i));
@@ -611,10 +612,14 @@ private slots:
         const QJsonObject counter = config("sensor", "EE0655443322111D_0");
         QCOMPARE(counter.value("state_class").toString(), QStringLiteral("total_increasing"));
         QVERIFY(!counter.contains("device_class"));
+        QCOMPARE(counter.value("unit_of_measurement").toString(), QStringLiteral("count"));
         QCOMPARE(counter.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
         const QJsonObject pio = config("binary_sensor", "1108554433221129_3");
         QCOMPARE(pio.value("payload_on").toString(), QStringLiteral("ON"));
         QCOMPARE(pio.value("payload_off").toString(), QStringLiteral("OFF"));
+        // A state renders ON or OFF, a failed reading (null) unknown.
+        QCOMPARE(pio.value("value_template").toString(),
+                 QStringLiteral("{{ none if value_json.value is none else ('ON' if value_json.value == 1 else 'OFF') }}"));
         QVERIFY(!pio.contains("state_class") && !pio.contains("unit_of_measurement"));
         QVERIFY(config("sensor", "1108554433221129_3").isEmpty());
         const QJsonObject volts = config("sensor", "2005554433221120_1");
