@@ -258,6 +258,12 @@ private slots:
         // VDD and VAD each from its own conversion, not one input twice.
         QCOMPARE(device.channels.at(1).value, 4.87);
         QCOMPARE(device.channels.at(2).value, vad);
+        // A garbled page whose CRC holds all the same: its fixed bits tell.
+        chip->failFixedBits(1);
+        Read<Ds2438> garbled(f, rom);
+        QCOMPARE(garbled.driver.convertAndRead(), 1);
+        garbled.driver.fillChannels(device);
+        QCOMPARE(device.channels.at(0).value, -10.5);
         chip->failCrc(1000);
         Read<Ds2438> never(f, rom);
         QCOMPARE(never.driver.convertAndRead(), Ds2438::kBadPage);
@@ -315,22 +321,30 @@ private slots:
         QCOMPARE(armed, !vcc);
     }
 
+    // A bad CRC-16, or a result with a bit set below its resolution under a
+    // CRC that holds, is read again; never a sound one: no value.
     void quadConverterRetriesBadMemory()
     {
         SimFixture f;
         const QByteArray rom = SimFixture::rom(0x20, 0x2451);
         auto *chip = f.add(std::make_unique<SimDs2450>(rom));
         chip->setInput(0, SimTemperature(2.0));
+        chip->setup(0, 12, true);
         QCOMPARE(f.open(), 1);
-        chip->failCrc(1);
-        Read<Ds2450> once(f, rom);
-        QCOMPARE(once.driver.convertAndRead(), 1);
-        chip->failCrc(1000);
-        Read<Ds2450> never(f, rom);
-        QCOMPARE(never.driver.convertAndRead(), Ds2450::kBadMemory);
         SensorDevice device;
-        never.driver.fillChannels(device);
-        QVERIFY(std::isnan(device.channels.at(0).value));
+        for (auto fail : {&SimDs2450::failCrc, &SimDs2450::failFixedBits}) {
+            (chip->*fail)(1);
+            Read<Ds2450> once(f, rom);
+            QCOMPARE(once.driver.convertAndRead(), 1);
+            once.driver.fillChannels(device);
+            QCOMPARE(device.channels.at(0).value, 2.0);
+            (chip->*fail)(1000);
+            Read<Ds2450> never(f, rom);
+            QCOMPARE(never.driver.convertAndRead(), Ds2450::kBadMemory);
+            never.driver.fillChannels(device);
+            QVERIFY(std::isnan(device.channels.at(0).value));
+            (chip->*fail)(0);
+        }
     }
 
     // A DS2423 read: one Read Memory + Counter from page 14's last byte
