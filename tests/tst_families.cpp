@@ -381,9 +381,15 @@ private slots:
         chip->addPulses(1, 4);
         QCOMPARE(read(), std::make_pair(1, false));
         QCOMPARE(device.channels.at(1).value, 7.0);
-        // A bad CRC is read again; never a good one: no value.
+        // A bad CRC, or a bit set among the zeros under a CRC that holds,
+        // is read again; never a good one: no value.
         chip->failCrc(1);
         QCOMPARE(read(), std::make_pair(1, false));
+        chip->failFixedBits(1);
+        QCOMPARE(read(), std::make_pair(1, false));
+        chip->failFixedBits(1000);
+        QCOMPARE(read().first, Ds2423::kBadMemory);
+        chip->failFixedBits(0);
         chip->failCrc(1000);
         QCOMPARE(read().first, Ds2423::kBadMemory);
         QVERIFY(std::isnan(device.channels.at(0).value));
