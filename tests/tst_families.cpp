@@ -258,6 +258,12 @@ private slots:
         // VDD and VAD each from its own conversion, not one input twice.
         QCOMPARE(device.channels.at(1).value, 4.87);
         QCOMPARE(device.channels.at(2).value, vad);
+        // A garbled page whose CRC holds all the same: its fixed bits tell.
+        chip->failFixedBits(1);
+        Read<Ds2438> garbled(f, rom);
+        QCOMPARE(garbled.driver.convertAndRead(), 1);
+        garbled.driver.fillChannels(device);
+        QCOMPARE(device.channels.at(0).value, -10.5);
         chip->failCrc(1000);
         Read<Ds2438> never(f, rom);
         QCOMPARE(never.driver.convertAndRead(), Ds2438::kBadPage);
@@ -315,22 +321,30 @@ private slots:
         QCOMPARE(armed, !vcc);
     }
 
+    // A bad CRC-16, or a result with a bit set below its resolution under a
+    // CRC that holds, is read again; never a sound one: no value.
     void quadConverterRetriesBadMemory()
     {
         SimFixture f;
         const QByteArray rom = SimFixture::rom(0x20, 0x2451);
         auto *chip = f.add(std::make_unique<SimDs2450>(rom));
         chip->setInput(0, SimTemperature(2.0));
+        chip->setup(0, 12, true);
         QCOMPARE(f.open(), 1);
-        chip->failCrc(1);
-        Read<Ds2450> once(f, rom);
-        QCOMPARE(once.driver.convertAndRead(), 1);
-        chip->failCrc(1000);
-        Read<Ds2450> never(f, rom);
-        QCOMPARE(never.driver.convertAndRead(), Ds2450::kBadMemory);
         SensorDevice device;
-        never.driver.fillChannels(device);
-        QVERIFY(std::isnan(device.channels.at(0).value));
+        for (auto fail : {&SimDs2450::failCrc, &SimDs2450::failFixedBits}) {
+            (chip->*fail)(1);
+            Read<Ds2450> once(f, rom);
+            QCOMPARE(once.driver.convertAndRead(), 1);
+            once.driver.fillChannels(device);
+            QCOMPARE(device.channels.at(0).value, 2.0);
+            (chip->*fail)(1000);
+            Read<Ds2450> never(f, rom);
+            QCOMPARE(never.driver.convertAndRead(), Ds2450::kBadMemory);
+            never.driver.fillChannels(device);
+            QVERIFY(std::isnan(device.channels.at(0).value));
+            (chip->*fail)(0);
+        }
     }
 
     // A DS2423 read: one Read Memory + Counter from page 14's last byte
@@ -367,9 +381,15 @@ private slots:
         chip->addPulses(1, 4);
         QCOMPARE(read(), std::make_pair(1, false));
         QCOMPARE(device.channels.at(1).value, 7.0);
-        // A bad CRC is read again; never a good one: no value.
+        // A bad CRC, or a bit set among the zeros under a CRC that holds,
+        // is read again; never a good one: no value.
         chip->failCrc(1);
         QCOMPARE(read(), std::make_pair(1, false));
+        chip->failFixedBits(1);
+        QCOMPARE(read(), std::make_pair(1, false));
+        chip->failFixedBits(1000);
+        QCOMPARE(read().first, Ds2423::kBadMemory);
+        chip->failFixedBits(0);
         chip->failCrc(1000);
         QCOMPARE(read().first, Ds2423::kBadMemory);
         QVERIFY(std::isnan(device.channels.at(0).value));
@@ -579,8 +599,9 @@ private slots:
         QCOMPARE(owread(server, "/1D.112233445506/counter.B"), QByteArray("  4294967290"));
         // PIO A pulled low by its own output, B driven low: nothing sensed high.
         QCOMPARE(owread(server, "/3A.112233445507/sensed.A") + owread(server, "/3A.112233445507/sensed.B")
-                     + owread(server, "/3A.112233445507/latch.A") + owread(server, "/3A.112233445507/latch.B"),
-                 QByteArray("0010"));
+                     + owread(server, "/3A.112233445507/PIO.A") + owread(server, "/3A.112233445507/PIO.B")
+                     + owread(server, "/3A.112233445507/latch.A"),
+                 QByteArray("00101"));
         QByteArray pios;
         for (int i = 0; i < 8; ++i)
             pios += owread(server, QStringLiteral("/29.112233445508/sensed.%1").arg(i));
@@ -611,10 +632,14 @@ private slots:
         const QJsonObject counter = config("sensor", "EE0655443322111D_0");
         QCOMPARE(counter.value("state_class").toString(), QStringLiteral("total_increasing"));
         QVERIFY(!counter.contains("device_class"));
+        QCOMPARE(counter.value("unit_of_measurement").toString(), QStringLiteral("count"));
         QCOMPARE(counter.value("value_template").toString(), QStringLiteral("{{ value_json.value }}"));
         const QJsonObject pio = config("binary_sensor", "1108554433221129_3");
         QCOMPARE(pio.value("payload_on").toString(), QStringLiteral("ON"));
         QCOMPARE(pio.value("payload_off").toString(), QStringLiteral("OFF"));
+        // A state renders ON or OFF, a failed reading (null) unknown.
+        QCOMPARE(pio.value("value_template").toString(),
+                 QStringLiteral("{{ none if value_json.value is none else ('ON' if value_json.value == 1 else 'OFF') }}"));
         QVERIFY(!pio.contains("state_class") && !pio.contains("unit_of_measurement"));
         QVERIFY(config("sensor", "1108554433221129_3").isEmpty());
         const QJsonObject volts = config("sensor", "2005554433221120_1");

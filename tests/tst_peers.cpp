@@ -233,8 +233,9 @@ private slots:
     // emulated DS2480B reads every property of the same chips under its own
     // names, and gives what orvexctl read prints for the channel, to the
     // digit both print (the DS2450 within a step of its 16 bits: OWFS scales
-    // by 65535, the data sheet by 65536). Debian's OWFS has no latch.A of the
-    // DS2413 (later versions have, as orvexctl's face serves it).
+    // by 65535, the data sheet by 65536). A DS2413's output is Debian's OWFS's
+    // PIO.A, with input B driven low beside output B off: a PIO read from the
+    // pin rather than the latch would differ.
     void owserverReadsWhatOrvexctlReads()
     {
         QTemporaryDir dir;
@@ -281,6 +282,8 @@ private slots:
             {"1D.112233445506/counter.B", "EE0655443322111D/1", 0},
             {"3A.112233445507/sensed.A", "EC0755443322113A/0", 0},
             {"3A.112233445507/sensed.B", "EC0755443322113A/1", 0},
+            {"3A.112233445507/PIO.A", "EC0755443322113A/2", 0},
+            {"3A.112233445507/PIO.B", "EC0755443322113A/3", 0},
             {"29.112233445508/sensed.0", "1108554433221129/0", 0},
             {"29.112233445508/sensed.2", "1108554433221129/2", 0},
             {"29.112233445508/sensed.7", "1108554433221129/7", 0},

@@ -13,8 +13,13 @@ const int kAttempts = 4;
 
 } // namespace
 
-const SensorTraits Ds2413::kTraits =
-    SensorTraits("DS2413").binary("sensed.A").binary("sensed.B").binary("latch.A").binary("latch.B");
+// An output's state under the name Debian's owserver gives it (PIO.A: 1
+// when the transistor is on; Home Assistant's switch reads it), and latch.A.
+const SensorTraits Ds2413::kTraits = SensorTraits("DS2413")
+                                         .binary("sensed.A")
+                                         .binary("sensed.B")
+                                         .binary("PIO.A latch.A")
+                                         .binary("PIO.B latch.B");
 
 Ds2413::Ds2413(Tmex &tmex, int32_t *session, uint8_t *state, short *romBuffer)
     : m_tmex(tmex)

@@ -11,8 +11,9 @@ class Tmex;
 // Driver of the DS2413 dual switch (family 0x3A): PIO Access Read gives the
 // pin and output latch states of PIO A and B, the high nibble the low one's
 // complement. Four binary channels: the pins as sensed (1 high) and the
-// outputs (1 when the latch turns the output transistor on, as OWFS's
-// latch.A reads it). The read never writes an output. Built on the stack
+// outputs (1 when the latch turns the output transistor on, as Debian's
+// owserver reads PIO.A, the property Home Assistant's switch reads). The
+// read never writes an output. Built on the stack
 // for one read.
 class Ds2413
 {

@@ -67,6 +67,10 @@ uint8_t SimDs2423::functionByte(uint8_t fromMaster)
             for (int i = 0; i < 4; ++i)
                 data += char((counter >> (8 * i)) & 0xFF);
             data += QByteArray(4, '\0');
+            if (m_fixedBitErrors > 0) {
+                --m_fixedBitErrors;
+                data[data.size() - 1] = char(0x01);
+            }
             QByteArray crc = Crc::withInverted16(m_crcOver + data).right(2);
             if (m_crcErrors > 0) {
                 --m_crcErrors;

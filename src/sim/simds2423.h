@@ -25,6 +25,9 @@ public:
     uint32_t count(int input) const;
     // Fault: the next `count` page ends carry a wrong CRC-16.
     void failCrc(int count) { m_crcErrors = count; }
+    // Fault: the next `count` page ends carry a bit set in the bytes that
+    // always read 0 after the counter, under a CRC-16 that holds.
+    void failFixedBits(int count) { m_fixedBitErrors = count; }
 
     // A bus-file entry: "counterA", "counterB" (the counts now), "rateA",
     // "rateB" (pulses a second, counted on the clock), "crcErrors".
@@ -45,4 +48,5 @@ private:
     QByteArray m_crcOver;
     QByteArray m_out;
     int m_crcErrors = 0;
+    int m_fixedBitErrors = 0;
 };

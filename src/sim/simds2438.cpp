@@ -128,6 +128,10 @@ uint8_t SimDs2438::functionByte(uint8_t fromMaster)
             m_phase = Phase::WriteScratchpad;
         } else if (m_command == kReadScratchpad) {
             m_readout = m_scratchpad.mid(m_page * 8, 8);
+            if (m_page == 0 && m_fixedBitErrors > 0) {
+                --m_fixedBitErrors;
+                m_readout[1] = char(m_readout.at(1) | 0x01);
+            }
             m_readout += char(Crc::dallas8(m_readout));
             if (m_crcErrors > 0) {
                 --m_crcErrors;

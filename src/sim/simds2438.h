@@ -33,6 +33,10 @@ public:
     void setHumidity(const SimTemperature &percent);
     // Fault: the next `count` Read Scratchpad answers carry a wrong CRC byte.
     void failCrc(int count) { m_crcErrors = count; }
+    // Fault: the next `count` Read Scratchpad answers are garbled in a bit
+    // that always reads 0 (the temperature's lowest) and their CRC byte
+    // holds all the same, as one garbled answer in 256 does.
+    void failFixedBits(int count) { m_fixedBitErrors = count; }
     // Fault: the next `count` Write Scratchpad commands change nothing.
     void loseWrites(int count) { m_lostWrites = count; }
 
@@ -70,6 +74,7 @@ private:
     Phase m_phase = Phase::Idle;
     bool m_writeLost = false;
     int m_crcErrors = 0;
+    int m_fixedBitErrors = 0;
     int m_lostWrites = 0;
     int m_conversions = 0;
     QByteArray m_readout;

@@ -121,7 +121,11 @@ uint8_t SimDs2450::functionByte(uint8_t fromMaster)
             }
             // The rest of this page, then its CRC-16.
             const int end = (m_address | 7) + 1;
-            const QByteArray data = m_memory.mid(m_address, end - m_address);
+            QByteArray data = m_memory.mid(m_address, end - m_address);
+            if (m_address == 0 && m_fixedBitErrors > 0) {
+                --m_fixedBitErrors;
+                data[0] = char(data.at(0) | 0x01);
+            }
             m_out = data + pageEnd(m_crcOver + data);
             m_crcOver.clear();
             m_address = end;

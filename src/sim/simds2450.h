@@ -31,6 +31,10 @@ public:
     void setVccPowered(bool on);
     // Fault: the next `count` page ends carry a wrong CRC-16.
     void failCrc(int count) { m_crcErrors = count; }
+    // Fault: the next `count` reads of the conversion read-out page carry
+    // input A's lowest bit set (below a resolution under 16 bits it always
+    // reads 0) under a CRC-16 that holds.
+    void failFixedBits(int count) { m_fixedBitErrors = count; }
 
     QByteArray memory();
     int conversions() const { return m_conversions; }
@@ -63,5 +67,6 @@ private:
     QByteArray m_crcOver;
     uint16_t m_crcSeed = 0;
     int m_crcErrors = 0;
+    int m_fixedBitErrors = 0;
     int m_conversions = 0;
 };
