@@ -136,7 +136,9 @@ int Bmp280Sensor::measure()
 
 void Bmp280Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(kTraits, device, hubChannel, 0, m_serial,
-                   {{m_pressure, m_pressureTime, 30.0, 110.0, "BMP280 pressure channel", "P"},
-                    {m_temperature, m_temperatureTime, -40.0, 85.0, "BMP280 temperature channel", "T"}});
+    appendChannels(
+        kTraits, device, hubChannel, 0, m_serial,
+        {{m_pressure, m_pressureTime, 30.0, 110.0, QT_TRANSLATE_NOOP("SensorType", "BMP280 pressure channel"), "P"},
+         {m_temperature, m_temperatureTime, -40.0, 85.0, QT_TRANSLATE_NOOP("SensorType", "BMP280 temperature channel"),
+          "T"}});
 }

@@ -95,7 +95,9 @@ int D6fSensor::measure()
 
 void D6fSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(kTraits, device, hubChannel, 0, 0,
-                   {{m_pressure, m_pressureTime, -50.0, 50.0, "D6F OMRON pressure channel", "P"},
-                    {m_temperature, m_temperatureTime, -20.0, 80.0, "D6F OMRON temperature channel", "T"}});
+    appendChannels(
+        kTraits, device, hubChannel, 0, 0,
+        {{m_pressure, m_pressureTime, -50.0, 50.0, QT_TRANSLATE_NOOP("SensorType", "D6F OMRON pressure channel"), "P"},
+         {m_temperature, m_temperatureTime, -20.0, 80.0,
+          QT_TRANSLATE_NOOP("SensorType", "D6F OMRON temperature channel"), "T"}});
 }

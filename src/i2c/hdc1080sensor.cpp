@@ -87,7 +87,9 @@ int Hdc1080Sensor::measure()
 
 void Hdc1080Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(kTraits, device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "HDC1080 temperature channel", "T"},
-                    {m_humidity, m_humidityTime, 0.0, 100.0, "HDC1080 humidity channel", "H"}});
+    appendChannels(
+        kTraits, device, hubChannel, 0, m_serial,
+        {{m_temperature, m_temperatureTime, -40.0, 125.0,
+          QT_TRANSLATE_NOOP("SensorType", "HDC1080 temperature channel"), "T"},
+         {m_humidity, m_humidityTime, 0.0, 100.0, QT_TRANSLATE_NOOP("SensorType", "HDC1080 humidity channel"), "H"}});
 }

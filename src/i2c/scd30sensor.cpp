@@ -162,8 +162,9 @@ void Scd30Sensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
     uint64_t high = 0, low = 0;
     splitSerial(m_serialText, &high, &low);
-    appendChannels(kTraits, device, hubChannel, high, low,
-                   {{m_co2, m_measureTime, 400.0, 10000.0, "SDC30 CO2 channel", "CO2"},
-                    {m_temperature, m_measureTime, -40.0, 70.0, "SDC30 temperature channel", "T"},
-                    {m_humidity, m_measureTime, 0.0, 100.0, "SDC30 humidity channel", "H"}});
+    appendChannels(
+        kTraits, device, hubChannel, high, low,
+        {{m_co2, m_measureTime, 400.0, 10000.0, QT_TRANSLATE_NOOP("SensorType", "SDC30 CO2 channel"), "CO2"},
+         {m_temperature, m_measureTime, -40.0, 70.0, QT_TRANSLATE_NOOP("SensorType", "SDC30 temperature channel"), "T"},
+         {m_humidity, m_measureTime, 0.0, 100.0, QT_TRANSLATE_NOOP("SensorType", "SDC30 humidity channel"), "H"}});
 }

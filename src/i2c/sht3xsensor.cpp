@@ -140,7 +140,9 @@ void Sht3xSensor::heaterStep()
 
 void Sht3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
-    appendChannels(kTraits, device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_temperatureTime, -40.0, 125.0, "SHT3x temperature channel", "T"},
-                    {m_humidity, m_humidityTime, 0.0, 100.0, "SHT3x humidity channel", "H"}});
+    appendChannels(
+        kTraits, device, hubChannel, 0, m_serial,
+        {{m_temperature, m_temperatureTime, -40.0, 125.0, QT_TRANSLATE_NOOP("SensorType", "SHT3x temperature channel"),
+          "T"},
+         {m_humidity, m_humidityTime, 0.0, 100.0, QT_TRANSLATE_NOOP("SensorType", "SHT3x humidity channel"), "H"}});
 }

@@ -75,5 +75,6 @@ int Sts3xSensor::measure()
 void Sts3xSensor::fillChannels(SensorDevice &device, uint8_t hubChannel) const
 {
     appendChannels(kTraits, device, hubChannel, 0, m_serial,
-                   {{m_temperature, m_measureTime, -40.0, 125.0, "STS3x temperature channel", "T"}});
+                   {{m_temperature, m_measureTime, -40.0, 125.0,
+                     QT_TRANSLATE_NOOP("SensorType", "STS3x temperature channel"), "T"}});
 }

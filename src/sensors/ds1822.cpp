@@ -4,8 +4,9 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS1822 Temperature sensor", Ds18b20::check, Ds18b20::temperature, false, true,
-                                 -55.0, 125.0, 0x9F, 0x1F, &Ds1822::kTraits, false};
+const Ds18x20::Family kFamily = {QT_TRANSLATE_NOOP("SensorType", "DS1822 Temperature sensor"),
+                                 Ds18b20::check, Ds18b20::temperature, false, true, -55.0, 125.0, 0x9F, 0x1F,
+                                 &Ds1822::kTraits, false};
 
 } // namespace
 

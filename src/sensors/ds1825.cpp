@@ -4,8 +4,9 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS1825 Temperature sensor", Ds18b20::check, Ds18b20::temperature, false, true,
-                                 -55.0, 125.0, 0x90, 0x10, &Ds1825::kTraits, true};
+const Ds18x20::Family kFamily = {QT_TRANSLATE_NOOP("SensorType", "DS1825 Temperature sensor"),
+                                 Ds18b20::check, Ds18b20::temperature, false, true, -55.0, 125.0, 0x90, 0x10,
+                                 &Ds1825::kTraits, true};
 
 } // namespace
 

@@ -4,8 +4,9 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18B20 Temperature sensor", Ds18b20::check, Ds18b20::temperature, true, true,
-                                 -55.0, 125.0, 0x9F, 0x1F, &Ds18b20::kTraits, false};
+const Ds18x20::Family kFamily = {QT_TRANSLATE_NOOP("SensorType", "DS18B20 Temperature sensor"),
+                                 Ds18b20::check, Ds18b20::temperature, true, true, -55.0, 125.0, 0x9F, 0x1F,
+                                 &Ds18b20::kTraits, false};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {

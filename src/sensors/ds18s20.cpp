@@ -6,8 +6,9 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS18S20 Temperature sensor", Ds18s20::check, Ds18s20::temperature, false, false,
-                                 -55.0, 125.0, 0xFF, 0xFF, &Ds18s20::kTraits, false};
+const Ds18x20::Family kFamily = {QT_TRANSLATE_NOOP("SensorType", "DS18S20 Temperature sensor"),
+                                 Ds18s20::check, Ds18s20::temperature, false, false, -55.0, 125.0, 0xFF, 0xFF,
+                                 &Ds18s20::kTraits, false};
 
 uint8_t byteAt(const QByteArray &scratchpad, int index)
 {

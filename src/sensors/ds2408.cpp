@@ -73,13 +73,22 @@ void Ds2408::fillChannels(SensorDevice &device)
         device.channels.clear();
         device.channels.resize(16);
     }
-    static const char *const sensedTypes[8] = {"DS2408 PIO 0 sensed", "DS2408 PIO 1 sensed", "DS2408 PIO 2 sensed",
-                                               "DS2408 PIO 3 sensed", "DS2408 PIO 4 sensed", "DS2408 PIO 5 sensed",
-                                               "DS2408 PIO 6 sensed", "DS2408 PIO 7 sensed"};
+    static const char *const sensedTypes[8] = {
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 0 sensed"), QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 1 sensed"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 2 sensed"), QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 3 sensed"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 4 sensed"), QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 5 sensed"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 6 sensed"), QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 7 sensed"),
+    };
     static const char *const latchTypes[8] = {
-        "DS2408 PIO 0 activity latch", "DS2408 PIO 1 activity latch", "DS2408 PIO 2 activity latch",
-        "DS2408 PIO 3 activity latch", "DS2408 PIO 4 activity latch", "DS2408 PIO 5 activity latch",
-        "DS2408 PIO 6 activity latch", "DS2408 PIO 7 activity latch"};
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 0 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 1 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 2 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 3 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 4 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 5 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 6 activity latch"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2408 PIO 7 activity latch"),
+    };
     static const char *const marks[16] = {"P0", "P1", "P2", "P3", "P4", "P5", "P6", "P7",
                                           "L0", "L1", "L2", "L3", "L4", "L5", "L6", "L7"};
     const double nan = std::numeric_limits<double>::quiet_NaN();

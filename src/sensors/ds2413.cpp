@@ -68,8 +68,12 @@ void Ds2413::fillChannels(SensorDevice &device)
         device.channels.clear();
         device.channels.resize(4);
     }
-    static const char *const types[4] = {"DS2413 PIO A sensed", "DS2413 PIO B sensed", "DS2413 PIO A output on",
-                                         "DS2413 PIO B output on"};
+    static const char *const types[4] = {
+        QT_TRANSLATE_NOOP("SensorType", "DS2413 PIO A sensed"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2413 PIO B sensed"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2413 PIO A output on"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2413 PIO B output on"),
+    };
     static const char *const marks[4] = {"PA", "PB", "LA", "LB"};
     for (int i = 0; i < 4; ++i) {
         SensorChannel &channel = device.channels[i];

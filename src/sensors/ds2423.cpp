@@ -82,7 +82,10 @@ bool Ds2423::fillChannels(SensorDevice &device)
         device.channels.clear();
         device.channels.resize(2);
     }
-    static const char *const types[2] = {"DS2423 Counter A", "DS2423 Counter B"};
+    static const char *const types[2] = {
+        QT_TRANSLATE_NOOP("SensorType", "DS2423 Counter A"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2423 Counter B"),
+    };
     static const char *const marks[2] = {"A", "B"};
     bool wentBack = false;
     for (int i = 0; i < 2; ++i) {

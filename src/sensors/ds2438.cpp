@@ -180,11 +180,12 @@ void Ds2438::fillChannels(SensorDevice &device)
         const char *mark;
     };
     const Fill fills[5] = {
-        {m_celsius, -55.0, 125.0, "DS2438 Temperature sensor", "T"},
-        {m_vdd, 0.0, 10.23, "DS2438 Supply voltage VDD", "VDD"},
-        {m_vad, 0.0, 10.23, "DS2438 A/D input voltage VAD", "VAD"},
-        {m_senseVolts, -0.25, 0.25, "DS2438 Current sense voltage", "VIS"},
-        {humidityPercent(m_vad, m_vdd, m_celsius), 0.0, 100.0, "DS2438 Humidity (HIH-4000)", "RH"},
+        {m_celsius, -55.0, 125.0, QT_TRANSLATE_NOOP("SensorType", "DS2438 Temperature sensor"), "T"},
+        {m_vdd, 0.0, 10.23, QT_TRANSLATE_NOOP("SensorType", "DS2438 Supply voltage VDD"), "VDD"},
+        {m_vad, 0.0, 10.23, QT_TRANSLATE_NOOP("SensorType", "DS2438 A/D input voltage VAD"), "VAD"},
+        {m_senseVolts, -0.25, 0.25, QT_TRANSLATE_NOOP("SensorType", "DS2438 Current sense voltage"), "VIS"},
+        {humidityPercent(m_vad, m_vdd, m_celsius), 0.0, 100.0,
+         QT_TRANSLATE_NOOP("SensorType", "DS2438 Humidity (HIH-4000)"), "RH"},
     };
     for (int i = 0; i < count; ++i) {
         SensorChannel &channel = device.channels[i];

@@ -183,8 +183,12 @@ void Ds2450::fillChannels(SensorDevice &device)
         device.channels.clear();
         device.channels.resize(4);
     }
-    static const char *const types[4] = {"DS2450 A/D input A", "DS2450 A/D input B", "DS2450 A/D input C",
-                                         "DS2450 A/D input D"};
+    static const char *const types[4] = {
+        QT_TRANSLATE_NOOP("SensorType", "DS2450 A/D input A"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2450 A/D input B"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2450 A/D input C"),
+        QT_TRANSLATE_NOOP("SensorType", "DS2450 A/D input D"),
+    };
     static const char *const marks[4] = {"A", "B", "C", "D"};
     for (int i = 0; i < 4; ++i) {
         SensorChannel &channel = device.channels[i];

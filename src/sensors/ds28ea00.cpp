@@ -4,8 +4,9 @@
 
 namespace {
 
-const Ds18x20::Family kFamily = {"DS28EA00 Temperature sensor", Ds18b20::check, Ds18b20::temperature, false, true,
-                                 -40.0, 85.0, 0x9F, 0x1F, &Ds28ea00::kTraits, false};
+const Ds18x20::Family kFamily = {QT_TRANSLATE_NOOP("SensorType", "DS28EA00 Temperature sensor"),
+                                 Ds18b20::check, Ds18b20::temperature, false, true, -40.0, 85.0, 0x9F, 0x1F,
+                                 &Ds28ea00::kTraits, false};
 
 } // namespace
 

@@ -76,6 +76,15 @@ QByteArray readBytes(Tmex &tmex, int32_t session, uint8_t command, int count)
     return transfer(tmex, session, command, QByteArray(count, char(0xFF)));
 }
 
+// The emulator's types as the window shows them: the records write the chip
+// and "Emulator" as one word, which the window parts before it translates.
+[[maybe_unused]] const char *const kShownEmulatorTypes[] = {
+    QT_TRANSLATE_NOOP("SensorType", "MAX31850 Emulator"),
+    QT_TRANSLATE_NOOP("SensorType", "MAX31850 Emulator Pt100"),
+    QT_TRANSLATE_NOOP("SensorType", "MAX31850 Emulator 100П"),
+    QT_TRANSLATE_NOOP("SensorType", "MAX31850 Emulator Thermocouple Cold-Junction sensor"),
+};
+
 } // namespace
 
 const SensorTraits Max31850::kTraits = SensorTraits("MAX31850")
@@ -329,7 +338,7 @@ void Max31850::fillChannels(SensorDevice &device)
     hot.alarmLow = kNaN;
 
     readCalibration(&hot.calibration, &hot.isEmulator);
-    hot.type = QStringLiteral("MAX31850 Temperature sensor");
+    hot.type = QStringLiteral(QT_TRANSLATE_NOOP("SensorType", "MAX31850 Temperature sensor"));
     if (hot.isEmulator) {
         if (pt100Mode)
             hot.type = QStringLiteral("MAX31850Emulator");
@@ -368,8 +377,9 @@ void Max31850::fillChannels(SensorDevice &device)
     cold.traits = &kTraits;
     cold.alarmHigh = kNaN;
     cold.alarmLow = kNaN;
-    cold.type = emulatorType ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")
-                             : QStringLiteral("MAX31850 Thermocouple Cold-Junction sensor");
+    cold.type = emulatorType
+        ? QStringLiteral("MAX31850Emulator Thermocouple Cold-Junction sensor ")
+        : QStringLiteral(QT_TRANSLATE_NOOP("SensorType", "MAX31850 Thermocouple Cold-Junction sensor"));
     cold.isEmulator = false;
     cold.calibration = 0;
     cold.subtype = 0;
