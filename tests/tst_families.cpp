@@ -332,7 +332,7 @@ private slots:
         chip->setup(0, 12, true);
         QCOMPARE(f.open(), 1);
         SensorDevice device;
-        for (auto fail : {&SimDs2450::failCrc, &SimDs2450::failFixedBits}) {
+        for (auto fail : {&SimDs2450::failCrc, &SimDs2450::failFixedBits, &SimDs2450::failControlBits}) {
             (chip->*fail)(1);
             Read<Ds2450> once(f, rom);
             QCOMPARE(once.driver.convertAndRead(), 1);

@@ -126,6 +126,10 @@ uint8_t SimDs2450::functionByte(uint8_t fromMaster)
                 --m_fixedBitErrors;
                 data[0] = char(data.at(0) | 0x01);
             }
+            if (m_address == 8 && m_controlBitErrors > 0) {
+                --m_controlBitErrors;
+                data[0] = char(data.at(0) | 0x20);
+            }
             m_out = data + pageEnd(m_crcOver + data);
             m_crcOver.clear();
             m_address = end;

@@ -35,6 +35,9 @@ public:
     // input A's lowest bit set (below a resolution under 16 bits it always
     // reads 0) under a CRC-16 that holds.
     void failFixedBits(int count) { m_fixedBitErrors = count; }
+    // Fault: the next `count` reads of the control/status page carry bit 5
+    // of input A's first byte set (it always reads 0) under a CRC-16 that holds.
+    void failControlBits(int count) { m_controlBitErrors = count; }
 
     QByteArray memory();
     int conversions() const { return m_conversions; }
@@ -68,5 +71,6 @@ private:
     uint16_t m_crcSeed = 0;
     int m_crcErrors = 0;
     int m_fixedBitErrors = 0;
+    int m_controlBitErrors = 0;
     int m_conversions = 0;
 };
