@@ -10,8 +10,11 @@ bool Tmex::selectDevice(int32_t session, void *stateBuffer, short *rom)
 
 void Tmex::waitKeepingSession(int32_t session, int ms)
 {
-    const qint64 start = Clock::tickMs();
-    while (Clock::tickMs() < start + ms) {
+    // Counted in microseconds: in whole milliseconds a wait begun part-way
+    // through one would end up to a millisecond early, before a conversion
+    // that takes the full time is done.
+    const qint64 end = Clock::tickUs() + qint64(ms) * 1000;
+    while (Clock::tickUs() < end) {
         Clock::pollEvents();
         TMValidSession(session);
     }
