@@ -258,6 +258,21 @@ private slots:
         // VDD and VAD each from its own conversion, not one input twice.
         QCOMPARE(device.channels.at(1).value, 4.87);
         QCOMPARE(device.channels.at(2).value, vad);
+        // Conversions still running when the wait ends (their pages say so)
+        // are read again, not taken with the input before them; one that
+        // never ends gives no value.
+        chip->slowConversions(3, 20000);
+        const int late = f.backend().traffic().size();
+        Read<Ds2438> slow(f, rom);
+        QCOMPARE(slow.driver.convertAndRead(), 1);
+        QCOMPARE(wire(f, late).count(page), 4);
+        slow.driver.fillChannels(device);
+        QCOMPARE(device.channels.at(1).value, 4.87);
+        QCOMPARE(device.channels.at(2).value, vad);
+        chip->slowConversions(1000, 1000000);
+        Read<Ds2438> stuck(f, rom);
+        QCOMPARE(stuck.driver.convertAndRead(), Ds2438::kBadPage);
+        chip->slowConversions(0, 0);
         // A garbled page whose CRC holds all the same: its fixed bits tell.
         chip->failFixedBits(1);
         Read<Ds2438> garbled(f, rom);

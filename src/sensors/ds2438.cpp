@@ -15,7 +15,9 @@ const uint8_t kRecallMemory = 0xB8;
 const uint8_t kReadScratchpad = 0xBE;
 const uint8_t kWriteScratchpad = 0x4E;
 const uint8_t kAdBit = 0x08; // status/configuration: 1 converts VDD, 0 VAD
+const uint8_t kBusyFlags = 0x50; // TB (bit 4) and ADB (bit 6): a conversion runs
 const int kAttempts = 4;
+const int kBusyReads = 3;
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 int16_t wordAt(const QByteArray &page, int index)
@@ -104,6 +106,23 @@ bool Ds2438::readPage0(QByteArray *page)
     return true;
 }
 
+bool Ds2438::readConvertedPage0(QByteArray *page)
+{
+    // A page recalled while a conversion still runs holds the result before
+    // it, with TB or ADB set: read again a conversion time later. Still busy
+    // after that, the page is a bad one, never an old value taken for new.
+    for (int read = 0; read < kBusyReads; ++read) {
+        if (read > 0)
+            waitConverted();
+        if (!readPage0(page))
+            return false;
+        if (page->isEmpty() || (uint8_t(page->at(0)) & kBusyFlags) == 0)
+            return true;
+    }
+    page->clear();
+    return true;
+}
+
 int Ds2438::convertAndRead()
 {
     m_celsius = m_vdd = m_vad = m_senseVolts = kNaN;
@@ -121,7 +140,7 @@ int Ds2438::convertAndRead()
         }
         waitConverted();
         QByteArray first;
-        if (!readPage0(&first)) {
+        if (!readConvertedPage0(&first)) {
             status = kNotSelected;
             continue;
         }
@@ -142,7 +161,7 @@ int Ds2438::convertAndRead()
         }
         waitConverted();
         QByteArray second;
-        if (!readPage0(&second)) {
+        if (!readConvertedPage0(&second)) {
             status = kNotSelected;
             continue;
         }

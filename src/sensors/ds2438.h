@@ -52,6 +52,8 @@ private:
     // Recall Memory and Read Scratchpad of page 0: its 8 bytes, CRC and
     // fixed bits checked; empty when they fail, null when not selected.
     bool readPage0(QByteArray *page);
+    // readPage0, read again while the page says a conversion runs.
+    bool readConvertedPage0(QByteArray *page);
     void waitConverted();
 
     Tmex &m_tmex;

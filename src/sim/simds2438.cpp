@@ -58,6 +58,14 @@ double SimDs2438::vadAt(qint64 ms) const
     return m_vdd.at(ms) * (0.0062 * sensorRh + 0.16);
 }
 
+qint64 SimDs2438::conversionUs()
+{
+    if (m_slowConversions <= 0)
+        return kConversionUs;
+    --m_slowConversions;
+    return kConversionUs + m_extraUs;
+}
+
 void SimDs2438::finishConversions()
 {
     bool powered = false;
@@ -102,12 +110,12 @@ uint8_t SimDs2438::functionByte(uint8_t fromMaster)
             m_phase = Phase::Page;
             break;
         case kConvertT:
-            m_temperatureConversion.start(kConversionUs, false);
+            m_temperatureConversion.start(conversionUs(), false);
             ++m_conversions;
             m_phase = Phase::Busy;
             break;
         case kConvertV:
-            m_voltageConversion.start(kConversionUs, false);
+            m_voltageConversion.start(conversionUs(), false);
             ++m_conversions;
             m_phase = Phase::Busy;
             break;

@@ -39,6 +39,13 @@ public:
     void failFixedBits(int count) { m_fixedBitErrors = count; }
     // Fault: the next `count` Write Scratchpad commands change nothing.
     void loseWrites(int count) { m_lostWrites = count; }
+    // Fault: the next `count` conversions take `extraUs` longer than the
+    // data sheet's 10 ms, as a master's wait that ends early sees them.
+    void slowConversions(int count, qint64 extraUs)
+    {
+        m_slowConversions = count;
+        m_extraUs = extraUs;
+    }
 
     // The 8 bytes of page 0 as they stand (conversions finished).
     QByteArray page0();
@@ -56,6 +63,7 @@ private:
     enum class Phase { Command, Page, WriteScratchpad, ReadScratchpad, Busy, Idle };
 
     void finishConversions();
+    qint64 conversionUs();
     double vadAt(qint64 ms) const;
 
     SimTemperature m_celsius;
@@ -76,6 +84,8 @@ private:
     int m_crcErrors = 0;
     int m_fixedBitErrors = 0;
     int m_lostWrites = 0;
+    int m_slowConversions = 0;
+    qint64 m_extraUs = 0;
     int m_conversions = 0;
     QByteArray m_readout;
 };
