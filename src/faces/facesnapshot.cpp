@@ -6,6 +6,10 @@
 #include "sensors/sensor.h"
 
 #include <QHostAddress>
+#include <arpa/inet.h>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace {
 
@@ -219,6 +223,25 @@ bool ListenAddress::takeOption(QStringList &args, const QString &option, ListenA
         *given = true;
     }
     return true;
+}
+
+bool ListenAddress::toSocketAddress(sockaddr_storage *address) const
+{
+    *address = sockaddr_storage{};
+    const QHostAddress parsed(host);
+    if (parsed.protocol() == QAbstractSocket::IPv6Protocol) {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(address);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(port);
+        const Q_IPV6ADDR bytes = parsed.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
+        return true;
+    }
+    auto *v4 = reinterpret_cast<sockaddr_in *>(address);
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    v4->sin_addr.s_addr = htonl(parsed.toIPv4Address());
+    return false;
 }
 
 QString ListenAddress::text() const

@@ -14,6 +14,8 @@
 #include <limits>
 #include <memory>
 
+struct sockaddr_storage;
+
 // What the servers of the outside faces (owserver protocol, Prometheus)
 // answer from: the session's latest readings as of the last cycle's end,
 // copied out of the device records so that clients never touch them and
@@ -152,4 +154,7 @@ struct ListenAddress
     static bool takeOption(QStringList &args, const QString &option, ListenAddress *address, bool *given,
                            QString *error);
     QString text() const;
+    // The address as a socket address to bind (its host parsed as IPv4 or
+    // IPv6, the port in network order); true when it is an IPv6 one.
+    bool toSocketAddress(sockaddr_storage *address) const;
 };

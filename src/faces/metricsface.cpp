@@ -6,13 +6,11 @@
 #include "faces/faceoutput.h"
 
 #include <QCoreApplication>
-#include <QHostAddress>
 #include <QSettings>
-#include <arpa/inet.h>
 #include <algorithm>
 #include <cstring>
 #include <microhttpd.h>
-#include <netinet/in.h>
+#include <sys/socket.h>
 
 MetricsConfig MetricsConfig::fromSettings(QSettings &settings, QString *error)
 {
@@ -230,26 +228,10 @@ bool MetricsFace::start(QString *error)
 {
     if (m_daemon)
         return true;
-    const QHostAddress host(m_config.listen.host);
-    sockaddr_storage address{};
-    socklen_t length = 0;
+    sockaddr_storage address;
     unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL;
-    if (host.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(m_config.listen.port);
-        const Q_IPV6ADDR bytes = host.toIPv6Address();
-        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
-        length = sizeof *v6;
+    if (m_config.listen.toSocketAddress(&address))
         flags |= MHD_USE_IPv6;
-    } else {
-        auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(m_config.listen.port);
-        v4->sin_addr.s_addr = htonl(host.toIPv4Address());
-        length = sizeof *v4;
-    }
-    Q_UNUSED(length)
     m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr, &answerRequest, this,
                                 MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_ARRAY, m_share->options(),
                                 MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_config.timeoutS),

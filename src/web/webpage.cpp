@@ -13,16 +13,14 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHostAddress>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <crypt.h>
 #include <cstring>
 #include <microhttpd.h>
-#include <netinet/in.h>
+#include <sys/socket.h>
 
 static void initWebResource()
 {
@@ -361,22 +359,10 @@ bool WebPage::start(QString *error)
         m_snapshot = first;
     }
 
-    const QHostAddress host(m_config.listen.host);
-    sockaddr_storage address{};
+    sockaddr_storage address;
     unsigned int flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_ALLOW_SUSPEND_RESUME;
-    if (host.protocol() == QAbstractSocket::IPv6Protocol) {
-        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&address);
-        v6->sin6_family = AF_INET6;
-        v6->sin6_port = htons(m_config.listen.port);
-        const Q_IPV6ADDR bytes = host.toIPv6Address();
-        std::memcpy(&v6->sin6_addr, &bytes, sizeof bytes);
+    if (m_config.listen.toSocketAddress(&address))
         flags |= MHD_USE_IPv6;
-    } else {
-        auto *v4 = reinterpret_cast<sockaddr_in *>(&address);
-        v4->sin_family = AF_INET;
-        v4->sin_port = htons(m_config.listen.port);
-        v4->sin_addr.s_addr = htonl(host.toIPv4Address());
-    }
     m_daemon = MHD_start_daemon(flags, m_config.listen.port, nullptr, nullptr, &accessHandler, this,
                                 MHD_OPTION_SOCK_ADDR, &address, MHD_OPTION_ARRAY, m_share->options(),
                                 MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_config.idleTimeoutS),
